@@ -1,0 +1,12 @@
+#include <benchmark/benchmark.h>
+
+#include "app/process_init.h"
+
+int main(int argc, char** argv) {
+    InitProcess();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

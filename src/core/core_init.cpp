@@ -1,0 +1,7 @@
+#include "core/core_init.h"
+
+#include "core/private_heap.h"
+
+void CoreInitProcess() { PrivateHeapCreate(); }
+
+void CoreShutdownProcess() { PrivateHeapDestroy(); }

@@ -1,0 +1,30 @@
+#include "gizmo/process_settings.h"
+
+#include <memory>
+
+#include "core/operation_log.h"
+
+namespace {
+
+std::unique_ptr<ProcessSettings>& Slot() {
+    static std::unique_ptr<ProcessSettings> settings;
+    return settings;
+}
+
+}  // namespace
+
+ProcessSettings* CurrentProcessSettings() { return Slot().get(); }
+
+ProcessSettings& CreateProcessSettings() {
+    auto& slot = Slot();
+    if (!slot) {
+        slot = std::make_unique<ProcessSettings>();
+        OperationLogSetSwitch(&slot->loggingSwitch);
+    }
+    return *slot;
+}
+
+void DeleteProcessSettings() {
+    OperationLogSetSwitch(nullptr);
+    Slot().reset();
+}
