@@ -55,6 +55,7 @@ public:
     // The number of recorded steps currently undone; 0 when none.
     std::int32_t UndoStepNumber() const { return undoStepNumber; }
 
+    // One element per recorded entry, in recording order.
     const std::vector<QReferenceObject*>& ChangeList() const { return changeList; }
 
     // The names of the recorded steps, newest first.

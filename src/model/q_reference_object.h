@@ -134,10 +134,18 @@ public:
     // below 1; null when there are fewer than k, or none.
     QReferenceObject* FindReferrerByType(std::int32_t typeId, std::int32_t k) const;
 
+    // The class of the object, one of the TypeId constants.
     std::int32_t TypeId() const { return typeId; }
+
+    // False from an undoable deletion until the object is created again.
     bool IsAlive() const { return alive; }
+
+    // An auto-delete object deletes itself when its last referrer unregisters.
     bool IsAutoDelete() const { return autoDelete; }
     void SetAutoDelete(bool on) { autoDelete = on; }
+
+    // The existence entries (HistoryExists, HistoryDeleted), oldest first, and the age in
+    // steps of each, in parallel.
     const std::deque<std::uint16_t>& StateHistory() const { return stateHistory; }
     const std::deque<std::int32_t>& UndoStepHistory() const { return undoStepHistory; }
 

@@ -138,24 +138,32 @@ TEST(QDocumentBase, ClearUndoHistoryDestroysStatesAndDeletedObjectsOnly) {
 }
 
 TEST(QDocumentBase, DestroyingAStateMayDestroyOtherRecordedObjects) {
-    CurrentDocumentScope document;
-    document->BeginOperation("edit");
-    bool stateDestroyed = false, imageDestroyed = false;
-    auto* state = new TestState(&stateDestroyed);
-    document->AppendToChangeList(state);
-    // The state is the image's last referrer: destroying the state deletes the image, which
-    // the change list still holds further on.
-    auto* image = new Recorder("image", nullptr, TypeIdTextureImage, &imageDestroyed);
-    image->SetAutoDelete(true);
-    state->Add(image);
-    image->MarkCreated();
-    image->MarkDeleted();
+    for (const bool byAgeing : {false, true}) {
+        SCOPED_TRACE(byAgeing ? "state ages out" : "history cleared");
+        CurrentDocumentScope document;
+        document->BeginOperation("edit");
+        bool stateDestroyed = false, imageDestroyed = false;
+        auto* state = new TestState(&stateDestroyed);
+        document->AppendToChangeList(state);
+        // The state is the image's last referrer: destroying the state deletes the image,
+        // which the change list still holds further on.
+        auto* image = new Recorder("image", nullptr, TypeIdTextureImage, &imageDestroyed);
+        image->SetAutoDelete(true);
+        state->Add(image);
+        document->BeginOperation("create");
+        image->MarkCreated();
+        image->MarkCreated();
 
-    document->ClearUndoHistory();
+        if (byAgeing) {
+            for (int step = 1; step <= 4; ++step) document->BeginOperation(OperationName(step));
+        } else {
+            document->ClearUndoHistory();
+        }
 
-    EXPECT_TRUE(stateDestroyed);
-    EXPECT_TRUE(imageDestroyed);
-    EXPECT_TRUE(document->ChangeList().empty());
+        EXPECT_TRUE(stateDestroyed);
+        EXPECT_TRUE(imageDestroyed);
+        EXPECT_TRUE(document->ChangeList().empty());
+    }
 }
 
 TEST(QDocumentBase, ObjectDeletedAgainIsDestroyedOnceWhateverItsOccurrences) {
