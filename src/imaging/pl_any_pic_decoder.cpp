@@ -64,6 +64,11 @@ PLDecoderFactory PLRegisterFormatDecoder(PLFileType type, PLDecoderFactory facto
     return std::exchange(Factories()[static_cast<std::size_t>(index)], factory);
 }
 
+PLDecoderFactory PLFormatDecoderFactory(PLFileType type) {
+    const int index = MemberIndex(type);
+    return index < 0 ? nullptr : Factories()[static_cast<std::size_t>(index)];
+}
+
 PLAnyPicDecoder::PLAnyPicDecoder() {
     for (std::size_t i = 0; i < members.size(); ++i) {
         if (const PLDecoderFactory factory = Factories()[i]) members[i] = factory();
@@ -98,7 +103,10 @@ PLFileType PLAnyPicDecoder::DetermineFileType(const std::uint8_t* data, std::int
 }
 
 void PLAnyPicDecoder::Open(PLDataSource* source) {
-    Close();
+    // Only the member of a previous image is closed: the source may be this decoder's own.
+    if (current != nullptr) current->Close();
+    current = nullptr;
+    fileType = PLFileTypeUnknown;
     AttachDataSource(*this, source);
     const std::int32_t peekCount = std::min(source->GetBytesLeft(), DetectionBytes);
     fileType = DetermineFileType(source->PeekBytes(peekCount), peekCount);

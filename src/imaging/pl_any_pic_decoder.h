@@ -77,3 +77,6 @@ std::unique_ptr<PLPicDecoder> PLMakeDecoder() {
 // TIFF, JPEG, PSD; checked) and returns the factory it replaces. Null unregisters. Decoders
 // made before a change keep the old factory's decoder.
 PLDecoderFactory PLRegisterFormatDecoder(PLFileType type, PLDecoderFactory factory);
+
+// The registered factory for a file type; null when the type has no decoder built in.
+PLDecoderFactory PLFormatDecoderFactory(PLFileType type);
