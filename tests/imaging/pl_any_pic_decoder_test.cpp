@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -255,11 +256,11 @@ TEST(PLAnyPicDecoder, RequestedFormatNeedsMoreBitsThanTheImage) {
 TEST(PLAnyPicDecoder, EpsIsReadFromItsTiffPreview) {
     DecoderScope scope(PLFileTypeTiff);
     const Bytes preview = TestImage("II", 2, 1, 8);
-    Bytes eps(30, 0);
+    Bytes eps(30 + preview.size(), 0);
     PutU32LE(eps, 0, 0xC6D3D0C5);
     PutU32LE(eps, 20, 30);
     PutU32LE(eps, 24, static_cast<std::uint32_t>(preview.size()));
-    eps.insert(eps.end(), preview.begin(), preview.end());
+    std::copy(preview.begin(), preview.end(), eps.begin() + 30);
     PLAnyPicDecoder decoder;
     PLAnyBmp bmp;
     decoder.MakeBmpFromMemory(eps.data(), static_cast<std::int32_t>(eps.size()), bmp);
