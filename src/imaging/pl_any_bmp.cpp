@@ -44,7 +44,7 @@ void PLAnyBmp::AllocateBits(std::int32_t width, std::int32_t height,
         throw PLTextException(PLErrWrongSignature, "Invalid bitmap size.");
     }
     const std::int64_t rowBytes = PLRowBytes(width, pixelFormat.GetBitsPerPixel());
-    if (rowBytes * height > MaxPixelBytes) {
+    if (rowBytes > MaxPixelBytes || (height > 0 && rowBytes > MaxPixelBytes / height)) {
         throw PLTextException(PLErrNoMemory, "Out of memory allocating bitmap.");
     }
     std::vector<std::uint8_t> newBits;

@@ -46,6 +46,7 @@ std::int64_t PLRowBytes(std::int64_t width, std::uint32_t bitsPerPixel) {
 
 void PLReadRowBgra(const std::uint8_t* row, std::uint32_t bitsPerPixel,
                    const std::uint8_t* palette, std::int32_t count, std::uint8_t* bgra) {
+    if (count <= 0) return;
     switch (bitsPerPixel) {
         case 1:
             for (std::int32_t x = 0; x < count; ++x) {
@@ -87,6 +88,7 @@ void PLReadRowBgra(const std::uint8_t* row, std::uint32_t bitsPerPixel,
 
 void PLWriteRowFromBgra(const std::uint8_t* bgra, std::uint32_t bitsPerPixel,
                         std::int32_t count, std::uint8_t* row) {
+    if (count <= 0) return;
     switch (bitsPerPixel) {
         case 16:
             for (std::int32_t x = 0; x < count; ++x) {
