@@ -412,8 +412,10 @@ bool WriteWholeFile(const std::string& path, std::string_view head, std::string_
     const std::string temporary = path + ".~tmp";
     std::FILE* raw = std::fopen(temporary.c_str(), "wb");
     if (raw == nullptr) return false;
-    bool ok = std::fwrite(head.data(), 1, head.size(), raw) == head.size() &&
-              std::fwrite(body.data(), 1, body.size(), raw) == body.size();
+    auto put = [raw](std::string_view bytes) {
+        return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), raw) == bytes.size();
+    };
+    bool ok = put(head) && put(body);
     int savedErrno = errno;
     if (std::fclose(raw) != 0 && ok) {
         ok = false;

@@ -697,3 +697,26 @@ TEST(XmlDocument, FailedSaveReportsAndKeepsTheOldFile) {
     EXPECT_EQ(ReadBytes(path), "<a/>");
     EXPECT_FALSE(std::filesystem::exists(path + ".~tmp"));
 }
+
+TEST(XmlDocument, CorruptFilesFailCleanly) {
+    const struct {
+        const char* file;
+        std::string result;
+    } cases[] = {
+        {"unclosed.xml", "105 bytes, Root element has sibling"},
+        {"mismatched.xml",
+         "47 bytes, End tag 'KVXMLFile' at offset 34 does not match start tag 'Group' at offset "
+         "13"},
+        {"bad-comment.xml", "61 bytes, Incorrect comment tag at offset 13"},
+        {"truncated-utf16.xml",
+         "UTF-16LE BOM + 33 wide chars to 34 bytes, Root element has sibling"},
+        {"not-xml.bin", "273 bytes, No start tag for end tag '\x80"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        XmlDocument document;
+        EXPECT_FALSE(document.Load(std::string(ORBELLE_TEST_DATA_DIR) + "/xml/" + c.file));
+        EXPECT_EQ(document.ResultText().substr(0, c.result.size()), c.result);
+        ExpectConsistentTable(document);
+    }
+}
