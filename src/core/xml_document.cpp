@@ -436,6 +436,15 @@ std::string BytesLine(std::size_t count) {
     return Int64ToText(static_cast<std::int64_t>(count)) + " bytes";
 }
 
+// The element's name: the start tag's text after "<" up to a blank, "/" or ">".
+std::string_view ElementName(std::string_view text, const ElementPosition& e) {
+    const auto nameStart = static_cast<std::size_t>(e.start + 1);
+    const auto tagEnd = static_cast<std::size_t>(e.start + e.startTagLength);
+    std::size_t nameEnd = nameStart;
+    while (nameEnd < tagEnd && !EndsName(text[nameEnd])) ++nameEnd;
+    return text.substr(nameStart, nameEnd - nameStart);
+}
+
 }  // namespace
 
 XmlDocument::XmlDocument() { Parse(); }
@@ -502,6 +511,7 @@ bool XmlDocument::WriteTextFile(std::string_view text, std::string& result, std:
 
 bool XmlDocument::Load(std::string_view path) {
     text.clear();
+    documentFlags = 0;
     if (!ReadTextFile(path, text, documentFlags, resultText)) {
         text.clear();
         ClearTable();
@@ -597,13 +607,7 @@ std::int32_t XmlDocument::ParseElement(std::int64_t offset, std::int32_t topPare
     std::int32_t parent = topParent;
     std::int32_t first = 0;
 
-    auto nameOf = [&](std::int32_t position) {
-        const ElementPosition& e = elements[position];
-        const auto nameStart = static_cast<std::size_t>(e.start + 1);
-        std::size_t nameEnd = nameStart;
-        while (nameEnd < source.size() && !EndsName(source[nameEnd])) ++nameEnd;
-        return source.substr(nameStart, nameEnd - nameStart);
-    };
+    auto nameOf = [&](std::int32_t position) { return ElementName(source, elements[position]); };
     auto closeEnded = [&](const Node& endTag) {
         const std::int32_t position = open.back();
         ElementPosition& e = elements[position];
@@ -731,7 +735,7 @@ std::int32_t XmlDocument::FindElementPath(std::int32_t parent, std::int32_t posi
         candidate = elements[parent].firstChild;
     }
     for (; candidate != 0; candidate = elements[candidate].nextSibling) {
-        if (MatchName(GetElementName(candidate), name)) return candidate;
+        if (MatchName(ElementName(text, elements[candidate]), name)) return candidate;
     }
     return 0;
 }
@@ -756,12 +760,7 @@ bool XmlDocument::LeaveElement() {
 
 std::string XmlDocument::GetElementName(std::int32_t position) const {
     if (!IsElement(position)) return {};
-    const ElementPosition& e = elements[position];
-    const auto nameStart = static_cast<std::size_t>(e.start + 1);
-    const auto tagEnd = static_cast<std::size_t>(e.start + e.startTagLength);
-    std::size_t nameEnd = nameStart;
-    while (nameEnd < tagEnd && !EndsName(text[nameEnd])) ++nameEnd;
-    return text.substr(nameStart, nameEnd - nameStart);
+    return std::string(ElementName(text, elements[position]));
 }
 
 namespace {

@@ -76,7 +76,8 @@ public:
     static bool WriteTextFile(std::string_view text, std::string& result, std::string_view path,
                               std::uint32_t& flags);
 
-    // Reads the file into this document and parses it; false when the read fails or the
+    // Reads the file into this document (the flags then say how it was encoded, so Save
+    // writes it back the same way) and parses it; false when the read fails or the
     // document is not well formed (its recognised elements stay usable). The result text is
     // the read line, followed by ", " and the first parse message when there is one.
     bool Load(std::string_view path);

@@ -642,6 +642,8 @@ TEST(XmlDocument, LoadReportsProblemsAfterTheReadLine) {
 
     EXPECT_FALSE(document.Load(folder.File("missing.xml")));
     EXPECT_EQ(document.ResultText(), "No such file or directory");
+    EXPECT_FALSE(document.Load(folder.File("")));
+    EXPECT_EQ(document.ResultText(), "Is a directory");
     EXPECT_EQ(document.Text(), "");
     EXPECT_FALSE(document.FindElement("a"));
 }
