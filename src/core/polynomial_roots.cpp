@@ -45,16 +45,15 @@ double EvaluateQuartic(double a, double b, double c, double d, double x) {
     return (((x + a) * x + b) * x + c) * x + d;
 }
 
-// Newton steps on the undepressed polynomial, kept only while they reduce the residual:
-// they repair what the shift by -a/3 or about a stationary point cancelled away.
-template <typename Value, typename Slope>
-double PolishRoot(double x, const Value& value, const Slope& slope) {
-    double fx = value(x);
-    for (int step = 0; step < 3 && fx != 0.0; ++step) {
-        const double derivative = slope(x);
+// Newton steps on the undepressed cubic, kept only while they reduce the residual: they
+// repair what the shift by -a/3 cancelled away when the quadratic term dominates.
+double PolishCubicRoot(double a, double b, double c, double x) {
+    double fx = EvaluateCubic(a, b, c, x);
+    for (int step = 0; step < 4 && fx != 0.0; ++step) {
+        const double derivative = (3.0 * x + 2.0 * a) * x + b;
         if (derivative == 0.0 || !std::isfinite(derivative)) break;
         const double next = x - fx / derivative;
-        const double fNext = value(next);
+        const double fNext = EvaluateCubic(a, b, c, next);
         if (!(std::fabs(fNext) < std::fabs(fx))) break;
         x = next;
         fx = fNext;
@@ -62,13 +61,17 @@ double PolishRoot(double x, const Value& value, const Slope& slope) {
     return x;
 }
 
-// The smallest positive root of g(y) = y^4 + A y^3 + B y^2 + f with f < 0. The positive
-// stationary points of g (roots of 4y^2 + 3Ay + 2B) split (0, inf) into pieces on which g is
-// monotone; the first piece whose right end is not negative holds the root, which a
-// bracketed Newton iteration (bisecting whenever a step leaves the bracket) then finds.
-double QuarticSmallestPositiveRoot(double coeffA, double coeffB, double f) {
-    const auto g = [&](double y) { return (((y + coeffA) * y + coeffB) * y) * y + f; };
-    const auto slope = [&](double y) { return ((4.0 * y + 3.0 * coeffA) * y + 2.0 * coeffB) * y; };
+// The first root of the quartic p to the right of the stationary point s, where p(s) < 0.
+// About s, p(s + y) = y^4 + A y^3 + B y^2 + p(s); its positive stationary points (roots of
+// 4y^2 + 3Ay + 2B) split the right half-line into pieces on which p is monotone, and the
+// first piece whose right end is not negative holds the root. The root itself is found on
+// p in its original form: the shifted coefficients carry the cancellation of the shift, so a
+// flat root near 0 beside a deep minimum far away would lose most of its digits there.
+// Bracketed Newton steps, bisecting whenever a step leaves the bracket.
+double QuarticRootRightOf(double s, double a, double b, double c, double d, double coeffA,
+                          double coeffB, double f) {
+    const auto p = [&](double x) { return EvaluateQuartic(a, b, c, d, x); };
+    const auto slope = [&](double x) { return ((4.0 * x + 3.0 * a) * x + 2.0 * b) * x + c; };
 
     double breaks[2] = {0.0, 0.0};
     int breakCount = 0;
@@ -81,39 +84,51 @@ double QuarticSmallestPositiveRoot(double coeffA, double coeffB, double f) {
             if (r > 0.0) breaks[breakCount++] = r;
         }
     }
-    double lo = 0.0;
-    double hi = 0.0;
+    double lo = s;
+    double hi = s;
     bool isBracketed = false;
     for (int i = 0; i < breakCount && !isBracketed; ++i) {
-        if (g(breaks[i]) >= 0.0) {
-            hi = breaks[i];
+        const double x = s + breaks[i];
+        if (p(x) >= 0.0) {
+            hi = x;
             isBracketed = true;
         } else {
-            lo = breaks[i];
+            lo = std::max(lo, x);
         }
     }
     if (!isBracketed) {
-        // Beyond 2 max(|A|, sqrt|B|, (|f|/2)^(1/4)) no root lies; doubling covers rounding.
-        hi = 2.0 * std::max({std::fabs(coeffA), std::sqrt(std::fabs(coeffB)),
-                             std::sqrt(std::sqrt(-0.5 * f)), lo});
-        for (int i = 0; i < 2100 && g(hi) < 0.0; ++i) hi *= 2.0;
-    }
-    double y = hi;
-    for (int step = 0; step < 2200; ++step) {
-        const double gy = g(y);
-        if (gy == 0.0) return y;
-        if (gy < 0.0) {
-            lo = y;
-        } else {
-            hi = y;
+        // No root lies beyond 2 max(|A|, sqrt|B|, (|f|/2)^(1/4)) from s; doubling covers
+        // rounding.
+        double reach = 2.0 * std::max({std::fabs(coeffA), std::sqrt(std::fabs(coeffB)),
+                                       std::sqrt(std::sqrt(-0.5 * f)), lo - s});
+        hi = s + reach;
+        for (int i = 0; i < 2100 && !(p(hi) >= 0.0); ++i) {
+            reach *= 2.0;
+            hi = s + reach;
         }
-        const double derivative = slope(y);
-        double next = derivative != 0.0 ? y - gy / derivative : lo;
-        if (!(next > lo && next < hi)) next = lo + 0.5 * (hi - lo);
-        if (next == y || next <= lo || next >= hi) break;
-        y = next;
     }
-    return y;
+    double x = hi;
+    double best = hi;
+    double bestValue = std::fabs(p(hi));
+    for (int step = 0; step < 2200; ++step) {
+        const double px = p(x);
+        if (std::fabs(px) < bestValue) {
+            best = x;
+            bestValue = std::fabs(px);
+        }
+        if (px == 0.0) break;
+        if (px < 0.0) {
+            lo = x;
+        } else {
+            hi = x;
+        }
+        const double derivative = slope(x);
+        double next = derivative != 0.0 ? x - px / derivative : lo;
+        if (!(next > lo && next < hi)) next = lo + 0.5 * (hi - lo);
+        if (next == x || next <= lo || next >= hi) break;
+        x = next;
+    }
+    return best;
 }
 
 }  // namespace
@@ -138,19 +153,26 @@ int CubicRealRoots(double a, double b, double c, std::array<double, 3>& roots) {
     if (!(p > 0.0)) p = 0.0;
     const double sqrtP = std::sqrt(p);
     const double pPower = sqrtP * p;
-    if (DoubleExponentField(pPower) == 0) {
-        roots = {-shift, -shift, -shift};
-        return 0;
-    }
     double q = (b - 2.0 / 9.0 * a * a) * a / 3.0 - c;
     int flag = 0;
     if (q < 0.0) {
         q = -q;
         flag = 1;
     }
-    const double r = std::sqrt(4.0 / 27.0) * pPower <= q ? 2.0 : std::sqrt(27.0) * q / pPower;
-    const double t = NormalisedCubicLargestRoot(r);
-    double y1 = t * sqrtP / std::sqrt(3.0);
+    double y1;
+    if (DoubleExponentField(pPower) == 0 || std::sqrt(4.0 / 27.0) * pPower < q) {
+        if (DoubleExponentField(pPower) == 0 && DoubleExponentField(q) == 0) {
+            roots = {-shift, -shift, -shift};
+            return 0;
+        }
+        // Only one root is real (r would exceed 2, or the cubic is monotone), and the
+        // normalised cubic, which covers r up to 2, cannot give it: solve the depressed cubic
+        // directly. The pair's real part comes out below as out[0] = out[1].
+        y1 = DepressedCubicLargestRoot(b - a * a / 3.0, q);
+    } else {
+        const double r = std::sqrt(4.0 / 27.0) * pPower == q ? 2.0 : std::sqrt(27.0) * q / pPower;
+        y1 = NormalisedCubicLargestRoot(r) * sqrtP / std::sqrt(3.0);
+    }
     if (flag == 1) y1 = -y1;
     roots[2] = y1 - shift;
     // The other two solve y^2 + y1 y + (y1^2 - P) = 0.
@@ -172,9 +194,7 @@ double CubicRealRoot(double a, double b, double c) {
     if (isNegative) q = -q;
     double y = DepressedCubicLargestRoot(p, q);
     if (isNegative) y = -y;
-    return PolishRoot(
-        y - shift, [&](double x) { return EvaluateCubic(a, b, c, x); },
-        [&](double x) { return (3.0 * x + 2.0 * a) * x + b; });
+    return PolishCubicRoot(a, b, c, y - shift);
 }
 
 double QuarticRealRoot(double a, double b, double c, double d, std::uint8_t* found) {
@@ -194,9 +214,6 @@ double QuarticRealRoot(double a, double b, double c, double d, std::uint8_t* fou
     // About s the quartic is y^4 + A y^3 + B y^2 + f: s is stationary, so no linear term.
     const double coeffA = a + 4.0 * s;
     const double coeffB = b + 3.0 * s * (2.0 * s + a);
-    const double y = QuarticSmallestPositiveRoot(coeffA, coeffB, f);
-    const double x = PolishRoot(
-        s + y, [&](double v) { return EvaluateQuartic(a, b, c, d, v); },
-        [&](double v) { return ((4.0 * v + 3.0 * a) * v + 2.0 * b) * v + c; });
+    const double x = QuarticRootRightOf(s, a, b, c, d, coeffA, coeffB, f);
     return isReflected ? -x : x;
 }

@@ -11,8 +11,9 @@
 // All three roots through the normalised cubic t^3 - 3t - r = 0. Returns 1 when the
 // depressed cubic's constant term q = (b - (2/9) a^2) a/3 - c was negative, else 0. With 0
 // the roots are ascending; with 1 roots[2] is the smallest and roots[0] <= roots[1]. A
-// complex pair shows as roots[0] == roots[1] holding its real part. A triple root (or
-// p = b - a^2/3 >= 0, where only one root is real) gives -a/3 three times and 0.
+// complex pair shows as roots[0] == roots[1] holding its real part, with the real root in
+// roots[2]. When both p = b - a^2/3 (if negative) and q are zero or subnormal the result is
+// -a/3 three times and 0.
 int CubicRealRoots(double a, double b, double c, std::array<double, 3>& roots);
 
 // One real root: the one of largest magnitude of the depressed cubic, shifted back, accurate

@@ -28,6 +28,17 @@ Vec3 LeastAlignedAxis(const Vec3& v) {
     return axis;
 }
 
+// v / |v| at any scale. The adjugate's entries go as the square of the matrix's, so the
+// 1e-8 floor of Vec3Normalize would erase the eigenvector of any matrix whose eigenvalues
+// lie closer than about 1e-4; scaling by the largest component first also keeps the
+// squares from underflowing.
+Vec3 ScaleToUnit(const Vec3& v) {
+    const double largest = std::fmax(std::fabs(v.x), std::fmax(std::fabs(v.y), std::fabs(v.z)));
+    if (!(largest > 0.0) || !std::isfinite(largest)) return v;
+    const Vec3 scaled = Vec3Scale(v, 1.0 / largest);
+    return Vec3Scale(scaled, 1.0 / Vec3Length(scaled));
+}
+
 }  // namespace
 
 void SymEigen3(const Matrix3& m, bool sortDescending, std::array<double, 3>& eigenvalues,
@@ -72,11 +83,9 @@ void SymEigen3(const Matrix3& m, bool sortDescending, std::array<double, 3>& eig
             bestColumn = col;
         }
     }
-    Vec3 first = Column(adjugate, bestColumn);
-    Vec3Normalize(first);
+    Vec3 first = ScaleToUnit(Column(adjugate, bestColumn));
     Vec3 second = LeastAlignedAxis(first);
-    second = Vec3Sub(second, Vec3Scale(first, Vec3Dot(second, first)));
-    Vec3Normalize(second);
+    second = ScaleToUnit(Vec3Sub(second, Vec3Scale(first, Vec3Dot(second, first))));
     Vec3 third = Vec3Cross(first, second);
 
     Matrix3 frame;
