@@ -35,6 +35,9 @@ double Matrix4Minor(const Matrix4W& w, int row, int col);
 // from the trigonometric solution of its characteristic cubic.
 double MinAbsEigenvalue3(const Matrix4W& w);
 
-// An orthonormal T with T^T Q T diagonal; the diagonal (elements 0, 5, 10, 15 of T^T Q T)
-// goes to diagonal, in no particular order. Q must be symmetric.
+// An orthonormal T with T^T Q T diagonal for a symmetric, singular Q (the degenerate
+// members of a pencil that the collision code passes); the diagonal (elements 0, 5, 10, 15
+// of T^T Q T) goes to diagonal, in no particular order. The candidate shifts are exact
+// eigenvalues only when det Q = 0: for a regular Q, T is still orthonormal but T^T Q T
+// keeps terms in its first row and column.
 Matrix4W AnalyseQuadric(const Matrix4W& q, std::array<double, 4>& diagonal);
