@@ -41,8 +41,8 @@ Elements ProductElements(const Elements& a, const Elements& b) {
 Vec4 TransformElements(const Elements& m, const Vec4& v) {
     double out[4];
     for (int row = 0; row < 4; ++row) {
-        out[row] = m[4 * row] * v.w + m[4 * row + 1] * v.x + m[4 * row + 2] * v.y +
-                   m[4 * row + 3] * v.z;
+        out[row] =
+            m[4 * row] * v.w + m[4 * row + 1] * v.x + m[4 * row + 2] * v.y + m[4 * row + 3] * v.z;
     }
     return Vec4{out[0], out[1], out[2], out[3]};
 }
@@ -87,7 +87,7 @@ bool InvertMatrix(Matrix4& m) {
     const auto& e = m.m;
     // Summing the positive and negative triple products apart gives the scale against which
     // the determinant's cancellation is judged, so the test is relative.
-    const double terms[6] = {e[0] * e[5] * e[10],  e[1] * e[6] * e[8],  e[2] * e[4] * e[9],
+    const double terms[6] = {e[0] * e[5] * e[10], e[1] * e[6] * e[8],  e[2] * e[4] * e[9],
                              -e[2] * e[5] * e[8], -e[0] * e[6] * e[9], -e[1] * e[4] * e[10]};
     double positive = 0.0;
     double negative = 0.0;
@@ -198,12 +198,18 @@ Matrix3 Matrix3FromMatrix4(const Matrix4& m) {
 }
 
 Matrix4 Matrix4Add(const Matrix4& a, const Matrix4& b) { return Matrix4{AddElements(a.m, b.m)}; }
-Matrix4W Matrix4Add(const Matrix4W& a, const Matrix4W& b) { return Matrix4W{AddElements(a.m, b.m)}; }
+Matrix4W Matrix4Add(const Matrix4W& a, const Matrix4W& b) {
+    return Matrix4W{AddElements(a.m, b.m)};
+}
 Matrix4 Matrix4Sub(const Matrix4& a, const Matrix4& b) { return Matrix4{SubElements(a.m, b.m)}; }
-Matrix4W Matrix4Sub(const Matrix4W& a, const Matrix4W& b) { return Matrix4W{SubElements(a.m, b.m)}; }
+Matrix4W Matrix4Sub(const Matrix4W& a, const Matrix4W& b) {
+    return Matrix4W{SubElements(a.m, b.m)};
+}
 Matrix4 Matrix4Scale(double s, const Matrix4& m) { return Matrix4{ScaleElements(s, m.m)}; }
 Matrix4W Matrix4Scale(double s, const Matrix4W& m) { return Matrix4W{ScaleElements(s, m.m)}; }
-Matrix4 Matrix4Product(const Matrix4& a, const Matrix4& b) { return Matrix4{ProductElements(a.m, b.m)}; }
+Matrix4 Matrix4Product(const Matrix4& a, const Matrix4& b) {
+    return Matrix4{ProductElements(a.m, b.m)};
+}
 Matrix4W Matrix4Product(const Matrix4W& a, const Matrix4W& b) {
     return Matrix4W{ProductElements(a.m, b.m)};
 }

@@ -102,11 +102,10 @@ double SymmetricDet4(const Matrix4W& w) {
 
 double MaxAbsSymmetric4(const Matrix4W& w, double s) {
     const auto& e = w.m;
-    const double values[10] = {std::fabs(e[0]) / (s * s), std::fabs(e[1]) / s,
-                               std::fabs(e[2]) / s,       std::fabs(e[3]) / s,
-                               std::fabs(e[5]),           std::fabs(e[6]),
-                               std::fabs(e[7]),           std::fabs(e[10]),
-                               std::fabs(e[11]),          std::fabs(e[15])};
+    const double values[10] = {std::fabs(e[0]) / (s * s), std::fabs(e[1]) / s, std::fabs(e[2]) / s,
+                               std::fabs(e[3]) / s,       std::fabs(e[5]),     std::fabs(e[6]),
+                               std::fabs(e[7]),           std::fabs(e[10]),    std::fabs(e[11]),
+                               std::fabs(e[15])};
     double best = values[0];
     for (const double v : values) {
         if (v > best) best = v;

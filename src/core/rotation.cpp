@@ -27,7 +27,9 @@ Matrix3 RotationZ(double t) {
 }
 
 // [w]x, so that [w]x v = w x v.
-Matrix3 CrossMatrix(const Vec3& w) { return Matrix3{{0.0, -w.z, w.y, w.z, 0.0, -w.x, -w.y, w.x, 0.0}}; }
+Matrix3 CrossMatrix(const Vec3& w) {
+    return Matrix3{{0.0, -w.z, w.y, w.z, 0.0, -w.x, -w.y, w.x, 0.0}};
+}
 
 // The axial vector (m7 - m5, m2 - m6, m3 - m1) of R - R^T.
 Vec3 AntisymmetricAxis(const Matrix3& r) {
@@ -103,7 +105,8 @@ Vec3 RotationToVector(const Matrix3& r) {
         // acos loses precision near +-1; the sine from the antisymmetric part does not.
         const Matrix3 a = Matrix3Scale(0.5, Matrix3Sub(r, Matrix3Transpose(r)));
         const Matrix3 aa = Matrix3Product(a, a);
-        const double s = std::min(1.0, std::sqrt(std::max(0.0, -0.5 * (aa.m[0] + aa.m[4] + aa.m[8]))));
+        const double s =
+            std::min(1.0, std::sqrt(std::max(0.0, -0.5 * (aa.m[0] + aa.m[4] + aa.m[8]))));
         t = std::asin(s);
         if (c < 0.0) t = PI - t;
     }
@@ -116,8 +119,8 @@ Vec3 RotationToVector(const Matrix3& r) {
     // S = (sym(R) - cos t I) * t^2 / (1 - cos t) = t^2 a a^T instead.
     const double cosT = std::cos(t);
     const Matrix3 symmetric = Matrix3Scale(0.5, Matrix3Add(r, Matrix3Transpose(r)));
-    const Matrix3 s = Matrix3Scale(t * t / (1.0 - cosT),
-                                   Matrix3Sub(symmetric, Matrix3SetDiagonal(cosT)));
+    const Matrix3 s =
+        Matrix3Scale(t * t / (1.0 - cosT), Matrix3Sub(symmetric, Matrix3SetDiagonal(cosT)));
     int k = 0;
     double largest = std::max(0.0, s.m[0]);
     for (int i = 1; i < 3; ++i) {
@@ -260,8 +263,8 @@ Matrix3 BasisFromAxis(double x, double y, double z) {
     Vec3Normalize(second);
     const Vec3 third{x, y, z};
     const Vec3 first = Vec3Cross(second, third);
-    return Matrix3{{first.x, second.x, third.x, first.y, second.y, third.y, first.z, second.z,
-                    third.z}};
+    return Matrix3{
+        {first.x, second.x, third.x, first.y, second.y, third.y, first.z, second.z, third.z}};
 }
 
 Matrix3 RotationFromYAxis(const Vec3& d) {
@@ -276,6 +279,6 @@ Matrix3 RotationFromYAxis(const Vec3& d) {
     const double onePlusB = b < 0.0 ? (a * a + c * c) / (1.0 - b) : 1.0 + b;
     if (!(onePlusB > 0.0)) return Matrix3{{1.0, 0.0, 0.0, 0.0, -1.0, 0.0, 0.0, 0.0, -1.0}};
     const double ac = a * c / onePlusB;
-    return Matrix3{{1.0 - a * a / onePlusB, a, -ac, -a, 1.0 - (a * a + c * c) / onePlusB, -c,
-                    -ac, c, 1.0 - c * c / onePlusB}};
+    return Matrix3{{1.0 - a * a / onePlusB, a, -ac, -a, 1.0 - (a * a + c * c) / onePlusB, -c, -ac,
+                    c, 1.0 - c * c / onePlusB}};
 }

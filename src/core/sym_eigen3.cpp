@@ -99,7 +99,8 @@ void SymEigen3(const Matrix3& m, bool sortDescending, std::array<double, 3>& eig
     const double q = inFrame.m[5];
     if (DoubleExponentField(q) != 0) {
         const double theta = (values[2] - values[1]) / (2.0 * q);
-        const double t = (theta >= 0.0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
+        const double t =
+            (theta >= 0.0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
         const double c = 1.0 / std::sqrt(t * t + 1.0);
         const double s = t * c;
         values[1] -= t * q;

@@ -52,7 +52,7 @@ TEST(Matrix3, InverseOfInvertibleMatrices) {
 
 TEST(Matrix3, InverseOfNearSingularMatrixIsZero) {
     const Matrix3 rankTwo{{1.0, 2.0, 3.0, 2.0, 4.0, 6.0, 0.0, 1.0, 1.0}};
-    const Matrix3 tiny = Matrix3SetDiagonal(2e-3);  // det 8e-9
+    const Matrix3 tiny = Matrix3SetDiagonal(2e-3);         // det 8e-9
     const Matrix3 justAbove = Matrix3SetDiagonal(2.2e-3);  // det 1.06e-8
     EXPECT_EQ(Matrix3Compare(Matrix3Inverse(rankTwo), ZERO_MATRIX3), 0);
     EXPECT_EQ(Matrix3Compare(Matrix3Inverse(tiny), ZERO_MATRIX3), 0);

@@ -162,7 +162,8 @@ TEST(Matrix4, RotationFromTwoAnglesWritesOnlyTheBlock) {
     for (int i = 0; i < 16; ++i) w.m[i] = 100.0 + i;
     RotationFromTwoAnglesWFirst(w, 0.3, -1.2);
     for (const int i : {0, 1, 2, 3, 4, 8, 12}) EXPECT_EQ(w.m[i], 100.0 + i);
-    const Matrix3 block{{w.m[5], w.m[6], w.m[7], w.m[9], w.m[10], w.m[11], w.m[13], w.m[14], w.m[15]}};
+    const Matrix3 block{
+        {w.m[5], w.m[6], w.m[7], w.m[9], w.m[10], w.m[11], w.m[13], w.m[14], w.m[15]}};
     EXPECT_LT(OrthonormalityError(block), 1e-15);
     EXPECT_EQ(block.m[3], 0.0);
 }

@@ -34,12 +34,12 @@ TEST(PolynomialRoots, CubicRealRootsSpecialCases) {
         int flag;
         std::array<double, 3> roots;
     } cases[] = {
-        {-6.0, 11.0, -6.0, 0, {1.0, 2.0, 3.0}},   // q = 0 is not negative
-        {-3.0, 3.0, -1.0, 0, {1.0, 1.0, 1.0}},    // (x - 1)^3: P = 0
-        {0.0, 1.0, 0.0, 0, {0.0, 0.0, 0.0}},      // x^3 + x: P clamped to 0
+        {-6.0, 11.0, -6.0, 0, {1.0, 2.0, 3.0}},  // q = 0 is not negative
+        {-3.0, 3.0, -1.0, 0, {1.0, 1.0, 1.0}},   // (x - 1)^3: P = 0
+        {0.0, 1.0, 0.0, 0, {0.0, 0.0, 0.0}},     // x^3 + x: P clamped to 0
         {0.0, -1.0, 0.0, 0, {-1.0, 0.0, 1.0}},
         {6.0, 11.0, 6.0, 0, {-3.0, -2.0, -1.0}},
-        {0.0, -7.0, 6.0, 1, {1.0, 2.0, -3.0}},    // q < 0: the smallest comes last
+        {0.0, -7.0, 6.0, 1, {1.0, 2.0, -3.0}},  // q < 0: the smallest comes last
         // One real root: it comes last, after the complex pair's real part twice, whether
         // the cubic is monotone (p > 0), flat (p = 0) or has r above 2.
         {0.0, 1.0, -10.0, 0, {-1.0, -1.0, 2.0}},
@@ -107,7 +107,7 @@ TEST(PolynomialRoots, CubicRealRootSpecialCases) {
     EXPECT_EQ(CubicRealRoot(0.0, 0.0, 8.0), -2.0);
     EXPECT_EQ(CubicRealRoot(-3.0, 3.0, -1.0), 1.0);  // triple root: p = q = 0
     EXPECT_EQ(CubicRealRoot(0.0, 0.0, 0.0), 0.0);
-    EXPECT_EQ(CubicRealRoot(0.0, 1.0, 0.0), 0.0);    // x^3 + x
+    EXPECT_EQ(CubicRealRoot(0.0, 1.0, 0.0), 0.0);  // x^3 + x
     EXPECT_NEAR(CubicRealRoot(0.0, 1e-300, 0.0), 0.0, 1e-300);
     EXPECT_NEAR(CubicRealRoot(0.0, -1.0, 0.0), 1.0, 1e-15);  // +-1 tie: the positive one
     EXPECT_NEAR(CubicRealRoot(0.0, 0.0, -1e-300), 1e-100, 1e-114);
@@ -140,8 +140,8 @@ TEST(PolynomialRoots, CubicRealRootIsAccurateAndOfLargestDepressedMagnitude) {
         std::array<double, 3> all{};
         CubicRealRoots(a, b, c, all);
         const double shift = a / 3.0;
-        const double largest = std::max({std::fabs(all[0] + shift), std::fabs(all[1] + shift),
-                                         std::fabs(all[2] + shift)});
+        const double largest = std::max(
+            {std::fabs(all[0] + shift), std::fabs(all[1] + shift), std::fabs(all[2] + shift)});
         EXPECT_NEAR(std::fabs(x + shift), largest, 1e-6 * (largest + std::fabs(shift)));
         if (HasFailure()) return;
     }
@@ -178,7 +178,8 @@ TEST(PolynomialRoots, QuarticRootOfRandomQuartics) {
                                  RandomWideValue(2.0)};
             a = -(r[0] + r[1] + r[2] + r[3]);
             b = r[0] * r[1] + r[0] * r[2] + r[0] * r[3] + r[1] * r[2] + r[1] * r[3] + r[2] * r[3];
-            c = -(r[0] * r[1] * r[2] + r[0] * r[1] * r[3] + r[0] * r[2] * r[3] + r[1] * r[2] * r[3]);
+            c = -(r[0] * r[1] * r[2] + r[0] * r[1] * r[3] + r[0] * r[2] * r[3] +
+                  r[1] * r[2] * r[3]);
             d = r[0] * r[1] * r[2] * r[3];
         } else if (kind == 1) {
             // No real root: (x^2 + p1 x + q1)(x^2 + p2 x + q2) with negative discriminants.

@@ -137,7 +137,8 @@ TEST(Quadric, MinorsAndSymmetricDeterminant) {
         // Expansion along any row reproduces the determinant.
         for (int row = 0; row < 4; ++row) {
             double expansion = 0.0;
-            for (int col = 0; col < 4; ++col) expansion += q.m[4 * row + col] * Matrix4Minor(q, row, col);
+            for (int col = 0; col < 4; ++col)
+                expansion += q.m[4 * row + col] * Matrix4Minor(q, row, col);
             ASSERT_NEAR(expansion, SymmetricDet4(q), 1e-13) << "case " << i;
         }
     }
@@ -180,8 +181,8 @@ TEST(Quadric, AnalyseQuadricDiagonalisesSingularForms) {
                                           RandomSigned() * scale};
         if (i % 4 == 1) spectrum[2] = spectrum[1];  // a repeated eigenvalue (cylinders)
         const Matrix4W frame = RandomFrame();
-        const Matrix4W q = Congruent(Matrix4Transpose(frame), Diagonal4(spectrum[0], spectrum[1],
-                                                                         spectrum[2], spectrum[3]));
+        const Matrix4W q = Congruent(Matrix4Transpose(frame),
+                                     Diagonal4(spectrum[0], spectrum[1], spectrum[2], spectrum[3]));
         std::array<double, 4> values{};
         const Matrix4W t = AnalyseQuadric(q, values);
         ExpectDiagonalises(q, t, values, 1e-12);
@@ -198,7 +199,8 @@ TEST(Quadric, AnalyseQuadricOfShapesAndDegenerateForms) {
     Matrix4W planePair = Diagonal4(-1.0, 1.0, 0.0, 0.0);  // x^2 = 1
     Matrix4W line = Diagonal4(0.0, 0.0, 1.0, 1.0);        // y^2 + z^2 = 0
     Matrix4W zero;
-    Matrix4W movedCone = Congruent(InvertAffineWFirst(ToWFirstMatrix(MakeTranslation(1, 2, 3))), cone);
+    Matrix4W movedCone =
+        Congruent(InvertAffineWFirst(ToWFirstMatrix(MakeTranslation(1, 2, 3))), cone);
     for (const Matrix4W* q : {&cone, &cylinder, &planePair, &line, &zero, &movedCone}) {
         std::array<double, 4> values{};
         const Matrix4W t = AnalyseQuadric(*q, values);

@@ -155,12 +155,16 @@ TEST(Rotation, EulerXYZRoundTripsAndGimbalLock) {
 
 TEST(Rotation, EulerYZYRebuildsTheRotation) {
     CrtSrand(305);
-    std::vector<Matrix3> inputs = {Matrix3SetDiagonal(1.0), Ry(0.5), Ry(-PI), Ry(PI),
-                                   Matrix3Product(Rz(PI), Ry(0.3)),
-                                   Matrix3Product(Ry(1.0), Matrix3Product(Rz(1e-9), Ry(-2.0))),
-                                   Matrix3Product(Ry(-1.0), Matrix3Product(Rz(PI - 1e-9), Ry(2.5))),
-                                   Matrix3Product(Ry(0.2), Matrix3Product(Rz(PI / 4), Ry(0.1))),
-                                   Matrix3Product(Ry(0.2), Matrix3Product(Rz(3 * PI / 4), Ry(0.1)))};
+    std::vector<Matrix3> inputs = {
+        Matrix3SetDiagonal(1.0),
+        Ry(0.5),
+        Ry(-PI),
+        Ry(PI),
+        Matrix3Product(Rz(PI), Ry(0.3)),
+        Matrix3Product(Ry(1.0), Matrix3Product(Rz(1e-9), Ry(-2.0))),
+        Matrix3Product(Ry(-1.0), Matrix3Product(Rz(PI - 1e-9), Ry(2.5))),
+        Matrix3Product(Ry(0.2), Matrix3Product(Rz(PI / 4), Ry(0.1))),
+        Matrix3Product(Ry(0.2), Matrix3Product(Rz(3 * PI / 4), Ry(0.1)))};
     for (int i = 0; i < 3000; ++i) inputs.push_back(RandomRotation());
     for (int i = 0; i < 1000; ++i) {
         const double a1 = (i % 2 == 0 ? 1.0 : PI) + RandomSigned() * std::pow(10.0, -1 - i % 12);

@@ -48,9 +48,8 @@ TEST(ScalarMaths, AngleOfVector2SpecialPoints) {
     const struct {
         double x, y, expected;
     } cases[] = {
-        {0.0, 0.0, 0.0},       {1.0, 0.0, 0.0},      {-1.0, 0.0, PI},
-        {0.0, 1.0, HALF_PI},   {0.0, -1.0, -HALF_PI}, {-1.0, 1.0, 0.75 * PI},
-        {1e-320, 0.0, 0.0},    {-2.0, -2.0, -0.75 * PI},
+        {0.0, 0.0, 0.0},       {1.0, 0.0, 0.0},        {-1.0, 0.0, PI},    {0.0, 1.0, HALF_PI},
+        {0.0, -1.0, -HALF_PI}, {-1.0, 1.0, 0.75 * PI}, {1e-320, 0.0, 0.0}, {-2.0, -2.0, -0.75 * PI},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.x << ", " << c.y);

@@ -72,8 +72,8 @@ TEST(SymEigen3, RepeatedAndClusteredEigenvalues) {
     const struct {
         double a, b, c;
     } spectra[] = {
-        {1.0, 1.0, 2.0}, {-3.0, 5.0, 5.0}, {1.0, 1.0 + 1e-12, 3.0}, {0.0, 0.0, 1e-6},
-        {2.0, -2.0, 0.0}, {1e8, 1.0, -1e-8},
+        {1.0, 1.0, 2.0},  {-3.0, 5.0, 5.0}, {1.0, 1.0 + 1e-12, 3.0},
+        {0.0, 0.0, 1e-6}, {2.0, -2.0, 0.0}, {1e8, 1.0, -1e-8},
     };
     for (const auto& s : spectra) {
         for (int i = 0; i < 50; ++i) {

@@ -118,8 +118,7 @@ TEST(Vec3, StereographicRoundTripsUnitVectors) {
         if (d.z < -0.9) continue;  // the projection grows without bound near the pole
         const Vec3f p = Vec3fSet(d.x, d.y, d.z);
         const Vec2 uv = Stereographic(p);
-        const Vec3f back =
-            InverseStereographic(static_cast<float>(uv.x), static_cast<float>(uv.y));
+        const Vec3f back = InverseStereographic(static_cast<float>(uv.x), static_cast<float>(uv.y));
         ASSERT_NEAR(back.x, p.x, 1e-5f) << "case " << i;
         ASSERT_NEAR(back.y, p.y, 1e-5f) << "case " << i;
         ASSERT_NEAR(back.z, p.z, 1e-5f) << "case " << i;
