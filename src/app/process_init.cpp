@@ -1,7 +1,14 @@
 #include "app/process_init.h"
 
 #include "core/core_init.h"
+#include "imaging/imaging_init.h"
 
-void InitProcess() { CoreInitProcess(); }
+void InitProcess() {
+    CoreInitProcess();
+    ImagingInitProcess();
+}
 
-void ShutdownProcess() { CoreShutdownProcess(); }
+void ShutdownProcess() {
+    ImagingShutdownProcess();
+    CoreShutdownProcess();
+}

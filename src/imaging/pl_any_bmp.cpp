@@ -1,0 +1,79 @@
+#include "imaging/pl_any_bmp.h"
+
+#include "imaging/pl_bmp_internal.h"
+#include "imaging/pl_text_exception.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+namespace {
+
+// The largest pixel block the library holds. Sizes come from file headers, so they are
+// checked in 64 bits before anything is allocated; an image beyond this fails as out of
+// memory instead of wrapping into a small allocation.
+constexpr std::int64_t MaxPixelBytes = std::int64_t{1} << 30;
+
+}  // namespace
+
+PLAnyBmp::PLAnyBmp() { AllocateBits(16, 16, PLPixelFormat::I8); }
+
+PLAnyBmp::~PLAnyBmp() { FreeMembers(); }
+
+std::int64_t PLAnyBmp::EstimateMemory(std::int32_t width, std::int32_t height,
+                                      std::uint32_t bitsPerPixel) {
+    std::int64_t bytes = PLRowBytes(width, bitsPerPixel) * height + 192;
+    if (bitsPerPixel < 16) bytes += std::int64_t{4} << bitsPerPixel;
+    return bytes;
+}
+
+std::int64_t PLAnyBmp::GetMemoryUsed() const {
+    return EstimateMemory(GetWidth(), GetHeight(), GetBitsPerPixel()) + 192;
+}
+
+std::int32_t PLAnyBmp::GetBytesPerLine() const {
+    return static_cast<std::int32_t>(PLRowBytes(GetWidth(), GetBitsPerPixel()));
+}
+
+void PLAnyBmp::AllocateBits(std::int32_t width, std::int32_t height,
+                            const PLPixelFormat& pixelFormat) {
+    if (pixelFormat.GetBitsPerPixel() == 0) {
+        throw PLTextException(PLErrFormatNotSupported, "No pixel format given for bitmap.");
+    }
+    if (width < 0 || height < 0) {
+        throw PLTextException(PLErrWrongSignature, "Invalid bitmap size.");
+    }
+    const std::int64_t rowBytes = PLRowBytes(width, pixelFormat.GetBitsPerPixel());
+    if (rowBytes > MaxPixelBytes || (height > 0 && rowBytes > MaxPixelBytes / height)) {
+        throw PLTextException(PLErrNoMemory, "Out of memory allocating bitmap.");
+    }
+    std::vector<std::uint8_t> newBits;
+    std::vector<std::uint8_t> newPalette;
+    std::vector<std::uint8_t*> newLines;
+    try {
+        // One byte at least, so an empty image still has a block for its rows to point at.
+        newBits.assign(static_cast<std::size_t>(std::max<std::int64_t>(rowBytes * height, 1)), 0);
+        newPalette.assign(static_cast<std::size_t>(4 * pixelFormat.GetPaletteSize()), 0);
+        newLines.reserve(static_cast<std::size_t>(height));
+    } catch (const std::bad_alloc&) {
+        throw PLTextException(PLErrNoMemory, "Out of memory allocating bitmap.");
+    }
+    bits = std::move(newBits);
+    palette = std::move(newPalette);
+    lineArray = std::move(newLines);
+    InitHeader(width, height, pixelFormat);
+}
+
+void PLAnyBmp::BuildLineArray() {
+    const auto rowBytes = static_cast<std::size_t>(GetBytesPerLine());
+    lineArray.clear();
+    for (std::int32_t y = 0; y < GetHeight(); ++y) {
+        lineArray.push_back(bits.data() + static_cast<std::size_t>(y) * rowBytes);
+    }
+}
+
+void PLAnyBmp::FreeMembers() {
+    std::vector<std::uint8_t>().swap(bits);
+    std::vector<std::uint8_t>().swap(palette);
+    std::vector<std::uint8_t*>().swap(lineArray);
+}

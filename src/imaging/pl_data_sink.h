@@ -1,0 +1,48 @@
+#pragma once
+
+// The output of an encoder: one block of fixed maximum size with a write position. A write
+// that would pass the maximum throws and writes nothing; what was written before stays.
+
+#include "imaging/pl_object.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class PLDataSink : public PLObject {
+public:
+    PLDataSink() = default;
+    PLDataSink(const PLDataSink&) = delete;
+    PLDataSink& operator=(const PLDataSink&) = delete;
+    ~PLDataSink() override = default;
+
+    // Finishes the output and empties the sink.
+    virtual void Close();
+
+    // Copies count bytes at the position and moves it on. Throws PLTextException code 11
+    // ("Buffer overflow while encoding.\n") when they do not fit.
+    void WriteBytes(const std::uint8_t* data, std::int32_t count);
+
+    // Stores one byte, under the same limit.
+    void WriteByte(std::uint8_t value);
+
+    // Moves the position over count bytes without writing them (they keep what the block
+    // held, zero for a new block), under the same limit.
+    void Skip(std::int32_t count);
+
+    std::uint8_t* GetBufferStart() { return blockStart; }
+    const std::string& GetName() const { return sinkName; }
+    std::int32_t GetDataSize() const { return bytesWritten; }
+    std::int32_t GetMaxDataSize() const { return blockCapacity; }
+    bool IsOpen() const { return blockStart != nullptr; }
+
+protected:
+    // Writes into the block at openStart of openSize bytes under openName, position 0.
+    void OpenBlock(std::string_view openName, std::uint8_t* openStart, std::int32_t openSize);
+
+private:
+    std::uint8_t* blockStart = nullptr;
+    std::int32_t bytesWritten = 0;
+    std::string sinkName;
+    std::int32_t blockCapacity = 0;
+};

@@ -1,0 +1,62 @@
+#pragma once
+
+// The input of a decoder: the whole input as one block in memory with a read position.
+// Decoders take pointers into the block and never copy it. Every read is checked against
+// the block's size before the position moves, so no decoder can step past its data.
+
+#include "imaging/pl_object.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class PLDataSource : public PLObject {
+public:
+    PLDataSource() = default;
+    PLDataSource(const PLDataSource&) = delete;
+    PLDataSource& operator=(const PLDataSource&) = delete;
+    ~PLDataSource() override = default;
+
+    // Releases the block; the source is empty afterwards.
+    virtual void Close();
+
+    // The bytes at the position, without moving it. Throws PLTextException code 11 ("End of
+    // file reached while decoding.\n") when fewer than minBytes remain.
+    const std::uint8_t* PeekBytes(std::int32_t minBytes) const;
+
+    // The count bytes at the position, which then moves past them. Throws PLTextException
+    // code 11 when fewer than count bytes remain (or count is negative); the position is
+    // unchanged then.
+    const std::uint8_t* ReadBytes(std::int32_t count);
+
+    // One byte, as ReadBytes (1).
+    std::uint8_t ReadByte() { return *ReadBytes(1); }
+
+    // The position as a pointer into the block.
+    const std::uint8_t* GetCurrentPtr() const { return blockStart + bytesRead; }
+
+    // Moves the position to an offset from the start of the block. Throws PLTextException
+    // code 11 for an offset beyond the end or below 0; the position is unchanged then.
+    void Seek(std::int32_t position);
+
+    const std::string& GetName() const { return sourceName; }
+    std::int32_t GetFileSize() const { return blockSize; }
+    std::int32_t GetBytesRead() const { return bytesRead; }
+    std::int32_t GetBytesLeft() const { return blockSize - bytesRead; }
+    bool IsOpen() const { return blockStart != nullptr; }
+
+    // Throws the end-of-data error: PLTextException code 11, "End of file reached while
+    // decoding.\n".
+    [[noreturn]] static void ThrowEndOfFile();
+
+protected:
+    // Presents the block at openStart of openSize bytes under openName, position 0.
+    void OpenBlock(std::string_view openName, const std::uint8_t* openStart,
+                   std::int32_t openSize);
+
+private:
+    std::string sourceName;
+    const std::uint8_t* blockStart = nullptr;
+    std::int32_t blockSize = 0;
+    std::int32_t bytesRead = 0;
+};

@@ -1,0 +1,34 @@
+#include "imaging/pl_file_source.h"
+
+#include "imaging/pl_text_exception.h"
+
+std::int32_t PLFileOpenErrorCode(FileOpenError error) {
+    switch (error) {
+        case FileOpenError::None:
+            return 0;
+        case FileOpenError::PathNotFound:
+            return PLErrPathNotFound;
+        case FileOpenError::AccessDenied:
+        case FileOpenError::Empty:
+        case FileOpenError::TooLarge:
+            return PLErrAccessDenied;
+        case FileOpenError::FileNotFound:
+        case FileOpenError::Other:
+            break;
+    }
+    return PLErrFileNotFound;
+}
+
+std::int32_t PLFileSource::Open(std::string_view fileName) {
+    Close();
+    const FileOpenError error = file.Open(fileName);
+    if (error != FileOpenError::None) return PLFileOpenErrorCode(error);
+    const auto bytes = file.Bytes();
+    OpenBlock(fileName, bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    return 0;
+}
+
+void PLFileSource::Close() {
+    PLDataSource::Close();
+    file.Close();
+}

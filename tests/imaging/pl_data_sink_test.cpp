@@ -1,0 +1,114 @@
+#include "imaging/pl_data_sink.h"
+
+#include "imaging/pl_file_sink.h"
+#include "imaging/pl_mem_sink.h"
+#include "imaging/pl_text_exception.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class PLFileSinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("pl_file_sink_test_" + std::to_string(::getpid()));
+        fs::create_directories(folder);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::size_t EntryCount() const {
+        return static_cast<std::size_t>(
+            std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+    }
+
+    fs::path folder;
+};
+
+TEST(PLMemSink, WritesUpToTheMaximumAndNoFurther) {
+    std::vector<std::uint8_t> block(6, 0xAA);
+    PLMemSink sink;
+    ASSERT_EQ(sink.Open(block.data(), 5), 0);
+    const std::uint8_t bytes[] = {1, 2, 3};
+    sink.WriteBytes(bytes, 3);
+    sink.WriteByte(4);
+    try {
+        sink.WriteBytes(bytes, 2);
+        FAIL() << "no exception";
+    } catch (const PLTextException& e) {
+        EXPECT_EQ(e.GetCode(), PLErrEndOfFile);
+        EXPECT_STREQ(e.GetText(), "Buffer overflow while encoding.\n");
+    }
+    sink.WriteByte(5);
+    EXPECT_THROW(sink.WriteByte(6), PLTextException);
+    EXPECT_THROW(sink.Skip(1), PLTextException);
+    EXPECT_EQ(sink.GetDataSize(), 5);
+    EXPECT_EQ(block, (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 0xAA}));
+}
+
+TEST_F(PLFileSinkTest, FileEndsAsLongAsWhatWasWritten) {
+    const fs::path path = folder / "out.bin";
+    PLFileSink sink;
+    ASSERT_EQ(sink.Open(path.string(), 8192), 0);
+    std::vector<std::uint8_t> bytes(100);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i);
+    sink.WriteBytes(bytes.data(), 60);
+    sink.Skip(2);
+    sink.WriteBytes(bytes.data() + 62, 38);
+    sink.Close();
+    const std::string written = ReadFile(path);
+    ASSERT_EQ(written.size(), 100u);
+    EXPECT_EQ(written[61], 0);  // skipped bytes are zero
+    EXPECT_EQ(static_cast<std::uint8_t>(written[99]), 99);
+    EXPECT_EQ(EntryCount(), 1u);
+}
+
+TEST_F(PLFileSinkTest, AbandonedSinkLeavesTheOldFile) {
+    const fs::path path = folder / "keep.bin";
+    std::ofstream(path, std::ios::binary) << "old contents";
+    {
+        PLFileSink sink;
+        ASSERT_EQ(sink.Open(path.string(), 4), 0);
+        const std::uint8_t bytes[] = {1, 2, 3, 4, 5};
+        EXPECT_THROW(sink.WriteBytes(bytes, 5), PLTextException);
+        // Destroyed without Close, as when an encoder throws.
+    }
+    EXPECT_EQ(ReadFile(path), "old contents");
+    EXPECT_EQ(EntryCount(), 1u);
+}
+
+TEST_F(PLFileSinkTest, ReplacesAnExistingFileOnClose) {
+    const fs::path path = folder / "replace.bin";
+    std::ofstream(path, std::ios::binary) << "a much longer old content";
+    PLFileSink sink;
+    ASSERT_EQ(sink.Open(path.string(), 100), 0);
+    const std::uint8_t bytes[] = {'n', 'e', 'w'};
+    sink.WriteBytes(bytes, 3);
+    sink.Close();
+    EXPECT_EQ(ReadFile(path), "new");
+}
+
+TEST_F(PLFileSinkTest, OpenFailuresGiveTheirCodes) {
+    fs::create_directories(folder / "dir");
+    PLFileSink sink;
+    EXPECT_EQ(sink.Open((folder / "missing" / "out.bmp").string(), 100), PLErrPathNotFound);
+    EXPECT_EQ(sink.Open((folder / "dir").string(), 100), PLErrAccessDenied);
+    EXPECT_FALSE(sink.IsOpen());
+}
+
+}  // namespace
