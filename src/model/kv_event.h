@@ -13,6 +13,7 @@
 
 #include "core/colour.h"
 #include "core/id_set.h"
+#include "core/matrix4.h"
 #include "model/q_reference_object.h"
 #include "model/view_settings.h"
 
@@ -40,7 +41,7 @@ struct KVEvent {
     Colour colour{};
     QReferenceObject* object = nullptr;  // a model object argument, not owned
     double number = 0.0;
-    std::array<double, 16> transform{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    Matrix4 transform{};  // identity
     std::string text;
     std::array<std::int32_t, 5> words{};
     IdSet ids;

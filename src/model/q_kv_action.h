@@ -12,6 +12,8 @@
 
 #include "core/colour.h"
 #include "core/id_set.h"
+#include "core/matrix4.h"
+#include "core/vec3.h"
 #include "model/q_track_ball_action.h"
 
 class DragRedrawCache;
@@ -51,8 +53,8 @@ public:
 
     DragRedrawCache* RedrawCache() const { return redrawCache.get(); }
 
-    std::array<double, 3> pivot{};
-    std::array<double, 16> referenceTransform{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    Vec3 pivot{};
+    Matrix4 referenceTransform{};  // identity
     std::array<std::uint8_t, 5> dragFlags{};
     std::array<std::int32_t, 3> dragWords{};
     ToolOptions options;
@@ -65,7 +67,7 @@ public:
     std::vector<std::int32_t> list;
     std::int32_t countWord = 0;
     double value = 0.0;
-    std::array<double, 16> accumulated{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    Matrix4 accumulated{};  // identity
 
     // An object under construction that the action follows (registered on it); null when
     // none.
