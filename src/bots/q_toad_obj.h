@@ -84,7 +84,7 @@ public:
     std::int32_t objSource = 0;
     std::int32_t morphMode = 1;
     std::int32_t morphSteps = 4;
-    std::array<float, 12> morphValues{1.0f, 100.0f, 100.0f, 50.0f, 100.0f, 50.0f,
+    std::array<float, 12> morphValues{1.0f,  100.0f, 100.0f, 50.0f, 100.0f, 50.0f,
                                       50.0f, 2.0f,   0.0f,   0.0f,  0.0f,   0.0f};
     float morphDuration = 0.0f;  // length of the morph to the next bot of the chain
     std::uint32_t changeMask = 0;

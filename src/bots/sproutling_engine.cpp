@@ -46,8 +46,8 @@ std::int32_t TokenToInt(std::string_view token) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
-std::int32_t ParseTextRows(SproutlingEngine& engine, const std::uint8_t* data,
-                           std::int32_t length, std::uint32_t part) {
+std::int32_t ParseTextRows(SproutlingEngine& engine, const std::uint8_t* data, std::int32_t length,
+                           std::uint32_t part) {
     const auto* end = data + length;
     if (std::count(data, end, std::uint8_t{'\r'}) < TextMinLines ||
         std::count(data, end, std::uint8_t{','}) < TextMinCommas) {
@@ -74,8 +74,7 @@ std::int32_t ParseTextRows(SproutlingEngine& engine, const std::uint8_t* data,
 
 }  // namespace
 
-SproutlingEngine::SproutlingEngine(std::uint8_t** blockRef, double scale,
-                                   std::vector<void*>* list)
+SproutlingEngine::SproutlingEngine(std::uint8_t** blockRef, double scale, std::vector<void*>* list)
     : docList(list), sceneScale(static_cast<float>(scale)), partBlockRef(blockRef) {
     const auto capacity = static_cast<std::uint32_t>(morphCapacity);
     morphRows = PrivateAllocBlock<std::int32_t>(capacity);
@@ -104,8 +103,8 @@ float& SproutlingEngine::Param(std::uint32_t table, std::uint32_t row, std::uint
     return paramTables[table].get()[row * EngineParamColumnCount + column];
 }
 
-std::int32_t ParseLegacyBot(SproutlingEngine& engine, const std::uint8_t* data,
-                            std::int32_t length, std::uint32_t part) {
+std::int32_t ParseLegacyBot(SproutlingEngine& engine, const std::uint8_t* data, std::int32_t length,
+                            std::uint32_t part) {
     ORBELLE_CHECK(part < EngineParamRowCount);
     if (length <= 0) return -64;
     const std::uint8_t form = data[0];

@@ -88,5 +88,5 @@ std::int32_t LoadLegacyBotPart(SproutlingEngine& engine, const std::uint8_t* dat
 // Parses a legacy description into row `part` (below 13) of the eight parameter tables.
 // Returns 176, or -176 (text too short or long, too few lines or commas, a token over 255
 // bytes), -2880 or -3204 (binary record of the wrong length), -64 (unknown first byte).
-std::int32_t ParseLegacyBot(SproutlingEngine& engine, const std::uint8_t* data,
-                            std::int32_t length, std::uint32_t part);
+std::int32_t ParseLegacyBot(SproutlingEngine& engine, const std::uint8_t* data, std::int32_t length,
+                            std::uint32_t part);

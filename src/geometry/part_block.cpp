@@ -30,17 +30,32 @@ std::int32_t RoundParameter(const std::uint8_t* record, std::uint32_t index) {
 // Surfaces that a part of the record's shape type needs. Type 13 is counted by the caller.
 std::int32_t SurfaceCount(const std::uint8_t* record, std::int32_t paramCount) {
     switch (LoadI32LE(record + PartRecordShapeTypeOffset)) {
-        case 5: case 21: case 24: case 27: case 29:
+        case 5:
+        case 21:
+        case 24:
+        case 27:
+        case 29:
             return 2;
-        case 2: case 4: case 7: case 20: case 23:
+        case 2:
+        case 4:
+        case 7:
+        case 20:
+        case 23:
             return 3;
-        case 10: case 14: case 16: case 22: case 26:
+        case 10:
+        case 14:
+        case 16:
+        case 22:
+        case 26:
             return 4;
         case 17:
             return 5;
-        case 3: case 6: case 11:
+        case 3:
+        case 6:
+        case 11:
             return 6;
-        case 8: case 15:
+        case 8:
+        case 15:
             return 7;
         case 18:
             return 8;

@@ -22,6 +22,6 @@ using PrivateBlockPtr = std::unique_ptr<T, PrivateFreeDeleter>;
 template <typename T>
 PrivateBlockPtr<T> PrivateAllocBlock(std::uint32_t count) {
     ORBELLE_CHECK(count <= UINT32_MAX / sizeof(T));
-    return PrivateBlockPtr<T>(static_cast<T*>(
-        PrivateAllocZeroed(static_cast<std::uint32_t>(count * sizeof(T)))));
+    return PrivateBlockPtr<T>(
+        static_cast<T*>(PrivateAllocZeroed(static_cast<std::uint32_t>(count * sizeof(T)))));
 }

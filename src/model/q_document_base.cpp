@@ -69,12 +69,12 @@ void QDocumentBase::BuildMembers() {
     // Tool table rows: view tools chosen for a while carry flag 1. The table has room for
     // 31 rows; the last one names no tool.
     constexpr std::array<std::int32_t, ToolTableRowCount> toolIds{
-        1,   9,   8,   2,   3,   4,   5,   6,   7,   102, 103, 104, 105, 202, 203, 302,
-        303, 304, 305, 306, 307, 402, 502, 503, 504, 602, 702, 802, 10,  11};
+        1,   9,   8,   2,   3,   4,   5,   6,   7,   102, 103, 104, 105, 202, 203,
+        302, 303, 304, 305, 306, 307, 402, 502, 503, 504, 602, 702, 802, 10,  11};
     for (std::size_t i = 0; i < ToolTableRowCount; ++i) {
         const std::int32_t id = toolIds[i];
-        const bool temporary = (id >= 1 && id <= 5) || id == 7 || id == 8 || id == 9 ||
-                               id == 10 || id == 11;
+        const bool temporary =
+            (id >= 1 && id <= 5) || id == 7 || id == 8 || id == 9 || id == 10 || id == 11;
         toolTable[i] = ToolSettingRow{id, temporary ? 1 : 0, 1};
     }
 
@@ -89,11 +89,11 @@ void QDocumentBase::BuildMembers() {
     fileVersion = TruncToInt32(std::round(2.1 * 100.0));
 
     constexpr std::array<std::array<std::int32_t, 5>, 20> shapeTypeRows{{
-        {1, 6, 6, 6, 6},    {2, 6, 1, 1, 1},    {3, 1, 1, 1, 1},    {4, 6, 1, 1, 1},
-        {5, 12, 6, 6, 6},   {7, 6, 6, 6, 6},    {8, 6, 1, 1, 1},    {9, 6, 6, 6, 6},
-        {14, 6, 1, 1, 1},   {15, 1, 1, 1, 1},   {16, 6, 1, 1, 1},   {18, 6, 1, 1, 1},
-        {20, 6, 12, 12, 12}, {21, 12, 6, 6, 6}, {22, 12, 6, 6, 6},  {24, 6, 12, 12, 12},
-        {25, 6, 1, 1, 1},   {26, 6, 12, 12, 12}, {27, 6, 6, 6, 6},  {28, 6, 6, 6, 6},
+        {1, 6, 6, 6, 6},     {2, 6, 1, 1, 1},     {3, 1, 1, 1, 1},   {4, 6, 1, 1, 1},
+        {5, 12, 6, 6, 6},    {7, 6, 6, 6, 6},     {8, 6, 1, 1, 1},   {9, 6, 6, 6, 6},
+        {14, 6, 1, 1, 1},    {15, 1, 1, 1, 1},    {16, 6, 1, 1, 1},  {18, 6, 1, 1, 1},
+        {20, 6, 12, 12, 12}, {21, 12, 6, 6, 6},   {22, 12, 6, 6, 6}, {24, 6, 12, 12, 12},
+        {25, 6, 1, 1, 1},    {26, 6, 12, 12, 12}, {27, 6, 6, 6, 6},  {28, 6, 6, 6, 6},
     }};
     for (const auto& row : shapeTypeRows) {
         shapeTypes[row[0]] = {row[1], row[2], row[3], row[4]};
@@ -339,6 +339,13 @@ void QDocumentBase::HandleMessage(std::int32_t message, std::int32_t, QReference
         default:
             break;
     }
+}
+
+void QDocumentBase::OnTargetDestroyed(QReferenceObject* target) {
+    if (target == currentTexture) currentTexture = nullptr;
+    if (target == currentBot) currentBot = nullptr;
+    if (target == secondBot) secondBot = nullptr;
+    if (target == currentGroup) currentGroup = nullptr;
 }
 
 void QDocumentBase::SetCurrentTexture(QReferenceObject* texture) {

@@ -199,6 +199,10 @@ public:
     std::array<std::int32_t, 2> viewSize{400, 400};
     std::int32_t fileVersion = 0;
 
+protected:
+    // Drops the current texture, bot, second bot or group when it is destroyed unannounced.
+    void OnTargetDestroyed(QReferenceObject* target) override;
+
 private:
     friend class QReferenceObject;
 

@@ -103,8 +103,7 @@ std::string QGroups::MakeUniqueGroupName(const QGroup* group, std::string_view n
     return MakeUniqueName(group, name, true);
 }
 
-std::string QGroups::MakeUniqueLoadedGroupName(const QGroup* group,
-                                               std::string_view name) const {
+std::string QGroups::MakeUniqueLoadedGroupName(const QGroup* group, std::string_view name) const {
     return MakeUniqueName(group, name, false);
 }
 
@@ -127,8 +126,7 @@ void QGroups::DeleteGroup(QGroup* group, bool withObjects) {
         // Objects that a bot in drawing mode generated stay with their bot; such objects are
         // registered on the bot.
         std::vector<QReferenceObject*> kept;
-        if (list != nullptr && list->document != nullptr &&
-            list->document->BotList() != nullptr) {
+        if (list != nullptr && list->document != nullptr && list->document->BotList() != nullptr) {
             for (QToadObj* bot : list->document->BotList()->Bots()) {
                 if (bot->IsModeBits01Clear()) continue;
                 for (QReferenceObject* object : bot->CollectReferrersByType(TypeIdObject)) {

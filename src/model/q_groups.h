@@ -86,8 +86,7 @@ public:
                        QReferenceObject* sender) override;
 
 private:
-    std::string MakeUniqueName(const QGroup* group, std::string_view name,
-                               bool keepFreeName) const;
+    std::string MakeUniqueName(const QGroup* group, std::string_view name, bool keepFreeName) const;
     void Erase(const QGroup* group);
     bool Holds(const QGroup* group) const;
 

@@ -36,8 +36,7 @@ void QTextureList::RemoveTexture(QReferenceObject* texture) {
 
 bool QTextureList::IsUnused(const QReferenceObject* texture) const {
     // The list's document is the one registered on it.
-    const auto* document =
-        static_cast<const QDocumentBase*>(FindReferrerByType(TypeIdDocument, 1));
+    const auto* document = static_cast<const QDocumentBase*>(FindReferrerByType(TypeIdDocument, 1));
     if (document != nullptr && document->CurrentTexture() == texture) return false;
     return texture->CollectReferrersByType(TypeIdObject).empty();
 }

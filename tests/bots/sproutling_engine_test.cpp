@@ -56,17 +56,23 @@ TEST(SproutlingEngine, ParseCodes) {
         std::vector<std::uint8_t> data;
         std::int32_t result;
     };
-    const auto bytes = [](const std::string& s) { return std::vector<std::uint8_t>(s.begin(), s.end()); };
+    const auto bytes = [](const std::string& s) {
+        return std::vector<std::uint8_t>(s.begin(), s.end());
+    };
     const Case cases[] = {
-        {"A form", formA, 176},        {"A form cut short", shortA, -3204},
-        {"@ form", formAt, 176},       {"unknown form", formB, -64},
-        {"text", bytes(text), 176},    {"text of 499 bytes", bytes(shortText), -176},
+        {"A form", formA, 176},
+        {"A form cut short", shortA, -3204},
+        {"@ form", formAt, 176},
+        {"unknown form", formB, -64},
+        {"text", bytes(text), 176},
+        {"text of 499 bytes", bytes(shortText), -176},
         {"text of one line", bytes(fewLines), -176},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(ParseLegacyBot(engine, c.data.data(), static_cast<std::int32_t>(c.data.size()), 1),
-                  c.result);
+        EXPECT_EQ(
+            ParseLegacyBot(engine, c.data.data(), static_cast<std::int32_t>(c.data.size()), 1),
+            c.result);
     }
 }
 
@@ -77,8 +83,8 @@ TEST(SproutlingEngine, LoadsTextRowsColumnByColumn) {
     EXPECT_EQ(LoadLegacyBotPart(engine, reinterpret_cast<const std::uint8_t*>(text.data()),
                                 static_cast<std::int32_t>(text.size()), 0),
               6);
-    EXPECT_EQ(engine.Param(1, 0, 0), 1.0f);   // token 1: vt column 0
-    EXPECT_EQ(engine.Param(0, 0, 1), 8.0f);   // token 8: bt column 1
+    EXPECT_EQ(engine.Param(1, 0, 0), 1.0f);  // token 1: vt column 0
+    EXPECT_EQ(engine.Param(0, 0, 1), 8.0f);  // token 8: bt column 1
     EXPECT_EQ(engine.Param(7, 0, 21), 175.0f);
     EXPECT_EQ(engine.legacyCopyLength, text.size());
     EXPECT_EQ(engine.modeMid, 4u);

@@ -42,8 +42,8 @@ std::int32_t Load(SceneGeometry& geometry, std::vector<std::uint8_t>& block) {
 
 TEST(PartBlock, EmptyBlockBytes) {
     const auto block = EmptyBlock();
-    const std::array<std::uint8_t, 20> expected{3, 0, 0xFF, 0xFF, 0,    0, 0, 0, 0, 0,
-                                                0, 0, 0,    0,    0,    0, 0xC0, 0, 0, 0};
+    const std::array<std::uint8_t, 20> expected{3, 0, 0xFF, 0xFF, 0, 0, 0,    0, 0, 0,
+                                                0, 0, 0,    0,    0, 0, 0xC0, 0, 0, 0};
     EXPECT_TRUE(std::equal(block.begin(), block.end(), expected.begin()));
 }
 

@@ -47,7 +47,7 @@ TEST(QDocumentBaseMembers, NewDocumentHoldsAnEmptyScene) {
     EXPECT_EQ(document.Engine()->docList, &document.EngineBuffers());
     EXPECT_EQ(document.Geometry()->partCount, 0);
 
-    const std::array<std::uint8_t, 20> emptyBlock{3, 0, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0,
+    const std::array<std::uint8_t, 20> emptyBlock{3, 0, 0xFF, 0xFF, 0, 0, 0,    0, 0, 0,
                                                   0, 0, 0,    0,    0, 0, 0xC0, 0, 0, 0};
     EXPECT_EQ(std::memcmp(document.PartBlock(), emptyBlock.data(), emptyBlock.size()), 0);
 
@@ -282,7 +282,8 @@ TEST(QDocumentBaseMembers, CurrentBotDeletedStopsBeingCurrent) {
     for (const auto& heard : log) {
         if (heard.sender == document.document.get()) documentChanges.push_back(heard.a);
     }
-    EXPECT_EQ(documentChanges, (std::vector<std::int32_t>{DocumentChangeBot, DocumentChangeSecondBot}));
+    EXPECT_EQ(documentChanges,
+              (std::vector<std::int32_t>{DocumentChangeBot, DocumentChangeSecondBot}));
     bool stoppedCurrent = false;
     for (const auto& heard : botLog) stoppedCurrent |= heard.message == MessageStoppedCurrent;
     EXPECT_TRUE(stoppedCurrent);
@@ -404,9 +405,9 @@ TEST(QDocumentBaseMembers, RefusesCraftedLegacyRecords) {
         SCOPED_TRACE(c.name);
         QDocumentBase document;
         for (std::uint32_t row = 0; row < 13; ++row) document.Engine()->Param(0, row, 0) = 8.0f;
-        const std::int32_t result = document.ReadLegacyBotData(
-            c.record.empty() ? nullptr : c.record.data(),
-            static_cast<std::uint32_t>(c.record.size()));
+        const std::int32_t result =
+            document.ReadLegacyBotData(c.record.empty() ? nullptr : c.record.data(),
+                                       static_cast<std::uint32_t>(c.record.size()));
         EXPECT_EQ(result, c.result);
         for (std::uint32_t row = 1; row < 13; ++row) {
             if (row == c.clearedRow) {

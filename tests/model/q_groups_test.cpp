@@ -20,7 +20,8 @@ using model_test::Recorder;
 
 std::vector<std::string> Names(const QGroups& groups) {
     std::vector<std::string> names;
-    for (std::int32_t i = 0; i < groups.Count(); ++i) names.push_back(groups.GetGroup(i)->GetName());
+    for (std::int32_t i = 0; i < groups.Count(); ++i)
+        names.push_back(groups.GetGroup(i)->GetName());
     return names;
 }
 
@@ -32,8 +33,8 @@ QGroup* Add(QGroups& groups, const char* name) {
 
 TEST(QGroups, AddingMakesNamesUniqueAndKeepsNameOrder) {
     QGroups groups(nullptr);
-    for (const char* name : {"Group", "Group", "Group", "group", "", "cherry", "apple",
-                             "Banana", "Tree-0007", "Tree-0007"}) {
+    for (const char* name : {"Group", "Group", "Group", "group", "", "cherry", "apple", "Banana",
+                             "Tree-0007", "Tree-0007"}) {
         Add(groups, name);
     }
     EXPECT_EQ(Names(groups),

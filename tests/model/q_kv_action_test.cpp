@@ -5,8 +5,8 @@
 #include "core/matrix4.h"
 #include "model/kv_event.h"
 #include "model/q_document_base.h"
-#include "modeller/drag_redraw_cache.h"
 #include "model_test_objects.h"
+#include "modeller/drag_redraw_cache.h"
 #include "render/q_render_view.h"
 
 namespace {
