@@ -3,10 +3,12 @@
 #include "imaging/pl_any_pic_decoder.h"
 #include "imaging/pl_bmp_decoder.h"
 #include "imaging/pl_pixel_format.h"
+#include "imaging/pl_tga_decoder.h"
 
 void ImagingInitProcess() {
     PLPixelFormatRegistryInit();
     PLRegisterFormatDecoder(PLFileTypeBmp, &PLMakeDecoder<PLBmpDecoder>);
+    PLRegisterFormatDecoder(PLFileTypeTga, &PLMakeDecoder<PLTGADecoder>);
 }
 
 void ImagingShutdownProcess() { PLPixelFormatRegistryShutdown(); }
