@@ -3,12 +3,14 @@
 #include "imaging/pl_any_pic_decoder.h"
 #include "imaging/pl_bmp_decoder.h"
 #include "imaging/pl_pixel_format.h"
+#include "imaging/pl_psd_decoder.h"
 #include "imaging/pl_tga_decoder.h"
 
 void ImagingInitProcess() {
     PLPixelFormatRegistryInit();
     PLRegisterFormatDecoder(PLFileTypeBmp, &PLMakeDecoder<PLBmpDecoder>);
     PLRegisterFormatDecoder(PLFileTypeTga, &PLMakeDecoder<PLTGADecoder>);
+    PLRegisterFormatDecoder(PLFileTypePsd, &PLMakeDecoder<PLPSDDecoder>);
 }
 
 void ImagingShutdownProcess() { PLPixelFormatRegistryShutdown(); }

@@ -17,6 +17,7 @@ namespace {
 using decoder_test::Bytes;
 using decoder_test::CodeOf;
 using decoder_test::Concat;
+using decoder_test::Pixels;
 
 void Append16(Bytes& bytes, std::uint32_t v) { decoder_test::AppendLE(bytes, v, 2); }
 void Append32(Bytes& bytes, std::uint32_t v) { decoder_test::AppendLE(bytes, v, 4); }
@@ -71,20 +72,6 @@ Bytes Palette4(int n) {
     return bytes;
 }
 
-// All rows of a bitmap, top row first.
-Bytes Pixels(const PLBmp& bmp) {
-    Bytes bytes;
-    for (int y = 0; y < bmp.GetHeight(); ++y) {
-        const std::uint8_t* row = bmp.GetLineArray()[y];
-        bytes.insert(bytes.end(), row, row + bmp.GetBytesPerLine());
-    }
-    return bytes;
-}
-
-void Decode(const Bytes& file, PLBmp& bmp) {
-    PLBmpDecoder decoder;
-    decoder.MakeBmpFromMemory(file.data(), static_cast<std::int32_t>(file.size()), bmp);
-}
 
 // One fixture of each variant the decoder reads, with the bitmap it must give.
 struct Variant {
@@ -214,13 +201,8 @@ TEST(PLBmpDecoder, DecodesEachVariant) {
     for (const Variant& v : Variants()) {
         SCOPED_TRACE(v.what);
         PLAnyBmp bmp;
-        Decode(v.file, bmp);
-        EXPECT_EQ(bmp.GetPixelFormat(), v.format);
+        decoder_test::ExpectImage<PLBmpDecoder>(v.file, v.format, v.pixels, v.palette, bmp);
         EXPECT_EQ(bmp.GetSize(), (PLPoint{v.width, v.height}));
-        EXPECT_EQ(Pixels(bmp), v.pixels);
-        if (!v.palette.empty()) {
-            EXPECT_EQ(Bytes(bmp.GetPalette(), bmp.GetPalette() + v.palette.size()), v.palette);
-        }
     }
 }
 
@@ -274,13 +256,7 @@ TEST(PLBmpDecoder, CorruptFilesFailWithTheirCodes) {
     Bytes coreBackwards = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0, 12, 0, 0, 0,
                            1, 0, 1, 0, 1, 0, 24, 0, 1, 2, 3, 0};
 
-    struct Case {
-        const char* what;
-        Bytes file;
-        std::int32_t code;
-        const char* text;  // null: not compared
-    };
-    const std::vector<Case> cases = {
+    decoder_test::ExpectFailures<PLBmpDecoder>({
         {"signature", notABitmap, PLErrWrongSignature,
          "Decoder error: Bitmap decoder: This isn't a bitmap.\n"},
         {"header size 20", shortHeader.Build(), PLErrWrongSignature, nullptr},
@@ -299,28 +275,13 @@ TEST(PLBmpDecoder, CorruptFilesFailWithTheirCodes) {
         {"rows beyond the data", hugeRows.Build(), PLErrEndOfFile, nullptr},
         {"colours used beyond the data", hugePalette.Build(), PLErrEndOfFile, nullptr},
         {"header size beyond the data", hugeHeader, PLErrEndOfFile, nullptr},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        PLAnyBmp bmp;
-        std::string text;
-        EXPECT_EQ(CodeOf([&] { Decode(c.file, bmp); }, &text), c.code);
-        if (c.text != nullptr) {
-            EXPECT_EQ(text, c.text);
-        }
-    }
+    });
 }
 
 TEST(PLBmpDecoder, EveryCutOfAFixtureFailsCleanly) {
     for (const Variant& v : Variants()) {
         SCOPED_TRACE(v.what);
-        for (std::size_t size = 1; size < v.file.size(); ++size) {
-            SCOPED_TRACE(size);
-            const Bytes cut(v.file.begin(), v.file.begin() + static_cast<std::ptrdiff_t>(size));
-            PLAnyBmp bmp;
-            const std::int32_t code = CodeOf([&] { Decode(cut, bmp); });
-            EXPECT_TRUE(code == PLErrEndOfFile || code == PLErrWrongSignature) << code;
-        }
+        decoder_test::ExpectEveryCutFails<PLBmpDecoder>(v.file, {PLErrEndOfFile, PLErrWrongSignature});
     }
 }
 

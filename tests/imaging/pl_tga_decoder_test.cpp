@@ -16,6 +16,7 @@ namespace {
 using decoder_test::Bytes;
 using decoder_test::CodeOf;
 using decoder_test::Concat;
+using decoder_test::Pixels;
 
 // A TGA file: the 18-byte header, the identification field, the colour map and the image
 // data, as given.
@@ -47,19 +48,6 @@ struct TgaFile {
     }
 };
 
-Bytes Pixels(const PLBmp& bmp) {
-    Bytes bytes;
-    for (int y = 0; y < bmp.GetHeight(); ++y) {
-        const std::uint8_t* row = bmp.GetLineArray()[y];
-        bytes.insert(bytes.end(), row, row + bmp.GetBytesPerLine());
-    }
-    return bytes;
-}
-
-void Decode(const Bytes& file, PLBmp& bmp) {
-    PLTGADecoder decoder;
-    decoder.MakeBmpFromMemory(file.data(), static_cast<std::int32_t>(file.size()), bmp);
-}
 
 struct Variant {
     const char* what;
@@ -150,13 +138,8 @@ TEST(PLTGADecoder, DecodesEachVariant) {
     for (const Variant& v : Variants()) {
         SCOPED_TRACE(v.what);
         PLAnyBmp bmp;
-        Decode(v.file, bmp);
-        EXPECT_EQ(bmp.GetPixelFormat(), v.format);
+        decoder_test::ExpectImage<PLTGADecoder>(v.file, v.format, v.pixels, v.palette, bmp);
         EXPECT_EQ(bmp.GetResolution(), (PLPoint{0, 0}));
-        EXPECT_EQ(Pixels(bmp), v.pixels);
-        if (!v.palette.empty()) {
-            EXPECT_EQ(Bytes(bmp.GetPalette(), bmp.GetPalette() + v.palette.size()), v.palette);
-        }
     }
 }
 
@@ -191,13 +174,7 @@ TEST(PLTGADecoder, CorruptFilesFailWithTheirCodes) {
     TgaFile hugeRle = huge;
     hugeRle.imageType = 10;
 
-    struct Case {
-        const char* what;
-        Bytes file;
-        std::int32_t code;
-        const char* text;  // null: not compared
-    };
-    const std::vector<Case> cases = {
+    decoder_test::ExpectFailures<PLTGADecoder>({
         {"depth 12", depth12.Build(), PLErrFormatUnknown,
          "Decoder error: TGA decoder: Unknown bits per pixel in file.\n"},
         {"image type 5", type5.Build(), PLErrFormatUnknown,
@@ -209,27 +186,13 @@ TEST(PLTGADecoder, CorruptFilesFailWithTheirCodes) {
          "Decoder error: Run-length data passes the image.\n"},
         {"pixels beyond the data", huge.Build(), PLErrEndOfFile, nullptr},
         {"RLE packets beyond the data", hugeRle.Build(), PLErrEndOfFile, nullptr},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        PLAnyBmp bmp;
-        std::string text;
-        EXPECT_EQ(CodeOf([&] { Decode(c.file, bmp); }, &text), c.code);
-        if (c.text != nullptr) {
-            EXPECT_EQ(text, c.text);
-        }
-    }
+    });
 }
 
 TEST(PLTGADecoder, EveryCutOfAFixtureFailsCleanly) {
     for (const Variant& v : Variants()) {
         SCOPED_TRACE(v.what);
-        for (std::size_t size = 1; size < v.file.size(); ++size) {
-            SCOPED_TRACE(size);
-            const Bytes cut(v.file.begin(), v.file.begin() + static_cast<std::ptrdiff_t>(size));
-            PLAnyBmp bmp;
-            EXPECT_EQ(CodeOf([&] { Decode(cut, bmp); }), PLErrEndOfFile);
-        }
+        decoder_test::ExpectEveryCutFails<PLTGADecoder>(v.file, {PLErrEndOfFile});
     }
 }
 
