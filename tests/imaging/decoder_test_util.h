@@ -4,6 +4,7 @@
 // of the PLTextException a call throws.
 
 #include "imaging/pl_any_bmp.h"
+#include "imaging/pl_any_pic_decoder.h"
 #include "imaging/pl_pic_decoder.h"
 #include "imaging/pl_text_exception.h"
 
@@ -14,6 +15,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace decoder_test {
@@ -95,6 +97,21 @@ void ExpectFailures(const std::vector<FailureCase>& cases) {
         if (c.text != nullptr) {
             EXPECT_EQ(text, c.text);
         }
+    }
+}
+
+// Expects each kept regression file of the test data folder to fail through the any-format
+// decoder with its code.
+inline void ExpectDataFilesFail(
+    std::initializer_list<std::pair<const char*, std::int32_t>> filesAndCodes) {
+    for (const auto& [file, code] : filesAndCodes) {
+        SCOPED_TRACE(file);
+        PLAnyPicDecoder decoder;
+        PLAnyBmp bmp;
+        EXPECT_EQ(CodeOf([&] {
+                      decoder.MakeBmpFromFile(std::string(ORBELLE_TEST_DATA_DIR) + "/" + file, bmp);
+                  }),
+                  code);
     }
 }
 

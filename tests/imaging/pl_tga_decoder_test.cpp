@@ -196,4 +196,9 @@ TEST(PLTGADecoder, EveryCutOfAFixtureFailsCleanly) {
     }
 }
 
+TEST(PLTGADecoder, KeptCorruptFilesFailCleanly) {
+    decoder_test::ExpectDataFilesFail({{"tga_rle_past_image.tga", PLErrWrongSignature},
+                                       {"tga_colour_map_from_300.tga", PLErrWrongSignature}});
+}
+
 }  // namespace
