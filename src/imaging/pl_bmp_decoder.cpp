@@ -256,6 +256,11 @@ void PLBmpDecoder::DecodeUncompressed(PLDataSource& source, PLBmp& bmp) const {
 
 void PLBmpDecoder::DecodeRunLength(PLDataSource& source, PLBmp& bmp, bool fourBits) const {
     const std::int32_t width = GetWidth();
+    // Some writers code a row's padding too, so runs may reach the end of the stored row;
+    // those pixels are dropped. Data past the stored row is refused, so the file can never
+    // write outside the bitmap.
+    const auto storedWidth = static_cast<std::int32_t>(
+        StoredRowBytes(width, info.bitCount) * 8 / info.bitCount);
     // Pixel i of a run or literal: with four bits the high nibble comes first.
     const auto pixel = [fourBits](const std::uint8_t* bytes, std::int32_t i) {
         if (!fourBits) return bytes[i];
@@ -269,23 +274,24 @@ void PLBmpDecoder::DecodeRunLength(PLDataSource& source, PLBmp& bmp, bool fourBi
             const std::uint8_t* pair = source.ReadBytes(2);
             const std::int32_t count = pair[0];
             const std::uint8_t value = pair[1];
-            // Runs and literals are checked against the row: the file cannot write past it.
             if (count != 0) {
-                if (count > width - x) ThrowRunPassesRow();
+                if (count > storedWidth - x) ThrowRunPassesRow();
                 const std::uint8_t repeated[1] = {value};
-                for (std::int32_t i = 0; i < count; ++i) {
-                    out[x++] = fourBits ? pixel(repeated, i % 2) : value;
+                for (std::int32_t i = 0; i < count; ++i, ++x) {
+                    if (x < width) out[x] = fourBits ? pixel(repeated, i % 2) : value;
                 }
                 continue;
             }
             if (value == 0) break;  // end of row
             if (value == 1) return;  // end of bitmap: the rows above keep what they hold
             if (value == 2) RaiseError(PLErrFormatNotSupported, "Encountered delta escape.");
-            if (value > width - x) ThrowRunPassesRow();
+            if (value > storedWidth - x) ThrowRunPassesRow();
             const std::int32_t literalBytes = fourBits ? (value + 1) / 2 : value;
             // Literals are padded to an even byte count.
             const std::uint8_t* literal = source.ReadBytes(literalBytes + literalBytes % 2);
-            for (std::int32_t i = 0; i < value; ++i) out[x++] = pixel(literal, i);
+            for (std::int32_t i = 0; i < value; ++i, ++x) {
+                if (x < width) out[x] = pixel(literal, i);
+            }
         }
     }
 }

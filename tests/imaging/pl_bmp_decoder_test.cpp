@@ -122,6 +122,13 @@ std::vector<Variant> Variants() {
     variants.push_back({"RLE8 ending early", rle8.Build(), PLPixelFormat::I8, 5, 3,
                         {0, 0, 0, 0, 0, 4, 4, 4, 4, 4, 9, 9, 7, 8, 6}, {}});
 
+    // Runs may cover the row's padding up to its stored width (8 pixels); those are dropped.
+    BmpFile padded = rle8;
+    padded.height = 1;
+    padded.rows = {3, 1, 0, 5, 2, 3, 4, 5, 6, 0, 0, 1};
+    variants.push_back({"RLE8 run over the row padding", padded.Build(), PLPixelFormat::I8, 5, 1,
+                        {1, 1, 1, 2, 3}, {}});
+
     BmpFile rle4;
     rle4.width = 6, rle4.height = 1, rle4.bitCount = 4, rle4.compression = 2;
     rle4.palette = Palette4(16);
@@ -270,7 +277,7 @@ TEST(PLBmpDecoder, CorruptFilesFailWithTheirCodes) {
          "Decoder error: Run-length data passes the row.\n"},
         {"RLE8 literal past the row", with(rle8, {0, 5, 1, 2, 3, 4, 5, 0}), PLErrWrongSignature,
          nullptr},
-        {"RLE4 run past the row", with(rle4, {5, 0x11, 0, 0}), PLErrWrongSignature, nullptr},
+        {"RLE4 run past the stored row", with(rle4, {9, 0x11, 0, 0}), PLErrWrongSignature, nullptr},
         {"RLE8 without end", with(rle8, {2, 1}), PLErrEndOfFile, nullptr},
         {"rows beyond the data", hugeRows.Build(), PLErrEndOfFile, nullptr},
         {"colours used beyond the data", hugePalette.Build(), PLErrEndOfFile, nullptr},
