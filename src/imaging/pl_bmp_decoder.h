@@ -19,8 +19,9 @@ public:
     // before the headers or before the uncompressed rows.
     void Open(PLDataSource* source) override;
 
-    // Decodes the rows into bmp. Throws PLTextException code 1 for run-length data that
-    // passes the end of a row, 6 ("Encountered delta escape.") for a delta escape, 11 when
+    // Decodes the rows into bmp. Run-length pixels past the width but inside the stored
+    // (padded) row are dropped. Throws PLTextException code 1 for run-length data that passes
+    // the stored row, 6 ("Encountered delta escape.") for a delta escape, 11 when
     // the data ends early.
     void GetImage(PLBmp& bmp) override;
 
