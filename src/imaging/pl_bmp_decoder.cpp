@@ -36,14 +36,13 @@ constexpr std::uint32_t BitFieldsCompression = 3;
 
 bool IsSignature(const std::uint8_t* signature) {
     static constexpr const char* Signatures[] = {"BA", "BM", "IC", "CP", "CI"};
-    return std::any_of(std::begin(Signatures), std::end(Signatures), [&](const char* s) {
-        return std::memcmp(signature, s, 2) == 0;
-    });
+    return std::any_of(std::begin(Signatures), std::end(Signatures),
+                       [&](const char* s) { return std::memcmp(signature, s, 2) == 0; });
 }
 
 bool IsReadableBitCount(std::uint16_t bitCount) {
-    return bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 ||
-           bitCount == 24 || bitCount == 32;
+    return bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 ||
+           bitCount == 32;
 }
 
 [[noreturn]] void ThrowNotABitmap() {
@@ -126,8 +125,8 @@ void PLBmpDecoder::Open(PLDataSource* source) {
     } else if (info.bitCount > 8) {
         format = PLPixelFormat::X8R8G8B8;
     }
-    SetInfo({info.width, height}, {DotsPerInch(info.xPelsPerMeter), DotsPerInch(info.yPelsPerMeter)},
-            format);
+    SetInfo({info.width, height},
+            {DotsPerInch(info.xPelsPerMeter), DotsPerInch(info.yPelsPerMeter)}, format);
 }
 
 void PLBmpDecoder::ReadInfoHeader(PLDataSource& source) {
@@ -156,13 +155,14 @@ void PLBmpDecoder::ReadInfoHeader(PLDataSource& source) {
 
     const std::int64_t extraBytes = static_cast<std::int64_t>(info.headerSize) - InfoHeaderBytes;
     const std::uint8_t* extra = ReadCounted(source, extraBytes);
-    const bool hasMasks = info.bitCount == 16 ? info.compression != 0
-                                              : info.bitCount == 32 &&
-                                                    info.compression == BitFieldsCompression;
+    const bool hasMasks = info.bitCount == 16
+                              ? info.compression != 0
+                              : info.bitCount == 32 && info.compression == BitFieldsCompression;
     if (hasMasks) {
         // Longer headers hold the masks as their next fields; after a 40-byte header they
         // follow it.
-        const std::uint8_t* maskBytes = extraBytes >= MaskBytes ? extra : source.ReadBytes(MaskBytes);
+        const std::uint8_t* maskBytes =
+            extraBytes >= MaskBytes ? extra : source.ReadBytes(MaskBytes);
         for (std::size_t i = 0; i < masks.size(); ++i) masks[i] = LoadU32LE(maskBytes + 4 * i);
     }
 }
@@ -203,8 +203,8 @@ void PLBmpDecoder::GetImage(PLBmp& bmp) {
 void PLBmpDecoder::DecodeUncompressed(PLDataSource& source, PLBmp& bmp) const {
     const std::int32_t width = GetWidth();
     const auto rowBytes = static_cast<std::int32_t>(StoredRowBytes(width, info.bitCount));
-    const bool is555 = info.compression == 0 ||
-                       (masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F);
+    const bool is555 =
+        info.compression == 0 || (masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F);
     for (std::int32_t s = 0; s < GetHeight(); ++s) {
         const std::uint8_t* in = source.ReadBytes(rowBytes);
         std::uint8_t* out = bmp.GetLineArray()[BitmapRow(s)];
@@ -259,8 +259,8 @@ void PLBmpDecoder::DecodeRunLength(PLDataSource& source, PLBmp& bmp, bool fourBi
     // Some writers code a row's padding too, so runs may reach the end of the stored row;
     // those pixels are dropped. Data past the stored row is refused, so the file can never
     // write outside the bitmap.
-    const auto storedWidth = static_cast<std::int32_t>(
-        StoredRowBytes(width, info.bitCount) * 8 / info.bitCount);
+    const auto storedWidth =
+        static_cast<std::int32_t>(StoredRowBytes(width, info.bitCount) * 8 / info.bitCount);
     // Pixel i of a run or literal: with four bits the high nibble comes first.
     const auto pixel = [fourBits](const std::uint8_t* bytes, std::int32_t i) {
         if (!fourBits) return bytes[i];
@@ -282,7 +282,7 @@ void PLBmpDecoder::DecodeRunLength(PLDataSource& source, PLBmp& bmp, bool fourBi
                 }
                 continue;
             }
-            if (value == 0) break;  // end of row
+            if (value == 0) break;   // end of row
             if (value == 1) return;  // end of bitmap: the rows above keep what they hold
             if (value == 2) RaiseError(PLErrFormatNotSupported, "Encountered delta escape.");
             if (value > storedWidth - x) ThrowRunPassesRow();

@@ -58,23 +58,21 @@ std::array<std::uint8_t, 1024> MakeFixedPalette() {
         p[3] = 0;
     };
     // The static colours of the Windows system palette, red, green, blue.
-    static constexpr int LowStatic[10][3] = {{0, 0, 0},     {128, 0, 0},     {0, 128, 0},
-                                             {128, 128, 0}, {0, 0, 128},     {128, 0, 128},
-                                             {0, 128, 128}, {192, 192, 192}, {192, 220, 192},
-                                             {166, 202, 240}};
-    static constexpr int HighStatic[10][3] = {{255, 251, 240}, {160, 160, 164}, {128, 128, 128},
-                                              {255, 0, 0},     {0, 255, 0},     {255, 255, 0},
-                                              {0, 0, 255},     {255, 0, 255},   {0, 255, 255},
-                                              {255, 255, 255}};
-    static constexpr int HalfIntensity[6][3] = {{128, 128, 255}, {128, 255, 128},
-                                                {128, 255, 255}, {255, 128, 128},
-                                                {255, 128, 255}, {255, 255, 128}};
+    static constexpr int LowStatic[10][3] = {
+        {0, 0, 0},     {128, 0, 0},   {0, 128, 0},     {128, 128, 0},   {0, 0, 128},
+        {128, 0, 128}, {0, 128, 128}, {192, 192, 192}, {192, 220, 192}, {166, 202, 240}};
+    static constexpr int HighStatic[10][3] = {
+        {255, 251, 240}, {160, 160, 164}, {128, 128, 128}, {255, 0, 0},   {0, 255, 0},
+        {255, 255, 0},   {0, 0, 255},     {255, 0, 255},   {0, 255, 255}, {255, 255, 255}};
+    static constexpr int HalfIntensity[6][3] = {{128, 128, 255}, {128, 255, 128}, {128, 255, 255},
+                                                {255, 128, 128}, {255, 128, 255}, {255, 255, 128}};
     static constexpr int Levels[6] = {0, 81, 133, 177, 217, 255};
     for (int i = 0; i < 10; ++i) {
         set(i, LowStatic[i][0], LowStatic[i][1], LowStatic[i][2]);
         set(246 + i, HighStatic[i][0], HighStatic[i][1], HighStatic[i][2]);
     }
-    for (int i = 0; i < 6; ++i) set(10 + i, HalfIntensity[i][0], HalfIntensity[i][1], HalfIntensity[i][2]);
+    for (int i = 0; i < 6; ++i)
+        set(10 + i, HalfIntensity[i][0], HalfIntensity[i][1], HalfIntensity[i][2]);
     for (int i = 0; i < 216; ++i) set(16 + i, Levels[i / 36], Levels[(i / 6) % 6], Levels[i % 6]);
     for (int i = 0; i < 14; ++i) set(232 + i, 196 + 3 * i, 196 + 3 * i, 196 + 3 * i);
     return palette;
@@ -159,7 +157,8 @@ void Quantizer::MedianCut() {
     for (int n = WholeCube + 1; n < PaletteEntries; ++n) {
         int largest = WholeCube;
         for (int i = WholeCube + 1; i < n; ++i) {
-            if (boxes[static_cast<std::size_t>(i)].count > boxes[static_cast<std::size_t>(largest)].count) {
+            if (boxes[static_cast<std::size_t>(i)].count >
+                boxes[static_cast<std::size_t>(largest)].count) {
                 largest = i;
             }
         }
@@ -194,7 +193,8 @@ void Quantizer::MedianCut() {
     std::uint8_t* palette = dest.GetPalette();
     for (std::size_t i = 0; i < boxes.size(); ++i) {
         for (std::size_t k = 0; k < 3; ++k) {
-            palette[4 * i + k] = static_cast<std::uint8_t>((boxes[i].min[k] + boxes[i].max[k]) * 255 / 62);
+            palette[4 * i + k] =
+                static_cast<std::uint8_t>((boxes[i].min[k] + boxes[i].max[k]) * 255 / 62);
         }
         palette[4 * i + 3] = 0;
     }
@@ -215,8 +215,10 @@ void Quantizer::Popularity() {
                 if (count <= counts.back()) continue;
                 std::size_t at = First;
                 while (counts[at] >= count) ++at;
-                std::copy_backward(colours.begin() + static_cast<std::ptrdiff_t>(at), colours.end() - 1, colours.end());
-                std::copy_backward(counts.begin() + static_cast<std::ptrdiff_t>(at), counts.end() - 1, counts.end());
+                std::copy_backward(colours.begin() + static_cast<std::ptrdiff_t>(at),
+                                   colours.end() - 1, colours.end());
+                std::copy_backward(counts.begin() + static_cast<std::ptrdiff_t>(at),
+                                   counts.end() - 1, counts.end());
                 colours[at] = {static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(g),
                                static_cast<std::uint8_t>(r)};
                 counts[at] = count;
@@ -275,7 +277,8 @@ void Quantizer::MapPixels(int ditherType) {
                 std::array<double, 3> wanted{};
                 std::uint8_t colour[3];
                 for (std::size_t k = 0; k < 3; ++k) {
-                    wanted[k] = std::clamp(in[4 * x + static_cast<std::int32_t>(k)] + current[at + k], 0.0, 255.0);
+                    wanted[k] = std::clamp(
+                        in[4 * x + static_cast<std::int32_t>(k)] + current[at + k], 0.0, 255.0);
                     colour[k] = static_cast<std::uint8_t>(TruncToInt32(wanted[k]));
                 }
                 const std::uint8_t index = Lookup(colour);
@@ -328,9 +331,9 @@ void PLFilterQuantize::Apply(const PLBmp& source, PLBmp& dest) const {
         return;
     }
     if (source.GetBitsPerPixel() != 32) {
-        throw PLTextException(PLErrFormatNotSupported,
-                              "Colour quantisation of " + source.GetPixelFormat().GetName() +
-                                  " not supported.");
+        throw PLTextException(
+            PLErrFormatNotSupported,
+            "Colour quantisation of " + source.GetPixelFormat().GetName() + " not supported.");
     }
     dest.CreateFromData(source.GetWidth(), source.GetHeight(), PLPixelFormat::I8, nullptr, 0,
                         source.GetResolution());

@@ -116,5 +116,7 @@ void ExpandPackBits(std::uint8_t* dest, std::int32_t unpackedSize, const std::ui
         in += needed;
         out += count;
     }
-    if (out < unpackedSize) std::memset(dest + out, 0, static_cast<std::size_t>(unpackedSize - out));
+    if (out < unpackedSize) {
+        std::memset(dest + out, 0, static_cast<std::size_t>(unpackedSize - out));
+    }
 }

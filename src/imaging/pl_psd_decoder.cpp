@@ -115,9 +115,9 @@ void PLPSDDecoder::Open(PLDataSource* source) {
     const std::int64_t rowLeast = std::min<std::int64_t>(width, 2 + 2 * ((width + 127) / 128));
     const std::int64_t storedChannels =
         std::min<std::int64_t>(channelCount, colourMode == RgbMode ? 4 : 1);
-    const std::int64_t sectionEnd =
-        layerSectionLength > 0 ? layerSectionStart + std::int64_t{layerSectionLength}
-                               : source->GetBytesRead();
+    const std::int64_t sectionEnd = layerSectionLength > 0
+                                        ? layerSectionStart + std::int64_t{layerSectionLength}
+                                        : source->GetBytesRead();
     if (2 + storedChannels * height * rowLeast > source->GetFileSize() - sectionEnd) {
         PLDataSource::ThrowEndOfFile();
     }
@@ -176,8 +176,7 @@ void PLPSDDecoder::ReadLayerSection(PLDataSource& source) {
             layer.bottom = LoadI32BE(bounds + 8);
             layer.right = LoadI32BE(bounds + 12);
             layer.channelCount = LoadU16BE(bounds + 16);
-            const std::uint8_t* channels =
-                source.ReadBytes(layer.channelCount * LayerChannelBytes);
+            const std::uint8_t* channels = source.ReadBytes(layer.channelCount * LayerChannelBytes);
             layer.channels.reserve(layer.channelCount);
             for (int c = 0; c < layer.channelCount; ++c) {
                 const std::uint8_t* channel = channels + c * LayerChannelBytes;

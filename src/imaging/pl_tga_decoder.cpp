@@ -117,10 +117,9 @@ void PLTGADecoder::Open(PLDataSource* source) {
 
     // The least data the image can take: every pixel stored, or one packet of a header byte
     // and a pixel for every 128 pixels. A short file fails before its bitmap is allocated.
-    const std::int64_t mapBytes =
-        header.colourMapType != 0
-            ? std::int64_t{header.colourMapLength} * StoredBytes(header.colourMapDepth)
-            : 0;
+    const std::int64_t mapBytes = header.colourMapType != 0 ? std::int64_t{header.colourMapLength} *
+                                                                  StoredBytes(header.colourMapDepth)
+                                                            : 0;
     const std::int64_t pixelCount = std::int64_t{header.width} * header.height;
     const std::int64_t pixelBytes = StoredBytes(header.pixelDepth);
     const std::int64_t leastImageBytes = (header.imageType & RunLengthTypeBit) != 0

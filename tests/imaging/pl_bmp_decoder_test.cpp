@@ -72,7 +72,6 @@ Bytes Palette4(int n) {
     return bytes;
 }
 
-
 // One fixture of each variant the decoder reads, with the bitmap it must give.
 struct Variant {
     const char* what;
@@ -91,7 +90,11 @@ std::vector<Variant> Variants() {
     oneBit.width = 10, oneBit.height = 2, oneBit.bitCount = 1;
     oneBit.palette = {10, 20, 30, 0, 40, 50, 60, 0};
     oneBit.rows = {0xA5, 0x40, 0xEE, 0xEE, 0x00, 0xC0, 0xEE, 0xEE};  // bottom row first
-    variants.push_back({"1 bit, width 10", oneBit.Build(), PLPixelFormat::I8, 10, 2,
+    variants.push_back({"1 bit, width 10",
+                        oneBit.Build(),
+                        PLPixelFormat::I8,
+                        10,
+                        2,
                         {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0, 1, 0, 0, 1, 0, 1, 0, 1},
                         {10, 20, 30, 255, 40, 50, 60, 255}});
 
@@ -99,8 +102,12 @@ std::vector<Variant> Variants() {
     fourBit.width = 3, fourBit.height = 1, fourBit.bitCount = 4, fourBit.colorsUsed = 3;
     fourBit.palette = Palette4(16);
     fourBit.rows = {0x1F, 0x70, 0, 0};
-    variants.push_back({"4 bits, colours used 3 reads 16 entries", fourBit.Build(),
-                        PLPixelFormat::I8, 3, 1, {1, 15, 7},
+    variants.push_back({"4 bits, colours used 3 reads 16 entries",
+                        fourBit.Build(),
+                        PLPixelFormat::I8,
+                        3,
+                        1,
+                        {1, 15, 7},
                         {0, 0, 0, 255, 1, 2, 3, 255}});
 
     BmpFile eightBit;
@@ -110,8 +117,13 @@ std::vector<Variant> Variants() {
     Bytes eightPalette = Palette4(16);
     for (int i = 0; i < 16; ++i) eightPalette[4 * i + 3] = 255;
     eightPalette.resize(4 * 17, 0);  // entry 16 is not in the file: zero
-    variants.push_back({"8 bits, colours used 16", eightBit.Build(), PLPixelFormat::I8, 2, 2,
-                        {15, 16, 3, 4}, eightPalette});
+    variants.push_back({"8 bits, colours used 16",
+                        eightBit.Build(),
+                        PLPixelFormat::I8,
+                        2,
+                        2,
+                        {15, 16, 3, 4},
+                        eightPalette});
 
     BmpFile rle8;
     rle8.width = 5, rle8.height = 3, rle8.bitCount = 8, rle8.compression = 1;
@@ -119,29 +131,39 @@ std::vector<Variant> Variants() {
     // Bottom row: a run of 2 and an odd literal of 3 with its pad byte; middle row: a run of
     // 5; then end of bitmap, so the top row keeps its zeros.
     rle8.rows = {2, 9, 0, 3, 7, 8, 6, 0xEE, 0, 0, 5, 4, 0, 0, 0, 1};
-    variants.push_back({"RLE8 ending early", rle8.Build(), PLPixelFormat::I8, 5, 3,
-                        {0, 0, 0, 0, 0, 4, 4, 4, 4, 4, 9, 9, 7, 8, 6}, {}});
+    variants.push_back({"RLE8 ending early",
+                        rle8.Build(),
+                        PLPixelFormat::I8,
+                        5,
+                        3,
+                        {0, 0, 0, 0, 0, 4, 4, 4, 4, 4, 9, 9, 7, 8, 6},
+                        {}});
 
     // Runs may cover the row's padding up to its stored width (8 pixels); those are dropped.
     BmpFile padded = rle8;
     padded.height = 1;
     padded.rows = {3, 1, 0, 5, 2, 3, 4, 5, 6, 0, 0, 1};
-    variants.push_back({"RLE8 run over the row padding", padded.Build(), PLPixelFormat::I8, 5, 1,
-                        {1, 1, 1, 2, 3}, {}});
+    variants.push_back({"RLE8 run over the row padding",
+                        padded.Build(),
+                        PLPixelFormat::I8,
+                        5,
+                        1,
+                        {1, 1, 1, 2, 3},
+                        {}});
 
     BmpFile rle4;
     rle4.width = 6, rle4.height = 1, rle4.bitCount = 4, rle4.compression = 2;
     rle4.palette = Palette4(16);
     // A run of 3 alternating nibbles, then a literal of 3 (two bytes, even: no pad).
     rle4.rows = {3, 0x12, 0, 3, 0xAB, 0xC0, 0, 1};
-    variants.push_back({"RLE4", rle4.Build(), PLPixelFormat::I8, 6, 1,
-                        {1, 2, 1, 0xA, 0xB, 0xC}, {}});
+    variants.push_back(
+        {"RLE4", rle4.Build(), PLPixelFormat::I8, 6, 1, {1, 2, 1, 0xA, 0xB, 0xC}, {}});
 
     BmpFile rgb555;
     rgb555.width = 1, rgb555.height = 1, rgb555.bitCount = 16;
     rgb555.rows = {0x00, 0x7C, 0, 0};
-    variants.push_back({"16 bits 5-5-5", rgb555.Build(), PLPixelFormat::X8R8G8B8, 1, 1,
-                        {0, 0, 248, 255}, {}});
+    variants.push_back(
+        {"16 bits 5-5-5", rgb555.Build(), PLPixelFormat::X8R8G8B8, 1, 1, {0, 0, 248, 255}, {}});
 
     BmpFile rgb565;
     rgb565.width = 2, rgb565.height = 1, rgb565.bitCount = 16, rgb565.compression = 3;
@@ -149,38 +171,68 @@ std::vector<Variant> Variants() {
     Append32(rgb565.afterHeader, 0x07E0);
     Append32(rgb565.afterHeader, 0x001F);
     rgb565.rows = {0x00, 0xF8, 0xE0, 0x07};
-    variants.push_back({"16 bits 5-6-5 bit fields", rgb565.Build(), PLPixelFormat::X8R8G8B8, 2,
-                        1, {0, 0, 248, 255, 0, 248, 0, 255}, {}});
+    variants.push_back({"16 bits 5-6-5 bit fields",
+                        rgb565.Build(),
+                        PLPixelFormat::X8R8G8B8,
+                        2,
+                        1,
+                        {0, 0, 248, 255, 0, 248, 0, 255},
+                        {}});
 
     BmpFile rgb24;
     rgb24.width = 1, rgb24.height = -2, rgb24.bitCount = 24;  // top-down
     rgb24.rows = {1, 2, 3, 0, 4, 5, 6, 0};
-    variants.push_back({"24 bits top-down", rgb24.Build(), PLPixelFormat::X8R8G8B8, 1, 2,
-                        {1, 2, 3, 255, 4, 5, 6, 255}, {}});
+    variants.push_back({"24 bits top-down",
+                        rgb24.Build(),
+                        PLPixelFormat::X8R8G8B8,
+                        1,
+                        2,
+                        {1, 2, 3, 255, 4, 5, 6, 255},
+                        {}});
 
     BmpFile rgb32;
     rgb32.width = 2, rgb32.height = 1, rgb32.bitCount = 32;
     rgb32.rows = {1, 2, 3, 4, 5, 6, 7, 0};
-    variants.push_back({"32 bits keep alpha", rgb32.Build(), PLPixelFormat::A8R8G8B8, 2, 1,
-                        {1, 2, 3, 4, 5, 6, 7, 0}, {}});
+    variants.push_back({"32 bits keep alpha",
+                        rgb32.Build(),
+                        PLPixelFormat::A8R8G8B8,
+                        2,
+                        1,
+                        {1, 2, 3, 4, 5, 6, 7, 0},
+                        {}});
 
     BmpFile fields32 = rgb32;
     fields32.compression = 3;
     Append32(fields32.afterHeader, 0xFF0000);
     Append32(fields32.afterHeader, 0xFF00);
     Append32(fields32.afterHeader, 0xFF);
-    variants.push_back({"32 bits with masks after a 40-byte header", fields32.Build(),
-                        PLPixelFormat::A8R8G8B8, 2, 1, {1, 2, 3, 4, 5, 6, 7, 0}, {}});
+    variants.push_back({"32 bits with masks after a 40-byte header",
+                        fields32.Build(),
+                        PLPixelFormat::A8R8G8B8,
+                        2,
+                        1,
+                        {1, 2, 3, 4, 5, 6, 7, 0},
+                        {}});
 
     BmpFile v5 = eightBit;
     v5.headerSize = 124;
-    variants.push_back({"124-byte header, 4-byte palette", v5.Build(), PLPixelFormat::I8, 2, 2,
-                        {15, 16, 3, 4}, eightPalette});
+    variants.push_back({"124-byte header, 4-byte palette",
+                        v5.Build(),
+                        PLPixelFormat::I8,
+                        2,
+                        2,
+                        {15, 16, 3, 4},
+                        eightPalette});
 
     BmpFile gap = rgb24;
     gap.afterHeader = {0xEE, 0xEE, 0xEE, 0xEE};  // rows start at the offset, after a gap
-    variants.push_back({"rows at the pixel data offset", gap.Build(), PLPixelFormat::X8R8G8B8,
-                        1, 2, {1, 2, 3, 255, 4, 5, 6, 255}, {}});
+    variants.push_back({"rows at the pixel data offset",
+                        gap.Build(),
+                        PLPixelFormat::X8R8G8B8,
+                        1,
+                        2,
+                        {1, 2, 3, 255, 4, 5, 6, 255},
+                        {}});
 
     // An OS/2 bitmap array: a "BA" header, then a core-header bitmap whose pixel offset
     // counts the 14 array bytes.
@@ -199,8 +251,13 @@ std::vector<Variant> Variants() {
     Append16(core, 1);
     const Bytes corePalette = {1, 2, 3, 4, 5, 6, 0xEE, 0xEE};
     const Bytes coreRow = {0x60, 0, 0, 0};
-    variants.push_back({"bitmap array with a core header", Concat({array, core, corePalette, coreRow}),
-                        PLPixelFormat::I8, 3, 1, {0, 1, 1}, {1, 2, 3, 255, 4, 5, 6, 255}});
+    variants.push_back({"bitmap array with a core header",
+                        Concat({array, core, corePalette, coreRow}),
+                        PLPixelFormat::I8,
+                        3,
+                        1,
+                        {0, 1, 1},
+                        {1, 2, 3, 255, 4, 5, 6, 255}});
     return variants;
 }
 
@@ -260,8 +317,8 @@ TEST(PLBmpDecoder, CorruptFilesFailWithTheirCodes) {
     Bytes notABitmap = rle8.Build();
     notABitmap[0] = 'X';
     // A core header whose pixel offset lies inside its headers would need a negative skip.
-    Bytes coreBackwards = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0, 12, 0, 0, 0,
-                           1, 0, 1, 0, 1, 0, 24, 0, 1, 2, 3, 0};
+    Bytes coreBackwards = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0,  10, 0, 0, 0, 12,
+                           0,   0,   0, 1, 0, 1, 0, 1, 0, 24, 0,  1, 2, 3, 0};
 
     decoder_test::ExpectFailures<PLBmpDecoder>({
         {"signature", notABitmap, PLErrWrongSignature,
@@ -288,7 +345,8 @@ TEST(PLBmpDecoder, CorruptFilesFailWithTheirCodes) {
 TEST(PLBmpDecoder, EveryCutOfAFixtureFailsCleanly) {
     for (const Variant& v : Variants()) {
         SCOPED_TRACE(v.what);
-        decoder_test::ExpectEveryCutFails<PLBmpDecoder>(v.file, {PLErrEndOfFile, PLErrWrongSignature});
+        decoder_test::ExpectEveryCutFails<PLBmpDecoder>(v.file,
+                                                        {PLErrEndOfFile, PLErrWrongSignature});
     }
 }
 

@@ -93,7 +93,6 @@ Bytes LayerSection(std::int16_t count, const std::vector<std::uint16_t>& channel
     return Concat({section, records});
 }
 
-
 struct Variant {
     const char* what;
     Bytes file;
@@ -110,32 +109,53 @@ std::vector<Variant> Variants() {
     PsdFile rgb;
     rgb.width = 2;
     rgb.imageData = {10, 20, 30, 40, 50, 60};  // red, green and blue planes
-    variants.push_back({"RGB, 3 channels", rgb.Build(), PLPixelFormat::X8R8G8B8, {0, 0},
-                        {50, 30, 10, 255, 60, 40, 20, 255}, {}});
+    variants.push_back({"RGB, 3 channels",
+                        rgb.Build(),
+                        PLPixelFormat::X8R8G8B8,
+                        {0, 0},
+                        {50, 30, 10, 255, 60, 40, 20, 255},
+                        {}});
 
     PsdFile rgba = rgb;
     rgba.channels = 4;
     rgba.imageData = {10, 20, 30, 40, 50, 60, 70, 80};
-    variants.push_back({"RGB, 4 channels", rgba.Build(), PLPixelFormat::A8R8G8B8, {0, 0},
-                        {50, 30, 10, 70, 60, 40, 20, 80}, {}});
+    variants.push_back({"RGB, 4 channels",
+                        rgba.Build(),
+                        PLPixelFormat::A8R8G8B8,
+                        {0, 0},
+                        {50, 30, 10, 70, 60, 40, 20, 80},
+                        {}});
 
     PsdFile five = rgba;
     five.channels = 5;
     five.imageData = {10, 20, 30, 40, 50, 60, 70, 80, 90, 99};
-    variants.push_back({"RGB, 5 channels", five.Build(), PLPixelFormat::A8R8G8B8, {0, 0},
-                        {50, 30, 10, 70, 60, 40, 20, 80}, {}, false});
+    variants.push_back({"RGB, 5 channels",
+                        five.Build(),
+                        PLPixelFormat::A8R8G8B8,
+                        {0, 0},
+                        {50, 30, 10, 70, 60, 40, 20, 80},
+                        {},
+                        false});
 
     PsdFile grey;
     grey.channels = 1, grey.mode = 1, grey.width = 2, grey.height = 2;
     grey.imageData = {1, 2, 3, 4};
-    variants.push_back({"greyscale", grey.Build(), PLPixelFormat::L8, {0, 0}, {1, 2, 3, 4},
+    variants.push_back({"greyscale",
+                        grey.Build(),
+                        PLPixelFormat::L8,
+                        {0, 0},
+                        {1, 2, 3, 4},
                         {0, 0, 0, 255, 1, 1, 1, 255, 2, 2, 2, 255}});
 
     PsdFile indexed = grey;
     indexed.mode = 2;
     indexed.modeData.assign(768, 0);
     indexed.modeData[1] = 11, indexed.modeData[256 + 1] = 22, indexed.modeData[512 + 1] = 33;
-    variants.push_back({"indexed", indexed.Build(), PLPixelFormat::I8, {0, 0}, {1, 2, 3, 4},
+    variants.push_back({"indexed",
+                        indexed.Build(),
+                        PLPixelFormat::I8,
+                        {0, 0},
+                        {1, 2, 3, 4},
                         {0, 0, 0, 255, 33, 22, 11, 255}});
 
     // Rows narrower than 8 pixels are packed like any other.
@@ -146,24 +166,34 @@ std::vector<Variant> Variants() {
     const Bytes repeat = {0xFE, 9};
     for (int i = 0; i < 6; ++i) AppendBE(narrow.imageData, i % 2 == 0 ? 4 : 2, 2);
     for (int i = 0; i < 3; ++i) narrow.imageData = Concat({narrow.imageData, literal, repeat});
-    variants.push_back({"narrow PackBits rows", narrow.Build(), PLPixelFormat::X8R8G8B8, {0, 0},
-                        {1, 1, 1, 255, 2, 2, 2, 255, 3, 3, 3, 255,
-                         9, 9, 9, 255, 9, 9, 9, 255, 9, 9, 9, 255},
-                        {}});
+    variants.push_back(
+        {"narrow PackBits rows",
+         narrow.Build(),
+         PLPixelFormat::X8R8G8B8,
+         {0, 0},
+         {1, 1, 1, 255, 2, 2, 2, 255, 3, 3, 3, 255, 9, 9, 9, 255, 9, 9, 9, 255, 9, 9, 9, 255},
+         {}});
 
     PsdFile wide = grey;
     wide.width = 10, wide.height = 1, wide.compression = 1;
     wide.imageData = {0, 8, 0xFB, 5, 128, 3, 1, 2, 3, 4};
-    variants.push_back({"wide PackBits row", wide.Build(), PLPixelFormat::L8, {0, 0},
-                        {5, 5, 5, 5, 5, 5, 1, 2, 3, 4}, {}});
+    variants.push_back({"wide PackBits row",
+                        wide.Build(),
+                        PLPixelFormat::L8,
+                        {0, 0},
+                        {5, 5, 5, 5, 5, 5, 1, 2, 3, 4},
+                        {}});
 
     // A name of length 3 takes no pad byte, one of length 4 one; odd data is padded.
     PsdFile withResources = rgb;
-    withResources.resources = Concat({ResourceBlock(1000, "abc", {1, 2, 3}),
-                                      ResourceBlock(1005, "dpis", ResolutionData(72))});
+    withResources.resources = Concat(
+        {ResourceBlock(1000, "abc", {1, 2, 3}), ResourceBlock(1005, "dpis", ResolutionData(72))});
     withResources.layerSection = LayerSection(-2, {2, 0});
-    variants.push_back({"resources and two layers", withResources.Build(),
-                        PLPixelFormat::X8R8G8B8, {72, 72}, {50, 30, 10, 255, 60, 40, 20, 255},
+    variants.push_back({"resources and two layers",
+                        withResources.Build(),
+                        PLPixelFormat::X8R8G8B8,
+                        {72, 72},
+                        {50, 30, 10, 255, 60, 40, 20, 255},
                         {}});
     return variants;
 }
@@ -203,9 +233,9 @@ TEST(PLPSDDecoder, CorruptFilesFailWithTheirCodes) {
          "Decoder error: PSD decoder: This isn't a photoshop file.\n"},
         {"resource signature",
          changed([](PsdFile& f) { f.resources = {'X', 'B', 'I', 'M', 0, 1, 0, 0, 0, 0, 0, 0}; }),
-         PLErrFormatUnknown, "Decoder error: PSD decoder: Wrong signature in resource data block.\n"},
-        {"resource data past its section",
-         changed([](PsdFile& f) {
+         PLErrFormatUnknown,
+         "Decoder error: PSD decoder: Wrong signature in resource data block.\n"},
+        {"resource data past its section", changed([](PsdFile& f) {
              f.resources = ResourceBlock(1005, "", ResolutionData(72));
              f.resources.resize(f.resources.size() - 4);
          }),

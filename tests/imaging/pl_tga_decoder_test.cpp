@@ -48,7 +48,6 @@ struct TgaFile {
     }
 };
 
-
 struct Variant {
     const char* what;
     Bytes file;
@@ -65,22 +64,34 @@ std::vector<Variant> Variants() {
     topFirst.height = 2, topFirst.descriptor = 0x20;
     topFirst.id = {'a', 'b', 'c'};
     topFirst.data = {1, 2, 3, 4, 5, 6};
-    variants.push_back({"24 bits, top row first", topFirst.Build(), PLPixelFormat::X8R8G8B8,
-                        {1, 2, 3, 255, 4, 5, 6, 255}, {}});
+    variants.push_back({"24 bits, top row first",
+                        topFirst.Build(),
+                        PLPixelFormat::X8R8G8B8,
+                        {1, 2, 3, 255, 4, 5, 6, 255},
+                        {}});
     TgaFile bottomFirst = topFirst;
     bottomFirst.descriptor = 0;
-    variants.push_back({"24 bits, bottom row first", bottomFirst.Build(), PLPixelFormat::X8R8G8B8,
-                        {4, 5, 6, 255, 1, 2, 3, 255}, {}});
+    variants.push_back({"24 bits, bottom row first",
+                        bottomFirst.Build(),
+                        PLPixelFormat::X8R8G8B8,
+                        {4, 5, 6, 255, 1, 2, 3, 255},
+                        {}});
 
     TgaFile sixteen;
     sixteen.width = 2, sixteen.pixelDepth = 16;
     sixteen.data = {0x00, 0xFC, 0x00, 0x7C};
-    variants.push_back({"16 bits with the attribute bit as alpha", sixteen.Build(),
-                        PLPixelFormat::A8R8G8B8, {0, 0, 248, 128, 0, 0, 248, 0}, {}});
+    variants.push_back({"16 bits with the attribute bit as alpha",
+                        sixteen.Build(),
+                        PLPixelFormat::A8R8G8B8,
+                        {0, 0, 248, 128, 0, 0, 248, 0},
+                        {}});
     TgaFile fifteen = sixteen;
     fifteen.pixelDepth = 15;
-    variants.push_back({"15 bits", fifteen.Build(), PLPixelFormat::X8R8G8B8,
-                        {0, 0, 248, 255, 0, 0, 248, 255}, {}});
+    variants.push_back({"15 bits",
+                        fifteen.Build(),
+                        PLPixelFormat::X8R8G8B8,
+                        {0, 0, 248, 255, 0, 0, 248, 255},
+                        {}});
 
     TgaFile thirtyTwo;
     thirtyTwo.pixelDepth = 32;
@@ -90,23 +101,29 @@ std::vector<Variant> Variants() {
     TgaFile rle;
     rle.imageType = 10, rle.width = 4, rle.height = 2, rle.descriptor = 0x20;
     rle.data = {0x83, 1, 2, 3, 0x03, 4, 4, 4, 5, 5, 5, 6, 6, 6, 7, 7, 7};
-    variants.push_back({"RLE run and raw packets", rle.Build(), PLPixelFormat::X8R8G8B8,
+    variants.push_back({"RLE run and raw packets",
+                        rle.Build(),
+                        PLPixelFormat::X8R8G8B8,
                         {1, 2, 3, 255, 1, 2, 3, 255, 1, 2, 3, 255, 1, 2, 3, 255,
                          4, 4, 4, 255, 5, 5, 5, 255, 6, 6, 6, 255, 7, 7, 7, 255},
                         {}});
     TgaFile rleAcrossRows = rle;
     rleAcrossRows.width = 3, rleAcrossRows.descriptor = 0;
     rleAcrossRows.data = {0x83, 1, 2, 3, 0x01, 4, 4, 4, 5, 5, 5};
-    variants.push_back({"RLE packet going on into the next row", rleAcrossRows.Build(),
-                        PLPixelFormat::X8R8G8B8,
-                        {1, 2, 3, 255, 4, 4, 4, 255, 5, 5, 5, 255,
-                         1, 2, 3, 255, 1, 2, 3, 255, 1, 2, 3, 255},
-                        {}});
+    variants.push_back(
+        {"RLE packet going on into the next row",
+         rleAcrossRows.Build(),
+         PLPixelFormat::X8R8G8B8,
+         {1, 2, 3, 255, 4, 4, 4, 255, 5, 5, 5, 255, 1, 2, 3, 255, 1, 2, 3, 255, 1, 2, 3, 255},
+         {}});
 
     TgaFile grey;
     grey.imageType = 3, grey.width = 3, grey.pixelDepth = 8;
     grey.data = {0, 128, 255};
-    variants.push_back({"8-bit greyscale", grey.Build(), PLPixelFormat::L8, {0, 128, 255},
+    variants.push_back({"8-bit greyscale",
+                        grey.Build(),
+                        PLPixelFormat::L8,
+                        {0, 128, 255},
                         {0, 0, 0, 255, 1, 1, 1, 255}});
 
     TgaFile mapped;
@@ -118,7 +135,9 @@ std::vector<Variant> Variants() {
     }
     mapped.data = {0, 255};
     // Entries 250 to 255 take map entries 0 to 5, entries 0 to 3 the rest; entry 4 is black.
-    variants.push_back({"colour map wrapping past entry 255", mapped.Build(), PLPixelFormat::I8,
+    variants.push_back({"colour map wrapping past entry 255",
+                        mapped.Build(),
+                        PLPixelFormat::I8,
                         {0, 255},
                         {6, 7, 9, 255, 7, 7, 9, 255, 8, 7, 9, 255, 9, 7, 9, 255, 0, 0, 0, 0}});
     TgaFile mappedRle = mapped;
@@ -136,15 +155,22 @@ std::vector<Variant> Variants() {
     footer.insert(footer.end(), signature.begin(), signature.end());
     footer.push_back(0);
     withFooter.data = Concat({withFooter.data, footer});
-    variants.push_back({"version 2.0 footer after the image", withFooter.Build(),
-                        PLPixelFormat::X8R8G8B8, variants[5].pixels, {}, false});
+    variants.push_back({"version 2.0 footer after the image",
+                        withFooter.Build(),
+                        PLPixelFormat::X8R8G8B8,
+                        variants[5].pixels,
+                        {},
+                        false});
 
     TgaFile trueColourWithMap = topFirst;
     trueColourWithMap.colourMapType = 1, trueColourWithMap.colourMapLength = 2;
     trueColourWithMap.colourMapDepth = 16;
     trueColourWithMap.colourMap = {0xEE, 0xEE, 0xEE, 0xEE};
-    variants.push_back({"true colour with a colour map", trueColourWithMap.Build(),
-                        PLPixelFormat::X8R8G8B8, {1, 2, 3, 255, 4, 5, 6, 255}, {}});
+    variants.push_back({"true colour with a colour map",
+                        trueColourWithMap.Build(),
+                        PLPixelFormat::X8R8G8B8,
+                        {1, 2, 3, 255, 4, 5, 6, 255},
+                        {}});
     return variants;
 }
 
