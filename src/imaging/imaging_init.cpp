@@ -1,7 +1,19 @@
 #include "imaging/imaging_init.h"
 
+#include "imaging/pl_any_pic_decoder.h"
+#include "imaging/pl_bmp.h"
+#include "imaging/pl_bmp_decoder.h"
+#include "imaging/pl_filter_quantize.h"
 #include "imaging/pl_pixel_format.h"
+#include "imaging/pl_psd_decoder.h"
+#include "imaging/pl_tga_decoder.h"
 
-void ImagingInitProcess() { PLPixelFormatRegistryInit(); }
+void ImagingInitProcess() {
+    PLPixelFormatRegistryInit();
+    PLRegisterFormatDecoder(PLFileTypeBmp, &PLMakeDecoder<PLBmpDecoder>);
+    PLRegisterFormatDecoder(PLFileTypeTga, &PLMakeDecoder<PLTGADecoder>);
+    PLRegisterFormatDecoder(PLFileTypePsd, &PLMakeDecoder<PLPSDDecoder>);
+    PLRegisterQuantizer(&PLFilterQuantizeBitmap);
+}
 
 void ImagingShutdownProcess() { PLPixelFormatRegistryShutdown(); }
