@@ -1,0 +1,103 @@
+#pragma once
+
+// TIFF fixtures for the imaging tests, written by libtiff's own file writer so that the
+// decoders are checked against an independent encoder.
+
+#include "support/temp_folder.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace tiff_test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Layout {
+    std::uint32_t width = 1;
+    std::uint32_t height = 1;
+    std::uint16_t bitsPerSample = 8;
+    std::uint16_t samplesPerPixel = 1;
+    std::uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+    std::uint16_t compression = COMPRESSION_NONE;
+    std::vector<std::uint16_t> extraSamples{};
+    std::vector<std::uint16_t> colourMap{};// red, green, blue arrays of 2^bits each
+    std::uint32_t tileSize = 0;            // 0: strips of one row
+    std::uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    bool writeRaw = false;  // rows are already coded strips, one a row
+};
+
+inline Bytes ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Writes a TIFF of the layout whose rows are packed scanlines (or, with writeRaw, coded
+// strips), and returns the file's bytes; empty when libtiff refuses.
+inline Bytes WriteTiff(const Layout& layout, const std::vector<Bytes>& rows) {
+    TempFolder folder;
+    const std::string path = (folder.Path() / "fixture.tif").string();
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    if (tif == nullptr) return {};
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, layout.width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, layout.height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, layout.bitsPerSample);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, layout.samplesPerPixel);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, layout.photometric);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, layout.compression);
+    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, layout.sampleFormat);
+    if (layout.compression == COMPRESSION_SGILOG || layout.compression == COMPRESSION_SGILOG24) {
+        TIFFSetField(tif, TIFFTAG_SGILOGDATAFMT, SGILOGDATAFMT_FLOAT);
+    }
+    if (!layout.extraSamples.empty()) {
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, static_cast<std::uint16_t>(layout.extraSamples.size()),
+                     layout.extraSamples.data());
+    }
+    if (!layout.colourMap.empty()) {
+        const std::size_t n = layout.colourMap.size() / 3;
+        TIFFSetField(tif, TIFFTAG_COLORMAP, layout.colourMap.data(), layout.colourMap.data() + n,
+                     layout.colourMap.data() + 2 * n);
+    }
+    bool isWritten = true;
+    if (layout.tileSize != 0) {
+        // 8-bit samples only: tiles are cut from the rows.
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, layout.tileSize);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, layout.tileSize);
+        const std::size_t pixelBytes = layout.samplesPerPixel;
+        Bytes tile(layout.tileSize * layout.tileSize * pixelBytes);
+        for (std::uint32_t ty = 0; ty < layout.height; ty += layout.tileSize) {
+            for (std::uint32_t tx = 0; tx < layout.width; tx += layout.tileSize) {
+                std::fill(tile.begin(), tile.end(), 0);
+                for (std::uint32_t y = 0; y < layout.tileSize && ty + y < layout.height; ++y) {
+                    for (std::uint32_t x = 0; x < layout.tileSize && tx + x < layout.width; ++x) {
+                        for (std::size_t s = 0; s < pixelBytes; ++s) {
+                            tile[(y * layout.tileSize + x) * pixelBytes + s] =
+                                rows[ty + y][(tx + x) * pixelBytes + s];
+                        }
+                    }
+                }
+                isWritten = isWritten &&
+                            TIFFWriteTile(tif, tile.data(), tx, ty, 0, 0) >= 0;
+            }
+        }
+    } else {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1u);
+        for (std::uint32_t y = 0; y < layout.height; ++y) {
+            Bytes row = rows[y];
+            isWritten = isWritten &&
+                        (layout.writeRaw
+                             ? TIFFWriteRawStrip(tif, y, row.data(),
+                                                 static_cast<tmsize_t>(row.size())) >= 0
+                             : TIFFWriteScanline(tif, row.data(), y, 0) >= 0);
+        }
+    }
+    TIFFClose(tif);
+    return isWritten ? ReadFileBytes(path) : Bytes{};
+}
+
+}  // namespace tiff_test
