@@ -33,11 +33,11 @@ protected:
 
     // "argb" words as bytes.
     static Bytes Words(std::initializer_list<std::uint32_t> words) {
-        Bytes bytes;
+        Bytes bytes(4 * words.size());
+        std::size_t at = 0;
         for (const std::uint32_t w : words) {
-            std::uint8_t b[4];
-            StoreU32LE(b, w);
-            bytes.insert(bytes.end(), b, b + 4);
+            StoreU32LE(&bytes[at], w);
+            at += 4;
         }
         return bytes;
     }

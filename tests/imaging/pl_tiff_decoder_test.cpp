@@ -209,12 +209,9 @@ TEST(PLTIFFDecoder, ColourMapsOfEightAndSixteenBits) {
 }
 
 TEST(PLTIFFDecoder, SixteenBitGreyAndLogLuminanceGoThroughTheRgbaReader) {
-    const auto little = [](std::uint16_t v) {
-        return Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
-    };
-    Bytes grey16 = little(0xFFFF);
-    const Bytes mid = little(0x8080);
-    grey16.insert(grey16.end(), mid.begin(), mid.end());
+    Bytes grey16(4);
+    StoreU16LE(&grey16[0], 0xFFFF);
+    StoreU16LE(&grey16[2], 0x8080);
     const Bytes file = WriteTiff({.width = 2, .bitsPerSample = 16}, {grey16});
     PLAnyBmp bmp;
     ASSERT_EQ(Decode(file, bmp), 0);
@@ -224,11 +221,11 @@ TEST(PLTIFFDecoder, SixteenBitGreyAndLogLuminanceGoThroughTheRgbaReader) {
 
     // Log luminance of 1.0, 0.25 and 0: the reader maps Y to 256 * sqrt(Y), at most 255.
     const auto floats = [](std::initializer_list<float> values) {
-        Bytes bytes;
+        Bytes bytes(4 * values.size());
+        std::size_t at = 0;
         for (const float v : values) {
-            std::uint8_t b[4];
-            StoreF32LE(b, v);
-            bytes.insert(bytes.end(), b, b + 4);
+            StoreF32LE(&bytes[at], v);
+            at += 4;
         }
         return bytes;
     };
