@@ -1,6 +1,5 @@
-#include "imaging/image_file.h"
-
 #include "core/private_heap.h"
+#include "imaging/image_file.h"
 
 #include <benchmark/benchmark.h>
 
@@ -49,8 +48,8 @@ void BM_DecodeTiffFromMemory(benchmark::State& state) {
         std::int32_t width = 0;
         std::int32_t height = 0;
         std::int32_t samples = 0;
-        std::uint8_t* decoded = DecodeTiffFromMemory(tiff, static_cast<std::int32_t>(size),
-                                                     "argb", width, height, samples);
+        std::uint8_t* decoded = DecodeTiffFromMemory(tiff, static_cast<std::int32_t>(size), "argb",
+                                                     width, height, samples);
         benchmark::DoNotOptimize(decoded);
         PrivateFree(decoded);
     }

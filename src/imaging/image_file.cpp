@@ -73,16 +73,24 @@ constexpr std::uint64_t MaxBufferBytes = std::uint64_t{1} << 30;
 // The result code for a library code, 0 where the table has none.
 std::int32_t TableCode(std::int32_t libraryCode) {
     switch (libraryCode) {
-        case PLErrWrongSignature: return ImageFileBadSignature;
-        case PLErrFormatUnknown: return ImageFileBadFormat;
+        case PLErrWrongSignature:
+            return ImageFileBadSignature;
+        case PLErrFormatUnknown:
+            return ImageFileBadFormat;
         case PLErrPathNotFound:
         case PLErrFileNotFound:
-        case PLErrAccessDenied: return ImageFileNotFound;
-        case PLErrFormatNotSupported: return ImageFileNotSupported;
-        case PLErrUnknownFileType: return ImageFileUnknownType;
-        case PLErrNoMemory: return ImageFileNoMemory;
-        case PLErrEndOfFile: return ImageFileEndOfFile;
-        default: return 0;
+        case PLErrAccessDenied:
+            return ImageFileNotFound;
+        case PLErrFormatNotSupported:
+            return ImageFileNotSupported;
+        case PLErrUnknownFileType:
+            return ImageFileUnknownType;
+        case PLErrNoMemory:
+            return ImageFileNoMemory;
+        case PLErrEndOfFile:
+            return ImageFileEndOfFile;
+        default:
+            return 0;
     }
 }
 
@@ -285,10 +293,9 @@ void TintPixels(std::uint8_t* pixels, std::int64_t count, std::int32_t mode,
             const double spread = std::abs(green - 128) / 128.0;
             const double u = 1.0 - spread;
             const double cube = u * u * u;
-            const double blend = green <= 128
-                                     ? 0.5 * u * (1.0 - k) + 0.5 * cube * k
-                                     : (0.5 * spread + 0.5) * (1.0 - k) +
-                                           (0.5 * (1.0 - cube) + 0.5) * k;
+            const double blend =
+                green <= 128 ? 0.5 * u * (1.0 - k) + 0.5 * cube * k
+                             : (0.5 * spread + 0.5) * (1.0 - k) + (0.5 * (1.0 - cube) + 0.5) * k;
             const int v = static_cast<std::uint8_t>(static_cast<int>(255.0 - blend * 255.0));
             for (int c = 0; c < 3; ++c) {
                 p[c] = static_cast<std::uint8_t>(std::min(255 - (255 - p[c]) * v / 255, 255));
@@ -307,10 +314,12 @@ void TintPixels(std::uint8_t* pixels, std::int64_t count, std::int32_t mode,
         std::uint8_t* p = pixels + 4 * i;
         const int t = (((p[1] - 128) * 256) / divisor + 128) & 0xFF;
         for (int c = 0; c < 3; ++c) {
-            const int v = static_cast<int>(std::min(t * factors[static_cast<std::size_t>(c)], 255.0));
+            const int v =
+                static_cast<int>(std::min(t * factors[static_cast<std::size_t>(c)], 255.0));
             const int colour = p[c];
-            const int blended = v < 128 ? std::min(2 * colour * v / 255, 255)
-                                        : std::clamp(255 - 2 * (255 - colour) * (255 - v) / 255, 0, 255);
+            const int blended =
+                v < 128 ? std::min(2 * colour * v / 255, 255)
+                        : std::clamp(255 - 2 * (255 - colour) * (255 - v) / 255, 0, 255);
             p[c] = static_cast<std::uint8_t>(blended);
         }
     }
@@ -330,8 +339,7 @@ void SaveTiff(const PLBmp& bmp, std::string_view fileName, bool lzw, bool alpha,
     encoder.SetCompression(lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
     encoder.SetBaseTags(bmp);
     if (alpha) {
-        const std::uint16_t extra =
-            premultiplied ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA;
+        const std::uint16_t extra = premultiplied ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA;
         encoder.SetField(TIFFTAG_EXTRASAMPLES, 1, &extra);
     }
     encoder.SetField(TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
@@ -375,10 +383,9 @@ void ConvertChannelOrder(std::string_view from, std::string_view to, const std::
         for (std::int32_t x = 0; x < width; ++x) {
             const std::uint32_t word = LoadU32LE(in + 4 * x);
             if (outBytes == 4) {
-                StoreU32LE(out + 4 * x, ((word >> shifts[0]) & 0xFF) << 24 |
-                                            ((word >> shifts[1]) & 0xFF) << 16 |
-                                            ((word >> shifts[2]) & 0xFF) << 8 |
-                                            ((word >> shifts[3]) & 0xFF));
+                StoreU32LE(out + 4 * x,
+                           ((word >> shifts[0]) & 0xFF) << 24 | ((word >> shifts[1]) & 0xFF) << 16 |
+                               ((word >> shifts[2]) & 0xFF) << 8 | ((word >> shifts[3]) & 0xFF));
             } else {
                 std::uint8_t* o = out + 3 * x;
                 o[0] = static_cast<std::uint8_t>(word >> shifts[0]);
@@ -488,9 +495,9 @@ std::uint8_t* DecodeTiffFromMemory(const std::uint8_t* data, std::int32_t size,
     }
     PrivateBlock buffer(block);
     // Top-left orientation gives the rows top-down, so no flip is needed.
-    const int isRead = TIFFReadRGBAImageOriented(tif.get(), imageWidth, imageHeight,
-                                                 reinterpret_cast<std::uint32_t*>(block),
-                                                 ORIENTATION_TOPLEFT, 0);
+    const int isRead =
+        TIFFReadRGBAImageOriented(tif.get(), imageWidth, imageHeight,
+                                  reinterpret_cast<std::uint32_t*>(block), ORIENTATION_TOPLEFT, 0);
     const bool hasError = PLTIFFHasError();
     PLTIFFClearError();
     // An image that reads only in part is refused rather than handed on half black.
@@ -557,9 +564,8 @@ std::int32_t LoadImageFile(std::string_view order, std::int32_t& width, std::uin
     });
 }
 
-std::int32_t LoadGrayscaleImage(std::int32_t& height, std::string& errorText,
-                                std::uint8_t*& pixels, std::int32_t& width,
-                                std::string_view fileName) {
+std::int32_t LoadGrayscaleImage(std::int32_t& height, std::string& errorText, std::uint8_t*& pixels,
+                                std::int32_t& width, std::string_view fileName) {
     return RunLoad(errorText, [&]() -> std::int32_t {
         ImageInput input;
         if (const std::int32_t code = input.Open(fileName, nullptr, 0)) {
@@ -605,7 +611,8 @@ std::int32_t SaveImageFile(std::uint8_t*& pixels, std::int32_t width, std::int32
         return ImageFileNoMemory;
     }
     const std::size_t rowBytes = 4 * static_cast<std::size_t>(width);
-    const std::ptrdiff_t stride = srcStride != 0 ? srcStride : static_cast<std::ptrdiff_t>(rowBytes);
+    const std::ptrdiff_t stride =
+        srcStride != 0 ? srcStride : static_cast<std::ptrdiff_t>(rowBytes);
     if (pixels == nullptr && rowBytes * static_cast<std::size_t>(height) != 0) {
         return Fail(ImageFileUnknownError, true, errorText);
     }
@@ -618,8 +625,8 @@ std::int32_t SaveImageFile(std::uint8_t*& pixels, std::int32_t width, std::int32
         }
         TintPixels(tinted.Get(), std::int64_t{width} * height, tintMode, tintStrength);
         for (std::int32_t y = 0; y < height; ++y) {
-            std::memcpy(bmp.GetLineArray()[y], tinted.Get() + rowBytes * static_cast<std::size_t>(y),
-                        rowBytes);
+            std::memcpy(bmp.GetLineArray()[y],
+                        tinted.Get() + rowBytes * static_cast<std::size_t>(y), rowBytes);
         }
     } else {
         for (std::int32_t y = 0; y < height; ++y) {
@@ -710,8 +717,8 @@ std::uint32_t ImageFileChecksum(std::string_view fileName) {
         if (input.Open(fileName, nullptr, 0) != 0) return 0;
         PLAnyBmp image;
         DecodeBitmap(input, image);
-        const auto rowBytes = static_cast<std::size_t>(std::int64_t{image.GetWidth()} *
-                                                       image.GetBitsPerPixel() / 8);
+        const auto rowBytes =
+            static_cast<std::size_t>(std::int64_t{image.GetWidth()} * image.GetBitsPerPixel() / 8);
         std::uint32_t crc = 0xFFFFFFFF;
         for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
             Crc32Update(crc, image.GetLineArray()[y], rowBytes);

@@ -70,9 +70,8 @@ std::int32_t LoadImageFile(std::string_view order, std::int32_t& width, std::uin
 
 // Decodes an image file into a new private-heap buffer of 8-bit grey, rows packed. Returns a
 // result code; on failure errorText receives the message.
-std::int32_t LoadGrayscaleImage(std::int32_t& height, std::string& errorText,
-                                std::uint8_t*& pixels, std::int32_t& width,
-                                std::string_view fileName);
+std::int32_t LoadGrayscaleImage(std::int32_t& height, std::string& errorText, std::uint8_t*& pixels,
+                                std::int32_t& width, std::string_view fileName);
 
 // Saves an "argb" buffer (rows srcStride bytes apart, packed when 0) as TIFF ("tif",
 // "tiff"; LZW when lzw is set), JPEG ("jpg") or BMP ("bmp") by the file's extension in any

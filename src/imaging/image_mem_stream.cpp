@@ -59,9 +59,7 @@ thandle_t HandleOf(int slot) {
     return reinterpret_cast<thandle_t>(static_cast<std::intptr_t>(slot));
 }
 
-int SlotOf(thandle_t handle) {
-    return static_cast<int>(reinterpret_cast<std::intptr_t>(handle));
-}
+int SlotOf(thandle_t handle) { return static_cast<int>(reinterpret_cast<std::intptr_t>(handle)); }
 
 tmsize_t TIFFRead(thandle_t handle, void* dest, tmsize_t count) {
     return static_cast<tmsize_t>(MemStreamRead(SlotOf(handle), dest, count));
@@ -78,9 +76,7 @@ toff_t TIFFSeek(thandle_t handle, toff_t offset, int whence) {
 
 int TIFFCloseSlot(thandle_t /*handle*/) { return 0; }
 
-toff_t TIFFSize(thandle_t handle) {
-    return static_cast<toff_t>(MemStreamSize(SlotOf(handle)));
-}
+toff_t TIFFSize(thandle_t handle) { return static_cast<toff_t>(MemStreamSize(SlotOf(handle))); }
 
 // Read streams are presented as mapped, as the data-source streams are: libtiff then reads
 // in place, and its unmapped path refuses uncompressed tiles that pass the image's edge.
@@ -103,7 +99,8 @@ int MemStreamOpen(std::uint8_t* buffer, std::int32_t size, char mode) {
         return -1;
     }
     auto& slots = Slots();
-    const auto free = std::find_if(slots.begin(), slots.end(), [](const Slot& s) { return s.state == -1; });
+    const auto free =
+        std::find_if(slots.begin(), slots.end(), [](const Slot& s) { return s.state == -1; });
     if (free == slots.end()) return -1;
     Slot& s = *free;
     s = Slot{};

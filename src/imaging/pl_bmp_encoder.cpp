@@ -19,9 +19,8 @@ constexpr std::int32_t InfoHeaderSize = 40;
 // Pixels per metre for a resolution in dots per inch, from the single-precision 39.37
 // (72 dpi gives 2835).
 std::int32_t PixelsPerMetre(std::int32_t dotsPerInch) {
-    return static_cast<std::int32_t>(static_cast<double>(dotsPerInch) *
-                                         static_cast<double>(39.37f) +
-                                     0.5);
+    return static_cast<std::int32_t>(
+        static_cast<double>(dotsPerInch) * static_cast<double>(39.37f) + 0.5);
 }
 
 }  // namespace
@@ -43,7 +42,8 @@ void PLBmpEncoder::DoEncode(const PLBmp& bmp, PLDataSink& sink) {
     std::array<std::uint8_t, FileHeaderSize + InfoHeaderSize> header{};
     StoreU16LE(&header[0], 0x4D42);  // "BM"
     StoreU32LE(&header[2], static_cast<std::uint32_t>(fileSize));
-    StoreU32LE(&header[10], static_cast<std::uint32_t>(FileHeaderSize + InfoHeaderSize + paletteBytes));
+    StoreU32LE(&header[10],
+               static_cast<std::uint32_t>(FileHeaderSize + InfoHeaderSize + paletteBytes));
     std::uint8_t* info = &header[FileHeaderSize];
     StoreU32LE(info, InfoHeaderSize);
     StoreI32LE(info + 4, width);
@@ -63,7 +63,8 @@ void PLBmpEncoder::DoEncode(const PLBmp& bmp, PLDataSink& sink) {
         if (isTrueColour) {
             PLReadRowBgra(lines[y], bpp, nullptr, width, bgra.data());
             for (std::int32_t x = 0; x < width; ++x) {
-                std::memcpy(&row[3 * static_cast<std::size_t>(x)], &bgra[4 * static_cast<std::size_t>(x)], 3);
+                std::memcpy(&row[3 * static_cast<std::size_t>(x)],
+                            &bgra[4 * static_cast<std::size_t>(x)], 3);
             }
         } else {
             std::memcpy(row.data(), lines[y], static_cast<std::size_t>(rowBytes));

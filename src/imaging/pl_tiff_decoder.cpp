@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -59,8 +60,8 @@ std::vector<T> AllocateBuffer(std::size_t count) {
 
 // Sample 0 of pixel x of a scanline of bitsPerSample-bit samples, samplesPerPixel a pixel,
 // packed from the most significant bit; 0 for a pixel the scanline does not hold.
-std::uint8_t ReadSample(const std::vector<std::uint8_t>& line, std::int64_t x,
-                        int samplesPerPixel, int bitsPerSample) {
+std::uint8_t ReadSample(const std::vector<std::uint8_t>& line, std::int64_t x, int samplesPerPixel,
+                        int bitsPerSample) {
     const std::int64_t bit = x * samplesPerPixel * bitsPerSample;
     if (bit + bitsPerSample > static_cast<std::int64_t>(line.size()) * 8) return 0;
     std::uint32_t value = 0;
@@ -237,7 +238,8 @@ void PLTIFFDecoder::DoLoColor(PLBmp& bmp) {
     const tmsize_t scanlineSize = TIFFScanlineSize(tif);
     PLTIFFRaiseIfError();
     if (scanlineSize <= 0) RaiseError(PLErrFormatUnknown, "TIFF scanline size is invalid.");
-    std::vector<std::uint8_t> line = AllocateBuffer<std::uint8_t>(static_cast<std::size_t>(scanlineSize));
+    std::vector<std::uint8_t> line =
+        AllocateBuffer<std::uint8_t>(static_cast<std::size_t>(scanlineSize));
 
     // The palette: 256 entries of blue, green, red, alpha.
     std::array<std::uint8_t, 256 * 4> palette{};
@@ -292,8 +294,7 @@ void PLTIFFDecoder::DoLoColor(PLBmp& bmp) {
         }
         std::uint8_t* out = lines[row];
         if (targetBits == 1 || (bitsPerSample == 8 && samplesPerPixel == 1)) {
-            const std::size_t count =
-                std::min(line.size(), static_cast<std::size_t>(bytesPerLine));
+            const std::size_t count = std::min(line.size(), static_cast<std::size_t>(bytesPerLine));
             std::memcpy(out, line.data(), count);
         } else {
             for (std::int32_t x = 0; x < width; ++x) {

@@ -29,7 +29,8 @@ void PLTIFFEncoder::SetBaseTags(tiff* handle, const PLBmp& bmp) {
     const bool hasAlpha = bmp.HasAlpha();
     PLTIFFClearError();
     bool isDone = SetField(handle, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(bmp.GetWidth()));
-    isDone = SetField(handle, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(bmp.GetHeight())) && isDone;
+    isDone = SetField(handle, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(bmp.GetHeight())) &&
+             isDone;
     isDone = SetField(handle, TIFFTAG_BITSPERSAMPLE, static_cast<int>(bpp < 8 ? bpp : 8)) && isDone;
     const int samplesPerPixel = bpp <= 8 ? 1 : (hasAlpha ? 4 : 3);
     isDone = SetField(handle, TIFFTAG_SAMPLESPERPIXEL, samplesPerPixel) && isDone;
@@ -39,8 +40,10 @@ void PLTIFFEncoder::SetBaseTags(tiff* handle, const PLBmp& bmp) {
     }
     isDone = SetField(handle, TIFFTAG_COMPRESSION, static_cast<int>(compression)) && isDone;
     isDone = SetField(handle, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) && isDone;
-    isDone = SetField(handle, TIFFTAG_XRESOLUTION, static_cast<double>(bmp.GetResolution().x)) && isDone;
-    isDone = SetField(handle, TIFFTAG_YRESOLUTION, static_cast<double>(bmp.GetResolution().y)) && isDone;
+    isDone =
+        SetField(handle, TIFFTAG_XRESOLUTION, static_cast<double>(bmp.GetResolution().x)) && isDone;
+    isDone =
+        SetField(handle, TIFFTAG_YRESOLUTION, static_cast<double>(bmp.GetResolution().y)) && isDone;
     isDone = SetField(handle, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) && isDone;
     if (bpp == 1) {
         // Black is zero when entry 0 is darker than entry 1 in all three colours.

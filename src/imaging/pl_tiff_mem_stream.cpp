@@ -49,8 +49,8 @@ tmsize_t MemWrite(thandle_t handle, void* buffer, tmsize_t count) {
         std::memcpy(stream->base + stream->position, buffer, static_cast<std::size_t>(n));
     }
     stream->position += n;
-    *stream->usedSize = static_cast<std::int32_t>(
-        std::max<std::int64_t>(*stream->usedSize, stream->position));
+    *stream->usedSize =
+        static_cast<std::int32_t>(std::max<std::int64_t>(*stream->usedSize, stream->position));
     return static_cast<tmsize_t>(n);
 }
 
@@ -138,8 +138,8 @@ tiff* TIFFOpenMem(std::uint8_t* data, std::int32_t size, std::int32_t* usedSize)
     }
     // Once open, the handle owns the record and frees it through the close procedure; a
     // failed open does not call that procedure, so the record is freed here.
-    tiff* handle = TIFFClientOpen("MemSource", stream->isWriting ? "w" : "r", stream.get(),
-                                  MemRead, MemWrite, MemSeek, MemClose, MemSize, MemMap, MemUnmap);
+    tiff* handle = TIFFClientOpen("MemSource", stream->isWriting ? "w" : "r", stream.get(), MemRead,
+                                  MemWrite, MemSeek, MemClose, MemSize, MemMap, MemUnmap);
     if (handle != nullptr) static_cast<void>(stream.release());
     return handle;
 }

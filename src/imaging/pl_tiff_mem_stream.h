@@ -15,10 +15,10 @@ struct tiff;  // libtiff's handle; its header stays inside the image library's s
 
 // Opens a TIFF stream named "MemSource" over size bytes at data. With usedSize null the
 // stream reads the block (mode "r") and never writes it; reads and seeks stay inside the
-// block, which libtiff also sees as mapped memory. With usedSize given the stream writes (mode "w"): *usedSize starts at 0 and
-// follows the furthest byte libtiff has written or sought to; writes past the block are
-// cut short and seeks past it fail, so the block never grows. Returns null when libtiff
-// refuses the stream; the error record then holds its report.
+// block, which libtiff also sees as mapped memory. With usedSize given the stream writes (mode
+// "w"): *usedSize starts at 0 and follows the furthest byte libtiff has written or sought to;
+// writes past the block are cut short and seeks past it fail, so the block never grows. Returns
+// null when libtiff refuses the stream; the error record then holds its report.
 tiff* TIFFOpenMem(std::uint8_t* data, std::int32_t size, std::int32_t* usedSize);
 
 // Owner of a libtiff handle: closing writes the directory of a stream open for writing.

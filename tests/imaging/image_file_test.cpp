@@ -87,19 +87,19 @@ TEST_F(TiffMemoryTest, RoundTripKeepsColourAndAssociatedAlpha) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.premultiplied);
         std::uint32_t size = 0;
-        std::uint8_t* tiff = EncodeTiffToMemory("argb", pixels.data(), 2, 2, 8, c.alpha,
-                                                c.premultiplied, size);
+        std::uint8_t* tiff =
+            EncodeTiffToMemory("argb", pixels.data(), 2, 2, 8, c.alpha, c.premultiplied, size);
         ASSERT_NE(tiff, nullptr);
         std::uint32_t againSize = 0;
-        std::uint8_t* again = EncodeTiffToMemory("argb", pixels.data(), 2, 2, 8, c.alpha,
-                                                 c.premultiplied, againSize);
+        std::uint8_t* again =
+            EncodeTiffToMemory("argb", pixels.data(), 2, 2, 8, c.alpha, c.premultiplied, againSize);
         ASSERT_EQ(againSize, size);
         EXPECT_EQ(std::memcmp(tiff, again, size), 0) << "encoding is not repeatable";
         PrivateFree(again);
 
         std::int32_t width = 0, height = 0, samples = 0;
-        std::uint8_t* decoded = DecodeTiffFromMemory(tiff, static_cast<std::int32_t>(size),
-                                                     "argb", width, height, samples);
+        std::uint8_t* decoded = DecodeTiffFromMemory(tiff, static_cast<std::int32_t>(size), "argb",
+                                                     width, height, samples);
         PrivateFree(tiff);
         ASSERT_NE(decoded, nullptr);
         EXPECT_EQ(width, 2);
@@ -124,8 +124,12 @@ TEST_F(TiffMemoryTest, BadStreamsGiveNull) {
     for (std::size_t i = 8; i < 16; ++i) garbled[i] ^= 0xFF;
     Bytes badOffset = good;
     StoreU32LE(&badOffset[4], 0x7FFFFFF0);
-    const Bytes cases[] = {Bytes{}, Bytes{'I', 'I', 42, 0}, Bytes(good.begin(), good.begin() + 12),
-                           garbled, badOffset, Bytes(64, 0)};
+    const Bytes cases[] = {Bytes{},
+                           Bytes{'I', 'I', 42, 0},
+                           Bytes(good.begin(), good.begin() + 12),
+                           garbled,
+                           badOffset,
+                           Bytes(64, 0)};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);
         std::int32_t width = -1, height = -1, samples = -1;
@@ -167,7 +171,7 @@ TEST_F(MemStreamTest, ModesBoundsAndGrowth) {
     std::uint8_t out[8] = {};
     EXPECT_EQ(MemStreamRead(reader, out, 5), 0);  // more than is there: nothing
     EXPECT_EQ(MemStreamRead(reader, out, 3), 3);
-    EXPECT_EQ(MemStreamSeek(reader, 5, 0), -1);   // past the bytes
+    EXPECT_EQ(MemStreamSeek(reader, 5, 0), -1);  // past the bytes
     EXPECT_EQ(MemStreamSeek(reader, -1, 2), 3);
     EXPECT_EQ(MemStreamSeek(reader, -4, 1), -1);
     EXPECT_EQ(MemStreamWrite(reader, out, 1), -1);
@@ -211,7 +215,9 @@ TEST_F(ImageFileTest, MessagesAreVerbatim) {
 
 TEST_F(LoadImageFileTest, DecodesFilesAndMemoryIntoTheRequestedOrder) {
     TempFolder folder;
-    const Bytes file = WriteTiff({.width = 2, .samplesPerPixel = 4, .photometric = PHOTOMETRIC_RGB,
+    const Bytes file = WriteTiff({.width = 2,
+                                  .samplesPerPixel = 4,
+                                  .photometric = PHOTOMETRIC_RGB,
                                   .extraSamples = {EXTRASAMPLE_ASSOCALPHA}},
                                  {{200, 100, 50, 128, 0, 0, 0, 0}});
     const std::string path = WriteBytes(folder, "picture.tif", file);
@@ -235,7 +241,8 @@ TEST_F(LoadImageFileTest, DecodesFilesAndMemoryIntoTheRequestedOrder) {
     }
 
     // A transparent pixel with colour contradicts premultiplied alpha.
-    const Bytes contradicting = WriteTiff({.width = 1, .samplesPerPixel = 4,
+    const Bytes contradicting = WriteTiff({.width = 1,
+                                           .samplesPerPixel = 4,
                                            .photometric = PHOTOMETRIC_RGB,
                                            .extraSamples = {EXTRASAMPLE_ASSOCALPHA}},
                                           {{10, 0, 0, 0}});
@@ -253,12 +260,13 @@ TEST_F(LoadImageFileTest, DecodesFilesAndMemoryIntoTheRequestedOrder) {
 
 TEST_F(LoadImageFileTest, FailuresGiveCodesAndMessages) {
     TempFolder folder;
-    const Bytes fiveChannels = WriteTiff({.width = 1, .samplesPerPixel = 5,
-                                          .photometric = PHOTOMETRIC_RGB,
-                                          .extraSamples = {0, 0}},
-                                         {{1, 2, 3, 4, 5}});
+    const Bytes fiveChannels = WriteTiff(
+        {.width = 1, .samplesPerPixel = 5, .photometric = PHOTOMETRIC_RGB, .extraSamples = {0, 0}},
+        {{1, 2, 3, 4, 5}});
     Bytes corrupt = WriteTiff({.width = 4, .compression = COMPRESSION_LZW}, {{1, 2, 3, 4}});
     StoreU32LE(&corrupt[4], 0x7FFFFFF0);
+    const Bytes whole = tiff_test::GreyTiffWithDirectoryFirst(4, 9);
+    const Bytes cutEarly(whole.begin(), whole.end() - 7 * 4);  // rows 2 and on missing
     Bytes png = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
     png.resize(64, 0);
     struct Case {
@@ -269,7 +277,10 @@ TEST_F(LoadImageFileTest, FailuresGiveCodesAndMessages) {
         std::string message;
     };
     const Case cases[] = {
-        {"missing file", (folder.Path() / "none.tif").string(), {}, 3,
+        {"missing file",
+         (folder.Path() / "none.tif").string(),
+         {},
+         3,
          "File not found or file access denied."},
         {"unknown type", "", Bytes(64, 0), 5, "Image file type not recognized."},
         {"format not built in", "", png, 4, "This image file format is not supported."},
@@ -277,6 +288,8 @@ TEST_F(LoadImageFileTest, FailuresGiveCodesAndMessages) {
          "This TIFF file has more than 4 channels. Morvane cannot load TIFF files with more "
          "than 4 channels (r,g,b & alpha)"},
         {"corrupt directory", "", corrupt, 2, "Unrecognized file format or compression setting."},
+        {"rows missing early", "", cutEarly, 7,
+         "End of file reached before end of image. File possibly corrupt."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -284,10 +297,11 @@ TEST_F(LoadImageFileTest, FailuresGiveCodesAndMessages) {
         std::uint8_t* pixels = nullptr;
         bool premultiplied = false;
         std::string error;
-        EXPECT_EQ(LoadImageFile("argb", width, pixels, c.path, c.data.empty() ? nullptr : c.data.data(),
-                                static_cast<std::int32_t>(c.data.size()), premultiplied, height,
-                                stride, error),
-                  c.code);
+        EXPECT_EQ(
+            LoadImageFile("argb", width, pixels, c.path, c.data.empty() ? nullptr : c.data.data(),
+                          static_cast<std::int32_t>(c.data.size()), premultiplied, height, stride,
+                          error),
+            c.code);
         EXPECT_EQ(error, c.message);
         EXPECT_EQ(pixels, nullptr);
     }
@@ -306,7 +320,8 @@ TEST_F(LoadImageFileTest, GreyscaleFromColourGreyAndBilevel) {
                    {{255, 255, 255, 255, 0, 0}}),
          {255, 54}},
         {"grey.tif", WriteTiff({.width = 2}, {{7, 200}}), {7, 200}},
-        {"bilevel.tif", WriteTiff({.width = 10, .bitsPerSample = 1}, {{0xA0, 0x40}}),
+        {"bilevel.tif",
+         WriteTiff({.width = 10, .bitsPerSample = 1}, {{0xA0, 0x40}}),
          {255, 0, 255, 0, 0, 0, 0, 0, 0, 255}},
     };
     for (const Case& c : cases) {
@@ -330,9 +345,9 @@ TEST_F(SaveImageFileTest, TiffAndBmpByExtension) {
         const std::string path = (folder.Path() / "picture.TIFF").string();
         std::uint8_t* source = pixels.data();
         std::string error;
-        ASSERT_EQ(SaveImageFile(source, 5, 2, path, true, 0, true, 0, 0, error, false,
-                                premultiplied, 20),
-                  0)
+        ASSERT_EQ(
+            SaveImageFile(source, 5, 2, path, true, 0, true, 0, 0, error, false, premultiplied, 20),
+            0)
             << error;
         std::int32_t result = -1;
         EXPECT_EQ(ImageAlphaIsPremultiplied(result, path, error), premultiplied);
@@ -408,14 +423,15 @@ TEST_F(SaveImageFileTest, FailedOrUnsupportedSavesLeaveTheTargetAlone) {
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
                             std::filesystem::directory_iterator()),
-              3) << "a temporary file was left behind";
+              3)
+        << "a temporary file was left behind";
 
     // A released buffer is freed and the caller's pointer cleared.
     auto* owned = static_cast<std::uint8_t*>(PrivateAlloc(4));
     StoreU32LE(owned, 0xFF102030);
     std::string error;
-    EXPECT_EQ(SaveImageFile(owned, 1, 1, (folder.Path() / "p.bmp").string(), false, 0, false, 0,
-                            0, error, true, false, 4),
+    EXPECT_EQ(SaveImageFile(owned, 1, 1, (folder.Path() / "p.bmp").string(), false, 0, false, 0, 0,
+                            error, true, false, 4),
               0);
     EXPECT_EQ(owned, nullptr);
 }

@@ -65,15 +65,18 @@ TEST(PLTIFFDecoder, ColourCodecsDecodeToTheWrittenPixels) {
         int tolerance;  // lossy codecs
     };
     const Case cases[] = {
-        {COMPRESSION_NONE, 0},      {COMPRESSION_LZW, 0},           {COMPRESSION_PACKBITS, 0},
-        {COMPRESSION_DEFLATE, 0},   {COMPRESSION_ADOBE_DEFLATE, 0}, {COMPRESSION_LZMA, 0},
-        {COMPRESSION_ZSTD, 0},      {COMPRESSION_JPEG, 24},
+        {COMPRESSION_NONE, 0},    {COMPRESSION_LZW, 0},           {COMPRESSION_PACKBITS, 0},
+        {COMPRESSION_DEFLATE, 0}, {COMPRESSION_ADOBE_DEFLATE, 0}, {COMPRESSION_LZMA, 0},
+        {COMPRESSION_ZSTD, 0},    {COMPRESSION_JPEG, 24},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.compression);
         if (!TIFFIsCODECConfigured(c.compression)) continue;
-        Layout layout{.width = 5, .height = 4, .samplesPerPixel = 3,
-                      .photometric = PHOTOMETRIC_RGB, .compression = c.compression};
+        Layout layout{.width = 5,
+                      .height = 4,
+                      .samplesPerPixel = 3,
+                      .photometric = PHOTOMETRIC_RGB,
+                      .compression = c.compression};
         if (c.compression == COMPRESSION_JPEG) layout.tileSize = 16;  // JPEG needs whole blocks
         const Bytes file = WriteTiff(layout, RgbRows());
         ASSERT_FALSE(file.empty());
@@ -112,11 +115,14 @@ TEST(PLTIFFDecoder, BilevelCodecsKeepTheRowBits) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.compression);
-        const Layout layout{.width = 8, .height = 2, .bitsPerSample = 1,
-                            .photometric = PHOTOMETRIC_MINISWHITE, .compression = c.compression,
+        const Layout layout{.width = 8,
+                            .height = 2,
+                            .bitsPerSample = 1,
+                            .photometric = PHOTOMETRIC_MINISWHITE,
+                            .compression = c.compression,
                             .writeRaw = !c.coded.empty()};
-        const Bytes file = WriteTiff(layout, c.coded.empty() ? std::vector<Bytes>{{0x0F}, {0x00}}
-                                                             : c.coded);
+        const Bytes file =
+            WriteTiff(layout, c.coded.empty() ? std::vector<Bytes>{{0x0F}, {0x00}} : c.coded);
         ASSERT_FALSE(file.empty());
         PLAnyBmp bmp;
         ASSERT_EQ(Decode(file, bmp), 0);
@@ -129,8 +135,8 @@ TEST(PLTIFFDecoder, BilevelCodecsKeepTheRowBits) {
 TEST(PLTIFFDecoder, BilevelPaletteFollowsThePhotometric) {
     for (const std::uint16_t photometric : {PHOTOMETRIC_MINISWHITE, PHOTOMETRIC_MINISBLACK}) {
         SCOPED_TRACE(photometric);
-        const Bytes file = WriteTiff({.width = 3, .bitsPerSample = 1, .photometric = photometric},
-                                     {{0xA0}});
+        const Bytes file =
+            WriteTiff({.width = 3, .bitsPerSample = 1, .photometric = photometric}, {{0xA0}});
         PLAnyBmp bmp;
         ASSERT_EQ(Decode(file, bmp), 0);
         ASSERT_EQ(bmp.GetPixelFormat(), PLPixelFormat::L1);
@@ -153,7 +159,9 @@ TEST(PLTIFFDecoder, PackedGreyUnpacksOnePixelAByte) {
         Bytes pixels;
     };
     const Case cases[] = {
-        {"4-bit, odd width", {.width = 5, .bitsPerSample = 4}, {{0x12, 0x34, 0x50}},
+        {"4-bit, odd width",
+         {.width = 5, .bitsPerSample = 4},
+         {{0x12, 0x34, 0x50}},
          {1, 2, 3, 4, 5}},
         {"2-bit", {.width = 5, .bitsPerSample = 2}, {{0x1B, 0x80}}, {0, 1, 2, 3, 2}},
         {"ThunderScan",
@@ -164,7 +172,8 @@ TEST(PLTIFFDecoder, PackedGreyUnpacksOnePixelAByte) {
          {.width = 5, .bitsPerSample = 2, .compression = COMPRESSION_NEXT, .writeRaw = true},
          {{0x00, 0x1B, 0x80}},
          {0, 1, 2, 3, 2}},
-        {"grey and alpha", {.width = 3, .samplesPerPixel = 2, .extraSamples = {2}},
+        {"grey and alpha",
+         {.width = 3, .samplesPerPixel = 2, .extraSamples = {2}},
          {{10, 200, 20, 201, 30, 202}},
          {10, 20, 30}},
     };
@@ -184,9 +193,9 @@ TEST(PLTIFFDecoder, PackedGreyUnpacksOnePixelAByte) {
 
 TEST(PLTIFFDecoder, ColourMapsOfEightAndSixteenBits) {
     std::vector<std::uint16_t> narrow(3 * 256, 0);
-    narrow[1] = 200;            // red of entry 1
-    narrow[256 + 1] = 100;      // green
-    narrow[512 + 1] = 50;       // blue
+    narrow[1] = 200;        // red of entry 1
+    narrow[256 + 1] = 100;  // green
+    narrow[512 + 1] = 50;   // blue
     std::vector<std::uint16_t> wide = narrow;
     wide[1] = 65535;
     wide[256 + 1] = 32768;
@@ -197,9 +206,8 @@ TEST(PLTIFFDecoder, ColourMapsOfEightAndSixteenBits) {
     };
     const Case cases[] = {{&narrow, 0xFFC86432}, {&wide, 0xFFFF7F00}};
     for (const Case& c : cases) {
-        const Bytes file = WriteTiff({.width = 2, .photometric = PHOTOMETRIC_PALETTE,
-                                      .colourMap = *c.map},
-                                     {{1, 0}});
+        const Bytes file = WriteTiff(
+            {.width = 2, .photometric = PHOTOMETRIC_PALETTE, .colourMap = *c.map}, {{1, 0}});
         PLAnyBmp bmp;
         ASSERT_EQ(Decode(file, bmp), 0);
         EXPECT_EQ(bmp.GetPixelFormat(), PLPixelFormat::I8);
@@ -230,7 +238,8 @@ TEST(PLTIFFDecoder, SixteenBitGreyAndLogLuminanceGoThroughTheRgbaReader) {
         return bytes;
     };
     if (TIFFIsCODECConfigured(COMPRESSION_SGILOG)) {
-        const Bytes logL = WriteTiff({.width = 3, .bitsPerSample = 32,
+        const Bytes logL = WriteTiff({.width = 3,
+                                      .bitsPerSample = 32,
                                       .photometric = PHOTOMETRIC_LOGL,
                                       .compression = COMPRESSION_SGILOG,
                                       .sampleFormat = SAMPLEFORMAT_IEEEFP},
@@ -242,7 +251,9 @@ TEST(PLTIFFDecoder, SixteenBitGreyAndLogLuminanceGoThroughTheRgbaReader) {
         EXPECT_EQ(Pixel(bmp, 2, 0) & 0xFFFFFF, 0u);
     }
     if (TIFFIsCODECConfigured(COMPRESSION_SGILOG24)) {
-        const Bytes logLuv = WriteTiff({.width = 2, .bitsPerSample = 32, .samplesPerPixel = 3,
+        const Bytes logLuv = WriteTiff({.width = 2,
+                                        .bitsPerSample = 32,
+                                        .samplesPerPixel = 3,
                                         .photometric = PHOTOMETRIC_LOGLUV,
                                         .compression = COMPRESSION_SGILOG24,
                                         .sampleFormat = SAMPLEFORMAT_IEEEFP},
@@ -256,8 +267,11 @@ TEST(PLTIFFDecoder, SixteenBitGreyAndLogLuminanceGoThroughTheRgbaReader) {
 
 TEST(PLTIFFDecoder, TiledAndAlphaLayouts) {
     // Tiled RGB, cut into 16 x 16 tiles.
-    const Bytes tiled = WriteTiff({.width = 5, .height = 4, .samplesPerPixel = 3,
-                                   .photometric = PHOTOMETRIC_RGB, .tileSize = 16},
+    const Bytes tiled = WriteTiff({.width = 5,
+                                   .height = 4,
+                                   .samplesPerPixel = 3,
+                                   .photometric = PHOTOMETRIC_RGB,
+                                   .tileSize = 16},
                                   RgbRows());
     PLAnyBmp bmp;
     std::string text;
@@ -268,8 +282,10 @@ TEST(PLTIFFDecoder, TiledAndAlphaLayouts) {
     // Unassociated alpha stays as it is in the file; associated alpha is taken unchanged.
     for (const std::uint16_t extra : {EXTRASAMPLE_UNASSALPHA, EXTRASAMPLE_ASSOCALPHA}) {
         SCOPED_TRACE(extra);
-        const Bytes file = WriteTiff({.width = 2, .samplesPerPixel = 4,
-                                      .photometric = PHOTOMETRIC_RGB, .extraSamples = {extra}},
+        const Bytes file = WriteTiff({.width = 2,
+                                      .samplesPerPixel = 4,
+                                      .photometric = PHOTOMETRIC_RGB,
+                                      .extraSamples = {extra}},
                                      {{200, 100, 50, 128, 10, 20, 30, 255}});
         ASSERT_EQ(Decode(file, bmp), 0);
         EXPECT_EQ(bmp.GetPixelFormat(), PLPixelFormat::A8R8G8B8);
@@ -294,69 +310,19 @@ TEST(PLTIFFDecoder, HeaderGivesSizeResolutionAndFormat) {
     EXPECT_EQ(bmp.GetLineArray()[1][2], 6);
 }
 
-// A hand-made TIFF of width x height 8-bit grey, one strip a row, the directory before the
-// strips so that cutting the file removes rows only.
-Bytes GreyTiffWithDirectoryFirst(std::uint32_t width, std::uint32_t height,
-                                 std::uint32_t resolutionUnit = 2) {
-    constexpr std::uint32_t EntryCount = 11;
-    const std::uint32_t ifd = 8;
-    const std::uint32_t offsets = ifd + 2 + EntryCount * 12 + 4;
-    const std::uint32_t counts = offsets + 4 * height;
-    const std::uint32_t resolution = counts + 4 * height;
-    const std::uint32_t data = resolution + 8;
-    Bytes file(data + width * height);
-    file[0] = 'I', file[1] = 'I', file[2] = 42;
-    StoreU32LE(&file[4], ifd);
-    StoreU16LE(&file[ifd], EntryCount);
-    std::uint32_t at = ifd + 2;
-    const auto entry = [&](std::uint16_t tag, std::uint16_t type, std::uint32_t count,
-                           std::uint32_t value) {
-        StoreU16LE(&file[at], tag);
-        StoreU16LE(&file[at + 2], type);
-        StoreU32LE(&file[at + 4], count);
-        if (type == 3 && count == 1) {
-            StoreU16LE(&file[at + 8], static_cast<std::uint16_t>(value));
-        } else {
-            StoreU32LE(&file[at + 8], value);
-        }
-        at += 12;
-    };
-    entry(256, 4, 1, width);
-    entry(257, 4, 1, height);
-    entry(258, 3, 1, 8);
-    entry(259, 3, 1, 1);
-    entry(262, 3, 1, 1);
-    entry(273, 4, height, offsets);
-    entry(277, 3, 1, 1);
-    entry(278, 4, 1, 1);
-    entry(279, 4, height, counts);
-    entry(282, 5, 1, resolution);  // x resolution 300 / 1
-    entry(296, 3, 1, resolutionUnit);
-    StoreU32LE(&file[resolution], 300);
-    StoreU32LE(&file[resolution + 4], 1);
-    for (std::uint32_t y = 0; y < height; ++y) {
-        StoreU32LE(&file[offsets + 4 * y], data + y * width);
-        StoreU32LE(&file[counts + 4 * y], width);
-        for (std::uint32_t x = 0; x < width; ++x) {
-            file[data + y * width + x] = static_cast<std::uint8_t>(y * 10 + x);
-        }
-    }
-    return file;
-}
-
 TEST(PLTIFFDecoder, ResolutionInCentimetresBecomesDotsPerInch) {
     PLTIFFDecoder decoder;
     PLAnyBmp bmp;
-    Bytes file = GreyTiffWithDirectoryFirst(2, 2, 2);
+    Bytes file = tiff_test::GreyTiffWithDirectoryFirst(2, 2, 2);
     decoder.MakeBmpFromMemory(file.data(), static_cast<std::int32_t>(file.size()), bmp);
     EXPECT_EQ(bmp.GetResolution(), (PLPoint{300, 0}));
-    file = GreyTiffWithDirectoryFirst(2, 2, 3);
+    file = tiff_test::GreyTiffWithDirectoryFirst(2, 2, 3);
     decoder.MakeBmpFromMemory(file.data(), static_cast<std::int32_t>(file.size()), bmp);
     EXPECT_EQ(bmp.GetResolution(), (PLPoint{762, 0}));
 }
 
 TEST(PLTIFFDecoder, RowsMissingFromTheLastTwoThirdsAreTolerated) {
-    const Bytes whole = GreyTiffWithDirectoryFirst(4, 9);
+    const Bytes whole = tiff_test::GreyTiffWithDirectoryFirst(4, 9);
     PLAnyBmp bmp;
     ASSERT_EQ(Decode(whole, bmp), 0);
     EXPECT_EQ(bmp.GetLineArray()[8][3], 83);
@@ -374,8 +340,11 @@ TEST(PLTIFFDecoder, RowsMissingFromTheLastTwoThirdsAreTolerated) {
 }
 
 TEST(PLTIFFDecoder, CorruptStreamsFailWithTheLibraryCodes) {
-    const Bytes good = WriteTiff({.width = 5, .height = 4, .samplesPerPixel = 3,
-                                  .photometric = PHOTOMETRIC_RGB, .compression = COMPRESSION_LZW},
+    const Bytes good = WriteTiff({.width = 5,
+                                  .height = 4,
+                                  .samplesPerPixel = 3,
+                                  .photometric = PHOTOMETRIC_RGB,
+                                  .compression = COMPRESSION_LZW},
                                  RgbRows());
     struct Case {
         const char* what;

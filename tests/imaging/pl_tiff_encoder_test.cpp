@@ -89,13 +89,13 @@ TEST(PLTIFFEncoder, TrueColourTagsAndPixelsRoundTrip) {
         EXPECT_EQ(tags.resolutionUnit, RESUNIT_INCH);
         const bool hasAlpha = format.HasAlpha();
         EXPECT_EQ(tags.samplesPerPixel, hasAlpha ? 4 : 3);
-        EXPECT_EQ(tags.extraSamples, hasAlpha ? std::vector<std::uint16_t>{1}
-                                              : std::vector<std::uint16_t>{});
+        EXPECT_EQ(tags.extraSamples,
+                  hasAlpha ? std::vector<std::uint16_t>{1} : std::vector<std::uint16_t>{});
         ASSERT_EQ(decoded.GetSize(), bmp.GetSize());
         for (int y = 0; y < 3; ++y) {
             for (int x = 0; x < 6; ++x) {
-                const std::uint32_t want = LoadU32LE(bmp.GetLineArray()[y] + 4 * x) |
-                                           (hasAlpha ? 0u : 0xFF000000u);
+                const std::uint32_t want =
+                    LoadU32LE(bmp.GetLineArray()[y] + 4 * x) | (hasAlpha ? 0u : 0xFF000000u);
                 EXPECT_EQ(LoadU32LE(decoded.GetLineArray()[y] + 4 * x), want) << x << "," << y;
             }
         }
