@@ -7,11 +7,15 @@
 #include "imaging/pl_pixel_format.h"
 #include "imaging/pl_psd_decoder.h"
 #include "imaging/pl_tga_decoder.h"
+#include "imaging/pl_tiff_decoder.h"
+#include "imaging/pl_tiff_mem_stream.h"
 
 void ImagingInitProcess() {
+    PLTIFFInstallHandlers();
     PLPixelFormatRegistryInit();
     PLRegisterFormatDecoder(PLFileTypeBmp, &PLMakeDecoder<PLBmpDecoder>);
     PLRegisterFormatDecoder(PLFileTypeTga, &PLMakeDecoder<PLTGADecoder>);
+    PLRegisterFormatDecoder(PLFileTypeTiff, &PLMakeDecoder<PLTIFFDecoder>);
     PLRegisterFormatDecoder(PLFileTypePsd, &PLMakeDecoder<PLPSDDecoder>);
     PLRegisterQuantizer(&PLFilterQuantizeBitmap);
 }
