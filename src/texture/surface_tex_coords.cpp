@@ -66,12 +66,12 @@ bool TableUsable(std::span<const CubicPiece> table) { return table.size() >= Min
 // v axis; of the two ways to get its sine the better conditioned one is taken (|u| / A near
 // the v axis, sqrt(1 - (v / B)^2) near the u axis).
 double AngleInFrame(const AngleFrame& f, const SurfaceMappingEntry& e,
-                    std::span<const CubicPiece> table) {
+                    std::span<const CubicPiece> table, double perLength) {
     const double au = std::fabs(f.u);
     const double av = std::fabs(f.v);
     const double vb = av / f.b;
     double w = 0;
-    if (av * f.a * f.a / (f.b * f.b) <= au) {
+    if (av * f.a * f.a <= au * f.b * f.b) {
         w = std::sqrt(std::max(0.0, 1 - vb * vb));
     } else {
         w = au / f.a;
@@ -79,7 +79,7 @@ double AngleInFrame(const AngleFrame& f, const SurfaceMappingEntry& e,
     const double t = w / (1 + vb);
     double phi = EvalPiecewiseCubic(static_cast<std::int32_t>(e.indexBias0), table,
                                     static_cast<float>(t)) *
-                 Pi / (2 * e.quarterMeasure);
+                 perLength;
     if (f.v < 0) phi = Pi - phi;
     if (f.u < 0) phi = TwoPi - phi;
     if (f.swap) {
@@ -100,7 +100,7 @@ bool SemiAxesUsable(double a, double b) {
 Vec3 AngleTangent(const AngleFrame& f, int axisCode) {
     double tu = f.v / (f.b * f.b);
     double tv = -f.u / (f.a * f.a);
-    const double length = std::hypot(tu, tv);
+    const double length = std::sqrt(tu * tu + tv * tv);
     if (!(length > 0)) {
         tu = 1;
         tv = 0;
@@ -122,7 +122,8 @@ double Table1At(const SurfaceMappingEntry& e, std::span<const CubicPiece> table,
 // Arc length of the unit parabola y = x^2 / 2 from its vertex to slope s, over s; 1 at s = 0.
 double ParabolaArcRatio(double s) {
     if (s < 1e-4) return 1 + s * s / 6;
-    return (s * std::sqrt(s * s + 1) + std::asinh(s)) / (2 * s);
+    const double root = std::sqrt(s * s + 1);
+    return (s * root + std::log(s + root)) / (2 * s);
 }
 
 }  // namespace
@@ -132,7 +133,8 @@ double SurfaceAngleCoord(double p, double q, const SurfaceMappingEntry& entry) {
     if (!TableUsable(table) || !(entry.quarterMeasure > 0) || !SemiAxesUsable(entry.a, entry.b)) {
         return 0;
     }
-    return AngleInFrame(MakeAngleFrame(p, q, entry.a, entry.b, entry.swapFlag != 0), entry, table);
+    return AngleInFrame(MakeAngleFrame(p, q, entry.a, entry.b, entry.swapFlag != 0), entry, table,
+                        Pi / (2 * entry.quarterMeasure));
 }
 
 SurfaceTexCoords SpheroidTexCoords(const Vec3& point, const SurfaceMappingEntry& entry,
@@ -150,10 +152,11 @@ SurfaceTexCoords SpheroidTexCoords(const Vec3& point, const SurfaceMappingEntry&
     const double s = point.z / entry.c;
     const double as = std::fabs(s);
     const double n = std::sqrt(s * s + 1);
-    const AngleFrame f =
-        MakeAngleFrame(point.x / n, point.y / n, entry.a, entry.b, entry.swapFlag != 0);
-    out.angle = AngleInFrame(f, entry, table0);
+    const double inverseN = 1 / n;
+    const AngleFrame f = MakeAngleFrame(point.x * inverseN, point.y * inverseN, entry.a, entry.b,
+                                        entry.swapFlag != 0);
     const double perLength = Pi / (2 * entry.quarterMeasure);
+    out.angle = AngleInFrame(f, entry, table0, perLength);
     const double length =
         (entry.axisTerm * std::log(n + as) - Table1At(entry, table1, as / (n + 1))) * perLength;
     out.length = s < 0 ? -length : length;
@@ -179,14 +182,17 @@ SurfaceTexCoords EllipsoidTexCoords(const Vec3& point, const SurfaceMappingEntry
     }
     // rho = cos and wn = sin of the parametric latitude; s = tan of it. At the poles rho is
     // held off zero so the coordinate stays finite (about 28 there).
-    const double rho = std::max(std::hypot(c.p / c.ap, c.q / c.bq), 1e-12);
+    const double np = c.p / c.ap;
+    const double nq = c.q / c.bq;
+    const double rho = std::max(std::sqrt(np * np + nq * nq), 1e-12);
     const double wn = std::fabs(c.w / c.cw);
     const double as = wn / rho;
     const double n = std::sqrt(as * as + 1);
-    const AngleFrame f =
-        MakeAngleFrame(c.p / rho, c.q / rho, c.ap, c.bq, entry.swapFlag != 0);
-    out.angle = AngleInFrame(f, entry, table0);
+    const double inverseRho = 1 / rho;
+    const AngleFrame f = MakeAngleFrame(c.p * inverseRho, c.q * inverseRho, c.ap, c.bq,
+                                        entry.swapFlag != 0);
     const double perLength = Pi / (2 * entry.quarterMeasure);
+    out.angle = AngleInFrame(f, entry, table0, perLength);
     const double length = std::log(n + as) - Table1At(entry, table1, as / (n + 1)) * perLength;
     out.length = c.w < 0 ? -length : length;
     // The parallel through the point is the cross ellipse scaled by 1 / n.
