@@ -5,6 +5,7 @@
 #include "texture/texture_params.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -56,6 +57,67 @@ struct Layout {
     }
 };
 
+// The steps of a tile's footprint: the ellipse of half-extents (hx, hy) in coverage steps,
+// each step with the octant (0..7, counted from +x toward +y) it lies in as seen from the
+// centre, which itself belongs to none. Along one row the octant changes only a few times, so
+// the footprint is kept as runs of steps of one row and one octant, in row order. Builders
+// place thousands of tiles of one or a few sizes, so a footprint is worked out once per size.
+// The octant (0..7, counted from +x toward +y) of the direction (dx, dy) as the angle's
+// floating-point value places it. Off the axes and the diagonals the integers decide alone:
+// there the angle lies at least about 1e-12 from an octant boundary, far beyond rounding.
+int Octant(int dx, int dy) {
+    const int ax = dx < 0 ? -dx : dx;
+    const int ay = dy < 0 ? -dy : dy;
+    if (dx == 0 || dy == 0 || ax == ay) {
+        double angle = std::atan2(dy, dx);
+        if (angle < 0) angle += TwoPi;
+        return std::min(7, static_cast<int>(angle / (TwoPi / 8)));
+    }
+    if (dy > 0) {
+        if (dx > 0) return ax > ay ? 0 : 1;
+        return ax < ay ? 2 : 3;
+    }
+    if (dx < 0) return ax > ay ? 4 : 5;
+    return ax < ay ? 6 : 7;
+}
+
+struct Footprint {
+    struct Run {
+        int dy = 0;
+        int dx0 = 0;  // first and last step of the run
+        int dx1 = 0;
+        int octant = 0;
+    };
+    int hx = -1;
+    int hy = -1;
+    std::vector<Run> runs;
+
+    void Prepare(int halfX, int halfY) {
+        if (halfX == hx && halfY == hy) return;
+        hx = halfX;
+        hy = halfY;
+        runs.clear();
+        for (int dy = -hy; dy <= hy; ++dy) {
+            bool open = false;
+            for (int dx = -hx; dx <= hx; ++dx) {
+                const double ex = static_cast<double>(dx) / hx;
+                const double ey = static_cast<double>(dy) / hy;
+                if (ex * ex + ey * ey > 1 || (dx == 0 && dy == 0)) {
+                    open = false;
+                    continue;
+                }
+                const int octant = Octant(dx, dy);
+                if (open && runs.back().octant == octant) {
+                    runs.back().dx1 = dx;
+                } else {
+                    runs.push_back({dy, dx, dx, octant});
+                    open = true;
+                }
+            }
+        }
+    }
+};
+
 // The coverage raster of a build: cols x rows steps, 1 when covered. Columns wrap around in a
 // band; nothing wraps in a cap.
 struct Coverage {
@@ -63,37 +125,59 @@ struct Coverage {
     int cols = 0;
     int rows = 0;
     bool wrap = false;
+    Footprint footprint;
 
-    bool Inside(int x, int y) const { return y >= 0 && y < rows && (wrap || (x >= 0 && x < cols)); }
     std::uint8_t& At(int x, int y) {
-        const int wx = wrap ? ((x % cols) + cols) % cols : x;
+        int wx = x;
+        if (wrap && (wx < 0 || wx >= cols)) {
+            wx %= cols;
+            if (wx < 0) wx += cols;
+        }
         return bits[static_cast<std::ptrdiff_t>(y) * cols + wx];
     }
+    bool Inside(int x, int y) const { return y >= 0 && y < rows && (wrap || (x >= 0 && x < cols)); }
 
-    // Uncovered steps of the ellipse (hx, hy) around (cx, cy) in each of eight octants.
-    void CountOctants(int cx, int cy, int hx, int hy, int counts[8]) {
+    // Calls visit(row pointer, count) for the raster steps of x0..x1 in row y, in order, each
+    // step once (a run longer than a wrapped row visits some columns twice).
+    template <typename Visit>
+    void ForSpan(int y, int x0, int x1, Visit&& visit) {
+        if (y < 0 || y >= rows) return;
+        std::uint8_t* row = bits + static_cast<std::ptrdiff_t>(y) * cols;
+        if (!wrap) {
+            x0 = std::max(x0, 0);
+            x1 = std::min(x1, cols - 1);
+            if (x0 <= x1) visit(row + x0, x1 - x0 + 1);
+            return;
+        }
+        while (x0 <= x1) {
+            int wx = x0 % cols;
+            if (wx < 0) wx += cols;
+            const int count = std::min(x1 - x0 + 1, cols - wx);
+            visit(row + wx, count);
+            x0 += count;
+        }
+    }
+
+    // Uncovered steps of the footprint around (cx, cy) in each of eight octants.
+    void CountOctants(int cx, int cy, int counts[8]) {
         std::fill(counts, counts + 8, 0);
-        for (int dy = -hy; dy <= hy; ++dy) {
-            for (int dx = -hx; dx <= hx; ++dx) {
-                if ((dx == 0 && dy == 0) || !Inside(cx + dx, cy + dy)) continue;
-                const double ex = static_cast<double>(dx) / hx;
-                const double ey = static_cast<double>(dy) / hy;
-                if (ex * ex + ey * ey > 1 || At(cx + dx, cy + dy) != 0) continue;
-                double angle = std::atan2(dy, dx);
-                if (angle < 0) angle += TwoPi;
-                counts[std::min(7, static_cast<int>(angle / (TwoPi / 8)))]++;
-            }
+        for (const Footprint::Run& r : footprint.runs) {
+            int uncovered = 0;
+            ForSpan(cy + r.dy, cx + r.dx0, cx + r.dx1, [&](const std::uint8_t* p, int n) {
+                for (int i = 0; i < n; ++i) uncovered += p[i] == 0 ? 1 : 0;
+            });
+            counts[r.octant] += uncovered;
         }
     }
 
     void Mark(int cx, int cy, int hx, int hy) {
-        for (int dy = -hy; dy <= hy; ++dy) {
-            for (int dx = -hx; dx <= hx; ++dx) {
-                const double ex = static_cast<double>(dx) / hx;
-                const double ey = static_cast<double>(dy) / hy;
-                if (ex * ex + ey * ey <= 1 && Inside(cx + dx, cy + dy)) At(cx + dx, cy + dy) = 1;
-            }
+        footprint.Prepare(hx, hy);
+        for (const Footprint::Run& r : footprint.runs) {
+            ForSpan(cy + r.dy, cx + r.dx0, cx + r.dx1,
+                    [](std::uint8_t* p, int n) { std::memset(p, 1, static_cast<std::size_t>(n)); });
         }
+        // The centre belongs to no run.
+        if (Inside(cx, cy)) At(cx, cy) = 1;
     }
 
     // Moves the candidate toward the uncovered side: one step at a time in the direction whose
@@ -101,9 +185,10 @@ struct Coverage {
     void Refine(int& cx, int& cy, int hx, int hy) {
         static constexpr int Dx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
         static constexpr int Dy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
+        footprint.Prepare(hx, hy);
         for (int step = 0; step < RefineSteps; ++step) {
             int counts[8];
-            CountOctants(cx, cy, hx, hy, counts);
+            CountOctants(cx, cy, counts);
             int best = -1;
             int bestCount = 0;
             for (int d = 0; d < 8; ++d) {
@@ -119,6 +204,34 @@ struct Coverage {
         }
     }
 };
+
+// Sorts values by keys, ascending, keeping the order of equal keys: a radix sort by 16-bit
+// digits, which for the million candidates of a large cap is several times faster than a
+// comparison sort. Digits that every key shares are skipped.
+void StableSortByKey(std::vector<std::uint64_t>& keys, std::vector<std::int32_t>& values) {
+    const std::size_t count = keys.size();
+    std::vector<std::uint64_t> keysOut(count);
+    std::vector<std::int32_t> valuesOut(count);
+    std::vector<std::size_t> starts(65536);
+    for (int shift = 0; shift < 64; shift += 16) {
+        std::fill(starts.begin(), starts.end(), 0);
+        for (std::uint64_t k : keys) starts[(k >> shift) & 0xFFFF]++;
+        if (count == 0 || starts[(keys[0] >> shift) & 0xFFFF] == count) continue;
+        std::size_t sum = 0;
+        for (std::size_t& start : starts) {
+            const std::size_t bucket = start;
+            start = sum;
+            sum += bucket;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t to = starts[(keys[i] >> shift) & 0xFFFF]++;
+            keysOut[to] = keys[i];
+            valuesOut[to] = values[i];
+        }
+        keys.swap(keysOut);
+        values.swap(valuesOut);
+    }
+}
 
 int HalfExtent(double extent) {
     const double v = std::nearbyint(extent);
@@ -374,20 +487,25 @@ bool BuildPolarMap(PolarMap& map) {
     std::vector<std::uint8_t> bits(static_cast<std::size_t>(n) * n, 0);
     const double gridStep = 2 * map.lOuter / n;
     auto planeAt = [&](double i) { return (i + 0.5) * gridStep - map.lOuter; };
+    // Outermost first, equal distances in raster order.
+    std::vector<std::uint64_t> keys;
     std::vector<std::int32_t> order;
+    keys.reserve(bits.size());
     order.reserve(bits.size());
     for (int y = 0; y < n; ++y) {
         for (int x = 0; x < n; ++x) {
-            if (std::hypot(planeAt(x), planeAt(y)) > map.lOuter) {
+            const double distance = std::hypot(planeAt(x), planeAt(y));
+            if (distance > map.lOuter) {
                 bits[static_cast<std::size_t>(y) * n + x] = 1;
             } else {
+                // Distances are not negative, so their bit patterns order as the numbers do;
+                // complemented, the farthest comes first.
+                keys.push_back(~std::bit_cast<std::uint64_t>(distance));
                 order.push_back(y * n + x);
             }
         }
     }
-    std::stable_sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
-        return std::hypot(planeAt(a % n), planeAt(a / n)) > std::hypot(planeAt(b % n), planeAt(b / n));
-    });
+    StableSortByKey(keys, order);
     Coverage coverage;
     coverage.bits = bits.data();
     coverage.cols = coverage.rows = n;

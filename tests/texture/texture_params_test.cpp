@@ -75,6 +75,9 @@ TEST(TextureParams, DefaultsHoldNoMappingAndNoImage) {
     EXPECT_EQ(params.Bump, 0);
     EXPECT_EQ(params.d, 0);
     EXPECT_EQ(params.on, 0);
+    for (std::size_t i = 0; i < 16; ++i) {
+        EXPECT_EQ(params.transform.m[i], i % 5 == 0 ? 1.0 : 0.0) << i;
+    }
     EXPECT_EQ(params.mapping, nullptr);
     EXPECT_EQ(params.image, nullptr);
 }
@@ -131,30 +134,53 @@ TEST_F(TextureParamsTest, EdgeMapCountsFollowPCircle) {
     }
 }
 
+// Every tile, link and cell of every map of a mapping, with their counts, in map order.
+std::vector<std::uint8_t> LayoutBytes(const VersaTex& v) {
+    std::vector<std::uint8_t> bytes;
+    auto add = [&](const void* p, std::size_t n) {
+        if (n == 0) return;
+        const auto* b = static_cast<const std::uint8_t*>(p);
+        bytes.insert(bytes.end(), b, b + n);
+    };
+    auto addCounts = [&](std::int32_t tiles, std::int32_t links) {
+        add(&tiles, sizeof tiles);
+        add(&links, sizeof links);
+    };
+    std::vector<const TileMap*> bands{v.band0.get(), v.band1.get()};
+    for (const auto& band : v.VTTMaps) bands.push_back(band.get());
+    for (const TileMap* m : bands) {
+        addCounts(m->tileCount, m->heapCount);
+        add(m->tiles, sizeof(TexTile) * static_cast<std::size_t>(m->tileCount));
+        add(m->heaps, sizeof(IndLink) * static_cast<std::size_t>(m->heapCount));
+        add(m->cells, 4 * static_cast<std::size_t>(m->hcells) * static_cast<std::size_t>(m->vcells));
+    }
+    for (const auto& cap : v.VTPMaps) {
+        addCounts(cap->tileCount, cap->heapCount);
+        add(cap->tiles, sizeof(TexTile) * static_cast<std::size_t>(cap->tileCount));
+        add(cap->heaps, sizeof(IndLink) * static_cast<std::size_t>(cap->heapCount));
+        const std::size_t side = 2 * static_cast<std::size_t>(cap->cellsPerSide);
+        add(cap->cells, 4 * side * side);
+    }
+    return bytes;
+}
+
+// FNV-1a, 64 bits.
+std::uint64_t Hash(const std::vector<std::uint8_t>& bytes) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (std::uint8_t b : bytes) h = (h ^ b) * 1099511628211ull;
+    return h;
+}
+
 TEST_F(TextureParamsTest, LayoutsRepeatExactlyOnEveryBuild) {
     SetImage(50, 70);
     params.taR = 1.0;
     BuildDefaultVersaTex(params);
     ASSERT_NE(params.mapping, nullptr);
-    auto snapshot = [](const VersaTex& v) {
-        std::vector<std::uint8_t> bytes;
-        auto add = [&](const void* p, std::size_t n) {
-            const auto* b = static_cast<const std::uint8_t*>(p);
-            bytes.insert(bytes.end(), b, b + n);
-        };
-        for (const TileMap* m : {v.band0.get(), v.band1.get()}) {
-            add(m->tiles, sizeof(TexTile) * static_cast<std::size_t>(m->tileCount));
-            add(m->heaps, sizeof(IndLink) * static_cast<std::size_t>(m->heapCount));
-            add(m->cells, 4 * static_cast<std::size_t>(m->hcells) * static_cast<std::size_t>(m->vcells));
-        }
-        for (const auto& cap : v.VTPMaps) add(cap->tiles, sizeof(TexTile) * static_cast<std::size_t>(cap->tileCount));
-        return bytes;
-    };
-    const auto first = snapshot(Versa());
+    const auto first = LayoutBytes(Versa());
     EXPECT_GT(Versa().band0->tileCount, 1);
     BuildDefaultVersaTex(params);
     ASSERT_NE(params.mapping, nullptr);
-    EXPECT_EQ(snapshot(Versa()), first);
+    EXPECT_EQ(LayoutBytes(Versa()), first);
     // Every chain ends with -1 and names a placed tile.
     const TileMap& band = *Versa().band0;
     for (int c = 0; c < band.hcells * band.vcells; ++c) {
@@ -234,6 +260,34 @@ TEST(FreeBufferArray, FreesEveryBufferAndTheArray) {
     EXPECT_EQ(record.buffers, nullptr);
     EXPECT_EQ(record.capacity, 0);
     EXPECT_EQ(PrivateHeapBlockCount(), before);
+}
+
+// The layouts of fixed builds, recorded once: any change to the builders' arithmetic or their
+// visiting order shows here.
+TEST_F(TextureParamsTest, DefaultLayoutsMatchTheirRecordedHashes) {
+    struct Case {
+        int w;
+        int h;
+        double taR;
+        double pCircle;
+        std::uint64_t hash;
+    };
+    const Case cases[] = {
+        {256, 192, std::numbers::pi, 2.0, 0x41db5480825cc62aull},
+        {64, 100, 1.0, 1.5, 0xb2ce0252f98094d4ull},
+        {512, 512, std::numbers::pi, 3.0, 0x45d8af30879afa3dull},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.w << " x " << c.h);
+        SetImage(c.w, c.h);
+        params.cTiles = 2.0;
+        params.taR = c.taR;
+        params.pCircle = c.pCircle;
+        BuildDefaultVersaTex(params);
+        ASSERT_NE(params.mapping, nullptr);
+        const std::vector<std::uint8_t> bytes = LayoutBytes(Versa());
+        EXPECT_EQ(Hash(bytes), c.hash);
+    }
 }
 
 }  // namespace
