@@ -43,7 +43,9 @@ void PLAnyBmp::AllocateBits(std::int32_t width, std::int32_t height,
     if (width < 0 || height < 0) {
         throw PLTextException(PLErrWrongSignature, "Invalid bitmap size.");
     }
-    const std::int64_t rowBytes = PLRowBytes(width, pixelFormat.GetBitsPerPixel());
+    // The row table counts too: a zero-width image of a huge height is all row pointers.
+    const std::int64_t rowBytes = PLRowBytes(width, pixelFormat.GetBitsPerPixel()) +
+                                  static_cast<std::int64_t>(sizeof(std::uint8_t*));
     if (rowBytes > MaxPixelBytes || (height > 0 && rowBytes > MaxPixelBytes / height)) {
         throw PLTextException(PLErrNoMemory, "Out of memory allocating bitmap.");
     }
@@ -52,7 +54,8 @@ void PLAnyBmp::AllocateBits(std::int32_t width, std::int32_t height,
     std::vector<std::uint8_t*> newLines;
     try {
         // One byte at least, so an empty image still has a block for its rows to point at.
-        newBits.assign(static_cast<std::size_t>(std::max<std::int64_t>(rowBytes * height, 1)), 0);
+        const std::int64_t pixelBytes = PLRowBytes(width, pixelFormat.GetBitsPerPixel()) * height;
+        newBits.assign(static_cast<std::size_t>(std::max<std::int64_t>(pixelBytes, 1)), 0);
         newPalette.assign(static_cast<std::size_t>(4 * pixelFormat.GetPaletteSize()), 0);
         newLines.reserve(static_cast<std::size_t>(height));
     } catch (const std::bad_alloc&) {

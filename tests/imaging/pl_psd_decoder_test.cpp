@@ -277,7 +277,8 @@ TEST(PLPSDDecoder, EveryCutOfAFixtureFailsCleanly) {
 TEST(PLPSDDecoder, KeptCorruptFilesFailCleanly) {
     decoder_test::ExpectDataFilesFail({{"psd_packbits_past_row.psd", PLErrWrongSignature},
                                        {"psd_layers_past_section.psd", PLErrWrongSignature},
-                                       {"psd_resource_past_section.psd", PLErrWrongSignature}});
+                                       {"psd_resource_past_section.psd", PLErrWrongSignature},
+                                       {"psd_zero_width_huge_height.psd", PLErrNoMemory}});
 }
 
 }  // namespace
