@@ -84,7 +84,9 @@ void PLExif::ReadBlock() {
         Clear();
         return;
     }
-    if (data.size() < TiffHeaderOffset + FirstIfdOffset) ThrowOutside("header", data.size());
+    if (data.size() < TiffHeaderOffset + FirstIfdOffset) {
+        throw PLExifException("EXIF block ends inside its header");
+    }
     if (data[6] == 'I' && data[7] == 'I') {
         bigEndian = false;
     } else if (data[6] == 'M' && data[7] == 'M') {
