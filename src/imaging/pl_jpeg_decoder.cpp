@@ -85,7 +85,6 @@ void PLJPEGDecoder::Open(PLDataSource* source) {
     state->source.next_input_byte = source->GetCurrentPtr();
     state->source.bytes_in_buffer = static_cast<std::size_t>(source->GetBytesLeft());
     info.src = &state->source;
-    info.client_data = source;
 
     auto readHeader = [&info] {
         jpeg_save_markers(&info, ExifMarker, MaxSavedMarkerLength);
