@@ -1,5 +1,6 @@
 #include "imaging/pl_jpeg_decoder.h"
 
+#include "core/crt_random.h"
 #include "imaging/jpeg_reference.h"
 #include "imaging/pl_any_bmp.h"
 #include "imaging/pl_any_pic_decoder.h"
@@ -254,6 +255,38 @@ TEST(PLJPEGDecoder, DamagedExifDoesNotStopTheImage) {
     decoder.GetImage(bmp);
     decoder.Close();
     EXPECT_EQ(PackedRows(bmp, 4), jpeg_reference::Decode(file)->pixels);
+}
+
+TEST(PLJPEGDecoder, DamagedFilesDecodeOrFailWithACode) {
+    // A colour file with an Exif block, so that damage reaches the Exif reader as well.
+    jpeg_reference::EncodeSettings settings;
+    settings.width = 48;
+    settings.height = 40;
+    Bytes exif = ExifWithMake("Ddd");
+    settings.app1Markers = {exif};
+    const Bytes good = jpeg_reference::Encode(settings, jpeg_reference::TestPixels(48, 40, 4));
+    ASSERT_FALSE(good.empty());
+
+    PLAnyPicDecoder decoder;
+    for (std::uint32_t seed = 1; seed <= 400; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        CrtSrand(seed);
+        Bytes file = good;
+        const int flips = 1 + CrtRand() % 4;
+        for (int i = 0; i < flips; ++i) {
+            // Damage clusters near the start, where the markers and the Exif block are.
+            const std::size_t limit = CrtRand() % 2 == 0 ? 200 : file.size();
+            file[static_cast<std::size_t>(CrtRand()) % limit] = static_cast<std::uint8_t>(CrtRand());
+        }
+        if (CrtRand() % 3 == 0) file.resize(static_cast<std::size_t>(CrtRand()) % file.size());
+        PLAnyBmp bmp;
+        const std::int32_t code = CodeOf([&] {
+            decoder.MakeBmpFromMemory(file.data(), static_cast<std::int32_t>(file.size()), bmp);
+        });
+        EXPECT_TRUE(code == 0 || code == PLErrFormatNotSupported ||
+                    code == PLErrUnknownFileType || code == PLErrAccessDenied)
+            << code;
+    }
 }
 
 }  // namespace
