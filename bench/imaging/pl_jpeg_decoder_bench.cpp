@@ -30,7 +30,7 @@ std::vector<std::uint8_t> TwelveMegapixelJpeg() {
     sink.Open(buffer.data(), static_cast<std::int32_t>(buffer.size()));
     PLJPEGEncoder encoder;
     encoder.SetQuality(90);
-    encoder.DoEncode(bmp, sink);
+    encoder.SaveBmp(bmp, sink);
     buffer.resize(static_cast<std::size_t>(sink.GetDataSize()));
     return buffer;
 }

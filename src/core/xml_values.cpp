@@ -100,3 +100,35 @@ void ReadVectorAttributes(const XmlDocument& document, std::string_view prefix, 
 bool SetIntAttribute(XmlDocument& document, std::string_view name, std::int32_t value) {
     return document.SetAttribute(document.CurrentPosition(), name, IntToString(value));
 }
+
+std::string VectorToBase64(const Vec3& vector) {
+    const double v[3] = {vector.x, vector.y, vector.z};
+    return VectorToBase64(v);
+}
+
+std::string Matrix3ToBase64(const Matrix3& matrix) { return Matrix3ToBase64(matrix.m.data()); }
+
+Matrix4 Base64ToMatrix3(std::string_view text) {
+    Matrix4 matrix;
+    Base64ToMatrix3(text, matrix.m.data());
+    return matrix;
+}
+
+std::string Matrix4ToBase64(const Matrix4& matrix) { return Matrix4ToBase64(matrix.m.data()); }
+
+Matrix4 Base64ToMatrix4(std::string_view text) {
+    Matrix4 matrix;
+    Base64ToMatrix4(text, matrix.m.data());
+    return matrix;
+}
+
+void WriteVectorAttributes(XmlDocument& document, std::string_view prefix, const Vec3& vector) {
+    const double v[3] = {vector.x, vector.y, vector.z};
+    WriteVectorAttributes(document, prefix, v);
+}
+
+Vec3 ReadVectorAttributes(const XmlDocument& document, std::string_view prefix) {
+    double v[3] = {0.0, 0.0, 0.0};
+    ReadVectorAttributes(document, prefix, v);
+    return {v[0], v[1], v[2]};
+}

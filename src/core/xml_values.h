@@ -15,6 +15,10 @@
 #include <string>
 #include <string_view>
 
+#include "core/matrix3.h"
+#include "core/matrix4.h"
+#include "core/vec3.h"
+
 class XmlDocument;
 
 // Base64 of the float's 4 bytes: always 8 characters ending in "==".
@@ -55,3 +59,12 @@ void ReadVectorAttributes(const XmlDocument& document, std::string_view prefix, 
 // Sets the attribute on the current element to the value's decimal text; false when there
 // is no current element.
 bool SetIntAttribute(XmlDocument& document, std::string_view name, std::int32_t value);
+
+// The same encodings for the maths types.
+std::string VectorToBase64(const Vec3& vector);
+std::string Matrix3ToBase64(const Matrix3& matrix);
+Matrix4 Base64ToMatrix3(std::string_view text);
+std::string Matrix4ToBase64(const Matrix4& matrix);
+Matrix4 Base64ToMatrix4(std::string_view text);
+void WriteVectorAttributes(XmlDocument& document, std::string_view prefix, const Vec3& vector);
+Vec3 ReadVectorAttributes(const XmlDocument& document, std::string_view prefix);

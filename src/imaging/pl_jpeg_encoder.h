@@ -4,6 +4,8 @@
 // fourth byte) become baseline colour JPEG with the float DCT, the bitmap's resolution as
 // the JFIF densities, and an Exif block as APP1 when one is given.
 
+#include "imaging/pl_pic_encoder.h"
+
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -12,13 +14,11 @@ class PLBmp;
 class PLDataSink;
 class PLExif;
 
-class PLJPEGEncoder {
+class PLJPEGEncoder : public PLPicEncoder {
 public:
     // Throws PLTextException code 6 when libjpeg cannot set up its compression object.
     PLJPEGEncoder();
-    PLJPEGEncoder(const PLJPEGEncoder&) = delete;
-    PLJPEGEncoder& operator=(const PLJPEGEncoder&) = delete;
-    ~PLJPEGEncoder();
+    ~PLJPEGEncoder() override;
 
     // The quality, 1 to 100 (libjpeg limits other values); 0 keeps libjpeg's default.
     void SetQuality(std::int32_t value) { quality = value; }
@@ -30,10 +30,11 @@ public:
     // Exif writes nothing.
     void SetExif(const PLExif& exif);
 
+protected:
     // Encodes bmp into sink. Throws PLTextException: code 6 ("Decoder error: " and the
     // text) for a bitmap of other than 32 bits per pixel or any libjpeg error, code 11 when
     // the sink is full. libjpeg is left ready for the next encode either way.
-    void DoEncode(const PLBmp& bmp, PLDataSink& sink);
+    void DoEncode(const PLBmp& bmp, PLDataSink& sink) override;
 
 private:
     struct State;

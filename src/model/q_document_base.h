@@ -1,7 +1,10 @@
 #pragma once
 
-// QDocumentBase is the scene document: the one object that owns what a scene holds and
-// records its undo history.
+// QDocumentBase is the scene document: the one object that owns what a scene holds (the
+// scene geometry and its binary part block, the mouse action, the texture list, the bot
+// list, the groups, the Sproutling engine and the morph animation settings), records the
+// undo history, knows the current texture, bot and group, and keeps the modeller's tool
+// state. It follows the texture, bot and group it has made current and its texture list.
 //
 // The undo history is kept per user operation (a step). The change list holds one element per
 // recorded entry: an object stands once for each existence entry in its histories, an undo
@@ -11,27 +14,80 @@
 // list. An object destroyed elsewhere while it stands in a change list leaves that list at
 // once, so the list never holds freed memory.
 
+#include <array>
 #include <cstdint>
 #include <deque>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "model/private_block.h"
 #include "model/q_reference_object.h"
+#include "model/toad_morph_animation_settings.h"
+
+class QGroup;
+class QGroups;
+class QKVAction;
+class QRenderView;
+class QTextureList;
+class QToadObj;
+class QToadObjList;
+class SceneGeometry;
+class SproutlingEngine;
 
 // Argument of message 7 from the document: the undo history changed.
 inline constexpr std::int32_t DocumentChangeUndoHistory = 13;
 
+// Arguments of message 7 from the document.
+inline constexpr std::int32_t DocumentChangeTexture = 1;
+inline constexpr std::int32_t DocumentChangeBot = 8;
+inline constexpr std::int32_t DocumentChangeSecondBot = 10;
+inline constexpr std::int32_t DocumentChangeTextureList = 16;
+
 // Number of steps the undo history covers, and of operation names kept.
 inline constexpr std::int32_t UndoStepLimit = 5;
 
+// The global length scale by which stored lengths become working lengths.
+inline constexpr double SceneScale = 100.0;
+
+// Results of QDocumentBase::ReadLegacyBotData.
+inline constexpr std::int32_t LegacyBotMalformed = -2;
+inline constexpr std::int32_t LegacyBotPartRejected = -1;
+
+// Tool state bits that SetCurrentTool adds to the tool id.
+inline constexpr std::uint32_t ToolStateBit29 = 0x20000000;
+inline constexpr std::uint32_t ToolStateBit30 = 0x40000000;
+
+// One row of the tool table: flag 1 marks a temporary tool (a view tool chosen for a while),
+// flag 0 a primary tool.
+struct ToolSettingRow {
+    std::int32_t id = 0;
+    std::int32_t flag = 0;
+    std::uint8_t value = 1;
+};
+
+inline constexpr std::size_t ToolTableRowCount = 31;
+
+// Integer rectangle of the view, in view units or client pixels.
+struct ViewRectInt {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+};
+
 class QDocumentBase : public QReferenceObject {
 public:
-    // Type id 13, empty undo history, undo-step number 0.
+    // An empty scene: an empty part block and its geometry, the mouse action, the
+    // Sproutling engine, empty texture and bot lists and the groups with "[Default]" as the
+    // current group; type id 13, empty undo history. Throws KVOutOfMemoryException when the
+    // private heap refuses a block.
     QDocumentBase();
 
-    // Destroys the undo states and deleted objects of the change list, stops being the
-    // current document, then broadcasts message 0.
+    // Destroys the undo states and deleted objects of the change list first, then everything
+    // the document owns, stops being the current document and broadcasts message 0.
     ~QDocumentBase() override;
 
     QDocumentBase(const QDocumentBase&) = delete;
@@ -45,7 +101,8 @@ public:
 
     // Forgets the whole history: destroys every undo state and every object whose recorded
     // entry is a deletion, empties the change list and the operation names, resets the
-    // undo-step number and broadcasts message 7 with argument 13.
+    // undo-step number, clears the histories of the bots and textures, and broadcasts message
+    // 7 with argument 13.
     void ClearUndoHistory();
 
     // Appends one element to the change list. An undo state appended here belongs to the
@@ -60,6 +117,91 @@ public:
 
     // The names of the recorded steps, newest first.
     const std::deque<std::string>& OperationNames() const { return operationNames; }
+
+    // Follows the texture, bot and group it made current and its texture list.
+    void HandleMessage(std::int32_t message, std::int32_t a, QReferenceObject* payload,
+                       QReferenceObject* sender) override;
+
+    // True when the primary or the temporary tool is 105.
+    bool IsTool105Active() const;
+
+    // Stores id as the tool state word, with bit 29 for tool 203 and bit 30 for tools 304 to
+    // 307 and 402.
+    void SetCurrentTool(std::int32_t id);
+
+    // Chooses tool id: a temporary tool (flag 1 in the tool table) replaces the temporary
+    // tool; any other id becomes the primary tool and the old one's low 24 bits are saved.
+    // Then as SetCurrentTool.
+    void SelectTool(std::int32_t id);
+
+    // The value byte of the tool table row of the primary tool (low 24 bits); 0 when none.
+    std::uint8_t GetCurrentToolSetting() const;
+
+    // 0 without an engine; else the current bot's setting, or the engine's own when no bot
+    // is current.
+    std::int32_t GetCurrentBotParameter() const;
+
+    // The view rectangle, each side rounded half away from zero.
+    ViewRectInt GetViewRect() const;
+
+    // The rounded view rectangle's size centred in a client area of width x height.
+    ViewRectInt GetCenteredViewRect(std::int32_t width, std::int32_t height) const;
+
+    // Loads a legacy bot record of length bytes into the Sproutling engine. A record above
+    // 5000 bytes holds several parts: form word 2, a part count of 2 to 12, six more header
+    // words, the five morph tables of 12 words, then each part as its byte length and its
+    // bytes; a shorter record is one part. Returns the engine's record length, -2 for a
+    // malformed multi-part record, or -1 when a part is missing, runs past the record's end
+    // or is refused by the engine (its row is then marked unused).
+    std::int32_t ReadLegacyBotData(const std::uint8_t* record, std::uint32_t length);
+
+    // Makes texture (type id 6, or null) the current texture, following it (set 0).
+    void SetCurrentTexture(QReferenceObject* texture);
+    // Makes bot (or null) the current bot, following it (set 0).
+    void SetCurrentBot(QToadObj* bot);
+    // Makes bot (or null) the second bot, following it (set 0).
+    void SetSecondBot(QToadObj* bot);
+    // Makes group (or null) the group new objects join, following it (set 0).
+    void SetCurrentGroup(QGroup* group);
+    // Records view as the document's render view (null for none); the view calls it.
+    void SetRenderView(QRenderView* view) { renderView = view; }
+
+    SceneGeometry* Geometry() const { return geometry.get(); }
+    std::uint8_t* PartBlock() const { return partBlock; }
+    QKVAction* MouseAction() const { return mouseAction.get(); }
+    QRenderView* RenderView() const { return renderView; }
+    QTextureList* TextureList() const { return textureList.get(); }
+    QToadObjList* BotList() const { return botList.get(); }
+    QGroups* Groups() const { return groups.get(); }
+    SproutlingEngine* Engine() const { return engine.get(); }
+    QReferenceObject* CurrentTexture() const { return currentTexture; }
+    QToadObj* CurrentBot() const { return currentBot; }
+    QToadObj* SecondBot() const { return secondBot; }
+    QGroup* CurrentGroup() const { return currentGroup; }
+    ToadMorphAnimationSettings& AnimationSettings() { return animationSettings; }
+    const ToadMorphAnimationSettings& AnimationSettings() const { return animationSettings; }
+    std::vector<void*>& EngineBuffers() { return engineBuffers; }
+
+    std::int32_t PrimaryTool() const { return primaryTool; }
+    std::int32_t TemporaryTool() const { return temporaryTool; }
+    std::int32_t SavedPrimaryTool() const { return savedPrimaryTool; }
+    std::uint32_t ToolState() const { return toolState; }
+    const std::array<ToolSettingRow, ToolTableRowCount>& ToolTable() const { return toolTable; }
+    // Four values per shape type; adding a key that is present replaces its values.
+    const std::map<std::int32_t, std::array<std::int32_t, 4>>& ShapeTypes() const {
+        return shapeTypes;
+    }
+
+    std::int32_t partIndex = -1;  // the engine's result for the last legacy part
+    std::uint8_t userBotObjects = 1;
+    float floatSetting = 1.5f;
+    std::array<double, 4> viewRect{-200.0, -200.0, 200.0, 200.0};  // left, top, right, bottom
+    std::array<std::int32_t, 2> viewSize{400, 400};
+    std::int32_t fileVersion = 0;
+
+protected:
+    // Drops the current texture, bot, second bot or group when it is destroyed unannounced.
+    void OnTargetDestroyed(QReferenceObject* target) override;
 
 private:
     friend class QReferenceObject;
@@ -85,10 +227,51 @@ private:
     // Empties the change list.
     void DetachChangeList();
 
+    // Releases everything the document owns, in the order the members depend on each other.
+    void ReleaseMembers();
+
+    // Builds the members of a new document (the constructor's work).
+    void BuildMembers();
+
+    std::unique_ptr<SceneGeometry> geometry;
+    std::uint8_t* partBlock = nullptr;  // private heap; the engine keeps this member's address
+    std::int32_t word0 = 0;
+    std::string firstText;
+    PrivateBlockPtr<std::uint8_t> heapBlock;
+    std::unique_ptr<QKVAction> mouseAction;
+    std::array<std::int32_t, 2> words1{};
+    std::string secondText;
+    std::array<std::uint8_t, 4> flags1{};
+
     std::vector<QReferenceObject*> changeList;
     std::deque<std::string> operationNames;
     std::int32_t undoStepNumber = 0;
     std::int32_t walkDepth = 0;  // while above 0, removals clear elements instead of erasing
+
+    QRenderView* renderView = nullptr;
+    std::int32_t savedPrimaryTool = 0;
+    std::unique_ptr<QTextureList> textureList;
+    std::unique_ptr<QToadObjList> botList;
+    QReferenceObject* currentTexture = nullptr;
+    QToadObj* currentBot = nullptr;
+    QToadObj* secondBot = nullptr;
+    std::vector<void*> engineBuffers;  // private-heap blocks the engine fills
+    QGroup* currentGroup = nullptr;
+    std::unique_ptr<QGroups> groups;
+    std::unique_ptr<SproutlingEngine> engine;
+    std::uint8_t byte1 = 0;
+    std::array<std::uint8_t, 2> flags2{};
+    std::array<std::uint8_t, 3> flags3{};
+    ToadMorphAnimationSettings animationSettings{this};
+    std::int32_t word2 = 0;
+    std::uint8_t byte2 = 0;
+    std::array<std::int32_t, 3> words3{0, 0, 50};
+    std::uint8_t byte3 = 0;
+    std::int32_t primaryTool = 0;
+    std::int32_t temporaryTool = 0;
+    std::uint32_t toolState = 0;
+    std::array<ToolSettingRow, ToolTableRowCount> toolTable{};
+    std::map<std::int32_t, std::array<std::int32_t, 4>> shapeTypes;
 };
 
 // The current document, or null when there is none. Undo recording and the operation log

@@ -102,3 +102,33 @@ TEST(XmlValues, AttributeHelpersWorkOnTheCurrentElement) {
     EXPECT_EQ(read[0], 0.0);
     EXPECT_EQ(read[2], 0.0);
 }
+
+namespace {
+
+TEST(XmlValues, MathsTypesMatchTheArrayForms) {
+    const Vec3 v{1.0, -2.5, 0.125};
+    const double va[3] = {1.0, -2.5, 0.125};
+    EXPECT_EQ(VectorToBase64(v), VectorToBase64(va));
+
+    Matrix3 m3;
+    for (int i = 0; i < 9; ++i) m3.m[i] = i + 1;
+    const Matrix4 read3 = Base64ToMatrix3(Matrix3ToBase64(m3));
+    const Matrix4 expected3{{1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 0, 0, 0, 1}};
+    EXPECT_EQ(read3.m, expected3.m);
+
+    const Matrix4 m4{{1, 0.5, -2, 10, 0, 1, 0, 20, 0.25, 0, 1, 30, 0, 0, 0, 1}};
+    EXPECT_EQ(Base64ToMatrix4(Matrix4ToBase64(m4)).m, m4.m);
+    EXPECT_EQ(Base64ToMatrix4("").m, Matrix4{}.m);  // identity when nothing is read
+
+    XmlDocument document;
+    document.AddElement("e");
+    WriteVectorAttributes(document, "p", v);
+    XmlDocument reread(document.Text());
+    ASSERT_TRUE(reread.FindElement("e"));
+    const Vec3 back = ReadVectorAttributes(reread, "p");
+    EXPECT_EQ(back.x, 1.0);
+    EXPECT_EQ(back.y, -2.5);
+    EXPECT_EQ(back.z, 0.125);
+}
+
+}  // namespace

@@ -125,22 +125,53 @@ inline std::optional<Decoded> Decode(const Bytes& file) {
     return result;
 }
 
-// The luminance quantisation table that libjpeg makes for a quality (0: its default).
-inline std::vector<unsigned int> QuantTable(int quality) {
+// The luminance quantisation table that libjpeg makes for a quality (0: its default), in
+// the zig-zag order of a DQT marker.
+inline Bytes QuantTable(int quality) {
+    constexpr int ZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
     jpeg_compress_struct info{};
     ErrorManager errors;
     info.err = jpeg_std_error(&errors.library);
     errors.library.error_exit = ErrorExit;
-    std::vector<unsigned int> table;
+    Bytes table;
     if (setjmp(errors.jumpBuffer) == 0) {
         jpeg_CreateCompress(&info, JPEG_LIB_VERSION, sizeof(info));
         info.in_color_space = JCS_RGB;
         jpeg_set_defaults(&info);
         if (quality != 0) jpeg_set_quality(&info, quality, TRUE);
-        for (unsigned int v : info.quant_tbl_ptrs[0]->quantval) table.push_back(v);
+        for (const int index : ZigZag) {
+            table.push_back(static_cast<std::uint8_t>(info.quant_tbl_ptrs[0]->quantval[index]));
+        }
     }
     jpeg_destroy_compress(&info);
     return table;
+}
+
+// The first quantisation table of a JPEG file (8-bit precision), in file order.
+inline Bytes FirstQuantTable(const Bytes& file);
+
+// The data of every marker of that code before the scan.
+inline std::vector<Bytes> MarkersOf(const Bytes& file, std::uint8_t code) {
+    std::vector<Bytes> found;
+    std::size_t at = 2;
+    while (at + 4 <= file.size() && file[at] == 0xFF && file[at + 1] != 0xDA) {
+        const std::size_t length = (std::size_t{file[at + 2]} << 8) | file[at + 3];
+        if (file[at + 1] == code && at + 2 + length <= file.size()) {
+            found.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                               file.begin() + static_cast<std::ptrdiff_t>(at + 2 + length));
+        }
+        at += 2 + length;
+    }
+    return found;
+}
+
+inline Bytes FirstQuantTable(const Bytes& file) {
+    const std::vector<Bytes> tables = MarkersOf(file, 0xDB);
+    if (tables.empty() || tables[0].size() < 65 || tables[0][0] != 0) return {};
+    return Bytes(tables[0].begin() + 1, tables[0].begin() + 65);
 }
 
 // A pattern of smooth gradients and sharp edges, deterministic for a size.

@@ -1,0 +1,183 @@
+#include "geometry/part_block.h"
+
+#include <cmath>
+#include <cstddef>
+#include <initializer_list>
+
+#include "core/byte_order.h"
+#include "core/check.h"
+#include "core/float_convert.h"
+#include "geometry/scene_geometry.h"
+
+namespace {
+
+constexpr std::uint32_t PartRecordMinimumBytes = PartRecordFixedBytes + 4;
+constexpr std::uint16_t Type13ExtensionKind = 1;
+constexpr std::uint32_t Type13ExtensionHeaderBytes = 20;
+constexpr std::uint32_t Type13ElementBytes = 44;
+constexpr std::uint32_t Type13ElementSwappedWords = 10;
+
+// A foreign block holds its words in the other byte order; converting rewrites them in ours.
+void SwapU16(std::uint8_t* p) { StoreU16LE(p, LoadU16BE(p)); }
+void SwapU32(std::uint8_t* p) { StoreU32LE(p, LoadU32BE(p)); }
+
+// round() of a float parameter, halves away from zero, with the defined result for NaN.
+std::int32_t RoundParameter(const std::uint8_t* record, std::uint32_t index) {
+    const double value = LoadF32LE(record + PartRecordFixedBytes + 4 * index);
+    return TruncToInt32(std::round(value));
+}
+
+// Surfaces that a part of the record's shape type needs. Type 13 is counted by the caller.
+std::int32_t SurfaceCount(const std::uint8_t* record, std::int32_t paramCount) {
+    switch (LoadI32LE(record + PartRecordShapeTypeOffset)) {
+        case 5:
+        case 21:
+        case 24:
+        case 27:
+        case 29:
+            return 2;
+        case 2:
+        case 4:
+        case 7:
+        case 20:
+        case 23:
+            return 3;
+        case 10:
+        case 14:
+        case 16:
+        case 22:
+        case 26:
+            return 4;
+        case 17:
+            return 5;
+        case 3:
+        case 6:
+        case 11:
+            return 6;
+        case 8:
+        case 15:
+            return 7;
+        case 18:
+            return 8;
+        case 19:
+            return paramCount > 3 ? 2 * RoundParameter(record, 3) + 3 : 3;
+        case 25:
+            return paramCount > 5 ? RoundParameter(record, 5) + 4 : 4;
+        default:
+            return 1;
+    }
+}
+
+// Converts a foreign type-13 extension of e bytes; false when it cannot hold what it states.
+bool ConvertType13Extension(std::uint8_t* extension, std::uint32_t extensionBytes) {
+    if (extensionBytes < Type13ExtensionHeaderBytes) return false;
+    if (LoadU16LE(extension + 2) == PartBlockNativeMarker) return true;
+    SwapU16(extension);
+    StoreU16LE(extension + 2, static_cast<std::uint16_t>(~LoadU16LE(extension + 2)));
+    for (std::uint32_t offset = 4; offset < Type13ExtensionHeaderBytes; offset += 4) {
+        SwapU32(extension + offset);
+    }
+    const std::uint64_t count = LoadU32LE(extension + 8);
+    if (Type13ExtensionHeaderBytes + count * Type13ElementBytes > extensionBytes) return false;
+    for (std::uint64_t k = 0; k < count; ++k) {
+        std::uint8_t* element = extension + Type13ExtensionHeaderBytes + k * Type13ElementBytes;
+        for (std::uint32_t w = 0; w < Type13ElementSwappedWords; ++w) SwapU32(element + 4 * w);
+    }
+    return true;
+}
+
+}  // namespace
+
+void WritePartBlockHeader(std::uint8_t* block) {
+    StoreU16LE(block + PartBlockVersionOffset, PartBlockVersion);
+    StoreU16LE(block + PartBlockMarkerOffset, PartBlockNativeMarker);
+    StoreU32LE(block + PartBlockPartCountOffset, 0);
+    StoreU32LE(block + PartBlockRecordBytesOffset, 0);
+    StoreU32LE(block + PartBlockIdSpanOffset, 0);
+    block[PartBlockFlagsOffset] = PartBlockFlagScaled | PartBlockFlagOriented;
+    block[17] = block[18] = block[19] = 0;
+}
+
+std::int32_t LoadPartBlock(SceneGeometry& geometry, std::uint8_t* block, std::uint32_t length,
+                           bool /*rebuildOctree*/, std::uint8_t* appendFrom, bool keepIds) {
+    // Header: bring a foreign header into our order; the complemented marker makes a second
+    // load see a native block.
+    if (block == nullptr || length < PartBlockHeaderBytes) return PartBlockRejected;
+    const bool foreign = LoadU16LE(block + PartBlockMarkerOffset) != PartBlockNativeMarker;
+    if (foreign) {
+        SwapU16(block + PartBlockVersionOffset);
+        StoreU16LE(block + PartBlockMarkerOffset,
+                   static_cast<std::uint16_t>(~LoadU16LE(block + PartBlockMarkerOffset)));
+        SwapU32(block + PartBlockPartCountOffset);
+        SwapU32(block + PartBlockRecordBytesOffset);
+        SwapU32(block + PartBlockIdSpanOffset);
+    }
+    if (LoadU16LE(block + PartBlockVersionOffset) != PartBlockVersion) return PartBlockRejected;
+
+    const std::uint32_t newCount = LoadU32LE(block + PartBlockPartCountOffset);
+    const auto oldCount = static_cast<std::uint32_t>(geometry.partCount);
+    const bool appending = appendFrom != nullptr && oldCount != 0 && newCount != 0;
+    if (appending) {
+        ORBELLE_CHECK(appendFrom >= block + PartBlockHeaderBytes && appendFrom <= block + length);
+    }
+    const std::int32_t idOffset = appending ? geometry.idBase : 0;
+    std::int64_t surfaceTotal = appending ? geometry.surfaceTotal : 0;
+    const std::uint32_t idSpan = LoadU32LE(block + PartBlockIdSpanOffset);
+
+    // Records: every length is checked against the bytes that remain before it is used, so a
+    // huge part count ends at the block's end instead of reading past it.
+    std::uint8_t* const end = block + length;
+    std::uint8_t* record = appending ? appendFrom : block + PartBlockHeaderBytes;
+    for (std::uint32_t index = appending ? oldCount : 0; index < newCount; ++index) {
+        const auto remaining = static_cast<std::uint64_t>(end - record);
+        if (remaining < PartRecordMinimumBytes) return PartBlockRejected;
+        if (foreign) {
+            for (std::uint32_t offset : {0u, 4u, 8u, 12u, 16u, 20u, 28u, 32u, 36u, 40u, 56u}) {
+                SwapU32(record + offset);
+            }
+        }
+        const std::int32_t paramCount = LoadI32LE(record + PartRecordParamCountOffset);
+        if (paramCount < 0) return PartBlockRejected;
+        const std::uint64_t paramEnd =
+            PartRecordFixedBytes + 4 * static_cast<std::uint64_t>(paramCount);
+        if (remaining < paramEnd) return PartBlockRejected;
+        if (foreign) {
+            for (std::int32_t p = 0; p < paramCount; ++p) {
+                SwapU32(record + PartRecordFixedBytes + 4 * static_cast<std::size_t>(p));
+            }
+        }
+        const std::uint32_t extensionBytes = LoadU32LE(record + PartRecordExtensionBytesOffset);
+        if (remaining < paramEnd + extensionBytes) return PartBlockRejected;
+        std::uint8_t* extension = record + paramEnd;
+        const std::int32_t shapeType = LoadI32LE(record + PartRecordShapeTypeOffset);
+
+        if (!keepIds) {
+            const std::int32_t partId = LoadI32LE(record + PartRecordPartIdOffset);
+            StoreI32LE(record + PartRecordPartIdOffset,
+                       static_cast<std::int32_t>(static_cast<std::uint32_t>(partId) +
+                                                 static_cast<std::uint32_t>(idOffset)));
+        }
+        if (shapeType == 13) {
+            if (extensionBytes == 0 || !ConvertType13Extension(extension, extensionBytes) ||
+                LoadU16LE(extension) != Type13ExtensionKind) {
+                return PartBlockRejected;
+            }
+            surfaceTotal += static_cast<std::int64_t>(LoadU32LE(extension + 8)) - 1;
+        } else {
+            surfaceTotal += SurfaceCount(record, paramCount);
+        }
+        record += paramEnd + extensionBytes;
+    }
+
+    // Legacy units and axes: an empty block has nothing to convert and is marked as
+    // converted. Records of such a block keep their placement until the shape builders can
+    // place them, and the block keeps its flags so that a later load still converts it.
+    std::uint8_t& flags = block[PartBlockFlagsOffset];
+    const std::uint8_t converted = PartBlockFlagScaled | PartBlockFlagOriented;
+    if ((flags & converted) != converted && newCount == 0) flags |= converted;
+
+    if (!keepIds) geometry.idBase = idOffset + static_cast<std::int32_t>(idSpan == 0 ? 1 : idSpan);
+    geometry.partCount = static_cast<std::int32_t>(newCount);
+    geometry.surfaceTotal = static_cast<std::int32_t>(surfaceTotal);
+    return 0;
+}

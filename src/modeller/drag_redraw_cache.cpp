@@ -1,0 +1,3 @@
+#include "modeller/drag_redraw_cache.h"
+
+DragRedrawCache::DragRedrawCache(QDocumentBase* owner) : document(owner) {}

@@ -1,0 +1,41 @@
+// The modeller's event entry: QKVAction::HandleEvent sorts events by type between the
+// command dispatcher and the tool handler.
+
+#include <string>
+
+#include "core/operation_log.h"
+#include "model/kv_event.h"
+#include "model/q_kv_action.h"
+#include "modeller/drag_redraw_cache.h"
+
+namespace {
+
+// Event types by receiver.
+constexpr std::int32_t FirstToolType = 1;
+constexpr std::int32_t LastToolType = 30;
+constexpr std::int32_t FirstCommandType = 31;
+constexpr std::int32_t LastCommandType = 200;
+constexpr std::int32_t FirstLateToolType = 201;
+constexpr std::int32_t LastLateToolType = 250;
+
+// The command dispatcher: logs the command; the commands themselves join it one by one.
+std::int32_t DispatchCommand(const KVEvent& event) {
+    AppendToLogFile("CommandEvent: theEvent.type=" + std::to_string(event.type) + "\n");
+    return 0;
+}
+
+}  // namespace
+
+std::int32_t QKVAction::HandleEvent(KVEvent* event) {
+    if (event == nullptr) return 0;
+    const std::int32_t type = event->type;
+    const bool isTool = (type >= FirstToolType && type <= LastToolType) ||
+                        (type >= FirstLateToolType && type <= LastLateToolType);
+    const bool isCommand = type >= FirstCommandType && type <= LastCommandType;
+    if (!isTool && !isCommand) return 0;
+
+    view = event->view;
+    if (redrawCache) redrawCache->view = event->view;
+    if (isCommand) return DispatchCommand(*event);
+    return 0;
+}

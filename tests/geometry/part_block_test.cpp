@@ -1,0 +1,131 @@
+#include "geometry/part_block.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "core/byte_order.h"
+#include "geometry/scene_geometry.h"
+
+namespace {
+
+std::vector<std::uint8_t> EmptyBlock() {
+    std::vector<std::uint8_t> block(PartBlockHeaderBytes);
+    WritePartBlockHeader(block.data());
+    return block;
+}
+
+// Appends a record of the shape type with the given float parameters and extension bytes.
+void AppendRecord(std::vector<std::uint8_t>& block, std::int32_t shapeType,
+                  const std::vector<float>& params, std::uint32_t extensionBytes = 0,
+                  std::int32_t partId = 0) {
+    const std::size_t at = block.size();
+    block.resize(at + PartRecordFixedBytes + 4 * params.size() + extensionBytes, 0);
+    std::uint8_t* record = block.data() + at;
+    StoreI32LE(record + PartRecordShapeTypeOffset, shapeType);
+    StoreU32LE(record + PartRecordExtensionBytesOffset, extensionBytes);
+    StoreI32LE(record + PartRecordParamCountOffset, static_cast<std::int32_t>(params.size()));
+    StoreI32LE(record + PartRecordPartIdOffset, partId);
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        StoreF32LE(record + PartRecordFixedBytes + 4 * i, params[i]);
+    }
+    StoreU32LE(block.data() + PartBlockPartCountOffset,
+               LoadU32LE(block.data() + PartBlockPartCountOffset) + 1);
+}
+
+std::int32_t Load(SceneGeometry& geometry, std::vector<std::uint8_t>& block) {
+    return LoadPartBlock(geometry, block.data(), static_cast<std::uint32_t>(block.size()), true,
+                         nullptr, false);
+}
+
+TEST(PartBlock, EmptyBlockBytes) {
+    const auto block = EmptyBlock();
+    const std::array<std::uint8_t, 20> expected{3, 0, 0xFF, 0xFF, 0, 0, 0,    0, 0, 0,
+                                                0, 0, 0,    0,    0, 0, 0xC0, 0, 0, 0};
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), expected.begin()));
+}
+
+TEST(PartBlock, EmptyBlockLoadsWithIdBaseOne) {
+    SceneGeometry geometry;
+    auto block = EmptyBlock();
+    EXPECT_EQ(Load(geometry, block), 0);
+    EXPECT_EQ(geometry.partCount, 0);
+    EXPECT_EQ(geometry.idBase, 1);
+}
+
+TEST(PartBlock, ForeignBlockIsConvertedOnce) {
+    SceneGeometry geometry;
+    std::vector<std::uint8_t> block(PartBlockHeaderBytes, 0);
+    StoreU16BE(block.data(), 3);
+    StoreU32BE(block.data() + PartBlockIdSpanOffset, 7);
+    block[PartBlockFlagsOffset] = 0xC0;
+    EXPECT_EQ(Load(geometry, block), 0);
+    EXPECT_EQ(LoadU16LE(block.data() + PartBlockMarkerOffset), 0xFFFF);
+    EXPECT_EQ(LoadU16LE(block.data()), 3);
+    EXPECT_EQ(LoadU32LE(block.data() + PartBlockIdSpanOffset), 7u);
+    EXPECT_EQ(geometry.idBase, 7);
+    EXPECT_EQ(Load(geometry, block), 0);
+    EXPECT_EQ(LoadU32LE(block.data() + PartBlockIdSpanOffset), 7u);
+}
+
+TEST(PartBlock, CountsSurfacesAndOffsetsIds) {
+    SceneGeometry geometry;
+    auto block = EmptyBlock();
+    AppendRecord(block, 1, {}, 0, 4);
+    AppendRecord(block, 19, {0, 0, 0, 2.5f});
+    AppendRecord(block, 19, {0, 0, 0, -2.5f});
+    AppendRecord(block, 18, {1.0f});  // a record needs at least 84 bytes
+    geometry.idBase = 10;
+    EXPECT_EQ(Load(geometry, block), 0);
+    EXPECT_EQ(geometry.partCount, 4);
+    EXPECT_EQ(geometry.surfaceTotal, 1 + 9 + (-3) + 8);
+    EXPECT_EQ(LoadI32LE(block.data() + PartBlockHeaderBytes + PartRecordPartIdOffset), 4);
+}
+
+TEST(PartBlock, RejectsBadBlocksAndKeepsTheContainer) {
+    auto good = EmptyBlock();
+    AppendRecord(good, 1, {1.0f, 2.0f});
+    auto cut = good;
+    cut.pop_back();
+    auto wrongVersion = EmptyBlock();
+    StoreU16LE(wrongVersion.data(), 2);
+    auto extensionPastEnd = good;
+    StoreU32LE(extensionPastEnd.data() + PartBlockHeaderBytes + PartRecordExtensionBytesOffset,
+               0xFFFFFFF0u);
+    auto negativeParams = good;
+    StoreI32LE(negativeParams.data() + PartBlockHeaderBytes + PartRecordParamCountOffset, -1);
+    auto hugeCount = good;
+    StoreU32LE(hugeCount.data() + PartBlockPartCountOffset, 0xFFFFFFFFu);
+    auto type13WithoutExtension = EmptyBlock();
+    AppendRecord(type13WithoutExtension, 13, {});
+    auto type13WrongKind = EmptyBlock();
+    AppendRecord(type13WrongKind, 13, {}, 20);
+    StoreU16LE(type13WrongKind.data() + PartBlockHeaderBytes + 80, 2);
+    StoreU16LE(type13WrongKind.data() + PartBlockHeaderBytes + 82, 0xFFFF);
+
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> block;
+    };
+    std::vector<Case> cases{{"too short", {3, 0, 0xFF}},
+                            {"record cut short", cut},
+                            {"wrong version", wrongVersion},
+                            {"extension past the end", extensionPastEnd},
+                            {"negative parameter count", negativeParams},
+                            {"part count past the end", hugeCount},
+                            {"type 13 without extension", type13WithoutExtension},
+                            {"type 13 of another kind", type13WrongKind}};
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SceneGeometry geometry;
+        geometry.partCount = 0;
+        geometry.idBase = 5;
+        EXPECT_EQ(Load(geometry, c.block), PartBlockRejected);
+        EXPECT_EQ(geometry.partCount, 0);
+        EXPECT_EQ(geometry.idBase, 5);
+    }
+}
+
+}  // namespace
