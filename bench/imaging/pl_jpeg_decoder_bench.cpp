@@ -47,7 +47,9 @@ void BM_JpegDecode12Megapixel(benchmark::State& state) {
         12.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-BENCHMARK(BM_JpegDecode12Megapixel)->Unit(benchmark::kMillisecond)->Repetitions(3)
+BENCHMARK(BM_JpegDecode12Megapixel)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(3)
     ->ReportAggregatesOnly(true);
 
 }  // namespace

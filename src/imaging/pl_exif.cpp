@@ -125,8 +125,7 @@ void PLExif::ReadMakerNote() {
         ReadIfd(note, PLExifTableId::Canon, "Canon.", makerNoteTags);
         ExpandCanonArray("Canon.CnSet1", PLExifTableId::CanonSettings1, "Canon.", false);
         ExpandCanonArray("Canon.CnSet2", PLExifTableId::CanonSettings2, "Canon.", false);
-        ExpandCanonArray("Canon.CustomFnc", PLExifTableId::CanonCustomFunctions, "CanonCFn.",
-                         true);
+        ExpandCanonArray("Canon.CustomFnc", PLExifTableId::CanonCustomFunctions, "CanonCFn.", true);
     } else if (makeText.find("fujifilm") != std::string::npos) {
         // Fujifilm notes are little-endian with offsets from the note's own start.
         bigEndian = false;
@@ -159,9 +158,8 @@ void PLExif::ReadIfd(std::size_t offset, PLExifTableId tableId, std::string_view
         const std::uint32_t count = LoadU32(entry + 4);
         if (count == 0) continue;
         PLExifTag tag(tagId, format, count);
-        const std::size_t value = tag.GetByteSize() > InlineValueSize
-                                      ? baseOffset + LoadU32(entry + 8)
-                                      : entry + 8;
+        const std::size_t value =
+            tag.GetByteSize() > InlineValueSize ? baseOffset + LoadU32(entry + 8) : entry + 8;
         if (value > data.size() || data.size() - value < tag.GetByteSize()) {
             ThrowOutside("value", value);
         }

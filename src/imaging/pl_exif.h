@@ -56,8 +56,8 @@ private:
     void ReadMakerNote();
     void ReadIfd(std::size_t offset, PLExifTableId tableId, std::string_view prefix,
                  std::vector<const PLExifTag*>& list);
-    void ExpandCanonArray(std::string_view arrayKey, PLExifTableId tableId,
-                          std::string_view prefix, bool customFunctions);
+    void ExpandCanonArray(std::string_view arrayKey, PLExifTableId tableId, std::string_view prefix,
+                          bool customFunctions);
     PLExifTag& AddTag(PLExifTag tag, std::vector<const PLExifTag*>& list);
     PLExifTag* FindTag(std::string_view key);
     std::uint16_t LoadU16(std::size_t position) const;

@@ -100,7 +100,8 @@ void TrimTrailingBlanks(std::string& text) {
 
 void Capitalise(std::string& text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (!text.empty()) text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    if (!text.empty())
+        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
 }
 
 }  // namespace
@@ -195,14 +196,20 @@ std::string_view PLExifTag::GetDescription() const {
 std::int64_t PLExifTag::ElementNumerator(std::uint32_t index) const {
     const std::uint8_t* p = valueBytes.data() + std::size_t{index} * ElementSize[format];
     switch (format) {
-        case PLExifSByte: return static_cast<std::int8_t>(*p);
-        case PLExifShort: return LoadU16LE(p);
-        case PLExifSShort: return LoadI16LE(p);
+        case PLExifSByte:
+            return static_cast<std::int8_t>(*p);
+        case PLExifShort:
+            return LoadU16LE(p);
+        case PLExifSShort:
+            return LoadI16LE(p);
         case PLExifLong:
-        case PLExifRational: return LoadU32LE(p);
+        case PLExifRational:
+            return LoadU32LE(p);
         case PLExifSLong:
-        case PLExifSRational: return LoadI32LE(p);
-        default: return *p;
+        case PLExifSRational:
+            return LoadI32LE(p);
+        default:
+            return *p;
     }
 }
 
@@ -240,7 +247,8 @@ std::string PLExifTag::MakeRawText() const {
 std::string PLExifTag::FormatDisplay(PLExifFormatter formatter) const {
     const auto bits = static_cast<std::uint32_t>(integerValue);
     switch (formatter) {
-        case PLExifFormatter::None: return rawText;
+        case PLExifFormatter::None:
+            return rawText;
         case PLExifFormatter::ExposureTime:
             if (numerator < denominator || denominator == 0) {
                 if (numerator == 0 || numerator == 1) return rawText;
@@ -254,8 +262,7 @@ std::string PLExifTag::FormatDisplay(PLExifFormatter formatter) const {
             return "1/" + IntegerText(FloorToInt64(std::pow(2.0, doubleValue) + 0.5)) + " s";
         case PLExifFormatter::ApexAperture:
             if (denominator == 0) return rawText;
-            return "f" +
-                   DecimalText(std::floor(std::pow(1.4142, doubleValue) * 10.0 + 0.5) / 10.0);
+            return "f" + DecimalText(std::floor(std::pow(1.4142, doubleValue) * 10.0 + 0.5) / 10.0);
         case PLExifFormatter::Decimal:
             if (denominator == 0) return rawText;
             return DecimalText(doubleValue);
@@ -283,10 +290,14 @@ std::string PLExifTag::FormatDisplay(PLExifFormatter formatter) const {
         case PLExifFormatter::FocusPoint:
             if ((bits & 0xF000) == 0) return "";
             switch (bits & 0x0FFF) {
-                case 0: return "Right";
-                case 1: return "Centre";
-                case 2: return "Left";
-                default: return rawText;
+                case 0:
+                    return "Right";
+                case 1:
+                    return "Centre";
+                case 2:
+                    return "Left";
+                default:
+                    return rawText;
             }
         case PLExifFormatter::ImageNumber:
             return IntegerText(bits / 10000) + "-" + IntegerText(bits % 10000, 4);

@@ -26,8 +26,7 @@ constexpr PLExifTagInfo WithUnit(std::uint16_t tag, const char* key, const char*
     return {tag, key, description, F::None, unit, false, {}};
 }
 
-constexpr PLExifTagInfo Capitalised(std::uint16_t tag, const char* key,
-                                    const char* description) {
+constexpr PLExifTagInfo Capitalised(std::uint16_t tag, const char* key, const char* description) {
     return {tag, key, description, F::None, nullptr, true, {}};
 }
 
@@ -37,21 +36,23 @@ constexpr PLExifValueName ProgNames[] = {
     {1, "Manual"}, {2, "Program"}, {3, "Aperture priority"}, {4, "Shutter priority"},
     {5, "Slow"},   {6, "Action"},  {7, "Portrait"},          {8, "Landscape"}};
 constexpr PLExifValueName BppNames[] = {{1, "Basic"}, {2, "Normal"}, {3, "Fine"}, {4, "Fine"}};
-constexpr PLExifValueName MeterNames[] = {
-    {0, "Unknown"},    {1, "Average"},       {2, "Center weighted"}, {3, "Spot"},
-    {4, "Multi-spot"}, {5, "Multi-segment"}, {6, "Partial"},         {255, "Other"}};
-constexpr PLExifValueName LightsNames[] = {
-    {0, "Unknown/cloudy"},    {1, "Daylight"},          {2, "Fluorescent"},
-    {3, "Tungsten"},          {10, "Flash"},            {17, "Standard light A"},
-    {18, "Standard light B"}, {19, "Standard light C"}, {20, "D55"},
-    {21, "D65"},              {22, "D75"}};
+constexpr PLExifValueName MeterNames[] = {{0, "Unknown"}, {1, "Average"},    {2, "Center weighted"},
+                                          {3, "Spot"},    {4, "Multi-spot"}, {5, "Multi-segment"},
+                                          {6, "Partial"}, {255, "Other"}};
+constexpr PLExifValueName LightsNames[] = {{0, "Unknown/cloudy"},
+                                           {1, "Daylight"},
+                                           {2, "Fluorescent"},
+                                           {3, "Tungsten"},
+                                           {10, "Flash"},
+                                           {17, "Standard light A"},
+                                           {18, "Standard light B"},
+                                           {19, "Standard light C"},
+                                           {20, "D55"},
+                                           {21, "D65"},
+                                           {22, "D75"}};
 constexpr PLExifValueName FlashNames[] = {
-    {0, "No"},
-    {1, "Yes"},
-    {5, "Yes, no return detect"},
-    {7, "Yes, return detected"},
-    {9, "Yes"},
-    {16, "No forced"}};
+    {0, "No"},  {1, "Yes"},       {5, "Yes, no return detect"}, {7, "Yes, return detected"},
+    {9, "Yes"}, {16, "No forced"}};
 constexpr PLExifValueName ColorSpaceNames[] = {{1, "sRGB"}, {65535, "Uncalibrated"}};
 constexpr PLExifValueName FPResUnitNames[] = {
     {1, "inch"}, {2, "inch"}, {3, "centimeter"}, {4, "milimemeter"}, {5, "micrometer"}};
@@ -61,15 +62,15 @@ constexpr PLExifValueName SceneTypeNames[] = {{1, "Directly photographed"}};
 
 // Nikon, with the "Nikon" header.
 constexpr PLExifValueName Nikon2QualityNames[] = {
-    {1, "VGA Basic"},  {2, "VGA Normal"},  {3, "VGA Fine"},  {4, "SXGA Basic"},
-    {5, "SXGA Normal"}, {6, "SXGA Fine"}, {12, "UXGA Fine"}, {20, "HI (Uncompressed)"}};
+    {1, "VGA Basic"},   {2, "VGA Normal"}, {3, "VGA Fine"},   {4, "SXGA Basic"},
+    {5, "SXGA Normal"}, {6, "SXGA Fine"},  {12, "UXGA Fine"}, {20, "HI (Uncompressed)"}};
 constexpr PLExifValueName Nikon2ColorNames[] = {{1, "Colour"}, {2, "Monochrome"}};
 constexpr PLExifValueName Nikon2ImgAdjustNames[] = {
     {0, "Normal"}, {1, "Bright+"}, {2, "Bright-"}, {3, "Contrast+"}, {4, "Contrast-"}};
 constexpr PLExifValueName Nikon2CCDSensNames[] = {{0, "80"}, {2, "160"}, {4, "320"}, {5, "100"}};
 constexpr PLExifValueName Nikon2WhiteBalNames[] = {
-    {0, "Auto"},        {1, "Preset"},      {2, "Daylight"}, {3, "Incandescent"},
-    {4, "Flourescent"}, {5, "Cloudy"},      {6, "SpeedLight"}};
+    {0, "Auto"},        {1, "Preset"}, {2, "Daylight"},  {3, "Incandescent"},
+    {4, "Flourescent"}, {5, "Cloudy"}, {6, "SpeedLight"}};
 constexpr PLExifValueName Nikon2ConverterNames[] = {{0, "None"}, {1, "Fisheye"}};
 
 // Olympus.
@@ -84,31 +85,33 @@ constexpr PLExifValueName CanonFlashNames[] = {
     {0, "Off"},  {1, "Auto"},           {2, "On"},           {3, "Red-eye"},
     {4, "Slow"}, {5, "Auto + red-eye"}, {6, "On + red-eye"}, {16, "External"}};
 constexpr PLExifValueName CanonDriveNames[] = {{0, "Single/self timer"}, {1, "Continuous"}};
-constexpr PLExifValueName CanonFocusNames[] = {
-    {0, "One-shot"}, {1, "AI servo"},   {2, "AI Focus"}, {3, "Manual"},
-    {4, "Single"},   {5, "Continuous"}, {6, "Manual"}};
+constexpr PLExifValueName CanonFocusNames[] = {{0, "One-shot"}, {1, "AI servo"}, {2, "AI Focus"},
+                                               {3, "Manual"},   {4, "Single"},   {5, "Continuous"},
+                                               {6, "Manual"}};
 constexpr PLExifValueName CanonImgSizeNames[] = {{0, "Large"}, {1, "Medium"}, {2, "Small"}};
 constexpr PLExifValueName CanonShootNames[] = {
-    {0, "Full auto"}, {1, "Manual"}, {2, "Landscape"}, {3, "Fast shutter"},
-    {4, "Slow shutter"}, {5, "Night"}, {6, "B & W"}, {7, "Sepia"},
-    {8, "Portrait"}, {9, "Sports"}, {10, "Macro"}, {11, "Pan Focus"}};
+    {0, "Full auto"},    {1, "Manual"}, {2, "Landscape"}, {3, "Fast shutter"},
+    {4, "Slow shutter"}, {5, "Night"},  {6, "B & W"},     {7, "Sepia"},
+    {8, "Portrait"},     {9, "Sports"}, {10, "Macro"},    {11, "Pan Focus"}};
 constexpr PLExifValueName CanonLevelNames[] = {{65535, "Low"}, {0, "Normal"}, {1, "High"}};
-constexpr PLExifValueName CanonISONames[] = {
-    {0, "Not supplied use EXIF tag"}, {15, "Auto"}, {16, "50"}, {17, "100"}, {18, "200"},
-    {19, "400"}};
+constexpr PLExifValueName CanonISONames[] = {{0, "Not supplied use EXIF tag"},
+                                             {15, "Auto"},
+                                             {16, "50"},
+                                             {17, "100"},
+                                             {18, "200"},
+                                             {19, "400"}};
 constexpr PLExifValueName CanonMeteringNames[] = {
     {3, "Evaluative"}, {4, "Partial"}, {5, "Center-weighted"}};
 constexpr PLExifValueName CanonAFPointNames[] = {
-    {12288, "MF"}, {12289, "Auto selected"}, {12290, "Right"}, {12291, "Center"},
-    {12292, "Left"}};
+    {12288, "MF"}, {12289, "Auto selected"}, {12290, "Right"}, {12291, "Center"}, {12292, "Left"}};
 constexpr PLExifValueName CanonWhiteBalNames[] = {
     {0, "Auto"},        {1, "Sunny"}, {2, "Cloudy"}, {3, "Tungsten"},
     {4, "Flourescent"}, {5, "Flash"}, {6, "Custom"}};
 constexpr PLExifValueName CanonFlashBiasNames[] = {
-    {65472, "-2 EV"},    {65484, "-1.67 EV"}, {65488, "-1.50 EV"}, {65492, "-1.33 EV"},
-    {65504, "-1 EV"},    {65516, "-0.67 EV"}, {65520, "-0.50 EV"}, {65524, "-0.33 EV"},
-    {0, "0 EV"},         {12, "0.33 EV"},     {16, "0.50 EV"},     {20, "0.67 EV"},
-    {32, "1 EV"},        {44, "1.33 EV"},     {48, "1.50 EV"},     {52, "1.67 EV"},
+    {65472, "-2 EV"}, {65484, "-1.67 EV"}, {65488, "-1.50 EV"}, {65492, "-1.33 EV"},
+    {65504, "-1 EV"}, {65516, "-0.67 EV"}, {65520, "-0.50 EV"}, {65524, "-0.33 EV"},
+    {0, "0 EV"},      {12, "0.33 EV"},     {16, "0.50 EV"},     {20, "0.67 EV"},
+    {32, "1 EV"},     {44, "1.33 EV"},     {48, "1.50 EV"},     {52, "1.67 EV"},
     {64, "2 EV"}};
 
 // Canon custom functions, and the on/off lists Fujifilm shares.
@@ -117,13 +120,11 @@ constexpr PLExifValueName CfnLockNames[] = {
     {0, "AF/AE Lock"}, {1, "AE Lock/AF"}, {2, "AF/AF Lock"}, {3, "AE+release/AE+AF"}};
 constexpr PLExifValueName DisableEnableNames[] = {{0, "Disable"}, {1, "Enable"}};
 constexpr PLExifValueName CfnTVAVexpNames[] = {{0, "1/2 stop"}, {1, "1/3 stop"}};
-constexpr PLExifValueName CfnAFassistNames[] = {
-    {0, "On (auto)"}, {1, "Off"}, {2, "External only"}};
+constexpr PLExifValueName CfnAFassistNames[] = {{0, "On (auto)"}, {1, "Off"}, {2, "External only"}};
 constexpr PLExifValueName CfnShuttAvNames[] = {{0, "Auto"}, {1, "1/200(fixed)"}};
 constexpr PLExifValueName CfnAEBSeqNames[] = {
     {0, "0,-,+/Enabled"}, {1, "0,-,+/Disabled"}, {2, "-,0,+/Enabled"}, {3, "-,0,+/Disabled"}};
-constexpr PLExifValueName CfnShuttSyncNames[] = {
-    {0, "1st-curtain sync"}, {1, "2nd-curtain sync"}};
+constexpr PLExifValueName CfnShuttSyncNames[] = {{0, "1st-curtain sync"}, {1, "2nd-curtain sync"}};
 constexpr PLExifValueName CfnAFStopNames[] = {
     {0, "AF Stop"}, {1, "Operate AF"}, {2, "Lock AE & start timer"}};
 constexpr PLExifValueName CfnFillReduceNames[] = {{0, "Enable"}, {1, "Disable"}};
@@ -135,33 +136,37 @@ constexpr PLExifValueName CfnSetButtNames[] = {
 // Fujifilm.
 constexpr PLExifValueName FujiSharpnessNames[] = {
     {1, "Soft"}, {2, "Soft"}, {3, "Normal"}, {4, "Hard"}, {5, "Hard"}};
-constexpr PLExifValueName FujiWhiteBalNames[] = {
-    {0, "Auto"},
-    {256, "Daylight"},
-    {512, "Cloudy"},
-    {768, "DaylightColor-fluorescent"},
-    {769, "DaywhiteColor-fluorescent"},
-    {770, "White-fluorescent"},
-    {1024, "Incandescent"},
-    {3840, "Custom"}};
+constexpr PLExifValueName FujiWhiteBalNames[] = {{0, "Auto"},
+                                                 {256, "Daylight"},
+                                                 {512, "Cloudy"},
+                                                 {768, "DaylightColor-fluorescent"},
+                                                 {769, "DaywhiteColor-fluorescent"},
+                                                 {770, "White-fluorescent"},
+                                                 {1024, "Incandescent"},
+                                                 {3840, "Custom"}};
 constexpr PLExifValueName FujiColorNames[] = {
     {0, "Normal"}, {256, "High"}, {512, "Low"}, {768, "Black & White"}};
 constexpr PLExifValueName FujiContrastNames[] = {{0, "Normal"}, {256, "High"}, {512, "Low"}};
 constexpr PLExifValueName FujiFlashModeNames[] = {
     {0, "Auto"}, {1, "On"}, {2, "Off"}, {3, "Red-eye"}};
 constexpr PLExifValueName FujiFocusNames[] = {{0, "Auto"}, {1, "Manual"}};
-constexpr PLExifValueName FujiPictureNames[] = {
-    {0, "Auto"},         {1, "Portrait"},           {2, "Landscape"},
-    {4, "Sports"},       {5, "Night"},              {6, "Program AE"},
-    {256, "Aperture Prior AE"}, {512, "Shutter Prior AE"}, {768, "Manual exposure"}};
+constexpr PLExifValueName FujiPictureNames[] = {{0, "Auto"},
+                                                {1, "Portrait"},
+                                                {2, "Landscape"},
+                                                {4, "Sports"},
+                                                {5, "Night"},
+                                                {6, "Program AE"},
+                                                {256, "Aperture Prior AE"},
+                                                {512, "Shutter Prior AE"},
+                                                {768, "Manual exposure"}};
 constexpr PLExifValueName OkWarningNames[] = {{0, "OK"}, {1, "Warning"}};
 constexpr PLExifValueName OkOverExposedNames[] = {{0, "OK"}, {1, "Over-exposed"}};
 
 // Casio.
 constexpr PLExifValueName CasioRecordModeNames[] = {
-    {1, "Single Shutter"}, {2, "Panorama"},     {3, "Night Scene"},
-    {4, "Portrait"},       {5, "Landscape"},    {7, "Panorama"},
-    {10, "Night Scene"},   {15, "Portrait"},    {16, "Landscape"}};
+    {1, "Single Shutter"}, {2, "Panorama"},  {3, "Night Scene"},
+    {4, "Portrait"},       {5, "Landscape"}, {7, "Panorama"},
+    {10, "Night Scene"},   {15, "Portrait"}, {16, "Landscape"}};
 constexpr PLExifValueName CasioQualityNames[] = {{1, "Economy"}, {2, "Normal"}, {3, "Fine"}};
 constexpr PLExifValueName CasioFocusModeNames[] = {
     {2, "Macro"}, {3, "Auto Focus"}, {4, "Manual Focus"}, {5, "Infinity"}};
@@ -170,31 +175,30 @@ constexpr PLExifValueName CasioFlashModeNames[] = {
 constexpr PLExifValueName CasioFlashIntenseNames[] = {
     {11, "Weak"}, {13, "Normal"}, {14, "High"}, {15, "Strong"}};
 constexpr PLExifValueName CasioWhiteBalNames[] = {
-    {1, "Auto"}, {2, "Tungsten"}, {3, "Daylight"}, {4, "Fluorescent"}, {5, "Shade"},
-    {9, "Manual"}};
+    {1, "Auto"}, {2, "Tungsten"}, {3, "Daylight"}, {4, "Fluorescent"}, {5, "Shade"}, {9, "Manual"}};
 constexpr PLExifValueName CasioDigZoomNames[] = {
     {65536, "Off"}, {65537, "2X"}, {131072, "2X"}, {262144, "4X"}};
 constexpr PLExifValueName CasioSharpnessNames[] = {{0, "Normal"}, {1, "Soft"}, {2, "Hard"}};
 constexpr PLExifValueName CasioLevelNames[] = {{0, "Normal"}, {1, "Low"}, {2, "High"}};
 constexpr PLExifValueName CasioEnhancementNames[] = {
     {1, "Off"}, {2, "Red"}, {3, "Green"}, {4, "Blue"}, {5, "Flesh Tones"}};
-constexpr PLExifValueName CasioFilterNames[] = {
-    {1, "Off"}, {2, "Black & White"}, {3, "Sepia"}, {4, "Red"}, {5, "Green"},
-    {6, "Blue"}, {7, "Yellow"}, {8, "Pink"}, {9, "Purple"}};
+constexpr PLExifValueName CasioFilterNames[] = {{1, "Off"},    {2, "Black & White"}, {3, "Sepia"},
+                                                {4, "Red"},    {5, "Green"},         {6, "Blue"},
+                                                {7, "Yellow"}, {8, "Pink"},          {9, "Purple"}};
 constexpr PLExifValueName CasioFocFrmLocNames[] = {
-    {1, "Centre"},       {2, "Scene S1"},      {3, "Scene S2"},       {4, "Scene S3"},
-    {5, "Scene S4"},     {6, "Scene S5"},      {7, "Scene S8"},       {8, "Scene S6"},
-    {9, "Scene S7"},     {10, "Top Left"},     {11, "Top Middle"},    {12, "Top Right"},
-    {13, "Middle Left"}, {14, "Middle Right"}, {15, "Bottom Left"},   {16, "Bottom Middle"},
+    {1, "Centre"},       {2, "Scene S1"},      {3, "Scene S2"},     {4, "Scene S3"},
+    {5, "Scene S4"},     {6, "Scene S5"},      {7, "Scene S8"},     {8, "Scene S6"},
+    {9, "Scene S7"},     {10, "Top Left"},     {11, "Top Middle"},  {12, "Top Right"},
+    {13, "Middle Left"}, {14, "Middle Right"}, {15, "Bottom Left"}, {16, "Bottom Middle"},
     {17, "Bottom Right"}};
-constexpr PLExifValueName CasioCCDSenseNames[] = {
-    {64, "Normal"}, {80, "Normal"}, {100, "High"}, {125, "+1.0"}, {250, "+2.0"},
-    {244, "+3.0"},  {9, "Manual"}};
+constexpr PLExifValueName CasioCCDSenseNames[] = {{64, "Normal"}, {80, "Normal"}, {100, "High"},
+                                                  {125, "+1.0"},  {250, "+2.0"},  {244, "+3.0"},
+                                                  {9, "Manual"}};
 constexpr PLExifValueName CasioMeterModeNames[] = {{2, "Centre"}, {3, "Spot"}, {5, "Multi"}};
 constexpr PLExifValueName CasioEVShiftNames[] = {
-    {-6, "-2.0 EV"}, {-5, "-1.67 EV"}, {-4, "-1.33 EV"}, {-3, "-1.0 EV"}, {-2, "-0.67 EV"},
-    {-1, "-0.33 EV"}, {0, "0 EV"},     {1, "+0.33 EV"},  {2, "+0.67 EV"},  {3, "+1.0 EV"},
-    {4, "+1.33 EV"},  {5, "+1.67 EV"}, {6, "+2.0 EV"}};
+    {-6, "-2.0 EV"},  {-5, "-1.67 EV"}, {-4, "-1.33 EV"}, {-3, "-1.0 EV"}, {-2, "-0.67 EV"},
+    {-1, "-0.33 EV"}, {0, "0 EV"},      {1, "+0.33 EV"},  {2, "+0.67 EV"}, {3, "+1.0 EV"},
+    {4, "+1.33 EV"},  {5, "+1.67 EV"},  {6, "+2.0 EV"}};
 constexpr PLExifValueName CasioApertureNames[] = {
     {1, "f2.0"}, {2, "f2.3"}, {3, "f2.8"}, {4, "f4.0"}, {5, "f5.6"}, {6, "f8.0"}, {15, "f8.0"}};
 constexpr PLExifValueName CasioRecordMode2Names[] = {
@@ -430,17 +434,28 @@ constexpr PLExifTagInfo CasioTable[] = {
 
 PLExifTagTable PLExifGetTable(PLExifTableId id) {
     switch (id) {
-        case PLExifTableId::Main: return MainTable;
-        case PLExifTableId::Sub: return SubTable;
-        case PLExifTableId::Nikon: return NikonTable;
-        case PLExifTableId::Nikon2: return Nikon2Table;
-        case PLExifTableId::Olympus: return OlympusTable;
-        case PLExifTableId::Canon: return CanonTable;
-        case PLExifTableId::CanonSettings1: return CanonSettings1Table;
-        case PLExifTableId::CanonSettings2: return CanonSettings2Table;
-        case PLExifTableId::CanonCustomFunctions: return CanonCustomFunctionsTable;
-        case PLExifTableId::Fujifilm: return FujifilmTable;
-        case PLExifTableId::Casio: return CasioTable;
+        case PLExifTableId::Main:
+            return MainTable;
+        case PLExifTableId::Sub:
+            return SubTable;
+        case PLExifTableId::Nikon:
+            return NikonTable;
+        case PLExifTableId::Nikon2:
+            return Nikon2Table;
+        case PLExifTableId::Olympus:
+            return OlympusTable;
+        case PLExifTableId::Canon:
+            return CanonTable;
+        case PLExifTableId::CanonSettings1:
+            return CanonSettings1Table;
+        case PLExifTableId::CanonSettings2:
+            return CanonSettings2Table;
+        case PLExifTableId::CanonCustomFunctions:
+            return CanonCustomFunctionsTable;
+        case PLExifTableId::Fujifilm:
+            return FujifilmTable;
+        case PLExifTableId::Casio:
+            return CasioTable;
     }
     ORBELLE_CHECK(false);
     return {};

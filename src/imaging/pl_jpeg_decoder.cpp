@@ -115,9 +115,9 @@ void PLJPEGDecoder::Open(PLDataSource* source) {
         resolution.x = static_cast<std::int32_t>(resolution.x * 2.54);
         resolution.y = static_cast<std::int32_t>(resolution.y * 2.54);
     }
-    SetInfo({static_cast<std::int32_t>(info.image_width),
-             static_cast<std::int32_t>(info.image_height)},
-            resolution, pixelFormat);
+    SetInfo(
+        {static_cast<std::int32_t>(info.image_width), static_cast<std::int32_t>(info.image_height)},
+        resolution, pixelFormat);
 }
 
 void PLJPEGDecoder::GetImage(PLBmp& bmp) {

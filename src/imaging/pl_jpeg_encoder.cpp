@@ -153,7 +153,8 @@ void PLJPEGEncoder::DoEncode(const PLBmp& bmp, PLDataSink& sink) {
     destination.sink = nullptr;
     if (!isEncoded) {
         jpeg_abort_compress(&info);
-        if (destination.pendingError) std::rethrow_exception(std::exchange(destination.pendingError, nullptr));
+        if (destination.pendingError)
+            std::rethrow_exception(std::exchange(destination.pendingError, nullptr));
         JPEGRaiseError(state->errors);
     }
 }

@@ -37,8 +37,8 @@ bool JPEGRunGuarded(PLJPEGErrorManager& errors, void (*body)(void*), void* conte
 // The same for a callable with no arguments (a lambda holding references).
 template <class Body>
 bool JPEGRun(PLJPEGErrorManager& errors, Body& body) {
-    return JPEGRunGuarded(errors, [](void* context) { (*static_cast<Body*>(context))(); },
-                          &body);
+    return JPEGRunGuarded(
+        errors, [](void* context) { (*static_cast<Body*>(context))(); }, &body);
 }
 
 // Throws the libjpeg error held in errors as PLTextException code 6, "Decoder error: "

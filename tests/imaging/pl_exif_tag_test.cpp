@@ -95,8 +95,10 @@ TEST(PLExifTag, DisplayTextsFollowTheTables) {
         {T::Sub, 0x9209, PLExifShort, 1, U16LE({3}), "3", "3"},  // no name for 3
         {T::Main, 0x0128, PLExifShort, 1, U16LE({2}), "inch", "inch"},
         {T::Main, 0x010F, PLExifAscii, 6, Text(std::string("NIKON\0", 6)), "NIKON", "NIKON"},
-        {T::Main, 0x010E, PLExifAscii, 6, Text("a\x01" "b\tc\xff"), "a\\0x01b\\tc\\0xff",
-         "a\\0x01b\\tc\\0xff"},
+        {T::Main, 0x010E, PLExifAscii, 6,
+         Text("a\x01"
+              "b\tc\xff"),
+         "a\\0x01b\\tc\\0xff", "a\\0x01b\\tc\\0xff"},
         {T::Nikon, 0x0004, PLExifAscii, 5, Text("FINE "), "Fine", "Fine"},
         {T::Canon, 0x0008, PLExifLong, 1, U32LE({1000012}), "100-0012", "1000012"},
         {T::Canon, 0x000C, PLExifLong, 1, U32LE({0x00AB0123}), "00AB00291", "11206947"},
@@ -112,8 +114,7 @@ TEST(PLExifTag, DisplayTextsFollowTheTables) {
         {T::Olympus, 0x1004, PLExifShort, 1, U16LE({2}), "Fill", "Fill"},
         {T::Main, 0x1234, PLExifShort, 20,
          U16LE({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}),
-         "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 ...",
-         "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 ..."},
+         "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 ...", "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 ..."},
         {T::Main, 0x1234, PLExifFloat, 1, U32LE({0x3F800000}), "{ 00 00 80 3f }",
          "{ 00 00 80 3f }"},
         {T::Main, 0x1234, PLExifSByte, 2, {0x7F, 0x80}, "127 -128", "127 -128"},

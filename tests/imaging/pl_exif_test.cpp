@@ -69,7 +69,8 @@ public:
                 PutAt(at + 8, static_cast<std::uint32_t>(bytes.size()), 4);
                 bytes.insert(bytes.end(), e.value.begin(), e.value.end());
             } else {
-                std::copy(e.value.begin(), e.value.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at + 8));
+                std::copy(e.value.begin(), e.value.end(),
+                          bytes.begin() + static_cast<std::ptrdiff_t>(at + 8));
             }
         }
         return start;
@@ -221,25 +222,39 @@ TEST(PLExif, MakerNotesOfTheFiveMakers) {
         std::vector<const char*> absent;
     };
     const Case cases[] = {
-        {"Nikon with header", false, "NIKON CORPORATION", "E990", nikonHeader,
+        {"Nikon with header",
+         false,
+         "NIKON CORPORATION",
+         "E990",
+         nikonHeader,
          [](const TiffBuilder& b) {
              return std::vector<Entry>{b.Short(0x0003, {6}), b.Rational(0x000A, 2, 1)};
          },
          {{"Nikon2.Quality", "SXGA Fine"}, {"Nikon2.DigZoom", "2 x"}},
          {"Nikon.Quality"}},
-        {"Nikon without header", true, "NIKON", "D1", none,
-         [](const TiffBuilder&) {
-             return std::vector<Entry>{TiffBuilder::Ascii(0x0004, "FINE ")};
-         },
+        {"Nikon without header",
+         true,
+         "NIKON",
+         "D1",
+         none,
+         [](const TiffBuilder&) { return std::vector<Entry>{TiffBuilder::Ascii(0x0004, "FINE ")}; },
          {{"Nikon.Quality", "Fine"}},
          {"Nikon2.Quality"}},
-        {"Olympus", false, "OLYMPUS OPTICAL CO.,LTD", "C3030Z", olympusHeader,
+        {"Olympus",
+         false,
+         "OLYMPUS OPTICAL CO.,LTD",
+         "C3030Z",
+         olympusHeader,
          [](const TiffBuilder& b) {
              return std::vector<Entry>{b.Short(0x0201, {2}), b.Short(0x1004, {2})};
          },
          {{"Oly.Quality", "HQ"}, {"Oly.Flash", "Fill"}},
          {}},
-        {"Canon", true, "Canon", "Canon EOS D30", none,
+        {"Canon",
+         true,
+         "Canon",
+         "Canon EOS D30",
+         none,
          [](const TiffBuilder& b) {
              return std::vector<Entry>{
                  b.Short(0x0001, {0, 2, 0, 0, 1, 0}),
@@ -257,21 +272,37 @@ TEST(PLExif, MakerNotesOfTheFiveMakers) {
           {"CanonCFn.NoiseRed", "On"},
           {"CanonCFn.Lock", "AE+release/AE+AF"}},
          {"Canon.0000", "CanonCFn.0040"}},
-        {"Fujifilm inside a big-endian block", true, "FUJIFILM", "FinePix4900Z", none,
+        {"Fujifilm inside a big-endian block",
+         true,
+         "FUJIFILM",
+         "FinePix4900Z",
+         none,
          [](const TiffBuilder&) { return std::vector<Entry>{}; },
          {},
          {}},
-        {"Casio QV-2000UX", false, "CASIO", "QV-2000UX", none,
+        {"Casio QV-2000UX",
+         false,
+         "CASIO",
+         "QV-2000UX",
+         none,
          [](const TiffBuilder& b) {
              return std::vector<Entry>{b.Short(0x0004, {4}), b.SShort(0x0101, -3)};
          },
          {{"Casio.FlashMode", "Red Eye Reduction"}, {"Casio.EVShift", "-1.0 EV"}},
          {}},
-        {"Casio other model", false, "CASIO", "QV-3000EX", none,
+        {"Casio other model",
+         false,
+         "CASIO",
+         "QV-3000EX",
+         none,
          [](const TiffBuilder& b) { return std::vector<Entry>{b.Short(0x0004, {4})}; },
          {{"Casio.FlashMode", "Off"}},
          {}},
-        {"unknown make", false, "Acme", "X1", none,
+        {"unknown make",
+         false,
+         "Acme",
+         "X1",
+         none,
          [](const TiffBuilder& b) { return std::vector<Entry>{b.Short(0x0004, {4})}; },
          {},
          {"Casio.FlashMode", "Nikon.Quality"}},
@@ -284,8 +315,9 @@ TEST(PLExif, MakerNotesOfTheFiveMakers) {
             TiffBuilder note(false, {'F', 'U', 'J', 'I', 'F', 'I', 'L', 'M', 12, 0, 0, 0});
             note.AddIfd({note.Short(0x1001, {3}), note.Short(0x1002, {256}),
                          TiffBuilder::Ascii(0x1000, "NORMAL ")});
-            exif.ReadData(BlockWithMakerNote(c.big, c.make, c.model, note.Data(),
-                                             [](const TiffBuilder&) { return std::vector<Entry>{}; }));
+            exif.ReadData(
+                BlockWithMakerNote(c.big, c.make, c.model, note.Data(),
+                                   [](const TiffBuilder&) { return std::vector<Entry>{}; }));
             ExpectTags(exif, {{"Fuji.Sharpness", "Normal"},
                               {"Fuji.WhiteBal", "Daylight"},
                               {"Fuji.Quality", "Normal"}});
@@ -301,18 +333,18 @@ TEST(PLExif, MakerNotesOfTheFiveMakers) {
 
 TEST(PLExif, DamagedBlocksKeepTheTagsBeforeTheFault) {
     // Main: make, model, Exif offset; Sub: the F-number.
-    const auto build = [](const std::function<void(TiffBuilder&, std::uint32_t main,
-                                                   std::uint32_t sub)>& damage) {
-        TiffBuilder b(false);
-        // Make and model fit inside their entries.
-        const std::uint32_t main = b.AddIfd({TiffBuilder::Ascii(MakeTag, "Acm"),
-                                             TiffBuilder::Ascii(ModelTag, "X1"),
-                                             b.Long(ExifOffsetTag, 0)});
-        const std::uint32_t sub = b.AddIfd({b.Rational(0x829D, 28, 10)});
-        b.PutAt(TiffBuilder::ValueField(main, 2), sub, 4);
-        damage(b, main, sub);
-        return b.App1();
-    };
+    const auto build =
+        [](const std::function<void(TiffBuilder&, std::uint32_t main, std::uint32_t sub)>& damage) {
+            TiffBuilder b(false);
+            // Make and model fit inside their entries.
+            const std::uint32_t main =
+                b.AddIfd({TiffBuilder::Ascii(MakeTag, "Acm"), TiffBuilder::Ascii(ModelTag, "X1"),
+                          b.Long(ExifOffsetTag, 0)});
+            const std::uint32_t sub = b.AddIfd({b.Rational(0x829D, 28, 10)});
+            b.PutAt(TiffBuilder::ValueField(main, 2), sub, 4);
+            damage(b, main, sub);
+            return b.App1();
+        };
     struct Case {
         const char* name;
         Bytes block;
@@ -322,46 +354,66 @@ TEST(PLExif, DamagedBlocksKeepTheTagsBeforeTheFault) {
     };
     const auto entry = [](std::uint32_t ifd, int index) { return ifd + 2 + 12 * index; };
     const Case cases[] = {
-        {"whole", build([](TiffBuilder&, std::uint32_t, std::uint32_t) {}), "",
-         {"Main.Make", "Main.Model", "Sub.FStop"}, {}},
+        {"whole",
+         build([](TiffBuilder&, std::uint32_t, std::uint32_t) {}),
+         "",
+         {"Main.Make", "Main.Model", "Sub.FStop"},
+         {}},
         {"format code 13",
          build([&](TiffBuilder& b, std::uint32_t main, std::uint32_t) {
              b.PutAt(entry(main, 1) + 2, 13, 2);
          }),
-         "EXIF Tag format field not understood", {"Main.Make"}, {"Main.Model", "Sub.FStop"}},
+         "EXIF Tag format field not understood",
+         {"Main.Make"},
+         {"Main.Model", "Sub.FStop"}},
         {"count of 70,000",
          build([&](TiffBuilder& b, std::uint32_t main, std::uint32_t) {
              b.PutAt(entry(main, 1) + 4, 70000, 4);
          }),
-         "EXIF NoComp field not understood", {"Main.Make"}, {"Main.Model"}},
+         "EXIF NoComp field not understood",
+         {"Main.Make"},
+         {"Main.Model"}},
         {"count past the block",
          build([&](TiffBuilder& b, std::uint32_t main, std::uint32_t) {
              b.PutAt(entry(main, 1) + 4, 60000, 4);
          }),
-         "EXIF value outside the data", {"Main.Make"}, {"Main.Model"}},
+         "EXIF value outside the data",
+         {"Main.Make"},
+         {"Main.Model"}},
         {"value offset past the block",
          build([&](TiffBuilder& b, std::uint32_t main, std::uint32_t) {
              b.PutAt(entry(main, 1) + 4, 8, 4);
              b.PutAt(entry(main, 1) + 8, 0xFFFFFFF0u, 4);
          }),
-         "EXIF value outside the data", {"Main.Make"}, {"Main.Model"}},
+         "EXIF value outside the data",
+         {"Main.Make"},
+         {"Main.Model"}},
         {"sub-directory past the block",
          build([&](TiffBuilder& b, std::uint32_t main, std::uint32_t) {
              b.PutAt(entry(main, 2) + 8, 5000, 4);
          }),
-         "EXIF directory outside the data", {"Main.Make", "Main.Model"}, {"Sub.FStop"}},
+         "EXIF directory outside the data",
+         {"Main.Make", "Main.Model"},
+         {"Sub.FStop"}},
         {"cut inside the main directory",
          [&] {
              Bytes block = build([](TiffBuilder&, std::uint32_t, std::uint32_t) {});
              block.resize(6 + 8 + 2 + 2 * 12 + 6);
              return block;
          }(),
-         "EXIF directory entry outside the data", {"Main.Make", "Main.Model"},
+         "EXIF directory entry outside the data",
+         {"Main.Make", "Main.Model"},
          {"Main.ExifOffset", "Sub.FStop"}},
-        {"cut inside the header", {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0},
-         "EXIF block ends inside its header", {}, {}},
-        {"unknown byte order", {'E', 'x', 'i', 'f', 0, 0, 'X', 'X', 42, 0, 8, 0, 0, 0, 0, 0},
-         "EXIF byte order not understood", {}, {}},
+        {"cut inside the header",
+         {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0},
+         "EXIF block ends inside its header",
+         {},
+         {}},
+        {"unknown byte order",
+         {'E', 'x', 'i', 'f', 0, 0, 'X', 'X', 42, 0, 8, 0, 0, 0, 0, 0},
+         "EXIF byte order not understood",
+         {},
+         {}},
         {"not Exif", {'J', 'F', 'I', 'F', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0}, "", {}, {}},
         {"empty", {}, "", {}, {}},
     };

@@ -1,6 +1,7 @@
 #include "imaging/pl_jpeg_decoder.h"
 
 #include "core/crt_random.h"
+#include "imaging/decoder_test_util.h"
 #include "imaging/jpeg_reference.h"
 #include "imaging/pl_any_bmp.h"
 #include "imaging/pl_any_pic_decoder.h"
@@ -21,32 +22,11 @@ namespace {
 
 using jpeg_reference::Bytes;
 
-// The bitmap's rows packed, as many bytes a row as the reference gives.
-Bytes PackedRows(const PLBmp& bmp, int bytesPerPixel) {
-    Bytes packed;
-    const auto rowBytes = static_cast<std::size_t>(bmp.GetWidth()) * bytesPerPixel;
-    for (int y = 0; y < bmp.GetHeight(); ++y) {
-        const std::uint8_t* row = bmp.GetLineArray()[y];
-        packed.insert(packed.end(), row, row + rowBytes);
-    }
-    return packed;
-}
+using decoder_test::CodeOf;
+using decoder_test::Pixels;
 
 void DecodeWithLibrary(const Bytes& file, PLAnyBmp& bmp) {
-    PLAnyPicDecoder decoder;
-    decoder.MakeBmpFromMemory(file.data(), static_cast<std::int32_t>(file.size()), bmp);
-}
-
-// The exception's code, 0 when none is thrown; its text into text.
-template <class F>
-std::int32_t CodeOf(F&& f, std::string* text = nullptr) {
-    try {
-        f();
-    } catch (const PLTextException& e) {
-        if (text != nullptr) *text = e.GetText();
-        return e.GetCode();
-    }
-    return 0;
+    decoder_test::Decode<PLAnyPicDecoder>(file, bmp);
 }
 
 Bytes ColourFile(int width, int height) {
@@ -63,8 +43,8 @@ Bytes ReadDataFile(const std::string& name) {
 
 // A minimal Exif block: the TIFF header and a main directory with the camera make.
 Bytes ExifWithMake(const char* make) {
-    Bytes block = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,
-                   0x0F, 0x01, 2, 0, 4, 0, 0, 0};
+    Bytes block = {'E', 'x', 'i', 'f', 0,    0,    'I', 'I', 42, 0, 8, 0,
+                   0,   0,   1,   0,   0x0F, 0x01, 2,   0,   4,  0, 0, 0};
     block.insert(block.end(), make, make + 4);
     return block;
 }
@@ -75,8 +55,8 @@ TEST(PLJPEGDecoder, DecodesColourAndGreyAsLibjpegDoes) {
         int height;
         bool isGrey;
     };
-    const Case cases[] = {{37, 23, false}, {64, 48, false}, {1, 1, false}, {37, 23, true},
-                          {200, 3, true}};
+    const Case cases[] = {
+        {37, 23, false}, {64, 48, false}, {1, 1, false}, {37, 23, true}, {200, 3, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) +
                      (c.isGrey ? " grey" : " colour"));
@@ -94,7 +74,7 @@ TEST(PLJPEGDecoder, DecodesColourAndGreyAsLibjpegDoes) {
         EXPECT_EQ(bmp.GetPixelFormat(), c.isGrey ? PLPixelFormat::L8 : PLPixelFormat::X8R8G8B8);
         ASSERT_EQ(bmp.GetWidth(), c.width);
         ASSERT_EQ(bmp.GetHeight(), c.height);
-        const Bytes pixels = PackedRows(bmp, c.isGrey ? 1 : 4);
+        const Bytes pixels = Pixels(bmp);
         EXPECT_EQ(pixels, expected->pixels);
         if (!c.isGrey) {
             // Textures take the fourth byte as alpha, so it must be opaque.
@@ -111,11 +91,10 @@ TEST(PLJPEGDecoder, ResolutionFromJfifDensities) {
         PLPoint resolution;
     };
     const Case cases[] = {
-        {0, 1, 1, {0, 0}},         // aspect ratio only
-        {1, 72, 1, {0, 0}},        // either density 1 is an aspect ratio
+        {0, 1, 1, {0, 0}},          // aspect ratio only
+        {1, 72, 1, {0, 0}},         // either density 1 is an aspect ratio
         {2, 118, 118, {299, 299}},  // dots per centimetre, truncated
-        {2, 1, 1, {0, 0}},
-        {0, 300, 300, {300, 300}},  // no unit: taken as dots per inch
+        {2, 1, 1, {0, 0}},         {0, 300, 300, {300, 300}},  // no unit: taken as dots per inch
         {1, 96, 150, {96, 150}},
     };
     for (const Case& c : cases) {
@@ -143,7 +122,7 @@ TEST(PLJPEGDecoder, FileCutInTheScanDecodesAsLibjpegCompletesIt) {
         ASSERT_TRUE(expected.has_value());
         PLAnyBmp bmp;
         EXPECT_EQ(CodeOf([&] { DecodeWithLibrary(cut, bmp); }), 0);
-        EXPECT_EQ(PackedRows(bmp, 4), expected->pixels);
+        EXPECT_EQ(Pixels(bmp), expected->pixels);
     }
 }
 
@@ -160,8 +139,7 @@ TEST(PLJPEGDecoder, CorruptFilesFailWithCode6AndTheDecoderStaysUsable) {
         const char* message;  // the start of libjpeg's text
     };
     const Case cases[] = {
-        {"signature only", ReadDataFile("truncated_jpeg.jpg"),
-         "JPEG datastream contains no image"},
+        {"signature only", ReadDataFile("truncated_jpeg.jpg"), "JPEG datastream contains no image"},
         {"no start of image", {0x00, 0x01, 0xFF, 0xD8, 0xFF}, "Not a JPEG file"},
         {"frame of width 0", ReadDataFile("jpeg_zero_width.jpg"), "Empty JPEG image"},
         {"12-bit samples", ReadDataFile("jpeg_12_bit.jpg"), "Unsupported JPEG data precision"},
@@ -175,11 +153,12 @@ TEST(PLJPEGDecoder, CorruptFilesFailWithCode6AndTheDecoderStaysUsable) {
         ASSERT_FALSE(c.file.empty());
         PLAnyBmp bmp;
         std::string text;
-        EXPECT_EQ(CodeOf([&] {
-                      decoder.MakeBmpFromMemory(c.file.data(),
-                                                static_cast<std::int32_t>(c.file.size()), bmp);
-                  },
-                         &text),
+        EXPECT_EQ(CodeOf(
+                      [&] {
+                          decoder.MakeBmpFromMemory(c.file.data(),
+                                                    static_cast<std::int32_t>(c.file.size()), bmp);
+                      },
+                      &text),
                   PLErrFormatNotSupported);
         EXPECT_EQ(text.rfind(std::string("Decoder error: ") + c.message, 0), 0u) << text;
         EXPECT_EQ(text.substr(text.size() - 2), "\n\n") << text;
@@ -254,7 +233,7 @@ TEST(PLJPEGDecoder, DamagedExifDoesNotStopTheImage) {
     bmp.CreateFromInfo(decoder);
     decoder.GetImage(bmp);
     decoder.Close();
-    EXPECT_EQ(PackedRows(bmp, 4), jpeg_reference::Decode(file)->pixels);
+    EXPECT_EQ(Pixels(bmp), jpeg_reference::Decode(file)->pixels);
 }
 
 TEST(PLJPEGDecoder, DamagedFilesDecodeOrFailWithACode) {
@@ -276,15 +255,16 @@ TEST(PLJPEGDecoder, DamagedFilesDecodeOrFailWithACode) {
         for (int i = 0; i < flips; ++i) {
             // Damage clusters near the start, where the markers and the Exif block are.
             const std::size_t limit = CrtRand() % 2 == 0 ? 200 : file.size();
-            file[static_cast<std::size_t>(CrtRand()) % limit] = static_cast<std::uint8_t>(CrtRand());
+            file[static_cast<std::size_t>(CrtRand()) % limit] =
+                static_cast<std::uint8_t>(CrtRand());
         }
         if (CrtRand() % 3 == 0) file.resize(static_cast<std::size_t>(CrtRand()) % file.size());
         PLAnyBmp bmp;
         const std::int32_t code = CodeOf([&] {
             decoder.MakeBmpFromMemory(file.data(), static_cast<std::int32_t>(file.size()), bmp);
         });
-        EXPECT_TRUE(code == 0 || code == PLErrFormatNotSupported ||
-                    code == PLErrUnknownFileType || code == PLErrAccessDenied)
+        EXPECT_TRUE(code == 0 || code == PLErrFormatNotSupported || code == PLErrUnknownFileType ||
+                    code == PLErrAccessDenied)
             << code;
     }
 }

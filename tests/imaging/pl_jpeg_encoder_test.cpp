@@ -120,8 +120,8 @@ TEST(PLJPEGEncoder, ExifMarkerServesOneEncode) {
     const std::vector<Bytes> jfif = jpeg_reference::MarkersOf(withResolution, 0xE0);
     ASSERT_EQ(jfif.size(), 1u);
     ASSERT_GE(jfif[0].size(), 12u);
-    EXPECT_EQ(jfif[0][7], 0);                         // unit
-    EXPECT_EQ((jfif[0][8] << 8) | jfif[0][9], 200);   // horizontal
+    EXPECT_EQ(jfif[0][7], 0);                          // unit
+    EXPECT_EQ((jfif[0][8] << 8) | jfif[0][9], 200);    // horizontal
     EXPECT_EQ((jfif[0][10] << 8) | jfif[0][11], 100);  // vertical
 }
 
