@@ -1,11 +1,14 @@
 # Third-party libraries, all from Debian packages (the list is scripts/packages.txt).
 find_package(GTest REQUIRED)
 find_package(TIFF REQUIRED)
+find_package(JPEG REQUIRED)
 if(ORBELLE_BUILD_BENCH)
     find_package(benchmark REQUIRED)
 endif()
 
 # Links the third-party libraries that src/ uses to a target built from src/ sources.
+# libjpeg is public: the imaging tests compare the decoder with libjpeg's own output.
 function(orbelle_link_dependencies target)
     target_link_libraries(${target} PRIVATE TIFF::TIFF)
+    target_link_libraries(${target} PUBLIC JPEG::JPEG)
 endfunction()

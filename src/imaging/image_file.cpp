@@ -12,6 +12,7 @@
 #include "imaging/pl_file_sink.h"
 #include "imaging/pl_file_source.h"
 #include "imaging/pl_filter_grayscale.h"
+#include "imaging/pl_jpeg_encoder.h"
 #include "imaging/pl_mem_source.h"
 #include "imaging/pl_text_exception.h"
 #include "imaging/pl_tiff_decoder.h"
@@ -648,11 +649,10 @@ std::int32_t SaveImageFile(std::uint8_t*& pixels, std::int32_t width, std::int32
         if (extension == "tif" || extension == "tiff") {
             SaveTiff(bmp, fileName, lzw, alpha, premultiplied);
         } else if (extension == "jpg") {
-            // JPEG SAVING: PLJPEGEncoder (smoothing 0, quality with 0 raised to 1 and values
-            // above 100 lowered to 100) goes here once the JPEG encoder is built in; until
-            // then this build does not write JPEG.
-            static_cast<void>(jpegQuality);
-            return Fail(ImageFileNotSupported, true, errorText);
+            PLJPEGEncoder encoder;
+            encoder.SetSmoothingFactor(0);
+            encoder.SetQuality(std::clamp(jpegQuality, 1, 100));
+            encoder.MakeFileFromBmp(fileName, bmp);
         } else if (extension == "bmp") {
             PLBmpEncoder().MakeFileFromBmp(fileName, bmp);
         } else {

@@ -4,6 +4,7 @@
 #include "imaging/pl_bmp.h"
 #include "imaging/pl_bmp_decoder.h"
 #include "imaging/pl_filter_quantize.h"
+#include "imaging/pl_jpeg_decoder.h"
 #include "imaging/pl_pixel_format.h"
 #include "imaging/pl_psd_decoder.h"
 #include "imaging/pl_tga_decoder.h"
@@ -16,6 +17,7 @@ void ImagingInitProcess() {
     PLRegisterFormatDecoder(PLFileTypeBmp, &PLMakeDecoder<PLBmpDecoder>);
     PLRegisterFormatDecoder(PLFileTypeTga, &PLMakeDecoder<PLTGADecoder>);
     PLRegisterFormatDecoder(PLFileTypeTiff, &PLMakeDecoder<PLTIFFDecoder>);
+    PLRegisterFormatDecoder(PLFileTypeJpeg, &PLMakeDecoder<PLJPEGDecoder>);
     PLRegisterFormatDecoder(PLFileTypePsd, &PLMakeDecoder<PLPSDDecoder>);
     PLRegisterQuantizer(&PLFilterQuantizeBitmap);
 }

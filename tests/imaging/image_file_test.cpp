@@ -4,6 +4,7 @@
 #include "core/crc32.h"
 #include "core/private_heap.h"
 #include "imaging/image_mem_stream.h"
+#include "imaging/jpeg_reference.h"
 #include "imaging/tiff_test_files.h"
 #include "support/temp_folder.h"
 
@@ -391,6 +392,42 @@ TEST_F(SaveImageFileTest, TiffAndBmpByExtension) {
     EXPECT_EQ(ImageFileChecksum(deflatePath), Crc32(&grey, 1));
 }
 
+TEST_F(SaveImageFileTest, JpegByExtensionWithQualityKeptIn1To100) {
+    TempFolder folder;
+    const Bytes pixels = jpeg_reference::TestPixels(16, 8, 4);
+    struct Case {
+        std::int32_t quality;
+        int written;
+    };
+    const Case cases[] = {{0, 1}, {-5, 1}, {75, 75}, {100, 100}, {150, 100}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.quality);
+        const std::string path = (folder.Path() / "picture.JPG").string();
+        Bytes copy = pixels;
+        std::uint8_t* source = copy.data();
+        std::string error;
+        ASSERT_EQ(SaveImageFile(source, 16, 8, path, false, c.quality, true, 0, 0, error, false,
+                                false, 64),
+                  0)
+            << error;
+        const Bytes file = ReadFileBytes(path);
+        EXPECT_EQ(jpeg_reference::FirstQuantTable(file), jpeg_reference::QuantTable(c.written));
+
+        std::int32_t width = 0, height = 0, stride = 0;
+        std::uint8_t* loaded = nullptr;
+        bool isPremultiplied = true;
+        ASSERT_EQ(LoadImageFile("argb", width, loaded, path, nullptr, 0, isPremultiplied, height,
+                                stride, error),
+                  0)
+            << error;
+        EXPECT_EQ(width, 16);
+        EXPECT_EQ(height, 8);
+        EXPECT_FALSE(isPremultiplied);
+        for (int i = 3; i < 16 * 8 * 4; i += 4) ASSERT_EQ(loaded[i], 255) << i;
+        PrivateFree(loaded);
+    }
+}
+
 TEST_F(SaveImageFileTest, FailedOrUnsupportedSavesLeaveTheTargetAlone) {
     TempFolder folder;
     Bytes pixels = Words({0xFF102030});
@@ -402,8 +439,6 @@ TEST_F(SaveImageFileTest, FailedOrUnsupportedSavesLeaveTheTargetAlone) {
     const Case cases[] = {
         {"picture.png", 4, "This image file format is not supported."},
         {"picture", 4, "This image file format is not supported."},
-        // JPEG is routed by its lower-cased extension; this build does not write JPEG yet.
-        {"picture.JPG", 4, "This image file format is not supported."},
         {"missing/picture.bmp", 3, "File not found or file access denied."},
     };
     for (const Case& c : cases) {
@@ -423,7 +458,7 @@ TEST_F(SaveImageFileTest, FailedOrUnsupportedSavesLeaveTheTargetAlone) {
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
                             std::filesystem::directory_iterator()),
-              3)
+              2)
         << "a temporary file was left behind";
 
     // A released buffer is freed and the caller's pointer cleared.

@@ -317,9 +317,11 @@ TEST(PLPicDecoder, CorruptFilesFailCleanly) {
             decoder.MakeBmpFromFile(std::string(ORBELLE_TEST_DATA_DIR) + "/" + c.file, bmp);
         });
         if (c.decoderType != PLFileTypeUnknown && PLFormatDecoderFactory(c.decoderType)) {
-            // With its decoder built in, a cut file is a corrupt or short file.
+            // With its decoder built in, a cut file is a corrupt or short file; libjpeg
+            // reports every fault with code 6.
             EXPECT_TRUE(code == PLErrWrongSignature || code == PLErrFormatUnknown ||
-                        code == PLErrEndOfFile)
+                        code == PLErrEndOfFile ||
+                        (c.decoderType == PLFileTypeJpeg && code == PLErrFormatNotSupported))
                 << code;
         } else {
             EXPECT_EQ(code, c.code);

@@ -1,0 +1,166 @@
+#include "imaging/pl_jpeg_decoder.h"
+
+#include "core/check.h"
+#include "imaging/pl_bmp.h"
+#include "imaging/pl_data_source.h"
+#include "imaging/pl_exif.h"
+#include "imaging/pl_jpeg_internal.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int ExifMarker = JPEG_APP0 + 1;
+constexpr unsigned int MaxSavedMarkerLength = 0xFFFF;
+constexpr JDIMENSION MaxRowsPerRead = 32;
+
+// What libjpeg reads once the data is used up: an end-of-image marker.
+constexpr JOCTET FakeEndOfImage[] = {0xFF, JPEG_EOI};
+
+void JPEGInitSource(j_decompress_ptr /*info*/) {}
+
+void JPEGTermSource(j_decompress_ptr /*info*/) {}
+
+// The whole file is in the buffer from the start, so running out means the file ended
+// early: libjpeg warns and sees the end of the image.
+void FeedEndOfImage(j_decompress_ptr info) {
+    info->err->msg_code = JWRN_JPEG_EOF;
+    (*info->err->emit_message)(reinterpret_cast<j_common_ptr>(info), -1);
+    info->src->next_input_byte = FakeEndOfImage;
+    info->src->bytes_in_buffer = sizeof(FakeEndOfImage);
+}
+
+boolean JPEGFillInputBuffer(j_decompress_ptr info) {
+    FeedEndOfImage(info);
+    return TRUE;
+}
+
+void JPEGSkipInputData(j_decompress_ptr info, long byteCount) {
+    if (byteCount <= 0) return;
+    jpeg_source_mgr* source = info->src;
+    if (static_cast<unsigned long>(byteCount) < source->bytes_in_buffer) {
+        source->next_input_byte += byteCount;
+        source->bytes_in_buffer -= static_cast<std::size_t>(byteCount);
+    } else {
+        FeedEndOfImage(info);
+    }
+}
+
+}  // namespace
+
+struct PLJPEGDecoder::State {
+    State() = default;
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+    ~State() { jpeg_destroy_decompress(&info); }
+
+    jpeg_decompress_struct info{};
+    PLJPEGErrorManager errors;
+    jpeg_source_mgr source{};
+
+    void Abort() { jpeg_abort_decompress(&info); }
+};
+
+PLJPEGDecoder::PLJPEGDecoder() : state(std::make_unique<State>()) {
+    jpeg_decompress_struct& info = state->info;
+    info.err = JPEGInitErrorManager(state->errors);
+    auto create = [&info] { jpeg_CreateDecompress(&info, JPEG_LIB_VERSION, sizeof(info)); };
+    if (!JPEGRun(state->errors, create)) JPEGRaiseError(state->errors);
+    state->source.init_source = JPEGInitSource;
+    state->source.fill_input_buffer = JPEGFillInputBuffer;
+    state->source.skip_input_data = JPEGSkipInputData;
+    state->source.resync_to_restart = jpeg_resync_to_restart;
+    state->source.term_source = JPEGTermSource;
+}
+
+PLJPEGDecoder::~PLJPEGDecoder() = default;
+
+void PLJPEGDecoder::Open(PLDataSource* source) {
+    ORBELLE_CHECK(source != nullptr);
+    exif.reset();
+    jpeg_decompress_struct& info = state->info;
+    state->Abort();
+
+    // libjpeg reads straight from the source's memory, from its position to its end.
+    state->source.next_input_byte = source->GetCurrentPtr();
+    state->source.bytes_in_buffer = static_cast<std::size_t>(source->GetBytesLeft());
+    info.src = &state->source;
+
+    auto readHeader = [&info] {
+        jpeg_save_markers(&info, ExifMarker, MaxSavedMarkerLength);
+        jpeg_read_header(&info, TRUE);
+    };
+    if (!JPEGRun(state->errors, readHeader)) {
+        state->Abort();
+        JPEGRaiseError(state->errors);
+    }
+
+    // The last APP1 marker carries the Exif block.
+    exif = std::make_unique<PLExif>();
+    jpeg_saved_marker_ptr exifMarker = nullptr;
+    for (jpeg_saved_marker_ptr marker = info.marker_list; marker != nullptr;
+         marker = marker->next) {
+        if (marker->marker == ExifMarker) exifMarker = marker;
+    }
+    if (exifMarker != nullptr) exif->ReadData({exifMarker->data, exifMarker->data_length});
+
+    const PLPixelFormat& pixelFormat =
+        info.out_color_space == JCS_GRAYSCALE ? PLPixelFormat::L8 : PLPixelFormat::X8R8G8B8;
+
+    // Densities of 1 x 1 only give the aspect ratio; dots per centimetre become dots per
+    // inch.
+    PLPoint resolution{info.X_density, info.Y_density};
+    if (info.X_density == 1 || info.Y_density == 1) resolution = {0, 0};
+    if (info.density_unit == 2) {
+        resolution.x = static_cast<std::int32_t>(resolution.x * 2.54);
+        resolution.y = static_cast<std::int32_t>(resolution.y * 2.54);
+    }
+    SetInfo(
+        {static_cast<std::int32_t>(info.image_width), static_cast<std::int32_t>(info.image_height)},
+        resolution, pixelFormat);
+}
+
+void PLJPEGDecoder::GetImage(PLBmp& bmp) {
+    jpeg_decompress_struct& info = state->info;
+    const bool isGrey = GetPixelFormat() == PLPixelFormat::L8;
+    ORBELLE_CHECK(bmp.GetWidth() == GetWidth() && bmp.GetHeight() == GetHeight());
+    ORBELLE_CHECK(bmp.GetPixelFormat() == GetPixelFormat());
+
+    if (isFastDecoding) info.do_fancy_upsampling = FALSE;
+    info.dct_method = JDCT_FLOAT;
+    // Colour rows are blue, green, red and a fourth byte; libjpeg's BGRA output sets that
+    // byte to 255, where its BGRX output would leave it undefined.
+    if (!isGrey) info.out_color_space = JCS_EXT_BGRA;
+
+    const auto height = static_cast<JDIMENSION>(GetHeight());
+    JSAMPARRAY rows = const_cast<JSAMPARRAY>(bmp.GetLineArray());
+    auto decode = [&info, rows, height, isGrey] {
+        jpeg_start_decompress(&info);
+        if (isGrey) {
+            while (info.output_scanline < height) {
+                if (jpeg_read_scanlines(&info, rows + info.output_scanline, 1) == 0) break;
+            }
+        } else {
+            JDIMENSION done = 0;
+            while (done < height) {
+                const JDIMENSION wanted = std::min(MaxRowsPerRead, height - done);
+                const JDIMENSION got = jpeg_read_scanlines(&info, rows + done, wanted);
+                if (got == 0) break;
+                done += std::min(got, height - done);
+            }
+        }
+        jpeg_finish_decompress(&info);
+    };
+    if (!JPEGRun(state->errors, decode)) {
+        state->Abort();
+        JPEGRaiseError(state->errors);
+    }
+}
+
+void PLJPEGDecoder::Close() {
+    exif.reset();
+    // A file opened but never decoded leaves libjpeg inside the image; aborting returns it
+    // to its start so that the next Open can read a header.
+    state->Abort();
+    PLPicDecoder::Close();
+}
