@@ -22,18 +22,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Decoded images are capped so that a header claiming a huge size fails fast.
     PrivateHeapSetCeiling(PrivateHeapBytesInUse() + (64u << 20));
 
-    std::int32_t width = 0, height = 0, stride = 0;
-    std::uint8_t* pixels = nullptr;
-    bool premultiplied = false;
-    std::string errorText;
-    if (LoadImageFile("argb", width, pixels, "fuzz", data, byteCount, premultiplied, height, stride,
-                      errorText) == 0) {
-        PrivateFree(pixels);
-    }
-
-    std::int32_t samples = 0;
-    if (std::uint8_t* tiff = DecodeTiffFromMemory(data, byteCount, "argb", width, height, samples)) {
-        PrivateFree(tiff);
+    // Exhausting the private heap is the one failure the front end lets out.
+    try {
+        std::int32_t width = 0, height = 0, stride = 0;
+        std::uint8_t* pixels = nullptr;
+        bool premultiplied = false;
+        std::string errorText;
+        if (LoadImageFile("argb", width, pixels, "fuzz", data, byteCount, premultiplied, height,
+                          stride, errorText) == 0) {
+            PrivateFree(pixels);
+        }
+        std::int32_t samples = 0;
+        if (std::uint8_t* tiff =
+                DecodeTiffFromMemory(data, byteCount, "argb", width, height, samples)) {
+            PrivateFree(tiff);
+        }
+    } catch (const KVOutOfMemoryException&) {
     }
     PrivateHeapSetCeiling(0);
     return 0;
