@@ -59,8 +59,8 @@ bool QCamera::Equals(const QCamera& other) const {
 
 Matrix4 QCamera::GetViewMatrix() const {
     const Matrix4 fromRig = GetInverse(transform);
-    const Matrix4 shifted = MultiplyMatrix(MakeTranslation(-position.x, -position.y, -position.z),
-                                           fromRig);
+    const Matrix4 shifted =
+        MultiplyMatrix(MakeTranslation(-position.x, -position.y, -position.z), fromRig);
     return MultiplyMatrix(Matrix4FromMatrix3(Matrix3Inverse(orientation)), shifted);
 }
 

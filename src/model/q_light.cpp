@@ -49,10 +49,9 @@ void QLight::PushSnapshot() {
 
 void QLight::CommitUndoStep() {
     const auto redoCount = static_cast<std::size_t>(std::max(snapshotCursor, 0));
-    snapshots.erase(snapshots.begin(),
-                    snapshots.begin() + static_cast<std::ptrdiff_t>(
-                                            std::min(redoCount, snapshots.size())));
-    if (snapshots.size() > LightSnapshotLimit) snapshots.pop_back();
+    snapshots.erase(snapshots.begin(), snapshots.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                               redoCount, snapshots.size())));
+    while (snapshots.size() >= LightSnapshotLimit) snapshots.pop_back();
     snapshotCursor = 0;
     PushSnapshot();
 }

@@ -95,7 +95,9 @@ public:
     // Drops every link and unregisters from the objects.
     void ClearLinks();
 
-    QReferenceObject* Link(std::int32_t slot) const { return links[static_cast<std::size_t>(slot)]; }
+    QReferenceObject* Link(std::int32_t slot) const {
+        return links[static_cast<std::size_t>(slot)];
+    }
 
     // Reacts to its linked objects: destroyed (message 0) deletes the light, deleted
     // undoably (1) drops that link, became current (3, followed or second link) makes the

@@ -51,7 +51,8 @@ void QLights::SyncFrom(const QLights& other) {
         RemoveAll();
         for (const QLight* light : other.lights) AddLight(std::make_unique<QLight>(*light));
     } else {
-        for (std::size_t i = 0; i < lights.size(); ++i) QLight::Assign(*other.lights[i], *lights[i]);
+        for (std::size_t i = 0; i < lights.size(); ++i)
+            QLight::Assign(*other.lights[i], *lights[i]);
     }
     if (view != nullptr) view->SyncObjectsWithView(false);
 }
@@ -101,7 +102,10 @@ void QLights::SetDefaultLights() {
         light->isOn = true;
         light->isAtObject = false;
         light->brightness = entry.brightness;
-        light->position = Vec3Scale(entry.direction, 4000.0);
+        // Both lights stand 4000 from the origin, along their directions.
+        Vec3 direction = entry.direction;
+        Vec3Normalize(direction);
+        light->position = Vec3Scale(direction, 4000.0);
         light->PushSnapshot();
         AddLight(std::move(light));
     }
@@ -134,4 +138,8 @@ void QLights::ClearHistory() {
         light->ClearHistory();
         light->PushSnapshot();
     }
+}
+
+void QLights::OnTargetDestroyed(QReferenceObject* target) {
+    std::erase(lights, static_cast<QLight*>(target));
 }

@@ -58,8 +58,9 @@ public:
     void RestoreSnapshots();
 
     // Replaces every light by the two default lights, white and on, each with a first
-    // snapshot: brightness 0.8 at 4000 (sin(pi/8), sin(pi/3), cos(pi/3)) and brightness 0.5
-    // at 4000 (cos(pi/4), sin(pi/4), -cos(pi/4)). Throws std::bad_alloc.
+    // snapshot, both at distance 4000 from the origin: brightness 0.8 towards
+    // (sin(pi/8), sin(pi/3), cos(pi/3)) and brightness 0.5 towards
+    // (cos(pi/4), sin(pi/4), -cos(pi/4)). Throws std::bad_alloc.
     void SetDefaultLights();
 
     // From lights only: message 0 or 1 takes the light out of the list (1 also drops its
@@ -72,6 +73,10 @@ public:
     void ClearHistory() override;
 
     QRenderView* view = nullptr;
+
+protected:
+    // Forgets a light destroyed without announcing it.
+    void OnTargetDestroyed(QReferenceObject* target) override;
 
 private:
     // Deletes every light; when one was shown in the view, re-synchronises the view.

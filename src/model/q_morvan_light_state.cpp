@@ -71,3 +71,7 @@ void QMorvanLightState::HandleMessage(std::int32_t message, std::int32_t, QRefer
             break;
     }
 }
+
+void QMorvanLightState::OnTargetDestroyed(QReferenceObject* target) {
+    std::erase(lights, static_cast<QLight*>(target));
+}

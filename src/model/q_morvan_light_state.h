@@ -39,6 +39,10 @@ public:
     // The recorded lights in recording order.
     const std::vector<QLight*>& Lights() const { return lights; }
 
+protected:
+    // Forgets a light destroyed without announcing it (one deleted undoably meanwhile).
+    void OnTargetDestroyed(QReferenceObject* target) override;
+
 private:
     std::vector<QLight*> lights;
 };

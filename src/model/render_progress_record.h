@@ -9,10 +9,10 @@
 #include <cstdint>
 
 struct RenderProgressRecord {
-    std::uint32_t stage = 0;                    // byte 0
-    std::uint32_t percentage = 0;               // byte 4
-    std::array<char, 28> text{};                // byte 8
-    std::array<std::uint8_t, 4> flagBytes{};    // byte 36
+    std::uint32_t stage = 0;                  // byte 0
+    std::uint32_t percentage = 0;             // byte 4
+    std::array<char, 28> text{};              // byte 8
+    std::array<std::uint8_t, 4> flagBytes{};  // byte 36
 };
 static_assert(sizeof(RenderProgressRecord) == 40);
 static_assert(offsetof(RenderProgressRecord, flagBytes) == 36);

@@ -26,9 +26,9 @@ RenderLight RenderLightOf(const QLight& light, const Vec3& position) {
     record.position = position;
     record.colour = {ColourRedByte(light.colour) / 255.0, ColourGreenByte(light.colour) / 255.0,
                      ColourBlueByte(light.colour) / 255.0};
-    BlendColourHsv(record.shadowColour.data(), record.colour[0], record.colour[1],
-                   record.colour[2], light.shadowFactor, light.shadowBlendWeights[0],
-                   light.shadowBlendWeights[1], light.shadowBlendWeights[2]);
+    BlendColourHsv(record.shadowColour.data(), record.colour[0], record.colour[1], record.colour[2],
+                   light.shadowFactor, light.shadowBlendWeights[0], light.shadowBlendWeights[1],
+                   light.shadowBlendWeights[2]);
     record.brightness = light.brightness;
     record.flag0 = light.flag0;
     record.localValue1 = light.localValue1;
@@ -75,7 +75,8 @@ void QRenderView::PrepareLights() {
         for (const QLight* light : lights) {
             if (!light->isOn || !light->isAtObject) continue;
             const Vec3 p = light->position;
-            RenderLight record = RenderLightOf(*light, TransformPoint(viewFromWorld, p.x, p.y, p.z));
+            RenderLight record =
+                RenderLightOf(*light, TransformPoint(viewFromWorld, p.x, p.y, p.z));
             record.localValue2 = std::max(light->localValue2 * 0.8, 0.1);
             record.localValue3 = std::min(light->localValue3, 0.99);
             records.push_back(record);
@@ -102,7 +103,9 @@ Matrix4 QRenderView::GetViewMatrix() const {
     return source.viewSettings.camera.GetViewMatrix();
 }
 
-void QRenderView::TransformByView(Vec3& point) const { point = ApplyAffine(GetViewMatrix(), point); }
+void QRenderView::TransformByView(Vec3& point) const {
+    point = ApplyAffine(GetViewMatrix(), point);
+}
 
 void QRenderView::TransformByInverseView(Vec3& point) const {
     point = ApplyAffine(GetInverse(GetViewMatrix()), point);

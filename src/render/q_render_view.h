@@ -59,8 +59,8 @@ public:
 
     // Picks the object at pixel (x, y) of frame buffer 0, 1 or 2: true for a hit, with the
     // object's index, the view-space point and the facing normal.
-    bool PickAtPixel(std::int32_t buffer, std::int32_t x, std::int32_t y,
-                     std::int32_t& objectIndex, Vec3& point, Vec3& normal) const;
+    bool PickAtPixel(std::int32_t buffer, std::int32_t x, std::int32_t y, std::int32_t& objectIndex,
+                     Vec3& point, Vec3& normal) const;
 
     // The mean view depth of the covered pixels sampled every 4 pixels, with their least and
     // greatest depth; -1.0 (least the largest double, greatest 0) when nothing is covered.
@@ -77,11 +77,11 @@ public:
     std::int32_t FrameHeight() const { return frameHeight; }
 
     ViewSettings viewSettings;
-    bool isDelegate = false;                // a secondary view of mainView
-    QRenderView* mainView = nullptr;        // the view a secondary view forwards to
-    QRenderView* secondaryView = nullptr;   // the secondary view of a main view
-    std::int32_t selectedLight = 0;         // index into the settings' light list
-    bool lightsChanged = false;             // the lights changed since the last render
+    bool isDelegate = false;               // a secondary view of mainView
+    QRenderView* mainView = nullptr;       // the view a secondary view forwards to
+    QRenderView* secondaryView = nullptr;  // the secondary view of a main view
+    std::int32_t selectedLight = 0;        // index into the settings' light list
+    bool lightsChanged = false;            // the lights changed since the last render
 
     // The renderer's light data, which PrepareLights fills: the direction lights first, then
     // the local lights.
