@@ -89,6 +89,12 @@ const std::uint8_t* UnpackPackBits(std::uint8_t* dest, PLDataSource& source,
                                    std::int32_t unpackedSize, std::int32_t packedSize) {
     if (unpackedSize < 8) return source.ReadBytes(unpackedSize);
     const std::uint8_t* packed = source.ReadBytes(packedSize);
+    ExpandPackBits(dest, unpackedSize, packed, packedSize);
+    return dest;
+}
+
+void ExpandPackBits(std::uint8_t* dest, std::int32_t unpackedSize, const std::uint8_t* packed,
+                    std::int32_t packedSize) {
     std::int32_t in = 0;
     std::int32_t out = 0;
     while (in < packedSize && out < unpackedSize) {
@@ -110,6 +116,7 @@ const std::uint8_t* UnpackPackBits(std::uint8_t* dest, PLDataSource& source,
         in += needed;
         out += count;
     }
-    if (out < unpackedSize) std::memset(dest + out, 0, static_cast<std::size_t>(unpackedSize - out));
-    return dest;
+    if (out < unpackedSize) {
+        std::memset(dest + out, 0, static_cast<std::size_t>(unpackedSize - out));
+    }
 }

@@ -89,3 +89,9 @@ private:
 // source or the packed data ends inside a run, code 1 when a run passes the row.
 const std::uint8_t* UnpackPackBits(std::uint8_t* dest, PLDataSource& source,
                                    std::int32_t unpackedSize, std::int32_t packedSize);
+
+// Expands packedSize bytes of PackBits data into the unpackedSize bytes at dest, as
+// UnpackPackBits does for rows of 8 bytes or more, whatever the row's size. Throws the same
+// codes.
+void ExpandPackBits(std::uint8_t* dest, std::int32_t unpackedSize, const std::uint8_t* packed,
+                    std::int32_t packedSize);

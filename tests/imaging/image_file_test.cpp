@@ -1,0 +1,478 @@
+#include "imaging/image_file.h"
+
+#include "core/byte_order.h"
+#include "core/crc32.h"
+#include "core/private_heap.h"
+#include "imaging/image_mem_stream.h"
+#include "imaging/tiff_test_files.h"
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tiff_test::Bytes;
+using tiff_test::Layout;
+using tiff_test::ReadFileBytes;
+using tiff_test::WriteTiff;
+
+// Checks that a test leaves no private-heap block behind.
+class ImageFileTest : public testing::Test {
+protected:
+    void SetUp() override { blocksBefore = PrivateHeapBlockCount(); }
+    void TearDown() override {
+        PrivateHeapRefuseNext(0);
+        EXPECT_EQ(PrivateHeapBlockCount(), blocksBefore) << "private-heap blocks leaked";
+    }
+
+    // "argb" words as bytes.
+    static Bytes Words(std::initializer_list<std::uint32_t> words) {
+        Bytes bytes(4 * words.size());
+        std::size_t at = 0;
+        for (const std::uint32_t w : words) {
+            StoreU32LE(&bytes[at], w);
+            at += 4;
+        }
+        return bytes;
+    }
+
+    static std::string WriteBytes(const TempFolder& folder, const char* name, const Bytes& bytes) {
+        return folder.WriteFile(name, std::string(bytes.begin(), bytes.end()));
+    }
+
+    std::size_t blocksBefore = 0;
+};
+
+using ConvertChannelOrderTest = ImageFileTest;
+using TiffMemoryTest = ImageFileTest;
+using MemStreamTest = ImageFileTest;
+using LoadImageFileTest = ImageFileTest;
+using SaveImageFileTest = ImageFileTest;
+
+TEST_F(ConvertChannelOrderTest, RebuildsWordsOrBytes) {
+    const Bytes src = Words({0x80FF0000, 0x11223344});
+    Bytes dst(8, 0);
+    ConvertChannelOrder("argb", "abgr", src.data(), dst.data(), 2, 1, 8);
+    EXPECT_EQ(dst, Words({0x800000FF, 0x11443322}));
+    ConvertChannelOrder("argb", "rgb", src.data(), dst.data(), 2, 1, 8);
+    EXPECT_EQ(Bytes(dst.begin(), dst.begin() + 6), (Bytes{0xFF, 0x00, 0x00, 0x22, 0x33, 0x44}));
+    // A letter missing from the source reads as the lowest byte.
+    ConvertChannelOrder("rgb", "argb", src.data(), dst.data(), 1, 1, 8);
+    EXPECT_EQ(LoadU32LE(dst.data()), 0x0080FF00u);
+    // Equal orders copy the rows; the source advances by its stride, the output is packed.
+    const Bytes rows = Words({1, 2, 3, 4});
+    ConvertChannelOrder("argb", "argb", rows.data(), dst.data(), 1, 2, 8);
+    EXPECT_EQ(Bytes(dst.begin(), dst.begin() + 8), Words({1, 3}));
+}
+
+TEST_F(TiffMemoryTest, RoundTripKeepsColourAndAssociatedAlpha) {
+    const Bytes pixels = Words({0x80C86432, 0x00000000, 0xFF0A141E, 0x40102030});
+    struct Case {
+        bool alpha;
+        std::int16_t premultiplied;
+        std::vector<std::uint32_t> expected;
+    };
+    const Case cases[] = {
+        {false, 0, {0xFFC86432, 0xFF000000, 0xFF0A141E, 0xFF102030}},
+        {true, 1, {0x80C86432, 0x00000000, 0xFF0A141E, 0x40102030}},
+        // Premultiplied first: 0xC8 * 0x80 / 255 = 0x64.
+        {true, 2, {0x80643219, 0x00000000, 0xFF0A141E, 0x4004080C}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.premultiplied);
+        std::uint32_t size = 0;
+        std::uint8_t* tiff =
+            EncodeTiffToMemory("argb", pixels.data(), 2, 2, 8, c.alpha, c.premultiplied, size);
+        ASSERT_NE(tiff, nullptr);
+        std::uint32_t againSize = 0;
+        std::uint8_t* again =
+            EncodeTiffToMemory("argb", pixels.data(), 2, 2, 8, c.alpha, c.premultiplied, againSize);
+        ASSERT_EQ(againSize, size);
+        EXPECT_EQ(std::memcmp(tiff, again, size), 0) << "encoding is not repeatable";
+        PrivateFree(again);
+
+        std::int32_t width = 0, height = 0, samples = 0;
+        std::uint8_t* decoded = DecodeTiffFromMemory(tiff, static_cast<std::int32_t>(size), "argb",
+                                                     width, height, samples);
+        PrivateFree(tiff);
+        ASSERT_NE(decoded, nullptr);
+        EXPECT_EQ(width, 2);
+        EXPECT_EQ(height, 2);
+        EXPECT_EQ(samples, c.alpha ? 4 : 3);
+        for (std::size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(LoadU32LE(decoded + 4 * i), c.expected[i]) << i;
+        }
+        PrivateFree(decoded);
+    }
+}
+
+TEST_F(TiffMemoryTest, BadStreamsGiveNull) {
+    const Bytes pixels = Words({0xFF102030, 0xFF405060});
+    std::uint32_t size = 0;
+    std::uint8_t* tiff = EncodeTiffToMemory("argb", pixels.data(), 2, 1, 8, false, 0, size);
+    ASSERT_NE(tiff, nullptr);
+    const Bytes good(tiff, tiff + size);
+    PrivateFree(tiff);
+
+    Bytes garbled = good;
+    for (std::size_t i = 8; i < 16; ++i) garbled[i] ^= 0xFF;
+    Bytes badOffset = good;
+    StoreU32LE(&badOffset[4], 0x7FFFFFF0);
+    const Bytes cases[] = {Bytes{},
+                           Bytes{'I', 'I', 42, 0},
+                           Bytes(good.begin(), good.begin() + 12),
+                           garbled,
+                           badOffset,
+                           Bytes(64, 0)};
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        std::int32_t width = -1, height = -1, samples = -1;
+        std::uint8_t* decoded =
+            DecodeTiffFromMemory(cases[i].data(), static_cast<std::int32_t>(cases[i].size()),
+                                 "argb", width, height, samples);
+        EXPECT_EQ(decoded, nullptr);
+        PrivateFree(decoded);
+    }
+    // Unusable arguments.
+    EXPECT_EQ(EncodeTiffToMemory("argb", nullptr, 2, 1, 8, false, 0, size), nullptr);
+    EXPECT_EQ(EncodeTiffToMemory("argb", pixels.data(), 2, 1, 4, false, 0, size), nullptr);
+    EXPECT_EQ(size, 0u);
+}
+
+TEST_F(TiffMemoryTest, RefusedHeapThrowsOutOfMemoryWithoutLeaks) {
+    const Bytes pixels = Words({0xFF102030});
+    std::uint32_t size = 0;
+    PrivateHeapRefuseNext(1);
+    EXPECT_THROW(EncodeTiffToMemory("argb", pixels.data(), 1, 1, 4, true, 1, size),
+                 KVOutOfMemoryException);
+    PrivateHeapRefuseNext(0);
+    // The stream's slot was given back: all 20 are free.
+    std::vector<int> slots;
+    for (int i = 0; i < MemStreamSlotCount; ++i) slots.push_back(MemStreamOpen(nullptr, 0, 'w'));
+    EXPECT_EQ(slots.back(), MemStreamSlotCount - 1);
+    for (const int slot : slots) MemStreamClose(slot);
+}
+
+TEST_F(MemStreamTest, ModesBoundsAndGrowth) {
+    std::uint8_t data[4] = {1, 2, 3, 4};
+    EXPECT_EQ(MemStreamOpen(nullptr, 0, 'r'), -1);
+    EXPECT_EQ(MemStreamOpen(data, 4, 'w'), -1);
+    EXPECT_EQ(MemStreamOpen(data, 4, 'x'), -1);
+    EXPECT_EQ(MemStreamRead(3, data, 1), -1);  // a free slot
+
+    const int reader = MemStreamOpen(data, 4, 'r');
+    ASSERT_GE(reader, 0);
+    std::uint8_t out[8] = {};
+    EXPECT_EQ(MemStreamRead(reader, out, 5), 0);  // more than is there: nothing
+    EXPECT_EQ(MemStreamRead(reader, out, 3), 3);
+    EXPECT_EQ(MemStreamSeek(reader, 5, 0), -1);  // past the bytes
+    EXPECT_EQ(MemStreamSeek(reader, -1, 2), 3);
+    EXPECT_EQ(MemStreamSeek(reader, -4, 1), -1);
+    EXPECT_EQ(MemStreamWrite(reader, out, 1), -1);
+    EXPECT_EQ(MemStreamClose(reader), 0);
+    EXPECT_EQ(data[0], 1);
+
+    const int writer = MemStreamOpen(nullptr, 0, 'w');
+    ASSERT_GE(writer, 0);
+    EXPECT_EQ(MemStreamWrite(writer, data, 2), 2);
+    EXPECT_EQ(MemStreamSeek(writer, 6, 0), 6);  // grows the block, not the size
+    EXPECT_EQ(MemStreamSize(writer), 2);
+    EXPECT_EQ(MemStreamWrite(writer, data + 2, 2), 2);
+    EXPECT_EQ(MemStreamSize(writer), 8);
+    std::uint32_t size = 0;
+    std::uint8_t* block = MemStreamTakeBlock(writer, size);
+    MemStreamClose(writer);
+    ASSERT_EQ(size, 8u);
+    EXPECT_EQ(Bytes(block, block + 8), (Bytes{1, 2, 0, 0, 0, 0, 3, 4}));
+    PrivateFree(block);
+}
+
+TEST_F(ImageFileTest, MessagesAreVerbatim) {
+    const char* load[] = {"",
+                          "File Signature unrecognized or file possibly corrupt.",
+                          "Unrecognized file format or compression setting.",
+                          "File not found or file access denied.",
+                          "This image file format is not supported.",
+                          "Image file type not recognized.",
+                          "Not enough memory to load image file",
+                          "End of file reached before end of image. File possibly corrupt.",
+                          ""};
+    for (int code = 0; code <= 8; ++code) {
+        SCOPED_TRACE(code);
+        EXPECT_STREQ(ImageFileMessage(code, false), load[code]);
+        const char* save = code == 6   ? "Not enough memory to save image file"
+                           : code == 8 ? "Unknown error saving file."
+                                       : load[code];
+        EXPECT_STREQ(ImageFileMessage(code, true), save);
+    }
+}
+
+TEST_F(LoadImageFileTest, DecodesFilesAndMemoryIntoTheRequestedOrder) {
+    TempFolder folder;
+    const Bytes file = WriteTiff({.width = 2,
+                                  .samplesPerPixel = 4,
+                                  .photometric = PHOTOMETRIC_RGB,
+                                  .extraSamples = {EXTRASAMPLE_ASSOCALPHA}},
+                                 {{200, 100, 50, 128, 0, 0, 0, 0}});
+    const std::string path = WriteBytes(folder, "picture.tif", file);
+    for (const bool fromMemory : {false, true}) {
+        SCOPED_TRACE(fromMemory);
+        std::int32_t width = 0, height = 0, stride = 0;
+        std::uint8_t* pixels = nullptr;
+        bool premultiplied = false;
+        std::string error;
+        ASSERT_EQ(LoadImageFile("abgr", width, pixels, path, fromMemory ? file.data() : nullptr,
+                                static_cast<std::int32_t>(file.size()), premultiplied, height,
+                                stride, error),
+                  0)
+            << error;
+        EXPECT_EQ(width, 2);
+        EXPECT_EQ(height, 1);
+        EXPECT_EQ(stride, 8);
+        EXPECT_TRUE(premultiplied);
+        EXPECT_EQ(LoadU32LE(pixels), 0x803264C8u);
+        PrivateFree(pixels);
+    }
+
+    // A transparent pixel with colour contradicts premultiplied alpha.
+    const Bytes contradicting = WriteTiff({.width = 1,
+                                           .samplesPerPixel = 4,
+                                           .photometric = PHOTOMETRIC_RGB,
+                                           .extraSamples = {EXTRASAMPLE_ASSOCALPHA}},
+                                          {{10, 0, 0, 0}});
+    std::int32_t width = 0, height = 0, stride = 0;
+    std::uint8_t* pixels = nullptr;
+    bool premultiplied = true;
+    std::string error;
+    ASSERT_EQ(LoadImageFile("argb", width, pixels, "", contradicting.data(),
+                            static_cast<std::int32_t>(contradicting.size()), premultiplied, height,
+                            stride, error),
+              0);
+    EXPECT_FALSE(premultiplied);
+    PrivateFree(pixels);
+}
+
+TEST_F(LoadImageFileTest, FailuresGiveCodesAndMessages) {
+    TempFolder folder;
+    const Bytes fiveChannels = WriteTiff(
+        {.width = 1, .samplesPerPixel = 5, .photometric = PHOTOMETRIC_RGB, .extraSamples = {0, 0}},
+        {{1, 2, 3, 4, 5}});
+    Bytes corrupt = WriteTiff({.width = 4, .compression = COMPRESSION_LZW}, {{1, 2, 3, 4}});
+    StoreU32LE(&corrupt[4], 0x7FFFFFF0);
+    const Bytes whole = tiff_test::GreyTiffWithDirectoryFirst(4, 9);
+    const Bytes cutEarly(whole.begin(), whole.end() - 7 * 4);  // rows 2 and on missing
+    Bytes png = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
+    png.resize(64, 0);
+    struct Case {
+        const char* what;
+        std::string path;
+        Bytes data;
+        std::int32_t code;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"missing file",
+         (folder.Path() / "none.tif").string(),
+         {},
+         3,
+         "File not found or file access denied."},
+        {"unknown type", "", Bytes(64, 0), 5, "Image file type not recognized."},
+        {"format not built in", "", png, 4, "This image file format is not supported."},
+        {"more than four channels", "", fiveChannels, 4,
+         "This TIFF file has more than 4 channels. Morvane cannot load TIFF files with more "
+         "than 4 channels (r,g,b & alpha)"},
+        {"corrupt directory", "", corrupt, 2, "Unrecognized file format or compression setting."},
+        {"rows missing early", "", cutEarly, 7,
+         "End of file reached before end of image. File possibly corrupt."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::int32_t width = 0, height = 0, stride = 0;
+        std::uint8_t* pixels = nullptr;
+        bool premultiplied = false;
+        std::string error;
+        EXPECT_EQ(
+            LoadImageFile("argb", width, pixels, c.path, c.data.empty() ? nullptr : c.data.data(),
+                          static_cast<std::int32_t>(c.data.size()), premultiplied, height, stride,
+                          error),
+            c.code);
+        EXPECT_EQ(error, c.message);
+        EXPECT_EQ(pixels, nullptr);
+    }
+}
+
+TEST_F(LoadImageFileTest, GreyscaleFromColourGreyAndBilevel) {
+    TempFolder folder;
+    struct Case {
+        const char* name;
+        Bytes file;
+        Bytes grey;
+    };
+    const Case cases[] = {
+        {"rgb.tif",
+         WriteTiff({.width = 2, .samplesPerPixel = 3, .photometric = PHOTOMETRIC_RGB},
+                   {{255, 255, 255, 255, 0, 0}}),
+         {255, 54}},
+        {"grey.tif", WriteTiff({.width = 2}, {{7, 200}}), {7, 200}},
+        {"bilevel.tif",
+         WriteTiff({.width = 10, .bitsPerSample = 1}, {{0xA0, 0x40}}),
+         {255, 0, 255, 0, 0, 0, 0, 0, 0, 255}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = WriteBytes(folder, c.name, c.file);
+        std::int32_t width = 0, height = 0;
+        std::uint8_t* pixels = nullptr;
+        std::string error;
+        ASSERT_EQ(LoadGrayscaleImage(height, error, pixels, width, path), 0) << error;
+        EXPECT_EQ(Bytes(pixels, pixels + width * height), c.grey);
+        PrivateFree(pixels);
+    }
+}
+
+TEST_F(SaveImageFileTest, TiffAndBmpByExtension) {
+    TempFolder folder;
+    Bytes pixels = Words({0x80C86432, 0xFF0A141E, 0x40102030, 0x00000000, 0xFFFFFFFF, 0xFF000000,
+                          0x11223344, 0x55667788, 0x99AABBCC, 0xDDEEFF00});
+    for (const bool premultiplied : {false, true}) {
+        SCOPED_TRACE(premultiplied);
+        const std::string path = (folder.Path() / "picture.TIFF").string();
+        std::uint8_t* source = pixels.data();
+        std::string error;
+        ASSERT_EQ(
+            SaveImageFile(source, 5, 2, path, true, 0, true, 0, 0, error, false, premultiplied, 20),
+            0)
+            << error;
+        std::int32_t result = -1;
+        EXPECT_EQ(ImageAlphaIsPremultiplied(result, path, error), premultiplied);
+        EXPECT_EQ(result, 0);
+        std::int32_t width = 0, height = 0, stride = 0;
+        std::uint8_t* loaded = nullptr;
+        bool isPremultiplied = !premultiplied;
+        ASSERT_EQ(LoadImageFile("argb", width, loaded, path, nullptr, 0, isPremultiplied, height,
+                                stride, error),
+                  0);
+        EXPECT_EQ(isPremultiplied, premultiplied);
+        if (premultiplied) {
+            EXPECT_EQ(Bytes(loaded, loaded + 40), pixels);
+        }
+        PrivateFree(loaded);
+    }
+
+    // BMP: 24-bit rows of 15 pixel bytes and one filler, bottom-up.
+    const std::string bmpPath = (folder.Path() / "picture.bmp").string();
+    std::uint8_t* source = pixels.data();
+    std::string error;
+    ASSERT_EQ(SaveImageFile(source, 5, 2, bmpPath, false, 0, false, 0, 0, error, false, false, 20),
+              0);
+    const Bytes bmp = ReadFileBytes(bmpPath);
+    ASSERT_EQ(bmp.size(), 54u + 2 * 16);
+    EXPECT_EQ(LoadU32LE(&bmp[2]), bmp.size());
+    EXPECT_EQ(LoadU32LE(&bmp[10]), 54u);
+    EXPECT_EQ(Bytes(bmp.begin() + 57, bmp.begin() + 60), (Bytes{0x44, 0x33, 0x22}));  // (1,1)
+    EXPECT_EQ(bmp[54 + 15], 0);
+    EXPECT_EQ(Bytes(bmp.begin() + 70, bmp.begin() + 73), (Bytes{0x32, 0x64, 0xC8}));  // (0,0)
+
+    // The checksum covers the decoded rows in the file's own format.
+    std::int32_t result = 0;
+    EXPECT_EQ(ImageFileChecksum((folder.Path() / "none.tif").string()), 0u);
+    const Bytes deflate = WriteTiff({.width = 1, .compression = COMPRESSION_ADOBE_DEFLATE}, {{9}});
+    const std::string deflatePath = WriteBytes(folder, "deflate.tif", deflate);
+    EXPECT_FALSE(ImageAlphaIsPremultiplied(result, deflatePath, error));
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(error, "Morvane does not support this TIF compression format.");
+    const std::uint8_t grey = 9;
+    EXPECT_EQ(ImageFileChecksum(deflatePath), Crc32(&grey, 1));
+}
+
+TEST_F(SaveImageFileTest, FailedOrUnsupportedSavesLeaveTheTargetAlone) {
+    TempFolder folder;
+    Bytes pixels = Words({0xFF102030});
+    struct Case {
+        const char* name;
+        std::int32_t code;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"picture.png", 4, "This image file format is not supported."},
+        {"picture", 4, "This image file format is not supported."},
+        // JPEG is routed by its lower-cased extension; this build does not write JPEG yet.
+        {"picture.JPG", 4, "This image file format is not supported."},
+        {"missing/picture.bmp", 3, "File not found or file access denied."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = (folder.Path() / c.name).string();
+        const bool isMissingFolder = std::string(c.name).find('/') != std::string::npos;
+        if (!isMissingFolder) folder.WriteFile(c.name, "old contents");
+        std::uint8_t* source = pixels.data();
+        std::string error;
+        EXPECT_EQ(SaveImageFile(source, 1, 1, path, false, 0, false, 0, 0, error, false, false, 4),
+                  c.code);
+        EXPECT_EQ(error, c.message);
+        if (!isMissingFolder) {
+            const Bytes kept = ReadFileBytes(path);
+            EXPECT_EQ(std::string(kept.begin(), kept.end()), "old contents");
+        }
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
+                            std::filesystem::directory_iterator()),
+              3)
+        << "a temporary file was left behind";
+
+    // A released buffer is freed and the caller's pointer cleared.
+    auto* owned = static_cast<std::uint8_t*>(PrivateAlloc(4));
+    StoreU32LE(owned, 0xFF102030);
+    std::string error;
+    EXPECT_EQ(SaveImageFile(owned, 1, 1, (folder.Path() / "p.bmp").string(), false, 0, false, 0, 0,
+                            error, true, false, 4),
+              0);
+    EXPECT_EQ(owned, nullptr);
+}
+
+TEST_F(SaveImageFileTest, TintsAreAppliedToTheSavedCopy) {
+    TempFolder folder;
+    // Blue 100, green 200, red 50.
+    Bytes pixels = Words({0xFF32C864});
+    struct Case {
+        std::int32_t mode;
+        std::int32_t strength;
+        Bytes bgr;
+    };
+    const Case cases[] = {
+        // t = 200; blue: 255 - 2 * 155 * 55 / 255 = 189; green 255 - 2 * 55 * 55 / 255 = 232;
+        // red 255 - 2 * 205 * 55 / 255 = 167.
+        {1, 100, {189, 232, 167}},
+        {1, 130, {189, 232, 167}},  // strengths above 100 count as 100
+        // Lightening, k = 0: blend = 0.5 * s + 0.5 with s = 72 / 128, so v = 55 and blue
+        // becomes 255 - 155 * 55 / 255 = 222.
+        {4, 0, {222, 244, 211}},
+        {9, 50, {100, 200, 50}},  // unknown modes leave the pixels
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const std::string path = (folder.Path() / "tinted.bmp").string();
+        std::uint8_t* source = pixels.data();
+        std::string error;
+        ASSERT_EQ(SaveImageFile(source, 1, 1, path, false, 0, false, c.mode, c.strength, error,
+                                false, false, 4),
+                  0);
+        const Bytes bmp = ReadFileBytes(path);
+        EXPECT_EQ(Bytes(bmp.begin() + 54, bmp.begin() + 57), c.bgr);
+    }
+    EXPECT_EQ(pixels, Words({0xFF32C864})) << "the caller's pixels were tinted";
+}
+
+TEST_F(ImageFileTest, PremultiplyAlphaScalesColoursOnly) {
+    Bytes pixels = Words({0x80C86432, 0x00FFFFFF});
+    PremultiplyAlpha(pixels.data(), 2, 1);
+    EXPECT_EQ(pixels, Words({0x80643219, 0x00000000}));
+}
+
+}  // namespace
