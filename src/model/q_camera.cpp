@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <utility>
+#include <vector>
 
+#include "core/base64.h"
 #include "core/byte_order.h"
 #include "core/check.h"
 #include "core/private_heap.h"
 #include "core/xml_document.h"
 #include "core/xml_values.h"
+#include "imaging/image_file.h"
 
 namespace {
 
@@ -96,7 +100,7 @@ void QCamera::WriteXml(XmlDocument& document) const {
     document.EnterElement();
     document.AddElement("r", Matrix4ToBase64(transform));
     document.AddElement("o", Matrix3ToBase64(orientation));
-    document.AddElement("mn");
+    document.AddElement("mn", EncodeThumbnail());
     document.LeaveElement();
 }
 
@@ -116,5 +120,35 @@ void QCamera::ReadXml(XmlDocument& document) {
     thumbnailPixels.reset();
     thumbnailWidth = 0;
     thumbnailHeight = 0;
+    if (document.FindElement("mn")) DecodeThumbnail(document.GetData());
     document.LeaveElement();
+}
+
+std::string QCamera::EncodeThumbnail() const {
+    // A camera without a thumbnail writes an empty "mn": there are no pixels to encode.
+    if (thumbnailPixels == nullptr) return {};
+    std::uint32_t size = 0;
+    // The encoder fails only on arguments this camera never holds; a thumbnail it cannot
+    // encode is left out, as a camera without one.
+    PrivateBlockPtr<std::uint8_t> tiff(
+        EncodeTiffToMemory("argb", thumbnailPixels.get(), static_cast<std::int32_t>(thumbnailWidth),
+                           static_cast<std::int32_t>(thumbnailHeight),
+                           static_cast<std::int32_t>(thumbnailWidth * 4u), false, 0, size));
+    if (tiff == nullptr) return {};
+    return TranslateBadAlloc([&] { return Base64Encode({tiff.get(), size}); });
+}
+
+void QCamera::DecodeThumbnail(std::string_view text) {
+    const std::vector<std::uint8_t> bytes = TranslateBadAlloc([&] { return Base64Decode(text); });
+    if (bytes.empty() || bytes.size() > INT32_MAX) return;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t samplesPerPixel = 0;
+    PrivateBlockPtr<std::uint8_t> pixels(
+        DecodeTiffFromMemory(bytes.data(), static_cast<std::int32_t>(bytes.size()), "argb", width,
+                             height, samplesPerPixel));
+    if (pixels == nullptr || width <= 0 || height <= 0) return;
+    thumbnailPixels = std::move(pixels);
+    thumbnailWidth = static_cast<std::uint32_t>(width);
+    thumbnailHeight = static_cast<std::uint32_t>(height);
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "core/matrix3.h"
 #include "core/matrix4.h"
@@ -79,6 +80,12 @@ public:
     std::string label;
 
 private:
+    // Base64 of the thumbnail as an LZW RGB TIFF; empty without a thumbnail.
+    std::string EncodeThumbnail() const;
+
+    // Takes the thumbnail from the base64 TIFF text; leaves none when it does not decode.
+    void DecodeThumbnail(std::string_view text);
+
     PrivateBlockPtr<std::uint8_t> thumbnailPixels;  // width * height * 4 bytes
     std::uint32_t thumbnailWidth = 0;
     std::uint32_t thumbnailHeight = 0;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/base64.h"
+#include "core/byte_order.h"
 #include "core/private_heap.h"
 #include "core/scalar_maths.h"
 #include "core/xml_document.h"
@@ -39,6 +41,23 @@ std::vector<std::uint32_t> Gradient(std::uint32_t width, std::uint32_t height) {
         }
     }
     return pixels;
+}
+
+// The value of a one-value SHORT or LONG tag in the first directory of a little-endian TIFF;
+// -1 when the tag is absent or the bytes are not such a TIFF.
+std::int64_t TiffTag(const std::vector<std::uint8_t>& tiff, std::uint16_t wanted) {
+    if (tiff.size() < 8 || tiff[0] != 'I' || tiff[1] != 'I' || LoadU16LE(&tiff[2]) != 42) return -1;
+    const std::size_t directory = LoadU32LE(&tiff[4]);
+    if (directory + 2 > tiff.size()) return -1;
+    const std::size_t count = LoadU16LE(&tiff[directory]);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t entry = directory + 2 + 12 * i;
+        if (entry + 12 > tiff.size()) return -1;
+        if (LoadU16LE(&tiff[entry]) != wanted) continue;
+        const std::uint16_t type = LoadU16LE(&tiff[entry + 2]);
+        return type == 3 ? LoadU16LE(&tiff[entry + 8]) : LoadU32LE(&tiff[entry + 8]);
+    }
+    return -1;
 }
 
 TEST(QCamera, DefaultsAndViewMatrix) {
@@ -114,6 +133,50 @@ TEST(QCamera, RoundTripKeepsTheValuesAsFloats) {
     EXPECT_EQ(placedBack.fov, 0.75);
     EXPECT_EQ(placedBack.m, 2.0);
     EXPECT_EQ(placedBack.label, "Top");
+}
+
+TEST(QCamera, ThumbnailTravelsAsAnLzwRgbTiff) {
+    const std::vector<std::uint32_t> pixels = Gradient(7, 5);
+    QCamera camera;
+    camera.SetThumbnail(pixels, 7, 5);
+    XmlDocument parsed = WriteAndReparse(camera);
+
+    ASSERT_TRUE(parsed.EnterElement());
+    ASSERT_TRUE(parsed.FindElement("mn"));
+    const std::vector<std::uint8_t> tiff = Base64Decode(parsed.GetData());
+    EXPECT_EQ(TiffTag(tiff, 256), 7);   // width
+    EXPECT_EQ(TiffTag(tiff, 257), 5);   // height
+    EXPECT_EQ(TiffTag(tiff, 259), 5);   // LZW compression
+    EXPECT_EQ(TiffTag(tiff, 262), 2);   // RGB
+    EXPECT_EQ(TiffTag(tiff, 277), 3);   // samples per pixel
+    EXPECT_EQ(TiffTag(tiff, 338), -1);  // no extra (alpha) sample
+
+    const QCamera back = ReadBack(camera);
+    ASSERT_TRUE(back.HasThumbnail());
+    ASSERT_EQ(back.ThumbnailWidth(), 7u);
+    ASSERT_EQ(back.ThumbnailHeight(), 5u);
+    for (std::uint32_t y = 0; y < 5; ++y) {
+        for (std::uint32_t x = 0; x < 7; ++x) {
+            EXPECT_EQ(back.ThumbnailPixel(x, y), pixels[y * 7 + x]) << x << "," << y;
+        }
+    }
+}
+
+TEST(QCamera, UndecodableThumbnailLeavesNone) {
+    const char* const texts[] = {"<Camera><mn>AAAAAAAA</mn></Camera>",
+                                 "<Camera><mn>SUkqAAgAAAA=</mn></Camera>",
+                                 "<Camera><mn/></Camera>"};
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        QCamera camera;
+        camera.SetThumbnail(Gradient(2, 2), 2, 2);
+        XmlDocument document(text);
+        ASSERT_TRUE(document.FindElement("Camera"));
+        camera.ReadXml(document);
+        EXPECT_FALSE(camera.HasThumbnail());
+        EXPECT_EQ(camera.ThumbnailWidth(), 0u);
+        EXPECT_EQ(camera.ThumbnailHeight(), 0u);
+    }
 }
 
 TEST(QCamera, MissingAttributesAndChildren) {
