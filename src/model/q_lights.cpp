@@ -141,5 +141,6 @@ void QLights::ClearHistory() {
 }
 
 void QLights::OnTargetDestroyed(QReferenceObject* target) {
-    std::erase(lights, static_cast<QLight*>(target));
+    // The target is no longer a light by now; only its address is compared.
+    std::erase_if(lights, [&](const QLight* light) { return light == target; });
 }

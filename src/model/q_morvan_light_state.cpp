@@ -73,5 +73,6 @@ void QMorvanLightState::HandleMessage(std::int32_t message, std::int32_t, QRefer
 }
 
 void QMorvanLightState::OnTargetDestroyed(QReferenceObject* target) {
-    std::erase(lights, static_cast<QLight*>(target));
+    // The target is no longer a light by now; only its address is compared.
+    std::erase_if(lights, [&](const QLight* light) { return light == target; });
 }
