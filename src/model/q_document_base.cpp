@@ -220,6 +220,7 @@ void QDocumentBase::ClearUndoHistory() {
     undoStepNumber = 0;
     DetachChangeList();
     operationNames.clear();
+    if (renderView != nullptr) renderView->viewSettings.lights.ClearHistory();
     if (botList) botList->ClearHistory();
     if (textureList) textureList->ClearHistory();
     Broadcast(this, MessageChanged, DocumentChangeUndoHistory);

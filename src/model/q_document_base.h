@@ -101,8 +101,8 @@ public:
 
     // Forgets the whole history: destroys every undo state and every object whose recorded
     // entry is a deletion, empties the change list and the operation names, resets the
-    // undo-step number, clears the histories of the bots and textures, and broadcasts message
-    // 7 with argument 13.
+    // undo-step number, clears the histories of the view's lights, the bots and textures, and
+    // broadcasts message 7 with argument 13.
     void ClearUndoHistory();
 
     // Appends one element to the change list. An undo state appended here belongs to the

@@ -1,23 +1,47 @@
 #pragma once
 
 // ViewSettings is the record of how a scene is seen that a render view, a bot and a modeller
-// event carry: a block of view values, eight colours, the fog layers and the tail values. It
-// is a plain record, copied as a whole. The camera and the light list join it with the
-// camera and light classes.
+// event carry: the camera, a block of view values, eight colours, the light list, the fog
+// layers and the tail values. It is a plain record that owns its members and is copied as a
+// whole; the camera and the lights are copied into the objects already there, so the
+// target's light objects survive a copy between lists of equal length.
 //
-// Values that take their defaults from the owning render view start at zero here.
+// Values that take their defaults from the owning render view (SetDefaults) start at zero.
 
 #include <array>
 #include <cstdint>
 
 #include "core/colour.h"
 #include "model/fog_layer_list.h"
+#include "model/q_camera.h"
+#include "model/q_lights.h"
+
+class QRenderView;
 
 struct ViewSettings {
-    // Copies every value of from.
-    void CopyFrom(const ViewSettings& from) { *this = from; }
+    // A default camera, black colours, no lights, two default fog layers, everything else 0.
+    ViewSettings();
+
+    // A new record that then takes every value of from. Throws KVOutOfMemoryException or
+    // std::bad_alloc.
+    ViewSettings(const ViewSettings& from);
+
+    // CopyFrom; returns this record.
+    ViewSettings& operator=(const ViewSettings& from);
+
+    ~ViewSettings() = default;
+
+    // Copies every value of from: the camera by QCamera::Assign, the lights by
+    // QLights::SyncFrom. Throws KVOutOfMemoryException or std::bad_alloc.
+    void CopyFrom(const ViewSettings& from);
+
+    // Sets the defaults for view: resets view's camera, makes view the lights' view, resets
+    // the fog layers and puts in the two default lights, scaled to working lengths, each with
+    // a further snapshot. Throws std::bad_alloc.
+    void SetDefaults(QRenderView& view);
 
     std::array<std::uint32_t, 18> headerBlock{};
+    QCamera camera;
     std::uint32_t viewWord1 = 0;
     std::uint32_t viewWord2 = 0;
     double nearDepth = 0.0;
@@ -29,6 +53,7 @@ struct ViewSettings {
     std::array<std::uint8_t, 8> viewFlags{};
     std::int32_t viewMode = 0;
     std::array<Colour, 8> colours{};
+    QLights lights;
     FogLayerList fogLayers;
     std::array<std::uint8_t, 2> tailFlags{};
     std::int32_t tailWord = 0;

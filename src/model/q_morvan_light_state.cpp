@@ -1,0 +1,78 @@
+#include "model/q_morvan_light_state.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "model/q_document_base.h"
+#include "model/q_light.h"
+#include "render/q_render_view.h"
+
+QMorvanLightState::QMorvanLightState() = default;
+
+QMorvanLightState::~QMorvanLightState() {
+    for (QLight* light : lights) RemoveReference(light, this, 0);
+    lights.clear();
+    Broadcast(this, MessageDestroyed, 0);
+}
+
+void QMorvanLightState::AddLight(QReferenceObject* object) {
+    if (object == nullptr || object->TypeId() != TypeIdLight) return;
+    auto* light = static_cast<QLight*>(object);
+    if (std::find(lights.begin(), lights.end(), light) != lights.end()) return;
+    lights.push_back(light);
+    try {
+        AddReference(light, this, 0);
+    } catch (...) {
+        lights.pop_back();
+        throw;
+    }
+}
+
+void QMorvanLightState::Step(bool older) {
+    // Restoring a light re-prepares its view and broadcasts, and a handler may take lights
+    // out of this state meanwhile; the walk therefore runs over a copy and skips lights that
+    // have left.
+    const std::vector<QLight*> recorded = lights;
+    for (QLight* light : recorded) {
+        if (std::find(lights.begin(), lights.end(), light) == lights.end()) continue;
+        light->snapshotCursor += older ? 1 : -1;
+        const std::int32_t cursor = light->snapshotCursor;
+        if (cursor < 0 || static_cast<std::size_t>(cursor) >= light->Snapshots().size()) continue;
+        QLight::Assign(*light->Snapshots()[static_cast<std::size_t>(cursor)], *light);
+
+        QRenderView* view = light->view;
+        if (view == nullptr) continue;
+        view->SyncObjectsWithView(false);
+        view->UpdateObjectGeometry();
+        view->PrepareLights();
+        view->lightsChanged = true;
+        if (view->secondaryView != nullptr) view->secondaryView->lightsChanged = true;
+        if (view->Document() != nullptr) {
+            Broadcast(view->Document(), MessageChanged, DocumentChangeLights);
+        }
+    }
+}
+
+void QMorvanLightState::HandleMessage(std::int32_t message, std::int32_t, QReferenceObject*,
+                                      QReferenceObject* sender) {
+    if (sender == nullptr || sender->TypeId() != TypeIdLight) return;
+    auto* light = static_cast<QLight*>(sender);
+    const auto found = std::find(lights.begin(), lights.end(), light);
+    switch (message) {
+        case MessageDestroyed:
+        case MessageDeleted:
+            // The state stays registered on a deleted light to hear it come back.
+            if (found != lights.end()) lights.erase(found);
+            break;
+        case MessageRestored:
+            if (found == lights.end()) lights.push_back(light);
+            break;
+        default:
+            break;
+    }
+}
+
+void QMorvanLightState::OnTargetDestroyed(QReferenceObject* target) {
+    // The target is no longer a light by now; only its address is compared.
+    std::erase_if(lights, [&](const QLight* light) { return light == target; });
+}
