@@ -514,4 +514,26 @@ TEST(QMorvanObjects, CentreOfTheVisibleSelection) {
     EXPECT_NEAR(radius, std::sqrt(9.0 + 1.0) + 1.0, 1e-9);
 }
 
+TEST(QMorvanObjects, RefusedGrowthLeavesTheBlockAsItWas) {
+    SceneFixture scene;
+    QMorvanObjects& objects = scene.objects();
+    objects.AddDefaultShape(1);
+    const PartRecordPtr box = NewPrimitive3(false, 1, 2, 3, 0, 0, Vec3{}, ColourFromBytes(0, 0, 0));
+    const std::vector<std::uint8_t> before(objects.Block(), objects.Block() + 104);
+
+    PrivateHeapRefuseNext(1);
+    EXPECT_THROW(objects.InsertPartRecord(box.get(), true, false, false, nullptr),
+                 KVOutOfMemoryException);
+    PrivateHeapRefuseNext(0);
+    EXPECT_EQ(objects.Count(), 1);
+    EXPECT_EQ(std::vector<std::uint8_t>(objects.Block(), objects.Block() + 104), before);
+    ExpectBlockMatchesObjects(objects);
+
+    // Duplicating an object's own record copies it before the block moves.
+    QMorvanObject* copy =
+        objects.InsertPartRecord(objects.At(0)->GetPartRecord(), true, false, false, nullptr);
+    EXPECT_EQ(std::memcmp(copy->GetPartRecord(), objects.At(0)->GetPartRecord(), 84), 0);
+    ExpectBlockMatchesObjects(objects);
+}
+
 }  // namespace
