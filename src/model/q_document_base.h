@@ -1,10 +1,10 @@
 #pragma once
 
 // QDocumentBase is the scene document: the one object that owns what a scene holds (the
-// scene geometry and its binary part block, the mouse action, the texture list, the bot
-// list, the groups, the Sproutling engine and the morph animation settings), records the
-// undo history, knows the current texture, bot and group, and keeps the modeller's tool
-// state. It follows the texture, bot and group it has made current and its texture list.
+// scene geometry and its binary part block, the object collection, the mouse action, the
+// texture list, the bot list, the groups, the Sproutling engine and the morph animation
+// settings), records the undo history, knows the current texture, bot and group, and keeps
+// the modeller's tool state. It follows the texture, bot and group it has made current and its texture list.
 //
 // The undo history is kept per user operation (a step). The change list holds one element per
 // recorded entry: an object stands once for each existence entry in its histories, an undo
