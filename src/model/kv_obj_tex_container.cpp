@@ -156,5 +156,6 @@ void KVObjTexContainerList::HandleMessage(std::int32_t message, std::int32_t, QR
 }
 
 void KVObjTexContainerList::OnTargetDestroyed(QReferenceObject* target) {
-    std::erase(containers, static_cast<KVObjTexContainer*>(target));
+    // The target is past its own destructor: compare addresses as the base, never cast down.
+    std::erase_if(containers, [target](const QReferenceObject* entry) { return entry == target; });
 }

@@ -38,5 +38,6 @@ void QMorvanObjectList::HandleMessage(std::int32_t message, std::int32_t, QRefer
 }
 
 void QMorvanObjectList::OnTargetDestroyed(QReferenceObject* target) {
-    std::erase(members, static_cast<QMorvanObject*>(target));
+    // The target is past its own destructor: compare addresses as the base, never cast down.
+    std::erase_if(members, [target](const QReferenceObject* entry) { return entry == target; });
 }

@@ -44,5 +44,6 @@ void QMorvanObjectsState::HandleMessage(std::int32_t message, std::int32_t, QRef
 }
 
 void QMorvanObjectsState::OnTargetDestroyed(QReferenceObject* target) {
-    std::erase(objects, static_cast<QMorvanObject*>(target));
+    // The target is past its own destructor: compare addresses as the base, never cast down.
+    std::erase_if(objects, [target](const QReferenceObject* entry) { return entry == target; });
 }
