@@ -7,6 +7,7 @@
 #include "core/byte_order.h"
 #include "core/check.h"
 #include "core/float_convert.h"
+#include "geometry/part_record.h"
 
 namespace {
 
@@ -90,6 +91,23 @@ SproutlingEngine::SproutlingEngine(std::uint8_t** blockRef, double scale, std::v
     for (auto& table : paramTables) table = PrivateAllocBlock<float>(TableFloatCount);
     for (std::uint32_t row = 0; row < EngineParamRowCount; ++row) ClearPartRow(row);
     legacyRecord = PrivateAllocBlock<std::uint8_t>(EngineLegacyRecordBytes);
+    stateRecordA = PrivateAllocBlock<std::uint8_t>(EngineStateRecordBytes);
+    stateRecordB = PrivateAllocBlock<std::uint8_t>(EngineStateRecordBytes);
+}
+
+std::int32_t SproutlingEngine::StoreStateRecord(std::uint8_t* record, std::int32_t which) {
+    StoreI32LE(record + PartRecordPartIdOffset, 0);
+    stateStored = 1;
+    if ((TruncToInt32(Param(0, 0, 0)) & 0x80) != 0) return 0;
+    // The slots have a fixed size; a larger record is refused rather than written past them.
+    const std::int32_t paramCount = LoadI32LE(record + PartRecordParamCountOffset);
+    const std::uint64_t bytes = PartRecordFixedBytes +
+                                4 * static_cast<std::uint64_t>(std::max(paramCount, 0)) +
+                                LoadU32LE(record + PartRecordExtensionBytesOffset);
+    if (paramCount < 0 || bytes > EngineStateRecordBytes) return -1;
+    std::uint8_t* slot = which <= 0 ? stateRecordA.get() : stateRecordB.get();
+    std::memcpy(slot, record, static_cast<std::size_t>(bytes));
+    return 0;
 }
 
 std::int32_t SproutlingEngine::ClearPartRow(std::uint32_t row) {

@@ -23,6 +23,9 @@ inline constexpr std::uint32_t EngineParamColumnCount = 22;
 // Per-morph tables: morphCapacity int32 entries each.
 inline constexpr std::int32_t EngineMorphCapacity = 20;
 
+// Size of each of the two stored part records (user objects 0 and 1).
+inline constexpr std::uint32_t EngineStateRecordBytes = 1000;
+
 // Buffer size of the legacy record in "A" form.
 inline constexpr std::uint32_t EngineLegacyRecordBytes = 5000;
 
@@ -41,6 +44,11 @@ public:
     // Float 0 of row `row` of the first table (bt) becomes -1.0: the row is not in use.
     // Returns 1. Rows outside the table are left alone.
     std::int32_t ClearPartRow(std::uint32_t row);
+
+    // Stores a copy of record (80 + 4n + e bytes) as user object 0 (which <= 0) or 1, after
+    // setting the record's id to 0; with bit 7 of the mode word set nothing is copied.
+    // Returns 0, or -1 (nothing stored) for a record larger than the 1,000-byte slot.
+    std::int32_t StoreStateRecord(std::uint8_t* record, std::int32_t which);
 
     // Element (row, column) of parameter table `table`; all three must be in range.
     float& Param(std::uint32_t table, std::uint32_t row, std::uint32_t column);
@@ -70,6 +78,14 @@ public:
     std::uint32_t legacyCopyCapacity = 0;
     std::uint32_t legacyCopyLength = 0;
     std::uint16_t legacyPart = 0;
+
+    // The two stored part records (shape type 0 while none is stored) and whether one was.
+    PrivateBlockPtr<std::uint8_t> stateRecordA;
+    PrivateBlockPtr<std::uint8_t> stateRecordB;
+    std::uint16_t stateStored = 0;
+
+    // The part records of the scene's objects that the user's bots are built from.
+    std::vector<PrivateBlockPtr<std::uint8_t>> userPartRecords;
 
     // The mode word of the loaded part (bt row 0, float 0) and its parts.
     std::int32_t modeBits = 0;

@@ -3,10 +3,14 @@
 #include <cmath>
 #include <cstddef>
 #include <initializer_list>
+#include <vector>
 
 #include "core/byte_order.h"
 #include "core/check.h"
 #include "core/float_convert.h"
+#include "core/matrix4.h"
+#include "geometry/part_placement.h"
+#include "geometry/part_shape_build.h"
 #include "geometry/scene_geometry.h"
 
 namespace {
@@ -124,8 +128,27 @@ std::int32_t LoadPartBlock(SceneGeometry& geometry, std::uint8_t* block, std::ui
     std::int64_t surfaceTotal = appending ? geometry.surfaceTotal : 0;
     const std::uint32_t idSpan = LoadU32LE(block + PartBlockIdSpanOffset);
 
+    // Legacy units and axes: a block without 0x40 is scaled by 20, one without 0x80 turned
+    // half a turn about x (y and z negated).
+    std::uint8_t& flags = block[PartBlockFlagsOffset];
+    const bool legacy = (flags & PartBlockFlagScaled) == 0 || (flags & PartBlockFlagOriented) == 0;
+    Matrix4W legacyPlacement;
+    if (legacy) {
+        const double s = (flags & PartBlockFlagScaled) != 0 ? 1.0 : 20.0;
+        const double t = (flags & PartBlockFlagOriented) != 0 ? s : -s;
+        legacyPlacement.m[0] = 1.0;
+        legacyPlacement.m[5] = s;
+        legacyPlacement.m[10] = t;
+        legacyPlacement.m[15] = t;
+    }
+
     // Records: every length is checked against the bytes that remain before it is used, so a
     // huge part count ends at the block's end instead of reading past it.
+    struct CheckedRecord {
+        std::uint8_t* record;
+        std::int32_t surfaces;
+    };
+    std::vector<CheckedRecord> checked;
     std::uint8_t* const end = block + length;
     std::uint8_t* record = appending ? appendFrom : block + PartBlockHeaderBytes;
     for (std::uint32_t index = appending ? oldCount : 0; index < newCount; ++index) {
@@ -157,27 +180,70 @@ std::int32_t LoadPartBlock(SceneGeometry& geometry, std::uint8_t* block, std::ui
                        static_cast<std::int32_t>(static_cast<std::uint32_t>(partId) +
                                                  static_cast<std::uint32_t>(idOffset)));
         }
+        if (legacy) SetPartPlacement(record, legacyPlacement);
+        std::int32_t surfaces = 0;
         if (shapeType == 13) {
             if (extensionBytes == 0 || !ConvertType13Extension(extension, extensionBytes) ||
                 LoadU16LE(extension) != Type13ExtensionKind) {
                 return PartBlockRejected;
             }
-            surfaceTotal += static_cast<std::int64_t>(LoadU32LE(extension + 8)) - 1;
+            // The elements must lie inside the extension, which also bounds the count.
+            const std::uint64_t count = LoadU32LE(extension + 8);
+            if (Type13ExtensionHeaderBytes + count * Type13ElementBytes > extensionBytes) {
+                return PartBlockRejected;
+            }
+            surfaces = static_cast<std::int32_t>(count) - 1;
         } else {
-            surfaceTotal += SurfaceCount(record, paramCount);
+            surfaces = SurfaceCount(record, paramCount);
         }
+        surfaceTotal += surfaces;
+        checked.push_back(CheckedRecord{record, surfaces});
         record += paramEnd + extensionBytes;
     }
+    if (legacy) flags |= PartBlockFlagScaled | PartBlockFlagOriented;
 
-    // Legacy units and axes: an empty block has nothing to convert and is marked as
-    // converted. Records of such a block keep their placement until the shape builders can
-    // place them, and the block keeps its flags so that a later load still converts it.
-    std::uint8_t& flags = block[PartBlockFlagsOffset];
-    const std::uint8_t converted = PartBlockFlagScaled | PartBlockFlagOriented;
-    if ((flags & converted) != converted && newCount == 0) flags |= converted;
-
+    // The block is accepted: only now is the part table touched.
     if (!keepIds) geometry.idBase = idOffset + static_cast<std::int32_t>(idSpan == 0 ? 1 : idSpan);
-    geometry.partCount = static_cast<std::int32_t>(newCount);
+    if (!appending) geometry.parts.clear();
+    Matrix4W identity;
+    Matrix4SetDiagonal(identity, 1.0);
+    std::int32_t result = 0;
+    for (const CheckedRecord& part : checked) {
+        PartEntry entry;
+        entry.localFromWorld = identity;
+        entry.surfaceCount = part.surfaces;
+        geometry.parts.push_back(entry);
+        const std::int32_t built =
+            BuildPartShape(geometry, part.record, static_cast<std::int32_t>(geometry.parts.size()) - 1,
+                           false, true, false);
+        if (result == 0) result = built;
+    }
+    geometry.partCount = static_cast<std::int32_t>(geometry.parts.size());
     geometry.surfaceTotal = static_cast<std::int32_t>(surfaceTotal);
-    return 0;
+    return result;
+}
+
+bool PartBlockIsWellFormed(const std::uint8_t* block, std::uint64_t length) {
+    if (block == nullptr || length < PartBlockHeaderBytes) return false;
+    if (LoadU16LE(block + PartBlockVersionOffset) != PartBlockVersion ||
+        LoadU16LE(block + PartBlockMarkerOffset) != PartBlockNativeMarker) {
+        return false;
+    }
+    const std::uint64_t recordBytes = LoadU32LE(block + PartBlockRecordBytesOffset);
+    if (recordBytes > length - PartBlockHeaderBytes) return false;
+    const std::uint32_t count = LoadU32LE(block + PartBlockPartCountOffset);
+    std::uint64_t offset = 0;
+    const std::uint8_t* records = block + PartBlockHeaderBytes;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (recordBytes - offset < PartRecordFixedBytes) return false;
+        const std::uint8_t* record = records + offset;
+        const std::int32_t paramCount = LoadI32LE(record + PartRecordParamCountOffset);
+        if (paramCount < 0) return false;
+        const std::uint64_t size = PartRecordFixedBytes +
+                                   4 * static_cast<std::uint64_t>(paramCount) +
+                                   LoadU32LE(record + PartRecordExtensionBytesOffset);
+        if (size > recordBytes - offset) return false;
+        offset += size;
+    }
+    return offset == recordBytes;
 }

@@ -9,11 +9,11 @@
 //   4  u32 part count           8  u32 byte size of the records after the header
 //   12 u32 id span (0 counts as 1)
 //   16 u8 flags (0x40 sizes in scene units, 0x80 axes in scene orientation), 17..19 zero
-// Part record (80 + 4n + e bytes): the fields read here are the shape type (i32 at 28), the
-// extension size e (u32 at 32), the parameter count n (i32 at 36) and the part id (i32 at
-// 40); the n float parameters start at 80 and the extension follows them.
+// Records are laid out as part_record.h says.
 
 #include <cstdint>
+
+#include "geometry/part_record.h"
 
 class SceneGeometry;
 
@@ -30,12 +30,6 @@ inline constexpr std::uint32_t PartBlockRecordBytesOffset = 8;
 inline constexpr std::uint32_t PartBlockIdSpanOffset = 12;
 inline constexpr std::uint32_t PartBlockFlagsOffset = 16;
 
-inline constexpr std::uint32_t PartRecordFixedBytes = 80;
-inline constexpr std::uint32_t PartRecordShapeTypeOffset = 28;
-inline constexpr std::uint32_t PartRecordExtensionBytesOffset = 32;
-inline constexpr std::uint32_t PartRecordParamCountOffset = 36;
-inline constexpr std::uint32_t PartRecordPartIdOffset = 40;
-
 // Result of LoadPartBlock for a block it refuses.
 inline constexpr std::int32_t PartBlockRejected = -10;
 
@@ -43,11 +37,21 @@ inline constexpr std::int32_t PartBlockRejected = -10;
 // marker 0xFFFF, no parts, no record bytes, id span 0, flags 0xC0, reserved bytes zero.
 void WritePartBlockHeader(std::uint8_t* block);
 
+// True when the block of length bytes is a native block (version 3, marker 0xFFFF) whose
+// header count and record length describe its records exactly: every record at least 80
+// bytes with a parameter count that is not negative, the records' sizes 80 + 4n + e adding
+// up to the header's length, and that length within length - 20.
+bool PartBlockIsWellFormed(const std::uint8_t* block, std::uint64_t length);
+
 // Rebuilds the container's parts from the whole block of length bytes (header included).
 // The block is converted in place to our byte order and its part ids are offset by the id
-// base unless keepIds. appendFrom (the first new record, or null) appends when the container
-// already holds parts. Returns 0, or -10 when the block is too short, of another version,
-// or a record or its extension runs past length; a rejected block leaves the container as
-// it was. rebuildOctree is kept for the surface table, which does not exist yet.
+// base unless keepIds. A block without both flags 0x40 and 0x80 is legacy: its parts are
+// scaled by 20 (without 0x40) and turned half a turn about x (without 0x80), and both flags
+// are set. appendFrom (the first new record, or null) appends when the container already
+// holds parts; only the new parts are built then. Returns 0, or -10 when the block is too
+// short, of another version, or a record or its extension runs past length; a rejected
+// block leaves the container as it was (records checked before the rejection may have been
+// converted; the caller discards such a block). rebuildOctree is kept for the surface
+// table, which does not exist yet.
 std::int32_t LoadPartBlock(SceneGeometry& geometry, std::uint8_t* block, std::uint32_t length,
                            bool rebuildOctree, std::uint8_t* appendFrom, bool keepIds);

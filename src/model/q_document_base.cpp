@@ -10,10 +10,14 @@
 #include "core/float_convert.h"
 #include "core/operation_log.h"
 #include "geometry/part_block.h"
+#include "geometry/primitive_record.h"
 #include "geometry/scene_geometry.h"
 #include "model/q_group.h"
 #include "model/q_groups.h"
 #include "model/q_kv_action.h"
+#include "model/q_morvan_object.h"
+#include "model/q_morvan_object_list.h"
+#include "model/q_morvan_objects.h"
 #include "model/q_texture_list.h"
 #include "model/q_toad_obj_list.h"
 #include "render/q_render_view.h"
@@ -57,9 +61,11 @@ QDocumentBase::QDocumentBase() {
 
 void QDocumentBase::BuildMembers() {
     partBlock = static_cast<std::uint8_t*>(PrivateAlloc(PartBlockHeaderBytes));
+    partBlockBytes = PartBlockHeaderBytes;
     WritePartBlockHeader(partBlock);
     geometry = std::make_unique<SceneGeometry>();
     mouseAction = std::make_unique<QKVAction>(this);
+    objects = std::make_unique<QMorvanObjects>(this);
     // The empty block always loads; the result carries nothing to act on.
     LoadPartBlock(*geometry, partBlock, PartBlockHeaderBytes, true, nullptr, false);
     primaryTool = 103;
@@ -122,6 +128,9 @@ void QDocumentBase::ReleaseMembers() {
     // that their destruction does not make it pick a new one from a dying list.
     SetCurrentGroup(nullptr);
 
+    // Objects go before the textures, groups, bots and geometry they refer to.
+    userObjects.reset();
+    objects.reset();
     textureList.reset();
     botList.reset();
     groups.reset();
@@ -134,7 +143,36 @@ void QDocumentBase::ReleaseMembers() {
     flags3 = {};
     PrivateFree(partBlock);
     partBlock = nullptr;
+    partBlockBytes = 0;
     FreePointerVector(engineBuffers);
+}
+
+QMorvanObjectList& QDocumentBase::UserObjects() {
+    if (!userObjects) userObjects = std::make_unique<QMorvanObjectList>();
+    return *userObjects;
+}
+
+void QDocumentBase::SetUserBotObjects() {
+    if (!engine || !objects) return;
+    QMorvanObject* first = userObjects ? userObjects->GetIdClamped(0) : nullptr;
+    if (userBotObjects == 0 || first == nullptr) return;
+    const std::array<QMorvanObject*, 2> chosen{first, userObjects->GetIdClamped(1)};
+    for (std::int32_t which = 0; which < 2; ++which) {
+        const std::uint8_t* record = chosen[static_cast<std::size_t>(which)]->GetPartRecord();
+        if (record == nullptr) continue;
+        PartRecordPtr copy = ClonePrimitive(record, false, SceneScale);
+        engine->StoreStateRecord(copy.get(), which);
+    }
+    // The per-object records are built aside and swapped in, so a refused copy leaves the
+    // engine's former records as they were.
+    std::vector<PrivateBlockPtr<std::uint8_t>> records;
+    records.reserve(objects->Objects().size());
+    for (const QMorvanObject* object : objects->Objects()) {
+        if (const std::uint8_t* record = object->GetPartRecord()) {
+            records.push_back(ClonePrimitive(record, false, engine->sceneScale));
+        }
+    }
+    engine->userPartRecords.swap(records);
 }
 
 void QDocumentBase::AppendToChangeList(QReferenceObject* object) {
@@ -221,6 +259,7 @@ void QDocumentBase::ClearUndoHistory() {
     DetachChangeList();
     operationNames.clear();
     if (renderView != nullptr) renderView->viewSettings.lights.ClearHistory();
+    if (objects) objects->ClearHistory();
     if (botList) botList->ClearHistory();
     if (textureList) textureList->ClearHistory();
     Broadcast(this, MessageChanged, DocumentChangeUndoHistory);

@@ -1,10 +1,10 @@
 #pragma once
 
 // QDocumentBase is the scene document: the one object that owns what a scene holds (the
-// scene geometry and its binary part block, the mouse action, the texture list, the bot
-// list, the groups, the Sproutling engine and the morph animation settings), records the
-// undo history, knows the current texture, bot and group, and keeps the modeller's tool
-// state. It follows the texture, bot and group it has made current and its texture list.
+// scene geometry and its binary part block, the object collection, the mouse action, the
+// texture list, the bot list, the groups, the Sproutling engine and the morph animation
+// settings), records the undo history, knows the current texture, bot and group, and keeps
+// the modeller's tool state. It follows the texture, bot and group it has made current and its texture list.
 //
 // The undo history is kept per user operation (a step). The change list holds one element per
 // recorded entry: an object stands once for each existence entry in its histories, an undo
@@ -30,6 +30,8 @@
 class QGroup;
 class QGroups;
 class QKVAction;
+class QMorvanObjectList;
+class QMorvanObjects;
 class QRenderView;
 class QTextureList;
 class QToadObj;
@@ -166,8 +168,23 @@ public:
     // Records view as the document's render view (null for none); the view calls it.
     void SetRenderView(QRenderView* view) { renderView = view; }
 
+    // Hands the user's two chosen scene objects (entries 0 and 1 of the user-object list)
+    // to the Sproutling engine as copies scaled by the scene scale, then refills the
+    // engine's per-object records with one copy of each scene object's record. Nothing
+    // reaches the engine when the user-object switch is off or no user object is chosen.
+    // Throws KVOutOfMemoryException when a copy cannot be made.
+    void SetUserBotObjects();
+
+    // The user-object list, made on first use.
+    QMorvanObjectList& UserObjects();
+
     SceneGeometry* Geometry() const { return geometry.get(); }
     std::uint8_t* PartBlock() const { return partBlock; }
+    // The slots of the part block and of its allocated size: the block moves as it grows,
+    // so its users keep the slots.
+    std::uint8_t** PartBlockSlot() { return &partBlock; }
+    std::uint32_t* PartBlockBytesSlot() { return &partBlockBytes; }
+    QMorvanObjects* Objects() const { return objects.get(); }
     QKVAction* MouseAction() const { return mouseAction.get(); }
     QRenderView* RenderView() const { return renderView; }
     QTextureList* TextureList() const { return textureList.get(); }
@@ -198,6 +215,7 @@ public:
     std::array<double, 4> viewRect{-200.0, -200.0, 200.0, 200.0};  // left, top, right, bottom
     std::array<std::int32_t, 2> viewSize{400, 400};
     std::int32_t fileVersion = 0;
+    std::uint8_t modified = 0;  // set by edits the user would lose without saving
 
 protected:
     // Drops the current texture, bot, second bot or group when it is destroyed unannounced.
@@ -235,10 +253,13 @@ private:
 
     std::unique_ptr<SceneGeometry> geometry;
     std::uint8_t* partBlock = nullptr;  // private heap; the engine keeps this member's address
+    std::uint32_t partBlockBytes = 0;   // bytes allocated for partBlock
     std::int32_t word0 = 0;
     std::string firstText;
     PrivateBlockPtr<std::uint8_t> heapBlock;
+    std::unique_ptr<QMorvanObjects> objects;
     std::unique_ptr<QKVAction> mouseAction;
+    std::unique_ptr<QMorvanObjectList> userObjects;
     std::array<std::int32_t, 2> words1{};
     std::string secondText;
     std::array<std::uint8_t, 4> flags1{};

@@ -106,3 +106,25 @@ TEST(SproutlingEngine, LoadsBinaryRowsAndKeepsTheRecordInAForm) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SproutlingEngineStateRecords, OversizedRecordsAreRefused) {
+    std::uint8_t* block = nullptr;
+    std::vector<void*> buffers;
+    SproutlingEngine engine(&block, 100.0, &buffers);
+    engine.Param(0, 0, 0) = 0.0f;
+    std::vector<std::uint8_t> record(80 + 4 * 300, 0);
+    StoreI32LE(record.data() + 28, 7);
+    StoreI32LE(record.data() + 36, 300);
+    StoreI32LE(record.data() + 40, 55);
+    EXPECT_EQ(engine.StoreStateRecord(record.data(), 0), -1);
+    EXPECT_EQ(LoadI32LE(engine.stateRecordA.get() + 28), 0);
+    StoreI32LE(record.data() + 36, 2);
+    EXPECT_EQ(engine.StoreStateRecord(record.data(), 1), 0);
+    EXPECT_EQ(LoadI32LE(engine.stateRecordB.get() + 28), 7);
+    EXPECT_EQ(LoadI32LE(record.data() + 40), 0);
+    EXPECT_EQ(engine.stateStored, 1);
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/byte_order.h"
+#include "geometry/part_record.h"
 #include "geometry/scene_geometry.h"
 
 namespace {
@@ -126,6 +127,67 @@ TEST(PartBlock, RejectsBadBlocksAndKeepsTheContainer) {
         EXPECT_EQ(geometry.partCount, 0);
         EXPECT_EQ(geometry.idBase, 5);
     }
+}
+
+TEST(PartBlock, LegacyBlocksAreScaledAndTurnedOnce) {
+    SceneGeometry geometry;
+    auto block = EmptyBlock();
+    block[PartBlockFlagsOffset] = 0;
+    AppendRecord(block, 1, {0.5f});
+    SetPartRecordPosition(block.data() + PartBlockHeaderBytes, Vec3{1.0, 2.0, 3.0});
+    StoreU32LE(block.data() + PartBlockRecordBytesOffset, 84);
+    ASSERT_EQ(Load(geometry, block), 0);
+    const std::uint8_t* record = block.data() + PartBlockHeaderBytes;
+    const Vec3 p = PartRecordPosition(record);
+    EXPECT_EQ(p.x, 20.0);
+    EXPECT_EQ(p.y, -40.0);
+    EXPECT_EQ(p.z, -60.0);
+    EXPECT_EQ(PartRecordParam(record, 0), 10.0f);
+    EXPECT_EQ(block[PartBlockFlagsOffset], 0xC0);
+    ASSERT_EQ(Load(geometry, block), 0);
+    EXPECT_EQ(PartRecordPosition(record).x, 20.0);
+}
+
+TEST(PartBlock, PartTableFollowsTheRecords) {
+    SceneGeometry geometry;
+    auto block = EmptyBlock();
+    for (std::int32_t type : {1, 3, 2, 4, 5}) AppendRecord(block, type, {1.0f, 1.0f, 1.0f});
+    std::uint8_t* second = block.data() + PartBlockHeaderBytes + 92;
+    SetPartRecordPosition(second, Vec3{4.0, 5.0, 6.0});
+    StoreU32LE(second + PartRecordColourOffset, 0x112233);
+    second[PartRecordFlagsOffset] = PartFlagHidden;
+    ASSERT_EQ(Load(geometry, block), 0);
+    ASSERT_EQ(geometry.parts.size(), 5u);
+    const PartEntry& entry = geometry.parts[1];
+    EXPECT_EQ(entry.shapeType, 3);
+    EXPECT_EQ(entry.colour, 0x112233u);
+    EXPECT_EQ(entry.visible, 0);
+    EXPECT_EQ(entry.textureParams, &geometry.defaultTexture);
+    // World-to-local: the translation undoes the position.
+    EXPECT_EQ(entry.localFromWorld.m[4], -4.0);
+    EXPECT_EQ(entry.localFromWorld.m[12], -6.0);
+
+    // Appending a sixth record builds only that part; the others keep their entries.
+    geometry.parts[0].colour = 0xABCDEF;
+    const std::size_t sixth = block.size();
+    AppendRecord(block, 1, {2.0f});
+    ASSERT_EQ(LoadPartBlock(geometry, block.data(), static_cast<std::uint32_t>(block.size()), true,
+                            block.data() + sixth, false),
+              0);
+    EXPECT_EQ(geometry.partCount, 6);
+    EXPECT_EQ(geometry.parts[0].colour, 0xABCDEFu);
+    EXPECT_EQ(geometry.parts[5].shapeType, 1);
+}
+
+TEST(PartBlock, WellFormedBlocks) {
+    auto block = EmptyBlock();
+    EXPECT_TRUE(PartBlockIsWellFormed(block.data(), block.size()));
+    AppendRecord(block, 1, {1.0f});
+    EXPECT_FALSE(PartBlockIsWellFormed(block.data(), block.size()));  // length still 0
+    StoreU32LE(block.data() + PartBlockRecordBytesOffset, 84);
+    EXPECT_TRUE(PartBlockIsWellFormed(block.data(), block.size()));
+    EXPECT_FALSE(PartBlockIsWellFormed(block.data(), block.size() - 1));
+    EXPECT_FALSE(PartBlockIsWellFormed(nullptr, 20));
 }
 
 }  // namespace

@@ -18,6 +18,9 @@
 #include "model/q_group.h"
 #include "model/q_groups.h"
 #include "model/q_kv_action.h"
+#include "model/q_morvan_object.h"
+#include "model/q_morvan_object_list.h"
+#include "model/q_morvan_objects.h"
 #include "model/q_texture_list.h"
 #include "model/q_toad_obj_list.h"
 #include "model_test_objects.h"
@@ -418,6 +421,42 @@ TEST(QDocumentBaseMembers, RefusesCraftedLegacyRecords) {
             }
         }
     }
+}
+
+TEST(QDocumentBaseMembers, UserBotObjectsReachTheEngine) {
+    CurrentDocumentScope document;
+    QMorvanObjects& objects = *document->Objects();
+    QMorvanObject* sphere = objects.AddDefaultShape(1);
+    QMorvanObject* box = objects.AddDefaultShape(3);
+    SproutlingEngine& engine = *document->Engine();
+    engine.Param(0, 0, 0) = 0.0f;  // a mode word without bit 7: the records are stored
+
+    // No chosen object: nothing reaches the engine.
+    document->SetUserBotObjects();
+    EXPECT_EQ(engine.stateStored, 0);
+    EXPECT_TRUE(engine.userPartRecords.empty());
+
+    document->UserObjects().Add(sphere);
+    document->userBotObjects = 0;
+    document->SetUserBotObjects();
+    EXPECT_EQ(engine.stateStored, 0);
+
+    document->userBotObjects = 1;
+    document->UserObjects().Add(box);
+    document->SetUserBotObjects();
+    EXPECT_EQ(engine.stateStored, 1);
+    EXPECT_EQ(LoadI32LE(engine.stateRecordA.get() + 28), 1);
+    EXPECT_EQ(LoadF32LE(engine.stateRecordA.get() + 80), 50.0f);  // 0.5 x the scene scale
+    EXPECT_EQ(LoadI32LE(engine.stateRecordB.get() + 28), 3);
+    ASSERT_EQ(engine.userPartRecords.size(), 2u);
+    EXPECT_EQ(LoadF32LE(engine.userPartRecords[1].get() + 80), 100.0f);
+
+    // A deleted user object leaves the list; with one entry left both slots take it.
+    box->MarkDeleted();
+    EXPECT_EQ(document->UserObjects().Members().size(), 1u);
+    document->SetUserBotObjects();
+    EXPECT_EQ(LoadI32LE(engine.stateRecordB.get() + 28), 1);
+    EXPECT_EQ(engine.userPartRecords.size(), 1u);
 }
 
 }  // namespace

@@ -1,0 +1,188 @@
+#pragma once
+
+// QMorvanObjects is the document's collection of scene objects. The geometry of a scene
+// lives in one binary part block owned by the document; object i is a handle on the i-th
+// record of that block. The collection inserts and removes records while keeping every
+// object's offset and index right and the block header exact (count and byte length equal
+// the records, each 80 + e + 4n bytes), keeps the selection as an IdSet of indices in step
+// with each object's selected mark, builds default shapes, answers queries over the
+// selection, and applies drag-style edits that start again from each object's current
+// snapshot. After every change it has the scene geometry rebuilt.
+//
+// The block is reallocated as it grows, so the collection always reaches it through the
+// document's slot. Allocation failures throw KVOutOfMemoryException.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/colour.h"
+#include "core/id_set.h"
+#include "core/matrix4.h"
+#include "core/vec3.h"
+#include "model/q_reference_object.h"
+
+class QMorvanObject;
+class QToadObj;
+class SceneGeometry;
+
+// Bits of ToggleSelection's mode.
+inline constexpr std::int32_t SelectLikeShape = 1;
+inline constexpr std::int32_t SelectSameGroup = 2;
+inline constexpr std::int32_t SelectSameTexture = 4;
+inline constexpr std::int32_t SelectSameOwner = 8;
+inline constexpr std::int32_t SelectSameWord40 = 16;
+
+// Distance from the origin beyond which inserted positions are pulled back, times the
+// scene scale.
+inline constexpr double PositionLimitScaled = 20000.0;
+
+class QMorvanObjects : public QReferenceObject {
+public:
+    // The collection of document's block: type id 2, builds one object per record. A
+    // malformed block leaves the collection empty (see RebuildObjectList).
+    explicit QMorvanObjects(QDocumentBase* document);
+
+    // Deletes every object, then broadcasts message 0.
+    ~QMorvanObjects() override;
+
+    QMorvanObjects(const QMorvanObjects&) = delete;
+    QMorvanObjects& operator=(const QMorvanObjects&) = delete;
+
+    // Clears every object's snapshots and takes one new snapshot of each.
+    void ClearHistory() override;
+
+    // Follows its objects: 0 removes the record, 1 keeps a copy and removes the record, 2
+    // puts the copy back, 7 drops the object's display list.
+    void HandleMessage(std::int32_t message, std::int32_t a, QReferenceObject* payload,
+                       QReferenceObject* sender) override;
+
+    // Makes one object per record of the block. Returns false, holding no objects, when the
+    // block is malformed (its header count or length disagrees with its records, a record
+    // is shorter than 80 bytes, has a negative parameter count or runs past the block); the
+    // caller replaces such a block (ClearAll).
+    bool RebuildObjectList();
+
+    // Inserts record (80 + e + 4n bytes; already at the end of the block's records when
+    // recordInBlock) in front of the trailing objects, pulling its position back to
+    // 20000 / scene scale from the origin and setting flag 0x20. object (or a new object in
+    // the first group) is bound to it. With rebuildGeometry the scene geometry is reloaded.
+    // Returns the object.
+    QMorvanObject* InsertPartRecord(const std::uint8_t* record, bool rebuildGeometry,
+                                    bool recordInBlock, bool fillSeedPoint,
+                                    QMorvanObject* object);
+
+    // Removes the object's record; nothing while busy or when it is not present.
+    void RemovePartRecord(QMorvanObject* object);
+
+    // Deletes the objects marked purge and rebuilds the block from the others, whole
+    // records in their order. Nothing changes when no object is marked.
+    void PurgeDeleted(bool rebuildGeometry);
+
+    // Deletes the objects from index n on and their records.
+    void TruncateTo(std::int32_t n);
+
+    // Replaces the block by an empty one and deletes every object.
+    void ClearAll();
+
+    // Takes every object out of the list, deleting them when asked.
+    void ClearList(bool deleteObjects);
+
+    // Makes room for a record of up to 164 bytes behind the records and zeroes 84 bytes there.
+    void ReserveRecord();
+    // Reallocates the block to exactly 20 + its record length.
+    void ShrinkBlock();
+    // The address just past the last record.
+    std::uint8_t* GetRecordsEnd() const;
+    // Adds the deltas to the offset and index of every object whose offset exceeds after.
+    void ShiftRecordOffsets(std::uint32_t after, std::int64_t byteDelta, std::int32_t indexDelta);
+    std::int32_t Count() const { return static_cast<std::int32_t>(objects.size()); }
+
+    // New shapes, white unless given a colour, each with a random fraction at byte 76.
+    QMorvanObject* AddShapeType1(double radius, Colour colour, const Vec3& position);
+    QMorvanObject* AddShapeType2(double a0, double a1, Colour colour, const Vec3& position);
+    QMorvanObject* AddShapeType4(double a0, double a1, double a2, Colour colour,
+                                 const Vec3& position);
+    // A white default shape of kind 1 to 9 or 14 to 18 at the origin; null for other kinds.
+    QMorvanObject* AddDefaultShape(std::int32_t kind);
+
+    // Selection and marks.
+    void SelectAll(bool flag);
+    void ClearSelection();
+    void ToggleSelection(std::int32_t index, std::int32_t mode, bool all);
+    void MarkSelected();
+    void MarkIds(const IdSet& ids);
+    void ResetOperationMarks();
+    void CollectMarkChanges(IdSet& all, IdSet& unmarked, IdSet& marked, IdSet& changedIds);
+    void CollectMarkChanges3(IdSet& unmarked, IdSet& marked, IdSet& trailingIds);
+    void CollectMarked(IdSet& all, IdSet& changedIds) const;
+    void CollectMarkedIds(IdSet& ids) const;
+    void CollectSimilar(IdSet& out, std::int32_t index, std::int32_t mode) const;
+    // Distinct owner bots of the objects of ids (of the selection when ids is null).
+    std::vector<QToadObj*> CollectOwners(const IdSet* ids) const;
+    std::vector<QToadObj*> CollectSelectedOwners() const;
+    void BroadcastToObjects(std::int32_t message, bool selectedOnly);
+
+    // Undo snapshots of the selected objects, or of the objects of ids.
+    void RecordUndoForSelected();
+    void RecordUndoForIds(const IdSet& ids);
+
+    // Queries.
+    Vec3 GetCentre(bool selectedOnly, bool useBounds) const;
+    void GetBoundingSphere(Vec3& centre, double& radius, bool selectedOnly, bool useBounds) const;
+    std::vector<std::pair<std::string, std::int32_t>> BuildDimensionList(std::uint32_t filter) const;
+
+    // Drag-style edits over the selected objects, each from the current snapshot.
+    void TransformSelected(const Matrix4& transform);
+    Matrix4 RotateSelected(const Vec3& to, const Vec3& from, const Vec3& centre);
+    void ReshapeSelected(float value, std::int32_t key);
+    void MoveSelected(const Vec3& offset);
+    void TransformSelectedBy(std::array<double, 12> rows);
+    void MoveIdsFromSnapshot(const Vec3& offset, IdSet ids);
+    void RotateSelectedAbout(Matrix4& out, const Vec3& from, const Vec3& to, const Vec3& centre);
+    static void CopyVector4(double* dst, const double* src);
+
+    // Colour edits over ids; each returns whether any object changed.
+    bool SetGlowColor(std::int32_t r, std::int32_t g, std::int32_t b, const IdSet& ids);
+    bool SetColor(std::int32_t r, std::int32_t g, std::int32_t b, const IdSet& ids);
+    bool SetGlowIntensity(float value, const IdSet& ids);
+    void RandomizeColors(double amount, const IdSet& ids);
+
+    // The object at index; null outside the list.
+    QMorvanObject* At(std::int32_t i) const;
+    const std::vector<QMorvanObject*>& Objects() const { return objects; }
+    const IdSet& SelectionIds() const { return selectionIds; }
+    IdSet& SelectionIds() { return selectionIds; }
+    QDocumentBase* Document() const { return document; }
+    SceneGeometry* Geometry() const;
+    // The block and its allocated size.
+    std::uint8_t* Block() const;
+    std::uint32_t ReservedBytes() const;
+    // The byte length of the records (header bytes 8..11).
+    std::uint32_t RecordBytes() const;
+
+    // The result of the last geometry reload after an insertion (0 after each insertion).
+    static std::int32_t LastLoadResult();
+
+    bool batching = false;
+    bool suppressGeometry = false;
+    std::uint32_t reserveStep = 0;
+
+private:
+    void ResizeBlock(std::uint32_t bytes);
+    // Grows the block to hold at least needed bytes, in reserveStep steps while batching.
+    void GrowBlock(std::uint64_t needed);
+    void ReloadGeometry(std::uint8_t* appendFrom);
+    // Deletes objects[first..] with the collection busy and takes them out of the list.
+    void DeleteFrom(std::size_t first);
+    template <typename Fn>
+    void ForEachId(const IdSet& ids, Fn&& fn) const;
+
+    IdSet auxIds;
+    IdSet selectionIds;
+    std::vector<QMorvanObject*> objects;  // owned
+    QDocumentBase* document = nullptr;
+    bool busy = false;
+};

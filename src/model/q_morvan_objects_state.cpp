@@ -1,0 +1,49 @@
+#include "model/q_morvan_objects_state.h"
+
+#include <algorithm>
+
+#include "model/q_document_base.h"
+#include "model/q_morvan_object.h"
+
+QMorvanObjectsState::QMorvanObjectsState() = default;
+
+QMorvanObjectsState::~QMorvanObjectsState() {
+    for (QMorvanObject* object : objects) RemoveReference(object, this, 0);
+    objects.clear();
+    Broadcast(this, MessageDestroyed, 0);
+}
+
+void QMorvanObjectsState::AddObject(QReferenceObject* object) {
+    if (object == nullptr || object->TypeId() != TypeIdObject) return;
+    auto* sceneObject = static_cast<QMorvanObject*>(object);
+    if (std::find(objects.begin(), objects.end(), sceneObject) != objects.end()) return;
+    objects.push_back(sceneObject);
+    AddReference(object, this, 0);
+}
+
+void QMorvanObjectsState::Step(bool older) {
+    for (QMorvanObject* object : objects) {
+        object->cursor += older ? 1 : -1;
+        object->RestoreSnapshot(object->cursor);
+    }
+    if (QDocumentBase* document = CurrentDocument()) document->modified = 1;
+}
+
+void QMorvanObjectsState::HandleMessage(std::int32_t message, std::int32_t, QReferenceObject*,
+                                        QReferenceObject* sender) {
+    if (sender == nullptr || sender->TypeId() != TypeIdObject) return;
+    auto* object = static_cast<QMorvanObject*>(sender);
+    if (message == MessageDestroyed || message == MessageDeleted) {
+        // The state stays registered on a deleted object so that it hears the restoration.
+        std::erase(objects, object);
+    } else if (message == MessageRestored) {
+        if (std::find(objects.begin(), objects.end(), object) == objects.end()) {
+            objects.push_back(object);
+        }
+    }
+}
+
+void QMorvanObjectsState::OnTargetDestroyed(QReferenceObject* target) {
+    // The target is past its own destructor: compare addresses as the base, never cast down.
+    std::erase_if(objects, [target](const QReferenceObject* entry) { return entry == target; });
+}
