@@ -43,6 +43,11 @@ void PLPicDecoder::MakeBmpFromURL(std::string_view /*url*/, PLBmp& /*bmp*/,
 }
 
 void PLPicDecoder::MakeBmp(PLBmp& bmp, const PLPixelFormat& pixelFormat) {
+    // A header that claims no columns (or no rows) is corrupt. Refused here, before the
+    // decoder walks millions of empty rows that a few bytes of header can claim.
+    if (GetWidth() == 0 || GetHeight() == 0) {
+        RaiseError(PLErrWrongSignature, "Image has no pixels.");
+    }
     if (pixelFormat == PLPixelFormat::DontCare || pixelFormat == GetPixelFormat()) {
         bmp.CreateFromInfo(*this);
         GetImage(bmp);

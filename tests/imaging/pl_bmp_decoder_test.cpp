@@ -353,7 +353,8 @@ TEST(PLBmpDecoder, EveryCutOfAFixtureFailsCleanly) {
 TEST(PLBmpDecoder, KeptCorruptFilesFailCleanly) {
     decoder_test::ExpectDataFilesFail({{"bmp_rle8_run_past_row.bmp", PLErrWrongSignature},
                                        {"bmp_core_offset_inside_headers.bmp", PLErrWrongSignature},
-                                       {"bmp_huge_rows_short_data.bmp", PLErrEndOfFile}});
+                                       {"bmp_huge_rows_short_data.bmp", PLErrEndOfFile},
+                                       {"bmp_zero_width_many_rows.bmp", PLErrWrongSignature}});
 }
 
 }  // namespace

@@ -278,7 +278,7 @@ TEST(PLPSDDecoder, KeptCorruptFilesFailCleanly) {
     decoder_test::ExpectDataFilesFail({{"psd_packbits_past_row.psd", PLErrWrongSignature},
                                        {"psd_layers_past_section.psd", PLErrWrongSignature},
                                        {"psd_resource_past_section.psd", PLErrWrongSignature},
-                                       {"psd_zero_width_huge_height.psd", PLErrNoMemory}});
+                                       {"psd_zero_width_huge_height.psd", PLErrWrongSignature}});
 }
 
 }  // namespace
