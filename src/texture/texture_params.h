@@ -5,6 +5,7 @@
 // owned). Every texture holds one, and the scene geometry holds one for parts without their
 // own; the shader reads it per pixel and the texture file carries its fields.
 
+#include "core/matrix4.h"
 #include "texture/object_tex.h"
 #include "texture/tex_pyramid.h"
 
@@ -25,6 +26,8 @@ struct TextureParams {
     std::int32_t Bump = 0;
     std::uint8_t d = 0;               // mapping flag
     std::uint8_t on = 0;              // glow switched on
+    // Texture transform, homogeneous coordinate first; the identity until a texture sets one.
+    Matrix4W transform{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
     std::unique_ptr<ObjectTex> mapping;
     TexPyramid* image = nullptr;
 };

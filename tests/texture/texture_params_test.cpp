@@ -75,6 +75,9 @@ TEST(TextureParams, DefaultsHoldNoMappingAndNoImage) {
     EXPECT_EQ(params.Bump, 0);
     EXPECT_EQ(params.d, 0);
     EXPECT_EQ(params.on, 0);
+    for (std::size_t i = 0; i < 16; ++i) {
+        EXPECT_EQ(params.transform.m[i], i % 5 == 0 ? 1.0 : 0.0) << i;
+    }
     EXPECT_EQ(params.mapping, nullptr);
     EXPECT_EQ(params.image, nullptr);
 }
