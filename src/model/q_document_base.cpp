@@ -17,6 +17,8 @@
 #include "model/q_texture_list.h"
 #include "model/q_toad_obj_list.h"
 #include "render/q_render_view.h"
+#include "texture/q_texture.h"
+#include "texture/q_texture_image.h"
 
 namespace {
 
@@ -490,4 +492,13 @@ std::int32_t QDocumentBase::ReadLegacyBotData(const std::uint8_t* record, std::u
         offset += size;
     }
     return static_cast<std::int32_t>(engine->legacyRecordLength);
+}
+
+QTextureImage* QDocumentBase::FindTextureImageById(std::uint32_t id) const {
+    if (!textureList) return nullptr;
+    for (QReferenceObject* member : textureList->Textures()) {
+        QTextureImage* image = static_cast<QTexture*>(member)->Image();
+        if (image != nullptr && image->colourId == id) return image;
+    }
+    return nullptr;
 }

@@ -31,6 +31,7 @@ class QGroup;
 class QGroups;
 class QKVAction;
 class QRenderView;
+class QTextureImage;
 class QTextureList;
 class QToadObj;
 class QToadObjList;
@@ -45,6 +46,7 @@ inline constexpr std::int32_t DocumentChangeTexture = 1;
 inline constexpr std::int32_t DocumentChangeBot = 8;
 inline constexpr std::int32_t DocumentChangeSecondBot = 10;
 inline constexpr std::int32_t DocumentChangeTextureList = 16;
+inline constexpr std::int32_t DocumentChangeProgress = 17;
 
 // Number of steps the undo history covers, and of operation names kept.
 inline constexpr std::int32_t UndoStepLimit = 5;
@@ -198,6 +200,17 @@ public:
     std::array<double, 4> viewRect{-200.0, -200.0, 200.0, 200.0};  // left, top, right, bottom
     std::array<std::int32_t, 2> viewSize{400, 400};
     std::int32_t fileVersion = 0;
+
+    // Progress of the running long operation, announced with message 7 and argument 17: the
+    // operation's stage code and its percentage done. A listener that wants the operation
+    // abandoned sets abortRequested; the operation then throws QAbortException.
+    std::int32_t progressStage = 0;
+    std::int32_t progressPercent = 0;
+    bool abortRequested = false;
+
+    // The image of the first texture of the texture list (in list order) whose image has
+    // colour id `id`; null when none.
+    QTextureImage* FindTextureImageById(std::uint32_t id) const;
 
 protected:
     // Drops the current texture, bot, second bot or group when it is destroyed unannounced.
