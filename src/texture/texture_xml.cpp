@@ -709,6 +709,11 @@ std::int16_t ReadTextureXml(QDocumentBase* document, XmlDocument& xml, QTexture&
         const std::size_t pixelCount =
             static_cast<std::size_t>(read.width) * static_cast<std::size_t>(read.height);
         fresh->colourId = Crc32(read.pixels.get(), pixelCount * 4);
+        // The image's source file is read back too, so that it survives every save and a
+        // later re-colour from the file still finds it.
+        if (const std::int32_t e = xml.FindElementPath(imageElement, 0, "iName"); e != 0) {
+            fresh->imageName = xml.GetDataAt(e);
+        }
         if (const std::int32_t e = xml.FindElementPath(imageElement, 0, "iForceAlpha"); e != 0) {
             fresh->forceAlpha = DataInt(xml, e) == 1 ? 1 : 0;
         }
