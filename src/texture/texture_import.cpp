@@ -52,13 +52,13 @@ bool UsableSize(std::int32_t width, std::int32_t height) {
 
 // Re-colours the image's own pixels from the file, keeping each pixel's alpha; the file is
 // resampled to the image's size first. Returns false when the file cannot be decoded.
-bool RecolourFromFile(QTextureImage& image, std::string& errorText) {
+bool RecolourFromFile(QTextureImage& image, std::string_view fileName, std::string& errorText) {
     std::int32_t fileWidth = 0;
     std::int32_t fileHeight = 0;
     std::int32_t fileStride = 0;
     bool filePremultiplied = false;
     std::uint8_t* raw = nullptr;
-    if (LoadImageFile("argb", fileWidth, raw, image.imageName, nullptr, 0, filePremultiplied,
+    if (LoadImageFile("argb", fileWidth, raw, fileName, nullptr, 0, filePremultiplied,
                       fileHeight, fileStride, errorText) != ImageFileOk) {
         return false;
     }
@@ -112,7 +112,7 @@ std::int16_t ImportTextureImage(QTexture& texture, const std::uint32_t* pixels,
         if (!UsableSize(width, height)) return TextureImportPyramidRefused;
     } else if (!buildMapping && current != nullptr && current->colourPixels) {
         // Same image file, new colours: the alpha the user painted stays.
-        if (!RecolourFromFile(*current, errorText)) return TextureImportUndecodable;
+        if (!RecolourFromFile(*current, image->imageName, errorText)) return TextureImportUndecodable;
         pixels = current->colourPixels.get();
         width = current->width;
         height = current->height;
