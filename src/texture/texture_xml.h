@@ -35,7 +35,8 @@ int WriteTextureXml(const QTexture& texture, XmlDocument& xml, bool withPreview)
 // Images are shared with document's textures when the pixels, size and type agree and
 // neither has a bump map. Returns 0, 4 when there is no element, 5 when the image cannot be
 // read or imported (the fields read before stay). xml is left on the element at the caller's
-// level. renderPreview asks for the preview picture to be redrawn afterwards. Throws
+// level. renderPreview asks for the preview picture to be redrawn afterwards; as for
+// ImportTextureImage, the caller that reaches the renderer redraws it. Throws
 // KVOutOfMemoryException.
 std::int16_t ReadTextureXml(QDocumentBase* document, XmlDocument& xml, QTexture& texture,
                             bool renderPreview, bool alreadyPositioned);

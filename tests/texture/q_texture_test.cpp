@@ -101,6 +101,10 @@ TEST_F(LoadTextureFileTest, NamesTheTextureAfterTheFileOnlyWhenReadingSucceeds) 
     texture->filePath = good;
     ASSERT_EQ(LoadTextureFile(*texture, &document), 0);
     EXPECT_EQ(texture->name, "Oak.Bark");
+    texture->name.clear();
+    texture->filePath = folder.Str() + "\\Oak.Bark.txr";
+    ASSERT_EQ(LoadTextureFile(*texture, &document), 0);
+    EXPECT_EQ(texture->name, "Oak.Bark");
     ASSERT_NE(texture->Image(), nullptr);
     EXPECT_EQ(texture->Image(), source->Image()) << "same picture in the same document";
 }

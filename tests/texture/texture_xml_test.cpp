@@ -231,6 +231,26 @@ TEST_F(TextureXmlTest, DirectChildrenMayStandInAnyOrderWithGlowAfterBump) {
     EXPECT_EQ(unsignedGlow->params->glc, 0xFFFFFFFFu);
 }
 
+TEST_F(TextureXmlTest, RawPixelsAndOlderBitsElementsAreRead) {
+    const std::uint32_t words[2] = {0xFF102030u, 0x80405060u};
+    const std::string raw = BytesToBase64(words, sizeof words);
+    QTexture* fromRaw = Read(Element("<Type>0</Type>\r\n<Image>\r\n<ImgBuf Width=\"2\" Height=\"1\">" +
+                                     raw + "</ImgBuf>\r\n</Image>\r\n"));
+    ASSERT_NE(fromRaw->Image(), nullptr);
+    EXPECT_EQ(fromRaw->Image()->width, 2);
+    EXPECT_EQ(fromRaw->Image()->colourPixels.get()[1], 0x80405060u);
+    EXPECT_FALSE(fromRaw->Image()->premultiplied);
+
+    const std::string blob = DataOf(Write(*fromRaw), "ImgBuf");
+    QDocumentBase other;
+    XmlDocument xml(Element("<Type>0</Type>\r\n<Image>\r\n<Bits>" + blob + "</Bits>\r\n</Image>\r\n"));
+    auto* fromBits = new QTexture(&other);
+    other.TextureList()->AddTexture(fromBits);
+    ASSERT_EQ(ReadTextureXml(&other, xml, *fromBits, false, false), 0);
+    ASSERT_NE(fromBits->Image(), nullptr);
+    EXPECT_EQ(fromBits->Image()->colourId, fromRaw->Image()->colourId);
+}
+
 TEST_F(TextureXmlTest, ElementsWithoutImageOrTextureElement) {
     XmlDocument none("<Scene/>\r\n");
     QTexture* texture = NewTexture();
