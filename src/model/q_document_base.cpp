@@ -497,7 +497,8 @@ std::int32_t QDocumentBase::ReadLegacyBotData(const std::uint8_t* record, std::u
 QTextureImage* QDocumentBase::FindTextureImageById(std::uint32_t id) const {
     if (!textureList) return nullptr;
     for (QReferenceObject* member : textureList->Textures()) {
-        QTextureImage* image = static_cast<QTexture*>(member)->Image();
+        const auto* texture = dynamic_cast<const QTexture*>(member);
+        QTextureImage* image = texture != nullptr ? texture->Image() : nullptr;
         if (image != nullptr && image->colourId == id) return image;
     }
     return nullptr;

@@ -190,11 +190,11 @@ std::int16_t ImportTextureImage(QTexture& texture, const std::uint32_t* pixels,
             return TextureImportMappingFailed;
         }
     }
-    params.image = image->pyramid.get();
-
     if (bump) image->SetBumpMap(bump.get(), bumpWidth, bumpHeight, {});
     image->colourId = Crc32(pixels, static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
+    // Attach first: should registering fail, the record still samples the image it holds.
     texture.SetImage(image);
+    params.image = image->pyramid.get();
     return TextureImportOk;
 }
 
