@@ -21,6 +21,8 @@
 #include "model/q_texture_list.h"
 #include "model/q_toad_obj_list.h"
 #include "render/q_render_view.h"
+#include "texture/q_texture.h"
+#include "texture/q_texture_image.h"
 
 namespace {
 
@@ -530,4 +532,14 @@ std::int32_t QDocumentBase::ReadLegacyBotData(const std::uint8_t* record, std::u
         offset += size;
     }
     return static_cast<std::int32_t>(engine->legacyRecordLength);
+}
+
+QTextureImage* QDocumentBase::FindTextureImageById(std::uint32_t id) const {
+    if (!textureList) return nullptr;
+    for (QReferenceObject* member : textureList->Textures()) {
+        const auto* texture = dynamic_cast<const QTexture*>(member);
+        QTextureImage* image = texture != nullptr ? texture->Image() : nullptr;
+        if (image != nullptr && image->colourId == id) return image;
+    }
+    return nullptr;
 }

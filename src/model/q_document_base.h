@@ -33,6 +33,7 @@ class QKVAction;
 class QMorvanObjectList;
 class QMorvanObjects;
 class QRenderView;
+class QTextureImage;
 class QTextureList;
 class QToadObj;
 class QToadObjList;
@@ -47,6 +48,7 @@ inline constexpr std::int32_t DocumentChangeTexture = 1;
 inline constexpr std::int32_t DocumentChangeBot = 8;
 inline constexpr std::int32_t DocumentChangeSecondBot = 10;
 inline constexpr std::int32_t DocumentChangeTextureList = 16;
+inline constexpr std::int32_t DocumentChangeProgress = 17;
 
 // Number of steps the undo history covers, and of operation names kept.
 inline constexpr std::int32_t UndoStepLimit = 5;
@@ -216,6 +218,17 @@ public:
     std::array<std::int32_t, 2> viewSize{400, 400};
     std::int32_t fileVersion = 0;
     std::uint8_t modified = 0;  // set by edits the user would lose without saving
+
+    // Progress of the running long operation, announced with message 7 and argument 17: the
+    // operation's stage code and its percentage done. A listener that wants the operation
+    // abandoned sets abortRequested; the operation then throws QAbortException.
+    std::int32_t progressStage = 0;
+    std::int32_t progressPercent = 0;
+    bool abortRequested = false;
+
+    // The image of the first texture of the texture list (in list order) whose image has
+    // colour id `id`; null when none.
+    QTextureImage* FindTextureImageById(std::uint32_t id) const;
 
 protected:
     // Drops the current texture, bot, second bot or group when it is destroyed unannounced.
