@@ -175,6 +175,8 @@ bool CustomRevTex::BuildRecords(std::span<const Rtp> profiles) {
         } else {
             if (kind == ProfileKind::Elliptic || kind == ProfileKind::EllipticPolar) {
                 if (!RevTexBuildEllipticTables(r)) return false;
+            } else if (kind == ProfileKind::Hyperbolic || kind == ProfileKind::HyperbolicPolar) {
+                if (!RevTexBuildHyperbolicTables(r)) return false;
             }
             RevTexGrow(r, RevTexSlopeSize);
             r->slope = r->offset = 0;
