@@ -134,7 +134,9 @@ void UniRevTex::Build(std::span<const Rtp> profiles) {
             poleLength = r.start;
             break;
         }
-        if (KindOf(r) == ProfileKind::Hyperbolic) {
+        // A hyperbola that meets the axis does so at its vertex, which the surface holds only
+        // as an end of radius 0.
+        if (KindOf(r) == ProfileKind::Hyperbolic && std::min(p.r1, p.r2) <= 1e-9 * p.a) {
             poleLength = Measure(0, p.b, r) + r.lOffset;
             break;
         }

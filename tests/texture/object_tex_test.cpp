@@ -99,6 +99,20 @@ TEST(UniRevTex, HyperbolicSurfacesMeasureDsOverRadius) {
         EXPECT_NEAR(r.length, expected, 1e-9 * expected);
     }
     EXPECT_NEAR(uni.records[1]->start, uni.records[0]->length, 1e-12);
+    EXPECT_EQ(uni.poleLength, 0.0);
+
+    // A dome meets the axis at its vertex: the pole lies where that surface begins. A piece of
+    // the same hyperbola away from the vertex does not meet the axis.
+    const std::vector<Rtp> domes[] = {
+        {Straight(-1, 0, 1, 1), Hyperbolic(ProfileKind::Hyperbolic, 1.0, 2.0, 0.0, 1.0)},
+        {Straight(-1, 0, 1, 1), Hyperbolic(ProfileKind::Hyperbolic, 1.0, 2.0, 0.2, 1.0)},
+    };
+    uni.Build(domes[0]);
+    ASSERT_TRUE(uni.IsUsable());
+    EXPECT_NEAR(uni.poleLength, uni.records[1]->start, 1e-9);
+    uni.Build(domes[1]);
+    ASSERT_TRUE(uni.IsUsable());
+    EXPECT_EQ(uni.poleLength, 0.0);
 }
 
 class CustomRevTexTest : public testing::Test {
