@@ -134,7 +134,9 @@ void UniRevTex::Build(std::span<const Rtp> profiles) {
             poleLength = r.start;
             break;
         }
-        if (KindOf(r) == ProfileKind::Hyperbolic) {
+        // A hyperbola that meets the axis does so at its vertex, which the surface holds only
+        // as an end of radius 0.
+        if (KindOf(r) == ProfileKind::Hyperbolic && std::min(p.r1, p.r2) <= 1e-9 * p.a) {
             poleLength = Measure(0, p.b, r) + r.lOffset;
             break;
         }
@@ -175,6 +177,8 @@ bool CustomRevTex::BuildRecords(std::span<const Rtp> profiles) {
         } else {
             if (kind == ProfileKind::Elliptic || kind == ProfileKind::EllipticPolar) {
                 if (!RevTexBuildEllipticTables(r)) return false;
+            } else if (kind == ProfileKind::Hyperbolic || kind == ProfileKind::HyperbolicPolar) {
+                if (!RevTexBuildHyperbolicTables(r)) return false;
             }
             RevTexGrow(r, RevTexSlopeSize);
             r->slope = r->offset = 0;
@@ -201,6 +205,41 @@ bool CustomRevTex::BuildRecords(std::span<const Rtp> profiles) {
 
 namespace {
 
+// The hyperbola's slope dy/dx is (b / a) tanh tau on the kind that meets the axis and
+// (b / a) coth tau on the waisted kind: the first is steep beyond its 45-degree points, the
+// second between them (never, or everywhere, when b / a keeps the slope on one side of 1).
+// Both sides of the vertex or waist count, as |length - lOffset| against the points' measure.
+std::optional<double> HyperbolicSteepPoint(const RevTex& r, bool forward) {
+    const Rtp& p = r.profile;
+    const double end = r.start + r.length;
+    const bool meetsAxis = KindOf(r) == ProfileKind::Hyperbolic;
+    const double across = meetsAxis ? p.a : p.b;
+    const double along = meetsAxis ? p.b : p.a;
+    if (!(across < along)) {
+        if (meetsAxis) return std::nullopt;
+        return forward ? r.start : end;
+    }
+    // sinh tau at the 45-degree point, where tanh tau = across / along.
+    const double sigma = across / std::sqrt(along * along - across * across);
+    const double c = std::sqrt(1 + sigma * sigma);
+    const double reach = std::fabs(meetsAxis ? Measure(p.a * sigma, p.b * c, r)
+                                             : Measure(p.a * c, p.b * sigma, r));
+    const double lo = r.lOffset - reach;
+    const double hi = r.lOffset + reach;
+    if (!meetsAxis) {
+        if (std::max(r.start, lo) > std::min(end, hi)) return std::nullopt;
+        return forward ? std::max(r.start, lo) : std::min(end, hi);
+    }
+    if (forward) {
+        if (r.start <= lo) return r.start;
+        if (std::max(r.start, hi) <= end) return std::max(r.start, hi);
+    } else {
+        if (end >= hi) return end;
+        if (std::min(end, lo) >= r.start) return std::min(end, lo);
+    }
+    return std::nullopt;
+}
+
 // Where the profile first turns steeper than 45 degrees, scanning forward (the start of the
 // first steep part) or backward (the end of the last one).
 std::optional<double> SteepPoint(const RevTex& r, bool forward) {
@@ -217,6 +256,9 @@ std::optional<double> SteepPoint(const RevTex& r, bool forward) {
                  r.lOffset;
             break;
         }
+        case ProfileKind::Hyperbolic:
+        case ProfileKind::HyperbolicPolar:
+            return HyperbolicSteepPoint(r, forward);
         case ProfileKind::Parabolic:
             if (p.a == 0) return std::nullopt;
             at = std::fabs(Measure(1 / std::fabs(p.a), 0.5 / std::fabs(p.a), r)) + r.lOffset;

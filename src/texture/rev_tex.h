@@ -5,8 +5,9 @@
 // A mapping lays one length coordinate along the profile of a surface of revolution, surface
 // after surface, and an angle around the axis. Each surface keeps a RevTex record: its profile
 // (Rtp, as the shape builder and the texture file describe it), where its part of the length
-// coordinate starts, how long it is, and for elliptic profiles two cubic tables, the arc
-// length against the half-angle tangent and its inverse as a radius against arc length.
+// coordinate starts, how long it is, and for elliptic and hyperbolic profiles two cubic tables,
+// the arc length against a parameter of the profile and its inverse, from which the radius
+// follows.
 //
 // Records live on the private heap with a fixed layout; their `size` field is the record's
 // size in bytes as the texture file stores it (104 plain, 112 with lOffset, 128 with the
@@ -91,17 +92,32 @@ std::span<const CubicPiece> RevTexSecondTable(const RevTex& record);
 // Returns false (record unchanged) when a or b is not a usable positive size.
 bool RevTexBuildEllipticTables(RevTex*& record);
 
+// Builds the two hyperbolic tables of a kind 3 or 4 record from its a and b, growing it: the
+// arc length from the vertex or waist against sinh of the hyperbola's parameter, and that
+// parameter against the arc length. Returns false (record unchanged) when a or b is not a
+// usable positive size or their ratio lies outside 1e-6 .. 1e6. Throws
+// KVOutOfMemoryException, leaving the record as it was.
+bool RevTexBuildHyperbolicTables(RevTex*& record);
+
 // Length measures of a profile point (x across the axis, y along it, relative to the profile's
 // origin): the signed length coordinate, with the sign of y. Arc length when lType is 0, the
-// angle-preserving (logarithmic) measure otherwise. The elliptic arc length reads the tables.
+// angle-preserving (logarithmic) measure otherwise. The elliptic and hyperbolic arc lengths
+// read the tables (0 without them).
 double ProfileCurveMeasure(double x, double y, const RevTex& record);
 double ProfileCurveMeasureHyperbolic(double x, double y, const RevTex& record);
 double ProfileCurveMeasureParabolic(double x, double y, const RevTex& record);
 
-// Radius of the profile at length s from the profile's origin, plus slope * s + offset.
+// Radius of the profile at length s from the profile's origin, plus slope * s + offset. The
+// elliptic and hyperbolic radii read the tables; without them only the linear term remains.
 double ProfileRadiusElliptic(double s, const RevTex& record);
 double ProfileRadiusHyperbolic(double s, const RevTex& record);
 double ProfileRadiusParabolic(double s, const RevTex& record);
+
+// The hyperbolic measure and radius evaluated directly, by Gauss-Legendre integration along
+// the hyperbola and bisection on it, without tables: microseconds a call where the table path
+// takes nanoseconds. The reference that the tables are checked and timed against.
+double ProfileCurveMeasureHyperbolicNumeric(double x, double y, const RevTex& record);
+double ProfileRadiusHyperbolicNumeric(double s, const RevTex& record);
 
 // Radius of the surface at a length coordinate of the mapping, by the record's kind; a kind
 // outside 0..5 keeps `previous`.

@@ -64,6 +64,57 @@ TEST(UniRevTex, SphereMeasuresLatitudeConformally) {
     EXPECT_NEAR(uni.records[0]->lOffset, std::atanh(std::sin(1.0)), 1e-9);
 }
 
+// The surface of a hyperbolic profile between parameters tau1 and tau2: kind 3 (waist of
+// radius a at height 0) takes them signed; kind 4 (vertex on the axis at height b) from 0 up.
+Rtp Hyperbolic(ProfileKind kind, double a, double b, double tau1, double tau2) {
+    Rtp p;
+    p.type = static_cast<std::int16_t>(kind);
+    p.a = a;
+    p.b = b;
+    const bool meetsAxis = kind == ProfileKind::Hyperbolic;
+    auto radius = [&](double t) { return meetsAxis ? a * std::sinh(t) : a * std::cosh(t); };
+    auto height = [&](double t) { return meetsAxis ? b * std::cosh(t) : b * std::sinh(t); };
+    p.r1 = radius(tau1);
+    p.r2 = radius(tau2);
+    p.y1 = height(tau1);
+    p.y2 = height(tau2);
+    p.maxr = std::max(p.r1, p.r2);
+    return p;
+}
+
+TEST(UniRevTex, HyperbolicSurfacesMeasureDsOverRadius) {
+    UniRevTex uni;
+    const std::vector<Rtp> profiles = {
+        Hyperbolic(ProfileKind::HyperbolicPolar, 1.5, 0.7, -1.2, 0.0),
+        Hyperbolic(ProfileKind::HyperbolicPolar, 1.5, 0.7, 0.0, 0.9),
+    };
+    uni.Build(profiles);
+    ASSERT_TRUE(uni.IsUsable());
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        const RevTex& r = *uni.records[i];
+        const Rtp& p = r.profile;
+        const double expected = ProfileCurveMeasureHyperbolicNumeric(p.r2, p.y2, r) -
+                                ProfileCurveMeasureHyperbolicNumeric(p.r1, p.y1, r);
+        EXPECT_NEAR(r.length, expected, 1e-9 * expected);
+    }
+    EXPECT_NEAR(uni.records[1]->start, uni.records[0]->length, 1e-12);
+    EXPECT_EQ(uni.poleLength, 0.0);
+
+    // A dome meets the axis at its vertex: the pole lies where that surface begins. A piece of
+    // the same hyperbola away from the vertex does not meet the axis.
+    const std::vector<Rtp> domes[] = {
+        {Straight(-1, 0, 1, 1), Hyperbolic(ProfileKind::Hyperbolic, 1.0, 2.0, 0.0, 1.0)},
+        {Straight(-1, 0, 1, 1), Hyperbolic(ProfileKind::Hyperbolic, 1.0, 2.0, 0.2, 1.0)},
+    };
+    uni.Build(domes[0]);
+    ASSERT_TRUE(uni.IsUsable());
+    EXPECT_NEAR(uni.poleLength, uni.records[1]->start, 1e-9);
+    uni.Build(domes[1]);
+    ASSERT_TRUE(uni.IsUsable());
+    EXPECT_EQ(uni.poleLength, 0.0);
+}
+
 class CustomRevTexTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -140,3 +191,98 @@ TEST_F(CustomRevTexTest, UnusableProfilesGiveNoMapping) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every surface of a built mapping: tables laid out in the stored size, length along the
+// profile as the direct evaluation measures it, radius pinned at both ends and following the
+// curve between them.
+void ExpectHyperbolicSurfacesMatchTheCurve(const CustomRevTex& custom) {
+    for (int i = 0; i < custom.numSurfs; ++i) {
+        SCOPED_TRACE(i);
+        const RevTex& r = *custom.records[i];
+        const Rtp& p = r.profile;
+        EXPECT_GT(r.tablePieceCount, 0);
+        EXPECT_EQ(r.size, static_cast<std::int32_t>(RevTexTableOffset) + 16 * r.tablePieceCount);
+        const double expected = std::fabs(ProfileCurveMeasureHyperbolicNumeric(p.r2, p.y2, r) -
+                                          ProfileCurveMeasureHyperbolicNumeric(p.r1, p.y1, r));
+        EXPECT_NEAR(r.length, expected, 3e-6 * expected);
+        EXPECT_NEAR(ProfileRadiusAt(r.start, r, -1), p.r1, 1e-9);
+        EXPECT_NEAR(ProfileRadiusAt(r.start + r.length, r, -1), p.r2, 1e-9);
+        for (double f : {0.1, 0.37, 0.5, 0.81}) {
+            const double at = r.start + f * r.length;
+            EXPECT_NEAR(ProfileRadiusAt(at, r, -1), ProfileRadiusHyperbolicNumeric(at - r.lOffset, r),
+                        1e-5 * p.maxr)
+                << f;
+        }
+    }
+}
+
+}  // namespace
+
+TEST_F(CustomRevTexTest, WaistedHyperboloidGetsTwoBandsFromHyperbolicTables) {
+    CustomRevTex custom;
+    custom.material = &params;
+    custom.poleless = 1;
+    std::vector<Rtp> profiles = {
+        Hyperbolic(ProfileKind::HyperbolicPolar, 1.5, 0.7, -1.2, 0.0),
+        Hyperbolic(ProfileKind::HyperbolicPolar, 1.5, 0.7, 0.0, 0.9),
+    };
+    profiles[1].map = 1;
+    custom.Build(profiles);
+    ASSERT_TRUE(custom.IsUsable());
+    ExpectHyperbolicSurfacesMatchTheCurve(custom);
+    EXPECT_NEAR(custom.inLen, custom.records[0]->length, 1e-12);
+    ASSERT_TRUE(custom.band0 && custom.band1);
+    EXPECT_GT(custom.band0->tileCount, 0);
+    EXPECT_GT(custom.band1->tileCount, 0);
+}
+
+TEST_F(CustomRevTexTest, HyperbolicDomeBandStartsWhereTheProfileTurnsSteep) {
+    CustomRevTex custom;
+    custom.material = &params;
+    const Rtp dome = Hyperbolic(ProfileKind::Hyperbolic, 1.0, 2.0, 0.0, 2.0);
+    custom.Build(std::span<const Rtp>(&dome, 1));
+    ASSERT_TRUE(custom.IsUsable());
+    ExpectHyperbolicSurfacesMatchTheCurve(custom);
+    // dy/dx = (b / a) tanh tau reaches 1 at tanh tau = 1/2, sinh tau = 1 / sqrt(3).
+    const RevTex& r = *custom.records[0];
+    const double sigma = 1 / std::sqrt(3.0);
+    const double steep =
+        ProfileCurveMeasureHyperbolicNumeric(sigma, 2.0 * std::sqrt(1 + sigma * sigma), r) + r.lOffset;
+    ASSERT_TRUE(custom.band0 && custom.cap0 && custom.cap1);
+    EXPECT_NEAR(custom.band0->lStart, steep, 1e-5);
+    EXPECT_NEAR(custom.band0->lEnd, 0.999 * custom.length, 1e-9);
+    EXPECT_NEAR(custom.cap0->lInner, steep, 1e-5);
+    EXPECT_GT(custom.cap0->tileCount, 0);
+
+    // A waisted profile that flares past 45 degrees is steep only around its waist.
+    CustomRevTex flared;
+    flared.material = &params;
+    const Rtp flare = Hyperbolic(ProfileKind::HyperbolicPolar, 2.0, 1.0, -1.5, 1.5);
+    flared.Build(std::span<const Rtp>(&flare, 1));
+    ASSERT_TRUE(flared.IsUsable());
+    const RevTex& f = *flared.records[0];
+    const double waistSigma = 1 / std::sqrt(3.0);  // tanh tau = b / a
+    const double reach = ProfileCurveMeasureHyperbolicNumeric(
+        2.0 * std::sqrt(1 + waistSigma * waistSigma), waistSigma, f);
+    // That part is shorter than a third of the length, so the band's ends move outward.
+    const double length = flared.length;
+    const double lo = f.lOffset - reach;
+    const double hi = f.lOffset + reach;
+    ASSERT_LT(hi - lo, 0.3333 * length);
+    const double k = 0.6667 * length / (length - hi + lo);
+    EXPECT_NEAR(flared.band0->lStart, lo * k, 1e-5);
+    EXPECT_NEAR(flared.band0->lEnd, length - (length - hi) * k, 1e-5);
+}
+
+TEST_F(CustomRevTexTest, UnusableHyperbolicAxesGiveNoMapping) {
+    for (double b : {0.0, -2.0, 1e-9}) {
+        CustomRevTex custom;
+        custom.material = &params;
+        Rtp p = Hyperbolic(ProfileKind::Hyperbolic, 1.0, 2.0, 0.0, 1.0);
+        p.b = b;
+        custom.Build(std::span<const Rtp>(&p, 1));
+        EXPECT_FALSE(custom.IsUsable()) << b;
+    }
+}

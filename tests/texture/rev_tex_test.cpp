@@ -130,15 +130,26 @@ TEST(RevTex, ParabolicMeasuresAndRadius) {
     EXPECT_LT(ProfileCurveMeasureParabolic(0.5, 0.1, *log), ProfileCurveMeasureParabolic(1.5, 0.9, *log));
 }
 
-TEST(RevTex, HyperbolicMeasuresInvertToTheRadius) {
+// A point of the hyperbola at parameter tau: kind 4 meets the axis, kind 3 has its waist there.
+struct HyperbolaPoint {
+    double x = 0;
+    double y = 0;
+};
+
+HyperbolaPoint PointAt(ProfileKind kind, double a, double b, double tau) {
+    if (kind == ProfileKind::Hyperbolic) return {a * std::sinh(tau), b * std::cosh(tau)};
+    return {a * std::cosh(tau), b * std::sinh(tau)};
+}
+
+TEST(RevTex, HyperbolicNumericPathFollowsTheCurve) {
+    // The direct evaluation is the reference for the tables: check it against Simpson's rule.
     for (ProfileKind kind : {ProfileKind::Hyperbolic, ProfileKind::HyperbolicPolar}) {
         SCOPED_TRACE(static_cast<int>(kind));
         const RecordPtr r = Record(kind, 1.5, 0.7, 0);
         const bool meetsAxis = kind == ProfileKind::Hyperbolic;
         for (double tau : {0.1, 0.8, 2.0}) {
-            const double x = meetsAxis ? 1.5 * std::sinh(tau) : 1.5 * std::cosh(tau);
-            const double y = meetsAxis ? 0.7 * std::cosh(tau) : 0.7 * std::sinh(tau);
-            const double arc = ProfileCurveMeasureHyperbolic(x, y, *r);
+            const HyperbolaPoint p = PointAt(kind, 1.5, 0.7, tau);
+            const double arc = ProfileCurveMeasureHyperbolicNumeric(p.x, p.y, *r);
             const double expected = ArcLength(
                 [&](double t) {
                     return meetsAxis ? std::hypot(1.5 * std::cosh(t), 0.7 * std::sinh(t))
@@ -146,11 +157,118 @@ TEST(RevTex, HyperbolicMeasuresInvertToTheRadius) {
                 },
                 0, tau);
             EXPECT_NEAR(arc, expected, 1e-8 * (1 + expected));
-            EXPECT_NEAR(ProfileRadiusHyperbolic(arc, *r), x, 1e-6 * (1 + x));
+            EXPECT_NEAR(ProfileRadiusHyperbolicNumeric(arc, *r), p.x, 1e-6 * (1 + p.x));
         }
     }
-    const RecordPtr log = Record(ProfileKind::Hyperbolic, 1.0, 1.0, 1);
-    EXPECT_EQ(ProfileCurveMeasureHyperbolic(0.0, 1.0, *log), -30.0);
+}
+
+struct HyperbolaCase {
+    ProfileKind kind;
+    double a, b;
+};
+
+// Sharp and flat vertices, narrow and wide waists, to the ratio limit of the tables.
+constexpr HyperbolaCase HyperbolaCases[] = {
+    {ProfileKind::Hyperbolic, 1.0, 1.0},         {ProfileKind::Hyperbolic, 1.5, 0.7},
+    {ProfileKind::Hyperbolic, 0.02, 3.0},        {ProfileKind::Hyperbolic, 1e-3, 1e3},
+    {ProfileKind::Hyperbolic, 50.0, 0.1},        {ProfileKind::HyperbolicPolar, 1.0, 1.0},
+    {ProfileKind::HyperbolicPolar, 1.5, 0.7},    {ProfileKind::HyperbolicPolar, 2.0, 0.01},
+    {ProfileKind::HyperbolicPolar, 1e3, 1e-3},   {ProfileKind::HyperbolicPolar, 0.3, 40.0},
+};
+
+TEST(RevTex, HyperbolicTablesMatchTheNumericPathOverTheRange) {
+    for (const HyperbolaCase& c : HyperbolaCases) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(c.kind) << " " << c.a << " " << c.b);
+        RevTex* raw = Record(c.kind, c.a, c.b, 0).release();
+        ASSERT_TRUE(RevTexBuildHyperbolicTables(raw));
+        RecordPtr r(raw);
+        const int pieces = r->tablePieceCount;
+        EXPECT_LE(pieces, RevTexMaxPieces);
+        EXPECT_EQ(r->size, static_cast<std::int32_t>(RevTexTableOffset) + 16 * pieces);
+        EXPECT_EQ(RevTexFirstTable(*r).size() + RevTexSecondTable(*r).size(),
+                  static_cast<std::size_t>(pieces));
+        // From next to the vertex or waist to far beyond the tables' ends (sinh tau = 2^17).
+        for (double tau = 1e-6; tau < 12.5; tau *= 1.07) {
+            const HyperbolaPoint p = PointAt(c.kind, c.a, c.b, tau);
+            const double arc = ProfileCurveMeasureHyperbolic(p.x, p.y, *r);
+            const double reference = ProfileCurveMeasureHyperbolicNumeric(p.x, p.y, *r);
+            ASSERT_NEAR(arc, reference, 3e-6 * reference) << tau;
+            EXPECT_EQ(ProfileCurveMeasureHyperbolic(p.x, -p.y, *r), -arc);
+            // The radius function inverts the measure, and agrees with bisection on the curve.
+            ASSERT_NEAR(ProfileRadiusHyperbolic(arc, *r), p.x, 2e-6 * p.x) << tau;
+            ASSERT_NEAR(ProfileRadiusHyperbolic(-arc, *r), p.x, 2e-6 * p.x) << tau;
+            ASSERT_NEAR(ProfileRadiusHyperbolic(reference, *r),
+                        ProfileRadiusHyperbolicNumeric(reference, *r), 2e-6 * p.x)
+                << tau;
+        }
+        // The vertex or waist itself.
+        const HyperbolaPoint apex = PointAt(c.kind, c.a, c.b, 0);
+        EXPECT_EQ(ProfileCurveMeasureHyperbolic(apex.x, apex.y, *r), 0.0);
+        EXPECT_NEAR(ProfileRadiusHyperbolic(0, *r), apex.x, 1e-12);
+    }
+}
+
+TEST(RevTex, HyperbolicAnglePreservingMeasureIsTheIntegralOfDsOverRadius) {
+    for (const HyperbolaCase& c : HyperbolaCases) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(c.kind) << " " << c.a << " " << c.b);
+        const RecordPtr r = Record(c.kind, c.a, c.b, 1);
+        auto measureAt = [&](double tau) {
+            const HyperbolaPoint p = PointAt(c.kind, c.a, c.b, tau);
+            return ProfileCurveMeasureHyperbolic(p.x, p.y, *r);
+        };
+        auto speedOverRadius = [&](double tau) {
+            const HyperbolaPoint p = PointAt(c.kind, c.a, c.b, tau);
+            const double speed = c.kind == ProfileKind::Hyperbolic
+                                     ? std::hypot(c.a * std::cosh(tau), c.b * std::sinh(tau))
+                                     : std::hypot(c.a * std::sinh(tau), c.b * std::cosh(tau));
+            return speed / p.x;
+        };
+        // Off the vertex, where ds / x is smooth enough for Simpson's rule.
+        const double from = 0.05;
+        for (double tau : {0.06, 0.4, 1.0, 2.5, 6.0}) {
+            const double expected = ArcLength(speedOverRadius, from, tau);
+            EXPECT_NEAR(measureAt(tau) - measureAt(from), expected, 1e-8 * (1 + expected)) << tau;
+            const HyperbolaPoint p = PointAt(c.kind, c.a, c.b, tau);
+            EXPECT_EQ(ProfileCurveMeasureHyperbolic(p.x, -p.y, *r), -measureAt(tau));
+        }
+        // Right at the vertex of the kind that meets the axis, ds / x tends to dtau / tau: the
+        // measure follows ln tanh(tau / 2), as the direct evaluation takes it.
+        if (c.kind == ProfileKind::Hyperbolic) {
+            const double tiny = 1e-5 * std::min(1.0, c.a / c.b);
+            EXPECT_NEAR(measureAt(tiny), std::log(std::tanh(tiny / 2)), 1e-6);
+        }
+    }
+    // On the axis the measure bottoms out; at the waist it starts from 0.
+    const RecordPtr vertex = Record(ProfileKind::Hyperbolic, 1.0, 2.0, 1);
+    EXPECT_EQ(ProfileCurveMeasureHyperbolic(0.0, 2.0, *vertex), -30.0);
+    EXPECT_EQ(ProfileCurveMeasureHyperbolic(1e-30, 2.0, *vertex), -30.0);
+    const RecordPtr waist = Record(ProfileKind::HyperbolicPolar, 1.0, 2.0, 1);
+    EXPECT_EQ(ProfileCurveMeasureHyperbolic(1.0, 0.0, *waist), 0.0);
+}
+
+TEST(RevTex, HyperbolicTablesRefuseUnusableAxesAndKeepTheRecordOnFailure) {
+    const double bad[][2] = {{0.0, 1.0}, {1.0, -1.0}, {std::nan(""), 1.0}, {1.0, INFINITY},
+                             {1e-7, 1.0}, {1.0, 2e6}};
+    for (const auto& ab : bad) {
+        SCOPED_TRACE(testing::Message() << ab[0] << " " << ab[1]);
+        RevTex* r = Record(ProfileKind::HyperbolicPolar, ab[0], ab[1], 0).release();
+        EXPECT_FALSE(RevTexBuildHyperbolicTables(r));
+        EXPECT_EQ(r->size, RevTexPlainSize);
+        EXPECT_TRUE(RevTexSecondTable(*r).empty());
+        EXPECT_EQ(ProfileCurveMeasureHyperbolic(0.5, 0.5, *r), 0.0);
+        EXPECT_EQ(ProfileRadiusHyperbolic(0.5, *r), 0.0);
+        RevTexFree(r);
+    }
+    // A refused allocation throws and leaves the record as it was.
+    RevTex* r = Record(ProfileKind::Hyperbolic, 1.0, 2.0, 0).release();
+    const std::size_t before = PrivateHeapBlockCount();
+    PrivateHeapRefuseNext(2);
+    EXPECT_THROW(RevTexBuildHyperbolicTables(r), KVOutOfMemoryException);
+    PrivateHeapRefuseNext(0);
+    EXPECT_EQ(r->size, RevTexPlainSize);
+    EXPECT_EQ(r->tablePieceCount, 0);
+    EXPECT_EQ(PrivateHeapBlockCount(), before);
+    RevTexFree(r);
 }
 
 TEST(RevTex, UnusableProfilesGiveNoTablesAndNoCrash) {
