@@ -33,6 +33,10 @@ public:
     // True when the last Build produced a mapping the shader can use.
     bool IsUsable() const { return usable; }
 
+    // For readers that restore a saved mapping as it was written, without a Build: marks it
+    // usable once it has been read whole and checked.
+    void MarkRestored() { usable = true; }
+
     double length = 0;  // total length coordinate of all surfaces
     double inLen = 0;   // length coordinate at the end of map 0's surfaces (no poles)
     std::int32_t type = 0;  // 1 UniRevTex, 0 CustomRevTex and VersaTex

@@ -355,8 +355,9 @@ bool ReadRevTex(const XmlDocument& xml, std::int32_t element, RevTex*& record) {
     }
     const std::int16_t kind = record->profile.type;
     if (kind < 0 || kind > 5) return false;
-    // The elliptic arc-length tables are not stored; they follow from a and b alone.
+    // The arc-length tables are not stored; they follow from a and b alone.
     if ((kind == 0 || kind == 1) && !RevTexBuildEllipticTables(record)) return false;
+    if ((kind == 3 || kind == 4) && !RevTexBuildHyperbolicTables(record)) return false;
     ReadMembers(xml, element, *record, RevTexFloats);
     ReadMembers(xml, element, *record, RevTexInts);
     return record->size >= 0 && record->size <= MaxRevTexSize;
@@ -458,6 +459,7 @@ std::unique_ptr<VersaTex> ReadVersa(const XmlDocument& xml, std::int32_t versaEl
             if (element == 0 || !ReadRevTex(xml, element, versa->records[i])) return nullptr;
         }
     }
+    versa->MarkRestored();
     return versa;
 }
 

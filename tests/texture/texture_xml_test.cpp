@@ -87,6 +87,7 @@ TEST_F(TextureXmlTest, WriteReadWriteGivesIdenticalBytes) {
     EXPECT_EQ(texture->params->glc, 0x123456u);
     EXPECT_EQ(texture->params->transform.m[4], 2.5);
     ASSERT_NE(dynamic_cast<VersaTex*>(texture->params->mapping.get()), nullptr);
+    EXPECT_TRUE(texture->params->mapping->IsUsable()) << "a saved mapping read whole is usable";
     EXPECT_NE(first.find("<iName>maps\\bark.tif</iName>"), std::string::npos);
     EXPECT_EQ(texture->Image()->imageName, "maps\\bark.tif");
     SetCurrentDocument(&document);
