@@ -216,6 +216,7 @@ public:
     std::array<std::int32_t, 2> viewSize{400, 400};
     std::int32_t fileVersion = 0;
     std::uint8_t modified = 0;  // set by edits the user would lose without saving
+    std::uint8_t lightsChanged = 0;  // the lights changed since the last render
 
 protected:
     // Drops the current texture, bot, second bot or group when it is destroyed unannounced.
