@@ -218,6 +218,7 @@ public:
     std::array<std::int32_t, 2> viewSize{400, 400};
     std::int32_t fileVersion = 0;
     std::uint8_t modified = 0;  // set by edits the user would lose without saving
+    std::uint8_t lightsChanged = 0;  // the lights changed since the last render
 
     // Progress of the running long operation, announced with message 7 and argument 17: the
     // operation's stage code and its percentage done. A listener that wants the operation

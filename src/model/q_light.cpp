@@ -7,6 +7,7 @@
 #include "core/check.h"
 #include "core/vec3_geometry.h"
 #include "model/q_document_base.h"
+#include "model/q_morvan_object.h"
 #include "render/q_render_view.h"
 
 QLight::QLight() = default;
@@ -159,6 +160,15 @@ void QLight::HandleMessage(std::int32_t message, std::int32_t, QReferenceObject*
                 if (Link(slot) == sender) SetLink(slot, nullptr);
             }
             return;
+        case MessageChanged: {
+            if (sender != Link(LightLinkFollowed) || sender->TypeId() != TypeIdObject) return;
+            const auto* object = static_cast<const QMorvanObject*>(sender);
+            // An object without a record has no centre: following it would pull the light to
+            // the origin.
+            if (object->GetPartRecord() == nullptr) return;
+            FollowCentre(object->GetCentre());
+            return;
+        }
         case MessageBecameCurrent:
             if (sender != Link(LightLinkFollowed) && sender != Link(LightLinkSecond)) return;
             if (view == nullptr) return;

@@ -101,7 +101,8 @@ public:
 
     // Reacts to its linked objects: destroyed (message 0) deletes the light, deleted
     // undoably (1) drops that link, became current (3, followed or second link) makes the
-    // light the view's selected light.
+    // light the view's selected light, changed (7, the followed scene object) moves the light
+    // after the object's centre (FollowCentre); a followed object without a record is ignored.
     void HandleMessage(std::int32_t message, std::int32_t a, QReferenceObject* payload,
                        QReferenceObject* sender) override;
 

@@ -6,6 +6,7 @@
 
 #include "core/check.h"
 #include "core/scalar_maths.h"
+#include "model/q_morvan_object.h"
 #include "render/q_render_view.h"
 
 QLights::QLights() { typeId = TypeIdLights; }
@@ -76,6 +77,21 @@ void QLights::RestoreSnapshots() {
             continue;
         }
         QLight::Assign(*snapshots[static_cast<std::size_t>(light->snapshotCursor)], *light);
+    }
+}
+
+void QLights::CollectLinkedObjectIds(IdSet& ids) const {
+    ids = IdSet();
+    if (view != nullptr && view->isDelegate) return;
+    for (const bool atObject : {false, true}) {
+        for (const QLight* light : lights) {
+            if (!light->isOn || light->isAtObject != atObject) continue;
+            QReferenceObject* followed = light->Link(LightLinkFollowed);
+            if (followed == nullptr || followed->TypeId() != TypeIdObject) continue;
+            const auto* object = static_cast<const QMorvanObject*>(followed);
+            // A selected object taken out of the block keeps its mark but has no index.
+            if (object->IsSelected() && object->IsPresentInBlock()) ids.Insert(object->Index());
+        }
     }
 }
 

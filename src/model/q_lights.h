@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "core/id_set.h"
 #include "model/q_light.h"
 #include "model/q_reference_object.h"
 
@@ -56,6 +57,11 @@ public:
     // Assigns each light's snapshot at its cursor back into the light; a cursor outside the
     // history leaves that light as it is.
     void RestoreSnapshots();
+
+    // Makes ids the indices of the selected scene objects followed by lights that are on:
+    // those of lights that keep their distance, then those of lights at their object. Empty
+    // on a delegate view. Throws KVOutOfMemoryException.
+    void CollectLinkedObjectIds(IdSet& ids) const;
 
     // Replaces every light by the two default lights, white and on, each with a first
     // snapshot, both at distance 4000 from the origin: brightness 0.8 towards

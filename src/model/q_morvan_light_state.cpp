@@ -45,10 +45,10 @@ void QMorvanLightState::Step(bool older) {
         view->SyncObjectsWithView(false);
         view->UpdateObjectGeometry();
         view->PrepareLights();
-        view->lightsChanged = true;
         if (view->secondaryView != nullptr) view->secondaryView->lightsChanged = true;
-        if (view->Document() != nullptr) {
-            Broadcast(view->Document(), MessageChanged, DocumentChangeLights);
+        if (QDocumentBase* document = view->Document()) {
+            document->lightsChanged = 1;
+            Broadcast(document, MessageChanged, DocumentChangeLights);
         }
     }
 }

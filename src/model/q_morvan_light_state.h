@@ -28,7 +28,8 @@ public:
 
     // Moves each recorded light's snapshot cursor one older (older true) or one newer; where
     // the cursor then names a snapshot, the light takes its values, the view is brought up
-    // to date and the view's document announces the change (message 7, argument 7).
+    // to date, the document's and the secondary view's light-change marks are set and the
+    // view's document announces the change (message 7, argument 7).
     void Step(bool older) override;
 
     // From lights only: destroyed (0) or deleted undoably (1) takes the light out of the

@@ -4,10 +4,13 @@
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "core/scalar_maths.h"
 #include "model/q_lights.h"
 #include "model/q_morvan_light_state.h"
+#include "model/q_morvan_object.h"
+#include "model/q_morvan_objects.h"
 #include "model_test_objects.h"
 #include "render/q_render_view.h"
 
@@ -178,6 +181,90 @@ TEST(QLight, FollowsItsObjectsCentre) {
     QReferenceObject::RemoveReference(scene.document.document.get(), &documentWatcher, 0);
 }
 
+TEST(QLight, FollowsTheSceneObjectItIsLinkedTo) {
+    LitScene scene;
+    HeardLog log;
+    Recorder documentWatcher("document", &log);
+    QReferenceObject::AddReference(scene.document.document.get(), &documentWatcher, 0);
+    QMorvanObjects& objects = *scene.document->Objects();
+    const Colour white = ColourFromBytes(255, 255, 255);
+    QMorvanObject* ball = objects.AddShapeType1(1.0, white, Vec3{1.0, 2.0, 3.0});
+    QMorvanObject* shaft = objects.AddShapeType1(1.0, white, Vec3{7.0, 7.0, 7.0});
+    QLight* light = scene.AddLight(Vec3{50.0, 0.0, 0.0});
+    light->isAtObject = true;
+    light->SetLink(LightLinkFollowed, ball);
+    light->SetLink(LightLinkSecond, shaft);
+    const std::int32_t lightCount = scene.Lights().Count();
+
+    // Only the followed object pulls the light along.
+    shaft->SetSelected(true);
+    shaft->SetPosition(Vec3{8.0, 8.0, 8.0});
+    objects.BroadcastToObjects(MessageChanged, true);
+    EXPECT_EQ(Vec3Compare(light->position, Vec3{50.0, 0.0, 0.0}), 0);
+    EXPECT_TRUE(log.empty());
+
+    ball->SetPosition(Vec3{4.0, 5.0, 6.0});
+    objects.BroadcastToObjects(MessageChanged, false);
+    EXPECT_EQ(Vec3Compare(light->position, Vec3{4.0, 5.0, 6.0}), 0);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].message, MessageChanged);
+    EXPECT_EQ(log[0].a, DocumentChangeLights);
+
+    // An object taken out of the block has no centre; the light stays where it is, and goes
+    // when the object is destroyed.
+    objects.RemovePartRecord(ball);
+    QReferenceObject::Broadcast(ball, MessageChanged, 1);
+    EXPECT_EQ(Vec3Compare(light->position, Vec3{4.0, 5.0, 6.0}), 0);
+    delete ball;
+    EXPECT_EQ(scene.Lights().Count(), lightCount - 1);
+    QReferenceObject::RemoveReference(scene.document.document.get(), &documentWatcher, 0);
+}
+
+TEST(QLights, CollectLinkedObjectIdsGivesSelectedObjectsFollowedByLightsThatAreOn) {
+    LitScene scene;
+    QMorvanObjects& objects = *scene.document->Objects();
+    std::vector<QMorvanObject*> shapes;
+    for (int i = 0; i < 6; ++i) {
+        shapes.push_back(objects.AddShapeType1(1.0, ColourFromBytes(255, 255, 255),
+                                               Vec3{static_cast<double>(i), 0.0, 0.0}));
+    }
+    struct Case {
+        const char* name;
+        std::int32_t object;
+        std::int32_t slot;
+        bool selected;
+        bool on;
+        bool atObject;
+    };
+    const Case cases[] = {
+        {"second link only", 0, LightLinkSecond, true, true, false},
+        {"at its object", 1, LightLinkFollowed, true, true, true},
+        {"light off", 2, LightLinkFollowed, true, false, false},
+        {"object not selected", 3, LightLinkFollowed, false, true, false},
+        {"keeping its distance", 4, LightLinkFollowed, true, true, false},
+        {"object out of the block", 5, LightLinkFollowed, true, true, false},
+    };
+    for (const Case& c : cases) {
+        QLight* light = scene.AddLight(Vec3{0.0, 0.0, 1.0});
+        light->isOn = c.on;
+        light->isAtObject = c.atObject;
+        light->SetLink(c.slot, shapes[static_cast<std::size_t>(c.object)]);
+        shapes[static_cast<std::size_t>(c.object)]->SetSelected(c.selected);
+    }
+    objects.RemovePartRecord(shapes[5]);
+
+    IdSet ids;
+    ids.Insert(3);
+    scene.Lights().CollectLinkedObjectIds(ids);
+    EXPECT_EQ(std::vector<std::int32_t>(ids.Ids().begin(), ids.Ids().end()),
+              (std::vector<std::int32_t>{1, 4}));
+
+    scene.view.isDelegate = true;
+    scene.Lights().CollectLinkedObjectIds(ids);
+    EXPECT_EQ(ids.Count(), 0);
+    delete shapes[5];
+}
+
 TEST(QLight, BecomingCurrentSelectsTheLightInItsView) {
     LitScene scene;
     HeardLog log;
@@ -281,6 +368,9 @@ TEST(QMorvanLightState, StepWalksTheCursorAndRestoresSnapshots) {
     light->brightness = 0.7;
     light->CommitUndoStep();
 
+    QRenderView secondary(nullptr);
+    scene.view.secondaryView = &secondary;
+
     QMorvanLightState state;
     state.AddLight(light);
     state.AddLight(light);
@@ -291,13 +381,15 @@ TEST(QMorvanLightState, StepWalksTheCursorAndRestoresSnapshots) {
     state.Step(false);  // cursor -1 names no snapshot
     EXPECT_EQ(light->snapshotCursor, -1);
     EXPECT_EQ(light->brightness, 0.7);
-    EXPECT_FALSE(scene.view.lightsChanged);
+    EXPECT_EQ(scene.document->lightsChanged, 0);
+    EXPECT_FALSE(secondary.lightsChanged);
 
     state.Step(true);
     state.Step(true);  // cursor 1: the older snapshot
     EXPECT_EQ(light->snapshotCursor, 1);
     EXPECT_EQ(light->brightness, 0.2);
-    EXPECT_TRUE(scene.view.lightsChanged);
+    EXPECT_EQ(scene.document->lightsChanged, 1);
+    EXPECT_TRUE(secondary.lightsChanged);
     EXPECT_EQ(scene.view.directionLightCount, 1);
 
     state.Step(false);
@@ -346,6 +438,30 @@ TEST(QLightLifecycle, DeletedLinkedObjectIsDroppedBeforeItIsDestroyed) {
     EXPECT_EQ(scene->Lights().Count(), 1);
     light->SetVisibleInView(true);
     scene->view.PrepareLights();
+    scene.reset();
+}
+
+TEST(QLightLifecycle, DeletedSceneObjectAgesOutWhileTheLightLivesOn) {
+    auto scene = std::make_unique<LitScene>();
+    QMorvanObjects& objects = *scene->document->Objects();
+    QMorvanObject* ball =
+        objects.AddShapeType1(1.0, ColourFromBytes(255, 255, 0), Vec3{1.0, 0.0, 0.0});
+    QLight* light = scene->AddLight(Vec3{0.0, 0.0, 1.0});
+    light->isAtObject = true;
+    light->SetLink(LightLinkFollowed, ball);
+    auto state = std::make_unique<QMorvanLightState>();
+    state->AddLight(light);
+    scene->document->AppendToChangeList(state.release());
+
+    scene->document->BeginOperation("delete");
+    ball->MarkDeleted();
+    EXPECT_EQ(light->Link(LightLinkFollowed), nullptr);
+    EXPECT_EQ(objects.Count(), 0);
+    for (int i = 0; i < 5; ++i) scene->document->BeginOperation("later");
+    EXPECT_TRUE(scene->document->ChangeList().empty());
+    EXPECT_EQ(scene->Lights().IndexOf(light), scene->Lights().Count() - 1);
+    scene->view.PrepareLights();
+    EXPECT_EQ(scene->view.localLightCount, 1);
     scene.reset();
 }
 
