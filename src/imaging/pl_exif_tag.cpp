@@ -257,12 +257,13 @@ std::string PLExifTag::FormatDisplay(PLExifFormatter formatter) const {
             return DecimalText(doubleValue);
         case PLExifFormatter::FNumber:
             if (denominator == 0) return rawText;
-            return "f" + DecimalText(std::floor(doubleValue * 10.0 + 0.5) / 10.0);
+            return std::string("f").append(DecimalText(std::floor(doubleValue * 10.0 + 0.5) / 10.0));
         case PLExifFormatter::ApexShutter:
             return "1/" + IntegerText(FloorToInt64(std::pow(2.0, doubleValue) + 0.5)) + " s";
         case PLExifFormatter::ApexAperture:
             if (denominator == 0) return rawText;
-            return "f" + DecimalText(std::floor(std::pow(1.4142, doubleValue) * 10.0 + 0.5) / 10.0);
+            return std::string("f").append(
+                DecimalText(std::floor(std::pow(1.4142, doubleValue) * 10.0 + 0.5) / 10.0));
         case PLExifFormatter::Decimal:
             if (denominator == 0) return rawText;
             return DecimalText(doubleValue);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -97,7 +98,8 @@ public:
     // The APP1 block: the Exif signature and the TIFF structure.
     Bytes App1() const {
         Bytes block = {'E', 'x', 'i', 'f', 0, 0};
-        block.insert(block.end(), bytes.begin(), bytes.end());
+        block.resize(6 + bytes.size());
+        std::copy(bytes.begin(), bytes.end(), block.begin() + 6);
         return block;
     }
 

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -45,7 +46,8 @@ Bytes ReadDataFile(const std::string& name) {
 Bytes ExifWithMake(const char* make) {
     Bytes block = {'E', 'x', 'i', 'f', 0,    0,    'I', 'I', 42, 0, 8, 0,
                    0,   0,   1,   0,   0x0F, 0x01, 2,   0,   4,  0, 0, 0};
-    block.insert(block.end(), make, make + 4);
+    block.resize(block.size() + 4);
+    std::copy(make, make + 4, block.end() - 4);
     return block;
 }
 
