@@ -31,6 +31,12 @@ std::int32_t RoundParameter(const std::uint8_t* record, std::uint32_t index) {
     return TruncToInt32(std::round(value));
 }
 
+// n + k in 32 bits, wrapping as the stored counts always have: a huge or NaN parameter gives
+// a defined count instead of an overflow.
+std::int32_t WrappedCount(std::int64_t n, std::int64_t k) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(n + k));
+}
+
 // Surfaces that a part of the record's shape type needs. Type 13 is counted by the caller.
 std::int32_t SurfaceCount(const std::uint8_t* record, std::int32_t paramCount) {
     switch (LoadI32LE(record + PartRecordShapeTypeOffset)) {
@@ -64,9 +70,9 @@ std::int32_t SurfaceCount(const std::uint8_t* record, std::int32_t paramCount) {
         case 18:
             return 8;
         case 19:
-            return paramCount > 3 ? 2 * RoundParameter(record, 3) + 3 : 3;
+            return paramCount > 3 ? WrappedCount(2 * std::int64_t{RoundParameter(record, 3)}, 3) : 3;
         case 25:
-            return paramCount > 5 ? RoundParameter(record, 5) + 4 : 4;
+            return paramCount > 5 ? WrappedCount(RoundParameter(record, 5), 4) : 4;
         default:
             return 1;
     }

@@ -2,7 +2,9 @@
 
 void SceneGeometry::RemoveLastPart() {
     if (parts.empty()) return;
-    surfaceTotal -= parts.back().surfaceCount;
+    // Counts wrap in 32 bits as the loader adds them, so taking one off wraps too.
+    surfaceTotal = static_cast<std::int32_t>(static_cast<std::uint32_t>(surfaceTotal) -
+                                             static_cast<std::uint32_t>(parts.back().surfaceCount));
     parts.pop_back();
     partCount = static_cast<std::int32_t>(parts.size());
 }

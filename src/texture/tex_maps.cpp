@@ -26,13 +26,18 @@ void FreeAndClear(T*& block) {
     block = nullptr;
 }
 
-// Grows a private-heap array by `step` elements when full; throws KVOutOfMemoryException.
+// Grows a private-heap array when full, by half its size and at least `step` elements: a map
+// of a small image at a large scale links millions of tiles, and growing by a fixed step
+// would copy the array once per step. Throws KVOutOfMemoryException, also when the size
+// does not fit one block.
 template <typename T>
 void Reserve(T*& array, std::int32_t& capacity, std::int32_t count, std::int32_t step) {
     if (count < capacity) return;
-    const std::uint32_t bytes = static_cast<std::uint32_t>(sizeof(T)) * static_cast<std::uint32_t>(capacity + step);
-    array = static_cast<T*>(PrivateReallocPtr(array, bytes));
-    capacity += step;
+    const std::int64_t grown = capacity + std::max<std::int64_t>(step, capacity / 2);
+    const std::uint64_t bytes = sizeof(T) * static_cast<std::uint64_t>(grown);
+    if (grown > INT32_MAX || bytes > UINT32_MAX) ThrowOutOfMemory();
+    array = static_cast<T*>(PrivateReallocPtr(array, static_cast<std::uint32_t>(bytes)));
+    capacity = static_cast<std::int32_t>(grown);
 }
 
 // What both builders share: the tile and link arrays, the cell heads and the coverage raster

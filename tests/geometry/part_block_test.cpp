@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "core/byte_order.h"
@@ -83,6 +84,27 @@ TEST(PartBlock, CountsSurfacesAndOffsetsIds) {
     EXPECT_EQ(geometry.partCount, 4);
     EXPECT_EQ(geometry.surfaceTotal, 1 + 9 + (-3) + 8);
     EXPECT_EQ(LoadI32LE(block.data() + PartBlockHeaderBytes + PartRecordPartIdOffset), 4);
+}
+
+// Counts taken from parameters wrap in 32 bits: NaN rounds to 0x80000000, whose doubled count
+// wraps back to 3, and removing parts takes the same counts off the total.
+TEST(PartBlock, SurfaceCountsFromHugeOrNaNParametersWrap) {
+    SceneGeometry geometry;
+    auto block = EmptyBlock();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    AppendRecord(block, 19, {0, 0, 0, nan});
+    AppendRecord(block, 25, {0, 0, 0, 0, 0, 3e9f});
+    AppendRecord(block, 19, {0, 0, 0, -1073741824.0f});
+    AppendRecord(block, 19, {0, 0, 0, -1073741824.0f});
+    ASSERT_EQ(Load(geometry, block), 0);
+    EXPECT_EQ(geometry.parts[0].surfaceCount, 3);
+    EXPECT_EQ(geometry.parts[1].surfaceCount, INT32_MIN + 4);
+    EXPECT_EQ(geometry.parts[3].surfaceCount, INT32_MIN + 3);
+    EXPECT_EQ(geometry.surfaceTotal, INT32_MIN + 13);
+    for (std::int32_t total : {10, INT32_MIN + 7, 3, 0}) {
+        geometry.RemoveLastPart();
+        EXPECT_EQ(geometry.surfaceTotal, total);
+    }
 }
 
 TEST(PartBlock, RejectsBadBlocksAndKeepsTheContainer) {

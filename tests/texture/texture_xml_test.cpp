@@ -13,6 +13,7 @@
 #include <cstring>
 #include <numbers>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -250,6 +251,22 @@ TEST_F(TextureXmlTest, RawPixelsAndOlderBitsElementsAreRead) {
     ASSERT_EQ(ReadTextureXml(&other, xml, *fromBits, false, false), 0);
     ASSERT_NE(fromBits->Image(), nullptr);
     EXPECT_EQ(fromBits->Image()->colourId, fromRaw->Image()->colourId);
+}
+
+// A tiny image at many tiles around gives a default mapping of millions of links (built here
+// because the saved one is unusable), which the reader builds in about a second instead of
+// hanging on it.
+TEST_F(TextureXmlTest, SmallImageWithManyTilesBuildsItsMapping) {
+    std::vector<std::uint32_t> words(12, 0xFF336699u);
+    QTexture* texture = Read(Element("<Type>0</Type>\r\n<ObjMap scale=\"" + Float(1.0f) + "\" cTiles=\"" +
+                                     Float(128.0f) + "\" pCircle=\"" + Float(2.0f) + "\"/>\r\n<Image>\r\n<ImgBuf Width=\"4\" Height=\"3\">" +
+                                     BytesToBase64(words.data(), 48) +
+                                     "</ImgBuf>\r\n</Image>\r\n<Versa numSurfs=\"-1\"/>\r\n"));
+    const auto* versa = dynamic_cast<const VersaTex*>(texture->params->mapping.get());
+    ASSERT_NE(versa, nullptr);
+    ASSERT_NE(versa->band0, nullptr);
+    EXPECT_GT(versa->band0->heapCount, 1000000);
+    EXPECT_GE(versa->band0->heapCapacity, versa->band0->heapCount);
 }
 
 TEST_F(TextureXmlTest, ElementsWithoutImageOrTextureElement) {
