@@ -11,14 +11,14 @@
 // deleted undoably loses its link at once: it may be destroyed later by the undo history
 // without a word to its referrers, and the light must never touch it then.
 
+#include "core/colour.h"
+#include "core/vec3.h"
+#include "model/q_reference_object.h"
+
 #include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
-
-#include "core/colour.h"
-#include "core/vec3.h"
-#include "model/q_reference_object.h"
 
 class QRenderView;
 

@@ -1,10 +1,5 @@
 #include "model/q_morvan_objects.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <limits>
-
 #include "bots/q_toad_obj.h"
 #include "core/byte_order.h"
 #include "core/check.h"
@@ -22,6 +17,11 @@
 #include "model/q_document_base.h"
 #include "model/q_groups.h"
 #include "model/q_morvan_object.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
 
 namespace {
 

@@ -12,17 +12,17 @@
 // The block is reallocated as it grows, so the collection always reaches it through the
 // document's slot. Allocation failures throw KVOutOfMemoryException.
 
-#include <array>
-#include <cstdint>
-#include <string>
-#include <utility>
-#include <vector>
-
 #include "core/colour.h"
 #include "core/id_set.h"
 #include "core/matrix4.h"
 #include "core/vec3.h"
 #include "model/q_reference_object.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 class QMorvanObject;
 class QToadObj;

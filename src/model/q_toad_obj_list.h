@@ -6,12 +6,12 @@
 // QReferenceTransPort on the bot as payload. A restored bot becomes the modeller's selected
 // bot when the document has none (a select-bot event).
 
+#include "model/q_reference_object.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "model/q_reference_object.h"
 
 class QToadObj;
 
