@@ -95,6 +95,7 @@ public:
     // Drops every link and unregisters from the objects.
     void ClearLinks();
 
+    // The object linked in slot (0 to LightLinkCount - 1, not checked), or null.
     QReferenceObject* Link(std::int32_t slot) const {
         return links[static_cast<std::size_t>(slot)];
     }

@@ -156,6 +156,7 @@ public:
     const IdSet& SelectionIds() const { return selectionIds; }
     IdSet& SelectionIds() { return selectionIds; }
     QDocumentBase* Document() const { return document; }
+    // The document's scene geometry; the collection must belong to a document.
     SceneGeometry* Geometry() const;
     // The block and its allocated size.
     std::uint8_t* Block() const;

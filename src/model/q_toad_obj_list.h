@@ -38,6 +38,7 @@ public:
     // Registers on the bot and broadcasts (7, 1) naming it.
     void AddBot(QToadObj* bot, bool makeUnique);
 
+    // True when bot is in the list.
     bool Contains(const QToadObj* bot) const;
 
     // True when no bot has a name equivalent to name (equal but for case).
