@@ -1,6 +1,6 @@
-#include <benchmark/benchmark.h>
-
 #include "app/process_init.h"
+
+#include <benchmark/benchmark.h>
 
 int main(int argc, char** argv) {
     InitProcess();

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "app/process_init.h"
+
+#include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
     InitProcess();

@@ -2,16 +2,17 @@
 // base64 and checksum the bytes, as texture loading does. Each stage reports its MB/s over
 // the bytes it consumes.
 
+#include "core/xml_document.h"
+
+#include "core/base64.h"
+#include "core/crc32.h"
+#include "core/xml_values.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "core/base64.h"
-#include "core/crc32.h"
-#include "core/xml_document.h"
-#include "core/xml_values.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
-#include "core/private_heap.h"
 #include "imaging/image_file.h"
+
+#include "core/private_heap.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,5 +1,6 @@
-#include "imaging/pl_any_bmp.h"
 #include "imaging/pl_jpeg_decoder.h"
+
+#include "imaging/pl_any_bmp.h"
 #include "imaging/pl_jpeg_encoder.h"
 #include "imaging/pl_mem_sink.h"
 

@@ -1,11 +1,12 @@
+#include "model/q_morvan_objects.h"
+
+#include "model/q_document_base.h"
+#include "model/q_morvan_object.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <memory>
-
-#include "model/q_document_base.h"
-#include "model/q_morvan_object.h"
-#include "model/q_morvan_objects.h"
 
 namespace {
 

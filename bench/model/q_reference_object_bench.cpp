@@ -1,11 +1,11 @@
+#include "model/q_reference_object.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
-
-#include "model/q_reference_object.h"
 
 namespace {
 

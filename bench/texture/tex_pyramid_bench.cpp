@@ -1,4 +1,5 @@
 #include "texture/tex_pyramid.h"
+
 #include "texture/texture_params.h"
 
 #include <benchmark/benchmark.h>

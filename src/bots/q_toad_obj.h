@@ -8,13 +8,13 @@
 // settings use; the parameter rows beyond the mode row, the view state of morph bots and the
 // custom primitives join it with the bot subsystem.
 
+#include "model/q_reference_object.h"
+
 #include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
-
-#include "model/q_reference_object.h"
 
 // Copy masks of QToadObj::CopyMasked.
 inline constexpr std::uint32_t BotCopyParameters = 0x01;

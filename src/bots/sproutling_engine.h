@@ -8,11 +8,11 @@
 // tables, the per-morph tables, the legacy record buffers and the mode words taken from a
 // loaded part. The growth, update and draw steps add their state when they are built.
 
+#include "model/private_block.h"
+
 #include <array>
 #include <cstdint>
 #include <vector>
-
-#include "model/private_block.h"
 
 // Parameter tables: 13 rows of 22 floats; row 0 is the working row, a row whose float 0 is
 // -1.0 is not in use.

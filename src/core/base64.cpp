@@ -1,8 +1,8 @@
 #include "core/base64.h"
 
-#include <cstring>
-
 #include "core/check.h"
+
+#include <cstring>
 
 namespace {
 

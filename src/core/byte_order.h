@@ -6,6 +6,8 @@
 #include <bit>
 #include <cstdint>
 
+// Little-endian loads of the value whose bytes start at p. The caller has checked that the
+// bytes are there; nothing here can fail.
 inline std::uint16_t LoadU16LE(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
@@ -26,6 +28,7 @@ inline std::int32_t LoadI32LE(const std::uint8_t* p) {
 inline float LoadF32LE(const std::uint8_t* p) { return std::bit_cast<float>(LoadU32LE(p)); }
 inline double LoadF64LE(const std::uint8_t* p) { return std::bit_cast<double>(LoadU64LE(p)); }
 
+// Little-endian stores of v into the bytes at p, which the caller has made room for.
 inline void StoreU16LE(std::uint8_t* p, std::uint16_t v) {
     p[0] = static_cast<std::uint8_t>(v);
     p[1] = static_cast<std::uint8_t>(v >> 8);
@@ -51,6 +54,7 @@ inline void StoreF64LE(std::uint8_t* p, double v) {
     StoreU64LE(p, std::bit_cast<std::uint64_t>(v));
 }
 
+// Big-endian loads, for the formats defined that way; as the little-endian ones otherwise.
 inline std::uint16_t LoadU16BE(const std::uint8_t* p) {
     return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
 }
@@ -66,6 +70,7 @@ inline std::int32_t LoadI32BE(const std::uint8_t* p) {
 }
 inline float LoadF32BE(const std::uint8_t* p) { return std::bit_cast<float>(LoadU32BE(p)); }
 
+// Big-endian stores, as the little-endian ones otherwise.
 inline void StoreU16BE(std::uint8_t* p, std::uint16_t v) {
     p[0] = static_cast<std::uint8_t>(v >> 8);
     p[1] = static_cast<std::uint8_t>(v);

@@ -1,8 +1,8 @@
 #include "core/colour.h"
 
-#include <cmath>
-
 #include "core/float_convert.h"
+
+#include <cmath>
 
 namespace {
 

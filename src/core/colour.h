@@ -29,6 +29,7 @@ Colour ColourFromRgb24(std::uint32_t packed);
 // Sets r, g, b and derives h, s, v.
 void ColourSetRgb(Colour& colour, double r, double g, double b);
 
+// A copy of colour, all six channels.
 Colour ColourCopy(const Colour& colour);
 
 // floor(c * 255 + 0.5) of one channel, limited to 0..255.

@@ -1,8 +1,8 @@
 #include "core/file_names.h"
 
-#include <cctype>
-
 #include "platform/file_system.h"
+
+#include <cctype>
 
 namespace {
 

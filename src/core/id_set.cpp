@@ -1,10 +1,10 @@
 #include "core/id_set.h"
 
+#include "core/private_heap.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <utility>
-
-#include "core/private_heap.h"
 
 namespace {
 

@@ -30,8 +30,11 @@ public:
     bool operator!=(const IdSet& other) const;
     bool operator==(const IdSet& other) const { return !(*this != other); }
 
+    // True when id is in the set.
     bool Contains(std::int32_t id) const;
 
+    // The count, the capacity and the growth step; operator[] gives the index-th id in
+    // ascending order, for an index below Count() (not checked).
     std::int32_t Count() const { return block[0]; }
     std::int32_t Capacity() const { return capacity; }
     std::int32_t GrowthStep() const { return growthStep; }

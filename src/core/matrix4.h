@@ -84,6 +84,8 @@ void Matrix4SetDiagonal(Matrix4W& out, double s);
 
 // Matrix4W operations.
 
+// The affine M in the w-first layout: element 0 is 1 and row i + 1 holds translation i,
+// then row i of the 3x3 part.
 Matrix4W ToWFirstMatrix(const Matrix4& m);
 // Bottom row (0, 0, 0, 1).
 Matrix4 FromWFirstMatrix(const Matrix4W& w);

@@ -1,10 +1,10 @@
 #include "core/operation_log.h"
 
+#include "platform/file_system.h"
+
 #include <cstdio>
 #include <memory>
 #include <utility>
-
-#include "platform/file_system.h"
 
 namespace {
 

@@ -19,6 +19,7 @@ std::int32_t RoundToIntClamped(double x);
 // Square root taken in double and rounded to float.
 float SqrtFloat(float x);
 
+// |x| in single precision; -0.0 gives 0.0 and a NaN stays a NaN.
 float AbsFloat(float x);
 
 // The angle of (x, y) in [-pi, pi], as atan2(y, x), built from asin or acos of whichever

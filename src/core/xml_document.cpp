@@ -1,5 +1,9 @@
 #include "core/xml_document.h"
 
+#include "core/byte_order.h"
+#include "core/check.h"
+#include "platform/file_system.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -8,10 +12,6 @@
 #include <memory>
 #include <optional>
 #include <unordered_map>
-
-#include "core/byte_order.h"
-#include "core/check.h"
-#include "platform/file_system.h"
 
 // The element table is one flat array: a position is simply the record's index. Positions
 // stay 32-bit as callers store them, while offsets and tag lengths are 64-bit, so no tag,

@@ -1,13 +1,13 @@
 #include "core/xml_values.h"
 
-#include <array>
-#include <cstddef>
-#include <vector>
-
 #include "core/base64.h"
 #include "core/byte_order.h"
 #include "core/number_text.h"
 #include "core/xml_document.h"
+
+#include <array>
+#include <cstddef>
+#include <vector>
 
 namespace {
 

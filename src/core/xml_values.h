@@ -11,13 +11,13 @@
 // The fixed-size decoders take as many whole floats as the text yields, up to the count
 // they expect; the rest keep their defaults (0.0 for a float, the identity for a matrix).
 
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "core/matrix3.h"
 #include "core/matrix4.h"
 #include "core/vec3.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
 
 class XmlDocument;
 

@@ -1,10 +1,10 @@
 #include "geometry/dimension_handler_table.h"
 
-#include <algorithm>
-#include <array>
-
 #include "geometry/part_record.h"
 #include "model/q_morvan_object.h"
+
+#include <algorithm>
+#include <array>
 
 namespace {
 

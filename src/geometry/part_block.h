@@ -11,9 +11,9 @@
 //   16 u8 flags (0x40 sizes in scene units, 0x80 axes in scene orientation), 17..19 zero
 // Records are laid out as part_record.h says.
 
-#include <cstdint>
-
 #include "geometry/part_record.h"
+
+#include <cstdint>
 
 class SceneGeometry;
 

@@ -1,11 +1,11 @@
 #include "geometry/part_placement.h"
 
-#include <cmath>
-
 #include "core/matrix3.h"
 #include "core/rotation.h"
 #include "geometry/part_record.h"
 #include "geometry/shape_type_table.h"
+
+#include <cmath>
 
 namespace {
 

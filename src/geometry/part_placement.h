@@ -2,9 +2,9 @@
 
 // Placing a compact part record by a 4x4 transform: move, rotate and uniformly scale.
 
-#include <cstdint>
-
 #include "core/matrix4.h"
+
+#include <cstdint>
 
 // Applies placement (w-first: translation t in elements 4, 8, 12, linear part L in 5-7,
 // 9-11, 13-15) to the part in its current placement, in place. The uniform scale

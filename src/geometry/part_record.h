@@ -15,9 +15,9 @@
 //   64 f32 x 2 carried unchanged       72 f32 glow intensity (scales the glow colour)
 //   76 f32 fraction (0..1)             80 f32 x n parameters, then the e extension bytes
 
-#include <cstdint>
-
 #include "core/vec3.h"
+
+#include <cstdint>
 
 inline constexpr std::uint32_t PartRecordFixedBytes = 80;
 inline constexpr std::uint32_t PartRecordPositionOffset = 0;

@@ -1,15 +1,15 @@
 #include "geometry/primitive_record.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <initializer_list>
-
 #include "core/byte_order.h"
 #include "core/check.h"
 #include "core/matrix4.h"
 #include "geometry/part_placement.h"
 #include "geometry/part_record.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <initializer_list>
 
 namespace {
 

@@ -4,12 +4,12 @@
 // overall extents of a record. Every record made here lives on the private heap and belongs
 // to the caller; every maker and copier throws KVOutOfMemoryException when the heap refuses.
 
-#include <array>
-#include <cstdint>
-
 #include "core/colour.h"
 #include "core/vec3.h"
 #include "model/private_block.h"
+
+#include <array>
+#include <cstdint>
 
 using PartRecordPtr = PrivateBlockPtr<std::uint8_t>;
 

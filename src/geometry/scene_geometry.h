@@ -8,11 +8,11 @@
 // its placement, bounding quadric, colours and tint, which the scene objects read and write.
 // The surface forms, the octree and the surface table join it with the shape builders.
 
-#include <cstdint>
-#include <vector>
-
 #include "core/matrix4.h"
 #include "texture/texture_params.h"
+
+#include <cstdint>
+#include <vector>
 
 // One part of the table.
 struct PartEntry {

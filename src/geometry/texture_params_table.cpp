@@ -1,8 +1,8 @@
 #include "geometry/texture_params_table.h"
 
-#include <vector>
-
 #include "core/private_heap.h"
+
+#include <vector>
 
 namespace {
 

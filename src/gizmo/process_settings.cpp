@@ -1,8 +1,8 @@
 #include "gizmo/process_settings.h"
 
-#include <memory>
-
 #include "core/operation_log.h"
+
+#include <memory>
 
 namespace {
 

@@ -10,6 +10,8 @@
 
 class PLAnyBmp : public PLBmp {
 public:
+    // A 16 x 16 "I8" bitmap with the grey palette; throws PLTextException when memory is
+    // refused.
     PLAnyBmp();
     PLAnyBmp(const PLAnyBmp&) = delete;
     PLAnyBmp& operator=(const PLAnyBmp&) = delete;

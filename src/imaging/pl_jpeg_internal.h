@@ -7,11 +7,11 @@
 // Code that runs inside a guarded body holds no object with a destructor, since the jump
 // skips destructors.
 
-// jpeglib.h uses size_t and FILE without declaring them, so those headers come first.
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
 
+// jpeglib.h uses size_t and FILE without declaring them, so those headers come first.
 #include <jpeglib.h>
 // The library's message codes, for the warnings and errors the image library raises itself.
 #include <jerror.h>

@@ -25,6 +25,7 @@ enum PLErrorCode : std::int32_t {
 
 class PLTextException : public PLObject {
 public:
+    // An exception with one of the PLErr codes and its message.
     PLTextException(std::int32_t code, std::string text);
 
     std::int32_t GetCode() const { return code; }

@@ -1,10 +1,10 @@
 #include "model/fog_layer_list.h"
 
+#include "render/fog_render_data.h"
+
 #include <cmath>
 #include <cstddef>
 #include <utility>
-
-#include "render/fog_render_data.h"
 
 FogLayerList::FogLayerList() : layers(2) { layers[0].flag = 1; }
 

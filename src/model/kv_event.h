@@ -5,17 +5,17 @@
 // it, hands it over by pointer and destroys it; a failing handler leaves a reply code and
 // text in it. The event owns its payload objects.
 
-#include <array>
-#include <cstdint>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "core/colour.h"
 #include "core/id_set.h"
 #include "core/matrix4.h"
 #include "model/q_reference_object.h"
 #include "model/view_settings.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
 
 class QRenderView;
 

@@ -1,7 +1,5 @@
 #include "model/kv_obj_tex_container.h"
 
-#include <algorithm>
-
 #include "core/byte_order.h"
 #include "core/check.h"
 #include "geometry/part_placement.h"
@@ -9,6 +7,8 @@
 #include "geometry/primitive_record.h"
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
+
+#include <algorithm>
 
 // ---- container ----
 

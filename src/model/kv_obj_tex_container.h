@@ -5,13 +5,13 @@
 // list of them. The container follows its texture (set 0) and forgets it when the texture
 // goes; KVObjTexContainerList owns its containers and follows them.
 
-#include <cstdint>
-#include <optional>
-#include <vector>
-
 #include "core/matrix4.h"
 #include "model/private_block.h"
 #include "model/q_reference_object.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
 
 class QMorvanObject;
 class QMorvanObjects;

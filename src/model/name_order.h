@@ -12,6 +12,7 @@
 // Negative, zero or positive as a sorts before, with or after b.
 int CompareNamesNoCase(std::string_view a, std::string_view b);
 
+// True when a sorts before b in CompareNamesNoCase order.
 inline bool NameLess(std::string_view a, std::string_view b) {
     return CompareNamesNoCase(a, b) < 0;
 }

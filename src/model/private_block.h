@@ -4,11 +4,11 @@
 // hold private-heap blocks use it so that a constructor that throws half-way frees what it
 // had already taken.
 
-#include <cstdint>
-#include <memory>
-
 #include "core/check.h"
 #include "core/private_heap.h"
+
+#include <cstdint>
+#include <memory>
 
 struct PrivateFreeDeleter {
     void operator()(void* block) const { PrivateFree(block); }

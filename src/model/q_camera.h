@@ -10,16 +10,16 @@
 // camera without thumbnail pixels always has width and height 0, so nothing ever describes
 // pixels that are not there.
 
-#include <cstdint>
-#include <span>
-#include <string>
-#include <string_view>
-
 #include "core/matrix3.h"
 #include "core/matrix4.h"
 #include "core/vec3.h"
 #include "model/private_block.h"
 #include "model/q_reference_object.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
 
 class XmlDocument;
 

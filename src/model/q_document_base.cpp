@@ -1,8 +1,5 @@
 #include "model/q_document_base.h"
 
-#include <algorithm>
-#include <cmath>
-
 #include "bots/q_toad_obj.h"
 #include "bots/sproutling_engine.h"
 #include "core/byte_order.h"
@@ -23,6 +20,9 @@
 #include "render/q_render_view.h"
 #include "texture/q_texture.h"
 #include "texture/q_texture_image.h"
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 

@@ -14,6 +14,10 @@
 // list. An object destroyed elsewhere while it stands in a change list leaves that list at
 // once, so the list never holds freed memory.
 
+#include "model/private_block.h"
+#include "model/q_reference_object.h"
+#include "model/toad_morph_animation_settings.h"
+
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -22,10 +26,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "model/private_block.h"
-#include "model/q_reference_object.h"
-#include "model/toad_morph_animation_settings.h"
 
 class QGroup;
 class QGroups;

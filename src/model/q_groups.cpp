@@ -1,8 +1,5 @@
 #include "model/q_groups.h"
 
-#include <algorithm>
-#include <memory>
-
 #include "bots/q_toad_obj.h"
 #include "core/check.h"
 #include "model/name_order.h"
@@ -10,6 +7,9 @@
 #include "model/q_group.h"
 #include "model/q_reference_trans_port.h"
 #include "model/q_toad_obj_list.h"
+
+#include <algorithm>
+#include <memory>
 
 namespace {
 

@@ -9,13 +9,13 @@
 // the list at once (message 1) and comes back, under a unique name, when it is restored
 // (message 2); meanwhile the document's undo history owns it.
 
+#include "model/q_reference_object.h"
+
 #include <cstdint>
 #include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "model/q_reference_object.h"
 
 class QGroup;
 

@@ -5,16 +5,16 @@
 // modeller's event entry. The document owns one; the modeller's tool handler reads and
 // writes its fields.
 
-#include <array>
-#include <cstdint>
-#include <memory>
-#include <vector>
-
 #include "core/colour.h"
 #include "core/id_set.h"
 #include "core/matrix4.h"
 #include "core/vec3.h"
 #include "model/q_track_ball_action.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
 
 class DragRedrawCache;
 struct KVEvent;

@@ -1,14 +1,14 @@
 #include "model/q_light.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstddef>
-
 #include "core/check.h"
 #include "core/vec3_geometry.h"
 #include "model/q_document_base.h"
 #include "model/q_morvan_object.h"
 #include "render/q_render_view.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
 
 QLight::QLight() = default;
 

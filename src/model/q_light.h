@@ -11,14 +11,14 @@
 // deleted undoably loses its link at once: it may be destroyed later by the undo history
 // without a word to its referrers, and the light must never touch it then.
 
+#include "core/colour.h"
+#include "core/vec3.h"
+#include "model/q_reference_object.h"
+
 #include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
-
-#include "core/colour.h"
-#include "core/vec3.h"
-#include "model/q_reference_object.h"
 
 class QRenderView;
 
@@ -95,6 +95,7 @@ public:
     // Drops every link and unregisters from the objects.
     void ClearLinks();
 
+    // The object linked in slot (0 to LightLinkCount - 1, not checked), or null.
     QReferenceObject* Link(std::int32_t slot) const {
         return links[static_cast<std::size_t>(slot)];
     }

@@ -1,13 +1,13 @@
 #include "model/q_lights.h"
 
-#include <algorithm>
-#include <cmath>
-#include <utility>
-
 #include "core/check.h"
 #include "core/scalar_maths.h"
 #include "model/q_morvan_object.h"
 #include "render/q_render_view.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
 
 QLights::QLights() { typeId = TypeIdLights; }
 

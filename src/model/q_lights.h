@@ -5,14 +5,14 @@
 // so it hears when one dies or is deleted and restored undoably: a light deleted undoably
 // leaves the vector and belongs to the undo history until it comes back.
 
+#include "core/id_set.h"
+#include "model/q_light.h"
+#include "model/q_reference_object.h"
+
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <vector>
-
-#include "core/id_set.h"
-#include "model/q_light.h"
-#include "model/q_reference_object.h"
 
 class QRenderView;
 

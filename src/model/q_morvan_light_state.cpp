@@ -1,11 +1,11 @@
 #include "model/q_morvan_light_state.h"
 
-#include <algorithm>
-#include <cstddef>
-
 #include "model/q_document_base.h"
 #include "model/q_light.h"
 #include "render/q_render_view.h"
+
+#include <algorithm>
+#include <cstddef>
 
 QMorvanLightState::QMorvanLightState() = default;
 

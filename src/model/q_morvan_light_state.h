@@ -4,10 +4,10 @@
 // lights keep their own snapshots; the state remembers which lights to move when the step is
 // walked, and is registered (set 0) on each so that it hears them go and come back.
 
+#include "model/q_state.h"
+
 #include <cstdint>
 #include <vector>
-
-#include "model/q_state.h"
 
 class QLight;
 

@@ -1,8 +1,5 @@
 #include "model/q_morvan_object.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "bots/q_toad_obj.h"
 #include "core/byte_order.h"
 #include "core/check.h"
@@ -20,6 +17,9 @@
 #include "model/q_group.h"
 #include "model/q_groups.h"
 #include "model/q_morvan_objects.h"
+
+#include <algorithm>
+#include <cstring>
 
 namespace {
 

@@ -11,18 +11,18 @@
 // reachable only while it is present: an object deleted by the user keeps a copy of its
 // record until it is restored, and edits of an object without a record change nothing.
 
-#include <array>
-#include <cstdint>
-#include <deque>
-#include <memory>
-#include <string>
-
 #include "core/colour.h"
 #include "core/matrix3.h"
 #include "core/matrix4.h"
 #include "core/vec3.h"
 #include "model/private_block.h"
 #include "model/q_reference_object.h"
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
 
 class QGroup;
 class QMorvanObjects;

@@ -1,9 +1,9 @@
 #include "model/q_morvan_object_list.h"
 
-#include <algorithm>
-
 #include "core/check.h"
 #include "model/q_morvan_object.h"
+
+#include <algorithm>
 
 QMorvanObjectList::~QMorvanObjectList() {
     Clear();

@@ -4,10 +4,10 @@
 // deleted leaves the list. The document keeps the scene objects the user chose for the
 // Sproutling engine in one.
 
+#include "model/q_reference_object.h"
+
 #include <cstdint>
 #include <vector>
-
-#include "model/q_reference_object.h"
 
 class QMorvanObject;
 

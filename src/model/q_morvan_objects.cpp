@@ -1,10 +1,5 @@
 #include "model/q_morvan_objects.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <limits>
-
 #include "bots/q_toad_obj.h"
 #include "core/byte_order.h"
 #include "core/check.h"
@@ -22,6 +17,11 @@
 #include "model/q_document_base.h"
 #include "model/q_groups.h"
 #include "model/q_morvan_object.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
 
 namespace {
 
@@ -57,6 +57,37 @@ bool LikeShapes(std::int32_t a, std::int32_t b) {
 std::int32_t ShapeTypeOf(const QMorvanObject* object) {
     const std::uint8_t* record = object->GetPartRecord();
     return record != nullptr ? PartRecordShapeType(record) : 0;
+}
+
+// A visible object outside the trail whose mark changed since the last collection joins
+// unmarked (mark dropped) or marked (mark taken).
+void NoteMarkChange(const QMorvanObject& object, bool visible, IdSet& unmarked, IdSet& marked) {
+    if (object.trailing != 0 || !visible) return;
+    if (object.marked == 0 && object.wasUnmarked == 0) unmarked.Insert(object.Index());
+    if (object.marked != 0 && object.wasUnmarked != 0) marked.Insert(object.Index());
+}
+
+// Starts the next collection period: the change is taken and the mark remembered.
+void StartMarkPeriod(QMorvanObject& object) {
+    object.changed = 0;
+    object.wasUnmarked = object.marked == 0 ? 1 : 0;
+}
+
+// The rotation taking from to to, about centre.
+Matrix4 PivotRotation(const Vec3& from, const Vec3& to, const Vec3& centre) {
+    const AxisAngle turn = RotationBetween(from, to);
+    Matrix4 rotation = Matrix4FromAxisAngle(turn.axis, turn.angle);
+    SetPivot(rotation, centre);
+    return rotation;
+}
+
+// Restores the object from its current snapshot (the position and rotation when asked) and
+// gives it the placement; an object without a record or snapshot is left alone.
+void PlaceFromSnapshot(QMorvanObject& object, const Matrix4W& placement, bool position,
+                       bool rotation) {
+    if (!object.RestoreFromSnapshot(position, rotation)) return;
+    SetPartPlacement(object.GetPartRecord(), placement);
+    object.Rebuild(true, true);
 }
 
 std::int32_t Word40Of(const QMorvanObject* object) {
@@ -495,16 +526,12 @@ void QMorvanObjects::CollectMarkChanges(IdSet& all, IdSet& unmarked, IdSet& mark
     changedIds = IdSet();
     for (QMorvanObject* object : objects) {
         const bool visible = object->IsVisible();
-        if (object->trailing == 0 && visible) {
-            if (object->marked == 0 && object->wasUnmarked == 0) unmarked.Insert(object->index);
-            if (object->marked != 0 && object->wasUnmarked != 0) marked.Insert(object->index);
-        }
+        NoteMarkChange(*object, visible, unmarked, marked);
         if (visible && (object->marked != 0 || object->trailing != 0)) {
             all.Insert(object->index);
             if (object->changed != 0) changedIds.Insert(object->index);
         }
-        object->changed = 0;
-        object->wasUnmarked = object->marked == 0 ? 1 : 0;
+        StartMarkPeriod(*object);
     }
 }
 
@@ -514,13 +541,9 @@ void QMorvanObjects::CollectMarkChanges3(IdSet& unmarked, IdSet& marked, IdSet& 
     trailingIds = IdSet();
     for (QMorvanObject* object : objects) {
         const bool visible = object->IsVisible();
-        if (object->trailing == 0 && visible) {
-            if (object->marked == 0 && object->wasUnmarked == 0) unmarked.Insert(object->index);
-            if (object->marked != 0 && object->wasUnmarked != 0) marked.Insert(object->index);
-        }
+        NoteMarkChange(*object, visible, unmarked, marked);
         if (visible && object->trailing != 0) trailingIds.Insert(object->index);
-        object->changed = 0;
-        object->wasUnmarked = object->marked == 0 ? 1 : 0;
+        StartMarkPeriod(*object);
     }
 }
 
@@ -709,21 +732,15 @@ std::vector<std::pair<std::string, std::int32_t>> QMorvanObjects::BuildDimension
 void QMorvanObjects::TransformSelected(const Matrix4& transform) {
     const Matrix4W placement = ToWFirstMatrix(transform);
     for (QMorvanObject* object : objects) {
-        if (object->selected == 0 || !object->RestoreFromSnapshot(true, true)) continue;
-        SetPartPlacement(object->GetPartRecord(), placement);
-        object->Rebuild(true, true);
+        if (object->selected != 0) PlaceFromSnapshot(*object, placement, true, true);
     }
 }
 
 Matrix4 QMorvanObjects::RotateSelected(const Vec3& to, const Vec3& from, const Vec3& centre) {
-    const AxisAngle turn = RotationBetween(from, to);
-    Matrix4 rotation = Matrix4FromAxisAngle(turn.axis, turn.angle);
-    SetPivot(rotation, centre);
+    const Matrix4 rotation = PivotRotation(from, to, centre);
     const Matrix4W placement = ToWFirstMatrix(rotation);
     for (QMorvanObject* object : objects) {
-        if (object->selected == 0 || !object->RestoreFromSnapshot(false, true)) continue;
-        SetPartPlacement(object->GetPartRecord(), placement);
-        object->Rebuild(true, true);
+        if (object->selected != 0) PlaceFromSnapshot(*object, placement, false, true);
     }
     return rotation;
 }
@@ -749,17 +766,13 @@ void QMorvanObjects::TransformSelectedBy(std::array<double, 12> rows) {
 void QMorvanObjects::MoveIdsFromSnapshot(const Vec3& offset, IdSet ids) {
     const Matrix4W placement = ToWFirstMatrix(MakeTranslation(offset.x, offset.y, offset.z));
     ForEachId(ids, [&placement](QMorvanObject* object) {
-        if (!object->RestoreFromSnapshot(true, false)) return;
-        SetPartPlacement(object->GetPartRecord(), placement);
-        object->Rebuild(true, true);
+        PlaceFromSnapshot(*object, placement, true, false);
     });
 }
 
 void QMorvanObjects::RotateSelectedAbout(Matrix4& out, const Vec3& from, const Vec3& to,
                                          const Vec3& centre) {
-    const AxisAngle turn = RotationBetween(from, to);
-    out = Matrix4FromAxisAngle(turn.axis, turn.angle);
-    SetPivot(out, centre);
+    out = PivotRotation(from, to, centre);
     TransformSelected(out);
 }
 

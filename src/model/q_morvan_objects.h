@@ -12,17 +12,17 @@
 // The block is reallocated as it grows, so the collection always reaches it through the
 // document's slot. Allocation failures throw KVOutOfMemoryException.
 
-#include <array>
-#include <cstdint>
-#include <string>
-#include <utility>
-#include <vector>
-
 #include "core/colour.h"
 #include "core/id_set.h"
 #include "core/matrix4.h"
 #include "core/vec3.h"
 #include "model/q_reference_object.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 class QMorvanObject;
 class QToadObj;
@@ -100,7 +100,8 @@ public:
     void ShiftRecordOffsets(std::uint32_t after, std::int64_t byteDelta, std::int32_t indexDelta);
     std::int32_t Count() const { return static_cast<std::int32_t>(objects.size()); }
 
-    // New shapes, white unless given a colour, each with a random fraction at byte 76.
+    // New shapes, white unless given a colour, each with a random fraction at byte 76, of
+    // kinds 1, 2 and 4 with their parameters, inserted as InsertPartRecord does.
     QMorvanObject* AddShapeType1(double radius, Colour colour, const Vec3& position);
     QMorvanObject* AddShapeType2(double a0, double a1, Colour colour, const Vec3& position);
     QMorvanObject* AddShapeType4(double a0, double a1, double a2, Colour colour,
@@ -108,21 +109,41 @@ public:
     // A white default shape of kind 1 to 9 or 14 to 18 at the origin; null for other kinds.
     QMorvanObject* AddDefaultShape(std::int32_t kind);
 
-    // Selection and marks.
+    // Selection and marks. None of these fails; an index outside the list changes nothing.
+    // Selects (flag true) or deselects every object, keeping the selection ids in step.
     void SelectAll(bool flag);
+    // Deselects every object and empties the selection ids.
     void ClearSelection();
+    // Flips the object at index, then gives its new state to the objects that match it by the
+    // Select* bits of mode: all of the tested bits with all set, any of them otherwise. The
+    // parts of a bot whose mode bits are clear go together and only together.
     void ToggleSelection(std::int32_t index, std::int32_t mode, bool all);
+    // Marks every selected object.
     void MarkSelected();
+    // Marks the objects of ids; ids outside the list are skipped.
     void MarkIds(const IdSet& ids);
+    // Starts an operation: clears every mark and change, remembering which objects were
+    // unselected.
     void ResetOperationMarks();
+    // Replaces the four sets: visible marked or trailing objects in all (the changed ones also
+    // in changedIds), and the visible untrailed objects whose mark was dropped or taken since
+    // the last collection in unmarked and marked. Then starts the next period.
     void CollectMarkChanges(IdSet& all, IdSet& unmarked, IdSet& marked, IdSet& changedIds);
+    // As CollectMarkChanges, with the visible trailing objects in trailingIds instead.
     void CollectMarkChanges3(IdSet& unmarked, IdSet& marked, IdSet& trailingIds);
+    // Adds the visible marked or trailing objects to all, the changed ones also to changedIds.
     void CollectMarked(IdSet& all, IdSet& changedIds) const;
+    // Adds the visible marked objects to ids.
     void CollectMarkedIds(IdSet& ids) const;
+    // Adds to out the other objects like the one at index by the first Select* bit of mode
+    // (shape, group, then texture); nothing for mode 0.
     void CollectSimilar(IdSet& out, std::int32_t index, std::int32_t mode) const;
     // Distinct owner bots of the objects of ids (of the selection when ids is null).
     std::vector<QToadObj*> CollectOwners(const IdSet* ids) const;
+    // Distinct owner bots, with their mode bits clear, of the selected objects.
     std::vector<QToadObj*> CollectSelectedOwners() const;
+    // Broadcasts message from each object (the selected ones only when asked); objects a
+    // handler takes out of the list meanwhile are skipped.
     void BroadcastToObjects(std::int32_t message, bool selectedOnly);
 
     // Undo snapshots of the selected objects, or of the objects of ids.
@@ -134,14 +155,24 @@ public:
     void GetBoundingSphere(Vec3& centre, double& radius, bool selectedOnly, bool useBounds) const;
     std::vector<std::pair<std::string, std::int32_t>> BuildDimensionList(std::uint32_t filter) const;
 
-    // Drag-style edits over the selected objects, each from the current snapshot.
+    // Drag-style edits over the selected objects, each from the current snapshot; objects
+    // without a record or a snapshot are left alone.
+    // Restores position and rotation, then places each by transform.
     void TransformSelected(const Matrix4& transform);
+    // Restores rotation only and turns each by the rotation taking from to to about centre,
+    // which it returns.
     Matrix4 RotateSelected(const Vec3& to, const Vec3& from, const Vec3& centre);
+    // Restores the parameters and sets dimension key to value.
     void ReshapeSelected(float value, std::int32_t key);
+    // TransformSelected by the translation offset.
     void MoveSelected(const Vec3& offset);
+    // TransformSelected by the twelve affine elements, rows first.
     void TransformSelectedBy(std::array<double, 12> rows);
+    // Restores the position of the objects of ids (not the selection) and moves them by offset.
     void MoveIdsFromSnapshot(const Vec3& offset, IdSet ids);
+    // TransformSelected by the rotation taking from to to about centre, given back in out.
     void RotateSelectedAbout(Matrix4& out, const Vec3& from, const Vec3& to, const Vec3& centre);
+    // Copies four doubles.
     static void CopyVector4(double* dst, const double* src);
 
     // Colour edits over ids; each returns whether any object changed.
@@ -156,8 +187,9 @@ public:
     const IdSet& SelectionIds() const { return selectionIds; }
     IdSet& SelectionIds() { return selectionIds; }
     QDocumentBase* Document() const { return document; }
+    // The document's scene geometry; the collection must belong to a document.
     SceneGeometry* Geometry() const;
-    // The block and its allocated size.
+    // The block and its allocated size; the collection must belong to a document.
     std::uint8_t* Block() const;
     std::uint32_t ReservedBytes() const;
     // The byte length of the records (header bytes 8..11).

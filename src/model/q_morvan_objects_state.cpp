@@ -1,9 +1,9 @@
 #include "model/q_morvan_objects_state.h"
 
-#include <algorithm>
-
 #include "model/q_document_base.h"
 #include "model/q_morvan_object.h"
+
+#include <algorithm>
 
 QMorvanObjectsState::QMorvanObjectsState() = default;
 

@@ -4,10 +4,10 @@
 // works on and the points of the last press and move. The modeller's tool handler reads and
 // writes the fields; only QKVAction is ever created.
 
+#include "model/q_action.h"
+
 #include <array>
 #include <cstdint>
-
-#include "model/q_action.h"
 
 class QRenderView;
 

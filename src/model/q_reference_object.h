@@ -24,12 +24,12 @@
 // Everything runs on the one GUI thread. Allocation failures raise std::bad_alloc from the
 // containers.
 
+#include "model/reference_set.h"
+
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <vector>
-
-#include "model/reference_set.h"
 
 // Type ids of the model classes.
 inline constexpr std::int32_t TypeIdPlain = 0;  // plain objects, weak references, mouse-action bases

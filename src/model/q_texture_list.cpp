@@ -1,11 +1,11 @@
 #include "model/q_texture_list.h"
 
-#include <algorithm>
-#include <memory>
-
 #include "core/check.h"
 #include "model/q_document_base.h"
 #include "model/q_reference_trans_port.h"
+
+#include <algorithm>
+#include <memory>
 
 QTextureList::QTextureList() { typeId = TypeIdTextureList; }
 

@@ -8,10 +8,10 @@
 // object offers. A texture holds its image by registering on it, which is how the list tells
 // which textures share an image.
 
+#include "model/q_reference_object.h"
+
 #include <cstdint>
 #include <vector>
-
-#include "model/q_reference_object.h"
 
 // Arguments of message 7 from the texture list.
 inline constexpr std::int32_t TextureListAdded = 1;

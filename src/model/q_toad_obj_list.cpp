@@ -1,8 +1,5 @@
 #include "model/q_toad_obj_list.h"
 
-#include <algorithm>
-#include <memory>
-
 #include "bots/q_toad_obj.h"
 #include "core/check.h"
 #include "model/kv_event.h"
@@ -10,6 +7,9 @@
 #include "model/q_document_base.h"
 #include "model/q_kv_action.h"
 #include "model/q_reference_trans_port.h"
+
+#include <algorithm>
+#include <memory>
 
 namespace {
 

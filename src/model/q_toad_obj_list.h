@@ -6,12 +6,12 @@
 // QReferenceTransPort on the bot as payload. A restored bot becomes the modeller's selected
 // bot when the document has none (a select-bot event).
 
+#include "model/q_reference_object.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "model/q_reference_object.h"
 
 class QToadObj;
 
@@ -38,6 +38,7 @@ public:
     // Registers on the bot and broadcasts (7, 1) naming it.
     void AddBot(QToadObj* bot, bool makeUnique);
 
+    // True when bot is in the list.
     bool Contains(const QToadObj* bot) const;
 
     // True when no bot has a name equivalent to name (equal but for case).

@@ -3,10 +3,10 @@
 // QTrackBallAction adds the virtual trackball of the rotating tools: its radius in pixels,
 // the offset of its centre from the view centre, and its mode (1 spherical).
 
+#include "model/q_mouse_action.h"
+
 #include <array>
 #include <cstdint>
-
-#include "model/q_mouse_action.h"
 
 class QTrackBallAction : public QMouseAction {
 public:

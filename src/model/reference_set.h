@@ -39,6 +39,7 @@ public:
     // Removes the object; returns false when it was not present.
     bool Erase(QReferenceObject* object);
 
+    // True when object is a member.
     bool Contains(const QReferenceObject* object) const;
 
     // True when the entry's object is present and was inserted by the same insertion.
@@ -64,6 +65,7 @@ public:
         }
     }
 
+    // Removes every member.
     void Clear();
 
 private:

@@ -1,11 +1,11 @@
 #include "model/toad_morph_animation_settings.h"
 
-#include <algorithm>
-#include <vector>
-
 #include "bots/q_toad_obj.h"
 #include "model/q_document_base.h"
 #include "model/q_toad_obj_list.h"
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 

@@ -5,9 +5,9 @@
 // embeds one. Morph links come from files, so a chain may loop back on itself; the walk
 // stops at the first bot it meets again instead of running for ever.
 
-#include <cstdint>
-
 #include "model/animation_settings.h"
+
+#include <cstdint>
 
 class ToadMorphAnimationSettings : public AnimationSettings {
 public:

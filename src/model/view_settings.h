@@ -8,13 +8,13 @@
 //
 // Values that take their defaults from the owning render view (SetDefaults) start at zero.
 
-#include <array>
-#include <cstdint>
-
 #include "core/colour.h"
 #include "model/fog_layer_list.h"
 #include "model/q_camera.h"
 #include "model/q_lights.h"
+
+#include <array>
+#include <cstdint>
 
 class QRenderView;
 

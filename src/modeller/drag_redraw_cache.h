@@ -8,11 +8,11 @@
 // of the edit and the copy of the view settings it was built with. Building, updating and
 // invalidating the kept picture join it with the renderer.
 
-#include <cstdint>
-
 #include "core/id_set.h"
 #include "model/private_block.h"
 #include "model/view_settings.h"
+
+#include <cstdint>
 
 class QDocumentBase;
 class QRenderView;

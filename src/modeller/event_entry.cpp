@@ -1,12 +1,12 @@
 // The modeller's event entry: QKVAction::HandleEvent sorts events by type between the
 // command dispatcher and the tool handler.
 
-#include <string>
-
 #include "core/operation_log.h"
 #include "model/kv_event.h"
 #include "model/q_kv_action.h"
 #include "modeller/drag_redraw_cache.h"
+
+#include <string>
 
 namespace {
 

@@ -4,11 +4,11 @@
 // switch for the whole block. FogLayerList::BuildRenderData fills it from the view settings'
 // fog layers.
 
+#include "core/matrix4.h"
+
 #include <array>
 #include <cstdint>
 #include <vector>
-
-#include "core/matrix4.h"
 
 // The parameters of one fog layer for the renderer: the layer's height f0, the three
 // densities 10^f1 / 10^4, 10^f2 / 10^4 (the layer's horizontal scale c) and 10^f3 / 10^4,

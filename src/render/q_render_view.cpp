@@ -1,15 +1,15 @@
 #include "render/q_render_view.h"
 
-#include <algorithm>
-#include <cfloat>
-#include <utility>
-
 #include "core/colour.h"
 #include "core/private_heap.h"
 #include "core/rotation.h"
 #include "core/scalar_maths.h"
 #include "model/q_document_base.h"
 #include "model/q_light.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <utility>
 
 namespace {
 

@@ -11,14 +11,14 @@
 // the secondary view's overlay join it with the renderer; until then nothing is ever hit by
 // a pick and the frame holds no depth.
 
-#include <cstdint>
-#include <vector>
-
 #include "core/matrix4.h"
 #include "core/vec3.h"
 #include "model/view_settings.h"
 #include "render/fog_render_data.h"
 #include "render/render_light.h"
+
+#include <cstdint>
+#include <vector>
 
 class QDocumentBase;
 

@@ -4,9 +4,9 @@
 // the view settings' lights: first the lights that keep their distance (direction lights),
 // then the lights that sit at an object (local lights), each group in list order.
 
-#include <array>
-
 #include "core/vec3.h"
+
+#include <array>
 
 struct RenderLight {
     // Direction lights: the unit direction towards the light in view space. Local lights:

@@ -56,6 +56,7 @@ protected:
 
 class UniRevTex : public ObjectTex {
 public:
+    // An unbuilt mapping of type 1; unusable until Build lays it out.
     UniRevTex();
     void Build(std::span<const Rtp> profiles) override;
 
@@ -66,6 +67,7 @@ public:
 
 class CustomRevTex : public ObjectTex {
 public:
+    // An unbuilt mapping of type 0 without tile maps; unusable until Build lays it out.
     CustomRevTex();
     ~CustomRevTex() override;
     void Build(std::span<const Rtp> profiles) override;
@@ -91,6 +93,8 @@ protected:
 
 class VersaTex : public CustomRevTex {
 public:
+    // An unbuilt mapping with its two bands and two edge maps of each kind allocated;
+    // throws std::bad_alloc.
     VersaTex();
     ~VersaTex() override;
     void Build(std::span<const Rtp> profiles) override;

@@ -25,8 +25,8 @@
 // tables gives zero coordinates.
 
 #include "core/vec3.h"
-#include "geometry/surface_mapping_entry.h"
 #include "texture/inverse_arc_length.h"
+#include "texture/surface_mapping_entry.h"
 
 #include <cstdint>
 

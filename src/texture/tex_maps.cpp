@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 TexMapProgressFn TexMapProgressHook = nullptr;
@@ -208,6 +209,28 @@ struct Coverage {
             cy += Dy[best];
         }
     }
+
+    // Places the tile of the candidate (x, y) whose footprint has half extents hx, hy: refines
+    // toward the uncovered side and goes nine tenths of the way there. A candidate that moves
+    // no more than tolerance steps is pushed along x by the build state (at most hx) so that
+    // tiles do not line up. Marks the footprint there, and the candidate itself so that every
+    // tile covers its candidate and the search ends. Returns the tile's position in steps.
+    std::pair<double, double> PlaceTile(int x, int y, int hx, int hy, int tolerance,
+                                        std::uint32_t state, double step) {
+        int cx = x;
+        int cy = y;
+        Refine(cx, cy, hx, hy);
+        double shiftX = cx - x;
+        const double shiftY = cy - y;
+        if (std::fabs(shiftX) <= tolerance && std::fabs(shiftY) <= tolerance) {
+            shiftX += std::min(state / (step * 8 * 2147483648.0), static_cast<double>(hx));
+        }
+        const double tileX = x + 0.9 * shiftX;
+        const double tileY = y + 0.9 * shiftY;
+        Mark(static_cast<int>(std::lround(tileX)), static_cast<int>(std::lround(tileY)), hx, hy);
+        At(x, y) = 1;
+        return {tileX, tileY};
+    }
 };
 
 // Sorts values by keys, ascending, keeping the order of equal keys: a radix sort by 16-bit
@@ -395,10 +418,8 @@ bool BuildTileMap(TileMap& map) {
         while (back >= front && isCovered(back)) --back;
         if (front > back) break;
         const std::int64_t candidate = fromBack ? back : front;
-        int cx = static_cast<int>(candidate % coverage.cols);
-        int cy = static_cast<int>(candidate / coverage.cols);
-        const int startX = cx;
-        const int startY = cy;
+        const int cx = static_cast<int>(candidate % coverage.cols);
+        const int cy = static_cast<int>(candidate / coverage.cols);
 
         const std::uint32_t state = owner->buildMarker;
         const double theta = (state / 2147483648.0 - 1) * params.taR + params.ta;
@@ -410,16 +431,7 @@ bool BuildTileMap(TileMap& map) {
         const double inner = 0.5 * std::min(image.w, image.h) / scale;
         const int hx = std::min(HalfExtent(inner / (radius * stepAround)), coverage.cols / 2 + 1);
         const int hy = std::min(HalfExtent(inner / stepAlong), coverage.rows + 1);
-        coverage.Refine(cx, cy, hx, hy);
-        double shiftX = cx - startX;
-        const double shiftY = cy - startY;
-        if (std::fabs(shiftX) <= tolerance && std::fabs(shiftY) <= tolerance) {
-            shiftX += std::min(state / (step * 8 * 2147483648.0), static_cast<double>(hx));
-        }
-        const double tileX = startX + 0.9 * shiftX;
-        const double tileY = startY + 0.9 * shiftY;
-        coverage.Mark(static_cast<int>(std::lround(tileX)), static_cast<int>(std::lround(tileY)), hx, hy);
-        coverage.At(startX, startY) = 1;  // every tile covers its candidate, so the loop ends
+        const auto [tileX, tileY] = coverage.PlaceTile(cx, cy, hx, hy, tolerance, state, step);
 
         const double ca = std::fmod((tileX + 0.5) * stepAround, TwoPi);
         const double cd = map.lStart + (tileY + 0.5) * stepAlong;
@@ -525,23 +537,12 @@ bool BuildPolarMap(PolarMap& map) {
     int attempts = 0;
     for (std::int32_t candidate : order) {
         if (bits[static_cast<std::size_t>(candidate)] != 0) continue;
-        int cx = candidate % n;
-        int cy = candidate / n;
-        const int startX = cx;
-        const int startY = cy;
+        const int cx = candidate % n;
+        const int cy = candidate / n;
         const std::uint32_t state = owner->buildMarker;
         const double quarter = planeAt(cx) >= 0 ? std::numbers::pi / 2 : -std::numbers::pi / 2;
         const double theta = (state / 2147483648.0 - 1) * params.taR + params.ta + quarter;
-        coverage.Refine(cx, cy, half, half);
-        double shiftX = cx - startX;
-        const double shiftY = cy - startY;
-        if (std::fabs(shiftX) <= tolerance && std::fabs(shiftY) <= tolerance) {
-            shiftX += std::min(state / (step * 8 * 2147483648.0), static_cast<double>(half));
-        }
-        const double tileX = startX + 0.9 * shiftX;
-        const double tileY = startY + 0.9 * shiftY;
-        coverage.Mark(static_cast<int>(std::lround(tileX)), static_cast<int>(std::lround(tileY)), half, half);
-        coverage.At(startX, startY) = 1;
+        const auto [tileX, tileY] = coverage.PlaceTile(cx, cy, half, half, tolerance, state, step);
         const double px = planeAt(tileX);
         const double py = planeAt(tileY);
         layout.PushTile(MakeTile(theta, 1.0, map.scale, px, py));

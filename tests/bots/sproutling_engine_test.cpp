@@ -1,12 +1,12 @@
 #include "bots/sproutling_engine.h"
 
+#include "core/byte_order.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
-
-#include "core/byte_order.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 #include "core/file_names.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
 #include "core/named_entries.h"
 #include "core/number_text.h"
 #include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include "core/id_set.h"
 
+#include "core/private_heap.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "core/private_heap.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 #include "core/operation_log.h"
 
+#include "support/temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include "support/temp_folder.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "core/xml_document.h"
 
+#include "core/crt_random.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,8 +12,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include "core/crt_random.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 #include "core/xml_values.h"
 
+#include "core/base64.h"
+#include "core/xml_document.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cstdint>
 #include <limits>
-
-#include "core/base64.h"
-#include "core/xml_document.h"
 
 TEST(XmlValues, FloatEncodesAsLittleEndianSingle) {
     EXPECT_EQ(FloatToBase64(1.0f), "AACAPw==");

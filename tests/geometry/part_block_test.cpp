@@ -1,15 +1,15 @@
 #include "geometry/part_block.h"
 
+#include "core/byte_order.h"
+#include "geometry/part_record.h"
+#include "geometry/scene_geometry.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdint>
 #include <limits>
 #include <vector>
-
-#include "core/byte_order.h"
-#include "geometry/part_record.h"
-#include "geometry/scene_geometry.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
 #include "geometry/part_placement.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <vector>
-
 #include "core/byte_order.h"
 #include "core/rotation.h"
 #include "geometry/part_record.h"
 #include "geometry/shape_type_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
 
 namespace {
 

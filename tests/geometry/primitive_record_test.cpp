@@ -1,13 +1,13 @@
 #include "geometry/primitive_record.h"
 
+#include "core/byte_order.h"
+#include "geometry/part_record.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
 #include <vector>
-
-#include "core/byte_order.h"
-#include "geometry/part_record.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "geometry/texture_params_table.h"
 
-#include <gtest/gtest.h>
-
 #include "texture/texture_params.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+// jpeglib.h uses size_t and FILE without declaring them, so those headers come first.
 #include <jpeglib.h>
 
 namespace jpeg_reference {

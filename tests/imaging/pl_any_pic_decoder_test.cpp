@@ -1,5 +1,6 @@
 #include "imaging/pl_any_pic_decoder.h"
 
+#include "imaging/decoder_test_util.h"
 #include "imaging/pl_any_bmp.h"
 #include "imaging/pl_data_source.h"
 #include "imaging/pl_mem_source.h"
@@ -10,13 +11,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using decoder_test::Bytes;
+using decoder_test::CodeOf;
 
 Bytes FromText(const std::string& text, std::size_t size = 0) {
     Bytes bytes(text.begin(), text.end());
@@ -65,18 +66,6 @@ private:
     PLFileType type;
     PLDecoderFactory old;
 };
-
-// Runs fn and returns the code of the PLTextException it throws (0 when none), with the
-// text in *text.
-std::int32_t CodeOf(const std::function<void()>& fn, std::string* text = nullptr) {
-    try {
-        fn();
-    } catch (const PLTextException& e) {
-        if (text != nullptr) *text = e.GetText();
-        return e.GetCode();
-    }
-    return 0;
-}
 
 TEST(PLAnyPicDecoder, DetectsEachFileTypeBySignature) {
     Bytes pict(600, 0);

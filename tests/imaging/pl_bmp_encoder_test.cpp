@@ -1,6 +1,7 @@
 #include "imaging/pl_bmp_encoder.h"
 
 #include "core/byte_order.h"
+#include "imaging/decoder_test_util.h"
 #include "imaging/pl_any_bmp.h"
 #include "imaging/pl_mem_sink.h"
 #include "imaging/pl_text_exception.h"
@@ -16,6 +17,8 @@
 #include <vector>
 
 namespace {
+
+using decoder_test::CodeOf;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -97,25 +100,15 @@ TEST(PLBmpEncoder, FailuresRaiseTheLibraryCodes) {
     PLMemSink sink;
     sink.Open(block.data(), 60);
     PLBmpEncoder encoder;
-    try {
-        encoder.SaveBmp(bmp, sink);
-        FAIL() << "no exception";
-    } catch (const PLTextException& e) {
-        EXPECT_EQ(e.GetCode(), PLErrEndOfFile);
-        EXPECT_STREQ(e.GetText(), "Buffer overflow while encoding.\n");
-    }
+    std::string text;
+    EXPECT_EQ(CodeOf([&] { encoder.SaveBmp(bmp, sink); }, &text), PLErrEndOfFile);
+    EXPECT_EQ(text, "Buffer overflow while encoding.\n");
     EXPECT_EQ(sink.GetDataSize(), 54);  // the headers stay
 
     TempFolder folder;
     const std::string path = (folder.Path() / "missing" / "picture.bmp").string();
-    try {
-        encoder.MakeFileFromBmp(path, bmp);
-        FAIL() << "no exception";
-    } catch (const PLTextException& e) {
-        EXPECT_EQ(e.GetCode(), PLErrPathNotFound);
-        EXPECT_EQ(std::string(e.GetText()),
-                  "Decoder error: Opening " + path + " failed: No such file or directory\n");
-    }
+    EXPECT_EQ(CodeOf([&] { encoder.MakeFileFromBmp(path, bmp); }, &text), PLErrPathNotFound);
+    EXPECT_EQ(text, "Decoder error: Opening " + path + " failed: No such file or directory\n");
     std::u16string longName(1000, u'a');
     try {
         encoder.MakeFileFromBmpW(u"/nonexistent-folder/" + longName, bmp);

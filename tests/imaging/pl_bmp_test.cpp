@@ -1,5 +1,6 @@
 #include "imaging/pl_bmp.h"
 
+#include "imaging/decoder_test_util.h"
 #include "imaging/pl_any_bmp.h"
 #include "imaging/pl_text_exception.h"
 
@@ -12,6 +13,8 @@
 #include <vector>
 
 namespace {
+
+using decoder_test::CodeOf;
 
 using Pixel = std::array<std::uint8_t, 4>;  // blue, green, red, alpha
 
@@ -186,12 +189,8 @@ TEST(PLBmp, ReductionToEightBitsNeedsAQuantiser) {
     PLAnyBmp source;
     source.CreateFromData(2, 2, PLPixelFormat::A8R8G8B8, nullptr, 0, {0, 0});
     PLAnyBmp target;
-    try {
-        target.CreateCopy(source, PLPixelFormat::I8);
-        FAIL() << "no exception";
-    } catch (const PLTextException& e) {
-        EXPECT_EQ(e.GetCode(), PLErrFormatNotCompiled);
-    }
+    EXPECT_EQ(CodeOf([&] { target.CreateCopy(source, PLPixelFormat::I8); }),
+              PLErrFormatNotCompiled);
 }
 
 TEST(PLBmp, QuantiserGetsTheBitmapsSettings) {

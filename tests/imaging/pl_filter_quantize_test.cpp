@@ -1,5 +1,6 @@
 #include "imaging/pl_filter_quantize.h"
 
+#include "imaging/decoder_test_util.h"
 #include "imaging/pl_any_bmp.h"
 #include "imaging/pl_text_exception.h"
 
@@ -12,6 +13,8 @@
 #include <vector>
 
 namespace {
+
+using decoder_test::CodeOf;
 
 using Colour = std::array<std::uint8_t, 3>;  // red, green, blue
 
@@ -180,12 +183,8 @@ TEST(PLFilterQuantize, OnlyTrueColourSourcesAreRead) {
     PLAnyBmp grey;
     grey.CreateFromData(2, 2, PLPixelFormat::L8, nullptr, 0, {0, 0});
     PLAnyBmp indexed;
-    try {
-        PLFilterQuantize(0, 0).Apply(grey, indexed);
-        FAIL() << "no exception";
-    } catch (const PLTextException& e) {
-        EXPECT_EQ(e.GetCode(), PLErrFormatNotSupported);
-    }
+    EXPECT_EQ(CodeOf([&] { PLFilterQuantize(0, 0).Apply(grey, indexed); }),
+              PLErrFormatNotSupported);
 }
 
 }  // namespace

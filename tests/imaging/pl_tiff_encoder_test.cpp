@@ -1,6 +1,7 @@
 #include "imaging/pl_tiff_encoder.h"
 
 #include "core/byte_order.h"
+#include "imaging/decoder_test_util.h"
 #include "imaging/pl_any_bmp.h"
 #include "imaging/pl_file_sink.h"
 #include "imaging/pl_mem_sink.h"
@@ -19,6 +20,8 @@
 #include <vector>
 
 namespace {
+
+using decoder_test::CodeOf;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -144,12 +147,7 @@ TEST(PLTIFFEncoder, SinkTooSmallFailsWithoutPassingIt) {
     sink.Open(block.data(), 200);
     PLTIFFEncoder encoder;
     encoder.SetCompression(COMPRESSION_NONE);
-    try {
-        encoder.SaveBmp(bmp, sink);
-        FAIL() << "no exception";
-    } catch (const PLTextException& e) {
-        EXPECT_EQ(e.GetCode(), PLErrFormatUnknown);
-    }
+    EXPECT_EQ(CodeOf([&] { encoder.SaveBmp(bmp, sink); }), PLErrFormatUnknown);
     for (std::size_t i = 200; i < block.size(); ++i) ASSERT_EQ(block[i], 0xAA) << i;
 }
 

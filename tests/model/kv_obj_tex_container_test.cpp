@@ -1,11 +1,11 @@
 #include "model/kv_obj_tex_container.h"
 
+#include "geometry/primitive_record.h"
+#include "scene_object_test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
-
-#include "geometry/primitive_record.h"
-#include "scene_object_test_support.h"
 
 namespace {
 

@@ -4,16 +4,16 @@
 // inside its handler, a sender that announces its destruction like the real model classes,
 // and an undo state over such objects.
 
+#include "model/q_document_base.h"
+#include "model/q_reference_object.h"
+#include "model/q_state.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "model/q_document_base.h"
-#include "model/q_reference_object.h"
-#include "model/q_state.h"
 
 namespace model_test {
 

@@ -1,18 +1,18 @@
 #include "model/q_camera.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "core/base64.h"
 #include "core/byte_order.h"
 #include "core/private_heap.h"
 #include "core/scalar_maths.h"
 #include "core/xml_document.h"
 #include "core/xml_values.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace {
 

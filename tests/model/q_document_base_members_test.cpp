@@ -1,14 +1,6 @@
 // The scene document's members: construction and destruction, tools, view rectangle, the
 // message handler and the legacy bot reader.
 
-#include <gtest/gtest.h>
-
-#include <array>
-#include <cstdint>
-#include <cstring>
-#include <memory>
-#include <vector>
-
 #include "bots/q_toad_obj.h"
 #include "bots/sproutling_engine.h"
 #include "core/byte_order.h"
@@ -25,6 +17,14 @@
 #include "model/q_toad_obj_list.h"
 #include "model_test_objects.h"
 #include "render/q_render_view.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
 
 namespace {
 

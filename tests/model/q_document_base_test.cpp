@@ -1,5 +1,8 @@
 #include "model/q_document_base.h"
 
+#include "core/operation_log.h"
+#include "model_test_objects.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,9 +12,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "core/operation_log.h"
-#include "model_test_objects.h"
 
 namespace {
 

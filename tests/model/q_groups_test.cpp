@@ -1,16 +1,16 @@
 #include "model/q_groups.h"
 
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "bots/q_toad_obj.h"
 #include "model/q_document_base.h"
 #include "model/q_group.h"
 #include "model/q_toad_obj_list.h"
 #include "model_test_objects.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 

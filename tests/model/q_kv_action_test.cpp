@@ -1,13 +1,13 @@
 #include "model/q_kv_action.h"
 
-#include <gtest/gtest.h>
-
 #include "core/matrix4.h"
 #include "model/kv_event.h"
 #include "model/q_document_base.h"
 #include "model_test_objects.h"
 #include "modeller/drag_redraw_cache.h"
 #include "render/q_render_view.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

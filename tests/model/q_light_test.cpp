@@ -1,11 +1,5 @@
 #include "model/q_light.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <memory>
-#include <vector>
-
 #include "core/scalar_maths.h"
 #include "model/q_lights.h"
 #include "model/q_morvan_light_state.h"
@@ -13,6 +7,12 @@
 #include "model/q_morvan_objects.h"
 #include "model_test_objects.h"
 #include "render/q_render_view.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
 
 namespace {
 

@@ -1,15 +1,15 @@
 #include "model/q_morvan_object.h"
 
+#include "bots/q_toad_obj.h"
+#include "core/rotation.h"
+#include "geometry/primitive_record.h"
+#include "model/q_group.h"
+#include "model/q_groups.h"
+#include "scene_object_test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
-
-#include "bots/q_toad_obj.h"
-#include "core/rotation.h"
-#include "model/q_group.h"
-#include "model/q_groups.h"
-#include "geometry/primitive_record.h"
-#include "scene_object_test_support.h"
 
 namespace {
 

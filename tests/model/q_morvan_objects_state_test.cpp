@@ -1,9 +1,9 @@
 #include "model/q_morvan_objects_state.h"
 
-#include <gtest/gtest.h>
-
 #include "model/q_group.h"
 #include "scene_object_test_support.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,16 +1,16 @@
 #include "model/q_morvan_objects.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstring>
-#include <vector>
-
 #include "core/crt_random.h"
 #include "core/private_heap.h"
 #include "geometry/primitive_record.h"
 #include "model/q_groups.h"
 #include "scene_object_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
 
 namespace {
 

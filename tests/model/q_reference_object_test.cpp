@@ -1,15 +1,15 @@
 #include "model/q_reference_object.h"
 
+#include "model/q_document_base.h"
+#include "model/q_reference_trans_port.h"
+#include "model_test_objects.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <typeinfo>
 #include <vector>
-
-#include "model/q_document_base.h"
-#include "model/q_reference_trans_port.h"
-#include "model_test_objects.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include "model/q_reference_trans_port.h"
 
+#include "model_test_objects.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
-
-#include "model_test_objects.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 #include "model/q_texture_list.h"
 
+#include "model/q_document_base.h"
+#include "model_test_objects.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
-
-#include "model/q_document_base.h"
-#include "model_test_objects.h"
 
 namespace {
 

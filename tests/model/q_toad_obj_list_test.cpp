@@ -1,5 +1,10 @@
 #include "model/q_toad_obj_list.h"
 
+#include "bots/q_toad_obj.h"
+#include "core/operation_log.h"
+#include "model/q_document_base.h"
+#include "model_test_objects.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,11 +12,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include "bots/q_toad_obj.h"
-#include "core/operation_log.h"
-#include "model/q_document_base.h"
-#include "model_test_objects.h"
 
 namespace {
 

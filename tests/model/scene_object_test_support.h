@@ -3,12 +3,6 @@
 // Helpers for the scene object tests: a current document, a texture with a registered
 // material, and a check that the part block describes exactly the collection's objects.
 
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <memory>
-#include <vector>
-
 #include "core/byte_order.h"
 #include "geometry/part_block.h"
 #include "geometry/part_record.h"
@@ -18,6 +12,12 @@
 #include "model/q_morvan_objects.h"
 #include "model_test_objects.h"
 #include "texture/texture_params.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace scene_test {
 

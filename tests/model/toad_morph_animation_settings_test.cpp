@@ -1,12 +1,12 @@
 #include "model/toad_morph_animation_settings.h"
 
-#include <gtest/gtest.h>
-
-#include <vector>
-
 #include "bots/q_toad_obj.h"
 #include "model/q_document_base.h"
 #include "model/q_toad_obj_list.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
 
 namespace {
 

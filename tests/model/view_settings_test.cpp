@@ -1,14 +1,14 @@
 #include "model/view_settings.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-
 #include "core/scalar_maths.h"
 #include "model/q_document_base.h"
 #include "model/render_progress_record.h"
 #include "render/fog_render_data.h"
 #include "render/q_render_view.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace {
 

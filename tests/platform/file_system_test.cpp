@@ -1,8 +1,8 @@
 #include "platform/file_system.h"
 
-#include <gtest/gtest.h>
-
 #include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

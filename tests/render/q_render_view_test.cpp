@@ -1,15 +1,15 @@
 #include "render/q_render_view.h"
 
+#include "core/colour.h"
+#include "core/rotation.h"
+#include "core/scalar_maths.h"
+#include "model/q_light.h"
+
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <cmath>
 #include <memory>
-
-#include "core/colour.h"
-#include "core/rotation.h"
-#include "core/scalar_maths.h"
-#include "model/q_light.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "texture/q_texture.h"
 
+#include "core/xml_document.h"
 #include "support/temp_folder.h"
 #include "texture/texture_xml.h"
-#include "core/xml_document.h"
 #include "texture_test_support.h"
 
 #include <gtest/gtest.h>

@@ -65,6 +65,7 @@ static_assert(offsetof(SurfaceMappingEntry, a) == 48 &&
 inline constexpr std::uint32_t SurfaceMappingEntryFreshBytes = 212;
 inline constexpr std::uint32_t SurfaceMappingEntryFixedUnits = 23;
 
+// The surface kind in the low byte of kindWord, as stored (not range-checked).
 inline SurfaceMapperKind SurfaceMappingEntryKind(const SurfaceMappingEntry& entry) {
     return static_cast<SurfaceMapperKind>(entry.kindWord & 0xFF);
 }
