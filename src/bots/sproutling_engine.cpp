@@ -1,13 +1,13 @@
 #include "bots/sproutling_engine.h"
 
-#include <algorithm>
-#include <cstring>
-#include <string_view>
-
 #include "core/byte_order.h"
 #include "core/check.h"
 #include "core/float_convert.h"
 #include "geometry/part_record.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
 
 namespace {
 

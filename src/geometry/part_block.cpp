@@ -1,10 +1,5 @@
 #include "geometry/part_block.h"
 
-#include <cmath>
-#include <cstddef>
-#include <initializer_list>
-#include <vector>
-
 #include "core/byte_order.h"
 #include "core/check.h"
 #include "core/float_convert.h"
@@ -12,6 +7,11 @@
 #include "geometry/part_placement.h"
 #include "geometry/part_shape_build.h"
 #include "geometry/scene_geometry.h"
+
+#include <cmath>
+#include <cstddef>
+#include <initializer_list>
+#include <vector>
 
 namespace {
 
@@ -70,7 +70,8 @@ std::int32_t SurfaceCount(const std::uint8_t* record, std::int32_t paramCount) {
         case 18:
             return 8;
         case 19:
-            return paramCount > 3 ? WrappedCount(2 * std::int64_t{RoundParameter(record, 3)}, 3) : 3;
+            return paramCount > 3 ? WrappedCount(2 * std::int64_t{RoundParameter(record, 3)}, 3)
+                                  : 3;
         case 25:
             return paramCount > 5 ? WrappedCount(RoundParameter(record, 5), 4) : 4;
         default:
@@ -219,9 +220,9 @@ std::int32_t LoadPartBlock(SceneGeometry& geometry, std::uint8_t* block, std::ui
         entry.localFromWorld = identity;
         entry.surfaceCount = part.surfaces;
         geometry.parts.push_back(entry);
-        const std::int32_t built =
-            BuildPartShape(geometry, part.record, static_cast<std::int32_t>(geometry.parts.size()) - 1,
-                           false, true, false);
+        const std::int32_t built = BuildPartShape(
+            geometry, part.record, static_cast<std::int32_t>(geometry.parts.size()) - 1, false,
+            true, false);
         if (result == 0) result = built;
     }
     geometry.partCount = static_cast<std::int32_t>(geometry.parts.size());

@@ -1,11 +1,5 @@
 #include "model/q_camera.h"
 
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <utility>
-#include <vector>
-
 #include "core/base64.h"
 #include "core/byte_order.h"
 #include "core/check.h"
@@ -13,6 +7,12 @@
 #include "core/xml_document.h"
 #include "core/xml_values.h"
 #include "imaging/image_file.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace {
 

@@ -108,10 +108,8 @@ inline void ExpectDataFilesFail(
         SCOPED_TRACE(file);
         PLAnyPicDecoder decoder;
         PLAnyBmp bmp;
-        EXPECT_EQ(CodeOf([&] {
-                      decoder.MakeBmpFromFile(std::string(ORBELLE_TEST_DATA_DIR) + "/" + file, bmp);
-                  }),
-                  code);
+        const std::string path = std::string(ORBELLE_TEST_DATA_DIR) + "/" + file;
+        EXPECT_EQ(CodeOf([&] { decoder.MakeBmpFromFile(path, bmp); }), code);
     }
 }
 
