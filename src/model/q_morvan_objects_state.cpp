@@ -17,8 +17,11 @@ void QMorvanObjectsState::AddObject(QReferenceObject* object) {
     if (object == nullptr || object->TypeId() != TypeIdObject) return;
     auto* sceneObject = static_cast<QMorvanObject*>(object);
     if (std::find(objects.begin(), objects.end(), sceneObject) != objects.end()) return;
-    objects.push_back(sceneObject);
+    // Room first, so that once registered the object is always listed: a state that heard
+    // of an object it does not list could not forget it when the object goes.
+    objects.reserve(objects.size() + 1);
     AddReference(object, this, 0);
+    objects.push_back(sceneObject);
 }
 
 void QMorvanObjectsState::Step(bool older) {
