@@ -748,8 +748,9 @@ Matrix4 QMorvanObjects::RotateSelected(const Vec3& to, const Vec3& from, const V
 void QMorvanObjects::ReshapeSelected(float value, std::int32_t key) {
     for (QMorvanObject* object : objects) {
         if (object->selected == 0 || !object->RestoreFromSnapshot(true, false)) continue;
-        object->SetDimension(value, key);
-        object->changed = 1;
+        // The restore alone has changed the record: a row that cannot act still leaves the
+        // part to be rebuilt from it.
+        if (!object->SetDimension(value, key)) object->Rebuild(true, true);
     }
 }
 

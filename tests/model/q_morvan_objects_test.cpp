@@ -223,6 +223,24 @@ TEST(QMorvanObjects, DragEditsStartFromTheSnapshot) {
     ExpectBlockMatchesObjects(objects);
 }
 
+TEST(QMorvanObjects, ReshapeRebuildsTheRestoredPartWhenNoRowActs) {
+    SceneFixture scene;
+    QMorvanObjects& objects = scene.objects();
+    QMorvanObject* box = objects.AddDefaultShape(3);
+    box->SetSelected(true);
+    objects.RecordUndoForSelected();
+    box->SetPosition(Vec3{3.0, 0.0, 0.0});
+    ASSERT_EQ(scene.geometry().Part(box->Index())->localFromWorld.m[4], -3.0);
+    box->changed = 0;
+
+    // No row of the box has this key: the record still goes back to the snapshot, and the
+    // part must follow it.
+    objects.ReshapeSelected(0.5f, 99);
+    EXPECT_EQ(PositionOf(box).x, 0.0);
+    EXPECT_EQ(scene.geometry().Part(box->Index())->localFromWorld.m[4], 0.0);
+    EXPECT_EQ(box->changed, 1);
+}
+
 TEST(QMorvanObjects, HistoryKeepsAtMostSixSnapshots) {
     SceneFixture scene;
     QMorvanObject* object = scene.objects().AddDefaultShape(1);
