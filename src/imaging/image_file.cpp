@@ -28,6 +28,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -213,18 +214,20 @@ TiffAlphaInfo ReadTiffAlphaInfo(const ImageInput& input) {
     return info;
 }
 
-// A TGA 2.0 file says its alpha is premultiplied by attributes type 4 in its extension area,
-// which the 26-byte footer locates. The footer is read from the bytes being decoded.
-bool TgaIsPremultiplied(const std::uint8_t* bytes, std::int32_t count) {
+// A TGA 2.0 file says whether its alpha is premultiplied (attributes type 4) in its extension
+// area, which the 26-byte footer locates; a file without footer or extension area says
+// nothing (empty), and the caller keeps its own presumption. The footer is read from the
+// bytes being decoded, which for a memory block need not be those of the named file.
+std::optional<bool> TgaSaysPremultiplied(const std::uint8_t* bytes, std::int32_t count) {
     constexpr std::int32_t FooterSize = 26;
     constexpr std::uint64_t AttributesTypeOffset = 494;
-    if (count < FooterSize) return false;
+    if (count < FooterSize) return std::nullopt;
     const std::uint8_t* footer = bytes + count - FooterSize;
-    if (std::memcmp(footer + 8, "TRUEVISION-XFILE", 16) != 0) return false;
+    if (std::memcmp(footer + 8, "TRUEVISION-XFILE", 16) != 0) return std::nullopt;
     const std::uint32_t offset = LoadU32LE(footer);
-    if (offset == 0 || offset + AttributesTypeOffset >= static_cast<std::uint64_t>(count)) {
-        return false;
-    }
+    if (offset == 0) return std::nullopt;
+    // An extension area cut off by the end of the file cannot confirm premultiplied alpha.
+    if (offset + AttributesTypeOffset >= static_cast<std::uint64_t>(count)) return false;
     return bytes[offset + AttributesTypeOffset] == 4;
 }
 
@@ -539,7 +542,8 @@ std::int32_t LoadImageFile(std::string_view order, std::int32_t& width, std::uin
             }
             isPremultiplied = info.samplesPerPixel == 4 && info.isAssociated;
         } else if (type == PLFileTypeTga) {
-            isPremultiplied = TgaIsPremultiplied(input.Bytes(), input.Count());
+            isPremultiplied =
+                TgaSaysPremultiplied(input.Bytes(), input.Count()).value_or(isPremultiplied);
         }
 
         PLAnyBmp image;
@@ -691,7 +695,8 @@ bool ImageAlphaIsPremultiplied(std::int32_t& resultCode, std::string_view fileNa
                 return false;
             }
         } else if (type == PLFileTypeTga) {
-            isPremultiplied = TgaIsPremultiplied(input.Bytes(), input.Count());
+            isPremultiplied =
+                TgaSaysPremultiplied(input.Bytes(), input.Count()).value_or(isPremultiplied);
         }
         PLAnyBmp image;
         DecodeBitmap(input, image);

@@ -85,8 +85,10 @@ std::int32_t SaveImageFile(std::uint8_t*& pixels, std::int32_t width, std::int32
                            std::string& errorText, bool releasePixels, bool premultiplied,
                            std::int32_t srcStride);
 
-// Tells whether a file's alpha is premultiplied. resultCode becomes 1 with errorText set when
-// the file cannot be read, else 0.
+// Tells whether a file's alpha is premultiplied: presumed so unless the file says otherwise
+// (TIFF with 4 samples and not exactly one associated extra sample, TGA extension area
+// without attributes type 4) or a 32-bit pixel contradicts it. resultCode becomes 1 with
+// errorText set when the file cannot be read, else 0.
 bool ImageAlphaIsPremultiplied(std::int32_t& resultCode, std::string_view fileName,
                                std::string& errorText);
 

@@ -308,6 +308,52 @@ TEST_F(LoadImageFileTest, FailuresGiveCodesAndMessages) {
     }
 }
 
+TEST_F(LoadImageFileTest, TgaExtensionAreaTellsPremultipliedAlpha) {
+    // A 1 x 1 true-colour TGA of 32 bits (blue 10, green 20, red 30, alpha 128), optionally
+    // followed by a version 2.0 extension area with the given attributes type and the footer.
+    const auto tga = [](int attributesType) {
+        Bytes file = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 32, 0x28, 10, 20, 30, 128};
+        if (attributesType < 0) return file;
+        const auto extensionOffset = static_cast<std::uint32_t>(file.size());
+        Bytes extension(495, 0);
+        StoreU16LE(&extension[0], 495);
+        extension[494] = static_cast<std::uint8_t>(attributesType);
+        file.insert(file.end(), extension.begin(), extension.end());
+        Bytes footer(8, 0);
+        StoreU32LE(&footer[0], extensionOffset);
+        const std::string signature = "TRUEVISION-XFILE.";
+        footer.insert(footer.end(), signature.begin(), signature.end());
+        footer.push_back(0);
+        file.insert(file.end(), footer.begin(), footer.end());
+        return file;
+    };
+    TempFolder folder;
+    struct Case {
+        int attributesType;  // -1: no footer
+        bool loaded;         // as LoadImageFile reports it
+        bool presumed;       // as ImageAlphaIsPremultiplied reports it
+    };
+    const Case cases[] = {{-1, false, true}, {4, true, true}, {3, false, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.attributesType);
+        const std::string path = WriteBytes(folder, "picture.tga", tga(c.attributesType));
+        std::int32_t width = 0, height = 0, stride = 0;
+        std::uint8_t* pixels = nullptr;
+        bool premultiplied = !c.loaded;
+        std::string error;
+        ASSERT_EQ(LoadImageFile("argb", width, pixels, path, nullptr, 0, premultiplied, height,
+                                stride, error),
+                  0)
+            << error;
+        EXPECT_EQ(premultiplied, c.loaded);
+        EXPECT_EQ(LoadU32LE(pixels), 0x801E140Au);
+        PrivateFree(pixels);
+        std::int32_t result = -1;
+        EXPECT_EQ(ImageAlphaIsPremultiplied(result, path, error), c.presumed);
+        EXPECT_EQ(result, 0);
+    }
+}
+
 TEST_F(LoadImageFileTest, GreyscaleFromColourGreyAndBilevel) {
     TempFolder folder;
     struct Case {
