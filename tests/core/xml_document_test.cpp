@@ -686,6 +686,25 @@ TEST(XmlDocument, WritingUtf16ReplacesMalformedUtf8) {
     EXPECT_EQ(result, "3 bytes to UTF-16LE BOM + 3 wide chars");
 }
 
+TEST(XmlDocument, Utf16FlagWinsOverUtf8Mark) {
+    TempFolder folder;
+    const std::string path = folder.File("both.xml");
+    std::string result;
+    std::uint32_t flags = XmlUtf16Flag | XmlUtf8MarkFlag;
+    ASSERT_TRUE(XmlDocument::WriteTextFile("<a/>", result, path, flags));
+    EXPECT_EQ(ReadBytes(path), std::string("\xFF\xFE<\0a\0/\0>\0", 10));
+    EXPECT_EQ(result, "4 bytes to UTF-16LE BOM + 4 wide chars");
+    EXPECT_EQ(flags, XmlUtf16Flag | XmlUtf8MarkFlag);
+
+    // A file without a mark is read as it is and drops both encoding flags.
+    WriteBytes(path, "<a/>");
+    std::string text;
+    ASSERT_TRUE(XmlDocument::ReadTextFile(path, text, flags, result));
+    EXPECT_EQ(text, "<a/>");
+    EXPECT_EQ(flags, 0u);
+    EXPECT_EQ(result, "4 bytes");
+}
+
 TEST(XmlDocument, FailedSaveReportsAndKeepsTheOldFile) {
     TempFolder folder;
     XmlDocument document("<a/>");
