@@ -16,7 +16,9 @@ std::uint8_t ChannelByte(double c) {
 
 std::uint32_t HalfContrastByte(double c) {
     const std::int32_t t = TruncToInt32((c - 0.5) * 0.5 * 255.0 + 0.5);
-    return static_cast<std::uint32_t>(t + 128) & 0xFFu;
+    // Added as unsigned: only the low byte is kept, and a channel far above 1 must not
+    // overflow the signed sum.
+    return (static_cast<std::uint32_t>(t) + 128u) & 0xFFu;
 }
 
 }  // namespace

@@ -53,6 +53,12 @@ TEST(Colour, HalfContrastPacking) {
     Colour grey;
     ColourSetRgb(grey, 0.5, 0.5, 0.5);
     EXPECT_EQ(PackRgbHalfContrast(grey), 0x808080u);
+
+    // Far outside 0..1 the byte still wraps modulo 256: 16843009 scales to 2147483584,
+    // whose sum with 128 no longer fits a signed 32-bit value.
+    Colour bright;
+    ColourSetRgb(bright, 16843009.0, 0.0, 1.0);
+    EXPECT_EQ(PackRgbHalfContrast(bright), 0x4041C0u);
 }
 
 TEST(Colour, RgbToHsvCases) {
