@@ -36,25 +36,13 @@ IdSet::IdSet(const IdSet& other)
                 (static_cast<std::size_t>(other.block[0]) + 1) * sizeof(std::int32_t));
 }
 
-IdSet::IdSet(IdSet&& other) noexcept
-    : block(std::exchange(other.block, nullptr)),
-      growthStep(other.growthStep),
-      capacity(other.capacity) {}
-
 IdSet& IdSet::operator=(const IdSet& other) {
+    // Copied aside first, so a refused allocation leaves this set as it was.
     if (this != &other) {
         IdSet copy(other);
-        *this = std::move(copy);
-    }
-    return *this;
-}
-
-IdSet& IdSet::operator=(IdSet&& other) noexcept {
-    if (this != &other) {
-        std::free(block);
-        block = std::exchange(other.block, nullptr);
-        growthStep = other.growthStep;
-        capacity = other.capacity;
+        std::swap(block, copy.block);
+        growthStep = copy.growthStep;
+        capacity = copy.capacity;
     }
     return *this;
 }

@@ -15,9 +15,7 @@ public:
     // An empty set: growth step 100, capacity 100 (a block of 101 words).
     IdSet();
     IdSet(const IdSet& other);
-    IdSet(IdSet&& other) noexcept;
     IdSet& operator=(const IdSet& other);
-    IdSet& operator=(IdSet&& other) noexcept;
     ~IdSet();
 
     // Adds the id in order; an id already present leaves the set unchanged.
