@@ -241,6 +241,43 @@ TEST_F(TexPyramidTest, MagnificationInterpolatesWithItsKernel) {
     EXPECT_EQ(pyramid.colourMagnified[3][0] >> 24, 0xC0u);
 }
 
+TEST_F(TexPyramidTest, EveryMagnificationMatchesTheTwoPassKernel) {
+    const int w = 5;
+    const int h = 4;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(w) * h);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = 0xFF000000u | static_cast<std::uint32_t>((i * 97 + 13) % 256);
+    }
+    ASSERT_EQ(SetImage(pixels, w, h, true), 0);
+    const int pw = pyramid.paddedWidth;
+    const int ph = pyramid.paddedHeight;
+    auto source = [&](int x, int y) {
+        return static_cast<int>(pyramid.paddedSource[((y + ph) % ph) * pw + (x + pw) % pw] & 0xFF);
+    };
+    for (int m = 0; m < TexPyramidMagnifiedCount; ++m) {
+        SCOPED_TRACE(m);
+        ASSERT_EQ(TexPyramidBuildMagnified(pyramid, m), 0);
+        const auto [w1, w2, w3, w4] = TexPyramidMagnifyWeights(m);
+        // Output 2i leans on i - 2 .. i + 1, output 2i + 1 on i - 1 .. i + 2.
+        auto taps = [&](int out, auto value) {
+            const int i = out / 2;
+            return out % 2 == 0
+                       ? w4 * value(i - 2) + w3 * value(i - 1) + w2 * value(i) + w1 * value(i + 1)
+                       : w1 * value(i - 1) + w2 * value(i) + w3 * value(i + 1) + w4 * value(i + 2);
+        };
+        for (int y = 0; y < 2 * ph; ++y) {
+            for (int x = 0; x < 2 * pw; ++x) {
+                const int sum = taps(x, [&](int sx) {
+                    return taps(y, [&](int sy) { return source(sx, sy); });
+                });
+                const int expected = std::clamp(sum / 2 + 0x40800, 0, 0xFF000) >> 12;
+                ASSERT_EQ(static_cast<int>(pyramid.colourMagnified[m][y * 2 * pw + x] & 0xFF), expected)
+                    << x << ", " << y;
+            }
+        }
+    }
+}
+
 TEST_F(TexPyramidTest, NegativeLobesClampInTheFinalPass) {
     // A hard black-white edge makes the sharpest kernel undershoot and overshoot; the stored
     // form keeps the excursion (below 0x40, above 0xC0) instead of wrapping.
