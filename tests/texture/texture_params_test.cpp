@@ -259,7 +259,9 @@ TEST_F(TextureParamsTest, ProgressComesEverySixteenTilesAndRisesThroughTheStages
             ASSERT_LT(next, values.size());
             EXPECT_GE(values[next], s.low) << next;
             EXPECT_LE(values[next], s.high) << next;
-            if (next > 0) EXPECT_GE(values[next], values[next - 1]) << next;
+            if (next > 0) {
+                EXPECT_GE(values[next], values[next - 1]) << next;
+            }
         }
     }
     EXPECT_EQ(next, values.size());
