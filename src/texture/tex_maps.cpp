@@ -426,6 +426,9 @@ bool BuildTileMap(TileMap& map) {
         const double along = map.lStart + (cy + 0.5) * stepAlong;
         double radius = RadiusAt(*owner, along);
         if (!(radius > 1e-9) || !std::isfinite(radius)) radius = 1e-9;
+        // No lowering toward the band's start (a cap of 0.3 tRad times the share of the band
+        // passed): on a default mapping it shrinks the first tile's scale a thousandfold, that
+        // one tile covers the whole band and the band ends with three or four stretched tiles.
         const double scale = std::max(owner->tRad / (std::numbers::pi * radius), map.mScale);
         // Covered is what the image covers whatever its rotation: its inscribed disc.
         const double inner = 0.5 * std::min(image.w, image.h) / scale;

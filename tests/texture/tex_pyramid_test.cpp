@@ -132,6 +132,78 @@ TEST_F(TexPyramidTest, TilingBlurWrapsAroundNarrowImages) {
     }
 }
 
+// One channel of a level chain worked out plainly: each level centred in the next (zero form
+// around it when bordered), then blurred by passes of (a + 2b + c + 2) >> 2 with wrapping taps
+// d apart, rows before columns.
+std::vector<std::vector<int>> ReferenceLevels(const TexPyramid& p, const std::vector<int>& padded) {
+    std::vector<std::vector<int>> levels;
+    for (int k = 0; k < TexPyramidLevelCount; ++k) {
+        const int w = p.levelWidths[k];
+        const int h = p.levelHeights[k];
+        const int bw = k == 0 ? p.paddedWidth : p.levelWidths[k - 1];
+        const int bh = k == 0 ? p.paddedHeight : p.levelHeights[k - 1];
+        const std::vector<int>& below = k == 0 ? padded : levels.back();
+        std::vector<int> level(static_cast<std::size_t>(w) * h, 0x40);
+        for (int y = 0; y < bh; ++y) {
+            for (int x = 0; x < bw; ++x) {
+                const int v = below[static_cast<std::size_t>(y) * bw + x];
+                level[static_cast<std::size_t>(y + (h - bh) / 2) * w + x + (w - bw) / 2] =
+                    k == 0 ? (v >> 1) + 0x40 : v;
+            }
+        }
+        const int j = std::max(k - 1, 0);
+        const int d = 1 << (j / 3);
+        auto blurLine = [&](int count, auto at) {
+            std::vector<int> line(static_cast<std::size_t>(count));
+            for (int i = 0; i < count; ++i) line[static_cast<std::size_t>(i)] = at(i);
+            auto tap = [&](int i) { return line[static_cast<std::size_t>(((i % count) + count) % count)]; };
+            for (int i = 0; i < count; ++i) at(i) = (tap(i - d) + 2 * tap(i) + tap(i + d) + 2) >> 2;
+        };
+        for (int pass = 0; pass < (j % 3 == 0 ? 2 : 3); ++pass) {
+            for (int y = 0; y < h; ++y) {
+                blurLine(w, [&](int x) -> int& { return level[static_cast<std::size_t>(y) * w + x]; });
+            }
+            for (int x = 0; x < w; ++x) {
+                blurLine(h, [&](int y) -> int& { return level[static_cast<std::size_t>(y) * w + x]; });
+            }
+        }
+        levels.push_back(std::move(level));
+    }
+    return levels;
+}
+
+TEST_F(TexPyramidTest, EveryLevelMatchesThePlainBlurChain) {
+    // A few bright pixels, one at an edge so the tiling blur wraps it.
+    const int w = 13;
+    const int h = 9;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(w) * h, 0xFF000000u);
+    pixels[4 * w + 6] = 0xFF0000FFu;
+    pixels[0 * w + 12] = 0xFF0000C8u;
+    pixels[8 * w + 1] = 0xFF000064u;
+    for (bool bordered : {false, true}) {
+        SCOPED_TRACE(bordered);
+        ASSERT_EQ(SetImage(pixels, w, h, bordered), 0);
+        ASSERT_EQ(TexPyramidBuildLevel(pyramid, TexPyramidLevelCount - 1), 0);
+        const int inset = bordered ? 2 : 0;
+        std::vector<int> padded(static_cast<std::size_t>(pyramid.paddedWidth) * pyramid.paddedHeight, 0);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                padded[static_cast<std::size_t>(y + inset) * pyramid.paddedWidth + x + inset] =
+                    static_cast<int>(pixels[static_cast<std::size_t>(y) * w + x] & 0xFF);
+            }
+        }
+        const auto expected = ReferenceLevels(pyramid, padded);
+        for (int k = 0; k < TexPyramidLevelCount; ++k) {
+            SCOPED_TRACE(k);
+            const std::size_t count =
+                static_cast<std::size_t>(pyramid.levelWidths[k]) * pyramid.levelHeights[k];
+            for (std::size_t i = 0; i < count; ++i) {
+                ASSERT_EQ(static_cast<int>(pyramid.colourLevels[k][i] & 0xFF), expected[k][i]) << i;
+            }
+        }
+    }
+}
+
 TEST_F(TexPyramidTest, BuildingALevelBuildsTheMissingLevelsBelow) {
     std::vector<std::uint32_t> pixels(5 * 5, 0xFF102030u);
     ASSERT_EQ(SetImage(pixels, 5, 5, true), 0);
@@ -167,6 +239,43 @@ TEST_F(TexPyramidTest, MagnificationInterpolatesWithItsKernel) {
     }
     // Opaque stays opaque: alpha lands on 0xC0.
     EXPECT_EQ(pyramid.colourMagnified[3][0] >> 24, 0xC0u);
+}
+
+TEST_F(TexPyramidTest, EveryMagnificationMatchesTheTwoPassKernel) {
+    const int w = 5;
+    const int h = 4;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(w) * h);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = 0xFF000000u | static_cast<std::uint32_t>((i * 97 + 13) % 256);
+    }
+    ASSERT_EQ(SetImage(pixels, w, h, true), 0);
+    const int pw = pyramid.paddedWidth;
+    const int ph = pyramid.paddedHeight;
+    auto source = [&](int x, int y) {
+        return static_cast<int>(pyramid.paddedSource[((y + ph) % ph) * pw + (x + pw) % pw] & 0xFF);
+    };
+    for (int m = 0; m < TexPyramidMagnifiedCount; ++m) {
+        SCOPED_TRACE(m);
+        ASSERT_EQ(TexPyramidBuildMagnified(pyramid, m), 0);
+        const auto [w1, w2, w3, w4] = TexPyramidMagnifyWeights(m);
+        // Output 2i leans on i - 2 .. i + 1, output 2i + 1 on i - 1 .. i + 2.
+        auto taps = [&](int out, auto value) {
+            const int i = out / 2;
+            return out % 2 == 0
+                       ? w4 * value(i - 2) + w3 * value(i - 1) + w2 * value(i) + w1 * value(i + 1)
+                       : w1 * value(i - 1) + w2 * value(i) + w3 * value(i + 1) + w4 * value(i + 2);
+        };
+        for (int y = 0; y < 2 * ph; ++y) {
+            for (int x = 0; x < 2 * pw; ++x) {
+                const int sum = taps(x, [&](int sx) {
+                    return taps(y, [&](int sy) { return source(sx, sy); });
+                });
+                const int expected = std::clamp(sum / 2 + 0x40800, 0, 0xFF000) >> 12;
+                ASSERT_EQ(static_cast<int>(pyramid.colourMagnified[m][y * 2 * pw + x] & 0xFF), expected)
+                    << x << ", " << y;
+            }
+        }
+    }
 }
 
 TEST_F(TexPyramidTest, NegativeLobesClampInTheFinalPass) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <numbers>
 #include <vector>
@@ -189,6 +190,88 @@ TEST_F(TextureParamsTest, LayoutsRepeatExactlyOnEveryBuild) {
             ASSERT_LT(band.heaps[link].ind, band.tileCount);
         }
     }
+}
+
+// Angle difference folded into [-pi, pi).
+double AngleGap(double a, double b) {
+    const double d = a - b;
+    return d - 2 * std::numbers::pi * std::floor(d / (2 * std::numbers::pi) + 0.5);
+}
+
+TEST_F(TextureParamsTest, TileRotationsDrawOneStateEachFromTheSeed) {
+    SetImage(64, 48);
+    params.ta = 0.3;
+    params.taR = 1.2;
+    BuildDefaultVersaTex(params);
+    ASSERT_NE(params.mapping, nullptr);
+    const VersaTex& v = Versa();
+    std::uint32_t state = 0x31415927u;
+    auto baseAngle = [&] { return (state / 2147483648.0 - 1) * params.taR + params.ta; };
+    auto advance = [&] { state = state * 1664525u + 1013904223u; };
+    // Bands 0 and 1, then the edge caps, then the edge bands: one draw per tile, in order.
+    auto checkBand = [&](const TileMap& band) {
+        for (int i = 0; i < band.tileCount; ++i) {
+            const TexTile& t = band.tiles[i];
+            ASSERT_NEAR(AngleGap(std::atan2(t.hd, t.vd), baseAngle()), 0.0, 1e-5) << "tile " << i;
+            advance();
+        }
+    };
+    checkBand(*v.band0);
+    checkBand(*v.band1);
+    for (const auto& cap : v.VTPMaps) {
+        for (int i = 0; i < cap->tileCount; ++i) {
+            // A cap turns each tile a further quarter turn one way or the other by its side.
+            const double gap = std::fabs(AngleGap(std::atan2(cap->tiles[i].hd, cap->tiles[i].vd), baseAngle()));
+            ASSERT_NEAR(gap, std::numbers::pi / 2, 1e-5) << "cap tile " << i;
+            advance();
+        }
+    }
+    for (const auto& band : v.VTTMaps) checkBand(*band);
+    EXPECT_EQ(v.buildMarker, state);
+}
+
+TEST_F(TextureParamsTest, ProgressComesEverySixteenTilesAndRisesThroughTheStages) {
+    SetImage(64, 48);
+    static std::vector<int> values;
+    values.clear();
+    TexMapProgressHook = [](int value, int total) {
+        EXPECT_EQ(total, 10000);
+        values.push_back(value);
+    };
+    BuildDefaultVersaTex(params);
+    TexMapProgressHook = nullptr;
+    ASSERT_NE(params.mapping, nullptr);
+    const VersaTex& v = Versa();
+    // Reports come after tiles 1, 17, 33, ... of every map: band 0 in [0, 0.4], band 1 in
+    // [0.4, 0.8], the edge caps in [0.8, 0.9) and the edge bands in [0.9, 1).
+    struct Stage {
+        int tiles;
+        int low;
+        int high;
+    };
+    std::vector<Stage> stages{{v.band0->tileCount, 0, 4000}, {v.band1->tileCount, 4000, 8000}};
+    for (const auto& cap : v.VTPMaps) stages.push_back({cap->tileCount, 8000, 8999});
+    for (const auto& band : v.VTTMaps) stages.push_back({band->tileCount, 9000, 9999});
+    std::size_t next = 0;
+    for (const Stage& s : stages) {
+        ASSERT_GT(s.tiles, 0);
+        for (int report = 0; report < (s.tiles + 15) / 16; ++report, ++next) {
+            ASSERT_LT(next, values.size());
+            EXPECT_GE(values[next], s.low) << next;
+            EXPECT_LE(values[next], s.high) << next;
+            if (next > 0) {
+                EXPECT_GE(values[next], values[next - 1]) << next;
+            }
+        }
+    }
+    EXPECT_EQ(next, values.size());
+    // The caps report the share of caps built before them.
+    const int capReports = (v.VTPMaps[0]->tileCount + 15) / 16;
+    const std::size_t firstCap = static_cast<std::size_t>((v.band0->tileCount + 15) / 16 +
+                                                          (v.band1->tileCount + 15) / 16);
+    EXPECT_EQ(values[firstCap], 8000);
+    EXPECT_EQ(values[firstCap + static_cast<std::size_t>(capReports)],
+              static_cast<int>((0.8 + 0.1 / static_cast<double>(v.VTPMaps.size())) * 10000));
 }
 
 TEST_F(TextureParamsTest, NonsenseParametersGiveNoMappingAndNoCrash) {
