@@ -103,6 +103,20 @@ TEST_F(TextureXmlTest, FloatsComeBackAsTheSinglesWritten) {
     EXPECT_EQ(texture->params->transform.m[5], static_cast<double>(0.7f));
 }
 
+// The glow switch and colour are written as signed decimals of their bits and read back
+// to the same bits.
+TEST_F(TextureXmlTest, GlowSwitchAndColourAreSignedDecimals) {
+    QTexture* texture = FullTexture();
+    texture->params->on = 200;
+    texture->params->glc = 0xFF123456u;
+    const std::string text = Write(*texture);
+    EXPECT_NE(text.find("<Glow on=\"-56\" glv=\"" + FloatToBase64(0.3f) + "\" glc=\"-15584170\"/>"),
+              std::string::npos);
+    QTexture* reread = Read(text);
+    EXPECT_EQ(reread->params->on, 200);
+    EXPECT_EQ(reread->params->glc, 0xFF123456u);
+}
+
 // A minimal reading of the first IFD: the value of one short tag.
 std::uint32_t TiffTag(const std::vector<std::uint8_t>& tiff, std::uint16_t tag) {
     if (tiff.size() < 8 || tiff[0] != 'I' || tiff[1] != 'I') return 0;
@@ -345,6 +359,32 @@ TEST_F(TextureXmlTest, DamagedImagesAndMappingsAreRejectedOrRepaired) {
         const std::string rewritten = Write(*texture);
         EXPECT_EQ(rewritten.find("99999"), std::string::npos);
     }
+}
+
+// A mapping with poles needs only the first band slot: a "CRTMaps" holding one "TileMap"
+// fills slot 0 and leaves slot 1 empty, while the cap slots are filled in written order.
+TEST_F(TextureXmlTest, OneBandMapFillsTheFirstSlotAndEmptiesTheSecond) {
+    std::string text = Write(*FullTexture());
+    ReplaceFirst(text, "poleless=\"1\"", "poleless=\"0\"");
+    const auto bands = text.find("<CRTMaps>");
+    const auto secondBand = text.find("<TileMap ", text.find("<TileMap ", bands) + 1);
+    text.erase(secondBand, text.find("</CRTMaps>") - secondBand);
+    const auto caps = text.find("<PolarMap ");
+    const auto capsEnd = text.find("</PolarMap>", text.find("</PolarMap>", caps) + 1) + 13;
+    ReplaceFirst(text, "<CRPMaps/>\r\n",
+                 "<CRPMaps>\r\n" + text.substr(caps, capsEnd - caps) + "</CRPMaps>\r\n");
+
+    QTexture* texture = Read(text);
+    const auto* versa = dynamic_cast<const VersaTex*>(texture->params->mapping.get());
+    ASSERT_NE(versa, nullptr);
+    EXPECT_EQ(versa->poleless, 0) << "the saved mapping is kept, not rebuilt";
+    ASSERT_NE(versa->band0, nullptr);
+    EXPECT_EQ(versa->band0->vcells, 8);
+    EXPECT_EQ(versa->band1, nullptr);
+    ASSERT_NE(versa->cap0, nullptr);
+    ASSERT_NE(versa->cap1, nullptr);
+    EXPECT_EQ(versa->cap0->ind, 0);
+    EXPECT_EQ(versa->cap1->ind, 1);
 }
 
 TEST_F(TextureXmlTest, MapsRoundTripOnTheirOwn) {
