@@ -117,10 +117,12 @@ void QCamera::ReadXml(XmlDocument& document) {
     if (document.FindElement("o")) {
         orientation = Matrix3FromMatrix4(Base64ToMatrix3(document.GetData()));
     }
-    thumbnailPixels.reset();
-    thumbnailWidth = 0;
-    thumbnailHeight = 0;
-    if (document.FindElement("mn")) DecodeThumbnail(document.GetData());
+    if (document.FindElement("mn")) {
+        thumbnailPixels.reset();
+        thumbnailWidth = 0;
+        thumbnailHeight = 0;
+        DecodeThumbnail(document.GetData());
+    }
     document.LeaveElement();
 }
 

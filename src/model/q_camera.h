@@ -54,9 +54,10 @@ public:
     // and "mn". Throws KVOutOfMemoryException when the thumbnail encoding is refused memory.
     void WriteXml(XmlDocument& document) const;
 
-    // Reads the document's current "Camera" element. A missing "r" or "o" child leaves the
-    // transform or orientation as it was; a missing or undecodable "mn" leaves the camera
-    // without a thumbnail. Throws KVOutOfMemoryException when the private heap refuses.
+    // Reads the document's current "Camera" element. A missing "r", "o" or "mn" child leaves
+    // the transform, orientation or thumbnail as it was; an "mn" that does not decode leaves
+    // the camera without a thumbnail. Throws KVOutOfMemoryException when the private heap
+    // refuses.
     void ReadXml(XmlDocument& document);
 
     // Replaces the thumbnail by a copy of width x height pixel words (pixels must hold that

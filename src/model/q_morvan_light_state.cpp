@@ -61,7 +61,10 @@ void QMorvanLightState::HandleMessage(std::int32_t message, std::int32_t, QRefer
     switch (message) {
         case MessageDestroyed:
         case MessageDeleted:
-            // The state stays registered on a deleted light to hear it come back.
+            // A light that leaves is not stepped: a destroyed one is gone, and one deleted
+            // undoably belongs to the undo history. The state stays registered on a deleted
+            // light to hear it come back, and a restored light is stepped again, so undoing
+            // past its deletion still undoes this step's change to it.
             if (found != lights.end()) lights.erase(found);
             break;
         case MessageRestored:

@@ -93,6 +93,10 @@ void QRenderView::ResetCamera() {
     QCamera& camera = viewSettings.camera;
     camera.fov = 1.0;
     camera.m = 1.0;
+    // The turn goes into the rig, about the origin, and the camera stands back from it
+    // unturned: the origin then lies straight ahead at depth 1000 / scene scale, between the
+    // default near and far depths. Turning the camera itself at that position would leave the
+    // origin behind it.
     camera.transform = Matrix4FromMatrix3(Matrix3FromEulerZYX(PI, 3.0 * PI / 4.0, -PI / 6.0));
     camera.orientation = Matrix3SetDiagonal(1.0);
     camera.position = Vec3{0.0, 0.0, -1000.0 / SceneScale};

@@ -187,13 +187,16 @@ TEST(QCamera, MissingAttributesAndChildren) {
         std::string text;
         double expectedTranslationX;  // element 3 of the transform
         double expectedOrientation0;  // element 0 of the orientation
+        bool keepsThumbnail;          // no "mn" to replace the one the camera had
     };
     const Case cases[] = {
-        {"no r", "<Camera><o>" + o + "</o><mn/></Camera>", 7.0, 2.0},
-        {"no o", "<Camera><r>" + r + "</r><mn>AAAA</mn></Camera>", 1.0, 3.0},
-        {"no children", "<Camera/>", 7.0, 3.0},
-        {"both", "<Camera><r>" + r + "</r><o>" + o + "</o><mn/></Camera>", 1.0, 2.0},
+        {"no r", "<Camera><o>" + o + "</o><mn/></Camera>", 7.0, 2.0, false},
+        {"no o", "<Camera><r>" + r + "</r><mn>AAAA</mn></Camera>", 1.0, 3.0, false},
+        {"no mn", "<Camera><r>" + r + "</r><o>" + o + "</o></Camera>", 1.0, 2.0, true},
+        {"no children", "<Camera/>", 7.0, 3.0, true},
+        {"both", "<Camera><r>" + r + "</r><o>" + o + "</o><mn/></Camera>", 1.0, 2.0, false},
     };
+    const std::vector<std::uint32_t> pixels = Gradient(3, 2);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         XmlDocument document(c.text);
@@ -201,6 +204,7 @@ TEST(QCamera, MissingAttributesAndChildren) {
         QCamera camera;
         camera.transform = MakeTranslation(7.0, 0.0, 0.0);
         camera.orientation = Matrix3SetDiagonal(3.0);
+        camera.SetThumbnail(pixels, 3, 2);
         camera.ReadXml(document);
         EXPECT_EQ(camera.transform.m[3], c.expectedTranslationX);
         EXPECT_EQ(camera.orientation.m[0], c.expectedOrientation0);
@@ -208,7 +212,13 @@ TEST(QCamera, MissingAttributesAndChildren) {
         EXPECT_EQ(camera.fov, 0.0);
         EXPECT_EQ(camera.m, 0.0);
         EXPECT_EQ(camera.label, "");
-        EXPECT_FALSE(camera.HasThumbnail());
+        // An "mn" that does not decode leaves no thumbnail, and no size without pixels.
+        EXPECT_EQ(camera.HasThumbnail(), c.keepsThumbnail);
+        EXPECT_EQ(camera.ThumbnailWidth(), c.keepsThumbnail ? 3u : 0u);
+        EXPECT_EQ(camera.ThumbnailHeight(), c.keepsThumbnail ? 2u : 0u);
+        if (c.keepsThumbnail) {
+            EXPECT_EQ(camera.ThumbnailPixel(2, 1), pixels[5]);
+        }
         // The reader leaves the document on the camera element.
         EXPECT_EQ(document.GetElementName(document.CurrentPosition()), "Camera");
     }
