@@ -8,7 +8,7 @@
 // tables, the per-morph tables, the legacy record buffers and the mode words taken from a
 // loaded part. The growth, update and draw steps add their state when they are built.
 
-#include "model/private_block.h"
+#include "core/private_block.h"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,6 @@
 #include "geometry/dimension_handler_table.h"
 
 #include "geometry/part_record.h"
-#include "model/q_morvan_object.h"
 
 #include <algorithm>
 #include <array>
@@ -121,14 +120,14 @@ DimensionRun DimensionRunForShapeType(std::int32_t shapeType) {
     }
 }
 
-void SelectDimensionHandlers(QMorvanObject& object) {
+void SelectDimensionHandlers(DimensionEditTarget& object) {
     const std::uint8_t* record = object.GetPartRecord();
     if (record == nullptr) return;
     const DimensionRun run = DimensionRunForShapeType(PartRecordShapeType(record));
     object.SetDimensionRun(run.rows, run.rowCount);
 }
 
-bool EditParameter(QMorvanObject& object, const DimensionHandlerRow& row, float amount,
+bool EditParameter(DimensionEditTarget& object, const DimensionHandlerRow& row, float amount,
                    float minValue, float maxValue) {
     std::uint8_t* record = object.GetPartRecord();
     if (row.paramIndex < 0 || record == nullptr ||

@@ -9,12 +9,28 @@
 #include <cstdint>
 #include <span>
 
-class QMorvanObject;
 struct DimensionHandlerRow;
+
+// What dimension editing needs of the scene object it edits. Scene objects live above the
+// geometry and implement it.
+class DimensionEditTarget {
+public:
+    // The object's part record in its document's block; null when it has none.
+    virtual std::uint8_t* GetPartRecord() const = 0;
+
+    // Attaches a run of rows of the table to the object.
+    virtual void SetDimensionRun(const DimensionHandlerRow* rows, std::int32_t rowCount) = 0;
+
+protected:
+    DimensionEditTarget() = default;
+    DimensionEditTarget(const DimensionEditTarget&) = default;
+    DimensionEditTarget& operator=(const DimensionEditTarget&) = default;
+    ~DimensionEditTarget() = default;
+};
 
 // Edits the object's record for a drag of amount (the total since the drag began), keeping
 // parameters within [minValue, maxValue]; returns true when it acted.
-using DimensionEditHandler = bool (*)(QMorvanObject& object, const DimensionHandlerRow& row,
+using DimensionEditHandler = bool (*)(DimensionEditTarget& object, const DimensionHandlerRow& row,
                                       float amount, float minValue, float maxValue);
 
 // Listing flag of the "[Scale Local]" rows.
@@ -44,10 +60,10 @@ DimensionRun DimensionRunForShapeType(std::int32_t shapeType);
 
 // Sets the object's run from the shape type of its record; an object without a record is
 // left unchanged.
-void SelectDimensionHandlers(QMorvanObject& object);
+void SelectDimensionHandlers(DimensionEditTarget& object);
 
 // The generic handler: adds amount to the row's parameter and clamps it to
 // [minValue, maxValue]. Returns false, changing nothing, for a row without a parameter or a
 // record that does not hold it.
-bool EditParameter(QMorvanObject& object, const DimensionHandlerRow& row, float amount,
+bool EditParameter(DimensionEditTarget& object, const DimensionHandlerRow& row, float amount,
                    float minValue, float maxValue);

@@ -5,8 +5,8 @@
 // to the caller; every maker and copier throws KVOutOfMemoryException when the heap refuses.
 
 #include "core/colour.h"
+#include "core/private_block.h"
 #include "core/vec3.h"
-#include "model/private_block.h"
 
 #include <array>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // AnimationSettings is the base of the records that read and scale the length of an
 // animation: its two operations follow the QReferenceObject ones.
 
-#include "model/q_reference_object.h"
+#include "object/q_reference_object.h"
 
 class AnimationSettings : public QReferenceObject {
 public:

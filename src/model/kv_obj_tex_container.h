@@ -6,8 +6,8 @@
 // goes; KVObjTexContainerList owns its containers and follows them.
 
 #include "core/matrix4.h"
-#include "model/private_block.h"
-#include "model/q_reference_object.h"
+#include "core/private_block.h"
+#include "object/q_reference_object.h"
 
 #include <cstdint>
 #include <optional>

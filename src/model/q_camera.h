@@ -12,9 +12,9 @@
 
 #include "core/matrix3.h"
 #include "core/matrix4.h"
+#include "core/private_block.h"
 #include "core/vec3.h"
-#include "model/private_block.h"
-#include "model/q_reference_object.h"
+#include "object/q_reference_object.h"
 
 #include <cstdint>
 #include <span>

@@ -1,6 +1,5 @@
 #include "model/q_document_base.h"
 
-#include "bots/q_toad_obj.h"
 #include "bots/sproutling_engine.h"
 #include "core/byte_order.h"
 #include "core/check.h"
@@ -9,15 +8,16 @@
 #include "geometry/part_block.h"
 #include "geometry/primitive_record.h"
 #include "geometry/scene_geometry.h"
+#include "model/document_modeller.h"
+#include "model/document_view.h"
 #include "model/q_group.h"
 #include "model/q_groups.h"
-#include "model/q_kv_action.h"
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_object_list.h"
 #include "model/q_morvan_objects.h"
 #include "model/q_texture_list.h"
+#include "model/q_toad_obj.h"
 #include "model/q_toad_obj_list.h"
-#include "render/q_render_view.h"
 #include "texture/q_texture.h"
 #include "texture/q_texture_image.h"
 
@@ -31,25 +31,15 @@ QDocumentBase*& CurrentDocumentSlot() {
     return current;
 }
 
-// Every document alive, so that a dying object can leave all change lists it stands in.
-std::vector<QDocumentBase*>& LiveDocuments() {
-    static std::vector<QDocumentBase*> documents;
-    return documents;
-}
-
-// Erases the entry at index from a history when the history reaches that far.
-template <typename History>
-void EraseAt(History& history, std::size_t index) {
-    if (index < history.size()) {
-        history.erase(history.begin() + static_cast<std::ptrdiff_t>(index));
-    }
-}
-
 }  // namespace
 
 QDocumentBase* CurrentDocument() { return CurrentDocumentSlot(); }
 
-void SetCurrentDocument(QDocumentBase* document) { CurrentDocumentSlot() = document; }
+void SetCurrentDocument(QDocumentBase* document) {
+    CurrentDocumentSlot() = document;
+    SetCurrentUndoHistory(document != nullptr ? &document->History() : nullptr);
+    SetCurrentOperationProgress(document);
+}
 
 QDocumentBase::QDocumentBase() {
     try {
@@ -58,7 +48,6 @@ QDocumentBase::QDocumentBase() {
         ReleaseMembers();
         throw;
     }
-    LiveDocuments().push_back(this);
 }
 
 void QDocumentBase::BuildMembers() {
@@ -66,25 +55,11 @@ void QDocumentBase::BuildMembers() {
     partBlockBytes = PartBlockHeaderBytes;
     WritePartBlockHeader(partBlock);
     geometry = std::make_unique<SceneGeometry>();
-    mouseAction = std::make_unique<QKVAction>(this);
+    if (DocumentModellerMaker maker = GetDocumentModellerMaker()) modeller = maker(*this);
     objects = std::make_unique<QMorvanObjects>(this);
     // The empty block always loads; the result carries nothing to act on.
     LoadPartBlock(*geometry, partBlock, PartBlockHeaderBytes, true, nullptr, false);
-    primaryTool = 103;
-    temporaryTool = 1;
     engine = std::make_unique<SproutlingEngine>(&partBlock, SceneScale, &engineBuffers);
-
-    // Tool table rows: view tools chosen for a while carry flag 1. The table has room for
-    // 31 rows; the last one names no tool.
-    constexpr std::array<std::int32_t, ToolTableRowCount> toolIds{
-        1,   9,   8,   2,   3,   4,   5,   6,   7,   102, 103, 104, 105, 202, 203,
-        302, 303, 304, 305, 306, 307, 402, 502, 503, 504, 602, 702, 802, 10,  11};
-    for (std::size_t i = 0; i < ToolTableRowCount; ++i) {
-        const std::int32_t id = toolIds[i];
-        const bool temporary =
-            (id >= 1 && id <= 5) || id == 7 || id == 8 || id == 9 || id == 10 || id == 11;
-        toolTable[i] = ToolSettingRow{id, temporary ? 1 : 0, 1};
-    }
 
     textureList = std::make_unique<QTextureList>();
     AddReference(textureList.get(), this, 0);
@@ -109,11 +84,10 @@ void QDocumentBase::BuildMembers() {
 }
 
 QDocumentBase::~QDocumentBase() {
-    // The history owns its undo states and deleted objects; nothing else would free them.
-    DestroyForgottenObjects();
-    DetachChangeList();
+    // The history owns its undo states and deleted objects, which refer to what the members
+    // hold: they go first.
+    undoHistory.Release();
     ReleaseMembers();
-    std::erase(LiveDocuments(), this);
     // A current-document pointer left on a destroyed document would have the next recording
     // write into freed memory.
     if (CurrentDocument() == this) SetCurrentDocument(nullptr);
@@ -137,7 +111,7 @@ void QDocumentBase::ReleaseMembers() {
     botList.reset();
     groups.reset();
     geometry.reset();
-    mouseAction.reset();
+    modeller.reset();
     heapBlock.reset();
     engine.reset();
     flags1 = {};
@@ -177,152 +151,31 @@ void QDocumentBase::SetUserBotObjects() {
     engine->userPartRecords.swap(records);
 }
 
-void QDocumentBase::AppendToChangeList(QReferenceObject* object) {
-    ORBELLE_CHECK(object != nullptr);
-    changeList.push_back(object);
-    ++object->changeListCount;
+void QDocumentBase::AnnounceProgress(std::int32_t stage, std::int32_t percent) {
+    progressStage = stage;
+    progressPercent = percent;
+    abortRequested = false;
+    Broadcast(this, MessageChanged, DocumentChangeProgress);
+}
+
+void QDocumentBase::EndProgress() {
+    progressStage = 0;
+    progressPercent = 0;
+    abortRequested = false;
 }
 
 void QDocumentBase::BeginOperation(std::string_view name) {
-    if (CurrentDocument() == this) {
-        std::string line = "Op: ";
-        line += name;
-        line += "\n";
-        AppendToLogFile(line);
-    }
-
-    for (QReferenceObject* object : changeList) {
-        if (object != nullptr) object->historyCursor = 0;
-    }
-
-    // Each object's cursor walks its histories in step with its occurrences in the list, so
-    // the n-th occurrence of an object ages the n-th of its remaining entries.
-    ++walkDepth;
-    const std::size_t count = changeList.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        QReferenceObject* object = changeList[i];
-        if (object == nullptr) continue;
-        const auto cursor = static_cast<std::size_t>(object->historyCursor);
-        if (cursor >= object->undoStepHistory.size()) {
-            // Its histories were cleared meanwhile; there is nothing left to age.
-            ClearElement(i);
-            continue;
-        }
-        const std::int32_t age = object->undoStepHistory[cursor];
-        if (undoStepNumber <= age) {
-            const std::int32_t newAge = age + 1 - undoStepNumber;
-            object->undoStepHistory[cursor] = newAge;
-            if (newAge < UndoStepLimit) {
-                ++object->historyCursor;
-                continue;
-            }
-        }
-        ForgetEntry(i);
-    }
-    --walkDepth;
-    SqueezeChangeList();
-
-    const auto undone = std::min(operationNames.size(), static_cast<std::size_t>(undoStepNumber));
-    operationNames.erase(operationNames.begin(),
-                         operationNames.begin() + static_cast<std::ptrdiff_t>(undone));
-    operationNames.emplace_front(name);
-    if (operationNames.size() > static_cast<std::size_t>(UndoStepLimit)) {
-        operationNames.pop_back();
-    }
-    undoStepNumber = 0;
+    undoHistory.BeginStep(name);
     Broadcast(this, MessageChanged, DocumentChangeUndoHistory);
 }
 
-void QDocumentBase::ForgetEntry(std::size_t index) {
-    QReferenceObject* object = changeList[index];
-    if (object->typeId == TypeIdUndoState) {
-        DestroyRecorded(object);
-        return;
-    }
-    const auto cursor = static_cast<std::size_t>(object->historyCursor);
-    const std::uint16_t state =
-        cursor < object->stateHistory.size() ? object->stateHistory[cursor] : 0;
-    // A deletion entry destroys the object only while it is still deleted: an object that
-    // came back since belongs to its lists again and must not be freed under them.
-    if (state == HistoryDeleted && !object->alive) {
-        DestroyRecorded(object);
-        return;
-    }
-    if (state == HistoryExists || state == HistoryDeleted) {
-        EraseAt(object->stateHistory, cursor);
-        EraseAt(object->undoStepHistory, cursor);
-    }
-    ClearElement(index);
-}
-
 void QDocumentBase::ClearUndoHistory() {
-    DestroyForgottenObjects();
-    undoStepNumber = 0;
-    DetachChangeList();
-    operationNames.clear();
+    undoHistory.Clear();
     if (renderView != nullptr) renderView->viewSettings.lights.ClearHistory();
     if (objects) objects->ClearHistory();
     if (botList) botList->ClearHistory();
     if (textureList) textureList->ClearHistory();
     Broadcast(this, MessageChanged, DocumentChangeUndoHistory);
-}
-
-void QDocumentBase::DestroyForgottenObjects() {
-    for (QReferenceObject* object : changeList) {
-        if (object != nullptr) object->historyCursor = 0;
-    }
-    std::vector<bool> destroy(changeList.size(), false);
-    for (std::size_t i = 0; i < changeList.size(); ++i) {
-        QReferenceObject* object = changeList[i];
-        if (object == nullptr) continue;
-        const auto cursor = static_cast<std::size_t>(object->historyCursor);
-        const bool deleted = cursor < object->stateHistory.size() &&
-                             object->stateHistory[cursor] == HistoryDeleted && !object->alive;
-        destroy[i] = object->typeId == TypeIdUndoState || deleted;
-        ++object->historyCursor;
-    }
-
-    // Destroying one object may destroy others of the list; they clear their own elements,
-    // so every element is looked at again just before it is used.
-    ++walkDepth;
-    for (std::size_t i = 0; i < destroy.size(); ++i) {
-        if (destroy[i] && changeList[i] != nullptr) DestroyRecorded(changeList[i]);
-    }
-    --walkDepth;
-    SqueezeChangeList();
-}
-
-void QDocumentBase::DestroyRecorded(QReferenceObject* object) {
-    RemoveAllOccurrences(object);
-    delete object;
-}
-
-void QDocumentBase::ClearElement(std::size_t index) {
-    QReferenceObject*& element = changeList[index];
-    if (element == nullptr) return;
-    --element->changeListCount;
-    element = nullptr;
-}
-
-void QDocumentBase::RemoveAllOccurrences(const QReferenceObject* object) {
-    for (std::size_t i = 0; i < changeList.size(); ++i) {
-        if (changeList[i] == object) ClearElement(i);
-    }
-    if (walkDepth == 0) SqueezeChangeList();
-}
-
-void QDocumentBase::SqueezeChangeList() { std::erase(changeList, nullptr); }
-
-void QDocumentBase::DetachChangeList() {
-    for (std::size_t i = 0; i < changeList.size(); ++i) ClearElement(i);
-    changeList.clear();
-}
-
-void QDocumentBase::ForgetDestroyedObject(QReferenceObject* object) {
-    for (QDocumentBase* document : LiveDocuments()) {
-        if (object->changeListCount == 0) return;
-        document->RemoveAllOccurrences(object);
-    }
 }
 
 void QDocumentBase::HandleMessage(std::int32_t message, std::int32_t, QReferenceObject*,
@@ -420,33 +273,6 @@ void QDocumentBase::SetCurrentGroup(QGroup* group) {
     if (currentGroup != nullptr) RemoveReference(currentGroup, this, 0);
     currentGroup = group;
     if (group != nullptr) AddReference(group, this, 0);
-}
-
-bool QDocumentBase::IsTool105Active() const { return primaryTool == 105 || temporaryTool == 105; }
-
-void QDocumentBase::SetCurrentTool(std::int32_t id) {
-    toolState = static_cast<std::uint32_t>(id);
-    if (id == 203) toolState |= ToolStateBit29;
-    if ((id >= 304 && id <= 307) || id == 402) toolState |= ToolStateBit30;
-}
-
-void QDocumentBase::SelectTool(std::int32_t id) {
-    const auto row = std::find_if(toolTable.begin(), toolTable.end(),
-                                  [id](const ToolSettingRow& r) { return r.id == id; });
-    if (row != toolTable.end() && row->flag == 1) {
-        temporaryTool = id;
-    } else {
-        savedPrimaryTool = primaryTool & 0xFFFFFF;
-        primaryTool = id;
-    }
-    SetCurrentTool(id);
-}
-
-std::uint8_t QDocumentBase::GetCurrentToolSetting() const {
-    const std::int32_t id = primaryTool & 0xFFFFFF;
-    const auto row = std::find_if(toolTable.begin(), toolTable.end(),
-                                  [id](const ToolSettingRow& r) { return r.id == id; });
-    return row == toolTable.end() ? 0 : row->value;
 }
 
 std::int32_t QDocumentBase::GetCurrentBotParameter() const {

@@ -1,22 +1,21 @@
 #pragma once
 
 // QDocumentBase is the scene document: the one object that owns what a scene holds (the
-// scene geometry and its binary part block, the object collection, the mouse action, the
-// texture list, the bot list, the groups, the Sproutling engine and the morph animation
-// settings), records the undo history, knows the current texture, bot and group, and keeps
-// the modeller's tool state. It follows the texture, bot and group it has made current and its texture list.
+// scene geometry and its binary part block, the object collection, the modeller's part with
+// its mouse action and tool state, the texture list, the bot list, the groups, the Sproutling
+// engine and the morph animation settings), records the undo history and knows the current
+// texture, bot and group. It follows the texture, bot and group it has made current and its
+// texture list.
 //
-// The undo history is kept per user operation (a step). The change list holds one element per
-// recorded entry: an object stands once for each existence entry in its histories, an undo
-// state once. Every new step ages the entries by one; an entry five steps old is forgotten,
-// and forgetting a deletion destroys the deleted object for good, forgetting a step destroys
-// its undo states. The document owns the undo states and the deleted objects of its change
-// list. An object destroyed elsewhere while it stands in a change list leaves that list at
-// once, so the list never holds freed memory.
+// The undo history is kept per user operation (a step) by the document's UndoHistory, to
+// which the undo calls here forward; the document adds the broadcasts its followers hear.
 
-#include "model/private_block.h"
-#include "model/q_reference_object.h"
+#include "core/private_block.h"
 #include "model/toad_morph_animation_settings.h"
+#include "object/operation_progress.h"
+#include "object/q_reference_object.h"
+#include "object/undo_history.h"
+#include "texture/texture_document.h"
 
 #include <array>
 #include <cstdint>
@@ -29,10 +28,10 @@
 
 class QGroup;
 class QGroups;
-class QKVAction;
+class DocumentModeller;
 class QMorvanObjectList;
 class QMorvanObjects;
-class QRenderView;
+class DocumentView;
 class QTextureImage;
 class QTextureList;
 class QToadObj;
@@ -50,29 +49,12 @@ inline constexpr std::int32_t DocumentChangeSecondBot = 10;
 inline constexpr std::int32_t DocumentChangeTextureList = 16;
 inline constexpr std::int32_t DocumentChangeProgress = 17;
 
-// Number of steps the undo history covers, and of operation names kept.
-inline constexpr std::int32_t UndoStepLimit = 5;
-
 // The global length scale by which stored lengths become working lengths.
 inline constexpr double SceneScale = 100.0;
 
 // Results of QDocumentBase::ReadLegacyBotData.
 inline constexpr std::int32_t LegacyBotMalformed = -2;
 inline constexpr std::int32_t LegacyBotPartRejected = -1;
-
-// Tool state bits that SetCurrentTool adds to the tool id.
-inline constexpr std::uint32_t ToolStateBit29 = 0x20000000;
-inline constexpr std::uint32_t ToolStateBit30 = 0x40000000;
-
-// One row of the tool table: flag 1 marks a temporary tool (a view tool chosen for a while),
-// flag 0 a primary tool.
-struct ToolSettingRow {
-    std::int32_t id = 0;
-    std::int32_t flag = 0;
-    std::uint8_t value = 1;
-};
-
-inline constexpr std::size_t ToolTableRowCount = 31;
 
 // Integer rectangle of the view, in view units or client pixels.
 struct ViewRectInt {
@@ -82,64 +64,51 @@ struct ViewRectInt {
     std::int32_t bottom = 0;
 };
 
-class QDocumentBase : public QReferenceObject {
+class QDocumentBase : public QReferenceObject,
+                      public TextureDocument,
+                      public OperationProgress {
 public:
-    // An empty scene: an empty part block and its geometry, the mouse action, the
-    // Sproutling engine, empty texture and bot lists and the groups with "[Default]" as the
+    // An empty scene: an empty part block and its geometry, the modeller's part when a maker
+    // is registered, the Sproutling engine, empty texture and bot lists and the groups with "[Default]" as the
     // current group; type id 13, empty undo history. Throws KVOutOfMemoryException when the
     // private heap refuses a block.
     QDocumentBase();
 
-    // Destroys the undo states and deleted objects of the change list first, then everything
+    // Destroys the undo states and deleted objects of the undo history first, then everything
     // the document owns, stops being the current document and broadcasts message 0.
     ~QDocumentBase() override;
 
     QDocumentBase(const QDocumentBase&) = delete;
     QDocumentBase& operator=(const QDocumentBase&) = delete;
 
-    // Opens a new step named name: logs "Op: <name>" when this is the current document, ages
-    // every recorded entry and forgets those that reach five steps (or belong to undone
-    // steps), puts the name in front of the operation names (at most five are kept), resets
-    // the undo-step number and broadcasts message 7 with argument 13.
+    // Opens a new step named name in the undo history (UndoHistory::BeginStep) and broadcasts
+    // message 7 with argument 13.
     void BeginOperation(std::string_view name);
 
-    // Forgets the whole history: destroys every undo state and every object whose recorded
-    // entry is a deletion, empties the change list and the operation names, resets the
-    // undo-step number, clears the histories of the view's lights, the bots and textures, and
-    // broadcasts message 7 with argument 13.
+    // Forgets the whole undo history (UndoHistory::Clear), clears the histories of the view's
+    // lights, the objects, the bots and textures, and broadcasts message 7 with argument 13.
     void ClearUndoHistory();
 
     // Appends one element to the change list. An undo state appended here belongs to the
     // document from then on.
-    void AppendToChangeList(QReferenceObject* object);
+    void AppendToChangeList(QReferenceObject* object) { undoHistory.Append(object); }
 
     // The number of recorded steps currently undone; 0 when none.
-    std::int32_t UndoStepNumber() const { return undoStepNumber; }
+    std::int32_t UndoStepNumber() const { return undoHistory.StepNumber(); }
 
     // One element per recorded entry, in recording order.
-    const std::vector<QReferenceObject*>& ChangeList() const { return changeList; }
+    const std::vector<QReferenceObject*>& ChangeList() const { return undoHistory.ChangeList(); }
 
     // The names of the recorded steps, newest first.
-    const std::deque<std::string>& OperationNames() const { return operationNames; }
+    const std::deque<std::string>& OperationNames() const {
+        return undoHistory.OperationNames();
+    }
+
+    UndoHistory& History() { return undoHistory; }
 
     // Follows the texture, bot and group it made current and its texture list.
     void HandleMessage(std::int32_t message, std::int32_t a, QReferenceObject* payload,
                        QReferenceObject* sender) override;
-
-    // True when the primary or the temporary tool is 105.
-    bool IsTool105Active() const;
-
-    // Stores id as the tool state word, with bit 29 for tool 203 and bit 30 for tools 304 to
-    // 307 and 402.
-    void SetCurrentTool(std::int32_t id);
-
-    // Chooses tool id: a temporary tool (flag 1 in the tool table) replaces the temporary
-    // tool; any other id becomes the primary tool and the old one's low 24 bits are saved.
-    // Then as SetCurrentTool.
-    void SelectTool(std::int32_t id);
-
-    // The value byte of the tool table row of the primary tool (low 24 bits); 0 when none.
-    std::uint8_t GetCurrentToolSetting() const;
 
     // 0 without an engine; else the current bot's setting, or the engine's own when no bot
     // is current.
@@ -168,7 +137,7 @@ public:
     // Makes group (or null) the group new objects join, following it (set 0).
     void SetCurrentGroup(QGroup* group);
     // Records view as the document's render view (null for none); the view calls it.
-    void SetRenderView(QRenderView* view) { renderView = view; }
+    void SetRenderView(DocumentView* view) { renderView = view; }
 
     // Hands the user's two chosen scene objects (entries 0 and 1 of the user-object list)
     // to the Sproutling engine as copies scaled by the scene scale, then refills the
@@ -187,8 +156,10 @@ public:
     std::uint8_t** PartBlockSlot() { return &partBlock; }
     std::uint32_t* PartBlockBytesSlot() { return &partBlockBytes; }
     QMorvanObjects* Objects() const { return objects.get(); }
-    QKVAction* MouseAction() const { return mouseAction.get(); }
-    QRenderView* RenderView() const { return renderView; }
+    // The modeller's part (its mouse action); null in a document made without a registered
+    // modeller maker.
+    DocumentModeller* Modeller() const { return modeller.get(); }
+    DocumentView* RenderView() const { return renderView; }
     QTextureList* TextureList() const { return textureList.get(); }
     QToadObjList* BotList() const { return botList.get(); }
     QGroups* Groups() const { return groups.get(); }
@@ -201,11 +172,6 @@ public:
     const ToadMorphAnimationSettings& AnimationSettings() const { return animationSettings; }
     std::vector<void*>& EngineBuffers() { return engineBuffers; }
 
-    std::int32_t PrimaryTool() const { return primaryTool; }
-    std::int32_t TemporaryTool() const { return temporaryTool; }
-    std::int32_t SavedPrimaryTool() const { return savedPrimaryTool; }
-    std::uint32_t ToolState() const { return toolState; }
-    const std::array<ToolSettingRow, ToolTableRowCount>& ToolTable() const { return toolTable; }
     // Four values per shape type; adding a key that is present replaces its values.
     const std::map<std::int32_t, std::array<std::int32_t, 4>>& ShapeTypes() const {
         return shapeTypes;
@@ -229,36 +195,20 @@ public:
 
     // The image of the first texture of the texture list (in list order) whose image has
     // colour id `id`; null when none.
-    QTextureImage* FindTextureImageById(std::uint32_t id) const;
+    QTextureImage* FindTextureImageById(std::uint32_t id) const override;
+
+    // Sets the progress members, clears abortRequested and broadcasts message 7 with
+    // argument 17.
+    void AnnounceProgress(std::int32_t stage, std::int32_t percent) override;
+    bool IsAbortRequested() const override { return abortRequested; }
+    // Zeroes the progress members and clears abortRequested; broadcasts nothing.
+    void EndProgress() override;
 
 protected:
     // Drops the current texture, bot, second bot or group when it is destroyed unannounced.
     void OnTargetDestroyed(QReferenceObject* target) override;
 
 private:
-    friend class QReferenceObject;
-
-    // Takes a dying object out of the change list of every live document.
-    static void ForgetDestroyedObject(QReferenceObject* object);
-
-    // Forgets the entry of element index whose age has run out.
-    void ForgetEntry(std::size_t index);
-
-    // Destroys the undo states and the still-deleted objects of the change list.
-    void DestroyForgottenObjects();
-
-    // Takes the object out of the change list wherever it stands, then deletes it.
-    void DestroyRecorded(QReferenceObject* object);
-
-    void ClearElement(std::size_t index);
-    void RemoveAllOccurrences(const QReferenceObject* object);
-
-    // Drops the elements cleared during a walk, keeping the order of the rest.
-    void SqueezeChangeList();
-
-    // Empties the change list.
-    void DetachChangeList();
-
     // Releases everything the document owns, in the order the members depend on each other.
     void ReleaseMembers();
 
@@ -272,19 +222,15 @@ private:
     std::string firstText;
     PrivateBlockPtr<std::uint8_t> heapBlock;
     std::unique_ptr<QMorvanObjects> objects;
-    std::unique_ptr<QKVAction> mouseAction;
+    std::unique_ptr<DocumentModeller> modeller;
     std::unique_ptr<QMorvanObjectList> userObjects;
     std::array<std::int32_t, 2> words1{};
     std::string secondText;
     std::array<std::uint8_t, 4> flags1{};
 
-    std::vector<QReferenceObject*> changeList;
-    std::deque<std::string> operationNames;
-    std::int32_t undoStepNumber = 0;
-    std::int32_t walkDepth = 0;  // while above 0, removals clear elements instead of erasing
+    UndoHistory undoHistory;
 
-    QRenderView* renderView = nullptr;
-    std::int32_t savedPrimaryTool = 0;
+    DocumentView* renderView = nullptr;
     std::unique_ptr<QTextureList> textureList;
     std::unique_ptr<QToadObjList> botList;
     QReferenceObject* currentTexture = nullptr;
@@ -302,10 +248,6 @@ private:
     std::uint8_t byte2 = 0;
     std::array<std::int32_t, 3> words3{0, 0, 50};
     std::uint8_t byte3 = 0;
-    std::int32_t primaryTool = 0;
-    std::int32_t temporaryTool = 0;
-    std::uint32_t toolState = 0;
-    std::array<ToolSettingRow, ToolTableRowCount> toolTable{};
     std::map<std::int32_t, std::array<std::int32_t, 4>> shapeTypes;
 };
 

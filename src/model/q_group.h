@@ -3,7 +3,7 @@
 // QGroup is a named group of scene objects. Its members are the objects registered on it
 // (set 0): its alive referrers of type id 1. The document's group list owns the groups.
 
-#include "model/q_reference_object.h"
+#include "object/q_reference_object.h"
 
 #include <string>
 #include <string_view>

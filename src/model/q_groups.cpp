@@ -1,12 +1,12 @@
 #include "model/q_groups.h"
 
-#include "bots/q_toad_obj.h"
 #include "core/check.h"
 #include "model/name_order.h"
 #include "model/q_document_base.h"
 #include "model/q_group.h"
-#include "model/q_reference_trans_port.h"
+#include "model/q_toad_obj.h"
 #include "model/q_toad_obj_list.h"
+#include "object/q_reference_trans_port.h"
 
 #include <algorithm>
 #include <memory>

@@ -9,7 +9,7 @@
 // the list at once (message 1) and comes back, under a unique name, when it is restored
 // (message 2); meanwhile the document's undo history owns it.
 
-#include "model/q_reference_object.h"
+#include "object/q_reference_object.h"
 
 #include <cstdint>
 #include <deque>
@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+class QDocumentBase;
 class QGroup;
 
 // Name of the first group of every list.

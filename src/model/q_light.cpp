@@ -2,9 +2,9 @@
 
 #include "core/check.h"
 #include "core/vec3_geometry.h"
+#include "model/document_view.h"
 #include "model/q_document_base.h"
 #include "model/q_morvan_object.h"
-#include "render/q_render_view.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,7 +12,7 @@
 
 QLight::QLight() = default;
 
-QLight::QLight(QRenderView* owner) : view(owner) { typeId = TypeIdLight; }
+QLight::QLight(DocumentView* owner) : view(owner) { typeId = TypeIdLight; }
 
 QLight::QLight(const QLight& from) : QReferenceObject(from) {
     typeId = TypeIdLight;

@@ -13,14 +13,14 @@
 
 #include "core/colour.h"
 #include "core/vec3.h"
-#include "model/q_reference_object.h"
+#include "object/q_reference_object.h"
 
 #include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
 
-class QRenderView;
+class DocumentView;
 
 // Link slots of a light.
 inline constexpr std::int32_t LightLinkFollowed = 0;  // the object the light follows
@@ -40,7 +40,7 @@ public:
     QLight();
 
     // A light of view (may be null): the defaults, type id 3.
-    explicit QLight(QRenderView* owner);
+    explicit QLight(DocumentView* owner);
 
     // A view light (type id 3) with from's flags, values, view, visibility, position, colour
     // and shadow parameters, no links, and one snapshot of itself. Throws std::bad_alloc.
@@ -121,7 +121,7 @@ public:
     bool flag0 = false;         // handed to the renderer unchanged
     bool isOn = false;
     bool isAtObject = false;  // sits at its followed object, else keeps its distance
-    QRenderView* view = nullptr;
+    DocumentView* view = nullptr;
     std::array<double, 3> shadowBlendWeights{};  // red, green, blue weights of the blend
 
 protected:

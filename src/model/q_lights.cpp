@@ -2,8 +2,8 @@
 
 #include "core/check.h"
 #include "core/scalar_maths.h"
+#include "model/document_view.h"
 #include "model/q_morvan_object.h"
-#include "render/q_render_view.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,14 +7,14 @@
 
 #include "core/id_set.h"
 #include "model/q_light.h"
-#include "model/q_reference_object.h"
+#include "object/q_reference_object.h"
 
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <vector>
 
-class QRenderView;
+class DocumentView;
 
 class QLights : public QReferenceObject {
 public:
@@ -78,7 +78,7 @@ public:
     // Clears each light's history and gives it one snapshot of its present state.
     void ClearHistory() override;
 
-    QRenderView* view = nullptr;
+    DocumentView* view = nullptr;
 
 protected:
     // Forgets a light destroyed without announcing it.

@@ -1,8 +1,8 @@
 #include "model/q_morvan_light_state.h"
 
+#include "model/document_view.h"
 #include "model/q_document_base.h"
 #include "model/q_light.h"
-#include "render/q_render_view.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -40,7 +40,7 @@ void QMorvanLightState::Step(bool older) {
         if (cursor < 0 || static_cast<std::size_t>(cursor) >= light->Snapshots().size()) continue;
         QLight::Assign(*light->Snapshots()[static_cast<std::size_t>(cursor)], *light);
 
-        QRenderView* view = light->view;
+        DocumentView* view = light->view;
         if (view == nullptr) continue;
         view->SyncObjectsWithView(false);
         view->UpdateObjectGeometry();

@@ -4,7 +4,7 @@
 // lights keep their own snapshots; the state remembers which lights to move when the step is
 // walked, and is registered (set 0) on each so that it hears them go and come back.
 
-#include "model/q_state.h"
+#include "object/q_state.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,6 +1,5 @@
 #include "model/q_morvan_object.h"
 
-#include "bots/q_toad_obj.h"
 #include "core/byte_order.h"
 #include "core/check.h"
 #include "core/private_heap.h"
@@ -17,6 +16,7 @@
 #include "model/q_group.h"
 #include "model/q_groups.h"
 #include "model/q_morvan_objects.h"
+#include "model/q_toad_obj.h"
 
 #include <algorithm>
 #include <cstring>

@@ -14,9 +14,10 @@
 #include "core/colour.h"
 #include "core/matrix3.h"
 #include "core/matrix4.h"
+#include "core/private_block.h"
 #include "core/vec3.h"
-#include "model/private_block.h"
-#include "model/q_reference_object.h"
+#include "geometry/dimension_handler_table.h"
+#include "object/q_reference_object.h"
 
 #include <array>
 #include <cstdint>
@@ -27,7 +28,6 @@
 class QGroup;
 class QMorvanObjects;
 class QToadObj;
-struct DimensionHandlerRow;
 
 // Snapshots an object keeps at most.
 inline constexpr std::int32_t ObjectHistoryLimit = 6;
@@ -36,7 +36,7 @@ inline constexpr std::int32_t ObjectHistoryLimit = 6;
 // are a position.
 inline constexpr std::size_t SeedPointBytes = 56;
 
-class QMorvanObject : public QReferenceObject {
+class QMorvanObject : public QReferenceObject, public DimensionEditTarget {
 public:
     // A snapshot of the editable part of one record. It follows the texture it names (set
     // 0), which keeps that texture alive while the snapshot exists.
@@ -114,7 +114,7 @@ public:
     void RestoreSnapshot(std::int32_t index);
 
     // The record in the block; null while the object is not present or has no collection.
-    std::uint8_t* GetPartRecord() const;
+    std::uint8_t* GetPartRecord() const override;
 
     // Identity for a zero rotation vector, else the rotation about it by its length.
     Matrix3 GetRotationMatrix() const;
@@ -165,7 +165,7 @@ public:
     void UpdateSeedPointPosition();
 
     // The run of dimension edit rows of the object's shape type.
-    void SetDimensionRun(const DimensionHandlerRow* rows, std::int32_t rowCount);
+    void SetDimensionRun(const DimensionHandlerRow* rows, std::int32_t rowCount) override;
     const DimensionHandlerRow* DimensionRows() const { return dimensionRows; }
     std::int32_t DimensionRowCount() const { return dimensionRowCount; }
 

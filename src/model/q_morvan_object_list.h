@@ -4,7 +4,7 @@
 // deleted leaves the list. The document keeps the scene objects the user chose for the
 // Sproutling engine in one.
 
-#include "model/q_reference_object.h"
+#include "object/q_reference_object.h"
 
 #include <cstdint>
 #include <vector>

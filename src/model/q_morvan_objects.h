@@ -16,7 +16,7 @@
 #include "core/id_set.h"
 #include "core/matrix4.h"
 #include "core/vec3.h"
-#include "model/q_reference_object.h"
+#include "object/q_reference_object.h"
 
 #include <array>
 #include <cstdint>
@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+class QDocumentBase;
 class QMorvanObject;
 class QToadObj;
 class SceneGeometry;

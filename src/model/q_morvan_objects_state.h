@@ -6,7 +6,7 @@
 // The state follows its objects (set 0): an object that goes away or is deleted leaves the
 // state, and comes back to it when restored. Objects are kept in the order they were added.
 
-#include "model/q_state.h"
+#include "object/q_state.h"
 
 #include <vector>
 

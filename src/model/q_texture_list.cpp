@@ -2,7 +2,7 @@
 
 #include "core/check.h"
 #include "model/q_document_base.h"
-#include "model/q_reference_trans_port.h"
+#include "object/q_reference_trans_port.h"
 
 #include <algorithm>
 #include <memory>

@@ -8,7 +8,7 @@
 // object offers. A texture holds its image by registering on it, which is how the list tells
 // which textures share an image.
 
-#include "model/q_reference_object.h"
+#include "object/q_reference_object.h"
 
 #include <cstdint>
 #include <vector>

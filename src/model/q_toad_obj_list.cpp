@@ -1,12 +1,11 @@
 #include "model/q_toad_obj_list.h"
 
-#include "bots/q_toad_obj.h"
 #include "core/check.h"
-#include "model/kv_event.h"
+#include "model/document_modeller.h"
 #include "model/name_order.h"
 #include "model/q_document_base.h"
-#include "model/q_kv_action.h"
-#include "model/q_reference_trans_port.h"
+#include "model/q_toad_obj.h"
+#include "object/q_reference_trans_port.h"
 
 #include <algorithm>
 #include <memory>
@@ -129,12 +128,8 @@ void QToadObjList::HandleMessage(std::int32_t message, std::int32_t, QReferenceO
             if (bot->IsModeBits01Clear()) bot->regenLevel = 2;
             QDocumentBase* document = bot->ownerDoc;
             if (document != nullptr && document->CurrentBot() == nullptr &&
-                document->MouseAction() != nullptr) {
-                KVEvent event;
-                event.type = EventSelectBot;
-                event.object = bot;
-                event.view = document->RenderView();
-                document->MouseAction()->HandleEvent(&event);
+                document->Modeller() != nullptr) {
+                document->Modeller()->SelectBot(*bot);
             }
             break;
         }

@@ -6,7 +6,7 @@
 // QReferenceTransPort on the bot as payload. A restored bot becomes the modeller's selected
 // bot when the document has none (a select-bot event).
 
-#include "model/q_reference_object.h"
+#include "object/q_reference_object.h"
 
 #include <cstdint>
 #include <string>
@@ -18,9 +18,6 @@ class QToadObj;
 // Arguments of message 7 from the bot list.
 inline constexpr std::int32_t BotListAdded = 1;
 inline constexpr std::int32_t BotListRemoved = -1;
-
-// Event type of the select-bot event sent to the modeller.
-inline constexpr std::int32_t EventSelectBot = 102;
 
 class QToadObjList : public QReferenceObject {
 public:

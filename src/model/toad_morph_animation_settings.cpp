@@ -1,7 +1,7 @@
 #include "model/toad_morph_animation_settings.h"
 
-#include "bots/q_toad_obj.h"
 #include "model/q_document_base.h"
+#include "model/q_toad_obj.h"
 #include "model/q_toad_obj_list.h"
 
 #include <algorithm>

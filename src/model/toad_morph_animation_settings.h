@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+class QDocumentBase;
+
 class ToadMorphAnimationSettings : public AnimationSettings {
 public:
     // Type id 17, step rate 30 per second, owned by document (may be null).

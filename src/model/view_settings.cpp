@@ -1,8 +1,8 @@
 #include "model/view_settings.h"
 
 #include "core/scalar_maths.h"
+#include "model/document_view.h"
 #include "model/q_document_base.h"
-#include "render/q_render_view.h"
 
 ViewSettings::ViewSettings() = default;
 
@@ -37,7 +37,7 @@ void ViewSettings::CopyFrom(const ViewSettings& from) {
     tailMode = from.tailMode;
 }
 
-void ViewSettings::SetDefaults(QRenderView& view) {
+void ViewSettings::SetDefaults(DocumentView& view) {
     camera.position = Vec3{0.0, 0.0, -1000.0 / SceneScale};
     camera.fov = 1.0;
     viewWord1 = 0;

@@ -16,7 +16,7 @@
 #include <array>
 #include <cstdint>
 
-class QRenderView;
+class DocumentView;
 
 struct ViewSettings {
     // A default camera, black colours, no lights, two default fog layers, everything else 0.
@@ -38,7 +38,7 @@ struct ViewSettings {
     // Sets the defaults for view: resets view's camera, makes view the lights' view, resets
     // the fog layers and puts in the two default lights, scaled to working lengths, each with
     // a further snapshot. Throws std::bad_alloc.
-    void SetDefaults(QRenderView& view);
+    void SetDefaults(DocumentView& view);
 
     std::array<std::uint32_t, 18> headerBlock{};
     QCamera camera;

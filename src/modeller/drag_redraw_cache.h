@@ -9,7 +9,7 @@
 // invalidating the kept picture join it with the renderer.
 
 #include "core/id_set.h"
-#include "model/private_block.h"
+#include "core/private_block.h"
 #include "model/view_settings.h"
 
 #include <cstdint>

@@ -2,9 +2,9 @@
 // command dispatcher and the tool handler.
 
 #include "core/operation_log.h"
-#include "model/kv_event.h"
-#include "model/q_kv_action.h"
 #include "modeller/drag_redraw_cache.h"
+#include "modeller/kv_event.h"
+#include "modeller/q_kv_action.h"
 
 #include <string>
 

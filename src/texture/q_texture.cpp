@@ -6,7 +6,7 @@
 #include "texture/q_texture_image.h"
 #include "texture/texture_xml.h"
 
-QTexture::QTexture(QDocumentBase* owner) : document(owner) {
+QTexture::QTexture(TextureDocument* owner) : document(owner) {
     typeId = TypeIdTexture;
     params = TranslateBadAlloc([] { return std::make_unique<TextureParams>(); });
     params->cTiles = 2.0;
@@ -43,7 +43,7 @@ void QTexture::SetImage(QTextureImage* newImage) {
     if (old != nullptr) RemoveReference(old, this, 0);
 }
 
-std::int32_t LoadTextureFile(QTexture& texture, QDocumentBase* document) {
+std::int32_t LoadTextureFile(QTexture& texture, TextureDocument* document) {
     if (texture.filePath.empty()) return 0;
     XmlDocument xml;
     if (!xml.Load(texture.filePath)) return TextureFileUnreadable;

@@ -8,22 +8,22 @@
 // A texture holds its image by registering on it (set 0); the image deletes itself when the
 // last texture lets go, and a texture whose image goes away simply has none.
 
-#include "model/private_block.h"
-#include "model/q_reference_object.h"
+#include "core/private_block.h"
+#include "object/q_reference_object.h"
 #include "texture/texture_params.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-class QDocumentBase;
+class TextureDocument;
 class QTextureImage;
 
 class QTexture : public QReferenceObject {
 public:
     // Type id 6, type flag 1, no image, a new parameter record with cTiles 2.0, a 128 x 128
     // preview without pixels. The document is not owned. Throws KVOutOfMemoryException.
-    explicit QTexture(QDocumentBase* document);
+    explicit QTexture(TextureDocument* document);
 
     // Broadcasts message 0 first, so referrers let go while the record and the image are
     // still whole, then releases the image, the record and the preview.
@@ -47,7 +47,7 @@ public:
     std::string name;
     std::uint8_t type = 1;  // 1: imports build the default mapping; the pyramid is bordered
     std::unique_ptr<TextureParams> params;
-    QDocumentBase* document = nullptr;
+    TextureDocument* document = nullptr;
     std::int32_t previewWidth = 128;
     std::int32_t previewHeight = 128;
     std::int32_t previewStride = 512;
@@ -72,4 +72,4 @@ inline constexpr std::int32_t TextureFileUnreadable = 1;
 // element, 5 the image could not be imported). On success the texture is named after the
 // file, without folder and extension; a failed read keeps the old name. Throws
 // KVOutOfMemoryException.
-std::int32_t LoadTextureFile(QTexture& texture, QDocumentBase* document);
+std::int32_t LoadTextureFile(QTexture& texture, TextureDocument* document);

@@ -10,8 +10,8 @@
 // bytes apart. The pyramid keeps its own copies: the colour image premultiplied, the bump map
 // as given, each centred in a padded buffer.
 
-#include "model/private_block.h"
-#include "model/q_reference_object.h"
+#include "core/private_block.h"
+#include "object/q_reference_object.h"
 #include "texture/tex_pyramid.h"
 
 #include <cstdint>

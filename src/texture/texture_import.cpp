@@ -9,8 +9,8 @@
 #include "imaging/pl_filter_resize_gaussian.h"
 #include "imaging/pl_pixel_format.h"
 #include "imaging/pl_text_exception.h"
-#include "model/q_abort_exception.h"
-#include "model/q_document_base.h"
+#include "object/operation_progress.h"
+#include "object/q_abort_exception.h"
 #include "texture/q_texture.h"
 #include "texture/q_texture_image.h"
 #include "texture/tex_maps.h"
@@ -35,13 +35,6 @@ public:
 private:
     TexMapProgressFn saved;
 };
-
-void AnnounceProgress(QDocumentBase& document, std::int32_t stage, std::int32_t percent) {
-    document.progressStage = stage;
-    document.progressPercent = percent;
-    document.abortRequested = false;
-    QReferenceObject::Broadcast(&document, MessageChanged, DocumentChangeProgress);
-}
 
 // True when width x height words fit one private-heap block.
 bool UsableSize(std::int32_t width, std::int32_t height) {
@@ -178,11 +171,9 @@ std::int16_t ImportTextureImage(QTexture& texture, const std::uint32_t* pixels,
             params.mapping = std::move(previousMapping);
             throw;
         }
-        if (QDocumentBase* document = CurrentDocument()) {
-            AnnounceProgress(*document, ProgressStageMapping, 100);
-            document->progressStage = 0;
-            document->progressPercent = 0;
-            document->abortRequested = false;
+        if (OperationProgress* progress = CurrentOperationProgress()) {
+            progress->AnnounceProgress(ProgressStageMapping, 100);
+            progress->EndProgress();
         }
         if (!params.mapping) {
             params.image = previousPyramid;
@@ -199,9 +190,10 @@ std::int16_t ImportTextureImage(QTexture& texture, const std::uint32_t* pixels,
 }
 
 void ReportTextureProgress(int done, int total) {
-    QDocumentBase* document = CurrentDocument();
-    if (document == nullptr) return;
-    AnnounceProgress(*document, ProgressStageMapping,
-                     TruncToInt32(static_cast<double>(done) * 100.0 / static_cast<double>(total)));
-    if (document->abortRequested) throw QAbortException{};
+    OperationProgress* progress = CurrentOperationProgress();
+    if (progress == nullptr) return;
+    progress->AnnounceProgress(
+        ProgressStageMapping,
+        TruncToInt32(static_cast<double>(done) * 100.0 / static_cast<double>(total)));
+    if (progress->IsAbortRequested()) throw QAbortException{};
 }

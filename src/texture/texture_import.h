@@ -37,7 +37,8 @@ std::int16_t ImportTextureImage(QTexture& texture, const std::uint32_t* pixels,
                                 std::string& errorText, std::int32_t width, std::int32_t height,
                                 bool premultiplied);
 
-// Progress of a mapping build, done out of total, announced on the current document (stage
-// 16, percentage, message 7 with argument 17). Throws QAbortException when a listener asked
-// for the build to be abandoned. Does nothing without a current document.
+// Progress of a mapping build, done out of total, announced where long operations report
+// (the current document: stage 16, percentage, message 7 with argument 17). Throws
+// QAbortException when a listener asked for the build to be abandoned. Does nothing when
+// there is nowhere to report.
 void ReportTextureProgress(int done, int total);

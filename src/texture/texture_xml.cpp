@@ -9,11 +9,11 @@
 #include "core/xml_document.h"
 #include "core/xml_values.h"
 #include "imaging/image_file.h"
-#include "model/q_document_base.h"
 #include "texture/object_tex.h"
 #include "texture/q_texture.h"
 #include "texture/q_texture_image.h"
 #include "texture/tex_maps.h"
+#include "texture/texture_document.h"
 #include "texture/texture_import.h"
 
 #include <algorithm>
@@ -665,7 +665,7 @@ int WriteTextureXml(const QTexture& texture, XmlDocument& xml, bool withPreview)
     return 0;
 }
 
-std::int16_t ReadTextureXml(QDocumentBase* document, XmlDocument& xml, QTexture& texture,
+std::int16_t ReadTextureXml(TextureDocument* document, XmlDocument& xml, QTexture& texture,
                             bool, bool alreadyPositioned) {
     if (!alreadyPositioned && !xml.FindElement("KV_TEXTURE")) return TextureXmlNoElement;
     const std::int32_t root = xml.CurrentPosition();

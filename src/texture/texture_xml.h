@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-class QDocumentBase;
+class TextureDocument;
 class QTexture;
 class XmlDocument;
 struct PolarMap;
@@ -38,7 +38,7 @@ int WriteTextureXml(const QTexture& texture, XmlDocument& xml, bool withPreview)
 // level. renderPreview asks for the preview picture to be redrawn afterwards; as for
 // ImportTextureImage, the caller that reaches the renderer redraws it. Throws
 // KVOutOfMemoryException.
-std::int16_t ReadTextureXml(QDocumentBase* document, XmlDocument& xml, QTexture& texture,
+std::int16_t ReadTextureXml(TextureDocument* document, XmlDocument& xml, QTexture& texture,
                             bool renderPreview, bool alreadyPositioned);
 
 // Write a "TileMap" or "PolarMap" element after the current element and leave xml on it.

@@ -5,8 +5,8 @@
 // and an undo state over such objects.
 
 #include "model/q_document_base.h"
-#include "model/q_reference_object.h"
-#include "model/q_state.h"
+#include "object/q_reference_object.h"
+#include "object/q_state.h"
 
 #include <cstdint>
 #include <functional>

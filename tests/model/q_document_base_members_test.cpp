@@ -1,22 +1,22 @@
-// The scene document's members: construction and destruction, tools, view rectangle, the
+// The scene document's members: construction and destruction, view rectangle, the
 // message handler and the legacy bot reader.
 
-#include "bots/q_toad_obj.h"
 #include "bots/sproutling_engine.h"
 #include "core/byte_order.h"
 #include "core/private_heap.h"
 #include "geometry/scene_geometry.h"
+#include "model/model_test_objects.h"
 #include "model/q_document_base.h"
 #include "model/q_group.h"
 #include "model/q_groups.h"
-#include "model/q_kv_action.h"
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_object_list.h"
 #include "model/q_morvan_objects.h"
 #include "model/q_texture_list.h"
+#include "model/q_toad_obj.h"
 #include "model/q_toad_obj_list.h"
-#include "model_test_objects.h"
-#include "render/q_render_view.h"
+#include "modeller/q_kv_action.h"
+#include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
 
@@ -36,14 +36,12 @@ TEST(QDocumentBaseMembers, NewDocumentHoldsAnEmptyScene) {
     QDocumentBase document;
     EXPECT_EQ(document.TypeId(), TypeIdDocument);
     EXPECT_EQ(document.fileVersion, 210);
-    EXPECT_EQ(document.PrimaryTool(), 103);
-    EXPECT_EQ(document.TemporaryTool(), 1);
     EXPECT_EQ(document.partIndex, -1);
     EXPECT_EQ(document.AnimationSettings().TypeId(), TypeIdAnimationSettings);
     EXPECT_EQ(document.AnimationSettings().stepRate, 30.0f);
     EXPECT_EQ(document.AnimationSettings().document, &document);
-    ASSERT_NE(document.MouseAction(), nullptr);
-    EXPECT_EQ(document.MouseAction()->document, &document);
+    ASSERT_NE(MouseActionOf(document), nullptr);
+    EXPECT_EQ(MouseActionOf(document)->document, &document);
     ASSERT_NE(document.Engine(), nullptr);
     EXPECT_EQ(document.Engine()->sceneScale, 100.0f);
     EXPECT_EQ(document.Engine()->partBlockRef[0], document.PartBlock());
@@ -65,63 +63,6 @@ TEST(QDocumentBaseMembers, NewDocumentHoldsAnEmptyScene) {
     EXPECT_EQ(document.ShapeTypes().at(5), (std::array<std::int32_t, 4>{12, 6, 6, 6}));
     EXPECT_EQ(document.ShapeTypes().at(26), (std::array<std::int32_t, 4>{6, 12, 12, 12}));
     EXPECT_EQ(document.ShapeTypes().count(6), 0u);
-}
-
-TEST(QDocumentBaseMembers, ToolTableRows) {
-    QDocumentBase document;
-    const auto& table = document.ToolTable();
-    const std::vector<std::int32_t> temporary{1, 9, 8, 2, 3, 4, 5, 7, 10, 11};
-    for (const ToolSettingRow& row : table) {
-        SCOPED_TRACE(row.id);
-        EXPECT_EQ(row.value, 1);
-        const bool isTemporary =
-            std::find(temporary.begin(), temporary.end(), row.id) != temporary.end();
-        EXPECT_EQ(row.flag, isTemporary ? 1 : 0);
-    }
-    EXPECT_EQ(table[0].id, 1);
-    EXPECT_EQ(table[7].id, 6);
-    EXPECT_EQ(table[9].id, 102);
-    EXPECT_EQ(table[28].id, 10);
-    EXPECT_EQ(table[29].id, 11);
-}
-
-TEST(QDocumentBaseMembers, SelectingToolsSetsPrimaryTemporaryAndStateBits) {
-    struct Case {
-        std::int32_t id;
-        std::int32_t primary;
-        std::int32_t temporary;
-        std::int32_t saved;
-        std::uint32_t state;
-    };
-    const Case cases[] = {
-        {1, 103, 1, 0, 1},
-        {9, 103, 9, 0, 9},
-        {102, 102, 1, 103, 102},
-        {203, 203, 1, 103, 203 | 0x20000000u},
-        {305, 305, 1, 103, 305 | 0x40000000u},
-        {402, 402, 1, 103, 402 | 0x40000000u},
-        {250, 250, 1, 103, 250},  // no row: a primary tool
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.id);
-        QDocumentBase document;
-        document.SelectTool(c.id);
-        EXPECT_EQ(document.PrimaryTool(), c.primary);
-        EXPECT_EQ(document.TemporaryTool(), c.temporary);
-        EXPECT_EQ(document.SavedPrimaryTool(), c.saved);
-        EXPECT_EQ(document.ToolState(), c.state);
-    }
-}
-
-TEST(QDocumentBaseMembers, ToolSettingAndTool105) {
-    QDocumentBase document;
-    EXPECT_EQ(document.GetCurrentToolSetting(), 1);  // tool 103
-    EXPECT_FALSE(document.IsTool105Active());
-    document.SelectTool(105);
-    EXPECT_TRUE(document.IsTool105Active());
-    document.SelectTool(250);
-    EXPECT_EQ(document.GetCurrentToolSetting(), 0);
-    EXPECT_EQ(document.SavedPrimaryTool(), 105);
 }
 
 TEST(QDocumentBaseMembers, ViewRectangles) {

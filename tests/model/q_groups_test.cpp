@@ -1,8 +1,8 @@
 #include "model/q_groups.h"
 
-#include "bots/q_toad_obj.h"
 #include "model/q_document_base.h"
 #include "model/q_group.h"
+#include "model/q_toad_obj.h"
 #include "model/q_toad_obj_list.h"
 #include "model_test_objects.h"
 

@@ -6,7 +6,7 @@
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
 #include "model_test_objects.h"
-#include "render/q_render_view.h"
+#include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 #include "model/q_morvan_object.h"
 
-#include "bots/q_toad_obj.h"
 #include "core/rotation.h"
 #include "geometry/primitive_record.h"
 #include "model/q_group.h"
 #include "model/q_groups.h"
+#include "model/q_toad_obj.h"
 #include "scene_object_test_support.h"
 
 #include <gtest/gtest.h>

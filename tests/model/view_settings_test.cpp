@@ -4,7 +4,7 @@
 #include "model/q_document_base.h"
 #include "model/render_progress_record.h"
 #include "render/fog_render_data.h"
-#include "render/q_render_view.h"
+#include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
 

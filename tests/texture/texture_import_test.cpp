@@ -2,7 +2,7 @@
 
 #include "core/crc32.h"
 #include "imaging/image_file.h"
-#include "model/q_abort_exception.h"
+#include "object/q_abort_exception.h"
 #include "support/temp_folder.h"
 #include "texture/object_tex.h"
 #include "texture_test_support.h"
