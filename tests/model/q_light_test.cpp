@@ -6,6 +6,7 @@
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
 #include "model_test_objects.h"
+#include "scripted_view.h"
 #include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
@@ -122,33 +123,46 @@ TEST(QLight, CommitUndoStepKeepsFiveAndDropsRedoSnapshots) {
 }
 
 TEST(QLight, DistanceFromTarget) {
-    // The view shows nothing, so the target lies at the default depth 10 straight ahead of
-    // the identity camera: (0, 0, 10).
-    LitScene scene;
+    // The target lies straight ahead of the identity camera at the depth of what the centre
+    // pixel shows: the picked point, else the mean depth of the frame, else 1000 / scene scale.
+    CurrentDocumentScope document;
+    model_test::ScriptedView view(document.document.get());
     struct Case {
         const char* name;
+        bool isHit;
+        double pickedDepth;
+        double meanDepth;
         Vec3 start;
         double distance;
         Vec3 expected;
     };
     const Case cases[] = {
-        {"along the line of sight", {0.0, 0.0, 100.0}, 50.0, {0.0, 0.0, 50.0}},
-        {"beside the target", {30.0, 0.0, 10.0}, 50.0, {std::sqrt(2400.0), 0.0, 10.0}},
-        {"nearer than the target", {0.0, 3.0, 4.0}, 50.0, {0.0, 30.0, 40.0}},
-        {"line cannot reach", {0.0, 0.0, 100.0}, 5.0, {0.0, 0.0, 5.0}},
+        {"empty frame, along the line of sight", false, 0.0, -1.0, {0, 0, 100}, 50.0, {0, 0, 50}},
+        {"empty frame, beside the target", false, 0.0, -1.0, {30, 0, 10}, 50.0,
+         {std::sqrt(2400.0), 0.0, 10.0}},
+        {"empty frame, nearer than the target", false, 0.0, -1.0, {0, 3, 4}, 50.0, {0, 30, 40}},
+        {"empty frame, line cannot reach", false, 0.0, -1.0, {0, 0, 100}, 5.0, {0, 0, 5}},
+        {"missed pick, mean depth", false, 0.0, 20.0, {30, 0, 20}, 50.0,
+         {std::sqrt(2100.0), 0.0, 20.0}},
+        {"picked part", true, 40.0, 20.0, {30, 0, 40}, 50.0, {30, 0, 40}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        QLight light(&scene.view);
+        view.isHit = c.isHit;
+        view.hitPoint = Vec3{0.0, 0.0, c.pickedDepth};
+        view.meanDepth = c.meanDepth;
+        QLight light(&view);
         light.position = c.start;
         EXPECT_TRUE(light.SetDistanceFromTarget(c.distance));
         EXPECT_NEAR(light.position.x, c.expected.x, 1e-9);
         EXPECT_NEAR(light.position.y, c.expected.y, 1e-9);
         EXPECT_NEAR(light.position.z, c.expected.z, 1e-9);
         EXPECT_FALSE(light.IsVisibleInView());
+        EXPECT_EQ(view.pickedX, 320);
+        EXPECT_EQ(view.pickedY, 240);
     }
 
-    QLight hidden(&scene.view);
+    QLight hidden(&view);
     Vec3 target{1.0, 1.0, 1.0};
     EXPECT_FALSE(hidden.GetViewTarget(target));
     EXPECT_EQ(Vec3Compare(target, ZERO_VEC3), 0);

@@ -65,19 +65,6 @@ TEST(QRenderView, ViewTransformsAndTheSecondaryViewsCamera) {
     EXPECT_NEAR(origin.z, 10.0, 1e-12);
 }
 
-TEST(QRenderView, EmptyFrameHasNoDepthAndNoHit) {
-    QRenderView view(nullptr);
-    double nearest = 0.0;
-    double farthest = 5.0;
-    EXPECT_EQ(view.MeasureDepthRange(nearest, farthest), -1.0);
-    EXPECT_EQ(nearest, DBL_MAX);
-    EXPECT_EQ(farthest, 0.0);
-    std::int32_t index = 0;
-    Vec3 point;
-    Vec3 normal;
-    EXPECT_FALSE(view.PickAtPixel(0, 0, 0, index, point, normal));
-}
-
 TEST(QRenderView, PrepareLightsMeanDirectionAndRecords) {
     QRenderView view(nullptr);
     view.viewSettings.lights.view = &view;
