@@ -1,5 +1,6 @@
 #include "texture/tex_maps.h"
 
+#include "core/private_block.h"
 #include "core/private_heap.h"
 #include "texture/object_tex.h"
 #include "texture/texture_params.h"
@@ -20,12 +21,6 @@ constexpr double TwoPi = 2 * std::numbers::pi;
 constexpr std::int64_t MaxCellCount = 1 << 22;
 constexpr std::int64_t MaxCoverageSteps = 1 << 25;
 constexpr int RefineSteps = 5;
-
-template <typename T>
-void FreeAndClear(T*& block) {
-    PrivateFree(block);
-    block = nullptr;
-}
 
 // Grows a private-heap array when full, by half its size and at least `step` elements: a map
 // of a small image at a large scale links millions of tiles, and growing by a fixed step
@@ -313,8 +308,8 @@ TexTile MakeTile(double theta, double radius, double scale, double ca, double cd
 
 void ResetArrays(TexTile*& tiles, std::int32_t& tileCapacity, std::int32_t& tileCount,
                  IndLink*& heaps, std::int32_t& heapCapacity, std::int32_t& heapCount) {
-    FreeAndClear(tiles);
-    FreeAndClear(heaps);
+    PrivateFreeAndClear(tiles);
+    PrivateFreeAndClear(heaps);
     tileCount = heapCount = 0;
     tileCapacity = heapCapacity = 0;
     Reserve(heaps, heapCapacity, 0, 64);
@@ -323,10 +318,10 @@ void ResetArrays(TexTile*& tiles, std::int32_t& tileCapacity, std::int32_t& tile
 
 template <typename Map>
 void FreeMapBuffers(Map& map) {
-    FreeAndClear(map.cells);
-    FreeAndClear(map.heaps);
-    FreeAndClear(map.tiles);
-    FreeAndClear(map.coverage);
+    PrivateFreeAndClear(map.cells);
+    PrivateFreeAndClear(map.heaps);
+    PrivateFreeAndClear(map.tiles);
+    PrivateFreeAndClear(map.coverage);
     map.tileCount = map.tileCapacity = map.heapCount = map.heapCapacity = 0;
 }
 
@@ -469,7 +464,7 @@ bool BuildTileMap(TileMap& map) {
             ReportProgress(attempts, fraction);
         }
     }
-    FreeAndClear(map.coverage);
+    PrivateFreeAndClear(map.coverage);
     map.len = map.lEnd - map.lStart;
     return true;
 }

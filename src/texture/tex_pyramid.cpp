@@ -1,5 +1,6 @@
 #include "texture/tex_pyramid.h"
 
+#include "core/private_block.h"
 #include "core/private_heap.h"
 
 #include <algorithm>
@@ -37,31 +38,6 @@ T* TryAlloc(std::optional<std::uint32_t> bytes) {
         return nullptr;
     }
 }
-
-template <typename T>
-void FreeAndClear(T*& block) {
-    PrivateFree(block);
-    block = nullptr;
-}
-
-// Frees a private-heap block on scope exit unless released.
-template <typename T>
-class PrivateBlock {
-public:
-    explicit PrivateBlock(T* held) : block(held) {}
-    ~PrivateBlock() { PrivateFree(block); }
-    PrivateBlock(const PrivateBlock&) = delete;
-    PrivateBlock& operator=(const PrivateBlock&) = delete;
-    T* Get() const { return block; }
-    T* Release() {
-        T* held = block;
-        block = nullptr;
-        return held;
-    }
-
-private:
-    T* block = nullptr;
-};
 
 int WrapIndex(int i, int count) {
     const int r = i % count;
@@ -151,7 +127,7 @@ int BuildLevelChain(TexPyramid& p, std::array<T*, TexPyramidLevelCount>& levels,
         BuildLevelChain(p, levels, paddedSource, zeroForm, scratch, k - 1) != 0) {
         return -1;
     }
-    FreeAndClear(levels[k]);
+    PrivateFreeAndClear(levels[k]);
     const T* below = k == 0 ? paddedSource : levels[k - 1];
     const int belowWidth = k == 0 ? p.paddedWidth : p.levelWidths[k - 1];
     const int belowHeight = k == 0 ? p.paddedHeight : p.levelHeights[k - 1];
@@ -181,14 +157,14 @@ T* Magnify(const T* source, int srcW, int srcH, const std::array<std::int32_t, 4
     const auto [w1, w2, w3, w4] = weights;
     const int magW = 2 * srcW;
     const int magH = 2 * srcH;
-    PrivateBlock<std::int16_t> temporary(
+    PrivateBlockPtr<std::int16_t> temporary(
         TryAlloc<std::int16_t>(BufferBytes(static_cast<std::int64_t>(srcW) * magH, ChannelCount, 2)));
-    if (temporary.Get() == nullptr) return nullptr;
+    if (temporary == nullptr) return nullptr;
     T* out = TryAlloc<T>(BufferBytes(magW, magH, sizeof(T)));
     if (out == nullptr) return nullptr;
 
     auto channel = [](T v, int ch) { return static_cast<std::int32_t>((v >> (8 * ch)) & 0xFF); };
-    std::int16_t* temp = temporary.Get();
+    std::int16_t* temp = temporary.get();
     for (int i = 0; i < srcH; ++i) {
         const T* r0 = source + static_cast<std::ptrdiff_t>(WrapIndex(i - 2, srcH)) * srcW;
         const T* r1 = source + static_cast<std::ptrdiff_t>(WrapIndex(i - 1, srcH)) * srcW;
@@ -238,11 +214,11 @@ T* Magnify(const T* source, int srcW, int srcH, const std::array<std::int32_t, 4
 }
 
 void FreeColourPart(TexPyramid& p) {
-    FreeAndClear(p.paddedSource);
-    FreeAndClear(p.rowScratch);
-    FreeAndClear(p.cornerMap);
-    for (auto& level : p.colourLevels) FreeAndClear(level);
-    for (auto& level : p.colourMagnified) FreeAndClear(level);
+    PrivateFreeAndClear(p.paddedSource);
+    PrivateFreeAndClear(p.rowScratch);
+    PrivateFreeAndClear(p.cornerMap);
+    for (auto& level : p.colourLevels) PrivateFreeAndClear(level);
+    for (auto& level : p.colourMagnified) PrivateFreeAndClear(level);
 }
 
 void BuildCornerMap(TexPyramid& p) {
@@ -287,10 +263,10 @@ void TexPyramidFree(TexPyramid& pyramid) {
 }
 
 void TexPyramidDropMap(TexPyramid& pyramid) {
-    for (auto& level : pyramid.mapLevels) FreeAndClear(level);
-    for (auto& level : pyramid.mapMagnified) FreeAndClear(level);
-    FreeAndClear(pyramid.mapRowScratch);
-    FreeAndClear(pyramid.paddedMapSource);
+    for (auto& level : pyramid.mapLevels) PrivateFreeAndClear(level);
+    for (auto& level : pyramid.mapMagnified) PrivateFreeAndClear(level);
+    PrivateFreeAndClear(pyramid.mapRowScratch);
+    PrivateFreeAndClear(pyramid.paddedMapSource);
 }
 
 bool TexPyramidHasImage(const TexPyramid& pyramid) { return pyramid.paddedSource != nullptr; }
@@ -367,8 +343,8 @@ int TexPyramidSetMap(TexPyramid& pyramid, const std::uint8_t* pixels, std::int32
         return -1;
     }
     TexPyramidDropMap(pyramid);
-    for (int k = 1; k < TexPyramidLevelCount; ++k) FreeAndClear(pyramid.colourLevels[k]);
-    for (auto& level : pyramid.colourMagnified) FreeAndClear(level);
+    for (int k = 1; k < TexPyramidLevelCount; ++k) PrivateFreeAndClear(pyramid.colourLevels[k]);
+    for (auto& level : pyramid.colourMagnified) PrivateFreeAndClear(level);
 
     pyramid.mapRowScratch = TryAlloc<std::uint8_t>(BufferBytes(ScratchLength(pyramid), 1, 1));
     pyramid.paddedMapSource =
@@ -400,7 +376,7 @@ int TexPyramidBuildLevel(TexPyramid& pyramid, int k) {
     if (BuildColourLevel(pyramid, k) != 0) return -1;
     if (TexPyramidHasMap(pyramid) && BuildMapLevel(pyramid, k) != 0) {
         // The shader reads the map entry beside the colour entry, so the two exist together.
-        FreeAndClear(pyramid.colourLevels[k]);
+        PrivateFreeAndClear(pyramid.colourLevels[k]);
         return -1;
     }
     return 0;
@@ -409,17 +385,17 @@ int TexPyramidBuildLevel(TexPyramid& pyramid, int k) {
 int TexPyramidBuildMagnified(TexPyramid& pyramid, int m) {
     if (!TexPyramidHasImage(pyramid) || m < 0 || m >= TexPyramidMagnifiedCount) return -1;
     pyramid.kernelWeights = TexPyramidMagnifyWeights(m);
-    FreeAndClear(pyramid.colourMagnified[m]);
+    PrivateFreeAndClear(pyramid.colourMagnified[m]);
     pyramid.colourMagnified[m] = Magnify<std::uint32_t, 4>(
         pyramid.paddedSource, pyramid.paddedWidth, pyramid.paddedHeight, pyramid.kernelWeights);
     if (pyramid.colourMagnified[m] == nullptr) return -1;
     if (TexPyramidHasMap(pyramid)) {
-        FreeAndClear(pyramid.mapMagnified[m]);
+        PrivateFreeAndClear(pyramid.mapMagnified[m]);
         pyramid.mapMagnified[m] = Magnify<std::uint8_t, 1>(
             pyramid.paddedMapSource, pyramid.paddedWidth, pyramid.paddedHeight,
             pyramid.kernelWeights);
         if (pyramid.mapMagnified[m] == nullptr) {
-            FreeAndClear(pyramid.colourMagnified[m]);
+            PrivateFreeAndClear(pyramid.colourMagnified[m]);
             return -1;
         }
     }
