@@ -3,6 +3,7 @@
 #include "core/matrix3.h"
 #include "core/rotation.h"
 #include "geometry/part_record.h"
+#include "geometry/shape_type.h"
 #include "geometry/shape_type_table.h"
 
 #include <cmath>
@@ -38,7 +39,7 @@ void SetPartPlacement(std::uint8_t* record, Matrix4W placement) {
     Matrix3 r = l;
     Matrix3DivideScalar(r, k);
 
-    const std::int32_t shapeType = PartRecordShapeType(record);
+    const ShapeType shapeType = PartRecordShapeType(record);
     const std::int32_t paramCount = PartRecordParamCount(record);
     if (const ShapeTypeRow* row = ShapeTypeTableRow(shapeType)) {
         for (std::int32_t i = 0; i < row->count; ++i) {
@@ -49,14 +50,14 @@ void SetPartPlacement(std::uint8_t* record, Matrix4W placement) {
         }
     }
 
-    const bool positioned = (shapeType >= 1 && shapeType <= 9) ||
-                            (shapeType >= 13 && shapeType <= 25) || shapeType == 29;
+    const bool positioned =
+        ShapeTypeIsValid(shapeType) && !ShapeTypeIsPlacedByParameters(shapeType);
     if (positioned) {
         SetPartRecordPosition(record, PlacePoint(l, t, PartRecordPosition(record)));
         const Matrix3 turned =
             Matrix3Product(r, RotationFromVector(PartRecordRotation(record)));
         SetPartRecordRotation(record, RotationToVector(turned));
-    } else if (shapeType == 26) {
+    } else if (shapeType == ShapeType::CornerRod) {
         const auto point = [&](const Vec3& p) { return PlacePoint(l, t, p); };
         const auto vector = [&](const Vec3& v) { return Matrix3TransformVec3(l, v); };
         MapParamTriple(record, 0, point);
@@ -64,7 +65,7 @@ void SetPartPlacement(std::uint8_t* record, Matrix4W placement) {
         MapParamTriple(record, 6, vector);
         MapParamTriple(record, 9, vector);
         MapParamTriple(record, 12, vector);
-    } else if (shapeType == 27 || shapeType == 28) {
+    } else if (shapeType == ShapeType::PlacedSolid || shapeType == ShapeType::PlacedEllipsoid) {
         const auto direction = [&](const Vec3& v) { return Matrix3TransformVec3(r, v); };
         MapParamTriple(record, 0, [&](const Vec3& p) { return PlacePoint(l, t, p); });
         MapParamTriple(record, 3, direction);

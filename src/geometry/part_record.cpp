@@ -7,8 +7,12 @@ std::int32_t PartRecordParamCount(const std::uint8_t* record) {
     return LoadI32LE(record + PartRecordParamCountOffset);
 }
 
-std::int32_t PartRecordShapeType(const std::uint8_t* record) {
-    return LoadI32LE(record + PartRecordShapeTypeOffset);
+ShapeType PartRecordShapeType(const std::uint8_t* record) {
+    return static_cast<ShapeType>(LoadI32LE(record + PartRecordShapeTypeOffset));
+}
+
+void PartRecordSetShapeType(std::uint8_t* record, ShapeType shapeType) {
+    StoreI32LE(record + PartRecordShapeTypeOffset, static_cast<std::int32_t>(shapeType));
 }
 
 std::uint32_t PartRecordBaseBytes(const std::uint8_t* record) {

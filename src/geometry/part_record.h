@@ -16,6 +16,7 @@
 //   76 f32 fraction (0..1)             80 f32 x n parameters, then the e extension bytes
 
 #include "core/vec3.h"
+#include "geometry/shape_type.h"
 
 #include <cstdint>
 
@@ -44,8 +45,9 @@ inline constexpr std::uint8_t PartFlagInserted = 0x20;
 // The parameter count at byte 36; negative only in a malformed record.
 std::int32_t PartRecordParamCount(const std::uint8_t* record);
 
-// The shape type at byte 28.
-std::int32_t PartRecordShapeType(const std::uint8_t* record);
+// The shape type at byte 28, whatever number is stored there; and its store.
+ShapeType PartRecordShapeType(const std::uint8_t* record);
+void PartRecordSetShapeType(std::uint8_t* record, ShapeType shapeType);
 
 // 80 + 4n: the record without its extension. n must not be negative.
 std::uint32_t PartRecordBaseBytes(const std::uint8_t* record);

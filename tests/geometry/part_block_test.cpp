@@ -181,7 +181,7 @@ TEST(PartBlock, PartTableFollowsTheRecords) {
     ASSERT_EQ(Load(geometry, block), 0);
     ASSERT_EQ(geometry.parts.size(), 5u);
     const PartEntry& entry = geometry.parts[1];
-    EXPECT_EQ(entry.shapeType, 3);
+    EXPECT_EQ(entry.shapeType, ShapeType::Box);
     EXPECT_EQ(entry.colour, 0x112233u);
     EXPECT_EQ(entry.visible, 0);
     EXPECT_EQ(entry.textureParams, &geometry.defaultTexture);
@@ -198,7 +198,7 @@ TEST(PartBlock, PartTableFollowsTheRecords) {
               0);
     EXPECT_EQ(geometry.partCount, 6);
     EXPECT_EQ(geometry.parts[0].colour, 0xABCDEFu);
-    EXPECT_EQ(geometry.parts[5].shapeType, 1);
+    EXPECT_EQ(geometry.parts[5].shapeType, ShapeType::Sphere);
 }
 
 TEST(PartBlock, WellFormedBlocks) {
