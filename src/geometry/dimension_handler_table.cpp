@@ -138,6 +138,6 @@ bool EditParameter(QMorvanObject& object, const DimensionHandlerRow& row, float 
         return false;
     }
     const float value = PartRecordParam(record, row.paramIndex) + amount;
-    SetPartRecordParam(record, row.paramIndex, std::min(std::max(value, minValue), maxValue));
+    PartRecordSetParam(record, row.paramIndex, std::min(std::max(value, minValue), maxValue));
     return true;
 }

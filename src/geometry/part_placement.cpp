@@ -24,7 +24,7 @@ Vec3 PlacePoint(const Matrix3& l, const Vec3& t, const Vec3& p) {
 template <typename Fn>
 void MapParamTriple(std::uint8_t* record, std::int32_t first, Fn f) {
     if (first + 3 > PartRecordParamCount(record)) return;
-    SetPartRecordParamVec3(record, first, f(PartRecordParamVec3(record, first)));
+    PartRecordSetParamVec3(record, first, f(PartRecordParamVec3(record, first)));
 }
 
 }  // namespace
@@ -45,7 +45,7 @@ void SetPartPlacement(std::uint8_t* record, Matrix4W placement) {
         for (std::int32_t i = 0; i < row->count; ++i) {
             const std::int32_t index = ShapeParamIndex(row->entries[static_cast<std::size_t>(i)]);
             if (index >= paramCount) continue;
-            SetPartRecordParam(record, index,
+            PartRecordSetParam(record, index,
                                static_cast<float>(PartRecordParam(record, index) * k));
         }
     }
@@ -53,10 +53,10 @@ void SetPartPlacement(std::uint8_t* record, Matrix4W placement) {
     const bool positioned =
         ShapeTypeIsValid(shapeType) && !ShapeTypeIsPlacedByParameters(shapeType);
     if (positioned) {
-        SetPartRecordPosition(record, PlacePoint(l, t, PartRecordPosition(record)));
+        PartRecordSetPosition(record, PlacePoint(l, t, PartRecordPosition(record)));
         const Matrix3 turned =
             Matrix3Product(r, RotationFromVector(PartRecordRotation(record)));
-        SetPartRecordRotation(record, RotationToVector(turned));
+        PartRecordSetRotation(record, RotationToVector(turned));
     } else if (shapeType == ShapeType::CornerRod) {
         const auto point = [&](const Vec3& p) { return PlacePoint(l, t, p); };
         const auto vector = [&](const Vec3& v) { return Matrix3TransformVec3(l, v); };

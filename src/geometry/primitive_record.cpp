@@ -21,7 +21,7 @@ PartRecordPtr MakeRecord(ShapeType shapeType, std::int32_t paramCount,
     PartRecordPtr record = PrivateAllocBlock<std::uint8_t>(
         PartRecordFixedBytes + 4 * static_cast<std::uint32_t>(paramCount));
     std::uint8_t* r = record.get();
-    SetPartRecordPosition(r, position);
+    PartRecordSetPosition(r, position);
     r[PartRecordFlagsOffset] = flags;
     PartRecordSetShapeType(r, shapeType);
     StoreI32LE(r + PartRecordParamCountOffset, paramCount);
@@ -30,7 +30,7 @@ PartRecordPtr MakeRecord(ShapeType shapeType, std::int32_t paramCount,
                                                (std::uint32_t{ColourGreenByte(colour)} << 8) |
                                                ColourBlueByte(colour));
     for (const auto& [index, value] : params) {
-        SetPartRecordParam(r, index, static_cast<float>(value));
+        PartRecordSetParam(r, index, static_cast<float>(value));
     }
     return record;
 }
@@ -106,7 +106,7 @@ PartRecordPtr ClonePrimitive(const std::uint8_t* record, bool keepTexture, doubl
     return copy;
 }
 
-PartRecordPtr CopyPartRecord(const std::uint8_t* record) {
+PartRecordPtr PartRecordCopy(const std::uint8_t* record) {
     const std::uint64_t bytes = PartRecordBytes(record);
     ORBELLE_CHECK(bytes <= UINT32_MAX);
     PartRecordPtr copy(static_cast<std::uint8_t*>(PrivateAlloc(static_cast<std::uint32_t>(bytes))));

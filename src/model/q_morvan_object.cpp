@@ -157,11 +157,11 @@ bool QMorvanObject::RestoreFromSnapshot(bool position, bool rotation) {
     if (record == nullptr || chunk == nullptr) return false;
     if (chunk->parameterCount == PartRecordParamCount(record)) {
         for (std::int32_t i = 0; i < chunk->parameterCount; ++i) {
-            SetPartRecordParam(record, i, chunk->parameters.get()[i]);
+            PartRecordSetParam(record, i, chunk->parameters.get()[i]);
         }
     }
-    if (position) SetPartRecordPosition(record, chunk->position);
-    if (rotation) SetPartRecordRotation(record, chunk->rotation);
+    if (position) PartRecordSetPosition(record, chunk->position);
+    if (rotation) PartRecordSetRotation(record, chunk->rotation);
     return true;
 }
 
@@ -174,11 +174,11 @@ void QMorvanObject::RestoreSnapshot(std::int32_t snapshot) {
     const QUndoChunk& chunk = *history[static_cast<std::size_t>(snapshot)];
     if (chunk.parameterCount == PartRecordParamCount(record)) {
         for (std::int32_t i = 0; i < chunk.parameterCount; ++i) {
-            SetPartRecordParam(record, i, chunk.parameters.get()[i]);
+            PartRecordSetParam(record, i, chunk.parameters.get()[i]);
         }
     }
-    SetPartRecordRotation(record, chunk.rotation);
-    SetPartRecordPosition(record, chunk.position);
+    PartRecordSetRotation(record, chunk.rotation);
+    PartRecordSetPosition(record, chunk.position);
     StoreU32LE(record + PartRecordColourOffset, chunk.colour);
     StoreU32LE(record + PartRecordDerivedColourOffset, chunk.derivedColour);
     StoreU32LE(record + PartRecordGlowColourOffset, chunk.glowColour);
@@ -325,7 +325,7 @@ void QMorvanObject::Rebuild(bool mode, bool flag) {
 void QMorvanObject::SetPosition(const Vec3& position) {
     std::uint8_t* record = GetPartRecord();
     if (record == nullptr) return;
-    SetPartRecordPosition(record, position);
+    PartRecordSetPosition(record, position);
     Rebuild(false, true);
 }
 
@@ -335,7 +335,7 @@ void QMorvanObject::SetRotation(const Matrix3& rotation) {
     Vec3 axis;
     double angle = 0.0;
     Matrix3ToAxisAngle(rotation, axis, angle);
-    SetPartRecordRotation(record, Vec3Scale(axis, angle));
+    PartRecordSetRotation(record, Vec3Scale(axis, angle));
     Rebuild(false, true);
 }
 
@@ -353,21 +353,21 @@ void QMorvanObject::PointAlong(Vec3 direction) {
         Vec3Normalize(along);
         const Matrix3 r = RotationTurning(along, direction);
         const Vec3 m = Vec3Scale(Vec3Add(a, b), 0.5);
-        SetPartRecordParamVec3(record, 0, Vec3Add(m, Matrix3TransformVec3(r, Vec3Sub(a, m))));
-        SetPartRecordParamVec3(record, 3, Vec3Add(m, Matrix3TransformVec3(r, Vec3Sub(b, m))));
-        SetPartRecordParamVec3(record, 6,
+        PartRecordSetParamVec3(record, 0, Vec3Add(m, Matrix3TransformVec3(r, Vec3Sub(a, m))));
+        PartRecordSetParamVec3(record, 3, Vec3Add(m, Matrix3TransformVec3(r, Vec3Sub(b, m))));
+        PartRecordSetParamVec3(record, 6,
                                Matrix3TransformVec3(r, PartRecordParamVec3(record, 6)));
     } else if (type == ShapeType::Spheroid && n >= 6) {
         Vec3 d = PartRecordParamVec3(record, 3);
         Vec3Normalize(d);
         const Matrix3 r = RotationTurning(d, direction);
-        SetPartRecordParamVec3(record, 0,
+        PartRecordSetParamVec3(record, 0,
                                Matrix3TransformVec3(r, PartRecordParamVec3(record, 0)));
-        SetPartRecordParamVec3(record, 3,
+        PartRecordSetParamVec3(record, 3,
                                Matrix3TransformVec3(r, PartRecordParamVec3(record, 3)));
     } else if (!rod && type != ShapeType::Spheroid) {
         const AxisAngle turn = RotationBetween(Vec3{0.0, 1.0, 0.0}, direction);
-        SetPartRecordRotation(record, Vec3Scale(turn.axis, turn.angle));
+        PartRecordSetRotation(record, Vec3Scale(turn.axis, turn.angle));
     }
     Rebuild(true, true);
 }

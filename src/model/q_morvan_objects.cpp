@@ -231,7 +231,7 @@ QMorvanObject* QMorvanObjects::InsertPartRecord(const std::uint8_t* record, bool
         PartRecordPtr source;
         const std::uint8_t* block = Block();
         if (record >= block && record < block + ReservedBytes()) {
-            source = CopyPartRecord(record);
+            source = PartRecordCopy(record);
             record = source.get();
         }
         GrowBlock(PartBlockHeaderBytes + static_cast<std::uint64_t>(length) + size);
@@ -250,7 +250,7 @@ QMorvanObject* QMorvanObjects::InsertPartRecord(const std::uint8_t* record, bool
     const double limit = PositionLimitScaled / SceneScale;
     const Vec3 position = PartRecordPosition(inserted);
     const double distance = Vec3Length(position);
-    if (distance > limit) SetPartRecordPosition(inserted, Vec3Scale(position, limit / distance));
+    if (distance > limit) PartRecordSetPosition(inserted, Vec3Scale(position, limit / distance));
 
     // Objects behind the new record move up by its size.
     if (!appended) ShiftRecordOffsets(offset - 1, static_cast<std::int64_t>(size), 1);
@@ -325,7 +325,7 @@ void QMorvanObjects::PurgeDeleted(bool rebuildGeometry) {
         if (object->purge != 0) {
             doomed.push_back(object);
         } else {
-            kept.emplace_back(object, CopyPartRecord(object->GetPartRecord()));
+            kept.emplace_back(object, PartRecordCopy(object->GetPartRecord()));
         }
     }
     if (doomed.empty()) return;
@@ -867,7 +867,7 @@ void QMorvanObjects::HandleMessage(std::int32_t message, std::int32_t, QReferenc
             break;
         case MessageDeleted: {
             if (busy || object->present == 0 || object->collection != this) break;
-            object->keptRecord = CopyPartRecord(object->GetPartRecord());
+            object->keptRecord = PartRecordCopy(object->GetPartRecord());
             RemovePartRecord(object);
             releaseDisplayList();
             document->modified = 1;

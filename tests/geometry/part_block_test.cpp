@@ -156,7 +156,7 @@ TEST(PartBlock, LegacyBlocksAreScaledAndTurnedOnce) {
     auto block = EmptyBlock();
     block[PartBlockFlagsOffset] = 0;
     AppendRecord(block, 1, {0.5f});
-    SetPartRecordPosition(block.data() + PartBlockHeaderBytes, Vec3{1.0, 2.0, 3.0});
+    PartRecordSetPosition(block.data() + PartBlockHeaderBytes, Vec3{1.0, 2.0, 3.0});
     StoreU32LE(block.data() + PartBlockRecordBytesOffset, 84);
     ASSERT_EQ(Load(geometry, block), 0);
     const std::uint8_t* record = block.data() + PartBlockHeaderBytes;
@@ -175,7 +175,7 @@ TEST(PartBlock, PartTableFollowsTheRecords) {
     auto block = EmptyBlock();
     for (std::int32_t type : {1, 3, 2, 4, 5}) AppendRecord(block, type, {1.0f, 1.0f, 1.0f});
     std::uint8_t* second = block.data() + PartBlockHeaderBytes + 92;
-    SetPartRecordPosition(second, Vec3{4.0, 5.0, 6.0});
+    PartRecordSetPosition(second, Vec3{4.0, 5.0, 6.0});
     StoreU32LE(second + PartRecordColourOffset, 0x112233);
     second[PartRecordFlagsOffset] = PartFlagHidden;
     ASSERT_EQ(Load(geometry, block), 0);

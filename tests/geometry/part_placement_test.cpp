@@ -18,10 +18,10 @@ std::vector<std::uint8_t> Record(std::int32_t type, std::vector<float> params,
     StoreI32LE(record.data() + 28, type);
     StoreI32LE(record.data() + 36, static_cast<std::int32_t>(params.size()));
     for (std::size_t i = 0; i < params.size(); ++i) {
-        SetPartRecordParam(record.data(), static_cast<std::int32_t>(i), params[i]);
+        PartRecordSetParam(record.data(), static_cast<std::int32_t>(i), params[i]);
     }
-    SetPartRecordPosition(record.data(), position);
-    SetPartRecordRotation(record.data(), rotation);
+    PartRecordSetPosition(record.data(), position);
+    PartRecordSetRotation(record.data(), rotation);
     return record;
 }
 

@@ -81,7 +81,7 @@ TEST(PrimitiveRecord, CloneCopiesTheBaseRecord) {
     const PartRecordPtr cleared = ClonePrimitive(source.data(), false, 1.0);
     EXPECT_EQ(LoadU32LE(cleared.get() + PartRecordTextureRefOffset), 0u);
 
-    const PartRecordPtr whole = CopyPartRecord(source.data());
+    const PartRecordPtr whole = PartRecordCopy(source.data());
     EXPECT_EQ(std::memcmp(whole.get(), source.data(), source.size()), 0);
 }
 
