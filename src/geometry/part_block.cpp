@@ -102,7 +102,7 @@ bool ConvertCompositeExtension(std::uint8_t* extension, std::uint32_t extensionB
 
 }  // namespace
 
-void WritePartBlockHeader(std::uint8_t* block) {
+void PartBlockWriteHeader(std::uint8_t* block) {
     StoreU16LE(block + PartBlockVersionOffset, PartBlockVersion);
     StoreU16LE(block + PartBlockMarkerOffset, PartBlockNativeMarker);
     StoreU32LE(block + PartBlockPartCountOffset, 0);

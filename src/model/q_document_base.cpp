@@ -64,7 +64,7 @@ QDocumentBase::QDocumentBase() {
 void QDocumentBase::BuildMembers() {
     partBlock = static_cast<std::uint8_t*>(PrivateAlloc(PartBlockHeaderBytes));
     partBlockBytes = PartBlockHeaderBytes;
-    WritePartBlockHeader(partBlock);
+    PartBlockWriteHeader(partBlock);
     geometry = std::make_unique<SceneGeometry>();
     mouseAction = std::make_unique<QKVAction>(this);
     objects = std::make_unique<QMorvanObjects>(this);

@@ -336,7 +336,7 @@ void QMorvanObjects::PurgeDeleted(bool rebuildGeometry) {
         for (QMorvanObject* object : doomed) delete object;
     }
     selectionIds = IdSet();
-    WritePartBlockHeader(fresh.get());
+    PartBlockWriteHeader(fresh.get());
     PrivateFree(Block());
     *document->PartBlockSlot() = fresh.release();
     *document->PartBlockBytesSlot() = PartBlockHeaderBytes;
@@ -373,7 +373,7 @@ void QMorvanObjects::TruncateTo(std::int32_t n) {
 
 void QMorvanObjects::ClearAll() {
     auto fresh = PrivateAllocBlock<std::uint8_t>(PartBlockHeaderBytes);
-    WritePartBlockHeader(fresh.get());
+    PartBlockWriteHeader(fresh.get());
     ClearList(true);
     PrivateFree(Block());
     *document->PartBlockSlot() = fresh.release();

@@ -15,7 +15,7 @@ namespace {
 
 std::vector<std::uint8_t> EmptyBlock() {
     std::vector<std::uint8_t> block(PartBlockHeaderBytes);
-    WritePartBlockHeader(block.data());
+    PartBlockWriteHeader(block.data());
     return block;
 }
 

@@ -418,7 +418,7 @@ TEST(QMorvanObjects, MalformedBlocksAreRejectedWithoutReadingPastThem) {
     };
     const auto header = [](std::uint32_t count, std::uint32_t length) {
         std::vector<std::uint8_t> block(20, 0);
-        WritePartBlockHeader(block.data());
+        PartBlockWriteHeader(block.data());
         StoreU32LE(block.data() + PartBlockPartCountOffset, count);
         StoreU32LE(block.data() + PartBlockRecordBytesOffset, length);
         return block;
