@@ -13,53 +13,53 @@ constexpr const char* ScaleLocal = "[Scale Local]";
 // Rows in run order. Handlers specific to a shape (local scale, clipping planes, the
 // searches of types 20 to 25) are null until dimension editing provides them.
 constexpr std::array<DimensionHandlerRow, 73> Table{{
-    // 9
+    // Ellipsoid
     {ScaleLocal, -1, 0, 8, nullptr}, {"Width", 0, 1, 1, G}, {"Length", 1, 2, 2, G},
     {"Depth", 2, 3, 4, G},
-    // 5
+    // Torus
     {ScaleLocal, -1, 0, 8, nullptr}, {"Small Radius", 1, 1, 2, G}, {"Big Radius", 0, 2, 5, G},
-    // 2, 8, 14, 18
+    // Cylinder, FlatSidedCylinder, RoundedCylinder, RoundedOctagon
     {ScaleLocal, -1, 0, 8, nullptr}, {"Radius", 1, 1, 5, G}, {"Length", 0, 2, 2, G},
-    // 3, 15
+    // Box, RoundedBox
     {ScaleLocal, -1, 0, 8, nullptr}, {"Width", 0, 1, 1, G}, {"Length", 1, 2, 2, G},
     {"Depth", 2, 3, 4, G},
-    // 4, 16
+    // Frustum, RoundedFrustum
     {ScaleLocal, -1, 0, 8, nullptr}, {"Length", 0, 1, 2, G}, {"Lower Radius", 1, 2, 1, G},
     {"Upper Radius", 2, 3, 4, G},
-    // 6, 17
+    // TaperedPrism, SmoothPlate
     {ScaleLocal, -1, 0, 8, nullptr}, {"Thickness", 0, 1, 0, G}, {"Length", 3, 2, 2, G},
     {"Top Width", 1, 3, 0, G}, {"Bottom Width", 2, 4, 0, G},
-    // 1
+    // Sphere
     {ScaleLocal, -1, 0, 8, nullptr}, {"Radius", 0, 1, 0, G},
-    // 12
+    // Spheroid
     {ScaleLocal, -1, 0, 8, nullptr}, {"Length", 6, 1, 2, G}, {"Width", 7, 2, 0, G},
-    // 7
+    // SphereZone
     {ScaleLocal, -1, 0, 8, nullptr}, {"Radius", 0, 1, 0, G},
     {"Clipping Planes", -1, 2, 2, nullptr}, {"Sphere Offset", -1, 3, 0, nullptr},
-    // 20
+    // Bowl
     {ScaleLocal, -1, 0, 8, nullptr}, {"Length", 0, 1, 2, nullptr}, {"Radius", -1, 2, 1, nullptr},
     {"Thickness", -1, 3, 0, nullptr}, {"Cutout Steepness", 2, 4, 0, nullptr},
     {"Cutout Depth", 4, 5, 0, nullptr}, {"Cutting Plane Offset", 5, 6, 4, nullptr},
-    // 26
+    // CornerRod
     {ScaleLocal, -1, 0, 8, nullptr},
-    // 21
+    // RevolvedPair
     {ScaleLocal, -1, 0, 8, nullptr}, {"Length", -1, 1, 2, nullptr},
     {"Top Radius", -1, 2, 0, nullptr}, {"Bottom Radius", -1, 3, 0, nullptr},
     {"Neck Radius", -1, 4, 0, nullptr}, {"Cap Depth", -1, 5, 0, nullptr},
-    // 22
+    // CoredSolid
     {ScaleLocal, -1, 0, 8, nullptr}, {"Length", -1, 1, 2, nullptr},
     {"Top Radius", -1, 2, 0, nullptr}, {"Top Thickness", -1, 3, 0, nullptr},
     {"Bottom Radius", -1, 4, 0, nullptr}, {"Bottom Thickness", -1, 5, 0, nullptr},
     {"Neck Radius", -1, 6, 0, nullptr}, {"Core Size", -1, 7, 0, nullptr},
-    // 24
+    // Ring
     {ScaleLocal, -1, 0, 8, nullptr}, {"Outer Radius", 0, 1, 0, nullptr},
     {"Inner Radius", 1, 2, 0, nullptr}, {"Outer Height", 2, 3, 1, G}, {"Flare", 3, 4, 0, nullptr},
     {"Offset", 4, 5, 5, nullptr},
-    // 23
+    // FlaredSolid
     {ScaleLocal, -1, 0, 8, nullptr}, {"Flare", 0, 1, 0, nullptr},
     {"Bevel Curvature", 1, 2, 0, nullptr}, {"Radius", 2, 3, 0, G}, {"Neck Radius", 3, 4, 5, G},
     {"Neck Height", 4, 5, 2, G},
-    // 25
+    // HoledSolid
     {ScaleLocal, -1, 0, 8, nullptr}, {"Radius", -1, 1, 5, nullptr}, {"Length", -1, 2, 2, nullptr},
     {"Hole Flare", -1, 3, 0, nullptr}, {"Hole Radius", -1, 4, 0, nullptr},
     {"Hole Height", -1, 5, 0, nullptr},
@@ -69,22 +69,22 @@ constexpr std::array<DimensionHandlerRow, 73> Table{{
 
 // First row of each run, in table order.
 enum RunStart : std::int32_t {
-    Run9 = 0,
-    Run5 = 4,
-    Run2 = 7,
-    Run3 = 10,
-    Run4 = 14,
-    Run6 = 18,
-    Run1 = 23,
-    Run12 = 25,
-    Run7 = 28,
-    Run20 = 32,
-    Run26 = 39,
-    Run21 = 40,
-    Run22 = 46,
-    Run24 = 54,
-    Run23 = 60,
-    Run25 = 66,
+    RunEllipsoid = 0,
+    RunTorus = 4,
+    RunCylinder = 7,
+    RunBox = 10,
+    RunFrustum = 14,
+    RunTaperedPrism = 18,
+    RunSphere = 23,
+    RunSpheroid = 25,
+    RunSphereZone = 28,
+    RunBowl = 32,
+    RunCornerRod = 39,
+    RunRevolvedPair = 40,
+    RunCoredSolid = 46,
+    RunRing = 54,
+    RunFlaredSolid = 60,
+    RunHoledSolid = 66,
     RunOther = 72,
 };
 
@@ -98,24 +98,26 @@ DimensionRun Run(std::int32_t first, std::int32_t count) {
 
 std::span<const DimensionHandlerRow> DimensionHandlerTable() { return Table; }
 
-DimensionRun DimensionRunForShapeType(std::int32_t shapeType) {
+DimensionRun DimensionRunForShapeType(ShapeType shapeType) {
+    using enum ShapeType;
     switch (shapeType) {
-        case 1: return Run(Run1, 2);
-        case 2: case 8: case 14: case 18: return Run(Run2, 3);
-        case 3: case 15: return Run(Run3, 4);
-        case 4: case 16: return Run(Run4, 4);
-        case 5: return Run(Run5, 3);
-        case 6: case 17: return Run(Run6, 5);
-        case 7: return Run(Run7, 4);
-        case 9: return Run(Run9, 4);
-        case 12: return Run(Run12, 3);
-        case 20: return Run(Run20, 7);
-        case 21: return Run(Run21, 6);
-        case 22: return Run(Run22, 8);
-        case 23: return Run(Run23, 6);
-        case 24: return Run(Run24, 6);
-        case 25: return Run(Run25, 6);
-        case 26: return Run(Run26, 1);
+        case Sphere: return Run(RunSphere, 2);
+        case Cylinder: case FlatSidedCylinder: case RoundedCylinder: case RoundedOctagon:
+            return Run(RunCylinder, 3);
+        case Box: case RoundedBox: return Run(RunBox, 4);
+        case Frustum: case RoundedFrustum: return Run(RunFrustum, 4);
+        case Torus: return Run(RunTorus, 3);
+        case TaperedPrism: case SmoothPlate: return Run(RunTaperedPrism, 5);
+        case SphereZone: return Run(RunSphereZone, 4);
+        case Ellipsoid: return Run(RunEllipsoid, 4);
+        case Spheroid: return Run(RunSpheroid, 3);
+        case Bowl: return Run(RunBowl, 7);
+        case RevolvedPair: return Run(RunRevolvedPair, 6);
+        case CoredSolid: return Run(RunCoredSolid, 8);
+        case FlaredSolid: return Run(RunFlaredSolid, 6);
+        case Ring: return Run(RunRing, 6);
+        case HoledSolid: return Run(RunHoledSolid, 6);
+        case CornerRod: return Run(RunCornerRod, 1);
         default: return Run(RunOther, 1);
     }
 }
@@ -135,6 +137,6 @@ bool EditParameter(DimensionEditTarget& object, const DimensionHandlerRow& row, 
         return false;
     }
     const float value = PartRecordParam(record, row.paramIndex) + amount;
-    SetPartRecordParam(record, row.paramIndex, std::min(std::max(value, minValue), maxValue));
+    PartRecordSetParam(record, row.paramIndex, std::min(std::max(value, minValue), maxValue));
     return true;
 }

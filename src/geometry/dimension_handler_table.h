@@ -6,6 +6,8 @@
 // per drag step. Rows whose handlers belong to dimension editing carry a null handler until
 // that editing exists.
 
+#include "geometry/shape_type.h"
+
 #include <cstdint>
 #include <span>
 
@@ -54,9 +56,10 @@ struct DimensionRun {
 // The whole table, the runs back to back.
 std::span<const DimensionHandlerRow> DimensionHandlerTable();
 
-// The run of a shape type; any value without a run of its own (10, 11, 13, 19, 27, 28, 29
-// and values outside 1..29) gets the single "[Scale Local]" row.
-DimensionRun DimensionRunForShapeType(std::int32_t shapeType);
+// The run of a shape type; any type without a run of its own (the rods, the composite, the
+// faceted cylinder, the placed solid and ellipsoid, the cut ellipsoid, and numbers outside
+// 1..29) gets the single "[Scale Local]" row.
+DimensionRun DimensionRunForShapeType(ShapeType shapeType);
 
 // Sets the object's run from the shape type of its record; an object without a record is
 // left unchanged.

@@ -16,10 +16,10 @@
 namespace {
 
 constexpr std::uint32_t PartRecordMinimumBytes = PartRecordFixedBytes + 4;
-constexpr std::uint16_t Type13ExtensionKind = 1;
-constexpr std::uint32_t Type13ExtensionHeaderBytes = 20;
-constexpr std::uint32_t Type13ElementBytes = 44;
-constexpr std::uint32_t Type13ElementSwappedWords = 10;
+constexpr std::uint16_t CompositeExtensionKind = 1;
+constexpr std::uint32_t CompositeExtensionHeaderBytes = 20;
+constexpr std::uint32_t CompositeElementBytes = 44;
+constexpr std::uint32_t CompositeElementSwappedWords = 10;
 
 // A foreign block holds its words in the other byte order; converting rewrites them in ours.
 void SwapU16(std::uint8_t* p) { StoreU16LE(p, LoadU16BE(p)); }
@@ -37,69 +37,72 @@ std::int32_t WrappedCount(std::int64_t n, std::int64_t k) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(n + k));
 }
 
-// Surfaces that a part of the record's shape type needs. Type 13 is counted by the caller.
+// Surfaces that a part of the record's shape type needs. The caller counts a composite.
 std::int32_t SurfaceCount(const std::uint8_t* record, std::int32_t paramCount) {
-    switch (LoadI32LE(record + PartRecordShapeTypeOffset)) {
-        case 5:
-        case 21:
-        case 24:
-        case 27:
-        case 29:
+    switch (PartRecordShapeType(record)) {
+        case ShapeType::Torus:
+        case ShapeType::RevolvedPair:
+        case ShapeType::Ring:
+        case ShapeType::PlacedSolid:
+        case ShapeType::CutEllipsoid:
             return 2;
-        case 2:
-        case 4:
-        case 7:
-        case 20:
-        case 23:
+        case ShapeType::Cylinder:
+        case ShapeType::Frustum:
+        case ShapeType::SphereZone:
+        case ShapeType::Bowl:
+        case ShapeType::FlaredSolid:
             return 3;
-        case 10:
-        case 14:
-        case 16:
-        case 22:
-        case 26:
+        case ShapeType::Rod:
+        case ShapeType::RoundedCylinder:
+        case ShapeType::RoundedFrustum:
+        case ShapeType::CoredSolid:
+        case ShapeType::CornerRod:
             return 4;
-        case 17:
+        case ShapeType::SmoothPlate:
             return 5;
-        case 3:
-        case 6:
-        case 11:
+        case ShapeType::Box:
+        case ShapeType::TaperedPrism:
+        case ShapeType::CutRod:
             return 6;
-        case 8:
-        case 15:
+        case ShapeType::FlatSidedCylinder:
+        case ShapeType::RoundedBox:
             return 7;
-        case 18:
+        case ShapeType::RoundedOctagon:
             return 8;
-        case 19:
+        case ShapeType::FacetedCylinder:
             return paramCount > 3 ? WrappedCount(2 * std::int64_t{RoundParameter(record, 3)}, 3)
                                   : 3;
-        case 25:
+        case ShapeType::HoledSolid:
             return paramCount > 5 ? WrappedCount(RoundParameter(record, 5), 4) : 4;
         default:
             return 1;
     }
 }
 
-// Converts a foreign type-13 extension of e bytes; false when it cannot hold what it states.
-bool ConvertType13Extension(std::uint8_t* extension, std::uint32_t extensionBytes) {
-    if (extensionBytes < Type13ExtensionHeaderBytes) return false;
+// Converts a foreign composite extension of e bytes; false when it cannot hold what it states.
+bool ConvertCompositeExtension(std::uint8_t* extension, std::uint32_t extensionBytes) {
+    if (extensionBytes < CompositeExtensionHeaderBytes) return false;
     if (LoadU16LE(extension + 2) == PartBlockNativeMarker) return true;
     SwapU16(extension);
     StoreU16LE(extension + 2, static_cast<std::uint16_t>(~LoadU16LE(extension + 2)));
-    for (std::uint32_t offset = 4; offset < Type13ExtensionHeaderBytes; offset += 4) {
+    for (std::uint32_t offset = 4; offset < CompositeExtensionHeaderBytes; offset += 4) {
         SwapU32(extension + offset);
     }
     const std::uint64_t count = LoadU32LE(extension + 8);
-    if (Type13ExtensionHeaderBytes + count * Type13ElementBytes > extensionBytes) return false;
+    if (CompositeExtensionHeaderBytes + count * CompositeElementBytes > extensionBytes) {
+        return false;
+    }
     for (std::uint64_t k = 0; k < count; ++k) {
-        std::uint8_t* element = extension + Type13ExtensionHeaderBytes + k * Type13ElementBytes;
-        for (std::uint32_t w = 0; w < Type13ElementSwappedWords; ++w) SwapU32(element + 4 * w);
+        std::uint8_t* element =
+            extension + CompositeExtensionHeaderBytes + k * CompositeElementBytes;
+        for (std::uint32_t w = 0; w < CompositeElementSwappedWords; ++w) SwapU32(element + 4 * w);
     }
     return true;
 }
 
 }  // namespace
 
-void WritePartBlockHeader(std::uint8_t* block) {
+void PartBlockWriteHeader(std::uint8_t* block) {
     StoreU16LE(block + PartBlockVersionOffset, PartBlockVersion);
     StoreU16LE(block + PartBlockMarkerOffset, PartBlockNativeMarker);
     StoreU32LE(block + PartBlockPartCountOffset, 0);
@@ -179,7 +182,7 @@ std::int32_t LoadPartBlock(SceneGeometry& geometry, std::uint8_t* block, std::ui
         const std::uint32_t extensionBytes = LoadU32LE(record + PartRecordExtensionBytesOffset);
         if (remaining < paramEnd + extensionBytes) return PartBlockRejected;
         std::uint8_t* extension = record + paramEnd;
-        const std::int32_t shapeType = LoadI32LE(record + PartRecordShapeTypeOffset);
+        const ShapeType shapeType = PartRecordShapeType(record);
 
         if (!keepIds) {
             const std::int32_t partId = LoadI32LE(record + PartRecordPartIdOffset);
@@ -189,14 +192,14 @@ std::int32_t LoadPartBlock(SceneGeometry& geometry, std::uint8_t* block, std::ui
         }
         if (legacy) SetPartPlacement(record, legacyPlacement);
         std::int32_t surfaces = 0;
-        if (shapeType == 13) {
-            if (extensionBytes == 0 || !ConvertType13Extension(extension, extensionBytes) ||
-                LoadU16LE(extension) != Type13ExtensionKind) {
+        if (shapeType == ShapeType::Composite) {
+            if (extensionBytes == 0 || !ConvertCompositeExtension(extension, extensionBytes) ||
+                LoadU16LE(extension) != CompositeExtensionKind) {
                 return PartBlockRejected;
             }
             // The elements must lie inside the extension, which also bounds the count.
             const std::uint64_t count = LoadU32LE(extension + 8);
-            if (Type13ExtensionHeaderBytes + count * Type13ElementBytes > extensionBytes) {
+            if (CompositeExtensionHeaderBytes + count * CompositeElementBytes > extensionBytes) {
                 return PartBlockRejected;
             }
             surfaces = static_cast<std::int32_t>(count) - 1;

@@ -35,7 +35,7 @@ inline constexpr std::int32_t PartBlockRejected = -10;
 
 // Writes the header of a new, empty block into the first 20 bytes of block: version 3,
 // marker 0xFFFF, no parts, no record bytes, id span 0, flags 0xC0, reserved bytes zero.
-void WritePartBlockHeader(std::uint8_t* block);
+void PartBlockWriteHeader(std::uint8_t* block);
 
 // True when the block of length bytes is a native block (version 3, marker 0xFFFF) whose
 // header count and record length describe its records exactly: every record at least 80

@@ -3,6 +3,7 @@
 #include "core/matrix3.h"
 #include "core/rotation.h"
 #include "geometry/part_record.h"
+#include "geometry/shape_type.h"
 #include "geometry/shape_type_table.h"
 
 #include <cmath>
@@ -23,7 +24,7 @@ Vec3 PlacePoint(const Matrix3& l, const Vec3& t, const Vec3& p) {
 template <typename Fn>
 void MapParamTriple(std::uint8_t* record, std::int32_t first, Fn f) {
     if (first + 3 > PartRecordParamCount(record)) return;
-    SetPartRecordParamVec3(record, first, f(PartRecordParamVec3(record, first)));
+    PartRecordSetParamVec3(record, first, f(PartRecordParamVec3(record, first)));
 }
 
 }  // namespace
@@ -38,25 +39,25 @@ void SetPartPlacement(std::uint8_t* record, Matrix4W placement) {
     Matrix3 r = l;
     Matrix3DivideScalar(r, k);
 
-    const std::int32_t shapeType = PartRecordShapeType(record);
+    const ShapeType shapeType = PartRecordShapeType(record);
     const std::int32_t paramCount = PartRecordParamCount(record);
     if (const ShapeTypeRow* row = ShapeTypeTableRow(shapeType)) {
         for (std::int32_t i = 0; i < row->count; ++i) {
             const std::int32_t index = ShapeParamIndex(row->entries[static_cast<std::size_t>(i)]);
             if (index >= paramCount) continue;
-            SetPartRecordParam(record, index,
+            PartRecordSetParam(record, index,
                                static_cast<float>(PartRecordParam(record, index) * k));
         }
     }
 
-    const bool positioned = (shapeType >= 1 && shapeType <= 9) ||
-                            (shapeType >= 13 && shapeType <= 25) || shapeType == 29;
+    const bool positioned =
+        ShapeTypeIsValid(shapeType) && !ShapeTypeIsPlacedByParameters(shapeType);
     if (positioned) {
-        SetPartRecordPosition(record, PlacePoint(l, t, PartRecordPosition(record)));
+        PartRecordSetPosition(record, PlacePoint(l, t, PartRecordPosition(record)));
         const Matrix3 turned =
             Matrix3Product(r, RotationFromVector(PartRecordRotation(record)));
-        SetPartRecordRotation(record, RotationToVector(turned));
-    } else if (shapeType == 26) {
+        PartRecordSetRotation(record, RotationToVector(turned));
+    } else if (shapeType == ShapeType::CornerRod) {
         const auto point = [&](const Vec3& p) { return PlacePoint(l, t, p); };
         const auto vector = [&](const Vec3& v) { return Matrix3TransformVec3(l, v); };
         MapParamTriple(record, 0, point);
@@ -64,7 +65,7 @@ void SetPartPlacement(std::uint8_t* record, Matrix4W placement) {
         MapParamTriple(record, 6, vector);
         MapParamTriple(record, 9, vector);
         MapParamTriple(record, 12, vector);
-    } else if (shapeType == 27 || shapeType == 28) {
+    } else if (shapeType == ShapeType::PlacedSolid || shapeType == ShapeType::PlacedEllipsoid) {
         const auto direction = [&](const Vec3& v) { return Matrix3TransformVec3(r, v); };
         MapParamTriple(record, 0, [&](const Vec3& p) { return PlacePoint(l, t, p); });
         MapParamTriple(record, 3, direction);

@@ -7,8 +7,12 @@ std::int32_t PartRecordParamCount(const std::uint8_t* record) {
     return LoadI32LE(record + PartRecordParamCountOffset);
 }
 
-std::int32_t PartRecordShapeType(const std::uint8_t* record) {
-    return LoadI32LE(record + PartRecordShapeTypeOffset);
+ShapeType PartRecordShapeType(const std::uint8_t* record) {
+    return static_cast<ShapeType>(LoadI32LE(record + PartRecordShapeTypeOffset));
+}
+
+void PartRecordSetShapeType(std::uint8_t* record, ShapeType shapeType) {
+    StoreI32LE(record + PartRecordShapeTypeOffset, static_cast<std::int32_t>(shapeType));
 }
 
 std::uint32_t PartRecordBaseBytes(const std::uint8_t* record) {
@@ -26,7 +30,7 @@ float PartRecordParam(const std::uint8_t* record, std::int32_t i) {
     return LoadF32LE(record + PartRecordParamsOffset + 4 * static_cast<std::uint32_t>(i));
 }
 
-void SetPartRecordParam(std::uint8_t* record, std::int32_t i, float value) {
+void PartRecordSetParam(std::uint8_t* record, std::int32_t i, float value) {
     StoreF32LE(record + PartRecordParamsOffset + 4 * static_cast<std::uint32_t>(i), value);
 }
 
@@ -52,11 +56,11 @@ Vec3 PartRecordRotation(const std::uint8_t* record) {
     return LoadTriple(record + PartRecordRotationOffset);
 }
 
-void SetPartRecordPosition(std::uint8_t* record, const Vec3& position) {
+void PartRecordSetPosition(std::uint8_t* record, const Vec3& position) {
     StoreTriple(record + PartRecordPositionOffset, position);
 }
 
-void SetPartRecordRotation(std::uint8_t* record, const Vec3& rotation) {
+void PartRecordSetRotation(std::uint8_t* record, const Vec3& rotation) {
     StoreTriple(record + PartRecordRotationOffset, rotation);
 }
 
@@ -64,6 +68,6 @@ Vec3 PartRecordParamVec3(const std::uint8_t* record, std::int32_t first) {
     return LoadTriple(record + PartRecordParamsOffset + 4 * static_cast<std::uint32_t>(first));
 }
 
-void SetPartRecordParamVec3(std::uint8_t* record, std::int32_t first, const Vec3& v) {
+void PartRecordSetParamVec3(std::uint8_t* record, std::int32_t first, const Vec3& v) {
     StoreTriple(record + PartRecordParamsOffset + 4 * static_cast<std::uint32_t>(first), v);
 }

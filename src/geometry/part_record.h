@@ -16,6 +16,7 @@
 //   76 f32 fraction (0..1)             80 f32 x n parameters, then the e extension bytes
 
 #include "core/vec3.h"
+#include "geometry/shape_type.h"
 
 #include <cstdint>
 
@@ -44,8 +45,9 @@ inline constexpr std::uint8_t PartFlagInserted = 0x20;
 // The parameter count at byte 36; negative only in a malformed record.
 std::int32_t PartRecordParamCount(const std::uint8_t* record);
 
-// The shape type at byte 28.
-std::int32_t PartRecordShapeType(const std::uint8_t* record);
+// The shape type at byte 28, whatever number is stored there; and its store.
+ShapeType PartRecordShapeType(const std::uint8_t* record);
+void PartRecordSetShapeType(std::uint8_t* record, ShapeType shapeType);
 
 // 80 + 4n: the record without its extension. n must not be negative.
 std::uint32_t PartRecordBaseBytes(const std::uint8_t* record);
@@ -55,16 +57,16 @@ std::uint64_t PartRecordBytes(const std::uint8_t* record);
 
 // Parameter i (float at 80 + 4i); i must be below the parameter count.
 float PartRecordParam(const std::uint8_t* record, std::int32_t i);
-void SetPartRecordParam(std::uint8_t* record, std::int32_t i, float value);
+void PartRecordSetParam(std::uint8_t* record, std::int32_t i, float value);
 
 // The float triples at bytes 0 and 12, widened to doubles.
 Vec3 PartRecordPosition(const std::uint8_t* record);
 Vec3 PartRecordRotation(const std::uint8_t* record);
 
 // Store the triples narrowed to floats.
-void SetPartRecordPosition(std::uint8_t* record, const Vec3& position);
-void SetPartRecordRotation(std::uint8_t* record, const Vec3& rotation);
+void PartRecordSetPosition(std::uint8_t* record, const Vec3& position);
+void PartRecordSetRotation(std::uint8_t* record, const Vec3& rotation);
 
 // Three consecutive parameters from index first, widened; and their store.
 Vec3 PartRecordParamVec3(const std::uint8_t* record, std::int32_t first);
-void SetPartRecordParamVec3(std::uint8_t* record, std::int32_t first, const Vec3& v);
+void PartRecordSetParamVec3(std::uint8_t* record, std::int32_t first, const Vec3& v);

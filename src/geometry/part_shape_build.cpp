@@ -4,15 +4,10 @@
 #include "core/rotation.h"
 #include "geometry/part_record.h"
 #include "geometry/scene_geometry.h"
+#include "geometry/shape_type.h"
 #include "geometry/texture_params_table.h"
 
 namespace {
-
-// Types whose builders place them from their own parameters.
-bool PlacedByParameters(std::int32_t shapeType) {
-    return shapeType == 10 || shapeType == 11 || shapeType == 12 || shapeType == 26 ||
-           shapeType == 27 || shapeType == 28;
-}
 
 // A = R(-w) T(-p): the rotation by the negated rotation vector after the translation by the
 // negated position, in the w-first layout.
@@ -43,7 +38,7 @@ std::int32_t BuildPartShape(SceneGeometry& geometry, const std::uint8_t* record,
     TextureParams* params = ResolveTextureRef(LoadU32LE(record + PartRecordTextureRefOffset));
     entry->textureParams = params != nullptr ? params : &geometry.defaultTexture;
     if (!keepMarks) entry->selected = 0;
-    if (!PlacedByParameters(entry->shapeType)) {
+    if (!ShapeTypeIsPlacedByParameters(entry->shapeType)) {
         entry->localFromWorld =
             LocalFromWorld(PartRecordPosition(record), PartRecordRotation(record));
     }

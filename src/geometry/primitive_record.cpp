@@ -14,23 +14,23 @@
 namespace {
 
 // A zero-filled record of the shape type with the given parameters (index, value) pairs.
-PartRecordPtr MakeRecord(std::int32_t shapeType, std::int32_t paramCount,
+PartRecordPtr MakeRecord(ShapeType shapeType, std::int32_t paramCount,
                          std::initializer_list<std::pair<std::int32_t, double>> params,
                          std::int32_t partId, std::uint8_t flags, const Vec3& position,
                          Colour colour) {
     PartRecordPtr record = PrivateAllocBlock<std::uint8_t>(
         PartRecordFixedBytes + 4 * static_cast<std::uint32_t>(paramCount));
     std::uint8_t* r = record.get();
-    SetPartRecordPosition(r, position);
+    PartRecordSetPosition(r, position);
     r[PartRecordFlagsOffset] = flags;
-    StoreI32LE(r + PartRecordShapeTypeOffset, shapeType);
+    PartRecordSetShapeType(r, shapeType);
     StoreI32LE(r + PartRecordParamCountOffset, paramCount);
     StoreI32LE(r + PartRecordPartIdOffset, partId);
     StoreU32LE(r + PartRecordColourOffset, (std::uint32_t{ColourRedByte(colour)} << 16) |
                                                (std::uint32_t{ColourGreenByte(colour)} << 8) |
                                                ColourBlueByte(colour));
     for (const auto& [index, value] : params) {
-        SetPartRecordParam(r, index, static_cast<float>(value));
+        PartRecordSetParam(r, index, static_cast<float>(value));
     }
     return record;
 }
@@ -39,51 +39,55 @@ PartRecordPtr MakeRecord(std::int32_t shapeType, std::int32_t paramCount,
 
 PartRecordPtr NewPrimitive1(double a0, std::int32_t partId, std::uint8_t flags,
                             const Vec3& position, Colour colour) {
-    return MakeRecord(1, 1, {{0, a0}}, partId, flags, position, colour);
+    return MakeRecord(ShapeType::Sphere, 1, {{0, a0}}, partId, flags, position, colour);
 }
 
 PartRecordPtr NewPrimitive2(bool variant, double a0, double a1, std::int32_t partId,
                             std::uint8_t flags, const Vec3& position, Colour colour) {
-    return MakeRecord(variant ? 14 : 2, 2, {{1, a0}, {0, a1}}, partId, flags, position, colour);
+    return MakeRecord(variant ? ShapeType::RoundedCylinder : ShapeType::Cylinder, 2,
+                      {{1, a0}, {0, a1}}, partId, flags, position, colour);
 }
 
 PartRecordPtr NewPrimitive3(bool variant, double a0, double a1, double a2, std::int32_t partId,
                             std::uint8_t flags, const Vec3& position, Colour colour) {
-    return MakeRecord(variant ? 15 : 3, 3, {{0, a0}, {1, a1}, {2, a2}}, partId, flags, position,
-                      colour);
+    return MakeRecord(variant ? ShapeType::RoundedBox : ShapeType::Box, 3,
+                      {{0, a0}, {1, a1}, {2, a2}}, partId, flags, position, colour);
 }
 
 PartRecordPtr NewPrimitive4(bool variant, double a0, double a1, double a2, std::int32_t partId,
                             std::uint8_t flags, const Vec3& position, Colour colour) {
-    return MakeRecord(variant ? 16 : 4, 3, {{0, a0}, {1, a1}, {2, a2}}, partId, flags, position,
-                      colour);
+    return MakeRecord(variant ? ShapeType::RoundedFrustum : ShapeType::Frustum, 3,
+                      {{0, a0}, {1, a1}, {2, a2}}, partId, flags, position, colour);
 }
 
 PartRecordPtr NewPrimitive5(double a0, double a1, std::int32_t partId, std::uint8_t flags,
                             const Vec3& position, Colour colour) {
-    return MakeRecord(5, 2, {{1, a0}, {0, a1}}, partId, flags, position, colour);
+    return MakeRecord(ShapeType::Torus, 2, {{1, a0}, {0, a1}}, partId, flags, position, colour);
 }
 
 PartRecordPtr NewPrimitive6(bool variant, double a0, double a1, double a2, double a3,
                             std::int32_t partId, std::uint8_t flags, const Vec3& position,
                             Colour colour) {
-    return MakeRecord(variant ? 17 : 6, 4, {{0, a0}, {3, a1}, {2, a2}, {1, a3}}, partId, flags,
-                      position, colour);
+    return MakeRecord(variant ? ShapeType::SmoothPlate : ShapeType::TaperedPrism, 4,
+                      {{0, a0}, {3, a1}, {2, a2}, {1, a3}}, partId, flags, position, colour);
 }
 
 PartRecordPtr NewPrimitive7(double a0, double a1, double a2, std::int32_t partId,
                             std::uint8_t flags, const Vec3& position, Colour colour) {
-    return MakeRecord(7, 3, {{0, a0}, {1, a1}, {2, a2}}, partId, flags, position, colour);
+    return MakeRecord(ShapeType::SphereZone, 3, {{0, a0}, {1, a1}, {2, a2}}, partId, flags,
+                      position, colour);
 }
 
 PartRecordPtr NewPrimitive8(bool variant, double a0, double a1, std::int32_t partId,
                             std::uint8_t flags, const Vec3& position, Colour colour) {
-    return MakeRecord(variant ? 18 : 8, 2, {{0, a0}, {1, a1}}, partId, flags, position, colour);
+    return MakeRecord(variant ? ShapeType::RoundedOctagon : ShapeType::FlatSidedCylinder, 2,
+                      {{0, a0}, {1, a1}}, partId, flags, position, colour);
 }
 
 PartRecordPtr NewPrimitive9(double a0, double a1, double a2, std::int32_t partId,
                             std::uint8_t flags, const Vec3& position, Colour colour) {
-    return MakeRecord(9, 3, {{0, a0}, {1, a1}, {2, a2}}, partId, flags, position, colour);
+    return MakeRecord(ShapeType::Ellipsoid, 3, {{0, a0}, {1, a1}, {2, a2}}, partId, flags, position,
+                      colour);
 }
 
 PartRecordPtr ClonePrimitive(const std::uint8_t* record, bool keepTexture, double scale) {
@@ -102,7 +106,7 @@ PartRecordPtr ClonePrimitive(const std::uint8_t* record, bool keepTexture, doubl
     return copy;
 }
 
-PartRecordPtr CopyPartRecord(const std::uint8_t* record) {
+PartRecordPtr PartRecordCopy(const std::uint8_t* record) {
     const std::uint64_t bytes = PartRecordBytes(record);
     ORBELLE_CHECK(bytes <= UINT32_MAX);
     PartRecordPtr copy(static_cast<std::uint8_t*>(PrivateAlloc(static_cast<std::uint32_t>(bytes))));
@@ -116,50 +120,50 @@ void GetPrimitiveExtents(const std::uint8_t* record, std::array<float, 3>& exten
     const auto set = [&extents](float x, float y, float z) { extents = {x, y, z}; };
     // Each rule reads parameters only after the record is known to hold them.
     switch (PartRecordShapeType(record)) {
-        case 1:
+        case ShapeType::Sphere:
             if (n >= 1) set(p(0), p(0), p(0));
             break;
-        case 2:
-        case 8:
-        case 14:
-        case 18:
+        case ShapeType::Cylinder:
+        case ShapeType::FlatSidedCylinder:
+        case ShapeType::RoundedCylinder:
+        case ShapeType::RoundedOctagon:
             if (n >= 2) set(p(0), p(1), p(1));
             break;
-        case 3:
-        case 9:
-        case 15:
+        case ShapeType::Box:
+        case ShapeType::Ellipsoid:
+        case ShapeType::RoundedBox:
             if (n >= 3) set(p(1), p(0), p(2));
             break;
-        case 4:
-        case 16:
+        case ShapeType::Frustum:
+        case ShapeType::RoundedFrustum:
             if (n >= 3) set(p(0), std::max(p(1), p(2)), std::max(p(1), p(2)));
             break;
-        case 5:
-        case 7:
+        case ShapeType::Torus:
+        case ShapeType::SphereZone:
             if (n >= 2) set(p(1), p(0), p(0));
             break;
-        case 12:
+        case ShapeType::Spheroid:
             if (n >= 8) set(p(6), p(7), p(7));
             break;
-        case 20:
+        case ShapeType::Bowl:
             if (n >= 6) set(p(0) + p(5), p(1), p(1));
             break;
-        case 21:
+        case ShapeType::RevolvedPair:
             if (n >= 3) set(2 * p(0), std::max(p(1), p(2)), std::max(p(1), p(2)));
             break;
-        case 22:
+        case ShapeType::CoredSolid:
             if (n >= 5) set(2 * p(0), std::max(p(2), p(4)), std::max(p(2), p(4)));
             break;
-        case 23:
+        case ShapeType::FlaredSolid:
             if (n >= 5) set(p(4), p(2), p(2));
             break;
-        case 24:
+        case ShapeType::Ring:
             if (n >= 4) set(p(3), p(0), p(0));
             break;
-        case 25:
+        case ShapeType::HoledSolid:
             if (n >= 2) set(p(0), p(1), p(1));
             break;
-        case 26:
+        case ShapeType::CornerRod:
             if (n >= 19) {
                 const double dx = p(3) - p(0);
                 const double dy = p(4) - p(1);
@@ -168,7 +172,7 @@ void GetPrimitiveExtents(const std::uint8_t* record, std::array<float, 3>& exten
                 set(length, p(18), p(18));
             }
             break;
-        case 27:
+        case ShapeType::PlacedSolid:
             if (n >= 12) set(p(9), p(10), p(11));
             break;
         default:

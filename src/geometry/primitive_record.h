@@ -49,7 +49,7 @@ PartRecordPtr NewPrimitive9(double a0, double a1, double a2, std::int32_t partId
 PartRecordPtr ClonePrimitive(const std::uint8_t* record, bool keepTexture, double scale);
 
 // A byte-exact copy of the whole record, 80 + 4n + e bytes, extension included.
-PartRecordPtr CopyPartRecord(const std::uint8_t* record);
+PartRecordPtr PartRecordCopy(const std::uint8_t* record);
 
 // Writes the three overall extents of the record's shape into extents; leaves them
 // unchanged for shape types without a rule (6, 10, 11, 13, 17, 19, 28, 29 and others) and

@@ -9,6 +9,7 @@
 // The surface forms, the octree and the surface table join it with the shape builders.
 
 #include "core/matrix4.h"
+#include "geometry/shape_type.h"
 #include "texture/texture_params.h"
 
 #include <cstdint>
@@ -18,7 +19,7 @@
 struct PartEntry {
     Matrix4W localFromWorld;   // world-to-local placement, w-first
     Matrix4W boundQuadric;     // the part's bounding quadric in world coordinates
-    std::int32_t shapeType = 0;
+    ShapeType shapeType{};     // the record's number; 0 until the part is built
     std::int32_t partId = 0;
     std::int32_t surfaceCount = 0;  // surfaces the loader reserved for the part
     std::uint32_t colour = 0;        // 0xRRGGBB

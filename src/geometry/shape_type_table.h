@@ -4,6 +4,8 @@
 // multiplies exactly these, and the shape build keeps the ones without the NoMinimum mark
 // from collapsing against the largest of them.
 
+#include "geometry/shape_type.h"
+
 #include <array>
 #include <cstdint>
 
@@ -17,10 +19,8 @@ struct ShapeTypeRow {
     std::array<std::int32_t, 7> entries{};
 };
 
-inline constexpr std::int32_t ShapeTypeCount = 29;
-
-// The row of a shape type 1..29; null for any other value.
-const ShapeTypeRow* ShapeTypeTableRow(std::int32_t shapeType);
+// The row of a shape type 1..29; null for any other number.
+const ShapeTypeRow* ShapeTypeTableRow(ShapeType shapeType);
 
 // The parameter index of an entry.
 inline std::int32_t ShapeParamIndex(std::int32_t entry) { return entry & 0xFF; }

@@ -20,7 +20,7 @@ KVObjTexContainer::KVObjTexContainer(const std::uint8_t* sourceRecord,
     typeId = TypeIdObjTexContainer;
     // The whole record is kept, extension included: a shape that outlives its object must
     // still be the same shape.
-    record = CopyPartRecord(sourceRecord);
+    record = PartRecordCopy(sourceRecord);
     StoreU32LE(record.get() + PartRecordTextureRefOffset, 0);
     if (texture != nullptr) AddReference(texture, this, 0);
 }

@@ -53,7 +53,7 @@ QDocumentBase::QDocumentBase() {
 void QDocumentBase::BuildMembers() {
     partBlock = static_cast<std::uint8_t*>(PrivateAlloc(PartBlockHeaderBytes));
     partBlockBytes = PartBlockHeaderBytes;
-    WritePartBlockHeader(partBlock);
+    PartBlockWriteHeader(partBlock);
     geometry = std::make_unique<SceneGeometry>();
     if (DocumentModellerMaker maker = GetDocumentModellerMaker()) modeller = maker(*this);
     objects = std::make_unique<QMorvanObjects>(this);
@@ -71,6 +71,7 @@ void QDocumentBase::BuildMembers() {
     // writes.
     fileVersion = TruncToInt32(std::round(2.1 * 100.0));
 
+    // Each row: a shape type as its stored number, then that type's four values.
     constexpr std::array<std::array<std::int32_t, 5>, 20> shapeTypeRows{{
         {1, 6, 6, 6, 6},     {2, 6, 1, 1, 1},     {3, 1, 1, 1, 1},   {4, 6, 1, 1, 1},
         {5, 12, 6, 6, 6},    {7, 6, 6, 6, 6},     {8, 6, 1, 1, 1},   {9, 6, 6, 6, 6},

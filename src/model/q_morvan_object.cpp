@@ -24,10 +24,12 @@
 namespace {
 
 // Shape types placed by their own parameters rather than a position and rotation: the
-// types whose bit (t - 1) is clear in 0x11FFF1FF.
-bool PlacedByParameters(std::int32_t shapeType) {
-    if (shapeType < 1 || shapeType > 32) return false;
-    return (0x11FFF1FFu & (1u << (shapeType - 1))) == 0;
+// types whose bit (t - 1) is clear in 0x11FFF1FF. That mask also leaves the bits of 30 to
+// 32 clear, numbers that name no shape, so those read their placement from the part table.
+bool PlacedByParameters(ShapeType shapeType) {
+    const auto value = static_cast<std::int32_t>(shapeType);
+    if (value > ShapeTypeCount && value <= 32) return true;
+    return ShapeTypeIsPlacedByParameters(shapeType);
 }
 
 std::uint32_t PackRgb(std::int32_t r, std::int32_t g, std::int32_t b) {
@@ -155,11 +157,11 @@ bool QMorvanObject::RestoreFromSnapshot(bool position, bool rotation) {
     if (record == nullptr || chunk == nullptr) return false;
     if (chunk->parameterCount == PartRecordParamCount(record)) {
         for (std::int32_t i = 0; i < chunk->parameterCount; ++i) {
-            SetPartRecordParam(record, i, chunk->parameters.get()[i]);
+            PartRecordSetParam(record, i, chunk->parameters.get()[i]);
         }
     }
-    if (position) SetPartRecordPosition(record, chunk->position);
-    if (rotation) SetPartRecordRotation(record, chunk->rotation);
+    if (position) PartRecordSetPosition(record, chunk->position);
+    if (rotation) PartRecordSetRotation(record, chunk->rotation);
     return true;
 }
 
@@ -172,11 +174,11 @@ void QMorvanObject::RestoreSnapshot(std::int32_t snapshot) {
     const QUndoChunk& chunk = *history[static_cast<std::size_t>(snapshot)];
     if (chunk.parameterCount == PartRecordParamCount(record)) {
         for (std::int32_t i = 0; i < chunk.parameterCount; ++i) {
-            SetPartRecordParam(record, i, chunk.parameters.get()[i]);
+            PartRecordSetParam(record, i, chunk.parameters.get()[i]);
         }
     }
-    SetPartRecordRotation(record, chunk.rotation);
-    SetPartRecordPosition(record, chunk.position);
+    PartRecordSetRotation(record, chunk.rotation);
+    PartRecordSetPosition(record, chunk.position);
     StoreU32LE(record + PartRecordColourOffset, chunk.colour);
     StoreU32LE(record + PartRecordDerivedColourOffset, chunk.derivedColour);
     StoreU32LE(record + PartRecordGlowColourOffset, chunk.glowColour);
@@ -264,14 +266,14 @@ Vec3 QMorvanObject::GetCentre() const {
 Vec3 QMorvanObject::GetAxis(std::int32_t column) const {
     const std::uint8_t* record = GetPartRecord();
     if (record != nullptr) {
-        const std::int32_t type = PartRecordShapeType(record);
+        const ShapeType type = PartRecordShapeType(record);
         const std::int32_t n = PartRecordParamCount(record);
-        if ((type == 10 || type == 11) && n >= 6) {
+        if ((type == ShapeType::Rod || type == ShapeType::CutRod) && n >= 6) {
             Vec3 d = Vec3Sub(PartRecordParamVec3(record, 3), PartRecordParamVec3(record, 0));
             Vec3Normalize(d);
             return d;
         }
-        if (type == 12 && n >= 6) {
+        if (type == ShapeType::Spheroid && n >= 6) {
             Vec3 d = PartRecordParamVec3(record, 3);
             Vec3Normalize(d);
             return d;
@@ -289,15 +291,18 @@ double QMorvanObject::GetRadius() const {
     const auto p = [&](std::int32_t i) -> double {
         return i < n ? PartRecordParam(record, i) : 0.0;
     };
+    using enum ShapeType;
     switch (PartRecordShapeType(record)) {
-        case 1: case 20: return p(0);
-        case 2: case 4: case 8: case 14: case 16: case 18: case 21: case 22: case 24: case 25:
+        case Sphere: case Bowl: return p(0);
+        case Cylinder: case Frustum: case FlatSidedCylinder: case RoundedCylinder:
+        case RoundedFrustum: case RoundedOctagon: case RevolvedPair: case CoredSolid: case Ring:
+        case HoledSolid:
             return p(0) * 0.5;
-        case 3: case 7: case 15: return p(1) * 0.5;
-        case 5: case 9: return p(1);
-        case 6: case 17: return p(3) * 0.5;
-        case 12: return p(6);
-        case 23: return p(4) * 0.5;
+        case Box: case SphereZone: case RoundedBox: return p(1) * 0.5;
+        case Torus: case Ellipsoid: return p(1);
+        case TaperedPrism: case SmoothPlate: return p(3) * 0.5;
+        case Spheroid: return p(6);
+        case FlaredSolid: return p(4) * 0.5;
         default: return 0.0;
     }
 }
@@ -320,7 +325,7 @@ void QMorvanObject::Rebuild(bool mode, bool flag) {
 void QMorvanObject::SetPosition(const Vec3& position) {
     std::uint8_t* record = GetPartRecord();
     if (record == nullptr) return;
-    SetPartRecordPosition(record, position);
+    PartRecordSetPosition(record, position);
     Rebuild(false, true);
 }
 
@@ -330,7 +335,7 @@ void QMorvanObject::SetRotation(const Matrix3& rotation) {
     Vec3 axis;
     double angle = 0.0;
     Matrix3ToAxisAngle(rotation, axis, angle);
-    SetPartRecordRotation(record, Vec3Scale(axis, angle));
+    PartRecordSetRotation(record, Vec3Scale(axis, angle));
     Rebuild(false, true);
 }
 
@@ -338,30 +343,31 @@ void QMorvanObject::PointAlong(Vec3 direction) {
     std::uint8_t* record = GetPartRecord();
     if (record == nullptr) return;
     Vec3Normalize(direction);
-    const std::int32_t type = PartRecordShapeType(record);
+    const ShapeType type = PartRecordShapeType(record);
     const std::int32_t n = PartRecordParamCount(record);
-    if ((type == 10 || type == 11) && n >= 9) {
+    const bool rod = type == ShapeType::Rod || type == ShapeType::CutRod;
+    if (rod && n >= 9) {
         const Vec3 a = PartRecordParamVec3(record, 0);
         const Vec3 b = PartRecordParamVec3(record, 3);
         Vec3 along = Vec3Sub(b, a);
         Vec3Normalize(along);
         const Matrix3 r = RotationTurning(along, direction);
         const Vec3 m = Vec3Scale(Vec3Add(a, b), 0.5);
-        SetPartRecordParamVec3(record, 0, Vec3Add(m, Matrix3TransformVec3(r, Vec3Sub(a, m))));
-        SetPartRecordParamVec3(record, 3, Vec3Add(m, Matrix3TransformVec3(r, Vec3Sub(b, m))));
-        SetPartRecordParamVec3(record, 6,
+        PartRecordSetParamVec3(record, 0, Vec3Add(m, Matrix3TransformVec3(r, Vec3Sub(a, m))));
+        PartRecordSetParamVec3(record, 3, Vec3Add(m, Matrix3TransformVec3(r, Vec3Sub(b, m))));
+        PartRecordSetParamVec3(record, 6,
                                Matrix3TransformVec3(r, PartRecordParamVec3(record, 6)));
-    } else if (type == 12 && n >= 6) {
+    } else if (type == ShapeType::Spheroid && n >= 6) {
         Vec3 d = PartRecordParamVec3(record, 3);
         Vec3Normalize(d);
         const Matrix3 r = RotationTurning(d, direction);
-        SetPartRecordParamVec3(record, 0,
+        PartRecordSetParamVec3(record, 0,
                                Matrix3TransformVec3(r, PartRecordParamVec3(record, 0)));
-        SetPartRecordParamVec3(record, 3,
+        PartRecordSetParamVec3(record, 3,
                                Matrix3TransformVec3(r, PartRecordParamVec3(record, 3)));
-    } else if (type != 10 && type != 11 && type != 12) {
+    } else if (!rod && type != ShapeType::Spheroid) {
         const AxisAngle turn = RotationBetween(Vec3{0.0, 1.0, 0.0}, direction);
-        SetPartRecordRotation(record, Vec3Scale(turn.axis, turn.angle));
+        PartRecordSetRotation(record, Vec3Scale(turn.axis, turn.angle));
     }
     Rebuild(true, true);
 }

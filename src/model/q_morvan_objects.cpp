@@ -46,17 +46,22 @@ private:
 // True when the owner's mode bits (the two low bits of its mode word) are clear.
 bool OwnerModeClear(const QToadObj* owner) { return owner != nullptr && owner->IsModeBits01Clear(); }
 
-bool LikeShapes(std::int32_t a, std::int32_t b) {
+// The same type, or a plain type and its rounded or smoothed counterpart.
+bool LikeShapes(ShapeType a, ShapeType b) {
     if (a == b) return true;
-    const auto pair = [&](std::int32_t x, std::int32_t y) {
+    const auto pair = [&](ShapeType x, ShapeType y) {
         return (a == x && b == y) || (a == y && b == x);
     };
-    return pair(2, 14) || pair(3, 15) || pair(4, 16) || pair(6, 17) || pair(8, 18);
+    using enum ShapeType;
+    return pair(Cylinder, RoundedCylinder) || pair(Box, RoundedBox) ||
+           pair(Frustum, RoundedFrustum) || pair(TaperedPrism, SmoothPlate) ||
+           pair(FlatSidedCylinder, RoundedOctagon);
 }
 
-std::int32_t ShapeTypeOf(const QMorvanObject* object) {
+// The type of the object's record; 0, no type, without one.
+ShapeType ShapeTypeOf(const QMorvanObject* object) {
     const std::uint8_t* record = object->GetPartRecord();
-    return record != nullptr ? PartRecordShapeType(record) : 0;
+    return record != nullptr ? PartRecordShapeType(record) : ShapeType{};
 }
 
 // A visible object outside the trail whose mark changed since the last collection joins
@@ -226,7 +231,7 @@ QMorvanObject* QMorvanObjects::InsertPartRecord(const std::uint8_t* record, bool
         PartRecordPtr source;
         const std::uint8_t* block = Block();
         if (record >= block && record < block + ReservedBytes()) {
-            source = CopyPartRecord(record);
+            source = PartRecordCopy(record);
             record = source.get();
         }
         GrowBlock(PartBlockHeaderBytes + static_cast<std::uint64_t>(length) + size);
@@ -245,7 +250,7 @@ QMorvanObject* QMorvanObjects::InsertPartRecord(const std::uint8_t* record, bool
     const double limit = PositionLimitScaled / SceneScale;
     const Vec3 position = PartRecordPosition(inserted);
     const double distance = Vec3Length(position);
-    if (distance > limit) SetPartRecordPosition(inserted, Vec3Scale(position, limit / distance));
+    if (distance > limit) PartRecordSetPosition(inserted, Vec3Scale(position, limit / distance));
 
     // Objects behind the new record move up by its size.
     if (!appended) ShiftRecordOffsets(offset - 1, static_cast<std::int64_t>(size), 1);
@@ -320,7 +325,7 @@ void QMorvanObjects::PurgeDeleted(bool rebuildGeometry) {
         if (object->purge != 0) {
             doomed.push_back(object);
         } else {
-            kept.emplace_back(object, CopyPartRecord(object->GetPartRecord()));
+            kept.emplace_back(object, PartRecordCopy(object->GetPartRecord()));
         }
     }
     if (doomed.empty()) return;
@@ -331,7 +336,7 @@ void QMorvanObjects::PurgeDeleted(bool rebuildGeometry) {
         for (QMorvanObject* object : doomed) delete object;
     }
     selectionIds = IdSet();
-    WritePartBlockHeader(fresh.get());
+    PartBlockWriteHeader(fresh.get());
     PrivateFree(Block());
     *document->PartBlockSlot() = fresh.release();
     *document->PartBlockBytesSlot() = PartBlockHeaderBytes;
@@ -368,7 +373,7 @@ void QMorvanObjects::TruncateTo(std::int32_t n) {
 
 void QMorvanObjects::ClearAll() {
     auto fresh = PrivateAllocBlock<std::uint8_t>(PartBlockHeaderBytes);
-    WritePartBlockHeader(fresh.get());
+    PartBlockWriteHeader(fresh.get());
     ClearList(true);
     PrivateFree(Block());
     *document->PartBlockSlot() = fresh.release();
@@ -420,26 +425,30 @@ QMorvanObject* QMorvanObjects::AddDefaultShape(std::int32_t kind) {
     const Colour white = ColourFromBytes(255, 255, 255);
     const Vec3 origin{};
     PartRecordPtr record;
-    switch (kind) {
-        case 1: record = NewPrimitive1(0.5, 0, 0, origin, white); break;
-        case 2: case 14:
-            record = NewPrimitive2(kind == 14, 0.5, 1.0, 0, 0, origin, white);
+    // The kind is a shape type; the rounded and smoothed types are the makers' variants.
+    const auto type = static_cast<ShapeType>(kind);
+    using enum ShapeType;
+    switch (type) {
+        case Sphere: record = NewPrimitive1(0.5, 0, 0, origin, white); break;
+        case Cylinder: case RoundedCylinder:
+            record = NewPrimitive2(type == RoundedCylinder, 0.5, 1.0, 0, 0, origin, white);
             break;
-        case 3: case 15:
-            record = NewPrimitive3(kind == 15, 1.0, 1.0, 1.0, 0, 0, origin, white);
+        case Box: case RoundedBox:
+            record = NewPrimitive3(type == RoundedBox, 1.0, 1.0, 1.0, 0, 0, origin, white);
             break;
-        case 4: case 16:
-            record = NewPrimitive4(kind == 16, 1.0, 0.5, 0.1, 0, 0, origin, white);
+        case Frustum: case RoundedFrustum:
+            record = NewPrimitive4(type == RoundedFrustum, 1.0, 0.5, 0.1, 0, 0, origin, white);
             break;
-        case 5: record = NewPrimitive5(0.125, 0.5, 0, 0, origin, white); break;
-        case 6: case 17:
-            record = NewPrimitive6(kind == 17, 0.25, 1.0, 0.25, 1.0, 0, 0, origin, white);
+        case Torus: record = NewPrimitive5(0.125, 0.5, 0, 0, origin, white); break;
+        case TaperedPrism: case SmoothPlate:
+            record =
+                NewPrimitive6(type == SmoothPlate, 0.25, 1.0, 0.25, 1.0, 0, 0, origin, white);
             break;
-        case 7: record = NewPrimitive7(1.0, 0.5, 1.0, 0, 0, origin, white); break;
-        case 8: case 18:
-            record = NewPrimitive8(kind == 18, 1.0, 0.5, 0, 0, origin, white);
+        case SphereZone: record = NewPrimitive7(1.0, 0.5, 1.0, 0, 0, origin, white); break;
+        case FlatSidedCylinder: case RoundedOctagon:
+            record = NewPrimitive8(type == RoundedOctagon, 1.0, 0.5, 0, 0, origin, white);
             break;
-        case 9: record = NewPrimitive9(0.25, 0.25, 1.0, 0, 0, origin, white); break;
+        case Ellipsoid: record = NewPrimitive9(0.25, 0.25, 1.0, 0, 0, origin, white); break;
         default: return nullptr;
     }
     StoreFraction(record.get());
@@ -472,7 +481,7 @@ void QMorvanObjects::ToggleSelection(std::int32_t index, std::int32_t mode, bool
     if (mode == 0) return;
 
     const QToadObj* owner = reference->ownerBot;
-    const std::int32_t type = ShapeTypeOf(reference);
+    const ShapeType type = ShapeTypeOf(reference);
     const std::int32_t word40 = Word40Of(reference);
     for (QMorvanObject* object : objects) {
         if (object == reference) continue;
@@ -564,13 +573,15 @@ void QMorvanObjects::CollectMarkedIds(IdSet& ids) const {
 void QMorvanObjects::CollectSimilar(IdSet& out, std::int32_t index, std::int32_t mode) const {
     const QMorvanObject* reference = At(index);
     if (reference == nullptr || mode == 0) return;
-    const std::int32_t type = ShapeTypeOf(reference);
+    const ShapeType type = ShapeTypeOf(reference);
     for (QMorvanObject* object : objects) {
         if (object == reference) continue;
         bool holds = false;
         if ((mode & SelectLikeShape) != 0) {
-            const std::int32_t t = ShapeTypeOf(object);
-            holds = LikeShapes(t, type) || (t == 12 && (type == 10 || type == 11));
+            const ShapeType t = ShapeTypeOf(object);
+            holds = LikeShapes(t, type) ||
+                    (t == ShapeType::Spheroid &&
+                     (type == ShapeType::Rod || type == ShapeType::CutRod));
         } else if ((mode & SelectSameGroup) != 0) {
             holds = object->group == reference->group;
         } else if ((mode & SelectSameTexture) != 0) {
@@ -704,12 +715,12 @@ std::vector<std::pair<std::string, std::int32_t>> QMorvanObjects::BuildDimension
     std::uint32_t filter) const {
     std::vector<std::pair<std::string, std::int32_t>> list;
     const QMorvanObject* last = nullptr;
-    std::int32_t type = 0;
+    ShapeType type{};
     bool mixed = false;
     for (QMorvanObject* object : objects) {
         if (object->selected == 0) continue;
         if (OwnerModeClear(object->ownerBot)) break;
-        const std::int32_t t = ShapeTypeOf(object);
+        const ShapeType t = ShapeTypeOf(object);
         if (last != nullptr && t != type) mixed = true;
         type = t;
         last = object;
@@ -856,7 +867,7 @@ void QMorvanObjects::HandleMessage(std::int32_t message, std::int32_t, QReferenc
             break;
         case MessageDeleted: {
             if (busy || object->present == 0 || object->collection != this) break;
-            object->keptRecord = CopyPartRecord(object->GetPartRecord());
+            object->keptRecord = PartRecordCopy(object->GetPartRecord());
             RemovePartRecord(object);
             releaseDisplayList();
             document->modified = 1;

@@ -25,7 +25,7 @@ TEST(DimensionHandlerTable, RunsByShapeType) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.type);
-        const DimensionRun run = DimensionRunForShapeType(c.type);
+        const DimensionRun run = DimensionRunForShapeType(ShapeType{c.type});
         ASSERT_EQ(run.rowCount, c.rows);
         EXPECT_EQ(std::string(run.rows[0].name), "[Scale Local]");
         EXPECT_EQ(run.rows[0].flags, DimensionFlagScaleLocal);

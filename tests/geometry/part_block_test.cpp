@@ -15,7 +15,7 @@ namespace {
 
 std::vector<std::uint8_t> EmptyBlock() {
     std::vector<std::uint8_t> block(PartBlockHeaderBytes);
-    WritePartBlockHeader(block.data());
+    PartBlockWriteHeader(block.data());
     return block;
 }
 
@@ -156,7 +156,7 @@ TEST(PartBlock, LegacyBlocksAreScaledAndTurnedOnce) {
     auto block = EmptyBlock();
     block[PartBlockFlagsOffset] = 0;
     AppendRecord(block, 1, {0.5f});
-    SetPartRecordPosition(block.data() + PartBlockHeaderBytes, Vec3{1.0, 2.0, 3.0});
+    PartRecordSetPosition(block.data() + PartBlockHeaderBytes, Vec3{1.0, 2.0, 3.0});
     StoreU32LE(block.data() + PartBlockRecordBytesOffset, 84);
     ASSERT_EQ(Load(geometry, block), 0);
     const std::uint8_t* record = block.data() + PartBlockHeaderBytes;
@@ -175,13 +175,13 @@ TEST(PartBlock, PartTableFollowsTheRecords) {
     auto block = EmptyBlock();
     for (std::int32_t type : {1, 3, 2, 4, 5}) AppendRecord(block, type, {1.0f, 1.0f, 1.0f});
     std::uint8_t* second = block.data() + PartBlockHeaderBytes + 92;
-    SetPartRecordPosition(second, Vec3{4.0, 5.0, 6.0});
+    PartRecordSetPosition(second, Vec3{4.0, 5.0, 6.0});
     StoreU32LE(second + PartRecordColourOffset, 0x112233);
     second[PartRecordFlagsOffset] = PartFlagHidden;
     ASSERT_EQ(Load(geometry, block), 0);
     ASSERT_EQ(geometry.parts.size(), 5u);
     const PartEntry& entry = geometry.parts[1];
-    EXPECT_EQ(entry.shapeType, 3);
+    EXPECT_EQ(entry.shapeType, ShapeType::Box);
     EXPECT_EQ(entry.colour, 0x112233u);
     EXPECT_EQ(entry.visible, 0);
     EXPECT_EQ(entry.textureParams, &geometry.defaultTexture);
@@ -198,7 +198,7 @@ TEST(PartBlock, PartTableFollowsTheRecords) {
               0);
     EXPECT_EQ(geometry.partCount, 6);
     EXPECT_EQ(geometry.parts[0].colour, 0xABCDEFu);
-    EXPECT_EQ(geometry.parts[5].shapeType, 1);
+    EXPECT_EQ(geometry.parts[5].shapeType, ShapeType::Sphere);
 }
 
 TEST(PartBlock, WellFormedBlocks) {

@@ -18,10 +18,10 @@ std::vector<std::uint8_t> Record(std::int32_t type, std::vector<float> params,
     StoreI32LE(record.data() + 28, type);
     StoreI32LE(record.data() + 36, static_cast<std::int32_t>(params.size()));
     for (std::size_t i = 0; i < params.size(); ++i) {
-        SetPartRecordParam(record.data(), static_cast<std::int32_t>(i), params[i]);
+        PartRecordSetParam(record.data(), static_cast<std::int32_t>(i), params[i]);
     }
-    SetPartRecordPosition(record.data(), position);
-    SetPartRecordRotation(record.data(), rotation);
+    PartRecordSetPosition(record.data(), position);
+    PartRecordSetRotation(record.data(), rotation);
     return record;
 }
 
@@ -97,18 +97,18 @@ TEST(SetPartPlacement, ParametricShapesMoveTheirPoints) {
 }
 
 TEST(ShapeTypeTable, MarkedEntriesAndBounds) {
-    EXPECT_EQ(ShapeTypeTableRow(0), nullptr);
-    EXPECT_EQ(ShapeTypeTableRow(30), nullptr);
-    const ShapeTypeRow* bowl = ShapeTypeTableRow(20);
+    EXPECT_EQ(ShapeTypeTableRow(ShapeType{0}), nullptr);
+    EXPECT_EQ(ShapeTypeTableRow(ShapeType{30}), nullptr);
+    const ShapeTypeRow* bowl = ShapeTypeTableRow(ShapeType::Bowl);
     ASSERT_NE(bowl, nullptr);
     EXPECT_EQ(bowl->count, 6);
     EXPECT_EQ(bowl->entries[4], 260);
     EXPECT_EQ(bowl->entries[5], 261);
-    const ShapeTypeRow* corner = ShapeTypeTableRow(26);
+    const ShapeTypeRow* corner = ShapeTypeTableRow(ShapeType::CornerRod);
     EXPECT_EQ(corner->entries[0], 272);
     EXPECT_EQ(corner->entries[2], 274);
-    EXPECT_EQ(ShapeTypeTableRow(6)->count, 0);
-    EXPECT_EQ(ShapeTypeTableRow(23)->entries[0], 2);
+    EXPECT_EQ(ShapeTypeTableRow(ShapeType::TaperedPrism)->count, 0);
+    EXPECT_EQ(ShapeTypeTableRow(ShapeType::FlaredSolid)->entries[0], 2);
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ TEST(PrimitiveRecord, MakersPlaceTheirArguments) {
     cases.push_back({"9", NewPrimitive9(1, 2, 3, 0, 0, o, c), 9, {1, 2, 3}});
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
-        EXPECT_EQ(PartRecordShapeType(k.record.get()), k.type);
+        EXPECT_EQ(LoadI32LE(k.record.get() + PartRecordShapeTypeOffset), k.type);
         EXPECT_EQ(Params(k.record.get()), k.params);
     }
 }
@@ -81,7 +81,7 @@ TEST(PrimitiveRecord, CloneCopiesTheBaseRecord) {
     const PartRecordPtr cleared = ClonePrimitive(source.data(), false, 1.0);
     EXPECT_EQ(LoadU32LE(cleared.get() + PartRecordTextureRefOffset), 0u);
 
-    const PartRecordPtr whole = CopyPartRecord(source.data());
+    const PartRecordPtr whole = PartRecordCopy(source.data());
     EXPECT_EQ(std::memcmp(whole.get(), source.data(), source.size()), 0);
 }
 

@@ -21,9 +21,9 @@ QMorvanObject* AddSegment(QMorvanObjects& objects, const Vec3& a, const Vec3& b,
     std::vector<std::uint8_t> record(80 + 4 * 11, 0);
     StoreI32LE(record.data() + 28, 10);
     StoreI32LE(record.data() + 36, 11);
-    SetPartRecordParamVec3(record.data(), 0, a);
-    SetPartRecordParamVec3(record.data(), 3, b);
-    SetPartRecordParamVec3(record.data(), 6, c);
+    PartRecordSetParamVec3(record.data(), 0, a);
+    PartRecordSetParamVec3(record.data(), 3, b);
+    PartRecordSetParamVec3(record.data(), 6, c);
     return objects.InsertPartRecord(record.data(), true, false, false, nullptr);
 }
 

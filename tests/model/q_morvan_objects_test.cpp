@@ -68,7 +68,7 @@ TEST(QMorvanObjects, DefaultShapesFollowTheTable) {
         QMorvanObject* object = scene.objects().AddDefaultShape(c.kind);
         ASSERT_NE(object, nullptr);
         const std::uint8_t* record = object->GetPartRecord();
-        EXPECT_EQ(PartRecordShapeType(record), c.type);
+        EXPECT_EQ(PartRecordShapeType(record), ShapeType{c.type});
         ASSERT_EQ(PartRecordParamCount(record), static_cast<std::int32_t>(c.params.size()));
         for (std::size_t i = 0; i < c.params.size(); ++i) {
             EXPECT_EQ(PartRecordParam(record, static_cast<std::int32_t>(i)), c.params[i]);
@@ -115,11 +115,11 @@ TEST(QMorvanObjects, NewObjectsGoInFrontOfTrailingObjects) {
     QMorvanObject* c = objects.AddDefaultShape(2);
     EXPECT_EQ(c->Index(), 1);
     EXPECT_EQ(objects.At(2), a);
-    EXPECT_EQ(PartRecordShapeType(a->GetPartRecord()), 1);
+    EXPECT_EQ(PartRecordShapeType(a->GetPartRecord()), ShapeType::Sphere);
     ExpectBlockMatchesObjects(objects);
     // The geometry follows the block order.
-    EXPECT_EQ(scene.geometry().parts[0].shapeType, 3);
-    EXPECT_EQ(scene.geometry().parts[2].shapeType, 1);
+    EXPECT_EQ(scene.geometry().parts[0].shapeType, ShapeType::Box);
+    EXPECT_EQ(scene.geometry().parts[2].shapeType, ShapeType::Sphere);
 }
 
 TEST(QMorvanObjects, SelectionFollowsInsertsAndRemovals) {
@@ -407,7 +407,7 @@ TEST(QMorvanObjects, RemovingTheLastRecordDropsOnlyTheLastPart) {
     delete objects.At(1);
     EXPECT_EQ(scene.geometry().partCount, 2);
     EXPECT_EQ(scene.geometry().parts[0].colour, 0xFFFFFFu);
-    EXPECT_EQ(scene.geometry().parts[1].shapeType, 3);
+    EXPECT_EQ(scene.geometry().parts[1].shapeType, ShapeType::Box);
     ExpectBlockMatchesObjects(objects);
 }
 
@@ -418,7 +418,7 @@ TEST(QMorvanObjects, MalformedBlocksAreRejectedWithoutReadingPastThem) {
     };
     const auto header = [](std::uint32_t count, std::uint32_t length) {
         std::vector<std::uint8_t> block(20, 0);
-        WritePartBlockHeader(block.data());
+        PartBlockWriteHeader(block.data());
         StoreU32LE(block.data() + PartBlockPartCountOffset, count);
         StoreU32LE(block.data() + PartBlockRecordBytesOffset, length);
         return block;
