@@ -53,7 +53,7 @@ void PLFileSink::Close() {
     file.Abandon();
     ReleaseBlock(block);
     if (!isWritten) {
-        throw PLTextException(PLErrFileNotFound, "Writing " + fileName +
-                                                     " failed: " + std::strerror(file.ErrorNumber()));
+        throw PLTextException(PLErrFileNotFound, "Writing " + fileName + " failed: " +
+                                                     std::strerror(file.ErrorNumber()));
     }
 }

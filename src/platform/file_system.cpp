@@ -3,10 +3,9 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <cerrno>
-
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 
 namespace {
 
