@@ -1,11 +1,10 @@
 #include "platform/safe_file_writer.h"
 
+#include "support/file_size_limit.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,29 +43,6 @@ unsigned int ModeOf(const fs::path& path) {
     EXPECT_EQ(::stat(path.c_str(), &st), 0);
     return static_cast<unsigned int>(st.st_mode) & 07777u;
 }
-
-// Lowers the process's file size limit for its lifetime, with SIGXFSZ ignored, so a write
-// past the limit fails with EFBIG instead of ending the process.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &old);
-        oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = old;
-        lowered.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old);
-        ::signal(SIGXFSZ, oldHandler);
-    }
-
-private:
-    rlimit old{};
-    sighandler_t oldHandler = SIG_DFL;
-};
 
 TEST(SafeFileWriter, PutsTheFileInPlaceOnlyOnCommit) {
     TempFolder tmp;
