@@ -2,15 +2,15 @@
 
 #include "core/byte_order.h"
 #include "core/check.h"
-#include "platform/file_system.h"
+#include "platform/file_bytes.h"
+#include "platform/safe_file_writer.h"
 
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <optional>
+#include <span>
+#include <string>
 #include <unordered_map>
 
 // The element table is one flat array: a position is simply the record's index. Positions
@@ -369,66 +369,17 @@ std::string SystemErrorText(int errorNumber) {
     return message;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-// The path as it is on disk when it exists; otherwise with its folder resolved, for a file
-// about to be created.
-std::string DiskPath(std::string_view path) {
-    if (std::optional<std::string> resolved = ResolvePath(path)) return *resolved;
-    std::string normal = NormalizeSeparators(path);
-    const std::size_t slash = normal.rfind('/');
-    if (slash != std::string::npos && slash > 0) {
-        if (std::optional<std::string> folder = ResolvePath(normal.substr(0, slash))) {
-            return *folder + normal.substr(slash);
-        }
-    }
-    return normal;
-}
-
-// Reads the whole file; nullopt with errno set when it cannot be opened or read.
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-    FileHandle file(std::fopen(path.c_str(), "rb"));
-    if (!file) return std::nullopt;
-    std::string bytes;
-    char buffer[65536];
-    while (true) {
-        const std::size_t got = std::fread(buffer, 1, sizeof(buffer), file.get());
-        bytes.append(buffer, got);
-        if (got < sizeof(buffer)) break;
-    }
-    if (std::ferror(file.get())) {
-        if (errno == 0) errno = EIO;
-        return std::nullopt;
-    }
-    return bytes;
-}
-
-// Writes the bytes beside the target and renames them into place; false with errno set on
-// any failure, with the target untouched.
-bool WriteWholeFile(const std::string& path, std::string_view head, std::string_view body) {
-    const std::string temporary = path + ".~tmp";
-    std::FILE* raw = std::fopen(temporary.c_str(), "wb");
-    if (raw == nullptr) return false;
-    auto put = [raw](std::string_view bytes) {
-        return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), raw) == bytes.size();
+// Writes the head and body beside the target and renames them into place; false with the
+// system's error number in errorNumber on any failure, with the target untouched.
+bool WriteWholeFile(std::string_view path, std::string_view head, std::string_view body,
+                    int& errorNumber) {
+    const auto asBytes = [](std::string_view part) {
+        return std::span(reinterpret_cast<const std::uint8_t*>(part.data()), part.size());
     };
-    bool ok = put(head) && put(body);
-    int savedErrno = errno;
-    if (std::fclose(raw) != 0 && ok) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (!ok) {
-        std::remove(temporary.c_str());
-        errno = savedErrno != 0 ? savedErrno : EIO;
-    }
+    SafeFileWriter file;
+    const bool ok = file.Open(path) == FileOpenError::None && file.Write(asBytes(head)) &&
+                    file.Write(asBytes(body)) && file.Commit();
+    errorNumber = ok ? 0 : file.ErrorNumber();
     return ok;
 }
 
@@ -456,28 +407,29 @@ XmlDocument::XmlDocument(std::string_view source) : text(source) { Parse(); }
 
 bool XmlDocument::ReadTextFile(std::string_view path, std::string& text, std::uint32_t& flags,
                                std::string& result) {
-    errno = 0;
-    std::optional<std::string> bytes = ReadWholeFile(DiskPath(path));
-    if (!bytes) {
-        result = SystemErrorText(errno);
+    FileBytes file;
+    if (file.Read(path) != FileOpenError::None) {
+        result = SystemErrorText(file.ErrorNumber());
         return false;
     }
-    const std::string& b = *bytes;
-    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(b[i]); };
-    if (b.size() >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
+    const std::span<const std::uint8_t> b = file.Bytes();
+    const auto asText = [](std::span<const std::uint8_t> bytes) {
+        return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    };
+    if (b.size() >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
         flags |= XmlUtf8MarkFlag;
-        text.assign(b, 3);
+        text = asText(b.subspan(3));
         result = "UTF-8 BOM + " + BytesLine(text.size());
-    } else if (b.size() >= 2 && at(0) == 0xFF && at(1) == 0xFE) {
+    } else if (b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
         flags |= XmlUtf16Flag;
         // A trailing odd byte is no whole unit and carries no character.
         const std::size_t unitCount = (b.size() - 2) / 2;
-        text = Utf16ToUtf8(reinterpret_cast<const std::uint8_t*>(b.data()) + 2, unitCount);
+        text = Utf16ToUtf8(b.data() + 2, unitCount);
         result = "UTF-16LE BOM + " + Int64ToText(static_cast<std::int64_t>(unitCount)) +
                  " wide chars to " + BytesLine(text.size());
     } else {
         flags &= ~(XmlUtf16Flag | XmlUtf8MarkFlag);
-        text = std::move(*bytes);
+        text = asText(b);
         result = BytesLine(text.size());
     }
     return true;
@@ -485,27 +437,26 @@ bool XmlDocument::ReadTextFile(std::string_view path, std::string& text, std::ui
 
 bool XmlDocument::WriteTextFile(std::string_view text, std::string& result, std::string_view path,
                                 std::uint32_t& flags) {
-    const std::string diskPath = DiskPath(path);
     std::string line;
     bool ok = false;
-    errno = 0;
+    int errorNumber = 0;
     if ((flags & XmlUtf16Flag) != 0) {
         const std::vector<char16_t> units = Utf8ToUtf16(text);
         std::string bytes(units.size() * 2, '\0');
         for (std::size_t i = 0; i < units.size(); ++i) {
             StoreU16LE(reinterpret_cast<std::uint8_t*>(bytes.data()) + 2 * i, units[i]);
         }
-        ok = WriteWholeFile(diskPath, "\xFF\xFE", bytes);
+        ok = WriteWholeFile(path, "\xFF\xFE", bytes, errorNumber);
         line = BytesLine(text.size()) + " to UTF-16LE BOM + " +
                Int64ToText(static_cast<std::int64_t>(units.size())) + " wide chars";
     } else if ((flags & XmlUtf8MarkFlag) != 0) {
-        ok = WriteWholeFile(diskPath, "\xEF\xBB\xBF", text);
+        ok = WriteWholeFile(path, "\xEF\xBB\xBF", text, errorNumber);
         line = "UTF-8 BOM + " + BytesLine(text.size());
     } else {
-        ok = WriteWholeFile(diskPath, {}, text);
+        ok = WriteWholeFile(path, {}, text, errorNumber);
         line = BytesLine(text.size());
     }
-    result = ok ? line : SystemErrorText(errno);
+    result = ok ? line : SystemErrorText(errorNumber);
     return ok;
 }
 

@@ -71,8 +71,9 @@ public:
 
     // Writes the text as the flags say (flag 1 UTF-16LE with a mark, flag 4 UTF-8 with a mark,
     // else the bytes as they are). The file is written beside the target and renamed into
-    // place, so a failed write leaves the old file intact; the result is then false and the
-    // result line is the system's error text.
+    // place (SafeFileWriter), so a failed write leaves the old file intact; a read-only target
+    // is not replaced, and a replaced file keeps its permission bits. On failure the result
+    // is false and the result line is the system's error text.
     static bool WriteTextFile(std::string_view text, std::string& result, std::string_view path,
                               std::uint32_t& flags);
 

@@ -6,6 +6,7 @@
 #include "core/file_names.h"
 #include "core/private_heap.h"
 #include "imaging/image_mem_stream.h"
+#include "imaging/imaging_init.h"
 #include "imaging/pl_any_bmp.h"
 #include "imaging/pl_any_pic_decoder.h"
 #include "imaging/pl_bmp_encoder.h"
@@ -68,6 +69,8 @@ constexpr const char* UnsupportedCompressionText =
     "Morvane does not support this TIF compression format.";
 constexpr const char* NoMemoryToSaveText = "Not enough memory to save file";
 constexpr const char* LoadErrorText = "Error loading image file.";
+constexpr const char* NotInitialisedText =
+    "The image library was not initialised (the process start-up did not run).";
 
 // The largest pixel buffer handed across, as for bitmaps: sizes come from file headers.
 constexpr std::uint64_t MaxBufferBytes = std::uint64_t{1} << 30;
@@ -115,13 +118,23 @@ std::int32_t Fail(std::int32_t code, bool isSave, std::string& errorText) {
     return code;
 }
 
+// The result for an image-library failure. A library that was never started says so, rather
+// than have every file reported as corrupt or unsupported.
+std::int32_t FailFromLibrary(std::int32_t libraryCode, bool isSave, std::string& errorText) {
+    if (libraryCode == PLErrNotInitialised) {
+        errorText = NotInitialisedText;
+        return ImageFileUnknownError;
+    }
+    return Fail(isSave ? SaveCode(libraryCode) : LoadCode(libraryCode), isSave, errorText);
+}
+
 // Runs a load, turning the image library's failures into result codes and messages.
 template <class Load>
 std::int32_t RunLoad(std::string& errorText, Load&& load) {
     try {
         return load();
     } catch (const PLTextException& e) {
-        return Fail(LoadCode(e.GetCode()), false, errorText);
+        return FailFromLibrary(e.GetCode(), false, errorText);
     } catch (const std::bad_alloc&) {
         return Fail(ImageFileNoMemory, false, errorText);
     }
@@ -407,6 +420,8 @@ std::uint8_t* EncodeTiffToMemory(std::string_view order, const std::uint8_t* pix
     outSize = 0;
     const std::int64_t rowBytes = 4 * std::int64_t{width};
     if (pixels == nullptr || width <= 0 || height <= 0 || stride < rowBytes) return nullptr;
+    // libtiff's errors are seen only through the handlers the start-up installs.
+    if (!ImagingIsInitialised()) return nullptr;
     const int slot = MemStreamOpen(nullptr, 0, 'w');
     if (slot < 0) return nullptr;
     SlotGuard slotGuard(slot);
@@ -464,7 +479,7 @@ std::uint8_t* DecodeTiffFromMemory(const std::uint8_t* data, std::int32_t size,
                                    std::string_view order, std::int32_t& width,
                                    std::int32_t& height, std::int32_t& samplesPerPixel) {
     ORBELLE_CHECK(order.size() == 3 || order.size() == 4);
-    if (data == nullptr || size < 0) return nullptr;
+    if (data == nullptr || size < 0 || !ImagingIsInitialised()) return nullptr;
     // A read stream never writes the bytes it lies over.
     const int slot = MemStreamOpen(const_cast<std::uint8_t*>(data), size, 'r');
     if (slot < 0) return nullptr;
@@ -663,7 +678,7 @@ std::int32_t SaveImageFile(std::uint8_t*& pixels, std::int32_t width, std::int32
             return Fail(ImageFileNotSupported, true, errorText);
         }
     } catch (const PLTextException& e) {
-        return Fail(SaveCode(e.GetCode()), true, errorText);
+        return FailFromLibrary(e.GetCode(), true, errorText);
     } catch (const std::bad_alloc&) {
         return Fail(ImageFileNoMemory, true, errorText);
     }
@@ -708,7 +723,9 @@ bool ImageAlphaIsPremultiplied(std::int32_t& resultCode, std::string_view fileNa
     } catch (const PLTextException& e) {
         resultCode = 1;
         const std::int32_t code = TableCode(e.GetCode());
-        errorText = code != 0 ? ImageFileMessage(code, false) : LoadErrorText;
+        errorText = e.GetCode() == PLErrNotInitialised ? NotInitialisedText
+                    : code != 0                        ? ImageFileMessage(code, false)
+                                                       : LoadErrorText;
     } catch (const std::bad_alloc&) {
         resultCode = 1;
         errorText = ImageFileMessage(ImageFileNoMemory, false);

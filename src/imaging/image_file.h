@@ -8,8 +8,9 @@
 // three-letter order ("rgb") names output bytes in memory order instead, alpha dropped.
 //
 // Loads and saves never let an image-library error out: they return a result code from 0 to
-// 8 and put its fixed message into the caller's error text. Only exhaustion of the private
-// heap still throws KVOutOfMemoryException.
+// 8 and put its fixed message into the caller's error text. An image library that was never
+// initialised (ImagingInitProcess) gives code 8 with a message that says so. Only exhaustion
+// of the private heap still throws KVOutOfMemoryException.
 
 #include <cstdint>
 #include <string>
@@ -44,8 +45,8 @@ void ConvertChannelOrder(std::string_view from, std::string_view to, const std::
 // stream of RGB, or of RGBA when alpha is set: unassociated alpha for premultiplied below 1,
 // associated otherwise, and with premultiplied 2 the colours are first multiplied by alpha.
 // Returns a new private-heap block with its length in outSize; null (outSize 0) when libtiff
-// fails or the arguments are unusable. Throws KVOutOfMemoryException when the private heap
-// refuses.
+// fails, the arguments are unusable or the image library was not initialised. Throws
+// KVOutOfMemoryException when the private heap refuses.
 std::uint8_t* EncodeTiffToMemory(std::string_view order, const std::uint8_t* pixels,
                                  std::int32_t width, std::int32_t height, std::int32_t stride,
                                  bool alpha, std::int16_t premultiplied, std::uint32_t& outSize);
@@ -53,7 +54,7 @@ std::uint8_t* EncodeTiffToMemory(std::string_view order, const std::uint8_t* pix
 // Reads a TIFF stream into a new private-heap buffer of packed pixels in the given order
 // (associated alpha comes back as stored; RGB gets alpha 255). width, height and
 // samplesPerPixel receive the header's values. Null when the stream does not open or
-// cannot be read, or the buffer is refused.
+// cannot be read, the buffer is refused or the image library was not initialised.
 std::uint8_t* DecodeTiffFromMemory(const std::uint8_t* data, std::int32_t size,
                                    std::string_view order, std::int32_t& width,
                                    std::int32_t& height, std::int32_t& samplesPerPixel);

@@ -7,9 +7,16 @@
 #include "imaging/pl_jpeg_decoder.h"
 #include "imaging/pl_pixel_format.h"
 #include "imaging/pl_psd_decoder.h"
+#include "imaging/pl_text_exception.h"
 #include "imaging/pl_tga_decoder.h"
 #include "imaging/pl_tiff_decoder.h"
 #include "imaging/pl_tiff_mem_stream.h"
+
+namespace {
+
+bool isInitialised = false;
+
+}  // namespace
 
 void ImagingInitProcess() {
     PLTIFFInstallHandlers();
@@ -20,6 +27,19 @@ void ImagingInitProcess() {
     PLRegisterFormatDecoder(PLFileTypeJpeg, &PLMakeDecoder<PLJPEGDecoder>);
     PLRegisterFormatDecoder(PLFileTypePsd, &PLMakeDecoder<PLPSDDecoder>);
     PLRegisterQuantizer(&PLFilterQuantizeBitmap);
+    isInitialised = true;
 }
 
-void ImagingShutdownProcess() { PLPixelFormatRegistryShutdown(); }
+void ImagingShutdownProcess() {
+    isInitialised = false;
+    PLPixelFormatRegistryShutdown();
+}
+
+bool ImagingIsInitialised() { return isInitialised; }
+
+void ImagingRequireInitialised() {
+    if (!isInitialised) {
+        throw PLTextException(PLErrNotInitialised,
+                              "Image library not initialised: ImagingInitProcess has not run.");
+    }
+}

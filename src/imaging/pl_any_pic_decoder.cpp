@@ -2,6 +2,7 @@
 
 #include "core/byte_order.h"
 #include "core/check.h"
+#include "imaging/imaging_init.h"
 #include "imaging/pl_data_source.h"
 #include "imaging/pl_text_exception.h"
 
@@ -103,6 +104,9 @@ PLFileType PLAnyPicDecoder::DetermineFileType(const std::uint8_t* data, std::int
 }
 
 void PLAnyPicDecoder::Open(PLDataSource* source) {
+    // Without the start-up no decoder is registered, and every file would be reported as a
+    // format that is not built in.
+    ImagingRequireInitialised();
     // Only the member of a previous image is closed: the source may be this decoder's own.
     if (current != nullptr) current->Close();
     current = nullptr;

@@ -39,9 +39,10 @@ public:
 
     // Recognises the type from up to 1,024 bytes at the source's position and opens the
     // member decoder on the source (an EPS file is read from its TIFF preview). The source
-    // must stay open until Close. Throws PLTextException: code 8 "Unknown file type.", 12
-    // "Library not compiled for this file type." for a recognised type without a decoder,
-    // else what the member decoder raises.
+    // must stay open until Close. Throws PLTextException: code 13 when the image library was
+    // not initialised (ImagingInitProcess), 8 "Unknown file type.", 12 "Library not compiled
+    // for this file type." for a recognised type without a decoder, else what the member
+    // decoder raises.
     void Open(PLDataSource* source) override;
 
     // The member decoder's image; the header is copied from it afterwards.

@@ -4,7 +4,16 @@
 #include "imaging/pl_text_exception.h"
 
 #include <cerrno>
+#include <cstring>
+#include <new>
+#include <span>
 #include <string>
+
+namespace {
+
+void ReleaseBlock(std::vector<std::uint8_t>& block) { std::vector<std::uint8_t>().swap(block); }
+
+}  // namespace
 
 PLFileSink::~PLFileSink() {
     file.Abandon();
@@ -14,14 +23,21 @@ PLFileSink::~PLFileSink() {
 std::int32_t PLFileSink::Open(std::string_view fileName, std::int32_t maxSize) {
     file.Abandon();
     PLDataSink::Close();
+    ReleaseBlock(block);
     if (maxSize < 0) return PLErrFileNotFound;
-    int error = 0;
-    const FileOpenError result = file.Create(fileName, static_cast<std::size_t>(maxSize), &error);
+    const FileOpenError result = file.Open(fileName);
     if (result != FileOpenError::None) {
-        errno = error;
+        errno = file.ErrorNumber();
         return PLFileOpenErrorCode(result);
     }
-    OpenBlock(fileName, file.Data(), maxSize);
+    try {
+        block.assign(static_cast<std::size_t>(maxSize), 0);
+    } catch (const std::bad_alloc&) {
+        file.Abandon();
+        errno = ENOMEM;
+        return PLErrAccessDenied;
+    }
+    OpenBlock(fileName, block.data(), maxSize);
     return 0;
 }
 
@@ -33,8 +49,11 @@ void PLFileSink::Close() {
     const std::string fileName = GetName();
     const auto size = static_cast<std::size_t>(GetDataSize());
     PLDataSink::Close();
-    std::string errorText;
-    if (!file.Commit(size, &errorText)) {
-        throw PLTextException(PLErrFileNotFound, "Writing " + fileName + " failed: " + errorText);
+    const bool isWritten = file.Write(std::span(block).first(size)) && file.Commit();
+    file.Abandon();
+    ReleaseBlock(block);
+    if (!isWritten) {
+        throw PLTextException(PLErrFileNotFound, "Writing " + fileName + " failed: " +
+                                                     std::strerror(file.ErrorNumber()));
     }
 }

@@ -6,7 +6,10 @@
 // encoder that threw) leaves the target as it was.
 
 #include "imaging/pl_data_sink.h"
-#include "platform/mapped_file.h"
+#include "platform/safe_file_writer.h"
+
+#include <cstdint>
+#include <vector>
 
 class PLFileSink : public PLDataSink {
 public:
@@ -22,5 +25,6 @@ public:
     void Close() override;
 
 private:
-    MappedFileWriter file;
+    std::vector<std::uint8_t> block;  // zero-filled, the sink's maximum size
+    SafeFileWriter file;
 };

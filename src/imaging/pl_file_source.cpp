@@ -2,6 +2,15 @@
 
 #include "imaging/pl_text_exception.h"
 
+#include <cstddef>
+
+namespace {
+
+// Sources are addressed with signed 32-bit sizes.
+constexpr std::size_t MaxFileBytes = 0x7FFFFFFF;
+
+}  // namespace
+
 std::int32_t PLFileOpenErrorCode(FileOpenError error) {
     switch (error) {
         case FileOpenError::None:
@@ -9,7 +18,6 @@ std::int32_t PLFileOpenErrorCode(FileOpenError error) {
         case FileOpenError::PathNotFound:
             return PLErrPathNotFound;
         case FileOpenError::AccessDenied:
-        case FileOpenError::Empty:
         case FileOpenError::TooLarge:
             return PLErrAccessDenied;
         case FileOpenError::FileNotFound:
@@ -21,14 +29,19 @@ std::int32_t PLFileOpenErrorCode(FileOpenError error) {
 
 std::int32_t PLFileSource::Open(std::string_view fileName) {
     Close();
-    const FileOpenError error = file.Open(fileName);
+    const FileOpenError error = file.Read(fileName, MaxFileBytes);
     if (error != FileOpenError::None) return PLFileOpenErrorCode(error);
     const auto bytes = file.Bytes();
+    // An empty file has no block to present.
+    if (bytes.empty()) {
+        file.Clear();
+        return PLErrAccessDenied;
+    }
     OpenBlock(fileName, bytes.data(), static_cast<std::int32_t>(bytes.size()));
     return 0;
 }
 
 void PLFileSource::Close() {
     PLDataSource::Close();
-    file.Close();
+    file.Clear();
 }

@@ -3,7 +3,7 @@
 // A data source over the whole contents of a file.
 
 #include "imaging/pl_data_source.h"
-#include "platform/mapped_file.h"
+#include "platform/file_bytes.h"
 
 class PLFileSource : public PLDataSource {
 public:
@@ -17,9 +17,9 @@ public:
     void Close() override;
 
 private:
-    MappedFile file;
+    FileBytes file;
 };
 
 // The library's code for a failed file open: 3 path not found, 5 access denied or no usable
-// block, 4 anything else.
+// block, 4 anything else (0 for None).
 std::int32_t PLFileOpenErrorCode(FileOpenError error);

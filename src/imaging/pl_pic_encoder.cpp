@@ -1,5 +1,6 @@
 #include "imaging/pl_pic_encoder.h"
 
+#include "imaging/imaging_init.h"
 #include "imaging/pl_bmp.h"
 #include "imaging/pl_bmp_internal.h"
 #include "imaging/pl_file_sink.h"
@@ -57,7 +58,10 @@ void PLPicEncoder::MakeFileFromBmpW(std::u16string_view fileName, const PLBmp& b
     EncodeToFile(name, name.size() >= MaxShownNameBytes ? "{{Filename too long}}" : name, bmp);
 }
 
-void PLPicEncoder::SaveBmp(const PLBmp& bmp, PLDataSink& sink) { DoEncode(bmp, sink); }
+void PLPicEncoder::SaveBmp(const PLBmp& bmp, PLDataSink& sink) {
+    ImagingRequireInitialised();
+    DoEncode(bmp, sink);
+}
 
 std::int64_t PLPicEncoder::MaxEncodedSize(const PLBmp& bmp) {
     const std::int64_t rowBytes = PLRowBytes(bmp.GetWidth(), bmp.GetBitsPerPixel());
@@ -67,6 +71,8 @@ std::int64_t PLPicEncoder::MaxEncodedSize(const PLBmp& bmp) {
 
 void PLPicEncoder::EncodeToFile(std::string_view fileName, std::string_view shownName,
                                 const PLBmp& bmp) {
+    // Refused before the file is touched.
+    ImagingRequireInitialised();
     const std::int64_t maxSize = MaxEncodedSize(bmp);
     if (maxSize > std::numeric_limits<std::int32_t>::max()) {
         PLPicDecoder::RaiseError(PLErrNoMemory, "Image too large to encode.");

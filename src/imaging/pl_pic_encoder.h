@@ -20,7 +20,8 @@ public:
     PLPicEncoder& operator=(const PLPicEncoder&) = delete;
     ~PLPicEncoder() override = default;
 
-    // Encodes bmp into the named file. Throws PLTextException: the sink's code 3, 4 or 5 with
+    // Encodes bmp into the named file. Throws PLTextException: code 13 when the image library
+    // was not initialised (ImagingInitProcess), the sink's code 3, 4 or 5 with
     // "Opening <name> failed: <system error text>" when the file cannot be created, 10 for
     // a bitmap too large to encode, else what encoding or writing the file raises.
     virtual void MakeFileFromBmp(std::string_view fileName, const PLBmp& bmp);
@@ -29,7 +30,8 @@ public:
     // "{{Filename too long}}" in the texts.
     virtual void MakeFileFromBmpW(std::u16string_view fileName, const PLBmp& bmp);
 
-    // Encodes bmp into a sink the caller opened. Throws what DoEncode throws.
+    // Encodes bmp into a sink the caller opened. Throws PLTextException code 13 when the
+    // image library was not initialised, else what DoEncode throws.
     virtual void SaveBmp(const PLBmp& bmp, PLDataSink& sink);
 
     // The sink capacity that any encoder of the library needs for bmp: the rows padded to 4

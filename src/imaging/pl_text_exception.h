@@ -21,6 +21,7 @@ enum PLErrorCode : std::int32_t {
     PLErrNoMemory = 10,           // out of memory, or an image too large to hold
     PLErrEndOfFile = 11,          // end of data while decoding, or sink overflow
     PLErrFormatNotCompiled = 12,  // a format whose decoder is not built in
+    PLErrNotInitialised = 13,     // the process start-up (ImagingInitProcess) has not run
 };
 
 class PLTextException : public PLObject {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 
 namespace {
 
@@ -65,6 +66,43 @@ std::optional<std::string> ResolvePath(std::string_view path) {
         resolved = std::move(candidate);
     }
     return resolved;
+}
+
+std::string ResolveWritePath(std::string_view path) {
+    if (std::optional<std::string> existing = ResolvePath(path)) return *existing;
+    std::string normal = NormalizeSeparators(path);
+    const std::size_t slash = normal.rfind('/');
+    if (slash == std::string::npos || slash == 0) return normal;
+    if (std::optional<std::string> folder = ResolvePath(normal.substr(0, slash))) {
+        return *folder + normal.substr(slash);
+    }
+    return normal;
+}
+
+FileOpenError FileOpenErrorFromErrno(int errorNumber, std::string_view path) {
+    switch (errorNumber) {
+        case 0:
+            return FileOpenError::None;
+        case ENOENT: {
+            const std::size_t slash = path.rfind('/');
+            std::string folder = ".";
+            if (slash == 0) folder = "/";
+            if (slash != std::string_view::npos && slash > 0) folder = path.substr(0, slash);
+            struct stat st;
+            const bool isFolder = ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+            return isFolder ? FileOpenError::FileNotFound : FileOpenError::PathNotFound;
+        }
+        case ENOTDIR:
+            return FileOpenError::PathNotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+        case ETXTBSY:
+            return FileOpenError::AccessDenied;
+        default:
+            return FileOpenError::Other;
+    }
 }
 
 std::optional<FileStatus> StatPath(std::string_view path) {

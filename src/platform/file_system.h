@@ -23,6 +23,16 @@ struct FileStatus {
     bool isDirectory = false;
 };
 
+// Why a file could not be opened or created.
+enum class FileOpenError {
+    None,
+    PathNotFound,  // a folder on the way does not exist
+    FileNotFound,  // the folder exists, the file does not
+    AccessDenied,  // permissions, a folder where a file was expected, a read-only target
+    TooLarge,      // the file or its block does not fit the size its user allows
+    Other,         // any other failure of the system
+};
+
 // The path with every "\" turned into "/".
 std::string NormalizeSeparators(std::string_view path);
 
@@ -30,6 +40,16 @@ std::string NormalizeSeparators(std::string_view path);
 // normalised), else each component matched case-insensitively (the first match in name
 // order wins). Empty when nothing matches.
 std::optional<std::string> ResolvePath(std::string_view path);
+
+// The path to read, create or replace: ResolvePath's answer when the path exists, else the
+// path with its folder resolved that way, so a new file lands in the folder a reader finds.
+// Never empty for a non-empty path.
+std::string ResolveWritePath(std::string_view path);
+
+// The reason for a system error number from opening or creating the file at path (a path
+// as ResolveWritePath gives it). ENOENT is a missing folder when the file's folder does not
+// exist, else a missing file.
+FileOpenError FileOpenErrorFromErrno(int errorNumber, std::string_view path);
 
 // Status of the file or folder at the path (resolved as ResolvePath does, following links);
 // empty when it does not exist.

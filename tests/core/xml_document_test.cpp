@@ -711,12 +711,21 @@ TEST(XmlDocument, FailedSaveReportsAndKeepsTheOldFile) {
     EXPECT_FALSE(document.Save(folder.File("no/such/folder/x.xml")));
     EXPECT_EQ(document.ResultText(), "No such file or directory");
 
-    // The target is replaced only by a complete write, through a file beside it.
+    EXPECT_FALSE(document.Save(folder.File("")));
+    EXPECT_EQ(document.ResultText(), "Is a directory");
+
+    // The target is replaced only by a complete write, through a file beside it that does
+    // not stay, and keeps its permission bits.
+    namespace fs = std::filesystem;
     const std::string path = folder.File("keep.xml");
     WriteBytes(path, "old");
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     ASSERT_TRUE(document.Save(path));
     EXPECT_EQ(ReadBytes(path), "<a/>");
-    EXPECT_FALSE(std::filesystem::exists(path + ".~tmp"));
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::mask,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const auto entries = fs::directory_iterator(fs::path(path).parent_path());
+    EXPECT_EQ(std::distance(begin(entries), end(entries)), 1);
 }
 
 TEST(XmlDocument, CorruptFilesFailCleanly) {

@@ -4,6 +4,7 @@
 #include "imaging/pl_file_sink.h"
 #include "imaging/pl_mem_sink.h"
 #include "imaging/pl_text_exception.h"
+#include "support/file_size_limit.h"
 
 #include <gtest/gtest.h>
 
@@ -87,6 +88,24 @@ TEST_F(PLFileSinkTest, AbandonedSinkLeavesTheOldFile) {
         EXPECT_THROW(sink.WriteBytes(bytes, 5), PLTextException);
         // Destroyed without Close, as when an encoder throws.
     }
+    EXPECT_EQ(ReadFile(path), "old contents");
+    EXPECT_EQ(EntryCount(), 1u);
+}
+
+TEST_F(PLFileSinkTest, FailedWriteThrowsAndLeavesTheOldFile) {
+    const fs::path path = folder / "keep.bin";
+    std::ofstream(path, std::ios::binary) << "old contents";
+    PLFileSink sink;
+    ASSERT_EQ(sink.Open(path.string(), 100), 0);
+    const std::uint8_t bytes[10] = {};
+    sink.WriteBytes(bytes, 10);
+    std::string text;
+    {
+        const FileSizeLimit limit(4);
+        EXPECT_EQ(CodeOf([&] { sink.Close(); }, &text), PLErrFileNotFound);
+    }
+    EXPECT_EQ(text, "Writing " + path.string() + " failed: File too large");
+    EXPECT_FALSE(sink.IsOpen());
     EXPECT_EQ(ReadFile(path), "old contents");
     EXPECT_EQ(EntryCount(), 1u);
 }
