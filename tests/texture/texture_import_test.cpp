@@ -183,4 +183,27 @@ TEST_F(TextureImportTest, RecolourFromTheFileKeepsThePaintedAlpha) {
     EXPECT_EQ(image->colourPixels.get()[1] & 0x00FFFFFFu, 0x00FF0000u);
 }
 
+// A file of another size is resampled to the image before its colours are taken; the
+// checksum of the result was taken from the Gaussian resize (radius 0.5) of the file's
+// pixels, which the imaging tests compare with the filter itself.
+TEST_F(TextureImportTest, RecolourFromAFileOfAnotherSizeResamplesIt) {
+    TempFolder folder;
+    auto pattern = PatternPixels(10, 7, 3);
+    std::uint8_t* bytes = reinterpret_cast<std::uint8_t*>(pattern.data());
+    std::string errorText;
+    const std::string file = folder.Str() + "/pattern.tif";
+    ASSERT_EQ(SaveImageFile(bytes, 10, 7, file, true, 90, true, 0, 0, errorText, false, false, 0), 0);
+
+    QTexture* texture = NewTexture(0);
+    QTextureImage* image = GiveImage(*texture, 6, 4, false);
+    image->colourPixels.get()[0] = 0x20123456u;
+    image->imageName = file;
+    ASSERT_EQ(ImportTextureImage(*texture, nullptr, image, false, true, false, errorText, 0, 0, false),
+              TextureImportOk);
+    ASSERT_EQ(image->width, 6);
+    ASSERT_EQ(image->height, 4);
+    EXPECT_EQ(image->colourPixels.get()[0] >> 24, 0x20u) << "the painted alpha stays";
+    EXPECT_EQ(Crc32(image->colourPixels.get(), 6 * 4 * 4), 0x7C453C44u);
+}
+
 }  // namespace
