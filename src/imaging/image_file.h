@@ -5,10 +5,12 @@
 // rows top-down, owned by the caller (PrivateFree), in a channel order named by four letters
 // from the most significant byte down: "argb" is the word 0xAARRGGBB (stored blue, green,
 // red, alpha), "abgr" the word of libtiff's RGBA raster (red in the lowest byte). A
-// three-letter order ("rgb") names output bytes in memory order instead, alpha dropped.
+// three-letter order ("rgb") names output bytes in memory order instead, alpha dropped. A
+// resampled image comes back as a value that owns its words, since nothing keeps it longer
+// than the caller that asked for it.
 //
-// Loads and saves never let an image-library error out: they return a result code from 0 to
-// 8 and put its fixed message into the caller's error text. Only exhaustion of the private
+// Loads, saves and resamples never let an image-library error out: they return a result code
+// from 0 to 8 and put a message into the caller's error text. Only exhaustion of the private
 // heap still throws KVOutOfMemoryException.
 
 #include <cstdint>

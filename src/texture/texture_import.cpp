@@ -5,10 +5,6 @@
 #include "core/float_convert.h"
 #include "core/private_heap.h"
 #include "imaging/image_file.h"
-#include "imaging/pl_any_bmp.h"
-#include "imaging/pl_filter_resize_gaussian.h"
-#include "imaging/pl_pixel_format.h"
-#include "imaging/pl_text_exception.h"
 #include "model/q_abort_exception.h"
 #include "model/q_document_base.h"
 #include "texture/q_texture.h"
@@ -63,28 +59,26 @@ bool RecolourFromFile(QTextureImage& image, std::string_view fileName, std::stri
         return false;
     }
     PrivateBlockPtr<std::uint8_t> loaded(raw);
-    try {
-        PLAnyBmp bitmap;
-        TranslateBadAlloc([&] {
-            bitmap.CreateFromData(fileWidth, fileHeight, PLPixelFormat::A8R8G8B8, loaded.get(),
-                                  fileStride, PLPoint{});
-            if (fileWidth != image.width || fileHeight != image.height) {
-                bitmap.ApplyFilter(PLFilterResizeGaussian(image.width, image.height, 0.5));
-            }
-        });
-        const std::uint8_t* const* rows = bitmap.GetLineArray();
-        auto* words = reinterpret_cast<std::uint8_t*>(image.colourPixels.get());
-        for (std::int32_t y = 0; y < image.height; ++y) {
-            auto* row = reinterpret_cast<std::uint32_t*>(words + static_cast<std::size_t>(y) * image.stride);
-            for (std::int32_t x = 0; x < image.width; ++x) {
-                std::uint32_t colour = 0;
-                std::memcpy(&colour, rows[y] + 4 * x, 4);
-                row[x] = (row[x] & 0xFF000000u) | (colour & 0x00FFFFFFu);
-            }
+    const std::uint8_t* source = loaded.get();
+    std::int32_t sourceStride = fileStride;
+    ResampledImage resized;
+    if (fileWidth != image.width || fileHeight != image.height) {
+        if (ResampleImage(loaded.get(), fileWidth, fileHeight, fileStride, image.width,
+                          image.height, resized, errorText) != ImageFileOk) {
+            return false;
         }
-    } catch (const PLTextException& error) {
-        errorText = error.GetText();
-        return false;
+        source = reinterpret_cast<const std::uint8_t*>(resized.words.data());
+        sourceStride = image.width * 4;
+    }
+    auto* words = reinterpret_cast<std::uint8_t*>(image.colourPixels.get());
+    for (std::int32_t y = 0; y < image.height; ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(words + static_cast<std::size_t>(y) * image.stride);
+        const std::uint8_t* from = source + static_cast<std::size_t>(y) * sourceStride;
+        for (std::int32_t x = 0; x < image.width; ++x) {
+            std::uint32_t colour = 0;
+            std::memcpy(&colour, from + 4 * x, 4);
+            row[x] = (row[x] & 0xFF000000u) | (colour & 0x00FFFFFFu);
+        }
     }
     image.premultiplied = false;
     return true;
