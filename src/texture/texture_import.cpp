@@ -13,6 +13,8 @@
 
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <optional>
 
 namespace {
 
@@ -30,6 +32,32 @@ public:
 
 private:
     TexMapProgressFn saved;
+};
+
+// Points the record at the new image's pyramid for a mapping build and puts the previous
+// pyramid and mapping back unless the import commits, so that a failure or a throw anywhere
+// before the image is attached leaves the record sampling the image the texture holds.
+class MappingTrial {
+public:
+    MappingTrial(TextureParams& record, TexPyramid* pyramid)
+        : params(record), previousPyramid(record.image), previousMapping(std::move(record.mapping)) {
+        params.image = pyramid;
+    }
+    ~MappingTrial() {
+        if (isCommitted) return;
+        params.image = previousPyramid;
+        params.mapping = std::move(previousMapping);
+    }
+    MappingTrial(const MappingTrial&) = delete;
+    MappingTrial& operator=(const MappingTrial&) = delete;
+
+    void Commit() { isCommitted = true; }
+
+private:
+    TextureParams& params;
+    TexPyramid* previousPyramid = nullptr;
+    std::unique_ptr<ObjectTex> previousMapping;
+    bool isCommitted = false;
 };
 
 void AnnounceProgress(QDocumentBase& document, std::int32_t stage, std::int32_t percent) {
@@ -158,19 +186,14 @@ std::int16_t ImportTextureImage(QTexture& texture, const std::uint32_t* pixels,
     }
     premultipliedCopy.reset();
 
-    TexPyramid* const previousPyramid = params.image;
+    std::optional<MappingTrial> mappingTrial;
     if (texture.type != 0 && buildMapping) {
         // The texture keeps its mapping and image unless the new mapping is built: a texture
         // that silently lost both would draw untextured and save without its image.
-        std::unique_ptr<ObjectTex> previousMapping = std::move(params.mapping);
-        params.image = image->pyramid.get();
-        try {
+        mappingTrial.emplace(params, image->pyramid.get());
+        {
             ProgressHookScope hook(ReportTextureProgress);
             BuildDefaultVersaTex(params);
-        } catch (...) {
-            params.image = previousPyramid;
-            params.mapping = std::move(previousMapping);
-            throw;
         }
         if (QDocumentBase* document = CurrentDocument()) {
             AnnounceProgress(*document, ProgressStageMapping, 100);
@@ -178,17 +201,14 @@ std::int16_t ImportTextureImage(QTexture& texture, const std::uint32_t* pixels,
             document->progressPercent = 0;
             document->abortRequested = false;
         }
-        if (!params.mapping) {
-            params.image = previousPyramid;
-            params.mapping = std::move(previousMapping);
-            return TextureImportMappingFailed;
-        }
+        if (!params.mapping) return TextureImportMappingFailed;
     }
     if (bump) image->SetBumpMap(bump.get(), bumpWidth, bumpHeight, {});
     image->colourId = Crc32(pixels, static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
     // Attach first: should registering fail, the record still samples the image it holds.
     texture.SetImage(image);
     params.image = image->pyramid.get();
+    if (mappingTrial) mappingTrial->Commit();
     return TextureImportOk;
 }
 

@@ -111,6 +111,47 @@ TEST_F(TextureImportTest, CancelledMappingKeepsThePreviousImageAndMapping) {
     delete image;
 }
 
+// Memory refused after the new mapping is built, here by the bump map carried over to a
+// larger image, puts the previous mapping and pyramid back: a record left on the pyramid of
+// an image that the caller then deletes would read freed memory. The ceiling rises in steps
+// until the import succeeds.
+TEST_F(TextureImportTest, RefusedMemoryLeavesTheRecordOnItsImage) {
+    QTexture* texture = NewTexture(1);
+    QTextureImage* before = GiveImage(*texture, 8, 8, true);
+    const auto bump = PatternBytes(8, 8);
+    ASSERT_EQ(before->SetBumpMap(bump.data(), 8, 8, {}), 0);
+    const ObjectTex* mapping = texture->params->mapping.get();
+    // Premultiplied pixels need no premultiplied copy, so the resampled bump map is the
+    // largest request after the mapping build.
+    const auto pixels = PatternPixels(128, 128, 4);
+    bool isImported = false;
+    for (std::size_t extra = 0; !isImported && extra < 1000000; extra += 128) {
+        SCOPED_TRACE(extra);
+        auto* image = new QTextureImage();
+        std::string errorText;
+        PrivateHeapSetCeiling(PrivateHeapBytesInUse() + extra);
+        std::int16_t result = TextureImportOk;
+        bool isRefused = false;
+        try {
+            result = ImportTextureImage(*texture, pixels.data(), image, false, true, true,
+                                        errorText, 128, 128, true);
+        } catch (const KVOutOfMemoryException&) {
+            isRefused = true;
+        }
+        PrivateHeapSetCeiling(0);
+        isImported = !isRefused && result == TextureImportOk;
+        if (isImported) {
+            EXPECT_EQ(texture->params->image, image->pyramid.get());
+            break;
+        }
+        EXPECT_EQ(texture->Image(), before);
+        ASSERT_EQ(texture->params->image, before->pyramid.get());
+        ASSERT_EQ(texture->params->mapping.get(), mapping);
+        delete image;
+    }
+    EXPECT_TRUE(isImported);
+}
+
 TEST_F(TextureImportTest, FailuresChangeNothing) {
     TempFolder folder;
     // Premultiplied alpha: colours never above their alpha, written with associated alpha.
