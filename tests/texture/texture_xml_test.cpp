@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,8 @@ namespace {
 
 class TextureXmlTest : public TextureDocumentTest {
 protected:
-    // A type-1 texture with a 16 x 12 image, its default mapping and a bump map.
-    QTexture* FullTexture() {
+    // A type-1 texture with a width x height image, its default mapping and a bump map.
+    QTexture* FullTexture(int width = 16, int height = 12) {
         QTexture* texture = NewTexture();
         texture->name = "Bark & <moss>";
         TextureParams& p = *texture->params;
@@ -34,11 +35,11 @@ protected:
         p.taR = 0.5;
         p.transform.m[5] = 0.7;
         p.transform.m[4] = 2.5;
-        QTextureImage* image = GiveImage(*texture, 16, 12, true);
+        QTextureImage* image = GiveImage(*texture, width, height, true);
         image->forceAlpha = 1;
         image->imageName = "maps\\bark.tif";
-        const auto bump = PatternBytes(16, 12);
-        EXPECT_EQ(image->SetBumpMap(bump.data(), 16, 12, {}), 0);
+        const auto bump = PatternBytes(width, height);
+        EXPECT_EQ(image->SetBumpMap(bump.data(), width, height, {}), 0);
         EXPECT_NE(p.mapping, nullptr);
         return texture;
     }
@@ -351,13 +352,129 @@ TEST_F(TextureXmlTest, DamagedImagesAndMappingsAreRejectedOrRepaired) {
         QTexture* texture = Read(damaged, c.expected);
         if (c.expected != 0) {
             EXPECT_EQ(texture->Image(), nullptr);
-            EXPECT_EQ(texture->name, "Bark & <moss>") << "fields read before stay";
+            EXPECT_TRUE(texture->name.empty()) << "a failed element changes nothing";
             continue;
         }
         ASSERT_NE(texture->Image(), nullptr);
         ASSERT_NE(texture->params->mapping, nullptr) << "the default mapping replaces a bad one";
         const std::string rewritten = Write(*texture);
         EXPECT_EQ(rewritten.find("99999"), std::string::npos);
+    }
+}
+
+// Asks for the running mapping build to be abandoned at its first progress announcement.
+class CancelAtFirstProgress : public QReferenceObject {
+public:
+    explicit CancelAtFirstProgress(QDocumentBase& d) : document(d) {
+        AddReference(&document, this, 0);
+    }
+    ~CancelAtFirstProgress() override { RemoveReference(&document, this, 0); }
+    void HandleMessage(std::int32_t message, std::int32_t a, QReferenceObject*,
+                       QReferenceObject*) override {
+        if (message == MessageChanged && a == DocumentChangeProgress) document.abortRequested = true;
+    }
+    QDocumentBase& document;
+};
+
+// An element that fails, in its image, its bump map or the import of its image, leaves the
+// texture it was read into exactly as it was: name, type, values, image, bump map and
+// mapping, as its written form shows.
+TEST_F(TextureXmlTest, FailedElementLeavesTheTextureAsItWas) {
+    QTexture* other = NewTexture(0);
+    other->name = "Other";
+    other->params->spf = 0.5;
+    other->params->Bump = 3;
+    other->params->transform.m[4] = -1.0;
+    QTextureImage* otherImage = GiveImage(*other, 6, 5, false, 9);
+    const auto otherBump = PatternBytes(6, 5, 3);
+    ASSERT_EQ(otherImage->SetBumpMap(otherBump.data(), 6, 5, {}), 0);
+    const std::string source = Write(*other);
+    ASSERT_EQ(source.find("<Versa"), std::string::npos);
+
+    struct Case {
+        const char* name;
+        std::string from, to;
+        bool cancelMapping;
+    };
+    const Case cases[] = {
+        {"bump too short", "<BumpBuf>", "<BumpBuf>AAAA", false},
+        {"blob not an image", "<ImgBuf>", "<ImgBuf>QUJDRA==\r\n", false},
+        {"raw pixels too short", "<ImgBuf>", "<ImgBuf Width=\"6\" Height=\"5\">", false},
+        {"mapping build cancelled", "<Type>0</Type>", "<Type>1</Type>", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTexture* texture = FullTexture();
+        const std::string before = Write(*texture);
+        const QTextureImage* image = texture->Image();
+        const ObjectTex* mapping = texture->params->mapping.get();
+
+        std::string damaged = source;
+        ReplaceFirst(damaged, c.from, c.to);
+        XmlDocument xml(damaged);
+        std::int16_t result = 0;
+        {
+            std::optional<CancelAtFirstProgress> cancel;
+            if (c.cancelMapping) cancel.emplace(document);
+            result = ReadTextureXml(&document, xml, *texture, false, false);
+        }
+        document.abortRequested = false;
+        EXPECT_EQ(result, TextureXmlImageFailed);
+        EXPECT_EQ(Write(*texture), before);
+        EXPECT_EQ(texture->Image(), image);
+        EXPECT_EQ(texture->params->image, image->pyramid.get());
+        EXPECT_EQ(texture->params->mapping.get(), mapping);
+    }
+
+    // Whole, the same element replaces everything.
+    QTexture* texture = FullTexture();
+    XmlDocument xml(source);
+    ASSERT_EQ(ReadTextureXml(&document, xml, *texture, false, false), 0);
+    EXPECT_EQ(texture->name, "Other");
+    EXPECT_EQ(texture->type, 0);
+    EXPECT_EQ(texture->Image()->bumpId, otherImage->bumpId);
+}
+
+// Memory refused at any point of a read, with or without a saved mapping, gives a result or
+// an exception and leaves the texture as it was; only a whole read changes it, and then
+// completely. The ceiling rises in steps until the read succeeds.
+TEST_F(TextureXmlTest, RefusedMemoryLeavesTheTextureAsItWas) {
+    for (bool withMapping : {true, false}) {
+        SCOPED_TRACE(withMapping ? "saved mapping" : "default mapping");
+        std::string source = Write(*FullTexture(5, 4));
+        ReplaceFirst(source, "<Name>Bark &amp; &lt;moss&gt;</Name>", "<Name>Other</Name>");
+        ReplaceFirst(source, "<Bump>-12</Bump>", "<Bump>4</Bump>");
+        if (!withMapping) {
+            const auto versa = source.find("<Versa");
+            source.erase(versa, source.find("</Versa>\r\n") + 10 - versa);
+        }
+        QTexture* whole = FullTexture(3, 3);
+        XmlDocument wholeXml(source);
+        ASSERT_EQ(ReadTextureXml(&document, wholeXml, *whole, false, false), 0);
+        const std::string expected = Write(*whole);
+
+        QTexture* texture = FullTexture(3, 3);
+        const std::string before = Write(*texture);
+        bool isRead = false;
+        for (std::size_t extra = 0; !isRead && extra < 100000; extra += 16) {
+            SCOPED_TRACE(extra);
+            XmlDocument xml(source);
+            PrivateHeapSetCeiling(PrivateHeapBytesInUse() + extra);
+            std::int16_t result = 0;
+            bool isRefused = false;
+            try {
+                result = ReadTextureXml(&document, xml, *texture, false, false);
+            } catch (const KVOutOfMemoryException&) {
+                isRefused = true;
+            }
+            PrivateHeapSetCeiling(0);
+            isRead = !isRefused && result == 0;
+            if (!isRefused && !isRead) {
+                ASSERT_EQ(result, TextureXmlImageFailed);
+            }
+            ASSERT_EQ(Write(*texture), isRead ? expected : before);
+        }
+        EXPECT_TRUE(isRead);
     }
 }
 
@@ -407,3 +524,5 @@ TEST_F(TextureXmlTest, MapsRoundTripOnTheirOwn) {
 }
 
 }  // namespace
+
+
