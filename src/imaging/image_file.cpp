@@ -746,7 +746,8 @@ std::int32_t ResampleImage(const std::uint8_t* pixels, std::int32_t width, std::
         PLAnyBmp resized;
         PLFilterResizeGaussian(newWidth, newHeight, 0.5).Apply(source, resized);
         ResampledImage result;
-        result.words.resize(static_cast<std::size_t>(newWidth) * static_cast<std::size_t>(newHeight));
+        result.words.resize(static_cast<std::size_t>(newWidth) *
+                            static_cast<std::size_t>(newHeight));
         const std::size_t rowBytes = 4 * static_cast<std::size_t>(newWidth);
         for (std::int32_t y = 0; y < newHeight; ++y) {
             std::memcpy(result.words.data() + static_cast<std::size_t>(y) * newWidth,

@@ -40,7 +40,9 @@ private:
 class MappingTrial {
 public:
     MappingTrial(TextureParams& record, TexPyramid* pyramid)
-        : params(record), previousPyramid(record.image), previousMapping(std::move(record.mapping)) {
+        : params(record),
+          previousPyramid(record.image),
+          previousMapping(std::move(record.mapping)) {
         params.image = pyramid;
     }
     ~MappingTrial() {
@@ -100,7 +102,8 @@ bool RecolourFromFile(QTextureImage& image, std::string_view fileName, std::stri
     }
     auto* words = reinterpret_cast<std::uint8_t*>(image.colourPixels.get());
     for (std::int32_t y = 0; y < image.height; ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(words + static_cast<std::size_t>(y) * image.stride);
+        auto* row =
+            reinterpret_cast<std::uint32_t*>(words + static_cast<std::size_t>(y) * image.stride);
         const std::uint8_t* from = source + static_cast<std::size_t>(y) * sourceStride;
         for (std::int32_t x = 0; x < image.width; ++x) {
             std::uint32_t colour = 0;

@@ -592,8 +592,9 @@ TEST_F(ResampleImageTest, MatchesTheGaussianFilterBitForBit) {
         ASSERT_EQ(out.height, c.newHeight);
         ASSERT_EQ(out.words.size(), static_cast<std::size_t>(c.newWidth) * c.newHeight);
         for (std::int32_t y = 0; y < c.newHeight; ++y) {
+            const std::size_t rowBytes = 4 * static_cast<std::size_t>(c.newWidth);
             EXPECT_EQ(std::memcmp(out.words.data() + static_cast<std::size_t>(y) * c.newWidth,
-                                  expected.GetLineArray()[y], 4 * static_cast<std::size_t>(c.newWidth)),
+                                  expected.GetLineArray()[y], rowBytes),
                       0)
                 << "row " << y;
         }

@@ -233,13 +233,15 @@ TEST_F(TextureImportTest, RecolourFromAFileOfAnotherSizeResamplesIt) {
     std::uint8_t* bytes = reinterpret_cast<std::uint8_t*>(pattern.data());
     std::string errorText;
     const std::string file = folder.Str() + "/pattern.tif";
-    ASSERT_EQ(SaveImageFile(bytes, 10, 7, file, true, 90, true, 0, 0, errorText, false, false, 0), 0);
+    ASSERT_EQ(SaveImageFile(bytes, 10, 7, file, true, 90, true, 0, 0, errorText, false, false, 0),
+              0);
 
     QTexture* texture = NewTexture(0);
     QTextureImage* image = GiveImage(*texture, 6, 4, false);
     image->colourPixels.get()[0] = 0x20123456u;
     image->imageName = file;
-    ASSERT_EQ(ImportTextureImage(*texture, nullptr, image, false, true, false, errorText, 0, 0, false),
+    ASSERT_EQ(ImportTextureImage(*texture, nullptr, image, false, true, false, errorText, 0, 0,
+                                 false),
               TextureImportOk);
     ASSERT_EQ(image->width, 6);
     ASSERT_EQ(image->height, 4);
