@@ -555,7 +555,10 @@ bool ReadImagePixels(const XmlDocument& xml, std::int32_t imageElement, ImagePix
     return out.pixels != nullptr && UsableImageSize(out.width, out.height) && stride == out.width * 4;
 }
 
-void WriteImage(XmlDocument& xml, const QTexture& texture) {
+// Writes the "Image" element; false when the colour image could not be encoded, so the
+// element lacks it.
+bool WriteImage(XmlDocument& xml, const QTexture& texture) {
+    bool isWhole = true;
     xml.AddElement("Image");
     xml.EnterElement();
     if (const QTextureImage* image = texture.Image(); image != nullptr) {
@@ -570,7 +573,11 @@ void WriteImage(XmlDocument& xml, const QTexture& texture) {
                 PrivateBlockPtr<std::uint8_t> stream(EncodeTiffToMemory(
                     "argb", reinterpret_cast<const std::uint8_t*>(colour.get()), width, height,
                     width * 4, true, premultiplied ? 1 : 0, size));
-                if (stream) xml.AddElement("ImgBuf", BytesToBase64(stream.get(), size));
+                if (stream) {
+                    xml.AddElement("ImgBuf", BytesToBase64(stream.get(), size));
+                } else {
+                    isWhole = false;
+                }
             }
         }
         if (auto bump = image->CopyBumpBuffer(width, height)) {
@@ -588,6 +595,7 @@ void WriteImage(XmlDocument& xml, const QTexture& texture) {
         WriteVectorAttributes(xml, prefix, column);
     }
     xml.LeaveElement();
+    return isWhole;
 }
 
 Matrix4W ReadTransform(const XmlDocument& xml, std::int32_t element) {
@@ -723,6 +731,10 @@ bool ReadPolarMap(const XmlDocument& xml, std::int32_t element, PolarMap& map) {
 
 int WriteTextureXml(const QTexture& texture, XmlDocument& xml, bool withPreview) {
     const TextureParams& params = *texture.params;
+    // A picture that cannot be encoded is left out, but the element is still written whole
+    // around it so the document stays usable; the result tells the caller, whose file would
+    // otherwise come back without the image.
+    bool isWhole = true;
     xml.AddElement("KV_TEXTURE");
     xml.SetAttribute(xml.CurrentPosition(), "version", "1.0");
     xml.EnterElement();
@@ -735,6 +747,8 @@ int WriteTextureXml(const QTexture& texture, XmlDocument& xml, bool withPreview)
             xml.AddElement("MIN", BytesToBase64(stream.get(), size));
             SetInt(xml, "w", texture.previewWidth);
             SetInt(xml, "h", texture.previewHeight);
+        } else {
+            isWhole = false;
         }
     }
     xml.AddElement("Name", texture.name);
@@ -755,12 +769,12 @@ int WriteTextureXml(const QTexture& texture, XmlDocument& xml, bool withPreview)
     SetFloat(xml, "glv", params.glv);
     // Signed decimal of the colour's bits; the reader takes the bits back either way.
     SetInt(xml, "glc", static_cast<std::int32_t>(params.glc));
-    WriteImage(xml, texture);
+    if (!WriteImage(xml, texture)) isWhole = false;
     if (const auto* versa = dynamic_cast<const VersaTex*>(params.mapping.get())) {
         WriteVersa(xml, *versa);
     }
     xml.LeaveElement();
-    return 0;
+    return isWhole ? 0 : TextureXmlImageFailed;
 }
 
 std::int16_t ReadTextureXml(QDocumentBase* document, XmlDocument& xml, QTexture& texture,

@@ -21,13 +21,15 @@ class XmlDocument;
 struct PolarMap;
 struct TileMap;
 
-// Results of ReadTextureXml besides 0.
+// Results of ReadTextureXml and WriteTextureXml besides 0.
 inline constexpr std::int16_t TextureXmlNoElement = 4;
 inline constexpr std::int16_t TextureXmlImageFailed = 5;
 
 // Writes the texture as one "KV_TEXTURE" element after the current element of xml and leaves
 // xml on it, at the caller's level. withPreview adds the preview picture ("MIN") when the
-// texture holds one. Returns 0. Throws KVOutOfMemoryException.
+// texture holds one. Returns 0, or 5 when the colour image or the preview could not be
+// encoded: the element is then written without it and must not be saved as the texture.
+// Throws KVOutOfMemoryException.
 int WriteTextureXml(const QTexture& texture, XmlDocument& xml, bool withPreview);
 
 // Reads one "KV_TEXTURE" element into texture: the current element when alreadyPositioned

@@ -5,6 +5,7 @@
 #include "core/xml_document.h"
 #include "core/xml_values.h"
 #include "imaging/image_file.h"
+#include "imaging/image_mem_stream.h"
 #include "texture/object_tex.h"
 #include "texture_test_support.h"
 
@@ -371,7 +372,9 @@ public:
     ~CancelAtFirstProgress() override { RemoveReference(&document, this, 0); }
     void HandleMessage(std::int32_t message, std::int32_t a, QReferenceObject*,
                        QReferenceObject*) override {
-        if (message == MessageChanged && a == DocumentChangeProgress) document.abortRequested = true;
+        if (message == MessageChanged && a == DocumentChangeProgress) {
+            document.abortRequested = true;
+        }
     }
     QDocumentBase& document;
 };
@@ -475,6 +478,46 @@ TEST_F(TextureXmlTest, RefusedMemoryLeavesTheTextureAsItWas) {
             ASSERT_EQ(Write(*texture), isRead ? expected : before);
         }
         EXPECT_TRUE(isRead);
+    }
+}
+
+// A picture that cannot be encoded (here every memory stream is taken) fails the write with
+// code 5; the element is still written whole without it, and xml stays on it.
+TEST_F(TextureXmlTest, WriteReportsAPictureThatCannotBeEncoded) {
+    QTexture* withImage = FullTexture();
+    QTexture* withPreviewOnly = NewTexture(0);
+    withPreviewOnly->previewPixels = PrivateAllocBlock<std::uint32_t>(128 * 128);
+    std::memset(withPreviewOnly->previewPixels.get(), 0x40, 128 * 128 * 4);
+    struct Case {
+        const char* name;
+        const QTexture* texture;
+        bool withPreview;
+        const char* missing;
+    };
+    const Case cases[] = {
+        {"colour image", withImage, false, "</ImgBuf>"},
+        {"preview", withPreviewOnly, true, "</MIN>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        XmlDocument whole;
+        ASSERT_EQ(WriteTextureXml(*c.texture, whole, c.withPreview), 0);
+        ASSERT_NE(whole.Text().find(c.missing), std::string::npos);
+
+        std::vector<int> slots;
+        while (slots.size() < MemStreamSlotCount) {
+            const int slot = MemStreamOpen(nullptr, 0, 'w');
+            if (slot < 0) break;
+            slots.push_back(slot);
+        }
+        XmlDocument xml;
+        const int result = WriteTextureXml(*c.texture, xml, c.withPreview);
+        for (int slot : slots) MemStreamClose(slot);
+        EXPECT_EQ(result, TextureXmlImageFailed);
+        EXPECT_EQ(xml.Text().find(c.missing), std::string::npos);
+        EXPECT_NE(xml.Text().find("</KV_TEXTURE>"), std::string::npos);
+        EXPECT_EQ(xml.GetElementName(xml.CurrentPosition()), "KV_TEXTURE");
+        EXPECT_EQ(xml.ParentPosition(), 0);
     }
 }
 
