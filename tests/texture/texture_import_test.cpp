@@ -111,21 +111,27 @@ TEST_F(TextureImportTest, CancelledMappingKeepsThePreviousImageAndMapping) {
     delete image;
 }
 
-// Memory refused after the new mapping is built, here by the bump map carried over to a
-// larger image, puts the previous mapping and pyramid back: a record left on the pyramid of
-// an image that the caller then deletes would read freed memory. The ceiling rises in steps
-// until the import succeeds.
-TEST_F(TextureImportTest, RefusedMemoryLeavesTheRecordOnItsImage) {
-    QTexture* texture = NewTexture(1);
-    QTextureImage* before = GiveImage(*texture, 8, 8, true);
-    const auto bump = PatternBytes(8, 8);
-    ASSERT_EQ(before->SetBumpMap(bump.data(), 8, 8, {}), 0);
-    const ObjectTex* mapping = texture->params->mapping.get();
-    // Premultiplied pixels need no premultiplied copy, so the resampled bump map is the
-    // largest request after the mapping build.
-    const auto pixels = PatternPixels(128, 128, 4);
-    bool isImported = false;
-    for (std::size_t extra = 0; !isImported && extra < 1000000; extra += 128) {
+// Imports a 128 x 128 image into a type-1 texture that holds an 8 x 8 image with a bump map,
+// under a private-heap ceiling a given number of bytes above what is held.
+class RefusedImportTest : public TextureImportTest {
+protected:
+    void SetUp() override {
+        TextureImportTest::SetUp();
+        StartOver();
+    }
+
+    // Makes a new texture the one imported into.
+    void StartOver() {
+        texture = NewTexture(1);
+        before = GiveImage(*texture, 8, 8, true);
+        const auto bump = PatternBytes(8, 8);
+        ASSERT_EQ(before->SetBumpMap(bump.data(), 8, 8, {}), 0);
+        mapping = texture->params->mapping.get();
+    }
+
+    // True when the import succeeds. A refused one must leave the record on the texture's
+    // own image and mapping.
+    bool ImportUnder(std::size_t extra) {
         SCOPED_TRACE(extra);
         auto* image = new QTextureImage();
         std::string errorText;
@@ -133,23 +139,48 @@ TEST_F(TextureImportTest, RefusedMemoryLeavesTheRecordOnItsImage) {
         std::int16_t result = TextureImportOk;
         bool isRefused = false;
         try {
+            // Premultiplied pixels need no premultiplied copy, so the bump map resampled to
+            // the new size is the largest request after the mapping build.
             result = ImportTextureImage(*texture, pixels.data(), image, false, true, true,
                                         errorText, 128, 128, true);
         } catch (const KVOutOfMemoryException&) {
             isRefused = true;
         }
         PrivateHeapSetCeiling(0);
-        isImported = !isRefused && result == TextureImportOk;
-        if (isImported) {
+        if (!isRefused && result == TextureImportOk) {
             EXPECT_EQ(texture->params->image, image->pyramid.get());
-            break;
+            return true;
         }
         EXPECT_EQ(texture->Image(), before);
-        ASSERT_EQ(texture->params->image, before->pyramid.get());
-        ASSERT_EQ(texture->params->mapping.get(), mapping);
+        EXPECT_EQ(texture->params->image, before->pyramid.get());
+        EXPECT_EQ(texture->params->mapping.get(), mapping);
         delete image;
+        return false;
     }
-    EXPECT_TRUE(isImported);
+
+    const std::vector<std::uint32_t> pixels = PatternPixels(128, 128, 4);
+    QTexture* texture = nullptr;
+    QTextureImage* before = nullptr;
+    const ObjectTex* mapping = nullptr;
+};
+
+// Memory refused after the new mapping is built, here by the carried bump map, puts the
+// previous mapping and pyramid back: a record left on the pyramid of an image that the caller
+// then deletes would read freed memory. Coarse steps find a ceiling the import succeeds
+// under; fine steps then cover the last requests before it on a second texture.
+TEST_F(RefusedImportTest, LeavesTheRecordOnItsImage) {
+    std::size_t enough = 0;
+    while (!ImportUnder(enough)) {
+        enough += 4096;
+        ASSERT_LT(enough, std::size_t{1} << 22) << "the import never succeeded";
+    }
+
+    StartOver();
+    std::size_t extra = enough > 20480 ? enough - 20480 : 0;
+    while (!ImportUnder(extra)) {
+        extra += 128;
+        ASSERT_LE(extra, enough);
+    }
 }
 
 TEST_F(TextureImportTest, FailuresChangeNothing) {
