@@ -67,6 +67,22 @@ protected:
         return text.substr(open + name.size() + 2, close - open - name.size() - 2);
     }
 
+    // Reads the first texture element of text into texture with the private heap capped at
+    // extra bytes above what it holds; empty when the heap ran out.
+    std::optional<std::int16_t> ReadUnder(const std::string& text, QTexture& texture,
+                                          std::size_t extra) {
+        XmlDocument xml(text);
+        PrivateHeapSetCeiling(PrivateHeapBytesInUse() + extra);
+        std::optional<std::int16_t> result;
+        try {
+            result = ReadTextureXml(&document, xml, texture, false, false);
+        } catch (const KVOutOfMemoryException&) {
+            result.reset();
+        }
+        PrivateHeapSetCeiling(0);
+        return result;
+    }
+
     static void ReplaceFirst(std::string& text, const std::string& from, const std::string& to) {
         const auto at = text.find(from);
         ASSERT_NE(at, std::string::npos) << from;
@@ -461,24 +477,37 @@ TEST_F(TextureXmlTest, RefusedMemoryLeavesTheTextureAsItWas) {
         bool isRead = false;
         for (std::size_t extra = 0; !isRead && extra < 100000; extra += 16) {
             SCOPED_TRACE(extra);
-            XmlDocument xml(source);
-            PrivateHeapSetCeiling(PrivateHeapBytesInUse() + extra);
-            std::int16_t result = 0;
-            bool isRefused = false;
-            try {
-                result = ReadTextureXml(&document, xml, *texture, false, false);
-            } catch (const KVOutOfMemoryException&) {
-                isRefused = true;
-            }
-            PrivateHeapSetCeiling(0);
-            isRead = !isRefused && result == 0;
-            if (!isRefused && !isRead) {
-                ASSERT_EQ(result, TextureXmlImageFailed);
+            const std::optional<std::int16_t> result = ReadUnder(source, *texture, extra);
+            isRead = result == 0;
+            if (result && !isRead) {
+                ASSERT_EQ(*result, TextureXmlImageFailed);
             }
             ASSERT_EQ(Write(*texture), isRead ? expected : before);
         }
         EXPECT_TRUE(isRead);
     }
+}
+
+// A bump map refused once the image is attached (a 1 x 1 image makes its map the largest
+// request after the import) throws instead of reading back as a texture without one; every
+// read that succeeds carries the map.
+TEST_F(TextureXmlTest, RefusedBumpMapIsNeverReadAsAbsent) {
+    QTexture* source = NewTexture(0);
+    QTextureImage* image = GiveImage(*source, 1, 1, false);
+    const std::uint8_t bump = 0x5A;
+    ASSERT_EQ(image->SetBumpMap(&bump, 1, 1, {}), 0);
+    const std::string text = Write(*source);
+    bool isRead = false;
+    for (std::size_t extra = 0; !isRead && extra < 4096; ++extra) {
+        SCOPED_TRACE(extra);
+        QTexture* texture = NewTexture(0);
+        isRead = ReadUnder(text, *texture, extra) == 0;
+        if (isRead) {
+            ASSERT_NE(texture->Image(), nullptr);
+            EXPECT_EQ(texture->Image()->bumpId, image->bumpId);
+        }
+    }
+    EXPECT_TRUE(isRead);
 }
 
 // A picture that cannot be encoded (here every memory stream is taken) fails the write with
