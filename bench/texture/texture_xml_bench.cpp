@@ -33,7 +33,7 @@ std::string TextureElementText(std::uint8_t type) {
         return {};
     }
     XmlDocument xml;
-    WriteTextureXml(texture, xml, false);
+    if (WriteTextureXml(texture, xml, false) != 0) return {};
     return xml.Text();
 }
 

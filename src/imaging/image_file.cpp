@@ -13,6 +13,7 @@
 #include "imaging/pl_file_sink.h"
 #include "imaging/pl_file_source.h"
 #include "imaging/pl_filter_grayscale.h"
+#include "imaging/pl_filter_resize_gaussian.h"
 #include "imaging/pl_jpeg_encoder.h"
 #include "imaging/pl_mem_source.h"
 #include "imaging/pl_text_exception.h"
@@ -750,6 +751,34 @@ std::uint32_t ImageFileChecksum(std::string_view fileName) {
         return 0;  // an image that does not decode has no checksum
     } catch (const std::bad_alloc&) {
         return 0;
+    }
+}
+
+std::int32_t ResampleImage(const std::uint8_t* pixels, std::int32_t width, std::int32_t height,
+                           std::int32_t stride, std::int32_t newWidth, std::int32_t newHeight,
+                           ResampledImage& out, std::string& errorText) {
+    try {
+        PLAnyBmp source;
+        source.CreateFromData(width, height, PLPixelFormat::A8R8G8B8, pixels, stride, PLPoint{});
+        PLAnyBmp resized;
+        PLFilterResizeGaussian(newWidth, newHeight, 0.5).Apply(source, resized);
+        ResampledImage result;
+        result.words.resize(static_cast<std::size_t>(newWidth) *
+                            static_cast<std::size_t>(newHeight));
+        const std::size_t rowBytes = 4 * static_cast<std::size_t>(newWidth);
+        for (std::int32_t y = 0; y < newHeight; ++y) {
+            std::memcpy(result.words.data() + static_cast<std::size_t>(y) * newWidth,
+                        resized.GetLineArray()[y], rowBytes);
+        }
+        result.width = newWidth;
+        result.height = newHeight;
+        out = std::move(result);
+        return ImageFileOk;
+    } catch (const PLTextException& e) {
+        errorText = e.GetText();
+        return LoadCode(e.GetCode());
+    } catch (const std::bad_alloc&) {
+        ThrowOutOfMemory();
     }
 }
 

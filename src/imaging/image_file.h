@@ -5,16 +5,19 @@
 // rows top-down, owned by the caller (PrivateFree), in a channel order named by four letters
 // from the most significant byte down: "argb" is the word 0xAARRGGBB (stored blue, green,
 // red, alpha), "abgr" the word of libtiff's RGBA raster (red in the lowest byte). A
-// three-letter order ("rgb") names output bytes in memory order instead, alpha dropped.
+// three-letter order ("rgb") names output bytes in memory order instead, alpha dropped. A
+// resampled image comes back as a value that owns its words, since nothing keeps it longer
+// than the caller that asked for it.
 //
-// Loads and saves never let an image-library error out: they return a result code from 0 to
-// 8 and put its fixed message into the caller's error text. An image library that was never
+// Loads, saves and resamples never let an image-library error out: they return a result code
+// from 0 to 8 and put a message into the caller's error text. An image library that was never
 // initialised (ImagingInitProcess) gives code 8 with a message that says so. Only exhaustion
 // of the private heap still throws KVOutOfMemoryException.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Result codes of the loads and saves; ImageFileMessage gives their texts.
 enum ImageFileResult : std::int32_t {
@@ -96,6 +99,25 @@ bool ImageAlphaIsPremultiplied(std::int32_t& resultCode, std::string_view fileNa
 // The CRC-32 of the decoded rows of a file in its own pixel format (width * bpp / 8 bytes a
 // row); 0 when the file cannot be decoded.
 std::uint32_t ImageFileChecksum(std::string_view fileName);
+
+// 32-bit pixel words that own their storage: width x height words, rows packed top-down, in
+// the channel order they were given in.
+struct ResampledImage {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<std::uint32_t> words;
+};
+
+// Resamples width x height 32-bit pixels (rows stride bytes apart, packed when 0) to
+// newWidth x newHeight with the Gaussian kernel of radius 0.5 that texture images and bump
+// maps are scaled with. Each byte of a word is filtered on its own, so any channel order
+// comes back as it went in. Returns a result code: 0 with out filled, else (out untouched,
+// the image library's description in errorText) ImageFileBadSignature for a negative size
+// or ImageFileNoMemory for sizes too large to hold. Throws KVOutOfMemoryException when the
+// result's memory is refused.
+std::int32_t ResampleImage(const std::uint8_t* pixels, std::int32_t width, std::int32_t height,
+                           std::int32_t stride, std::int32_t newWidth, std::int32_t newHeight,
+                           ResampledImage& out, std::string& errorText);
 
 // Multiplies the three colour bytes of every 32-bit pixel by its alpha / 255 (integer), in
 // place; alpha is kept.

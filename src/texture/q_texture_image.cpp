@@ -3,14 +3,11 @@
 #include "core/crc32.h"
 #include "core/private_heap.h"
 #include "imaging/image_file.h"
-#include "imaging/pl_any_bmp.h"
-#include "imaging/pl_filter_resize_gaussian.h"
-#include "imaging/pl_pixel_format.h"
-#include "imaging/pl_text_exception.h"
 
 #include <bit>
 #include <cstring>
 #include <new>
+#include <vector>
 
 static_assert(std::endian::native == std::endian::little,
               "colour words are handled as blue, green, red, alpha bytes");
@@ -22,33 +19,27 @@ std::uint32_t ByteCount(std::int32_t width, std::int32_t height, std::int32_t by
            static_cast<std::uint32_t>(bytesPerPixel);
 }
 
-// Bump maps of another size go through the image library as the alpha byte of a 32-bit
-// bitmap, so they are resampled with the same Gaussian kernel as colour images. Null when the
-// library refuses the sizes.
+// Bump maps of another size are resampled as the alpha byte of otherwise black 32-bit pixels,
+// so they get the same Gaussian kernel as colour images. Null when the sizes are refused.
 PrivateBlockPtr<std::uint8_t> ResampleGreyMap(const std::uint8_t* pixels, std::int32_t width,
                                               std::int32_t height, std::int32_t newWidth,
                                               std::int32_t newHeight) {
-    try {
-        PLAnyBmp bitmap;
-        TranslateBadAlloc([&] {
-            bitmap.CreateFromData(width, height, PLPixelFormat::A8R8G8B8, nullptr, 0, PLPoint{});
-            std::uint8_t* const* rows = bitmap.GetLineArray();
-            for (std::int32_t y = 0; y < height; ++y) {
-                const std::uint8_t* from = pixels + static_cast<std::size_t>(y) * width;
-                for (std::int32_t x = 0; x < width; ++x) rows[y][4 * x + 3] = from[x];
-            }
-            bitmap.ApplyFilter(PLFilterResizeGaussian(newWidth, newHeight, 0.5));
-        });
-        auto resampled = PrivateAllocBlock<std::uint8_t>(ByteCount(newWidth, newHeight, 1));
-        const std::uint8_t* const* rows = bitmap.GetLineArray();
-        for (std::int32_t y = 0; y < newHeight; ++y) {
-            std::uint8_t* to = resampled.get() + static_cast<std::size_t>(y) * newWidth;
-            for (std::int32_t x = 0; x < newWidth; ++x) to[x] = rows[y][4 * x + 3];
-        }
-        return resampled;
-    } catch (const PLTextException&) {
+    std::vector<std::uint32_t> words;
+    TranslateBadAlloc([&] {
+        words.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    });
+    for (std::size_t i = 0; i < words.size(); ++i) words[i] = std::uint32_t{pixels[i]} << 24;
+    ResampledImage resized;
+    std::string errorText;
+    if (ResampleImage(reinterpret_cast<const std::uint8_t*>(words.data()), width, height, 0,
+                      newWidth, newHeight, resized, errorText) != ImageFileOk) {
         return nullptr;
     }
+    auto resampled = PrivateAllocBlock<std::uint8_t>(ByteCount(newWidth, newHeight, 1));
+    for (std::size_t i = 0; i < resized.words.size(); ++i) {
+        resampled.get()[i] = static_cast<std::uint8_t>(resized.words[i] >> 24);
+    }
+    return resampled;
 }
 
 }  // namespace

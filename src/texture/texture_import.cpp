@@ -5,10 +5,6 @@
 #include "core/float_convert.h"
 #include "core/private_heap.h"
 #include "imaging/image_file.h"
-#include "imaging/pl_any_bmp.h"
-#include "imaging/pl_filter_resize_gaussian.h"
-#include "imaging/pl_pixel_format.h"
-#include "imaging/pl_text_exception.h"
 #include "object/operation_progress.h"
 #include "object/q_abort_exception.h"
 #include "texture/q_texture.h"
@@ -17,6 +13,8 @@
 
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <optional>
 
 namespace {
 
@@ -34,6 +32,34 @@ public:
 
 private:
     TexMapProgressFn saved;
+};
+
+// Points the record at the new image's pyramid for a mapping build and puts the previous
+// pyramid and mapping back unless the import commits, so that a failure or a throw anywhere
+// before the image is attached leaves the record sampling the image the texture holds.
+class MappingTrial {
+public:
+    MappingTrial(TextureParams& record, TexPyramid* pyramid)
+        : params(record),
+          previousPyramid(record.image),
+          previousMapping(std::move(record.mapping)) {
+        params.image = pyramid;
+    }
+    ~MappingTrial() {
+        if (isCommitted) return;
+        params.image = previousPyramid;
+        params.mapping = std::move(previousMapping);
+    }
+    MappingTrial(const MappingTrial&) = delete;
+    MappingTrial& operator=(const MappingTrial&) = delete;
+
+    void Commit() { isCommitted = true; }
+
+private:
+    TextureParams& params;
+    TexPyramid* previousPyramid = nullptr;
+    std::unique_ptr<ObjectTex> previousMapping;
+    bool isCommitted = false;
 };
 
 // True when width x height words fit one private-heap block.
@@ -56,28 +82,27 @@ bool RecolourFromFile(QTextureImage& image, std::string_view fileName, std::stri
         return false;
     }
     PrivateBlockPtr<std::uint8_t> loaded(raw);
-    try {
-        PLAnyBmp bitmap;
-        TranslateBadAlloc([&] {
-            bitmap.CreateFromData(fileWidth, fileHeight, PLPixelFormat::A8R8G8B8, loaded.get(),
-                                  fileStride, PLPoint{});
-            if (fileWidth != image.width || fileHeight != image.height) {
-                bitmap.ApplyFilter(PLFilterResizeGaussian(image.width, image.height, 0.5));
-            }
-        });
-        const std::uint8_t* const* rows = bitmap.GetLineArray();
-        auto* words = reinterpret_cast<std::uint8_t*>(image.colourPixels.get());
-        for (std::int32_t y = 0; y < image.height; ++y) {
-            auto* row = reinterpret_cast<std::uint32_t*>(words + static_cast<std::size_t>(y) * image.stride);
-            for (std::int32_t x = 0; x < image.width; ++x) {
-                std::uint32_t colour = 0;
-                std::memcpy(&colour, rows[y] + 4 * x, 4);
-                row[x] = (row[x] & 0xFF000000u) | (colour & 0x00FFFFFFu);
-            }
+    const std::uint8_t* source = loaded.get();
+    std::int32_t sourceStride = fileStride;
+    ResampledImage resized;
+    if (fileWidth != image.width || fileHeight != image.height) {
+        if (ResampleImage(loaded.get(), fileWidth, fileHeight, fileStride, image.width,
+                          image.height, resized, errorText) != ImageFileOk) {
+            return false;
         }
-    } catch (const PLTextException& error) {
-        errorText = error.GetText();
-        return false;
+        source = reinterpret_cast<const std::uint8_t*>(resized.words.data());
+        sourceStride = image.width * 4;
+    }
+    auto* words = reinterpret_cast<std::uint8_t*>(image.colourPixels.get());
+    for (std::int32_t y = 0; y < image.height; ++y) {
+        auto* row =
+            reinterpret_cast<std::uint32_t*>(words + static_cast<std::size_t>(y) * image.stride);
+        const std::uint8_t* from = source + static_cast<std::size_t>(y) * sourceStride;
+        for (std::int32_t x = 0; x < image.width; ++x) {
+            std::uint32_t colour = 0;
+            std::memcpy(&colour, from + 4 * x, 4);
+            row[x] = (row[x] & 0xFF000000u) | (colour & 0x00FFFFFFu);
+        }
     }
     image.premultiplied = false;
     return true;
@@ -157,35 +182,27 @@ std::int16_t ImportTextureImage(QTexture& texture, const std::uint32_t* pixels,
     }
     premultipliedCopy.reset();
 
-    TexPyramid* const previousPyramid = params.image;
+    std::optional<MappingTrial> mappingTrial;
     if (texture.type != 0 && buildMapping) {
         // The texture keeps its mapping and image unless the new mapping is built: a texture
         // that silently lost both would draw untextured and save without its image.
-        std::unique_ptr<ObjectTex> previousMapping = std::move(params.mapping);
-        params.image = image->pyramid.get();
-        try {
+        mappingTrial.emplace(params, image->pyramid.get());
+        {
             ProgressHookScope hook(ReportTextureProgress);
             BuildDefaultVersaTex(params);
-        } catch (...) {
-            params.image = previousPyramid;
-            params.mapping = std::move(previousMapping);
-            throw;
         }
         if (OperationProgress* progress = CurrentOperationProgress()) {
             progress->AnnounceProgress(ProgressStageMapping, 100);
             progress->EndProgress();
         }
-        if (!params.mapping) {
-            params.image = previousPyramid;
-            params.mapping = std::move(previousMapping);
-            return TextureImportMappingFailed;
-        }
+        if (!params.mapping) return TextureImportMappingFailed;
     }
     if (bump) image->SetBumpMap(bump.get(), bumpWidth, bumpHeight, {});
     image->colourId = Crc32(pixels, static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
     // Attach first: should registering fail, the record still samples the image it holds.
     texture.SetImage(image);
     params.image = image->pyramid.get();
+    if (mappingTrial) mappingTrial->Commit();
     return TextureImportOk;
 }
 

@@ -555,7 +555,10 @@ bool ReadImagePixels(const XmlDocument& xml, std::int32_t imageElement, ImagePix
     return out.pixels != nullptr && UsableImageSize(out.width, out.height) && stride == out.width * 4;
 }
 
-void WriteImage(XmlDocument& xml, const QTexture& texture) {
+// Writes the "Image" element; false when the colour image could not be encoded, so the
+// element lacks it.
+bool WriteImage(XmlDocument& xml, const QTexture& texture) {
+    bool isWhole = true;
     xml.AddElement("Image");
     xml.EnterElement();
     if (const QTextureImage* image = texture.Image(); image != nullptr) {
@@ -570,7 +573,11 @@ void WriteImage(XmlDocument& xml, const QTexture& texture) {
                 PrivateBlockPtr<std::uint8_t> stream(EncodeTiffToMemory(
                     "argb", reinterpret_cast<const std::uint8_t*>(colour.get()), width, height,
                     width * 4, true, premultiplied ? 1 : 0, size));
-                if (stream) xml.AddElement("ImgBuf", BytesToBase64(stream.get(), size));
+                if (stream) {
+                    xml.AddElement("ImgBuf", BytesToBase64(stream.get(), size));
+                } else {
+                    isWhole = false;
+                }
             }
         }
         if (auto bump = image->CopyBumpBuffer(width, height)) {
@@ -588,6 +595,7 @@ void WriteImage(XmlDocument& xml, const QTexture& texture) {
         WriteVectorAttributes(xml, prefix, column);
     }
     xml.LeaveElement();
+    return isWhole;
 }
 
 Matrix4W ReadTransform(const XmlDocument& xml, std::int32_t element) {
@@ -599,6 +607,104 @@ Matrix4W ReadTransform(const XmlDocument& xml, std::int32_t element) {
         m.m[8 + k] = column[2];
     }
     return ToWFirstMatrix(m);
+}
+
+// ---- Reading aside --------------------------------------------------------------------
+
+// What a texture element sets on the texture itself: name, type and the material values it
+// carries. They are read into a copy and reach the texture only together with the element's
+// image, so an element that fails leaves the texture as it was.
+struct ElementFields {
+    std::string name;
+    std::uint8_t type = 1;
+    TextureParams values;  // only the fields the element carries; never a mapping or image
+};
+
+// Calls visit(a.field, b.field) for every material value the element carries.
+template <typename ParamsA, typename ParamsB, typename Visit>
+void ForEachElementValue(ParamsA& a, ParamsB& b, Visit visit) {
+    visit(a.spf, b.spf);
+    visit(a.spa, b.spa);
+    visit(a.scale, b.scale);
+    visit(a.cTiles, b.cTiles);
+    visit(a.pCircle, b.pCircle);
+    visit(a.ta, b.ta);
+    visit(a.taR, b.taR);
+    visit(a.d, b.d);
+    visit(a.Bump, b.Bump);
+    visit(a.on, b.on);
+    visit(a.glc, b.glc);
+    visit(a.glv, b.glv);
+    visit(a.transform, b.transform);
+}
+
+ElementFields FieldsOf(const QTexture& texture) {
+    ElementFields fields;
+    fields.name = texture.name;
+    fields.type = texture.type;
+    ForEachElementValue(fields.values, *texture.params,
+                        [](auto& to, const auto& from) { to = from; });
+    return fields;
+}
+
+// Exchanges the fields with the texture's; never throws.
+void SwapFields(ElementFields& fields, QTexture& texture) noexcept {
+    fields.name.swap(texture.name);
+    std::swap(fields.type, texture.type);
+    ForEachElementValue(fields.values, *texture.params,
+                        [](auto& x, auto& y) noexcept { std::swap(x, y); });
+}
+
+// Puts the element's fields on the texture for the import, which builds the mapping from
+// them, and takes them back again unless the read commits.
+class FieldsOnTrial {
+public:
+    FieldsOnTrial(ElementFields& read, QTexture& target) : fields(read), texture(target) {
+        SwapFields(fields, texture);
+    }
+    ~FieldsOnTrial() {
+        if (!isCommitted) SwapFields(fields, texture);
+    }
+    FieldsOnTrial(const FieldsOnTrial&) = delete;
+    FieldsOnTrial& operator=(const FieldsOnTrial&) = delete;
+
+    void Commit() { isCommitted = true; }
+
+private:
+    ElementFields& fields;
+    QTexture& texture;
+    bool isCommitted = false;
+};
+
+// Reads the direct children of the element into fields; a missing child leaves what fields
+// held.
+void ReadFields(const XmlDocument& xml, std::int32_t root, ElementFields& fields) {
+    TextureParams& params = fields.values;
+    auto child = [&](std::string_view name, std::int32_t after = 0) {
+        return xml.FindElementPath(root, after, name);
+    };
+    if (const std::int32_t e = child("Name"); e != 0) fields.name = xml.GetDataAt(e);
+    if (const std::int32_t e = child("Type"); e != 0) fields.type = DataInt(xml, e) == 1 ? 1 : 0;
+    if (const std::int32_t e = child("Specular"); e != 0) {
+        params.spf = FloatAt(xml, e, "spf");
+        params.spa = FloatAt(xml, e, "spa");
+    }
+    if (const std::int32_t e = child("ObjMap"); e != 0) {
+        params.scale = FloatAt(xml, e, "scale");
+        params.cTiles = FloatAt(xml, e, "cTiles");
+        params.pCircle = FloatAt(xml, e, "pCircle");
+        if (HasValue(xml, e, "ta")) params.ta = std::min(FloatAt(xml, e, "ta"), 2 * std::numbers::pi);
+        if (HasValue(xml, e, "taR")) params.taR = std::min(FloatAt(xml, e, "taR"), std::numbers::pi);
+        if (HasValue(xml, e, "d")) params.d = IntAt(xml, e, "d") == 1 ? 1 : 0;
+        if (params.d == 0) params.ta = params.taR = std::numbers::pi;
+    }
+    const std::int32_t bump = child("Bump");
+    if (bump != 0) params.Bump = DataInt(xml, bump);
+    if (const std::int32_t e = child("Glow", bump); e != 0) {
+        params.on = static_cast<std::uint8_t>(IntAt(xml, e, "on"));
+        if (HasValue(xml, e, "glc")) params.glc = static_cast<std::uint32_t>(IntAt(xml, e, "glc"));
+        params.glv = FloatAt(xml, e, "glv");
+    }
 }
 
 }  // namespace
@@ -625,6 +731,10 @@ bool ReadPolarMap(const XmlDocument& xml, std::int32_t element, PolarMap& map) {
 
 int WriteTextureXml(const QTexture& texture, XmlDocument& xml, bool withPreview) {
     const TextureParams& params = *texture.params;
+    // A picture that cannot be encoded is left out, but the element is still written whole
+    // around it so the document stays usable; the result tells the caller, whose file would
+    // otherwise come back without the image.
+    bool isWhole = true;
     xml.AddElement("KV_TEXTURE");
     xml.SetAttribute(xml.CurrentPosition(), "version", "1.0");
     xml.EnterElement();
@@ -637,6 +747,8 @@ int WriteTextureXml(const QTexture& texture, XmlDocument& xml, bool withPreview)
             xml.AddElement("MIN", BytesToBase64(stream.get(), size));
             SetInt(xml, "w", texture.previewWidth);
             SetInt(xml, "h", texture.previewHeight);
+        } else {
+            isWhole = false;
         }
     }
     xml.AddElement("Name", texture.name);
@@ -657,12 +769,12 @@ int WriteTextureXml(const QTexture& texture, XmlDocument& xml, bool withPreview)
     SetFloat(xml, "glv", params.glv);
     // Signed decimal of the colour's bits; the reader takes the bits back either way.
     SetInt(xml, "glc", static_cast<std::int32_t>(params.glc));
-    WriteImage(xml, texture);
+    if (!WriteImage(xml, texture)) isWhole = false;
     if (const auto* versa = dynamic_cast<const VersaTex*>(params.mapping.get())) {
         WriteVersa(xml, *versa);
     }
     xml.LeaveElement();
-    return 0;
+    return isWhole ? 0 : TextureXmlImageFailed;
 }
 
 std::int16_t ReadTextureXml(TextureDocument* document, XmlDocument& xml, QTexture& texture,
@@ -670,36 +782,17 @@ std::int16_t ReadTextureXml(TextureDocument* document, XmlDocument& xml, QTextur
     if (!alreadyPositioned && !xml.FindElement("KV_TEXTURE")) return TextureXmlNoElement;
     const std::int32_t root = xml.CurrentPosition();
     if (root == 0) return TextureXmlNoElement;
-    TextureParams& params = *texture.params;
-    auto child = [&](std::string_view name, std::int32_t after = 0) {
-        return xml.FindElementPath(root, after, name);
-    };
 
-    if (const std::int32_t e = child("Name"); e != 0) texture.name = xml.GetDataAt(e);
-    if (const std::int32_t e = child("Type"); e != 0) texture.type = DataInt(xml, e) == 1 ? 1 : 0;
-    if (const std::int32_t e = child("Specular"); e != 0) {
-        params.spf = FloatAt(xml, e, "spf");
-        params.spa = FloatAt(xml, e, "spa");
-    }
-    if (const std::int32_t e = child("ObjMap"); e != 0) {
-        params.scale = FloatAt(xml, e, "scale");
-        params.cTiles = FloatAt(xml, e, "cTiles");
-        params.pCircle = FloatAt(xml, e, "pCircle");
-        if (HasValue(xml, e, "ta")) params.ta = std::min(FloatAt(xml, e, "ta"), 2 * std::numbers::pi);
-        if (HasValue(xml, e, "taR")) params.taR = std::min(FloatAt(xml, e, "taR"), std::numbers::pi);
-        if (HasValue(xml, e, "d")) params.d = IntAt(xml, e, "d") == 1 ? 1 : 0;
-        if (params.d == 0) params.ta = params.taR = std::numbers::pi;
-    }
-    const std::int32_t bump = child("Bump");
-    if (bump != 0) params.Bump = DataInt(xml, bump);
-    if (const std::int32_t e = child("Glow", bump); e != 0) {
-        params.on = static_cast<std::uint8_t>(IntAt(xml, e, "on"));
-        if (HasValue(xml, e, "glc")) params.glc = static_cast<std::uint32_t>(IntAt(xml, e, "glc"));
-        params.glv = FloatAt(xml, e, "glv");
-    }
+    // Everything the element holds is read aside first; the texture changes only once the
+    // image has been imported.
+    ElementFields fields = FieldsOf(texture);
+    ReadFields(xml, root, fields);
 
-    const std::int32_t imageElement = child("Image");
-    if (imageElement == 0) return 0;
+    const std::int32_t imageElement = xml.FindElementPath(root, 0, "Image");
+    if (imageElement == 0) {
+        SwapFields(fields, texture);
+        return 0;
+    }
     ImagePixels read;
     if (!ReadImagePixels(xml, imageElement, read)) return TextureXmlImageFailed;
 
@@ -732,33 +825,47 @@ std::int16_t ReadTextureXml(TextureDocument* document, XmlDocument& xml, QTextur
         QTextureImage* found = document != nullptr ? document->FindTextureImageById(fresh->colourId) : nullptr;
         if (found != nullptr && found != image && found->bumpId == 0 && fresh->bumpId == 0 &&
             found->width == read.width && found->height == read.height &&
-            found->pyramid->bordered == (texture.type != 0 ? 1 : 0)) {
+            found->pyramid->bordered == (fields.type != 0 ? 1 : 0)) {
             image = found;
             fresh.reset();
         }
     }
 
     if (const std::int32_t e = xml.FindElementPath(imageElement, 0, "transform"); e != 0) {
-        params.transform = ReadTransform(xml, e);
+        fields.values.transform = ReadTransform(xml, e);
     }
-    if (image == nullptr) return 0;
+    if (image == nullptr) {
+        SwapFields(fields, texture);
+        return 0;
+    }
 
-    const std::int32_t versaElement = child("Versa");
+    // The saved mapping belongs to the texture's own record, which stays where it is.
+    const std::int32_t versaElement = xml.FindElementPath(root, 0, "Versa");
+    std::unique_ptr<VersaTex> versa;
+    if (versaElement != 0) versa = ReadVersa(xml, versaElement, *texture.params);
+
+    FieldsOnTrial trial(fields, texture);
     std::string errorText;
     const std::int16_t imported =
         ImportTextureImage(texture, read.pixels.get(), image, false, true, versaElement == 0,
                            errorText, read.width, read.height, read.premultiplied);
     read.pixels.reset();
     if (imported != TextureImportOk) return TextureXmlImageFailed;
+    trial.Commit();
     if (fresh && texture.Image() == fresh.get()) (void)fresh.release();
 
+    TextureParams& params = *texture.params;
     if (versaElement != 0) {
-        if (auto versa = ReadVersa(xml, versaElement, params)) {
+        if (versa) {
             params.mapping = std::move(versa);
         } else {
             BuildDefaultVersaTex(params);
         }
     }
-    if (bumpBytes) image->SetBumpMap(bumpBytes.get(), read.width, read.height, {});
+    // A bump map of the image's size is refused only when memory runs out; the texture must
+    // not come back without it as though the read had succeeded.
+    if (bumpBytes && image->SetBumpMap(bumpBytes.get(), read.width, read.height, {}) != 0) {
+        ThrowOutOfMemory();
+    }
     return 0;
 }

@@ -2,9 +2,12 @@
 
 #include "core/byte_order.h"
 #include "core/crc32.h"
+#include "core/crt_random.h"
 #include "core/private_heap.h"
 #include "imaging/image_mem_stream.h"
 #include "imaging/jpeg_reference.h"
+#include "imaging/pl_any_bmp.h"
+#include "imaging/pl_filter_resize_gaussian.h"
 #include "imaging/tiff_test_files.h"
 #include "support/temp_folder.h"
 
@@ -55,6 +58,7 @@ using TiffMemoryTest = ImageFileTest;
 using MemStreamTest = ImageFileTest;
 using LoadImageFileTest = ImageFileTest;
 using SaveImageFileTest = ImageFileTest;
+using ResampleImageTest = ImageFileTest;
 
 TEST_F(ConvertChannelOrderTest, RebuildsWordsOrBytes) {
     const Bytes src = Words({0x80FF0000, 0x11223344});
@@ -554,6 +558,76 @@ TEST_F(ImageFileTest, PremultiplyAlphaScalesColoursOnly) {
     Bytes pixels = Words({0x80C86432, 0x00FFFFFF});
     PremultiplyAlpha(pixels.data(), 2, 1);
     EXPECT_EQ(pixels, Words({0x80643219, 0x00000000}));
+}
+
+// The front end's resample is the library's Gaussian resize of radius 0.5, to the bit,
+// growing and shrinking, with rows packed or wider than the image.
+TEST_F(ResampleImageTest, MatchesTheGaussianFilterBitForBit) {
+    struct Case {
+        std::int32_t width, height, stride, newWidth, newHeight;
+    };
+    const Case cases[] = {
+        {7, 5, 0, 12, 9}, {16, 12, 0, 5, 3}, {9, 4, 64, 9, 11}, {1, 1, 4, 3, 2}, {6, 8, 0, 6, 8},
+    };
+    CrtSrand(11);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(i);
+        const std::int32_t stride = c.stride != 0 ? c.stride : 4 * c.width;
+        Bytes pixels(static_cast<std::size_t>(stride) * c.height);
+        for (std::uint8_t& b : pixels) b = static_cast<std::uint8_t>(CrtRand());
+
+        PLAnyBmp source;
+        source.CreateFromData(c.width, c.height, PLPixelFormat::A8R8G8B8, pixels.data(), stride,
+                              {0, 0});
+        PLAnyBmp expected;
+        PLFilterResizeGaussian(c.newWidth, c.newHeight, 0.5).Apply(source, expected);
+
+        ResampledImage out;
+        std::string errorText;
+        ASSERT_EQ(ResampleImage(pixels.data(), c.width, c.height, c.stride, c.newWidth,
+                                c.newHeight, out, errorText),
+                  ImageFileOk);
+        ASSERT_EQ(out.width, c.newWidth);
+        ASSERT_EQ(out.height, c.newHeight);
+        ASSERT_EQ(out.words.size(), static_cast<std::size_t>(c.newWidth) * c.newHeight);
+        for (std::int32_t y = 0; y < c.newHeight; ++y) {
+            const std::size_t rowBytes = 4 * static_cast<std::size_t>(c.newWidth);
+            EXPECT_EQ(std::memcmp(out.words.data() + static_cast<std::size_t>(y) * c.newWidth,
+                                  expected.GetLineArray()[y], rowBytes),
+                      0)
+                << "row " << y;
+        }
+    }
+}
+
+// Sizes the library refuses come back as codes with its description; the output keeps what
+// it held.
+TEST_F(ResampleImageTest, UnusableSizesGiveCodesAndLeaveTheOutputAlone) {
+    struct Case {
+        const char* name;
+        std::int32_t width, height, newWidth, newHeight;
+        std::int32_t expected;
+    };
+    const Case cases[] = {
+        {"negative source", -2, 2, 4, 4, ImageFileBadSignature},
+        {"negative target", 2, 2, 4, -4, ImageFileBadSignature},
+        {"target too large to hold", 2, 2, 1 << 20, 1 << 20, ImageFileNoMemory},
+    };
+    const Bytes pixels = Words({0xFF000000, 0xFF0000FF, 0xFF00FF00, 0xFFFF0000});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResampledImage out;
+        out.width = 3;
+        out.words.assign(3, 0x12345678u);
+        std::string errorText;
+        EXPECT_EQ(ResampleImage(pixels.data(), c.width, c.height, 0, c.newWidth, c.newHeight,
+                                out, errorText),
+                  c.expected);
+        EXPECT_FALSE(errorText.empty());
+        EXPECT_EQ(out.width, 3);
+        EXPECT_EQ(out.words, std::vector<std::uint32_t>(3, 0x12345678u));
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -66,6 +67,32 @@ TEST(QTextureImage, BumpMapOfAnotherSizeIsResampledToTheImage) {
     EXPECT_EQ(h, 6);
     for (int i = 0; i < 48; ++i) EXPECT_NEAR(copy.get()[i], 200, 1) << i;
     EXPECT_EQ(image->bumpId, Crc32(copy.get(), 48));
+}
+
+// The resampled bytes are part of what a scene saves, so they are pinned exactly: the
+// checksums were taken from the Gaussian resize (radius 0.5) of the map as the alpha byte of
+// otherwise black pixels, which the imaging tests compare with the filter itself.
+TEST(QTextureImage, ResampledBumpMapBytesAreExact) {
+    struct Case {
+        int mapWidth, mapHeight, imageWidth, imageHeight;
+        std::uint32_t crc;
+    };
+    const Case cases[] = {
+        {7, 5, 12, 9, 0xBFAD7D06u},
+        {16, 12, 5, 3, 0xD51EF9EBu},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.mapWidth) + " x " + std::to_string(c.mapHeight));
+        auto image = ImageWithColour(c.imageWidth, c.imageHeight, true);
+        const auto bump = PatternBytes(c.mapWidth, c.mapHeight);
+        ASSERT_EQ(image->SetBumpMap(bump.data(), c.mapWidth, c.mapHeight, {}), 0);
+        std::int32_t w = 0, h = 0;
+        auto copy = image->CopyBumpBuffer(w, h);
+        ASSERT_NE(copy, nullptr);
+        ASSERT_EQ(w, c.imageWidth);
+        ASSERT_EQ(h, c.imageHeight);
+        EXPECT_EQ(Crc32(copy.get(), static_cast<std::size_t>(w) * h), c.crc);
+    }
 }
 
 TEST(QTextureImage, BumpMapWithoutPixelsOrColourImage) {

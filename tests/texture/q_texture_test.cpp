@@ -83,7 +83,7 @@ TEST_F(LoadTextureFileTest, NamesTheTextureAfterTheFileOnlyWhenReadingSucceeds) 
     source->name = "inside";
     GiveImage(*source, 6, 4, true);
     XmlDocument xml;
-    WriteTextureXml(*source, xml, false);
+    ASSERT_EQ(WriteTextureXml(*source, xml, false), 0);
     const std::string good = folder.WriteFile("Oak.Bark.txr", xml.Text());
     const std::string noElement = folder.WriteFile("empty.txr", "<Other/>\r\n");
 

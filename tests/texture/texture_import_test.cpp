@@ -111,6 +111,78 @@ TEST_F(TextureImportTest, CancelledMappingKeepsThePreviousImageAndMapping) {
     delete image;
 }
 
+// Imports a 128 x 128 image into a type-1 texture that holds an 8 x 8 image with a bump map,
+// under a private-heap ceiling a given number of bytes above what is held.
+class RefusedImportTest : public TextureImportTest {
+protected:
+    void SetUp() override {
+        TextureImportTest::SetUp();
+        StartOver();
+    }
+
+    // Makes a new texture the one imported into.
+    void StartOver() {
+        texture = NewTexture(1);
+        before = GiveImage(*texture, 8, 8, true);
+        const auto bump = PatternBytes(8, 8);
+        ASSERT_EQ(before->SetBumpMap(bump.data(), 8, 8, {}), 0);
+        mapping = texture->params->mapping.get();
+    }
+
+    // True when the import succeeds. A refused one must leave the record on the texture's
+    // own image and mapping.
+    bool ImportUnder(std::size_t extra) {
+        SCOPED_TRACE(extra);
+        auto* image = new QTextureImage();
+        std::string errorText;
+        PrivateHeapSetCeiling(PrivateHeapBytesInUse() + extra);
+        std::int16_t result = TextureImportOk;
+        bool isRefused = false;
+        try {
+            // Premultiplied pixels need no premultiplied copy, so the bump map resampled to
+            // the new size is the largest request after the mapping build.
+            result = ImportTextureImage(*texture, pixels.data(), image, false, true, true,
+                                        errorText, 128, 128, true);
+        } catch (const KVOutOfMemoryException&) {
+            isRefused = true;
+        }
+        PrivateHeapSetCeiling(0);
+        if (!isRefused && result == TextureImportOk) {
+            EXPECT_EQ(texture->params->image, image->pyramid.get());
+            return true;
+        }
+        EXPECT_EQ(texture->Image(), before);
+        EXPECT_EQ(texture->params->image, before->pyramid.get());
+        EXPECT_EQ(texture->params->mapping.get(), mapping);
+        delete image;
+        return false;
+    }
+
+    const std::vector<std::uint32_t> pixels = PatternPixels(128, 128, 4);
+    QTexture* texture = nullptr;
+    QTextureImage* before = nullptr;
+    const ObjectTex* mapping = nullptr;
+};
+
+// Memory refused after the new mapping is built, here by the carried bump map, puts the
+// previous mapping and pyramid back: a record left on the pyramid of an image that the caller
+// then deletes would read freed memory. Coarse steps find a ceiling the import succeeds
+// under; fine steps then cover the last requests before it on a second texture.
+TEST_F(RefusedImportTest, LeavesTheRecordOnItsImage) {
+    std::size_t enough = 0;
+    while (!ImportUnder(enough)) {
+        enough += 4096;
+        ASSERT_LT(enough, std::size_t{1} << 22) << "the import never succeeded";
+    }
+
+    StartOver();
+    std::size_t extra = enough > 20480 ? enough - 20480 : 0;
+    while (!ImportUnder(extra)) {
+        extra += 128;
+        ASSERT_LE(extra, enough);
+    }
+}
+
 TEST_F(TextureImportTest, FailuresChangeNothing) {
     TempFolder folder;
     // Premultiplied alpha: colours never above their alpha, written with associated alpha.
@@ -181,6 +253,31 @@ TEST_F(TextureImportTest, RecolourFromTheFileKeepsThePaintedAlpha) {
               TextureImportOk);
     EXPECT_EQ(image->colourPixels.get()[0], 0x20FF0000u);
     EXPECT_EQ(image->colourPixels.get()[1] & 0x00FFFFFFu, 0x00FF0000u);
+}
+
+// A file of another size is resampled to the image before its colours are taken; the
+// checksum of the result was taken from the Gaussian resize (radius 0.5) of the file's
+// pixels, which the imaging tests compare with the filter itself.
+TEST_F(TextureImportTest, RecolourFromAFileOfAnotherSizeResamplesIt) {
+    TempFolder folder;
+    auto pattern = PatternPixels(10, 7, 3);
+    std::uint8_t* bytes = reinterpret_cast<std::uint8_t*>(pattern.data());
+    std::string errorText;
+    const std::string file = folder.Str() + "/pattern.tif";
+    ASSERT_EQ(SaveImageFile(bytes, 10, 7, file, true, 90, true, 0, 0, errorText, false, false, 0),
+              0);
+
+    QTexture* texture = NewTexture(0);
+    QTextureImage* image = GiveImage(*texture, 6, 4, false);
+    image->colourPixels.get()[0] = 0x20123456u;
+    image->imageName = file;
+    ASSERT_EQ(ImportTextureImage(*texture, nullptr, image, false, true, false, errorText, 0, 0,
+                                 false),
+              TextureImportOk);
+    ASSERT_EQ(image->width, 6);
+    ASSERT_EQ(image->height, 4);
+    EXPECT_EQ(image->colourPixels.get()[0] >> 24, 0x20u) << "the painted alpha stays";
+    EXPECT_EQ(Crc32(image->colourPixels.get(), 6 * 4 * 4), 0x7C453C44u);
 }
 
 }  // namespace

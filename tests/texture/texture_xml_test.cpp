@@ -5,6 +5,7 @@
 #include "core/xml_document.h"
 #include "core/xml_values.h"
 #include "imaging/image_file.h"
+#include "imaging/image_mem_stream.h"
 #include "texture/object_tex.h"
 #include "texture_test_support.h"
 
@@ -12,6 +13,7 @@
 
 #include <cstring>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,8 +21,8 @@ namespace {
 
 class TextureXmlTest : public TextureDocumentTest {
 protected:
-    // A type-1 texture with a 16 x 12 image, its default mapping and a bump map.
-    QTexture* FullTexture() {
+    // A type-1 texture with a width x height image, its default mapping and a bump map.
+    QTexture* FullTexture(int width = 16, int height = 12) {
         QTexture* texture = NewTexture();
         texture->name = "Bark & <moss>";
         TextureParams& p = *texture->params;
@@ -34,11 +36,11 @@ protected:
         p.taR = 0.5;
         p.transform.m[5] = 0.7;
         p.transform.m[4] = 2.5;
-        QTextureImage* image = GiveImage(*texture, 16, 12, true);
+        QTextureImage* image = GiveImage(*texture, width, height, true);
         image->forceAlpha = 1;
         image->imageName = "maps\\bark.tif";
-        const auto bump = PatternBytes(16, 12);
-        EXPECT_EQ(image->SetBumpMap(bump.data(), 16, 12, {}), 0);
+        const auto bump = PatternBytes(width, height);
+        EXPECT_EQ(image->SetBumpMap(bump.data(), width, height, {}), 0);
         EXPECT_NE(p.mapping, nullptr);
         return texture;
     }
@@ -63,6 +65,22 @@ protected:
         const auto close = text.find("</" + name + ">");
         if (open == std::string::npos || close == std::string::npos) return {};
         return text.substr(open + name.size() + 2, close - open - name.size() - 2);
+    }
+
+    // Reads the first texture element of text into texture with the private heap capped at
+    // extra bytes above what it holds; empty when the heap ran out.
+    std::optional<std::int16_t> ReadUnder(const std::string& text, QTexture& texture,
+                                          std::size_t extra) {
+        XmlDocument xml(text);
+        PrivateHeapSetCeiling(PrivateHeapBytesInUse() + extra);
+        std::optional<std::int16_t> result;
+        try {
+            result = ReadTextureXml(&document, xml, texture, false, false);
+        } catch (const KVOutOfMemoryException&) {
+            result.reset();
+        }
+        PrivateHeapSetCeiling(0);
+        return result;
     }
 
     static void ReplaceFirst(std::string& text, const std::string& from, const std::string& to) {
@@ -351,13 +369,184 @@ TEST_F(TextureXmlTest, DamagedImagesAndMappingsAreRejectedOrRepaired) {
         QTexture* texture = Read(damaged, c.expected);
         if (c.expected != 0) {
             EXPECT_EQ(texture->Image(), nullptr);
-            EXPECT_EQ(texture->name, "Bark & <moss>") << "fields read before stay";
+            EXPECT_TRUE(texture->name.empty()) << "a failed element changes nothing";
             continue;
         }
         ASSERT_NE(texture->Image(), nullptr);
         ASSERT_NE(texture->params->mapping, nullptr) << "the default mapping replaces a bad one";
         const std::string rewritten = Write(*texture);
         EXPECT_EQ(rewritten.find("99999"), std::string::npos);
+    }
+}
+
+// Asks for the running mapping build to be abandoned at its first progress announcement.
+class CancelAtFirstProgress : public QReferenceObject {
+public:
+    explicit CancelAtFirstProgress(QDocumentBase& d) : document(d) {
+        AddReference(&document, this, 0);
+    }
+    ~CancelAtFirstProgress() override { RemoveReference(&document, this, 0); }
+    void HandleMessage(std::int32_t message, std::int32_t a, QReferenceObject*,
+                       QReferenceObject*) override {
+        if (message == MessageChanged && a == DocumentChangeProgress) {
+            document.abortRequested = true;
+        }
+    }
+    QDocumentBase& document;
+};
+
+// An element that fails, in its image, its bump map or the import of its image, leaves the
+// texture it was read into exactly as it was: name, type, values, image, bump map and
+// mapping, as its written form shows.
+TEST_F(TextureXmlTest, FailedElementLeavesTheTextureAsItWas) {
+    QTexture* other = NewTexture(0);
+    other->name = "Other";
+    other->params->spf = 0.5;
+    other->params->Bump = 3;
+    other->params->transform.m[4] = -1.0;
+    QTextureImage* otherImage = GiveImage(*other, 6, 5, false, 9);
+    const auto otherBump = PatternBytes(6, 5, 3);
+    ASSERT_EQ(otherImage->SetBumpMap(otherBump.data(), 6, 5, {}), 0);
+    const std::string source = Write(*other);
+    ASSERT_EQ(source.find("<Versa"), std::string::npos);
+
+    struct Case {
+        const char* name;
+        std::string from, to;
+        bool cancelMapping;
+    };
+    const Case cases[] = {
+        {"bump too short", "<BumpBuf>", "<BumpBuf>AAAA", false},
+        {"blob not an image", "<ImgBuf>", "<ImgBuf>QUJDRA==\r\n", false},
+        {"raw pixels too short", "<ImgBuf>", "<ImgBuf Width=\"6\" Height=\"5\">", false},
+        {"mapping build cancelled", "<Type>0</Type>", "<Type>1</Type>", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTexture* texture = FullTexture();
+        const std::string before = Write(*texture);
+        const QTextureImage* image = texture->Image();
+        const ObjectTex* mapping = texture->params->mapping.get();
+
+        std::string damaged = source;
+        ReplaceFirst(damaged, c.from, c.to);
+        XmlDocument xml(damaged);
+        std::int16_t result = 0;
+        {
+            std::optional<CancelAtFirstProgress> cancel;
+            if (c.cancelMapping) cancel.emplace(document);
+            result = ReadTextureXml(&document, xml, *texture, false, false);
+        }
+        document.abortRequested = false;
+        EXPECT_EQ(result, TextureXmlImageFailed);
+        EXPECT_EQ(Write(*texture), before);
+        EXPECT_EQ(texture->Image(), image);
+        EXPECT_EQ(texture->params->image, image->pyramid.get());
+        EXPECT_EQ(texture->params->mapping.get(), mapping);
+    }
+
+    // Whole, the same element replaces everything.
+    QTexture* texture = FullTexture();
+    XmlDocument xml(source);
+    ASSERT_EQ(ReadTextureXml(&document, xml, *texture, false, false), 0);
+    EXPECT_EQ(texture->name, "Other");
+    EXPECT_EQ(texture->type, 0);
+    EXPECT_EQ(texture->Image()->bumpId, otherImage->bumpId);
+}
+
+// Memory refused at any point of a read, with or without a saved mapping, gives a result or
+// an exception and leaves the texture as it was; only a whole read changes it, and then
+// completely. The ceiling rises in steps until the read succeeds.
+TEST_F(TextureXmlTest, RefusedMemoryLeavesTheTextureAsItWas) {
+    for (bool withMapping : {true, false}) {
+        SCOPED_TRACE(withMapping ? "saved mapping" : "default mapping");
+        std::string source = Write(*FullTexture(5, 4));
+        ReplaceFirst(source, "<Name>Bark &amp; &lt;moss&gt;</Name>", "<Name>Other</Name>");
+        ReplaceFirst(source, "<Bump>-12</Bump>", "<Bump>4</Bump>");
+        if (!withMapping) {
+            const auto versa = source.find("<Versa");
+            source.erase(versa, source.find("</Versa>\r\n") + 10 - versa);
+        }
+        QTexture* whole = FullTexture(3, 3);
+        XmlDocument wholeXml(source);
+        ASSERT_EQ(ReadTextureXml(&document, wholeXml, *whole, false, false), 0);
+        const std::string expected = Write(*whole);
+
+        QTexture* texture = FullTexture(3, 3);
+        const std::string before = Write(*texture);
+        bool isRead = false;
+        for (std::size_t extra = 0; !isRead && extra < 100000; extra += 16) {
+            SCOPED_TRACE(extra);
+            const std::optional<std::int16_t> result = ReadUnder(source, *texture, extra);
+            isRead = result == 0;
+            if (result && !isRead) {
+                ASSERT_EQ(*result, TextureXmlImageFailed);
+            }
+            ASSERT_EQ(Write(*texture), isRead ? expected : before);
+        }
+        EXPECT_TRUE(isRead);
+    }
+}
+
+// A bump map refused once the image is attached (a 1 x 1 image makes its map the largest
+// request after the import) throws instead of reading back as a texture without one; every
+// read that succeeds carries the map.
+TEST_F(TextureXmlTest, RefusedBumpMapIsNeverReadAsAbsent) {
+    QTexture* source = NewTexture(0);
+    QTextureImage* image = GiveImage(*source, 1, 1, false);
+    const std::uint8_t bump = 0x5A;
+    ASSERT_EQ(image->SetBumpMap(&bump, 1, 1, {}), 0);
+    const std::string text = Write(*source);
+    bool isRead = false;
+    for (std::size_t extra = 0; !isRead && extra < 4096; ++extra) {
+        SCOPED_TRACE(extra);
+        QTexture* texture = NewTexture(0);
+        isRead = ReadUnder(text, *texture, extra) == 0;
+        if (isRead) {
+            ASSERT_NE(texture->Image(), nullptr);
+            EXPECT_EQ(texture->Image()->bumpId, image->bumpId);
+        }
+    }
+    EXPECT_TRUE(isRead);
+}
+
+// A picture that cannot be encoded (here every memory stream is taken) fails the write with
+// code 5; the element is still written whole without it, and xml stays on it.
+TEST_F(TextureXmlTest, WriteReportsAPictureThatCannotBeEncoded) {
+    QTexture* withImage = FullTexture();
+    QTexture* withPreviewOnly = NewTexture(0);
+    withPreviewOnly->previewPixels = PrivateAllocBlock<std::uint32_t>(128 * 128);
+    std::memset(withPreviewOnly->previewPixels.get(), 0x40, 128 * 128 * 4);
+    struct Case {
+        const char* name;
+        const QTexture* texture;
+        bool withPreview;
+        const char* missing;
+    };
+    const Case cases[] = {
+        {"colour image", withImage, false, "</ImgBuf>"},
+        {"preview", withPreviewOnly, true, "</MIN>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        XmlDocument whole;
+        ASSERT_EQ(WriteTextureXml(*c.texture, whole, c.withPreview), 0);
+        ASSERT_NE(whole.Text().find(c.missing), std::string::npos);
+
+        std::vector<int> slots;
+        while (slots.size() < MemStreamSlotCount) {
+            const int slot = MemStreamOpen(nullptr, 0, 'w');
+            if (slot < 0) break;
+            slots.push_back(slot);
+        }
+        XmlDocument xml;
+        const int result = WriteTextureXml(*c.texture, xml, c.withPreview);
+        for (int slot : slots) MemStreamClose(slot);
+        EXPECT_EQ(result, TextureXmlImageFailed);
+        EXPECT_EQ(xml.Text().find(c.missing), std::string::npos);
+        EXPECT_NE(xml.Text().find("</KV_TEXTURE>"), std::string::npos);
+        EXPECT_EQ(xml.GetElementName(xml.CurrentPosition()), "KV_TEXTURE");
+        EXPECT_EQ(xml.ParentPosition(), 0);
     }
 }
 
@@ -407,3 +596,5 @@ TEST_F(TextureXmlTest, MapsRoundTripOnTheirOwn) {
 }
 
 }  // namespace
+
+
