@@ -67,7 +67,8 @@ struct ObjectRoleWants {
     bool ceiling = true;
 };
 
-// Reads the roles of an object text.
+// Reads the roles of an object text. Never fails: a text without roles gives an empty
+// record.
 ObjectRoles ReadObjectRoles(std::string_view text, ObjectRoleWants wants = {});
 
 // "Game" in a group text: the scoring, reset and sound settings of the group's object.
@@ -120,7 +121,7 @@ struct GroupRoles {
     std::variant<std::monostate, FlipRole, FlyRole, SlideRole> motion;
 };
 
-// Reads the roles of a group text.
+// Reads the roles of a group text. Never fails: a text without roles gives an empty record.
 GroupRoles ReadGroupRoles(std::string_view text);
 
 // True when the member text holds "Control".

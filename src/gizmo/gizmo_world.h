@@ -53,7 +53,8 @@ struct HitEvent {
 inline constexpr std::int32_t HitEventGrowth = 16;
 
 struct GizmoWorld {
-    // Refers to the scene's moving-part list and part-record table.
+    // Refers to the scene's moving-part list and part-record table; starts with a part map of
+    // one null entry and a pool of 16 events.
     GizmoWorld(std::vector<std::int32_t>* movingPartList, std::vector<std::uint8_t*>* partTable);
 
     GizmoWorld(const GizmoWorld&) = delete;
