@@ -36,27 +36,8 @@ constexpr std::int32_t MaxRevTexSize =
 
 // ---- Values ---------------------------------------------------------------------------
 
-// Decimal text as the C library's atoi reads it: leading blanks, a sign, digits up to the
-// first other character; absent or empty text gives 0. Values beyond the 64-bit range
-// saturate, and the result keeps the low 32 bits, so "4294967295" reads as -1 and an
-// unsigned colour written either way comes back with the same bits.
-std::int32_t ParseInt(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    constexpr std::uint64_t Limit = std::uint64_t{1} << 63;
-    std::uint64_t magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        magnitude = std::min(magnitude * 10 + static_cast<std::uint64_t>(text[i] - '0'), Limit);
-    }
-    if (!negative && magnitude == Limit) magnitude = Limit - 1;
-    const std::uint64_t bits = negative ? ~magnitude + 1 : magnitude;
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits & 0xFFFFFFFFu));
-}
-
 std::int32_t IntAt(const XmlDocument& xml, std::int32_t element, std::string_view name) {
-    return ParseInt(xml.GetAttributeAt(element, name));
+    return TextToInt32(xml.GetAttributeAt(element, name));
 }
 
 double FloatAt(const XmlDocument& xml, std::int32_t element, std::string_view name) {
@@ -68,7 +49,7 @@ bool HasValue(const XmlDocument& xml, std::int32_t element, std::string_view nam
 }
 
 std::int32_t DataInt(const XmlDocument& xml, std::int32_t element) {
-    return ParseInt(xml.GetDataAt(element));
+    return TextToInt32(xml.GetDataAt(element));
 }
 
 std::array<double, 3> VectorAt(const XmlDocument& xml, std::int32_t element,
