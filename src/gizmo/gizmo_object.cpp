@@ -17,7 +17,7 @@ GizmoObject NewFlyerObject() {
 }
 
 void AddObjectPart(GizmoObject& object, std::int32_t partId, const std::uint8_t* record) {
-    ObjectPartPair pair{CopyPartRecord(record), CopyPartRecord(record)};
+    ObjectPartPair pair{PartRecordCopy(record), PartRecordCopy(record)};
     TranslateBadAlloc([&] {
         object.partIds.reserve(object.partIds.size() + 1);
         object.partPairs.reserve(object.partPairs.size() + 1);

@@ -2,6 +2,7 @@
 
 #include "core/check.h"
 #include "geometry/part_record.h"
+#include "geometry/shape_type.h"
 #include "gizmo/gizmo_load_exception.h"
 #include "gizmo/preset_motion.h"
 
@@ -15,12 +16,16 @@ namespace {
 
 // Shape types a slider can be guided by. A type 9 part guides only when its first and third
 // parameters are equal.
-constexpr std::array<std::int32_t, 13> GuideShapeTypes = {1,  2,  3,  4,  5,  7, 9,
-                                                          14, 15, 16, 20, 21, 22};
-constexpr std::int32_t GuideShapeTypeWithEqualSides = 9;
+constexpr std::array<ShapeType, 13> GuideShapeTypes = {
+    ShapeType::Sphere,          ShapeType::Cylinder,   ShapeType::Box,
+    ShapeType::Frustum,         ShapeType::Torus,      ShapeType::SphereZone,
+    ShapeType::Ellipsoid,       ShapeType::RoundedCylinder, ShapeType::RoundedBox,
+    ShapeType::RoundedFrustum,  ShapeType::Bowl,       ShapeType::RevolvedPair,
+    ShapeType::CoredSolid};
+constexpr ShapeType GuideShapeTypeWithEqualSides = ShapeType::Ellipsoid;
 
 bool CanGuide(const std::uint8_t* record) {
-    const std::int32_t type = PartRecordShapeType(record);
+    const ShapeType type = PartRecordShapeType(record);
     if (std::find(GuideShapeTypes.begin(), GuideShapeTypes.end(), type) == GuideShapeTypes.end()) {
         return false;
     }

@@ -6,6 +6,7 @@
 #include "core/vec3.h"
 #include "geometry/part_placement.h"
 #include "geometry/part_record.h"
+#include "geometry/shape_type.h"
 #include "gizmo/gizmo_object.h"
 #include "gizmo/gizmo_world.h"
 
@@ -13,13 +14,9 @@
 
 namespace {
 
-// Shape types placed by one position and one rotation vector: 1-9, 13-25 and 29, as bits of
-// type - 1.
-constexpr std::uint32_t SinglePlacementTypes = 0x11FFF1FF;
-
-bool HasSinglePlacement(std::int32_t shapeType) {
-    return shapeType >= 1 && shapeType <= 32 &&
-           ((SinglePlacementTypes >> (shapeType - 1)) & 1u) != 0;
+// Parts placed by one position and one rotation vector, as against the parameter-placed kinds.
+bool HasSinglePlacement(ShapeType shapeType) {
+    return ShapeTypeIsValid(shapeType) && !ShapeTypeIsPlacedByParameters(shapeType);
 }
 
 // The fraction of a phase that has passed after `elapsed` seconds. A phase of no length (a

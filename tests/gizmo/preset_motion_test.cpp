@@ -24,7 +24,7 @@ constexpr double Pi = 3.14159265358979323846;
 // A sphere record placed at the position with the orientation of the rotation vector.
 PartRecordPtr Pose(const Vec3& position, const Vec3& rotationVector) {
     PartRecordPtr record = NewPrimitive1(0.5, 1, 0, position, Colour{});
-    SetPartRecordRotation(record.get(), rotationVector);
+    PartRecordSetRotation(record.get(), rotationVector);
     return record;
 }
 
@@ -134,7 +134,7 @@ TEST(PresetMotion, ReachesTheSecondPoseExactly) {
         EXPECT_LT(MaxAbsDifference(Matrix3Product(object.orientation, r1), r2), 1e-6);
 
         // Its rest copy, placed with the pose, is the second state's record.
-        PartRecordPtr placed = CopyPartRecord(object.partPairs[0].rest.get());
+        PartRecordPtr placed = PartRecordCopy(object.partPairs[0].rest.get());
         EXPECT_LT(Vec3Length(PartRecordPosition(placed.get())), 1e-6);
         const Vec3 moved =
             Carry(object, Vec3Add(PartRecordPosition(placed.get()), object.basePosition));
@@ -256,11 +256,11 @@ TEST(PresetMotion, PartsWithoutOnePlacementStayPut) {
     for (const std::int32_t type : noSinglePlacement) {
         SCOPED_TRACE(type);
         std::uint8_t* record = first.get();
-        const std::int32_t saved = PartRecordShapeType(record);
+        const ShapeType saved = PartRecordShapeType(record);
         StoreI32LE(record + PartRecordShapeTypeOffset, type);
         GizmoObject object = NewFlipperObject();
         SetUpMotion(object, record, second.get());
-        StoreI32LE(record + PartRecordShapeTypeOffset, saved);
+        PartRecordSetShapeType(record, saved);
         EvaluateAt(object, 0.5);
         EXPECT_EQ(object.flipper.rotates, 0);
         EXPECT_EQ(Vec3Length(object.position), 0.0);
