@@ -17,10 +17,12 @@ namespace {
 // Shape types a slider can be guided by. A type 9 part guides only when its first and third
 // parameters are equal.
 constexpr std::array<ShapeType, 13> GuideShapeTypes = {
-    ShapeType::Sphere,          ShapeType::Cylinder,   ShapeType::Box,
-    ShapeType::Frustum,         ShapeType::Torus,      ShapeType::SphereZone,
-    ShapeType::Ellipsoid,       ShapeType::RoundedCylinder, ShapeType::RoundedBox,
-    ShapeType::RoundedFrustum,  ShapeType::Bowl,       ShapeType::RevolvedPair,
+    ShapeType::Sphere,     ShapeType::Cylinder,
+    ShapeType::Box,        ShapeType::Frustum,
+    ShapeType::Torus,      ShapeType::SphereZone,
+    ShapeType::Ellipsoid,  ShapeType::RoundedCylinder,
+    ShapeType::RoundedBox, ShapeType::RoundedFrustum,
+    ShapeType::Bowl,       ShapeType::RevolvedPair,
     ShapeType::CoredSolid};
 constexpr ShapeType GuideShapeTypeWithEqualSides = ShapeType::Ellipsoid;
 
