@@ -3,14 +3,15 @@
 // KVObjTexContainer holds a private copy of one part record with the texture that goes with
 // it, so that a shape outlives the scene object it was taken from; a bot builds itself from a
 // list of them. The container follows its texture (set 0) and forgets it when the texture
-// goes; KVObjTexContainerList owns its containers and follows them.
+// goes; KVObjTexContainerList owns its containers (an OwnedList: a container deleted undoably
+// belongs to the undo history until it is restored) and follows them.
 
 #include "core/matrix4.h"
 #include "core/private_block.h"
+#include "object/owned_list.h"
 #include "object/q_reference_object.h"
 
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 class QMorvanObject;
@@ -76,12 +77,12 @@ public:
 
     // The container at index; null when index is not below the count.
     KVObjTexContainer* GetAt(std::uint32_t index) const;
-    std::uint32_t Count() const { return static_cast<std::uint32_t>(containers.size()); }
+    std::uint32_t Count() const { return static_cast<std::uint32_t>(containers.Count()); }
 
     // Leaves and deletes every container.
     void Clear();
 
-    // Leaves, deletes and erases container when it is in the list.
+    // Leaves, frees and erases container when it is in the list.
     void RemoveContainer(KVObjTexContainer* container);
 
     // Applies transform to every container's record as a placement.
@@ -96,7 +97,5 @@ protected:
     void OnTargetDestroyed(QReferenceObject* target) override;
 
 private:
-    std::optional<std::size_t> Find(const KVObjTexContainer* container) const;
-
-    std::vector<KVObjTexContainer*> containers;  // owned
+    OwnedList<KVObjTexContainer> containers;
 };

@@ -584,7 +584,7 @@ void QMorvanObject::HandleMessage(std::int32_t message, std::int32_t a, QReferen
             if (message == MessageDestroyed || message == MessageDeleted) {
                 if (sender != ownerBot) return;
                 ownerBot = nullptr;
-                if (message == MessageDestroyed && deleteWithBot != 0) delete this;
+                if (message == MessageDestroyed && deleteWithBot != 0) DestroySelf();
             } else if (message == MessageRestored) {
                 ownerBot = static_cast<QToadObj*>(sender);
             }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -154,8 +155,9 @@ TEST(QMorvanObject, RadiusByShapeType) {
 
 TEST(QMorvanObject, GroupDeletionMovesObjectsToTheDefaultGroup) {
     SceneFixture scene;
-    auto* group = new QGroup("Flip");
-    scene.document->Groups()->AddGroup(group, true);
+    auto owned = std::make_unique<QGroup>("Flip");
+    QGroup* group = owned.get();
+    scene.document->Groups()->AddGroup(std::move(owned), true);
     QMorvanObject* object = scene.objects().AddDefaultShape(1);
     object->SetGroup(group);
     group->MarkDeleted();

@@ -4,10 +4,12 @@
 #include "core/private_heap.h"
 #include "geometry/primitive_record.h"
 #include "model/q_groups.h"
+#include "model_test_objects.h"
 #include "scene_object_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -346,6 +348,31 @@ TEST(QMorvanObjects, PurgeKeepsWholeRecordsAndSelection) {
     objects.PurgeDeleted(true);
     EXPECT_EQ(objects.Count(), 2);
     EXPECT_EQ(objects.ReservedBytes(), reserved);
+}
+
+TEST(QMorvanObjects, PurgedObjectsAreOutOfTheListWhileTheyDie) {
+    // Whoever hears a purged object go must find neither it nor an object purged before it.
+    SceneFixture scene;
+    QMorvanObjects& objects = scene.objects();
+    for (std::int32_t kind : {1, 2, 3, 4}) objects.AddDefaultShape(kind);
+    const std::vector<QMorvanObject*> purged{objects.At(0), objects.At(2)};
+    model_test::Recorder listener("listener", nullptr, TypeIdPlain);
+    std::vector<QMorvanObject*> listedWhileDying;
+    listener.onMessage = [&](std::int32_t message, QReferenceObject*) {
+        if (message != MessageDestroyed) return;
+        for (QMorvanObject* object : objects.Objects()) listedWhileDying.push_back(object);
+    };
+    for (QMorvanObject* object : purged) {
+        object->purge = 1;
+        QReferenceObject::AddReference(object, &listener, 0);
+    }
+
+    objects.PurgeDeleted(true);
+    EXPECT_EQ(listedWhileDying.size(), 4u);  // the two kept objects, once per purged one
+    for (QMorvanObject* object : purged) {
+        EXPECT_EQ(std::count(listedWhileDying.begin(), listedWhileDying.end(), object), 0);
+    }
+    ExpectBlockMatchesObjects(objects);
 }
 
 TEST(QMorvanObjects, TruncateReserveAndClear) {
