@@ -159,6 +159,11 @@ struct SceneReadFailure {
     std::int16_t code;
 };
 
+// A stored length as a working length: divided by the file's scale.
+Vec3 WorkingLengths(const Vec3& stored, double scale) {
+    return Vec3{stored.x / scale, stored.y / scale, stored.z / scale};
+}
+
 bool IsCurrent(const QDocumentBase& document) { return CurrentDocument() == &document; }
 
 void Announce(QDocumentBase& document, std::int32_t percent) {
@@ -168,12 +173,12 @@ void Announce(QDocumentBase& document, std::int32_t percent) {
 // ---- reading aside ----------------------------------------------------------------------
 
 void ReadCamera(const XmlDocument& xml, std::int32_t element, double scale, QCamera& camera) {
-    camera.position = Vec3Scale(SceneVectorAt(xml, element, "p"), 1.0 / scale);
+    camera.position = WorkingLengths(SceneVectorAt(xml, element, "p"), scale);
     Vec3 axis;
     double angle = 0.0;
     SceneRotationVector(SceneVectorAt(xml, element, "r"), axis, angle);
     camera.transform = Matrix4FromAxisAngle(axis, angle);
-    const Vec3 t = Vec3Scale(SceneVectorAt(xml, element, "t"), 1.0 / scale);
+    const Vec3 t = WorkingLengths(SceneVectorAt(xml, element, "t"), scale);
     camera.transform.m[3] = t.x;
     camera.transform.m[7] = t.y;
     camera.transform.m[11] = t.z;
@@ -279,7 +284,7 @@ void ReadLights(const XmlDocument& xml, std::int32_t lights, SceneContents& c) {
         LightEntry light;
         light.on = SceneIntAt(xml, l, "on") != 0;
         light.atObject = SceneIntAt(xml, l, "lc") != 0;
-        light.position = Vec3Scale(SceneVectorAt(xml, l, "p"), 1.0 / s.scale);
+        light.position = WorkingLengths(SceneVectorAt(xml, l, "p"), s.scale);
         light.brightness = SceneFloatAt(xml, l, "i");
         light.colour = SceneColourAt(xml, l, "col");
         if (SceneHasValue(xml, l, "si")) {
