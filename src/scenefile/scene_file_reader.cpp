@@ -547,7 +547,7 @@ void ApplyGroups(QDocumentBase& document, const SceneContents& c) {
         };
         QGroup* group = groups.GetGroup(i);
         if (lower(group->GetName()) == lower(groups.GetGroup(i - 1)->GetName())) {
-            group->SetName(groups.MakeUniqueLoadedGroupName(group, group->GetName()));
+            group->SetName(groups.MakeUniqueLoadedGroupName(nullptr, group->GetName()));
             renamed = true;
         }
     }

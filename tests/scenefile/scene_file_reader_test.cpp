@@ -354,7 +354,8 @@ TEST_F(SceneFileReaderTest, GroupIndicesFollowTheWritersList) {
     EXPECT_EQ(Object(4).Group(), groups.GetGroup(0));
     // Names equal but for case get a unique name.
     EXPECT_EQ(Object(5).Group()->GetParms(), "c");
-    EXPECT_NE(Object(5).Group()->GetName(), Object(0).Group()->GetName());
+    EXPECT_EQ(Object(0).Group()->GetName(), "beta");
+    EXPECT_EQ(Object(5).Group()->GetName(), "BETA-0001");
 }
 
 TEST_F(SceneFileReaderTest, SectionsAndExtensionsKeepRecordsWhereTheySay) {
