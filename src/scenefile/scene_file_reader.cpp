@@ -636,11 +636,24 @@ void ApplyBots(QDocumentBase& document, SceneContents& c) {
         }
         return bots[static_cast<std::size_t>(*index)];
     };
+    // Links read from a file are made into simple chains: a link joins two bots only while
+    // the first has no successor, the second no predecessor and the link closes no cycle.
+    // A bot leaving its chain mends its neighbours' links, which holds only for such chains;
+    // a one-sided or circular link would leave a neighbour pointing at a destroyed bot.
+    auto link = [](QToadObj* from, QToadObj* to) {
+        if (from == nullptr || to == nullptr || from == to) return;
+        if (from->morphNext != nullptr || to->morphPrev != nullptr) return;
+        for (const QToadObj* bot = to; bot != nullptr; bot = bot->morphNext) {
+            if (bot == from) return;
+        }
+        from->morphNext = to;
+        to->morphPrev = from;
+    };
     // The k-th "Morph" belongs to the k-th bot of the file; extra ones have no bot.
     for (std::size_t k = 0; k < c.morphs.size() && k < bots.size(); ++k) {
         const MorphEntry& morph = c.morphs[k];
-        if (morph.prev) bots[k]->morphPrev = botAt(morph.prev);
-        if (morph.next) bots[k]->morphNext = botAt(morph.next);
+        link(bots[k], botAt(morph.next));
+        link(botAt(morph.prev), bots[k]);
         if (morph.second) document.SetSecondBot(bots[k]);
     }
     const std::vector<QMorvanObject*>& objects = document.Objects()->Objects();
@@ -648,8 +661,8 @@ void ApplyBots(QDocumentBase& document, SceneContents& c) {
         if (QToadObj* bot = botAt(c.objects[i].botIndex)) objects[i]->SetOwnerBot(bot);
     }
     // The selected bot's morph length, in whole seconds (at least one), goes to every bot
-    // after it along its chain; links read from a file may form a cycle, so the walk stops
-    // at a bot it has reached before.
+    // after it along its chain (the chains have no cycle; the walk still stops at a bot it
+    // has reached before).
     if (QToadObj* selected = document.BotList()->GetFirstSelectedBot()) {
         const double seconds = std::max(1.0, std::trunc(selected->morphDuration / 1000.0));
         std::vector<const QToadObj*> seen{selected};

@@ -91,6 +91,18 @@ protected:
     SceneSettings settings;
 };
 
+// Every morph link has its partner the other way.
+void ExpectLinksBothWays(const std::vector<QToadObj*>& bots) {
+    for (const QToadObj* b : bots) {
+        if (b->morphNext != nullptr) {
+            EXPECT_EQ(b->morphNext->morphPrev, b);
+        }
+        if (b->morphPrev != nullptr) {
+            EXPECT_EQ(b->morphPrev->morphNext, b);
+        }
+    }
+}
+
 // The stored length v read back as a working length at the scale 100.
 double Working(float v) { return static_cast<double>(v) / 100.0; }
 
@@ -514,10 +526,31 @@ TEST_F(SceneFileReaderTest, TexturesAndBotsBindByIndexWithinTheirLists) {
     ASSERT_NE(Object(0).OwnerBot(), nullptr);
     EXPECT_EQ(Object(1).OwnerBot(), nullptr);
     EXPECT_EQ(Object(2).OwnerBot(), nullptr);
+    // The links become one chain, both ways; the link that would close the cycle is dropped.
     const QToadObj* second = document.SecondBot();
     ASSERT_NE(second, nullptr);
-    EXPECT_NE(second->morphNext, nullptr);
-    EXPECT_EQ(second->morphNext->morphNext, second);  // the file's cycle, kept as written
+    ASSERT_NE(second->morphNext, nullptr);
+    EXPECT_EQ(second->morphPrev, nullptr);
+    EXPECT_EQ(second->morphNext->morphPrev, second);
+    EXPECT_EQ(second->morphNext->morphNext, nullptr);
+    ExpectLinksBothWays(bots);
+}
+
+TEST_F(SceneFileReaderTest, OneSidedMorphLinksCannotOutliveTheirBots) {
+    SceneText scene;
+    scene.objects = Obj(1, 1, {0, 0, 0}, {1.0f});
+    // Bot 1 names 0 as its predecessor while 0 names 2 as its successor.
+    scene.rootElements = "<Output/><Textures/><Toads><Toad/><Toad/><Toad/>"
+                         "<Morph next=\"2\"/><Morph prev=\"0\"/><Morph prev=\"1\"/></Toads>";
+    {
+        QDocumentBase scratch;
+        QRenderView scratchView(&scratch);
+        ASSERT_EQ(LoadSceneFile(scratch, folder.WriteFile("links.kvr", scene.Text())),
+                  SceneLoaded);
+        ExpectLinksBothWays(scratch.BotList()->Bots());
+        // Removing the bots one by one must leave no bot pointing at a removed one.
+        while (!scratch.BotList()->Bots().empty()) delete scratch.BotList()->Bots().front();
+    }
 }
 
 TEST_F(SceneFileReaderTest, NonXmlFileIsReadAsABinaryPartBlock) {
