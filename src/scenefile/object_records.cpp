@@ -11,6 +11,7 @@
 #include "platform/mapped_file.h"
 #include "scenefile/scene_values.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -120,15 +121,26 @@ PrivateBlockPtr<std::uint8_t> ReadObjRecord(const XmlDocument& xml, std::int32_t
     return record;
 }
 
+std::uint64_t ObjRecordBytesLimit(std::size_t textBytes) {
+    constexpr std::uint64_t BytesPerTextByte = 16;
+    constexpr std::uint64_t Allowance = std::uint64_t{1} << 20;
+    return std::min<std::uint64_t>(BytesPerTextByte * textBytes + Allowance,
+                                   UINT32_MAX - PartBlockHeaderBytes);
+}
+
 std::int32_t ReadQSect(PartRecordList& records, XmlDocument& xml) {
     records.clear();
     if (!xml.FindElement("KVR")) return QSectNoRecords;
     const std::int32_t kvr = xml.CurrentPosition();
+    const std::uint64_t limit = ObjRecordBytesLimit(xml.Text().size());
+    std::uint64_t bytes = 0;
     PartRecordList read;
     for (std::int32_t obj = SceneFindChild(xml, kvr, 0, "Obj"); obj != 0;
          obj = SceneNextNamed(xml, obj, "Obj")) {
         PrivateBlockPtr<std::uint8_t> record = ReadObjRecord(xml, obj, ObjKeys::ObjectFile, SceneScale);
         if (!record) return QSectUnreadable;
+        bytes += PartRecordBytes(record.get());
+        if (bytes > limit) return QSectUnreadable;
         read.push_back(std::move(record));
     }
     records = std::move(read);

@@ -10,6 +10,7 @@
 
 #include "core/private_block.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,12 @@ inline constexpr std::int32_t QSectNoRecords = 2;   // no "KVR" element
 // reaching the allocator.
 inline constexpr std::int32_t ObjParamLimit = 4096;
 inline constexpr std::int32_t SectionPartLimit = 4096;
+
+// The most record bytes the "Obj" elements of a text of textBytes may make: 16 per byte of
+// text and 1 MiB besides, never past what a part block can hold. A file written by the system
+// makes fewer record bytes than it has text (each parameter is a "P" element of 15 bytes or
+// more for 4 bytes of record); only counts far above the children a record has can reach it.
+std::uint64_t ObjRecordBytesLimit(std::size_t textBytes);
 
 // The section block a "QSect" child becomes: a 20-byte header {u16 version, u16 marker
 // 0xFFFF, u32 block size 20 + 44 np, u32 part count np, 8 bytes zero} and np parts of 44
@@ -55,7 +62,8 @@ PrivateBlockPtr<std::uint8_t> ReadObjRecord(const XmlDocument& xml, std::int32_t
 // Empties records, then reads the "KVR" element at the document's current level (the next
 // one after the current element) into one record per "Obj" child, each placed at
 // 1 / scene scale; the document is left on the "KVR" element. Returns 0; 2 when there is
-// no "KVR" (records stay empty); 1, with records empty, when an "Obj" has a refused count.
+// no "KVR" (records stay empty); 1, with records empty, when an "Obj" has a refused count or
+// the records pass ObjRecordBytesLimit.
 // Throws KVOutOfMemoryException.
 std::int32_t ReadQSect(PartRecordList& records, XmlDocument& xml);
 

@@ -140,7 +140,8 @@ struct SceneContents {
     std::vector<FogLayer> fogLayers;
     bool hasGradient = false;
     bool hasDisplay = false;
-    bool hasLightsElement = false;
+    bool hasFogColour = false;  // the fog colour was given, or taken from the display's
+    bool hasAmbient = false;
     std::vector<LightEntry> lights;
     std::optional<std::string> defaultGroupParms;  // the writer's own "[Default]" group
     std::vector<std::pair<std::string, std::string>> groups;  // name, parms
@@ -194,7 +195,10 @@ void ReadFog(const XmlDocument& xml, std::int32_t fog, SceneContents& c) {
     s.fogFar = SceneFloatAt(xml, fog, "f") / s.scale;
     s.fogSt = SceneIntAt(xml, fog, "st") != 0;
     if (const auto type = SceneOptionalIntAt(xml, fog, "type")) s.fogTypeFlag = *type == 1;
-    if (SceneHasValue(xml, fog, "c")) s.fogColour = SceneColourAt(xml, fog, "c");
+    if (SceneHasValue(xml, fog, "c")) {
+        s.fogColour = SceneColourAt(xml, fog, "c");
+        c.hasFogColour = true;
+    }
     if (const auto vf = SceneOptionalIntAt(xml, fog, "vf")) s.volumeFog = *vf != 0;
     c.hasFog = true;
     for (std::int32_t v = SceneFindChild(xml, fog, 0, "VolF"); v != 0;
@@ -251,7 +255,10 @@ void ReadDisplay(const XmlDocument& xml, std::int32_t display, SceneContents& c)
     s.sample = SceneIntAt(xml, display, "sample");
     s.hilite = SceneIntAt(xml, display, "hilite") != 0;
     s.displayColour = SceneColourAt(xml, display, "col");
-    if (!s.fogTypeFlag) s.fogColour = s.displayColour;
+    if (!s.fogTypeFlag) {
+        s.fogColour = s.displayColour;
+        c.hasFogColour = true;
+    }
     s.displaySk = SceneIntAt(xml, display, "sk") != 0;
     s.displayWr = SceneIntAt(xml, display, "wr") != 0;
     s.depthBufferCount = SceneIntAt(xml, display, "dz");
@@ -276,9 +283,11 @@ void ReadDisplay(const XmlDocument& xml, std::int32_t display, SceneContents& c)
 
 void ReadLights(const XmlDocument& xml, std::int32_t lights, SceneContents& c) {
     SceneSettings& s = c.settings;
-    c.hasLightsElement = true;
     s.selectedLight = SceneIntAt(xml, lights, "sel");
-    if (SceneHasValue(xml, lights, "amb")) s.ambient = SceneColourAt(xml, lights, "amb");
+    if (SceneHasValue(xml, lights, "amb")) {
+        s.ambient = SceneColourAt(xml, lights, "amb");
+        c.hasAmbient = true;
+    }
     for (std::int32_t l = SceneFindChild(xml, lights, 0, "L"); l != 0;
          l = SceneNextNamed(xml, l, "L")) {
         LightEntry light;
@@ -332,7 +341,7 @@ void ReadObjects(const XmlDocument& xml, std::int32_t kvr, SceneContents& c) {
         entry.record = ReadObjRecord(xml, obj, ObjKeys::Scene, c.settings.scale);
         if (!entry.record) throw SceneReadFailure{SceneUnreadable};
         c.recordBytes += PartRecordBytes(entry.record.get());
-        if (c.recordBytes > UINT32_MAX - PartBlockHeaderBytes) {
+        if (c.recordBytes > ObjRecordBytesLimit(xml.Text().size())) {
             throw SceneReadFailure{SceneUnreadable};
         }
         if (const auto ti = SceneOptionalIntAt(xml, obj, "ti")) entry.textureIndex = *ti;
@@ -567,15 +576,15 @@ void ApplyView(DocumentView& view, SceneContents& c) {
         v.fogLayers.layers = c.fogLayers;
         v.nearDepth = s.fogNear;
         v.farDepth = s.fogFar;
-        v.colours[1] = s.fogColour;
     }
+    if (c.hasFogColour) v.colours[1] = s.fogColour;
     if (c.hasGradient) {
         v.viewAngle = s.gradientA;
         v.colours[3] = s.gradientHc;
         v.colours[4] = s.gradientPc;
     }
     if (c.hasDisplay) v.colours[0] = s.displayColour;
-    if (c.hasLightsElement) v.colours[2] = s.ambient;
+    if (c.hasAmbient) v.colours[2] = s.ambient;
     for (const LightEntry& entry : c.lights) {
         auto light = std::make_unique<QLight>(&view);
         light->isOn = entry.on;

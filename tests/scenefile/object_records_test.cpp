@@ -116,6 +116,8 @@ TEST(LoadQSectFile, ResultsForEveryKindOfFile) {
     StoreU32LE(overlong.data() + PartBlockHeaderBytes + PartRecordExtensionBytesOffset,
                0xFFFFFFF0u);
     const std::vector<std::uint8_t> good = BinaryBlock({{100.0f}, {1.0f, 2.0f}});
+    std::string emptyRecords;
+    for (int i = 0; i < 100; ++i) emptyRecords += "<Obj n=\"4096\"/>";
     struct Case {
         const char* name;
         std::string contents;
@@ -125,6 +127,7 @@ TEST(LoadQSectFile, ResultsForEveryKindOfFile) {
     const Case cases[] = {
         {"xml", ObjectFile(Obj(1, 1, {0, 0, 0}, {1.0f}) + Obj(2, 2, {0, 0, 0}, {})), 0, 2},
         {"xml without records", "<KVXMLFile><View_0/></KVXMLFile>", QSectNoRecords, 0},
+        {"counts far above their children", ObjectFile(emptyRecords), QSectUnreadable, 0},
         {"binary", AsText(good), 0, 2},
         {"binary in the other byte order", AsText(foreign), QSectUnreadable, 0},
         {"more records counted than held", AsText(overcounted), QSectUnreadable, 0},

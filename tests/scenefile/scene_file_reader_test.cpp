@@ -426,6 +426,8 @@ TEST_F(SceneFileReaderTest, HostileFilesLeaveTheDocumentAsItWas) {
     newer.rootAttributes = I("version", "3.0");
     newer.objects = Obj(1, 1, {0, 0, 0}, {1.0f});
     const std::string full = withObjects("");
+    std::string emptyRecords;  // 100 x 16 KiB of parameters claimed by 1.5 KiB of text
+    for (int i = 0; i < 100; ++i) emptyRecords += "<Obj n=\"4096\"/>";
     const Case cases[] = {
         {"negative parameter count", withObjects("<Obj n=\"-1\"/>"), SceneUnreadable},
         {"huge parameter count", withObjects("<Obj n=\"2147483647\"/>"), SceneUnreadable},
@@ -434,6 +436,7 @@ TEST_F(SceneFileReaderTest, HostileFilesLeaveTheDocumentAsItWas) {
          SceneUnreadable},
         {"huge section count", withObjects("<Obj><QSect np=\"1000000000\"/></Obj>"),
          SceneUnreadable},
+        {"counts far above their children", withObjects(emptyRecords), SceneUnreadable},
         {"no object records", noKvr.Text(), SceneInvalid},
         {"newer version", newer.Text(), SceneNewerVersion},
         {"truncated", full.substr(0, full.size() / 2), SceneInvalid},
@@ -582,6 +585,26 @@ TEST_F(SceneFileReaderTest, NonXmlFileIsReadAsABinaryPartBlock) {
     EXPECT_EQ(Take(), before);
     EXPECT_EQ(Load(std::string(block.begin(), block.end() - 10)), SceneInvalid);
     EXPECT_EQ(Take(), before);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LoadSceneFile, PathsMayUseBackslashesAndDifferInCase) {
+    TempFolder folder;
+    scene_test::SceneText scene;
+    scene.objects = scene_test::Obj(1, 1, {0, 0, 0}, {1.0f});
+    folder.WriteFile("Gizmos/Flipper.KVP", scene.Text());
+    std::vector<std::uint8_t> block(PartBlockHeaderBytes);
+    PartBlockWriteHeader(block.data());
+    folder.WriteFile("Shapes/Empty.BIN", std::string(block.begin(), block.end()));
+    QDocumentBase document;
+    EXPECT_EQ(LoadSceneFile(document, folder.Str() + "\\gizmos\\flipper.kvp"), SceneLoaded);
+    EXPECT_EQ(document.Objects()->Count(), 1);
+    QDocumentBase binary;
+    EXPECT_EQ(LoadSceneFile(binary, folder.Str() + "\\shapes\\empty.bin"), SceneLoaded);
+    EXPECT_EQ(binary.Objects()->Count(), 0);
 }
 
 }  // namespace
