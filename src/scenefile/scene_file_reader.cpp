@@ -494,8 +494,8 @@ void ReadScene(XmlDocument& xml, QDocumentBase& document, std::int32_t root, Sce
 // ---- applying ---------------------------------------------------------------------------
 
 // Replaces the document's part block by the records read and builds the geometry. Returns
-// 0, 1 when the geometry refuses the block or 4 when memory runs out while it is built; the
-// document then holds no objects.
+// 0, 1 when the geometry refuses the block or 4 when memory runs out while the block or the
+// geometry is built; the document then holds no objects.
 std::int16_t ApplyObjects(QDocumentBase& document, SceneContents& c) {
     QMorvanObjects& objects = *document.Objects();
     objects.ClearAll();
@@ -505,22 +505,22 @@ std::int16_t ApplyObjects(QDocumentBase& document, SceneContents& c) {
     StoreU32LE(block + PartBlockIdSpanOffset, c.blockIdSpan);
     block[PartBlockFlagsOffset] = c.blockFlags;
 
-    objects.batching = true;
-    objects.reserveStep = static_cast<std::uint32_t>(c.recordBytes);
-    for (ObjEntry& entry : c.objects) {
-        QMorvanObject* object =
-            objects.InsertPartRecord(entry.record.get(), false, false, false, nullptr);
-        entry.record.reset();
-        (void)object;
-    }
-    objects.batching = false;
-    objects.reserveStep = 0;
-
     std::int32_t loaded = PartBlockRejected;
     try {
+        // The block grows once, to hold every record.
+        objects.batching = true;
+        objects.reserveStep = static_cast<std::uint32_t>(c.recordBytes);
+        for (ObjEntry& entry : c.objects) {
+            objects.InsertPartRecord(entry.record.get(), false, false, false, nullptr);
+            entry.record.reset();
+        }
+        objects.batching = false;
+        objects.reserveStep = 0;
         loaded = LoadPartBlock(*document.Geometry(), objects.Block(),
                                PartBlockHeaderBytes + objects.RecordBytes(), true, nullptr, false);
     } catch (const KVOutOfMemoryException&) {
+        objects.batching = false;
+        objects.reserveStep = 0;
         objects.ClearAll();
         return SceneOutOfMemory;
     }

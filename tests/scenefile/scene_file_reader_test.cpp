@@ -2,6 +2,7 @@
 
 #include "core/byte_order.h"
 #include "core/crt_random.h"
+#include "core/private_heap.h"
 #include "core/xml_document.h"
 #include "geometry/part_block.h"
 #include "geometry/part_record.h"
@@ -605,6 +606,46 @@ TEST(LoadSceneFile, PathsMayUseBackslashesAndDifferInCase) {
     QDocumentBase binary;
     EXPECT_EQ(LoadSceneFile(binary, folder.Str() + "\\shapes\\empty.bin"), SceneLoaded);
     EXPECT_EQ(binary.Objects()->Count(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Out of memory while the file is read aside passes to the caller with the document as it
+// was; while the part block and its geometry are built it gives 4 and no objects.
+TEST(LoadSceneFile, OutOfMemoryPassesOrGivesItsCode) {
+    TempFolder folder;
+    scene_test::SceneText scene;
+    const std::vector<float> params(200, 1.0f);
+    for (int i = 0; i < 50; ++i) scene.objects += scene_test::Obj(1, i + 1, {0, 0, 0}, params);
+    const std::string path = folder.WriteFile("big.kvr", scene.Text());
+    constexpr std::size_t RecordBytes = 50 * (80 + 4 * 200);
+    struct Case {
+        const char* name;
+        std::size_t room;
+        bool throws;
+    };
+    const Case cases[] = {
+        {"records read aside", RecordBytes / 2, true},
+        {"part block", RecordBytes + RecordBytes / 4, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDocumentBase document;
+        QRenderView view(&document);
+        const std::int32_t groups = document.Groups()->Count();
+        PrivateHeapSetCeiling(PrivateHeapBytesInUse() + c.room);
+        if (c.throws) {
+            EXPECT_THROW(LoadSceneFile(document, path), KVOutOfMemoryException);
+        } else {
+            EXPECT_EQ(LoadSceneFile(document, path), SceneOutOfMemory);
+        }
+        PrivateHeapSetCeiling(0);
+        EXPECT_EQ(document.Objects()->Count(), 0);
+        EXPECT_EQ(document.Groups()->Count(), groups);
+        EXPECT_EQ(document.Objects()->RecordBytes(), 0u);
+    }
 }
 
 }  // namespace
