@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         std::FILE* file = std::fopen(path.c_str(), "wb");
         if (file == nullptr) return 0;
-        const bool written = std::fwrite(data, 1, size, file) == size;
+        // An empty input may come with a null pointer, which fwrite must not be given.
+        const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
         if (std::fclose(file) != 0 || !written) return 0;
     }
     {
