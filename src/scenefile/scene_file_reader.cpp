@@ -531,6 +531,11 @@ std::int16_t ApplyObjects(QDocumentBase& document, SceneContents& c) {
     return SceneLoaded;
 }
 
+std::string LowerCase(std::string text) {
+    for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return text;
+}
+
 void ApplyGroups(QDocumentBase& document, const SceneContents& c) {
     QGroups& groups = *document.Groups();
     if (c.defaultGroupParms) groups.GetGroup(0)->SetParms(*c.defaultGroupParms);
@@ -550,12 +555,8 @@ void ApplyGroups(QDocumentBase& document, const SceneContents& c) {
     groups.SortByName();
     bool renamed = false;
     for (std::int32_t i = 2; i < groups.Count(); ++i) {
-        auto lower = [](std::string text) {
-            for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-            return text;
-        };
         QGroup* group = groups.GetGroup(i);
-        if (lower(group->GetName()) == lower(groups.GetGroup(i - 1)->GetName())) {
+        if (LowerCase(group->GetName()) == LowerCase(groups.GetGroup(i - 1)->GetName())) {
             group->SetName(groups.MakeUniqueLoadedGroupName(nullptr, group->GetName()));
             renamed = true;
         }
