@@ -2,6 +2,7 @@
 
 #include "core/byte_order.h"
 #include "core/check.h"
+#include "core/named_entries.h"
 #include "geometry/part_placement.h"
 #include "geometry/part_record.h"
 #include "geometry/primitive_record.h"
@@ -99,6 +100,31 @@ KVObjTexContainer* KVObjTexContainerList::AddContainerFromRecords(
     const std::vector<PrivateBlockPtr<std::uint8_t>>& records) {
     if (records.empty() || records.front() == nullptr) return nullptr;
     return AddContainer(records.front().get(), nullptr);
+}
+
+namespace {
+
+ObjectFileReader& RegisteredObjectFileReader() {
+    static ObjectFileReader reader = nullptr;
+    return reader;
+}
+
+}  // namespace
+
+void SetObjectFileReader(ObjectFileReader reader) { RegisteredObjectFileReader() = reader; }
+
+KVObjTexContainer* KVObjTexContainerList::AddContainerFromFile() {
+    NamedEntry entry;
+    LookupNamedEntry(entry);
+    return AddContainerFromFile(entry.text);
+}
+
+KVObjTexContainer* KVObjTexContainerList::AddContainerFromFile(std::string_view path) {
+    const ObjectFileReader reader = RegisteredObjectFileReader();
+    if (reader == nullptr) return nullptr;
+    std::vector<PrivateBlockPtr<std::uint8_t>> records;
+    if (reader(records, path) != 0) return nullptr;
+    return AddContainerFromRecords(records);
 }
 
 KVObjTexContainer* KVObjTexContainerList::GetAt(std::uint32_t index) const {

@@ -12,10 +12,21 @@
 #include "object/q_reference_object.h"
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 class QMorvanObject;
 class QMorvanObjects;
+
+// Reads the part records of an object file into records: 0, 1 unreadable, 2 no object
+// records. Object files are read by the scene-file layer above this one, which registers
+// its reader at start-up.
+using ObjectFileReader = std::int32_t (*)(std::vector<PrivateBlockPtr<std::uint8_t>>& records,
+                                          std::string_view path);
+
+// Registers the object-file reader (null for none).
+void SetObjectFileReader(ObjectFileReader reader);
 
 class KVObjTexContainer : public QReferenceObject {
 public:
@@ -74,6 +85,16 @@ public:
     // The container for the first of records (records read from an object file); null when
     // there is none, and callers must cope with that.
     KVObjTexContainer* AddContainerFromRecords(const std::vector<PrivateBlockPtr<std::uint8_t>>& records);
+
+    // The container for the first record of the object file named by the program-wide name
+    // table's entry with empty strings (a lookup that finds nothing names no file); null
+    // when the file gives no record.
+    KVObjTexContainer* AddContainerFromFile();
+
+    // The container for the first record of the object file at path, with no texture; null
+    // when no reader is registered, the file cannot be read or holds no record. Throws
+    // KVOutOfMemoryException.
+    KVObjTexContainer* AddContainerFromFile(std::string_view path);
 
     // The container at index; null when index is not below the count.
     KVObjTexContainer* GetAt(std::uint32_t index) const;
