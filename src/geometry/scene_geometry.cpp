@@ -28,20 +28,31 @@ std::size_t RowBlockBytes(std::int32_t parts) {
     return (static_cast<std::size_t>(parts) + 1) * GeometryViewRowBytes;
 }
 
-// A zero-filled private-heap array of count elements, none for 0, with the first keepCount
-// elements of keep copied in. A count no block can hold is refused as the heap refuses.
+// A zero-filled private-heap array of count elements, none for 0. A count no block can hold
+// is refused as the heap refuses.
 template <typename T>
-PrivateBlockPtr<T> NewArray(std::size_t count, const T* keep = nullptr,
-                            std::size_t keepCount = 0) {
+PrivateBlockPtr<T> NewArray(std::size_t count) {
     if (count == 0) return {};
     if (count > UINT32_MAX / sizeof(T)) ThrowOutOfMemory();
-    PrivateBlockPtr<T> block = PrivateAllocBlock<T>(static_cast<std::uint32_t>(count));
-    if (keep != nullptr && keepCount != 0) {
-        std::memcpy(static_cast<void*>(block.get()), keep, std::min(keepCount, count) * sizeof(T));
-    }
-    return block;
+    return PrivateAllocBlock<T>(static_cast<std::uint32_t>(count));
 }
 
+// Grows block from oldCount to newCount elements in place or by moving it, keeping its
+// contents and zeroing the new ones; a null block is allocated. Throws
+// KVOutOfMemoryException and leaves block as it was when the heap refuses.
+template <typename T>
+void GrowArray(PrivateBlockPtr<T>& block, std::size_t oldCount, std::size_t newCount) {
+    if (newCount == 0 || (newCount <= oldCount && block != nullptr)) return;
+    if (newCount > UINT32_MAX / sizeof(T)) ThrowOutOfMemory();
+    const std::size_t kept = block != nullptr ? std::min(oldCount, newCount) : 0;
+    void* raw = block.get();
+    PrivateRealloc(&raw, static_cast<std::uint32_t>(newCount * sizeof(T)));
+    (void)block.release();  // moved or grown: raw holds it now
+    block.reset(static_cast<T*>(raw));
+    std::memset(static_cast<void*>(block.get() + kept), 0, (newCount - kept) * sizeof(T));
+}
+
+// Light slots whose copies the view keeps.
 std::int32_t LightCopies(const GeometryViewState& view) {
     return std::clamp(view.lightSlots, 0, GeometryLightSlotCount);
 }
@@ -84,53 +95,38 @@ SceneGeometry::~SceneGeometry() {
 
 SceneGeometry::ViewCopies SceneGeometry::AllocateViewCopies(const GeometryViewState& view,
                                                             std::int32_t parts,
-                                                            std::int32_t surfaces,
-                                                            bool keep) const {
+                                                            std::int32_t surfaces) const {
     const std::size_t entryBytes = EntryBlockBytes(parts, surfaces);
-    const std::size_t keptParts = keep ? static_cast<std::size_t>(partCount) : 0;
     ViewCopies copies;
-    copies.records = NewArray<std::byte>(entryBytes, keep ? view.records.get() : nullptr,
-                                         keep ? recordBytes : 0);
+    copies.records = NewArray<std::byte>(entryBytes);
     copies.recordTable = NewArray<PartRenderRecord*>(static_cast<std::size_t>(parts));
-    copies.recordTable2 = NewArray<std::uint32_t>(static_cast<std::size_t>(parts),
-                                                  view.recordTable2.get(), keptParts);
+    copies.recordTable2 = NewArray<std::uint32_t>(static_cast<std::size_t>(parts));
     for (std::int32_t slot = 0; slot < LightCopies(view); ++slot) {
         const auto s = static_cast<std::size_t>(slot);
-        copies.lightRecords[s] = NewArray<std::byte>(
-            entryBytes, keep ? view.lightRecords[s].get() : nullptr, keep ? recordBytes : 0);
+        copies.lightRecords[s] = NewArray<std::byte>(entryBytes);
         copies.lightRecordTable[s] = NewArray<PartRenderRecord*>(static_cast<std::size_t>(parts));
-        copies.lightRecordTable2[s] = NewArray<std::uint32_t>(
-            static_cast<std::size_t>(parts), view.lightRecordTable2[s].get(), keptParts);
+        copies.lightRecordTable2[s] = NewArray<std::uint32_t>(static_cast<std::size_t>(parts));
     }
-    copies.rowBlock = NewArray<std::byte>(RowBlockBytes(parts), view.rowBlock.get(),
-                                          keep ? RowBlockBytes(partCount) : 0);
+    copies.rowBlock = NewArray<std::byte>(RowBlockBytes(parts));
     return copies;
 }
 
-SceneGeometry::Arrays SceneGeometry::AllocateArrays(std::int32_t parts, std::int32_t surfaces,
-                                                    bool keep) const {
+SceneGeometry::Arrays SceneGeometry::AllocateArrays(std::int32_t parts,
+                                                    std::int32_t surfaces) const {
     Arrays next;
-    next.entryBlock = NewArray<std::byte>(EntryBlockBytes(parts, surfaces),
-                                          keep ? entryBlock.get() : nullptr,
-                                          keep ? recordBytes : 0);
+    next.entryBlock = NewArray<std::byte>(EntryBlockBytes(parts, surfaces));
     next.partTable = NewArray<PartRenderRecord*>(static_cast<std::size_t>(parts));
     next.partFlags = NewArray<std::uint8_t>(static_cast<std::size_t>(parts));
-    next.slotTable = NewArray<std::uint16_t>(SlotTableEntries(parts),
-                                             keep ? slotTable.get() : nullptr,
-                                             keep ? SlotTableEntries(partCount) : 0);
+    next.slotTable = NewArray<std::uint16_t>(SlotTableEntries(parts));
     TranslateBadAlloc([&] { next.views.reserve(views.size()); });
     for (const GeometryViewState* view : views) {
-        next.views.push_back(AllocateViewCopies(*view, parts, surfaces, keep));
+        next.views.push_back(AllocateViewCopies(*view, parts, surfaces));
     }
     return next;
 }
 
 void SceneGeometry::CommitArrays(Arrays& next, std::int32_t parts, std::int32_t surfaces) {
-    // Records keep their offsets in the new block; only the base moves.
-    for (std::int32_t i = 0; i < partCount; ++i) {
-        const auto offset = reinterpret_cast<std::byte*>(partTable.get()[i]) - entryBlock.get();
-        next.partTable.get()[i] = reinterpret_cast<PartRenderRecord*>(next.entryBlock.get() + offset);
-    }
+    ORBELLE_CHECK(partCount == 0);
     entryBlock = std::move(next.entryBlock);
     partTable = std::move(next.partTable);
     partFlags = std::move(next.partFlags);
@@ -141,6 +137,71 @@ void SceneGeometry::CommitArrays(Arrays& next, std::int32_t parts, std::int32_t 
         InstallViewCopies(*views[k], next.views[k]);
         views[k]->slotTable = slotTable.get();
         FillViewTables(*views[k], 0);
+    }
+}
+
+// Growing reallocates block by block, so a large block can grow where it lies; every pointer
+// into a block that moved is set again before the next request, so a refusal part way leaves
+// larger blocks behind the old capacities, and nothing dangling.
+void SceneGeometry::GrowArrays(std::int32_t parts, std::int32_t surfaces) {
+    const std::size_t oldEntryBytes = EntryBlockBytes(partCapacity, surfaceCapacity);
+    const std::size_t newEntryBytes = EntryBlockBytes(parts, surfaces);
+    const auto oldParts = static_cast<std::size_t>(partCapacity);
+    const auto newParts = static_cast<std::size_t>(parts);
+    GrowArray(entryBlock, oldEntryBytes, newEntryBytes);
+    RelinkPartTable();
+    GrowArray(partTable, oldParts, newParts);
+    GrowArray(partFlags, oldParts, newParts);
+    std::fill_n(partFlags.get(), newParts, std::uint8_t{0});
+    GrowArray(slotTable, SlotTableEntries(partCapacity), SlotTableEntries(parts));
+    for (GeometryViewState* view : views) view->slotTable = slotTable.get();
+    for (GeometryViewState* view : views) {
+        // Copies of light slots that the view no longer uses are not kept in step.
+        for (std::size_t s = static_cast<std::size_t>(LightCopies(*view)); s < GeometryLightSlotCount;
+             ++s) {
+            view->lightRecords[s].reset();
+            view->lightRecordTable[s].reset();
+            view->lightRecordTable2[s].reset();
+        }
+        const auto sizeOr0 = [](const auto& block, std::size_t size) {
+            return block != nullptr ? size : 0;
+        };
+        GrowArray(view->records, sizeOr0(view->records, oldEntryBytes), newEntryBytes);
+        RelinkCopy(view->recordTable.get(), view->records.get(), 0);
+        GrowArray(view->recordTable, sizeOr0(view->recordTable, oldParts), newParts);
+        GrowArray(view->recordTable2, sizeOr0(view->recordTable2, oldParts), newParts);
+        for (std::size_t s = 0; s < static_cast<std::size_t>(LightCopies(*view)); ++s) {
+            GrowArray(view->lightRecords[s], sizeOr0(view->lightRecords[s], oldEntryBytes),
+                      newEntryBytes);
+            RelinkCopy(view->lightRecordTable[s].get(), view->lightRecords[s].get(), 0);
+            GrowArray(view->lightRecordTable[s], sizeOr0(view->lightRecordTable[s], oldParts),
+                      newParts);
+            RelinkCopy(view->lightRecordTable[s].get(), view->lightRecords[s].get(), 0);
+            GrowArray(view->lightRecordTable2[s], sizeOr0(view->lightRecordTable2[s], oldParts),
+                      newParts);
+        }
+        GrowArray(view->rowBlock, sizeOr0(view->rowBlock, RowBlockBytes(partCapacity)),
+                  RowBlockBytes(parts));
+    }
+    partCapacity = parts;
+    surfaceCapacity = surfaces;
+}
+
+void SceneGeometry::RelinkPartTable() {
+    std::size_t offset = 0;
+    for (std::int32_t i = 0; i < partCount; ++i) {
+        auto* record = reinterpret_cast<PartRenderRecord*>(entryBlock.get() + offset);
+        partTable.get()[i] = record;
+        offset += PartRenderRecordBytes(record->surfaceRoom);
+    }
+}
+
+void SceneGeometry::RelinkCopy(PartRenderRecord** table, std::byte* copy,
+                               std::int32_t first) const {
+    if (table == nullptr || copy == nullptr) return;
+    for (std::int32_t i = first; i < partCount; ++i) {
+        const auto offset = reinterpret_cast<std::byte*>(partTable.get()[i]) - entryBlock.get();
+        table[i] = reinterpret_cast<PartRenderRecord*>(copy + offset);
     }
 }
 
@@ -158,21 +219,16 @@ void SceneGeometry::InstallViewCopies(GeometryViewState& view, ViewCopies& copie
 
 void SceneGeometry::FillViewTables(GeometryViewState& view, std::int32_t first) const {
     view.partCount = partCount;
-    for (std::int32_t i = first; i < partCount; ++i) {
-        const auto offset = reinterpret_cast<std::byte*>(partTable.get()[i]) - entryBlock.get();
-        view.recordTable.get()[i] = reinterpret_cast<PartRenderRecord*>(view.records.get() + offset);
-        for (std::size_t s = 0; s < GeometryLightSlotCount; ++s) {
-            if (view.lightRecordTable[s] == nullptr) continue;
-            view.lightRecordTable[s].get()[i] =
-                reinterpret_cast<PartRenderRecord*>(view.lightRecords[s].get() + offset);
-        }
+    RelinkCopy(view.recordTable.get(), view.records.get(), first);
+    for (std::size_t s = 0; s < GeometryLightSlotCount; ++s) {
+        RelinkCopy(view.lightRecordTable[s].get(), view.lightRecords[s].get(), first);
     }
 }
 
 bool SceneGeometry::ResizePartArrays(std::int32_t parts, std::int32_t surfaces, bool grow) {
     ORBELLE_CHECK(parts >= 0 && surfaces >= 0);
     if (!grow) {
-        Arrays next = AllocateArrays(parts, surfaces, false);
+        Arrays next = AllocateArrays(parts, surfaces);
         ReleaseAllParts();
         CommitArrays(next, parts, surfaces);
         return false;
@@ -184,9 +240,7 @@ bool SceneGeometry::ResizePartArrays(std::int32_t parts, std::int32_t surfaces, 
                                    : surfaceCapacity;
     if (newParts == partCapacity && newSurfaces == surfaceCapacity) return false;
     if (newParts > INT32_MAX || newSurfaces > INT32_MAX) ThrowOutOfMemory();
-    Arrays next = AllocateArrays(static_cast<std::int32_t>(newParts),
-                                 static_cast<std::int32_t>(newSurfaces), true);
-    CommitArrays(next, static_cast<std::int32_t>(newParts), static_cast<std::int32_t>(newSurfaces));
+    GrowArrays(static_cast<std::int32_t>(newParts), static_cast<std::int32_t>(newSurfaces));
     return true;
 }
 
@@ -323,7 +377,7 @@ void SceneGeometry::GrowCoordinateScratch(std::int32_t count) {
 // ---- views ----
 
 void SceneGeometry::AttachViewState(GeometryViewState& view) {
-    ViewCopies copies = AllocateViewCopies(view, partCapacity, surfaceCapacity, false);
+    ViewCopies copies = AllocateViewCopies(view, partCapacity, surfaceCapacity);
     TranslateBadAlloc([&] { views.reserve(views.size() + 1); });
     if (view.owner != nullptr) view.owner->DetachViewState(view);
     InstallViewCopies(view, copies);

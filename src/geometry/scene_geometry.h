@@ -11,9 +11,12 @@
 //   - a full load sizes them exactly for the block's parts;
 //   - an append grows them in fixed steps, the parts by 100 beyond what is needed and the
 //     surfaces by 400, and keeps what they held. A part appended while the room lasts costs
-//     no reallocation; one past it moves every block once.
-// Every size is computed in size_t and checked; new blocks are allocated before the old ones
-// are freed, so KVOutOfMemoryException leaves the container as it was.
+//     no reallocation; one past it reallocates every block once (in place where the heap
+//     can).
+// Every size is computed in size_t and checked. Exact sizing allocates every new block before
+// it frees an old one, so KVOutOfMemoryException leaves the container as it was; growing
+// reallocates block by block and sets every pointer into a moved block at once, so a refusal
+// part way leaves the parts, capacities and views as they were, some blocks larger.
 //
 // Attached views (GeometryViewState) keep copies of the entry block, one for the frame and
 // one per light slot in use, with tables at the same offsets; the container resizes them with
@@ -70,15 +73,16 @@ public:
     // grow true: when parts exceeds the part capacity it becomes parts + 100, when surfaces
     // exceeds the surface capacity it becomes surfaces + 400; the parts are kept (their
     // records may move; the part table and the views' tables follow). Returns true when
-    // anything was reallocated. Throws KVOutOfMemoryException, changing nothing, when the
-    // heap refuses or the sizes pass what one block can hold.
+    // anything was reallocated. Throws KVOutOfMemoryException when the heap refuses or the
+    // sizes pass what one block can hold; the parts, capacities and views are then as they
+    // were (see above).
     bool ResizePartArrays(std::int32_t parts, std::int32_t surfaces, bool grow);
 
     // Adds parts after the existing ones (append) or in place of all of them, one per entry of
     // surfaceRooms, each with room for that many surfaces (0..32): a default record (no
     // surfaces in use, shape type 0, the default material) with an empty feature table, its
     // slot row cleared, counted live. The arrays grow (append) or are sized exactly for the
-    // new parts. Views follow. Throws KVOutOfMemoryException, changing nothing.
+    // new parts. Views follow. Throws KVOutOfMemoryException, leaving the parts as they were.
     void AddParts(std::span<const std::int32_t> surfaceRooms, bool append);
 
     // Attaches view (detaching it first from any container it is attached to): the view goes
@@ -155,10 +159,13 @@ private:
     struct Arrays;
     struct ViewCopies;
 
-    Arrays AllocateArrays(std::int32_t parts, std::int32_t surfaces, bool keep) const;
+    Arrays AllocateArrays(std::int32_t parts, std::int32_t surfaces) const;
     ViewCopies AllocateViewCopies(const GeometryViewState& view, std::int32_t parts,
-                                  std::int32_t surfaces, bool keep) const;
+                                  std::int32_t surfaces) const;
     void CommitArrays(Arrays& next, std::int32_t parts, std::int32_t surfaces);
+    void GrowArrays(std::int32_t parts, std::int32_t surfaces);
+    void RelinkPartTable();
+    void RelinkCopy(PartRenderRecord** table, std::byte* copy, std::int32_t first) const;
     void InstallViewCopies(GeometryViewState& view, ViewCopies& copies);
     void FillViewTables(GeometryViewState& view, std::int32_t first) const;
     void ReleaseAllParts();

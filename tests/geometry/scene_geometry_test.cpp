@@ -231,22 +231,22 @@ TEST(SceneGeometry, RemoveLastPartGivesBackItsSlots) {
     EXPECT_EQ(geometry.Part(0)->colour, 0u);
 }
 
-// An exhausted heap leaves the container and its views as they were, and frees what it took.
-TEST(SceneGeometry, OutOfMemoryChangesNothing) {
+// An exhausted heap part way through a growth leaves the parts, their capacity and the views
+// in step (blocks already grown stay grown), takes no block it does not keep, and the same
+// growth succeeds later.
+TEST(SceneGeometry, RefusedGrowthKeepsThePartsAndViews) {
     bool grown = false;
     for (std::size_t room = 0; !grown; room += 16384) {
         SCOPED_TRACE(room);
         SceneGeometry geometry;
         geometry.AddParts(std::vector<std::int32_t>{3, 3}, false);
         geometry.Part(1)->colour = 0x55;
+        geometry.SlotRow(1)[2] = 9;
         GeometryViewState view;
         view.lightSlots = 2;
         geometry.AttachViewState(view);
-        const std::size_t bytes = PrivateHeapBytesInUse();
         const std::size_t blocks = PrivateHeapBlockCount();
-        const PartRenderRecord* first = geometry.Part(0);
-        const std::byte* copy = view.records.get();
-        PrivateHeapSetCeiling(bytes + room);
+        PrivateHeapSetCeiling(PrivateHeapBytesInUse() + room);
         try {
             geometry.AddParts(std::vector<std::int32_t>{3}, true);
             grown = true;
@@ -254,16 +254,41 @@ TEST(SceneGeometry, OutOfMemoryChangesNothing) {
             PrivateHeapSetCeiling(0);
             EXPECT_EQ(geometry.PartCount(), 2);
             EXPECT_EQ(geometry.PartCapacity(), 2);
-            EXPECT_EQ(geometry.Part(0), first);
-            EXPECT_EQ(view.records.get(), copy);
-            EXPECT_EQ(view.partCount, 2);
-            EXPECT_EQ(PrivateHeapBytesInUse(), bytes);
+            EXPECT_EQ(geometry.SurfaceTotal(), 6);
             EXPECT_EQ(PrivateHeapBlockCount(), blocks);
+            ExpectViewMirrors(geometry, view);
+            geometry.AddParts(std::vector<std::int32_t>{3}, true);
         }
         PrivateHeapSetCeiling(0);
+        EXPECT_EQ(geometry.PartCount(), 3);
+        EXPECT_EQ(geometry.PartCapacity(), 103);
         EXPECT_EQ(geometry.Part(1)->colour, 0x55u);
+        EXPECT_EQ(geometry.SlotRow(1)[2], 9);
+        ExpectViewMirrors(geometry, view);
         ASSERT_LT(room, 1u << 22);
     }
+}
+
+// Sizing exactly allocates every new block before it frees an old one: a refusal leaves the
+// container as it was, to the byte.
+TEST(SceneGeometry, RefusedExactSizingChangesNothing) {
+    SceneGeometry geometry;
+    geometry.AddParts(std::vector<std::int32_t>{3, 3}, false);
+    GeometryViewState view;
+    view.lightSlots = 1;
+    geometry.AttachViewState(view);
+    const PartRenderRecord* first = geometry.Part(0);
+    const std::size_t bytes = PrivateHeapBytesInUse();
+    const std::size_t blocks = PrivateHeapBlockCount();
+    PrivateHeapSetCeiling(bytes + 4096);
+    EXPECT_THROW(geometry.AddParts(std::vector<std::int32_t>{32, 32, 32, 32}, false),
+                 KVOutOfMemoryException);
+    PrivateHeapSetCeiling(0);
+    EXPECT_EQ(geometry.PartCount(), 2);
+    EXPECT_EQ(geometry.Part(0), first);
+    EXPECT_EQ(PrivateHeapBytesInUse(), bytes);
+    EXPECT_EQ(PrivateHeapBlockCount(), blocks);
+    ExpectViewMirrors(geometry, view);
 }
 
 }  // namespace
