@@ -54,12 +54,13 @@ struct CheckedRecord {
 };
 
 // Checks the record at offset (the block's words read by reader) and returns what it needs,
-// or nothing when it runs past length or breaks a limit: a parameter count outside 0..19, or
-// a composite whose extension is not of kind 1 with 2..33 elements inside it.
-std::optional<CheckedRecord> CheckRecord(const std::uint8_t* block, std::uint32_t length,
-                                         std::uint32_t offset, const WordReader& reader) {
-    const std::uint64_t remaining = length - offset;
-    if (remaining < PartRecordMinimumBytes) return std::nullopt;
+// or nothing when it runs past end (an offset from the block's start) or breaks a limit: a
+// parameter count outside 0..19, or a composite whose extension is not of kind 1 with 2..33
+// elements inside it.
+std::optional<CheckedRecord> CheckRecord(const std::uint8_t* block, std::uint64_t end,
+                                         std::uint64_t offset, const WordReader& reader) {
+    if (offset > end || end - offset < PartRecordFixedBytes) return std::nullopt;
+    const std::uint64_t remaining = end - offset;
     const std::uint8_t* record = block + offset;
     const std::int32_t paramCount = reader.I32(record + PartRecordParamCountOffset);
     if (paramCount < 0 || paramCount > PartRecordMaxParams) return std::nullopt;
@@ -68,7 +69,7 @@ std::optional<CheckedRecord> CheckRecord(const std::uint8_t* block, std::uint32_
     if (remaining < paramEnd + extensionBytes) return std::nullopt;
 
     CheckedRecord checked;
-    checked.offset = offset;
+    checked.offset = static_cast<std::uint32_t>(offset);
     checked.paramCount = static_cast<std::uint32_t>(paramCount);
     const auto shapeType = static_cast<ShapeType>(reader.I32(record + PartRecordShapeTypeOffset));
     const auto param = [&](std::int32_t i) -> double {
@@ -96,11 +97,11 @@ std::optional<CheckedRecord> CheckRecord(const std::uint8_t* block, std::uint32_
 }
 
 // Rewrites a foreign composite extension in our order: its kind, its four header words and the
-// ten float words of each element; the marker is complemented, so it reads native afterwards.
+// ten float words of each element; its marker then reads native.
 void ConvertCompositeExtension(std::uint8_t* extension) {
     if (LoadU16LE(extension + 2) == PartBlockNativeMarker) return;
     SwapU16(extension);
-    StoreU16LE(extension + 2, static_cast<std::uint16_t>(~LoadU16LE(extension + 2)));
+    StoreU16LE(extension + 2, PartBlockNativeMarker);
     for (std::uint32_t offset = 4; offset < CompositeExtensionHeaderBytes; offset += 4) {
         SwapU32(extension + offset);
     }
@@ -161,6 +162,8 @@ std::int32_t LoadPartBlock(SceneGeometry& geometry, std::uint8_t* block, std::ui
     auto offset = static_cast<std::uint32_t>(
         appending ? appendFrom - block : std::ptrdiff_t{PartBlockHeaderBytes});
     for (std::uint32_t index = appending ? oldCount : 0; index < newCount; ++index) {
+        // A record needs room for one parameter word at least, even when it has none.
+        if (length - offset < PartRecordMinimumBytes) return PartBlockRejected;
         const std::optional<CheckedRecord> checked = CheckRecord(block, length, offset, reader);
         if (!checked) return PartBlockRejected;
         TranslateBadAlloc([&] {
@@ -176,14 +179,16 @@ std::int32_t LoadPartBlock(SceneGeometry& geometry, std::uint8_t* block, std::ui
     geometry.AddParts(surfaceRooms, appending);
 
     // The block is accepted: bring it into our order, offset its ids and convert legacy units
-    // and axes. A foreign record has every 32-bit word swapped; the four flag bytes stay.
+    // and axes. A foreign record has every 32-bit word swapped; the four flag bytes stay. Any
+    // marker but 0xFFFF means foreign, so the converted block is marked 0xFFFF outright (the
+    // complement of a foreign marker other than 0 would still read foreign, and a second load
+    // would swap the block back).
     const std::int32_t idOffset = appending ? geometry.idBase : 0;
     std::uint8_t& flags = block[PartBlockFlagsOffset];
     const std::optional<Matrix4W> legacy = LegacyPlacement(flags);
     if (reader.foreign) {
         SwapU16(block + PartBlockVersionOffset);
-        StoreU16LE(block + PartBlockMarkerOffset,
-                   static_cast<std::uint16_t>(~LoadU16LE(block + PartBlockMarkerOffset)));
+        StoreU16LE(block + PartBlockMarkerOffset, PartBlockNativeMarker);
         SwapU32(block + PartBlockPartCountOffset);
         SwapU32(block + PartBlockRecordBytesOffset);
         SwapU32(block + PartBlockIdSpanOffset);
@@ -234,19 +239,12 @@ bool PartBlockIsWellFormed(const std::uint8_t* block, std::uint64_t length) {
     }
     const std::uint64_t recordBytes = LoadU32LE(block + PartBlockRecordBytesOffset);
     if (recordBytes > length - PartBlockHeaderBytes) return false;
+    const std::uint64_t end = PartBlockHeaderBytes + recordBytes;
     const std::uint32_t count = LoadU32LE(block + PartBlockPartCountOffset);
-    std::uint64_t offset = 0;
-    const std::uint8_t* records = block + PartBlockHeaderBytes;
+    std::uint64_t offset = PartBlockHeaderBytes;
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (recordBytes - offset < PartRecordFixedBytes) return false;
-        const std::uint8_t* record = records + offset;
-        const std::int32_t paramCount = LoadI32LE(record + PartRecordParamCountOffset);
-        if (paramCount < 0) return false;
-        const std::uint64_t size = PartRecordFixedBytes +
-                                   4 * static_cast<std::uint64_t>(paramCount) +
-                                   LoadU32LE(record + PartRecordExtensionBytesOffset);
-        if (size > recordBytes - offset) return false;
-        offset += size;
+        if (!CheckRecord(block, end, offset, WordReader{})) return false;
+        offset += PartRecordBytes(block + offset);
     }
-    return offset == recordBytes;
+    return offset == end;
 }

@@ -38,9 +38,10 @@ inline constexpr std::int32_t PartBlockRejected = -10;
 void PartBlockWriteHeader(std::uint8_t* block);
 
 // True when the block of length bytes is a native block (version 3, marker 0xFFFF) whose
-// header count and record length describe its records exactly: every record at least 80
-// bytes with a parameter count that is not negative, the records' sizes 80 + 4n + e adding
-// up to the header's length, and that length within length - 20.
+// header count and record length describe its records exactly: every record within the
+// loader's limits (80 bytes at least, 0..19 parameters, a composite's extension of kind 1
+// with 2..33 elements inside it), the records' sizes 80 + 4n + e adding up to the header's
+// length, and that length within length - 20.
 bool PartBlockIsWellFormed(const std::uint8_t* block, std::uint64_t length);
 
 // Builds the container's parts from the whole block of length bytes (header included): every
@@ -55,8 +56,8 @@ bool PartBlockIsWellFormed(const std::uint8_t* block, std::uint64_t length);
 //
 // An accepted block is converted in place: a foreign block (marker not 0xFFFF) has every
 // 32-bit word of its header and records swapped (flag bytes stay) and its marker reads 0xFFFF
-// afterwards; a composite extension carries its own marker and is converted alike; unless
-// keepIds, part ids are offset by the id base (the old one when appending, 0 otherwise), and
+// afterwards, whatever it was; a composite extension carries its own marker and is converted
+// alike; unless keepIds, part ids are offset by the id base (the old one when appending, 0 otherwise), and
 // the id base becomes that offset plus the block's id span (0 counts as 1); a block without
 // both flags 0x40 and 0x80 is legacy: its parts are scaled by 20 (without 0x40) and turned
 // half a turn about x (without 0x80), and both flags are set. The parts' surfaces are

@@ -222,6 +222,28 @@ TEST(PartBlock, NativeForeignAndLegacyTwinsLoadAlike) {
     EXPECT_EQ(fromLegacy.idBase, 9);
 }
 
+// Any marker but 0xFFFF means the other byte order; once converted the block reads native,
+// so a second load converts nothing (a complemented marker 0x4900 would read foreign again).
+TEST(PartBlock, EveryForeignMarkerIsConvertedOnce) {
+    RecordValues composite = Record(ShapeType::Composite, {1.0f});
+    composite.extension = CompositeExtension({Element(1, 1, 1, 4, {0, 1, 2}, 1),
+                                              Element(0, 0, 1, 0, {0, 0, 0.5}, 0)});
+    const auto native = MakeBlock({Record(ShapeType::Box, {1, 2, 3}, 4), composite}, 2);
+    const std::size_t extension = PartBlockHeaderBytes + 92 + 84;
+    for (std::uint16_t marker : {0x0000, 0x4900, 0xFFFE, 0x00FF}) {
+        SCOPED_TRACE(marker);
+        auto block = ForeignTwin(native);
+        StoreU16LE(block.data() + PartBlockMarkerOffset, marker);
+        StoreU16LE(block.data() + extension + 2, marker);
+        SceneGeometry geometry;
+        ASSERT_EQ(Load(geometry, block, 0, true), 0);
+        EXPECT_EQ(block, native);
+        ASSERT_EQ(Load(geometry, block, 0, true), 0);
+        EXPECT_EQ(block, native);
+        EXPECT_EQ(geometry.Part(0)->partId, 4);
+    }
+}
+
 TEST(PartBlock, CompositeExtensionsCarryTheirOwnByteOrder) {
     RecordValues composite = Record(ShapeType::Composite, {1.0f});
     composite.extension = CompositeExtension({Element(1, 1, 1, 4, {0, 1, 2}, 1),
@@ -500,6 +522,17 @@ TEST(PartBlock, WellFormedBlocks) {
     StoreU32LE(block.data() + PartBlockRecordBytesOffset, 84);
     EXPECT_FALSE(PartBlockIsWellFormed(block.data(), block.size() - 1));
     EXPECT_FALSE(PartBlockIsWellFormed(nullptr, 20));
+
+    // The loader's limits hold here too, so a document never lists parts the loader refuses.
+    const auto twenty = MakeBlock({Record(ShapeType::Box, std::vector<float>(20, 1.0f))});
+    EXPECT_FALSE(PartBlockIsWellFormed(twenty.data(), twenty.size()));
+    RecordValues composite = Record(ShapeType::Composite, {1.0f});
+    composite.extension = CompositeExtension(std::vector<CompositeElement>(1), 44);
+    const auto oneElement = MakeBlock({composite});
+    EXPECT_FALSE(PartBlockIsWellFormed(oneElement.data(), oneElement.size()));
+    composite.extension = CompositeExtension(std::vector<CompositeElement>(2));
+    const auto twoElements = MakeBlock({composite});
+    EXPECT_TRUE(PartBlockIsWellFormed(twoElements.data(), twoElements.size()));
 }
 
 }  // namespace
