@@ -6,12 +6,6 @@
 // they were, or every part it describes is placed and safe to build, query and change, and
 // both ways of loading reserve the same surfaces.
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <vector>
-
 #include "app/process_init.h"
 #include "core/byte_order.h"
 #include "core/private_heap.h"
@@ -22,6 +16,12 @@
 #include "model/q_document_base.h"
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace {
 

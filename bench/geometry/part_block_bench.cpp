@@ -34,7 +34,8 @@ std::vector<std::uint8_t> SceneBlock(std::int32_t count, std::vector<std::uint32
         const std::size_t at = block.size();
         block.resize(at + PartRecordFixedBytes + 4 * static_cast<std::size_t>(shape.paramCount), 0);
         std::uint8_t* r = block.data() + at;
-        PartRecordSetPosition(r, Vec3{static_cast<double>(i % 100), static_cast<double>(i / 100), 0});
+        PartRecordSetPosition(r,
+                              Vec3{static_cast<double>(i % 100), static_cast<double>(i / 100), 0});
         PartRecordSetRotation(r, Vec3{0, 0.1 * (i % 7), 0});
         PartRecordSetShapeType(r, shape.type);
         StoreI32LE(r + PartRecordParamCountOffset, shape.paramCount);
@@ -56,13 +57,12 @@ void BM_LoadPartBlock(benchmark::State& state) {
     std::vector<std::uint8_t> block = SceneBlock(count, nullptr);
     SceneGeometry geometry;
     for (auto _ : state) {
-        const std::int32_t result = LoadPartBlock(geometry, block.data(),
-                                                  static_cast<std::uint32_t>(block.size()), true,
-                                                  nullptr, true);
+        const std::int32_t result = LoadPartBlock(
+            geometry, block.data(), static_cast<std::uint32_t>(block.size()), true, nullptr, true);
         benchmark::DoNotOptimize(result);
     }
-    state.counters["parts/s"] =
-        benchmark::Counter(static_cast<double>(count), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["parts/s"] = benchmark::Counter(static_cast<double>(count),
+                                                   benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_LoadPartBlock)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
@@ -76,9 +76,8 @@ void BM_LoadPartBlockWithView(benchmark::State& state) {
     view.lightSlots = 2;
     geometry.AttachViewState(view);
     for (auto _ : state) {
-        const std::int32_t result = LoadPartBlock(geometry, block.data(),
-                                                  static_cast<std::uint32_t>(block.size()), true,
-                                                  nullptr, true);
+        const std::int32_t result = LoadPartBlock(
+            geometry, block.data(), static_cast<std::uint32_t>(block.size()), true, nullptr, true);
         benchmark::DoNotOptimize(result);
     }
 }
@@ -92,7 +91,9 @@ void BM_LoadForeignPartBlock(benchmark::State& state) {
     SceneGeometry geometry;
     // The foreign twin: marker 0, every 32-bit word swapped, the flag bytes kept.
     std::vector<std::uint8_t> foreign = native;
-    const auto swap32 = [&](std::size_t at) { StoreU32BE(foreign.data() + at, LoadU32LE(native.data() + at)); };
+    const auto swap32 = [&](std::size_t at) {
+        StoreU32BE(foreign.data() + at, LoadU32LE(native.data() + at));
+    };
     StoreU16BE(foreign.data(), 3);
     StoreU16LE(foreign.data() + PartBlockMarkerOffset, 0);
     for (std::size_t at : {4u, 8u, 12u}) swap32(at);
@@ -109,9 +110,8 @@ void BM_LoadForeignPartBlock(benchmark::State& state) {
         state.PauseTiming();
         block = foreign;
         state.ResumeTiming();
-        const std::int32_t result = LoadPartBlock(geometry, block.data(),
-                                                  static_cast<std::uint32_t>(block.size()), true,
-                                                  nullptr, true);
+        const std::int32_t result = LoadPartBlock(
+            geometry, block.data(), static_cast<std::uint32_t>(block.size()), true, nullptr, true);
         benchmark::DoNotOptimize(result);
     }
 }
@@ -138,9 +138,8 @@ void BM_AppendPartsOneAtATime(benchmark::State& state) {
         for (std::int32_t i = 0; i < count; ++i) {
             const std::int32_t capacity = geometry.PartCapacity();
             StoreU32LE(block.data() + PartBlockPartCountOffset, static_cast<std::uint32_t>(i + 1));
-            const std::uint32_t length =
-                i + 1 < count ? offsets[static_cast<std::size_t>(i) + 1]
-                              : static_cast<std::uint32_t>(block.size());
+            const std::uint32_t length = i + 1 < count ? offsets[static_cast<std::size_t>(i) + 1]
+                                                       : static_cast<std::uint32_t>(block.size());
             const std::int32_t result =
                 LoadPartBlock(geometry, block.data(), length, false,
                               block.data() + offsets[static_cast<std::size_t>(i)], true);
@@ -151,8 +150,8 @@ void BM_AppendPartsOneAtATime(benchmark::State& state) {
     }
     state.counters["growths"] = static_cast<double>(growths);
     state.counters["per_part"] = benchmark::Counter(
-        static_cast<double>(count), benchmark::Counter::kIsIterationInvariantRate |
-                                        benchmark::Counter::kInvert);
+        static_cast<double>(count),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_AppendPartsOneAtATime)
     ->Args({10000, 0, 0})

@@ -21,14 +21,14 @@
 
 // How two surfaces meet along an edge.
 enum class FeatureCurve : std::int32_t {
-    TwoCurved = -1,       // two curved surfaces meet in a curve lying in FeatureEdge::plane
-    PlaneCurved = 0,      // a plane meets a curved surface in a conic
-    CurvedPlane = 1,      // a curved surface meets a plane
-    TwoPlanes = 2,        // two planes meet in a straight line
-    FrustumTopRim = 3,    // the top plane of the rounded frustum meets its cone
+    TwoCurved = -1,     // two curved surfaces meet in a curve lying in FeatureEdge::plane
+    PlaneCurved = 0,    // a plane meets a curved surface in a conic
+    CurvedPlane = 1,    // a curved surface meets a plane
+    TwoPlanes = 2,      // two planes meet in a straight line
+    FrustumTopRim = 3,  // the top plane of the rounded frustum meets its cone
 };
 
-struct FeatureEdge {  // 48 bytes
+struct FeatureEdge {                // 48 bytes
     std::int32_t surface = 0;       // the group's surface
     std::int32_t otherSurface = 0;  // the lower-numbered surface it meets
     FeatureCurve curve = FeatureCurve::PlaneCurved;
@@ -44,7 +44,7 @@ struct FeatureGroup {  // 12 bytes
     std::int32_t edgeCount = 0;
 };
 
-struct FeatureTable {  // 16 bytes, the head of its block
+struct FeatureTable {                               // 16 bytes, the head of its block
     std::uint32_t byteSize = sizeof(FeatureTable);  // the whole block
     std::int32_t cornerCount = 0;
     std::int32_t edgeCount = 0;

@@ -43,7 +43,7 @@ public:
     std::array<PrivateBlockPtr<std::byte>, GeometryLightSlotCount> lightRecords;
     PrivateBlockPtr<PartRenderRecord*> recordTable;  // per part, its record in records
     std::array<PrivateBlockPtr<PartRenderRecord*>, GeometryLightSlotCount> lightRecordTable;
-    PrivateBlockPtr<std::uint32_t> recordTable2;     // a second per-part word, the renderer's
+    PrivateBlockPtr<std::uint32_t> recordTable2;  // a second per-part word, the renderer's
     std::array<PrivateBlockPtr<std::uint32_t>, GeometryLightSlotCount> lightRecordTable2;
     PrivateBlockPtr<std::byte> rowBlock;  // (part capacity + 1) rows of 128 bytes
     SceneGeometry* owner = nullptr;       // the container attached to, or null

@@ -64,7 +64,8 @@ std::optional<CheckedRecord> CheckRecord(const std::uint8_t* block, std::uint64_
     const std::uint8_t* record = block + offset;
     const std::int32_t paramCount = reader.I32(record + PartRecordParamCountOffset);
     if (paramCount < 0 || paramCount > PartRecordMaxParams) return std::nullopt;
-    const std::uint64_t paramEnd = PartRecordFixedBytes + 4 * std::uint64_t{static_cast<std::uint32_t>(paramCount)};
+    const std::uint64_t paramEnd =
+        PartRecordFixedBytes + 4 * std::uint64_t{static_cast<std::uint32_t>(paramCount)};
     const std::uint64_t extensionBytes = reader.U32(record + PartRecordExtensionBytesOffset);
     if (remaining < paramEnd + extensionBytes) return std::nullopt;
 
@@ -107,7 +108,8 @@ void ConvertCompositeExtension(std::uint8_t* extension) {
     }
     const std::uint32_t count = LoadU32LE(extension + CompositeCountOffset);
     for (std::uint32_t k = 0; k < count; ++k) {
-        std::uint8_t* element = extension + CompositeExtensionHeaderBytes + k * CompositeElementBytes;
+        std::uint8_t* element =
+            extension + CompositeExtensionHeaderBytes + k * CompositeElementBytes;
         for (std::uint32_t w = 0; w < CompositeElementSwappedWords; ++w) SwapU32(element + 4 * w);
     }
 }
@@ -159,8 +161,8 @@ std::int32_t LoadPartBlock(SceneGeometry& geometry, std::uint8_t* block, std::ui
     // part count ends at the block's end instead of reading past it.
     std::vector<CheckedRecord> records;
     std::vector<std::int32_t> surfaceRooms;
-    auto offset = static_cast<std::uint32_t>(
-        appending ? appendFrom - block : std::ptrdiff_t{PartBlockHeaderBytes});
+    auto offset = static_cast<std::uint32_t>(appending ? appendFrom - block
+                                                       : std::ptrdiff_t{PartBlockHeaderBytes});
     for (std::uint32_t index = appending ? oldCount : 0; index < newCount; ++index) {
         // A record needs room for one parameter word at least, even when it has none.
         if (length - offset < PartRecordMinimumBytes) return PartBlockRejected;

@@ -57,10 +57,10 @@ bool PartBlockIsWellFormed(const std::uint8_t* block, std::uint64_t length);
 // An accepted block is converted in place: a foreign block (marker not 0xFFFF) has every
 // 32-bit word of its header and records swapped (flag bytes stay) and its marker reads 0xFFFF
 // afterwards, whatever it was; a composite extension carries its own marker and is converted
-// alike; unless keepIds, part ids are offset by the id base (the old one when appending, 0 otherwise), and
-// the id base becomes that offset plus the block's id span (0 counts as 1); a block without
-// both flags 0x40 and 0x80 is legacy: its parts are scaled by 20 (without 0x40) and turned
-// half a turn about x (without 0x80), and both flags are set. The parts' surfaces are
+// alike; unless keepIds, part ids are offset by the id base (the old one when appending, 0
+// otherwise), and the id base becomes that offset plus the block's id span (0 counts as 1);
+// a block without both flags 0x40 and 0x80 is legacy: its parts are scaled by 20 (without
+// 0x40) and turned half a turn about x (without 0x80), and both flags are set. The parts' surfaces are
 // reserved by shape type, the arrays sized (exactly on a full load, grown when appending),
 // every new part built and the surface table updated (rebuildOctree: its octree too).
 // Returns 0, -10, or the first non-zero build result of a part (the others are still built).

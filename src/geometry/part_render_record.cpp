@@ -16,9 +16,9 @@ std::span<Matrix4W> PartRenderRecord::Surfaces() {
 }
 
 std::span<const Matrix4W> PartRenderRecord::Surfaces() const {
-    return {reinterpret_cast<const Matrix4W*>(reinterpret_cast<const std::byte*>(this) +
-                                              sizeof(*this)),
-            static_cast<std::size_t>(surfaceRoom)};
+    return {
+        reinterpret_cast<const Matrix4W*>(reinterpret_cast<const std::byte*>(this) + sizeof(*this)),
+        static_cast<std::size_t>(surfaceRoom)};
 }
 
 void PartRenderRecordReleaseOwned(PartRenderRecord& record) {

@@ -48,15 +48,15 @@ struct PartRenderRecord {
     // ---- Written by the shape builders ----
     std::int32_t surfaceCount = 0;  // surfaces in use, 1..surfaceRoom once built
     ProxyKind proxyKind = ProxyKind::Sphere;
-    std::int32_t shapeClass = 0;    // bit i set: surface i is curved (clear: a plane)
-    std::int32_t buildResult = 0;   // what the builder returned (types 20, 21, 22, 26), else 0
+    std::int32_t shapeClass = 0;   // bit i set: surface i is curved (clear: a plane)
+    std::int32_t buildResult = 0;  // what the builder returned (types 20, 21, 22, 26), else 0
 
     // ---- Owned by the record, released with it ----
-    FeatureTable* features = nullptr;   // private heap; an empty table when loaded
-    ObjectTex* objectTex = nullptr;     // revolution mapping; destroyed through its destructor
-    BufferArray* auxTex = nullptr;      // surface mapping list: a private-heap record whose
-                                        // buffers FreeBufferArray releases
-    WrapMapRecord* wrapMap = nullptr;   // private heap
+    FeatureTable* features = nullptr;  // private heap; an empty table when loaded
+    ObjectTex* objectTex = nullptr;    // revolution mapping; destroyed through its destructor
+    BufferArray* auxTex = nullptr;     // surface mapping list: a private-heap record whose
+                                       // buffers FreeBufferArray releases
+    WrapMapRecord* wrapMap = nullptr;  // private heap
 
     // ---- Placed by the container and the shape build ----
     TextureParams* texParams = nullptr;  // not owned: the part's material or the default one
@@ -67,18 +67,18 @@ struct PartRenderRecord {
     std::array<std::int32_t, 6> octreeBounds{};  // cell box: x, y, z min and (exclusive) max
 
     // ---- Render header, from the part record ----
-    std::uint32_t colour = 0;         // 0xRRGGBB
-    std::uint32_t derivedColour = 0;  // carried from the record
+    std::uint32_t colour = 0;                // 0xRRGGBB
+    std::uint32_t derivedColour = 0;         // carried from the record
     std::array<std::int32_t, 3> shadeRgb{};  // own colour channels x 4 x intensity
-    std::uint16_t fraction = 0;       // trunc(fraction x 65536), held to 0..65535
-    std::uint8_t visible = 1;         // complement of the hidden flag 0x80
+    std::uint16_t fraction = 0;              // trunc(fraction x 65536), held to 0..65535
+    std::uint8_t visible = 1;                // complement of the hidden flag 0x80
     std::uint8_t selected = 0;
-    std::uint8_t highlighted = 0;     // cleared with selected unless marks are kept
-    std::uint8_t renderMark = 0;      // the frame render's scratch mark
-    std::uint8_t outerFlag = 0;       // types 9, 28, 29: flag 0x20
-    std::uint8_t ownColour = 0;       // flag 0x02, or the material's colour switch
+    std::uint8_t highlighted = 0;           // cleared with selected unless marks are kept
+    std::uint8_t renderMark = 0;            // the frame render's scratch mark
+    std::uint8_t outerFlag = 0;             // types 9, 28, 29: flag 0x20
+    std::uint8_t ownColour = 0;             // flag 0x02, or the material's colour switch
     std::array<std::uint8_t, 4> options{};  // flags 0x01, 0x04, 0x08, 0x10
-    std::uint8_t tint = 0;            // flag byte 1 of the record
+    std::uint8_t tint = 0;                  // flag byte 1 of the record
 
     // ---- Bounds derived from the local bounding quadric B (block Bq, column b, constant B0)
     double boundDeterminant = 0;  // det(Bq)
@@ -91,18 +91,18 @@ struct PartRenderRecord {
     Matrix4W localFromWorld{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
 
     // ---- Values some builders keep for their own later use ----
-    Vec3 sectionDirA;                   // corner rod: the section directions at its ends
+    Vec3 sectionDirA;  // corner rod: the section directions at its ends
     Vec3 sectionDirB;
-    double bendSine = 0;                // corner rod: p15 as built
-    double halfChord = 0;               // corner rod: L / 2
-    std::array<double, 6> seamPlanes{};  // corner rod: (c0, cy, cz) of its two seam planes
+    double bendSine = 0;                   // corner rod: p15 as built
+    double halfChord = 0;                  // corner rod: L / 2
+    std::array<double, 6> seamPlanes{};    // corner rod: (c0, cy, cz) of its two seam planes
     std::array<double, 8> surfaceTerms{};  // revolved pairs: elements 5, 10, 2, 0 of surfaces 0, 1
-    double cutHeight = 0;               // bowl: the height of its cutting circle
-    double halfAngleCos = 0;            // placed solid: cos and sin of its shape angle
+    double cutHeight = 0;                  // bowl: the height of its cutting circle
+    double halfAngleCos = 0;               // placed solid: cos and sin of its shape angle
     double halfAngleSin = 0;
 
-    Matrix4W proxy;          // the collision proxy (ProxyKind above), world coordinates
-    Matrix4W boundQuadric;   // a quadric holding the whole part, world coordinates
+    Matrix4W proxy;         // the collision proxy (ProxyKind above), world coordinates
+    Matrix4W boundQuadric;  // a quadric holding the whole part, world coordinates
 
     // The surfaceRoom surface forms that follow the header, surface 0 first.
     std::span<Matrix4W> Surfaces();

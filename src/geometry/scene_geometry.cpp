@@ -157,8 +157,8 @@ void SceneGeometry::GrowArrays(std::int32_t parts, std::int32_t surfaces) {
     for (GeometryViewState* view : views) view->slotTable = slotTable.get();
     for (GeometryViewState* view : views) {
         // Copies of light slots that the view no longer uses are not kept in step.
-        for (std::size_t s = static_cast<std::size_t>(LightCopies(*view)); s < GeometryLightSlotCount;
-             ++s) {
+        for (std::size_t s = static_cast<std::size_t>(LightCopies(*view));
+             s < GeometryLightSlotCount; ++s) {
             view->lightRecords[s].reset();
             view->lightRecordTable[s].reset();
             view->lightRecordTable2[s].reset();
@@ -236,8 +236,7 @@ bool SceneGeometry::ResizePartArrays(std::int32_t parts, std::int32_t surfaces, 
     const std::int64_t newParts =
         parts > partCapacity ? std::int64_t{parts} + PartCapacityStep : partCapacity;
     const std::int64_t newSurfaces =
-        surfaces > surfaceCapacity ? std::int64_t{surfaces} + SurfaceCapacityStep
-                                   : surfaceCapacity;
+        surfaces > surfaceCapacity ? std::int64_t{surfaces} + SurfaceCapacityStep : surfaceCapacity;
     if (newParts == partCapacity && newSurfaces == surfaceCapacity) return false;
     if (newParts > INT32_MAX || newSurfaces > INT32_MAX) ThrowOutOfMemory();
     GrowArrays(static_cast<std::int32_t>(newParts), static_cast<std::int32_t>(newSurfaces));
@@ -260,11 +259,10 @@ void SceneGeometry::AddParts(std::span<const std::int32_t> surfaceRooms, bool ap
     }
 
     // Everything that can fail comes first: the new parts' feature tables, then the arrays.
-    std::vector<PrivateBlockPtr<FeatureTable>> features =
-        TranslateBadAlloc([&] { return std::vector<PrivateBlockPtr<FeatureTable>>(surfaceRooms.size()); });
+    std::vector<PrivateBlockPtr<FeatureTable>> features = TranslateBadAlloc(
+        [&] { return std::vector<PrivateBlockPtr<FeatureTable>>(surfaceRooms.size()); });
     for (auto& table : features) table.reset(FeatureTableAllocEmpty());
-    ResizePartArrays(static_cast<std::int32_t>(parts), static_cast<std::int32_t>(surfaces),
-                     append);
+    ResizePartArrays(static_cast<std::int32_t>(parts), static_cast<std::int32_t>(surfaces), append);
 
     const std::int32_t first = partCount;
     for (std::size_t k = 0; k < surfaceRooms.size(); ++k) {

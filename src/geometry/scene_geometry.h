@@ -134,13 +134,13 @@ public:
     // The attached views, the last attached first.
     std::span<GeometryViewState* const> Views() const { return views; }
 
-    std::int32_t idBase = 0;           // the id spans of the blocks loaded so far, summed
+    std::int32_t idBase = 0;            // the id spans of the blocks loaded so far, summed
     std::int32_t octreeLevelFloor = 5;  // the pair search skips parts below this level
     // The parts the renderer redraws: count first, then part indices; null until set.
     PrivateBlockPtr<std::int32_t> renderList;
 
     // Slot bookkeeping, kept by the surface table.
-    PrivateBlockPtr<std::uint16_t> freeSlots;      // 65,536 entries, freeSlotCount in use
+    PrivateBlockPtr<std::uint16_t> freeSlots;  // 65,536 entries, freeSlotCount in use
     std::int32_t freeSlotCount = 0;
     std::uint16_t nextSlot = 0;                    // the first slot never handed out
     PrivateBlockPtr<std::uint32_t> slotRefCounts;  // 65,536 entries; entry 0 stays 0

@@ -152,8 +152,8 @@ inline std::vector<std::uint8_t> ForeignTwin(const std::vector<std::uint8_t>& na
     }
     Swap16(b + PartBlockVersionOffset);
     StoreU16LE(b + PartBlockMarkerOffset, 0);
-    for (std::uint32_t at : {PartBlockPartCountOffset, PartBlockRecordBytesOffset,
-                             PartBlockIdSpanOffset}) {
+    for (std::uint32_t at :
+         {PartBlockPartCountOffset, PartBlockRecordBytesOffset, PartBlockIdSpanOffset}) {
         Swap32(b + at);
     }
     return block;

@@ -26,11 +26,18 @@ std::int32_t Load(SceneGeometry& geometry, std::vector<std::uint8_t>& block,
                          appendAt != 0 ? block.data() + appendAt : nullptr, keepIds);
 }
 
-CompositeElement Element(float f0, float f1, float f2, float f3, Vec3 position,
-                         std::uint8_t flip) {
+CompositeElement Element(float f0, float f1, float f2, float f3, Vec3 position, std::uint8_t flip) {
     CompositeElement e;
-    e.values = {f0, f1, f2, f3, 0.25f, 0.0f, -0.5f, static_cast<float>(position.x),
-                static_cast<float>(position.y), static_cast<float>(position.z)};
+    e.values = {f0,
+                f1,
+                f2,
+                f3,
+                0.25f,
+                0.0f,
+                -0.5f,
+                static_cast<float>(position.x),
+                static_cast<float>(position.y),
+                static_cast<float>(position.z)};
     e.flip = flip;
     return e;
 }
@@ -63,10 +70,10 @@ std::vector<RecordValues> MixedScene() {
     RecordValues composite = Record(ShapeType::Composite, {2.0f});
     composite.position = {0, 20, -20};
     composite.partId = 6;
-    composite.extension = CompositeExtension({Element(1, 1, 1, 4, {0, 0, 0}, 0),
-                                              Element(0, 0, 1, 0, {0, 0, 0.5}, 1),
-                                              Element(1, 0, 1, 1, {0, 0, 0}, 0)},
-                                             8);
+    composite.extension =
+        CompositeExtension({Element(1, 1, 1, 4, {0, 0, 0}, 0), Element(0, 0, 1, 0, {0, 0, 0.5}, 1),
+                            Element(1, 0, 1, 1, {0, 0, 0}, 0)},
+                           8);
 
     RecordValues rod = Record(ShapeType::CornerRod);
     rod.params = {0, 0, 0, 100, 0, 0, 20, 20, 0, 0, 20, 0, 0, 20, 0, 0.5f, 10, 5, 2.5f};
@@ -93,7 +100,8 @@ std::vector<RecordValues> LegacyTwin(std::vector<RecordValues> records) {
                 for (float& p : r.params) p /= 20;
                 break;
             case ShapeType::CornerRod:
-                for (std::size_t i = 0; i < 15; i += 3) point(r.params[i], r.params[i + 1], r.params[i + 2]);
+                for (std::size_t i = 0; i < 15; i += 3)
+                    point(r.params[i], r.params[i + 1], r.params[i + 2]);
                 for (std::size_t i = 16; i < 19; ++i) r.params[i] /= 20;
                 break;
             default:
@@ -226,8 +234,8 @@ TEST(PartBlock, NativeForeignAndLegacyTwinsLoadAlike) {
 // so a second load converts nothing (a complemented marker 0x4900 would read foreign again).
 TEST(PartBlock, EveryForeignMarkerIsConvertedOnce) {
     RecordValues composite = Record(ShapeType::Composite, {1.0f});
-    composite.extension = CompositeExtension({Element(1, 1, 1, 4, {0, 1, 2}, 1),
-                                              Element(0, 0, 1, 0, {0, 0, 0.5}, 0)});
+    composite.extension = CompositeExtension(
+        {Element(1, 1, 1, 4, {0, 1, 2}, 1), Element(0, 0, 1, 0, {0, 0, 0.5}, 0)});
     const auto native = MakeBlock({Record(ShapeType::Box, {1, 2, 3}, 4), composite}, 2);
     const std::size_t extension = PartBlockHeaderBytes + 92 + 84;
     for (std::uint16_t marker : {0x0000, 0x4900, 0xFFFE, 0x00FF}) {
@@ -246,8 +254,8 @@ TEST(PartBlock, EveryForeignMarkerIsConvertedOnce) {
 
 TEST(PartBlock, CompositeExtensionsCarryTheirOwnByteOrder) {
     RecordValues composite = Record(ShapeType::Composite, {1.0f});
-    composite.extension = CompositeExtension({Element(1, 1, 1, 4, {0, 1, 2}, 1),
-                                              Element(0, 0, 1, 0, {0, 0, 0.5}, 0)});
+    composite.extension = CompositeExtension(
+        {Element(1, 1, 1, 4, {0, 1, 2}, 1), Element(0, 0, 1, 0, {0, 0, 0.5}, 0)});
     auto native = MakeBlock({composite});
     // A native block whose extension was written on the other machine.
     auto mixed = native;
@@ -345,12 +353,10 @@ TEST(PartBlock, RejectedBlocksChangeNothing) {
         composite(two, 0, [](std::vector<std::uint8_t>& e) { StoreU16LE(e.data(), 2); });
     const auto oneElement = composite(std::vector<CompositeElement>(1), 44, none);
     const auto tooManyElements = composite(thirtyFour, 0, none);
-    const auto elementsPastExtension = composite(thirtyThree, 0, [](std::vector<std::uint8_t>& e) {
-        e.pop_back();
-    });
-    const auto countPastExtension = composite(two, 0, [](std::vector<std::uint8_t>& e) {
-        StoreU32LE(e.data() + 8, 3);
-    });
+    const auto elementsPastExtension =
+        composite(thirtyThree, 0, [](std::vector<std::uint8_t>& e) { e.pop_back(); });
+    const auto countPastExtension =
+        composite(two, 0, [](std::vector<std::uint8_t>& e) { StoreU32LE(e.data() + 8, 3); });
 
     struct Case {
         const char* name;
@@ -378,9 +384,8 @@ TEST(PartBlock, RejectedBlocksChangeNothing) {
         }
     }
 
-    auto kept = MakeBlock({Record(ShapeType::Box, {1, 2, 3}, 1),
-                           Record(ShapeType::Sphere, {4}, 2)},
-                          5);
+    auto kept =
+        MakeBlock({Record(ShapeType::Box, {1, 2, 3}, 1), Record(ShapeType::Sphere, {4}, 2)}, 5);
     for (std::size_t k = 0; k < cases.size(); ++k) {
         SCOPED_TRACE(cases[k].name);
         SCOPED_TRACE(k < n ? "native" : "foreign");

@@ -141,8 +141,7 @@ TEST(SceneGeometry, AttachedViewsFollowTheContainer) {
 
     // Growing moves every copy; the tables follow, and the view's own records are kept.
     withLights.recordTable.get()[1]->colour = 0xC0FFEE;
-    geometry.AddParts(std::vector<std::int32_t>{32, 32, 32, 32, 32, 32, 32, 32, 32, 32, 32, 32,
-                                                32},
+    geometry.AddParts(std::vector<std::int32_t>{32, 32, 32, 32, 32, 32, 32, 32, 32, 32, 32, 32, 32},
                       true);
     ExpectViewMirrors(geometry, frameOnly);
     ExpectViewMirrors(geometry, withLights);
