@@ -697,7 +697,7 @@ namespace {
 void PartSphere(SceneGeometry* geometry, std::int32_t index, Vec3& centre, double& radius) {
     centre = Vec3{};
     radius = 0.0;
-    const PartEntry* entry = geometry != nullptr ? geometry->Part(index) : nullptr;
+    const PartRenderRecord* entry = geometry != nullptr ? geometry->Part(index) : nullptr;
     if (entry == nullptr) return;
     const Matrix4W& q = entry->boundQuadric;
     // Centre -(Bq^-1 b) with the 3x3 block Bq and the linear column b.

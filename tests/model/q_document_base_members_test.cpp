@@ -46,7 +46,7 @@ TEST(QDocumentBaseMembers, NewDocumentHoldsAnEmptyScene) {
     EXPECT_EQ(document.Engine()->sceneScale, 100.0f);
     EXPECT_EQ(document.Engine()->partBlockRef[0], document.PartBlock());
     EXPECT_EQ(document.Engine()->docList, &document.EngineBuffers());
-    EXPECT_EQ(document.Geometry()->partCount, 0);
+    EXPECT_EQ(document.Geometry()->PartCount(), 0);
 
     const std::array<std::uint8_t, 20> emptyBlock{3, 0, 0xFF, 0xFF, 0, 0, 0,    0, 0, 0,
                                                   0, 0, 0,    0,    0, 0, 0xC0, 0, 0, 0};
