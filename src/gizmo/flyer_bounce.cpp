@@ -4,11 +4,14 @@
 #include "core/rotation.h"
 #include "gizmo/flyer_physics.h"
 #include "gizmo/gizmo_object.h"
+#include "gizmo/physics_maths_internal.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
+
+using namespace gizmo_physics;
 
 // The most steps the impulse solve takes; each ordinary step turns the slip by about 0.2
 // rad or ends a phase, so real contacts need a handful.
@@ -16,8 +19,6 @@ constexpr int MaxSolveSteps = 1000;
 
 // The largest turn of the slip direction within one step, radians.
 constexpr double SlipTurn = 0.2;
-
-bool IsNormalPositive(double v) { return std::fpclassify(v) == FP_NORMAL && v > 0.0; }
 
 bool IsMovingFlyer(const GizmoObject* object) {
     return object != nullptr && object->isFlyer != 0 && object->inMotion != 0;

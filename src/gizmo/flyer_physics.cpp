@@ -8,6 +8,7 @@
 #include "gizmo/gizmo_object.h"
 #include "gizmo/gizmo_world.h"
 #include "gizmo/mass_properties.h"
+#include "gizmo/physics_maths_internal.h"
 
 #include <algorithm>
 #include <array>
@@ -15,32 +16,11 @@
 
 namespace {
 
+using namespace gizmo_physics;
+
 // Reflections off the wall within one move; a path that grazes the wall could otherwise
 // bounce on the spot without using up its time.
 constexpr int MaxWallBounces = 64;
-
-Vec3 Column(const Matrix3& m, int c) {
-    return Vec3{m.m[static_cast<std::size_t>(c)], m.m[static_cast<std::size_t>(3 + c)],
-                m.m[static_cast<std::size_t>(6 + c)]};
-}
-
-Matrix3 FromColumns(const Vec3& a, const Vec3& b, const Vec3& c) {
-    return Matrix3{{a.x, b.x, c.x, a.y, b.y, c.y, a.z, b.z, c.z}};
-}
-
-Vec3 TransformPointW(const Matrix4W& w, const Vec3& p) {
-    const Vec4 v = Matrix4TransformVec4(w, Vec4{1.0, p.x, p.y, p.z});
-    return Vec3{v.x, v.y, v.z};
-}
-
-// The w-first placement x -> r x + t.
-Matrix4W Placement(const Matrix3& r, const Vec3& t) {
-    Matrix4W w = EmbedMatrix3(r, 0);
-    w.m[4] = t.x;
-    w.m[8] = t.y;
-    w.m[12] = t.z;
-    return w;
-}
 
 // [r]x, the matrix of r x.
 Matrix3 CrossMatrix(const Vec3& r) {
@@ -109,8 +89,6 @@ void MoveInsideWall(Vec3& position, Vec3& velocity, double t, double radius, con
     position.z = centre.z + z;
 }
 
-bool IsNormalPositive(double v) { return std::fpclassify(v) == FP_NORMAL && v > 0.0; }
-
 }  // namespace
 
 void SetUpFlyer(GizmoObject& flyer, std::span<const PhysicsPart> parts,
@@ -133,14 +111,14 @@ void SetUpFlyer(GizmoObject& flyer, std::span<const PhysicsPart> parts,
     // exactly, so a flyer meant to be balanced does not wobble by the sampling's error.
     Vec3 centre = sampled.centre;
     if (control != nullptr) {
-        Vec3 local = TransformPointW(control->localFromWorld, centre);
+        Vec3 local = TransformPoint(control->localFromWorld, centre);
         const double limit = 0.03 * control->sphereRadius;
         if (std::sqrt(local.x * local.x + local.z * local.z) < limit) {
             local.x = 0.0;
             local.z = 0.0;
         }
         if (std::fabs(local.y) < limit) local.y = 0.0;
-        centre = TransformPointW(InvertAffineWFirst(control->localFromWorld), local);
+        centre = TransformPoint(InvertAffineWFirst(control->localFromWorld), local);
     }
 
     // Principal moments; the pair that agree within 3 % of the tensor's largest entry are

@@ -3,28 +3,21 @@
 #include "core/matrix3.h"
 #include "core/rotation.h"
 #include "gizmo/gizmo_object.h"
+#include "gizmo/physics_maths_internal.h"
 #include "gizmo/slider_guide.h"
 
 #include <cmath>
 
 namespace {
 
-bool IsZeroOrSubnormal(double v) {
-    const int kind = std::fpclassify(v);
-    return kind == FP_ZERO || kind == FP_SUBNORMAL;
-}
-
-Vec3 Apply(const Matrix4W& w, const Vec4& v) {
-    const Vec4 r = Matrix4TransformVec4(w, v);
-    return Vec3{r.x, r.y, r.z};
-}
+using namespace gizmo_physics;
 
 // Axial coordinates: the screen direction in which the guide turns under the cursor, across
 // the guide axis as the camera sees it.
 Vec2 AxialScreenDirection(const SliderTail& s, const Matrix4W& guideFromCamera) {
     const Matrix4W cameraFromGuide = InvertAffineWFirst(guideFromCamera);
-    const Vec3 axis = Apply(cameraFromGuide, Vec4{0.0, 0.0, 1.0, 0.0});
-    const Vec3 origin = Apply(cameraFromGuide, Vec4{1.0, 0.0, 0.0, 0.0});
+    const Vec3 axis = TransformDirection(cameraFromGuide, Y_AXIS);
+    const Vec3 origin = TransformPoint(cameraFromGuide, Vec3{});
     const Vec3 c = Vec3Cross(origin, axis);
     const double length = std::sqrt(c.x * c.x + c.y * c.y);
     if (IsZeroOrSubnormal(length)) return Vec2{1.0, 0.0};
@@ -35,9 +28,7 @@ Vec2 AxialScreenDirection(const SliderTail& s, const Matrix4W& guideFromCamera) 
 // Planar coordinates: the screen image of the guide's first coordinate axis, seen from the
 // side of its map.
 Vec2 PlanarScreenDirection(SliderTail& s, const Matrix4W& guideFromCamera) {
-    const Matrix3 r{{guideFromCamera.m[5], guideFromCamera.m[6], guideFromCamera.m[7],
-                     guideFromCamera.m[9], guideFromCamera.m[10], guideFromCamera.m[11],
-                     guideFromCamera.m[13], guideFromCamera.m[14], guideFromCamera.m[15]}};
+    const Matrix3 r = LinearPart(guideFromCamera);
     Vec3 w = Matrix3TransformVec3(r, Vec3{0.0, 0.0, -1.0});
     s.facingAway = s.coordinateMode * w.y < 0.0 ? 1 : 0;
     if (s.facingAway != 0) w = Vec3Scale(w, -1.0);

@@ -6,6 +6,7 @@
 #include "core/rotation.h"
 #include "core/scalar_maths.h"
 #include "geometry/part_placement.h"
+#include "gizmo/physics_maths_internal.h"
 #include "texture/curve_crossing.h"
 
 #include <algorithm>
@@ -17,40 +18,11 @@
 
 namespace {
 
-bool IsNormalPositive(double v) { return std::fpclassify(v) == FP_NORMAL && v > 0.0; }
-
-bool IsZeroOrSubnormal(double v) {
-    const int kind = std::fpclassify(v);
-    return kind == FP_ZERO || kind == FP_SUBNORMAL;
-}
-
-Vec3 TransformPoint(const Matrix4W& w, const Vec3& p) {
-    const Vec4 v = Matrix4TransformVec4(w, Vec4{1.0, p.x, p.y, p.z});
-    return Vec3{v.x, v.y, v.z};
-}
-
-Vec3 TransformDirection(const Matrix4W& w, const Vec3& d) {
-    const Vec4 v = Matrix4TransformVec4(w, Vec4{0.0, d.x, d.y, d.z});
-    return Vec3{v.x, v.y, v.z};
-}
-
-Matrix3 LinearPart(const Matrix4W& w) {
-    return Matrix3{{w.m[5], w.m[6], w.m[7], w.m[9], w.m[10], w.m[11], w.m[13], w.m[14], w.m[15]}};
-}
-
-Matrix3 FromColumns(const Vec3& a, const Vec3& b, const Vec3& c) {
-    return Matrix3{{a.x, b.x, c.x, a.y, b.y, c.y, a.z, b.z, c.z}};
-}
+using namespace gizmo_physics;
 
 // A surface Q (world) seen in a frame: F^T Q F, F taking frame coordinates to world.
 Matrix4W SurfaceInFrame(const Matrix4W& q, const Matrix4W& worldFromFrame) {
     return Matrix4Product(Matrix4Transpose(worldFromFrame), Matrix4Product(q, worldFromFrame));
-}
-
-// The half-gradient of a surface at a point: elements 1 to 3 of Q (1, p).
-Vec3 HalfGradient(const Matrix4W& q, const Vec3& p) {
-    const Vec4 v = Matrix4TransformVec4(q, Vec4{1.0, p.x, p.y, p.z});
-    return Vec3{v.x, v.y, v.z};
 }
 
 bool IsCurved(std::uint32_t curvedMask, std::size_t surface) {

@@ -4,12 +4,16 @@
 #include "core/rotation.h"
 #include "gizmo/flyer_physics.h"
 #include "gizmo/gizmo_object.h"
+#include "gizmo/physics_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 namespace {
+
+using physics_test::FlyerInverseInertia;
+using physics_test::FlyerMomentum;
 
 constexpr double G = -10.0;
 constexpr double G60 = 10.0 / 60.0;
@@ -46,31 +50,18 @@ void Spin(GizmoObject& flyer, const Matrix3& orientation, const Vec3& momentum) 
     ApplyImpulse(flyer, Vec3{}, Vec3Scale(j, -1.0));
 }
 
-Matrix3 InverseInertia(const GizmoObject& flyer) {
-    const FlyerTail& f = flyer.flyer;
-    const Matrix3 d{{1.0 / f.inertiaTransverse, 0, 0, 0, 1.0 / f.inertiaAxial, 0, 0, 0,
-                     1.0 / f.inertiaTransverse}};
-    return Matrix3Product(Matrix3Product(flyer.orientation, d),
-                          Matrix3Transpose(flyer.orientation));
-}
-
-Vec3 Momentum(const GizmoObject& flyer) {
-    const Matrix3& m = flyer.flyer.momentumFrame;
-    return Vec3Scale(Vec3{m.m[1], m.m[4], m.m[7]}, flyer.flyer.angularMomentum);
-}
-
 // The velocity of the flyer's contact point, from its committed state, worked out here.
 Vec3 PointVelocity(const GizmoObject& flyer) {
-    const Vec3 omega = Matrix3TransformVec3(InverseInertia(flyer), Momentum(flyer));
+    const Vec3 omega = Matrix3TransformVec3(FlyerInverseInertia(flyer), FlyerMomentum(flyer));
     const Vec3 r = Vec3Sub(flyer.flyer.contact.point, flyer.previousPosition);
     return Vec3Add(flyer.flyer.committedVelocity, Vec3Cross(omega, r));
 }
 
 double KineticEnergy(const GizmoObject& flyer) {
-    const Vec3 l = Momentum(flyer);
+    const Vec3 l = FlyerMomentum(flyer);
     const Vec3& v = flyer.flyer.committedVelocity;
     return 0.5 * flyer.flyer.mass * Vec3Dot(v, v) +
-           0.5 * Vec3Dot(l, Matrix3TransformVec3(InverseInertia(flyer), l));
+           0.5 * Vec3Dot(l, Matrix3TransformVec3(FlyerInverseInertia(flyer), l));
 }
 
 TEST(FlyerBounce, LosslessFrictionlessBounceOffAFixedPartKeepsTheNormalSpeed) {
@@ -249,7 +240,7 @@ TEST(FlyerBounce, FlyersHittingEachOtherConserveMomentumAndElasticEnergy) {
                                       Vec3Scale(b.flyer.committedVelocity, mb));
         // Angular momentum about the origin: r x p plus the spins.
         auto angular = [&] {
-            return Vec3Add(Vec3Add(Momentum(a), Momentum(b)),
+            return Vec3Add(Vec3Add(FlyerMomentum(a), FlyerMomentum(b)),
                            Vec3Add(Vec3Cross(pa, Vec3Scale(a.flyer.committedVelocity, ma)),
                                    Vec3Cross(pb, Vec3Scale(b.flyer.committedVelocity, mb))));
         };

@@ -163,20 +163,6 @@ TEST(FlyerPhysics, WallTurnsBackAFlyerOutsideItWithoutChangingItsSpeed) {
     EXPECT_TRUE(std::isfinite(flyer.position.x));
 }
 
-// J^-1 in world coordinates for the flyer's orientation.
-Matrix3 InverseInertia(const GizmoObject& flyer) {
-    const FlyerTail& f = flyer.flyer;
-    const Matrix3 d{{1.0 / f.inertiaTransverse, 0, 0, 0, 1.0 / f.inertiaAxial, 0, 0, 0,
-                     1.0 / f.inertiaTransverse}};
-    return Matrix3Product(Matrix3Product(flyer.orientation, d),
-                          Matrix3Transpose(flyer.orientation));
-}
-
-Vec3 MomentumVector(const GizmoObject& flyer) {
-    const Matrix3& m = flyer.flyer.momentumFrame;
-    return Vec3Scale(Vec3{m.m[1], m.m[4], m.m[7]}, flyer.flyer.angularMomentum);
-}
-
 TEST(FlyerPhysics, ImpulseChangesVelocityAndMomentumButNotOrientation) {
     for (int i = 0; i < 40; ++i) {
         SCOPED_TRACE(i);
@@ -196,7 +182,7 @@ TEST(FlyerPhysics, ImpulseChangesVelocityAndMomentumButNotOrientation) {
             velocity = Vec3Add(velocity, Vec3Scale(j, 0.5));
             const Matrix3 now = FlyerOrientationOf(flyer, flyer.flyer.committedAngles);
             EXPECT_LT(MaxAbsDifference(now, before), 1e-9);
-            EXPECT_NEAR(Distance(MomentumVector(flyer), momentum), 0.0, 1e-12);
+            EXPECT_NEAR(Distance(FlyerMomentum(flyer), momentum), 0.0, 1e-12);
             EXPECT_NEAR(Distance(flyer.flyer.committedVelocity, velocity), 0.0, 1e-12);
             EXPECT_LT(OrthonormalityError(flyer.flyer.momentumFrame), 1e-12);
         }
@@ -211,7 +197,7 @@ TEST(FlyerPhysics, ContactMatrixGivesThePointVelocityChangeOfAnImpulse) {
     const Vec3 j = RandomVec3();
     const Matrix3 k = ContactMatrix(flyer, r);
     // dv = j / m, dw = J^-1 (r x j): the point moves by dv + dw x r.
-    const Vec3 dw = Matrix3TransformVec3(InverseInertia(flyer), Vec3Cross(r, j));
+    const Vec3 dw = Matrix3TransformVec3(FlyerInverseInertia(flyer), Vec3Cross(r, j));
     const Vec3 expected = Vec3Add(Vec3Scale(j, 1.0 / 1.5), Vec3Cross(dw, r));
     EXPECT_NEAR(Distance(Matrix3TransformVec3(k, j), expected), 0.0, 1e-12);
 }
@@ -226,7 +212,7 @@ TEST(FlyerPhysics, SpinsAsAFreeSymmetricTop) {
         flyer.orientation = FlyerOrientationOf(flyer, flyer.flyer.committedAngles);
         const Matrix3 r0 = flyer.orientation;
         ApplyImpulse(flyer, RandomVec3(), Vec3Scale(RandomVec3(), 2.0));
-        const Vec3 l = MomentumVector(flyer);
+        const Vec3 l = FlyerMomentum(flyer);
         RestoreState(flyer);
         const double t = 0.7;
         AdvanceFlyer(flyer, t, 0.0, 1000.0, 100.0, Vec3{});
@@ -239,9 +225,9 @@ TEST(FlyerPhysics, SpinsAsAFreeSymmetricTop) {
         const Matrix3 expected = Matrix3Product(Matrix3Product(precession, r0), spin);
         EXPECT_LT(MaxAbsDifference(flyer.orientation, expected), 1e-9);
         // Its angular velocity is J^-1 L.
-        EXPECT_NEAR(
-            Distance(FlyerAngularVelocity(flyer), Matrix3TransformVec3(InverseInertia(flyer), l)),
-            0.0, 1e-12);
+        EXPECT_NEAR(Distance(FlyerAngularVelocity(flyer),
+                             Matrix3TransformVec3(FlyerInverseInertia(flyer), l)),
+                    0.0, 1e-12);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "core/matrix3.h"
 #include "core/matrix4.h"
 #include "core/vec3.h"
+#include "gizmo/gizmo_object.h"
 #include "gizmo/physics_part.h"
 
 #include <algorithm>
@@ -130,6 +131,22 @@ inline TestSolid Cylinder(const Vec3& centre, double r, double h, const Matrix3&
                      {Quadric(1, 0, 1, 0, 0, 0, -r * r), Quadric(0, 0, 0, 0, 0.5, 0, -h),
                       Quadric(0, 0, 0, 0, -0.5, 0, -h)},
                      1u, orientation, centre, Vec3{r, h, r});
+}
+
+// A flyer's inverse inertia in world coordinates, from its orientation: R diag(1/It, 1/Ia,
+// 1/It) R^T.
+inline Matrix3 FlyerInverseInertia(const GizmoObject& flyer) {
+    const FlyerTail& f = flyer.flyer;
+    const Matrix3 d{{1.0 / f.inertiaTransverse, 0, 0, 0, 1.0 / f.inertiaAxial, 0, 0, 0,
+                     1.0 / f.inertiaTransverse}};
+    return Matrix3Product(Matrix3Product(flyer.orientation, d),
+                          Matrix3Transpose(flyer.orientation));
+}
+
+// A flyer's angular momentum vector: its magnitude along its momentum frame's y axis.
+inline Vec3 FlyerMomentum(const GizmoObject& flyer) {
+    const Matrix3& m = flyer.flyer.momentumFrame;
+    return Vec3Scale(Vec3{m.m[1], m.m[4], m.m[7]}, flyer.flyer.angularMomentum);
 }
 
 }  // namespace physics_test
