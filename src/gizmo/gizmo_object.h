@@ -130,6 +130,7 @@ struct FlyerTail {
     Vec3 angles;  // spin, nutation, precession
     Vec3 startAngles;
     Matrix3 snapshotFrame = Matrix3SetDiagonal(1.0);
+    // Fixed frame of the angular momentum, which points along its y axis (flyer_physics.h).
     Matrix3 momentumFrame = Matrix3SetDiagonal(1.0);
     std::uint8_t contactSound = 0;
     std::uint8_t hasTriggered = 0;
