@@ -1,6 +1,6 @@
 #include "texture/tex_pyramid.h"
 
-#include "../peer_ratio.h"
+#include "peer_ratio.h"
 #include "texture/texture_params.h"
 
 #include <benchmark/benchmark.h>
@@ -51,15 +51,17 @@ std::vector<std::vector<std::uint32_t>> RowOrderLevels(const std::vector<std::ui
     const int padded = side + border;
     std::vector<std::uint32_t> source(static_cast<std::size_t>(padded) * padded, 0);
     for (int y = 0; y < side; ++y) {
-        std::copy_n(pixels.data() + static_cast<std::ptrdiff_t>(y) * side, side,
-                    source.data() + static_cast<std::ptrdiff_t>(y + border / 2) * padded + border / 2);
+        std::copy_n(
+            pixels.data() + static_cast<std::ptrdiff_t>(y) * side, side,
+            source.data() + static_cast<std::ptrdiff_t>(y + border / 2) * padded + border / 2);
     }
     auto blur = [](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
         constexpr std::uint32_t Mask = 0x00FF00FFu;
         const std::uint32_t low =
             (((a & Mask) + 2 * (b & Mask) + (c & Mask) + 0x00020002u) >> 2) & Mask;
-        const std::uint32_t high = ((((a >> 8) & Mask) + 2 * ((b >> 8) & Mask) +
-                                     ((c >> 8) & Mask) + 0x00020002u) >> 2) & Mask;
+        const std::uint32_t high =
+            ((((a >> 8) & Mask) + 2 * ((b >> 8) & Mask) + ((c >> 8) & Mask) + 0x00020002u) >> 2) &
+            Mask;
         return low | (high << 8);
     };
     auto wrap = [](int i, int n) { return ((i % n) + n) % n; };
@@ -74,7 +76,8 @@ std::vector<std::vector<std::uint32_t>> RowOrderLevels(const std::vector<std::ui
             for (int x = 0; x < belowSide; ++x) {
                 std::uint32_t v = below[static_cast<std::size_t>(y) * belowSide + x];
                 if (k == 0) {
-                    v = (((v >> 1) & 0x007F7F7Fu) + 0x00404040u) | ((((v >> 24) + 1) >> 1) + 0x40u) << 24;
+                    const std::uint32_t alpha = (((v >> 24) + 1) >> 1) + 0x40u;
+                    v = (((v >> 1) & 0x007F7F7Fu) + 0x00404040u) | alpha << 24;
                 }
                 level[static_cast<std::size_t>(y + margin) * w + x + margin] = v;
             }
@@ -95,9 +98,11 @@ std::vector<std::vector<std::uint32_t>> RowOrderLevels(const std::vector<std::ui
             }
             copy = level;
             for (int y = 0; y < w; ++y) {
-                const std::uint32_t* above = copy.data() + static_cast<std::ptrdiff_t>(wrap(y - d, w)) * w;
+                const std::uint32_t* above =
+                    copy.data() + static_cast<std::ptrdiff_t>(wrap(y - d, w)) * w;
                 const std::uint32_t* centre = copy.data() + static_cast<std::ptrdiff_t>(y) * w;
-                const std::uint32_t* under = copy.data() + static_cast<std::ptrdiff_t>(wrap(y + d, w)) * w;
+                const std::uint32_t* under =
+                    copy.data() + static_cast<std::ptrdiff_t>(wrap(y + d, w)) * w;
                 std::uint32_t* row = level.data() + static_cast<std::ptrdiff_t>(y) * w;
                 for (int x = 0; x < w; ++x) row[x] = blur(above[x], centre[x], under[x]);
             }
