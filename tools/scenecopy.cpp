@@ -6,12 +6,9 @@
 // wrong command line.
 
 #include "app/process_init.h"
-#include "model/q_document_base.h"
-#include "model/q_lights.h"
+#include "scenefile/loaded_scene.h"
 #include "scenefile/scene_file_reader.h"
 #include "scenefile/scene_file_writer.h"
-#include "scenefile/scene_settings.h"
-#include "view/q_render_view.h"
 
 #include <cstdio>
 #include <string_view>
@@ -25,18 +22,14 @@ int main(int argc, char** argv) {
     InitProcess();
     int status = 0;
     {
-        QDocumentBase document;
-        QRenderView view(&document);
-        // The scene brings its own lights, as when the player opens a gizmo.
-        view.viewSettings.lights.RemoveAll();
-        SceneSettings settings;
-        const std::int16_t read = LoadSceneFile(document, argv[1], &settings);
-        if (read != SceneLoaded) {
-            std::fprintf(stderr, "scenecopy: cannot read %s (result %d)\n", argv[1], read);
-            status = read;
+        LoadedScene scene(argv[1]);
+        if (scene.result != SceneLoaded) {
+            std::fprintf(stderr, "scenecopy: cannot read %s (result %d)\n", argv[1], scene.result);
+            status = scene.result;
         } else {
             const auto saveMode = static_cast<SceneSaveMode>(mode[0] - '0');
-            const std::int16_t saved = SaveSceneFile(document, argv[2], saveMode, &settings);
+            const std::int16_t saved =
+                SaveSceneFile(scene.document, argv[2], saveMode, &scene.settings);
             if (saved != SceneSaved) {
                 std::fprintf(stderr, "scenecopy: cannot write %s (result %d)\n", argv[2], saved);
                 status = 8 + saved;

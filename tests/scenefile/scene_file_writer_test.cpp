@@ -19,6 +19,7 @@
 #include "model/q_toad_obj_list.h"
 #include "platform/file_system.h"
 #include "scene_test_encoder.h"
+#include "scenefile/loaded_scene.h"
 #include "scenefile/scene_dump.h"
 #include "scenefile/scene_file_reader.h"
 #include "scenefile/scene_names.h"
@@ -48,19 +49,9 @@ std::string FileText(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A document with its view, as the player and the tools read scenes into.
-struct LoadedScene {
-    explicit LoadedScene(const std::string& path) {
-        view.viewSettings.lights.RemoveAll();
-        result = LoadSceneFile(document, path, &settings);
-    }
-    std::string Dump() const { return SceneDumpJson(document, settings, result); }
-
-    QDocumentBase document;
-    QRenderView view{&document};
-    SceneSettings settings;
-    std::int16_t result = 0;
-};
+std::string Dump(const LoadedScene& scene) {
+    return SceneDumpJson(scene.document, scene.settings, scene.result);
+}
 
 // The number of children named `name` of the first element named `parent` anywhere below the
 // root (searched breadth first one level at a time), or of the root itself.
@@ -220,14 +211,14 @@ TEST_F(SceneFileWriterTest, WriteReadWriteGivesIdenticalFiles) {
         const std::string first = Save(source.document, &source.settings, "first.kvr");
         LoadedScene second(first);
         ASSERT_EQ(second.result, SceneLoaded);
-        EXPECT_EQ(second.Dump(), source.Dump());
+        EXPECT_EQ(Dump(second), Dump(source));
         const std::string secondPath = Save(second.document, &second.settings, "second.kvr");
         LoadedScene third(secondPath);
         ASSERT_EQ(third.result, SceneLoaded);
         const std::string thirdPath = Save(third.document, &third.settings, "third.kvr");
         EXPECT_EQ(FileText(secondPath), FileText(first));
         EXPECT_EQ(FileText(thirdPath), FileText(secondPath));
-        EXPECT_EQ(third.Dump(), second.Dump());
+        EXPECT_EQ(Dump(third), Dump(second));
         EXPECT_EQ(third.document.TextureList()->Textures().size(),
                   source.document.TextureList()->Textures().size());
         EXPECT_EQ(third.document.BotList()->Bots().size(),
