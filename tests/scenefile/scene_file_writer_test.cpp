@@ -176,7 +176,7 @@ private:
 };
 
 class SceneFileWriterTest : public testing::Test {
-protected:
+public:
     void SetUp() override { SetCurrentDocument(&document); }
     void TearDown() override { SetCurrentDocument(nullptr); }
 
@@ -193,6 +193,11 @@ protected:
     QRenderView view{&document};
 };
 
+// Saves scene as first.kvr, reads that back and saves it as second.kvr, and once more as
+// third.kvr: every file passes xmllint and reads, and the second and third files and scenes
+// are alike. Returns the scene read from the first file.
+std::unique_ptr<LoadedScene> SaveReadSave(SceneFileWriterTest& test, LoadedScene& scene);
+
 // A scene read back is the scene that was saved, and saving it again gives the same bytes:
 // a file of another encoder, the corpus's scene and the writer's own files alike.
 TEST_F(SceneFileWriterTest, WriteReadWriteGivesIdenticalFiles) {
@@ -208,20 +213,13 @@ TEST_F(SceneFileWriterTest, WriteReadWriteGivesIdenticalFiles) {
         SCOPED_TRACE(c.name);
         LoadedScene source(c.path);
         ASSERT_EQ(source.result, SceneLoaded);
-        const std::string first = Save(source.document, &source.settings, "first.kvr");
-        LoadedScene second(first);
-        ASSERT_EQ(second.result, SceneLoaded);
-        EXPECT_EQ(Dump(second), Dump(source));
-        const std::string secondPath = Save(second.document, &second.settings, "second.kvr");
-        LoadedScene third(secondPath);
-        ASSERT_EQ(third.result, SceneLoaded);
-        const std::string thirdPath = Save(third.document, &third.settings, "third.kvr");
-        EXPECT_EQ(FileText(secondPath), FileText(first));
-        EXPECT_EQ(FileText(thirdPath), FileText(secondPath));
-        EXPECT_EQ(Dump(third), Dump(second));
-        EXPECT_EQ(third.document.TextureList()->Textures().size(),
+        const std::unique_ptr<LoadedScene> second = SaveReadSave(*this, source);
+        ASSERT_NE(second, nullptr);
+        EXPECT_EQ(Dump(*second), Dump(source));
+        EXPECT_EQ(FileText(folder.Str() + "/second.kvr"), FileText(folder.Str() + "/first.kvr"));
+        EXPECT_EQ(second->document.TextureList()->Textures().size(),
                   source.document.TextureList()->Textures().size());
-        EXPECT_EQ(third.document.BotList()->Bots().size(),
+        EXPECT_EQ(second->document.BotList()->Bots().size(),
                   source.document.BotList()->Bots().size());
     }
 }
@@ -236,17 +234,25 @@ TEST_F(SceneFileWriterTest, EveryReadableRegressionSceneRoundTrips) {
         LoadedScene scene(std::string(ORBELLE_TEST_DATA_DIR) + "/corpus/" + entry.name);
         if (scene.result != SceneLoaded) continue;
         ++readable;
-        const std::string first = Save(scene.document, &scene.settings, "first.kvr");
-        LoadedScene second(first);
-        ASSERT_EQ(second.result, SceneLoaded);
-        const std::string secondPath = Save(second.document, &second.settings, "second.kvr");
-        LoadedScene third(secondPath);
-        ASSERT_EQ(third.result, SceneLoaded);
-        const std::string thirdPath = Save(third.document, &third.settings, "third.kvr");
-        EXPECT_EQ(FileText(thirdPath), FileText(secondPath));
-        EXPECT_EQ(Dump(third), Dump(second));
+        EXPECT_NE(SaveReadSave(*this, scene), nullptr);
     }
     EXPECT_GE(readable, 10);
+}
+
+std::unique_ptr<LoadedScene> SaveReadSave(SceneFileWriterTest& test, LoadedScene& scene) {
+    std::vector<std::unique_ptr<LoadedScene>> read;
+    LoadedScene* last = &scene;
+    for (const char* name : {"first.kvr", "second.kvr", "third.kvr"}) {
+        const std::string path = test.Save(last->document, &last->settings, name);
+        read.push_back(std::make_unique<LoadedScene>(path));
+        last = read.back().get();
+        EXPECT_EQ(last->result, SceneLoaded) << name;
+        if (last->result != SceneLoaded) return nullptr;
+    }
+    const std::string folder = test.folder.Str();
+    EXPECT_EQ(FileText(folder + "/third.kvr"), FileText(folder + "/second.kvr"));
+    EXPECT_EQ(Dump(*read[2]), Dump(*read[1]));
+    return std::move(read[0]);
 }
 
 TEST_F(SceneFileWriterTest, ModesWriteWhatTheySay) {
