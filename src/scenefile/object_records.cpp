@@ -18,7 +18,6 @@
 #include "scenefile/scene_values.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <map>
 #include <optional>

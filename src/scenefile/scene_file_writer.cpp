@@ -4,6 +4,7 @@
 #include "core/check.h"
 #include "core/matrix3.h"
 #include "core/matrix4.h"
+#include "core/private_block.h"
 #include "core/private_heap.h"
 #include "core/xml_document.h"
 #include "imaging/image_file.h"
@@ -29,6 +30,7 @@
 
 #include <cmath>
 #include <map>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
