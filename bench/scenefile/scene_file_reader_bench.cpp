@@ -1,5 +1,6 @@
 #include "scenefile/scene_file_reader.h"
 
+#include "bench_textures.h"
 #include "core/xml_document.h"
 #include "core/xml_values.h"
 #include "model/q_document_base.h"
@@ -44,24 +45,7 @@ std::string TextureElements() {
     QDocumentBase document;
     std::string text;
     for (int t = 0; t < TextureCount; ++t) {
-        auto owned = std::make_unique<QTexture>(&document);
-        QTexture* texture = owned.get();
-        texture->type = 1;
-        texture->name = "Texture " + std::to_string(t);
-        document.TextureList()->AddTexture(std::move(owned));
-        std::vector<std::uint32_t> pixels(ImageSide * ImageSide);
-        std::uint32_t state = static_cast<std::uint32_t>(t) + 1;
-        for (std::uint32_t& p : pixels) {
-            state = state * 1664525u + 1013904223u;
-            p = 0xFF000000u | (state >> 8);
-        }
-        auto* image = new QTextureImage();
-        std::string errorText;
-        if (ImportTextureImage(*texture, pixels.data(), image, false, true, true, errorText,
-                               ImageSide, ImageSide, false) != TextureImportOk) {
-            std::fprintf(stderr, "texture import failed: %s\n", errorText.c_str());
-            std::abort();
-        }
+        const QTexture* texture = AddBenchTexture(document, t, ImageSide);
         XmlDocument xml;
         WriteTextureXml(*texture, xml, false);
         text += xml.Text();

@@ -2,20 +2,27 @@
 
 // Object records: the "KVR" element, whose "Obj" children each carry one part record
 // attribute by attribute (its parameters as "P" children, its section block as a "QSect"
-// child), as scene files, bot files and object files hold it; and the object-file reader.
+// child, its seed point as a "ToadOp" child), as scene files, bot files and object files
+// hold it; the object-file reader and the writer. The keys of the section parts and of the
+// seed point are one table each, which reading and writing share.
 //
 // Every count read from a file is checked before anything is allocated for it: a negative
 // parameter or section-part count, or one above its limit, refuses the element, so a file
 // of a few bytes can never ask for gigabytes.
 
 #include "core/private_block.h"
+#include "model/q_morvan_object.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
+class QDocumentBase;
 class XmlDocument;
+enum class SceneSaveMode : std::int32_t;  // scenefile/scene_file_writer.h
 
 // Part records, each in a private-heap block of its own (80 + 4n + e bytes).
 using PartRecordList = std::vector<PrivateBlockPtr<std::uint8_t>>;
@@ -74,6 +81,30 @@ std::int32_t ReadQSect(PartRecordList& records, XmlDocument& xml);
 // its header counts is refused whole); 2 when the XML has no "KVR" under its root. records
 // holds nothing after a failure. Throws KVOutOfMemoryException.
 std::int32_t LoadQSectFile(PartRecordList& records, std::string_view path);
+
+// The seed point of a part made from its record alone: the record's position, variant 11 of
+// shape code 13 at level 11000, everything else zero.
+std::array<std::uint8_t, SeedPointBytes> SeedPointFromRecord(const std::uint8_t* record);
+
+// The seed point of the "ToadOp" element at position op over the record's position.
+std::array<std::uint8_t, SeedPointBytes> SeedPointFromElement(const XmlDocument& xml,
+                                                              std::int32_t op,
+                                                              const std::uint8_t* record);
+
+// Adds one "KVR" element after the document's current element (or as its parent's first
+// child) with the part block header's version, group count and flags, and, unless mode is
+// SceneSaveMode::ViewOnly, one "Obj" per scene object of document in collection order: the
+// record placed at a uniform scale of `scale` (working lengths to stored lengths), its
+// parameters, its section block when its extension holds one, and its seed point. Entry i of
+// textureIndices and groupIndices belongs to object i: a texture index is written as "ti"
+// only when it is 0 or more (no table: none is), a group index as "gi" whenever there is a
+// table. "tb" is the index of the object's bot in the document's bot list in
+// SceneSaveMode::Everything, else -1. While document is the current document its progress
+// moves from the percentage it holds towards 100 minus it, object by object. Leaves xml on
+// the "KVR" element. Throws std::bad_alloc.
+void WriteQSect(QDocumentBase& document, XmlDocument& xml,
+                std::span<const std::int32_t> textureIndices,
+                std::span<const std::int32_t> groupIndices, SceneSaveMode mode, double scale);
 
 // Registers LoadQSectFile as the object-file reader of the object containers.
 void ScenefileInitProcess();

@@ -24,6 +24,7 @@
 #include "model/q_toad_obj_list.h"
 #include "platform/file_bytes.h"
 #include "scenefile/object_records.h"
+#include "scenefile/scene_names.h"
 #include "scenefile/scene_settings.h"
 #include "scenefile/scene_values.h"
 #include "texture/q_texture.h"
@@ -44,52 +45,6 @@ namespace {
 
 // Progress stage the document announces while a scene loads.
 constexpr std::int32_t LoadProgressStage = 32;
-
-// Seed point fields (56 bytes): f32 x 3 position, u16 partParamCount, u16 variantCode,
-// f32 x 6 state, u32 linkIndex, u32 spanIndex, u16 variantLevel, u16 shapeCode,
-// u8 registerTenCode, u8 flags, 2 bytes zero.
-constexpr std::size_t SeedParamCountOffset = 12;
-constexpr std::size_t SeedVariantCodeOffset = 14;
-constexpr std::size_t SeedStateOffset = 16;
-constexpr std::size_t SeedLinkOffset = 40;
-constexpr std::size_t SeedSpanOffset = 44;
-constexpr std::size_t SeedVariantLevelOffset = 48;
-constexpr std::size_t SeedShapeCodeOffset = 50;
-constexpr std::size_t SeedRegisterTenOffset = 52;
-constexpr std::size_t SeedFlagsOffset = 53;
-
-// The seed point of a part made from its record alone: the record's position, variant 11 of
-// shape code 13 at level 11000, everything else zero.
-std::array<std::uint8_t, SeedPointBytes> SeedPointFromRecord(const std::uint8_t* record) {
-    std::array<std::uint8_t, SeedPointBytes> seed{};
-    std::memcpy(seed.data(), record + PartRecordPositionOffset, 12);
-    StoreU16LE(seed.data() + SeedVariantCodeOffset, 11);
-    StoreU16LE(seed.data() + SeedVariantLevelOffset, 11000);
-    StoreU16LE(seed.data() + SeedShapeCodeOffset, 13);
-    return seed;
-}
-
-// The seed point of a "ToadOp" element over the record's position.
-std::array<std::uint8_t, SeedPointBytes> SeedPointFromElement(const XmlDocument& xml,
-                                                              std::int32_t op,
-                                                              const std::uint8_t* record) {
-    std::array<std::uint8_t, SeedPointBytes> seed{};
-    std::memcpy(seed.data(), record + PartRecordPositionOffset, 12);
-    std::uint8_t* s = seed.data();
-    StoreU16LE(s + SeedParamCountOffset, static_cast<std::uint16_t>(SceneIntAt(xml, op, "sc")));
-    StoreU16LE(s + SeedVariantCodeOffset, static_cast<std::uint16_t>(SceneIntAt(xml, op, "c")));
-    const char* const stateKeys[6] = {"fs", "fa", "ft", "rs", "ra", "rt"};
-    for (std::size_t i = 0; i < 6; ++i) {
-        StoreF32LE(s + SeedStateOffset + 4 * i, SceneFloatAt(xml, op, stateKeys[i]));
-    }
-    StoreU32LE(s + SeedLinkOffset, static_cast<std::uint32_t>(SceneIntAt(xml, op, "k")));
-    StoreU32LE(s + SeedSpanOffset, static_cast<std::uint32_t>(SceneIntAt(xml, op, "m")));
-    StoreU16LE(s + SeedVariantLevelOffset, static_cast<std::uint16_t>(SceneIntAt(xml, op, "s")));
-    StoreU16LE(s + SeedShapeCodeOffset, static_cast<std::uint16_t>(SceneIntAt(xml, op, "sp")));
-    s[SeedRegisterTenOffset] = static_cast<std::uint8_t>(SceneIntAt(xml, op, "co"));
-    s[SeedFlagsOffset] = static_cast<std::uint8_t>(SceneIntAt(xml, op, "mo"));
-    return seed;
-}
 
 struct ObjEntry {
     PrivateBlockPtr<std::uint8_t> record;
@@ -201,8 +156,8 @@ void ReadFog(const XmlDocument& xml, std::int32_t fog, SceneContents& c) {
     }
     if (const auto vf = SceneOptionalIntAt(xml, fog, "vf")) s.volumeFog = *vf != 0;
     c.hasFog = true;
-    for (std::int32_t v = SceneFindChild(xml, fog, 0, "VolF"); v != 0;
-         v = SceneNextNamed(xml, v, "VolF")) {
+    for (std::int32_t v = SceneFindChild(xml, fog, 0, FogLayerElement); v != 0;
+         v = SceneNextNamed(xml, v, FogLayerElement)) {
         FogLayer layer;
         layer.flag = SceneIntAt(xml, v, "on") != 0 ? 1 : 0;
         layer.values[0] = SceneFloatAt(xml, v, "h") / s.scale;
@@ -218,14 +173,14 @@ void ReadFog(const XmlDocument& xml, std::int32_t fog, SceneContents& c) {
 
 void ReadSky(const XmlDocument& xml, std::int32_t sky, SceneContents& c) {
     SceneSettings& s = c.settings;
-    if (const std::int32_t grad = SceneFindChild(xml, sky, 0, "Grad")) {
+    if (const std::int32_t grad = SceneFindChild(xml, sky, 0, GradientElement)) {
         c.hasGradient = true;
         s.gradientOn = SceneIntAt(xml, grad, "on") != 0;
         s.gradientA = SceneFloatAt(xml, grad, "a");
         s.gradientHc = SceneColourAt(xml, grad, "hc");
         s.gradientPc = SceneColourAt(xml, grad, "pc");
     }
-    if (const std::int32_t stars = SceneFindChild(xml, sky, 0, "Stars")) {
+    if (const std::int32_t stars = SceneFindChild(xml, sky, 0, StarsElement)) {
         s.starsOn = SceneIntAt(xml, stars, "on") != 0;
         s.starCount = SceneIntAt(xml, stars, "n");
         s.starSeed = SceneIntAt(xml, stars, "sd");
@@ -271,7 +226,7 @@ void ReadDisplay(const XmlDocument& xml, std::int32_t display, SceneContents& c)
     s.glFirstSwitch = (s.glWord & 1) == 0;
     s.glSecondSwitch = (s.glWord & 2) != 0;
     s.sustainedFastRender = (s.glWord & 4) != 0;
-    if (const std::int32_t line = SceneFindChild(xml, display, 0, "AALine")) {
+    if (const std::int32_t line = SceneFindChild(xml, display, 0, LineElement)) {
         s.lineV = SceneIntAt(xml, line, "v");
         s.lineOw = SceneFloatAt(xml, line, "ow");
         s.lineLw = SceneFloatAt(xml, line, "lw");
@@ -288,8 +243,8 @@ void ReadLights(const XmlDocument& xml, std::int32_t lights, SceneContents& c) {
         s.ambient = SceneColourAt(xml, lights, "amb");
         c.hasAmbient = true;
     }
-    for (std::int32_t l = SceneFindChild(xml, lights, 0, "L"); l != 0;
-         l = SceneNextNamed(xml, l, "L")) {
+    for (std::int32_t l = SceneFindChild(xml, lights, 0, LightElement); l != 0;
+         l = SceneNextNamed(xml, l, LightElement)) {
         LightEntry light;
         light.on = SceneIntAt(xml, l, "on") != 0;
         light.atObject = SceneIntAt(xml, l, "lc") != 0;
@@ -301,7 +256,7 @@ void ReadLights(const XmlDocument& xml, std::int32_t lights, SceneContents& c) {
             const Vec3 sb = SceneVectorAt(xml, l, "sb");
             light.shadowTriple = {sb.x, sb.y, sb.z};
         }
-        if (const std::int32_t fo = SceneFindChild(xml, l, 0, "FO")) {
+        if (const std::int32_t fo = SceneFindChild(xml, l, 0, FalloffElement)) {
             light.falloffOn = SceneIntAt(xml, fo, "on") != 0;
             light.falloff = SceneFloatAt(xml, fo, "n") / s.scale;
             light.slope = SceneFloatAt(xml, fo, "s");
@@ -315,14 +270,14 @@ void ReadOutput(const XmlDocument& xml, std::int32_t output, SceneSettings& s) {
     s.outputWidth = SceneIntAt(xml, output, "x");
     s.outputHeight = SceneIntAt(xml, output, "y");
     // Old files carry whole-number "Crop"; "CropRect" wins when both are there.
-    if (const std::int32_t crop = SceneFindChild(xml, output, 0, "Crop")) {
+    if (const std::int32_t crop = SceneFindChild(xml, output, 0, OldCropElement)) {
         s.cropOn = SceneIntAt(xml, crop, "on") != 0;
         s.cropTop = SceneIntAt(xml, crop, "ct");
         s.cropLeft = SceneIntAt(xml, crop, "cl");
         s.cropWidth = SceneIntAt(xml, crop, "cw");
         s.cropHeight = SceneIntAt(xml, crop, "ch");
     }
-    if (const std::int32_t crop = SceneFindChild(xml, output, 0, "CropRect")) {
+    if (const std::int32_t crop = SceneFindChild(xml, output, 0, CropRectElement)) {
         s.cropOn = SceneIntAt(xml, crop, "on") != 0;
         s.cropTop = SceneFloatAt(xml, crop, "ct");
         s.cropLeft = SceneFloatAt(xml, crop, "cl");
@@ -335,8 +290,8 @@ void ReadObjects(const XmlDocument& xml, std::int32_t kvr, SceneContents& c) {
     c.blockVersion = static_cast<std::uint16_t>(SceneIntAt(xml, kvr, "version"));
     c.blockIdSpan = static_cast<std::uint32_t>(SceneIntAt(xml, kvr, "numGroups"));
     c.blockFlags = static_cast<std::uint8_t>(SceneIntAt(xml, kvr, "flags"));
-    for (std::int32_t obj = SceneFindChild(xml, kvr, 0, "Obj"); obj != 0;
-         obj = SceneNextNamed(xml, obj, "Obj")) {
+    for (std::int32_t obj = SceneFindChild(xml, kvr, 0, ObjElement); obj != 0;
+         obj = SceneNextNamed(xml, obj, ObjElement)) {
         ObjEntry entry;
         entry.record = ReadObjRecord(xml, obj, ObjKeys::Scene, c.settings.scale);
         if (!entry.record) throw SceneReadFailure{SceneUnreadable};
@@ -347,15 +302,15 @@ void ReadObjects(const XmlDocument& xml, std::int32_t kvr, SceneContents& c) {
         if (const auto ti = SceneOptionalIntAt(xml, obj, "ti")) entry.textureIndex = *ti;
         entry.groupIndex = SceneIntAt(xml, obj, "gi");
         if (const auto tb = SceneOptionalIntAt(xml, obj, "tb")) entry.botIndex = *tb;
-        entry.toadOp = SceneFindChild(xml, obj, 0, "ToadOp");
+        entry.toadOp = SceneFindChild(xml, obj, 0, SeedPointElement);
         entry.text = xml.GetAttributeAt(obj, "t");
         c.objects.push_back(std::move(entry));
     }
 }
 
 void ReadGroups(const XmlDocument& xml, std::int32_t groups, SceneContents& c) {
-    for (std::int32_t g = SceneFindChild(xml, groups, 0, "Group"); g != 0;
-         g = SceneNextNamed(xml, g, "Group")) {
+    for (std::int32_t g = SceneFindChild(xml, groups, 0, GroupElement); g != 0;
+         g = SceneNextNamed(xml, g, GroupElement)) {
         std::string name = xml.GetAttributeAt(g, "name");
         std::string parms = xml.GetAttributeAt(g, "parms");
         // The writer writes the document's default group first; it is that group again,
@@ -379,26 +334,26 @@ std::optional<std::array<float, 22>> ReadRow(const XmlDocument& xml, std::int32_
 }
 
 void ReadBots(const XmlDocument& xml, std::int32_t toads, SceneContents& c) {
-    for (std::int32_t t = SceneFindChild(xml, toads, 0, "Toad"); t != 0;
-         t = SceneNextNamed(xml, t, "Toad")) {
+    for (std::int32_t t = SceneFindChild(xml, toads, 0, BotElement); t != 0;
+         t = SceneNextNamed(xml, t, BotElement)) {
         BotEntry bot;
         const ElementPosition* e = xml.Element(t);
         bot.element = xml.Text().substr(static_cast<std::size_t>(e->start),
                                         static_cast<std::size_t>(e->length));
-        bot.name = xml.GetDataAt(SceneFindChild(xml, t, 0, "name"));
-        bot.morphHead = SceneTextToInt(xml.GetDataAt(SceneFindChild(xml, t, 0, "firstMorph"))) != 0;
-        if (const std::int32_t morph = SceneFindChild(xml, t, 0, "Morph")) {
+        bot.name = xml.GetDataAt(SceneFindChild(xml, t, 0, BotNameElement));
+        bot.morphHead = SceneTextToInt(xml.GetDataAt(SceneFindChild(xml, t, 0, BotMorphHeadElement))) != 0;
+        if (const std::int32_t morph = SceneFindChild(xml, t, 0, BotMorphElement)) {
             bot.morphMode = SceneIntAt(xml, morph, "m");
             bot.morphSteps = SceneIntAt(xml, morph, "i");
-            if (const std::int32_t time = SceneFindChild(xml, morph, 0, "T")) {
+            if (const std::int32_t time = SceneFindChild(xml, morph, 0, BotMorphTimeElement)) {
                 bot.morphDuration = SceneFloatAt(xml, time, "s");
             }
         }
-        bot.bt = ReadRow(xml, SceneFindChild(xml, t, 0, "bt"));
+        bot.bt = ReadRow(xml, SceneFindChild(xml, t, 0, BotModeRowElement));
         c.bots.push_back(std::move(bot));
     }
-    for (std::int32_t m = SceneFindChild(xml, toads, 0, "Morph"); m != 0;
-         m = SceneNextNamed(xml, m, "Morph")) {
+    for (std::int32_t m = SceneFindChild(xml, toads, 0, MorphLinkElement); m != 0;
+         m = SceneNextNamed(xml, m, MorphLinkElement)) {
         MorphEntry morph;
         morph.prev = SceneOptionalIntAt(xml, m, "prev");
         morph.next = SceneOptionalIntAt(xml, m, "next");
@@ -411,9 +366,9 @@ void ReadBots(const XmlDocument& xml, std::int32_t toads, SceneContents& c) {
 // element, reached by navigation: the camera stack and the textures.
 void ReadNavigated(XmlDocument& xml, QDocumentBase& document, SceneContents& c) {
     const std::int32_t root = xml.CurrentPosition();
-    if (!xml.EnterElement() || !xml.FindElement("View_0")) return;
-    if (xml.EnterElement() && xml.FindElement("Camera_Stack") && xml.EnterElement()) {
-        while (xml.FindElement("Camera")) {
+    if (!xml.EnterElement() || !xml.FindElement(ViewElement)) return;
+    if (xml.EnterElement() && xml.FindElement(CameraStackElement) && xml.EnterElement()) {
+        while (xml.FindElement(CameraElement)) {
             auto camera = std::make_unique<QCamera>();
             camera->ReadXml(xml);
             c.settings.cameraStack.push_back(std::move(camera));
@@ -422,8 +377,8 @@ void ReadNavigated(XmlDocument& xml, QDocumentBase& document, SceneContents& c) 
     }
     while (xml.CurrentPosition() != root && xml.LeaveElement()) {
     }
-    if (xml.EnterElement() && xml.FindElement("Textures") && xml.EnterElement()) {
-        while (xml.FindElement("KV_TEXTURE")) {
+    if (xml.EnterElement() && xml.FindElement(TexturesElement) && xml.EnterElement()) {
+        while (xml.FindElement(TextureElement)) {
             auto texture = std::make_unique<QTexture>(&document);
             (void)ReadTextureXml(&document, xml, *texture, false, true);
             c.textures.push_back(std::move(texture));
@@ -436,58 +391,58 @@ void ReadNavigated(XmlDocument& xml, QDocumentBase& document, SceneContents& c) 
 
 void ReadScene(XmlDocument& xml, QDocumentBase& document, std::int32_t root, SceneContents& c) {
     SceneSettings& s = c.settings;
-    const std::int32_t view = SceneFindChild(xml, root, 0, "View_0");
+    const std::int32_t view = SceneFindChild(xml, root, 0, ViewElement);
     c.hasView = view != 0;
     const std::int32_t container = view != 0 ? view : root;
     if (view != 0) {
-        const float scale = SceneFloatAt(xml, view, "View_0_Scale");
+        const float scale = SceneFloatAt(xml, view, ViewScaleKey);
         // A scale that is not a positive finite number would turn every length into
         // infinities or NaNs; such a file is read at the default scale.
         if (scale > 0.0f && std::isfinite(scale)) s.scale = scale;
-        if (const std::int32_t camera = SceneFindChild(xml, view, 0, "Camera")) {
+        if (const std::int32_t camera = SceneFindChild(xml, view, 0, CameraElement)) {
             c.hasCamera = true;
             ReadCamera(xml, camera, s.scale, c.camera);
         }
-        if (const std::int32_t fog = SceneFindChild(xml, view, 0, "Fog")) ReadFog(xml, fog, c);
-        if (const std::int32_t sky = SceneFindChild(xml, view, 0, "Sky")) ReadSky(xml, sky, c);
-        if (const std::int32_t filter = SceneFindChild(xml, view, 0, "Filter")) {
+        if (const std::int32_t fog = SceneFindChild(xml, view, 0, FogElement)) ReadFog(xml, fog, c);
+        if (const std::int32_t sky = SceneFindChild(xml, view, 0, SkyElement)) ReadSky(xml, sky, c);
+        if (const std::int32_t filter = SceneFindChild(xml, view, 0, FilterElement)) {
             s.filterType = SceneIntAt(xml, filter, "t");
             s.filterAmount = SceneIntAt(xml, filter, "a");
         }
-        if (const std::int32_t filters = SceneFindChild(xml, view, 0, "InlineFilters")) {
+        if (const std::int32_t filters = SceneFindChild(xml, view, 0, InlineFiltersElement)) {
             s.inlineFiltersOn = SceneIntAt(xml, filters, "on") != 0;
             s.inlineS = SceneFloatAt(xml, filters, "s");
             s.inlineC = SceneFloatAt(xml, filters, "c");
             s.inlineH = SceneFloatAt(xml, filters, "h");
             s.inlineB = SceneFloatAt(xml, filters, "b");
         }
-        if (const std::int32_t shadows = SceneFindChild(xml, view, 0, "Shadows")) {
+        if (const std::int32_t shadows = SceneFindChild(xml, view, 0, ShadowsElement)) {
             ReadShadows(xml, shadows, s);
         }
-        if (const std::int32_t display = SceneFindChild(xml, view, 0, "Display")) {
+        if (const std::int32_t display = SceneFindChild(xml, view, 0, DisplayElement)) {
             ReadDisplay(xml, display, c);
         }
-        if (const std::int32_t groups = SceneFindChild(xml, view, 0, "Groups")) {
+        if (const std::int32_t groups = SceneFindChild(xml, view, 0, GroupsElement)) {
             ReadGroups(xml, groups, c);
         }
     }
 
-    const std::int32_t kvr = SceneFindChild(xml, container, 0, "KVR");
+    const std::int32_t kvr = SceneFindChild(xml, container, 0, KvrElement);
     if (kvr == 0) throw SceneReadFailure{SceneInvalid};
     ReadObjects(xml, kvr, c);
     // The geometry takes blocks of its own version only.
     if (c.blockVersion != PartBlockVersion) throw SceneReadFailure{SceneUnreadable};
 
-    if (const std::int32_t lights = SceneFindChild(xml, container, 0, "Lights")) {
+    if (const std::int32_t lights = SceneFindChild(xml, container, 0, LightsElement)) {
         ReadLights(xml, lights, c);
     }
     // Without "View_0" the root-level elements are not looked for: such a file holds objects
     // and lights only.
     if (view == 0) return;
-    if (const std::int32_t output = SceneFindChild(xml, root, 0, "Output")) {
+    if (const std::int32_t output = SceneFindChild(xml, root, 0, OutputElement)) {
         ReadOutput(xml, output, s);
     }
-    if (const std::int32_t toads = SceneFindChild(xml, root, 0, "Toads")) ReadBots(xml, toads, c);
+    if (const std::int32_t toads = SceneFindChild(xml, root, 0, BotsElement)) ReadBots(xml, toads, c);
     ReadNavigated(xml, document, c);
 }
 

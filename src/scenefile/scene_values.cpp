@@ -3,7 +3,9 @@
 #include "core/base64.h"
 #include "core/byte_order.h"
 #include "core/number_text.h"
+#include "core/rotation.h"
 #include "core/xml_document.h"
+#include "core/xml_values.h"
 
 #include <algorithm>
 #include <array>
@@ -104,4 +106,28 @@ void SceneRotationVector(const Vec3& vector, Vec3& axis, double& angle) {
         return;
     }
     axis = Vec3{vector.x / angle, vector.y / angle, vector.z / angle};
+}
+
+// The rotation vector is taken with the sine where the cosine loses precision, so a rotation
+// read from a file is written back as the floats it was read from.
+Vec3 SceneRotationToVector(const Matrix3& r) { return RotationToVector(r); }
+
+void SceneSetInt(XmlDocument& xml, std::string_view name, std::int32_t value) {
+    SetIntAttribute(xml, name, value);
+}
+
+void SceneSetFlag(XmlDocument& xml, std::string_view name, bool value) {
+    SetIntAttribute(xml, name, value ? 1 : 0);
+}
+
+void SceneSetFloat(XmlDocument& xml, std::string_view name, double value) {
+    SetFloatAttribute(xml, name, static_cast<float>(value));
+}
+
+void SceneSetVector(XmlDocument& xml, std::string_view prefix, const Vec3& value) {
+    WriteVectorAttributes(xml, prefix, value);
+}
+
+void SceneSetColour(XmlDocument& xml, std::string_view name, const Colour& colour) {
+    SetIntAttribute(xml, name, static_cast<std::int32_t>(ColourToRgb24(colour)));
 }

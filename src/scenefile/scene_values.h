@@ -1,15 +1,17 @@
 #pragma once
 
-// Typed attribute values of scene and object files, read at an element's position. The
-// encodings are those the writers use: integers as decimal text read the way the C library's
-// atoi reads them (absent or empty gives 0), floats as base64 of their four little-endian
-// bytes (absent or empty gives 0.0), vectors as three float attributes with the suffixes
-// "x", "y" and "z", colours as a decimal 0xRRGGBB.
+// Typed attribute values of scene and object files, read at an element's position and
+// written on the current element: integers as decimal text read the way the C library's atoi
+// reads them (absent or empty gives 0), flags as 0 or 1, floats as base64 of their four
+// little-endian bytes (absent or empty gives 0.0), vectors as three float attributes with the
+// suffixes "x", "y" and "z", colours as a decimal 0xRRGGBB, rotations as one vector whose
+// direction is the axis and whose length is the angle in radians.
 //
 // The document must have a current element (XmlDocument answers attribute reads only then);
 // the readers position it on the file's root before they read by position.
 
 #include "core/colour.h"
+#include "core/matrix3.h"
 #include "core/vec3.h"
 
 #include <cstdint>
@@ -58,3 +60,18 @@ std::int32_t SceneNextNamed(const XmlDocument& xml, std::int32_t element, std::s
 // A rotation vector (unit axis times angle in radians) as axis and angle; the zero vector
 // gives the x axis and angle 0.
 void SceneRotationVector(const Vec3& vector, Vec3& axis, double& angle);
+
+// The rotation vector of r: its unit axis times its angle in [0, pi]; the identity gives the
+// zero vector. SceneRotationVector takes it back apart.
+Vec3 SceneRotationToVector(const Matrix3& r);
+
+// Writers: each sets the attribute on the document's current element (nothing without one).
+// Integers and words are written signed, so a word above 0x7FFFFFFF is a negative decimal
+// that SceneIntAt reads back to the same bits.
+void SceneSetInt(XmlDocument& xml, std::string_view name, std::int32_t value);
+void SceneSetFlag(XmlDocument& xml, std::string_view name, bool value);
+// Doubles are narrowed to single precision.
+void SceneSetFloat(XmlDocument& xml, std::string_view name, double value);
+void SceneSetVector(XmlDocument& xml, std::string_view prefix, const Vec3& value);
+// The colour's 0xRRGGBB from its channel bytes (ColourToRgb24).
+void SceneSetColour(XmlDocument& xml, std::string_view name, const Colour& colour);
