@@ -234,6 +234,16 @@ void QRender::SetDepthScale(double depth, double focal) {
     depthShift = e + 16;
 }
 
+void QRender::HalveDepthScale() {
+    SetDepthScale(workingDepth * 0.5, Level().focal);
+    const std::size_t cells = planeCells * static_cast<std::size_t>(sizedSamples);
+    for (const auto& buffer : sampleBuffers) {
+        if (!buffer) continue;
+        SampleCell* cell = buffer.get();
+        for (std::size_t i = 0; i < cells; ++i) cell[i].depth >>= 1;
+    }
+}
+
 SampleCell* QRender::SampleBuffer(std::int32_t buffer) const {
     if (buffer < 0 || buffer >= RenderSampleBufferCount) return nullptr;
     return sampleBuffers[static_cast<std::size_t>(buffer)].get();

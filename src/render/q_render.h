@@ -24,6 +24,7 @@
 #include "core/matrix4.h"
 #include "core/private_block.h"
 #include "core/vec3.h"
+#include "render/part_order.h"
 #include "render/render_interrupt.h"
 #include "render/render_parts.h"
 #include "render/span_region.h"
@@ -32,6 +33,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 // One sample of the frame: 12 bytes.
 struct SampleCell {
@@ -186,6 +188,10 @@ public:
     // depth / focal, the scale is 2^(e + 31) and the shift e + 16.
     void SetDepthScale(double depth, double focal);
 
+    // After a depth overflow: halves the working depth constant (and so the depth scale, for
+    // the current level's focal length) and every depth word of the sample buffers.
+    void HalveDepthScale();
+
     // The PixelWord of the sample under screen pixel (x, y) of sample buffer 0, 1 or 2, or 0
     // when the pixel lies outside the render size or the buffer is not allocated. Writes, for
     // the outputs that are not null: the light mask; the view depth (infinity where nothing
@@ -240,6 +246,10 @@ public:
     double workingDepth = 0.25;  // the depth constant as last halved
     double depthScale = 0.0;
     std::int32_t depthShift = 0;
+    // The frame's part order and its sort scratch; they grow with the part count and are
+    // reused from frame to frame.
+    std::vector<std::int32_t> partOrder;
+    std::vector<PartKeyPair> partSortScratch;
 
     // The renderer's span regions (the change, selection, outline and redraw regions and
     // scratch), allocated with the renderer; two further regions with shadows.
