@@ -340,6 +340,23 @@ TEST(CastFramePass, IdsAgreeWithBruteForceCaster) {
     }
 }
 
+TEST(CastFramePass, ReducedLevelCastsWithItsOwnSizeFocalAndCentre) {
+    // Level 2 of a 200 x 150 frame: 56 x 44 pixels, a quarter of the focal length.
+    Frame f(200, 150, 400.0);
+    f.render.reductionLevel = 2;
+    f.Add(EllipsoidPart(1.4, 0.7, 1.0, {0, 1, 1}, 0.6, {0.4, -0.3, 6.0}));
+    f.Add(BoxPart(1.0, 1.0, 1.0, {1, 0, 0}, 0.4, {-0.8, 0.2, 5.0}));
+    ASSERT_EQ(RenderCastFrame(f.render), CastDone);
+    EXPECT_EQ(f.render.Level().width, 56);
+    EXPECT_EQ(f.render.Level().height, 44);
+    EXPECT_DOUBLE_EQ(f.render.Level().focal, 100.0);
+    const Comparison c = CompareWithBruteForce(f, "level 2");
+    EXPECT_GT(c.covered, 200);
+    // Screen pixels map onto the level's cells.
+    EXPECT_EQ(f.render.QueryPixel(100, 75, nullptr, nullptr, 0, nullptr),
+              f.Cell((100 / 2 + 2) / 2 + 2, (75 / 2 + 2) / 2 + 2).pixel);
+}
+
 TEST(CastFramePass, FiftyRandomOverlappingPartsAgreeWithBruteForce) {
     for (std::uint32_t seed : {3u, 11u}) {
         SCOPED_TRACE(seed);

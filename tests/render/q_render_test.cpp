@@ -154,11 +154,13 @@ TEST(QRender, SquareRootTableAndFixedSqrt) {
     EXPECT_EQ(FixedSqrt(0, 3, table), 0);
     EXPECT_EQ(FixedSqrt(-5, 0, table), 0);
     // Everywhere else within the interpolation's error of sqrt(v) x 2^(15 - shift).
-    for (std::int32_t v = 1; v > 0 && v < 0x7FFFFFFF - 997; v = v * 3 + 997) {
+    for (std::int64_t v = 1; v <= 0x7FFFFFFF; v = v * 3 + 997) {
         for (std::int32_t shift : {-2, 0, 5}) {
             const double want = std::sqrt(static_cast<double>(v)) * std::ldexp(1.0, 15 - shift);
             if (want >= 2147483647.0) continue;  // no int32 holds it
-            EXPECT_NEAR(FixedSqrt(v, shift, table), want, want * 2e-5 + 1.0) << v << " " << shift;
+            EXPECT_NEAR(FixedSqrt(static_cast<std::int32_t>(v), shift, table), want,
+                        want * 2e-5 + 1.0)
+                << v << " " << shift;
         }
     }
 }
