@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "app/process_init.h"
@@ -27,8 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Exhausting the private heap is the one failure the reader lets out.
     try {
         XmlDocument xml(std::string_view(reinterpret_cast<const char*>(data), size));
-        auto* texture = new QTexture(&document);
-        document.TextureList()->AddTexture(texture);
+        auto owned = std::make_unique<QTexture>(&document);
+        QTexture* texture = owned.get();
+        document.TextureList()->AddTexture(std::move(owned));
         if (ReadTextureXml(&document, xml, *texture, false, false) == 0) {
             XmlDocument out;
             WriteTextureXml(*texture, out, true);

@@ -2,10 +2,12 @@
 
 #include "core/core_init.h"
 #include "imaging/imaging_init.h"
+#include "scenefile/object_records.h"
 
 void InitProcess() {
     CoreInitProcess();
     ImagingInitProcess();
+    ScenefileInitProcess();
 }
 
 void ShutdownProcess() {

@@ -3,6 +3,8 @@
 // The private heap: bulk memory of the model, renderer and texture code (render buffers,
 // part data, texture pyramids, thumbnails, undo snapshots). It is created once at start-up
 // and destroyed as a whole at exit, so blocks still held then need no release of their own.
+// Blocks of up to 256 bytes come from slots the heap pools by size; larger ones are C-heap
+// blocks of their own.
 //
 // Allocation failure is never a null result: it throws KVOutOfMemoryException. For tests
 // the heap has a byte ceiling and can be told to refuse the next N requests, so every
@@ -72,7 +74,8 @@ void PrivateHeapCreate();
 void PrivateHeapDestroy();
 
 // The compaction step of a refused PrivateAlloc. The C heap compacts itself, so this only
-// returns unused memory to the system.
+// returns its unused memory to the system; pooled slots stay with the heap until it is
+// destroyed.
 void PrivateHeapCompact();
 
 // Test controls: a ceiling on the bytes held at once (0 = none), and a number of coming

@@ -38,20 +38,34 @@ inline constexpr std::int32_t PartBlockRejected = -10;
 void PartBlockWriteHeader(std::uint8_t* block);
 
 // True when the block of length bytes is a native block (version 3, marker 0xFFFF) whose
-// header count and record length describe its records exactly: every record at least 80
-// bytes with a parameter count that is not negative, the records' sizes 80 + 4n + e adding
-// up to the header's length, and that length within length - 20.
+// header count and record length describe its records exactly: every record within the
+// loader's limits (80 bytes at least, 0..19 parameters, a composite's extension of kind 1
+// with 2..33 elements inside it), the records' sizes 80 + 4n + e adding up to the header's
+// length, and that length within length - 20.
 bool PartBlockIsWellFormed(const std::uint8_t* block, std::uint64_t length);
 
-// Rebuilds the container's parts from the whole block of length bytes (header included).
-// The block is converted in place to our byte order and its part ids are offset by the id
-// base unless keepIds. A block without both flags 0x40 and 0x80 is legacy: its parts are
-// scaled by 20 (without 0x40) and turned half a turn about x (without 0x80), and both flags
-// are set. appendFrom (the first new record, or null) appends when the container already
-// holds parts; only the new parts are built then. Returns 0, or -10 when the block is too
-// short, of another version, or a record or its extension runs past length; a rejected
-// block leaves the container as it was (records checked before the rejection may have been
-// converted; the caller discards such a block). rebuildOctree is kept for the surface
-// table, which does not exist yet.
+// Builds the container's parts from the whole block of length bytes (header included): every
+// part, or with appendFrom (the first new record) only the parts from the container's part
+// count on, when the container already holds parts and the block is not empty.
+//
+// The whole block is checked first, in its own byte order; -10 (PartBlockRejected) refuses a
+// block that is too short or of another version, a record or its extension that runs past
+// length, a parameter count outside 0..19, or a composite (type 13) whose extension is not of
+// kind 1 with 2..33 elements inside it. A refused block leaves the block and the container
+// exactly as they were.
+//
+// An accepted block is converted in place: a foreign block (marker not 0xFFFF) has every
+// 32-bit word of its header and records swapped (flag bytes stay) and its marker reads 0xFFFF
+// afterwards, whatever it was; a composite extension carries its own marker and is converted
+// alike; unless keepIds, part ids are offset by the id base (the old one when appending, 0
+// otherwise), and the id base becomes that offset plus the block's id span (0 counts as 1);
+// a block without both flags 0x40 and 0x80 is legacy: its parts are scaled by 20 (without
+// 0x40) and turned half a turn about x (without 0x80), and both flags are set. The parts' surfaces are
+// reserved by shape type, the arrays sized (exactly on a full load, grown when appending),
+// every new part built and the surface table updated (rebuildOctree: its octree too).
+// Returns 0, -10, or the first non-zero build result of a part (the others are still built).
+// Throws KVOutOfMemoryException when the heap cannot hold the parts; the block and the
+// container are then left as they were if the parts could not be placed, and consistent if a
+// build ran out.
 std::int32_t LoadPartBlock(SceneGeometry& geometry, std::uint8_t* block, std::uint32_t length,
                            bool rebuildOctree, std::uint8_t* appendFrom, bool keepIds);

@@ -5,7 +5,8 @@
 // through the accessors below; they need not be aligned.
 //
 //   0  f32 x 3 position                12 f32 x 3 rotation vector (unit axis x angle)
-//   24 u8 flags (0x80 hidden, 0x40 custom revolution mapping, 0x20 set on insertion)
+//   24 u8 flags (0x80 hidden, 0x40 custom revolution mapping, 0x20 set on insertion,
+//      0x02 own colour)
 //   25 u8 tint                         26, 27 not read here
 //   28 i32 shape type (1..29)          32 u32 extension size e
 //   36 i32 parameter count n           40 i32 part id
@@ -29,10 +30,12 @@ inline constexpr std::uint32_t PartRecordShapeTypeOffset = 28;
 inline constexpr std::uint32_t PartRecordExtensionBytesOffset = 32;
 inline constexpr std::uint32_t PartRecordParamCountOffset = 36;
 inline constexpr std::uint32_t PartRecordPartIdOffset = 40;
+inline constexpr std::uint32_t PartRecordAux44Offset = 44;
 inline constexpr std::uint32_t PartRecordGlowColourOffset = 48;
 inline constexpr std::uint32_t PartRecordDerivedColourOffset = 52;
 inline constexpr std::uint32_t PartRecordColourOffset = 56;
 inline constexpr std::uint32_t PartRecordTextureRefOffset = 60;
+inline constexpr std::uint32_t PartRecordAux64Offset = 64;
 inline constexpr std::uint32_t PartRecordGlowIntensityOffset = 72;
 inline constexpr std::uint32_t PartRecordFractionOffset = 76;
 inline constexpr std::uint32_t PartRecordParamsOffset = 80;
@@ -41,6 +44,7 @@ inline constexpr std::uint32_t PartRecordParamsOffset = 80;
 inline constexpr std::uint8_t PartFlagHidden = 0x80;
 inline constexpr std::uint8_t PartFlagCustomMapping = 0x40;
 inline constexpr std::uint8_t PartFlagInserted = 0x20;
+inline constexpr std::uint8_t PartFlagOwnColour = 0x02;  // the glow colour replaces the material's
 
 // The parameter count at byte 36; negative only in a malformed record.
 std::int32_t PartRecordParamCount(const std::uint8_t* record);

@@ -1,11 +1,15 @@
 #include "geometry/part_shape_build.h"
 
-#include "core/byte_order.h"
+#include "core/float_convert.h"
 #include "core/rotation.h"
 #include "geometry/part_record.h"
 #include "geometry/scene_geometry.h"
 #include "geometry/shape_type.h"
 #include "geometry/texture_params_table.h"
+#include "geometry/working_part_record.h"
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -21,26 +25,49 @@ Matrix4W LocalFromWorld(const Vec3& position, const Vec3& rotation) {
     return a;
 }
 
+// trunc(fraction x 65536) held to 0..65535; NaN gives 0.
+std::uint16_t FractionWord(double fraction) {
+    const double scaled = std::trunc(fraction * 65536.0);
+    if (!(scaled > 0.0)) return 0;
+    return static_cast<std::uint16_t>(std::min(scaled, 65535.0));
+}
+
 }  // namespace
 
 std::int32_t BuildPartShape(SceneGeometry& geometry, const std::uint8_t* record,
                             std::int32_t partIndex, bool keepMarks, bool /*bindTextures*/,
-                            bool /*typeThirteenWhole*/) {
-    PartEntry* entry = geometry.Part(partIndex);
-    if (entry == nullptr) return PartBuildNoEntry;
-
-    entry->shapeType = PartRecordShapeType(record);
-    entry->partId = LoadI32LE(record + PartRecordPartIdOffset);
-    entry->colour = LoadU32LE(record + PartRecordColourOffset);
-    entry->derivedColour = LoadU32LE(record + PartRecordDerivedColourOffset);
-    entry->tint = record[PartRecordTintOffset];
-    entry->visible = (record[PartRecordFlagsOffset] & PartFlagHidden) == 0 ? 1 : 0;
-    TextureParams* params = ResolveTextureRef(LoadU32LE(record + PartRecordTextureRefOffset));
-    entry->textureParams = params != nullptr ? params : &geometry.defaultTexture;
-    if (!keepMarks) entry->selected = 0;
-    if (!ShapeTypeIsPlacedByParameters(entry->shapeType)) {
-        entry->localFromWorld =
-            LocalFromWorld(PartRecordPosition(record), PartRecordRotation(record));
+                            bool /*typeThirteenWhole*/, const WorkingPartRecord* working) {
+    PartRenderRecord* part = geometry.Part(partIndex);
+    if (part == nullptr) return PartBuildNoEntry;
+    WorkingPartRecord& w = geometry.working;
+    if (working != nullptr) {
+        w = *working;
+    } else {
+        ExpandPartRecord(record, w);
     }
-    return 0;
+
+    TextureParams* params = ResolveTextureRef(w.textureRef);
+    part->texParams = params != nullptr ? params : &geometry.defaultTexture;
+    part->shapeType = w.shapeType;
+    part->partId = w.partId;
+    part->outerFlag = 0;
+    part->buildResult = 0;
+    part->colour = w.colour;
+    part->derivedColour = w.derivedColour;
+    part->fraction = FractionWord(w.fraction);
+    const std::uint8_t flags = w.flagBytes[0];
+    const auto bit = [flags](std::uint8_t mask) -> std::uint8_t { return (flags & mask) != 0; };
+    part->visible = !bit(PartFlagHidden);
+    part->options = {bit(0x01), bit(0x04), bit(0x08), bit(0x10)};
+    part->ownColour = bit(PartFlagOwnColour);
+    part->tint = w.flagBytes[1];
+    if (!keepMarks) {
+        part->selected = 0;
+        part->highlighted = 0;
+    }
+    if (!ShapeTypeIsPlacedByParameters(w.shapeType)) {
+        part->localFromWorld = LocalFromWorld(w.position, w.rotation);
+        part->worldFromLocal = InvertAffineWFirst(part->localFromWorld);
+    }
+    return part->buildResult;
 }

@@ -1,53 +1,184 @@
 #pragma once
 
-// SceneGeometry holds the live geometry of the parts of one scene. Each document owns one;
-// the part block loader fills it from the document's binary part block.
+// SceneGeometry holds the live geometry of every part of one scene. Each document owns one
+// and the preset shape library another; the part block loader fills it, the shape builders
+// write its records, and every renderer attaches to it.
 //
-// The container keeps the counts that loading a block establishes (parts, surfaces, the id
-// base that the next appended block offsets its part ids by) and the part table: per part,
-// its placement, bounding quadric, colours and tint, which the scene objects read and write.
-// The surface forms, the octree and the surface table join it with the shape builders.
+// Storage. One entry block holds every part's render record back to back, each a header with
+// room for the surfaces reserved for its shape type, in part order; the part table gives each
+// part's record. The arrays are sized in one place, ResizePartArrays, with room for
+// partCapacity headers and surfaceCapacity surfaces:
+//   - a full load sizes them exactly for the block's parts;
+//   - an append grows them in fixed steps, the parts by 100 beyond what is needed and the
+//     surfaces by 400, and keeps what they held. A part appended while the room lasts costs
+//     no reallocation; one past it reallocates every block once (in place where the heap
+//     can).
+// Every size is computed in size_t and checked. Exact sizing allocates every new block before
+// it frees an old one, so KVOutOfMemoryException leaves the container as it was; growing
+// reallocates block by block and sets every pointer into a moved block at once, so a refusal
+// part way leaves the parts, capacities and views as they were, some blocks larger.
+//
+// Attached views (GeometryViewState) keep copies of the entry block, one for the frame and
+// one per light slot in use, with tables at the same offsets; the container resizes them with
+// its own and keeps their tables and part counts in step.
+//
+// Surface slots. Every surface of every part has an entry in the slot table (part i in row
+// i + 1, 32 entries a row; bits 0-14 the slot, 0 = none, bit 15 a mark), shared with every
+// view; slots carry reference counts and free slots are stacked for reuse. The surface table
+// hands the slots out; removing the last part gives its slots back.
 
-#include "core/matrix4.h"
-#include "geometry/shape_type.h"
+#include "core/private_block.h"
+#include "geometry/part_render_record.h"
+#include "geometry/working_part_record.h"
+#include "texture/rev_tex.h"
+#include "texture/surface_mapping_entry.h"
 #include "texture/texture_params.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
-// One part of the table.
-struct PartEntry {
-    Matrix4W localFromWorld;   // world-to-local placement, w-first
-    Matrix4W boundQuadric;     // the part's bounding quadric in world coordinates
-    ShapeType shapeType{};     // the record's number; 0 until the part is built
-    std::int32_t partId = 0;
-    std::int32_t surfaceCount = 0;  // surfaces the loader reserved for the part
-    std::uint32_t colour = 0;        // 0xRRGGBB
-    std::uint32_t derivedColour = 0;
-    std::uint8_t tint = 0;
-    std::uint8_t visible = 1;
-    std::uint8_t selected = 0;
-    TextureParams* textureParams = nullptr;  // the record's material, or the default one
-};
+class GeometryViewState;
+
+// Growth steps of the part and surface arrays.
+inline constexpr std::int32_t PartCapacityStep = 100;
+inline constexpr std::int32_t SurfaceCapacityStep = 400;
+
+// Surface slots: at most 32,767 live at once (bit 15 of an entry is a mark).
+inline constexpr std::uint16_t SurfaceSlotMask = 0x7FFF;
+inline constexpr std::uint32_t SurfaceSlotEntries = 0x10000;
+
+// Entries per row of the slot table: one per surface a part may have.
+inline constexpr std::int32_t SlotRowEntries = 32;
+
+// Records of the two scratch arrays lent to the shape builders, at first.
+inline constexpr std::int32_t BuilderScratchInitialCount = 16;
 
 class SceneGeometry {
 public:
-    // An empty container: no parts, no surfaces, id base 0, a default material.
-    SceneGeometry() = default;
-    ~SceneGeometry() = default;
+    // An empty container: no parts, no records, no views; the slot bookkeeping, the builders'
+    // scratch and the default material are made. Throws KVOutOfMemoryException.
+    SceneGeometry();
+    // Releases every part's owned objects and every block, and detaches the views still
+    // attached (they keep their own copies, which they free).
+    ~SceneGeometry();
 
     SceneGeometry(const SceneGeometry&) = delete;
     SceneGeometry& operator=(const SceneGeometry&) = delete;
 
-    // Drops the last part; nothing happens when there is none.
+    // Sizes the per-part and per-surface arrays, the entry block and every view's copies.
+    // grow false: exactly parts headers and surfaces surfaces; every part is dropped (its
+    // owned objects released) and the capacities become parts and surfaces; returns false.
+    // grow true: when parts exceeds the part capacity it becomes parts + 100, when surfaces
+    // exceeds the surface capacity it becomes surfaces + 400; the parts are kept (their
+    // records may move; the part table and the views' tables follow). Returns true when
+    // anything was reallocated. Throws KVOutOfMemoryException when the heap refuses or the
+    // sizes pass what one block can hold; the parts, capacities and views are then as they
+    // were (see above).
+    bool ResizePartArrays(std::int32_t parts, std::int32_t surfaces, bool grow);
+
+    // Adds parts after the existing ones (append) or in place of all of them, one per entry of
+    // surfaceRooms, each with room for that many surfaces (0..32): a default record (no
+    // surfaces in use, shape type 0, the default material) with an empty feature table, its
+    // slot row cleared, counted live. The arrays grow (append) or are sized exactly for the
+    // new parts. Views follow. Throws KVOutOfMemoryException, leaving the parts as they were.
+    void AddParts(std::span<const std::int32_t> surfaceRooms, bool append);
+
+    // Attaches view (detaching it first from any container it is attached to): the view goes
+    // first in the list, gets this container as owner, the part count and the slot table, and
+    // copies sized to the capacities: its frame copy and one per light slot below its
+    // lightSlots, their record tables filled for every part, the second tables and the row
+    // block. Blocks the view held before are freed, only after the new ones are made; slots
+    // from lightSlots up keep none. Throws KVOutOfMemoryException, leaving the view as it was.
+    void AttachViewState(GeometryViewState& view);
+
+    // Clears view's owner and slot table and takes it off the list; a view not attached here
+    // only loses its owner.
+    void DetachViewState(GeometryViewState& view);
+
+    // Drops the last part (nothing happens when there is none): releases its owned objects,
+    // gives back its surface slots (and every slot left with a single holder among the
+    // remaining parts, since a slot is kept only while two surfaces share it), and takes its
+    // reserved surfaces off the total. Views follow.
     void RemoveLastPart();
 
-    // The entry of part index; null when index is not a part of the table.
-    PartEntry* Part(std::int32_t index);
+    // Clears the slot entries of the listed parts (each below the part capacity), giving back
+    // every slot whose count falls to 0; then gives back every slot that a single surface of
+    // the parts still holds, clearing that surface's entry.
+    void ReleaseSurfaceSlots(std::span<const std::int32_t> parts);
 
-    std::int32_t partCount = 0;
-    std::int32_t surfaceTotal = 0;
-    std::int32_t idBase = 0;  // sum of the id spans of the blocks loaded so far
+    // The record of part index; null when index is not below the part count.
+    PartRenderRecord* Part(std::int32_t index);
+    const PartRenderRecord* Part(std::int32_t index) const;
+
+    // The 32 slot entries of part index (row index + 1 of the slot table); index must be
+    // below the part capacity.
+    std::span<std::uint16_t> SlotRow(std::int32_t index);
+
+    // The slot table: (part capacity + 1) rows of 32 entries; row 0 is unused.
+    const std::uint16_t* SlotTable() const { return slotTable.get(); }
+
+    // Per part, a byte that the octree query marks; zeroed whenever the arrays are resized.
+    std::span<std::uint8_t> PartFlags();
+
+    // Makes the coordinate scratch hold at least count records, keeping none of their
+    // contents. Throws KVOutOfMemoryException, keeping the old scratch.
+    void GrowCoordinateScratch(std::int32_t count);
+
+    std::int32_t PartCount() const { return partCount; }
+    std::int32_t PartCapacity() const { return partCapacity; }
+    std::int32_t SurfaceCapacity() const { return surfaceCapacity; }
+    // The surfaces reserved by every part together.
+    std::int32_t SurfaceTotal() const { return surfaceTotal; }
+    // The attached views, the last attached first.
+    std::span<GeometryViewState* const> Views() const { return views; }
+
+    std::int32_t idBase = 0;            // the id spans of the blocks loaded so far, summed
+    std::int32_t octreeLevelFloor = 5;  // the pair search skips parts below this level
+    // The parts the renderer redraws: count first, then part indices; null until set.
+    PrivateBlockPtr<std::int32_t> renderList;
+
+    // Slot bookkeeping, kept by the surface table.
+    PrivateBlockPtr<std::uint16_t> freeSlots;  // 65,536 entries, freeSlotCount in use
+    std::int32_t freeSlotCount = 0;
+    std::uint16_t nextSlot = 0;                    // the first slot never handed out
+    PrivateBlockPtr<std::uint32_t> slotRefCounts;  // 65,536 entries; entry 0 stays 0
+    std::int32_t surfaceGeneration = 0;            // updates of the surface table so far
+
+    // Lent to the shape builders: profile segments for the mapping objects, and mapping
+    // entry heads for the surface mapping lists.
+    PrivateBlockPtr<Rtp> mappingScratch;  // BuilderScratchInitialCount records
+    PrivateBlockPtr<SurfaceMappingEntry> coordinateScratch;
+    std::int32_t coordinateScratchCount = BuilderScratchInitialCount;
+
+    WorkingPartRecord working;     // the part being built
     TextureParams defaultTexture;  // worn by parts whose record names no material
-    std::vector<PartEntry> parts;  // partCount entries
+
+private:
+    struct Arrays;
+    struct ViewCopies;
+
+    Arrays AllocateArrays(std::int32_t parts, std::int32_t surfaces) const;
+    ViewCopies AllocateViewCopies(const GeometryViewState& view, std::int32_t parts,
+                                  std::int32_t surfaces) const;
+    void CommitArrays(Arrays& next, std::int32_t parts, std::int32_t surfaces);
+    void GrowArrays(std::int32_t parts, std::int32_t surfaces);
+    void RelinkPartTable();
+    void RelinkCopy(PartRenderRecord** table, std::byte* copy, std::int32_t first) const;
+    void InstallViewCopies(GeometryViewState& view, ViewCopies& copies);
+    void FillViewTables(GeometryViewState& view, std::int32_t first) const;
+    void ReleaseAllParts();
+    void ReleaseSlot(std::uint16_t& entry);
+
+    PrivateBlockPtr<std::byte> entryBlock;  // records of every part, back to back
+    PrivateBlockPtr<PartRenderRecord*> partTable;
+    PrivateBlockPtr<std::uint8_t> partFlags;
+    PrivateBlockPtr<std::uint16_t> slotTable;
+    std::vector<GeometryViewState*> views;
+    std::size_t recordBytes = 0;  // bytes of the entry block that hold records
+    std::int32_t partCount = 0;
+    std::int32_t partCapacity = 0;
+    std::int32_t surfaceCapacity = 0;
+    std::int32_t surfaceTotal = 0;
 };

@@ -11,6 +11,7 @@
 // it with the object's orientation and position.
 
 #include "core/matrix3.h"
+#include "core/matrix4.h"
 #include "core/private_block.h"
 #include "core/vec3.h"
 
@@ -60,8 +61,51 @@ struct FlipperTail {
     GizmoObject* nextTriggered = nullptr;        // the world's hit-triggered list
 };
 
-// The guide data of a slider; the slider's guide set-up fills it.
-struct SliderTail {};
+// Guide coordinates: a pair of numbers that name a point of a slider's guide face (axial:
+// the angle about the guide axis and the profile parameter; planar: two Cartesian
+// coordinates across the axis).
+struct GuideCoordinates {
+    double u1 = 0.0;
+    double u2 = 0.0;
+};
+
+// The guide model of a slider (slider_guide.h) and its drag (slider_drag.h). The guide set-up
+// fills the model from the slider's control part and its guide part; the guide part's frame
+// and the guide surface are kept here, so the slider is placed without reaching back into the
+// scene geometry (guide parts do not move).
+struct SliderTail {
+    Vec3 guideVelocity;                      // world units/s
+    Vec3 startGuidePoint;                    // where a reset returns the slider
+    Vec3 guidePoint;                         // on the guide surface, world coordinates
+    double heightBounds[2] = {0.0, 0.0};     // lower and upper h of the guide face's edges
+    double parameterBounds[2] = {0.0, 0.0};  // profile parameter at the two edges
+    double coordinateScale = 0.0;            // s: the profile parameter's unit
+    double surfaceOffset = 0.0;           // the slider's centre above the surface, along its normal
+    std::int32_t coordinateMode = 0;      // 0 axial ("middle"), +1 "top", -1 "bottom": planar
+    std::int32_t guideSurfaceIndex = -1;  // the guide surface among the guide part's
+    std::int32_t guidePart = -1;          // part index of the guide part
+    std::uint8_t followsSurface = 0;      // the slider turns with the surface normal
+    std::uint8_t hasRadialTerm = 0;  // the guide surface is curved, not a plane across the axis
+    std::uint8_t resetStops = 1;     // a reset stops the slider after placing it
+    std::uint8_t takesDrags = 1;     // the slider follows mouse drags
+    std::uint8_t axialFrame = 0;     // the slider's frame follows the guide axis' direction
+    std::uint8_t hasProfile = 0;     // the set-up found a guide face the slider can move on
+    // The guide surface in the guide frame: D = element 0, B = element 2, A = element 5,
+    // C = element 10 of A rho^2 + C h^2 + 2 B h + D.
+    Matrix4W profile;
+    Matrix4W guideFromWorld;     // the guide part's placement
+    Matrix4W guideSurfaceWorld;  // the guide surface in world coordinates, negative inside
+    double guideRadius = 0.0;    // the guide part's bounding radius
+    double mousePixels = 80.0;   // drag pixels per unit of guide coordinate
+    Vec2 dragOrigin;             // view pixel of the press
+    Vec2 screenDirection;        // screen direction that moves the first coordinate
+    GuideCoordinates pressCoordinates;
+    GuideCoordinates startTarget;   // at the start of the frame
+    GuideCoordinates endTarget;     // at the end of the frame
+    std::uint8_t facingAway = 0;    // planar: the camera looks at the guide from behind its map
+    std::uint8_t invertFirst = 0;   // "invMouseNear" (planar) or "invMouseCirc" (axial)
+    std::uint8_t invertSecond = 0;  // "invMouseFar" (planar) or "invMouseAxial" (axial)
+};
 
 // The free body of a flyer.
 struct FlyerTail {
@@ -86,6 +130,7 @@ struct FlyerTail {
     Vec3 angles;  // spin, nutation, precession
     Vec3 startAngles;
     Matrix3 snapshotFrame = Matrix3SetDiagonal(1.0);
+    // Fixed frame of the angular momentum, which points along its y axis (flyer_physics.h).
     Matrix3 momentumFrame = Matrix3SetDiagonal(1.0);
     std::uint8_t contactSound = 0;
     std::uint8_t hasTriggered = 0;

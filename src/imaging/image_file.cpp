@@ -10,6 +10,7 @@
 #include "imaging/pl_any_bmp.h"
 #include "imaging/pl_any_pic_decoder.h"
 #include "imaging/pl_bmp_encoder.h"
+#include "imaging/pl_bmp_internal.h"
 #include "imaging/pl_file_sink.h"
 #include "imaging/pl_file_source.h"
 #include "imaging/pl_filter_grayscale.h"
@@ -167,6 +168,86 @@ private:
     int slot;
 };
 
+// A bitmap whose pixel block is a private-heap block, so that a decoder fills the buffer the
+// caller receives. The block is not zero-filled: it is only decoded into by decoders that
+// write every pixel (DecodesEveryPixel) or filled by a conversion that writes every row.
+// Throws as PLAnyBmp for sizes beyond the library's limit, KVOutOfMemoryException when the
+// private heap refuses the block.
+class PrivateHeapBmp : public PLBmp {
+public:
+    PrivateHeapBmp() = default;
+    PrivateHeapBmp(const PrivateHeapBmp&) = delete;
+    PrivateHeapBmp& operator=(const PrivateHeapBmp&) = delete;
+    ~PrivateHeapBmp() override { FreeMembers(); }
+
+    std::int64_t GetMemoryUsed() const override {
+        return PLAnyBmp::EstimateMemory(GetWidth(), GetHeight(), GetBitsPerPixel()) + 192;
+    }
+    std::int32_t GetBytesPerLine() const override {
+        return static_cast<std::int32_t>(PLRowBytes(GetWidth(), GetBitsPerPixel()));
+    }
+
+    // Hands the pixel block to the caller (PrivateFree); the bitmap keeps its header but
+    // must not be read afterwards.
+    std::uint8_t* Release() {
+        lineArray.clear();
+        return std::exchange(bits, nullptr);
+    }
+
+protected:
+    void AllocateBits(std::int32_t width, std::int32_t height,
+                      const PLPixelFormat& pixelFormat) override {
+        const std::uint32_t bitsPerPixel = pixelFormat.GetBitsPerPixel();
+        if (bitsPerPixel == 0) {
+            throw PLTextException(PLErrFormatNotSupported, "No pixel format given for bitmap.");
+        }
+        if (width < 0 || height < 0) {
+            throw PLTextException(PLErrWrongSignature, "Invalid bitmap size.");
+        }
+        // The same limit as every bitmap's, row table included.
+        const std::int64_t rowBytes = PLRowBytes(width, bitsPerPixel);
+        const std::int64_t rowCost = rowBytes + static_cast<std::int64_t>(sizeof(std::uint8_t*));
+        constexpr auto Limit = static_cast<std::int64_t>(MaxBufferBytes);
+        if (rowCost > Limit || (height > 0 && rowCost > Limit / height)) {
+            throw PLTextException(PLErrNoMemory, "Out of memory allocating bitmap.");
+        }
+        const std::int64_t bytes = rowBytes * height;
+        std::vector<std::uint8_t> newPalette;
+        std::vector<std::uint8_t*> newLines;
+        try {
+            newPalette.assign(static_cast<std::size_t>(4 * pixelFormat.GetPaletteSize()), 0);
+            newLines.reserve(static_cast<std::size_t>(height));
+        } catch (const std::bad_alloc&) {
+            throw PLTextException(PLErrNoMemory, "Out of memory allocating bitmap.");
+        }
+        // One byte at least, so an empty image still has a block for its rows to point at.
+        auto* newBits = static_cast<std::uint8_t*>(
+            PrivateAlloc(static_cast<std::uint32_t>(std::max<std::int64_t>(bytes, 1))));
+        PrivateFree(bits);
+        bits = newBits;
+        palette = std::move(newPalette);
+        lineArray = std::move(newLines);
+        InitHeader(width, height, pixelFormat);
+    }
+
+    void BuildLineArray() override {
+        const auto rowBytes = static_cast<std::size_t>(GetBytesPerLine());
+        lineArray.clear();
+        for (std::int32_t y = 0; y < GetHeight(); ++y) {
+            lineArray.push_back(bits + static_cast<std::size_t>(y) * rowBytes);
+        }
+    }
+
+    void FreeMembers() override {
+        PrivateFree(std::exchange(bits, nullptr));
+        std::vector<std::uint8_t>().swap(palette);
+        std::vector<std::uint8_t*>().swap(lineArray);
+    }
+
+private:
+    std::uint8_t* bits = nullptr;
+};
+
 // The bytes of an image: the caller's block, or the file read once, so that every decoder
 // that looks at the image reads the same bytes.
 class ImageInput {
@@ -251,15 +332,30 @@ void DecodeBitmap(const ImageInput& input, PLAnyBmp& bmp) {
 }
 
 // True when a 32-bit pixel has alpha 0 but some colour: such a pixel cannot be premultiplied.
+// Rows are searched whole, without a branch a pixel, so the compiler takes several a step.
 bool ContradictsPremultiplied(const PLBmp& bmp) {
+    const std::int32_t width = bmp.GetWidth();
     for (std::int32_t y = 0; y < bmp.GetHeight(); ++y) {
         const std::uint8_t* row = bmp.GetLineArray()[y];
-        for (std::int32_t x = 0; x < bmp.GetWidth(); ++x) {
-            const std::uint8_t* p = row + 4 * x;
-            if (p[3] == 0 && (p[0] | p[1] | p[2]) != 0) return true;
+        std::uint32_t colourOfClear = 0;
+        for (std::int32_t x = 0; x < width; ++x) {
+            std::uint32_t word = 0;
+            std::memcpy(&word, row + 4 * static_cast<std::size_t>(x), sizeof(word));
+            colourOfClear |= (word >> 24) == 0 ? word : 0u;
         }
+        if (colourOfClear != 0) return true;
     }
     return false;
+}
+
+// The file types whose decoders write every byte of a 32-bit image they decode, so that it
+// may be decoded into memory that was not cleared: JPEG (libjpeg writes every row), TIFF (the
+// RGBA reader puts every pixel or fails), Windows bitmaps (16 to 32 bits are never run-length
+// coded) and TGA (every stored or run-length pixel is written, or decoding fails). A PSD
+// document with fewer colour channels than its format leaves bytes of every pixel alone.
+bool DecodesEveryPixel(PLFileType type) {
+    return type == PLFileTypeJpeg || type == PLFileTypeTiff || type == PLFileTypeBmp ||
+           type == PLFileTypeTga;
 }
 
 // A new private-heap buffer for the pixels of a decoded bitmap (which holds at most 1 GB).
@@ -506,9 +602,10 @@ std::uint8_t* DecodeTiffFromMemory(const std::uint8_t* data, std::int32_t size,
     height = static_cast<std::int32_t>(imageHeight);
     samplesPerPixel = samples;
 
+    // Not cleared: a read that succeeds puts every pixel, and one that fails frees the block.
     std::uint8_t* block = nullptr;
     try {
-        block = static_cast<std::uint8_t*>(PrivateAllocZeroed(static_cast<std::uint32_t>(bytes)));
+        block = static_cast<std::uint8_t*>(PrivateAlloc(static_cast<std::uint32_t>(bytes)));
     } catch (const KVOutOfMemoryException&) {
         PLTIFFClearError();
         return nullptr;
@@ -523,17 +620,14 @@ std::uint8_t* DecodeTiffFromMemory(const std::uint8_t* data, std::int32_t size,
     // An image that reads only in part is refused rather than handed on half black.
     if (isRead == 0 || hasError) return nullptr;
 
-    const std::size_t rowBytes = 4 * static_cast<std::size_t>(imageWidth);
-    try {
-        std::vector<std::uint8_t> row(rowBytes);
+    // Each pixel is rewritten where it lies; a three-byte order packs the front of its row.
+    if (order != "abgr") {
+        const std::size_t rowBytes = 4 * static_cast<std::size_t>(imageWidth);
         for (std::uint32_t y = 0; y < imageHeight; ++y) {
             std::uint8_t* at = block + rowBytes * y;
-            std::memcpy(row.data(), at, rowBytes);
-            ConvertChannelOrder("abgr", order, row.data(), at, width, 1,
+            ConvertChannelOrder("abgr", order, at, at, width, 1,
                                 static_cast<std::int32_t>(rowBytes));
         }
-    } catch (const std::bad_alloc&) {
-        return nullptr;
     }
     return buffer.Release();
 }
@@ -548,7 +642,11 @@ std::int32_t LoadImageFile(std::string_view order, std::int32_t& width, std::uin
         if (const std::int32_t code = input.Open(fileName, data, dataSize)) {
             return Fail(LoadCode(code), false, errorText);
         }
-        const PLFileType type = DetectType(input);
+        PLMemSource source;
+        source.Open(input.Bytes(), input.Count());
+        PLAnyPicDecoder decoder;
+        decoder.Open(&source);
+        const PLFileType type = decoder.GetFileType();
         bool isPremultiplied = false;
         if (type == PLFileTypeTiff) {
             const TiffAlphaInfo info = ReadTiffAlphaInfo(input);
@@ -562,25 +660,36 @@ std::int32_t LoadImageFile(std::string_view order, std::int32_t& width, std::uin
                 TgaSaysPremultiplied(input.Bytes(), input.Count()).value_or(isPremultiplied);
         }
 
-        PLAnyBmp image;
-        DecodeBitmap(input, image);
-        PLAnyBmp argb;
-        argb.CreateCopy(image, PLPixelFormat::A8R8G8B8);
-        if (isPremultiplied && ContradictsPremultiplied(argb)) isPremultiplied = false;
+        // 32-bit images are decoded straight into the caller's buffer; others are decoded as
+        // they are and converted into it, the one intermediate image.
+        PrivateHeapBmp out;
+        if (decoder.GetBitsPerPixel() == 32 && DecodesEveryPixel(type)) {
+            decoder.MakeBmp(out, PLPixelFormat::DontCare);
+        } else {
+            PLAnyBmp image;
+            decoder.MakeBmp(image, PLPixelFormat::DontCare);
+            out.CreateCopy(image, PLPixelFormat::A8R8G8B8);
+        }
+        decoder.Close();
+        if (isPremultiplied && ContradictsPremultiplied(out)) isPremultiplied = false;
 
-        const std::int32_t imageWidth = argb.GetWidth();
-        const std::int32_t imageHeight = argb.GetHeight();
-        std::uint8_t* out = AllocatePixels(imageWidth, imageHeight, 4);
+        const std::int32_t imageWidth = out.GetWidth();
+        const std::int32_t imageHeight = out.GetHeight();
         const std::size_t outStride = 4 * static_cast<std::size_t>(imageWidth);
-        for (std::int32_t y = 0; y < imageHeight; ++y) {
-            ConvertChannelOrder("argb", order, argb.GetLineArray()[y], out + outStride * y,
-                                imageWidth, 1, argb.GetBytesPerLine());
+        if (order != "argb") {
+            // Each pixel is rewritten where it lies; a three-byte order packs the front of
+            // its row.
+            for (std::int32_t y = 0; y < imageHeight; ++y) {
+                std::uint8_t* row = out.GetLineArray()[y];
+                ConvertChannelOrder("argb", order, row, row, imageWidth, 1,
+                                    static_cast<std::int32_t>(outStride));
+            }
         }
         width = imageWidth;
         height = imageHeight;
         stride = static_cast<std::int32_t>(outStride);
         premultiplied = isPremultiplied;
-        pixels = out;
+        pixels = out.Release();
         return ImageFileOk;
     });
 }

@@ -1,5 +1,6 @@
 #include "imaging/pl_bmp.h"
 
+#include "core/byte_order.h"
 #include "core/check.h"
 #include "imaging/pl_any_bmp.h"
 #include "imaging/pl_bmp_internal.h"
@@ -69,15 +70,19 @@ void PLReadRowBgra(const std::uint8_t* row, std::uint32_t bitsPerPixel,
                 out[3] = 255;
             }
             break;
-        case 24:
-            for (std::int32_t x = 0; x < count; ++x) {
-                std::uint8_t* out = bgra + 4 * x;
-                out[0] = row[3 * x];
-                out[1] = row[3 * x + 1];
-                out[2] = row[3 * x + 2];
-                out[3] = 255;
+        case 24: {
+            // Four bytes are loaded a pixel, so the last pixel is read alone, never past the row.
+            std::int32_t x = 0;
+            for (; x + 1 < count; ++x) {
+                StoreU32LE(bgra + 4 * x, LoadU32LE(row + 3 * x) | 0xFF000000u);
             }
+            std::uint8_t* out = bgra + 4 * x;
+            out[0] = row[3 * x];
+            out[1] = row[3 * x + 1];
+            out[2] = row[3 * x + 2];
+            out[3] = 255;
             break;
+        }
         case 32:
             std::memcpy(bgra, row, static_cast<std::size_t>(count) * 4);
             break;

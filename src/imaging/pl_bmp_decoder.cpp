@@ -4,6 +4,7 @@
 #include "core/check.h"
 #include "core/float_convert.h"
 #include "imaging/pl_bmp.h"
+#include "imaging/pl_bmp_internal.h"
 #include "imaging/pl_data_source.h"
 #include "imaging/pl_text_exception.h"
 
@@ -240,10 +241,7 @@ void PLBmpDecoder::DecodeUncompressed(PLDataSource& source, PLBmp& bmp) const {
                 }
                 break;
             case 24:
-                for (std::int32_t x = 0; x < width; ++x) {
-                    std::memcpy(out + 4 * x, in + 3 * x, 3);
-                    out[4 * x + 3] = 255;
-                }
+                PLReadRowBgra(in, 24, nullptr, width, out);
                 break;
             case 32:
                 std::memcpy(out, in, static_cast<std::size_t>(width) * 4);

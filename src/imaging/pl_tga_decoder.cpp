@@ -3,6 +3,7 @@
 #include "core/byte_order.h"
 #include "core/check.h"
 #include "imaging/pl_bmp.h"
+#include "imaging/pl_bmp_internal.h"
 #include "imaging/pl_data_source.h"
 #include "imaging/pl_text_exception.h"
 
@@ -166,11 +167,18 @@ void PLTGADecoder::ReadColourMap(PLDataSource& source, PLBmp& bmp) const {
 void PLTGADecoder::ReadUncompressed(PLDataSource& source, PLBmp& bmp) const {
     const std::int32_t width = GetWidth();
     const std::int32_t pixelBytes = StoredBytes(header.pixelDepth);
+    // The depth is looked at once a row: 8 bits are copied, 24 and 32 converted a row at a
+    // time, 15 and 16 a pixel at a time.
+    const std::uint8_t depth = header.pixelDepth;
     for (std::int32_t s = 0; s < GetHeight(); ++s) {
         const std::uint8_t* in = source.ReadBytes(width * pixelBytes);
         std::uint8_t* row = bmp.GetLineArray()[BitmapRow(s)];
-        for (std::int32_t x = 0; x < width; ++x) {
-            StorePixel(in + x * pixelBytes, header.pixelDepth, row, x);
+        if (depth == 8) {
+            std::memcpy(row, in, static_cast<std::size_t>(width));
+        } else if (depth == 24 || depth == 32) {
+            PLReadRowBgra(in, depth, nullptr, width, row);
+        } else {
+            for (std::int32_t x = 0; x < width; ++x) StorePixel(in + x * pixelBytes, depth, row, x);
         }
     }
 }

@@ -9,12 +9,17 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdarg>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <stdexcept>
 #include <vector>
+
+// Raster words and pixels are read and written as native words: blue in the low byte is the
+// pixel's first byte.
+static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
@@ -26,23 +31,49 @@ struct RGBAImageGuard {
     ~RGBAImageGuard() { TIFFRGBAImageEnd(image); }
 };
 
-// The contiguous put routine for 8-bit samples with unassociated alpha: packs red, green,
-// blue and alpha as they stand in the file. libtiff's own routine would multiply the colours
-// by alpha, and the one that packs unchanged is private to libtiff.
-void PutRGBAUnchanged(TIFFRGBAImage* image, std::uint32_t* raster, std::uint32_t /*x*/,
-                      std::uint32_t /*y*/, std::uint32_t width, std::uint32_t height,
-                      std::int32_t fromSkew, std::int32_t toSkew, unsigned char* samples) {
+// Contiguous put routines for 8-bit RGB samples that write pixels as bitmaps hold them (blue,
+// green, red, alpha in memory) instead of libtiff's raster words (red in the low byte), so the
+// image needs no pass of its own afterwards. With alpha the four samples are packed as they
+// stand: associated alpha as libtiff packs it, unassociated alpha unchanged where libtiff would
+// multiply the colours by alpha (its routine that packs unchanged is private to it). Without,
+// three samples are packed with alpha 255, as libtiff does.
+template <bool HasAlpha>
+void PutBgra(TIFFRGBAImage* image, std::uint32_t* raster, std::uint32_t /*x*/, std::uint32_t /*y*/,
+             std::uint32_t width, std::uint32_t height, std::int32_t fromSkew, std::int32_t toSkew,
+             unsigned char* samples) {
     const int samplesPerPixel = image->samplesperpixel;
     const std::ptrdiff_t sampleSkew = static_cast<std::ptrdiff_t>(fromSkew) * samplesPerPixel;
+    // Red and blue swap places: of a word read little-endian from the samples, bytes 0 and 2.
+    const auto swapRedBlue = [](std::uint32_t word) {
+        return (word & 0xFF00FF00u) | ((word & 0xFFu) << 16) | ((word >> 16) & 0xFFu);
+    };
     for (; height > 0; --height) {
-        for (std::uint32_t i = 0; i < width; ++i) {
-            *raster++ = static_cast<std::uint32_t>(samples[0]) |
+        std::uint32_t i = 0;
+        if (HasAlpha && samplesPerPixel == 4) {
+            // Whole words at a fixed step, which the compiler takes several at a time.
+            for (; i < width; ++i) {
+                std::uint32_t word = 0;
+                std::memcpy(&word, samples + 4 * static_cast<std::size_t>(i), sizeof(word));
+                raster[i] = swapRedBlue(word);
+            }
+            samples += 4 * static_cast<std::size_t>(width);
+        } else if (!HasAlpha && samplesPerPixel == 3 && width > 0) {
+            // Four bytes are read a pixel, so the row's last pixel is left to the loop below.
+            for (; i + 1 < width; ++i) {
+                std::uint32_t word = 0;
+                std::memcpy(&word, samples + 3 * static_cast<std::size_t>(i), sizeof(word));
+                raster[i] = swapRedBlue(word) | 0xFF000000u;
+            }
+            samples += 3 * static_cast<std::size_t>(i);
+        }
+        for (; i < width; ++i) {
+            const std::uint32_t alpha = HasAlpha ? samples[3] : 0xFFu;
+            raster[i] = static_cast<std::uint32_t>(samples[2]) |
                         (static_cast<std::uint32_t>(samples[1]) << 8) |
-                        (static_cast<std::uint32_t>(samples[2]) << 16) |
-                        (static_cast<std::uint32_t>(samples[3]) << 24);
+                        (static_cast<std::uint32_t>(samples[0]) << 16) | (alpha << 24);
             samples += samplesPerPixel;
         }
-        raster += toSkew;
+        raster += width + static_cast<std::ptrdiff_t>(toSkew);
         samples += sampleSkew;
     }
 }
@@ -190,28 +221,44 @@ void PLTIFFDecoder::DoRGBA(PLBmp& bmp) {
 
     const auto width = static_cast<std::uint32_t>(bmp.GetWidth());
     const auto height = static_cast<std::uint32_t>(bmp.GetHeight());
-    std::vector<std::uint32_t> raster =
-        AllocateBuffer<std::uint32_t>(static_cast<std::size_t>(width) * height);
+    // The raster is the bitmap's own block (rows packed top-down, as every bitmap keeps
+    // them), so the image is read in place, top row first.
+    std::uint8_t* const* lines = bmp.GetLineArray();
+    ORBELLE_CHECK(height < 2 || lines[1] - lines[0] == 4 * static_cast<std::ptrdiff_t>(width));
+    image.req_orientation = ORIENTATION_TOPLEFT;
 
-    if (image.isContig && image.alpha == EXTRASAMPLE_UNASSALPHA && image.bitspersample == 8 &&
-        image.samplesperpixel == 4 && image.photometric == PHOTOMETRIC_RGB) {
-        image.put.contig = PutRGBAUnchanged;
+    // The layouts libtiff packs from 8-bit RGB samples get the put routines that write pixels;
+    // every other layout is read as raster words and turned into pixels where they lie.
+    bool isWrittenAsPixels = false;
+    if (image.isContig && image.bitspersample == 8 && image.photometric == PHOTOMETRIC_RGB) {
+        // As libtiff chooses: alpha from a fourth sample marked associated or unassociated.
+        const int samples = image.samplesperpixel;
+        const bool isAssociated = image.alpha == EXTRASAMPLE_ASSOCALPHA;
+        const bool hasAlpha =
+            samples >= 4 && (isAssociated || image.alpha == EXTRASAMPLE_UNASSALPHA);
+        if (hasAlpha && (isAssociated || samples == 4)) {
+            image.put.contig = PutBgra<true>;
+            isWrittenAsPixels = true;
+        } else if (!hasAlpha && samples >= 3) {
+            image.put.contig = PutBgra<false>;
+            isWrittenAsPixels = true;
+        }
     }
-    const int isRead = TIFFRGBAImageGet(&image, raster.data(), width, height);
+    const int isRead =
+        TIFFRGBAImageGet(&image, reinterpret_cast<std::uint32_t*>(lines[0]), width, height);
     PLTIFFRaiseIfError();
     if (isRead == 0) RaiseError(PLErrWrongSignature, "TIFF image data could not be read.");
+    if (isWrittenAsPixels) return;
 
-    // The raster is bottom-up, red in the low byte of each word.
-    std::uint8_t* const* lines = bmp.GetLineArray();
+    // Raster words hold red in the low byte; pixels are blue, green, red, alpha.
     for (std::uint32_t y = 0; y < height; ++y) {
-        const std::uint32_t* in = raster.data() + static_cast<std::size_t>(height - 1 - y) * width;
-        std::uint8_t* out = lines[y];
+        std::uint8_t* row = lines[y];
         for (std::uint32_t x = 0; x < width; ++x) {
-            const std::uint32_t word = in[x];
-            out[4 * x] = static_cast<std::uint8_t>(word >> 16);
-            out[4 * x + 1] = static_cast<std::uint8_t>(word >> 8);
-            out[4 * x + 2] = static_cast<std::uint8_t>(word);
-            out[4 * x + 3] = static_cast<std::uint8_t>(word >> 24);
+            std::uint8_t* p = row + 4 * static_cast<std::size_t>(x);
+            std::uint32_t word = 0;
+            std::memcpy(&word, p, sizeof(word));
+            word = (word & 0xFF00FF00u) | ((word & 0xFFu) << 16) | ((word >> 16) & 0xFFu);
+            std::memcpy(p, &word, sizeof(word));
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include "core/byte_order.h"
 #include "core/check.h"
+#include "core/named_entries.h"
 #include "geometry/part_placement.h"
 #include "geometry/part_record.h"
 #include "geometry/primitive_record.h"
@@ -9,6 +10,8 @@
 #include "model/q_morvan_objects.h"
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 
 // ---- container ----
 
@@ -77,10 +80,9 @@ void KVObjTexContainerList::Assign(const KVObjTexContainerList& other) {
 KVObjTexContainer* KVObjTexContainerList::AddContainer(const std::uint8_t* record,
                                                        QReferenceObject* texture) {
     auto container = std::make_unique<KVObjTexContainer>(record, texture);
-    containers.reserve(containers.size() + 1);
+    containers.Reserve(containers.Count() + 1);
     AddReference(container.get(), this, 0);
-    containers.push_back(container.get());
-    return container.release();
+    return containers.Append(std::move(container));
 }
 
 KVObjTexContainer* KVObjTexContainerList::AddContainerForObject(const QMorvanObject& object) {
@@ -100,31 +102,48 @@ KVObjTexContainer* KVObjTexContainerList::AddContainerFromRecords(
     return AddContainer(records.front().get(), nullptr);
 }
 
+namespace {
+
+ObjectFileReader& RegisteredObjectFileReader() {
+    static ObjectFileReader reader = nullptr;
+    return reader;
+}
+
+}  // namespace
+
+void SetObjectFileReader(ObjectFileReader reader) { RegisteredObjectFileReader() = reader; }
+
+KVObjTexContainer* KVObjTexContainerList::AddContainerFromFile() {
+    NamedEntry entry;
+    LookupNamedEntry(entry);
+    return AddContainerFromFile(entry.text);
+}
+
+KVObjTexContainer* KVObjTexContainerList::AddContainerFromFile(std::string_view path) {
+    const ObjectFileReader reader = RegisteredObjectFileReader();
+    if (reader == nullptr) return nullptr;
+    std::vector<PrivateBlockPtr<std::uint8_t>> records;
+    if (reader(records, path) != 0) return nullptr;
+    return AddContainerFromRecords(records);
+}
+
 KVObjTexContainer* KVObjTexContainerList::GetAt(std::uint32_t index) const {
-    return index < containers.size() ? containers[index] : nullptr;
+    return index < containers.Count() ? containers[index] : nullptr;
 }
 
 void KVObjTexContainerList::Clear() {
-    std::vector<KVObjTexContainer*> doomed;
-    doomed.swap(containers);
-    for (KVObjTexContainer* container : doomed) {
-        RemoveReference(container, this, 0);
-        delete container;
+    for (std::unique_ptr<KVObjTexContainer>& container : containers.ReleaseAll()) {
+        RemoveReference(container.get(), this, 0);
+        container.reset();
     }
 }
 
-std::optional<std::size_t> KVObjTexContainerList::Find(const KVObjTexContainer* container) const {
-    const auto it = std::find(containers.begin(), containers.end(), container);
-    if (it == containers.end()) return std::nullopt;
-    return static_cast<std::size_t>(it - containers.begin());
-}
-
 void KVObjTexContainerList::RemoveContainer(KVObjTexContainer* container) {
-    const std::optional<std::size_t> at = Find(container);
+    const std::optional<std::size_t> at = containers.Find(container);
     if (!at) return;
-    containers.erase(containers.begin() + static_cast<std::ptrdiff_t>(*at));
+    std::unique_ptr<KVObjTexContainer> owned = containers.Release(*at);
     RemoveReference(container, this, 0);
-    delete container;
+    owned.reset();
 }
 
 void KVObjTexContainerList::TransformRecords(Matrix4 transform) {
@@ -139,23 +158,20 @@ void KVObjTexContainerList::HandleMessage(std::int32_t message, std::int32_t, QR
     if (sender == nullptr || sender->TypeId() != TypeIdObjTexContainer) return;
     auto* container = static_cast<KVObjTexContainer*>(sender);
     if (message == MessageDestroyed) {
-        // The container is already dying: it leaves the list but is not deleted again.
-        if (const std::optional<std::size_t> at = Find(container)) {
-            containers.erase(containers.begin() + static_cast<std::ptrdiff_t>(*at));
-        }
+        // The container is already dying: it leaves the list but is not freed again.
+        containers.Forget(container);
     } else if (message == MessageDeleted) {
-        const std::optional<std::size_t> at = Find(container);
-        if (!at) return;
-        container->listIndex = static_cast<std::uint32_t>(*at);
-        containers.erase(containers.begin() + static_cast<std::ptrdiff_t>(*at));
+        if (const std::optional<std::size_t> at = containers.HandOver(container)) {
+            container->listIndex = static_cast<std::uint32_t>(*at);
+        }
     } else if (message == MessageRestored) {
-        if (Find(container)) return;
-        const std::size_t at = std::min<std::size_t>(container->listIndex, containers.size());
-        containers.insert(containers.begin() + static_cast<std::ptrdiff_t>(at), container);
+        if (containers.Contains(container)) return;
+        const std::size_t at = std::min<std::size_t>(container->listIndex, containers.Count());
+        containers.TakeBack(at, container);
     }
 }
 
 void KVObjTexContainerList::OnTargetDestroyed(QReferenceObject* target) {
     // The target is past its own destructor: compare addresses as the base, never cast down.
-    std::erase_if(containers, [target](const QReferenceObject* entry) { return entry == target; });
+    containers.Forget(target);
 }

@@ -3,18 +3,30 @@
 // KVObjTexContainer holds a private copy of one part record with the texture that goes with
 // it, so that a shape outlives the scene object it was taken from; a bot builds itself from a
 // list of them. The container follows its texture (set 0) and forgets it when the texture
-// goes; KVObjTexContainerList owns its containers and follows them.
+// goes; KVObjTexContainerList owns its containers (an OwnedList: a container deleted undoably
+// belongs to the undo history until it is restored) and follows them.
 
 #include "core/matrix4.h"
 #include "core/private_block.h"
+#include "object/owned_list.h"
 #include "object/q_reference_object.h"
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 class QMorvanObject;
 class QMorvanObjects;
+
+// Reads the part records of an object file into records: 0, 1 unreadable, 2 no object
+// records. Object files are read by the scene-file layer above this one, which registers
+// its reader at start-up.
+using ObjectFileReader = std::int32_t (*)(std::vector<PrivateBlockPtr<std::uint8_t>>& records,
+                                          std::string_view path);
+
+// Registers the object-file reader (null for none).
+void SetObjectFileReader(ObjectFileReader reader);
 
 class KVObjTexContainer : public QReferenceObject {
 public:
@@ -74,14 +86,24 @@ public:
     // there is none, and callers must cope with that.
     KVObjTexContainer* AddContainerFromRecords(const std::vector<PrivateBlockPtr<std::uint8_t>>& records);
 
+    // The container for the first record of the object file named by the program-wide name
+    // table's entry with empty strings (a lookup that finds nothing names no file); null
+    // when the file gives no record.
+    KVObjTexContainer* AddContainerFromFile();
+
+    // The container for the first record of the object file at path, with no texture; null
+    // when no reader is registered, the file cannot be read or holds no record. Throws
+    // KVOutOfMemoryException.
+    KVObjTexContainer* AddContainerFromFile(std::string_view path);
+
     // The container at index; null when index is not below the count.
     KVObjTexContainer* GetAt(std::uint32_t index) const;
-    std::uint32_t Count() const { return static_cast<std::uint32_t>(containers.size()); }
+    std::uint32_t Count() const { return static_cast<std::uint32_t>(containers.Count()); }
 
     // Leaves and deletes every container.
     void Clear();
 
-    // Leaves, deletes and erases container when it is in the list.
+    // Leaves, frees and erases container when it is in the list.
     void RemoveContainer(KVObjTexContainer* container);
 
     // Applies transform to every container's record as a placement.
@@ -96,7 +118,5 @@ protected:
     void OnTargetDestroyed(QReferenceObject* target) override;
 
 private:
-    std::optional<std::size_t> Find(const KVObjTexContainer* container) const;
-
-    std::vector<KVObjTexContainer*> containers;  // owned
+    OwnedList<KVObjTexContainer> containers;
 };

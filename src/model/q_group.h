@@ -24,7 +24,12 @@ public:
     // Sets the name as given; QGroups::RenameGroup keeps names unique.
     void SetName(std::string_view groupName) { name = groupName; }
 
+    // The group's parameter text (a small XML text the gizmo roles are written in), as the
+    // scene file gave it.
+    const std::string& GetParms() const { return text; }
+    void SetParms(std::string_view parms) { text = parms; }
+
 private:
-    std::string text;  // kept with the group; no operation reads it
+    std::string text;  // the parameter text
     std::string name;
 };

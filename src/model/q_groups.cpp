@@ -25,22 +25,17 @@ QGroups* ListOf(const QGroup* group) {
 
 QGroups::QGroups(QDocumentBase* owner) : document(owner) {
     typeId = TypeIdGroups;
-    auto defaultGroup = std::make_unique<QGroup>(DefaultGroupName);
-    AddGroup(defaultGroup.get(), true);
-    QGroup* first = defaultGroup.release();
-    if (document != nullptr) document->SetCurrentGroup(first);
+    AddGroup(std::make_unique<QGroup>(DefaultGroupName), true);
+    if (document != nullptr) document->SetCurrentGroup(groups[0]);
 }
 
 QGroups::~QGroups() {
-    // Each element is cleared before its group dies, so nothing that hears the group's
-    // message 0 finds it in the list.
-    for (QGroup*& element : groups) {
-        QGroup* group = element;
-        element = nullptr;
-        RemoveReference(group, this, 0);
-        delete group;
+    // Every group leaves the list before the first one dies, so nothing that hears a group's
+    // message 0 finds a group in the list.
+    for (std::unique_ptr<QGroup>& group : groups.ReleaseAll()) {
+        RemoveReference(group.get(), this, 0);
+        group.reset();
     }
-    groups.clear();
     Broadcast(this, MessageDestroyed, 0);
 }
 
@@ -49,37 +44,36 @@ QGroup* QGroups::GetGroup(std::int32_t index) const {
     return groups[static_cast<std::size_t>(index)];
 }
 
-bool QGroups::Holds(const QGroup* group) const {
-    return std::find(groups.begin(), groups.end(), group) != groups.end();
-}
+bool QGroups::Holds(const QGroup* group) const { return groups.Contains(group); }
 
-void QGroups::AddGroup(QGroup* group, bool makeUnique) {
-    ORBELLE_CHECK(group != nullptr);
-    if (Holds(group)) return;
+void QGroups::AddGroup(std::unique_ptr<QGroup> owned, bool makeUnique) {
+    ORBELLE_CHECK(owned != nullptr);
+    ORBELLE_CHECK(!Holds(owned.get()));
+    QGroup* group = owned.get();
     if (makeUnique) group->SetName(MakeUniqueGroupName(nullptr, group->GetName()));
-    groups.push_back(group);
+    groups.Append(std::move(owned));
     if (makeUnique) SortByName();
     AddReference(group, this, 0);
     Broadcast(this, MessageChanged, 0, std::make_unique<QReferenceTransPort>(group));
 }
 
 void QGroups::SortByName() {
-    if (groups.size() < 2) return;
-    std::stable_sort(groups.begin() + 1, groups.end(), [](const QGroup* a, const QGroup* b) {
+    if (groups.Count() < 2) return;
+    groups.StableSort(1, [](const QGroup* a, const QGroup* b) {
         return NameLess(a->GetName(), b->GetName());
     });
 }
 
 bool QGroups::IsGroupNameFree(std::string_view name) const {
-    if (groups.empty()) return true;
-    if (groups.front()->GetName() == name) return false;
+    if (groups.IsEmpty()) return true;
+    if (groups[0]->GetName() == name) return false;
     return std::none_of(groups.begin() + 1, groups.end(), [&](const QGroup* group) {
         return CompareNamesNoCase(group->GetName(), name) == 0;
     });
 }
 
 QGroup* QGroups::FindGroupByName(std::string_view name) const {
-    if (groups.size() < 2) return nullptr;
+    if (groups.Count() < 2) return nullptr;
     const auto found = std::find_if(groups.begin() + 1, groups.end(),
                                     [&](const QGroup* group) { return group->GetName() == name; });
     return found == groups.end() ? nullptr : *found;
@@ -142,26 +136,20 @@ void QGroups::DeleteGroup(QGroup* group, bool withObjects) {
 }
 
 void QGroups::RemoveAll() {
-    if (groups.size() < 2) return;
+    if (groups.Count() < 2) return;
     // The groups leave the list before they die, so the list never holds a freed group.
-    std::vector<QGroup*> doomed(groups.begin() + 1, groups.end());
-    groups.erase(groups.begin() + 1, groups.end());
+    std::vector<std::unique_ptr<QGroup>> doomed = groups.ReleaseFrom(1);
     removing = true;
-    for (QGroup* group : doomed) delete group;
+    for (std::unique_ptr<QGroup>& group : doomed) group.reset();
     removing = false;
 }
 
 std::vector<QGroup*> QGroups::CollectGroups(std::string_view filter) const {
     std::vector<QGroup*> found;
-    for (std::size_t i = 1; i < groups.size(); ++i) {
+    for (std::size_t i = 1; i < groups.Count(); ++i) {
         if (groups[i]->GetName().starts_with(filter)) found.push_back(groups[i]);
     }
     return found;
-}
-
-void QGroups::Erase(const QGroup* group) {
-    const auto found = std::find(groups.begin(), groups.end(), group);
-    if (found != groups.end()) groups.erase(found);
 }
 
 void QGroups::HandleMessage(std::int32_t message, std::int32_t, QReferenceObject*,
@@ -170,15 +158,15 @@ void QGroups::HandleMessage(std::int32_t message, std::int32_t, QReferenceObject
     auto* group = static_cast<QGroup*>(sender);
     switch (message) {
         case MessageDestroyed:
-            if (!removing) Erase(group);
+            if (!removing) groups.Forget(group);
             break;
         case MessageDeleted:
-            Erase(group);
+            groups.HandOver(group);
             break;
         case MessageRestored:
             if (Holds(group)) return;
             group->SetName(MakeUniqueGroupName(nullptr, group->GetName()));
-            groups.push_back(group);
+            groups.TakeBack(groups.Count(), group);
             SortByName();
             Broadcast(this, MessageChanged, 0, std::make_unique<QReferenceTransPort>(group));
             if (document != nullptr) Broadcast(document, MessageChanged, DocumentChangeGroups);

@@ -5,14 +5,15 @@
 // name without regard to case. Group names stay unique through "-%04d" suffixes. The gizmo
 // loader reads roles from group names through CollectGroups.
 //
-// The list owns its groups and registers on each (set 0). A group deleted undoably leaves
-// the list at once (message 1) and comes back, under a unique name, when it is restored
-// (message 2); meanwhile the document's undo history owns it.
+// The list owns its groups (an OwnedList) and registers on each (set 0). A group deleted
+// undoably leaves the list at once (message 1) and comes back, under a unique name, when it
+// is restored (message 2); meanwhile the document's undo history owns it.
 
+#include "object/owned_list.h"
 #include "object/q_reference_object.h"
 
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,12 +42,12 @@ public:
     // The group at index (0 is "[Default]"); null when index is out of range.
     QGroup* GetGroup(std::int32_t index) const;
 
-    std::int32_t Count() const { return static_cast<std::int32_t>(groups.size()); }
+    std::int32_t Count() const { return static_cast<std::int32_t>(groups.Count()); }
 
-    // Takes ownership of group unless it is already in the list (then nothing happens). With
-    // makeUnique the group is renamed to a unique name and the list sorted. Registers on the
-    // group and broadcasts (7, 0) naming it.
-    void AddGroup(QGroup* group, bool makeUnique);
+    // Takes group over (a group the list holds already fails a check). With makeUnique the
+    // group is renamed to a unique name and the list sorted. Registers on the group and
+    // broadcasts (7, 0) naming it. Throws std::bad_alloc, and group is then freed.
+    void AddGroup(std::unique_ptr<QGroup> group, bool makeUnique);
 
     // Sorts the groups after the first by name order; "[Default]" stays first.
     void SortByName();
@@ -88,10 +89,9 @@ public:
 
 private:
     std::string MakeUniqueName(const QGroup* group, std::string_view name, bool keepFreeName) const;
-    void Erase(const QGroup* group);
     bool Holds(const QGroup* group) const;
 
     QDocumentBase* document = nullptr;
     bool removing = false;
-    std::deque<QGroup*> groups;  // owned; element 0 is "[Default]"
+    OwnedList<QGroup> groups;  // element 0 is "[Default]"
 };

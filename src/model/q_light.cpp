@@ -153,7 +153,8 @@ void QLight::HandleMessage(std::int32_t message, std::int32_t, QReferenceObject*
     if (sender == nullptr || std::find(links.begin(), links.end(), sender) == links.end()) return;
     switch (message) {
         case MessageDestroyed:
-            delete this;
+            // A light goes with any object it is linked to.
+            DestroySelf();
             return;
         case MessageDeleted:
             for (std::int32_t slot = 0; slot < LightLinkCount; ++slot) {

@@ -18,33 +18,30 @@ QLights::~QLights() {
 
 void QLights::AddLight(std::unique_ptr<QLight> light) {
     ORBELLE_CHECK(light != nullptr);
-    lights.reserve(lights.size() + 1);
+    lights.Reserve(lights.Count() + 1);
     AddReference(light.get(), this, 0);
-    lights.push_back(light.release());
+    lights.Append(std::move(light));
     Broadcast(this, MessageChanged, Count() - 1);
 }
 
-QLight* QLights::RemoveLightAt(std::int32_t index, bool deleteLight) {
+std::unique_ptr<QLight> QLights::RemoveLightAt(std::int32_t index, bool deleteLight) {
     ORBELLE_CHECK(index >= 0 && index < Count());
-    QLight* light = lights[static_cast<std::size_t>(index)];
-    lights.erase(lights.begin() + index);
+    std::unique_ptr<QLight> light = lights.Release(static_cast<std::size_t>(index));
     if (!deleteLight) return light;
-    RemoveReference(light, this, 0);
-    delete light;
+    RemoveReference(light.get(), this, 0);
     return nullptr;
 }
 
 void QLights::RemoveAll() {
     // Unregistering first keeps this list from hearing its own lights die.
-    for (QLight* light : std::exchange(lights, {})) {
-        RemoveReference(light, this, 0);
-        delete light;
+    for (std::unique_ptr<QLight>& light : lights.ReleaseAll()) {
+        RemoveReference(light.get(), this, 0);
+        light.reset();
     }
 }
 
 std::int32_t QLights::IndexOf(const QLight* light) const {
-    const auto found = std::find(lights.begin(), lights.end(), light);
-    return static_cast<std::int32_t>(found - lights.begin());
+    return static_cast<std::int32_t>(lights.Find(light).value_or(lights.Count()));
 }
 
 void QLights::SyncFrom(const QLights& other) {
@@ -52,7 +49,7 @@ void QLights::SyncFrom(const QLights& other) {
         RemoveAll();
         for (const QLight* light : other.lights) AddLight(std::make_unique<QLight>(*light));
     } else {
-        for (std::size_t i = 0; i < lights.size(); ++i)
+        for (std::size_t i = 0; i < lights.Count(); ++i)
             QLight::Assign(*other.lights[i], *lights[i]);
     }
     if (view != nullptr) view->SyncObjectsWithView(false);
@@ -134,13 +131,14 @@ void QLights::HandleMessage(std::int32_t message, std::int32_t, QReferenceObject
     std::int32_t index = IndexOf(light);
     switch (message) {
         case MessageDestroyed:
+            if (!lights.Forget(light)) return;
+            break;
         case MessageDeleted:
-            if (index == Count()) return;
-            lights.erase(lights.begin() + index);
-            if (message == MessageDeleted) light->ClearLinks();
+            if (!lights.HandOver(light)) return;
+            light->ClearLinks();
             break;
         case MessageRestored:
-            if (index == Count()) lights.push_back(light);
+            if (index == Count()) lights.TakeBack(lights.Count(), light);
             break;
         default:
             return;
@@ -158,5 +156,5 @@ void QLights::ClearHistory() {
 
 void QLights::OnTargetDestroyed(QReferenceObject* target) {
     // The target is no longer a light by now; only its address is compared.
-    std::erase_if(lights, [&](const QLight* light) { return light == target; });
+    lights.Forget(target);
 }

@@ -1,12 +1,13 @@
 #pragma once
 
 // QLights is the ordered light list of a render view's or a bot's view settings; the order
-// is the light index. The list owns the lights it holds and is registered (set 0) on each,
-// so it hears when one dies or is deleted and restored undoably: a light deleted undoably
-// leaves the vector and belongs to the undo history until it comes back.
+// is the light index. The list owns the lights it holds (an OwnedList) and is registered (set
+// 0) on each, so it hears when one dies or is deleted and restored undoably: a light deleted
+// undoably leaves the list and belongs to the undo history until it comes back.
 
 #include "core/id_set.h"
 #include "model/q_light.h"
+#include "object/owned_list.h"
 #include "object/q_reference_object.h"
 
 #include <cstdint>
@@ -27,18 +28,18 @@ public:
     QLights(const QLights&) = delete;
     QLights& operator=(const QLights&) = delete;
 
-    std::int32_t Count() const { return static_cast<std::int32_t>(lights.size()); }
+    std::int32_t Count() const { return static_cast<std::int32_t>(lights.Count()); }
     QLight* At(std::int32_t index) const { return lights[static_cast<std::size_t>(index)]; }
-    std::span<QLight* const> Lights() const { return lights; }
+    std::span<QLight* const> Lights() const { return lights.Items(); }
 
     // Takes light over, registers on it, appends it and broadcasts message 7 with its index.
     // Throws std::bad_alloc (the light is then deleted).
     void AddLight(std::unique_ptr<QLight> light);
 
     // Takes the light at index out of the list. With deleteLight the light is unregistered
-    // and deleted and null is returned; otherwise the list stays registered and the caller
-    // takes charge of the light (usually by handing it to the undo history).
-    QLight* RemoveLightAt(std::int32_t index, bool deleteLight);
+    // and freed and null is returned; otherwise the list stays registered and the caller gets
+    // the light (to hand it to the undo history, it deletes it undoably and lets go).
+    std::unique_ptr<QLight> RemoveLightAt(std::int32_t index, bool deleteLight);
 
     // Deletes every light and empties the list.
     void RemoveAll();
@@ -88,5 +89,5 @@ private:
     // Deletes every light; when one was shown in the view, re-synchronises the view.
     void DeleteAllLights();
 
-    std::vector<QLight*> lights;  // owned
+    OwnedList<QLight> lights;
 };

@@ -222,7 +222,7 @@ namespace {
 // The part's local-to-world transform from the scene geometry; identity without one.
 Matrix4 PartWorldFromLocal(QMorvanObjects* collection, std::int32_t index) {
     SceneGeometry* geometry = collection != nullptr ? collection->Geometry() : nullptr;
-    const PartEntry* entry = geometry != nullptr ? geometry->Part(index) : nullptr;
+    const PartRenderRecord* entry = geometry != nullptr ? geometry->Part(index) : nullptr;
     if (entry == nullptr) return MakeIdentity();
     Matrix4 m = FromWFirstMatrix(entry->localFromWorld);
     InvertMatrix(m);
@@ -440,7 +440,7 @@ void QMorvanObject::SetColor(std::int32_t r, std::int32_t g, std::int32_t b) {
     StoreU32LE(record + PartRecordColourOffset, colour);
     StoreU32LE(record + PartRecordDerivedColourOffset, derived);
     SceneGeometry* geometry = collection->Geometry();
-    if (PartEntry* entry = geometry != nullptr ? geometry->Part(index) : nullptr) {
+    if (PartRenderRecord* entry = geometry != nullptr ? geometry->Part(index) : nullptr) {
         entry->colour = colour;
         entry->derivedColour = derived;
     }
@@ -455,7 +455,7 @@ void QMorvanObject::SetTint(std::uint8_t tint, bool mirror) {
     record[PartRecordTintOffset] = tint;
     if (!mirror) return;
     SceneGeometry* geometry = collection->Geometry();
-    if (PartEntry* entry = geometry != nullptr ? geometry->Part(index) : nullptr) {
+    if (PartRenderRecord* entry = geometry != nullptr ? geometry->Part(index) : nullptr) {
         entry->tint = tint;
         entry->derivedColour = derived;
     }
@@ -584,7 +584,7 @@ void QMorvanObject::HandleMessage(std::int32_t message, std::int32_t a, QReferen
             if (message == MessageDestroyed || message == MessageDeleted) {
                 if (sender != ownerBot) return;
                 ownerBot = nullptr;
-                if (message == MessageDestroyed && deleteWithBot != 0) delete this;
+                if (message == MessageDestroyed && deleteWithBot != 0) DestroySelf();
             } else if (message == MessageRestored) {
                 ownerBot = static_cast<QToadObj*>(sender);
             }

@@ -22,6 +22,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -113,7 +114,7 @@ QMorvanObjects::QMorvanObjects(QDocumentBase* owner) : document(owner) {
 }
 
 QMorvanObjects::~QMorvanObjects() {
-    ClearList(true);
+    ClearList();
     Broadcast(this, MessageDestroyed, 0);
 }
 
@@ -130,7 +131,7 @@ std::uint32_t QMorvanObjects::RecordBytes() const {
 SceneGeometry* QMorvanObjects::Geometry() const { return document->Geometry(); }
 
 QMorvanObject* QMorvanObjects::At(std::int32_t i) const {
-    if (i < 0 || static_cast<std::size_t>(i) >= objects.size()) return nullptr;
+    if (i < 0 || static_cast<std::size_t>(i) >= objects.Count()) return nullptr;
     return objects[static_cast<std::size_t>(i)];
 }
 
@@ -192,16 +193,16 @@ void QMorvanObjects::ShiftRecordOffsets(std::uint32_t after, std::int64_t byteDe
 // ---- record maintenance ----
 
 bool QMorvanObjects::RebuildObjectList() {
-    ClearList(true);
+    ClearList();
     std::uint8_t* block = Block();
     if (!PartBlockIsWellFormed(block, ReservedBytes())) return false;
     const std::uint32_t count = LoadU32LE(block + PartBlockPartCountOffset);
     std::uint32_t offset = PartBlockHeaderBytes;
-    objects.reserve(count);
+    objects.Reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
-        auto* object = new QMorvanObject(offset, static_cast<std::int32_t>(i), this);
+        QMorvanObject* object = objects.Append(
+            std::make_unique<QMorvanObject>(offset, static_cast<std::int32_t>(i), this));
         object->present = 1;
-        objects.push_back(object);
         SelectDimensionHandlers(*object);
         offset += static_cast<std::uint32_t>(PartRecordBytes(block + offset));
     }
@@ -210,12 +211,22 @@ bool QMorvanObjects::RebuildObjectList() {
 
 QMorvanObject* QMorvanObjects::InsertPartRecord(const std::uint8_t* record, bool rebuildGeometry,
                                                 bool recordInBlock, bool /*fillSeedPoint*/,
-                                                QMorvanObject* object) {
+                                                std::unique_ptr<QMorvanObject> object) {
+    return InsertRecord(record, rebuildGeometry, recordInBlock, std::move(object), nullptr);
+}
+
+QMorvanObject* QMorvanObjects::InsertRecord(const std::uint8_t* record, bool rebuildGeometry,
+                                            bool recordInBlock,
+                                            std::unique_ptr<QMorvanObject> owned,
+                                            QMorvanObject* restored) {
     ORBELLE_CHECK(record != nullptr);
+    ORBELLE_CHECK(owned == nullptr || restored == nullptr);
+    // Room in the list first: once the block has changed, taking the object in cannot fail.
+    objects.Reserve(objects.Count() + 1);
     const std::uint64_t size = PartRecordBytes(record);
     const std::uint32_t length = RecordBytes();
     std::uint32_t offset = 0;
-    std::size_t insertAt = objects.size();
+    std::size_t insertAt = objects.Count();
     bool appended = true;
 
     if (recordInBlock) {
@@ -225,7 +236,7 @@ QMorvanObject* QMorvanObjects::InsertPartRecord(const std::uint8_t* record, bool
         offset = PartBlockHeaderBytes + length;
     } else {
         while (insertAt > 0 && objects[insertAt - 1]->trailing != 0) --insertAt;
-        appended = insertAt == objects.size();
+        appended = insertAt == objects.Count();
         offset = appended ? PartBlockHeaderBytes + length : objects[insertAt]->recordOffset;
         // A record that lies in the block itself would move with the block.
         PartRecordPtr source;
@@ -256,17 +267,23 @@ QMorvanObject* QMorvanObjects::InsertPartRecord(const std::uint8_t* record, bool
     if (!appended) ShiftRecordOffsets(offset - 1, static_cast<std::int64_t>(size), 1);
 
     const auto index = static_cast<std::int32_t>(insertAt);
+    QMorvanObject* object = restored != nullptr ? restored : owned.get();
     if (object != nullptr) {
         object->Bind(offset, index, this);
     } else {
-        object = new QMorvanObject(offset, index, this);
+        owned = std::make_unique<QMorvanObject>(offset, index, this);
+        object = owned.get();
         QGroups* groups = document->Groups();
         if (groups != nullptr) object->SetGroup(groups->GetGroup(0));
     }
     object->present = 1;
     object->referenceCentre = Vec3{};
     LastLoad() = 0;
-    objects.insert(objects.begin() + static_cast<std::ptrdiff_t>(insertAt), object);
+    if (restored != nullptr) {
+        objects.TakeBack(insertAt, restored);
+    } else {
+        objects.Insert(insertAt, std::move(owned));
+    }
 
     // Selected objects behind the insertion point keep their marks under new indices.
     if (!appended && selectionIds.Count() > 0) {
@@ -281,8 +298,15 @@ QMorvanObject* QMorvanObjects::InsertPartRecord(const std::uint8_t* record, bool
     return object;
 }
 
-void QMorvanObjects::RemovePartRecord(QMorvanObject* object) {
-    if (busy || object == nullptr || object->present == 0 || object->collection != this) return;
+std::unique_ptr<QMorvanObject> QMorvanObjects::RemovePartRecord(QMorvanObject* object) {
+    return RemoveRecordOf(object, Parting::ToCaller);
+}
+
+std::unique_ptr<QMorvanObject> QMorvanObjects::RemoveRecordOf(QMorvanObject* object,
+                                                              Parting parting) {
+    if (busy || object == nullptr || object->present == 0 || object->collection != this) {
+        return nullptr;
+    }
     const std::int32_t index = object->index;
     ORBELLE_CHECK(At(index) == object);
     std::uint8_t* block = Block();
@@ -295,7 +319,18 @@ void QMorvanObjects::RemovePartRecord(QMorvanObject* object) {
                  PartBlockHeaderBytes + length - offset - size);
     StoreU32LE(block + PartBlockPartCountOffset, LoadU32LE(block + PartBlockPartCountOffset) - 1);
     StoreU32LE(block + PartBlockRecordBytesOffset, length - size);
-    objects.erase(objects.begin() + index);
+    std::unique_ptr<QMorvanObject> released;
+    switch (parting) {
+        case Parting::ToCaller:
+            released = objects.Release(static_cast<std::size_t>(index));
+            break;
+        case Parting::ToUndoHistory:
+            objects.HandOver(object);
+            break;
+        case Parting::Dying:
+            objects.Forget(object);
+            break;
+    }
     object->present = 0;
 
     IdSet shifted;
@@ -306,61 +341,72 @@ void QMorvanObjects::RemovePartRecord(QMorvanObject* object) {
     if (!wasLast) ShiftRecordOffsets(offset, -static_cast<std::int64_t>(size), -1);
     if (!batching) ShrinkBlock();
 
-    if (suppressGeometry) return;
+    if (suppressGeometry) return released;
     SceneGeometry* geometry = Geometry();
-    if (geometry == nullptr) return;
+    if (geometry == nullptr) return released;
     if (wasLast) {
         geometry->RemoveLastPart();
     } else {
         ReloadGeometry(nullptr);
     }
+    return released;
 }
 
 void QMorvanObjects::PurgeDeleted(bool rebuildGeometry) {
     // Copies come first: nothing has changed yet if one of them cannot be made. Whole
     // records are copied so that extensions survive the purge.
-    std::vector<std::pair<QMorvanObject*, PartRecordPtr>> kept;
-    std::vector<QMorvanObject*> doomed;
+    std::vector<PartRecordPtr> copies;
+    std::size_t doomedCount = 0;
     for (QMorvanObject* object : objects) {
         if (object->purge != 0) {
-            doomed.push_back(object);
+            ++doomedCount;
         } else {
-            kept.emplace_back(object, PartRecordCopy(object->GetPartRecord()));
+            copies.push_back(PartRecordCopy(object->GetPartRecord()));
         }
     }
-    if (doomed.empty()) return;
+    if (doomedCount == 0) return;
 
     auto fresh = PrivateAllocBlock<std::uint8_t>(PartBlockHeaderBytes);
+    std::vector<std::unique_ptr<QMorvanObject>> doomed;
+    doomed.reserve(doomedCount);
+    for (std::size_t i = 0; i < objects.Count();) {
+        if (objects[i]->purge != 0) {
+            doomed.push_back(objects.Release(i));
+        } else {
+            ++i;
+        }
+    }
     {
         BusyScope scope(busy);
-        for (QMorvanObject* object : doomed) delete object;
+        for (std::unique_ptr<QMorvanObject>& object : doomed) object.reset();
     }
+    // The kept objects leave with their records and come back one by one below.
+    std::vector<std::unique_ptr<QMorvanObject>> kept = objects.ReleaseAll();
+    for (const std::unique_ptr<QMorvanObject>& object : kept) object->present = 0;
     selectionIds = IdSet();
     PartBlockWriteHeader(fresh.get());
     PrivateFree(Block());
     *document->PartBlockSlot() = fresh.release();
     *document->PartBlockBytesSlot() = PartBlockHeaderBytes;
-    objects.clear();
     // Selected objects take their new indices into the selection as they go back in.
-    for (auto& [object, copy] : kept) {
-        InsertPartRecord(copy.get(), false, false, false, object);
-        copy.reset();
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        InsertPartRecord(copies[i].get(), false, false, false, std::move(kept[i]));
+        copies[i].reset();
     }
     if (rebuildGeometry) ReloadGeometry(nullptr);
 }
 
 void QMorvanObjects::DeleteFrom(std::size_t first) {
     BusyScope scope(busy);
-    while (objects.size() > first) {
-        QMorvanObject* object = objects.back();
-        objects.pop_back();
+    while (objects.Count() > first) {
+        std::unique_ptr<QMorvanObject> object = objects.Release(objects.Count() - 1);
         if (object->selected != 0) IdSetRemove(selectionIds, object->index);
-        delete object;
+        object.reset();
     }
 }
 
 void QMorvanObjects::TruncateTo(std::int32_t n) {
-    if (n < 0 || static_cast<std::size_t>(n) >= objects.size()) return;
+    if (n < 0 || static_cast<std::size_t>(n) >= objects.Count()) return;
     const std::uint32_t length = objects[static_cast<std::size_t>(n)]->recordOffset -
                                  PartBlockHeaderBytes;
     DeleteFrom(static_cast<std::size_t>(n));
@@ -374,7 +420,7 @@ void QMorvanObjects::TruncateTo(std::int32_t n) {
 void QMorvanObjects::ClearAll() {
     auto fresh = PrivateAllocBlock<std::uint8_t>(PartBlockHeaderBytes);
     PartBlockWriteHeader(fresh.get());
-    ClearList(true);
+    ClearList();
     PrivateFree(Block());
     *document->PartBlockSlot() = fresh.release();
     *document->PartBlockBytesSlot() = PartBlockHeaderBytes;
@@ -382,13 +428,7 @@ void QMorvanObjects::ClearAll() {
     ReloadGeometry(nullptr);
 }
 
-void QMorvanObjects::ClearList(bool deleteObjects) {
-    if (deleteObjects) {
-        DeleteFrom(0);
-    } else {
-        objects.clear();
-    }
-}
+void QMorvanObjects::ClearList() { DeleteFrom(0); }
 
 // ---- new shapes ----
 
@@ -614,9 +654,9 @@ std::vector<QToadObj*> QMorvanObjects::CollectSelectedOwners() const {
 
 void QMorvanObjects::BroadcastToObjects(std::int32_t message, bool selectedOnly) {
     // A handler may delete objects; walk a copy and skip those that left the list.
-    const std::vector<QMorvanObject*> walk = objects;
+    const std::vector<QMorvanObject*> walk = objects.Items();
     for (QMorvanObject* object : walk) {
-        if (std::find(objects.begin(), objects.end(), object) == objects.end()) continue;
+        if (!objects.Contains(object)) continue;
         if (selectedOnly && object->selected == 0) continue;
         Broadcast(object, message, 0);
     }
@@ -657,7 +697,7 @@ namespace {
 void PartSphere(SceneGeometry* geometry, std::int32_t index, Vec3& centre, double& radius) {
     centre = Vec3{};
     radius = 0.0;
-    const PartEntry* entry = geometry != nullptr ? geometry->Part(index) : nullptr;
+    const PartRenderRecord* entry = geometry != nullptr ? geometry->Part(index) : nullptr;
     if (entry == nullptr) return;
     const Matrix4W& q = entry->boundQuadric;
     // Centre -(Bq^-1 b) with the 3x3 block Bq and the linear column b.
@@ -863,12 +903,12 @@ void QMorvanObjects::HandleMessage(std::int32_t message, std::int32_t, QReferenc
     const auto releaseDisplayList = [object] { object->displayList = 0; };
     switch (message) {
         case MessageDestroyed:
-            RemovePartRecord(object);
+            RemoveRecordOf(object, Parting::Dying);
             break;
         case MessageDeleted: {
             if (busy || object->present == 0 || object->collection != this) break;
             object->keptRecord = PartRecordCopy(object->GetPartRecord());
-            RemovePartRecord(object);
+            RemoveRecordOf(object, Parting::ToUndoHistory);
             releaseDisplayList();
             document->modified = 1;
             break;
@@ -876,7 +916,7 @@ void QMorvanObjects::HandleMessage(std::int32_t message, std::int32_t, QReferenc
         case MessageRestored: {
             if (object->keptRecord == nullptr || object->present != 0) break;
             PartRecordPtr copy = std::move(object->keptRecord);
-            InsertPartRecord(copy.get(), false, false, false, object);
+            InsertRecord(copy.get(), false, false, nullptr, object);
             document->modified = 1;
             object->SetTexture(object->texture, false);
             break;

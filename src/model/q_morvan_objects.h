@@ -9,6 +9,9 @@
 // selection, and applies drag-style edits that start again from each object's current
 // snapshot. After every change it has the scene geometry rebuilt.
 //
+// The collection owns its present objects (an OwnedList). An object deleted undoably leaves
+// with its record and belongs to the undo history until it is restored.
+//
 // The block is reallocated as it grows, so the collection always reaches it through the
 // document's slot. Allocation failures throw KVOutOfMemoryException.
 
@@ -16,10 +19,13 @@
 #include "core/id_set.h"
 #include "core/matrix4.h"
 #include "core/vec3.h"
+#include "object/owned_list.h"
 #include "object/q_reference_object.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,15 +74,17 @@ public:
 
     // Inserts record (80 + e + 4n bytes; already at the end of the block's records when
     // recordInBlock) in front of the trailing objects, pulling its position back to
-    // 20000 / scene scale from the origin and setting flag 0x20. object (or a new object in
-    // the first group) is bound to it. With rebuildGeometry the scene geometry is reloaded.
-    // Returns the object.
+    // 20000 / scene scale from the origin and setting flag 0x20. object, which the collection
+    // takes over, (or a new object in the first group) is bound to it. With rebuildGeometry
+    // the scene geometry is reloaded. Returns the object. Throws KVOutOfMemoryException or
+    // std::bad_alloc.
     QMorvanObject* InsertPartRecord(const std::uint8_t* record, bool rebuildGeometry,
                                     bool recordInBlock, bool fillSeedPoint,
-                                    QMorvanObject* object);
+                                    std::unique_ptr<QMorvanObject> object);
 
-    // Removes the object's record; nothing while busy or when it is not present.
-    void RemovePartRecord(QMorvanObject* object);
+    // Removes the object's record and gives the object, no longer present, to the caller;
+    // null, changing nothing, while busy or when the object is not present.
+    [[nodiscard]] std::unique_ptr<QMorvanObject> RemovePartRecord(QMorvanObject* object);
 
     // Deletes the objects marked purge and rebuilds the block from the others, whole
     // records in their order. Nothing changes when no object is marked.
@@ -88,8 +96,8 @@ public:
     // Replaces the block by an empty one and deletes every object.
     void ClearAll();
 
-    // Takes every object out of the list, deleting them when asked.
-    void ClearList(bool deleteObjects);
+    // Takes every object out of the list and deletes it.
+    void ClearList();
 
     // Makes room for a record of up to 164 bytes behind the records and zeroes 84 bytes there.
     void ReserveRecord();
@@ -99,7 +107,7 @@ public:
     std::uint8_t* GetRecordsEnd() const;
     // Adds the deltas to the offset and index of every object whose offset exceeds after.
     void ShiftRecordOffsets(std::uint32_t after, std::int64_t byteDelta, std::int32_t indexDelta);
-    std::int32_t Count() const { return static_cast<std::int32_t>(objects.size()); }
+    std::int32_t Count() const { return static_cast<std::int32_t>(objects.Count()); }
 
     // New shapes, white unless given a colour, each with a random fraction at byte 76, of
     // kinds 1, 2 and 4 with their parameters, inserted as InsertPartRecord does.
@@ -184,7 +192,7 @@ public:
 
     // The object at index; null outside the list.
     QMorvanObject* At(std::int32_t i) const;
-    const std::vector<QMorvanObject*>& Objects() const { return objects; }
+    const std::vector<QMorvanObject*>& Objects() const { return objects.Items(); }
     const IdSet& SelectionIds() const { return selectionIds; }
     IdSet& SelectionIds() { return selectionIds; }
     QDocumentBase* Document() const { return document; }
@@ -210,12 +218,23 @@ private:
     void ReloadGeometry(std::uint8_t* appendFrom);
     // Deletes objects[first..] with the collection busy and takes them out of the list.
     void DeleteFrom(std::size_t first);
+    // InsertPartRecord for owned (null for a new object), or for restored: an object the
+    // undo history gives back (alive again), which the collection owns once more when it is
+    // in the list.
+    QMorvanObject* InsertRecord(const std::uint8_t* record, bool rebuildGeometry,
+                                bool recordInBlock, std::unique_ptr<QMorvanObject> owned,
+                                QMorvanObject* restored);
+    // Who has an object whose record is removed: the caller, the undo history (it was deleted
+    // undoably) or nobody (it is being destroyed).
+    enum class Parting { ToCaller, ToUndoHistory, Dying };
+    // RemovePartRecord; the handle is null unless parting is ToCaller.
+    std::unique_ptr<QMorvanObject> RemoveRecordOf(QMorvanObject* object, Parting parting);
     template <typename Fn>
     void ForEachId(const IdSet& ids, Fn&& fn) const;
 
     IdSet auxIds;
     IdSet selectionIds;
-    std::vector<QMorvanObject*> objects;  // owned
+    OwnedList<QMorvanObject> objects;
     QDocumentBase* document = nullptr;
     bool busy = false;
 };

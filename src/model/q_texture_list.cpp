@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 QTextureList::QTextureList() { typeId = TypeIdTextureList; }
 
@@ -18,20 +19,20 @@ void QTextureList::BroadcastChange(std::int32_t change, QReferenceObject* textur
     Broadcast(this, MessageChanged, change, std::make_unique<QReferenceTransPort>(texture));
 }
 
-void QTextureList::AddTexture(QReferenceObject* texture) {
-    ORBELLE_CHECK(texture != nullptr && texture->TypeId() == TypeIdTexture);
-    if (std::find(textures.begin(), textures.end(), texture) != textures.end()) return;
-    textures.push_back(texture);
+void QTextureList::AddTexture(std::unique_ptr<QReferenceObject> owned) {
+    ORBELLE_CHECK(owned != nullptr && owned->TypeId() == TypeIdTexture);
+    QReferenceObject* texture = textures.Append(std::move(owned));
     AddReference(texture, this, 0);
     BroadcastChange(TextureListAdded, texture);
 }
 
-void QTextureList::RemoveTexture(QReferenceObject* texture) {
-    const auto found = std::find(textures.begin(), textures.end(), texture);
-    if (found == textures.end()) return;
-    textures.erase(found);
+std::unique_ptr<QReferenceObject> QTextureList::RemoveTexture(QReferenceObject* texture) {
+    const std::optional<std::size_t> at = textures.Find(texture);
+    if (!at) return nullptr;
+    std::unique_ptr<QReferenceObject> owned = textures.Release(*at);
     RemoveReference(texture, this, 0);
     BroadcastChange(TextureListRemoved, texture);
+    return owned;
 }
 
 bool QTextureList::IsUnused(const QReferenceObject* texture) const {
@@ -63,12 +64,10 @@ bool QTextureList::IsImageShared(const QReferenceObject* image) const {
 
 void QTextureList::RemoveAll() {
     removing = true;
-    // Each texture leaves the vector before it dies, so the vector never holds freed memory.
-    std::vector<QReferenceObject*> doomed;
-    doomed.swap(textures);
-    for (QReferenceObject* texture : doomed) {
-        RemoveReference(texture, this, 0);
-        delete texture;
+    // Every texture leaves the list before the first one dies.
+    for (std::unique_ptr<QReferenceObject>& texture : textures.ReleaseAll()) {
+        RemoveReference(texture.get(), this, 0);
+        texture.reset();
     }
     removing = false;
 }
@@ -82,13 +81,13 @@ void QTextureList::HandleMessage(std::int32_t message, std::int32_t, QReferenceO
     if (sender == nullptr || sender->TypeId() != TypeIdTexture) return;
     switch (message) {
         case MessageDestroyed:
+            textures.Forget(sender);
+            break;
         case MessageDeleted:
-            std::erase(textures, sender);
+            textures.HandOver(sender);
             break;
         case MessageRestored:
-            if (std::find(textures.begin(), textures.end(), sender) == textures.end()) {
-                textures.push_back(sender);
-            }
+            if (!textures.Contains(sender)) textures.TakeBack(textures.Count(), sender);
             break;
         default:
             return;

@@ -1,6 +1,7 @@
 #pragma once
 
-// QTextureList is the document's list of its textures. It owns them, registers on each (set
+// QTextureList is the document's list of its textures. It owns them (an OwnedList: a texture
+// deleted undoably belongs to the undo history until it is restored), registers on each (set
 // 0), follows their deletion and restoration, and announces every change of membership with
 // message 7 and a QReferenceTransPort on the texture as payload.
 //
@@ -8,9 +9,11 @@
 // object offers. A texture holds its image by registering on it, which is how the list tells
 // which textures share an image.
 
+#include "object/owned_list.h"
 #include "object/q_reference_object.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Arguments of message 7 from the texture list.
@@ -28,13 +31,14 @@ public:
     QTextureList(const QTextureList&) = delete;
     QTextureList& operator=(const QTextureList&) = delete;
 
-    // Takes ownership of texture (type id 6) unless it is already in the list (then nothing
-    // happens); registers on it and broadcasts (7, 1) naming it.
-    void AddTexture(QReferenceObject* texture);
+    // Takes texture (type id 6) over (a texture the list holds already fails a check);
+    // registers on it and broadcasts (7, 1) naming it. Throws std::bad_alloc, and texture is
+    // then freed.
+    void AddTexture(std::unique_ptr<QReferenceObject> texture);
 
-    // Takes texture out of the list and gives up ownership: unregisters and broadcasts
-    // (7, -1) naming it. Nothing happens for a texture not in the list.
-    void RemoveTexture(QReferenceObject* texture);
+    // Takes texture out of the list and gives it to the caller: unregisters and broadcasts
+    // (7, -1) naming it. Null, changing nothing, for a texture not in the list.
+    [[nodiscard]] std::unique_ptr<QReferenceObject> RemoveTexture(QReferenceObject* texture);
 
     // True when a texture of the list is unused: no alive scene object refers to it and it
     // is not its document's current texture.
@@ -58,12 +62,12 @@ public:
                        QReferenceObject* sender) override;
 
     // The textures in insertion order.
-    const std::vector<QReferenceObject*>& Textures() const { return textures; }
+    const std::vector<QReferenceObject*>& Textures() const { return textures.Items(); }
 
 private:
     bool IsUnused(const QReferenceObject* texture) const;
     void BroadcastChange(std::int32_t change, QReferenceObject* texture);
 
     bool removing = false;
-    std::vector<QReferenceObject*> textures;  // owned
+    OwnedList<QReferenceObject> textures;
 };

@@ -91,6 +91,9 @@ public:
     float morphDuration = 0.0f;  // length of the morph to the next bot of the chain
     std::uint32_t changeMask = 0;
     std::string name;
+    // The bot's "Toad" element as a scene file held it, kept whole so that the parts of the
+    // element the bot does not read yet are not lost; empty for a bot made in the program.
+    std::string storedElement;
 
 private:
     std::int32_t historyIndex = 0;

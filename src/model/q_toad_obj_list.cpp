@@ -26,14 +26,14 @@ QToadObjList::~QToadObjList() {
 }
 
 void QToadObjList::DeleteAll() {
-    // Each bot leaves the list before it is deleted: a bot whose destructor does not reach
-    // this list (one of no document, or of another one) would otherwise stay in the vector
-    // and be deleted again and again.
-    while (!bots.empty()) {
-        QToadObj* bot = bots.front();
+    // Each bot leaves the list before it is freed: a bot whose destructor does not reach this
+    // list (one of no document, or of another one) must not be found in it while it dies.
+    while (!bots.IsEmpty()) {
+        QToadObj* bot = bots[0];
         RemoveReference(bot, this, 0);
-        RemoveBot(bot);
-        delete bot;
+        std::unique_ptr<QToadObj> owned = bots.Release(0);
+        BroadcastChange(BotListRemoved, bot);
+        owned.reset();
     }
 }
 
@@ -43,20 +43,19 @@ void QToadObjList::BroadcastChange(std::int32_t change, QToadObj* bot) {
     Broadcast(this, MessageChanged, change, std::make_unique<QReferenceTransPort>(bot));
 }
 
-void QToadObjList::AddBot(QToadObj* bot, bool makeUnique) {
-    ORBELLE_CHECK(bot != nullptr);
-    if (Contains(bot)) return;
+void QToadObjList::AddBot(std::unique_ptr<QToadObj> owned, bool makeUnique) {
+    ORBELLE_CHECK(owned != nullptr);
+    ORBELLE_CHECK(!Contains(owned.get()));
+    QToadObj* bot = owned.get();
     if (bot->name.empty()) bot->name = EmptyBotName;
     if (makeUnique) bot->name = MakeUniqueBotName(nullptr, bot->name);
-    bots.push_back(bot);
+    bots.Append(std::move(owned));
     if (makeUnique) SortByName();
     AddReference(bot, this, 0);
     BroadcastChange(BotListAdded, bot);
 }
 
-bool QToadObjList::Contains(const QToadObj* bot) const {
-    return std::find(bots.begin(), bots.end(), bot) != bots.end();
-}
+bool QToadObjList::Contains(const QToadObj* bot) const { return bots.Contains(bot); }
 
 bool QToadObjList::IsBotNameFree(std::string_view name) const {
     return std::none_of(bots.begin(), bots.end(), [&](const QToadObj* bot) {
@@ -89,9 +88,7 @@ std::string QToadObjList::MakeUniqueBotName(const QToadObj* bot, std::string_vie
 }
 
 void QToadObjList::RemoveBot(QToadObj* bot) {
-    const auto found = std::find(bots.begin(), bots.end(), bot);
-    if (found == bots.end()) return;
-    bots.erase(found);
+    if (!bots.Forget(bot)) return;
     BroadcastChange(BotListRemoved, bot);
 }
 
@@ -109,7 +106,7 @@ void QToadObjList::ClearHistory() {
 }
 
 void QToadObjList::SortByName() {
-    std::stable_sort(bots.begin(), bots.end(), [](const QToadObj* a, const QToadObj* b) {
+    bots.StableSort(0, [](const QToadObj* a, const QToadObj* b) {
         return NameLess(a->name, b->name);
     });
 }
@@ -122,7 +119,7 @@ void QToadObjList::HandleMessage(std::int32_t message, std::int32_t, QReferenceO
         case MessageRestored: {
             if (Contains(bot)) return;
             bot->name = MakeUniqueBotName(nullptr, bot->name);
-            bots.push_back(bot);
+            bots.TakeBack(bots.Count(), bot);
             SortByName();
             BroadcastChange(BotListAdded, bot);
             if (bot->IsModeBits01Clear()) bot->regenLevel = 2;
@@ -135,10 +132,13 @@ void QToadObjList::HandleMessage(std::int32_t message, std::int32_t, QReferenceO
         }
         case MessageDeleted:
             if (bot->IsModeBits01Clear() && !bot->AnyStateFlagSet()) bot->ReleaseObjects();
-            [[fallthrough]];
+            bot->UnlinkMorph();
+            bots.HandOver(bot);
+            BroadcastChange(BotListRemoved, bot);
+            break;
         case MessageDestroyed:
             bot->UnlinkMorph();
-            std::erase(bots, bot);
+            bots.Forget(bot);
             BroadcastChange(BotListRemoved, bot);
             break;
         default:

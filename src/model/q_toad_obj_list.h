@@ -1,14 +1,17 @@
 #pragma once
 
-// QToadObjList is the document's list of its bots. It owns them, registers on each (set 0),
+// QToadObjList is the document's list of its bots. It owns them (an OwnedList: a bot deleted
+// undoably belongs to the undo history until it is restored), registers on each (set 0),
 // follows their deletion and restoration, keeps their names unique with "-%03d" suffixes
 // and sorted, and announces every change of membership with message 7 and a
 // QReferenceTransPort on the bot as payload. A restored bot becomes the modeller's selected
 // bot when the document has none (a select-bot event).
 
+#include "object/owned_list.h"
 #include "object/q_reference_object.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,10 +33,10 @@ public:
     QToadObjList(const QToadObjList&) = delete;
     QToadObjList& operator=(const QToadObjList&) = delete;
 
-    // Takes ownership of bot unless it is already in the list (then nothing happens). An
-    // empty name becomes "Bot"; with makeUnique the name is made unique and the list sorted.
-    // Registers on the bot and broadcasts (7, 1) naming it.
-    void AddBot(QToadObj* bot, bool makeUnique);
+    // Takes bot over (a bot the list holds already fails a check). An empty name becomes
+    // "Bot"; with makeUnique the name is made unique and the list sorted. Registers on the bot
+    // and broadcasts (7, 1) naming it. Throws std::bad_alloc, and bot is then freed.
+    void AddBot(std::unique_ptr<QToadObj> bot, bool makeUnique);
 
     // True when bot is in the list.
     bool Contains(const QToadObj* bot) const;
@@ -52,9 +55,9 @@ public:
     // holding it, or base with the first "-%03d" suffix not held by another bot (up to 999).
     std::string MakeUniqueBotName(const QToadObj* bot, std::string_view name) const;
 
-    // Takes bot out of the list and broadcasts (7, -1) naming it; does not unregister (the
-    // bot's destructor calls this after unregistering the list). Nothing happens for a bot
-    // not in the list.
+    // Lets go of a dying bot without freeing it and broadcasts (7, -1) naming it; does not
+    // unregister (the bot's destructor calls this after unregistering the list). Nothing
+    // happens for a bot not in the list.
     void RemoveBot(QToadObj* bot);
 
     // Unregisters from every bot and deletes it; the list is empty afterwards.
@@ -74,12 +77,12 @@ public:
                        QReferenceObject* sender) override;
 
     // The bots in list order.
-    const std::vector<QToadObj*>& Bots() const { return bots; }
+    const std::vector<QToadObj*>& Bots() const { return bots.Items(); }
 
 private:
     void SortByName();
     void BroadcastChange(std::int32_t change, QToadObj* bot);
     void DeleteAll();
 
-    std::vector<QToadObj*> bots;  // owned
+    OwnedList<QToadObj> bots;
 };

@@ -130,6 +130,12 @@ void QReferenceObject::DeleteIfUnreferenced() {
         deleteAfterBroadcast = true;
         return;
     }
+    DestroySelf();
+}
+
+void QReferenceObject::DestroySelf() {
+    ORBELLE_CHECK(!isDying);
+    // The one place where an object ends its own life; see the declaration for who lets go.
     delete this;
 }
 

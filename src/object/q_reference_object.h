@@ -166,6 +166,13 @@ protected:
     // register, unregister or delete objects.
     virtual void OnTargetDestroyed(QReferenceObject* target);
 
+    // Destroys this object by its own rule (auto-delete, or a subclass's rule such as dying
+    // with the object it follows). The object is its own owner at that moment: whoever holds
+    // it hears message 0 or OnTargetDestroyed and lets go without freeing it (collections
+    // through OwnedList::Forget; the undo history drops it from its change list). Must not be
+    // called while the object's own broadcast runs (a check fails), nor touch this afterwards.
+    void DestroySelf();
+
     std::int32_t typeId = TypeIdPlain;
     std::deque<std::uint16_t> stateHistory;
     std::deque<std::int32_t> undoStepHistory;

@@ -6,8 +6,22 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <string>
+#include <utility>
+
+FileBytes::FileBytes(FileBytes&& other) noexcept { *this = std::move(other); }
+
+FileBytes& FileBytes::operator=(FileBytes&& other) noexcept {
+    if (this != &other) {
+        bytes = std::move(other.bytes);
+        byteCount = std::exchange(other.byteCount, 0);
+        isRead = std::exchange(other.isRead, false);
+        errorNumber = std::exchange(other.errorNumber, 0);
+    }
+    return *this;
+}
 
 FileOpenError FileBytes::Read(std::string_view path, std::size_t maxBytes) {
     Clear();
@@ -31,21 +45,22 @@ FileOpenError FileBytes::Read(std::string_view path, std::size_t maxBytes) {
     }
     if (error == 0 && st.st_size > 0) {
         try {
-            bytes.assign(static_cast<std::size_t>(st.st_size), 0);
+            byteCount = static_cast<std::size_t>(st.st_size);
+            bytes = std::make_unique_for_overwrite<std::uint8_t[]>(byteCount);
         } catch (const std::bad_alloc&) {
             error = ENOMEM;
             result = FileOpenError::TooLarge;
         }
     }
     std::size_t done = 0;
-    while (error == 0 && done < bytes.size()) {
-        const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+    while (error == 0 && done < byteCount) {
+        const ssize_t got = ::read(fd, bytes.get() + done, byteCount - done);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             error = errno;
         } else if (got == 0) {
             // The file shrank since fstat: present what is there.
-            bytes.resize(done);
+            byteCount = done;
         } else {
             done += static_cast<std::size_t>(got);
         }
@@ -61,7 +76,8 @@ FileOpenError FileBytes::Read(std::string_view path, std::size_t maxBytes) {
 }
 
 void FileBytes::Clear() {
-    std::vector<std::uint8_t>().swap(bytes);
+    bytes.reset();
+    byteCount = 0;
     isRead = false;
     errorNumber = 0;
 }

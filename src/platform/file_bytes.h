@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <span>
 #include <string_view>
-#include <vector>
 
 // The bytes of one file, read whole. Owns its block; moves, never copies.
 class FileBytes {
@@ -18,8 +18,9 @@ public:
     FileBytes() = default;
     FileBytes(const FileBytes&) = delete;
     FileBytes& operator=(const FileBytes&) = delete;
-    FileBytes(FileBytes&&) = default;
-    FileBytes& operator=(FileBytes&&) = default;
+    // Moving leaves the source empty.
+    FileBytes(FileBytes&& other) noexcept;
+    FileBytes& operator=(FileBytes&& other) noexcept;
 
     // Reads the file at path ("\" or "/", case-insensitive when the exact name is missing),
     // replacing what this object held; an empty file gives no bytes. A file of more than
@@ -33,14 +34,17 @@ public:
     void Clear();
 
     bool IsRead() const { return isRead; }
-    std::span<const std::uint8_t> Bytes() const { return bytes; }
+    std::span<const std::uint8_t> Bytes() const { return {bytes.get(), byteCount}; }
 
     // The system's error number of the last failed Read: EISDIR for a folder, EFBIG for a
     // file over the limit, ENOMEM for a refused block; 0 after a success.
     int ErrorNumber() const { return errorNumber; }
 
 private:
-    std::vector<std::uint8_t> bytes;
+    // The block is not zero-filled first: read() overwrites all of it, and a file that shrank
+    // meanwhile presents only the bytes read.
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t byteCount = 0;
     bool isRead = false;
     int errorNumber = 0;
 };

@@ -1,18 +1,19 @@
 #pragma once
 
-// Turns the scene geometry's parts into the renderer's view-space parts. Each part's
-// part-space surfaces and bound are seen through localFromView = localFromWorld x
-// worldFromView; its visibility and colour are copied.
-//
-// The part records of the scene geometry carry no surface forms yet (the shape builders fill
-// them), so every part is loaded with the surfaces its record holds: none for now, which the
-// casting passes skip. The bound is the record's bounding quadric, held in world coordinates.
+// Turns the scene geometry's part records into the renderer's view-space parts. Each part's
+// surface forms (in part coordinates, as the shape builders write them) are seen through
+// localFromView = localFromWorld x worldFromView, and its bounding quadric (held in world
+// coordinates) through worldFromView; its visibility and colour are copied. The renderer also
+// takes the geometry's surface slot table, which orders hits on coincident surfaces.
 
 #include "core/matrix4.h"
-#include "render/render_parts.h"
 
+class QRender;
 class SceneGeometry;
 
-// Replaces parts with one part per part of geometry, in part order, seen from viewFromWorld
-// (an affine w-first transform). Throws KVOutOfMemoryException.
-void LoadRenderParts(RenderParts& parts, SceneGeometry& geometry, const Matrix4W& viewFromWorld);
+// Replaces the renderer's parts with one part per part of geometry, in part order, seen from
+// viewFromWorld (an affine w-first transform), and points it at the geometry's slot table,
+// which must outlive the renders. A record's surface count is held to its room and to 32.
+// Throws KVOutOfMemoryException.
+void LoadRenderParts(QRender& render, const SceneGeometry& geometry,
+                     const Matrix4W& viewFromWorld);

@@ -67,32 +67,85 @@ std::uint8_t BlurTaps(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
     return static_cast<std::uint8_t>((a + 2 * b + c + 2) >> 2);
 }
 
-// One blur pass along a line of count elements, stride apart. The scratch receives the line
-// with d wrapped elements on each side; the wrap goes by modulo because a line may be shorter
-// than the tap distance.
+// Copies a line of count elements into scratch with d wrapped elements on each side:
+// scratch[i] = line[(i - d) mod count]. The wrap goes by modulo when the line is shorter than
+// the tap distance.
 template <typename T>
-void BlurLine(T* line, int count, std::ptrdiff_t stride, int d, T* scratch) {
-    for (int i = 0; i < count + 2 * d; ++i) {
-        scratch[i] = line[WrapIndex(i - d, count) * stride];
+void WrapLine(const T* line, int count, int d, T* scratch) {
+    if (count < d) {
+        for (int i = 0; i < count + 2 * d; ++i) scratch[i] = line[WrapIndex(i - d, count)];
+        return;
     }
-    for (int i = 0; i < count; ++i) {
-        line[i * stride] = BlurTaps(scratch[i], scratch[i + d], scratch[i + 2 * d]);
+    const auto d0 = static_cast<std::size_t>(d);
+    const auto n = static_cast<std::size_t>(count);
+    std::memcpy(scratch, line + (n - d0), d0 * sizeof(T));
+    std::memcpy(scratch + d0, line, n * sizeof(T));
+    std::memcpy(scratch + d0 + n, line, d0 * sizeof(T));
+}
+
+// The row pass: each row blurred along itself, through one wrapped copy of the row.
+template <typename T>
+void BlurRows(T* pixels, int w, int h, int d, T* line) {
+    for (int y = 0; y < h; ++y) {
+        T* row = pixels + static_cast<std::ptrdiff_t>(y) * w;
+        WrapLine(row, w, d, line);
+        for (int x = 0; x < w; ++x) row[x] = BlurTaps(line[x], line[x + d], line[x + 2 * d]);
+    }
+}
+
+// The column pass, walked in row order: row y becomes the blur of rows y - d, y and y + d
+// (wrapped), whole rows at a time, so memory is read and written in sequence rather than down
+// columns whose power-of-two strides make the cache lines evict each other. Rows are
+// overwritten in order, so the originals still to be read are kept aside in `kept`
+// (2d + 1 rows): the first d rows, which the last d rows take as their lower taps, and a ring
+// of the last d + 1 rows, from which each row takes its upper tap. An image of at most 2d rows
+// is blurred from a copy of all of them.
+template <typename T>
+void BlurColumns(T* pixels, int w, int h, int d, T* kept) {
+    const auto width = static_cast<std::ptrdiff_t>(w);
+    const std::size_t rowBytes = static_cast<std::size_t>(w) * sizeof(T);
+    auto row = [&](int y) { return pixels + y * width; };
+    if (h <= 2 * d) {
+        std::memcpy(kept, pixels, rowBytes * static_cast<std::size_t>(h));
+        for (int y = 0; y < h; ++y) {
+            const T* above = kept + WrapIndex(y - d, h) * width;
+            const T* centre = kept + y * width;
+            const T* below = kept + WrapIndex(y + d, h) * width;
+            T* out = row(y);
+            for (int x = 0; x < w; ++x) out[x] = BlurTaps(above[x], centre[x], below[x]);
+        }
+        return;
+    }
+    T* head = kept;
+    T* ring = kept + d * width;
+    std::memcpy(head, pixels, rowBytes * static_cast<std::size_t>(d));
+    for (int y = 0; y < h; ++y) {
+        // Row y - d + h (for y < d) and row y + d (below h) are not yet overwritten.
+        const T* above = y >= d ? ring + ((y - d) % (d + 1)) * width : row(y - d + h);
+        const T* below = y + d < h ? row(y + d) : head + (y + d - h) * width;
+        T* centre = ring + (y % (d + 1)) * width;
+        T* out = row(y);
+        std::memcpy(centre, out, rowBytes);
+        for (int x = 0; x < w; ++x) out[x] = BlurTaps(above[x], centre[x], below[x]);
     }
 }
 
 // The level's blur: pass count 2 when j is a multiple of 3, else 3; tap distance 2^(j / 3).
+// Each pass blurs the rows, then the columns.
 template <typename T>
 void BlurLevel(T* pixels, int w, int h, int k, T* scratch) {
     const int j = k > 0 ? k - 1 : 0;
     const int d = 1 << (j / 3);
     const int passCount = j % 3 == 0 ? 2 : 3;
+    T* line = scratch;
+    T* kept = scratch + w + 2 * MaxTapDistance;
     for (int pass = 0; pass < passCount; ++pass) {
-        for (int y = 0; y < h; ++y) BlurLine(pixels + static_cast<std::ptrdiff_t>(y) * w, w, 1, d, scratch);
-        for (int x = 0; x < w; ++x) BlurLine(pixels + x, h, w, d, scratch);
+        BlurRows(pixels, w, h, d, line);
+        BlurColumns(pixels, w, h, d, kept);
     }
 }
 
-// Fills a new level: the zero form everywhere when bordered, then the interior (the padded
+// Fills a new level: the zero form in the margins when bordered, the interior (the padded
 // source converted for level 0, the level below copied otherwise) centred in it, then blurs.
 template <typename T>
 T* MakeLevel(const TexPyramid& p, int k, const T* below, int belowWidth, int belowHeight,
@@ -101,18 +154,22 @@ T* MakeLevel(const TexPyramid& p, int k, const T* below, int belowWidth, int bel
     const int h = p.levelHeights[k];
     T* level = TryAlloc<T>(BufferBytes(w, h, sizeof(T)));
     if (level == nullptr) return nullptr;
-    if (p.bordered) {
-        for (std::size_t i = 0; i < static_cast<std::size_t>(w) * static_cast<std::size_t>(h); ++i) {
-            level[i] = zeroForm;
-        }
-    }
     const int marginX = (w - belowWidth) / 2;
     const int marginY = (h - belowHeight) / 2;
-    for (int y = 0; y < belowHeight; ++y) {
-        const T* from = below + static_cast<std::ptrdiff_t>(y) * belowWidth;
-        T* to = level + static_cast<std::ptrdiff_t>(y + marginY) * w + marginX;
-        for (int x = 0; x < belowWidth; ++x) {
-            to[x] = k == 0 ? ToChannelForm(from[x]) : from[x];
+    for (int y = 0; y < h; ++y) {
+        T* to = level + static_cast<std::ptrdiff_t>(y) * w;
+        const int inside = y - marginY;
+        if (inside < 0 || inside >= belowHeight) {
+            std::fill(to, to + w, zeroForm);
+            continue;
+        }
+        std::fill(to, to + marginX, zeroForm);
+        std::fill(to + marginX + belowWidth, to + w, zeroForm);
+        const T* from = below + static_cast<std::ptrdiff_t>(inside) * belowWidth;
+        if (k == 0) {
+            for (int x = 0; x < belowWidth; ++x) to[marginX + x] = ToChannelForm(from[x]);
+        } else {
+            std::memcpy(to + marginX, from, static_cast<std::size_t>(belowWidth) * sizeof(T));
         }
     }
     BlurLevel(level, w, h, k, scratch);
@@ -143,9 +200,11 @@ int BuildMapLevel(TexPyramid& p, int k) {
     return BuildLevelChain(p, p.mapLevels, p.paddedMapSource, ZeroFormByte, p.mapRowScratch, k);
 }
 
-int ScratchLength(const TexPyramid& p) {
-    const int last = TexPyramidLevelCount - 1;
-    return std::max(p.levelWidths[last], p.levelHeights[last]) + 2 * MaxTapDistance;
+// The blur scratch: one wrapped row of the widest level, then the 2d + 1 rows the column pass
+// keeps aside at the widest tap distance.
+std::int64_t ScratchLength(const TexPyramid& p) {
+    const std::int64_t widest = p.levelWidths[TexPyramidLevelCount - 1];
+    return widest + 2 * MaxTapDistance + (2 * MaxTapDistance + 1) * widest;
 }
 
 // Magnifies one plane set of srcW x srcH elements of channelCount 8-bit channels twice in each

@@ -33,7 +33,8 @@ struct TexPyramid {
     std::array<std::uint32_t*, TexPyramidLevelCount> colourLevels = {};
     // Variant m: magnifiedWidth x magnifiedHeight pixels in the channel form.
     std::array<std::uint32_t*, TexPyramidMagnifiedCount> colourMagnified = {};
-    // One padded row or column with wrapped pixels on both sides, for the blur kernels.
+    // The blur's scratch: one row with wrapped pixels on both sides, and the rows the column
+    // pass keeps aside while it overwrites the level in row order.
     std::uint32_t* rowScratch = nullptr;
     // paddedWidth x paddedHeight plain 0xAARRGGBB pixels.
     std::uint32_t* paddedSource = nullptr;

@@ -7,6 +7,7 @@
 #include "imaging/image_mem_stream.h"
 #include "imaging/jpeg_reference.h"
 #include "imaging/pl_any_bmp.h"
+#include "imaging/pl_any_pic_decoder.h"
 #include "imaging/pl_filter_resize_gaussian.h"
 #include "imaging/tiff_test_files.h"
 #include "support/temp_folder.h"
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -355,6 +357,145 @@ TEST_F(LoadImageFileTest, TgaExtensionAreaTellsPremultipliedAlpha) {
         std::int32_t result = -1;
         EXPECT_EQ(ImageAlphaIsPremultiplied(result, path, error), c.presumed);
         EXPECT_EQ(result, 0);
+    }
+}
+
+// Files of every kind the front end decodes straight into the caller's buffer (and some it
+// converts), small enough that the buffer is a pooled slot of the private heap: loaded into
+// slots left holding 0x00 and then 0xFF, they give the same bytes, so no byte of the result
+// is one the decoder skipped; and the bytes are the image library's own decode converted to
+// "argb".
+TEST_F(LoadImageFileTest, PixelsDoNotDependOnWhatTheBufferHeldBefore) {
+    std::uint32_t state = 5;
+    const auto noise = [&state](std::size_t count) {
+        Bytes bytes(count);
+        for (std::uint8_t& b : bytes) {
+            state = state * 1103515245u + 12345u;
+            b = static_cast<std::uint8_t>(state >> 16);
+        }
+        return bytes;
+    };
+    // A Windows bitmap with a 40-byte header, a palette below 16 bits, rows bottom-up padded
+    // to 4 bytes.
+    const auto bmp = [&noise](int bitCount, int width, int height) {
+        const int rowBytes = (width * bitCount + 31) / 32 * 4;
+        const Bytes palette = noise(bitCount <= 8 ? std::size_t{4} << bitCount : 0);
+        const auto offset = static_cast<std::uint32_t>(54 + palette.size());
+        const auto rowsSize = static_cast<std::size_t>(rowBytes) * height;
+        Bytes file(offset + rowsSize, 0);
+        file[0] = 'B', file[1] = 'M';
+        StoreU32LE(&file[2], static_cast<std::uint32_t>(file.size()));
+        StoreU32LE(&file[10], offset);
+        StoreU32LE(&file[14], 40);
+        StoreI32LE(&file[18], width);
+        StoreI32LE(&file[22], height);
+        StoreU16LE(&file[26], 1);
+        StoreU16LE(&file[28], static_cast<std::uint16_t>(bitCount));
+        std::copy(palette.begin(), palette.end(), file.begin() + 54);
+        const Bytes rows = noise(rowsSize);
+        std::copy(rows.begin(), rows.end(), file.begin() + offset);
+        return file;
+    };
+    // A true-colour TGA (image type 2, or 10 with every packet a run of two pixels).
+    const auto tga = [&noise](int depth, int width, int height, bool isRunLength) {
+        Bytes file(18, 0);
+        file[2] = static_cast<std::uint8_t>(isRunLength ? 10 : 2);
+        StoreU16LE(&file[12], static_cast<std::uint16_t>(width));
+        StoreU16LE(&file[14], static_cast<std::uint16_t>(height));
+        file[16] = static_cast<std::uint8_t>(depth);
+        file[17] = static_cast<std::uint8_t>(depth == 32 ? 8 : 0);
+        const std::size_t pixelBytes = static_cast<std::size_t>(depth + 7) / 8;
+        const std::size_t pixelCount = static_cast<std::size_t>(width) * height;
+        for (std::size_t done = 0; done < pixelCount; done += isRunLength ? 2 : pixelCount) {
+            if (isRunLength) file.push_back(0x81);
+            const Bytes pixels = noise(isRunLength ? pixelBytes : pixelBytes * pixelCount);
+            file.insert(file.end(), pixels.begin(), pixels.end());
+        }
+        return file;
+    };
+    const auto tiff = [&noise](Layout layout) {
+        std::vector<Bytes> rows(layout.height);
+        for (Bytes& row : rows) {
+            row = noise(layout.width * layout.samplesPerPixel * layout.bitsPerSample / 8);
+        }
+        return WriteTiff(layout, rows);
+    };
+    jpeg_reference::EncodeSettings jpegSettings;
+    jpegSettings.width = 8;
+    jpegSettings.height = 8;
+
+    struct Case {
+        const char* what;
+        Bytes file;
+    };
+    const Case cases[] = {
+        {"jpeg", jpeg_reference::Encode(jpegSettings, noise(8 * 8 * 4))},
+        {"tiff rgb",
+         tiff({.width = 5, .height = 3, .samplesPerPixel = 3, .photometric = PHOTOMETRIC_RGB})},
+        {"tiff associated alpha", tiff({.width = 4,
+                                        .height = 4,
+                                        .samplesPerPixel = 4,
+                                        .photometric = PHOTOMETRIC_RGB,
+                                        .extraSamples = {EXTRASAMPLE_ASSOCALPHA}})},
+        {"tiff unassociated alpha", tiff({.width = 4,
+                                          .height = 4,
+                                          .samplesPerPixel = 4,
+                                          .photometric = PHOTOMETRIC_RGB,
+                                          .extraSamples = {EXTRASAMPLE_UNASSALPHA}})},
+        {"tiff rgb of 16 bits", tiff({.width = 3,
+                                      .height = 3,
+                                      .bitsPerSample = 16,
+                                      .samplesPerPixel = 3,
+                                      .photometric = PHOTOMETRIC_RGB})},
+        {"tiff grey", tiff({.width = 6, .height = 2})},
+        {"bmp 16 bits", bmp(16, 5, 3)},
+        {"bmp 24 bits", bmp(24, 5, 3)},
+        {"bmp 32 bits", bmp(32, 4, 4)},
+        {"bmp 8 bits", bmp(8, 6, 2)},
+        {"tga 16 bits", tga(16, 5, 3, false)},
+        {"tga 24 bits", tga(24, 5, 3, false)},
+        {"tga 32 bits", tga(32, 4, 4, false)},
+        {"tga 32 bits run-length", tga(32, 4, 4, true)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_FALSE(c.file.empty());
+        const auto load = [&c](std::uint8_t dirt) {
+            // Four free slots of every pooled size, the result's among them, hold dirt.
+            std::vector<void*> slots;
+            for (std::uint32_t size = 4; size <= 256; size += 4) {
+                slots.push_back(PrivateAlloc(size));
+                std::memset(slots.back(), dirt, size);
+            }
+            for (void* slot : slots) PrivateFree(slot);
+            std::int32_t width = 0, height = 0, stride = 0;
+            std::uint8_t* pixels = nullptr;
+            bool premultiplied = false;
+            std::string error;
+            const std::int32_t code = LoadImageFile("argb", width, pixels, "", c.file.data(),
+                                                    static_cast<std::int32_t>(c.file.size()),
+                                                    premultiplied, height, stride, error);
+            EXPECT_EQ(code, 0) << error;
+            if (code != 0) return Bytes{};
+            Bytes result(pixels, pixels + static_cast<std::size_t>(stride) * height);
+            PrivateFree(pixels);
+            return result;
+        };
+        const Bytes overZeros = load(0x00);
+        const Bytes overOnes = load(0xFF);
+        EXPECT_EQ(overZeros, overOnes);
+
+        PLAnyBmp decoded;
+        PLAnyPicDecoder().MakeBmpFromMemory(c.file.data(), static_cast<std::int32_t>(c.file.size()),
+                                            decoded);
+        PLAnyBmp argb;
+        argb.CreateCopy(decoded, PLPixelFormat::A8R8G8B8);
+        Bytes library;
+        for (std::int32_t y = 0; y < argb.GetHeight(); ++y) {
+            library.insert(library.end(), argb.GetLineArray()[y],
+                           argb.GetLineArray()[y] + 4 * argb.GetWidth());
+        }
+        EXPECT_EQ(overZeros, library);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "imaging/pl_text_exception.h"
 #include "imaging/pl_tiff_mem_stream.h"
 #include "imaging/tiff_test_files.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
@@ -291,6 +292,99 @@ TEST(PLTIFFDecoder, TiledAndAlphaLayouts) {
         EXPECT_EQ(bmp.GetPixelFormat(), PLPixelFormat::A8R8G8B8);
         EXPECT_EQ(Pixel(bmp, 0, 0), 0x80C86432u);
         EXPECT_EQ(Pixel(bmp, 1, 0), 0xFF0A141Eu);
+    }
+}
+
+// The RGBA reader's layouts against libtiff's own TIFFReadRGBAImageOriented, pixel for pixel:
+// 8-bit RGB and associated alpha (which the decoder packs itself, three-sample rows ending on
+// a pixel read alone), and layouts whose raster words the decoder turns into pixels afterwards
+// (16 bits, grey of 16 bits, unassociated alpha beside a second extra sample).
+TEST(PLTIFFDecoder, RgbaReaderMatchesLibtiffPixelForPixel) {
+    struct Case {
+        const char* what;
+        Layout layout;
+    };
+    const Case cases[] = {
+        {"rgb, one column",
+         {.width = 1, .height = 3, .samplesPerPixel = 3, .photometric = PHOTOMETRIC_RGB}},
+        {"rgb lzw",
+         {.width = 7,
+          .height = 5,
+          .samplesPerPixel = 3,
+          .photometric = PHOTOMETRIC_RGB,
+          .compression = COMPRESSION_LZW}},
+        {"associated alpha",
+         {.width = 6,
+          .height = 3,
+          .samplesPerPixel = 4,
+          .photometric = PHOTOMETRIC_RGB,
+          .extraSamples = {EXTRASAMPLE_ASSOCALPHA}}},
+        {"associated alpha, tiled",
+         {.width = 5,
+          .height = 4,
+          .samplesPerPixel = 4,
+          .photometric = PHOTOMETRIC_RGB,
+          .extraSamples = {EXTRASAMPLE_ASSOCALPHA},
+          .tileSize = 16}},
+        {"associated alpha and a second extra sample",
+         {.width = 3,
+          .height = 2,
+          .samplesPerPixel = 5,
+          .photometric = PHOTOMETRIC_RGB,
+          .extraSamples = {EXTRASAMPLE_ASSOCALPHA, EXTRASAMPLE_UNSPECIFIED}}},
+        {"unassociated alpha and a second extra sample",
+         {.width = 3,
+          .height = 2,
+          .samplesPerPixel = 5,
+          .photometric = PHOTOMETRIC_RGB,
+          .extraSamples = {EXTRASAMPLE_UNASSALPHA, EXTRASAMPLE_UNSPECIFIED}}},
+        {"rgb of 16 bits",
+         {.width = 3,
+          .height = 2,
+          .bitsPerSample = 16,
+          .samplesPerPixel = 3,
+          .photometric = PHOTOMETRIC_RGB}},
+        {"grey of 16 bits", {.width = 4, .height = 2, .bitsPerSample = 16}},
+    };
+    std::uint32_t state = 99;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Layout& layout = c.layout;
+        std::vector<Bytes> rows(layout.height);
+        for (Bytes& row : rows) {
+            row.resize(layout.width * layout.samplesPerPixel * layout.bitsPerSample / 8);
+            for (std::uint8_t& b : row) {
+                state = state * 1103515245u + 12345u;
+                b = static_cast<std::uint8_t>(state >> 16);
+            }
+        }
+        const Bytes file = WriteTiff(layout, rows);
+        ASSERT_FALSE(file.empty());
+        PLAnyBmp bmp;
+        std::string text;
+        ASSERT_EQ(Decode(file, bmp, &text), 0) << text;
+        ASSERT_EQ(bmp.GetBitsPerPixel(), 32u);
+
+        TempFolder folder;
+        const std::string path =
+            folder.WriteFile("reference.tif", std::string(file.begin(), file.end()));
+        TIFF* tif = TIFFOpen(path.c_str(), "r");
+        ASSERT_NE(tif, nullptr);
+        std::vector<std::uint32_t> raster(std::size_t{layout.width} * layout.height);
+        const int isRead = TIFFReadRGBAImageOriented(tif, layout.width, layout.height,
+                                                     raster.data(), ORIENTATION_TOPLEFT, 0);
+        TIFFClose(tif);
+        ASSERT_EQ(isRead, 1);
+        for (std::uint32_t y = 0; y < layout.height; ++y) {
+            for (std::uint32_t x = 0; x < layout.width; ++x) {
+                // libtiff's words hold red in the low byte, the bitmap's blue.
+                const std::uint32_t word = raster[std::size_t{y} * layout.width + x];
+                const std::uint32_t want =
+                    (word & 0xFF00FF00u) | ((word & 0xFFu) << 16) | ((word >> 16) & 0xFFu);
+                ASSERT_EQ(Pixel(bmp, static_cast<int>(x), static_cast<int>(y)), want)
+                    << x << "," << y;
+            }
+        }
     }
 }
 

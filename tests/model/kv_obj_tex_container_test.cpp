@@ -1,11 +1,14 @@
 #include "model/kv_obj_tex_container.h"
 
 #include "geometry/primitive_record.h"
+#include "object/undo_history.h"
 #include "scene_object_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -75,6 +78,23 @@ TEST(KVObjTexContainerList, DeletedContainersReturnToTheirPlace) {
     EXPECT_EQ(list.Count(), 2u);
     list.RemoveContainer(list.GetAt(0));
     EXPECT_EQ(list.Count(), 1u);
+}
+
+TEST(KVObjTexContainerList, ContainerDeletedWhenItsListGoesIsTheUndoHistorys) {
+    // A bot's list may go before the document's history forgets a deleted container.
+    SceneFixture scene;
+    model_test::DestructionWitness witness;
+    auto list = std::make_unique<KVObjTexContainerList>();
+    list->AddContainer(Sphere(0.0).get(), nullptr);
+    KVObjTexContainer* deleted = list->AddContainer(Sphere(1.0).get(), nullptr);
+    QReferenceObject::AddReference(deleted, &witness, 0);
+    scene.document->BeginOperation("delete");
+    deleted->MarkDeleted();
+
+    list.reset();
+    EXPECT_EQ(witness.destroyedCount, 0);
+    for (std::int32_t i = 0; i < UndoStepLimit; ++i) scene.document->BeginOperation("later");
+    EXPECT_EQ(witness.destroyedCount, 1);
 }
 
 TEST(KVObjTexContainerList, NoRecordsGiveNoContainer) {

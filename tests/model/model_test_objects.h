@@ -95,6 +95,16 @@ public:
     bool* destroyed = nullptr;
 };
 
+// Counts the destructions of the objects it is registered on. It hears the destruction of an
+// object deleted undoably too, whose message 0 reaches nobody.
+class DestructionWitness : public QReferenceObject {
+public:
+    std::int32_t destroyedCount = 0;
+
+protected:
+    void OnTargetDestroyed(QReferenceObject*) override { ++destroyedCount; }
+};
+
 // Makes a fresh document current for the life of the fixture object.
 class CurrentDocumentScope {
 public:

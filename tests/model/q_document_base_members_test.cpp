@@ -46,7 +46,7 @@ TEST(QDocumentBaseMembers, NewDocumentHoldsAnEmptyScene) {
     EXPECT_EQ(document.Engine()->sceneScale, 100.0f);
     EXPECT_EQ(document.Engine()->partBlockRef[0], document.PartBlock());
     EXPECT_EQ(document.Engine()->docList, &document.EngineBuffers());
-    EXPECT_EQ(document.Geometry()->partCount, 0);
+    EXPECT_EQ(document.Geometry()->PartCount(), 0);
 
     const std::array<std::uint8_t, 20> emptyBlock{3, 0, 0xFF, 0xFF, 0, 0, 0,    0, 0, 0,
                                                   0, 0, 0,    0,    0, 0, 0xC0, 0, 0, 0};
@@ -91,13 +91,15 @@ TEST(QDocumentBaseMembers, AThousandDocumentsLeaveNothingBehind) {
     const std::size_t blocks = PrivateHeapBlockCount();
     for (int i = 0; i < 1000; ++i) {
         CurrentDocumentScope document;
-        auto* bot = new QToadObj(document.document.get());
-        document->BotList()->AddBot(bot, true);
-        document->SetCurrentBot(bot);
+        auto bot = std::make_unique<QToadObj>(document.document.get());
+        QToadObj* current = bot.get();
+        document->BotList()->AddBot(std::move(bot), true);
+        document->SetCurrentBot(current);
         document->BeginOperation("delete");
-        auto* group = new QGroup("Flip");
-        document->Groups()->AddGroup(group, true);
-        QGroups::DeleteGroup(group, false);  // only the undo history holds it now
+        auto group = std::make_unique<QGroup>("Flip");
+        QGroup* flip = group.get();
+        document->Groups()->AddGroup(std::move(group), true);
+        QGroups::DeleteGroup(flip, false);  // only the undo history holds it now
     }
     EXPECT_EQ(PrivateHeapBytesInUse(), bytes);
     EXPECT_EQ(PrivateHeapBlockCount(), blocks);
@@ -182,8 +184,9 @@ TEST(QDocumentBaseMembers, DeletingTheCurrentGroupMakesDefaultCurrent) {
     HeardLog log;
     Recorder listener("listener", &log);
     QReferenceObject::AddReference(document.document.get(), &listener, 0);
-    auto* group = new QGroup("Slide");
-    document->Groups()->AddGroup(group, true);
+    auto owned = std::make_unique<QGroup>("Slide");
+    QGroup* group = owned.get();
+    document->Groups()->AddGroup(std::move(owned), true);
     document->SetCurrentGroup(group);
 
     document->BeginOperation("delete group");
@@ -208,11 +211,12 @@ TEST(QDocumentBaseMembers, CurrentBotDeletedStopsBeingCurrent) {
     HeardLog log;
     Recorder listener("listener", &log);
     QReferenceObject::AddReference(document.document.get(), &listener, 0);
-    auto* bot = new QToadObj(document.document.get());
+    auto owned = std::make_unique<QToadObj>(document.document.get());
+    QToadObj* bot = owned.get();
     HeardLog botLog;
     Recorder botListener("bot listener", &botLog, TypeIdPlain);
     QReferenceObject::AddReference(bot, &botListener, 0);
-    document->BotList()->AddBot(bot, true);
+    document->BotList()->AddBot(std::move(owned), true);
     document->SetCurrentBot(bot);
     document->SetSecondBot(bot);
 
@@ -238,15 +242,16 @@ TEST(QDocumentBaseMembers, TextureListChangeIsPassedOn) {
     HeardLog log;
     Recorder listener("listener", &log);
     QReferenceObject::AddReference(document.document.get(), &listener, 0);
-    document->TextureList()->AddTexture(new Recorder("texture", nullptr, TypeIdTexture));
+    document->TextureList()->AddTexture(std::make_unique<Recorder>("texture", nullptr, TypeIdTexture));
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].a, DocumentChangeTextureList);
 }
 
 TEST(QDocumentBaseMembers, ClearUndoHistoryRestartsBotHistories) {
     CurrentDocumentScope document;
-    auto* bot = new QToadObj(document.document.get());
-    document->BotList()->AddBot(bot, false);
+    auto owned = std::make_unique<QToadObj>(document.document.get());
+    QToadObj* bot = owned.get();
+    document->BotList()->AddBot(std::move(owned), false);
     bot->PushSnapshot(BotChangeMask);
     ASSERT_EQ(bot->History().size(), 2u);
     document->ClearUndoHistory();
@@ -257,8 +262,9 @@ TEST(QDocumentBaseMembers, CurrentBotParameter) {
     QDocumentBase document;
     document.Engine()->recordPickMode = 7;
     EXPECT_EQ(document.GetCurrentBotParameter(), 7);
-    auto* bot = new QToadObj(&document);
-    document.BotList()->AddBot(bot, true);
+    auto owned = std::make_unique<QToadObj>(&document);
+    QToadObj* bot = owned.get();
+    document.BotList()->AddBot(std::move(owned), true);
     bot->settingC = 3;
     document.SetCurrentBot(bot);
     EXPECT_EQ(document.GetCurrentBotParameter(), 3);

@@ -26,9 +26,10 @@ std::vector<std::string> Names(const QGroups& groups) {
 }
 
 QGroup* Add(QGroups& groups, const char* name) {
-    auto* group = new QGroup(name);
-    groups.AddGroup(group, true);
-    return group;
+    auto group = std::make_unique<QGroup>(name);
+    QGroup* added = group.get();
+    groups.AddGroup(std::move(group), true);
+    return added;
 }
 
 TEST(QGroups, AddingMakesNamesUniqueAndKeepsNameOrder) {
@@ -119,9 +120,10 @@ TEST(QGroups, DeletingAGroupKeepsObjectsOfDrawingBots) {
     CurrentDocumentScope document;
     QGroups* groups = document->Groups();
     QGroup* group = Add(*groups, "Flip");
-    auto* bot = new QToadObj(document.document.get());
+    auto owned = std::make_unique<QToadObj>(document.document.get());
+    QToadObj* bot = owned.get();
     bot->bt[0] = 1.0f;  // mode bit 0: a drawing bot
-    document->BotList()->AddBot(bot, true);
+    document->BotList()->AddBot(std::move(owned), true);
     Recorder plain("plain", nullptr, TypeIdObject);
     Recorder botPart("bot part", nullptr, TypeIdObject);
     for (Recorder* object : {&plain, &botPart}) QReferenceObject::AddReference(group, object, 0);
@@ -161,8 +163,7 @@ TEST(QGroups, AddingBroadcastsTheGroup) {
     HeardLog log;
     Recorder listener("listener", &log, TypeIdPlain);
     QReferenceObject::AddReference(&groups, &listener, 0);
-    QGroup* group = Add(groups, "Flip");
-    groups.AddGroup(group, true);  // already there: nothing happens
+    Add(groups, "Flip");
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].message, MessageChanged);
     EXPECT_EQ(log[0].a, 0);

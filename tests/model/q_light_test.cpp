@@ -6,6 +6,7 @@
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
 #include "model_test_objects.h"
+#include "object/undo_history.h"
 #include "scripted_view.h"
 #include "view/q_render_view.h"
 
@@ -226,10 +227,10 @@ TEST(QLight, FollowsTheSceneObjectItIsLinkedTo) {
 
     // An object taken out of the block has no centre; the light stays where it is, and goes
     // when the object is destroyed.
-    objects.RemovePartRecord(ball);
+    std::unique_ptr<QMorvanObject> removed = objects.RemovePartRecord(ball);
     QReferenceObject::Broadcast(ball, MessageChanged, 1);
     EXPECT_EQ(Vec3Compare(light->position, Vec3{4.0, 5.0, 6.0}), 0);
-    delete ball;
+    removed.reset();
     EXPECT_EQ(scene.Lights().Count(), lightCount - 1);
     QReferenceObject::RemoveReference(scene.document.document.get(), &documentWatcher, 0);
 }
@@ -265,7 +266,7 @@ TEST(QLights, CollectLinkedObjectIdsGivesSelectedObjectsFollowedByLightsThatAreO
         light->SetLink(c.slot, shapes[static_cast<std::size_t>(c.object)]);
         shapes[static_cast<std::size_t>(c.object)]->SetSelected(c.selected);
     }
-    objects.RemovePartRecord(shapes[5]);
+    std::unique_ptr<QMorvanObject> removed = objects.RemovePartRecord(shapes[5]);
 
     IdSet ids;
     ids.Insert(3);
@@ -276,7 +277,7 @@ TEST(QLights, CollectLinkedObjectIdsGivesSelectedObjectsFollowedByLightsThatAreO
     scene.view.isDelegate = true;
     scene.Lights().CollectLinkedObjectIds(ids);
     EXPECT_EQ(ids.Count(), 0);
-    delete shapes[5];
+    removed.reset();
 }
 
 TEST(QLight, BecomingCurrentSelectsTheLightInItsView) {
@@ -428,6 +429,25 @@ TEST(QMorvanLightState, DeletedLightsLeaveAndReturn) {
     scene.Lights().RemoveAll();
     EXPECT_TRUE(state->Lights().empty());
     state.reset();
+}
+
+TEST(QLightLifecycle, LightDeletedWhenItsListGoesIsTheUndoHistorys) {
+    // A bot's view settings may go before the document's history forgets a deleted light.
+    CurrentDocumentScope document;
+    model_test::DestructionWitness witness;
+    auto lights = std::make_unique<QLights>();
+    lights->AddLight(std::make_unique<QLight>(nullptr));
+    lights->AddLight(std::make_unique<QLight>(nullptr));
+    QLight* deleted = lights->At(1);
+    QReferenceObject::AddReference(deleted, &witness, 0);
+    document->BeginOperation("delete");
+    deleted->MarkDeleted();
+    EXPECT_EQ(lights->Count(), 1);
+
+    lights.reset();
+    EXPECT_EQ(witness.destroyedCount, 0);
+    for (std::int32_t i = 0; i < UndoStepLimit; ++i) document->BeginOperation("later");
+    EXPECT_EQ(witness.destroyedCount, 1);
 }
 
 TEST(QLightLifecycle, DeletedLinkedObjectIsDroppedBeforeItIsDestroyed) {

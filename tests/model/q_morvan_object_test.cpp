@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -80,10 +81,10 @@ TEST(QMorvanObject, HidingAndShowingTouchesOnlyTheHiddenBit) {
     object->SetVisible(false);
     EXPECT_EQ(record[24], 0xD5);
     EXPECT_FALSE(object->IsVisible());
-    EXPECT_EQ(scene.geometry().parts[0].visible, 0);
+    EXPECT_EQ(scene.geometry().Part(0)->visible, 0);
     object->SetVisible(true);
     EXPECT_EQ(record[24], 0x55);
-    EXPECT_EQ(scene.geometry().parts[0].visible, 1);
+    EXPECT_EQ(scene.geometry().Part(0)->visible, 1);
 }
 
 TEST(QMorvanObject, TextureHandleGoesIntoTheRecord) {
@@ -93,7 +94,7 @@ TEST(QMorvanObject, TextureHandleGoesIntoTheRecord) {
     object->SetTexture(texture.get(), true);
     const std::uint8_t* record = object->GetPartRecord();
     EXPECT_EQ(LoadU32LE(record + PartRecordTextureRefOffset), texture->handle);
-    EXPECT_EQ(scene.geometry().parts[0].textureParams, &texture->params);
+    EXPECT_EQ(scene.geometry().Part(0)->texParams, &texture->params);
 
     // A texture that goes away leaves no handle behind, and a stale handle means none.
     const std::uint32_t stale = texture->handle;
@@ -101,7 +102,7 @@ TEST(QMorvanObject, TextureHandleGoesIntoTheRecord) {
     EXPECT_EQ(object->Texture(), nullptr);
     EXPECT_EQ(LoadU32LE(record + PartRecordTextureRefOffset), 0u);
     EXPECT_EQ(ResolveTextureRef(stale), nullptr);
-    EXPECT_EQ(scene.geometry().parts[0].textureParams, &scene.geometry().defaultTexture);
+    EXPECT_EQ(scene.geometry().Part(0)->texParams, &scene.geometry().defaultTexture);
 }
 
 TEST(QMorvanObject, TextureLookChangeRebuildsByMappingBit) {
@@ -134,9 +135,9 @@ TEST(QMorvanObject, TintAndColourReachThePartEntry) {
     EXPECT_EQ(object->GetColour().r, 200 / 255.0);
     object->SetTint(7, false);
     EXPECT_EQ(object->GetPartRecord()[25], 7);
-    EXPECT_EQ(scene.geometry().parts[0].tint, 0);
+    EXPECT_EQ(scene.geometry().Part(0)->tint, 0);
     object->SetTint(9, true);
-    EXPECT_EQ(scene.geometry().parts[0].tint, 9);
+    EXPECT_EQ(scene.geometry().Part(0)->tint, 9);
 }
 
 TEST(QMorvanObject, RadiusByShapeType) {
@@ -154,8 +155,9 @@ TEST(QMorvanObject, RadiusByShapeType) {
 
 TEST(QMorvanObject, GroupDeletionMovesObjectsToTheDefaultGroup) {
     SceneFixture scene;
-    auto* group = new QGroup("Flip");
-    scene.document->Groups()->AddGroup(group, true);
+    auto owned = std::make_unique<QGroup>("Flip");
+    QGroup* group = owned.get();
+    scene.document->Groups()->AddGroup(std::move(owned), true);
     QMorvanObject* object = scene.objects().AddDefaultShape(1);
     object->SetGroup(group);
     group->MarkDeleted();

@@ -4,10 +4,12 @@
 #include "core/private_heap.h"
 #include "geometry/primitive_record.h"
 #include "model/q_groups.h"
+#include "model_test_objects.h"
 #include "scene_object_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -20,7 +22,7 @@ using scene_test::SceneFixture;
 // A free-standing record of shape type 13 with one 44-byte extension element whose bytes
 // count up, so that a garbled extension shows.
 std::vector<std::uint8_t> Type13Record() {
-    constexpr std::uint32_t extensionBytes = 20 + 44;
+    constexpr std::uint32_t extensionBytes = 20 + 2 * 44;
     std::vector<std::uint8_t> record(80 + 4 + extensionBytes, 0);
     StoreI32LE(record.data() + 28, 13);
     StoreU32LE(record.data() + 32, extensionBytes);
@@ -29,8 +31,8 @@ std::vector<std::uint8_t> Type13Record() {
     std::uint8_t* extension = record.data() + 84;
     StoreU16LE(extension, 1);
     StoreU16LE(extension + 2, 0xFFFF);
-    StoreU32LE(extension + 8, 1);
-    for (std::uint32_t i = 0; i < 44; ++i) extension[20 + i] = static_cast<std::uint8_t>(i + 1);
+    StoreU32LE(extension + 8, 2);
+    for (std::uint32_t i = 0; i < 88; ++i) extension[20 + i] = static_cast<std::uint8_t>(i + 1);
     return record;
 }
 
@@ -85,7 +87,7 @@ TEST(QMorvanObjects, DefaultShapesFollowTheTable) {
               static_cast<float>(41 / 32767.0));
     EXPECT_EQ(scene.objects().AddDefaultShape(10), nullptr);
     EXPECT_EQ(scene.objects().AddDefaultShape(19), nullptr);
-    EXPECT_EQ(scene.geometry().partCount, static_cast<std::int32_t>(cases.size()));
+    EXPECT_EQ(scene.geometry().PartCount(), static_cast<std::int32_t>(cases.size()));
     ExpectBlockMatchesObjects(scene.objects());
 }
 
@@ -118,8 +120,8 @@ TEST(QMorvanObjects, NewObjectsGoInFrontOfTrailingObjects) {
     EXPECT_EQ(PartRecordShapeType(a->GetPartRecord()), ShapeType::Sphere);
     ExpectBlockMatchesObjects(objects);
     // The geometry follows the block order.
-    EXPECT_EQ(scene.geometry().parts[0].shapeType, ShapeType::Box);
-    EXPECT_EQ(scene.geometry().parts[2].shapeType, ShapeType::Sphere);
+    EXPECT_EQ(scene.geometry().Part(0)->shapeType, ShapeType::Box);
+    EXPECT_EQ(scene.geometry().Part(2)->shapeType, ShapeType::Sphere);
 }
 
 TEST(QMorvanObjects, SelectionFollowsInsertsAndRemovals) {
@@ -270,8 +272,8 @@ TEST(QMorvanObjects, ColourEditsReportChanges) {
     EXPECT_EQ(LoadU32LE(record + PartRecordColourOffset), 0x123456u);
     const std::uint32_t derived = LoadU32LE(record + PartRecordDerivedColourOffset);
     EXPECT_EQ(derived, PackRgbHalfContrast(ColourFromRgb24(0x123456)));
-    EXPECT_EQ(scene.geometry().parts[1].colour, 0x123456u);
-    EXPECT_EQ(scene.geometry().parts[1].derivedColour, derived);
+    EXPECT_EQ(scene.geometry().Part(1)->colour, 0x123456u);
+    EXPECT_EQ(scene.geometry().Part(1)->derivedColour, derived);
 
     EXPECT_TRUE(objects.SetGlowColor(1, 2, 3, both));
     EXPECT_EQ(LoadU32LE(record + PartRecordGlowColourOffset), 0x010203u);
@@ -338,7 +340,7 @@ TEST(QMorvanObjects, PurgeKeepsWholeRecordsAndSelection) {
     EXPECT_EQ(record[24], PartFlagInserted);
     EXPECT_TRUE(objects.At(1)->IsSelected());
     EXPECT_EQ(objects.SelectionIds().Count(), 1);
-    EXPECT_EQ(scene.geometry().partCount, 2);
+    EXPECT_EQ(scene.geometry().PartCount(), 2);
     ExpectBlockMatchesObjects(objects);
 
     // Without a purge mark nothing changes.
@@ -346,6 +348,31 @@ TEST(QMorvanObjects, PurgeKeepsWholeRecordsAndSelection) {
     objects.PurgeDeleted(true);
     EXPECT_EQ(objects.Count(), 2);
     EXPECT_EQ(objects.ReservedBytes(), reserved);
+}
+
+TEST(QMorvanObjects, PurgedObjectsAreOutOfTheListWhileTheyDie) {
+    // Whoever hears a purged object go must find neither it nor an object purged before it.
+    SceneFixture scene;
+    QMorvanObjects& objects = scene.objects();
+    for (std::int32_t kind : {1, 2, 3, 4}) objects.AddDefaultShape(kind);
+    const std::vector<QMorvanObject*> purged{objects.At(0), objects.At(2)};
+    model_test::Recorder listener("listener", nullptr, TypeIdPlain);
+    std::vector<QMorvanObject*> listedWhileDying;
+    listener.onMessage = [&](std::int32_t message, QReferenceObject*) {
+        if (message != MessageDestroyed) return;
+        for (QMorvanObject* object : objects.Objects()) listedWhileDying.push_back(object);
+    };
+    for (QMorvanObject* object : purged) {
+        object->purge = 1;
+        QReferenceObject::AddReference(object, &listener, 0);
+    }
+
+    objects.PurgeDeleted(true);
+    EXPECT_EQ(listedWhileDying.size(), 4u);  // the two kept objects, once per purged one
+    for (QMorvanObject* object : purged) {
+        EXPECT_EQ(std::count(listedWhileDying.begin(), listedWhileDying.end(), object), 0);
+    }
+    ExpectBlockMatchesObjects(objects);
 }
 
 TEST(QMorvanObjects, TruncateReserveAndClear) {
@@ -356,7 +383,7 @@ TEST(QMorvanObjects, TruncateReserveAndClear) {
     objects.TruncateTo(2);
     EXPECT_EQ(objects.Count(), 2);
     EXPECT_EQ(objects.ReservedBytes(), 20u + 84u + 88u);
-    EXPECT_EQ(scene.geometry().partCount, 2);
+    EXPECT_EQ(scene.geometry().PartCount(), 2);
     ExpectBlockMatchesObjects(objects);
 
     // A record written into reserved room at the end of the records joins in place.
@@ -374,7 +401,7 @@ TEST(QMorvanObjects, TruncateReserveAndClear) {
     objects.ClearAll();
     EXPECT_EQ(objects.Count(), 0);
     EXPECT_EQ(objects.ReservedBytes(), 20u);
-    EXPECT_EQ(scene.geometry().partCount, 0);
+    EXPECT_EQ(scene.geometry().PartCount(), 0);
     ExpectBlockMatchesObjects(objects);
 }
 
@@ -400,14 +427,14 @@ TEST(QMorvanObjects, RemovingTheLastRecordDropsOnlyTheLastPart) {
     QMorvanObjects& objects = scene.objects();
     for (std::int32_t kind : {1, 2, 3, 4}) objects.AddDefaultShape(kind);
     // A mark on part 0 shows whether the whole geometry was rebuilt.
-    scene.geometry().parts[0].colour = 0xABCDEF;
+    scene.geometry().Part(0)->colour = 0xABCDEF;
     delete objects.At(3);
-    EXPECT_EQ(scene.geometry().partCount, 3);
-    EXPECT_EQ(scene.geometry().parts[0].colour, 0xABCDEFu);
+    EXPECT_EQ(scene.geometry().PartCount(), 3);
+    EXPECT_EQ(scene.geometry().Part(0)->colour, 0xABCDEFu);
     delete objects.At(1);
-    EXPECT_EQ(scene.geometry().partCount, 2);
-    EXPECT_EQ(scene.geometry().parts[0].colour, 0xFFFFFFu);
-    EXPECT_EQ(scene.geometry().parts[1].shapeType, ShapeType::Box);
+    EXPECT_EQ(scene.geometry().PartCount(), 2);
+    EXPECT_EQ(scene.geometry().Part(0)->colour, 0xFFFFFFu);
+    EXPECT_EQ(scene.geometry().Part(1)->shapeType, ShapeType::Box);
     ExpectBlockMatchesObjects(objects);
 }
 
@@ -517,7 +544,7 @@ TEST(QMorvanObjects, CentreOfTheVisibleSelection) {
     // Bounding spheres: a unit sphere quadric x^2 + y^2 + z^2 - 1 about each centre.
     for (std::int32_t i = 0; i < 2; ++i) {
         const Vec3 c = objects.At(i)->GetCentre();
-        Matrix4W& q = scene.geometry().parts[static_cast<std::size_t>(i)].boundQuadric;
+        Matrix4W& q = scene.geometry().Part(i)->boundQuadric;
         q = Matrix4W{};
         q.m[5] = q.m[10] = q.m[15] = 1.0;
         q.m[4] = -c.x;

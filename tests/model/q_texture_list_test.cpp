@@ -14,18 +14,20 @@ using model_test::CurrentDocumentScope;
 using model_test::HeardLog;
 using model_test::Recorder;
 
-Recorder* NewTexture(bool* destroyed = nullptr) {
-    return new Recorder("texture", nullptr, TypeIdTexture, destroyed);
+// A new texture that list owns.
+Recorder* AddNewTexture(QTextureList& list, bool* destroyed = nullptr) {
+    auto texture = std::make_unique<Recorder>("texture", nullptr, TypeIdTexture, destroyed);
+    Recorder* added = texture.get();
+    list.AddTexture(std::move(texture));
+    return added;
 }
 
-TEST(QTextureList, AddingTwiceKeepsOneEntryAndBroadcastsOnce) {
+TEST(QTextureList, AddingKeepsOneEntryAndBroadcastsOnce) {
     QTextureList list;
     HeardLog log;
     Recorder listener("listener", &log, TypeIdPlain);
     QReferenceObject::AddReference(&list, &listener, 0);
-    Recorder* texture = NewTexture();
-    list.AddTexture(texture);
-    list.AddTexture(texture);
+    Recorder* texture = AddNewTexture(list);
     EXPECT_EQ(list.Textures(), (std::vector<QReferenceObject*>{texture}));
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].a, TextureListAdded);
@@ -35,10 +37,9 @@ TEST(QTextureList, AddingTwiceKeepsOneEntryAndBroadcastsOnce) {
 TEST(QTextureList, UnusedTextures) {
     CurrentDocumentScope document;
     QTextureList& list = *document->TextureList();
-    Recorder* usedByDeleted = NewTexture();
-    Recorder* current = NewTexture();
-    Recorder* used = NewTexture();
-    for (Recorder* texture : {usedByDeleted, current, used}) list.AddTexture(texture);
+    Recorder* usedByDeleted = AddNewTexture(list);
+    Recorder* current = AddNewTexture(list);
+    Recorder* used = AddNewTexture(list);
     Recorder liveObject("live", nullptr, TypeIdObject);
     Recorder deletedObject("deleted", nullptr, TypeIdObject);
     QReferenceObject::AddReference(used, &liveObject, 0);
@@ -62,10 +63,8 @@ TEST(QTextureList, SharedImages) {
     QTextureList list;
     Recorder image("image", nullptr, TypeIdTextureImage);
     Recorder other("other", nullptr, TypeIdTextureImage);
-    Recorder* a = NewTexture();
-    Recorder* b = NewTexture();
-    list.AddTexture(a);
-    list.AddTexture(b);
+    Recorder* a = AddNewTexture(list);
+    Recorder* b = AddNewTexture(list);
     QReferenceObject::AddReference(&image, a, 0);
     QReferenceObject::AddReference(&other, b, 0);
     EXPECT_FALSE(list.IsImageShared(&image));
@@ -79,10 +78,8 @@ TEST(QTextureList, FollowsDeletionRestorationAndDestruction) {
     HeardLog log;
     Recorder listener("listener", &log, TypeIdPlain);
     QReferenceObject::AddReference(&list, &listener, 0);
-    Recorder* a = NewTexture();
-    Recorder* b = NewTexture();
-    list.AddTexture(a);
-    list.AddTexture(b);
+    Recorder* a = AddNewTexture(list);
+    Recorder* b = AddNewTexture(list);
     log.clear();
 
     document->BeginOperation("delete");
@@ -100,15 +97,17 @@ TEST(QTextureList, FollowsDeletionRestorationAndDestruction) {
 TEST(QTextureList, RemovingAndDestroyingTheList) {
     bool removedDestroyed = false, keptDestroyed = false;
     auto list = std::make_unique<QTextureList>();
-    Recorder* removed = NewTexture(&removedDestroyed);
-    list->AddTexture(removed);
-    list->AddTexture(NewTexture(&keptDestroyed));
-    list->RemoveTexture(removed);
+    Recorder* removed = AddNewTexture(*list, &removedDestroyed);
+    AddNewTexture(*list, &keptDestroyed);
+    std::unique_ptr<QReferenceObject> taken = list->RemoveTexture(removed);
+    EXPECT_EQ(taken.get(), removed);
+    EXPECT_EQ(list->RemoveTexture(removed), nullptr);
     EXPECT_FALSE(removed->IsRegisteredOn(list.get(), 0));
     list.reset();
     EXPECT_TRUE(keptDestroyed);
     EXPECT_FALSE(removedDestroyed);
-    delete removed;
+    taken.reset();
+    EXPECT_TRUE(removedDestroyed);
 }
 
 }  // namespace

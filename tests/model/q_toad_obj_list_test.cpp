@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,9 +21,10 @@ using model_test::HeardLog;
 using model_test::Recorder;
 
 QToadObj* AddBot(QDocumentBase& document, const char* name, bool makeUnique = true) {
-    auto* bot = new QToadObj(&document);
+    auto owned = std::make_unique<QToadObj>(&document);
+    QToadObj* bot = owned.get();
     bot->name = name;
-    document.BotList()->AddBot(bot, makeUnique);
+    document.BotList()->AddBot(std::move(owned), makeUnique);
     return bot;
 }
 
@@ -81,7 +83,7 @@ TEST(QToadObjList, DestroyingAListOfFiveBotsDestroysAllFive) {
 TEST(QToadObjList, ListOwnsBotsOfNoDocument) {
     // Such a bot's destructor never reaches the list; the list must not loop on it.
     auto list = std::make_unique<QToadObjList>();
-    for (int i = 0; i < 3; ++i) list->AddBot(new QToadObj(nullptr), true);
+    for (int i = 0; i < 3; ++i) list->AddBot(std::make_unique<QToadObj>(nullptr), true);
     EXPECT_EQ(Names(*list), (std::vector<std::string>{"Bot", "Bot-001", "Bot-002"}));
     list.reset();
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 namespace {
@@ -14,14 +15,15 @@ namespace {
 std::vector<QToadObj*> MakeChain(QDocumentBase& document, const std::vector<float>& durations) {
     std::vector<QToadObj*> chain;
     for (float duration : durations) {
-        auto* bot = new QToadObj(&document);
+        auto owned = std::make_unique<QToadObj>(&document);
+        QToadObj* bot = owned.get();
         bot->morphDuration = duration;
         if (!chain.empty()) {
             chain.back()->morphNext = bot;
             bot->morphPrev = chain.back();
         }
         chain.push_back(bot);
-        document.BotList()->AddBot(bot, true);
+        document.BotList()->AddBot(std::move(owned), true);
     }
     chain.front()->morphHead = 1;
     chain.front()->selected = 1;

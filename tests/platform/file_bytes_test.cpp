@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -61,6 +62,23 @@ TEST(FileBytes, FailuresGiveTheReasonAndTheSystemsNumber) {
     }
     FileBytes exact;
     EXPECT_EQ(exact.Read(five, 5), FileOpenError::None);
+}
+
+TEST(FileBytes, MovingHandsTheBytesOnAndLeavesTheSourceEmpty) {
+    TempFolder tmp;
+    FileBytes file;
+    ASSERT_EQ(file.Read(tmp.WriteFile("a.bin", "abc")), FileOpenError::None);
+    FileBytes moved(std::move(file));
+    EXPECT_EQ(AsText(moved), "abc");
+    EXPECT_TRUE(moved.IsRead());
+    EXPECT_TRUE(file.Bytes().empty());
+    EXPECT_FALSE(file.IsRead());
+
+    FileBytes other;
+    ASSERT_EQ(other.Read(tmp.WriteFile("b.bin", "de")), FileOpenError::None);
+    other = std::move(moved);
+    EXPECT_EQ(AsText(other), "abc");
+    EXPECT_TRUE(moved.Bytes().empty());
 }
 
 }  // namespace

@@ -44,8 +44,7 @@ TEST_F(QTextureLifetime, DestructionIsAnnouncedWhileTheTextureIsWhole) {
     texture->params->scale = 3.5;
     DestructionWitness witness;
     QReferenceObject::AddReference(texture, &witness, 0);
-    document.TextureList()->RemoveTexture(texture);
-    delete texture;
+    document.TextureList()->RemoveTexture(texture).reset();
     EXPECT_TRUE(witness.heard);
     EXPECT_EQ(witness.scaleSeen, 3.5);
     EXPECT_TRUE(witness.imageSeen);
@@ -57,12 +56,10 @@ TEST_F(QTextureLifetime, SharedImageLivesUntilItsLastTextureGoes) {
     QTexture* second = NewTexture();
     QTextureImage* image = GiveImage(*first, 8, 8, false);
     second->SetImage(image);
-    document.TextureList()->RemoveTexture(first);
-    delete first;
+    document.TextureList()->RemoveTexture(first).reset();
     ASSERT_EQ(second->Image(), image);
     EXPECT_EQ(image->width, 8);
-    document.TextureList()->RemoveTexture(second);
-    delete second;
+    document.TextureList()->RemoveTexture(second).reset();
     EXPECT_EQ(PrivateHeapBlockCount(), blocksBefore) << "the image should be gone";
 }
 

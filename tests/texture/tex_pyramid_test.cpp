@@ -173,32 +173,57 @@ std::vector<std::vector<int>> ReferenceLevels(const TexPyramid& p, const std::ve
 }
 
 TEST_F(TexPyramidTest, EveryLevelMatchesThePlainBlurChain) {
-    // A few bright pixels, one at an edge so the tiling blur wraps it.
-    const int w = 13;
-    const int h = 9;
-    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(w) * h, 0xFF000000u);
-    pixels[4 * w + 6] = 0xFF0000FFu;
-    pixels[0 * w + 12] = 0xFF0000C8u;
-    pixels[8 * w + 1] = 0xFF000064u;
-    for (bool bordered : {false, true}) {
-        SCOPED_TRACE(bordered);
-        ASSERT_EQ(SetImage(pixels, w, h, bordered), 0);
-        ASSERT_EQ(TexPyramidBuildLevel(pyramid, TexPyramidLevelCount - 1), 0);
-        const int inset = bordered ? 2 : 0;
-        std::vector<int> padded(static_cast<std::size_t>(pyramid.paddedWidth) * pyramid.paddedHeight, 0);
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                padded[static_cast<std::size_t>(y + inset) * pyramid.paddedWidth + x + inset] =
-                    static_cast<int>(pixels[static_cast<std::size_t>(y) * w + x] & 0xFF);
+    // A few bright pixels, one at an edge so the tiling blur wraps it; and noise in every
+    // channel at sizes that put the level taller than the widest taps (41 rows), narrower
+    // than them (3 columns), or neither (13 x 9).
+    struct Case {
+        int w, h;
+        bool isNoise;
+    };
+    const Case cases[] = {{13, 9, false}, {37, 41, true}, {3, 50, true}};
+    for (const Case& c : cases) {
+        std::vector<std::uint32_t> pixels(static_cast<std::size_t>(c.w) * c.h, 0xFF000000u);
+        if (c.isNoise) {
+            std::uint32_t state = 7;
+            for (std::uint32_t& p : pixels) {
+                state = state * 1664525u + 1013904223u;
+                p = state;
             }
+        } else {
+            pixels[4 * c.w + 6] = 0xFF0000FFu;
+            pixels[0 * c.w + 12] = 0xFF0000C8u;
+            pixels[8 * c.w + 1] = 0xFF000064u;
         }
-        const auto expected = ReferenceLevels(pyramid, padded);
-        for (int k = 0; k < TexPyramidLevelCount; ++k) {
-            SCOPED_TRACE(k);
-            const std::size_t count =
-                static_cast<std::size_t>(pyramid.levelWidths[k]) * pyramid.levelHeights[k];
-            for (std::size_t i = 0; i < count; ++i) {
-                ASSERT_EQ(static_cast<int>(pyramid.colourLevels[k][i] & 0xFF), expected[k][i]) << i;
+        for (bool bordered : {false, true}) {
+            SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " bordered " << bordered);
+            ASSERT_EQ(SetImage(pixels, c.w, c.h, bordered), 0);
+            ASSERT_EQ(TexPyramidBuildLevel(pyramid, TexPyramidLevelCount - 1), 0);
+            const int inset = bordered ? 2 : 0;
+            for (int channel = 0; channel < 4; ++channel) {
+                SCOPED_TRACE(channel);
+                const int shift = 8 * channel;
+                std::vector<int> padded(
+                    static_cast<std::size_t>(pyramid.paddedWidth) * pyramid.paddedHeight, 0);
+                for (int y = 0; y < c.h; ++y) {
+                    for (int x = 0; x < c.w; ++x) {
+                        const std::uint32_t v = pixels[static_cast<std::size_t>(y) * c.w + x];
+                        // Alpha rounds up on its way into the channel form: (a + 1) >> 1.
+                        const int value = static_cast<int>((v >> shift) & 0xFF);
+                        padded[static_cast<std::size_t>(y + inset) * pyramid.paddedWidth + x +
+                               inset] = channel == 3 ? value + 1 : value;
+                    }
+                }
+                const auto expected = ReferenceLevels(pyramid, padded);
+                for (int k = 0; k < TexPyramidLevelCount; ++k) {
+                    SCOPED_TRACE(k);
+                    const std::size_t count =
+                        static_cast<std::size_t>(pyramid.levelWidths[k]) * pyramid.levelHeights[k];
+                    for (std::size_t i = 0; i < count; ++i) {
+                        ASSERT_EQ(static_cast<int>((pyramid.colourLevels[k][i] >> shift) & 0xFF),
+                                  expected[k][i])
+                            << i;
+                    }
+                }
             }
         }
     }
@@ -387,7 +412,8 @@ TEST_F(TexPyramidTest, RefusedAllocationsGiveMinusOneAndARetrySucceeds) {
         EXPECT_FALSE(TexPyramidHasImage(pyramid));
         PrivateHeapRefuseNext(0);
     }
-    const std::size_t scratchAndSource = (12 + 2 * 59 + 16) * 4 + 10 * 10 * 4 + 7 * 7;
+    // The scratch holds a wrapped row and 17 kept rows of the widest level (6 + 2 * 59).
+    const std::size_t scratchAndSource = (18 * (6 + 2 * 59) + 16) * 4 + 10 * 10 * 4 + 7 * 7;
     PrivateHeapSetCeiling(PrivateHeapBytesInUse() + scratchAndSource + 100);
     EXPECT_EQ(SetImage(pixels, 6, 6, true), -1);
     EXPECT_FALSE(TexPyramidHasImage(pyramid));

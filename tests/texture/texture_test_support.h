@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,14 @@ inline std::vector<std::uint8_t> PatternBytes(int width, int height, std::uint32
     return bytes;
 }
 
+// A new texture of document, which the document's texture list owns.
+inline QTexture* AddNewTexture(QDocumentBase& document) {
+    auto texture = std::make_unique<QTexture>(&document);
+    QTexture* added = texture.get();
+    document.TextureList()->AddTexture(std::move(texture));
+    return added;
+}
+
 // A document made current, with helpers that add textures to its list (which owns them).
 class TextureDocumentTest : public testing::Test {
 protected:
@@ -49,9 +58,8 @@ protected:
     }
 
     QTexture* NewTexture(std::uint8_t type = 1) {
-        auto* texture = new QTexture(&document);
+        QTexture* texture = AddNewTexture(document);
         texture->type = type;
-        document.TextureList()->AddTexture(texture);
         return texture;
     }
 

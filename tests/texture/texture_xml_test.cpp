@@ -95,8 +95,7 @@ TEST_F(TextureXmlTest, WriteReadWriteGivesIdenticalBytes) {
     QDocumentBase other;
     SetCurrentDocument(&other);
     XmlDocument xml(first);
-    auto* texture = new QTexture(&other);
-    other.TextureList()->AddTexture(texture);
+    auto* texture = AddNewTexture(other);
     ASSERT_EQ(ReadTextureXml(&other, xml, *texture, false, false), 0);
     EXPECT_EQ(xml.GetElementName(xml.CurrentPosition()), "KV_TEXTURE");
     EXPECT_EQ(Write(*texture), first);
@@ -169,8 +168,7 @@ TEST_F(TextureXmlTest, BumpBytesAndIdSurviveRepeatedSaves) {
     for (int cycle = 0; cycle < 3; ++cycle) {
         QDocumentBase fresh;
         XmlDocument xml(text);
-        auto* reread = new QTexture(&fresh);
-        fresh.TextureList()->AddTexture(reread);
+        auto* reread = AddNewTexture(fresh);
         ASSERT_EQ(ReadTextureXml(&fresh, xml, *reread, false, false), 0);
         EXPECT_EQ(reread->Image()->bumpId, bumpId) << cycle;
         std::int32_t w = 0, h = 0;
@@ -189,8 +187,7 @@ TEST_F(TextureXmlTest, EqualPicturesShareOneImageOnlyWhenTheyMatch) {
 
     // The same 32 words as an 8 x 4 picture give the same colour id but another image.
     QDocumentBase other;
-    auto* wide = new QTexture(&other);
-    other.TextureList()->AddTexture(wide);
+    auto* wide = AddNewTexture(other);
     GiveImage(*wide, 8, 4, false);
     ASSERT_EQ(wide->Image()->colourId, plain->Image()->colourId);
     QTexture* fromWide = Read(Write(*wide));
@@ -212,8 +209,7 @@ TEST_F(TextureXmlTest, TypeZeroTextureKeepsItsImageAcrossSaveAndReload) {
     EXPECT_EQ(texture->params->mapping, nullptr);
     QDocumentBase other;
     XmlDocument xml(Write(*texture));
-    auto* reread = new QTexture(&other);
-    other.TextureList()->AddTexture(reread);
+    auto* reread = AddNewTexture(other);
     ASSERT_EQ(ReadTextureXml(&other, xml, *reread, false, false), 0);
     EXPECT_EQ(reread->type, 0);
     ASSERT_NE(reread->Image(), nullptr);
@@ -278,8 +274,7 @@ TEST_F(TextureXmlTest, RawPixelsAndOlderBitsElementsAreRead) {
     const std::string blob = DataOf(Write(*fromRaw), "ImgBuf");
     QDocumentBase other;
     XmlDocument xml(Element("<Type>0</Type>\r\n<Image>\r\n<Bits>" + blob + "</Bits>\r\n</Image>\r\n"));
-    auto* fromBits = new QTexture(&other);
-    other.TextureList()->AddTexture(fromBits);
+    auto* fromBits = AddNewTexture(other);
     ASSERT_EQ(ReadTextureXml(&other, xml, *fromBits, false, false), 0);
     ASSERT_NE(fromBits->Image(), nullptr);
     EXPECT_EQ(fromBits->Image()->colourId, fromRaw->Image()->colourId);

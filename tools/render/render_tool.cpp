@@ -1,17 +1,21 @@
-// render: casts the parts of a part block file, seen from a camera, into a frame and saves a
-// preview picture of it; optionally dumps the id and depth buffers and the parts' view-space
-// surfaces as text.
+// render: casts the parts of a part block file or a scene file, seen from a camera, into a
+// frame and saves a preview picture of it; optionally dumps the id and depth buffers and the
+// parts' view-space surfaces as text.
 //
-//   render --blocks FILE --out IMAGE [--size WxH] [--eye X,Y,Z] [--target X,Y,Z]
-//          [--up X,Y,Z] [--focal PIXELS] [--ids FILE] [--depth FILE] [--surfaces FILE]
+//   render (--blocks FILE | --scene FILE) --out IMAGE [--size WxH] [--eye X,Y,Z]
+//          [--target X,Y,Z] [--up X,Y,Z] [--focal PIXELS] [--ids FILE] [--depth FILE]
+//          [--surfaces FILE]
 //
-// The image type follows the extension (tif, jpg, bmp). Exit status 0 on success, 1 when a
-// file cannot be read or written or the block is refused, 2 for bad arguments.
+// A part block is seen from --eye towards --target (the defaults look at the origin from
+// -50 on z); a scene is seen through its own camera unless --eye is given. The image type
+// follows the extension (tif, jpg, bmp). Exit status 0 on success, 1 when a file cannot be
+// read or written or is refused, 2 for bad arguments.
 
 #include "app/process_init.h"
 #include "geometry/part_block.h"
 #include "geometry/scene_geometry.h"
 #include "imaging/image_file.h"
+#include "model/q_document_base.h"
 #include "platform/file_bytes.h"
 #include "platform/safe_file_writer.h"
 #include "render/cast_frame_pass.h"
@@ -19,6 +23,8 @@
 #include "render/q_render.h"
 #include "render/render_dump.h"
 #include "render/scene_render_parts.h"
+#include "scenefile/scene_file_reader.h"
+#include "view/q_render_view.h"
 
 #include <bit>
 #include <charconv>
@@ -34,6 +40,8 @@ namespace {
 
 struct Options {
     std::string blocks;
+    std::string scene;
+    bool hasEye = false;
     std::string out;
     std::string ids;
     std::string depth;
@@ -47,8 +55,9 @@ struct Options {
 };
 
 constexpr const char* Usage =
-    "usage: render --blocks FILE --out IMAGE [--size WxH] [--eye X,Y,Z] [--target X,Y,Z]\n"
-    "              [--up X,Y,Z] [--focal PIXELS] [--ids FILE] [--depth FILE] [--surfaces FILE]\n";
+    "usage: render (--blocks FILE | --scene FILE) --out IMAGE [--size WxH] [--eye X,Y,Z]\n"
+    "              [--target X,Y,Z] [--up X,Y,Z] [--focal PIXELS] [--ids FILE] [--depth FILE]\n"
+    "              [--surfaces FILE]\n";
 
 bool ParseDouble(std::string_view text, double& value) {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -86,6 +95,8 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
         bool ok = true;
         if (name == "--blocks") {
             o.blocks = value;
+        } else if (name == "--scene") {
+            o.scene = value;
         } else if (name == "--out") {
             o.out = value;
         } else if (name == "--ids") {
@@ -98,6 +109,7 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             ok = ParseSize(value, o.width, o.height);
         } else if (name == "--eye") {
             ok = ParseVec3(value, o.eye);
+            o.hasEye = true;
         } else if (name == "--target") {
             ok = ParseVec3(value, o.target);
         } else if (name == "--up") {
@@ -109,7 +121,7 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
         }
         if (!ok) return std::nullopt;
     }
-    if (o.blocks.empty() || o.out.empty()) return std::nullopt;
+    if (o.blocks.empty() == o.scene.empty() || o.out.empty()) return std::nullopt;
     return o;
 }
 
@@ -120,22 +132,50 @@ bool WriteText(const std::string& path, const std::string& text) {
     return writer.Write(std::span<const std::uint8_t>(bytes, text.size())) && writer.Commit();
 }
 
-int Run(const Options& o) {
+// Loads the part block file into geometry; false (with a message) when it cannot.
+bool LoadBlockFile(const std::string& path, SceneGeometry& geometry) {
     FileBytes file;
-    if (file.Read(o.blocks) != FileOpenError::None) {
-        std::fprintf(stderr, "render: cannot read %s\n", o.blocks.c_str());
-        return 1;
+    if (file.Read(path) != FileOpenError::None) {
+        std::fprintf(stderr, "render: cannot read %s\n", path.c_str());
+        return false;
     }
     std::vector<std::uint8_t> block(file.Bytes().begin(), file.Bytes().end());
-    SceneGeometry geometry;
     const std::int32_t loaded =
         block.size() > UINT32_MAX
             ? PartBlockRejected
             : LoadPartBlock(geometry, block.data(), static_cast<std::uint32_t>(block.size()), true,
                             nullptr, false);
     if (loaded == PartBlockRejected) {
-        std::fprintf(stderr, "render: %s is not a part block this program reads\n", o.blocks.c_str());
+        std::fprintf(stderr, "render: %s is not a part block this program reads\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+int Run(const Options& o) {
+    QDocumentBase document;
+    QRenderView documentView(&document);
+    SceneGeometry blockGeometry;
+    const SceneGeometry* geometry = &blockGeometry;
+    std::optional<Matrix4W> view;
+    if (!o.scene.empty()) {
+        // The scene brings its own lights, as when the player opens a gizmo.
+        documentView.viewSettings.lights.RemoveAll();
+        const std::int16_t loaded = LoadSceneFile(document, o.scene, nullptr);
+        if (loaded != 0 || document.Geometry() == nullptr) {
+            std::fprintf(stderr, "render: %s could not be read (result %d)\n", o.scene.c_str(),
+                         loaded);
+            return 1;
+        }
+        geometry = document.Geometry();
+        if (!o.hasEye) view = ToWFirstMatrix(documentView.GetViewMatrix());
+    } else if (!LoadBlockFile(o.blocks, blockGeometry)) {
         return 1;
+    }
+    if (!view) view = ViewFromLookAt(o.eye, o.target, o.up);
+    if (!view) {
+        std::fprintf(stderr, "render: the eye, target and up give no view\n");
+        return 2;
     }
 
     QRender render;
@@ -148,15 +188,10 @@ int Run(const Options& o) {
     render.centreX = o.width / 2.0;
     render.centreY = o.height / 2.0;
     render.focalScale = o.focal / 1000.0;
-    const std::optional<Matrix4W> view = ViewFromLookAt(o.eye, o.target, o.up);
-    if (!view) {
-        std::fprintf(stderr, "render: the eye, target and up give no view\n");
-        return 2;
-    }
-    LoadRenderParts(render.parts, geometry, *view);
+    LoadRenderParts(render, *geometry, *view);
     const std::int32_t cast = RenderCastFrame(render);
     if (cast != CastEyeInside) RenderIdPreview(render, pixels.data(), o.width, o.height, o.width);
-    std::printf("parts %d, cast result %d, block result %d\n", render.parts.Count(), cast, loaded);
+    std::printf("parts %d, cast result %d\n", render.parts.Count(), cast);
 
     static_assert(std::endian::native == std::endian::little, "pixel words are stored BGRA");
     std::uint8_t* bytes = reinterpret_cast<std::uint8_t*>(pixels.data());

@@ -1,0 +1,25 @@
+#include "geometry/surface_table.h"
+
+#include "core/check.h"
+#include "geometry/scene_geometry.h"
+
+#include <algorithm>
+
+void UpdateSurfaceTable(SceneGeometry& geometry, bool /*rebuild*/,
+                        std::span<const std::int32_t> changed, std::int32_t appended) {
+    ORBELLE_CHECK(appended >= 0 && appended <= geometry.PartCount());
+    ++geometry.surfaceGeneration;
+    if (!changed.empty()) {
+        geometry.ReleaseSurfaceSlots(changed);
+    } else if (appended == 0) {
+        // A full rebuild hands out every slot anew.
+        geometry.nextSlot = 1;
+        geometry.freeSlotCount = 0;
+        for (std::int32_t i = 0; i < geometry.PartCount(); ++i) {
+            std::ranges::fill(geometry.SlotRow(i), std::uint16_t{0});
+        }
+    }
+    for (std::int32_t i = geometry.PartCount() - appended; i < geometry.PartCount(); ++i) {
+        std::ranges::fill(geometry.SlotRow(i), std::uint16_t{0});
+    }
+}
