@@ -355,6 +355,10 @@ TEST(CastFramePass, ReducedLevelCastsWithItsOwnSizeFocalAndCentre) {
     // Screen pixels map onto the level's cells.
     EXPECT_EQ(f.render.QueryPixel(100, 75, nullptr, nullptr, 0, nullptr),
               f.Cell((100 / 2 + 2) / 2 + 2, (75 / 2 + 2) / 2 + 2).pixel);
+    // A pixel left of the frame is no pixel, though halving would carry it inside.
+    f.render.SampleBuffer(0)[(21 + 1) * 58 + 3 + 1].pixel = PixelIdOf(0, 0);
+    EXPECT_EQ(f.render.QueryPixel(-1, 75, nullptr, nullptr, 0, nullptr), 0u);
+    EXPECT_EQ(f.render.QueryPixel(0, 75, nullptr, nullptr, 0, nullptr), PixelIdOf(0, 0));
 }
 
 TEST(CastFramePass, FiftyRandomOverlappingPartsAgreeWithBruteForce) {
