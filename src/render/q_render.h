@@ -1,0 +1,314 @@
+#pragma once
+
+// QRender: the software renderer of implicit quadric parts. One object owns what a frame needs:
+// the output target (32-bit 0xAARRGGBB words given from outside), the per-pixel sample buffers,
+// the reduced copies of the frame, the parts in view space, the per-light shadow maps, the span
+// regions that bound incremental work, and the tables of the integer stages.
+//
+// Sizing. SetSize allocates every frame-sized buffer for the options, the samples per pixel and
+// the light counts in force. Those buffers depend on the counts, so changing the light counts
+// or the samples per pixel after SetSize sizes them again (SetLightCounts,
+// SetSamplesPerPixel): a light count grown behind the buffers' back would write past the light
+// maps and the extra planes. Every size is computed in size_t and checked; a size that does not
+// fit, or an allocation the private heap refuses, makes SetSize report -1, and until a later
+// SetSize succeeds nothing renders (BuffersReady is false).
+//
+// Sample buffers. A SampleCell holds a pixel's PixelWord, its light mask and its depth word.
+// Each buffer has a one-cell border (pixel (x, y) is cell (x + 1, y + 1)) so that neighbour
+// reads need no bounds tests; with several samples per pixel the planes follow each other.
+// Buffer 0 is the working frame; buffers 1 to 3 are the backups of incremental rendering.
+//
+// Depth words are integers proportional to the inverse depth, larger nearer: a point at view
+// depth z has word depthScale x focal / z, so z = focal x depthScale / word.
+
+#include "core/matrix4.h"
+#include "core/private_block.h"
+#include "core/vec3.h"
+#include "render/part_order.h"
+#include "render/render_interrupt.h"
+#include "render/render_parts.h"
+#include "render/span_region.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// One sample of the frame: 12 bytes.
+struct SampleCell {
+    std::uint32_t pixel = 0;      // PixelWord: id and marks; 0 = nothing covers the sample
+    std::uint32_t lightMask = 0;  // bit 31 - i: light i lights it; bit 15 - i: light i faces it
+    std::int32_t depth = 0;       // depth word; 0 where nothing covers the sample
+};
+static_assert(sizeof(SampleCell) == 12);
+
+// One cell of a light's id map: 8 bytes.
+struct LightMapCell {
+    std::uint32_t id = 0;  // PixelWord id layout; bit 30 flat, bit 29 more ids, bit 31 empty
+    std::int32_t depth = 0;
+};
+static_assert(sizeof(LightMapCell) == 8);
+
+// PixelWord bits: 31 finished by the pixel pass, 29 small-part chain, 28 highlight, 27
+// selection, 5..26 part index + 1 (0: no surface), 0..4 surface index.
+inline constexpr std::uint32_t PixelFinished = 0x80000000u;
+inline constexpr std::uint32_t PixelSmallPartChain = 0x20000000u;
+inline constexpr std::uint32_t PixelHighlight = 0x10000000u;
+inline constexpr std::uint32_t PixelSelected = 0x08000000u;
+inline constexpr std::uint32_t PixelIdMask = 0x07FFFFFFu;
+
+// The id of surface of part index: (index + 1) x 32 + surface.
+inline std::uint32_t PixelIdOf(std::int32_t partIndex, std::int32_t surface) {
+    return static_cast<std::uint32_t>(partIndex + 1) * 32u + static_cast<std::uint32_t>(surface);
+}
+// The part index of a pixel word, -1 when no surface covers it.
+inline std::int32_t PixelPartIndex(std::uint32_t word) {
+    return static_cast<std::int32_t>((word & PixelIdMask) >> 5) - 1;
+}
+inline std::int32_t PixelSurface(std::uint32_t word) { return static_cast<std::int32_t>(word & 31); }
+
+inline constexpr std::int32_t RenderLightSlotCount = 16;
+inline constexpr std::int32_t RenderSampleBufferCount = 4;
+inline constexpr std::int32_t RenderMaxLevel = 4;
+inline constexpr std::int32_t RenderReducedBufferCount = 8;
+inline constexpr std::int32_t RenderMinSide = 8;
+inline constexpr std::int32_t SqrtTableEntries = 2049;
+inline constexpr std::int32_t FalloffTablePairs = 257;
+
+// SetSize results.
+inline constexpr std::int32_t RenderSizeOk = 0;
+inline constexpr std::int32_t RenderSizeNoMemory = -1;
+inline constexpr std::int32_t RenderSizeTooSmall = -2;
+
+// Which buffers the view wants besides the frame; set before SetSize.
+struct RenderOptions {
+    bool shadows = false;             // per-light maps for the shadow lights
+    bool edgeLines = false;           // the pixel pass's edge-line buffer
+    bool sky = false;                 // the star sky buffer
+    bool flatPreview = false;         // flat preview mode: no sky buffer
+    bool perLightDependents = false;  // per-light lists of the pixels a map cell shades
+};
+
+// One reduction level: level 0 is the render size; each deeper level halves the size (plus
+// a margin of 4), the focal length and, about (-4, -4), the centre.
+struct RenderLevel {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t cellStride = 0;  // width + 2
+    double centreX = 0.0;
+    double centreY = 0.0;
+    double focal = 0.0;
+};
+
+// One light slot: what the renderer knows of a light, and the light's shadow map.
+struct RenderLightSlot {
+    std::uint8_t enabled = 0;
+    std::array<double, 3> colour{1.0, 1.0, 1.0};
+    std::array<double, 3> terms{0.25, 0.25, 0.25};
+    Vec3 position{};  // view space
+
+    // Falloff f(x) = k (1 - x) x^-e, tabulated (BuildLightFalloffTables).
+    double falloffExponent = 0.0;  // e
+    double falloffFactor = 0.0;    // k
+    double tableExponent = -777.0;  // the e and k the table was built for; -777 none
+    double tableFactor = -777.0;
+    PrivateBlockPtr<float> falloffTable;  // 257 pairs (value, slope)
+
+    // The shadow map (slots below the shadow light count, with shadows on).
+    std::int32_t axisCode = 0;
+    PrivateBlockPtr<LightMapCell> map;          // side x side x samples
+    PrivateBlockPtr<std::uint32_t> idPlane;     // several samples: side x side x samples
+    PrivateBlockPtr<std::int32_t> idPlaneWork;  // several samples: 256 entries
+    PrivateBlockPtr<std::int32_t> dependents;   // list heads, side x side
+    PrivateBlockPtr<std::int32_t> dependentPool;  // (cells + cells / 4) x 3 words
+    std::optional<SpanRegion> region;
+    std::optional<SpanRegion> secondRegion;
+};
+
+class QRender {
+public:
+    // A renderer with the defaults of an unsized view: no buffers yet (BuffersReady false),
+    // one sample per pixel, one light, one shadow light, focal scale and light-map scale 1,
+    // depth constants 0.25 and 2.5, the poll mask -1. Allocates its span regions and the
+    // square-root table; throws KVOutOfMemoryException.
+    QRender();
+    virtual ~QRender();
+
+    QRender(const QRender&) = delete;
+    QRender& operator=(const QRender&) = delete;
+
+    // Progress hook of the long passes (current of from..to, stage); 0 continues. A derived
+    // view may throw to abort.
+    virtual std::int32_t ReportProgress(std::int32_t current, std::int32_t from, std::int32_t to,
+                                        std::int32_t stage);
+
+    // Points the renderer at target (width x height words, rows stride words apart; may be
+    // null, then nothing writes to it) and allocates the buffers. The render size becomes the
+    // full size. Returns RenderSizeTooSmall (-2, nothing changed) when a side is below 8 or
+    // the stride below the width, RenderSizeNoMemory (-1) when a size does not fit or the heap
+    // refuses (the buffers made before stay, the failed one is null, nothing renders until a
+    // later SetSize succeeds), else 0. wantExtraPlanes asks for the planes of the light layers.
+    virtual std::int32_t SetSize(std::uint32_t* target, std::int32_t width, std::int32_t height,
+                                 std::int32_t stride, bool wantExtraPlanes);
+
+    // Sets the light count (0..16) and the shadow light count (0..the light count), clamping
+    // both. When the buffers are sized and the counts grow past what they were sized for,
+    // they are sized again; returns SetSize's result then, else 0.
+    std::int32_t SetLightCounts(std::int32_t lights, std::int32_t shadowLights);
+
+    // Sets the samples per pixel (1 or 2, clamped) and sizes the buffers again when they are
+    // sized and the count changed; returns SetSize's result then, else 0.
+    std::int32_t SetSamplesPerPixel(std::int32_t samples);
+
+    std::int32_t LightCount() const { return lightCount; }
+    std::int32_t ShadowLightCount() const { return shadowLightCount; }
+    std::int32_t SamplesPerPixel() const { return samplesPerPixel; }
+
+    // True when the last SetSize allocated everything.
+    bool BuffersReady() const { return buffersReady; }
+    std::int32_t AllocatedWidth() const { return allocatedWidth; }
+    std::int32_t AllocatedHeight() const { return allocatedHeight; }
+    std::uint32_t* Target() const { return target; }
+    std::int32_t TargetStride() const { return targetStride; }
+
+    // Rebuilds the falloff tables of the enabled lights below the light count whose exponent
+    // or factor changed, and frees the tables of the others. Throws KVOutOfMemoryException.
+    void BuildLightFalloffTables();
+
+    // Fills the level table from the render size, the reduction level (held to 0..4), the
+    // focal length (focal scale x 1000 / view distance) and the centre.
+    void BuildLevelTable();
+    const RenderLevel& Level() const { return levels[static_cast<std::size_t>(reductionLevel)]; }
+    const RenderLevel& Level(std::int32_t level) const {
+        return levels[static_cast<std::size_t>(level)];
+    }
+
+    // Sets the working depth constant and the depth scale: with e the base-2 exponent of
+    // depth / focal, the scale is 2^(e + 31) and the shift e + 16.
+    void SetDepthScale(double depth, double focal);
+
+    // After a depth overflow: halves the working depth constant (and so the depth scale, for
+    // the current level's focal length) and every depth word of the sample buffers.
+    void HalveDepthScale();
+
+    // The PixelWord of the sample under screen pixel (x, y) of sample buffer 0, 1 or 2, or 0
+    // when the pixel lies outside the render size or the buffer is not allocated. Writes, for
+    // the outputs that are not null: the light mask; the view depth (infinity where nothing
+    // covers the sample); the normal of the surface seen there (its gradient, turned to face
+    // the eye; untouched where nothing covers it).
+    std::uint32_t QueryPixel(std::int32_t x, std::int32_t y, std::uint32_t* lightMask,
+                             double* depth, std::int32_t buffer, Vec3* normal) const;
+
+    // Plane 0 of sample buffer 0..3 (null when not allocated); the planes of several samples
+    // follow at PlaneCells() apart.
+    SampleCell* SampleBuffer(std::int32_t buffer) const;
+    std::size_t PlaneCells() const { return planeCells; }
+    // The reduced frame of level 1..4 (null at level 0: the target), LevelWidth words a row.
+    std::uint32_t* ReducedFrame(std::int32_t level) const;
+    std::uint32_t* ExtraPlanes() const { return extraPlanes.get(); }
+    // Words of the extra planes: (shadow lights + 2) planes of height x stride, 0 without.
+    std::size_t ExtraPlanesWords() const { return extraPlanes ? extraPlaneWords * static_cast<std::size_t>(sizedShadowLights + 2) : 0; }
+    std::int32_t LightMapSide() const { return lightMapSide; }
+    const RenderLightSlot& LightSlot(std::int32_t i) const {
+        return lightSlots[static_cast<std::size_t>(i)];
+    }
+    RenderLightSlot& LightSlot(std::int32_t i) { return lightSlots[static_cast<std::size_t>(i)]; }
+
+    // The square-root table: entry i = sqrt(i x 2^20) x 32768, rounded.
+    const std::int32_t* SqrtTable() const { return sqrtTable.get(); }
+
+    // ---- Set by the view before a render ----
+    RenderOptions options;
+    std::int32_t renderWidth = 0;
+    std::int32_t renderHeight = 0;
+    std::int32_t reductionLevel = 0;
+    double focalScale = 1.0;
+    double viewDistance = 1.0;
+    double centreX = 0.0;  // the projection centre in pixels
+    double centreY = 0.0;
+    double lightMapScale = 1.0;
+    double depthConstant = 0.25;       // the camera's nearest depth before overflow
+    double lightDepthConstant = 2.5;
+    // The shared surface slot table of the scene geometry: per id (part index + 1) x 32 +
+    // surface a 16-bit group; equal non-zero groups order coincident hits by id. May be null.
+    const std::uint16_t* slotTable = nullptr;
+    std::size_t slotTableEntries = 0;
+    std::uint32_t backgroundColour = 0x0097979F;
+    std::array<std::uint32_t, 5> colourWords{0xFF4F4F6F, 0x0097979F, 0xFFB0B0CA, 0xFFA8A8B0,
+                                             0x00FFFFFF};
+    RenderPollState poll;
+
+    // The parts in view space.
+    RenderParts parts;
+
+    // ---- Kept by the casting stages ----
+    double workingDepth = 0.25;  // the depth constant as last halved
+    double depthScale = 0.0;
+    std::int32_t depthShift = 0;
+    // The frame's part order and its sort scratch; they grow with the part count and are
+    // reused from frame to frame.
+    std::vector<std::int32_t> partOrder;
+    std::vector<PartKeyPair> partSortScratch;
+
+    // The renderer's span regions (the change, selection, outline and redraw regions and
+    // scratch), allocated with the renderer; two further regions with shadows.
+    SpanRegion changeRegion;
+    SpanRegion selectionRegion;
+    SpanRegion outlineRegion;
+    SpanRegion redrawRegion;
+    SpanRegion workRegion;
+    SpanRegion scratchRegion;
+    SpanList outlineList;
+    std::optional<SpanRegion> shadowRegion;
+    std::optional<SpanRegion> shadowScratchRegion;
+
+private:
+    // Allocates every buffer for the stored size; returns 0 or -1.
+    std::int32_t AllocateBuffers();
+    void FreeFrameBuffers();
+
+    std::uint32_t* target = nullptr;
+    std::int32_t allocatedWidth = 0;
+    std::int32_t allocatedHeight = 0;
+    std::int32_t targetStride = 0;
+    bool extraPlanesWanted = false;
+    bool buffersReady = false;
+
+    std::int32_t samplesPerPixel = 1;
+    std::int32_t lightCount = 1;
+    std::int32_t shadowLightCount = 1;
+    // What the buffers were sized for.
+    std::int32_t sizedSamples = 0;
+    std::int32_t sizedShadowLights = 0;
+
+    std::size_t planeCells = 0;  // (width + 2) x (height + 2)
+    std::array<PrivateBlockPtr<SampleCell>, RenderSampleBufferCount> sampleBuffers;
+    PrivateBlockPtr<std::int32_t> sampleWork;  // several samples: 256 entries
+    std::array<PrivateBlockPtr<std::uint32_t>, RenderReducedBufferCount> reducedFrames;
+    std::array<std::int32_t, RenderReducedBufferCount + 1> reducedWidths{};
+    std::array<std::int32_t, RenderReducedBufferCount + 1> reducedHeights{};
+    PrivateBlockPtr<std::int32_t> edgeLineCells;   // one per cell, -1
+    PrivateBlockPtr<std::int32_t> edgeLineEntries;  // 100 entries
+    PrivateBlockPtr<std::uint32_t> skyBuffer;       // width x height
+    PrivateBlockPtr<std::int32_t> skyStarEntries;   // 300 entries
+    PrivateBlockPtr<std::uint8_t> tileData;         // several samples: 256 bytes per band
+    PrivateBlockPtr<std::uint32_t> extraPlanes;     // (shadow lights + 2) x height x stride
+    std::size_t extraPlaneWords = 0;                // height x stride
+    std::int32_t lightMapSide = 4;
+    std::array<RenderLightSlot, RenderLightSlotCount> lightSlots;
+    std::array<RenderLevel, RenderMaxLevel + 1> levels{};
+    PrivateBlockPtr<std::int32_t> sqrtTable;
+
+};
+
+// Fills the 257 (value, slope) pairs of the falloff f(x) = k (1 - x) x^-e, each value held to
+// at most 8 (NaN gives 8): 16 samples an octave from 2^-16 to 1, found by the float bits of x.
+void FillLightFalloffTable(double exponent, double factor, float* pairs);
+
+// Fills the 2049 entries of the square-root table.
+void FillSqrtTable(std::int32_t* table);
+
+// The fixed-point square root of value under shift: sqrt(value) x 2^(15 - shift) to within the
+// table's interpolation, for the value normalised by fours; 0 for a value below 1.
+std::int32_t FixedSqrt(std::int32_t value, std::int32_t shift, const std::int32_t* table);

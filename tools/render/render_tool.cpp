@@ -1,0 +1,231 @@
+// render: casts the parts of a part block file or a scene file, seen from a camera, into a
+// frame and saves a preview picture of it; optionally dumps the id and depth buffers and the
+// parts' view-space surfaces as text.
+//
+//   render (--blocks FILE | --scene FILE) --out IMAGE [--size WxH] [--eye X,Y,Z]
+//          [--target X,Y,Z] [--up X,Y,Z] [--focal PIXELS] [--ids FILE] [--depth FILE]
+//          [--surfaces FILE]
+//
+// A part block is seen from --eye towards --target (the defaults look at the origin from
+// -50 on z); a scene is seen through its own camera unless --eye is given. The image type
+// follows the extension (tif, jpg, bmp). Exit status 0 on success, 1 when a file cannot be
+// read or written or is refused, 2 for bad arguments.
+
+#include "app/process_init.h"
+#include "geometry/part_block.h"
+#include "geometry/scene_geometry.h"
+#include "imaging/image_file.h"
+#include "model/q_document_base.h"
+#include "platform/file_bytes.h"
+#include "platform/safe_file_writer.h"
+#include "render/cast_frame_pass.h"
+#include "render/look_at_view.h"
+#include "render/q_render.h"
+#include "render/render_dump.h"
+#include "render/scene_render_parts.h"
+#include "scenefile/scene_file_reader.h"
+#include "view/q_render_view.h"
+
+#include <bit>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+struct Options {
+    std::string blocks;
+    std::string scene;
+    bool hasEye = false;
+    std::string out;
+    std::string ids;
+    std::string depth;
+    std::string surfaces;
+    std::int32_t width = 640;
+    std::int32_t height = 480;
+    Vec3 eye{0.0, 0.0, -50.0};
+    Vec3 target{0.0, 0.0, 0.0};
+    Vec3 up{0.0, 1.0, 0.0};
+    double focal = 1000.0;
+};
+
+constexpr const char* Usage =
+    "usage: render (--blocks FILE | --scene FILE) --out IMAGE [--size WxH] [--eye X,Y,Z]\n"
+    "              [--target X,Y,Z] [--up X,Y,Z] [--focal PIXELS] [--ids FILE] [--depth FILE]\n"
+    "              [--surfaces FILE]\n";
+
+bool ParseDouble(std::string_view text, double& value) {
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+bool ParseVec3(std::string_view text, Vec3& v) {
+    double values[3];
+    for (int i = 0; i < 3; ++i) {
+        const std::size_t comma = i < 2 ? text.find(',') : text.size();
+        if (comma == std::string_view::npos || !ParseDouble(text.substr(0, comma), values[i])) {
+            return false;
+        }
+        text.remove_prefix(i < 2 ? comma + 1 : comma);
+    }
+    v = {values[0], values[1], values[2]};
+    return true;
+}
+
+bool ParseSize(std::string_view text, std::int32_t& width, std::int32_t& height) {
+    const std::size_t x = text.find('x');
+    if (x == std::string_view::npos) return false;
+    const auto w = std::from_chars(text.data(), text.data() + x, width);
+    const auto h = std::from_chars(text.data() + x + 1, text.data() + text.size(), height);
+    return w.ec == std::errc() && w.ptr == text.data() + x && h.ec == std::errc() &&
+           h.ptr == text.data() + text.size();
+}
+
+std::optional<Options> ParseArguments(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view name = argv[i];
+        if (i + 1 >= argc) return std::nullopt;
+        const std::string_view value = argv[++i];
+        bool ok = true;
+        if (name == "--blocks") {
+            o.blocks = value;
+        } else if (name == "--scene") {
+            o.scene = value;
+        } else if (name == "--out") {
+            o.out = value;
+        } else if (name == "--ids") {
+            o.ids = value;
+        } else if (name == "--depth") {
+            o.depth = value;
+        } else if (name == "--surfaces") {
+            o.surfaces = value;
+        } else if (name == "--size") {
+            ok = ParseSize(value, o.width, o.height);
+        } else if (name == "--eye") {
+            ok = ParseVec3(value, o.eye);
+            o.hasEye = true;
+        } else if (name == "--target") {
+            ok = ParseVec3(value, o.target);
+        } else if (name == "--up") {
+            ok = ParseVec3(value, o.up);
+        } else if (name == "--focal") {
+            ok = ParseDouble(value, o.focal) && o.focal > 0.0;
+        } else {
+            ok = false;
+        }
+        if (!ok) return std::nullopt;
+    }
+    if (o.blocks.empty() == o.scene.empty() || o.out.empty()) return std::nullopt;
+    return o;
+}
+
+bool WriteText(const std::string& path, const std::string& text) {
+    SafeFileWriter writer;
+    if (writer.Open(path) != FileOpenError::None) return false;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    return writer.Write(std::span<const std::uint8_t>(bytes, text.size())) && writer.Commit();
+}
+
+// Loads the part block file into geometry; false (with a message) when it cannot.
+bool LoadBlockFile(const std::string& path, SceneGeometry& geometry) {
+    FileBytes file;
+    if (file.Read(path) != FileOpenError::None) {
+        std::fprintf(stderr, "render: cannot read %s\n", path.c_str());
+        return false;
+    }
+    std::vector<std::uint8_t> block(file.Bytes().begin(), file.Bytes().end());
+    const std::int32_t loaded =
+        block.size() > UINT32_MAX
+            ? PartBlockRejected
+            : LoadPartBlock(geometry, block.data(), static_cast<std::uint32_t>(block.size()), true,
+                            nullptr, false);
+    if (loaded == PartBlockRejected) {
+        std::fprintf(stderr, "render: %s is not a part block this program reads\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+int Run(const Options& o) {
+    QDocumentBase document;
+    QRenderView documentView(&document);
+    SceneGeometry blockGeometry;
+    const SceneGeometry* geometry = &blockGeometry;
+    std::optional<Matrix4W> view;
+    if (!o.scene.empty()) {
+        // The scene brings its own lights, as when the player opens a gizmo.
+        documentView.viewSettings.lights.RemoveAll();
+        const std::int16_t loaded = LoadSceneFile(document, o.scene, nullptr);
+        if (loaded != 0 || document.Geometry() == nullptr) {
+            std::fprintf(stderr, "render: %s could not be read (result %d)\n", o.scene.c_str(),
+                         loaded);
+            return 1;
+        }
+        geometry = document.Geometry();
+        if (!o.hasEye) view = ToWFirstMatrix(documentView.GetViewMatrix());
+    } else if (!LoadBlockFile(o.blocks, blockGeometry)) {
+        return 1;
+    }
+    if (!view) view = ViewFromLookAt(o.eye, o.target, o.up);
+    if (!view) {
+        std::fprintf(stderr, "render: the eye, target and up give no view\n");
+        return 2;
+    }
+
+    QRender render;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(o.width) *
+                                      static_cast<std::size_t>(o.height));
+    if (render.SetSize(pixels.data(), o.width, o.height, o.width, false) != RenderSizeOk) {
+        std::fprintf(stderr, "render: cannot render at %dx%d\n", o.width, o.height);
+        return 2;
+    }
+    render.centreX = o.width / 2.0;
+    render.centreY = o.height / 2.0;
+    render.focalScale = o.focal / 1000.0;
+    LoadRenderParts(render, *geometry, *view);
+    const std::int32_t cast = RenderCastFrame(render);
+    if (cast != CastEyeInside) RenderIdPreview(render, pixels.data(), o.width, o.height, o.width);
+    std::printf("parts %d, cast result %d\n", render.parts.Count(), cast);
+
+    static_assert(std::endian::native == std::endian::little, "pixel words are stored BGRA");
+    std::uint8_t* bytes = reinterpret_cast<std::uint8_t*>(pixels.data());
+    std::string error;
+    if (SaveImageFile(bytes, o.width, o.height, o.out, true, 90, true, 0, 0, error, false, false,
+                      0) != ImageFileOk) {
+        std::fprintf(stderr, "render: cannot save %s: %s\n", o.out.c_str(), error.c_str());
+        return 1;
+    }
+    const std::pair<const std::string*, std::string> dumps[] = {
+        {&o.ids, o.ids.empty() ? std::string() : RenderIdDump(render)},
+        {&o.depth, o.depth.empty() ? std::string() : RenderDepthDump(render)},
+        {&o.surfaces, o.surfaces.empty() ? std::string() : RenderSurfacesDump(render)},
+    };
+    for (const auto& [path, text] : dumps) {
+        if (path->empty()) continue;
+        if (!WriteText(*path, text)) {
+            std::fprintf(stderr, "render: cannot write %s\n", path->c_str());
+            return 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::optional<Options> options = ParseArguments(argc, argv);
+    if (!options) {
+        std::fputs(Usage, stderr);
+        return 2;
+    }
+    InitProcess();
+    const int status = Run(*options);
+    ShutdownProcess();
+    return status;
+}
