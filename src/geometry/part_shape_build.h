@@ -6,8 +6,9 @@
 // filled, and the built shape carried into world coordinates with the part's placement.
 //
 // A part whose forms come out infinite or not a number (a zero radius, a zero spheroid axis,
-// parameters that are not numbers), or whose record has no room for the surfaces its shape
-// needs, is unbuildable: it is left with no surfaces, a bounding quadric that holds no point,
+// parameters that are not numbers), whose bounding quadric holds no point (a sphere zone whose
+// slab misses its sphere), or whose record has no room for the surfaces its shape needs, is
+// unbuildable: it is left with no surfaces, a bounding quadric that holds no point,
 // a zero-radius proxy and bounds at its origin, an empty feature table and visible 0, and its
 // build result is PartBuildUnbuildable. Nothing that is not finite reaches the renderer, the
 // octree or the collision tests.
