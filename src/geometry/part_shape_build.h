@@ -54,7 +54,7 @@ std::int32_t BuildPartShape(SceneGeometry& geometry, const std::uint8_t* record,
 // The surface form of one composite element in part coordinates. In the element's own frame,
 // with s = -1 when flip is set and +1 otherwise: s z <= 0 when f0 = f1 = 0; s y <= 0 when
 // f0 = f2 = 0; s x <= 0 when f1 = f2 = 0; s (f0 x^2 + f1 y^2 + f2 z^2 - f3) <= 0 otherwise.
-// The element's frame is turned by its rotation vector and has its origin at
-// scale x position in part coordinates, its unit scale times larger.
+// The element's frame is turned by its rotation vector, has its origin at scale x position in
+// part coordinates, and one of its units spans scale units of the part.
 Matrix4W ElementSurface(bool flip, double f0, double f1, double f2, double f3, double scale,
                         const Vec3& rotation, const Vec3& position);
