@@ -4,7 +4,7 @@
 // not), loaded in two halves through the append path, and handed to a document whose object
 // list is rebuilt from it and then edited. Either the block is refused, leaving its bytes as
 // they were, or every part it describes is placed and safe to build, query and change, and
-// both ways of loading reserve the same surfaces.
+// both ways of loading reserve the same surfaces; every part built is finite or unbuildable.
 
 #include "app/process_init.h"
 #include "core/byte_order.h"
@@ -12,11 +12,13 @@
 #include "geometry/geometry_view_state.h"
 #include "geometry/part_block.h"
 #include "geometry/part_record.h"
+#include "geometry/part_shape_build.h"
 #include "geometry/scene_geometry.h"
 #include "model/q_document_base.h"
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -54,6 +56,21 @@ void LoadWholeAndAppended(const std::uint8_t* data, std::size_t size) {
         return;
     }
     Require(view.partCount == whole.PartCount());
+    // Every part is built finite, or unbuildable with nothing in use.
+    for (std::int32_t i = 0; i < whole.PartCount(); ++i) {
+        const PartRenderRecord& part = *whole.Part(i);
+        Require(part.surfaceCount >= 0 && part.surfaceCount <= part.surfaceRoom);
+        Require(std::isfinite(part.boundRadius) && std::isfinite(part.boundCentre.x) &&
+                std::isfinite(part.boundCentre.y) && std::isfinite(part.boundCentre.z));
+        for (double v : part.proxy.m) Require(std::isfinite(v));
+        for (std::int32_t s = 0; s < part.surfaceCount; ++s) {
+            for (double v : part.Surfaces()[static_cast<std::size_t>(s)].m) {
+                Require(std::isfinite(v));
+            }
+        }
+        Require(part.buildResult != PartBuildUnbuildable ||
+                (part.surfaceCount == 0 && part.visible == 0));
+    }
     // Loaded again it is native and converts nothing.
     std::vector<std::uint8_t> again = block;
     Require(LoadPartBlock(whole, again.data(), length, false, nullptr, true) != PartBlockRejected);

@@ -3,7 +3,10 @@
 #include "core/check.h"
 #include "core/private_block.h"
 #include "core/private_heap.h"
+#include "geometry/shape_forms.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -58,6 +61,60 @@ void FeatureTableResize(FeatureTable*& table, std::int32_t cornerCount, std::int
     table->cornerCount = cornerCount;
     table->edgeCount = edgeCount;
     table->groupCount = groupCount;
+}
+
+void FeatureTableFill(FeatureTable*& table, std::span<const Vec3> corners,
+                      std::span<const FeatureEdge> edges) {
+    std::int32_t groupCount = 0;
+    for (std::size_t e = 0; e < edges.size(); ++e) {
+        ORBELLE_CHECK(e == 0 || edges[e - 1].surface <= edges[e].surface);
+        if (e == 0 || edges[e - 1].surface != edges[e].surface) ++groupCount;
+    }
+    FeatureTableResize(table, static_cast<std::int32_t>(corners.size()),
+                       static_cast<std::int32_t>(edges.size()), groupCount);
+    std::ranges::copy(corners, FeatureTableCorners(*table).begin());
+    std::ranges::copy(edges, FeatureTableEdges(*table).begin());
+    std::span<FeatureGroup> groups = FeatureTableGroups(*table);
+    std::size_t g = 0;
+    for (std::size_t e = 0; e < edges.size(); ++e) {
+        if (e != 0 && edges[e - 1].surface == edges[e].surface) {
+            ++groups[g - 1].edgeCount;
+            continue;
+        }
+        groups[g++] = FeatureGroup{edges[e].surface, static_cast<std::int32_t>(e), 1};
+    }
+}
+
+void FeatureTableCarry(FeatureTable& table, const Matrix4W& worldFromLocal,
+                       const Matrix4W& localFromWorld) {
+    for (Vec3& p : FeatureTableCorners(table)) p = PointCarried(worldFromLocal, p);
+    // A plane a . (1, x, y, z) = 0 in part coordinates is (a A) . (1, X, Y, Z) = 0 in world
+    // coordinates, A = localFromWorld.
+    const auto& a = localFromWorld.m;
+    for (FeatureEdge& edge : FeatureTableEdges(table)) {
+        if (edge.curve != FeatureCurve::TwoCurved) continue;
+        std::array<double, 4> carried{};
+        for (std::size_t c = 0; c < 4; ++c) {
+            for (std::size_t k = 0; k < 4; ++k) carried[c] += edge.plane[k] * a[4 * k + c];
+        }
+        if (carried[0] != 0.0) {
+            const double scale = -1.0 / carried[0];
+            for (double& v : carried) v *= scale;
+        }
+        edge.plane = carried;
+    }
+}
+
+bool FeatureTableIsFinite(const FeatureTable& table) {
+    for (const Vec3& p : FeatureTableCorners(table)) {
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) return false;
+    }
+    for (const FeatureEdge& edge : FeatureTableEdges(table)) {
+        for (double v : edge.plane) {
+            if (!std::isfinite(v)) return false;
+        }
+    }
+    return true;
 }
 
 void FeatureTableFree(FeatureTable*& table) { PrivateFreeAndClear(table); }

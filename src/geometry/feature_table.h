@@ -13,6 +13,7 @@
 // surfaces. A table with no groups has not been filled yet: the builders whose table does not
 // depend on the part's dimensions fill it only then and keep it across rebuilds.
 
+#include "core/matrix4.h"
 #include "core/vec3.h"
 
 #include <array>
@@ -66,6 +67,21 @@ FeatureTable* FeatureTableAllocEmpty();
 // the heap refuses.
 void FeatureTableResize(FeatureTable*& table, std::int32_t cornerCount, std::int32_t edgeCount,
                         std::int32_t groupCount);
+
+// Rewrites the table behind table (allocating a null one) with the corners and edges given:
+// the edges must come in ascending order of their surface, and each run of one surface becomes
+// a group. Throws KVOutOfMemoryException as FeatureTableResize does.
+void FeatureTableFill(FeatureTable*& table, std::span<const Vec3> corners,
+                      std::span<const FeatureEdge> edges);
+
+// Carries a table written in part coordinates into world coordinates: every corner through
+// worldFromLocal, and the plane of every curved-curved edge through localFromWorld (as a row
+// form, kept with its constant -1 where the plane misses the origin).
+void FeatureTableCarry(FeatureTable& table, const Matrix4W& worldFromLocal,
+                       const Matrix4W& localFromWorld);
+
+// True when every corner and edge plane of the table is finite.
+bool FeatureTableIsFinite(const FeatureTable& table);
 
 // Frees the table (null is ignored) and clears the pointer.
 void FeatureTableFree(FeatureTable*& table);

@@ -4,6 +4,7 @@
 #include "core/check.h"
 #include "core/matrix4.h"
 #include "core/private_heap.h"
+#include "geometry/composite_extension.h"
 #include "geometry/part_placement.h"
 #include "geometry/part_shape_build.h"
 #include "geometry/scene_geometry.h"
@@ -20,11 +21,6 @@ namespace {
 
 // A record must leave room for its fixed fields and one parameter word.
 constexpr std::uint32_t PartRecordMinimumBytes = PartRecordFixedBytes + 4;
-constexpr std::uint16_t CompositeExtensionKind = 1;
-constexpr std::uint32_t CompositeExtensionHeaderBytes = 20;
-constexpr std::uint32_t CompositeElementBytes = 44;
-constexpr std::uint32_t CompositeElementSwappedWords = 10;  // f0..f9; the flip byte stays
-constexpr std::uint32_t CompositeCountOffset = 8;
 
 // Reads the words of a block (or of a composite extension, which carries its own marker) in
 // the order they were written in.

@@ -1,10 +1,14 @@
 #pragma once
 
-// Placing a compact part record by a 4x4 transform: move, rotate and uniformly scale.
+// Placing a part by a 4x4 transform: move, rotate and uniformly scale. The compact record is
+// placed by the object layer, the readers and the loader; the working record by the gizmo's
+// motion steps, which rebuild the part from it without touching the stored record.
 
 #include "core/matrix4.h"
 
 #include <cstdint>
+
+struct WorkingPartRecord;
 
 // Applies placement (w-first: translation t in elements 4, 8, 12, linear part L in 5-7,
 // 9-11, 13-15) to the part in its current placement, in place. The uniform scale
@@ -14,3 +18,7 @@
 // point and turn their two directions by L / k. Parameters the record does not have are
 // left alone.
 void SetPartPlacement(std::uint8_t* record, Matrix4W placement);
+
+// The same rules on a working record's doubles (its first paramCount parameters), which keep
+// their full precision: a part moved on every motion frame does not drift through floats.
+void SetPartPlacementSim(WorkingPartRecord& working, Matrix4W placement);

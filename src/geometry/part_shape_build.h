@@ -1,6 +1,23 @@
 #pragma once
 
-// Building one part of a scene geometry from its compact record.
+// Building one part of a scene geometry from its compact record: the record is widened into
+// the container's working record, its sizes kept from collapsing, its mapping objects made,
+// kept or dropped, the builder of its shape type run in part coordinates, the render header
+// filled, and the built shape carried into world coordinates with the part's placement.
+//
+// A part whose forms come out infinite or not a number (a zero radius, a zero spheroid axis,
+// parameters that are not numbers), whose bounding quadric holds no point (a sphere zone whose
+// slab misses its sphere), or whose record has no room for the surfaces its shape needs, is
+// unbuildable: it is left with no surfaces, a bounding quadric that holds no point,
+// a zero-radius proxy and bounds at its origin, an empty feature table and visible 0, and its
+// build result is PartBuildUnbuildable. Nothing that is not finite reaches the renderer, the
+// octree or the collision tests.
+//
+// Shape types whose builders are still to come (5, 10, 11, 14 to 18 and 20 to 29) get the
+// same empty shape with their header and placement, and a build result of 0.
+
+#include "core/matrix4.h"
+#include "core/vec3.h"
 
 #include <cstdint>
 
@@ -10,15 +27,34 @@ struct WorkingPartRecord;
 // Result of BuildPartShape for a part index the table does not hold.
 inline constexpr std::int32_t PartBuildNoEntry = -12;
 
+// Result of BuildPartShape for a part that gives no valid shape (see above).
+inline constexpr std::int32_t PartBuildUnbuildable = -1;
+
 // Builds the render record of part partIndex from its compact record, or, when working is
-// given, from that working record (record is then not read). The container's working record
-// receives the part widened; the render record gets the shape type, part id, colours, tint,
-// fraction, visibility (flag 0x80 clear), option flags, its material (the record's texture
-// handle, or the container's default material when it names none or a stale one) and, for
-// the shape types placed by position and rotation (all but 10, 11, 12, 26, 27 and 28), its
-// placement. Unless keepMarks the selection and highlight marks are cleared. Returns the
-// build result (0 for now), or PartBuildNoEntry when the table has no part partIndex
-// (nothing changes then). bindTextures and typeThirteenWhole are taken for the shape builders.
+// given, from that working record (record is then read only for a composite's extension; a
+// composite built from a working record without a record is unbuildable). The container's
+// working record receives the part widened, its size parameters raised to 1e-4 of the largest.
+// The render record gets its shape type, part id, colours, shading colour, fraction,
+// visibility (flag 0x80 clear), option flags, material (the record's texture handle, or the
+// container's default material when it names none or a stale one), mapping objects (made
+// for a material with a texture image, dropped without one), its shape, and, for the shape
+// types placed by position and rotation (all but 10, 11, 12, 26, 27 and 28), its placement.
+// Unless keepMarks the selection and highlight marks are cleared. bindTextures points the
+// mapping object at the material even when it was kept. typeThirteenWhole builds a composite
+// with every element a surface inside a sphere of radius 990 as bound, when its record has
+// room for them; otherwise the composite is built in the usual form, element 0 its bound.
+// Returns the build result (also kept as the record's buildResult): 0,
+// PartBuildUnbuildable, or PartBuildNoEntry when the table has no part partIndex (nothing
+// changes then). Throws KVOutOfMemoryException when a mapping object, feature table or wrap
+// map cannot be allocated; a mapping object's build passes its own exceptions out.
 std::int32_t BuildPartShape(SceneGeometry& geometry, const std::uint8_t* record,
                             std::int32_t partIndex, bool keepMarks, bool bindTextures,
                             bool typeThirteenWhole, const WorkingPartRecord* working = nullptr);
+
+// The surface form of one composite element in part coordinates. In the element's own frame,
+// with s = -1 when flip is set and +1 otherwise: s z <= 0 when f0 = f1 = 0; s y <= 0 when
+// f0 = f2 = 0; s x <= 0 when f1 = f2 = 0; s (f0 x^2 + f1 y^2 + f2 z^2 - f3) <= 0 otherwise.
+// The element's frame is turned by its rotation vector, has its origin at scale x position in
+// part coordinates, and one of its units spans scale units of the part.
+Matrix4W ElementSurface(bool flip, double f0, double f1, double f2, double f3, double scale,
+                        const Vec3& rotation, const Vec3& position);

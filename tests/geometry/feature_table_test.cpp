@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <vector>
+
 namespace {
 
 struct TableOwner {
@@ -63,6 +66,59 @@ TEST(FeatureTable, RefusedGrowthKeepsTheOldTable) {
     EXPECT_EQ(owner.table, before);
     EXPECT_EQ(owner.table->cornerCount, 1);
     EXPECT_EQ(FeatureTableCorners(*owner.table)[0].x, 7.0);
+}
+
+// Edges in ascending order of their surface form one group per surface.
+TEST(FeatureTable, FillGroupsTheEdgesBySurface) {
+    TableOwner owner;
+    const std::vector<Vec3> corners{{1, 2, 3}, {4, 5, 6}};
+    const std::vector<FeatureEdge> edges{{1, 0, FeatureCurve::PlaneCurved},
+                                         {3, 0, FeatureCurve::TwoPlanes},
+                                         {3, 1, FeatureCurve::TwoPlanes},
+                                         {4, 2, FeatureCurve::TwoPlanes}};
+    FeatureTableFill(owner.table, corners, edges);
+    const FeatureTable& table = *owner.table;
+    EXPECT_EQ(table.byteSize, FeatureTableBytes(2, 4, 3));
+    EXPECT_EQ(FeatureTableCorners(table)[1].y, 5.0);
+    ASSERT_EQ(table.groupCount, 3);
+    const auto groups = FeatureTableGroups(table);
+    const std::vector<std::array<std::int32_t, 3>> expected{{1, 0, 1}, {3, 1, 2}, {4, 3, 1}};
+    for (std::size_t g = 0; g < 3; ++g) {
+        EXPECT_EQ(groups[g].surface, expected[g][0]);
+        EXPECT_EQ(groups[g].firstEdge, expected[g][1]);
+        EXPECT_EQ(groups[g].edgeCount, expected[g][2]);
+    }
+    EXPECT_EQ(FeatureTableEdges(table)[2].otherSurface, 1);
+
+    // Refilled with nothing, the table is empty again.
+    FeatureTableFill(owner.table, {}, {});
+    EXPECT_FALSE(FeatureTableIsFilled(*owner.table));
+    EXPECT_EQ(owner.table->byteSize, 16u);
+}
+
+// Corners move with the placement; the plane of a curve between two curved surfaces is carried
+// so that the carried corners still lie on it, with its constant kept at -1.
+TEST(FeatureTable, CarryMovesCornersAndCurvePlanes) {
+    TableOwner owner;
+    // The plane y = 2 (-1 + 0.5 y = 0) and a corner on it.
+    const std::vector<Vec3> corners{{3, 2, 1}};
+    const std::vector<FeatureEdge> edges{{2, 1, FeatureCurve::TwoCurved, 0, {-1, 0, 0.5, 0}}};
+    FeatureTableFill(owner.table, corners, edges);
+    // A quarter turn about z, then a move by (10, 0, 0): (x, y, z) -> (10 - y, x, z).
+    const Matrix4W worldFromLocal{{1, 0, 0, 0, 10, 0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1}};
+    const Matrix4W localFromWorld{{1, 0, 0, 0, 0, 0, 1, 0, 10, -1, 0, 0, 0, 0, 0, 1}};
+    FeatureTableCarry(*owner.table, worldFromLocal, localFromWorld);
+    const Vec3 c = FeatureTableCorners(*owner.table)[0];
+    EXPECT_EQ(c.x, 8.0);
+    EXPECT_EQ(c.y, 3.0);
+    EXPECT_EQ(c.z, 1.0);
+    // y = 2 becomes x = 8: -1 + x / 8 = 0.
+    const auto plane = FeatureTableEdges(*owner.table)[0].plane;
+    EXPECT_DOUBLE_EQ(plane[0], -1.0);
+    EXPECT_DOUBLE_EQ(plane[1], 0.125);
+    EXPECT_DOUBLE_EQ(plane[2], 0.0);
+    EXPECT_DOUBLE_EQ(plane[3], 0.0);
+    EXPECT_TRUE(FeatureTableIsFinite(*owner.table));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "core/rotation.h"
 #include "geometry/part_record.h"
 #include "geometry/shape_type_table.h"
+#include "geometry/working_part_record.h"
 
 #include <gtest/gtest.h>
 
@@ -109,6 +110,43 @@ TEST(ShapeTypeTable, MarkedEntriesAndBounds) {
     EXPECT_EQ(corner->entries[2], 274);
     EXPECT_EQ(ShapeTypeTableRow(ShapeType::TaperedPrism)->count, 0);
     EXPECT_EQ(ShapeTypeTableRow(ShapeType::FlaredSolid)->entries[0], 2);
+}
+
+// The motion steps place a working record by the same rules as a compact record, in doubles:
+// every type's parameters, position and rotation agree with the compact record's to float
+// precision, and the working record keeps digits the floats lose.
+TEST(SetPartPlacementSim, PlacesLikeTheCompactRecordInDoubles) {
+    Matrix4W placement = EmbedMatrix3(Matrix3FromAxisAngle(Vec3{0.6, 0, 0.8}, 0.7), 0);
+    for (std::size_t k : {5, 6, 7, 9, 10, 11, 13, 14, 15}) placement.m[k] *= 1.5;
+    placement.m[4] = 1.0 / 3;
+    placement.m[8] = -2;
+    placement.m[12] = 0.25;
+    for (std::int32_t type : {1, 3, 9, 13, 19, 20, 26, 27, 29}) {
+        SCOPED_TRACE(type);
+        std::vector<float> params(19);
+        for (std::size_t i = 0; i < params.size(); ++i) params[i] = 0.5f + 0.25f * i;
+        auto record = Record(type, params, Vec3{1, 2, 3}, Vec3{0.1, -0.2, 0.3});
+        WorkingPartRecord working;
+        ExpandPartRecord(record.data(), working);
+        SetPartPlacement(record.data(), placement);
+        SetPartPlacementSim(working, placement);
+        for (std::int32_t i = 0; i < 19; ++i) {
+            EXPECT_NEAR(working.params[static_cast<std::size_t>(i)],
+                        PartRecordParam(record.data(), i), 2e-6 * (1 + i));
+        }
+        const Vec3 p = PartRecordPosition(record.data());
+        EXPECT_NEAR(working.position.x, p.x, 1e-6);
+        EXPECT_NEAR(working.position.z, p.z, 1e-6);
+        const Vec3 r = PartRecordRotation(record.data());
+        EXPECT_NEAR(working.rotation.y, r.y, 1e-6);
+    }
+    WorkingPartRecord sphere;
+    sphere.shapeType = ShapeType::Sphere;
+    sphere.paramCount = 1;
+    sphere.params[0] = 1.0;
+    SetPartPlacementSim(sphere, placement);
+    EXPECT_EQ(sphere.position.x, 1.0 / 3);
+    EXPECT_DOUBLE_EQ(sphere.params[0], 1.5);
 }
 
 }  // namespace

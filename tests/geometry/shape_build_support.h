@@ -1,0 +1,92 @@
+#pragma once
+
+// Shared by the shape build tests: one part in a container of its own, built from a working
+// record, and the independent sums the tests check the built forms with.
+
+#include "core/matrix4.h"
+#include "core/rotation.h"
+#include "core/vec3.h"
+#include "geometry/part_render_record.h"
+#include "geometry/part_shape_build.h"
+#include "geometry/scene_geometry.h"
+#include "geometry/shape_surface_count.h"
+#include "geometry/working_part_record.h"
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace shape_build_test {
+
+// A working record of the type with the parameters, placed at position with rotation.
+inline WorkingPartRecord Working(ShapeType type, const std::vector<double>& params,
+                                 const Vec3& position = {}, const Vec3& rotation = {}) {
+    WorkingPartRecord w;
+    w.shapeType = type;
+    w.paramCount = static_cast<std::int32_t>(params.size());
+    for (std::size_t i = 0; i < params.size(); ++i) w.params[i] = params[i];
+    w.position = position;
+    w.rotation = rotation;
+    return w;
+}
+
+// A container holding one part with room for room surfaces.
+struct OnePart {
+    SceneGeometry geometry;
+
+    explicit OnePart(std::int32_t room = PartSurfaceLimit) {
+        const std::array<std::int32_t, 1> rooms{room};
+        geometry.AddParts(rooms, false);
+    }
+
+    PartRenderRecord& Part() { return *geometry.Part(0); }
+
+    std::int32_t Build(const WorkingPartRecord& w, bool keepMarks = false) {
+        return BuildPartShape(geometry, nullptr, 0, keepMarks, true, false, &w);
+    }
+};
+
+// v^T Q v with v = (1, x, y, z).
+inline double FormAt(const Matrix4W& form, const Vec3& p) {
+    const std::array<double, 4> v{1.0, p.x, p.y, p.z};
+    double sum = 0.0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        for (std::size_t j = 0; j < 4; ++j) sum += form.m[4 * i + j] * v[i] * v[j];
+    }
+    return sum;
+}
+
+// True when p is inside every surface in use.
+inline bool InsideSurfaces(const PartRenderRecord& part, const Vec3& p) {
+    for (std::int32_t s = 0; s < part.surfaceCount; ++s) {
+        if (FormAt(part.Surfaces()[static_cast<std::size_t>(s)], p) > 0.0) return false;
+    }
+    return true;
+}
+
+// The world point of a part point for a part at position turned by the rotation vector:
+// the rotation by |w| about w / |w|, then the move.
+inline Vec3 PlacedPoint(const Vec3& local, const Vec3& position, const Vec3& rotation) {
+    const double angle = Vec3Length(rotation);
+    Vec3 turned = local;
+    if (angle > 0.0) {
+        turned = Matrix3TransformVec3(Matrix3FromAxisAngle(Vec3Scale(rotation, 1.0 / angle), angle),
+                                      local);
+    }
+    return Vec3Add(turned, position);
+}
+
+// A proxy's point A, point B, direction C and radius.
+struct ProxyParts {
+    Vec3 a, b, c;
+    double radius = 0;
+};
+
+inline ProxyParts ReadProxy(const Matrix4W& proxy) {
+    const auto& m = proxy.m;
+    return ProxyParts{Vec3{m[4], m[8], m[12]}, Vec3{m[5], m[9], m[13]}, Vec3{m[6], m[10], m[14]},
+                      m[15]};
+}
+
+}  // namespace shape_build_test
