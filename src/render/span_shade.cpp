@@ -3,6 +3,7 @@
 #include "core/float_convert.h"
 #include "render/background_shade.h"
 #include "render/cast_frame_pass.h"
+#include "render/pyramid_filter.h"
 #include "render/render_interrupt.h"
 #include "render/shading_maths.h"
 
@@ -270,5 +271,6 @@ std::int32_t RenderShadedFrame(QRender& render) {
         render.BuildLightFalloffTables();
         ShadeObjectSpans(render, render.changeRegion);
     }
+    if (cast != CastNotSized) PyramidFilter(render);
     return cast;
 }
