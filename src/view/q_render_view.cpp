@@ -9,6 +9,7 @@
 #include "model/q_light.h"
 #include "object/q_abort_exception.h"
 #include "render/cast_frame_pass.h"
+#include "render/render_parts.h"
 #include "render/scene_render_parts.h"
 #include "render/span_shade.h"
 
@@ -118,6 +119,21 @@ void QRenderView::PrepareRender(const ViewSettings& settings) {
     }
     if (SetLightCounts(count, 0) == RenderSizeNoMemory) throw KVOutOfMemoryException();
     settings.fogLayers.BuildRenderData(&fogBlock);
+    // The first two fog layers become the shading's fog volumes, their quadrics seen from
+    // the camera.
+    const Matrix4W worldFromView = GetCameraMatrix();
+    for (std::size_t i = 0; i < shade.fogVolumes.size(); ++i) {
+        FogVolume& volume = shade.fogVolumes[i];
+        volume = FogVolume{};
+        if (i >= fogBlock.quadrics.size() || i >= fogBlock.layers.size()) continue;
+        const Matrix4W form = QuadricTransform(fogBlock.quadrics[i], worldFromView);
+        const auto& e = form.m;
+        volume.form = {e[5], e[6], e[7], e[9], e[10], e[11], e[13], e[14], e[15]};
+        volume.linear = Vec3{e[1], e[2], e[3]};
+        volume.constant = e[0];
+        volume.p = fogBlock.layers[i].values;
+        volume.isEnabled = fogBlock.layers[i].flag != 0;
+    }
 }
 
 std::int32_t QRenderView::RenderDocument() {

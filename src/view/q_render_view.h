@@ -62,8 +62,9 @@ public:
     // background (colour 0, or the gradient from colour 6 at the horizon to colour 7 at the
     // zenith with the sharpness tan(view angle) when the sky is on), the ambient colour
     // (colour 2, along the mean light direction), the flat colour (colour 5), the lights
-    // (PrepareLights, then one renderer light per switched-on light) and the fog block.
-    // Throws KVOutOfMemoryException.
+    // (PrepareLights, then one renderer light per switched-on light), the fog block and,
+    // from its first two layers seen from the camera, the shading's fog volumes (used when
+    // shade.isFogVolumes is set). Throws KVOutOfMemoryException.
     void PrepareRender(const ViewSettings& settings);
 
     // Renders the document's scene geometry through the view's camera into the view's pixels:

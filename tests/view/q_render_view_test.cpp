@@ -209,6 +209,33 @@ TEST(QRenderView, InitViewBuffers) {
     EXPECT_EQ(view.focalScale, 1.0);
 }
 
+TEST(QRenderView, FogLayersBecomeFogVolumesSeenFromTheCamera) {
+    QRenderView view(nullptr);
+    view.fogBlock.isSwitchOn = 1;
+    view.PrepareRender(view.viewSettings);
+    // The first layer is flagged, the second not; the volume's quadric at a view-space point
+    // equals the layer's quadric at the same point in the world.
+    ASSERT_TRUE(view.shade.fogVolumes[0].isEnabled);
+    EXPECT_FALSE(view.shade.fogVolumes[1].isEnabled);
+    EXPECT_EQ(view.shade.fogVolumes[0].p, view.fogBlock.layers[0].values);
+    const FogVolume& fog = view.shade.fogVolumes[0];
+    const Vec3 inView{0.3, -0.2, 7.0};
+    Vec3 world = inView;
+    view.TransformByInverseView(world);
+    const auto& f = fog.form;
+    const double q = inView.x * (f[0] * inView.x + f[1] * inView.y + f[2] * inView.z) +
+                     inView.y * (f[3] * inView.x + f[4] * inView.y + f[5] * inView.z) +
+                     inView.z * (f[6] * inView.x + f[7] * inView.y + f[8] * inView.z) +
+                     2.0 * Vec3Dot(fog.linear, inView) + fog.constant;
+    const auto& w = view.fogBlock.quadrics[0].m;
+    const double v[4] = {1.0, world.x, world.y, world.z};
+    double expected = 0.0;
+    for (int i = 0; i < 4; ++i) {
+        for (int j = 0; j < 4; ++j) expected += v[i] * w[i * 4 + j] * v[j];
+    }
+    EXPECT_NEAR(q, expected, 1e-9 * (1.0 + std::fabs(expected)));
+}
+
 TEST(QRenderView, CameraAndScreenTransforms) {
     QRenderView view(nullptr);
     Matrix4 m = MakeRotationAboutAxis(Vec3{0.3, 1.0, -0.2}, 0.7);
