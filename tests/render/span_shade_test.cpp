@@ -128,6 +128,30 @@ TEST(SpanShade, HeadOnWhiteIsExactlyWhiteAndAmbientAlone) {
     EXPECT_NEAR(static_cast<int>(centre & 0xFF), 127, 1);
 }
 
+TEST(SpanShade, LightRangeAndFalloff) {
+    // A light 57 from the sphere's front point, on the axis: head-on there.
+    struct Case {
+        double range;
+        int expected;  // 255 x (1 - 57 / range), the falloff k (1 - x) x^-e with k 1, e 0
+    };
+    const Case cases[] = {{57.0, 0}, {50.0, 0}, {100.0, 110}, {1000.0, 240}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.range);
+        Frame f;
+        f.AddSphere(Vec3{0.0, 0.0, 10.0}, 3.0, 0xFFFFFF);
+        f.SetLight(0, Vec3{0.0, 0.0, -50.0}, 1.0);
+        RenderLightSlot& light = f.render.LightSlot(0);
+        light.hasRange = true;
+        light.range = c.range;
+        light.falloffExponent = 0.0;
+        light.falloffFactor = 1.0;
+        ASSERT_EQ(RenderShadedFrame(f.render), CastDone);
+        const std::uint32_t centre = f.At(Width / 2, Height / 2);
+        EXPECT_EQ(centre >> 24, 0xFFu);
+        EXPECT_NEAR(static_cast<int>(centre & 0xFF), c.expected, 2);
+    }
+}
+
 TEST(SpanShade, BackgroundFlatFoggedOrStored) {
     Frame f;
     f.render.shade.backgroundColour = 0x336699;

@@ -156,6 +156,7 @@ TEST(QRenderView, NewViewHasTheDefaultSettings) {
     EXPECT_EQ(settings.lights.Count(), 2);
     EXPECT_EQ(settings.lights.view, &view);
     EXPECT_EQ(ColourToRgb24(settings.colours[0]), 0x808080u);
+    EXPECT_EQ(view.shade.highlight, (std::array<std::int32_t, 3>{357, 255, 61}));
 
     // Returning to the defaults clears the frame-valid and defer flags.
     view.isFrameValid = true;
