@@ -131,8 +131,9 @@ BENCHMARK(BM_ShadedFrame50PartsBesidePovRay)
     ->UseManualTime()
     ->Iterations(7);
 
-// The shading alone, over the cells of one cast.
-void BM_ShadeSpans50Parts(benchmark::State& state) {
+// The whole shaded render on its own (warm caches), and the shading alone over the cells of
+// one cast.
+void BM_ShadedFrame50Parts(benchmark::State& state) {
     std::vector<std::uint32_t> pixels;
     QRender render;
     SetUpFrame(render, pixels, fifty_parts::Shapes());
@@ -140,13 +141,18 @@ void BM_ShadeSpans50Parts(benchmark::State& state) {
         state.SkipWithError("SetSize failed");
         return;
     }
+    const bool isShadeOnly = state.range(0) != 0;
     RenderShadedFrame(render);
     for (auto _ : state) {
-        ShadeObjectSpans(render, render.changeRegion);
+        if (isShadeOnly) {
+            ShadeObjectSpans(render, render.changeRegion);
+        } else {
+            benchmark::DoNotOptimize(RenderShadedFrame(render));
+        }
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * Width * Height);
 }
-BENCHMARK(BM_ShadeSpans50Parts)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ShadedFrame50Parts)->ArgName("shadeOnly")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
