@@ -167,6 +167,23 @@ TEST(SpanShade, BackgroundFlatFoggedOrStored) {
     ASSERT_EQ(RenderShadedFrame(f.render), CastDone);
     for (const std::uint32_t pixel : f.pixels) ASSERT_EQ(pixel, 0xFFC08040u);
 
+    // The sky: the horizon colour across the middle of the frame, rows further up and down
+    // towards the zenith colour alike.
+    f.render.shade.isFogOn = false;
+    f.render.shade.isSky = true;
+    f.render.shade.isSkyGradient = true;
+    f.render.shade.horizonColour = 0x102030;
+    f.render.shade.zenithColour = 0xF0E0D0;
+    ASSERT_EQ(RenderShadedFrame(f.render), CastDone);
+    const std::uint32_t middle = f.At(Width / 2, Height / 2 - 1);
+    EXPECT_EQ(middle >> 24, 0u);
+    EXPECT_NEAR(static_cast<int>((middle >> 16) & 0xFF), 0x10, 1);
+    EXPECT_NEAR(static_cast<int>((middle >> 8) & 0xFF), 0x20, 1);
+    EXPECT_NEAR(static_cast<int>(middle & 0xFF), 0x30, 1);
+    EXPECT_GT(f.At(Width / 2, 0) & 0xFF, 0x30u);
+    EXPECT_NEAR(static_cast<int>(f.At(Width / 2, 0) & 0xFF),
+                static_cast<int>(f.At(Width / 2, Height - 1) & 0xFF), 1);
+
     // An unshaded background writes the stored word.
     f.render.shade.isShadedBackground = false;
     f.render.shade.backgroundWord = 0x80102030;
