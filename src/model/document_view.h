@@ -35,6 +35,10 @@ public:
     // Puts the settings' camera back to the default one.
     virtual void ResetCamera() = 0;
 
+    // The settings were reset to their defaults: clears the view's frame-valid and defer
+    // flags, so the next refresh renders the new settings.
+    virtual void ClearRenderFlags() = 0;
+
     // Takes the point through the inverse of the view matrix.
     virtual void TransformByInverseView(Vec3& point) const = 0;
 

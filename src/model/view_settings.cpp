@@ -54,6 +54,7 @@ void ViewSettings::SetDefaults(DocumentView& view) {
                ColourFromBytes(10, 10, 10),    ColourFromBytes(0, 0, 0),
                ColourFromBytes(0, 0, 0),       ColourFromBytes(255, 255, 255),
                ColourFromBytes(0, 0, 0),       ColourFromBytes(0, 0, 64)};
+    view.ClearRenderFlags();
     view.ResetCamera();
     lights.view = &view;
     fogLayers.ResetDefaults();

@@ -35,9 +35,9 @@ struct ViewSettings {
     // QLights::SyncFrom. Throws KVOutOfMemoryException or std::bad_alloc.
     void CopyFrom(const ViewSettings& from);
 
-    // Sets the defaults for view: resets view's camera, makes view the lights' view, resets
-    // the fog layers and puts in the two default lights, scaled to working lengths, each with
-    // a further snapshot. Throws std::bad_alloc.
+    // Sets the defaults for view: clears view's frame-valid and defer flags, resets its
+    // camera, makes view the lights' view, resets the fog layers and puts in the two default
+    // lights, scaled to working lengths, each with a further snapshot. Throws std::bad_alloc.
     void SetDefaults(DocumentView& view);
 
     std::array<std::uint32_t, 18> headerBlock{};

@@ -249,6 +249,11 @@ SampleCell* QRender::SampleBuffer(std::int32_t buffer) const {
     return sampleBuffers[static_cast<std::size_t>(buffer)].get();
 }
 
+std::uint32_t* QRender::IntermediateFrame(std::int32_t level) const {
+    if (level < 0 || level >= RenderMaxLevel) return nullptr;
+    return reducedFrames[static_cast<std::size_t>(2 * level)].get();
+}
+
 std::uint32_t* QRender::ReducedFrame(std::int32_t level) const {
     if (level < 1 || level > RenderMaxLevel) return nullptr;
     return reducedFrames[static_cast<std::size_t>(2 * level - 1)].get();

@@ -27,6 +27,7 @@
 #include "render/part_order.h"
 #include "render/render_interrupt.h"
 #include "render/render_parts.h"
+#include "render/shade_settings.h"
 #include "render/span_region.h"
 
 #include <array>
@@ -107,6 +108,13 @@ struct RenderLightSlot {
     std::array<double, 3> colour{1.0, 1.0, 1.0};
     std::array<double, 3> terms{0.25, 0.25, 0.25};
     Vec3 position{};  // view space
+
+    // The lighting model's integer colours: colour x intensity x 1024, rounded, lit and in
+    // shadow (RenderLightSlotSetColours); a light with a range lights nothing at or beyond it.
+    std::array<std::int32_t, 3> litTriple{};
+    std::array<std::int32_t, 3> shadowTriple{};
+    bool hasRange = false;
+    double range = 0.0;
 
     // Falloff f(x) = k (1 - x) x^-e, tabulated (BuildLightFalloffTables).
     double falloffExponent = 0.0;  // e
@@ -206,6 +214,9 @@ public:
     std::size_t PlaneCells() const { return planeCells; }
     // The reduced frame of level 1..4 (null at level 0: the target), LevelWidth words a row.
     std::uint32_t* ReducedFrame(std::int32_t level) const;
+    // The half-expanded frame between level + 1 and level (0..3): level + 1's columns doubled
+    // into level's rows, Level(level + 1).width words a row; null when not allocated.
+    std::uint32_t* IntermediateFrame(std::int32_t level) const;
     std::uint32_t* ExtraPlanes() const { return extraPlanes.get(); }
     // Words of the extra planes: (shadow lights + 2) planes of height x stride, 0 without.
     std::size_t ExtraPlanesWords() const { return extraPlanes ? extraPlaneWords * static_cast<std::size_t>(sizedShadowLights + 2) : 0; }
@@ -238,6 +249,12 @@ public:
     std::array<std::uint32_t, 5> colourWords{0xFF4F4F6F, 0x0097979F, 0xFFB0B0CA, 0xFFA8A8B0,
                                              0x00FFFFFF};
     RenderPollState poll;
+    // Reduced levels expand with the nearest filter (2 x 2 copies) when set; else level L
+    // expands with the five-tap filter when L >= cubicFromLevel, with the linear one below.
+    bool isNearestExpansion = false;
+    std::int32_t cubicFromLevel = 1;
+    // The background, depth cue, fog and lighting-model switches of the shading stage.
+    ShadeSettings shade;
 
     // The parts in view space.
     RenderParts parts;

@@ -14,6 +14,7 @@
 
 #include "core/matrix4.h"
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -21,7 +22,7 @@
 // Surfaces a part may have.
 inline constexpr std::int32_t RenderPartMaxSurfaces = 32;
 
-// One part's header (about 170 bytes): the bounding quadric and where its surfaces are.
+// One part's header (about 210 bytes): the bounding quadric and where its surfaces are.
 struct RenderPart {
     std::int32_t firstSurface = 0;  // index of surface 0 in the surface array
     std::int32_t surfaceRoom = 0;   // surfaces reserved, 0..32
@@ -30,6 +31,11 @@ struct RenderPart {
     std::uint32_t colour = 0;       // 0xRRGGBB
     std::uint8_t visible = 1;       // 0: never drawn
     std::uint8_t mark = 0;          // scratch mark of the complement part list
+    std::uint8_t isSelected = 0;    // selected: highlight colour added, stripes when flat
+    std::uint8_t hasSelfLight = 0;  // selfLight is added to the lit colour
+    std::array<std::int32_t, 3> selfLight{};  // x 1020
+    double highlightSize = 0.1;      // s of the specular lobe (s^2 / (s^2 + 1 - L.R))^2
+    double highlightStrength = 0.0;  // 0..1; 0 gives a purely diffuse part
     Matrix4W bound;                 // a quadric holding the whole part, view space
 };
 

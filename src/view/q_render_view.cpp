@@ -4,11 +4,20 @@
 #include "core/private_heap.h"
 #include "core/rotation.h"
 #include "core/scalar_maths.h"
+#include "core/float_convert.h"
 #include "model/q_document_base.h"
 #include "model/q_light.h"
+#include "object/q_abort_exception.h"
+#include "render/cast_frame_pass.h"
+#include "render/render_parts.h"
+#include "render/scene_render_parts.h"
+#include "render/span_shade.h"
 
 #include <algorithm>
 #include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <string>
 #include <utility>
 
 namespace {
@@ -37,9 +46,198 @@ RenderLight RenderLightOf(const QLight& light, const Vec3& position) {
     return record;
 }
 
+// A colour as 0x00RRGGBB.
+std::uint32_t Packed(const Colour& colour) { return ColourToRgb24(colour) & 0xFFFFFFu; }
+
+// Direction lights stand this far along their direction: far enough that the light's
+// direction barely changes across a scene of working lengths.
+constexpr double DirectionLightDistance = 1e6;
+
 }  // namespace
 
-QRenderView::QRenderView(QDocumentBase* owner) : DocumentView(owner) {}
+QRenderView::QRenderView(QDocumentBase* owner) : DocumentView(owner) {
+    viewSettings.camera.m = 1.0;
+    viewSettings.SetDefaults(*this);
+    // A selected part is lifted by (0.35, 0.25, 0.06) x 1020, a warm tint.
+    shade.highlight = {357, 255, 61};
+}
+
+void QRenderView::ClearRenderFlags() {
+    isFrameValid = false;
+    isDeferred = false;
+}
+
+bool QRenderView::InitViewBuffers(std::int32_t strideBytes, std::uint32_t* pixels,
+                                  std::int32_t width, std::int32_t height, bool throwOnFailure) {
+    ownPixels = pixels;
+    ownStrideBytes = strideBytes;
+    renderWidth = width;
+    renderHeight = height;
+    centreX = width * 0.5;
+    centreY = height * 0.5;
+    PrepareRender(viewSettings);
+    const std::int32_t result = SetSize(pixels, width, height, strideBytes / 4, false);
+    // SetSize takes the allocated size as the render size only when it succeeds.
+    renderWidth = width;
+    renderHeight = height;
+    isFrameValid = false;
+    if (result == RenderSizeOk) return true;
+    if (!throwOnFailure) return false;
+    if (result == RenderSizeNoMemory) throw KVOutOfMemoryException();
+    throw "Error in QRenderView::InitViewBuffers";
+}
+
+void QRenderView::PrepareRender(const ViewSettings& settings) {
+    const QCamera& camera =
+        (isDelegate && mainView != nullptr) ? mainView->viewSettings.camera : settings.camera;
+    focalScale = camera.fov * camera.m;
+    shade.nearDepth = settings.nearDepth;
+    shade.farDepth = settings.farDepth;
+    shade.backgroundColour = Packed(settings.colours[0]);
+    shade.flatColour = Packed(settings.colours[5]);
+    shade.horizonColour = Packed(settings.colours[6]);
+    shade.zenithColour = Packed(settings.colours[7]);
+    shade.gradientTan = std::tan(static_cast<double>(settings.viewAngle));
+    const std::uint32_t ambient = Packed(settings.colours[2]);
+    for (std::size_t c = 0; c < 3; ++c) {
+        const double channel = ((ambient >> (16 - 8 * c)) & 0xFF) / 255.0;
+        shade.ambient[c] = TruncToInt32(channel * 1020.0 + 0.5);
+    }
+
+    PrepareLights();
+    shade.ambientDirection =
+        Vec3Compare(meanLightDirection, ZERO_VEC3) != 0 ? meanLightDirection : Vec3{0.0, -1.0, 0.0};
+    const std::int32_t count =
+        std::min(static_cast<std::int32_t>(renderLights.size()), RenderLightSlotCount);
+    for (std::int32_t i = 0; i < RenderLightSlotCount; ++i) {
+        RenderLightSlot& slot = LightSlot(i);
+        slot.enabled = i < count ? 1 : 0;
+        if (i >= count) continue;
+        const RenderLight& light = renderLights[static_cast<std::size_t>(i)];
+        slot.position = i < directionLightCount ? Vec3Scale(light.position, DirectionLightDistance)
+                                                : light.position;
+        RenderLightSlotSetColours(slot, light.colour, light.shadowColour, light.brightness);
+        slot.hasRange = false;
+    }
+    if (SetLightCounts(count, 0) == RenderSizeNoMemory) throw KVOutOfMemoryException();
+    settings.fogLayers.BuildRenderData(&fogBlock);
+    // The first two fog layers become the shading's fog volumes, their quadrics seen from
+    // the camera.
+    const Matrix4W worldFromView = GetCameraMatrix();
+    for (std::size_t i = 0; i < shade.fogVolumes.size(); ++i) {
+        FogVolume& volume = shade.fogVolumes[i];
+        volume = FogVolume{};
+        if (i >= fogBlock.quadrics.size() || i >= fogBlock.layers.size()) continue;
+        const Matrix4W form = QuadricTransform(fogBlock.quadrics[i], worldFromView);
+        const auto& e = form.m;
+        volume.form = {e[5], e[6], e[7], e[9], e[10], e[11], e[13], e[14], e[15]};
+        volume.linear = Vec3{e[1], e[2], e[3]};
+        volume.constant = e[0];
+        volume.p = fogBlock.layers[i].values;
+        volume.isEnabled = fogBlock.layers[i].flag != 0;
+    }
+}
+
+std::int32_t QRenderView::RenderDocument() {
+    QDocumentBase* owner = Document();
+    if (owner == nullptr || owner->Geometry() == nullptr || !BuffersReady()) {
+        return CastNotSized;
+    }
+    PrepareRender(viewSettings);
+    LoadRenderParts(*this, *owner->Geometry(), ToWFirstMatrix(GetViewMatrix()));
+    const std::int32_t result = RenderShadedFrame(*this);
+    isFrameValid = result == CastDone && parts.Count() > 0;
+    return result;
+}
+
+std::int32_t QRenderView::ReportProgress(std::int32_t current, std::int32_t from, std::int32_t to,
+                                         std::int32_t stage) {
+    progress = RenderProgressState{current, from, to, stage};
+    progressText = "Stage: " + std::to_string(stage);
+    QDocumentBase* owner = Document();
+    if (owner == nullptr) return 0;
+    // An empty range has nothing left to do; it reports 0 rather than dividing by zero.
+    const std::int64_t span = static_cast<std::int64_t>(to) - from;
+    const std::int32_t percent =
+        span == 0 ? 0 : static_cast<std::int32_t>(static_cast<std::int64_t>(current) * 100 / span);
+    owner->AnnounceProgress(stage, percent);
+    if (owner->IsAbortRequested()) throw QAbortException();
+    return 0;
+}
+
+Matrix4W QRenderView::GetCameraMatrix() const {
+    if (!isCameraDriven) return storedCameraMatrix;
+    return ToWFirstMatrix(GetInverse(GetViewMatrix()));
+}
+
+void QRenderView::ConjugateByView(Matrix4& m) const {
+    const Matrix4 v = GetViewMatrix();
+    m = MultiplyMatrix(GetInverse(v), MultiplyMatrix(m, v));
+}
+
+void QRenderView::ConjugateByInverseView(Matrix4& m) const {
+    const Matrix4 v = GetViewMatrix();
+    m = MultiplyMatrix(v, MultiplyMatrix(m, GetInverse(v)));
+}
+
+Vec3 QRenderView::WorldDirToView(const Vec3& d) const {
+    const Matrix4 v = GetViewMatrix();
+    return Vec3{v.m[0] * d.x + v.m[1] * d.y + v.m[2] * d.z,
+                v.m[4] * d.x + v.m[5] * d.y + v.m[6] * d.z,
+                v.m[8] * d.x + v.m[9] * d.y + v.m[10] * d.z};
+}
+
+Vec3 QRenderView::ViewDirToWorld(const Vec3& d) const {
+    const Matrix4 w = GetInverse(GetViewMatrix());
+    return Vec3{w.m[0] * d.x + w.m[1] * d.y + w.m[2] * d.z,
+                w.m[4] * d.x + w.m[5] * d.y + w.m[6] * d.z,
+                w.m[8] * d.x + w.m[9] * d.y + w.m[10] * d.z};
+}
+
+Vec3 QRenderView::ScreenDeltaToWorld(double dx, double dy, double depth) const {
+    const double f = focalScale * 1000.0;
+    return ViewDirToWorld(Vec3{dx * depth / f, dy * depth / f, 0.0});
+}
+
+Vec3 QRenderView::ScreenDragOnPlane(double fromX, double fromY, double toX, double toY,
+                                    const Vec3& point, const Vec3& normal) const {
+    const double f = focalScale * 1000.0;
+    const Vec3 n = WorldDirToView(normal);
+    Vec3 p = point;
+    TransformByView(p);
+    if (!(p.z != 0.0)) return ZERO_VEC3;
+    // The plane point on the screen (from the centre), and the drag's end.
+    const double s0 = p.x * f / p.z;
+    const double t0 = p.y * f / p.z;
+    const double s1 = s0 + toX - fromX;
+    const double t1 = t0 + toY - fromY;
+    // Each screen point's ray (s, t, f) meets the plane n . q = n . p at depth
+    // (n . p) f / (s nx + t ny + f nz).
+    const double np = Vec3Dot(n, p);
+    const double d0 = s0 * n.x + t0 * n.y + f * n.z;
+    const double d1 = s1 * n.x + t1 * n.y + f * n.z;
+    if (!(std::fabs(d0) > 1e-8) || !(std::fabs(d1) > 1e-8)) return ZERO_VEC3;
+    const double z0 = np * f / d0;
+    const double z1 = np * f / d1;
+    Vec3 start{z0 * s0 / f, z0 * t0 / f, z0};
+    Vec3 end{z1 * s1 / f, z1 * t1 / f, z1};
+    TransformByInverseView(start);
+    TransformByInverseView(end);
+    return Vec3{end.x - start.x, end.y - start.y, end.z - start.z};
+}
+
+void QRenderView::ScaleZoom(double factor) {
+    if (isDelegate) return;
+    viewSettings.camera.m *= factor;
+    if (secondaryView != nullptr) secondaryView->viewSettings.camera.m = viewSettings.camera.m;
+}
+
+void QRenderView::SetCameraPosition(const Vec3& position) {
+    viewSettings.camera.position = position;
+    if (!isDelegate && secondaryView != nullptr) {
+        secondaryView->viewSettings.camera.position = position;
+    }
+}
 
 void QRenderView::PrepareLights() {
     std::vector<RenderLight> records;
@@ -119,7 +317,20 @@ bool QRenderView::PickAtPixel(std::int32_t, std::int32_t, std::int32_t, std::int
 double QRenderView::MeasureDepthRange(double& nearest, double& farthest) const {
     nearest = DBL_MAX;
     farthest = 0.0;
-    return -1.0;
+    double sum = 0.0;
+    std::int32_t count = 0;
+    for (std::int32_t y = 0; y < renderHeight; y += 4) {
+        for (std::int32_t x = 0; x < renderWidth; x += 4) {
+            double depth = 0.0;
+            const std::uint32_t word = QueryPixel(x, y, nullptr, &depth, 0, nullptr);
+            if (PixelPartIndex(word) < 0 || !std::isfinite(depth)) continue;
+            nearest = std::min(nearest, depth);
+            farthest = std::max(farthest, depth);
+            sum += depth;
+            ++count;
+        }
+    }
+    return count > 0 ? sum / count : -1.0;
 }
 
 void QRenderView::SyncObjectsWithView(bool) {}

@@ -6,28 +6,106 @@
 //
 // A secondary (delegate) view shows overlays for a main view and takes its camera from it.
 //
-// For now the view holds its document, its view settings, the renderer's light records and
-// fog block, and the camera operations the model calls. PickAtPixel, MeasureDepthRange,
-// SyncObjectsWithView and UpdateObjectGeometry are placeholders until the renderer and its
-// frame buffers join the view: nothing is ever hit, the frame holds no depth and there is no
-// overlay to bring up to date.
+// The view is a renderer (QRender) bound to a document: it sizes the renderer over a pixel
+// buffer given from outside (InitViewBuffers), hands its view settings to the renderer before
+// a render (PrepareRender), renders the document's scene geometry into the buffer
+// (RenderDocument) and reports the renderer's progress to the document, which may ask for the
+// render to be abandoned (ReportProgress).
+//
+// A new view gets its default settings (ViewSettings::SetDefaults) when it is constructed, so
+// no creator can forget them; whoever wants a view without the default lights (a scene brings
+// its own) removes them. The scene scale is a constant of the program, so a view made for a
+// preview or a temporary render changes nothing beyond itself.
+//
+// PickAtPixel, SyncObjectsWithView and UpdateObjectGeometry are placeholders until picking
+// and the overlay join the view: nothing is ever hit and there is no overlay to bring up to
+// date.
 
 #include "core/matrix4.h"
 #include "core/vec3.h"
 #include "model/document_view.h"
 #include "render/fog_render_data.h"
+#include "render/q_render.h"
 #include "render/render_light.h"
 
+#include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class QDocumentBase;
 
-class QRenderView final : public DocumentView {
+// The last progress report of a render: current of from..to in stage.
+struct RenderProgressState {
+    std::int32_t current = 0;
+    std::int32_t from = 0;
+    std::int32_t to = 0;
+    std::int32_t stage = 0;
+};
+
+class QRenderView final : public DocumentView, public QRender {
 public:
-    // A view of document (may be null) with default view settings; becomes the document's
-    // render view.
+    // A view of document (may be null) with the default view settings (two default lights,
+    // the default camera); becomes the document's render view. Throws
+    // KVOutOfMemoryException.
     explicit QRenderView(QDocumentBase* owner);
+
+    // Points the view at pixels (width x height words, rows strideBytes apart), hands it the
+    // settings and sizes the renderer. Returns true when the renderer was sized; otherwise
+    // false, or with throwOnFailure a refused allocation throws KVOutOfMemoryException and a
+    // size below 8 or a stride below the width the text "Error in
+    // QRenderView::InitViewBuffers". The view's width and height are set either way.
+    bool InitViewBuffers(std::int32_t strideBytes, std::uint32_t* pixels, std::int32_t width,
+                         std::int32_t height, bool throwOnFailure);
+
+    // Hands settings to the renderer: focal scale fov x m, the depth-cue distances, the
+    // background (colour 0, or the gradient from colour 6 at the horizon to colour 7 at the
+    // zenith with the sharpness tan(view angle) when the sky is on), the ambient colour
+    // (colour 2, along the mean light direction), the flat colour (colour 5), the lights
+    // (PrepareLights, then one renderer light per switched-on light), the fog block and,
+    // from its first two layers seen from the camera, the shading's fog volumes (used when
+    // shade.isFogVolumes is set). Throws KVOutOfMemoryException.
+    void PrepareRender(const ViewSettings& settings);
+
+    // Renders the document's scene geometry through the view's camera into the view's pixels:
+    // PrepareRender with the view's settings, the parts seen from the camera, cast and shaded.
+    // Returns the cast result (CastNotSized when the view is not sized or there is no
+    // geometry). QAbortException from ReportProgress and UserAbortRender pass through.
+    std::int32_t RenderDocument();
+
+    // Records the report, tells the document (progress percent current x 100 / (to - from),
+    // 0 over an empty range, and the status text "Stage: " and the stage) and throws
+    // QAbortException when the document asks for the render to be abandoned; else 0.
+    std::int32_t ReportProgress(std::int32_t current, std::int32_t from, std::int32_t to,
+                                std::int32_t stage) override;
+
+    // The target's pixels and row stride in bytes (null and 0 before InitViewBuffers).
+    std::uint32_t* GetFrameBits() const { return ownPixels; }
+    std::int32_t GetFrameStride() const { return ownPixels != nullptr ? ownStrideBytes : 0; }
+
+    // ---- Camera and view transforms ----
+
+    // View to world in the renderer's w-first form: the inverse of the view matrix.
+    Matrix4W GetCameraMatrix() const;
+    // M := inverse(V) M V and M := V M inverse(V).
+    void ConjugateByView(Matrix4& m) const;
+    void ConjugateByInverseView(Matrix4& m) const;
+    // Directions through the view matrix's 3x3 block and through its inverse's.
+    Vec3 WorldDirToView(const Vec3& direction) const;
+    Vec3 ViewDirToWorld(const Vec3& direction) const;
+    // A screen displacement (dx, dy) pixels at view depth depth, as a world vector.
+    Vec3 ScreenDeltaToWorld(double dx, double dy, double depth) const;
+    // The world displacement on the plane through point with normal that follows a drag on
+    // the screen from (fromX, fromY) to (toX, toY); zero when the plane is seen edge-on
+    // along a ray of the drag (no point of the ray meets it).
+    Vec3 ScreenDragOnPlane(double fromX, double fromY, double toX, double toY, const Vec3& point,
+                           const Vec3& normal) const;
+    // Multiplies the camera's magnification by factor (a secondary view's follows).
+    void ScaleZoom(double factor);
+    // Moves the camera to position.
+    void SetCameraPosition(const Vec3& position);
+    void SetOrientation(const Matrix3& orientation) { viewSettings.camera.orientation = orientation; }
+    Matrix3 GetOrientation() const { return viewSettings.camera.orientation; }
 
     // Rebuilds the light records, the mean light direction and the two light counts from
     // the view settings' lights that are on. Throws KVOutOfMemoryException; the old records
@@ -53,9 +131,9 @@ public:
     bool PickAtPixel(std::int32_t buffer, std::int32_t x, std::int32_t y, std::int32_t& objectIndex,
                      Vec3& point, Vec3& normal) const override;
 
-    // The mean view depth of the covered pixels sampled every 4 pixels, with their least and
-    // greatest depth; -1.0 (least the largest double, greatest 0) when nothing is covered.
-    // A placeholder until the renderer exists: nothing is covered.
+    // The mean view depth of the covered pixels of the last cast, sampled every 4 pixels,
+    // with their least and greatest depth; -1.0 (least the largest double, greatest 0) when
+    // nothing is covered.
     double MeasureDepthRange(double& nearest, double& farthest) const override;
 
     // Brings the objects and lights shown in the view's overlay up to date; nothing without
@@ -67,8 +145,8 @@ public:
     // A placeholder until the overlay exists: does nothing.
     void UpdateObjectGeometry() override;
 
-    std::int32_t FrameWidth() const override { return frameWidth; }
-    std::int32_t FrameHeight() const override { return frameHeight; }
+    std::int32_t FrameWidth() const override { return renderWidth; }
+    std::int32_t FrameHeight() const override { return renderHeight; }
 
     // The renderer's light data, which PrepareLights fills: the direction lights first, then
     // the local lights.
@@ -79,7 +157,24 @@ public:
 
     FogRenderData fogBlock;
 
+    // Set after a full render of a scene with parts; cleared whenever the renderer has just
+    // been sized and when the settings return to their defaults.
+    bool isFrameValid = false;
+    // While set a refresh without quick mode skips its render; cleared with the defaults.
+    bool isDeferred = false;
+    bool isQuickMode = false;
+    // The view matrix comes from the settings' camera (else from the renderer's camera
+    // matrix).
+    bool isCameraDriven = true;
+    Matrix4W storedCameraMatrix = ToWFirstMatrix(MakeIdentity());
+
+    RenderProgressState progress;
+    std::string progressText;  // "Stage: " and the stage of the last report
+
+    // The settings returned to their defaults: the frame and the deferral no longer hold.
+    void ClearRenderFlags() override;
+
 private:
-    std::int32_t frameWidth = 0;
-    std::int32_t frameHeight = 0;
+    std::uint32_t* ownPixels = nullptr;
+    std::int32_t ownStrideBytes = 0;
 };

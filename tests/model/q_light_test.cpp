@@ -22,9 +22,14 @@ using model_test::CurrentDocumentScope;
 using model_test::HeardLog;
 using model_test::Recorder;
 
-// A current document with a render view whose light list knows the view.
+// A current document with a render view whose light list knows the view; the tests place
+// their own lights and keep the plain camera, so the view's default lights and camera go.
 struct LitScene {
-    LitScene() { view.viewSettings.lights.view = &view; }
+    LitScene() {
+        view.viewSettings.lights.RemoveAll();
+        view.viewSettings.camera.Assign(QCamera());
+        view.viewSettings.lights.view = &view;
+    }
 
     QLights& Lights() { return view.viewSettings.lights; }
 

@@ -16,6 +16,7 @@ public:
 
     void PrepareLights() override {}
     void ResetCamera() override {}
+    void ClearRenderFlags() override {}
     void TransformByInverseView(Vec3&) const override {}
 
     bool PickAtPixel(std::int32_t, std::int32_t x, std::int32_t y, std::int32_t& objectIndex,

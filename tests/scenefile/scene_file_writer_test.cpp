@@ -327,6 +327,7 @@ TEST_F(SceneFileWriterTest, GroupsAndScaleSurviveTheRoundTrip) {
     }
     view.viewSettings.camera.position = Vec3{1.5, -2.25, 3.0};
     view.viewSettings.nearDepth = 6.5;
+    view.viewSettings.lights.RemoveAll();
     auto light = std::make_unique<QLight>(&view);
     light->position = Vec3{10.0, 20.0, -30.0};
     light->localValue1 = 12.0;

@@ -3,13 +3,21 @@
 #include "core/colour.h"
 #include "core/rotation.h"
 #include "core/scalar_maths.h"
+#include "model/q_document_base.h"
 #include "model/q_light.h"
+#include "model/q_morvan_objects.h"
+#include "object/q_abort_exception.h"
+#include "object/q_reference_object.h"
+#include "render/cast_frame_pass.h"
+#include "render/span_shade.h"
 
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <cmath>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -67,6 +75,8 @@ TEST(QRenderView, ViewTransformsAndTheSecondaryViewsCamera) {
 
 TEST(QRenderView, PrepareLightsMeanDirectionAndRecords) {
     QRenderView view(nullptr);
+    view.viewSettings.lights.RemoveAll();
+    view.viewSettings.camera.Assign(QCamera());
     view.viewSettings.lights.view = &view;
     AddLight(view, Vec3{10.0, 0.0, 0.0}, 0.8, false);
     QLight* off = AddLight(view, Vec3{0.0, -5.0, 0.0}, 1.0, false);
@@ -116,6 +126,197 @@ TEST(QRenderView, PrepareLightsMeanDirectionAndRecords) {
     EXPECT_EQ(Vec3Compare(view.meanLightDirection, ZERO_VEC3), 0);
     EXPECT_EQ(view.directionLightCount, 0);
     EXPECT_EQ(view.renderLights[0].localValue2, 0.8);
+}
+
+// Asks for the running operation to be abandoned when it hears the progress message.
+class AbortOnProgress final : public QReferenceObject {
+public:
+    explicit AbortOnProgress(QDocumentBase& watched) : document(watched) {
+        AddReference(&document, this, 0);
+    }
+    ~AbortOnProgress() override { RemoveReference(&document, this, 0); }
+    void HandleMessage(std::int32_t message, std::int32_t a, QReferenceObject*,
+                       QReferenceObject*) override {
+        if (message == 7 && a == DocumentChangeProgress) document.abortRequested = true;
+    }
+
+private:
+    QDocumentBase& document;
+};
+
+TEST(QRenderView, NewViewHasTheDefaultSettings) {
+    QDocumentBase document;
+    QRenderView view(&document);
+    const ViewSettings& settings = view.viewSettings;
+    EXPECT_EQ(Vec3Compare(settings.camera.position, Vec3{0.0, 0.0, -10.0}), 0);
+    EXPECT_EQ(settings.camera.fov, 1.0);
+    EXPECT_EQ(settings.camera.m, 1.0);
+    EXPECT_EQ(settings.nearDepth, 6.0);
+    EXPECT_EQ(settings.farDepth, 14.0);
+    EXPECT_EQ(settings.lights.Count(), 2);
+    EXPECT_EQ(settings.lights.view, &view);
+    EXPECT_EQ(ColourToRgb24(settings.colours[0]), 0x808080u);
+    EXPECT_EQ(view.shade.highlight, (std::array<std::int32_t, 3>{357, 255, 61}));
+
+    // Returning to the defaults clears the frame-valid and defer flags.
+    view.isFrameValid = true;
+    view.isDeferred = true;
+    view.viewSettings.SetDefaults(view);
+    EXPECT_FALSE(view.isFrameValid);
+    EXPECT_FALSE(view.isDeferred);
+}
+
+TEST(QRenderView, ReportProgress) {
+    QDocumentBase document;
+    QRenderView view(&document);
+    struct Case {
+        std::int32_t current, from, to, stage, percent;
+    };
+    const Case cases[] = {{50, 0, 100, 2, 50}, {50, 20, 120, 3, 50}, {7, 5, 5, 1, 0},
+                          {0, 0, 0, 4, 0},     {100, 0, 100, 12, 100}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stage);
+        EXPECT_EQ(view.ReportProgress(c.current, c.from, c.to, c.stage), 0);
+        EXPECT_EQ(document.progressPercent, c.percent);
+        EXPECT_EQ(document.progressStage, c.stage);
+        EXPECT_EQ(view.progressText, "Stage: " + std::to_string(c.stage));
+        EXPECT_EQ(view.progress.current, c.current);
+        EXPECT_EQ(view.progress.to, c.to);
+    }
+
+    // A listener that asks to abandon the operation makes the report throw.
+    AbortOnProgress listener(document);
+    EXPECT_THROW(view.ReportProgress(1, 0, 10, 2), QAbortException);
+    // Without a document there is nobody to tell.
+    QRenderView alone(nullptr);
+    EXPECT_EQ(alone.ReportProgress(1, 0, 0, 2), 0);
+}
+
+TEST(QRenderView, InitViewBuffers) {
+    QRenderView view(nullptr);
+    std::vector<std::uint32_t> pixels(64 * 64);
+    EXPECT_FALSE(view.InitViewBuffers(6 * 4, pixels.data(), 6, 6, false));
+    EXPECT_EQ(view.FrameWidth(), 6);
+    EXPECT_EQ(view.FrameHeight(), 6);
+    EXPECT_THROW(view.InitViewBuffers(6 * 4, pixels.data(), 6, 6, true), const char*);
+
+    EXPECT_TRUE(view.InitViewBuffers(64 * 4, pixels.data(), 64, 48, true));
+    EXPECT_EQ(view.FrameWidth(), 64);
+    EXPECT_EQ(view.GetFrameBits(), pixels.data());
+    EXPECT_EQ(view.GetFrameStride(), 256);
+    EXPECT_EQ(view.centreX, 32.0);
+    EXPECT_EQ(view.centreY, 24.0);
+    EXPECT_FALSE(view.isFrameValid);
+    EXPECT_EQ(view.focalScale, 1.0);
+}
+
+TEST(QRenderView, FogLayersBecomeFogVolumesSeenFromTheCamera) {
+    QRenderView view(nullptr);
+    view.fogBlock.isSwitchOn = 1;
+    view.PrepareRender(view.viewSettings);
+    // The first layer is flagged, the second not; the volume's quadric at a view-space point
+    // equals the layer's quadric at the same point in the world.
+    ASSERT_TRUE(view.shade.fogVolumes[0].isEnabled);
+    EXPECT_FALSE(view.shade.fogVolumes[1].isEnabled);
+    EXPECT_EQ(view.shade.fogVolumes[0].p, view.fogBlock.layers[0].values);
+    const FogVolume& fog = view.shade.fogVolumes[0];
+    const Vec3 inView{0.3, -0.2, 7.0};
+    Vec3 world = inView;
+    view.TransformByInverseView(world);
+    const auto& f = fog.form;
+    const double q = inView.x * (f[0] * inView.x + f[1] * inView.y + f[2] * inView.z) +
+                     inView.y * (f[3] * inView.x + f[4] * inView.y + f[5] * inView.z) +
+                     inView.z * (f[6] * inView.x + f[7] * inView.y + f[8] * inView.z) +
+                     2.0 * Vec3Dot(fog.linear, inView) + fog.constant;
+    const auto& w = view.fogBlock.quadrics[0].m;
+    const double v[4] = {1.0, world.x, world.y, world.z};
+    double expected = 0.0;
+    for (int i = 0; i < 4; ++i) {
+        for (int j = 0; j < 4; ++j) expected += v[i] * w[i * 4 + j] * v[j];
+    }
+    EXPECT_NEAR(q, expected, 1e-9 * (1.0 + std::fabs(expected)));
+}
+
+TEST(QRenderView, CameraAndScreenTransforms) {
+    QRenderView view(nullptr);
+    Matrix4 m = MakeRotationAboutAxis(Vec3{0.3, 1.0, -0.2}, 0.7);
+    m.m[3] = 1.5;
+    const Matrix4 start = m;
+    view.ConjugateByView(m);
+    view.ConjugateByInverseView(m);
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(m.m[i], start.m[i], 1e-12) << i;
+
+    // The camera matrix takes view space back to the world.
+    const Matrix4 camera = FromWFirstMatrix(view.GetCameraMatrix());
+    Vec3 p{0.5, -1.0, 4.0};
+    const auto& c = camera.m;
+    Vec3 back{c[0] * p.x + c[1] * p.y + c[2] * p.z + c[3], c[4] * p.x + c[5] * p.y + c[6] * p.z + c[7],
+              c[8] * p.x + c[9] * p.y + c[10] * p.z + c[11]};
+    view.TransformByView(back);
+    EXPECT_NEAR(back.x, p.x, 1e-12);
+    EXPECT_NEAR(back.y, p.y, 1e-12);
+    EXPECT_NEAR(back.z, p.z, 1e-12);
+
+    // Directions: there and back; a screen step at depth 10 with focal 1000 is 0.01 per
+    // pixel.
+    const Vec3 d = view.ViewDirToWorld(view.WorldDirToView(Vec3{1.0, 2.0, 3.0}));
+    EXPECT_NEAR(d.y, 2.0, 1e-12);
+    const Vec3 step = view.WorldDirToView(view.ScreenDeltaToWorld(3.0, -4.0, 10.0));
+    EXPECT_NEAR(step.x, 0.03, 1e-12);
+    EXPECT_NEAR(step.y, -0.04, 1e-12);
+    EXPECT_NEAR(step.z, 0.0, 1e-12);
+
+    // A drag on a plane facing the camera moves by the screen step at the plane's depth; no
+    // drag, no move.
+    view.focalScale = 1.0;
+    Vec3 origin{};
+    const Vec3 facing = view.ViewDirToWorld(Vec3{0.0, 0.0, 1.0});
+    const Vec3 still = view.ScreenDragOnPlane(5.0, 5.0, 5.0, 5.0, origin, facing);
+    EXPECT_NEAR(Vec3Length(still), 0.0, 1e-12);
+    const Vec3 moved = view.WorldDirToView(view.ScreenDragOnPlane(0.0, 0.0, 100.0, 0.0, origin, facing));
+    EXPECT_NEAR(moved.x, 1.0, 1e-9);  // 100 pixels at depth 10
+    EXPECT_NEAR(moved.y, 0.0, 1e-9);
+    EXPECT_NEAR(moved.z, 0.0, 1e-9);
+
+    view.ScaleZoom(2.0);
+    EXPECT_EQ(view.viewSettings.camera.m, 2.0);
+}
+
+TEST(QRenderView, RendersTheDocumentAndMeasuresDepths) {
+    QDocumentBase document;
+    QRenderView view(&document);
+    std::vector<std::uint32_t> pixels(80 * 60, 0x12345678u);
+    EXPECT_EQ(view.RenderDocument(), CastNotSized);  // not sized yet
+    EXPECT_EQ(pixels[0], 0x12345678u);
+    ASSERT_TRUE(view.InitViewBuffers(80 * 4, pixels.data(), 80, 60, true));
+    double nearest = 0.0, farthest = 0.0;
+    EXPECT_EQ(view.MeasureDepthRange(nearest, farthest), -1.0);
+    EXPECT_EQ(nearest, DBL_MAX);
+    EXPECT_EQ(farthest, 0.0);
+
+    // A scene without surfaces shows the background: colour 0, transparent.
+    document.Objects()->AddShapeType1(1.25, ColourFromBytes(255, 255, 255), Vec3{});
+    ASSERT_EQ(view.RenderDocument(), CastDone);
+    for (const std::uint32_t pixel : pixels) ASSERT_EQ(pixel, 0x00808080u);
+
+    // A sphere of radius 2 at depth 100 in view space (20 pixels across at focal 1000), lit
+    // by the view's default lights.
+    Matrix4W sphere;
+    sphere.m[0] = 10000.0 - 4.0;
+    sphere.m[3] = sphere.m[12] = -100.0;
+    sphere.m[5] = sphere.m[10] = sphere.m[15] = 1.0;
+    view.parts.Clear();
+    view.parts.AddPart(1);
+    view.parts.SetViewForms(0, {&sphere, 1}, sphere);
+    view.parts.Part(0).colour = 0xFFFFFF;
+    ASSERT_EQ(RenderShadedFrame(view), CastDone);
+    EXPECT_EQ(pixels[30 * 80 + 40] >> 24, 0xFFu);
+    EXPECT_EQ(pixels[0], 0x00808080u);
+    const double mean = view.MeasureDepthRange(nearest, farthest);
+    EXPECT_GT(nearest, 98.0 - 1e-9);
+    EXPECT_LT(farthest, 100.0);
+    EXPECT_GT(mean, nearest);
+    EXPECT_LT(mean, farthest);
 }
 
 }  // namespace

@@ -1,14 +1,18 @@
-// render: casts the parts of a part block file or a scene file, seen from a camera, into a
-// frame and saves a preview picture of it; optionally dumps the id and depth buffers and the
-// parts' view-space surfaces as text.
+// render: renders the parts of a part block file or a scene file, seen from a camera, into a
+// shaded frame and saves it; optionally dumps the id and depth buffers and the parts'
+// view-space surfaces as text.
 //
 //   render (--blocks FILE | --scene FILE) --out IMAGE [--size WxH] [--eye X,Y,Z]
-//          [--target X,Y,Z] [--up X,Y,Z] [--focal PIXELS] [--ids FILE] [--depth FILE]
-//          [--surfaces FILE]
+//          [--target X,Y,Z] [--up X,Y,Z] [--focal PIXELS] [--picture shaded|ids]
+//          [--ids FILE] [--depth FILE] [--surfaces FILE]
 //
 // A part block is seen from --eye towards --target (the defaults look at the origin from
-// -50 on z); a scene is seen through its own camera unless --eye is given. The image type
-// follows the extension (tif, jpg, bmp). Exit status 0 on success, 1 when a file cannot be
+// -50 on z) and lit by one white light above and to the left of the eye; a scene is seen
+// through its own camera and lit by its own lights unless --eye is given. The picture is the
+// shaded frame (32-bit, straight alpha: 0 on the background) or, with --picture ids, the
+// id preview. The image type follows the extension: TIFF keeps the alpha (unassociated, so
+// straight); the image library's BMP and JPEG encoders write 24 bits and drop it, and it
+// writes no PNG. Exit status 0 on success, 1 when a file cannot be
 // read or written or is refused, 2 for bad arguments.
 
 #include "app/process_init.h"
@@ -23,6 +27,7 @@
 #include "render/q_render.h"
 #include "render/render_dump.h"
 #include "render/scene_render_parts.h"
+#include "render/span_shade.h"
 #include "scenefile/scene_file_reader.h"
 #include "view/q_render_view.h"
 
@@ -52,12 +57,13 @@ struct Options {
     Vec3 target{0.0, 0.0, 0.0};
     Vec3 up{0.0, 1.0, 0.0};
     double focal = 1000.0;
+    bool isIdPicture = false;
 };
 
 constexpr const char* Usage =
     "usage: render (--blocks FILE | --scene FILE) --out IMAGE [--size WxH] [--eye X,Y,Z]\n"
-    "              [--target X,Y,Z] [--up X,Y,Z] [--focal PIXELS] [--ids FILE] [--depth FILE]\n"
-    "              [--surfaces FILE]\n";
+    "              [--target X,Y,Z] [--up X,Y,Z] [--focal PIXELS] [--picture shaded|ids]\n"
+    "              [--ids FILE] [--depth FILE] [--surfaces FILE]\n";
 
 bool ParseDouble(std::string_view text, double& value) {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -114,6 +120,9 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             ok = ParseVec3(value, o.target);
         } else if (name == "--up") {
             ok = ParseVec3(value, o.up);
+        } else if (name == "--picture") {
+            ok = value == "shaded" || value == "ids";
+            o.isIdPicture = value == "ids";
         } else if (name == "--focal") {
             ok = ParseDouble(value, o.focal) && o.focal > 0.0;
         } else {
@@ -178,19 +187,32 @@ int Run(const Options& o) {
         return 2;
     }
 
-    QRender render;
+    // The document's view is the renderer; it hands the scene's colours and lights over.
+    QRenderView& render = documentView;
     std::vector<std::uint32_t> pixels(static_cast<std::size_t>(o.width) *
                                       static_cast<std::size_t>(o.height));
-    if (render.SetSize(pixels.data(), o.width, o.height, o.width, false) != RenderSizeOk) {
+    if (!render.InitViewBuffers(o.width * 4, pixels.data(), o.width, o.height, false)) {
         std::fprintf(stderr, "render: cannot render at %dx%d\n", o.width, o.height);
         return 2;
     }
-    render.centreX = o.width / 2.0;
-    render.centreY = o.height / 2.0;
+    render.PrepareRender(render.viewSettings);
     render.focalScale = o.focal / 1000.0;
+    if (o.blocks.empty() && !o.hasEye) {
+        render.focalScale = render.viewSettings.camera.fov * render.viewSettings.camera.m;
+    } else {
+        // Not the scene's camera: one white light above and to the left of the eye.
+        render.SetLightCounts(1, 0);
+        RenderLightSlot& light = render.LightSlot(0);
+        light.enabled = 1;
+        light.position = Vec3{-1e6, -1.5e6, -1e6};
+        RenderLightSlotSetColours(light, {1.0, 1.0, 1.0}, {0.0, 0.0, 0.0}, 1.0);
+        light.hasRange = false;
+    }
     LoadRenderParts(render, *geometry, *view);
-    const std::int32_t cast = RenderCastFrame(render);
-    if (cast != CastEyeInside) RenderIdPreview(render, pixels.data(), o.width, o.height, o.width);
+    const std::int32_t cast = RenderShadedFrame(render);
+    if (o.isIdPicture && cast != CastEyeInside) {
+        RenderIdPreview(render, pixels.data(), o.width, o.height, o.width);
+    }
     std::printf("parts %d, cast result %d\n", render.parts.Count(), cast);
 
     static_assert(std::endian::native == std::endian::little, "pixel words are stored BGRA");

@@ -1,0 +1,276 @@
+#include "render/span_shade.h"
+
+#include "core/float_convert.h"
+#include "render/background_shade.h"
+#include "render/cast_frame_pass.h"
+#include "render/pyramid_filter.h"
+#include "render/render_interrupt.h"
+#include "render/shading_maths.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+inline std::int32_t RoundHalfAway(double v) { return TruncToInt32(v + (v < 0.0 ? -0.5 : 0.5)); }
+
+inline std::int32_t Channel(std::uint32_t colour, int c) {
+    return static_cast<std::int32_t>((colour >> (16 - 8 * c)) & 0xFF);
+}
+
+// The error-diffusion dither of one 8.8 triple: the accumulators keep 8 fraction bits.
+inline std::array<std::int32_t, 3> Dither(std::array<std::int32_t, 3>& accumulator,
+                                          const std::array<std::int64_t, 3>& value) {
+    std::array<std::int32_t, 3> out{};
+    for (int c = 0; c < 3; ++c) {
+        const std::int64_t sum = accumulator[static_cast<std::size_t>(c)] + value[static_cast<std::size_t>(c)];
+        out[static_cast<std::size_t>(c)] = static_cast<std::int32_t>(sum >> 8);
+        accumulator[static_cast<std::size_t>(c)] = static_cast<std::int32_t>(sum & 0xFF);
+    }
+    return out;
+}
+
+inline std::uint32_t PackClamped(std::uint32_t alpha, const std::array<std::int32_t, 3>& c) {
+    const auto clamp = [](std::int32_t v) { return static_cast<std::uint32_t>(std::clamp(v, 0, 255)); };
+    return alpha | clamp(c[0]) << 16 | clamp(c[1]) << 8 | clamp(c[2]);
+}
+
+// The alpha byte of weight w (16384 = 255): round(w x 255 / 16384) in the top byte.
+inline std::uint32_t AlphaOfWeight(std::int32_t w) {
+    return static_cast<std::uint32_t>(static_cast<std::int64_t>(w) * 0x3FC00 + 0x800000) & 0xFF000000u;
+}
+
+// The falloff of a light with a range at t = distance / range, from its table.
+double RangeFalloff(const RenderLightSlot& slot, double distance) {
+    const float* table = slot.falloffTable.get();
+    if (table == nullptr) return 1.0;
+    const float t = static_cast<float>(distance / slot.range);
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(t);
+    const std::int32_t k = static_cast<std::int32_t>(bits >> 19) - 0x6F0;
+    if (k < 0) return table[0];
+    const std::size_t i = static_cast<std::size_t>(std::min(k, FalloffTablePairs - 1));
+    const float base = std::bit_cast<float>(bits & ~0x7FFFFu);
+    return table[2 * i] + table[2 * i + 1] * (t - base);
+}
+
+class SpanShader {
+public:
+    explicit SpanShader(QRender& r) : render(r), shade(r.shade), level(r.Level()) {
+        for (int c = 0; c < 3; ++c) fogChannel[static_cast<std::size_t>(c)] = Channel(shade.fogColour, c);
+    }
+
+    void ShadeRun(const SampleCell* cells, std::uint32_t* out, std::int32_t length, double x,
+                  double y, std::int32_t row) {
+        const double step = 1.0 / level.focal;
+        for (std::int32_t k = 0; k < length; ++k) {
+            const SampleCell& cell = cells[k];
+            if ((cell.pixel & PixelFinished) != 0) continue;
+            const double nx = x + k * step;
+            const std::int32_t part = PixelPartIndex(cell.pixel);
+            if (part < 0 || part >= render.parts.Count() || cell.depth <= 0) {
+                out[k] = Background(nx, y);
+            } else if (shade.drawStyle >= 1) {
+                out[k] = Flat(cell, part, nx, y, row);
+            } else {
+                out[k] = Lit(cell, part, nx, y);
+            }
+        }
+    }
+
+private:
+    std::uint32_t Background(double x, double y) {
+        if (!shade.isShadedBackground) return shade.backgroundWord;
+        std::array<std::int32_t, 3> colour;
+        if (shade.isSky) {
+            colour = ShadeBackground(shade, x, y);
+        } else {
+            colour = {Channel(shade.backgroundColour, 0) << 8, Channel(shade.backgroundColour, 1) << 8,
+                      Channel(shade.backgroundColour, 2) << 8};
+        }
+        std::array<std::int64_t, 3> value{};
+        std::uint32_t alpha = 0;
+        if (shade.isFogOn && shade.isFogOnBackground) {
+            const std::int32_t w = DepthCueWeight(shade, 1e100, x, y);
+            for (std::size_t c = 0; c < 3; ++c) {
+                value[c] = (static_cast<std::int64_t>(fogChannel[c] << 8) * (16384 - w) +
+                            static_cast<std::int64_t>(colour[c]) * w) >> 14;
+            }
+            alpha = AlphaOfWeight(16384 - w);
+        } else {
+            for (std::size_t c = 0; c < 3; ++c) value[c] = colour[c];
+        }
+        return PackClamped(alpha, Dither(accumulator, value));
+    }
+
+    std::uint32_t Flat(const SampleCell& cell, std::int32_t part, double x, double y,
+                       std::int32_t row) {
+        const RenderPart& record = render.parts.Part(part);
+        std::uint32_t colour;
+        if (record.isSelected != 0) {
+            colour = (row & 2) != 0 ? 0x555555u : 0xAAAAAAu;
+        } else {
+            colour = shade.drawStyle == 1 ? shade.flatColour : record.colour;
+        }
+        colour &= 0xFFFFFFu;
+        if (!shade.isFogOn) return colour | 0xFF000000u;
+        const double z = level.focal * render.depthScale / cell.depth;
+        const double distance = z * std::sqrt(x * x + y * y + 1.0);
+        const std::int32_t w = DepthCueWeight(shade, distance, x, y);
+        std::array<std::int64_t, 3> value{};
+        for (int c = 0; c < 3; ++c) {
+            value[static_cast<std::size_t>(c)] =
+                (static_cast<std::int64_t>(Channel(colour, c)) * w +
+                 static_cast<std::int64_t>(fogChannel[static_cast<std::size_t>(c)]) * (16384 - w)) >> 6;
+        }
+        return PackClamped(shade.isAlphaFromFog ? AlphaOfWeight(w) : 0xFF000000u,
+                           Dither(accumulator, value));
+    }
+
+    std::uint32_t Lit(const SampleCell& cell, std::int32_t part, double x, double y) {
+        const RenderPart& record = render.parts.Part(part);
+        const auto surfaces = render.parts.Surfaces(part);
+        const std::int32_t surface = PixelSurface(cell.pixel);
+        const double z = level.focal * render.depthScale / cell.depth;
+        const Vec3 p{x * z, y * z, z};
+
+        // The gradient of the surface at p: rows 1..3 of the form applied to (1, p); a plane's
+        // are its linear terms (element 15 holds the plane marker).
+        Vec3 g{0.0, 0.0, 1.0};
+        if (surface < static_cast<std::int32_t>(surfaces.size())) {
+            const auto& e = surfaces[static_cast<std::size_t>(surface)].m;
+            g = Vec3{e[1], e[2], e[3]};
+            const bool isPlane = (std::bit_cast<std::uint64_t>(e[15]) >> 32) == 0x7FFFFFFF;
+            if (!isPlane) {
+                g.x += e[5] * p.x + e[6] * p.y + e[7] * p.z;
+                g.y += e[9] * p.x + e[10] * p.y + e[11] * p.z;
+                g.z += e[13] * p.x + e[14] * p.y + e[15] * p.z;
+            }
+        }
+        const double distance = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
+        const Vec3 v{-p.x / distance, -p.y / distance, -p.z / distance};
+        const double gLength = std::sqrt(g.x * g.x + g.y * g.y + g.z * g.z);
+        Vec3 n = gLength > 0.0 ? Vec3{g.x / gLength, g.y / gLength, g.z / gLength} : v;
+        double vn = v.x * n.x + v.y * n.y + v.z * n.z;
+        if (vn < 0.0) {
+            n = Vec3{-n.x, -n.y, -n.z};
+            vn = -vn;
+        }
+        const Vec3 reflected{2.0 * vn * n.x - v.x, 2.0 * vn * n.y - v.y, 2.0 * vn * n.z - v.z};
+
+        const double s2 = record.highlightSize * record.highlightSize;
+        std::array<std::int64_t, 3> specularSum{};
+        std::array<std::int64_t, 3> diffuseSum{};
+        for (std::int32_t i = 0; i < render.LightCount(); ++i) {
+            if ((cell.lightMask & (0x8000u >> i)) == 0) continue;
+            const RenderLightSlot& light = render.LightSlot(i);
+            Vec3 l{light.position.x - p.x, light.position.y - p.y, light.position.z - p.z};
+            const double d = std::sqrt(l.x * l.x + l.y * l.y + l.z * l.z);
+            if (!(d > 0.0)) continue;
+            l = Vec3{l.x / d, l.y / d, l.z / d};
+            double ln = l.x * n.x + l.y * n.y + l.z * n.z;
+            if (ln < 0.0 || (light.hasRange && d >= light.range)) continue;
+            const double off = 1.0 - (l.x * reflected.x + l.y * reflected.y + l.z * reflected.z);
+            const double lobe = s2 / (s2 + off);
+            double spec = lobe * lobe;
+            if (ln < 0.1) spec *= 10.0 * ln;
+            if (light.hasRange) {
+                const double f = RangeFalloff(light, d);
+                spec *= f;
+                ln *= f;
+            }
+            const std::int64_t specTerm = RoundHalfAway(1024.0 * spec);
+            const std::int64_t diffuseTerm = RoundHalfAway(1024.0 * ln);
+            const bool isLit = (cell.lightMask & (0x80000000u >> i)) != 0 ||
+                               i >= render.ShadowLightCount();
+            const auto& colour = isLit ? light.litTriple : light.shadowTriple;
+            for (std::size_t c = 0; c < 3; ++c) {
+                specularSum[c] += colour[c] * specTerm;
+                diffuseSum[c] += colour[c] * diffuseTerm;
+            }
+        }
+
+        const Vec3& u = shade.ambientDirection;
+        const double nu = n.x * u.x + n.y * u.y + n.z * u.z;
+        const std::int64_t ambientFactor = TruncToInt32(1024.0 * (1.0 + nu * nu));
+        const std::int64_t strength = RoundHalfAway(1024.0 * record.highlightStrength);
+        const bool isFogged = shade.isFogOn;
+        const std::int32_t w = isFogged ? DepthCueWeight(shade, distance, x, y) : DepthCueFull;
+        std::array<std::int64_t, 3> value{};
+        for (std::size_t c = 0; c < 3; ++c) {
+            std::int64_t da = (shade.ambient[c] * ambientFactor + diffuseSum[c] + 512) >> 10;
+            if (record.hasSelfLight != 0) da += record.selfLight[c];
+            if (record.isSelected != 0) da += shade.highlight[c];
+            const std::int64_t surface15 = Channel(record.colour, static_cast<int>(c)) * 128;
+            const std::int64_t lit = surface15 * da + ((specularSum[c] + 16) >> 5) * strength;
+            value[c] = isFogged ? ((((lit + 0x4000) >> 15) * w +
+                                    static_cast<std::int64_t>(fogChannel[c]) * 4 * (16384 - w)) >> 8)
+                                : lit >> 9;
+        }
+        const std::uint32_t alpha = shade.isAlphaFromFog ? AlphaOfWeight(w) : 0xFF000000u;
+        return PackClamped(alpha, Dither(accumulator, value));
+    }
+
+    QRender& render;
+    const ShadeSettings& shade;
+    const RenderLevel& level;
+    std::array<std::int32_t, 3> fogChannel{};
+    std::array<std::int32_t, 3> accumulator{};
+};
+
+// The current level's output and its row stride in words, or null.
+std::uint32_t* LevelOutput(const QRender& render, std::size_t& stride) {
+    if (render.reductionLevel == 0) {
+        stride = static_cast<std::size_t>(render.TargetStride());
+        return render.Target();
+    }
+    stride = static_cast<std::size_t>(render.Level().width);
+    return render.ReducedFrame(render.reductionLevel);
+}
+
+}  // namespace
+
+void RenderLightSlotSetColours(RenderLightSlot& slot, const std::array<double, 3>& colour,
+                               const std::array<double, 3>& shadowColour, double intensity) {
+    for (std::size_t c = 0; c < 3; ++c) {
+        slot.litTriple[c] = RoundHalfAway(colour[c] * intensity * 1024.0);
+        slot.shadowTriple[c] = RoundHalfAway(shadowColour[c] * intensity * 1024.0);
+    }
+}
+
+void ShadeObjectSpans(QRender& render, const SpanRegion& region) {
+    if (!render.BuffersReady() || region.HasNoRows()) return;
+    std::size_t stride = 0;
+    std::uint32_t* out = LevelOutput(render, stride);
+    const SampleCell* cells = render.SampleBuffer(0);
+    if (out == nullptr || cells == nullptr) return;
+    const RenderLevel& level = render.Level();
+    SpanShader shader(render);
+    const std::int32_t top = std::max(region.Top(), 0);
+    const std::int32_t bottom = std::min(region.Bottom(), level.height);
+    for (std::int32_t y = top; y < bottom; ++y) {
+        const double ny = (y - level.centreY + 0.5) / level.focal;
+        const SampleCell* rowCells =
+            cells + static_cast<std::size_t>(y + 1) * static_cast<std::size_t>(level.cellStride) + 1;
+        std::uint32_t* rowOut = out + static_cast<std::size_t>(y) * stride;
+        for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
+            const std::int32_t x0 = std::max<std::int32_t>(t[0], 0);
+            const std::int32_t x1 = std::min<std::int32_t>(t[1], level.width);
+            if (x1 <= x0) continue;
+            shader.ShadeRun(rowCells + x0, rowOut + x0, x1 - x0,
+                            (x0 - level.centreX + 0.5) / level.focal, ny, y);
+        }
+        RenderPollAfterRow(render.poll, y);
+    }
+}
+
+std::int32_t RenderShadedFrame(QRender& render) {
+    const std::int32_t cast = RenderCastFrame(render);
+    if (cast == CastDone || cast == CastDepthOverflow) {
+        render.BuildLightFalloffTables();
+        ShadeObjectSpans(render, render.changeRegion);
+    }
+    if (cast != CastNotSized) PyramidFilter(render);
+    return cast;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+// Span shading: turns the sample cells of a cast frame into 0xAARRGGBB pixels with straight
+// alpha. Background pixels take the flat colour or the sky gradient (alpha 0, or the fog's
+// coverage when fog reaches the background); surface pixels go through the lighting model:
+//
+//   per light i that faces the point (evaluate bit 0x8000 >> i of the light mask): with L the
+//   unit direction to the light, N the normal turned towards the eye, R the eye direction
+//   mirrored about N and n = L . N (skipped below 0 or at the light's range), the diffuse term
+//   D_i = round(1024 n) and the specular term S_i = round(1024 F (s^2 / (s^2 + 1 - L . R))^2),
+//   times 10 n below n = 0.1, both times the range falloff; the light's lit colour (or its
+//   shadow colour where a shadow light's lit bit is clear) weighs them;
+//   diffuse plus ambient DA = (ambient x trunc(1024 (1 + (N . U)^2)) + sum colour D_i + 512)
+//   >> 10; channel (8.8) = (part channel x 128 x DA + ((sum colour S_i + 16) >> 5) x
+//   round(1024 strength)) >> 9, blended towards the fog colour by DepthCueWeight with fog on.
+//
+// A white part lit head-on by a light of colour 1.0 and intensity 1 gives 65280, exactly 255.
+// The 8.8 values go through an error-diffusion dither: each channel's accumulator takes the
+// value, the pixel takes its top bits and the low 8 bits stay for the next pixel shaded in
+// the same call, across runs and rows, so flat areas keep their mean to within one step.
+//
+// Pixels whose PixelWord has bit 31 (finished by a pixel pass) are left as they are.
+
+#include "render/q_render.h"
+#include "render/span_region.h"
+
+#include <array>
+#include <cstdint>
+
+// Sets the light's integer colours from colours in 0..1 and its intensity.
+void RenderLightSlotSetColours(RenderLightSlot& slot, const std::array<double, 3>& colour,
+                               const std::array<double, 3>& shadowColour, double intensity);
+
+// Shades every run of region (current level pixels) from sample buffer 0 into the current
+// level's output (the target at level 0, the reduced frame below); rows outside the level
+// are skipped. Nothing without sized buffers or an output. Polls for the user after every
+// row (UserAbortRender passes through, leaving the rows shaded so far).
+void ShadeObjectSpans(QRender& render, const SpanRegion& region);
+
+// Casts and shades a whole frame: RenderCastFrame, then the change region shaded, then the
+// reduced levels expanded into the frame. Returns the cast result; with CastEyeInside the
+// frame is opaque black, with CastNotSized nothing is drawn.
+std::int32_t RenderShadedFrame(QRender& render);
