@@ -294,10 +294,16 @@ TEST(QRenderView, RendersTheDocumentAndMeasuresDepths) {
     EXPECT_EQ(nearest, DBL_MAX);
     EXPECT_EQ(farthest, 0.0);
 
-    // A scene without surfaces shows the background: colour 0, transparent.
-    document.Objects()->AddShapeType1(1.25, ColourFromBytes(255, 255, 255), Vec3{});
+    // An empty scene shows the background everywhere, transparent.
     ASSERT_EQ(view.RenderDocument(), CastDone);
     for (const std::uint32_t pixel : pixels) ASSERT_EQ(pixel, 0x00808080u);
+
+    // The document's own sphere at the origin lies straight ahead of the default camera: the
+    // centre is covered and opaque, the corner stays background.
+    document.Objects()->AddShapeType1(0.1, ColourFromBytes(255, 255, 255), Vec3{});
+    ASSERT_EQ(view.RenderDocument(), CastDone);
+    EXPECT_EQ(pixels[30 * 80 + 40] >> 24, 0xFFu);
+    EXPECT_EQ(pixels[0], 0x00808080u);
 
     // A sphere of radius 2 at depth 100 in view space (20 pixels across at focal 1000), lit
     // by the view's default lights.
