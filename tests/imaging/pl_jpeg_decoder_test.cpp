@@ -38,7 +38,10 @@ Bytes ColourFile(int width, int height) {
 }
 
 Bytes ReadDataFile(const std::string& name) {
-    std::ifstream in(std::string(ORBELLE_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+    std::string path = ORBELLE_TEST_DATA_DIR;
+    path += '/';
+    path += name;
+    std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
