@@ -12,12 +12,7 @@ void UpdateSurfaceTable(SceneGeometry& geometry, bool /*rebuild*/,
     if (!changed.empty()) {
         geometry.ReleaseSurfaceSlots(changed);
     } else if (appended == 0) {
-        // A full rebuild hands out every slot anew.
-        geometry.nextSlot = 1;
-        geometry.freeSlotCount = 0;
-        for (std::int32_t i = 0; i < geometry.PartCount(); ++i) {
-            std::ranges::fill(geometry.SlotRow(i), std::uint16_t{0});
-        }
+        geometry.ClearSurfaceSlots();
     }
     for (std::int32_t i = geometry.PartCount() - appended; i < geometry.PartCount(); ++i) {
         std::ranges::fill(geometry.SlotRow(i), std::uint16_t{0});

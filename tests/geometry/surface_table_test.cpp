@@ -13,12 +13,10 @@ namespace {
 // share slot 2.
 void ShareSlots(SceneGeometry& geometry) {
     geometry.AddParts(std::vector<std::int32_t>{2, 2, 2}, false);
-    for (std::int32_t i = 0; i < 3; ++i) geometry.SlotRow(i)[0] = 1;
-    geometry.SlotRow(0)[1] = 2;
-    geometry.SlotRow(1)[1] = 2 | 0x8000;
-    geometry.slotRefCounts.get()[1] = 3;
-    geometry.slotRefCounts.get()[2] = 2;
-    geometry.nextSlot = 3;
+    ASSERT_EQ(geometry.OpenSurfaceSlot(0, 0, 1, 0, false), 1);
+    geometry.JoinSurfaceSlot(2, 0, 1, false);
+    ASSERT_EQ(geometry.OpenSurfaceSlot(0, 1, 1, 1, true), 2);
+    ASSERT_EQ(geometry.nextSlot, 3);
 }
 
 TEST(SurfaceTable, FullUpdateHandsOutEverySlotAnew) {
