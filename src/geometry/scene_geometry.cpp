@@ -267,11 +267,12 @@ void SceneGeometry::ReleaseAllParts() {
     partCount = 0;
     surfaceTotal = 0;
     recordBytes = 0;
-    // With no parts no surface holds a slot.
+    // With no parts no surface holds a slot, and the octree holds nothing.
     std::fill_n(slotRefCounts.get(), nextSlot, 0u);
     std::fill_n(slotHolders.get(), nextSlot, 0u);
     nextSlot = 0;
     freeSlotCount = 0;
+    octree.Clear();
     for (GeometryViewState* view : views) view->partCount = 0;
 }
 
@@ -298,6 +299,7 @@ void SceneGeometry::RemoveLastPart() {
     PartRenderRecordReleaseOwned(record);
 
     ReleaseSurfaceSlots(std::span<const std::int32_t>(&last, 1));
+    octree.Remove(last, record);
 
     const std::int32_t room = record.surfaceRoom;
     const std::size_t bytes = PartRenderRecordBytes(room);
@@ -372,6 +374,31 @@ void SceneGeometry::JoinSurfaceSlot(std::int32_t part, std::int32_t surface, std
     entry = static_cast<std::uint16_t>(slot | (reversed ? SurfaceSlotReversed : 0));
     ++slotRefCounts.get()[slot];
     slotHolders.get()[slot] ^= static_cast<std::uint32_t>(&entry - slotTable.get());
+}
+
+// ---- octree ----
+
+void SceneGeometry::BuildOctree(std::span<const std::int32_t> changed, std::int32_t appended) {
+    ORBELLE_CHECK(appended >= 0 && appended <= partCount);
+    if (changed.empty() && appended == 0) {
+        // The records still name the cells of the emptied tree; forgetting them makes every
+        // part enter again, also where its cells have not changed.
+        octree.Clear();
+        for (std::int32_t i = 0; i < partCount; ++i) partTable.get()[i]->octreeLevel = NotInOctree;
+        for (std::int32_t i = 0; i < partCount; ++i) octree.Enter(i, *partTable.get()[i]);
+        return;
+    }
+    for (std::int32_t index : changed) {
+        ORBELLE_CHECK(index >= 0 && index < partCount);
+        octree.Enter(index, *partTable.get()[index]);
+    }
+    for (std::int32_t i = partCount - appended; i < partCount; ++i) {
+        octree.Enter(i, *partTable.get()[i]);
+    }
+}
+
+std::span<const std::int32_t> SceneGeometry::QueryOctree(const GridBox& box) {
+    return octree.Query(box, partTable.get(), partFlags.get());
 }
 
 PartRenderRecord* SceneGeometry::Part(std::int32_t index) {

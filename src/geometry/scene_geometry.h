@@ -30,8 +30,12 @@
 // exclusive or of its holders' entry positions, which is the last holder's position when one
 // is left. Entries change only through the calls below. The surface table (surface_table.h)
 // hands the slots out; removing the last part gives its slots back.
+//
+// Octree. The part octree (part_octree.h) holds the parts' grid boxes. It follows the parts:
+// dropping every part empties it, removing the last part takes it out.
 
 #include "core/private_block.h"
+#include "geometry/part_octree.h"
 #include "geometry/part_render_record.h"
 #include "geometry/working_part_record.h"
 #include "texture/rev_tex.h"
@@ -105,8 +109,9 @@ public:
 
     // Drops the last part (nothing happens when there is none): releases its owned objects,
     // gives back its surface slots (and every slot left with a single holder among the
-    // remaining parts, since a slot is kept only while two surfaces share it), and takes its
-    // reserved surfaces off the total. Views follow.
+    // remaining parts, since a slot is kept only while two surfaces share it), takes it out of
+    // the octree, and takes its reserved surfaces off the total. Views
+    // follow.
     void RemoveLastPart();
 
     // Clears the slot entries of the listed parts (each below the part capacity), giving back
@@ -129,6 +134,20 @@ public:
     // when reversed.
     void JoinSurfaceSlot(std::int32_t part, std::int32_t surface, std::uint16_t slot,
                          bool reversed);
+
+    // Enters parts in the octree (PartOctree::Enter). With changed empty and appended 0 the
+    // tree is emptied and every part entered anew; otherwise the listed parts (part indices
+    // below the part count) and the last appended parts are entered again, and a part whose
+    // cells did not change keeps them. Throws KVOutOfMemoryException; parts entered until
+    // then stay entered, the others keep their old cells or are out of the tree.
+    void BuildOctree(std::span<const std::int32_t> changed, std::int32_t appended);
+
+    // The parts whose grid boxes (PartRenderRecord::octreeBounds) overlap box, each once, as
+    // part indices (PartOctree::Query); the list is valid until the next query or change.
+    // Throws KVOutOfMemoryException when the list cannot grow.
+    std::span<const std::int32_t> QueryOctree(const GridBox& box);
+
+    const PartOctree& Octree() const { return octree; }
 
     // The record of part index; null when index is not below the part count.
     PartRenderRecord* Part(std::int32_t index);
@@ -198,6 +217,7 @@ private:
     PrivateBlockPtr<std::uint8_t> partFlags;
     PrivateBlockPtr<std::uint16_t> slotTable;
     PrivateBlockPtr<std::uint32_t> slotHolders;  // per slot, its holders' positions xor-ed
+    PartOctree octree;
     std::vector<GeometryViewState*> views;
     std::size_t recordBytes = 0;  // bytes of the entry block that hold records
     std::int32_t partCount = 0;

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 
-void UpdateSurfaceTable(SceneGeometry& geometry, bool /*rebuild*/,
+void UpdateSurfaceTable(SceneGeometry& geometry, bool rebuild,
                         std::span<const std::int32_t> changed, std::int32_t appended) {
     ORBELLE_CHECK(appended >= 0 && appended <= geometry.PartCount());
+    for (std::int32_t index : changed) ORBELLE_CHECK(index >= 0 && index < geometry.PartCount());
+    if (rebuild) geometry.BuildOctree(changed, appended);
     ++geometry.surfaceGeneration;
     if (!changed.empty()) {
         geometry.ReleaseSurfaceSlots(changed);
