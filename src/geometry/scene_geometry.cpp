@@ -267,12 +267,13 @@ void SceneGeometry::ReleaseAllParts() {
     partCount = 0;
     surfaceTotal = 0;
     recordBytes = 0;
-    // With no parts no surface holds a slot, and the octree holds nothing.
+    // With no parts no surface holds a slot, and the indexes hold nothing.
     std::fill_n(slotRefCounts.get(), nextSlot, 0u);
     std::fill_n(slotHolders.get(), nextSlot, 0u);
     nextSlot = 0;
     freeSlotCount = 0;
     octree.Clear();
+    surfaceTable.Reset();
     for (GeometryViewState* view : views) view->partCount = 0;
 }
 
@@ -299,6 +300,7 @@ void SceneGeometry::RemoveLastPart() {
     PartRenderRecordReleaseOwned(record);
 
     ReleaseSurfaceSlots(std::span<const std::int32_t>(&last, 1));
+    surfaceTable.ForgetPart(last, record.surfaceRoom);
     octree.Remove(last, record);
 
     const std::int32_t room = record.surfaceRoom;

@@ -31,12 +31,14 @@
 // is left. Entries change only through the calls below. The surface table (surface_table.h)
 // hands the slots out; removing the last part gives its slots back.
 //
-// Octree. The part octree (part_octree.h) holds the parts' grid boxes. It follows the parts:
-// dropping every part empties it, removing the last part takes it out.
+// Indexes. The part octree (part_octree.h) holds the parts' grid boxes, and the surface table
+// the parts' normalised surfaces in its key grids. Both follow the parts: dropping every part
+// empties them, removing the last part takes it out of them.
 
 #include "core/private_block.h"
 #include "geometry/part_octree.h"
 #include "geometry/part_render_record.h"
+#include "geometry/surface_table.h"
 #include "geometry/working_part_record.h"
 #include "texture/rev_tex.h"
 #include "texture/surface_mapping_entry.h"
@@ -110,7 +112,7 @@ public:
     // Drops the last part (nothing happens when there is none): releases its owned objects,
     // gives back its surface slots (and every slot left with a single holder among the
     // remaining parts, since a slot is kept only while two surfaces share it), takes it out of
-    // the octree, and takes its reserved surfaces off the total. Views
+    // the surface table and the octree, and takes its reserved surfaces off the total. Views
     // follow.
     void RemoveLastPart();
 
@@ -195,6 +197,9 @@ public:
 
     WorkingPartRecord working;     // the part being built
     TextureParams defaultTexture;  // worn by parts whose record names no material
+
+    // The parts' normalised surfaces and their key grids, kept by UpdateSurfaceTable.
+    SurfaceTable surfaceTable;
 
 private:
     struct Arrays;
