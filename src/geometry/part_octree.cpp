@@ -200,6 +200,8 @@ void PartOctree::FreeNode(std::int32_t node) {
 // -2^(level - 1) or 0 on each axis, so that is the new node's corner), which keeps the
 // child's index in both.
 void PartOctree::GrowRoot(std::int32_t level) {
+    // Grid bounds lie within +-2^31, so no root passes level 32 and every corner fits.
+    ORBELLE_DCHECK(level >= 1 && level <= OctreeLevelLimit + 1);
     Node* all = nodes.get();
     if (all[0].level < 0) {
         const std::int64_t corner = -(std::int64_t{1} << (level - 1));

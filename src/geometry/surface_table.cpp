@@ -41,6 +41,7 @@ double KeyValue(const std::array<double, 10>& d, bool curved, std::size_t axis) 
 
 void SurfaceTable::Reset() {
     records.reset();
+    entries.reset();
     recordCapacity = 0;
     firstRecord.reset();
     firstCapacity = 0;
@@ -68,6 +69,8 @@ void SurfaceTable::Sync(SceneGeometry& geometry) {
         GrowArray(block, static_cast<std::size_t>(capacity), static_cast<std::size_t>(next));
         capacity = static_cast<std::int32_t>(next);
     };
+    std::int32_t entryCapacity = recordCapacity;
+    grow(entries, entryCapacity, total);
     grow(records, recordCapacity, total);
     grow(firstRecord, firstCapacity, count);
 
@@ -84,12 +87,14 @@ std::int32_t SurfaceTable::SurfacesInUse(const SceneGeometry& geometry, std::int
     return std::clamp(record.surfaceCount, 0, std::min(record.surfaceRoom, SlotRowEntries));
 }
 
-void SurfaceTable::WriteRecord(Record& record, const SceneGeometry& geometry, std::int32_t part,
-                               std::int32_t surface, std::int32_t generation) const {
+void SurfaceTable::WriteRecord(std::int32_t index, const SceneGeometry& geometry, std::int32_t part,
+                               std::int32_t surface, std::int32_t generation) {
+    Record& record = records.get()[index];
     ORBELLE_DCHECK(record.linked == 0);
     const PartRenderRecord& source = *geometry.Part(part);
     const std::array<double, 16>& m = source.Surfaces()[static_cast<std::size_t>(surface)].m;
-    record = Record{.generation = generation, .part = part, .surface = surface};
+    entries.get()[index] = CellEntry{.part = part, .surface = surface, .generation = generation};
+    record = Record{};
     const std::array<double, 10> coefficients{m[0], m[1], m[2],  m[3],  m[5],
                                               m[6], m[7], m[10], m[11], m[15]};
     record.curved = coefficients[4] != 0 || coefficients[5] != 0 || coefficients[6] != 0 ||
@@ -149,7 +154,8 @@ void SurfaceTable::ResizeGrid(KeyGrid& grid, const std::array<std::int32_t, 6>& 
         next.origin[a] = low;
         next.dims[a] = high - low;
     }
-    if (!exact && next.origin == grid.origin && next.dims == grid.dims) return;
+    // A grid of the same extent is kept (a full update has emptied its cells already).
+    if (next.origin == grid.origin && next.dims == grid.dims) return;
     const std::size_t cells = static_cast<std::size_t>(next.dims[0]) *
                               static_cast<std::size_t>(next.dims[1]) *
                               static_cast<std::size_t>(next.dims[2]);
@@ -174,7 +180,7 @@ void SurfaceTable::Link(std::int32_t index) {
     KeyGrid& grid = grids[record.curved];
     std::int32_t& head = grid.heads.get()[CellOf(grid, record.keys)];
     record.prev = -1;
-    record.next = head;
+    entries.get()[index].next = head;
     if (head >= 0) records.get()[head].prev = index;
     head = index;
     record.linked = 1;
@@ -185,12 +191,13 @@ void SurfaceTable::Unlink(std::int32_t index) {
     Record& record = records.get()[index];
     if (record.linked == 0) return;
     KeyGrid& grid = grids[record.curved];
+    const std::int32_t next = entries.get()[index].next;
     if (record.prev >= 0) {
-        records.get()[record.prev].next = record.next;
+        entries.get()[record.prev].next = next;
     } else {
-        grid.heads.get()[CellOf(grid, record.keys)] = record.next;
+        grid.heads.get()[CellOf(grid, record.keys)] = next;
     }
-    if (record.next >= 0) records.get()[record.next].prev = record.prev;
+    if (next >= 0) records.get()[next].prev = record.prev;
     record.linked = 0;
     --linkedCount;
 }
@@ -237,6 +244,7 @@ Coincidence Compare(const R& a, const R& b) {
 // order, pass 1 those of an earlier update, pass 2 those of this update before it.
 void SurfaceTable::Match(SceneGeometry& geometry, std::int32_t index, std::int32_t pass) {
     const Record& a = records.get()[index];
+    const CellEntry& at = entries.get()[index];
     if (a.linked == 0) return;
     const KeyGrid& grid = grids[a.curved];
     std::array<std::array<std::int32_t, 2>, 3> around{};
@@ -246,7 +254,7 @@ void SurfaceTable::Match(SceneGeometry& geometry, std::int32_t index, std::int32
         around[axis] = {std::clamp(r - 1, 0, grid.dims[axis] - 1),
                         std::clamp(r, 0, grid.dims[axis] - 1)};
     }
-    const auto slotOf = [&](const Record& r) {
+    const auto slotOf = [&](const CellEntry& r) {
         return static_cast<std::uint16_t>(
             geometry.SlotRow(r.part)[static_cast<std::size_t>(r.surface)] & SurfaceSlotMask);
     };
@@ -261,26 +269,29 @@ void SurfaceTable::Match(SceneGeometry& geometry, std::int32_t index, std::int32
                                           static_cast<std::size_t>(around[1][j])) *
                                              static_cast<std::size_t>(grid.dims[2]) +
                                          static_cast<std::size_t>(around[2][k]);
-                for (std::int32_t b = grid.heads.get()[cell]; b >= 0; b = records.get()[b].next) {
-                    const Record& other = records.get()[b];
-                    const bool earlier = other.generation < a.generation;
-                    const bool before =
-                        other.part < a.part || (other.part == a.part && other.surface < a.surface);
+                for (std::int32_t b = grid.heads.get()[cell]; b >= 0; b = entries.get()[b].next) {
+                    const CellEntry& other = entries.get()[b];
+                    const bool earlier = other.generation < at.generation;
+                    const bool before = other.part < at.part ||
+                                        (other.part == at.part && other.surface < at.surface);
                     if ((pass == 1 && !earlier) || (pass == 2 && earlier) ||
                         (pass != 1 && !before)) {
                         continue;
                     }
+                    // Two surfaces that both hold slots change nothing whether they match or
+                    // not; in a large group of coplanar surfaces that is nearly every pair.
+                    const std::uint16_t slotA = slotOf(at);
+                    const std::uint16_t slotB = slotOf(other);
+                    if (slotA != 0 && slotB != 0) continue;
                     if (geometry.Part(other.part)->visible == 0) continue;
-                    const Coincidence how = Compare(a, other);
+                    const Coincidence how = Compare(a, records.get()[b]);
                     if (how == Coincidence::None) continue;
                     const bool reversed = how == Coincidence::Reversed;
-                    const std::uint16_t slotA = slotOf(a);
-                    const std::uint16_t slotB = slotOf(other);
                     if (slotA == 0 && slotB == 0) {
-                        geometry.OpenSurfaceSlot(other.part, other.surface, a.part, a.surface,
+                        geometry.OpenSurfaceSlot(other.part, other.surface, at.part, at.surface,
                                                  reversed);
                     } else if (slotA == 0) {
-                        geometry.JoinSurfaceSlot(a.part, a.surface, slotB, reversed);
+                        geometry.JoinSurfaceSlot(at.part, at.surface, slotB, reversed);
                     } else if (slotB == 0) {
                         geometry.JoinSurfaceSlot(other.part, other.surface, slotA, reversed);
                     }
@@ -320,8 +331,9 @@ void SurfaceTable::Enter(SceneGeometry& geometry, std::span<const std::int32_t> 
     for (auto& b : bounds) b = {KeyHigh, KeyLow, KeyHigh, KeyLow, KeyHigh, KeyLow};
     forEachPart([&](std::int32_t p) {
         for (std::int32_t s = 0; s < SurfacesInUse(geometry, p); ++s) {
-            Record& record = records.get()[firstRecord.get()[p] + s];
-            WriteRecord(record, geometry, p, s, generation);
+            const std::int32_t index = firstRecord.get()[p] + s;
+            WriteRecord(index, geometry, p, s, generation);
+            const Record& record = records.get()[index];
             if (record.usable == 0) continue;
             std::array<std::int32_t, 6>& b = bounds[record.curved];
             for (std::size_t a = 0; a < 3; ++a) {

@@ -71,15 +71,20 @@ public:
     std::int32_t LinkedCount() const { return linkedCount; }
 
 private:
-    struct Record {                   // 128 bytes
-        std::array<double, 10> d{};   // normalised: constant, x, y, z, xx, xy, xz, yy, yz, zz
-        double size = 0;              // the part's size measure
-        std::int32_t generation = 0;  // the update that last wrote the record
+    // A surface's record is split in two: what a walk along a cell's chain reads of every
+    // surface it passes (16 bytes, so that long chains stay in cache), and what it reads only
+    // of the surfaces it compares.
+    struct CellEntry {           // 16 bytes
+        std::int32_t next = -1;  // the record after this one in its cell, -1 = none
         std::int32_t part = 0;
         std::int32_t surface = 0;
+        std::int32_t generation = 0;  // the update that last wrote the record
+    };
+    struct Record {                  // 120 bytes
+        std::array<double, 10> d{};  // normalised: constant, x, y, z, xx, xy, xz, yy, yz, zz
+        double size = 0;             // the part's size measure
         std::array<std::int32_t, 3> keys{};
-        std::int32_t next = -1;  // the record after this one in its cell, -1 = none
-        std::int32_t prev = -1;  // the record before, -1 = this one heads the cell
+        std::int32_t prev = -1;  // the record before this one in its cell, -1 = it heads it
         std::uint8_t curved = 0;
         std::uint8_t usable = 0;  // finite and of non-zero norm: the record may be linked
         std::uint8_t linked = 0;  // in its kind's key grid
@@ -92,8 +97,8 @@ private:
 
     void Sync(SceneGeometry& geometry);
     std::int32_t SurfacesInUse(const SceneGeometry& geometry, std::int32_t part) const;
-    void WriteRecord(Record& record, const SceneGeometry& geometry, std::int32_t part,
-                     std::int32_t surface, std::int32_t generation) const;
+    void WriteRecord(std::int32_t index, const SceneGeometry& geometry, std::int32_t part,
+                     std::int32_t surface, std::int32_t generation);
     void ResizeGrid(KeyGrid& grid, const std::array<std::int32_t, 6>& bounds, bool exact);
     std::size_t CellOf(const KeyGrid& grid, const std::array<std::int32_t, 3>& keys) const;
     void Link(std::int32_t index);
@@ -101,7 +106,8 @@ private:
     void UnlinkPart(std::int32_t part, std::int32_t surfaceRoom);
     void Match(SceneGeometry& geometry, std::int32_t index, std::int32_t pass);
 
-    PrivateBlockPtr<Record> records;  // every part's surfaces in part order
+    PrivateBlockPtr<Record> records;     // every part's surfaces in part order
+    PrivateBlockPtr<CellEntry> entries;  // their chain entries, at the same indexes
     std::int32_t recordCapacity = 0;
     PrivateBlockPtr<std::int32_t> firstRecord;  // per part, its first record
     std::int32_t firstCapacity = 0;
