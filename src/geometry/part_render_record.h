@@ -63,8 +63,9 @@ struct PartRenderRecord {
     std::int32_t surfaceRoom = 0;        // surfaces reserved after this header (0..32)
     ShapeType shapeType{};               // the record's type; 0 until the part is built
     std::int32_t partId = 0;             // the stored id, offset by the id base
-    std::int32_t octreeLevel = NotInOctree;
-    std::array<std::int32_t, 6> octreeBounds{};  // cell box: x, y, z min and (exclusive) max
+    std::int32_t octreeLevel = NotInOctree;      // the level of the part's octree cells
+    std::array<std::int32_t, 6> octreeBounds{};  // grid box (1/1024 units): x min, x max,
+                                                 // y min, y max, z min, z max; maxima exclusive
 
     // ---- Render header, from the part record ----
     std::uint32_t colour = 0;                // 0xRRGGBB

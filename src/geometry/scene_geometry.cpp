@@ -4,11 +4,12 @@
 #include "core/private_heap.h"
 #include "geometry/feature_table.h"
 #include "geometry/geometry_view_state.h"
+#include "geometry/scene_geometry_internal.h"
 #include "geometry/shape_surface_count.h"
 
 #include <algorithm>
 #include <array>
-#include <bitset>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -26,30 +27,6 @@ std::size_t SlotTableEntries(std::int32_t parts) {
 
 std::size_t RowBlockBytes(std::int32_t parts) {
     return (static_cast<std::size_t>(parts) + 1) * GeometryViewRowBytes;
-}
-
-// A zero-filled private-heap array of count elements, none for 0. A count no block can hold
-// is refused as the heap refuses.
-template <typename T>
-PrivateBlockPtr<T> NewArray(std::size_t count) {
-    if (count == 0) return {};
-    if (count > UINT32_MAX / sizeof(T)) ThrowOutOfMemory();
-    return PrivateAllocBlock<T>(static_cast<std::uint32_t>(count));
-}
-
-// Grows block from oldCount to newCount elements in place or by moving it, keeping its
-// contents and zeroing the new ones; a null block is allocated. Throws
-// KVOutOfMemoryException and leaves block as it was when the heap refuses.
-template <typename T>
-void GrowArray(PrivateBlockPtr<T>& block, std::size_t oldCount, std::size_t newCount) {
-    if (newCount == 0 || (newCount <= oldCount && block != nullptr)) return;
-    if (newCount > UINT32_MAX / sizeof(T)) ThrowOutOfMemory();
-    const std::size_t kept = block != nullptr ? std::min(oldCount, newCount) : 0;
-    void* raw = block.get();
-    PrivateRealloc(&raw, static_cast<std::uint32_t>(newCount * sizeof(T)));
-    (void)block.release();  // moved or grown: raw holds it now
-    block.reset(static_cast<T*>(raw));
-    std::memset(static_cast<void*>(block.get() + kept), 0, (newCount - kept) * sizeof(T));
 }
 
 // Light slots whose copies the view keeps.
@@ -81,7 +58,8 @@ SceneGeometry::SceneGeometry()
     : freeSlots(NewArray<std::uint16_t>(SurfaceSlotEntries)),
       slotRefCounts(NewArray<std::uint32_t>(SurfaceSlotEntries)),
       mappingScratch(NewArray<Rtp>(BuilderScratchInitialCount)),
-      coordinateScratch(NewArray<SurfaceMappingEntry>(BuilderScratchInitialCount)) {}
+      coordinateScratch(NewArray<SurfaceMappingEntry>(BuilderScratchInitialCount)),
+      slotHolders(NewArray<std::uint32_t>(SurfaceSlotEntries)) {}
 
 SceneGeometry::~SceneGeometry() {
     for (GeometryViewState* view : views) {
@@ -289,21 +267,30 @@ void SceneGeometry::ReleaseAllParts() {
     partCount = 0;
     surfaceTotal = 0;
     recordBytes = 0;
-    // With no parts no surface holds a slot.
+    // With no parts no surface holds a slot, and the indexes hold nothing.
     std::fill_n(slotRefCounts.get(), nextSlot, 0u);
+    std::fill_n(slotHolders.get(), nextSlot, 0u);
     nextSlot = 0;
     freeSlotCount = 0;
+    octree.Clear();
+    surfaceTable.Reset();
     for (GeometryViewState* view : views) view->partCount = 0;
 }
 
-void SceneGeometry::ReleaseSlot(std::uint16_t& entry) {
+// Clears the slot table entry at position and takes it off its slot. Returns the slot when
+// that leaves it a single holder, else 0.
+std::uint16_t SceneGeometry::ReleaseSlotEntry(std::size_t position) {
+    std::uint16_t& entry = slotTable.get()[position];
     const std::uint16_t slot = entry & SurfaceSlotMask;
     entry = 0;
-    if (slot == 0 || slotRefCounts.get()[slot] == 0) return;
-    if (--slotRefCounts.get()[slot] == 0) {
+    if (slot == 0 || slot >= nextSlot || slotRefCounts.get()[slot] == 0) return 0;
+    slotHolders.get()[slot] ^= static_cast<std::uint32_t>(position);
+    const std::uint32_t count = --slotRefCounts.get()[slot];
+    if (count == 0) {
         ORBELLE_CHECK(freeSlotCount < static_cast<std::int32_t>(SurfaceSlotEntries));
         freeSlots.get()[freeSlotCount++] = slot;
     }
+    return count == 1 ? slot : 0;
 }
 
 void SceneGeometry::RemoveLastPart() {
@@ -313,6 +300,8 @@ void SceneGeometry::RemoveLastPart() {
     PartRenderRecordReleaseOwned(record);
 
     ReleaseSurfaceSlots(std::span<const std::int32_t>(&last, 1));
+    surfaceTable.ForgetPart(last, record.surfaceRoom);
+    octree.Remove(last, record);
 
     const std::int32_t room = record.surfaceRoom;
     const std::size_t bytes = PartRenderRecordBytes(room);
@@ -325,25 +314,93 @@ void SceneGeometry::RemoveLastPart() {
 }
 
 void SceneGeometry::ReleaseSurfaceSlots(std::span<const std::int32_t> parts) {
+    // Slots that fell to a single holder, one bit each.
+    std::array<std::uint64_t, (SurfaceSlotMask + 1) / 64> single{};
     for (std::int32_t index : parts) {
-        for (std::uint16_t& entry : SlotRow(index)) ReleaseSlot(entry);
-    }
-    // A slot is kept only while two or more surfaces share it.
-    std::bitset<SurfaceSlotMask + 1> single;
-    bool anySingle = false;
-    for (std::uint16_t slot = 1; slot < nextSlot; ++slot) {
-        single[slot] = slotRefCounts.get()[slot] == 1;
-        anySingle = anySingle || single[slot];
-    }
-    for (std::int32_t i = 0; anySingle && i < partCount; ++i) {
-        for (std::uint16_t& entry : SlotRow(i)) {
-            const std::uint16_t slot = entry & SurfaceSlotMask;
-            if (slot != 0 && slot < nextSlot && single[slot]) {
-                single[slot] = false;
-                ReleaseSlot(entry);
-            }
+        const std::size_t row = SlotRow(index).data() - slotTable.get();
+        for (std::size_t s = 0; s < SlotRowEntries; ++s) {
+            const std::uint16_t slot = ReleaseSlotEntry(row + s);
+            if (slot != 0) single[slot / 64] |= std::uint64_t{1} << (slot % 64);
         }
     }
+    // A slot is kept only while two or more surfaces share it: the last holder of each slot
+    // left with one gives it back, in slot order. Between updates no slot has a single
+    // holder, so these are all such slots.
+    for (std::size_t word = 0; word < single.size(); ++word) {
+        for (std::uint64_t bits = single[word]; bits != 0; bits &= bits - 1) {
+            const auto slot = static_cast<std::uint16_t>(word * 64 + std::countr_zero(bits));
+            if (slotRefCounts.get()[slot] != 1) continue;
+            const std::uint32_t holder = slotHolders.get()[slot];
+            ORBELLE_DCHECK((slotTable.get()[holder] & SurfaceSlotMask) == slot);
+            ReleaseSlotEntry(holder);
+        }
+    }
+}
+
+void SceneGeometry::ClearSurfaceSlots() {
+    std::fill_n(slotRefCounts.get(), nextSlot, 0u);
+    std::fill_n(slotHolders.get(), nextSlot, 0u);
+    nextSlot = 1;
+    freeSlotCount = 0;
+    for (std::int32_t i = 0; i < partCount; ++i) std::ranges::fill(SlotRow(i), std::uint16_t{0});
+}
+
+std::uint16_t SceneGeometry::OpenSurfaceSlot(std::int32_t partB, std::int32_t surfaceB,
+                                             std::int32_t partA, std::int32_t surfaceA,
+                                             bool reversedA) {
+    std::uint16_t& entryB = SlotRow(partB)[static_cast<std::size_t>(surfaceB)];
+    std::uint16_t& entryA = SlotRow(partA)[static_cast<std::size_t>(surfaceA)];
+    ORBELLE_DCHECK(entryA == 0 && entryB == 0 && &entryA != &entryB);
+    if (nextSlot == 0) nextSlot = 1;
+    std::uint16_t slot = 0;
+    if (freeSlotCount > 0) {
+        slot = freeSlots.get()[--freeSlotCount];
+    } else if (nextSlot <= SurfaceSlotMask) {
+        slot = nextSlot++;
+    } else {
+        return 0;
+    }
+    entryB = slot;
+    entryA = static_cast<std::uint16_t>(slot | (reversedA ? SurfaceSlotReversed : 0));
+    slotRefCounts.get()[slot] = 2;
+    slotHolders.get()[slot] =
+        static_cast<std::uint32_t>((&entryA - slotTable.get()) ^ (&entryB - slotTable.get()));
+    return slot;
+}
+
+void SceneGeometry::JoinSurfaceSlot(std::int32_t part, std::int32_t surface, std::uint16_t slot,
+                                    bool reversed) {
+    std::uint16_t& entry = SlotRow(part)[static_cast<std::size_t>(surface)];
+    ORBELLE_CHECK(slot != 0 && slot < nextSlot && slotRefCounts.get()[slot] >= 2);
+    ORBELLE_DCHECK(entry == 0);
+    entry = static_cast<std::uint16_t>(slot | (reversed ? SurfaceSlotReversed : 0));
+    ++slotRefCounts.get()[slot];
+    slotHolders.get()[slot] ^= static_cast<std::uint32_t>(&entry - slotTable.get());
+}
+
+// ---- octree ----
+
+void SceneGeometry::BuildOctree(std::span<const std::int32_t> changed, std::int32_t appended) {
+    ORBELLE_CHECK(appended >= 0 && appended <= partCount);
+    if (changed.empty() && appended == 0) {
+        // The records still name the cells of the emptied tree; forgetting them makes every
+        // part enter again, also where its cells have not changed.
+        octree.Clear();
+        for (std::int32_t i = 0; i < partCount; ++i) partTable.get()[i]->octreeLevel = NotInOctree;
+        for (std::int32_t i = 0; i < partCount; ++i) octree.Enter(i, *partTable.get()[i]);
+        return;
+    }
+    for (std::int32_t index : changed) {
+        ORBELLE_CHECK(index >= 0 && index < partCount);
+        octree.Enter(index, *partTable.get()[index]);
+    }
+    for (std::int32_t i = partCount - appended; i < partCount; ++i) {
+        octree.Enter(i, *partTable.get()[i]);
+    }
+}
+
+std::span<const std::int32_t> SceneGeometry::QueryOctree(const GridBox& box) {
+    return octree.Query(box, partTable.get(), partFlags.get());
 }
 
 PartRenderRecord* SceneGeometry::Part(std::int32_t index) {

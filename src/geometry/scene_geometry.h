@@ -24,11 +24,21 @@
 //
 // Surface slots. Every surface of every part has an entry in the slot table (part i in row
 // i + 1, 32 entries a row; bits 0-14 the slot, 0 = none, bit 15 a mark), shared with every
-// view; slots carry reference counts and free slots are stacked for reuse. The surface table
+// view; slots carry reference counts and free slots are stacked for reuse. A slot is kept
+// only while two or more surfaces hold it, so when a release leaves one holder, that holder
+// gives it back too; to find it without looking through every part, each slot keeps the
+// exclusive or of its holders' entry positions, which is the last holder's position when one
+// is left. Entries change only through the calls below. The surface table (surface_table.h)
 // hands the slots out; removing the last part gives its slots back.
+//
+// Indexes. The part octree (part_octree.h) holds the parts' grid boxes, and the surface table
+// the parts' normalised surfaces in its key grids. Both follow the parts: dropping every part
+// empties them, removing the last part takes it out of them.
 
 #include "core/private_block.h"
+#include "geometry/part_octree.h"
 #include "geometry/part_render_record.h"
+#include "geometry/surface_table.h"
 #include "geometry/working_part_record.h"
 #include "texture/rev_tex.h"
 #include "texture/surface_mapping_entry.h"
@@ -47,6 +57,8 @@ inline constexpr std::int32_t SurfaceCapacityStep = 400;
 
 // Surface slots: at most 32,767 live at once (bit 15 of an entry is a mark).
 inline constexpr std::uint16_t SurfaceSlotMask = 0x7FFF;
+// The mark of an entry whose surface joined its slot as the reversed form.
+inline constexpr std::uint16_t SurfaceSlotReversed = 0x8000;
 inline constexpr std::uint32_t SurfaceSlotEntries = 0x10000;
 
 // Entries per row of the slot table: one per surface a part may have.
@@ -99,14 +111,45 @@ public:
 
     // Drops the last part (nothing happens when there is none): releases its owned objects,
     // gives back its surface slots (and every slot left with a single holder among the
-    // remaining parts, since a slot is kept only while two surfaces share it), and takes its
-    // reserved surfaces off the total. Views follow.
+    // remaining parts, since a slot is kept only while two surfaces share it), takes it out of
+    // the surface table and the octree, and takes its reserved surfaces off the total. Views
+    // follow.
     void RemoveLastPart();
 
     // Clears the slot entries of the listed parts (each below the part capacity), giving back
-    // every slot whose count falls to 0; then gives back every slot that a single surface of
-    // the parts still holds, clearing that surface's entry.
+    // every slot whose count falls to 0; then, in slot order, gives back every slot that a
+    // single surface still holds, clearing that surface's entry.
     void ReleaseSurfaceSlots(std::span<const std::int32_t> parts);
+
+    // Clears every part's slot entries and hands out every slot anew from slot 1.
+    void ClearSurfaceSlots();
+
+    // Gives surface surfaceB of partB and surface surfaceA of partA, both without a slot, one
+    // new slot (the last one given back, else the next never used) held by the two; surface
+    // A's entry carries the reversed mark when reversedA. Returns the slot, or 0 when all
+    // 32,767 slots are live: the surfaces then stay unshared, since a higher number would run
+    // into the mark bit.
+    std::uint16_t OpenSurfaceSlot(std::int32_t partB, std::int32_t surfaceB, std::int32_t partA,
+                                  std::int32_t surfaceA, bool reversedA);
+
+    // Surface surface of part, without a slot, joins the live slot, with the reversed mark
+    // when reversed.
+    void JoinSurfaceSlot(std::int32_t part, std::int32_t surface, std::uint16_t slot,
+                         bool reversed);
+
+    // Enters parts in the octree (PartOctree::Enter). With changed empty and appended 0 the
+    // tree is emptied and every part entered anew; otherwise the listed parts (part indices
+    // below the part count) and the last appended parts are entered again, and a part whose
+    // cells did not change keeps them. Throws KVOutOfMemoryException; parts entered until
+    // then stay entered, the others keep their old cells or are out of the tree.
+    void BuildOctree(std::span<const std::int32_t> changed, std::int32_t appended);
+
+    // The parts whose grid boxes (PartRenderRecord::octreeBounds) overlap box, each once, as
+    // part indices (PartOctree::Query); the list is valid until the next query or change.
+    // Throws KVOutOfMemoryException when the list cannot grow.
+    std::span<const std::int32_t> QueryOctree(const GridBox& box);
+
+    const PartOctree& Octree() const { return octree; }
 
     // The record of part index; null when index is not below the part count.
     PartRenderRecord* Part(std::int32_t index);
@@ -155,6 +198,9 @@ public:
     WorkingPartRecord working;     // the part being built
     TextureParams defaultTexture;  // worn by parts whose record names no material
 
+    // The parts' normalised surfaces and their key grids, kept by UpdateSurfaceTable.
+    SurfaceTable surfaceTable;
+
 private:
     struct Arrays;
     struct ViewCopies;
@@ -169,12 +215,14 @@ private:
     void InstallViewCopies(GeometryViewState& view, ViewCopies& copies);
     void FillViewTables(GeometryViewState& view, std::int32_t first) const;
     void ReleaseAllParts();
-    void ReleaseSlot(std::uint16_t& entry);
+    std::uint16_t ReleaseSlotEntry(std::size_t position);
 
     PrivateBlockPtr<std::byte> entryBlock;  // records of every part, back to back
     PrivateBlockPtr<PartRenderRecord*> partTable;
     PrivateBlockPtr<std::uint8_t> partFlags;
     PrivateBlockPtr<std::uint16_t> slotTable;
+    PrivateBlockPtr<std::uint32_t> slotHolders;  // per slot, its holders' positions xor-ed
+    PartOctree octree;
     std::vector<GeometryViewState*> views;
     std::size_t recordBytes = 0;  // bytes of the entry block that hold records
     std::int32_t partCount = 0;

@@ -189,17 +189,13 @@ TEST(SceneGeometry, RemoveLastPartGivesBackItsSlots) {
     geometry.AddParts(std::vector<std::int32_t>{2, 2, 3}, false);
     // Slot 1: part 0 surface 0 and part 2 surface 0. Slot 2: parts 0, 1 and 2. Slot 3: part 1
     // and part 2, marked as reversed.
-    geometry.SlotRow(0)[0] = 1;
-    geometry.SlotRow(2)[0] = 1;
-    geometry.SlotRow(0)[1] = 2;
-    geometry.SlotRow(1)[0] = 2;
-    geometry.SlotRow(2)[1] = 2;
-    geometry.SlotRow(1)[1] = 3;
-    geometry.SlotRow(2)[2] = 3 | 0x8000;
-    geometry.slotRefCounts.get()[1] = 2;
-    geometry.slotRefCounts.get()[2] = 3;
-    geometry.slotRefCounts.get()[3] = 2;
-    geometry.nextSlot = 4;
+    EXPECT_EQ(geometry.OpenSurfaceSlot(0, 0, 2, 0, false), 1);
+    EXPECT_EQ(geometry.OpenSurfaceSlot(0, 1, 1, 0, false), 2);
+    geometry.JoinSurfaceSlot(2, 1, 2, false);
+    EXPECT_EQ(geometry.OpenSurfaceSlot(1, 1, 2, 2, true), 3);
+    EXPECT_EQ(geometry.SlotRow(2)[2], 3 | SurfaceSlotReversed);
+    EXPECT_EQ(geometry.slotRefCounts.get()[2], 3u);
+    EXPECT_EQ(geometry.nextSlot, 4);
 
     geometry.RemoveLastPart();
     EXPECT_EQ(geometry.PartCount(), 2);
@@ -228,6 +224,27 @@ TEST(SceneGeometry, RemoveLastPartGivesBackItsSlots) {
     geometry.AddParts(std::vector<std::int32_t>{2}, true);
     EXPECT_EQ(geometry.PartCapacity(), 3);
     EXPECT_EQ(geometry.Part(0)->colour, 0u);
+}
+
+// When all 32,767 slots are live no slot is opened (the next number would carry the reversed
+// mark), and a slot given back opens again.
+TEST(SceneGeometry, SlotsRunOutWithoutReachingTheMark) {
+    SceneGeometry geometry;
+    geometry.AddParts(std::vector<std::int32_t>(2048, 32), false);
+    for (std::int32_t k = 0; k < SurfaceSlotMask; ++k) {
+        const std::int32_t part = 2 * (k / 32);
+        ASSERT_EQ(geometry.OpenSurfaceSlot(part, k % 32, part + 1, k % 32, false), k + 1);
+    }
+    EXPECT_EQ(geometry.OpenSurfaceSlot(2046, 31, 2047, 31, true), 0);
+    EXPECT_EQ(geometry.SlotRow(2046)[31], 0);
+    EXPECT_EQ(geometry.SlotRow(2047)[31], 0);
+    EXPECT_EQ(geometry.nextSlot, 0x8000);
+
+    const std::vector<std::int32_t> first{0};
+    geometry.ReleaseSurfaceSlots(first);
+    EXPECT_EQ(geometry.freeSlotCount, 32);
+    EXPECT_EQ(geometry.OpenSurfaceSlot(2046, 31, 2047, 31, true), 32);
+    EXPECT_EQ(geometry.SlotRow(2047)[31], 32 | SurfaceSlotReversed);
 }
 
 // An exhausted heap part way through a growth leaves the parts, their capacity and the views
