@@ -32,7 +32,13 @@ constexpr int InfoYPelsPerMeter = 24;
 constexpr int InfoColorsUsed = 28;
 constexpr int InfoColorsImportant = 32;
 
+constexpr std::uint32_t NoCompression = 0;
+constexpr std::uint32_t Rle8Compression = 1;
+constexpr std::uint32_t Rle4Compression = 2;
 constexpr std::uint32_t BitFieldsCompression = 3;
+
+// Every run-length row ends with a two-byte escape (end of row, or end of bitmap).
+constexpr std::int64_t LeastRunLengthRowBytes = 2;
 
 bool IsSignature(const std::uint8_t* signature) {
     static constexpr const char* Signatures[] = {"BA", "BM", "IC", "CP", "CI"};
@@ -94,6 +100,13 @@ void PLBmpDecoder::Open(PLDataSource* source) {
     if (!IsReadableBitCount(info.bitCount)) {
         RaiseError(PLErrFormatUnknown, "Decoding bmp: Illegal bpp value.");
     }
+    // Palette images are run-length coded only by the one code of their depth; any other
+    // value (the other depth's code, bit fields, an embedded JPEG or PNG) is a coding the
+    // decoder does not read, which as run-length data would decode as garbage.
+    if ((info.bitCount == 4 || info.bitCount == 8) && info.compression != NoCompression &&
+        !IsRunLength()) {
+        RaiseError(PLErrFormatUnknown, "Decoding bmp: Unknown compression.");
+    }
     const bool isCore = info.headerSize == CoreHeaderBytes;
     if (info.bitCount <= 8) ReadPalette(*source, isCore ? 3 : 4);
 
@@ -113,11 +126,11 @@ void PLBmpDecoder::Open(PLDataSource* source) {
     if (info.width < 0 || info.height == INT_MIN) ThrowNotABitmap();
     isTopDown = info.height < 0;
     const std::int32_t height = isTopDown ? -info.height : info.height;
-    if (!IsRunLength() &&
-        StoredRowBytes(info.width, info.bitCount) * height > source->GetBytesLeft()) {
-        // Checked before the bitmap is made, so a short file never costs a large allocation.
-        PLDataSource::ThrowEndOfFile();
-    }
+    // The least data the rows can take, checked before the bitmap is made, so that a few
+    // bytes of header claiming millions of rows never cost a large allocation.
+    const std::int64_t leastRowBytes =
+        IsRunLength() ? LeastRunLengthRowBytes : StoredRowBytes(info.width, info.bitCount);
+    if (leastRowBytes * height > source->GetBytesLeft()) PLDataSource::ThrowEndOfFile();
 
     PLPixelFormat format = PLPixelFormat::I8;
     if (info.bitCount == 32) {
@@ -181,7 +194,8 @@ void PLBmpDecoder::ReadPalette(PLDataSource& source, std::int32_t entryBytes) {
 }
 
 bool PLBmpDecoder::IsRunLength() const {
-    return (info.bitCount == 4 || info.bitCount == 8) && info.compression != 0;
+    return (info.bitCount == 8 && info.compression == Rle8Compression) ||
+           (info.bitCount == 4 && info.compression == Rle4Compression);
 }
 
 std::int32_t PLBmpDecoder::BitmapRow(std::int32_t storedRow) const {
