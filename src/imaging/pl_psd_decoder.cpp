@@ -107,18 +107,31 @@ void PLPSDDecoder::Open(PLDataSource* source) {
     if (width > INT32_MAX || height > INT32_MAX) {
         RaiseError(PLErrWrongSignature, "PSD decoder: Image size out of range.");
     }
+    // A document stores at least one channel; without one, no data could bound the size its
+    // header claims, and the bitmap would be all of it.
+    if (channelCount == 0) RaiseError(PLErrWrongSignature, "PSD decoder: Image has no channels.");
 
     ReadLayerSection(*source);
 
-    // The least data the merged image can take, raw or packed (a count per row and two bytes
-    // for every 128 pixels), so a short file fails before its bitmap is allocated.
-    const std::int64_t rowLeast = std::min<std::int64_t>(width, 2 + 2 * ((width + 127) / 128));
-    const std::int64_t storedChannels =
-        std::min<std::int64_t>(channelCount, colourMode == RgbMode ? 4 : 1);
+    // The merged image's compression word follows the layer section. It is read here, so
+    // that a coding the decoder does not read and a short file both fail before the bitmap
+    // is allocated.
     const std::int64_t sectionEnd = layerSectionLength > 0
                                         ? layerSectionStart + std::int64_t{layerSectionLength}
                                         : source->GetBytesRead();
-    if (2 + storedChannels * height * rowLeast > source->GetFileSize() - sectionEnd) {
+    if (sectionEnd + 2 > source->GetFileSize()) PLDataSource::ThrowEndOfFile();
+    compression = LoadU16BE(source->GetCurrentPtr() + (sectionEnd - source->GetBytesRead()));
+    if (compression > 3) RaiseError(PLErrFormatUnknown, "PSD decoder: Compression unknown.");
+    if (compression != RawCompression && compression != PackBitsCompression) {
+        RaiseError(PLErrFormatUnknown, "PSD decoder: Compression type not supported.");
+    }
+    // The least data the merged image can take: every byte raw; packed, a count per row and
+    // two bytes for every 128 pixels.
+    const std::int64_t rowLeast =
+        compression == RawCompression ? std::int64_t{width} : 2 + 2 * ((width + 127) / 128);
+    const std::int64_t storedChannels =
+        std::min<std::int64_t>(channelCount, colourMode == RgbMode ? 4 : 1);
+    if (storedChannels * height * rowLeast > source->GetFileSize() - (sectionEnd + 2)) {
         PLDataSource::ThrowEndOfFile();
     }
 
@@ -212,11 +225,8 @@ void PLPSDDecoder::GetImage(PLBmp& bmp) {
     if (layerSectionLength > 0) {
         source.Seek(layerSectionStart + static_cast<std::int32_t>(layerSectionLength));
     }
-    const std::uint16_t compression = LoadU16BE(source.ReadBytes(2));
-    if (compression > 3) RaiseError(PLErrFormatUnknown, "PSD decoder: Compression unknown.");
-    if (compression != RawCompression && compression != PackBitsCompression) {
-        RaiseError(PLErrFormatUnknown, "PSD decoder: Compression type not supported.");
-    }
+    // The compression word was read and checked with the header.
+    source.ReadBytes(2);
 
     const std::int32_t width = GetWidth();
     const std::int32_t height = GetHeight();

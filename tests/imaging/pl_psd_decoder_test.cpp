@@ -265,6 +265,37 @@ TEST(PLPSDDecoder, CorruptFilesFailWithTheirCodes) {
     });
 }
 
+// Small documents claiming huge images are refused from the header, before any storage is
+// asked for.
+TEST(PLPSDDecoder, ImagesTheDataCannotHoldAreRefusedBeforeAllocation) {
+    PsdFile noChannels;
+    noChannels.channels = 0, noChannels.width = 12124227, noChannels.height = 32;
+    noChannels.mode = 1;
+    noChannels.imageData.resize(33, 0);
+    const Bytes tiny = noChannels.Build();
+    ASSERT_EQ(tiny.size(), 73u);
+    PsdFile packed;
+    packed.width = 40000, packed.height = 40000, packed.compression = 1;
+    packed.imageData.resize(1000, 0);
+    PsdFile raw;
+    raw.channels = 4, raw.width = 100, raw.height = 100;
+    raw.imageData.resize(3 * 100 * 100, 0);
+
+    const struct {
+        const char* what;
+        Bytes file;
+        std::int32_t code;
+    } cases[] = {
+        {"no channels, 12 million columns", tiny, PLErrWrongSignature},
+        {"PackBits, 1.6 billion pixels in 1,000 bytes", packed.Build(), PLErrEndOfFile},
+        {"raw, one channel short", raw.Build(), PLErrEndOfFile},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(decoder_test::CodeWithoutStorage<PLPSDDecoder>(c.file), c.code);
+    }
+}
+
 TEST(PLPSDDecoder, EveryCutOfAFixtureFailsCleanly) {
     for (const Variant& v : Variants()) {
         if (!v.readsEveryByte) continue;
