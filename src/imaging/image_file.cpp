@@ -17,6 +17,7 @@
 #include "imaging/pl_jpeg_encoder.h"
 #include "imaging/pl_mem_source.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_tiff_check.h"
 #include "imaging/pl_tiff_decoder.h"
 #include "imaging/pl_tiff_encoder_ex.h"
 #include "imaging/pl_tiff_mem_stream.h"
@@ -498,7 +499,8 @@ std::uint8_t* DecodeTiffFromMemory(const std::uint8_t* data, std::int32_t size,
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_IMAGELENGTH, &imageHeight);
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
     const std::uint64_t bytes = std::uint64_t{imageWidth} * imageHeight * 4;
-    if (bytes == 0 || bytes > MaxBufferBytes) {
+    if (bytes == 0 || bytes > MaxBufferBytes || PLTIFFDamagedDirectory(tif.get(), data, size) ||
+        !PLTIFFBytesCanHoldImage(tif.get(), size)) {
         PLTIFFClearError();
         return nullptr;
     }

@@ -21,8 +21,9 @@ public:
     ~PLTIFFDecoder() override;
 
     // Opens the TIFF at the source's position and reads its header. Throws PLTextException:
-    // code 2 with libtiff's report for data libtiff refuses, 1 when the stream does not
-    // open without a report.
+    // code 2 with libtiff's report for data libtiff refuses, or for a directory whose
+    // required tags are cut short or whose palette image lost its colour map; 1 when the
+    // stream does not open without a report; 11 when the data cannot hold the image.
     void Open(PLDataSource* source) override;
 
     // Throws PLTextException: code 1 "TIFF subformat not supported." for a layout the RGBA

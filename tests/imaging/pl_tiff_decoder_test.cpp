@@ -1,6 +1,9 @@
 #include "imaging/pl_tiff_decoder.h"
 
 #include "core/byte_order.h"
+#include "core/private_heap.h"
+#include "imaging/decoder_test_util.h"
+#include "imaging/image_file.h"
 #include "imaging/pl_any_bmp.h"
 #include "imaging/pl_any_pic_decoder.h"
 #include "imaging/pl_text_exception.h"
@@ -52,6 +55,16 @@ std::vector<Bytes> RgbRows(int samples = 3) {
         rows.push_back(row);
     }
     return rows;
+}
+
+// The test pattern as an LZW-coded RGB file.
+Bytes LzwRgbFile() {
+    return WriteTiff({.width = 5,
+                      .height = 4,
+                      .samplesPerPixel = 3,
+                      .photometric = PHOTOMETRIC_RGB,
+                      .compression = COMPRESSION_LZW},
+                     RgbRows());
 }
 
 std::uint32_t RgbPattern(int x, int y) {
@@ -340,12 +353,7 @@ TEST(PLTIFFDecoder, RowsMissingFromTheLastTwoThirdsAreTolerated) {
 }
 
 TEST(PLTIFFDecoder, CorruptStreamsFailWithTheLibraryCodes) {
-    const Bytes good = WriteTiff({.width = 5,
-                                  .height = 4,
-                                  .samplesPerPixel = 3,
-                                  .photometric = PHOTOMETRIC_RGB,
-                                  .compression = COMPRESSION_LZW},
-                                 RgbRows());
+    const Bytes good = LzwRgbFile();
     struct Case {
         const char* what;
         Bytes file;
@@ -370,6 +378,83 @@ TEST(PLTIFFDecoder, CorruptStreamsFailWithTheLibraryCodes) {
         EXPECT_TRUE(code == PLErrWrongSignature || code == PLErrFormatUnknown) << code << text;
         EXPECT_EQ(text.rfind("Decoder error: ", 0), 0u) << text;
         EXPECT_EQ(text.back(), '\n');
+    }
+}
+
+// A palette image whose colour map the file cuts short would be decoded as grey by libtiff,
+// which sets the map aside: it fails instead, as does any required tag cut short.
+TEST(PLTIFFDecoder, TagsCutShortFail) {
+    const Bytes palette = WriteTiff(
+        {.width = 2, .photometric = PHOTOMETRIC_PALETTE, .colourMap = std::vector<std::uint16_t>(
+                                                            3 * 256, 300)},
+        {{1, 0}});
+    // libtiff writes the colour map's 1,536 bytes after the directory, last in the file.
+    const Bytes cutMap(palette.begin(), palette.end() - 100);
+    Bytes cutOffsets = tiff_test::GreyTiffWithDirectoryFirst(4, 9);
+    cutOffsets.resize(8 + 2 + 11 * 12 + 4 + 4 * 5);  // inside the strip offsets
+    const struct {
+        const char* what;
+        Bytes file;
+    } cases[] = {
+        {"colour map", cutMap},
+        {"strip offsets", cutOffsets},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PLAnyBmp bmp;
+        std::string text;
+        EXPECT_EQ(Decode(c.file, bmp, &text), PLErrFormatUnknown) << text;
+        std::int32_t width = 0, height = 0, samples = 0;
+        EXPECT_EQ(DecodeTiffFromMemory(c.file.data(), static_cast<std::int32_t>(c.file.size()),
+                                       "argb", width, height, samples),
+                  nullptr);
+    }
+    PLAnyBmp bmp;
+    ASSERT_EQ(Decode(palette, bmp), 0);
+    EXPECT_EQ(LoadU32LE(bmp.GetPalette() + 4), 0xFF010101u);
+}
+
+// Sets the width and length of a little-endian TIFF's first directory, as 32-bit values.
+Bytes WithSize(Bytes file, std::uint32_t width, std::uint32_t height) {
+    const std::uint32_t directory = LoadU32LE(&file[4]);
+    const std::uint16_t count = LoadU16LE(&file[directory]);
+    for (std::uint32_t at = directory + 2; at < directory + 2 + 12u * count; at += 12) {
+        const std::uint16_t tag = LoadU16LE(&file[at]);
+        if (tag != TIFFTAG_IMAGEWIDTH && tag != TIFFTAG_IMAGELENGTH) continue;
+        StoreU16LE(&file[at + 2], TIFF_LONG);
+        StoreU32LE(&file[at + 4], 1);
+        StoreU32LE(&file[at + 8], tag == TIFFTAG_IMAGEWIDTH ? width : height);
+    }
+    return file;
+}
+
+// A directory claiming a raster far beyond what its data can hold is refused from the
+// directory, before any storage is asked for, by the decoder and by the memory-stream reader.
+TEST(PLTIFFDecoder, RasterTheDataCannotHoldIsRefusedBeforeAllocation) {
+    const Bytes fax = WriteTiff(
+        {.width = 8, .height = 2, .bitsPerSample = 1, .compression = COMPRESSION_CCITTFAX4},
+        {{0x0F}, {0xF0}});
+    ASSERT_FALSE(fax.empty());
+    const struct {
+        const char* what;
+        Bytes file;
+    } cases[] = {
+        {"raw grey, 60000 x 60000", WithSize(tiff_test::GreyTiffWithDirectoryFirst(4, 9), 60000,
+                                             60000)},
+        {"LZW colour, 20000 x 20000", WithSize(LzwRgbFile(), 20000, 20000)},
+        {"fax, a million rows", WithSize(fax, 8, 1000000)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(decoder_test::CodeWithoutStorage<PLTIFFDecoder>(c.file), PLErrEndOfFile);
+        std::int32_t width = 0, height = 0, samples = 0;
+        PrivateHeapRefuseNext(1);
+        EXPECT_EQ(DecodeTiffFromMemory(c.file.data(), static_cast<std::int32_t>(c.file.size()),
+                                       "argb", width, height, samples),
+                  nullptr);
+        // The refusal is still pending: nothing was asked of the heap.
+        EXPECT_THROW(PrivateAllocZeroed(16), KVOutOfMemoryException);
+        PrivateHeapRefuseNext(0);
     }
 }
 
