@@ -7,6 +7,7 @@
 #include "imaging/pl_jpeg_internal.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 
@@ -93,6 +94,22 @@ void PLJPEGDecoder::Open(PLDataSource* source) {
     if (!JPEGRun(state->errors, readHeader)) {
         state->Abort();
         JPEGRaiseError(state->errors);
+    }
+
+    // Huffman-coded data takes a bit at the least for each 8 x 8 block of each component (a
+    // zero DC difference), so a header claiming more blocks than the data left has bits is
+    // refused before the bitmap is made. Arithmetic coding can take less than a bit a block;
+    // its images are bounded by the bitmap's limits alone.
+    if (!info.arith_code) {
+        std::uint64_t blockCount = 0;
+        for (int c = 0; c < info.num_components; ++c) {
+            const jpeg_component_info& component = info.comp_info[c];
+            blockCount += std::uint64_t{component.width_in_blocks} * component.height_in_blocks;
+        }
+        if (blockCount > std::uint64_t{state->source.bytes_in_buffer} * 8) {
+            state->Abort();
+            PLDataSource::ThrowEndOfFile();
+        }
     }
 
     // The last APP1 marker carries the Exif block.

@@ -17,7 +17,8 @@ public:
     ~PLJPEGDecoder() override;
 
     // Reads the header and the Exif block. Throws PLTextException code 6 ("Decoder error: "
-    // and libjpeg's message) for data libjpeg cannot read. A damaged Exif block is no error:
+    // and libjpeg's message) for data libjpeg cannot read, 11 when Huffman-coded data has
+    // fewer bits left than the image has 8 x 8 blocks. A damaged Exif block is no error:
     // GetExif then holds what could be read.
     void Open(PLDataSource* source) override;
 

@@ -200,8 +200,8 @@ void PLTIFFDecoder::DoRGBA(PLBmp& bmp) {
 
     const auto width = static_cast<std::uint32_t>(bmp.GetWidth());
     const auto height = static_cast<std::uint32_t>(bmp.GetHeight());
-    std::vector<std::uint32_t> raster =
-        AllocateBuffer<std::uint32_t>(static_cast<std::size_t>(width) * height);
+    // As large as the bitmap, so bounded as the bitmap is.
+    PLPrivateVector<std::uint32_t> raster(static_cast<std::size_t>(width) * height);
 
     if (image.isContig && image.alpha == EXTRASAMPLE_UNASSALPHA && image.bitspersample == 8 &&
         image.samplesperpixel == 4 && image.photometric == PHOTOMETRIC_RGB) {

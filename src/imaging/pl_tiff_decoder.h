@@ -29,7 +29,8 @@ public:
     // Throws PLTextException: code 1 "TIFF subformat not supported." for a layout the RGBA
     // reader refuses, 2 with libtiff's report for unreadable image data, 7 when a scanline in
     // the first third of the image cannot be read, 10 "Out of memory allocating TIFF
-    // buffer." when a work buffer cannot be had.
+    // buffer." when a scanline buffer cannot be had; KVOutOfMemoryException when the private
+    // heap refuses the RGBA raster.
     void GetImage(PLBmp& bmp) override;
 
     // Closes the libtiff handle, then the source.

@@ -1,5 +1,6 @@
 #include "imaging/pl_jpeg_decoder.h"
 
+#include "core/byte_order.h"
 #include "core/crt_random.h"
 #include "imaging/decoder_test_util.h"
 #include "imaging/jpeg_reference.h"
@@ -126,6 +127,21 @@ TEST(PLJPEGDecoder, FileCutInTheScanDecodesAsLibjpegCompletesIt) {
         EXPECT_EQ(CodeOf([&] { DecodeWithLibrary(cut, bmp); }), 0);
         EXPECT_EQ(Pixels(bmp), expected->pixels);
     }
+}
+
+// Huffman-coded data takes a bit at the least for each 8 x 8 block: a header claiming more
+// blocks than that is refused before any storage is asked for.
+TEST(PLJPEGDecoder, BlocksTheDataCannotHoldAreRefusedBeforeAllocation) {
+    Bytes file = ColourFile(16, 16);
+    // The frame header: FF C0, its length, the sample precision, then height and width.
+    const Bytes frameMarker = {0xFF, 0xC0};
+    const auto frame = std::search(file.begin(), file.end(), frameMarker.begin(),
+                                   frameMarker.end());
+    ASSERT_NE(frame, file.end());
+    const auto at = static_cast<std::size_t>(frame - file.begin());
+    StoreU16BE(&file[at + 5], 30000);
+    StoreU16BE(&file[at + 7], 30000);
+    EXPECT_EQ(decoder_test::CodeWithoutStorage<PLJPEGDecoder>(file), PLErrEndOfFile);
 }
 
 TEST(PLJPEGDecoder, CorruptFilesFailWithCode6AndTheDecoderStaysUsable) {
@@ -266,7 +282,7 @@ TEST(PLJPEGDecoder, DamagedFilesDecodeOrFailWithACode) {
             decoder.MakeBmpFromMemory(file.data(), static_cast<std::int32_t>(file.size()), bmp);
         });
         EXPECT_TRUE(code == 0 || code == PLErrFormatNotSupported || code == PLErrUnknownFileType ||
-                    code == PLErrAccessDenied)
+                    code == PLErrAccessDenied || code == PLErrEndOfFile)
             << code;
     }
 }
