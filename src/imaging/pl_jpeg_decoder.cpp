@@ -81,6 +81,7 @@ void PLJPEGDecoder::Open(PLDataSource* source) {
     exif.reset();
     jpeg_decompress_struct& info = state->info;
     state->Abort();
+    JPEGClearWarnings(state->errors);
 
     // libjpeg reads straight from the source's memory, from its position to its end.
     state->source.next_input_byte = source->GetCurrentPtr();
@@ -181,3 +182,7 @@ void PLJPEGDecoder::Close() {
     state->Abort();
     PLPicDecoder::Close();
 }
+
+long PLJPEGDecoder::GetWarningCount() const { return state->errors.library.num_warnings; }
+
+const char* PLJPEGDecoder::GetLastWarning() const { return state->errors.lastWarning; }

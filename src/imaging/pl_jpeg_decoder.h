@@ -32,6 +32,12 @@ public:
     // The open file's Exif block (empty when it has none); null before Open and after Close.
     const PLExif* GetExif() const { return exif.get(); }
 
+    // libjpeg's warnings since the last Open (a file that ends early, corrupt data it went
+    // past), which never reach the process's standard error: their count and the text of
+    // the last ("" when none).
+    long GetWarningCount() const;
+    const char* GetLastWarning() const;
+
 private:
     struct State;
 

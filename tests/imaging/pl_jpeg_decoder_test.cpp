@@ -144,6 +144,23 @@ TEST(PLJPEGDecoder, BlocksTheDataCannotHoldAreRefusedBeforeAllocation) {
     EXPECT_EQ(decoder_test::CodeWithoutStorage<PLJPEGDecoder>(file), PLErrEndOfFile);
 }
 
+// libjpeg's warnings are the decoder's to keep: none reaches the process's standard error.
+TEST(PLJPEGDecoder, WarningsAreRecordedNotPrinted) {
+    const Bytes whole = ColourFile(64, 64);
+    const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2));
+    PLJPEGDecoder decoder;
+    PLAnyBmp bmp;
+    testing::internal::CaptureStderr();
+    decoder.MakeBmpFromMemory(cut.data(), static_cast<std::int32_t>(cut.size()), bmp);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_GE(decoder.GetWarningCount(), 1);
+    EXPECT_NE(std::string(decoder.GetLastWarning()), "");
+
+    decoder.MakeBmpFromMemory(whole.data(), static_cast<std::int32_t>(whole.size()), bmp);
+    EXPECT_EQ(decoder.GetWarningCount(), 0);
+    EXPECT_EQ(std::string(decoder.GetLastWarning()), "");
+}
+
 TEST(PLJPEGDecoder, CorruptFilesFailWithCode6AndTheDecoderStaysUsable) {
     const Bytes good = ColourFile(16, 16);
     jpeg_reference::EncodeSettings cmyk;
