@@ -8,6 +8,8 @@ void PLDataSource::ThrowEndOfFile() {
 
 void PLDataSource::Close() {
     sourceName.clear();
+    wideName.clear();
+    isWide = false;
     blockStart = nullptr;
     blockSize = 0;
     bytesRead = 0;
@@ -33,7 +35,15 @@ void PLDataSource::Seek(std::int32_t position) {
 void PLDataSource::OpenBlock(std::string_view openName, const std::uint8_t* openStart,
                              std::int32_t openSize) {
     sourceName = openName;
+    wideName.clear();
+    isWide = false;
     blockStart = openStart;
     blockSize = openSize;
     bytesRead = 0;
+}
+
+void PLDataSource::NameWide(std::u16string_view openWideName) {
+    sourceName = "Wide";
+    wideName = openWideName;
+    isWide = true;
 }

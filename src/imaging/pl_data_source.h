@@ -39,7 +39,11 @@ public:
     // code 11 for an offset beyond the end or below 0; the position is unchanged then.
     void Seek(std::int32_t position);
 
+    // The name the source was opened under: the file name, "Mem", or "Wide" for a file
+    // opened by a wide name, which GetWideName then gives.
     const std::string& GetName() const { return sourceName; }
+    const std::u16string& GetWideName() const { return wideName; }
+    bool IsWide() const { return isWide; }
     std::int32_t GetFileSize() const { return blockSize; }
     std::int32_t GetBytesRead() const { return bytesRead; }
     std::int32_t GetBytesLeft() const { return blockSize - bytesRead; }
@@ -54,8 +58,13 @@ protected:
     void OpenBlock(std::string_view openName, const std::uint8_t* openStart,
                    std::int32_t openSize);
 
+    // Names the open block by a wide name: the name becomes "Wide".
+    void NameWide(std::u16string_view openWideName);
+
 private:
     std::string sourceName;
+    std::u16string wideName;
+    bool isWide = false;
     const std::uint8_t* blockStart = nullptr;
     std::int32_t blockSize = 0;
     std::int32_t bytesRead = 0;

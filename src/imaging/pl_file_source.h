@@ -14,6 +14,10 @@ public:
     // anything else (a missing file among them); the source stays closed on failure.
     std::int32_t Open(std::string_view fileName);
 
+    // The same for a UTF-16 name, presented as "Wide". A name with a surrogate without its
+    // pair names no file: 4.
+    std::int32_t OpenWide(std::u16string_view fileName);
+
     void Close() override;
 
 private:

@@ -5,9 +5,21 @@
 #include "imaging/pl_mem_source.h"
 #include "imaging/pl_resource_source.h"
 #include "imaging/pl_text_exception.h"
+#include "platform/wide_path.h"
 
 #include <cstring>
 #include <string>
+
+namespace {
+
+constexpr std::size_t MaxShownNameBytes = 900;
+
+}  // namespace
+
+std::string PLWideNameForMessages(std::u16string_view fileName) {
+    std::string name = WidePathForDisplay(fileName);
+    return name.size() >= MaxShownNameBytes ? "{{Filename too long}}" : name;
+}
 
 PLPicDecoder::PLPicDecoder() = default;
 
@@ -17,8 +29,14 @@ void PLPicDecoder::MakeBmpFromFile(std::string_view fileName, PLBmp& bmp,
                                    const PLPixelFormat& pixelFormat) {
     auto source = std::make_unique<PLFileSource>();
     const std::int32_t code = source->Open(fileName);
-    if (code != 0) RaiseError(code, "Opening " + std::string(fileName) + " failed");
-    DecodeSource(std::move(source), bmp, pixelFormat);
+    DecodeFile(std::move(source), code, fileName, bmp, pixelFormat);
+}
+
+void PLPicDecoder::MakeBmpFromFileW(std::u16string_view fileName, PLBmp& bmp,
+                                    const PLPixelFormat& pixelFormat) {
+    auto source = std::make_unique<PLFileSource>();
+    const std::int32_t code = source->OpenWide(fileName);
+    DecodeFile(std::move(source), code, PLWideNameForMessages(fileName), bmp, pixelFormat);
 }
 
 void PLPicDecoder::MakeBmpFromMemory(const std::uint8_t* data, std::int32_t size, PLBmp& bmp,
@@ -72,6 +90,13 @@ void PLPicDecoder::RaiseError(std::int32_t code, std::string_view text) {
     message += text;
     message += '\n';
     throw PLTextException(code, std::move(message));
+}
+
+void PLPicDecoder::DecodeFile(std::unique_ptr<PLFileSource> source, std::int32_t openCode,
+                              std::string_view shownName, PLBmp& bmp,
+                              const PLPixelFormat& pixelFormat) {
+    if (openCode != 0) RaiseError(openCode, "Opening " + std::string(shownName) + " failed");
+    DecodeSource(std::move(source), bmp, pixelFormat);
 }
 
 void PLPicDecoder::DecodeSource(std::unique_ptr<PLDataSource> source, PLBmp& bmp,

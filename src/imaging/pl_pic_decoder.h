@@ -13,10 +13,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 class PLBmp;
 class PLDataSource;
+class PLFileSource;
 
 class PLPicDecoder : public PLBmpInfo {
 public:
@@ -30,6 +32,11 @@ public:
     // the file cannot be read, else whatever decoding raises.
     void MakeBmpFromFile(std::string_view fileName, PLBmp& bmp,
                          const PLPixelFormat& pixelFormat = PLPixelFormat::DontCare);
+
+    // The same for a UTF-16 file name (one with a surrogate without its pair gives code 4).
+    // The messages show the name as UTF-8, or "{{Filename too long}}" for 900 bytes or more.
+    void MakeBmpFromFileW(std::u16string_view fileName, PLBmp& bmp,
+                          const PLPixelFormat& pixelFormat = PLPixelFormat::DontCare);
 
     // The same for size bytes at data. A null block or a negative size throws code 4.
     void MakeBmpFromMemory(const std::uint8_t* data, std::int32_t size, PLBmp& bmp,
@@ -74,12 +81,18 @@ protected:
     }
 
 private:
+    void DecodeFile(std::unique_ptr<PLFileSource> source, std::int32_t openCode,
+                    std::string_view shownName, PLBmp& bmp, const PLPixelFormat& pixelFormat);
     void DecodeSource(std::unique_ptr<PLDataSource> source, PLBmp& bmp,
                       const PLPixelFormat& pixelFormat);
 
     std::unique_ptr<PLDataSource> ownedSource;
     PLDataSource* dataSource = nullptr;
 };
+
+// A wide file name as the library's messages show it: UTF-8, or "{{Filename too long}}" when
+// that takes 900 bytes or more.
+std::string PLWideNameForMessages(std::u16string_view fileName);
 
 // Reads one run-length coded row. Below 8 bytes a row is stored raw: the unpackedSize bytes
 // are read and a pointer to them in the source is returned. Otherwise packedSize bytes are
