@@ -23,8 +23,18 @@ const std::uint8_t* PLDataSource::PeekBytes(std::int32_t minBytes) const {
 const std::uint8_t* PLDataSource::ReadBytes(std::int32_t count) {
     if (count < 0 || count > GetBytesLeft()) ThrowEndOfFile();
     const std::uint8_t* at = GetCurrentPtr();
+    const std::int32_t before = bytesRead;
     bytesRead += count;
+    if (progressReceiver != nullptr && bytesRead / 1024 > before / 1024) {
+        ReportProgress(static_cast<double>(bytesRead) / blockSize);
+    }
     return at;
+}
+
+void PLDataSource::ReportProgress(double fraction) {
+    if (progressReceiver == nullptr || !(fraction > reportedProgress)) return;
+    reportedProgress = fraction;
+    progressReceiver->OnProgress(fraction);
 }
 
 void PLDataSource::Seek(std::int32_t position) {
@@ -40,6 +50,7 @@ void PLDataSource::OpenBlock(std::string_view openName, const std::uint8_t* open
     blockStart = openStart;
     blockSize = openSize;
     bytesRead = 0;
+    reportedProgress = 0.0;
 }
 
 void PLDataSource::NameWide(std::u16string_view openWideName) {

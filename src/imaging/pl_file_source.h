@@ -7,6 +7,7 @@
 
 class PLFileSource : public PLDataSource {
 public:
+    using PLDataSource::PLDataSource;
     ~PLFileSource() override { Close(); }
 
     // Reads the file and presents it under its name. Returns 0, or 3 when a folder of the

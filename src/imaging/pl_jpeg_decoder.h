@@ -22,8 +22,10 @@ public:
     // GetExif then holds what could be read.
     void Open(PLDataSource* source) override;
 
-    // Decodes the image into bmp, created from the header. A file that ends early decodes
-    // as far as libjpeg can take it. Throws PLTextException code 6 for corrupt data.
+    // Decodes the image into bmp, created from the header, telling the source's progress
+    // receiver how far libjpeg's passes have come. A file that ends early decodes as far as
+    // libjpeg can take it. Throws PLTextException code 6 for corrupt data, and what the
+    // receiver throws, which abandons the decode with libjpeg ready for the next file.
     void GetImage(PLBmp& bmp) override;
 
     // Forgets the Exif block and the file, leaving libjpeg ready for the next one.

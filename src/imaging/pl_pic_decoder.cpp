@@ -26,15 +26,16 @@ PLPicDecoder::PLPicDecoder() = default;
 PLPicDecoder::~PLPicDecoder() = default;
 
 void PLPicDecoder::MakeBmpFromFile(std::string_view fileName, PLBmp& bmp,
-                                   const PLPixelFormat& pixelFormat) {
-    auto source = std::make_unique<PLFileSource>();
+                                   const PLPixelFormat& pixelFormat, PLProgressReceiver* progress) {
+    auto source = std::make_unique<PLFileSource>(progress);
     const std::int32_t code = source->Open(fileName);
     DecodeFile(std::move(source), code, fileName, bmp, pixelFormat);
 }
 
 void PLPicDecoder::MakeBmpFromFileW(std::u16string_view fileName, PLBmp& bmp,
-                                    const PLPixelFormat& pixelFormat) {
-    auto source = std::make_unique<PLFileSource>();
+                                    const PLPixelFormat& pixelFormat,
+                                    PLProgressReceiver* progress) {
+    auto source = std::make_unique<PLFileSource>(progress);
     const std::int32_t code = source->OpenWide(fileName);
     DecodeFile(std::move(source), code, PLWideNameForMessages(fileName), bmp, pixelFormat);
 }
@@ -107,6 +108,8 @@ void PLPicDecoder::DecodeSource(std::unique_ptr<PLDataSource> source, PLBmp& bmp
     try {
         Open(dataSource);
         MakeBmp(bmp, pixelFormat);
+        // Only a decode that succeeded reports that it is done.
+        dataSource->ReportProgress(1.0);
     } catch (...) {
         // The source is released on every path; the exception goes on unchanged.
         Close();

@@ -19,6 +19,7 @@
 class PLBmp;
 class PLDataSource;
 class PLFileSource;
+class PLProgressReceiver;
 
 class PLPicDecoder : public PLBmpInfo {
 public:
@@ -27,16 +28,20 @@ public:
     PLPicDecoder& operator=(const PLPicDecoder&) = delete;
     ~PLPicDecoder() override;
 
-    // Decodes a file into bmp in pixelFormat (the empty format keeps the image's own).
-    // Throws PLTextException: the source's code 3, 4 or 5 with "Opening <name> failed" when
-    // the file cannot be read, else whatever decoding raises.
+    // Decodes a file into bmp in pixelFormat (the empty format keeps the image's own),
+    // telling progress to the receiver when one is given: a rising fraction, ending at 1
+    // when the decode succeeded. Throws PLTextException: the source's code 3, 4 or 5 with
+    // "Opening <name> failed" when the file cannot be read, else whatever decoding raises;
+    // and what the receiver throws, which abandons the decode.
     void MakeBmpFromFile(std::string_view fileName, PLBmp& bmp,
-                         const PLPixelFormat& pixelFormat = PLPixelFormat::DontCare);
+                         const PLPixelFormat& pixelFormat = PLPixelFormat::DontCare,
+                         PLProgressReceiver* progress = nullptr);
 
     // The same for a UTF-16 file name (one with a surrogate without its pair gives code 4).
     // The messages show the name as UTF-8, or "{{Filename too long}}" for 900 bytes or more.
     void MakeBmpFromFileW(std::u16string_view fileName, PLBmp& bmp,
-                          const PLPixelFormat& pixelFormat = PLPixelFormat::DontCare);
+                          const PLPixelFormat& pixelFormat = PLPixelFormat::DontCare,
+                          PLProgressReceiver* progress = nullptr);
 
     // The same for size bytes at data. A null block or a negative size throws code 4.
     void MakeBmpFromMemory(const std::uint8_t* data, std::int32_t size, PLBmp& bmp,
