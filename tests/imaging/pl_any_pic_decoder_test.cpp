@@ -316,6 +316,53 @@ TEST(PLPicDecoder, NonAsciiNameDecodesThroughTheWideForm) {
     EXPECT_EQ(text, "Decoder error: Opening {{Filename too long}} failed\n");
 }
 
+// A format the library does not know is read by a decoder from the factory list, which is
+// empty unless something adds a factory.
+TEST(PLAnyPicDecoder, FactoryListReadsDataOfUnknownType) {
+    class TestFactory : public PLPicDecoderFactory {
+    public:
+        bool CanDecode(const std::uint8_t* data, std::int32_t size) const override {
+            ++askedCount;
+            return size >= 2 && data[0] == 'Q' && data[1] == 'Z';
+        }
+        std::unique_ptr<PLPicDecoder> CreateDecoder() const override {
+            return std::make_unique<TestDecoder>();
+        }
+        mutable int askedCount = 0;
+    };
+    ASSERT_EQ(PLDecoderFactoryCount(), 0u);
+    const Bytes image = TestImage("QZ", 2, 1, 8);
+    PLAnyPicDecoder decoder;
+    PLAnyBmp bmp;
+    const auto decode = [&](const Bytes& file) {
+        return CodeOf([&] {
+            decoder.MakeBmpFromMemory(file.data(), static_cast<std::int32_t>(file.size()), bmp);
+        });
+    };
+    EXPECT_EQ(decode(image), PLErrUnknownFileType);
+
+    TestFactory other;
+    TestFactory factory;
+    PLAddDecoderFactory(other);
+    PLAddDecoderFactory(factory);
+    PLAddDecoderFactory(factory);
+    EXPECT_EQ(PLDecoderFactoryCount(), 2u);
+    EXPECT_EQ(decode(image), 0);
+    EXPECT_EQ(decoder.GetFileType(), PLFileTypeUnknown);
+    EXPECT_EQ(decoder_test::Pixels(bmp), (Bytes{0, 1}));
+    EXPECT_EQ(bmp.GetResolution(), (PLPoint{72, 72}));
+    // Data the factories do not take, and data of a known type, are not theirs.
+    EXPECT_EQ(decode(TestImage("ZZ", 2, 1, 8)), PLErrUnknownFileType);
+    const int askedBefore = factory.askedCount;
+    EXPECT_EQ(decode(FromText("\x89PNG", 16)), PLErrFormatNotCompiled);
+    EXPECT_EQ(factory.askedCount, askedBefore);
+
+    PLRemoveDecoderFactory(other);
+    PLRemoveDecoderFactory(factory);
+    EXPECT_EQ(PLDecoderFactoryCount(), 0u);
+    EXPECT_EQ(decode(image), PLErrUnknownFileType);
+}
+
 TEST(PLPicDecoder, CorruptFilesFailCleanly) {
     struct Case {
         const char* file;
