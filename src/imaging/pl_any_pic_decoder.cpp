@@ -5,6 +5,7 @@
 #include "imaging/imaging_init.h"
 #include "imaging/pl_data_source.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_trace.h"
 
 #include <algorithm>
 #include <cstring>
@@ -32,6 +33,26 @@ std::array<PLDecoderFactory, MemberTypes.size()>& Factories() {
 std::vector<PLPicDecoderFactory*>& DecoderFactories() {
     static std::vector<PLPicDecoderFactory*> factories;
     return factories;
+}
+
+// The trace line of each type a member decoder reads.
+const char* RecognisedText(PLFileType type) {
+    switch (type) {
+        case PLFileTypeBmp:
+            return "Windows bitmap recognized.\n";
+        case PLFileTypeTga:
+            return "TGA file recognized.\n";
+        case PLFileTypeTiff:
+            return "TIFF file recognized.\n";
+        case PLFileTypeJpeg:
+            return "JPEG file recognized.\n";
+        case PLFileTypePsd:
+            return "PSD file recognized.\n";
+        case PLFileTypeEpsTiff:
+            return "TIFF preview in EPS file recognized.\n";
+        default:
+            return "";
+    }
 }
 
 bool StartsWith(const std::uint8_t* data, std::int32_t size, const char* text) {
@@ -136,6 +157,7 @@ void PLAnyPicDecoder::Open(PLDataSource* source) {
     const std::int32_t peekCount = std::min(source->GetBytesLeft(), DetectionBytes);
     const std::uint8_t* peeked = source->PeekBytes(peekCount);
     fileType = DetermineFileType(peeked, peekCount);
+    if (const char* text = RecognisedText(fileType); *text != '\0') PLTrace(2, text);
 
     if (fileType == PLFileTypeUnknown) {
         for (const PLPicDecoderFactory* factory : DecoderFactories()) {

@@ -6,6 +6,7 @@
 #include "imaging/pl_bmp.h"
 #include "imaging/pl_data_source.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_trace.h"
 
 #include <algorithm>
 #include <climits>
@@ -94,6 +95,7 @@ void PLBmpDecoder::Open(PLDataSource* source) {
     }
     const std::uint32_t pixelOffset = LoadU32LE(source->ReadBytes(FileHeaderRestBytes) + 8);
     if (!IsSignature(signature)) ThrowNotABitmap();
+    PLTrace(2, "Bitmap file signature found\n");
 
     ReadInfoHeader(*source);
     const std::int32_t headersEnd = source->GetBytesRead() - start;
@@ -109,6 +111,7 @@ void PLBmpDecoder::Open(PLDataSource* source) {
     }
     const bool isCore = info.headerSize == CoreHeaderBytes;
     if (info.bitCount <= 8) ReadPalette(*source, isCore ? 3 : 4);
+    PLTrace(2, "Bitmap header is ok.\n");
 
     // The rows start at the file header's pixel data offset. Headers that extend the 40-byte
     // one, bit-field masks and palettes shorter than their bit count leave the rows elsewhere
@@ -181,6 +184,7 @@ void PLBmpDecoder::ReadInfoHeader(PLDataSource& source) {
 }
 
 void PLBmpDecoder::ReadPalette(PLDataSource& source, std::int32_t entryBytes) {
+    PLTrace(3, "Reading palette.\n");
     const std::int64_t entryCount = info.colorsUsed != 0 && info.bitCount >= 8
                                         ? static_cast<std::int64_t>(info.colorsUsed)
                                         : std::int64_t{1} << info.bitCount;
@@ -198,6 +202,21 @@ bool PLBmpDecoder::IsRunLength() const {
            (info.bitCount == 4 && info.compression == Rle4Compression);
 }
 
+const char* PLBmpDecoder::DecodingText() const {
+    switch (info.bitCount) {
+        case 1:
+            return "Decoding 1 bit per pixel bitmap.\n";
+        case 4:
+            return IsRunLength() ? "Decoding RLE4-compressed bitmap.\n"
+                                 : "Decoding uncompressed 4 bit per pixel bitmap.\n";
+        case 8:
+            return IsRunLength() ? "Decoding RLE8-compressed bitmap.\n"
+                                 : "Decoding uncompressed 8 bit per pixel bitmap.\n";
+        default:
+            return "Decoding true-color bitmap.\n";
+    }
+}
+
 std::int32_t PLBmpDecoder::BitmapRow(std::int32_t storedRow) const {
     return isTopDown ? storedRow : GetHeight() - 1 - storedRow;
 }
@@ -207,6 +226,7 @@ void PLBmpDecoder::GetImage(PLBmp& bmp) {
     ORBELLE_CHECK(bmp.GetWidth() == GetWidth() && bmp.GetHeight() == GetHeight());
     PLDataSource& source = *GetDataSource();
     if (bmp.GetBitsPerPixel() == 8) bmp.CopyPalette(palette.data());
+    PLTrace(2, DecodingText());
     if (IsRunLength()) {
         DecodeRunLength(source, bmp, info.bitCount == 4);
     } else {

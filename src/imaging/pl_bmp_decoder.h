@@ -54,6 +54,8 @@ private:
     void DecodeRunLength(PLDataSource& source, PLBmp& bmp, bool fourBits) const;
     std::int32_t BitmapRow(std::int32_t storedRow) const;
     bool IsRunLength() const;
+    // The trace line that names how the rows are coded.
+    const char* DecodingText() const;
 
     InfoHeader info;
     std::array<std::uint32_t, 3> masks{};  // red, green, blue of a bit-field bitmap

@@ -2,6 +2,7 @@
 
 #include "imaging/pl_pic_decoder.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_trace.h"
 
 #include <cstring>
 #include <string>
@@ -25,6 +26,7 @@ void JPEGEmitMessage(j_common_ptr info, int level) {
     errors->lastWarning[0] = '\0';
     (*info->err->format_message)(info, errors->lastWarning);
     ++info->err->num_warnings;
+    PLTraceFromCallback(2, {"Warning in LIBJPEG: ", errors->lastWarning, "\n"});
 }
 
 // Takes the place of the routine that writes to the standard error; only the library's

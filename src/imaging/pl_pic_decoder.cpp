@@ -5,14 +5,24 @@
 #include "imaging/pl_mem_source.h"
 #include "imaging/pl_resource_source.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_trace.h"
 #include "platform/wide_path.h"
 
+#include <charconv>
 #include <cstring>
 #include <string>
 
 namespace {
 
 constexpr std::size_t MaxShownNameBytes = 900;
+
+// An address as the trace shows it: "0x" and lower-case hex digits.
+std::string AddressText(const void* address) {
+    char digits[2 * sizeof(std::uintptr_t)] = {};
+    const auto result = std::to_chars(std::begin(digits), std::end(digits),
+                                      reinterpret_cast<std::uintptr_t>(address), 16);
+    return "0x" + std::string(digits, result.ptr);
+}
 
 }  // namespace
 
@@ -42,14 +52,20 @@ void PLPicDecoder::MakeBmpFromFileW(std::u16string_view fileName, PLBmp& bmp,
 
 void PLPicDecoder::MakeBmpFromMemory(const std::uint8_t* data, std::int32_t size, PLBmp& bmp,
                                      const PLPixelFormat& pixelFormat) {
+    if (PLTraceWants(1)) {
+        PLTrace(1, "--- Decoding from memory at " + AddressText(data) + ". ---\n");
+    }
     auto source = std::make_unique<PLMemSource>();
     const std::int32_t code = source->Open(data, size);
-    if (code != 0) RaiseError(code, "Reading from memory failed");
+    if (code != 0) RaiseError(code, "Reading from memory at " + AddressText(data) + " failed");
     DecodeSource(std::move(source), bmp, pixelFormat);
 }
 
 void PLPicDecoder::MakeBmpFromResource(const void* module, std::int32_t id, PLBmp& bmp,
                                        const PLPixelFormat& pixelFormat, const char* type) {
+    if (PLTraceWants(1)) {
+        PLTrace(1, "--- Decoding resource ID " + std::to_string(id) + ". ---\n");
+    }
     auto source = std::make_unique<PLResourceSource>();
     const std::int32_t code = source->Open(module, id, type);
     if (code != 0) RaiseError(code, "Opening resource " + std::to_string(id) + " failed");
@@ -90,12 +106,14 @@ void PLPicDecoder::RaiseError(std::int32_t code, std::string_view text) {
     std::string message = "Decoder error: ";
     message += text;
     message += '\n';
+    PLTrace(0, message);
     throw PLTextException(code, std::move(message));
 }
 
 void PLPicDecoder::DecodeFile(std::unique_ptr<PLFileSource> source, std::int32_t openCode,
                               std::string_view shownName, PLBmp& bmp,
                               const PLPixelFormat& pixelFormat) {
+    if (PLTraceWants(1)) PLTrace(1, "--- Decoding file " + std::string(shownName) + ". ---\n");
     if (openCode != 0) RaiseError(openCode, "Opening " + std::string(shownName) + " failed");
     DecodeSource(std::move(source), bmp, pixelFormat);
 }

@@ -73,7 +73,8 @@ public:
     // Forgets the source, releasing it when the decoder opened it itself.
     virtual void Close();
 
-    // Throws PLTextException with code and "Decoder error: <text>\n".
+    // Throws PLTextException with code and "Decoder error: <text>\n", which the trace
+    // records at level 0.
     [[noreturn]] static void RaiseError(std::int32_t code, std::string_view text);
 
 protected:

@@ -6,6 +6,7 @@
 #include "imaging/pl_file_sink.h"
 #include "imaging/pl_pic_decoder.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_trace.h"
 
 #include <cerrno>
 #include <cstring>
@@ -39,6 +40,7 @@ std::int64_t PLPicEncoder::MaxEncodedSize(const PLBmp& bmp) {
 void PLPicEncoder::EncodeToFile(
     std::string_view shownName, const PLBmp& bmp,
     const std::function<std::int32_t(PLFileSink&, std::int32_t)>& open) {
+    if (PLTraceWants(1)) PLTrace(1, "--- Encoding file " + std::string(shownName) + ". ---\n");
     // Refused before the file is touched.
     ImagingRequireInitialised();
     const std::int64_t maxSize = MaxEncodedSize(bmp);

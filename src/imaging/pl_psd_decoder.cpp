@@ -5,6 +5,7 @@
 #include "imaging/pl_bmp.h"
 #include "imaging/pl_data_source.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_trace.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -159,7 +160,11 @@ void PLPSDDecoder::ReadImageResources(PLDataSource& source) {
         const std::uint16_t id = LoadU16BE(block + 4);
         // The length byte and the name together take an even count.
         const std::uint8_t nameLength = block[6];
-        take(nameLength + (nameLength % 2 == 0 ? 1u : 0u));
+        const std::uint8_t* name = take(nameLength + (nameLength % 2 == 0 ? 1u : 0u));
+        if (PLTraceWants(2)) {
+            PLTrace(2, "Reading resource:" +
+                           std::string(reinterpret_cast<const char*>(name), nameLength) + "\n");
+        }
         const std::uint32_t dataSize = LoadU32BE(take(4));
         const std::uint8_t* data = take(dataSize);
         if (dataSize % 2 != 0) take(1);
@@ -181,6 +186,9 @@ void PLPSDDecoder::ReadLayerSection(PLDataSource& source) {
     const std::uint32_t infoLength = LoadU32BE(source.ReadBytes(4));
     if (infoLength > 0) {
         layerCount = std::abs(static_cast<std::int32_t>(LoadI16BE(source.ReadBytes(2))));
+        if (PLTraceWants(2)) {
+            PLTrace(2, "Number of layers: " + std::to_string(layerCount) + "\n");
+        }
         for (std::int32_t i = 0; i < layerCount; ++i) {
             const std::uint8_t* bounds = source.ReadBytes(LayerBoundsBytes);
             LayerRecord layer;
@@ -227,6 +235,7 @@ void PLPSDDecoder::GetImage(PLBmp& bmp) {
     }
     // The compression word was read and checked with the header.
     source.ReadBytes(2);
+    PLTrace(2, compression == RawCompression ? "No compression\n" : "RLE compression\n");
 
     const std::int32_t width = GetWidth();
     const std::int32_t height = GetHeight();

@@ -5,6 +5,7 @@
 #include "imaging/pl_data_source.h"
 #include "imaging/pl_text_exception.h"
 #include "imaging/pl_tiff_check.h"
+#include "imaging/pl_trace.h"
 
 #include <tiffio.h>
 
@@ -105,8 +106,8 @@ void PLTIFFDecoder::Open(PLDataSource* source) {
     }
     // Checked before the bitmap is made: a damaged directory that libtiff would decode as
     // something else, and a claim far beyond the data, never cost an allocation.
-    if (const auto damage = PLTIFFDamagedDirectory(handle.get(), source->GetCurrentPtr(),
-                                                   source->GetBytesLeft())) {
+    if (const auto damage =
+            PLTIFFDamagedDirectory(handle.get(), source->GetCurrentPtr(), source->GetBytesLeft())) {
         RaiseError(PLErrFormatUnknown, *damage);
     }
     if (!PLTIFFBytesCanHoldImage(handle.get(), source->GetBytesLeft())) {
@@ -238,6 +239,7 @@ void PLTIFFDecoder::DoLoColor(PLBmp& bmp) {
     GetFieldDefaulted(TIFFTAG_PHOTOMETRIC, &photometric);
     if (photometric != PHOTOMETRIC_MINISWHITE && photometric != PHOTOMETRIC_MINISBLACK &&
         photometric != PHOTOMETRIC_PALETTE) {
+        PLTrace(2, "unexpected PhotometricInterpretation, default to PHOTOMETRIC_MINISWHITE\n");
         photometric = PHOTOMETRIC_MINISWHITE;
     }
     if (bitsPerSample == 0 || bitsPerSample > 8 || samplesPerPixel == 0) {

@@ -2,6 +2,7 @@
 
 #include "imaging/pl_pic_decoder.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_trace.h"
 
 #include <tiffio.h>
 
@@ -128,10 +129,16 @@ void RecordError(const char* /*module*/, const char* format, va_list args) {
     ErrorRecord& record = Errors();
     FormatReport(record.text, format, args);
     record.isRaised = true;
+    PLTraceFromCallback(0, {record.text.data(), "\n"});
 }
 
-void RecordWarning(const char* /*module*/, const char* format, va_list args) {
+void RecordWarning(const char* module, const char* format, va_list args) {
     FormatReport(LastWarning(), format, args);
+    if (module != nullptr) {
+        PLTraceFromCallback(2, {"Warning in LIBTIFF(", module, "): ", LastWarning().data(), "\n"});
+    } else {
+        PLTraceFromCallback(2, {"Warning in LIBTIFF: ", LastWarning().data(), "\n"});
+    }
 }
 
 }  // namespace
