@@ -133,7 +133,9 @@ void PLBmpDecoder::Open(PLDataSource* source) {
     // bytes of header claiming millions of rows never cost a large allocation.
     const std::int64_t leastRowBytes =
         IsRunLength() ? LeastRunLengthRowBytes : StoredRowBytes(info.width, info.bitCount);
-    if (leastRowBytes * height > source->GetBytesLeft()) PLDataSource::ThrowEndOfFile();
+    if (height > 0 && leastRowBytes > source->GetBytesLeft() / height) {
+        PLDataSource::ThrowEndOfFile();
+    }
 
     PLPixelFormat format = PLPixelFormat::I8;
     if (info.bitCount == 32) {

@@ -132,7 +132,9 @@ void PLPSDDecoder::Open(PLDataSource* source) {
         compression == RawCompression ? std::int64_t{width} : 2 + 2 * ((width + 127) / 128);
     const std::int64_t storedChannels =
         std::min<std::int64_t>(channelCount, colourMode == RgbMode ? 4 : 1);
-    if (storedChannels * height * rowLeast > source->GetFileSize() - (sectionEnd + 2)) {
+    // Divided rather than multiplied: channels, rows and row bytes together can pass 64 bits.
+    const std::int64_t imageBytes = source->GetFileSize() - (sectionEnd + 2);
+    if (height > 0 && storedChannels * rowLeast > imageBytes / height) {
         PLDataSource::ThrowEndOfFile();
     }
 

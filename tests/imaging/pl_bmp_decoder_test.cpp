@@ -410,7 +410,9 @@ TEST(PLBmpDecoder, KeptCorruptFilesFailCleanly) {
     decoder_test::ExpectDataFilesFail({{"bmp_rle8_run_past_row.bmp", PLErrWrongSignature},
                                        {"bmp_core_offset_inside_headers.bmp", PLErrWrongSignature},
                                        {"bmp_huge_rows_short_data.bmp", PLErrEndOfFile},
-                                       {"bmp_zero_width_many_rows.bmp", PLErrWrongSignature}});
+                                       {"bmp_zero_width_many_rows.bmp", PLErrWrongSignature},
+                                       {"bmp_rle4_millions_of_rows.bmp", PLErrEndOfFile},
+                                       {"bmp_row_bytes_overflow.bmp", PLErrEndOfFile}});
 }
 
 }  // namespace

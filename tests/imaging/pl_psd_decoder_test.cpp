@@ -280,6 +280,9 @@ TEST(PLPSDDecoder, ImagesTheDataCannotHoldAreRefusedBeforeAllocation) {
     PsdFile raw;
     raw.channels = 4, raw.width = 100, raw.height = 100;
     raw.imageData.resize(3 * 100 * 100, 0);
+    // Four channels of 2^31 - 1 rows of as many bytes pass 64 bits when multiplied.
+    PsdFile widest = raw;
+    widest.width = widest.height = 0x7FFFFFFF;
 
     const struct {
         const char* what;
@@ -289,6 +292,7 @@ TEST(PLPSDDecoder, ImagesTheDataCannotHoldAreRefusedBeforeAllocation) {
         {"no channels, 12 million columns", tiny, PLErrWrongSignature},
         {"PackBits, 1.6 billion pixels in 1,000 bytes", packed.Build(), PLErrEndOfFile},
         {"raw, one channel short", raw.Build(), PLErrEndOfFile},
+        {"raw, 2^31 - 1 square", widest.Build(), PLErrEndOfFile},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -309,7 +313,8 @@ TEST(PLPSDDecoder, KeptCorruptFilesFailCleanly) {
     decoder_test::ExpectDataFilesFail({{"psd_packbits_past_row.psd", PLErrWrongSignature},
                                        {"psd_layers_past_section.psd", PLErrWrongSignature},
                                        {"psd_resource_past_section.psd", PLErrWrongSignature},
-                                       {"psd_zero_width_huge_height.psd", PLErrWrongSignature}});
+                                       {"psd_zero_width_huge_height.psd", PLErrWrongSignature},
+                                       {"psd_no_channels_huge_width.psd", PLErrWrongSignature}});
 }
 
 }  // namespace

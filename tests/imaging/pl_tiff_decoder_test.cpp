@@ -465,6 +465,10 @@ TEST(PLTIFFDecoder, RasterTheDataCannotHoldIsRefusedBeforeAllocation) {
     }
 }
 
+TEST(PLTIFFDecoder, KeptCorruptFilesFailCleanly) {
+    decoder_test::ExpectDataFilesFail({{"tiff_raster_beyond_strips.tif", PLErrEndOfFile}});
+}
+
 TEST(TIFFOpenMem, WriteStreamNeverGrowsPastItsBlock) {
     Bytes block(200, 0xAA);
     std::int32_t used = -1;
