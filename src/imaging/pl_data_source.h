@@ -38,7 +38,7 @@ public:
     // The count bytes at the position, which then moves past them. Throws PLTextException
     // code 11 when fewer than count bytes remain (or count is negative); the position is
     // unchanged then. Each time the position passes a multiple of 1,024 bytes, the share of
-    // the block read so far is reported as progress.
+    // the block read so far is reported as progress, and what the receiver throws passes on.
     const std::uint8_t* ReadBytes(std::int32_t count);
 
     // One byte, as ReadBytes (1).
