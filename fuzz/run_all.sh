@@ -2,7 +2,8 @@
 # Runs every libFuzzer target of the `fuzz` preset for a while, a few at a time, with the
 # limits the targets must keep: no input may take longer than 2 s or hold more than 512 MB.
 # Each target starts from the regression files of the test data folder its source names
-# ("// replay: <folder>") and grows its own corpus in the work folder. At the end one line a
+# ("// replay: <folder>") and grows its own corpus in the work folder; targets that read XML
+# (a name with "xml" in it) get the XML syntax of fuzz/xml.dict. At the end one line a
 # target tells how far it got and whether it found anything; the exit status is non-zero when
 # any target stopped on a crash, a timeout or the memory limit.
 #
@@ -32,8 +33,10 @@ run_target() {
     local name=$1
     local folder
     folder=$(sed -n 's|^// replay: ||p' "$root/fuzz/$name.cpp")
+    local options=()
+    if [[ $name == *xml* ]]; then options+=(-dict="$root/fuzz/xml.dict"); fi
     mkdir -p "$work/$name/corpus" "$work/$name/findings"
-    "$bin/orbelle_$name" "$work/$name/corpus" "$root/tests/data/$folder" \
+    "$bin/orbelle_$name" "$work/$name/corpus" "$root/tests/data/$folder" "${options[@]}" \
         -max_total_time="$seconds" -timeout=2 -rss_limit_mb=512 -malloc_limit_mb=512 \
         -print_final_stats=1 -artifact_prefix="$work/$name/findings/" \
         >"$work/$name/log.txt" 2>&1
