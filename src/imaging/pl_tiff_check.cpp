@@ -80,6 +80,9 @@ struct FileReader {
     }
 };
 
+// The most bytes one coded byte may expand to under a coding the bounds below do not know.
+constexpr std::uint64_t UnknownCodingExpansion = 65536;
+
 // The most bytes one coded byte can expand to under a compression. The bounds are loose
 // (an image near one is a bomb, not a picture), so no real file is refused by them.
 std::uint64_t MaxExpansion(std::uint16_t compression) {
@@ -97,13 +100,35 @@ std::uint64_t MaxExpansion(std::uint16_t compression) {
         case COMPRESSION_LZW:
             return 4096;  // a code of 9 to 12 bits gives at most one table entry
         default:
-            return 65536;
+            return UnknownCodingExpansion;
     }
 }
 
 bool IsFaxCompression(std::uint16_t compression) {
     return compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTFAX3 ||
            compression == COMPRESSION_CCITTFAX4 || compression == COMPRESSION_CCITTRLEW;
+}
+
+// The least bits a fax coding takes for one row of width pixels. Two-dimensional coding can
+// give a row the same changes as the one above in a single bit; one-dimensional (modified
+// Huffman) coding spends a code of 9 bits or more on at most 2,560 pixels, so at the least a
+// bit for every 256.
+std::uint64_t LeastFaxRowBits(std::uint16_t compression, std::uint32_t width) {
+    const bool isOneDimensional =
+        compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTRLEW;
+    return isOneDimensional ? std::max<std::uint64_t>(1, width / 256) : 1;
+}
+
+// True when every strip (or tile) claims no more bytes than the whole data: libtiff reads a
+// strip into a buffer of its claimed size, so a larger claim would cost memory the data can
+// never fill. More strips than bytes cannot all hold data either.
+bool StripsFitTheData(tiff* handle, std::uint64_t size) {
+    const std::uint32_t stripCount = TIFFNumberOfStrips(handle);
+    if (stripCount > size) return false;
+    for (std::uint32_t i = 0; i < stripCount; ++i) {
+        if (TIFFGetStrileByteCount(handle, i) > size) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -180,16 +205,22 @@ bool PLTIFFBytesCanHoldImage(tiff* handle, std::int64_t size) {
     TIFFGetFieldDefaulted(handle, TIFFTAG_SAMPLESPERPIXEL, &samplesPerPixel);
     TIFFGetFieldDefaulted(handle, TIFFTAG_COMPRESSION, &compression);
     if (width == 0 || height == 0 || size < 0) return true;
+    const auto dataBytes = static_cast<std::uint64_t>(size);
+    if (!StripsFitTheData(handle, dataBytes)) return false;
     const std::uint64_t rows = std::max<std::uint64_t>(height / 3, 1);
-    // Fax coding takes a bit at the least for a row, whatever its width.
-    if (IsFaxCompression(compression)) return (rows + 7) / 8 <= static_cast<std::uint64_t>(size);
+    // Fax codes one bit a sample; any other depth is bounded as an unknown coding.
+    if (IsFaxCompression(compression) && bitsPerSample == 1 && samplesPerPixel == 1) {
+        const std::uint64_t rowBits = LeastFaxRowBits(compression, width);
+        return rows <= dataBytes * 8 / rowBits;
+    }
     // Width (32 bits) times samples and bits (16 bits each) fits 64 bits; times the rows it
     // need not, and an image past 64 bits can be held by nothing.
     const std::uint64_t rowBytes =
         (std::uint64_t{width} * samplesPerPixel * bitsPerSample + 7) / 8;
     if (rowBytes > std::numeric_limits<std::uint64_t>::max() / rows) return false;
     const std::uint64_t total = rowBytes * rows;
-    const std::uint64_t expansion = MaxExpansion(compression);
+    const std::uint64_t expansion =
+        IsFaxCompression(compression) ? UnknownCodingExpansion : MaxExpansion(compression);
     const std::uint64_t leastBytes = total / expansion + (total % expansion != 0 ? 1 : 0);
-    return leastBytes <= static_cast<std::uint64_t>(size);
+    return leastBytes <= dataBytes;
 }

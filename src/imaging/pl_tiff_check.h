@@ -21,7 +21,7 @@ struct tiff;  // libtiff's handle; its header stays inside the image library's s
 std::optional<std::string> PLTIFFDamagedDirectory(tiff* handle, const std::uint8_t* data,
                                                   std::int64_t size);
 
-// True when size bytes can hold the image the open TIFF claims: the samples of its first
-// third of rows (a file cut short after them still decodes) at the most its compression can
-// expand to.
+// True when size bytes can hold the image the open TIFF claims: no strip or tile claims more
+// bytes than there are, and the samples of its first third of rows (a file cut short after
+// them still decodes) take no more than the most its compression can expand the bytes to.
 bool PLTIFFBytesCanHoldImage(tiff* handle, std::int64_t size);

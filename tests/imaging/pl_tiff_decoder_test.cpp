@@ -435,6 +435,24 @@ Bytes WithSize(Bytes file, std::uint32_t width, std::uint32_t height) {
     return file;
 }
 
+// Sets the byte count of the first strip of a little-endian TIFF's first directory.
+Bytes WithFirstStripBytes(Bytes file, std::uint16_t byteCount) {
+    const std::uint32_t directory = LoadU32LE(&file[4]);
+    const std::uint16_t count = LoadU16LE(&file[directory]);
+    for (std::uint32_t at = directory + 2; at < directory + 2 + 12u * count; at += 12) {
+        if (LoadU16LE(&file[at]) != TIFFTAG_STRIPBYTECOUNTS) continue;
+        const bool isShort = LoadU16LE(&file[at + 2]) == TIFF_SHORT;
+        const bool isInPlace = LoadU32LE(&file[at + 4]) * (isShort ? 2u : 4u) <= 4;
+        const std::uint32_t values = isInPlace ? at + 8 : LoadU32LE(&file[at + 8]);
+        if (isShort) {
+            StoreU16LE(&file[values], byteCount);
+        } else {
+            StoreU32LE(&file[values], byteCount);
+        }
+    }
+    return file;
+}
+
 // A directory claiming a raster far beyond what its data can hold is refused from the
 // directory, before any storage is asked for, by the decoder and by the memory-stream reader.
 TEST(PLTIFFDecoder, RasterTheDataCannotHoldIsRefusedBeforeAllocation) {
@@ -442,6 +460,14 @@ TEST(PLTIFFDecoder, RasterTheDataCannotHoldIsRefusedBeforeAllocation) {
         {.width = 8, .height = 2, .bitsPerSample = 1, .compression = COMPRESSION_CCITTFAX4},
         {{0x0F}, {0xF0}});
     ASSERT_FALSE(fax.empty());
+    // Modified Huffman codes a row one-dimensionally: a bit at the least for 256 pixels.
+    const Bytes huffman = WriteTiff(
+        {.width = 8, .height = 2, .bitsPerSample = 1, .compression = COMPRESSION_CCITTRLE},
+        {{0x0F}, {0xF0}});
+    ASSERT_FALSE(huffman.empty());
+    // A coded strip claiming more bytes than the whole file: libtiff would take a buffer
+    // that size to read it into.
+    const Bytes bigStrip = WithFirstStripBytes(LzwRgbFile(), 60000);
     const struct {
         const char* what;
         Bytes file;
@@ -450,6 +476,8 @@ TEST(PLTIFFDecoder, RasterTheDataCannotHoldIsRefusedBeforeAllocation) {
                                              60000)},
         {"LZW colour, 20000 x 20000", WithSize(LzwRgbFile(), 20000, 20000)},
         {"fax, a million rows", WithSize(fax, 8, 1000000)},
+        {"modified Huffman, 20 million columns", WithSize(huffman, 20000000, 2)},
+        {"strip of a million bytes", bigStrip},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -466,7 +494,8 @@ TEST(PLTIFFDecoder, RasterTheDataCannotHoldIsRefusedBeforeAllocation) {
 }
 
 TEST(PLTIFFDecoder, KeptCorruptFilesFailCleanly) {
-    decoder_test::ExpectDataFilesFail({{"tiff_raster_beyond_strips.tif", PLErrEndOfFile}});
+    decoder_test::ExpectDataFilesFail({{"tiff_raster_beyond_strips.tif", PLErrEndOfFile},
+                                       {"tiff_strip_beyond_data.tif", PLErrEndOfFile}});
 }
 
 TEST(TIFFOpenMem, WriteStreamNeverGrowsPastItsBlock) {
