@@ -18,6 +18,7 @@
 #include "imaging/pl_jpeg_encoder.h"
 #include "imaging/pl_mem_source.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_tiff_check.h"
 #include "imaging/pl_tiff_decoder.h"
 #include "imaging/pl_tiff_encoder_ex.h"
 #include "imaging/pl_tiff_mem_stream.h"
@@ -212,14 +213,11 @@ protected:
             throw PLTextException(PLErrNoMemory, "Out of memory allocating bitmap.");
         }
         const std::int64_t bytes = rowBytes * height;
-        std::vector<std::uint8_t> newPalette;
-        std::vector<std::uint8_t*> newLines;
-        try {
-            newPalette.assign(static_cast<std::size_t>(4 * pixelFormat.GetPaletteSize()), 0);
-            newLines.reserve(static_cast<std::size_t>(height));
-        } catch (const std::bad_alloc&) {
-            throw PLTextException(PLErrNoMemory, "Out of memory allocating bitmap.");
-        }
+        // Palette and row table come from the private heap too, so its ceiling bounds them.
+        PLPrivateVector<std::uint8_t> newPalette(
+            static_cast<std::size_t>(4 * pixelFormat.GetPaletteSize()), 0);
+        PLPrivateVector<std::uint8_t*> newLines;
+        newLines.reserve(static_cast<std::size_t>(height));
         // One byte at least, so an empty image still has a block for its rows to point at.
         auto* newBits = static_cast<std::uint8_t*>(
             PrivateAlloc(static_cast<std::uint32_t>(std::max<std::int64_t>(bytes, 1))));
@@ -240,8 +238,8 @@ protected:
 
     void FreeMembers() override {
         PrivateFree(std::exchange(bits, nullptr));
-        std::vector<std::uint8_t>().swap(palette);
-        std::vector<std::uint8_t*>().swap(lineArray);
+        PLPrivateVector<std::uint8_t>().swap(palette);
+        PLPrivateVector<std::uint8_t*>().swap(lineArray);
     }
 
 private:
@@ -594,7 +592,8 @@ std::uint8_t* DecodeTiffFromMemory(const std::uint8_t* data, std::int32_t size,
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_IMAGELENGTH, &imageHeight);
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
     const std::uint64_t bytes = std::uint64_t{imageWidth} * imageHeight * 4;
-    if (bytes == 0 || bytes > MaxBufferBytes) {
+    if (bytes == 0 || bytes > MaxBufferBytes || PLTIFFDamagedDirectory(tif.get(), data, size) ||
+        !PLTIFFBytesCanHoldImage(tif.get(), size)) {
         PLTIFFClearError();
         return nullptr;
     }

@@ -4,7 +4,6 @@
 #include "imaging/pl_text_exception.h"
 
 #include <algorithm>
-#include <new>
 #include <utility>
 
 namespace {
@@ -49,18 +48,15 @@ void PLAnyBmp::AllocateBits(std::int32_t width, std::int32_t height,
     if (rowBytes > MaxPixelBytes || (height > 0 && rowBytes > MaxPixelBytes / height)) {
         throw PLTextException(PLErrNoMemory, "Out of memory allocating bitmap.");
     }
-    std::vector<std::uint8_t> newBits;
-    std::vector<std::uint8_t> newPalette;
-    std::vector<std::uint8_t*> newLines;
-    try {
-        // One byte at least, so an empty image still has a block for its rows to point at.
-        const std::int64_t pixelBytes = PLRowBytes(width, pixelFormat.GetBitsPerPixel()) * height;
-        newBits.assign(static_cast<std::size_t>(std::max<std::int64_t>(pixelBytes, 1)), 0);
-        newPalette.assign(static_cast<std::size_t>(4 * pixelFormat.GetPaletteSize()), 0);
-        newLines.reserve(static_cast<std::size_t>(height));
-    } catch (const std::bad_alloc&) {
-        throw PLTextException(PLErrNoMemory, "Out of memory allocating bitmap.");
-    }
+    // The new storage is taken whole before the old is given up. One byte at least, so an
+    // empty image still has a block for its rows to point at.
+    const std::int64_t pixelBytes = PLRowBytes(width, pixelFormat.GetBitsPerPixel()) * height;
+    PrivateBlockPtr<std::uint8_t> newBits = PrivateAllocBlock<std::uint8_t>(
+        static_cast<std::uint32_t>(std::max<std::int64_t>(pixelBytes, 1)));
+    PLPrivateVector<std::uint8_t> newPalette(
+        static_cast<std::size_t>(4 * pixelFormat.GetPaletteSize()), 0);
+    PLPrivateVector<std::uint8_t*> newLines;
+    newLines.reserve(static_cast<std::size_t>(height));
     bits = std::move(newBits);
     palette = std::move(newPalette);
     lineArray = std::move(newLines);
@@ -71,12 +67,12 @@ void PLAnyBmp::BuildLineArray() {
     const auto rowBytes = static_cast<std::size_t>(GetBytesPerLine());
     lineArray.clear();
     for (std::int32_t y = 0; y < GetHeight(); ++y) {
-        lineArray.push_back(bits.data() + static_cast<std::size_t>(y) * rowBytes);
+        lineArray.push_back(bits.get() + static_cast<std::size_t>(y) * rowBytes);
     }
 }
 
 void PLAnyBmp::FreeMembers() {
-    std::vector<std::uint8_t>().swap(bits);
-    std::vector<std::uint8_t>().swap(palette);
-    std::vector<std::uint8_t*>().swap(lineArray);
+    bits.reset();
+    PLPrivateVector<std::uint8_t>().swap(palette);
+    PLPrivateVector<std::uint8_t*>().swap(lineArray);
 }

@@ -1,17 +1,18 @@
 #pragma once
 
-// The one concrete bitmap: it owns its pixel block, palette and row table. A new bitmap is
-// 16 x 16 "I8" with the grey palette, so a bitmap is always valid.
+// The one concrete bitmap: it owns its pixel block, palette and row table, all from the
+// private heap. A new bitmap is 16 x 16 "I8" with the grey palette, so a bitmap is always
+// valid.
 
+#include "core/private_block.h"
 #include "imaging/pl_bmp.h"
 
 #include <cstdint>
-#include <vector>
 
 class PLAnyBmp : public PLBmp {
 public:
-    // A 16 x 16 "I8" bitmap with the grey palette; throws PLTextException when memory is
-    // refused.
+    // A 16 x 16 "I8" bitmap with the grey palette; throws KVOutOfMemoryException when the
+    // private heap refuses it.
     PLAnyBmp();
     PLAnyBmp(const PLAnyBmp&) = delete;
     PLAnyBmp& operator=(const PLAnyBmp&) = delete;
@@ -26,8 +27,8 @@ public:
     std::int32_t GetBytesPerLine() const override;
 
     // The pixel block, rows packed top-down.
-    std::uint8_t* GetBits() { return bits.data(); }
-    const std::uint8_t* GetBits() const { return bits.data(); }
+    std::uint8_t* GetBits() { return bits.get(); }
+    const std::uint8_t* GetBits() const { return bits.get(); }
 
 protected:
     void AllocateBits(std::int32_t width, std::int32_t height,
@@ -36,5 +37,5 @@ protected:
     void FreeMembers() override;
 
 private:
-    std::vector<std::uint8_t> bits;
+    PrivateBlockPtr<std::uint8_t> bits;
 };

@@ -5,10 +5,12 @@
 #include "imaging/imaging_init.h"
 #include "imaging/pl_data_source.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_trace.h"
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -26,6 +28,31 @@ int MemberIndex(PLFileType type) {
 std::array<PLDecoderFactory, MemberTypes.size()>& Factories() {
     static std::array<PLDecoderFactory, MemberTypes.size()> factories{};
     return factories;
+}
+
+std::vector<PLPicDecoderFactory*>& DecoderFactories() {
+    static std::vector<PLPicDecoderFactory*> factories;
+    return factories;
+}
+
+// The trace line of each type a member decoder reads.
+const char* RecognisedText(PLFileType type) {
+    switch (type) {
+        case PLFileTypeBmp:
+            return "Windows bitmap recognized.\n";
+        case PLFileTypeTga:
+            return "TGA file recognized.\n";
+        case PLFileTypeTiff:
+            return "TIFF file recognized.\n";
+        case PLFileTypeJpeg:
+            return "JPEG file recognized.\n";
+        case PLFileTypePsd:
+            return "PSD file recognized.\n";
+        case PLFileTypeEpsTiff:
+            return "TIFF preview in EPS file recognized.\n";
+        default:
+            return "";
+    }
 }
 
 bool StartsWith(const std::uint8_t* data, std::int32_t size, const char* text) {
@@ -58,6 +85,20 @@ bool IsEpsWithTiff(const std::uint8_t* data, std::int32_t size) {
 }
 
 }  // namespace
+
+void PLAddDecoderFactory(PLPicDecoderFactory& factory) {
+    std::vector<PLPicDecoderFactory*>& factories = DecoderFactories();
+    if (std::find(factories.begin(), factories.end(), &factory) == factories.end()) {
+        factories.push_back(&factory);
+    }
+}
+
+void PLRemoveDecoderFactory(PLPicDecoderFactory& factory) {
+    std::vector<PLPicDecoderFactory*>& factories = DecoderFactories();
+    factories.erase(std::remove(factories.begin(), factories.end(), &factory), factories.end());
+}
+
+std::size_t PLDecoderFactoryCount() { return DecoderFactories().size(); }
 
 PLDecoderFactory PLRegisterFormatDecoder(PLFileType type, PLDecoderFactory factory) {
     const int index = MemberIndex(type);
@@ -110,10 +151,26 @@ void PLAnyPicDecoder::Open(PLDataSource* source) {
     // Only the member of a previous image is closed: the source may be this decoder's own.
     if (current != nullptr) current->Close();
     current = nullptr;
+    factoryDecoder.reset();
     fileType = PLFileTypeUnknown;
     AttachDataSource(*this, source);
     const std::int32_t peekCount = std::min(source->GetBytesLeft(), DetectionBytes);
-    fileType = DetermineFileType(source->PeekBytes(peekCount), peekCount);
+    const std::uint8_t* peeked = source->PeekBytes(peekCount);
+    fileType = DetermineFileType(peeked, peekCount);
+    if (const char* text = RecognisedText(fileType); *text != '\0') PLTrace(2, text);
+
+    if (fileType == PLFileTypeUnknown) {
+        for (const PLPicDecoderFactory* factory : DecoderFactories()) {
+            if (!factory->CanDecode(peeked, peekCount)) continue;
+            factoryDecoder = factory->CreateDecoder();
+            current = factoryDecoder.get();
+            AttachDataSource(*current, source);
+            current->Open(source);
+            AssignInfo(*current);
+            return;
+        }
+        RaiseError(PLErrUnknownFileType, "Unknown file type.");
+    }
 
     PLFileType memberType = fileType;
     switch (fileType) {
@@ -133,8 +190,6 @@ void PLAnyPicDecoder::Open(PLDataSource* source) {
             memberType = PLFileTypeTiff;
             break;
         }
-        case PLFileTypeUnknown:
-            RaiseError(PLErrUnknownFileType, "Unknown file type.");
         default:
             RaiseError(PLErrFormatNotCompiled, "Library not compiled for this file type.");
     }
@@ -157,5 +212,6 @@ void PLAnyPicDecoder::GetImage(PLBmp& bmp) {
 void PLAnyPicDecoder::Close() {
     if (current != nullptr) current->Close();
     current = nullptr;
+    factoryDecoder.reset();
     PLPicDecoder::Close();
 }

@@ -4,10 +4,13 @@
 // and hands the work to its member decoder for that type (Windows bitmap, TGA, TIFF, JPEG,
 // PSD). A format decoder joins by registering a factory for its file type at start-up
 // (ImagingInitProcess); a recognised type without a registered decoder fails with code 12.
+// Data of no recognised type is offered to the decoder factories of the factory list, which
+// is empty unless something adds one.
 
 #include "imaging/pl_pic_decoder.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -38,17 +41,18 @@ public:
     ~PLAnyPicDecoder() override;
 
     // Recognises the type from up to 1,024 bytes at the source's position and opens the
-    // member decoder on the source (an EPS file is read from its TIFF preview). The source
-    // must stay open until Close. Throws PLTextException: code 13 when the image library was
-    // not initialised (ImagingInitProcess), 8 "Unknown file type.", 12 "Library not compiled
-    // for this file type." for a recognised type without a decoder, else what the member
-    // decoder raises.
+    // member decoder on the source (an EPS file is read from its TIFF preview); data of no
+    // known type goes to a decoder made by the first listed factory that can decode it. The
+    // source must stay open until Close. Throws PLTextException: code 13 when the image
+    // library was not initialised (ImagingInitProcess), 8 "Unknown file type." when no
+    // factory takes the data, 12 "Library not compiled for this file type." for a recognised
+    // type without a decoder, else what the chosen decoder raises.
     void Open(PLDataSource* source) override;
 
     // The member decoder's image; the header is copied from it afterwards.
     void GetImage(PLBmp& bmp) override;
 
-    // Closes the member decoder and forgets the source.
+    // Closes the member decoder (deleting one a factory made) and forgets the source.
     void Close() override;
 
     // The type found by the last Open (0 before).
@@ -64,7 +68,31 @@ private:
     PLFileType fileType = PLFileTypeUnknown;
     PLPicDecoder* current = nullptr;
     std::array<std::unique_ptr<PLPicDecoder>, MemberCount> members;
+    std::unique_ptr<PLPicDecoder> factoryDecoder;  // current, when a factory made it
 };
+
+// Makes decoders for a format the library does not recognise by itself.
+class PLPicDecoderFactory {
+public:
+    virtual ~PLPicDecoderFactory() = default;
+
+    // True when this factory's decoder reads a file that starts with the size bytes at data
+    // (at most 1,024 are given).
+    virtual bool CanDecode(const std::uint8_t* data, std::int32_t size) const = 0;
+
+    // A new decoder for such a file.
+    virtual std::unique_ptr<PLPicDecoder> CreateDecoder() const = 0;
+};
+
+// Appends factory to the process-wide factory list (empty at start-up). The list does not own
+// it: it must stay alive until it is removed. Adding a listed factory again does nothing.
+void PLAddDecoderFactory(PLPicDecoderFactory& factory);
+
+// Removes factory from the list; does nothing when it is not listed.
+void PLRemoveDecoderFactory(PLPicDecoderFactory& factory);
+
+// The number of listed factories.
+std::size_t PLDecoderFactoryCount();
 
 // Makes a new format decoder.
 using PLDecoderFactory = std::unique_ptr<PLPicDecoder> (*)();

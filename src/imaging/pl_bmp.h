@@ -23,7 +23,8 @@ public:
     // Recreates this bitmap at width x height in pixelFormat with the given resolution, then
     // copies height rows of packed pixels from data (stride bytes apart, or packed when
     // stride is 0); without data the pixels are zero. Throws PLTextException: code 6 for the
-    // empty format, 1 for a negative size, 10 for a size too large to hold. On a throw the
+    // empty format, 1 for a negative size, 10 for a size too large to hold (above 1 GB);
+    // KVOutOfMemoryException when the private heap refuses the storage. On a throw the
     // bitmap keeps what it held.
     void CreateFromData(std::int32_t width, std::int32_t height, const PLPixelFormat& pixelFormat,
                         const std::uint8_t* data, std::int32_t stride, PLPoint resolution);

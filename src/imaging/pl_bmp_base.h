@@ -4,11 +4,40 @@
 // row pointers (row 0 is the top row), and the two settings handed to colour quantisation
 // when true colour is reduced to 8 bits. Palette entries are 4 bytes: blue, green, red,
 // alpha.
+//
+// A bitmap's size comes from a file header, so all of its storage comes from the private
+// heap like every other buffer a file sizes: the heap's ceiling bounds it, and a refusal is
+// KVOutOfMemoryException.
 
+#include "core/private_heap.h"
 #include "imaging/pl_bmp_info.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+// Container storage from the private heap. Throws KVOutOfMemoryException when refused.
+template <class T>
+struct PLPrivateHeapAllocator {
+    using value_type = T;
+
+    PLPrivateHeapAllocator() = default;
+    template <class U>
+    PLPrivateHeapAllocator(const PLPrivateHeapAllocator<U>& /*other*/) {}
+
+    T* allocate(std::size_t count) {
+        if (count > UINT32_MAX / sizeof(T)) ThrowOutOfMemory();
+        return static_cast<T*>(PrivateAlloc(static_cast<std::uint32_t>(count * sizeof(T))));
+    }
+    void deallocate(T* block, std::size_t /*count*/) { PrivateFree(block); }
+
+    friend bool operator==(const PLPrivateHeapAllocator&, const PLPrivateHeapAllocator&) {
+        return true;
+    }
+};
+
+template <class T>
+using PLPrivateVector = std::vector<T, PLPrivateHeapAllocator<T>>;
 
 class PLBmpBase : public PLBmpInfo {
 public:
@@ -38,8 +67,8 @@ protected:
     virtual void InitHeader(std::int32_t width, std::int32_t height,
                             const PLPixelFormat& pixelFormat);
 
-    std::vector<std::uint8_t> palette;
-    std::vector<std::uint8_t*> lineArray;
+    PLPrivateVector<std::uint8_t> palette;
+    PLPrivateVector<std::uint8_t*> lineArray;
 
 private:
     int ditherType = 1;

@@ -7,6 +7,7 @@
 #include "imaging/pl_bmp_internal.h"
 #include "imaging/pl_data_source.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_trace.h"
 
 #include <algorithm>
 #include <climits>
@@ -33,7 +34,13 @@ constexpr int InfoYPelsPerMeter = 24;
 constexpr int InfoColorsUsed = 28;
 constexpr int InfoColorsImportant = 32;
 
+constexpr std::uint32_t NoCompression = 0;
+constexpr std::uint32_t Rle8Compression = 1;
+constexpr std::uint32_t Rle4Compression = 2;
 constexpr std::uint32_t BitFieldsCompression = 3;
+
+// Every run-length row ends with a two-byte escape (end of row, or end of bitmap).
+constexpr std::int64_t LeastRunLengthRowBytes = 2;
 
 bool IsSignature(const std::uint8_t* signature) {
     static constexpr const char* Signatures[] = {"BA", "BM", "IC", "CP", "CI"};
@@ -89,14 +96,23 @@ void PLBmpDecoder::Open(PLDataSource* source) {
     }
     const std::uint32_t pixelOffset = LoadU32LE(source->ReadBytes(FileHeaderRestBytes) + 8);
     if (!IsSignature(signature)) ThrowNotABitmap();
+    PLTrace(2, "Bitmap file signature found\n");
 
     ReadInfoHeader(*source);
     const std::int32_t headersEnd = source->GetBytesRead() - start;
     if (!IsReadableBitCount(info.bitCount)) {
         RaiseError(PLErrFormatUnknown, "Decoding bmp: Illegal bpp value.");
     }
+    // Palette images are run-length coded only by the one code of their depth; any other
+    // value (the other depth's code, bit fields, an embedded JPEG or PNG) is a coding the
+    // decoder does not read, which as run-length data would decode as garbage.
+    if ((info.bitCount == 4 || info.bitCount == 8) && info.compression != NoCompression &&
+        !IsRunLength()) {
+        RaiseError(PLErrFormatUnknown, "Decoding bmp: Unknown compression.");
+    }
     const bool isCore = info.headerSize == CoreHeaderBytes;
     if (info.bitCount <= 8) ReadPalette(*source, isCore ? 3 : 4);
+    PLTrace(2, "Bitmap header is ok.\n");
 
     // The rows start at the file header's pixel data offset. Headers that extend the 40-byte
     // one, bit-field masks and palettes shorter than their bit count leave the rows elsewhere
@@ -114,9 +130,11 @@ void PLBmpDecoder::Open(PLDataSource* source) {
     if (info.width < 0 || info.height == INT_MIN) ThrowNotABitmap();
     isTopDown = info.height < 0;
     const std::int32_t height = isTopDown ? -info.height : info.height;
-    if (!IsRunLength() &&
-        StoredRowBytes(info.width, info.bitCount) * height > source->GetBytesLeft()) {
-        // Checked before the bitmap is made, so a short file never costs a large allocation.
+    // The least data the rows can take, checked before the bitmap is made, so that a few
+    // bytes of header claiming millions of rows never cost a large allocation.
+    const std::int64_t leastRowBytes =
+        IsRunLength() ? LeastRunLengthRowBytes : StoredRowBytes(info.width, info.bitCount);
+    if (height > 0 && leastRowBytes > source->GetBytesLeft() / height) {
         PLDataSource::ThrowEndOfFile();
     }
 
@@ -169,6 +187,7 @@ void PLBmpDecoder::ReadInfoHeader(PLDataSource& source) {
 }
 
 void PLBmpDecoder::ReadPalette(PLDataSource& source, std::int32_t entryBytes) {
+    PLTrace(3, "Reading palette.\n");
     const std::int64_t entryCount = info.colorsUsed != 0 && info.bitCount >= 8
                                         ? static_cast<std::int64_t>(info.colorsUsed)
                                         : std::int64_t{1} << info.bitCount;
@@ -182,7 +201,23 @@ void PLBmpDecoder::ReadPalette(PLDataSource& source, std::int32_t entryBytes) {
 }
 
 bool PLBmpDecoder::IsRunLength() const {
-    return (info.bitCount == 4 || info.bitCount == 8) && info.compression != 0;
+    return (info.bitCount == 8 && info.compression == Rle8Compression) ||
+           (info.bitCount == 4 && info.compression == Rle4Compression);
+}
+
+const char* PLBmpDecoder::DecodingText() const {
+    switch (info.bitCount) {
+        case 1:
+            return "Decoding 1 bit per pixel bitmap.\n";
+        case 4:
+            return IsRunLength() ? "Decoding RLE4-compressed bitmap.\n"
+                                 : "Decoding uncompressed 4 bit per pixel bitmap.\n";
+        case 8:
+            return IsRunLength() ? "Decoding RLE8-compressed bitmap.\n"
+                                 : "Decoding uncompressed 8 bit per pixel bitmap.\n";
+        default:
+            return "Decoding true-color bitmap.\n";
+    }
 }
 
 std::int32_t PLBmpDecoder::BitmapRow(std::int32_t storedRow) const {
@@ -194,6 +229,7 @@ void PLBmpDecoder::GetImage(PLBmp& bmp) {
     ORBELLE_CHECK(bmp.GetWidth() == GetWidth() && bmp.GetHeight() == GetHeight());
     PLDataSource& source = *GetDataSource();
     if (bmp.GetBitsPerPixel() == 8) bmp.CopyPalette(palette.data());
+    PLTrace(2, DecodingText());
     if (IsRunLength()) {
         DecodeRunLength(source, bmp, info.bitCount == 4);
     } else {

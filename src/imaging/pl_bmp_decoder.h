@@ -15,8 +15,10 @@ public:
     // Reads the file header, the information header and the palette, and publishes size,
     // resolution in dots per inch and pixel format. Throws PLTextException code 1 ("Bitmap
     // decoder: This isn't a bitmap.") for a bad signature or header, 2 ("Decoding bmp:
-    // Illegal bpp value.") for a bit count the decoder does not read, 11 when the data ends
-    // before the headers or before the uncompressed rows.
+    // Illegal bpp value.") for a bit count the decoder does not read, 2 ("Decoding bmp:
+    // Unknown compression.") for a 4- or 8-bit image coded other than uncompressed or by its
+    // depth's run-length code, 11 when the data ends before the headers or cannot hold the
+    // rows (every stored row uncompressed, two bytes a row run-length coded).
     void Open(PLDataSource* source) override;
 
     // Decodes the rows into bmp. Run-length pixels past the width but inside the stored
@@ -52,6 +54,8 @@ private:
     void DecodeRunLength(PLDataSource& source, PLBmp& bmp, bool fourBits) const;
     std::int32_t BitmapRow(std::int32_t storedRow) const;
     bool IsRunLength() const;
+    // The trace line that names how the rows are coded.
+    const char* DecodingText() const;
 
     InfoHeader info;
     std::array<std::uint32_t, 3> masks{};  // red, green, blue of a bit-field bitmap

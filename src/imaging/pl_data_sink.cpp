@@ -16,6 +16,8 @@ void PLDataSink::Close() {
     blockStart = nullptr;
     bytesWritten = 0;
     sinkName.clear();
+    wideName.clear();
+    isWide = false;
     blockCapacity = 0;
 }
 
@@ -39,5 +41,13 @@ void PLDataSink::OpenBlock(std::string_view openName, std::uint8_t* openStart,
     blockStart = openStart;
     bytesWritten = 0;
     sinkName = openName;
+    wideName.clear();
+    isWide = false;
     blockCapacity = openSize;
+}
+
+void PLDataSink::NameWide(std::u16string_view openWideName) {
+    sinkName = "Wide";
+    wideName = openWideName;
+    isWide = true;
 }

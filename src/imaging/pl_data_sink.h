@@ -31,7 +31,11 @@ public:
     void Skip(std::int32_t count);
 
     std::uint8_t* GetBufferStart() { return blockStart; }
+    // The name the sink was opened under, "Wide" for a file opened by a wide name, which
+    // GetWideName then gives.
     const std::string& GetName() const { return sinkName; }
+    const std::u16string& GetWideName() const { return wideName; }
+    bool IsWide() const { return isWide; }
     std::int32_t GetDataSize() const { return bytesWritten; }
     std::int32_t GetMaxDataSize() const { return blockCapacity; }
     bool IsOpen() const { return blockStart != nullptr; }
@@ -40,9 +44,14 @@ protected:
     // Writes into the block at openStart of openSize bytes under openName, position 0.
     void OpenBlock(std::string_view openName, std::uint8_t* openStart, std::int32_t openSize);
 
+    // Names the open block by a wide name: the name becomes "Wide".
+    void NameWide(std::u16string_view openWideName);
+
 private:
     std::uint8_t* blockStart = nullptr;
     std::int32_t bytesWritten = 0;
     std::string sinkName;
+    std::u16string wideName;
+    bool isWide = false;
     std::int32_t blockCapacity = 0;
 };

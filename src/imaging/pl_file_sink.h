@@ -20,6 +20,10 @@ public:
     // number for the caller's message. The sink stays closed on failure.
     std::int32_t Open(std::string_view fileName, std::int32_t maxSize);
 
+    // The same for a UTF-16 name, opened as "Wide". A name with a surrogate without its pair
+    // names no file: 4, with errno ENOENT.
+    std::int32_t OpenWide(std::u16string_view fileName, std::int32_t maxSize);
+
     // Puts the file in place. Throws PLTextException code 4 with the system's text when the
     // file cannot be written (the target is untouched then); the sink is closed either way.
     void Close() override;

@@ -1,8 +1,11 @@
 #include "imaging/pl_file_source.h"
 
 #include "imaging/pl_text_exception.h"
+#include "platform/wide_path.h"
 
 #include <cstddef>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -39,6 +42,15 @@ std::int32_t PLFileSource::Open(std::string_view fileName) {
     }
     OpenBlock(fileName, bytes.data(), static_cast<std::int32_t>(bytes.size()));
     return 0;
+}
+
+std::int32_t PLFileSource::OpenWide(std::u16string_view fileName) {
+    Close();
+    const std::optional<std::string> path = WidePathToUtf8(fileName);
+    if (!path) return PLErrFileNotFound;
+    const std::int32_t code = Open(*path);
+    if (code == 0) NameWide(fileName);
+    return code;
 }
 
 void PLFileSource::Close() {

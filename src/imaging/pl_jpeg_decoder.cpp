@@ -7,6 +7,10 @@
 #include "imaging/pl_jpeg_internal.h"
 
 #include <algorithm>
+#include <csetjmp>
+#include <cstdint>
+#include <exception>
+#include <utility>
 
 namespace {
 
@@ -46,6 +50,39 @@ void JPEGSkipInputData(j_decompress_ptr info, long byteCount) {
     }
 }
 
+// The progress record libjpeg calls back through. The library's part comes first, so that its
+// pointer converts back to the record.
+struct ProgressRecord {
+    jpeg_progress_mgr library{};
+    PLDataSource* source = nullptr;  // told the progress; null while no file is open
+    PLJPEGErrorManager* errors = nullptr;
+    // What the source's receiver threw to abandon the decode, rethrown once libjpeg is out.
+    std::exception_ptr abandon;
+};
+
+// Reports the share of the decode done: libjpeg's passes (reading a multi-scan file is one,
+// writing the rows another) each count alike. A receiver that throws abandons the decode: the
+// exception is kept and libjpeg left the way its errors leave it, for no exception may pass
+// through its frames.
+void JPEGProgressMonitor(j_common_ptr info) {
+    auto* record = reinterpret_cast<ProgressRecord*>(info->progress);
+    const jpeg_progress_mgr& progress = record->library;
+    if (record->source == nullptr || progress.pass_limit <= 0 || progress.total_passes <= 0) {
+        return;
+    }
+    const double fraction = (static_cast<double>(progress.pass_counter) / progress.pass_limit +
+                             progress.completed_passes) /
+                            progress.total_passes;
+    bool isAbandoned = false;
+    try {
+        record->source->ReportProgress(std::min(fraction, 1.0));
+    } catch (...) {
+        record->abandon = std::current_exception();
+        isAbandoned = true;
+    }
+    if (isAbandoned) std::longjmp(record->errors->jumpBuffer, 1);
+}
+
 }  // namespace
 
 struct PLJPEGDecoder::State {
@@ -57,8 +94,17 @@ struct PLJPEGDecoder::State {
     jpeg_decompress_struct info{};
     PLJPEGErrorManager errors;
     jpeg_source_mgr source{};
+    ProgressRecord progress;
 
     void Abort() { jpeg_abort_decompress(&info); }
+
+    // After a guarded libjpeg call failed: aborts the library and throws what the progress
+    // receiver threw, else the library's error.
+    [[noreturn]] void AbortAndRaise() {
+        Abort();
+        if (progress.abandon) std::rethrow_exception(std::exchange(progress.abandon, nullptr));
+        JPEGRaiseError(errors);
+    }
 };
 
 PLJPEGDecoder::PLJPEGDecoder() : state(std::make_unique<State>()) {
@@ -71,6 +117,8 @@ PLJPEGDecoder::PLJPEGDecoder() : state(std::make_unique<State>()) {
     state->source.skip_input_data = JPEGSkipInputData;
     state->source.resync_to_restart = jpeg_resync_to_restart;
     state->source.term_source = JPEGTermSource;
+    state->progress.library.progress_monitor = JPEGProgressMonitor;
+    state->progress.errors = &state->errors;
 }
 
 PLJPEGDecoder::~PLJPEGDecoder() = default;
@@ -80,19 +128,35 @@ void PLJPEGDecoder::Open(PLDataSource* source) {
     exif.reset();
     jpeg_decompress_struct& info = state->info;
     state->Abort();
+    JPEGClearWarnings(state->errors);
 
     // libjpeg reads straight from the source's memory, from its position to its end.
     state->source.next_input_byte = source->GetCurrentPtr();
     state->source.bytes_in_buffer = static_cast<std::size_t>(source->GetBytesLeft());
     info.src = &state->source;
+    state->progress.source = source;
+    info.progress = &state->progress.library;
 
     auto readHeader = [&info] {
         jpeg_save_markers(&info, ExifMarker, MaxSavedMarkerLength);
         jpeg_read_header(&info, TRUE);
     };
-    if (!JPEGRun(state->errors, readHeader)) {
-        state->Abort();
-        JPEGRaiseError(state->errors);
+    if (!JPEGRun(state->errors, readHeader)) state->AbortAndRaise();
+
+    // Huffman-coded data takes a bit at the least for each 8 x 8 block of each component (a
+    // zero DC difference), so a header claiming more blocks than the data left has bits is
+    // refused before the bitmap is made. Arithmetic coding can take less than a bit a block;
+    // its images are bounded by the bitmap's limits alone.
+    if (!info.arith_code) {
+        std::uint64_t blockCount = 0;
+        for (int c = 0; c < info.num_components; ++c) {
+            const jpeg_component_info& component = info.comp_info[c];
+            blockCount += std::uint64_t{component.width_in_blocks} * component.height_in_blocks;
+        }
+        if (blockCount > std::uint64_t{state->source.bytes_in_buffer} * 8) {
+            state->Abort();
+            PLDataSource::ThrowEndOfFile();
+        }
     }
 
     // The last APP1 marker carries the Exif block.
@@ -151,10 +215,7 @@ void PLJPEGDecoder::GetImage(PLBmp& bmp) {
         }
         jpeg_finish_decompress(&info);
     };
-    if (!JPEGRun(state->errors, decode)) {
-        state->Abort();
-        JPEGRaiseError(state->errors);
-    }
+    if (!JPEGRun(state->errors, decode)) state->AbortAndRaise();
 }
 
 void PLJPEGDecoder::Close() {
@@ -162,5 +223,10 @@ void PLJPEGDecoder::Close() {
     // A file opened but never decoded leaves libjpeg inside the image; aborting returns it
     // to its start so that the next Open can read a header.
     state->Abort();
+    state->progress.source = nullptr;
     PLPicDecoder::Close();
 }
+
+long PLJPEGDecoder::GetWarningCount() const { return state->errors.library.num_warnings; }
+
+const char* PLJPEGDecoder::GetLastWarning() const { return state->errors.lastWarning; }

@@ -17,12 +17,15 @@ public:
     ~PLJPEGDecoder() override;
 
     // Reads the header and the Exif block. Throws PLTextException code 6 ("Decoder error: "
-    // and libjpeg's message) for data libjpeg cannot read. A damaged Exif block is no error:
+    // and libjpeg's message) for data libjpeg cannot read, 11 when Huffman-coded data has
+    // fewer bits left than the image has 8 x 8 blocks. A damaged Exif block is no error:
     // GetExif then holds what could be read.
     void Open(PLDataSource* source) override;
 
-    // Decodes the image into bmp, created from the header. A file that ends early decodes
-    // as far as libjpeg can take it. Throws PLTextException code 6 for corrupt data.
+    // Decodes the image into bmp, created from the header, telling the source's progress
+    // receiver how far libjpeg's passes have come. A file that ends early decodes as far as
+    // libjpeg can take it. Throws PLTextException code 6 for corrupt data, and what the
+    // receiver throws, which abandons the decode with libjpeg ready for the next file.
     void GetImage(PLBmp& bmp) override;
 
     // Forgets the Exif block and the file, leaving libjpeg ready for the next one.
@@ -30,6 +33,12 @@ public:
 
     // The open file's Exif block (empty when it has none); null before Open and after Close.
     const PLExif* GetExif() const { return exif.get(); }
+
+    // libjpeg's warnings since the last Open (a file that ends early, corrupt data it went
+    // past), which never reach the process's standard error: their count and the text of
+    // the last ("" when none).
+    long GetWarningCount() const;
+    const char* GetLastWarning() const;
 
 private:
     struct State;

@@ -23,11 +23,19 @@ struct PLJPEGErrorManager {
     std::jmp_buf jumpBuffer{};
     // The text of the last error, as the library formats it.
     char message[JMSG_LENGTH_MAX + 1] = {};
+    // The text of the last warning ("" when none since ClearWarnings); the library's own
+    // count of warnings is library.num_warnings.
+    char lastWarning[JMSG_LENGTH_MAX + 1] = {};
 };
 
-// Sets up errors as the standard manager with its exit replaced by JPEGErrorExit and
-// returns the library's part for the compression or decompression object.
+// Sets up errors as the standard manager with its exit replaced by JPEGErrorExit and its
+// message routines by ones that record warnings in errors (the library's own routines write
+// them to the process's standard error), and returns the library's part for the compression
+// or decompression object.
 jpeg_error_mgr* JPEGInitErrorManager(PLJPEGErrorManager& errors);
+
+// Forgets the warnings recorded so far.
+void JPEGClearWarnings(PLJPEGErrorManager& errors);
 
 // Runs body(context), which may call libjpeg. Returns true when it finished, false when
 // libjpeg raised an error; errors.message holds the library's text then and the libjpeg

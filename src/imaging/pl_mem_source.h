@@ -6,6 +6,7 @@
 
 class PLMemSource : public PLDataSource {
 public:
+    using PLDataSource::PLDataSource;
     ~PLMemSource() override { Close(); }
 
     // Presents size bytes at data under the name "Mem". Returns 0; a null block or a

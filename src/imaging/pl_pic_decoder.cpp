@@ -5,32 +5,67 @@
 #include "imaging/pl_mem_source.h"
 #include "imaging/pl_resource_source.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_trace.h"
+#include "platform/wide_path.h"
 
+#include <charconv>
 #include <cstring>
 #include <string>
+
+namespace {
+
+constexpr std::size_t MaxShownNameBytes = 900;
+
+// An address as the trace shows it: "0x" and lower-case hex digits.
+std::string AddressText(const void* address) {
+    char digits[2 * sizeof(std::uintptr_t)] = {};
+    const auto result = std::to_chars(std::begin(digits), std::end(digits),
+                                      reinterpret_cast<std::uintptr_t>(address), 16);
+    return "0x" + std::string(digits, result.ptr);
+}
+
+}  // namespace
+
+std::string PLWideNameForMessages(std::u16string_view fileName) {
+    std::string name = WidePathForDisplay(fileName);
+    return name.size() >= MaxShownNameBytes ? "{{Filename too long}}" : name;
+}
 
 PLPicDecoder::PLPicDecoder() = default;
 
 PLPicDecoder::~PLPicDecoder() = default;
 
 void PLPicDecoder::MakeBmpFromFile(std::string_view fileName, PLBmp& bmp,
-                                   const PLPixelFormat& pixelFormat) {
-    auto source = std::make_unique<PLFileSource>();
+                                   const PLPixelFormat& pixelFormat, PLProgressReceiver* progress) {
+    auto source = std::make_unique<PLFileSource>(progress);
     const std::int32_t code = source->Open(fileName);
-    if (code != 0) RaiseError(code, "Opening " + std::string(fileName) + " failed");
-    DecodeSource(std::move(source), bmp, pixelFormat);
+    DecodeFile(std::move(source), code, fileName, bmp, pixelFormat);
+}
+
+void PLPicDecoder::MakeBmpFromFileW(std::u16string_view fileName, PLBmp& bmp,
+                                    const PLPixelFormat& pixelFormat,
+                                    PLProgressReceiver* progress) {
+    auto source = std::make_unique<PLFileSource>(progress);
+    const std::int32_t code = source->OpenWide(fileName);
+    DecodeFile(std::move(source), code, PLWideNameForMessages(fileName), bmp, pixelFormat);
 }
 
 void PLPicDecoder::MakeBmpFromMemory(const std::uint8_t* data, std::int32_t size, PLBmp& bmp,
                                      const PLPixelFormat& pixelFormat) {
+    if (PLTraceWants(1)) {
+        PLTrace(1, "--- Decoding from memory at " + AddressText(data) + ". ---\n");
+    }
     auto source = std::make_unique<PLMemSource>();
     const std::int32_t code = source->Open(data, size);
-    if (code != 0) RaiseError(code, "Reading from memory failed");
+    if (code != 0) RaiseError(code, "Reading from memory at " + AddressText(data) + " failed");
     DecodeSource(std::move(source), bmp, pixelFormat);
 }
 
 void PLPicDecoder::MakeBmpFromResource(const void* module, std::int32_t id, PLBmp& bmp,
                                        const PLPixelFormat& pixelFormat, const char* type) {
+    if (PLTraceWants(1)) {
+        PLTrace(1, "--- Decoding resource ID " + std::to_string(id) + ". ---\n");
+    }
     auto source = std::make_unique<PLResourceSource>();
     const std::int32_t code = source->Open(module, id, type);
     if (code != 0) RaiseError(code, "Opening resource " + std::to_string(id) + " failed");
@@ -71,7 +106,16 @@ void PLPicDecoder::RaiseError(std::int32_t code, std::string_view text) {
     std::string message = "Decoder error: ";
     message += text;
     message += '\n';
+    PLTrace(0, message);
     throw PLTextException(code, std::move(message));
+}
+
+void PLPicDecoder::DecodeFile(std::unique_ptr<PLFileSource> source, std::int32_t openCode,
+                              std::string_view shownName, PLBmp& bmp,
+                              const PLPixelFormat& pixelFormat) {
+    if (PLTraceWants(1)) PLTrace(1, "--- Decoding file " + std::string(shownName) + ". ---\n");
+    if (openCode != 0) RaiseError(openCode, "Opening " + std::string(shownName) + " failed");
+    DecodeSource(std::move(source), bmp, pixelFormat);
 }
 
 void PLPicDecoder::DecodeSource(std::unique_ptr<PLDataSource> source, PLBmp& bmp,
@@ -82,6 +126,8 @@ void PLPicDecoder::DecodeSource(std::unique_ptr<PLDataSource> source, PLBmp& bmp
     try {
         Open(dataSource);
         MakeBmp(bmp, pixelFormat);
+        // Only a decode that succeeded reports that it is done.
+        dataSource->ReportProgress(1.0);
     } catch (...) {
         // The source is released on every path; the exception goes on unchanged.
         Close();

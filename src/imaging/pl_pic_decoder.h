@@ -13,10 +13,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 class PLBmp;
 class PLDataSource;
+class PLFileSource;
+class PLProgressReceiver;
 
 class PLPicDecoder : public PLBmpInfo {
 public:
@@ -25,11 +28,20 @@ public:
     PLPicDecoder& operator=(const PLPicDecoder&) = delete;
     ~PLPicDecoder() override;
 
-    // Decodes a file into bmp in pixelFormat (the empty format keeps the image's own).
-    // Throws PLTextException: the source's code 3, 4 or 5 with "Opening <name> failed" when
-    // the file cannot be read, else whatever decoding raises.
+    // Decodes a file into bmp in pixelFormat (the empty format keeps the image's own),
+    // telling progress to the receiver when one is given: a rising fraction, ending at 1
+    // when the decode succeeded. Throws PLTextException: the source's code 3, 4 or 5 with
+    // "Opening <name> failed" when the file cannot be read, else whatever decoding raises;
+    // and what the receiver throws, which abandons the decode.
     void MakeBmpFromFile(std::string_view fileName, PLBmp& bmp,
-                         const PLPixelFormat& pixelFormat = PLPixelFormat::DontCare);
+                         const PLPixelFormat& pixelFormat = PLPixelFormat::DontCare,
+                         PLProgressReceiver* progress = nullptr);
+
+    // The same for a UTF-16 file name (one with a surrogate without its pair gives code 4).
+    // The messages show the name as UTF-8, or "{{Filename too long}}" for 900 bytes or more.
+    void MakeBmpFromFileW(std::u16string_view fileName, PLBmp& bmp,
+                          const PLPixelFormat& pixelFormat = PLPixelFormat::DontCare,
+                          PLProgressReceiver* progress = nullptr);
 
     // The same for size bytes at data. A null block or a negative size throws code 4.
     void MakeBmpFromMemory(const std::uint8_t* data, std::int32_t size, PLBmp& bmp,
@@ -61,7 +73,8 @@ public:
     // Forgets the source, releasing it when the decoder opened it itself.
     virtual void Close();
 
-    // Throws PLTextException with code and "Decoder error: <text>\n".
+    // Throws PLTextException with code and "Decoder error: <text>\n", which the trace
+    // records at level 0.
     [[noreturn]] static void RaiseError(std::int32_t code, std::string_view text);
 
 protected:
@@ -74,12 +87,18 @@ protected:
     }
 
 private:
+    void DecodeFile(std::unique_ptr<PLFileSource> source, std::int32_t openCode,
+                    std::string_view shownName, PLBmp& bmp, const PLPixelFormat& pixelFormat);
     void DecodeSource(std::unique_ptr<PLDataSource> source, PLBmp& bmp,
                       const PLPixelFormat& pixelFormat);
 
     std::unique_ptr<PLDataSource> ownedSource;
     PLDataSource* dataSource = nullptr;
 };
+
+// A wide file name as the library's messages show it: UTF-8, or "{{Filename too long}}" when
+// that takes 900 bytes or more.
+std::string PLWideNameForMessages(std::u16string_view fileName);
 
 // Reads one run-length coded row. Below 8 bytes a row is stored raw: the unpackedSize bytes
 // are read and a pointer to them in the source is returned. Otherwise packedSize bytes are

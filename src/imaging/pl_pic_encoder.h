@@ -8,10 +8,12 @@
 #include "imaging/pl_object.h"
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 class PLBmp;
 class PLDataSink;
+class PLFileSink;
 
 class PLPicEncoder : public PLObject {
 public:
@@ -26,8 +28,8 @@ public:
     // a bitmap too large to encode, else what encoding or writing the file raises.
     virtual void MakeFileFromBmp(std::string_view fileName, const PLBmp& bmp);
 
-    // The same for a UTF-16 name; a name of 900 or more bytes in UTF-8 is shown as
-    // "{{Filename too long}}" in the texts.
+    // The same for a UTF-16 name (one with a surrogate without its pair gives code 4); a
+    // name of 900 or more bytes in UTF-8 is shown as "{{Filename too long}}" in the texts.
     virtual void MakeFileFromBmpW(std::u16string_view fileName, const PLBmp& bmp);
 
     // Encodes bmp into a sink the caller opened. Throws PLTextException code 13 when the
@@ -44,5 +46,8 @@ protected:
     virtual void DoEncode(const PLBmp& bmp, PLDataSink& sink) = 0;
 
 private:
-    void EncodeToFile(std::string_view fileName, std::string_view shownName, const PLBmp& bmp);
+    // Opens the file sink with open (given the sink and its size), encodes bmp into it and
+    // puts the file in place; shownName names the file in the texts.
+    void EncodeToFile(std::string_view shownName, const PLBmp& bmp,
+                      const std::function<std::int32_t(PLFileSink&, std::int32_t)>& open);
 };

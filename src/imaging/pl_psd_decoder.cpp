@@ -5,6 +5,7 @@
 #include "imaging/pl_bmp.h"
 #include "imaging/pl_data_source.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_trace.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -107,18 +108,33 @@ void PLPSDDecoder::Open(PLDataSource* source) {
     if (width > INT32_MAX || height > INT32_MAX) {
         RaiseError(PLErrWrongSignature, "PSD decoder: Image size out of range.");
     }
+    // A document stores at least one channel; without one, no data could bound the size its
+    // header claims, and the bitmap would be all of it.
+    if (channelCount == 0) RaiseError(PLErrWrongSignature, "PSD decoder: Image has no channels.");
 
     ReadLayerSection(*source);
 
-    // The least data the merged image can take, raw or packed (a count per row and two bytes
-    // for every 128 pixels), so a short file fails before its bitmap is allocated.
-    const std::int64_t rowLeast = std::min<std::int64_t>(width, 2 + 2 * ((width + 127) / 128));
-    const std::int64_t storedChannels =
-        std::min<std::int64_t>(channelCount, colourMode == RgbMode ? 4 : 1);
+    // The merged image's compression word follows the layer section. It is read here, so
+    // that a coding the decoder does not read and a short file both fail before the bitmap
+    // is allocated.
     const std::int64_t sectionEnd = layerSectionLength > 0
                                         ? layerSectionStart + std::int64_t{layerSectionLength}
                                         : source->GetBytesRead();
-    if (2 + storedChannels * height * rowLeast > source->GetFileSize() - sectionEnd) {
+    if (sectionEnd + 2 > source->GetFileSize()) PLDataSource::ThrowEndOfFile();
+    compression = LoadU16BE(source->GetCurrentPtr() + (sectionEnd - source->GetBytesRead()));
+    if (compression > 3) RaiseError(PLErrFormatUnknown, "PSD decoder: Compression unknown.");
+    if (compression != RawCompression && compression != PackBitsCompression) {
+        RaiseError(PLErrFormatUnknown, "PSD decoder: Compression type not supported.");
+    }
+    // The least data the merged image can take: every byte raw; packed, a count per row and
+    // two bytes for every 128 pixels.
+    const std::int64_t rowLeast =
+        compression == RawCompression ? std::int64_t{width} : 2 + 2 * ((width + 127) / 128);
+    const std::int64_t storedChannels =
+        std::min<std::int64_t>(channelCount, colourMode == RgbMode ? 4 : 1);
+    // Divided rather than multiplied: channels, rows and row bytes together can pass 64 bits.
+    const std::int64_t imageBytes = source->GetFileSize() - (sectionEnd + 2);
+    if (height > 0 && storedChannels * rowLeast > imageBytes / height) {
         PLDataSource::ThrowEndOfFile();
     }
 
@@ -146,7 +162,11 @@ void PLPSDDecoder::ReadImageResources(PLDataSource& source) {
         const std::uint16_t id = LoadU16BE(block + 4);
         // The length byte and the name together take an even count.
         const std::uint8_t nameLength = block[6];
-        take(nameLength + (nameLength % 2 == 0 ? 1u : 0u));
+        const std::uint8_t* name = take(nameLength + (nameLength % 2 == 0 ? 1u : 0u));
+        if (PLTraceWants(2)) {
+            PLTrace(2, "Reading resource:" +
+                           std::string(reinterpret_cast<const char*>(name), nameLength) + "\n");
+        }
         const std::uint32_t dataSize = LoadU32BE(take(4));
         const std::uint8_t* data = take(dataSize);
         if (dataSize % 2 != 0) take(1);
@@ -168,6 +188,9 @@ void PLPSDDecoder::ReadLayerSection(PLDataSource& source) {
     const std::uint32_t infoLength = LoadU32BE(source.ReadBytes(4));
     if (infoLength > 0) {
         layerCount = std::abs(static_cast<std::int32_t>(LoadI16BE(source.ReadBytes(2))));
+        if (PLTraceWants(2)) {
+            PLTrace(2, "Number of layers: " + std::to_string(layerCount) + "\n");
+        }
         for (std::int32_t i = 0; i < layerCount; ++i) {
             const std::uint8_t* bounds = source.ReadBytes(LayerBoundsBytes);
             LayerRecord layer;
@@ -212,11 +235,9 @@ void PLPSDDecoder::GetImage(PLBmp& bmp) {
     if (layerSectionLength > 0) {
         source.Seek(layerSectionStart + static_cast<std::int32_t>(layerSectionLength));
     }
-    const std::uint16_t compression = LoadU16BE(source.ReadBytes(2));
-    if (compression > 3) RaiseError(PLErrFormatUnknown, "PSD decoder: Compression unknown.");
-    if (compression != RawCompression && compression != PackBitsCompression) {
-        RaiseError(PLErrFormatUnknown, "PSD decoder: Compression type not supported.");
-    }
+    // The compression word was read and checked with the header.
+    source.ReadBytes(2);
+    PLTrace(2, compression == RawCompression ? "No compression\n" : "RLE compression\n");
 
     const std::int32_t width = GetWidth();
     const std::int32_t height = GetHeight();

@@ -16,13 +16,15 @@ public:
     // Reads the header, the colour mode data, the image resources and the layer records, and
     // publishes size, resolution and pixel format. Throws PLTextException code 2 ("PSD
     // decoder: This isn't a photoshop file.", "PSD decoder: Wrong signature in resource data
-    // block."), 6 ("This PSD color mode is not supported." or a depth other than 8 bits),
-    // 1 for sizes or records that pass their section, 11 when the data ends early.
+    // block.", "PSD decoder: Compression unknown.", "PSD decoder: Compression type not
+    // supported." for the merged image's coding), 6 ("This PSD color mode is not
+    // supported." or a depth other than 8 bits), 1 for no channels or sizes or records that
+    // pass their section, 11 when the data ends early or cannot hold the merged image.
+    // Everything is checked before anything is allocated for the image.
     void Open(PLDataSource* source) override;
 
     // Decodes the merged image into bmp and frees the layer records, also on failure. Throws
-    // PLTextException code 2 ("PSD decoder: Compression unknown.", "PSD decoder: Compression
-    // type not supported."), 1 for PackBits runs passing a row, 11 when the data ends early.
+    // PLTextException code 1 for PackBits runs passing a row, 11 when the data ends early.
     void GetImage(PLBmp& bmp) override;
 
     // Frees the layer records, then closes as every decoder does.
@@ -52,6 +54,7 @@ private:
 
     std::uint16_t channelCount = 0;
     std::uint16_t colourMode = 0;
+    std::uint16_t compression = 0;  // of the merged image: 0 raw, 1 PackBits
     // 256 entries of blue, green, red, alpha; entries the file does not give are 0.
     std::array<std::uint8_t, 1024> palette{};
     PLPoint resolution;

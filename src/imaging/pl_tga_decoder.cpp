@@ -6,6 +6,7 @@
 #include "imaging/pl_bmp_internal.h"
 #include "imaging/pl_data_source.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_trace.h"
 
 #include <cstring>
 
@@ -74,6 +75,7 @@ void StorePixel(const std::uint8_t* in, std::uint8_t depth, std::uint8_t* row, s
 }  // namespace
 
 void PLTGADecoder::Open(PLDataSource* source) {
+    PLTrace(2, "Decoding TGA.\n");
     const std::uint8_t* h = source->ReadBytes(HeaderBytes);
     header.idLength = h[0];
     header.colourMapType = h[1];

@@ -4,6 +4,8 @@
 #include "imaging/pl_bmp.h"
 #include "imaging/pl_data_source.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_tiff_check.h"
+#include "imaging/pl_trace.h"
 
 #include <tiffio.h>
 
@@ -132,6 +134,15 @@ void PLTIFFDecoder::Open(PLDataSource* source) {
     constexpr auto MaxSide = static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
     if (width > MaxSide || height > MaxSide) {
         RaiseError(PLErrNoMemory, "Image too large.");
+    }
+    // Checked before the bitmap is made: a damaged directory that libtiff would decode as
+    // something else, and a claim far beyond the data, never cost an allocation.
+    if (const auto damage =
+            PLTIFFDamagedDirectory(handle.get(), source->GetCurrentPtr(), source->GetBytesLeft())) {
+        RaiseError(PLErrFormatUnknown, *damage);
+    }
+    if (!PLTIFFBytesCanHoldImage(handle.get(), source->GetBytesLeft())) {
+        PLDataSource::ThrowEndOfFile();
     }
 
     // Grey of 9 to 16 bits is announced as 32-bit colour: the RGBA reader decodes it so.
@@ -275,6 +286,7 @@ void PLTIFFDecoder::DoLoColor(PLBmp& bmp) {
     GetFieldDefaulted(TIFFTAG_PHOTOMETRIC, &photometric);
     if (photometric != PHOTOMETRIC_MINISWHITE && photometric != PHOTOMETRIC_MINISBLACK &&
         photometric != PHOTOMETRIC_PALETTE) {
+        PLTrace(2, "unexpected PhotometricInterpretation, default to PHOTOMETRIC_MINISWHITE\n");
         photometric = PHOTOMETRIC_MINISWHITE;
     }
     if (bitsPerSample == 0 || bitsPerSample > 8 || samplesPerPixel == 0) {

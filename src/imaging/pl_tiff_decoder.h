@@ -21,14 +21,16 @@ public:
     ~PLTIFFDecoder() override;
 
     // Opens the TIFF at the source's position and reads its header. Throws PLTextException:
-    // code 2 with libtiff's report for data libtiff refuses, 1 when the stream does not
-    // open without a report.
+    // code 2 with libtiff's report for data libtiff refuses, or for a directory whose
+    // required tags are cut short or whose palette image lost its colour map; 1 when the
+    // stream does not open without a report; 11 when the data cannot hold the image.
     void Open(PLDataSource* source) override;
 
     // Throws PLTextException: code 1 "TIFF subformat not supported." for a layout the RGBA
     // reader refuses, 2 with libtiff's report for unreadable image data, 7 when a scanline in
     // the first third of the image cannot be read, 10 "Out of memory allocating TIFF
-    // buffer." when a work buffer cannot be had.
+    // buffer." when a scanline buffer cannot be had; KVOutOfMemoryException when the private
+    // heap refuses the RGBA raster.
     void GetImage(PLBmp& bmp) override;
 
     // Closes the libtiff handle, then the source.

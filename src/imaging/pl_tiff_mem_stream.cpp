@@ -2,6 +2,7 @@
 
 #include "imaging/pl_pic_decoder.h"
 #include "imaging/pl_text_exception.h"
+#include "imaging/pl_trace.h"
 
 #include <tiffio.h>
 
@@ -110,16 +111,35 @@ ErrorRecord& Errors() {
     return record;
 }
 
-void RecordError(const char* /*module*/, const char* format, va_list args) {
-    ErrorRecord& record = Errors();
-    // A longer report is cut to the buffer; vsnprintf always ends it.
-    if (std::vsnprintf(record.text.data(), record.text.size(), format, args) < 0) {
-        std::snprintf(record.text.data(), record.text.size(), "%s", format);
-    }
-    record.isRaised = true;
+// The last warning, kept apart from the errors: a warning never fails a call.
+std::array<char, 1024>& LastWarning() {
+    static std::array<char, 1024> text{};
+    return text;
 }
 
-void DropWarning(const char* /*module*/, const char* /*format*/, va_list /*args*/) {}
+// Formats a report into text; a longer one is cut to the buffer, and vsnprintf always ends
+// it.
+void FormatReport(std::array<char, 1024>& text, const char* format, va_list args) {
+    if (std::vsnprintf(text.data(), text.size(), format, args) < 0) {
+        std::snprintf(text.data(), text.size(), "%s", format);
+    }
+}
+
+void RecordError(const char* /*module*/, const char* format, va_list args) {
+    ErrorRecord& record = Errors();
+    FormatReport(record.text, format, args);
+    record.isRaised = true;
+    PLTraceFromCallback(0, {record.text.data(), "\n"});
+}
+
+void RecordWarning(const char* module, const char* format, va_list args) {
+    FormatReport(LastWarning(), format, args);
+    if (module != nullptr) {
+        PLTraceFromCallback(2, {"Warning in LIBTIFF(", module, "): ", LastWarning().data(), "\n"});
+    } else {
+        PLTraceFromCallback(2, {"Warning in LIBTIFF: ", LastWarning().data(), "\n"});
+    }
+}
 
 }  // namespace
 
@@ -148,7 +168,7 @@ void PLTIFFCloser::operator()(tiff* handle) const { TIFFClose(handle); }
 
 void PLTIFFInstallHandlers() {
     TIFFSetErrorHandler(RecordError);
-    TIFFSetWarningHandler(DropWarning);
+    TIFFSetWarningHandler(RecordWarning);
 }
 
 void PLTIFFClearError() { Errors().isRaised = false; }
@@ -156,6 +176,8 @@ void PLTIFFClearError() { Errors().isRaised = false; }
 bool PLTIFFHasError() { return Errors().isRaised; }
 
 const char* PLTIFFLastError() { return Errors().text.data(); }
+
+const char* PLTIFFLastWarning() { return LastWarning().data(); }
 
 void PLTIFFRaiseIfError() {
     if (!PLTIFFHasError()) return;

@@ -27,8 +27,9 @@ struct PLTIFFCloser {
 };
 using PLTIFFHandle = std::unique_ptr<tiff, PLTIFFCloser>;
 
-// Installs the error handler (records the report) and the warning handler (drops it;
-// warnings never stop decoding) as libtiff's process-wide handlers. Start-up.
+// Installs the error handler (records the report) and the warning handler (records it
+// apart; warnings never stop decoding) as libtiff's process-wide handlers, so that nothing
+// of libtiff's reaches the process's standard error. Start-up.
 void PLTIFFInstallHandlers();
 
 // Forgets that an error was reported; the last text stays.
@@ -40,6 +41,9 @@ bool PLTIFFHasError();
 // The text of the last error report, cut to fit the record's 1,024 bytes; empty before
 // the first report.
 const char* PLTIFFLastError();
+
+// The text of the last warning, cut to 1,024 bytes; empty before the first.
+const char* PLTIFFLastWarning();
 
 // Raises the image library's exception for a reported libtiff error: PLTextException code 2
 // with "Decoder error: <report>\n", and forgets the report. Does nothing when none was

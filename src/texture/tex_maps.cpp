@@ -127,6 +127,10 @@ struct Coverage {
     int rows = 0;
     bool wrap = false;
     Footprint footprint;
+    // Steps marked covered by Mark and PlaceTile, each counted once: the share of the raster
+    // a build reports as progress, kept as it grows rather than counted over the whole raster
+    // again, which made a large build quadratic in its tiles.
+    std::int64_t markedCount = 0;
 
     std::uint8_t& At(int x, int y) {
         int wx = x;
@@ -174,11 +178,18 @@ struct Coverage {
     void Mark(int cx, int cy, int hx, int hy) {
         footprint.Prepare(hx, hy);
         for (const Footprint::Run& r : footprint.runs) {
-            ForSpan(cy + r.dy, cx + r.dx0, cx + r.dx1,
-                    [](std::uint8_t* p, int n) { std::memset(p, 1, static_cast<std::size_t>(n)); });
+            ForSpan(cy + r.dy, cx + r.dx0, cx + r.dx1, [this](std::uint8_t* p, int n) {
+                for (int i = 0; i < n; ++i) markedCount += p[i] == 0 ? 1 : 0;
+                std::memset(p, 1, static_cast<std::size_t>(n));
+            });
         }
         // The centre belongs to no run.
-        if (Inside(cx, cy)) At(cx, cy) = 1;
+        if (Inside(cx, cy)) MarkStep(At(cx, cy));
+    }
+
+    void MarkStep(std::uint8_t& step) {
+        markedCount += step == 0 ? 1 : 0;
+        step = 1;
     }
 
     // Moves the candidate toward the uncovered side: one step at a time in the direction whose
@@ -223,7 +234,7 @@ struct Coverage {
         const double tileX = x + 0.9 * shiftX;
         const double tileY = y + 0.9 * shiftY;
         Mark(static_cast<int>(std::lround(tileX)), static_cast<int>(std::lround(tileY)), hx, hy);
-        At(x, y) = 1;
+        MarkStep(At(x, y));
         return {tileX, tileY};
     }
 };
@@ -401,7 +412,6 @@ bool BuildTileMap(TileMap& map) {
                   map.heapCount, map.cells};
     const VersaTex* versa = VersaOwner(owner);
     const std::int64_t total = static_cast<std::int64_t>(coverage.cols) * coverage.rows;
-    std::int64_t covered = 0;
     std::int64_t front = 0;
     std::int64_t back = total - 1;
     int attempts = 0;
@@ -452,9 +462,9 @@ bool BuildTileMap(TileMap& map) {
         owner->NextRandom();
         ++attempts;
 
-        covered = 0;
         if (TexMapProgressHook != nullptr && versa != nullptr && attempts % 16 == 1) {
-            for (std::int64_t i = 0; i < total; ++i) covered += map.coverage[i];
+            // The raster starts uncovered, so the marked steps are the covered ones.
+            const std::int64_t covered = coverage.markedCount;
             const double part = static_cast<double>(covered) / static_cast<double>(total);
             double fraction = 0.4 * part + (versa->buildStage == 1 ? 0.4 : 0.0);
             if (versa->buildStage >= 3) {

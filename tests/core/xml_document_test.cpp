@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -725,6 +727,42 @@ TEST(XmlDocument, FailedSaveReportsAndKeepsTheOldFile) {
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::mask,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     const auto entries = fs::directory_iterator(fs::path(path).parent_path());
+    EXPECT_EQ(std::distance(begin(entries), end(entries)), 1);
+}
+
+TEST(XmlDocument, SaveKeepsAPrivateModeAndAnotherSavesTemporary) {
+    namespace fs = std::filesystem;
+    TempFolder folder;
+    const std::string path = folder.File("private.xml");
+    WriteBytes(path, "old");
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    // A file of the temporary's old fixed name belongs to someone else: a save must neither
+    // write into it nor remove it.
+    const std::string foreign = path + ".~tmp";
+    WriteBytes(foreign, "not ours");
+
+    XmlDocument document("<a/>");
+    ASSERT_TRUE(document.Save(path));
+    EXPECT_EQ(ReadBytes(path), "<a/>");
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::mask,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(ReadBytes(foreign), "not ours");
+    const auto entries = fs::directory_iterator(folder.File(""));
+    EXPECT_EQ(std::distance(begin(entries), end(entries)), 2);
+}
+
+TEST(XmlDocument, SaveOverAReadOnlyFileFailsAndKeepsIt) {
+    if (::geteuid() == 0) GTEST_SKIP() << "the superuser may write any file";
+    namespace fs = std::filesystem;
+    TempFolder folder;
+    const std::string path = folder.File("locked.xml");
+    WriteBytes(path, "old");
+    fs::permissions(path, fs::perms::owner_read);
+    XmlDocument document("<a/>");
+    EXPECT_FALSE(document.Save(path));
+    EXPECT_EQ(document.ResultText(), "Permission denied");
+    EXPECT_EQ(ReadBytes(path), "old");
+    const auto entries = fs::directory_iterator(folder.File(""));
     EXPECT_EQ(std::distance(begin(entries), end(entries)), 1);
 }
 

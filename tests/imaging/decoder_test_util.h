@@ -3,6 +3,7 @@
 // Small helpers shared by the decoder tests: byte buffers built field by field and the code
 // of the PLTextException a call throws.
 
+#include "core/private_heap.h"
 #include "imaging/pl_any_bmp.h"
 #include "imaging/pl_any_pic_decoder.h"
 #include "imaging/pl_pic_decoder.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -46,6 +48,25 @@ inline std::int32_t CodeOf(const std::function<void()>& fn, std::string* text = 
         return e.GetCode();
     }
     return 0;
+}
+
+// The code a new decoder of type Decoder refuses file with while the private heap refuses
+// every request. A header claiming more than its data can hold must be refused before any
+// storage is asked for, so a KVOutOfMemoryException (storage was asked for) gives -1.
+template <class Decoder>
+std::int32_t CodeWithoutStorage(const Bytes& file) {
+    PLAnyBmp bmp;
+    Decoder decoder;
+    PrivateHeapRefuseNext(INT_MAX);
+    std::int32_t code = -1;
+    try {
+        code = CodeOf([&] {
+            decoder.MakeBmpFromMemory(file.data(), static_cast<std::int32_t>(file.size()), bmp);
+        });
+    } catch (const KVOutOfMemoryException&) {
+    }
+    PrivateHeapRefuseNext(0);
+    return code;
 }
 
 // All rows of a bitmap, top row first.

@@ -41,6 +41,7 @@ struct EncodeSettings {
     int densityY = 1;
     bool isFloatDct = true;
     bool isCmyk = false;  // 4 bytes a pixel taken as CMYK
+    bool isProgressive = false;
     std::vector<Bytes> app1Markers;
 };
 
@@ -64,6 +65,7 @@ inline Bytes Encode(const EncodeSettings& settings, const Bytes& pixels) {
         jpeg_set_defaults(&info);
         if (settings.quality != 0) jpeg_set_quality(&info, settings.quality, TRUE);
         if (settings.isFloatDct) info.dct_method = JDCT_FLOAT;
+        if (settings.isProgressive) jpeg_simple_progression(&info);
         info.density_unit = static_cast<UINT8>(settings.densityUnit);
         info.X_density = static_cast<UINT16>(settings.densityX);
         info.Y_density = static_cast<UINT16>(settings.densityY);

@@ -1,5 +1,6 @@
 #include "imaging/pl_any_bmp.h"
 
+#include "core/private_heap.h"
 #include "imaging/decoder_test_util.h"
 #include "imaging/pl_text_exception.h"
 
@@ -97,6 +98,33 @@ TEST(PLAnyBmp, ImpossibleSizesFailAndKeepTheBitmap) {
         EXPECT_EQ(bmp.GetPixelFormat(), PLPixelFormat::R8G8B8);
         EXPECT_EQ(bmp.GetLineArray()[0][5], 99);
     }
+}
+
+// The storage a header sizes is bounded by the private heap's ceiling like every other buffer
+// a file sizes, and a refused bitmap keeps what it held.
+TEST(PLAnyBmp, StorageCountsAgainstThePrivateHeap) {
+    const std::size_t before = PrivateHeapBytesInUse();
+    {
+        PLAnyBmp big;
+        big.CreateFromData(100, 50, PLPixelFormat::A8R8G8B8, nullptr, 0, {0, 0});
+        // Pixels and one row pointer a row.
+        EXPECT_GE(PrivateHeapBytesInUse() - before, 100 * 50 * 4 + 50 * sizeof(void*));
+    }
+    EXPECT_EQ(PrivateHeapBytesInUse(), before);
+
+    PLAnyBmp bmp;
+    bmp.CreateFromData(3, 2, PLPixelFormat::R8G8B8, nullptr, 0, {0, 0});
+    bmp.GetBits()[5] = 99;
+    PrivateHeapSetCeiling(PrivateHeapBytesInUse() + 4096);
+    EXPECT_THROW(bmp.CreateFromData(1000, 1000, PLPixelFormat::L8, nullptr, 0, {0, 0}),
+                 KVOutOfMemoryException);
+    // A tall image of one-byte rows is mostly row table, which counts too.
+    EXPECT_THROW(bmp.CreateFromData(1, 1000, PLPixelFormat::L8, nullptr, 0, {0, 0}),
+                 KVOutOfMemoryException);
+    PrivateHeapSetCeiling(0);
+    EXPECT_EQ(bmp.GetWidth(), 3);
+    EXPECT_EQ(bmp.GetPixelFormat(), PLPixelFormat::R8G8B8);
+    EXPECT_EQ(bmp.GetLineArray()[0][5], 99);
 }
 
 TEST(PLAnyBmp, EmptyImageHasRowsButNoPixels) {

@@ -2,15 +2,18 @@
 
 #include "imaging/decoder_test_util.h"
 #include "imaging/pl_any_bmp.h"
+#include "imaging/pl_bmp_encoder.h"
 #include "imaging/pl_data_source.h"
 #include "imaging/pl_mem_source.h"
 #include "imaging/pl_text_exception.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -276,6 +279,88 @@ TEST(PLPicDecoder, InputsThatCannotBeOpenedNameThemselves) {
     EXPECT_EQ(CodeOf([&] { decoder.MakeBmpFromURL("http://x/y.bmp", bmp); }, &text),
               PLErrFormatNotCompiled);
     EXPECT_EQ(text, "Decoder error: URL support not compiled into library.\n");
+}
+
+// A file whose name is not ASCII decodes through the wide-name call exactly as through the
+// narrow one, the narrow call's lookup (either separator, other case) included.
+TEST(PLPicDecoder, NonAsciiNameDecodesThroughTheWideForm) {
+    TempFolder folder;
+    PLAnyBmp image;
+    image.CreateFromData(3, 2, PLPixelFormat::X8R8G8B8, nullptr, 0, {72, 72});
+    for (int i = 0; i < 6; ++i) image.GetBits()[4 * i + 1] = static_cast<std::uint8_t>(40 * i);
+    const std::string folderName = folder.Str();
+    const std::u16string wideFolder(folderName.begin(), folderName.end());
+    const std::string narrow = folderName + "/Sch\xC3\xB6n-\xE5\x9C\xB0\xF0\x9F\x98\x80.bmp";
+    PLBmpEncoder().MakeFileFromBmpW(wideFolder + u"/Sch\u00F6n-\u5730\U0001F600.bmp", image);
+
+    PLAnyPicDecoder decoder;
+    PLAnyBmp fromNarrow;
+    decoder.MakeBmpFromFile(narrow, fromNarrow);
+    for (const std::u16string& wide : {wideFolder + u"/Sch\u00F6n-\u5730\U0001F600.bmp",
+                                       wideFolder + u"\\SCH\u00F6N-\u5730\U0001F600.BMP"}) {
+        PLAnyBmp fromWide;
+        decoder.MakeBmpFromFileW(wide, fromWide);
+        EXPECT_EQ(fromWide.GetPixelFormat(), fromNarrow.GetPixelFormat());
+        EXPECT_EQ(decoder_test::Pixels(fromWide), decoder_test::Pixels(fromNarrow));
+    }
+    EXPECT_EQ(decoder_test::Pixels(fromNarrow).size(), 24u);
+
+    // A surrogate without its pair names no file; the message shows it replaced.
+    PLAnyBmp bmp;
+    std::string text;
+    const std::u16string broken = wideFolder + u"/a" + char16_t(0xD800) + u".bmp";
+    EXPECT_EQ(CodeOf([&] { decoder.MakeBmpFromFileW(broken, bmp); }, &text), PLErrFileNotFound);
+    EXPECT_EQ(text, "Decoder error: Opening " + folderName + "/a\xEF\xBF\xBD.bmp failed\n");
+    EXPECT_EQ(CodeOf([&] { decoder.MakeBmpFromFileW(std::u16string(1000, u'a'), bmp); }, &text),
+              PLErrFileNotFound);
+    EXPECT_EQ(text, "Decoder error: Opening {{Filename too long}} failed\n");
+}
+
+// A format the library does not know is read by a decoder from the factory list, which is
+// empty unless something adds a factory.
+TEST(PLAnyPicDecoder, FactoryListReadsDataOfUnknownType) {
+    class TestFactory : public PLPicDecoderFactory {
+    public:
+        bool CanDecode(const std::uint8_t* data, std::int32_t size) const override {
+            ++askedCount;
+            return size >= 2 && data[0] == 'Q' && data[1] == 'Z';
+        }
+        std::unique_ptr<PLPicDecoder> CreateDecoder() const override {
+            return std::make_unique<TestDecoder>();
+        }
+        mutable int askedCount = 0;
+    };
+    ASSERT_EQ(PLDecoderFactoryCount(), 0u);
+    const Bytes image = TestImage("QZ", 2, 1, 8);
+    PLAnyPicDecoder decoder;
+    PLAnyBmp bmp;
+    const auto decode = [&](const Bytes& file) {
+        return CodeOf([&] {
+            decoder.MakeBmpFromMemory(file.data(), static_cast<std::int32_t>(file.size()), bmp);
+        });
+    };
+    EXPECT_EQ(decode(image), PLErrUnknownFileType);
+
+    TestFactory other;
+    TestFactory factory;
+    PLAddDecoderFactory(other);
+    PLAddDecoderFactory(factory);
+    PLAddDecoderFactory(factory);
+    EXPECT_EQ(PLDecoderFactoryCount(), 2u);
+    EXPECT_EQ(decode(image), 0);
+    EXPECT_EQ(decoder.GetFileType(), PLFileTypeUnknown);
+    EXPECT_EQ(decoder_test::Pixels(bmp), (Bytes{0, 1}));
+    EXPECT_EQ(bmp.GetResolution(), (PLPoint{72, 72}));
+    // Data the factories do not take, and data of a known type, are not theirs.
+    EXPECT_EQ(decode(TestImage("ZZ", 2, 1, 8)), PLErrUnknownFileType);
+    const int askedBefore = factory.askedCount;
+    EXPECT_EQ(decode(FromText("\x89PNG", 16)), PLErrFormatNotCompiled);
+    EXPECT_EQ(factory.askedCount, askedBefore);
+
+    PLRemoveDecoderFactory(other);
+    PLRemoveDecoderFactory(factory);
+    EXPECT_EQ(PLDecoderFactoryCount(), 0u);
+    EXPECT_EQ(decode(image), PLErrUnknownFileType);
 }
 
 TEST(PLPicDecoder, CorruptFilesFailCleanly) {

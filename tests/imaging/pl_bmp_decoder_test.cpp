@@ -296,7 +296,17 @@ TEST(PLBmpDecoder, CorruptFilesFailWithTheirCodes) {
     rle8.width = 4, rle8.height = 1, rle8.bitCount = 8, rle8.compression = 1;
     rle8.palette = Palette4(256);
     BmpFile rle4 = rle8;
-    rle4.bitCount = 4, rle4.palette = Palette4(16);
+    rle4.bitCount = 4, rle4.compression = 2, rle4.palette = Palette4(16);
+    // Each depth has its one run-length code; the other depth's code, bit fields and
+    // embedded JPEG or PNG data are not read.
+    BmpFile rle8Coded4 = rle8;
+    rle8Coded4.compression = 2;
+    BmpFile rle4Coded8 = rle4;
+    rle4Coded8.compression = 1;
+    BmpFile jpegCoded = rle8;
+    jpegCoded.compression = 4;
+    BmpFile bitFields8 = rle8;
+    bitFields8.compression = 3;
     BmpFile hugeRows;
     hugeRows.width = 30000, hugeRows.height = 30000, hugeRows.bitCount = 32;
     BmpFile hugePalette;
@@ -336,10 +346,56 @@ TEST(PLBmpDecoder, CorruptFilesFailWithTheirCodes) {
          nullptr},
         {"RLE4 run past the stored row", with(rle4, {9, 0x11, 0, 0}), PLErrWrongSignature, nullptr},
         {"RLE8 without end", with(rle8, {2, 1}), PLErrEndOfFile, nullptr},
+        {"8 bits with the RLE4 code", with(rle8Coded4, {0, 1}), PLErrFormatUnknown,
+         "Decoder error: Decoding bmp: Unknown compression.\n"},
+        {"4 bits with the RLE8 code", with(rle4Coded8, {0, 1}), PLErrFormatUnknown, nullptr},
+        {"8 bits with JPEG data", with(jpegCoded, {0, 1}), PLErrFormatUnknown, nullptr},
+        {"8 bits with bit fields", with(bitFields8, {0, 1}), PLErrFormatUnknown, nullptr},
         {"rows beyond the data", hugeRows.Build(), PLErrEndOfFile, nullptr},
         {"colours used beyond the data", hugePalette.Build(), PLErrEndOfFile, nullptr},
         {"header size beyond the data", hugeHeader, PLErrEndOfFile, nullptr},
     });
+}
+
+// A few hundred bytes of header claiming millions of rows are refused from the header, before
+// any storage is asked for: every stored row takes at least its padded bytes uncompressed and
+// a two-byte escape run-length coded.
+TEST(PLBmpDecoder, RowsTheDataCannotHoldAreRefusedBeforeAllocation) {
+    BmpFile rle4;
+    rle4.width = 67, rle4.height = 13303853, rle4.bitCount = 4, rle4.compression = 2;
+    rle4.palette = Palette4(16);
+    for (int i = 0; i < 54; ++i) rle4.rows.insert(rle4.rows.end(), {2, 0x12});
+    rle4.rows.push_back(0), rle4.rows.push_back(1);
+    const Bytes tiny = rle4.Build();
+    ASSERT_LT(tiny.size(), 256u);
+
+    BmpFile rle8;
+    rle8.width = 4000, rle8.height = -4000, rle8.bitCount = 8, rle8.compression = 1;
+    rle8.palette = Palette4(256);
+    rle8.rows = {0, 0, 0, 0, 0, 1};
+    BmpFile uncompressed;
+    uncompressed.width = 5000, uncompressed.height = 5000, uncompressed.bitCount = 1;
+    uncompressed.palette = Palette4(2);
+    uncompressed.rows.assign(5000, 0);
+
+    const struct {
+        const char* what;
+        Bytes file;
+    } cases[] = {
+        {"RLE4, 13 million rows", tiny},
+        {"RLE8 top-down, 4000 rows", rle8.Build()},
+        {"1 bit, 5000 rows of 628 bytes", uncompressed.Build()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(decoder_test::CodeWithoutStorage<PLBmpDecoder>(c.file), PLErrEndOfFile);
+    }
+
+    // Two bytes a row is enough to be decoded: rows after the end of the bitmap stay 0.
+    rle8.height = -3;
+    PLAnyBmp bmp;
+    decoder_test::Decode<PLBmpDecoder>(rle8.Build(), bmp);
+    EXPECT_EQ(bmp.GetHeight(), 3);
 }
 
 TEST(PLBmpDecoder, EveryCutOfAFixtureFailsCleanly) {
@@ -354,7 +410,9 @@ TEST(PLBmpDecoder, KeptCorruptFilesFailCleanly) {
     decoder_test::ExpectDataFilesFail({{"bmp_rle8_run_past_row.bmp", PLErrWrongSignature},
                                        {"bmp_core_offset_inside_headers.bmp", PLErrWrongSignature},
                                        {"bmp_huge_rows_short_data.bmp", PLErrEndOfFile},
-                                       {"bmp_zero_width_many_rows.bmp", PLErrWrongSignature}});
+                                       {"bmp_zero_width_many_rows.bmp", PLErrWrongSignature},
+                                       {"bmp_rle4_millions_of_rows.bmp", PLErrEndOfFile},
+                                       {"bmp_row_bytes_overflow.bmp", PLErrEndOfFile}});
 }
 
 }  // namespace

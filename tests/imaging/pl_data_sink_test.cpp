@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -119,6 +120,27 @@ TEST_F(PLFileSinkTest, ReplacesAnExistingFileOnClose) {
     sink.WriteBytes(bytes, 3);
     sink.Close();
     EXPECT_EQ(ReadFile(path), "new");
+}
+
+TEST_F(PLFileSinkTest, WideNamesWriteTheFileOfTheirUtf8Name) {
+    const std::string base = folder.string();
+    const std::u16string wideFolder(base.begin(), base.end());
+    PLFileSink sink;
+    ASSERT_EQ(sink.OpenWide(wideFolder + u"/\u00FCber.bin", 16), 0);
+    EXPECT_EQ(sink.GetName(), "Wide");
+    EXPECT_EQ(sink.GetWideName(), wideFolder + u"/\u00FCber.bin");
+    const std::uint8_t bytes[] = {7, 8, 9};
+    sink.WriteBytes(bytes, 3);
+    sink.Close();
+    EXPECT_EQ(ReadFile(folder / (std::string("\xC3\xBC") + "ber.bin")), "\x07\x08\x09");
+    EXPECT_EQ(EntryCount(), 1u);
+
+    errno = 0;
+    EXPECT_EQ(sink.OpenWide(wideFolder + u"/a" + char16_t(0xD83D) + u".bin", 16),
+              PLErrFileNotFound);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(sink.IsOpen());
+    EXPECT_EQ(EntryCount(), 1u);
 }
 
 TEST_F(PLFileSinkTest, OpenFailuresGiveTheirCodes) {

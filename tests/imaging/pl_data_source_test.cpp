@@ -106,6 +106,29 @@ TEST_F(PLDataSourceFiles, FileSourceFindsNamesWithOtherCaseAndBackslashes) {
     EXPECT_EQ(source.GetFileSize(), 3);
 }
 
+TEST_F(PLDataSourceFiles, WideNamesOpenTheFileTheirUtf8Names) {
+    Write("Caf\xC3\xA9.bin", "abc");
+    const std::string base = folder.string();
+    const std::u16string wideFolder(base.begin(), base.end());
+    PLFileSource source;
+    ASSERT_EQ(source.OpenWide(wideFolder + u"/CAF\u00E9.BIN"), 0);
+    EXPECT_EQ(source.GetName(), "Wide");
+    EXPECT_TRUE(source.IsWide());
+    EXPECT_EQ(source.GetWideName(), wideFolder + u"/CAF\u00E9.BIN");
+    EXPECT_EQ(source.GetFileSize(), 3);
+    source.Close();
+    EXPECT_FALSE(source.IsWide());
+    EXPECT_EQ(source.GetWideName(), u"");
+
+    EXPECT_EQ(source.OpenWide(wideFolder + u"/missing/a.bin"), PLErrPathNotFound);
+    EXPECT_EQ(source.OpenWide(wideFolder + u"/Caf" + char16_t(0xDC01) + u".bin"),
+              PLErrFileNotFound);
+    EXPECT_FALSE(source.IsOpen());
+    // A narrow open names the source by its path again.
+    ASSERT_EQ(source.Open(base + "/Caf\xC3\xA9.bin"), 0);
+    EXPECT_FALSE(source.IsWide());
+}
+
 TEST_F(PLDataSourceFiles, FileOpenFailuresGiveTheirCodes) {
     Write("empty.bin", "");
     fs::create_directories(folder / "dir");

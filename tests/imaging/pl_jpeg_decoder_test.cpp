@@ -1,13 +1,16 @@
 #include "imaging/pl_jpeg_decoder.h"
 
+#include "core/byte_order.h"
 #include "core/crt_random.h"
 #include "imaging/decoder_test_util.h"
 #include "imaging/jpeg_reference.h"
 #include "imaging/pl_any_bmp.h"
 #include "imaging/pl_any_pic_decoder.h"
+#include "imaging/pl_data_source.h"
 #include "imaging/pl_exif.h"
 #include "imaging/pl_mem_source.h"
 #include "imaging/pl_text_exception.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -129,6 +132,107 @@ TEST(PLJPEGDecoder, FileCutInTheScanDecodesAsLibjpegCompletesIt) {
         EXPECT_EQ(CodeOf([&] { DecodeWithLibrary(cut, bmp); }), 0);
         EXPECT_EQ(Pixels(bmp), expected->pixels);
     }
+}
+
+// Huffman-coded data takes a bit at the least for each 8 x 8 block: a header claiming more
+// blocks than that is refused before any storage is asked for.
+TEST(PLJPEGDecoder, BlocksTheDataCannotHoldAreRefusedBeforeAllocation) {
+    Bytes file = ColourFile(16, 16);
+    // The frame header: FF C0, its length, the sample precision, then height and width.
+    const Bytes frameMarker = {0xFF, 0xC0};
+    const auto frame =
+        std::search(file.begin(), file.end(), frameMarker.begin(), frameMarker.end());
+    ASSERT_NE(frame, file.end());
+    const auto at = static_cast<std::size_t>(frame - file.begin());
+    StoreU16BE(&file[at + 5], 30000);
+    StoreU16BE(&file[at + 7], 30000);
+    EXPECT_EQ(decoder_test::CodeWithoutStorage<PLJPEGDecoder>(file), PLErrEndOfFile);
+}
+
+// libjpeg's warnings are the decoder's to keep: none reaches the process's standard error.
+TEST(PLJPEGDecoder, WarningsAreRecordedNotPrinted) {
+    const Bytes whole = ColourFile(64, 64);
+    const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2));
+    PLJPEGDecoder decoder;
+    PLAnyBmp bmp;
+    testing::internal::CaptureStderr();
+    decoder.MakeBmpFromMemory(cut.data(), static_cast<std::int32_t>(cut.size()), bmp);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_GE(decoder.GetWarningCount(), 1);
+    EXPECT_NE(std::string(decoder.GetLastWarning()), "");
+
+    decoder.MakeBmpFromMemory(whole.data(), static_cast<std::int32_t>(whole.size()), bmp);
+    EXPECT_EQ(decoder.GetWarningCount(), 0);
+    EXPECT_EQ(std::string(decoder.GetLastWarning()), "");
+}
+
+// Keeps every fraction it is told, and abandons the decode once one reaches stopAt.
+class ProgressLog : public PLProgressReceiver {
+public:
+    struct Abandon {};
+
+    void OnProgress(double fraction) override {
+        fractions.push_back(fraction);
+        if (fraction >= stopAt) throw Abandon{};
+    }
+
+    std::vector<double> fractions;
+    double stopAt = 2.0;
+};
+
+class JpegProgressTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        jpeg_reference::EncodeSettings settings;
+        settings.width = 160;
+        settings.height = 120;
+        settings.isProgressive = true;
+        file = jpeg_reference::Encode(settings, jpeg_reference::TestPixels(160, 120, 4));
+        ASSERT_FALSE(file.empty());
+        path = (folder.Path() / "progressive.jpg").string();
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()),
+                   static_cast<std::streamsize>(file.size()));
+    }
+
+    TempFolder folder;
+    Bytes file;
+    std::string path;
+};
+
+TEST_F(JpegProgressTest, ProgressiveFileReportsRisingProgressEndingAtCompletion) {
+    ProgressLog log;
+    PLAnyPicDecoder decoder;
+    PLAnyBmp bmp;
+    decoder.MakeBmpFromFile(path, bmp, PLPixelFormat::DontCare, &log);
+    EXPECT_EQ(Pixels(bmp), jpeg_reference::Decode(file)->pixels);
+    // The scans are read in one pass and the rows written in another.
+    ASSERT_GE(log.fractions.size(), 20u);
+    EXPECT_GT(log.fractions.front(), 0.0);
+    EXPECT_LT(log.fractions.front(), 0.5);
+    for (std::size_t i = 1; i < log.fractions.size(); ++i) {
+        EXPECT_GT(log.fractions[i], log.fractions[i - 1]) << "report " << i;
+    }
+    EXPECT_EQ(log.fractions.back(), 1.0);
+    EXPECT_LT(log.fractions[log.fractions.size() - 2], 1.0);
+}
+
+TEST_F(JpegProgressTest, ReceiverCanAbandonTheDecode) {
+    PLAnyPicDecoder decoder;
+    PLAnyBmp bmp;
+    for (const double stopAt : {0.2, 0.7}) {
+        SCOPED_TRACE(stopAt);
+        ProgressLog log;
+        log.stopAt = stopAt;
+        EXPECT_THROW(decoder.MakeBmpFromFile(path, bmp, PLPixelFormat::DontCare, &log),
+                     ProgressLog::Abandon);
+        ASSERT_FALSE(log.fractions.empty());
+        EXPECT_GE(log.fractions.back(), stopAt);
+        EXPECT_LT(log.fractions.back(), 1.0);
+    }
+    // libjpeg was left ready for the next file.
+    decoder.MakeBmpFromFile(path, bmp);
+    EXPECT_EQ(Pixels(bmp), jpeg_reference::Decode(file)->pixels);
 }
 
 TEST(PLJPEGDecoder, CorruptFilesFailWithCode6AndTheDecoderStaysUsable) {
@@ -269,7 +373,7 @@ TEST(PLJPEGDecoder, DamagedFilesDecodeOrFailWithACode) {
             decoder.MakeBmpFromMemory(file.data(), static_cast<std::int32_t>(file.size()), bmp);
         });
         EXPECT_TRUE(code == 0 || code == PLErrFormatNotSupported || code == PLErrUnknownFileType ||
-                    code == PLErrAccessDenied)
+                    code == PLErrAccessDenied || code == PLErrEndOfFile)
             << code;
     }
 }

@@ -265,6 +265,41 @@ TEST(PLPSDDecoder, CorruptFilesFailWithTheirCodes) {
     });
 }
 
+// Small documents claiming huge images are refused from the header, before any storage is
+// asked for.
+TEST(PLPSDDecoder, ImagesTheDataCannotHoldAreRefusedBeforeAllocation) {
+    PsdFile noChannels;
+    noChannels.channels = 0, noChannels.width = 12124227, noChannels.height = 32;
+    noChannels.mode = 1;
+    noChannels.imageData.resize(33, 0);
+    const Bytes tiny = noChannels.Build();
+    ASSERT_EQ(tiny.size(), 73u);
+    PsdFile packed;
+    packed.width = 40000, packed.height = 40000, packed.compression = 1;
+    packed.imageData.resize(1000, 0);
+    PsdFile raw;
+    raw.channels = 4, raw.width = 100, raw.height = 100;
+    raw.imageData.resize(3 * 100 * 100, 0);
+    // Four channels of 2^31 - 1 rows of as many bytes pass 64 bits when multiplied.
+    PsdFile widest = raw;
+    widest.width = widest.height = 0x7FFFFFFF;
+
+    const struct {
+        const char* what;
+        Bytes file;
+        std::int32_t code;
+    } cases[] = {
+        {"no channels, 12 million columns", tiny, PLErrWrongSignature},
+        {"PackBits, 1.6 billion pixels in 1,000 bytes", packed.Build(), PLErrEndOfFile},
+        {"raw, one channel short", raw.Build(), PLErrEndOfFile},
+        {"raw, 2^31 - 1 square", widest.Build(), PLErrEndOfFile},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(decoder_test::CodeWithoutStorage<PLPSDDecoder>(c.file), c.code);
+    }
+}
+
 TEST(PLPSDDecoder, EveryCutOfAFixtureFailsCleanly) {
     for (const Variant& v : Variants()) {
         if (!v.readsEveryByte) continue;
@@ -278,7 +313,8 @@ TEST(PLPSDDecoder, KeptCorruptFilesFailCleanly) {
     decoder_test::ExpectDataFilesFail({{"psd_packbits_past_row.psd", PLErrWrongSignature},
                                        {"psd_layers_past_section.psd", PLErrWrongSignature},
                                        {"psd_resource_past_section.psd", PLErrWrongSignature},
-                                       {"psd_zero_width_huge_height.psd", PLErrWrongSignature}});
+                                       {"psd_zero_width_huge_height.psd", PLErrWrongSignature},
+                                       {"psd_no_channels_huge_width.psd", PLErrWrongSignature}});
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "imaging/pl_tiff_decoder.h"
 
 #include "core/byte_order.h"
+#include "core/private_heap.h"
+#include "imaging/decoder_test_util.h"
+#include "imaging/image_file.h"
 #include "imaging/pl_any_bmp.h"
 #include "imaging/pl_any_pic_decoder.h"
 #include "imaging/pl_text_exception.h"
@@ -53,6 +56,16 @@ std::vector<Bytes> RgbRows(int samples = 3) {
         rows.push_back(row);
     }
     return rows;
+}
+
+// The test pattern as an LZW-coded RGB file.
+Bytes LzwRgbFile() {
+    return WriteTiff({.width = 5,
+                      .height = 4,
+                      .samplesPerPixel = 3,
+                      .photometric = PHOTOMETRIC_RGB,
+                      .compression = COMPRESSION_LZW},
+                     RgbRows());
 }
 
 std::uint32_t RgbPattern(int x, int y) {
@@ -434,12 +447,7 @@ TEST(PLTIFFDecoder, RowsMissingFromTheLastTwoThirdsAreTolerated) {
 }
 
 TEST(PLTIFFDecoder, CorruptStreamsFailWithTheLibraryCodes) {
-    const Bytes good = WriteTiff({.width = 5,
-                                  .height = 4,
-                                  .samplesPerPixel = 3,
-                                  .photometric = PHOTOMETRIC_RGB,
-                                  .compression = COMPRESSION_LZW},
-                                 RgbRows());
+    const Bytes good = LzwRgbFile();
     struct Case {
         const char* what;
         Bytes file;
@@ -465,6 +473,123 @@ TEST(PLTIFFDecoder, CorruptStreamsFailWithTheLibraryCodes) {
         EXPECT_EQ(text.rfind("Decoder error: ", 0), 0u) << text;
         EXPECT_EQ(text.back(), '\n');
     }
+}
+
+// A palette image whose colour map the file cuts short would be decoded as grey by libtiff,
+// which sets the map aside: it fails instead, as does any required tag cut short.
+TEST(PLTIFFDecoder, TagsCutShortFail) {
+    const Bytes palette = WriteTiff(
+        {.width = 2, .photometric = PHOTOMETRIC_PALETTE, .colourMap = std::vector<std::uint16_t>(
+                                                            3 * 256, 300)},
+        {{1, 0}});
+    // libtiff writes the colour map's 1,536 bytes after the directory, last in the file.
+    const Bytes cutMap(palette.begin(), palette.end() - 100);
+    Bytes cutOffsets = tiff_test::GreyTiffWithDirectoryFirst(4, 9);
+    cutOffsets.resize(8 + 2 + 11 * 12 + 4 + 4 * 5);  // inside the strip offsets
+    const struct {
+        const char* what;
+        Bytes file;
+        const char* tag;
+    } cases[] = {
+        {"colour map", cutMap, "ColorMap"},
+        {"strip offsets", cutOffsets, "StripOffsets"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PLAnyBmp bmp;
+        std::string text;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Decode(c.file, bmp, &text), PLErrFormatUnknown) << text;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_NE(text.find(c.tag), std::string::npos) << text;
+        std::int32_t width = 0, height = 0, samples = 0;
+        EXPECT_EQ(DecodeTiffFromMemory(c.file.data(), static_cast<std::int32_t>(c.file.size()),
+                                       "argb", width, height, samples),
+                  nullptr);
+    }
+    // libtiff's warnings about the tags it set aside are recorded, not printed.
+    EXPECT_NE(std::string(PLTIFFLastWarning()).find("tag ignored"), std::string::npos)
+        << PLTIFFLastWarning();
+    PLAnyBmp bmp;
+    ASSERT_EQ(Decode(palette, bmp), 0);
+    EXPECT_EQ(LoadU32LE(bmp.GetPalette() + 4), 0xFF010101u);
+}
+
+// Sets the width and length of a little-endian TIFF's first directory, as 32-bit values.
+Bytes WithSize(Bytes file, std::uint32_t width, std::uint32_t height) {
+    const std::uint32_t directory = LoadU32LE(&file[4]);
+    const std::uint16_t count = LoadU16LE(&file[directory]);
+    for (std::uint32_t at = directory + 2; at < directory + 2 + 12u * count; at += 12) {
+        const std::uint16_t tag = LoadU16LE(&file[at]);
+        if (tag != TIFFTAG_IMAGEWIDTH && tag != TIFFTAG_IMAGELENGTH) continue;
+        StoreU16LE(&file[at + 2], TIFF_LONG);
+        StoreU32LE(&file[at + 4], 1);
+        StoreU32LE(&file[at + 8], tag == TIFFTAG_IMAGEWIDTH ? width : height);
+    }
+    return file;
+}
+
+// Sets the byte count of the first strip of a little-endian TIFF's first directory.
+Bytes WithFirstStripBytes(Bytes file, std::uint16_t byteCount) {
+    const std::uint32_t directory = LoadU32LE(&file[4]);
+    const std::uint16_t count = LoadU16LE(&file[directory]);
+    for (std::uint32_t at = directory + 2; at < directory + 2 + 12u * count; at += 12) {
+        if (LoadU16LE(&file[at]) != TIFFTAG_STRIPBYTECOUNTS) continue;
+        const bool isShort = LoadU16LE(&file[at + 2]) == TIFF_SHORT;
+        const bool isInPlace = LoadU32LE(&file[at + 4]) * (isShort ? 2u : 4u) <= 4;
+        const std::uint32_t values = isInPlace ? at + 8 : LoadU32LE(&file[at + 8]);
+        if (isShort) {
+            StoreU16LE(&file[values], byteCount);
+        } else {
+            StoreU32LE(&file[values], byteCount);
+        }
+    }
+    return file;
+}
+
+// A directory claiming a raster far beyond what its data can hold is refused from the
+// directory, before any storage is asked for, by the decoder and by the memory-stream reader.
+TEST(PLTIFFDecoder, RasterTheDataCannotHoldIsRefusedBeforeAllocation) {
+    const Bytes fax = WriteTiff(
+        {.width = 8, .height = 2, .bitsPerSample = 1, .compression = COMPRESSION_CCITTFAX4},
+        {{0x0F}, {0xF0}});
+    ASSERT_FALSE(fax.empty());
+    // Modified Huffman codes a row one-dimensionally: a bit at the least for 256 pixels.
+    const Bytes huffman = WriteTiff(
+        {.width = 8, .height = 2, .bitsPerSample = 1, .compression = COMPRESSION_CCITTRLE},
+        {{0x0F}, {0xF0}});
+    ASSERT_FALSE(huffman.empty());
+    // A coded strip claiming more bytes than the whole file: libtiff would take a buffer
+    // that size to read it into.
+    const Bytes bigStrip = WithFirstStripBytes(LzwRgbFile(), 60000);
+    const struct {
+        const char* what;
+        Bytes file;
+    } cases[] = {
+        {"raw grey, 60000 x 60000", WithSize(tiff_test::GreyTiffWithDirectoryFirst(4, 9), 60000,
+                                             60000)},
+        {"LZW colour, 20000 x 20000", WithSize(LzwRgbFile(), 20000, 20000)},
+        {"fax, a million rows", WithSize(fax, 8, 1000000)},
+        {"modified Huffman, 20 million columns", WithSize(huffman, 20000000, 2)},
+        {"strip of a million bytes", bigStrip},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(decoder_test::CodeWithoutStorage<PLTIFFDecoder>(c.file), PLErrEndOfFile);
+        std::int32_t width = 0, height = 0, samples = 0;
+        PrivateHeapRefuseNext(1);
+        EXPECT_EQ(DecodeTiffFromMemory(c.file.data(), static_cast<std::int32_t>(c.file.size()),
+                                       "argb", width, height, samples),
+                  nullptr);
+        // The refusal is still pending: nothing was asked of the heap.
+        EXPECT_THROW(PrivateAllocZeroed(16), KVOutOfMemoryException);
+        PrivateHeapRefuseNext(0);
+    }
+}
+
+TEST(PLTIFFDecoder, KeptCorruptFilesFailCleanly) {
+    decoder_test::ExpectDataFilesFail({{"tiff_raster_beyond_strips.tif", PLErrEndOfFile},
+                                       {"tiff_strip_beyond_data.tif", PLErrEndOfFile}});
 }
 
 TEST(TIFFOpenMem, WriteStreamNeverGrowsPastItsBlock) {
