@@ -259,33 +259,35 @@ TEST(DimensionHandlers, SearchSettlesNextToTheFirstFailingStep) {
 }
 
 TEST(DimensionHandlers, SearchesFromAnUnbuildableStartEndAndRestore) {
-    // Nothing builds: every searching row gives up within its bound and leaves the record as
-    // the call found it.
+    // Nothing builds: every searching row gives up within its bound, reports that it did not
+    // act and leaves the record as the call found it. The bowl's radius and thickness rows
+    // clamp without a search and act.
     struct Case {
         std::int32_t type;
         std::vector<float> params;
     };
     const Case cases[] = {
         {20, {1, 1, 0.4f, 0.5f, 0.2f, 0.1f}},
-        {21, {1, 1, 1, 0, 0.5f}},
+        // The neck searches of type 21 test the values, not a build: no neck they try
+        // reaches a thousandth of these radii.
+        {21, {1, 1000, 1000, 0, 0}},
         {22, {1, 0.2f, 1, 0.2f, 1, 0.3f, 0.5f}},
     };
     for (const Case& c : cases) {
         const DimensionRun run = DimensionRunForShapeType(ShapeType{c.type});
         for (std::int32_t i = 1; i < run.rowCount; ++i) {
-            SCOPED_TRACE(std::to_string(c.type) + " " + run.rows[i].name);
+            const DimensionHandlerRow& row = run.rows[i];
+            SCOPED_TRACE(std::to_string(c.type) + " " + row.name);
             TestTarget t(RecordOf(c.type, c.params));
-            // The neck searches of type 21 test the values, not a build: give them a neck
-            // too thin to pass instead.
-            if (c.type == 21) t.SetP(4, 0.0f);
             t.buildTest = [](const std::uint8_t*) { return -1; };
-            const std::vector<float> before(t.record.get() + 80,
-                                            t.record.get() + 80 + 4 * c.params.size());
-            const bool acted = run.rows[i].handler(t, run.rows[i], 0.3f, 0.001f, 1e6f);
-            const std::vector<float> after(t.record.get() + 80,
-                                           t.record.get() + 80 + 4 * c.params.size());
-            if (!acted) {
-                EXPECT_EQ(std::memcmp(before.data(), after.data(), 4 * before.size()), 0);
+            const std::uint32_t bytes = PartRecordBaseBytes(t.record.get());
+            const std::vector<std::uint8_t> before(t.record.get(), t.record.get() + bytes);
+            const bool acted = row.handler(t, row, 0.3f, 0.001f, 1e6f);
+            const bool clamps = c.type == 20 && (i == 2 || i == 3);
+            EXPECT_EQ(acted, clamps);
+            if (!clamps) {
+                EXPECT_EQ(std::vector<std::uint8_t>(t.record.get(), t.record.get() + bytes),
+                          before);
             }
             EXPECT_LE(t.builds, 10 * DimensionSearchLimit);
         }
