@@ -107,8 +107,8 @@ bool EditParameter(DimensionEditTarget& object, const DimensionHandlerRow& row, 
 
 // The handlers of the rows that know their own parameters. Each returns false, changing
 // nothing, for a record without the parameters it writes; a searching handler also returns
-// false when no candidate, not even the start values, gives a shape, and then leaves the
-// parameters as the call found them.
+// false when its search gives up at the bound (as it does when not even the start values give
+// a shape), and then leaves the parameters as the call found them.
 bool EditScaleLocal(DimensionEditTarget& object, const DimensionHandlerRow& row, float amount,
                     float minValue, float maxValue);
 bool EditScaleLocalLengthWidth(DimensionEditTarget& object, const DimensionHandlerRow& row,
