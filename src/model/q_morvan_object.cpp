@@ -372,6 +372,23 @@ void QMorvanObject::PointAlong(Vec3 direction) {
     Rebuild(true, true);
 }
 
+double QMorvanObject::GetSceneScale() const { return SceneScale; }
+
+std::optional<Vec3> QMorvanObject::CommonScaleCentre() const {
+    return collection != nullptr ? collection->commonScaleCentre : std::nullopt;
+}
+
+void QMorvanObject::ApplyPlacement(const Matrix4& placement) { SetPlacement(placement); }
+
+void QMorvanObject::MarkChangedAndRebuild() { Rebuild(true, true); }
+
+std::int32_t QMorvanObject::BuildShape() {
+    std::uint8_t* record = GetPartRecord();
+    SceneGeometry* geometry = collection != nullptr ? collection->Geometry() : nullptr;
+    if (record == nullptr || geometry == nullptr) return PartBuildNoEntry;
+    return BuildPartShape(*geometry, record, index, true, false, false);
+}
+
 void QMorvanObject::SetPlacement(Matrix4 placement) {
     std::uint8_t* record = GetPartRecord();
     if (record == nullptr) return;

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QGroup;
@@ -166,6 +167,14 @@ public:
 
     // The run of dimension edit rows of the object's shape type.
     void SetDimensionRun(const DimensionHandlerRow* rows, std::int32_t rowCount) override;
+    // What the dimension handlers use of the object: the document's scene scale, the
+    // collection's common scale centre, a placement with a rebuild, a rebuild with the
+    // changed mark, and a plain build that reports whether the record gives a shape.
+    double GetSceneScale() const override;
+    std::optional<Vec3> CommonScaleCentre() const override;
+    void ApplyPlacement(const Matrix4& placement) override;
+    void MarkChangedAndRebuild() override;
+    std::int32_t BuildShape() override;
     const DimensionHandlerRow* DimensionRows() const { return dimensionRows; }
     std::int32_t DimensionRowCount() const { return dimensionRowCount; }
 

@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -206,6 +207,10 @@ public:
 
     // The result of the last geometry reload after an insertion (0 after each insertion).
     static std::int32_t LastLoadResult();
+
+    // The modeller's common-centre setting: when set, every local scale of these objects
+    // scales about this point instead of each part's own position.
+    std::optional<Vec3> commonScaleCentre;
 
     bool batching = false;
     bool suppressGeometry = false;

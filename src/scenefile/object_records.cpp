@@ -7,12 +7,14 @@
 #include "geometry/part_block.h"
 #include "geometry/part_placement.h"
 #include "geometry/part_record.h"
+#include "geometry/shape_library.h"
 #include "model/kv_obj_tex_container.h"
 #include "model/q_document_base.h"
 #include "model/q_morvan_objects.h"
 #include "model/q_toad_obj.h"
 #include "model/q_toad_obj_list.h"
 #include "platform/file_bytes.h"
+#include "scenefile/list_folder_files.h"
 #include "scenefile/scene_file_writer.h"
 #include "scenefile/scene_names.h"
 #include "scenefile/scene_values.h"
@@ -429,4 +431,7 @@ void WriteQSect(QDocumentBase& document, XmlDocument& xml,
     xml.LeaveElement();
 }
 
-void ScenefileInitProcess() { SetObjectFileReader(&LoadQSectFile); }
+void ScenefileInitProcess() {
+    SetObjectFileReader(&LoadQSectFile);
+    SetPresetFileSource(&ListFolderFiles, &LoadQSectFile);
+}

@@ -106,5 +106,6 @@ void WriteQSect(QDocumentBase& document, XmlDocument& xml,
                 std::span<const std::int32_t> textureIndices,
                 std::span<const std::int32_t> groupIndices, SceneSaveMode mode, double scale);
 
-// Registers LoadQSectFile as the object-file reader of the object containers.
+// Registers LoadQSectFile as the object-file reader of the object containers, and it with
+// ListFolderFiles as the file source of the preset shape library.
 void ScenefileInitProcess();

@@ -85,6 +85,19 @@ TEST(PrimitiveRecord, CloneCopiesTheBaseRecord) {
     EXPECT_EQ(std::memcmp(whole.get(), source.data(), source.size()), 0);
 }
 
+TEST(PrimitiveRecord, CloneAtScaleOneDiffersOnlyInTheTextureHandle) {
+    PartRecordPtr cone =
+        NewPrimitive4(true, 3, 2, 1, 17, 0x21, Vec3{1, -2, 3}, ColourFromBytes(9, 8, 7));
+    StoreU32LE(cone.get() + PartRecordTextureRefOffset, 0x01020304u);
+    const std::uint32_t bytes = PartRecordBaseBytes(cone.get());
+    const PartRecordPtr copy = ClonePrimitive(cone.get(), false, 1.0);
+    for (std::uint32_t i = 0; i < bytes; ++i) {
+        if (i >= 60 && i < 64) continue;
+        EXPECT_EQ(copy.get()[i], cone.get()[i]) << "byte " << i;
+    }
+    EXPECT_EQ(LoadU32LE(copy.get() + 60), 0u);
+}
+
 TEST(PrimitiveRecord, CloneWithAScaleScalesPositionAndSizes) {
     const PartRecordPtr cylinder =
         NewPrimitive2(false, 0.5, 1.0, 0, 0, Vec3{1, 2, 3}, ColourFromBytes(1, 1, 1));
@@ -93,6 +106,44 @@ TEST(PrimitiveRecord, CloneWithAScaleScalesPositionAndSizes) {
     EXPECT_EQ(p.x, 100.0);
     EXPECT_EQ(p.z, 300.0);
     EXPECT_EQ(Params(scaled.get()), (std::vector<float>{100.0f, 50.0f}));
+}
+
+TEST(PrimitiveRecord, ExtentsOfEveryRule) {
+    // Parameters p_i = i + 1 so that each rule's choice of parameters shows.
+    const auto record = [](std::int32_t type) {
+        PartRecordPtr r = PrivateAllocBlock<std::uint8_t>(80 + 4 * 19);
+        StoreI32LE(r.get() + PartRecordShapeTypeOffset, type);
+        StoreI32LE(r.get() + PartRecordParamCountOffset, 19);
+        for (std::int32_t i = 0; i < 19; ++i) PartRecordSetParam(r.get(), i, float(i + 1));
+        return r;
+    };
+    struct Case {
+        std::int32_t type;
+        std::array<float, 3> extents;
+    };
+    const Case cases[] = {
+        {1, {1, 1, 1}},     {2, {1, 2, 2}},     {8, {1, 2, 2}},     {14, {1, 2, 2}},
+        {18, {1, 2, 2}},    {3, {2, 1, 3}},     {9, {2, 1, 3}},     {15, {2, 1, 3}},
+        {4, {1, 3, 3}},     {16, {1, 3, 3}},    {5, {2, 1, 1}},     {7, {2, 1, 1}},
+        {12, {7, 8, 8}},    {20, {7, 2, 2}},    {21, {2, 3, 3}},    {22, {2, 5, 5}},
+        {23, {5, 3, 3}},    {24, {4, 1, 1}},    {25, {1, 2, 2}},    {27, {10, 11, 12}},
+        {6, {-1, -1, -1}},  {10, {-1, -1, -1}}, {11, {-1, -1, -1}}, {13, {-1, -1, -1}},
+        {17, {-1, -1, -1}}, {19, {-1, -1, -1}}, {28, {-1, -1, -1}}, {29, {-1, -1, -1}},
+        {40, {-1, -1, -1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        std::array<float, 3> extents{-1, -1, -1};
+        GetPrimitiveExtents(record(c.type).get(), extents);
+        EXPECT_EQ(extents, c.extents);
+    }
+    // The corner rod measures the segment between its two corners.
+    PartRecordPtr rod = record(26);
+    PartRecordSetParamVec3(rod.get(), 0, Vec3{0, 0, 0});
+    PartRecordSetParamVec3(rod.get(), 3, Vec3{3, 4, 0});
+    std::array<float, 3> extents{};
+    GetPrimitiveExtents(rod.get(), extents);
+    EXPECT_EQ(extents, (std::array<float, 3>{5, 19, 19}));
 }
 
 TEST(PrimitiveRecord, ExtentsByShapeType) {

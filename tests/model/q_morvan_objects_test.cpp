@@ -225,6 +225,28 @@ TEST(QMorvanObjects, DragEditsStartFromTheSnapshot) {
     ExpectBlockMatchesObjects(objects);
 }
 
+TEST(QMorvanObjects, LocalScaleDragsAboutThePartOrTheCommonCentre) {
+    SceneFixture scene;
+    QMorvanObjects& objects = scene.objects();
+    QMorvanObject* sphere = objects.AddDefaultShape(1);
+    sphere->SetPosition(Vec3{2.0, 0.0, 0.0});
+    const float radius = PartRecordParam(sphere->GetPartRecord(), 0);
+    sphere->SetSelected(true);
+    objects.RecordUndoForSelected();
+
+    // Each drag step starts again from the snapshot: the factor is 1 + the total amount.
+    objects.ReshapeSelected(0.25f, 0);
+    objects.ReshapeSelected(0.5f, 0);
+    EXPECT_FLOAT_EQ(PartRecordParam(sphere->GetPartRecord(), 0), radius * 1.5f);
+    EXPECT_NEAR(PositionOf(sphere).x, 2.0, 1e-6);
+
+    objects.commonScaleCentre = Vec3{0.0, 0.0, 0.0};
+    objects.ReshapeSelected(1.0f, 0);
+    EXPECT_FLOAT_EQ(PartRecordParam(sphere->GetPartRecord(), 0), radius * 2.0f);
+    EXPECT_NEAR(PositionOf(sphere).x, 4.0, 1e-6);
+    ExpectBlockMatchesObjects(objects);
+}
+
 TEST(QMorvanObjects, ReshapeRebuildsTheRestoredPartWhenNoRowActs) {
     SceneFixture scene;
     QMorvanObjects& objects = scene.objects();
