@@ -10,6 +10,7 @@
 #include "geometry/composite_extension.h"
 #include "geometry/feature_table.h"
 #include "geometry/part_record.h"
+#include "geometry/rounded_primitive_builders.h"
 #include "geometry/scene_geometry.h"
 #include "geometry/shape_forms.h"
 #include "geometry/shape_surface_count.h"
@@ -367,6 +368,21 @@ ShapeOutcome BuildShape(SceneGeometry& geometry, PartRenderRecord& part, const W
             BuildCompositeShape(part, extension, p(0), whole);
             break;
         }
+        case ShapeType::RoundedCylinder:
+            BuildRoundedCylinderShape(part, p(1), p(0), 0.1, 0.1, segments);
+            break;
+        case ShapeType::RoundedBox:
+            BuildRoundedBoxShape(part, p(0), p(1), p(2), 0.2);
+            break;
+        case ShapeType::RoundedFrustum:
+            BuildRoundedFrustumShape(part, p(0), p(1), p(2), 0.1, 0.1, segments);
+            break;
+        case ShapeType::SmoothPlate:
+            BuildSmoothPlateShape(part, p(0), p(3), p(2), p(1));
+            break;
+        case ShapeType::RoundedOctagon:
+            BuildRoundedOctagonShape(part, p(1), p(0));
+            break;
         case ShapeType::FacetedCylinder:
             BuildFacetedCylinderShape(part, FacetedCylinderFacetCount(p(3)), p(1), p(0), p(2));
             break;

@@ -13,7 +13,7 @@
 // build result is PartBuildUnbuildable. Nothing that is not finite reaches the renderer, the
 // octree or the collision tests.
 //
-// Shape types whose builders are still to come (5, 10, 11, 14 to 18 and 20 to 29) get the
+// Shape types whose builders are still to come (5, 10, 11 and 20 to 29) get the
 // same empty shape with their header and placement, and a build result of 0.
 
 #include "core/matrix4.h"
