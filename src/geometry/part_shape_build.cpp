@@ -10,6 +10,7 @@
 #include "geometry/composite_extension.h"
 #include "geometry/feature_table.h"
 #include "geometry/part_record.h"
+#include "geometry/revolution_builders.h"
 #include "geometry/rounded_primitive_builders.h"
 #include "geometry/scene_geometry.h"
 #include "geometry/shape_forms.h"
@@ -313,9 +314,11 @@ bool ShapeIsFinite(const PartRenderRecord& part) {
 
 enum class ShapeOutcome { Built, Pending, Unbuildable };
 
-// Runs the builder of the part's shape type on the working record.
+// Runs the builder of the part's shape type on the working record. result receives what the
+// builders of types 20, 21 and 22 report (0 for every other type).
 ShapeOutcome BuildShape(SceneGeometry& geometry, PartRenderRecord& part, const WorkingPartRecord& w,
-                        const std::uint8_t* extension, bool typeThirteenWhole) {
+                        const std::uint8_t* extension, bool typeThirteenWhole,
+                        std::int32_t& result) {
     const ShapeType type = w.shapeType;
     if (type == ShapeType::Composite && extension == nullptr) return ShapeOutcome::Unbuildable;
     if (SurfacesNeeded(w, extension) > part.surfaceRoom) return ShapeOutcome::Unbuildable;
@@ -382,6 +385,18 @@ ShapeOutcome BuildShape(SceneGeometry& geometry, PartRenderRecord& part, const W
             break;
         case ShapeType::RoundedOctagon:
             BuildRoundedOctagonShape(part, p(1), p(0));
+            break;
+        case ShapeType::Torus:
+            BuildTorusShape(part, p(1), p(0));
+            break;
+        case ShapeType::Bowl:
+            result = BuildBowlShape(part, p(0), p(1), p(2), p(3), p(4), p(5));
+            break;
+        case ShapeType::RevolvedPair:
+            result = BuildRevolvedPairShape(part, p(0), p(1), p(2), p(3), p(4));
+            break;
+        case ShapeType::CoredSolid:
+            result = BuildCoredSolidShape(part, p(0), p(1), p(2), p(3), p(4), p(5), p(6));
             break;
         case ShapeType::FacetedCylinder:
             BuildFacetedCylinderShape(part, FacetedCylinderFacetCount(p(3)), p(1), p(0), p(2));
@@ -452,7 +467,9 @@ std::int32_t BuildPartShape(SceneGeometry& geometry, const std::uint8_t* record,
 
     // The shape, in part coordinates.
     part->outerFlag = 0;
-    const ShapeOutcome outcome = BuildShape(geometry, *part, w, extension, typeThirteenWhole);
+    std::int32_t builderResult = 0;
+    const ShapeOutcome outcome =
+        BuildShape(geometry, *part, w, extension, typeThirteenWhole, builderResult);
 
     // The render header.
     const std::uint8_t flags = w.flagBytes[0];
@@ -489,7 +506,10 @@ std::int32_t BuildPartShape(SceneGeometry& geometry, const std::uint8_t* record,
     }
     if (outcome == ShapeOutcome::Built) {
         CarryToWorld(*part);
-        if (ShapeIsFinite(*part)) return part->buildResult;
+        if (ShapeIsFinite(*part)) {
+            part->buildResult = builderResult;
+            return part->buildResult;
+        }
     }
     ClearShape(*part);
     if (outcome == ShapeOutcome::Pending) return part->buildResult;

@@ -17,15 +17,6 @@ constexpr double Pi = std::numbers::pi;
 // The rounding share of the octagonal bar.
 constexpr double OctagonRounding = 0.1;
 
-// An edge where two curved surfaces meet in the circle y = height: its plane -1 + y/height = 0,
-// or y = 0 written without the constant.
-FeatureEdge CircleEdge(std::int32_t surface, std::int32_t otherSurface, double height) {
-    FeatureEdge edge{surface, otherSurface, FeatureCurve::TwoCurved};
-    edge.plane = height == 0.0 ? std::array<double, 4>{0, 0, 1, 0}
-                               : std::array<double, 4>{-1, 0, 1 / height, 0};
-    return edge;
-}
-
 // The form -1 + radial (x^2 + z^2) + axial y^2.
 Matrix4W RevolvedEllipsoid(double radial, double axial) {
     Matrix4W form;

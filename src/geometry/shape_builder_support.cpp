@@ -85,3 +85,10 @@ WrapMapRecord& WrapMapOf(PartRenderRecord& part) {
     }
     return *part.wrapMap;
 }
+
+FeatureEdge CircleEdge(std::int32_t surface, std::int32_t otherSurface, double height) {
+    FeatureEdge edge{surface, otherSurface, FeatureCurve::TwoCurved};
+    edge.plane = height == 0.0 ? std::array<double, 4>{0, 0, 1, 0}
+                               : std::array<double, 4>{-1, 0, 1 / height, 0};
+    return edge;
+}

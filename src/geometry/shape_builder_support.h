@@ -56,6 +56,10 @@ inline constexpr std::array<FeatureEdge, 2> RimEdges{{
     {2, 0, FeatureCurve::PlaneCurved},
 }};
 
+// An edge where two curved surfaces meet in the circle y = height: its plane -1 + y/height = 0,
+// or y = 0 written without the constant.
+FeatureEdge CircleEdge(std::int32_t surface, std::int32_t otherSurface, double height);
+
 // The part's wrap map, made when it has none (the shape build frees it before every build);
 // throws KVOutOfMemoryException.
 WrapMapRecord& WrapMapOf(PartRenderRecord& part);

@@ -17,10 +17,6 @@ using namespace shape_build_test;
 
 constexpr double Pi = std::numbers::pi;
 
-// Random points per solid; a million runs in well under a second in a release build, but the
-// sanitizer build is many times slower, so the normal run samples fewer.
-constexpr int SampleCount = 100000;
-
 // A rounded solid and the plain solid it rounds, with the same dimensions and placement, and a
 // box about the origin that holds both.
 struct RoundedCase {
@@ -47,11 +43,6 @@ std::vector<RoundedCase> RoundedCases() {
     };
 }
 
-Vec3 Sample(std::mt19937_64& random, const Vec3& half) {
-    std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    return Vec3{unit(random) * half.x, unit(random) * half.y, unit(random) * half.z};
-}
-
 // Every point inside the rounded solid is inside the plain one and inside its own bound, and
 // some points of the plain solid's edges are cut away.
 TEST(RoundedPrimitiveBuilders, EachRoundedSolidLiesInsideItsPlainOneAndItsBound) {
@@ -65,7 +56,7 @@ TEST(RoundedPrimitiveBuilders, EachRoundedSolidLiesInsideItsPlainOneAndItsBound)
         int inside = 0;
         int cutAway = 0;
         for (int i = 0; i < SampleCount; ++i) {
-            const Vec3 world = PlacedPoint(Sample(random, c.half), Position, Rotation);
+            const Vec3 world = PlacedPoint(SampleInBox(random, c.half), Position, Rotation);
             const bool inPlain = InsideSurfaces(plain.Part(), world);
             if (!InsideSurfaces(rounded.Part(), world)) {
                 cutAway += inPlain ? 1 : 0;
@@ -86,15 +77,9 @@ TEST(RoundedPrimitiveBuilders, SmoothPlateLiesInsideItsBound) {
         OnePart plate;
         ASSERT_EQ(plate.Build(Working(ShapeType::SmoothPlate, params, Position, Rotation)), 0);
         const Vec3 half{params[0] * 0.6, params[3] * 0.6, std::max(params[1], params[2]) * 1.1};
-        std::mt19937_64 random(17);
-        int inside = 0;
-        for (int i = 0; i < SampleCount; ++i) {
-            const Vec3 world = PlacedPoint(Sample(random, half), Position, Rotation);
-            if (!InsideSurfaces(plate.Part(), world)) continue;
-            ++inside;
-            ASSERT_LE(FormAt(plate.Part().boundQuadric, world), 1e-9);
-        }
-        EXPECT_GT(inside, SampleCount / 20);
+        const BoundSamples seen = SampleBound(plate.Part(), half, Position, Rotation);
+        EXPECT_GT(seen.inside, SampleCount / 20);
+        EXPECT_EQ(seen.outsideBound, 0);
     }
 }
 
