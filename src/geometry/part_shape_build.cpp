@@ -11,6 +11,7 @@
 #include "geometry/feature_table.h"
 #include "geometry/part_record.h"
 #include "geometry/revolution_builders.h"
+#include "geometry/revolved_solid_builders.h"
 #include "geometry/rounded_primitive_builders.h"
 #include "geometry/scene_geometry.h"
 #include "geometry/shape_forms.h"
@@ -225,8 +226,10 @@ void BuildCompositeShape(PartRenderRecord& part, const std::uint8_t* extension, 
 std::int32_t SurfacesNeeded(const WorkingPartRecord& w, const std::uint8_t* extension) {
     const std::uint32_t elements =
         extension != nullptr ? CompositeElementCount(extension) : CompositeMinElements;
-    return ShapeSurfaceCount(
-        w.shapeType, w.shapeType == ShapeType::FacetedCylinder ? w.params[3] : 0.0, elements);
+    double countParam = 0.0;
+    if (w.shapeType == ShapeType::FacetedCylinder) countParam = w.params[3];
+    if (w.shapeType == ShapeType::HoledSolid) countParam = w.params[5];
+    return ShapeSurfaceCount(w.shapeType, countParam, elements);
 }
 
 // No shape: no surfaces, a bound that holds no point, a zero-radius proxy and bounds at the
@@ -397,6 +400,16 @@ ShapeOutcome BuildShape(SceneGeometry& geometry, PartRenderRecord& part, const W
             break;
         case ShapeType::CoredSolid:
             result = BuildCoredSolidShape(part, p(0), p(1), p(2), p(3), p(4), p(5), p(6));
+            break;
+        case ShapeType::FlaredSolid:
+            BuildFlaredSolidShape(part, p(0), p(1), p(2), p(3), p(4));
+            break;
+        case ShapeType::Ring:
+            BuildRingShape(part, p(0), p(1), p(2), p(3), p(4));
+            break;
+        case ShapeType::HoledSolid:
+            BuildHoledSolidShape(part, p(1), p(0), p(2), p(3), p(4), HoledSolidHoleCount(p(5)),
+                                 segments);
             break;
         case ShapeType::FacetedCylinder:
             BuildFacetedCylinderShape(part, FacetedCylinderFacetCount(p(3)), p(1), p(0), p(2));

@@ -254,7 +254,7 @@ TEST(BuildPartShape, OtherTypesGetASphereOrNoShapeYet) {
     EXPECT_EQ(unknown.Part().boundRadius, 1.0);
 
     OnePart pending;
-    ASSERT_EQ(pending.Build(Working(ShapeType::Ring, {2, 1, 1, 0, 0}, {1, 2, 3})), 0);
+    ASSERT_EQ(pending.Build(Working(ShapeType::CutEllipsoid, {1, 1, 0, 0, 0.5, 0, 1, 0}, {1, 2, 3})), 0);
     EXPECT_EQ(pending.Part().surfaceCount, 0);
     EXPECT_EQ(pending.Part().visible, 1);
     EXPECT_EQ(pending.Part().worldFromLocal.m[8], 2.0);

@@ -16,13 +16,6 @@ using namespace shape_build_test;
 const Vec3 Position{-1, 0.5, 2};
 const Vec3 Rotation{-0.3, 0.8, 0.1};
 
-struct BoundCase {
-    std::string name;
-    ShapeType type;
-    std::vector<double> params;
-    Vec3 half;  // a box about the origin that holds the part
-};
-
 // Every point inside a valid part lies inside its bound, whichever surface or rim ellipsoid the
 // builder took as the bound.
 TEST(RevolutionBuilders, BoundsHoldEveryInteriorSample) {
@@ -37,14 +30,7 @@ TEST(RevolutionBuilders, BoundsHoldEveryInteriorSample) {
         {"tube", ShapeType::CoredSolid, {1, 0.5, 1, 0.5, 1, 0.3, 0.9}, {1.1, 1.1, 1.1}},
         {"dimpled solid", ShapeType::CoredSolid, {1, 0.5, 1, 0.7, 1.3, -0.5, 0.9}, {1.4, 1.1, 1.4}},
     };
-    for (const BoundCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        OnePart one;
-        ASSERT_EQ(one.Build(Working(c.type, c.params, Position, Rotation)), 0);
-        const BoundSamples seen = SampleBound(one.Part(), c.half, Position, Rotation);
-        EXPECT_GT(seen.inside, SampleCount / 50);
-        EXPECT_EQ(seen.outsideBound, 0);
-    }
+    for (const BoundCase& c : cases) ExpectBoundHolds(c, Position, Rotation);
 }
 
 // Small radius 1, big radius 3: rims of radius 3 at y = -+1; the surfaces pass through radius

@@ -12,10 +12,13 @@
 #include "geometry/shape_surface_count.h"
 #include "geometry/working_part_record.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace shape_build_test {
@@ -120,6 +123,25 @@ inline BoundSamples SampleBound(const PartRenderRecord& part, const Vec3& half,
         if (FormAt(part.boundQuadric, world) > 1e-9) ++seen.outsideBound;
     }
     return seen;
+}
+
+// A valid part of the type and a box about its origin that holds it.
+struct BoundCase {
+    std::string name;
+    ShapeType type;
+    std::vector<double> params;
+    Vec3 half;
+};
+
+// Builds the case placed with position and rotation and expects it valid, with a fair share of
+// the samples inside it and every one of them inside its bound.
+inline void ExpectBoundHolds(const BoundCase& c, const Vec3& position, const Vec3& rotation) {
+    SCOPED_TRACE(c.name);
+    OnePart one;
+    ASSERT_EQ(one.Build(Working(c.type, c.params, position, rotation)), 0);
+    const BoundSamples seen = SampleBound(one.Part(), c.half, position, rotation);
+    EXPECT_GT(seen.inside, SampleCount / 50);
+    EXPECT_EQ(seen.outsideBound, 0);
 }
 
 }  // namespace shape_build_test
