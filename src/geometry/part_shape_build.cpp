@@ -10,6 +10,7 @@
 #include "geometry/composite_extension.h"
 #include "geometry/feature_table.h"
 #include "geometry/part_record.h"
+#include "geometry/placed_ellipsoid_builders.h"
 #include "geometry/revolution_builders.h"
 #include "geometry/revolved_solid_builders.h"
 #include "geometry/rounded_primitive_builders.h"
@@ -410,6 +411,17 @@ ShapeOutcome BuildShape(SceneGeometry& geometry, PartRenderRecord& part, const W
         case ShapeType::HoledSolid:
             BuildHoledSolidShape(part, p(1), p(0), p(2), p(3), p(4), HoledSolidHoleCount(p(5)),
                                  segments);
+            break;
+        case ShapeType::PlacedSolid:
+            BuildPlacedSolidShape(part, Vec3{p(0), p(1), p(2)}, Vec3{p(3), p(4), p(5)},
+                                  Vec3{p(6), p(7), p(8)}, p(11), p(9), p(10), p(12), p(13));
+            break;
+        case ShapeType::PlacedEllipsoid:
+            BuildPlacedEllipsoidShape(part, Vec3{p(0), p(1), p(2)}, Vec3{p(3), p(4), p(5)},
+                                      Vec3{p(6), p(7), p(8)}, p(11), p(9), p(10));
+            break;
+        case ShapeType::CutEllipsoid:
+            BuildCutEllipsoidShape(part, p(0), p(1), p(2), p(3), p(4), p(5), p(6), p(7));
             break;
         case ShapeType::FacetedCylinder:
             BuildFacetedCylinderShape(part, FacetedCylinderFacetCount(p(3)), p(1), p(0), p(2));
