@@ -13,6 +13,7 @@
 #include "geometry/placed_ellipsoid_builders.h"
 #include "geometry/revolution_builders.h"
 #include "geometry/revolved_solid_builders.h"
+#include "geometry/rod_builders.h"
 #include "geometry/rounded_primitive_builders.h"
 #include "geometry/scene_geometry.h"
 #include "geometry/shape_forms.h"
@@ -422,6 +423,14 @@ ShapeOutcome BuildShape(SceneGeometry& geometry, PartRenderRecord& part, const W
             break;
         case ShapeType::CutEllipsoid:
             BuildCutEllipsoidShape(part, p(0), p(1), p(2), p(3), p(4), p(5), p(6), p(7));
+            break;
+        case ShapeType::Rod:
+            BuildRodShape(part, Vec3{p(0), p(1), p(2)}, Vec3{p(3), p(4), p(5)},
+                          Vec3{p(6), p(7), p(8)}, p(9), p(10));
+            break;
+        case ShapeType::CutRod:
+            BuildCutRodShape(part, Vec3{p(0), p(1), p(2)}, Vec3{p(3), p(4), p(5)},
+                             Vec3{p(6), p(7), p(8)}, p(9), p(10), p(11), p(12), p(13), p(14));
             break;
         case ShapeType::FacetedCylinder:
             BuildFacetedCylinderShape(part, FacetedCylinderFacetCount(p(3)), p(1), p(0), p(2));

@@ -17,7 +17,7 @@
 // parameters that describe no solid: they keep the shape their builder wrote, visible, with a
 // build result of PartBuildUnbuildable, which the dimension editors take as a step too far.
 //
-// Shape types whose builders are still to come (10, 11 and 26) get the
+// Shape types whose builders are still to come (26) get the
 // same empty shape with their header and placement, and a build result of 0.
 
 #include "core/matrix4.h"
