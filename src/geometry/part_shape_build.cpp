@@ -8,6 +8,7 @@
 #include "core/rotation.h"
 #include "core/sym_eigen3.h"
 #include "geometry/composite_extension.h"
+#include "geometry/corner_rod_builder.h"
 #include "geometry/feature_table.h"
 #include "geometry/part_record.h"
 #include "geometry/placed_ellipsoid_builders.h"
@@ -432,6 +433,12 @@ ShapeOutcome BuildShape(SceneGeometry& geometry, PartRenderRecord& part, const W
             BuildCutRodShape(part, Vec3{p(0), p(1), p(2)}, Vec3{p(3), p(4), p(5)},
                              Vec3{p(6), p(7), p(8)}, p(9), p(10), p(11), p(12), p(13), p(14));
             break;
+        case ShapeType::CornerRod: {
+            std::array<double, 19> params{};
+            std::copy_n(w.params.begin(), params.size(), params.begin());
+            result = BuildCornerRodShape(part, CornerRodParamsFrom(params));
+            break;
+        }
         case ShapeType::FacetedCylinder:
             BuildFacetedCylinderShape(part, FacetedCylinderFacetCount(p(3)), p(1), p(0), p(2));
             break;

@@ -16,9 +16,8 @@
 // The bowl, the revolved pair and the cored solid (types 20, 21, 22) can be built from
 // parameters that describe no solid: they keep the shape their builder wrote, visible, with a
 // build result of PartBuildUnbuildable, which the dimension editors take as a step too far.
-//
-// Shape types whose builders are still to come (26) get the
-// same empty shape with their header and placement, and a build result of 0.
+// The corner rod (type 26) reports 1 when it had to lessen its bend or tilt a section
+// direction back; it is built all the same.
 
 #include "core/matrix4.h"
 #include "core/vec3.h"

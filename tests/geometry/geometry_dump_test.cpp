@@ -54,7 +54,7 @@ TEST(GeometryDump, FeatureTablesListCornersAndEdges) {
     EXPECT_NE(json.find("[5,3,2]]}}"), std::string::npos);
 }
 
-// Every shape type with a builder dumps as built: its own type, surfaces in use, a finite
+// Every shape type but the composite (which needs its record's extension) dumps as built: its own type, surfaces in use, a finite
 // bound (no null anywhere), visible.
 TEST(GeometryDump, EveryBuiltShapeTypeDumpsFinite) {
     const std::vector<std::pair<ShapeType, std::vector<double>>> shapes{
@@ -82,6 +82,8 @@ TEST(GeometryDump, EveryBuiltShapeTypeDumpsFinite) {
         {ShapeType::FlaredSolid, {0.5, 1, 1, 0.5, 1}},
         {ShapeType::Ring, {2, 0.5, 0.7, 0.3, 0.4}},
         {ShapeType::HoledSolid, {3, 1, 0.2, 0.3, 0.5, 3}},
+        {ShapeType::CornerRod,
+         {0, 0, 0, 10, 0, 0, 1, 1, 0, 0, 1, 0.3, 0, 1, 0.2, 0.5, 2, 1.5, 0.3}},
         {ShapeType::PlacedSolid, {0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 0.7, 1.5, 0.5, 0.4}},
         {ShapeType::PlacedEllipsoid, {1, 2, 3, 0.5, 2, 0, 1, 1, 1, 2, 0.5, 1}},
         {ShapeType::CutEllipsoid, {2, 1.5, -0.4, 0.7, 0.3, 0.5, 1, 0.2}},
