@@ -14,6 +14,7 @@
 #include "geometry/part_record.h"
 #include "geometry/part_shape_build.h"
 #include "geometry/scene_geometry.h"
+#include "geometry/shape_type.h"
 #include "model/q_document_base.h"
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
@@ -68,7 +69,12 @@ void LoadWholeAndAppended(const std::uint8_t* data, std::size_t size) {
                 Require(std::isfinite(v));
             }
         }
-        Require(part.buildResult != PartBuildUnbuildable ||
+        // The bowl, revolved pair and cored solid keep the shape of parameters that give no
+        // valid solid, finite as every other.
+        const bool keepsInvalidShape = part.shapeType == ShapeType::Bowl ||
+                                       part.shapeType == ShapeType::RevolvedPair ||
+                                       part.shapeType == ShapeType::CoredSolid;
+        Require(part.buildResult != PartBuildUnbuildable || keepsInvalidShape ||
                 (part.surfaceCount == 0 && part.visible == 0));
     }
     // Loaded again it is native and converts nothing.

@@ -8,8 +8,14 @@
 #include "core/rotation.h"
 #include "core/sym_eigen3.h"
 #include "geometry/composite_extension.h"
+#include "geometry/corner_rod_builder.h"
 #include "geometry/feature_table.h"
 #include "geometry/part_record.h"
+#include "geometry/placed_ellipsoid_builders.h"
+#include "geometry/revolution_builders.h"
+#include "geometry/revolved_solid_builders.h"
+#include "geometry/rod_builders.h"
+#include "geometry/rounded_primitive_builders.h"
 #include "geometry/scene_geometry.h"
 #include "geometry/shape_forms.h"
 #include "geometry/shape_surface_count.h"
@@ -223,8 +229,10 @@ void BuildCompositeShape(PartRenderRecord& part, const std::uint8_t* extension, 
 std::int32_t SurfacesNeeded(const WorkingPartRecord& w, const std::uint8_t* extension) {
     const std::uint32_t elements =
         extension != nullptr ? CompositeElementCount(extension) : CompositeMinElements;
-    return ShapeSurfaceCount(
-        w.shapeType, w.shapeType == ShapeType::FacetedCylinder ? w.params[3] : 0.0, elements);
+    double countParam = 0.0;
+    if (w.shapeType == ShapeType::FacetedCylinder) countParam = w.params[3];
+    if (w.shapeType == ShapeType::HoledSolid) countParam = w.params[5];
+    return ShapeSurfaceCount(w.shapeType, countParam, elements);
 }
 
 // No shape: no surfaces, a bound that holds no point, a zero-radius proxy and bounds at the
@@ -312,9 +320,11 @@ bool ShapeIsFinite(const PartRenderRecord& part) {
 
 enum class ShapeOutcome { Built, Pending, Unbuildable };
 
-// Runs the builder of the part's shape type on the working record.
+// Runs the builder of the part's shape type on the working record. result receives what the
+// builders of types 20, 21 and 22 report (0 for every other type).
 ShapeOutcome BuildShape(SceneGeometry& geometry, PartRenderRecord& part, const WorkingPartRecord& w,
-                        const std::uint8_t* extension, bool typeThirteenWhole) {
+                        const std::uint8_t* extension, bool typeThirteenWhole,
+                        std::int32_t& result) {
     const ShapeType type = w.shapeType;
     if (type == ShapeType::Composite && extension == nullptr) return ShapeOutcome::Unbuildable;
     if (SurfacesNeeded(w, extension) > part.surfaceRoom) return ShapeOutcome::Unbuildable;
@@ -365,6 +375,68 @@ ShapeOutcome BuildShape(SceneGeometry& geometry, PartRenderRecord& part, const W
                 typeThirteenWhole &&
                 CompositeElementCount(extension) <= static_cast<std::uint32_t>(part.surfaceRoom);
             BuildCompositeShape(part, extension, p(0), whole);
+            break;
+        }
+        case ShapeType::RoundedCylinder:
+            BuildRoundedCylinderShape(part, p(1), p(0), 0.1, 0.1, segments);
+            break;
+        case ShapeType::RoundedBox:
+            BuildRoundedBoxShape(part, p(0), p(1), p(2), 0.2);
+            break;
+        case ShapeType::RoundedFrustum:
+            BuildRoundedFrustumShape(part, p(0), p(1), p(2), 0.1, 0.1, segments);
+            break;
+        case ShapeType::SmoothPlate:
+            BuildSmoothPlateShape(part, p(0), p(3), p(2), p(1));
+            break;
+        case ShapeType::RoundedOctagon:
+            BuildRoundedOctagonShape(part, p(1), p(0));
+            break;
+        case ShapeType::Torus:
+            BuildTorusShape(part, p(1), p(0));
+            break;
+        case ShapeType::Bowl:
+            result = BuildBowlShape(part, p(0), p(1), p(2), p(3), p(4), p(5));
+            break;
+        case ShapeType::RevolvedPair:
+            result = BuildRevolvedPairShape(part, p(0), p(1), p(2), p(3), p(4));
+            break;
+        case ShapeType::CoredSolid:
+            result = BuildCoredSolidShape(part, p(0), p(1), p(2), p(3), p(4), p(5), p(6));
+            break;
+        case ShapeType::FlaredSolid:
+            BuildFlaredSolidShape(part, p(0), p(1), p(2), p(3), p(4));
+            break;
+        case ShapeType::Ring:
+            BuildRingShape(part, p(0), p(1), p(2), p(3), p(4));
+            break;
+        case ShapeType::HoledSolid:
+            BuildHoledSolidShape(part, p(1), p(0), p(2), p(3), p(4), HoledSolidHoleCount(p(5)),
+                                 segments);
+            break;
+        case ShapeType::PlacedSolid:
+            BuildPlacedSolidShape(part, Vec3{p(0), p(1), p(2)}, Vec3{p(3), p(4), p(5)},
+                                  Vec3{p(6), p(7), p(8)}, p(11), p(9), p(10), p(12), p(13));
+            break;
+        case ShapeType::PlacedEllipsoid:
+            BuildPlacedEllipsoidShape(part, Vec3{p(0), p(1), p(2)}, Vec3{p(3), p(4), p(5)},
+                                      Vec3{p(6), p(7), p(8)}, p(11), p(9), p(10));
+            break;
+        case ShapeType::CutEllipsoid:
+            BuildCutEllipsoidShape(part, p(0), p(1), p(2), p(3), p(4), p(5), p(6), p(7));
+            break;
+        case ShapeType::Rod:
+            BuildRodShape(part, Vec3{p(0), p(1), p(2)}, Vec3{p(3), p(4), p(5)},
+                          Vec3{p(6), p(7), p(8)}, p(9), p(10));
+            break;
+        case ShapeType::CutRod:
+            BuildCutRodShape(part, Vec3{p(0), p(1), p(2)}, Vec3{p(3), p(4), p(5)},
+                             Vec3{p(6), p(7), p(8)}, p(9), p(10), p(11), p(12), p(13), p(14));
+            break;
+        case ShapeType::CornerRod: {
+            std::array<double, 19> params{};
+            std::copy_n(w.params.begin(), params.size(), params.begin());
+            result = BuildCornerRodShape(part, CornerRodParamsFrom(params));
             break;
         }
         case ShapeType::FacetedCylinder:
@@ -436,7 +508,9 @@ std::int32_t BuildPartShape(SceneGeometry& geometry, const std::uint8_t* record,
 
     // The shape, in part coordinates.
     part->outerFlag = 0;
-    const ShapeOutcome outcome = BuildShape(geometry, *part, w, extension, typeThirteenWhole);
+    std::int32_t builderResult = 0;
+    const ShapeOutcome outcome =
+        BuildShape(geometry, *part, w, extension, typeThirteenWhole, builderResult);
 
     // The render header.
     const std::uint8_t flags = w.flagBytes[0];
@@ -473,7 +547,10 @@ std::int32_t BuildPartShape(SceneGeometry& geometry, const std::uint8_t* record,
     }
     if (outcome == ShapeOutcome::Built) {
         CarryToWorld(*part);
-        if (ShapeIsFinite(*part)) return part->buildResult;
+        if (ShapeIsFinite(*part)) {
+            part->buildResult = builderResult;
+            return part->buildResult;
+        }
     }
     ClearShape(*part);
     if (outcome == ShapeOutcome::Pending) return part->buildResult;

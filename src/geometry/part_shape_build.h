@@ -13,8 +13,11 @@
 // build result is PartBuildUnbuildable. Nothing that is not finite reaches the renderer, the
 // octree or the collision tests.
 //
-// Shape types whose builders are still to come (5, 10, 11, 14 to 18 and 20 to 29) get the
-// same empty shape with their header and placement, and a build result of 0.
+// The bowl, the revolved pair and the cored solid (types 20, 21, 22) can be built from
+// parameters that describe no solid: they keep the shape their builder wrote, visible, with a
+// build result of PartBuildUnbuildable, which the dimension editors take as a step too far.
+// The corner rod (type 26) reports 1 when it had to lessen its bend or tilt a section
+// direction back; it is built all the same.
 
 #include "core/matrix4.h"
 #include "core/vec3.h"
@@ -44,7 +47,7 @@ inline constexpr std::int32_t PartBuildUnbuildable = -1;
 // with every element a surface inside a sphere of radius 990 as bound, when its record has
 // room for them; otherwise the composite is built in the usual form, element 0 its bound.
 // Returns the build result (also kept as the record's buildResult): 0,
-// PartBuildUnbuildable, or PartBuildNoEntry when the table has no part partIndex (nothing
+// PartBuildUnbuildable (an unbuildable part, or one of types 20 to 22 without a valid solid), or PartBuildNoEntry when the table has no part partIndex (nothing
 // changes then). Throws KVOutOfMemoryException when a mapping object, feature table or wrap
 // map cannot be allocated; a mapping object's build passes its own exceptions out.
 std::int32_t BuildPartShape(SceneGeometry& geometry, const std::uint8_t* record,

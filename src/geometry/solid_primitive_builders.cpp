@@ -2,6 +2,7 @@
 
 #include "core/private_heap.h"
 #include "geometry/feature_table.h"
+#include "geometry/shape_builder_support.h"
 #include "geometry/shape_forms.h"
 #include "geometry/wrap_map_record.h"
 #include "texture/object_tex.h"
@@ -21,103 +22,6 @@
 namespace {
 
 constexpr double Pi = std::numbers::pi;
-
-// Where a profile record lies on the outline.
-enum class ProfilePosition : std::int16_t { Side = 0, BottomCap = 1, TopCap = 2 };
-
-void SetShape(PartRenderRecord& part, std::int32_t surfaceCount, std::int32_t shapeClass) {
-    part.surfaceCount = surfaceCount;
-    part.shapeClass = shapeClass;
-}
-
-// A straight profile record (a cap or a side): from height y1 and radius r1 to y2 and r2.
-Rtp StraightProfile(double y1, double y2, double r1, double r2, double largest, double slope,
-                    ProfilePosition position) {
-    Rtp profile;
-    profile.y1 = y1;
-    profile.y2 = y2;
-    profile.r1 = r1;
-    profile.r2 = r2;
-    profile.maxr = largest;
-    profile.a = slope;
-    profile.type = static_cast<std::int16_t>(ProfileKind::Straight);
-    profile.obs = static_cast<std::int16_t>(position);
-    return profile;
-}
-
-// An elliptic profile record about centre height yCentre, equatorial semi-axis a and polar
-// semi-axis b: prolate (measured from the pole) when a < b.
-Rtp EllipticProfile(double yCentre, double y1, double y2, double r1, double r2, double largest,
-                    double a, double b) {
-    Rtp profile;
-    profile.yOffset = yCentre;
-    profile.y1 = y1;
-    profile.y2 = y2;
-    profile.r1 = r1;
-    profile.r2 = r2;
-    profile.maxr = largest;
-    profile.a = a;
-    profile.b = b;
-    profile.type =
-        static_cast<std::int16_t>(a < b ? ProfileKind::EllipticPolar : ProfileKind::Elliptic);
-    profile.obs = static_cast<std::int16_t>(ProfilePosition::Side);
-    return profile;
-}
-
-// Lays the part's revolution mapping along the first count profile records.
-void BuildMapping(PartRenderRecord& part, std::span<Rtp> segments, std::size_t count) {
-    if (segments.empty() || part.objectTex == nullptr) return;
-    part.objectTex->Build(segments.first(count));
-}
-
-// The outline of a closed shape of revolution: bottom cap, straight side, top cap.
-void BuildClosedMapping(PartRenderRecord& part, std::span<Rtp> segments, double h, double r1,
-                        double r2, double sideSlope) {
-    if (segments.size() < 3) return;
-    segments[0] = StraightProfile(-h / 2, -h / 2, 0.0, r1, r1, 1.0, ProfilePosition::BottomCap);
-    segments[1] =
-        StraightProfile(-h / 2, h / 2, r1, r2, std::max(r1, r2), sideSlope, ProfilePosition::Side);
-    segments[2] = StraightProfile(h / 2, h / 2, r2, 0.0, r2, -1.0, ProfilePosition::TopCap);
-    BuildMapping(part, segments, 3);
-}
-
-// A capsule along the y axis from -h/2 to h/2.
-Matrix4W UprightCapsule(double h, double radius) {
-    return ProxyCapsule(Vec3{0, -h / 2, 0}, Vec3{0, h / 2, 0}, radius);
-}
-
-// The axis an elongated proxy lies along: z only when c exceeds both others, otherwise x when
-// a is at least b, else y.
-FormAxis LongestAxis(double a, double b, double c) {
-    if (c > a && c > b) return FormAxis::Z;
-    return a >= b ? FormAxis::X : FormAxis::Y;
-}
-
-Vec3 AlongAxis(FormAxis axis, double v) {
-    switch (axis) {
-        case FormAxis::X:
-            return Vec3{v, 0, 0};
-        case FormAxis::Y:
-            return Vec3{0, v, 0};
-        case FormAxis::Z:
-            return Vec3{0, 0, v};
-    }
-    return Vec3{};
-}
-
-// The two rim edges of a closed shape of revolution: each end plane meets the side.
-constexpr std::array<FeatureEdge, 2> RimEdges{{
-    {1, 0, FeatureCurve::PlaneCurved},
-    {2, 0, FeatureCurve::PlaneCurved},
-}};
-
-// The part's wrap map, made when it has none; the shape build frees it before every build.
-WrapMapRecord& WrapMapOf(PartRenderRecord& part) {
-    if (part.wrapMap == nullptr) {
-        part.wrapMap = new (PrivateAlloc(sizeof(WrapMapRecord))) WrapMapRecord{};
-    }
-    return *part.wrapMap;
-}
 
 }  // namespace
 

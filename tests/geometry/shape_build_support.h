@@ -12,9 +12,13 @@
 #include "geometry/shape_surface_count.h"
 #include "geometry/working_part_record.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <random>
+#include <string>
 #include <vector>
 
 namespace shape_build_test {
@@ -87,6 +91,57 @@ inline ProxyParts ReadProxy(const Matrix4W& proxy) {
     const auto& m = proxy.m;
     return ProxyParts{Vec3{m[4], m[8], m[12]}, Vec3{m[5], m[9], m[13]}, Vec3{m[6], m[10], m[14]},
                       m[15]};
+}
+
+// Random points per solid in the sampling checks. A million runs in well under a second in a
+// release build, but the sanitizer build is many times slower, so the normal run samples fewer.
+inline constexpr int SampleCount = 100000;
+
+// A point drawn evenly from the box of half-sides half about the origin.
+inline Vec3 SampleInBox(std::mt19937_64& random, const Vec3& half) {
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    return Vec3{unit(random) * half.x, unit(random) * half.y, unit(random) * half.z};
+}
+
+// What SampleBound saw: points inside every surface, and those of them outside the bound.
+struct BoundSamples {
+    int inside = 0;
+    int outsideBound = 0;
+};
+
+// Draws SampleCount points (fixed seed) from the box of half-sides half about the part's
+// origin, in part coordinates placed with position and rotation, and checks each point inside
+// the part's surfaces against its bounding quadric.
+inline BoundSamples SampleBound(const PartRenderRecord& part, const Vec3& half,
+                                const Vec3& position = {}, const Vec3& rotation = {}) {
+    std::mt19937_64 random(2126);
+    BoundSamples seen;
+    for (int i = 0; i < SampleCount; ++i) {
+        const Vec3 world = PlacedPoint(SampleInBox(random, half), position, rotation);
+        if (!InsideSurfaces(part, world)) continue;
+        ++seen.inside;
+        if (FormAt(part.boundQuadric, world) > 1e-9) ++seen.outsideBound;
+    }
+    return seen;
+}
+
+// A valid part of the type and a box about its origin that holds it.
+struct BoundCase {
+    std::string name;
+    ShapeType type;
+    std::vector<double> params;
+    Vec3 half;
+};
+
+// Builds the case placed with position and rotation and expects it valid, with a fair share of
+// the samples inside it and every one of them inside its bound.
+inline void ExpectBoundHolds(const BoundCase& c, const Vec3& position, const Vec3& rotation) {
+    SCOPED_TRACE(c.name);
+    OnePart one;
+    ASSERT_EQ(one.Build(Working(c.type, c.params, position, rotation)), 0);
+    const BoundSamples seen = SampleBound(one.Part(), c.half, position, rotation);
+    EXPECT_GT(seen.inside, SampleCount / 50);
+    EXPECT_EQ(seen.outsideBound, 0);
 }
 
 }  // namespace shape_build_test
