@@ -29,6 +29,8 @@
 #include "render/render_parts.h"
 #include "render/shade_settings.h"
 #include "render/span_region.h"
+#include "render/star_sky.h"
+#include "render/surface_texture.h"
 
 #include <array>
 #include <cstddef>
@@ -218,6 +220,9 @@ public:
     // into level's rows, Level(level + 1).width words a row; null when not allocated.
     std::uint32_t* IntermediateFrame(std::int32_t level) const;
     std::uint32_t* ExtraPlanes() const { return extraPlanes.get(); }
+    // The sky buffer (options.sky without the flat preview): one star chain head per pixel of
+    // the allocated size; null when not allocated.
+    std::int32_t* SkyBuffer() const { return skyBuffer.get(); }
     // Words of the extra planes: (shadow lights + 2) planes of height x stride, 0 without.
     std::size_t ExtraPlanesWords() const { return extraPlanes ? extraPlaneWords * static_cast<std::size_t>(sizedShadowLights + 2) : 0; }
     std::int32_t LightMapSide() const { return lightMapSide; }
@@ -258,6 +263,10 @@ public:
 
     // The parts in view space.
     RenderParts parts;
+    // The textures of the parts, by part index, and the bump vector the lookup leaves.
+    PartTextures partTextures;
+    // The scene's stars and their projection into the sky.
+    StarSky starSky;
 
     // ---- Kept by the casting stages ----
     double workingDepth = 0.25;  // the depth constant as last halved
@@ -307,8 +316,7 @@ private:
     std::array<std::int32_t, RenderReducedBufferCount + 1> reducedHeights{};
     PrivateBlockPtr<std::int32_t> edgeLineCells;   // one per cell, -1
     PrivateBlockPtr<std::int32_t> edgeLineEntries;  // 100 entries
-    PrivateBlockPtr<std::uint32_t> skyBuffer;       // width x height
-    PrivateBlockPtr<std::int32_t> skyStarEntries;   // 300 entries
+    PrivateBlockPtr<std::int32_t> skyBuffer;        // width x height
     PrivateBlockPtr<std::uint8_t> tileData;         // several samples: 256 bytes per band
     PrivateBlockPtr<std::uint32_t> extraPlanes;     // (shadow lights + 2) x height x stride
     std::size_t extraPlaneWords = 0;                // height x stride

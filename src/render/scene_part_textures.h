@@ -1,0 +1,17 @@
+#pragma once
+
+// Which of the scene geometry's parts the renderer shades with a texture, and how. A part is
+// textured when its material holds an image pyramid with an image; it takes the image flat
+// (the planar mapping) when its record has no mapping source of its own. Parts that carry a
+// revolution mapping, a surface mapping list or a wrap map keep their own colour until the
+// shading reads those mappings.
+
+#include "core/matrix4.h"
+
+class QRender;
+class SceneGeometry;
+
+// Fills render.partTextures with one entry per part of geometry (in part order), seen from
+// viewFromWorld (an affine w-first transform). Throws KVOutOfMemoryException.
+void LoadPartTextures(QRender& render, const SceneGeometry& geometry,
+                      const Matrix4W& viewFromWorld);
