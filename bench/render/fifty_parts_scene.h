@@ -8,6 +8,7 @@
 #include "core/crt_random.h"
 #include "core/matrix3.h"
 #include "render/q_render.h"
+#include "render/span_shade.h"
 
 #include <cstdint>
 #include <vector>
@@ -58,6 +59,17 @@ inline std::vector<Shape> Shapes() {
     return shapes;
 }
 
+// The shape's own frame seen from view space: the inverse of its placement.
+inline Matrix4W LocalFromView(const Shape& s) {
+    const Matrix3 turn = Matrix3Transpose(s.rotation);
+    const Vec3 shift = Matrix3TransformVec3(turn, s.at);
+    Matrix4W localFromView = EmbedMatrix3(turn, 0);
+    localFromView.m[4] = -shift.x;
+    localFromView.m[8] = -shift.y;
+    localFromView.m[12] = -shift.z;
+    return localFromView;
+}
+
 // Adds the shapes to the renderer's parts, in view space.
 inline void AddParts(QRender& render, const std::vector<Shape>& shapes) {
     for (const Shape& s : shapes) {
@@ -86,16 +98,38 @@ inline void AddParts(QRender& render, const std::vector<Shape>& shapes) {
                 bound = DiagonalForm(-3.0, {}, inverse);
                 break;
         }
-        const Matrix3 turn = Matrix3Transpose(s.rotation);
-        const Vec3 shift = Matrix3TransformVec3(turn, s.at);
-        Matrix4W localFromView = EmbedMatrix3(turn, 0);
-        localFromView.m[4] = -shift.x;
-        localFromView.m[8] = -shift.y;
-        localFromView.m[12] = -shift.z;
+        const Matrix4W localFromView = LocalFromView(s);
         const std::int32_t index = render.parts.AddPart(static_cast<std::int32_t>(forms.size()));
         RenderPartsSetFromLocal(render.parts, index, forms, bound, localFromView);
         render.parts.Part(index).colour = s.colour;
     }
+}
+
+// The shaded benchmarks' frame: 800 x 600 with a 1100-pixel focal length, a grey background
+// and one white point light.
+inline constexpr std::int32_t FrameWidth = 800;
+inline constexpr std::int32_t FrameHeight = 600;
+inline constexpr double FrameFocal = 1100.0;
+inline const Vec3 LightInView{-20.0, -30.0, -10.0};
+
+// Sizes the renderer over pixels for that frame, lit by the light, with the fifty parts;
+// leaves the renderer unsized when SetSize fails.
+inline void SetUpFrame(QRender& render, std::vector<std::uint32_t>& pixels,
+                       const std::vector<Shape>& shapes) {
+    pixels.assign(static_cast<std::size_t>(FrameWidth * FrameHeight), 0u);
+    if (render.SetSize(pixels.data(), FrameWidth, FrameHeight, FrameWidth, false) != RenderSizeOk) {
+        return;
+    }
+    render.centreX = FrameWidth / 2.0;
+    render.centreY = FrameHeight / 2.0;
+    render.focalScale = FrameFocal / 1000.0;
+    render.shade.backgroundColour = 0x808080;
+    render.SetLightCounts(1, 0);
+    RenderLightSlot& light = render.LightSlot(0);
+    light.enabled = 1;
+    light.position = LightInView;
+    RenderLightSlotSetColours(light, {1.0, 1.0, 1.0}, {0.0, 0.0, 0.0}, 1.0);
+    AddParts(render, shapes);
 }
 
 }  // namespace fifty_parts
