@@ -1,10 +1,11 @@
 #pragma once
 
 // Which of the scene geometry's parts the renderer shades with a texture, and how. A part is
-// textured when its material holds an image pyramid with an image; it takes the image flat
-// (the planar mapping) when its record has no mapping source of its own. Parts that carry a
-// revolution mapping, a surface mapping list or a wrap map keep their own colour until the
-// shading reads those mappings.
+// textured when its material holds an image pyramid with an image. It takes the image flat
+// (the planar mapping) when its record has no mapping source of its own, and through its
+// material's tiles when it is a box or a flat-sided cylinder with a wrap map. Parts that carry
+// a revolution mapping, a surface mapping list or a corner rod's wrap map, or whose material
+// holds no usable tiles, keep their own colour until the shading reads those mappings.
 
 #include "core/matrix4.h"
 

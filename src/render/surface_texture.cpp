@@ -2,9 +2,13 @@
 
 #include "core/float_convert.h"
 #include "render/q_render.h"
+#include "texture/object_tex.h"
+#include "texture/tex_maps.h"
 #include "texture/tex_pyramid.h"
 
+#include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -188,6 +192,171 @@ void ApplyTint(const PartTexture& part, std::array<std::int32_t, 3>& colour) {
     for (std::int32_t& c : colour) c = c < 0 ? 0 : (c > 0x7FFF ? 0x7FFF : c);
 }
 
+// The tiles that cover a point, composited front to back: a tiling image's first sample is
+// final; decal samples add their colour under what is left of the transparency.
+struct Composite {
+    std::array<std::int32_t, 3> colour{};
+    std::int32_t transparency = FullyTransparent;
+    double du = 0.0;
+    double dv = 0.0;
+    bool hasHeights = false;
+
+    // Adds one tile's sample; true when the point is covered.
+    bool Add(const Sample& sample, bool isDecal) {
+        if (!sample.exists) return false;
+        hasHeights = hasHeights || sample.hasHeights;
+        if (!isDecal) {
+            colour = sample.colour;
+            transparency = 0;
+            du = sample.du;
+            dv = sample.dv;
+            return true;
+        }
+        for (std::size_t c = 0; c < 3; ++c) colour[c] += (sample.colour[c] * transparency) >> 14;
+        const auto alphaHalf = static_cast<std::int32_t>(sample.alphaBlend >> 17);
+        const double weight = static_cast<double>(alphaHalf - 0x2000) * transparency * 0x1p-28;
+        du += sample.du * weight;
+        dv += sample.dv * weight;
+        transparency = sample.isOpaque ? 0 : ((0x6000 - alphaHalf) * transparency) >> 14;
+        return transparency == 0;
+    }
+
+    // What no sample covered shows the base colour; with nothing drawn, at full strength.
+    void FillBase(std::uint32_t base) {
+        if (transparency == 0) return;
+        const auto t = static_cast<std::uint32_t>(transparency);
+        colour[0] += static_cast<std::int32_t>((((base >> 16) & 0xFF) * 256 * t) >> 15);
+        colour[1] += static_cast<std::int32_t>(((base & 0xFF00) * t) >> 15);
+        colour[2] += static_cast<std::int32_t>(((base & 0xFF) * t) >> 7);
+    }
+};
+
+// The squared footprint of a pixel on a mapped surface: w^2 times the squared secant of the
+// angle between the view ray and the surface, at least w^2; a grazing ray gives w^2 10^9.
+double SurfaceFootprint(double pixel, const Vec3& p, const Vec3& n) {
+    const double pn = Vec3Dot(p, n);
+    if (pn == 0.0) return pixel * pixel * 1e9;
+    const double phi =
+        2.0 * p.z * n.z / pn + Vec3Dot(p, p) * (n.x * n.x + n.y * n.y) / (pn * pn) - 1.0;
+    return pixel * pixel * std::max(1.0, phi);
+}
+
+// Surface coordinates of a point of a wrapped box or flat-sided cylinder, by surface; false
+// for a surface the wrap lays no texture on.
+bool PrimitiveCoords(const PartTexture& part, std::int32_t surface, double x, double y,
+                     double z, double& u, double& v) {
+    constexpr double Pi = std::numbers::pi;
+    const double k = part.primitive[0];
+    const double a = part.primitive[1];
+    const double b = part.primitive[2];
+    const double c = part.primitive[3];
+    v = k * y;
+    const auto around = [](double w) { return w < 0.0 ? w + 2.0 * Pi : w; };
+    if (part.mapping == TextureMapping::FlatSidedCylinder) {
+        switch (surface) {
+            case 0:  // the rounded corners, by quadrant
+                if (x > 0.0 && z > 0.0) {
+                    u = ((std::atan(z / x) - Pi / 8) * b + a) * k;
+                } else if (z > 0.0) {
+                    u = (a - (std::atan(x / z) + Pi / 8) * b) * k + Pi / 2;
+                } else if (x <= 0.0) {
+                    u = ((std::atan(z / x) - Pi / 8) * b + a) * k + Pi;
+                } else {
+                    u = (a - (std::atan(x / z) + Pi / 8) * b) * k + 3 * Pi / 2;
+                }
+                return true;
+            case 1: u = Pi - k * z; return true;
+            case 2: u = around(k * z); return true;
+            case 3: u = k * x + 3 * Pi / 2; return true;
+            case 4: u = Pi / 2 - k * x; return true;
+            case 5: u = k * x + Pi; v = -k * z - Pi; return true;
+            case 6: u = k * x + Pi; v = k * z + Pi; return true;
+            case 7: u = k * x + Pi; v = y >= 0.0 ? k * z + Pi : -k * z - Pi; return true;
+            default: return false;
+        }
+    }
+    const double r = std::numbers::sqrt2;
+    switch (surface) {
+        case 0: u = Pi - k * z; return true;
+        case 1: u = around(k * z); return true;
+        case 2: u = k * x + Pi; v = -k * z - Pi; return true;
+        case 3: u = k * x + Pi; v = k * z + Pi; return true;
+        case 4: u = k * x + 3 * Pi / 2; return true;
+        case 5: u = Pi / 2 - k * x; return true;
+        case 6:  // the bevelled edges, by quadrant
+            if (x > 0.0 && z > 0.0) {
+                u = (r * z - (r - 1) * (c - a)) * k;
+            } else if (z > 0.0) {
+                u = Pi / 2 - (r * x + (r - 1) * (b - a)) * k;
+            } else if (x <= 0.0) {
+                u = Pi - (r * z + (r - 1) * (c - a)) * k;
+            } else {
+                u = (r * x - (r - 1) * (b - a)) * k + 3 * Pi / 2;
+            }
+            return true;
+        default: return false;
+    }
+}
+
+enum class ChainEnd { Empty, Ended, Covered };
+
+// Hands the tiles of the cell of map under (u, v) to onTile(tile, v) until one covers the
+// point. The cell's row counts from the map's start in cell rows, after its head overhang.
+template <typename OnTile>
+ChainEnd WalkCell(const TileMap& map, double cellLength, double u, double v, OnTile& onTile) {
+    if (map.cells == nullptr || map.hcells <= 0 || map.vcells <= 0 || !(cellLength > 0.0)) {
+        return ChainEnd::Empty;
+    }
+    const std::int32_t row = std::clamp(
+        FloorToInt32((v - map.lStart) / cellLength) + map.overCell1, 0, map.vcells - 1);
+    const std::int32_t column = std::clamp(
+        FloorToInt32(map.hcells * u / (2.0 * std::numbers::pi)), 0, map.hcells - 1);
+    std::int32_t link = map.cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(map.hcells) +
+                                  static_cast<std::size_t>(column)];
+    if (link < 0) return ChainEnd::Empty;
+    // A chain is never longer than the links there are.
+    for (std::int32_t steps = 0; link >= 0 && link < map.heapCount && steps < map.heapCount;
+         ++steps) {
+        const IndLink& entry = map.heaps[link];
+        if (entry.ind >= 0 && entry.ind < map.tileCount && onTile(map.tiles[entry.ind], v)) {
+            return ChainEnd::Covered;
+        }
+        link = entry.next;
+    }
+    return ChainEnd::Ended;
+}
+
+// The body search of a wrapped primitive: band 1 where it lies over the point (first, with
+// band 0 under it in its overhangs), then band 0.
+template <typename OnTile>
+void SearchBody(const PartTexture& part, double u, double v, OnTile& onTile) {
+    const CustomRevTex& mapping = *part.tiles;
+    const double length = mapping.length;
+    if (length > 0.0) {
+        const double g = v / length;
+        v = (g - std::floor(g)) * length;
+    }
+    const TileMap* second = mapping.band1.get();
+    const TileMap* first = mapping.band0.get();
+    if (second != nullptr && second->cells != nullptr) {
+        const double a = second->OverLen2;
+        const double b = second->lStart;
+        const double o = second->OverLen1;
+        if (!(a <= v && v <= b - o)) {
+            bool isInside = true;
+            double at = v;
+            if (v >= b) {
+                isInside = false;
+            } else if (v < a) {
+                at = v + length;
+            }
+            const ChainEnd end = WalkCell(*second, part.bandCellLengths[1], u, at, onTile);
+            if (end == ChainEnd::Covered || (end == ChainEnd::Ended && !isInside)) return;
+        }
+    }
+    if (first != nullptr) WalkCell(*first, part.bandCellLengths[0], u, v, onTile);
+}
+
 }  // namespace
 
 TextureLevelChoice SurfaceTextureLevel(double footprint) {
@@ -205,52 +374,53 @@ TextureLevelChoice SurfaceTextureLevel(double footprint) {
 
 void ShadeSurfacePoint(QRender& render, const PartTexture& part,
                        std::array<std::int32_t, 3>& outColour, TexPyramid& pyramid,
-                       std::int32_t /*surface*/, bool bumpWanted, bool /*flipNormal*/,
+                       std::int32_t surface, bool bumpWanted, bool /*flipNormal*/,
                        const Vec3& p, const Vec3& n) {
     const auto& m = part.partFromView.m;
     const bool isDecal = pyramid.bordered != 0;
-    const bool wantHeights = bumpWanted && TexPyramidHasMap(pyramid);
-
-    // Planar mapping: part-space x and y are the texel position, one tile of scale 1.
-    const double s = m[4] + m[5] * p.x + m[6] * p.y + m[7] * p.z;
-    const double t = m[8] + m[9] * p.x + m[10] * p.y + m[11] * p.z;
+    const double x = m[4] + m[5] * p.x + m[6] * p.y + m[7] * p.z;
+    const double y = m[8] + m[9] * p.x + m[10] * p.y + m[11] * p.z;
     const double pixel = p.z / render.Level().focal;
-    const double footprint = PlanarFootprint(part.partFromView, pixel, p, n);
-    const Level level = ChooseLevel(pyramid, footprint);
-    const Sample sample = SampleLevel(level, isDecal, wantHeights, s, t);
+    Composite composite;
 
-    std::array<std::int32_t, 3> colour{};
-    double du = 0.0;
-    double dv = 0.0;
-    std::int32_t transparency = FullyTransparent;
-    if (!isDecal && sample.exists) {
-        colour = sample.colour;
-        transparency = 0;
-        du = sample.du;
-        dv = sample.dv;
-    } else if (sample.exists) {
-        for (std::size_t c = 0; c < 3; ++c) colour[c] += (sample.colour[c] * transparency) >> 14;
-        const std::int32_t opacity = static_cast<std::int32_t>(sample.alphaBlend >> 17) - 0x2000;
-        const double weight = static_cast<double>(opacity) * transparency * 0x1p-28;
-        du += sample.du * weight;
-        dv += sample.dv * weight;
-        transparency = sample.isOpaque
-                           ? 0
-                           : ((0x6000 - static_cast<std::int32_t>(sample.alphaBlend >> 17)) *
-                              transparency) >> 14;
+    if (part.mapping == TextureMapping::Planar) {
+        // Part-space x and y are the texel position: one tile of scale 1.
+        const bool wantHeights = bumpWanted && TexPyramidHasMap(pyramid);
+        const Level level = ChooseLevel(pyramid, PlanarFootprint(part.partFromView, pixel, p, n));
+        composite.Add(SampleLevel(level, isDecal, wantHeights, x, y), isDecal);
+        if (wantHeights && composite.hasHeights) {
+            // The planar axes are rows 0 and 1 of the part matrix, read as view-space vectors.
+            const double du = composite.du;
+            const double dv = composite.dv;
+            render.partTextures.bumpVector = Vec3{du * m[5] + dv * m[9], du * m[6] + dv * m[10],
+                                                  du * m[7] + dv * m[11]};
+        }
+    } else if (part.tiles != nullptr) {
+        const double z = m[12] + m[13] * p.x + m[14] * p.y + m[15] * p.z;
+        double u = 0.0;
+        double v = 0.0;
+        if (PrimitiveCoords(part, surface, x, y, z, u, v)) {
+            const double k = part.primitive[0];
+            const double footprint = SurfaceFootprint(pixel, p, n) * k * k;
+            auto onTile = [&](const TexTile& tile, double vAt) {
+                double du = u - tile.ca;
+                if (du > std::numbers::pi) {
+                    du -= 2.0 * std::numbers::pi;
+                } else if (du < -std::numbers::pi) {
+                    du += 2.0 * std::numbers::pi;
+                }
+                const double dv = vAt - tile.cd;
+                const double s = tile.ha * du + tile.hd * dv;
+                const double t = tile.va * du + tile.vd * dv;
+                const double scale = tile.scale;
+                const Level level = ChooseLevel(pyramid, footprint * scale * scale);
+                return composite.Add(SampleLevel(level, isDecal, false, s, t), isDecal);
+            };
+            SearchBody(part, u, v, onTile);
+        }
     }
-    if (transparency != 0) {
-        // What no sample covered shows the base colour; with nothing drawn, at full strength.
-        const std::uint32_t base = part.baseColour;
-        colour[0] += static_cast<std::int32_t>(((base >> 16) & 0xFF) * 256 * static_cast<std::uint32_t>(transparency) >> 15);
-        colour[1] += static_cast<std::int32_t>(((base & 0xFF00) * static_cast<std::uint32_t>(transparency)) >> 15);
-        colour[2] += static_cast<std::int32_t>(((base & 0xFF) * static_cast<std::uint32_t>(transparency)) >> 7);
-    }
-    if (wantHeights && sample.hasHeights) {
-        // The planar axes are rows 0 and 1 of the part matrix, read as view-space vectors.
-        render.partTextures.bumpVector = Vec3{du * m[5] + dv * m[9], du * m[6] + dv * m[10],
-                                              du * m[7] + dv * m[11]};
-    }
+    composite.FillBase(part.baseColour);
+    std::array<std::int32_t, 3> colour = composite.colour;
     if (part.hasTint != 0) ApplyTint(part, colour);
     outColour = colour;
 }

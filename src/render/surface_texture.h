@@ -24,6 +24,17 @@
 // tiles repeats in both directions and is opaque. A decal (a bordered image) exists only inside
 // the image: its samples are composited front to back by their alpha, and what stays
 // uncovered (all of it outside the image) shows the part's base colour.
+//
+// Wrapped primitives. A box or a flat-sided cylinder with a wrap map lays its surfaces, by
+// surface index, onto the mapping object's surface coordinates: an angle u around the part
+// (its perimeter scaled by k to a full turn) and a length v along it (k Y, and the end faces
+// beyond the body). The mapping object's tiles, rotated copies of the image scattered over
+// the two bands of its default mapping, cover (u, v): each band's cells hold chains of the
+// tiles that may reach them. v is taken modulo the mapping's length; band 1 overhangs band 0
+// at both its ends, so a point there looks at band 1 first and band 0 under it. Each tile
+// turns (u, v) into image texels about its centre and its own scale; the footprint is the
+// pixel's size on the surface (w^2 times the squared secant of the view angle, at least w^2)
+// times k^2 times the tile's scale squared.
 
 #include "core/matrix4.h"
 #include "core/vec3.h"
@@ -32,6 +43,7 @@
 #include <cstdint>
 #include <vector>
 
+class CustomRevTex;
 class QRender;
 struct TexPyramid;
 
@@ -44,10 +56,25 @@ struct TextureLevelChoice {
 // The level for the squared footprint F, by the table above (NaN counts as beyond it).
 TextureLevelChoice SurfaceTextureLevel(double footprint);
 
-// One part's texture as the span shading reads it: about 160 bytes.
+// How a part's surfaces reach the image.
+enum class TextureMapping : std::uint8_t {
+    Planar = 0,             // part-space x and y are texels
+    Box = 1,                // wrap map of a box, through the mapping object's tiles
+    FlatSidedCylinder = 2,  // wrap map of a flat-sided cylinder, likewise
+};
+
+// One part's texture as the span shading reads it: about 220 bytes.
 struct PartTexture {
     TexPyramid* pyramid = nullptr;  // null: the part shades in its own colour
     Matrix4W partFromView;          // w-first, view space to part space
+    TextureMapping mapping = TextureMapping::Planar;
+    // Wrapped primitives: the scale k of the surface coordinates and the wrap map's three
+    // measures a, b, c of its bevelled or rounded faces.
+    std::array<double, 4> primitive{};
+    // Wrapped primitives: the mapping object whose bands hold the tiles (never null then), and
+    // each band's cell row length along v.
+    const CustomRevTex* tiles = nullptr;
+    std::array<double, 2> bandCellLengths{};
     std::uint32_t baseColour = 0;   // 0xRRGGBB: fills what no sample covers
     std::uint8_t hasTint = 0;
     std::array<std::uint8_t, 3> tintColour{0x80, 0x80, 0x80};  // red, green, blue; 0x80 neutral

@@ -3,6 +3,9 @@
 #include "render/cast_frame_pass.h"
 #include "render/q_render.h"
 #include "render/span_shade.h"
+#include "core/private_heap.h"
+#include "texture/object_tex.h"
+#include "texture/tex_maps.h"
 #include "texture/tex_pyramid.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <numbers>
 #include <vector>
 
 namespace {
@@ -216,6 +220,114 @@ TEST(SurfaceTexture, TintMovesMidTonesAndClampsOnlyWhenAChannelLeavesTheRange) {
     // A full tint at mid grey leaves the range and is held to it.
     greyTint.part.tintColour = {0xFF, 0x80, 0x00};
     EXPECT_EQ(greyTint.At(0.0, 0.0), (std::array<std::int32_t, 3>{0x7FFF, 16384, 0}));
+}
+
+// A mapping object whose band 0 is one cell holding one tile, of scale 100 and turned by
+// theta, centred at (ca, cd); the mapping is 10 long.
+struct OneTileMapping {
+    VersaTex mapping;
+
+    OneTileMapping(double ca, double cd, double theta) {
+        TileMap& band = *mapping.band0;
+        band.hcells = band.vcells = band.vcr = 1;
+        band.cells = static_cast<std::int32_t*>(PrivateAllocZeroed(4));
+        band.heaps = static_cast<IndLink*>(PrivateAllocZeroed(sizeof(IndLink)));
+        band.heaps[0] = IndLink{0, -1};
+        band.heapCount = band.heapCapacity = 1;
+        band.tiles = static_cast<TexTile*>(PrivateAllocZeroed(sizeof(TexTile)));
+        const double c = std::cos(theta);
+        const double s = std::sin(theta);
+        band.tiles[0] = TexTile{100.0f, static_cast<float>(100 * c), static_cast<float>(100 * s),
+                                static_cast<float>(-100 * s), static_cast<float>(100 * c),
+                                static_cast<float>(ca), static_cast<float>(cd)};
+        band.tileCount = band.tileCapacity = 1;
+        band.mScale = 100.0;
+        band.len = band.lEnd = 10.0;
+        mapping.length = 10.0;
+        mapping.MarkRestored();
+    }
+};
+
+TEST(SurfaceTexture, WrappedPrimitiveFacesReachTheImageThroughTheirTile) {
+    // A ramp: red counts columns, green rows, so a sample tells where it read.
+    std::vector<std::uint32_t> image(64 * 64);
+    for (std::uint32_t j = 0; j < 64; ++j) {
+        for (std::uint32_t i = 0; i < 64; ++i) image[j * 64 + i] = 0xFF000000u | (4 * i) << 16 | (4 * j) << 8;
+    }
+    TexPyramid pyramid;
+    ASSERT_EQ(TexPyramidSetImage(pyramid, image.data(), 64, 64, 64, false), 0);
+
+    constexpr double Pi = std::numbers::pi;
+    const double k = 0.5;
+    struct Case {
+        TextureMapping mapping;
+        std::int32_t surface;
+        double x, y, z;
+        double u, v;  // the surface coordinates the faces give, v before the length's modulo
+    };
+    const Case cases[] = {
+        {TextureMapping::Box, 0, 0.3, 2.0, 0.4, Pi - k * 0.4, k * 2.0},
+        {TextureMapping::Box, 1, 0.3, -1.0, -0.02, 2 * Pi - k * 0.02, -k * 1.0},
+        {TextureMapping::Box, 3, 0.6, 0.1, 1.5, k * 0.6 + Pi, k * 1.5 + Pi},
+        {TextureMapping::Box, 4, -0.2, 3.0, 0.0, k * -0.2 + 3 * Pi / 2, k * 3.0},
+        {TextureMapping::FlatSidedCylinder, 0, 0.5, 1.0, 0.5,
+         ((Pi / 4 - Pi / 8) * 0.7 + 0.25) * k, k * 1.0},
+        {TextureMapping::FlatSidedCylinder, 7, 0.2, -1.0, 0.3, k * 0.2 + Pi, -k * 0.3 - Pi},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.surface);
+        // The tile sits a little off the point, across the seam for u near a full turn.
+        const double v = c.v - 10.0 * std::floor(c.v / 10.0);
+        const double ca = c.u > 6.2 ? c.u + 0.03 - 2 * Pi : c.u + 0.03;
+        OneTileMapping one(ca, v - 0.05, 0.0);
+        Lookup lookup(pyramid);
+        lookup.part.mapping = c.mapping;
+        lookup.part.primitive = {k, 0.25, 0.7, 0.0};
+        lookup.part.tiles = &one.mapping;
+        lookup.part.bandCellLengths = {10.0, 0.0};
+        // A point at depth 2.4 facing the eye: w = 0.04, w k 100 = 2 texels, F = 4: level 0,
+        // whose blur keeps a ramp as it is away from the image's edges.
+        lookup.part.partFromView.m[4] = c.x;
+        lookup.part.partFromView.m[5] = 0.0;
+        lookup.part.partFromView.m[8] = c.y;
+        lookup.part.partFromView.m[10] = 0.0;
+        lookup.part.partFromView.m[12] = c.z - 2.4;
+        std::array<std::int32_t, 3> out{};
+        ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, c.surface, false, false,
+                          Vec3{0.0, 0.0, 2.4}, Vec3{0.0, 0.0, -1.0});
+        // s = 100 (u - ca) = -3 texels, t = 100 (v - cd) = 5 texels from the image centre,
+        // 31.5 + s and 31.5 + t; a channel reads 2 x 256 a texel.
+        EXPECT_NEAR(out[0] / 512.0, 31.5 - 3.0, 0.1);
+        EXPECT_NEAR(out[1] / 512.0, 31.5 + 5.0, 0.1);
+    }
+}
+
+TEST(SurfaceTexture, WrappedPrimitiveOutsideItsTilesShowsTheBaseColour) {
+    const auto red = Filled(8, 8, 0xFFFF0000);
+    TexPyramid decal;
+    ASSERT_EQ(TexPyramidSetImage(decal, red.data(), 8, 8, 8, true), 0);
+    OneTileMapping one(1.0, 5.0, 0.3);
+    Lookup lookup(decal, 0x0000FF);
+    lookup.part.mapping = TextureMapping::Box;
+    lookup.part.primitive = {1.0, 0.0, 0.0, 0.0};
+    lookup.part.tiles = &one.mapping;
+    lookup.part.bandCellLengths = {10.0, 0.0};
+    // The point at depth 1.2 (footprint 4 texels squared: level 0) and part coordinates
+    // (0, y, z).
+    const auto at = [&](std::int32_t surface, double y, double z) {
+        lookup.part.partFromView.m[8] = y;
+        lookup.part.partFromView.m[10] = 0.0;
+        lookup.part.partFromView.m[12] = z - 1.2;
+        std::array<std::int32_t, 3> out{};
+        ShadeSurfacePoint(lookup.render, lookup.part, out, decal, surface, false, false,
+                          Vec3{0.0, 0.0, 1.2}, Vec3{0.0, 0.0, -1.0});
+        return out;
+    };
+    // Face 0: u = pi - Z, v = Y. On the tile's centre the decal covers; far off it, and on
+    // a surface the wrap gives no coordinates, the base colour shows.
+    EXPECT_EQ(at(0, 5.0, std::numbers::pi - 1.0), (std::array<std::int32_t, 3>{32512, 0, 0}));
+    EXPECT_EQ(at(0, 7.0, std::numbers::pi - 1.0), (std::array<std::int32_t, 3>{0, 0, 32640}));
+    EXPECT_EQ(at(9, 5.0, std::numbers::pi - 1.0), (std::array<std::int32_t, 3>{0, 0, 32640}));
 }
 
 // ---- Through the renderer ----
