@@ -21,23 +21,34 @@ double BandCellLength(const TileMap* band, const TexPyramid& image) {
     return 0.3 * std::min(image.levelWidths[0], image.levelHeights[0]) / band->mScale;
 }
 
+// The material's mapping object when it holds tiles the shading can read, else null.
+const CustomRevTex* UsableTiles(const TextureParams& params) {
+    const auto* mapping = dynamic_cast<const CustomRevTex*>(params.mapping.get());
+    if (mapping == nullptr || !mapping->IsUsable() || mapping->band0 == nullptr ||
+        mapping->band0->cells == nullptr || params.image == nullptr) {
+        return nullptr;
+    }
+    return mapping;
+}
+
+void SetTiles(PartTexture& texture, const CustomRevTex& mapping, const TexPyramid& image) {
+    texture.tiles = &mapping;
+    texture.bandCellLengths = {BandCellLength(mapping.band0.get(), image),
+                               BandCellLength(mapping.band1.get(), image)};
+}
+
 // Fills texture's mapping from a box's or flat-sided cylinder's wrap map; false when the
 // wrap map's kind has no mapping here or its material holds no usable tiles.
 bool SetWrappedPrimitive(PartTexture& texture, const WrapMapRecord& wrap,
                          const TextureParams& partParams) {
     if (wrap.kind != WrapMapKind::Box && wrap.kind != WrapMapKind::FlatSidedCylinder) return false;
     const TextureParams& params = wrap.texParams != nullptr ? *wrap.texParams : partParams;
-    const auto* mapping = dynamic_cast<const CustomRevTex*>(params.mapping.get());
-    if (mapping == nullptr || !mapping->IsUsable() || mapping->band0 == nullptr ||
-        mapping->band0->cells == nullptr || params.image == nullptr) {
-        return false;
-    }
+    const CustomRevTex* mapping = UsableTiles(params);
+    if (mapping == nullptr) return false;
     texture.mapping = wrap.kind == WrapMapKind::Box ? TextureMapping::Box
                                                     : TextureMapping::FlatSidedCylinder;
     texture.primitive = {wrap.values[0], wrap.values[1], wrap.values[2], wrap.values[3]};
-    texture.tiles = mapping;
-    texture.bandCellLengths = {BandCellLength(mapping->band0.get(), *params.image),
-                               BandCellLength(mapping->band1.get(), *params.image)};
+    SetTiles(texture, *mapping, *params.image);
     return true;
 }
 
@@ -54,9 +65,16 @@ void LoadPartTextures(QRender& render, const SceneGeometry& geometry,
         if (params == nullptr || params->image == nullptr || !TexPyramidHasImage(*params->image)) {
             continue;
         }
-        if (record.objectTex != nullptr || record.auxTex != nullptr) continue;
+        if (record.objectTex != nullptr) continue;
         PartTexture& texture = textures[static_cast<std::size_t>(i)];
-        if (record.wrapMap != nullptr && !SetWrappedPrimitive(texture, *record.wrapMap, *params)) {
+        if (record.auxTex != nullptr) {
+            const CustomRevTex* mapping = UsableTiles(*params);
+            if (mapping == nullptr) continue;
+            texture.mapping = TextureMapping::SurfaceList;
+            texture.surfaceList = record.auxTex;
+            SetTiles(texture, *mapping, *params->image);
+        } else if (record.wrapMap != nullptr &&
+                   !SetWrappedPrimitive(texture, *record.wrapMap, *params)) {
             continue;
         }
         texture.pyramid = params->image;

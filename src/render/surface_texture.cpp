@@ -3,8 +3,11 @@
 #include "core/float_convert.h"
 #include "render/q_render.h"
 #include "texture/object_tex.h"
+#include "texture/surface_mapping_entry.h"
+#include "texture/surface_tex_coords.h"
 #include "texture/tex_maps.h"
 #include "texture/tex_pyramid.h"
+#include "texture/texture_params.h"
 
 #include <algorithm>
 #include <cmath>
@@ -298,6 +301,50 @@ bool PrimitiveCoords(const PartTexture& part, std::int32_t surface, double x, do
     }
 }
 
+// Surface coordinates of a point of a surface with an entry in the part's surface mapping
+// list, and their angle per unit of distance on the surface; false when the surface has no
+// usable entry.
+bool SurfaceListCoords(const BufferArray& list, std::int32_t surface, const Vec3& partPoint,
+                       double& u, double& v, double& perDistance) {
+    const std::int64_t i = static_cast<std::int64_t>(surface) - list.firstIndex;
+    if (list.buffers == nullptr || i < 0 || i >= list.count || i >= list.capacity) return false;
+    const auto* entry = static_cast<const SurfaceMappingEntry*>(list.buffers[i]);
+    // A fresh entry holds its head alone; the coordinates read the fields after it.
+    if (entry == nullptr || entry->byteSize < sizeof(SurfaceMappingEntry)) return false;
+    const auto& t = entry->transform.m;
+    Vec3 point = partPoint;
+    if (entry->transformKind == 1) {
+        point = Vec3{t[4] + t[5] * partPoint.x + t[6] * partPoint.y + t[7] * partPoint.z,
+                     t[8] + t[9] * partPoint.x + t[10] * partPoint.y + t[11] * partPoint.z,
+                     t[12] + t[13] * partPoint.x + t[14] * partPoint.y + t[15] * partPoint.z};
+    } else if (entry->transformKind == 2) {
+        point = Vec3{partPoint.x + t[4], partPoint.y + t[8], partPoint.z + t[12]};
+    }
+    SurfaceTexCoords coords;
+    switch (SurfaceMappingEntryKind(*entry)) {
+        case SurfaceMapperKind::Ellipsoid:
+            coords = EllipsoidTexCoords(point, *entry, nullptr);
+            break;
+        case SurfaceMapperKind::Hyperboloid:
+            coords = SpheroidTexCoords(point, *entry, nullptr);
+            break;
+        case SurfaceMapperKind::EllipticCylinder:
+            // The angle around the cylinder and its length along z, in the angle's units.
+            coords.angle = SurfaceAngleCoord(point.x, point.y, *entry);
+            coords.angleScale = entry->quarterMeasure > 0.0
+                                    ? std::numbers::pi / (2.0 * entry->quarterMeasure)
+                                    : 0.0;
+            coords.length = point.z * coords.angleScale;
+            break;
+        default:
+            return false;
+    }
+    u = coords.angle;
+    v = coords.length;
+    perDistance = coords.angleScale > 0.0 && std::isfinite(coords.angleScale) ? coords.angleScale : 1.0;
+    return true;
+}
+
 enum class ChainEnd { Empty, Ended, Covered };
 
 // Hands the tiles of the cell of map under (u, v) to onTile(tile, v) until one covers the
@@ -399,8 +446,13 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
         const double z = m[12] + m[13] * p.x + m[14] * p.y + m[15] * p.z;
         double u = 0.0;
         double v = 0.0;
-        if (PrimitiveCoords(part, surface, x, y, z, u, v)) {
-            const double k = part.primitive[0];
+        double k = part.primitive[0];
+        const bool hasCoords =
+            part.mapping == TextureMapping::SurfaceList
+                ? part.surfaceList != nullptr &&
+                      SurfaceListCoords(*part.surfaceList, surface, Vec3{x, y, z}, u, v, k)
+                : PrimitiveCoords(part, surface, x, y, z, u, v);
+        if (hasCoords) {
             const double footprint = SurfaceFootprint(pixel, p, n) * k * k;
             auto onTile = [&](const TexTile& tile, double vAt) {
                 double du = u - tile.ca;

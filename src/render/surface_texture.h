@@ -35,6 +35,12 @@
 // turns (u, v) into image texels about its centre and its own scale; the footprint is the
 // pixel's size on the surface (w^2 times the squared secant of the view angle, at least w^2)
 // times k^2 times the tile's scale squared.
+//
+// Surface mapping lists. An ellipsoid, a hyperboloid of one sheet or an elliptic cylinder
+// with an entry in the part's surface mapping list takes its angle and length from the entry's
+// coordinate functions (surface_tex_coords.h), in the entry's own frame, and reaches the same
+// tiles; the coordinates' angle per unit of distance takes the place of k. The tiles' polar
+// caps are not read, so near an ellipsoid's poles the body's tiles cover the point.
 
 #include "core/matrix4.h"
 #include "core/vec3.h"
@@ -45,6 +51,7 @@
 
 class CustomRevTex;
 class QRender;
+struct BufferArray;
 struct TexPyramid;
 
 // A pyramid level as the lookup reads it: magnification 0..6 or level 0..12.
@@ -61,6 +68,7 @@ enum class TextureMapping : std::uint8_t {
     Planar = 0,             // part-space x and y are texels
     Box = 1,                // wrap map of a box, through the mapping object's tiles
     FlatSidedCylinder = 2,  // wrap map of a flat-sided cylinder, likewise
+    SurfaceList = 3,        // the part's surface mapping list, likewise
 };
 
 // One part's texture as the span shading reads it: about 220 bytes.
@@ -75,6 +83,8 @@ struct PartTexture {
     // each band's cell row length along v.
     const CustomRevTex* tiles = nullptr;
     std::array<double, 2> bandCellLengths{};
+    // SurfaceList: the part's entries (SurfaceMappingEntry buffers from firstIndex on).
+    const BufferArray* surfaceList = nullptr;
     std::uint32_t baseColour = 0;   // 0xRRGGBB: fills what no sample covers
     std::uint8_t hasTint = 0;
     std::array<std::uint8_t, 3> tintColour{0x80, 0x80, 0x80};  // red, green, blue; 0x80 neutral

@@ -21,8 +21,8 @@ namespace {
 
 using shape_build_test::Working;
 
-// A green tiling material with its default mapping, and a scene of a box and a cylinder that
-// wear it and a box that does not.
+// A green tiling material with its default mapping, and a scene of a box, a cylinder and an
+// ellipsoid that wear it and a box that does not.
 class TexturedScene : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -33,7 +33,7 @@ protected:
         ASSERT_NE(params.mapping, nullptr);
         handle = RegisterTextureParams(&params, &params);
 
-        const std::array<std::int32_t, 3> rooms{32, 32, 32};
+        const std::array<std::int32_t, 4> rooms{32, 32, 32, 32};
         geometry.AddParts(rooms, false);
         WorkingPartRecord box = Working(ShapeType::Box, {2, 4, 6});
         box.textureRef = handle;
@@ -45,6 +45,9 @@ protected:
         WorkingPartRecord plain = Working(ShapeType::Box, {1, 1, 1}, {-5, 0, 0});
         plain.colour = 0xFF0000;
         ASSERT_EQ(BuildPartShape(geometry, nullptr, 2, false, true, false, &plain), 0);
+        WorkingPartRecord ellipsoid = Working(ShapeType::Ellipsoid, {1, 2, 3}, {0, 5, 0});
+        ellipsoid.textureRef = handle;
+        ASSERT_EQ(BuildPartShape(geometry, nullptr, 3, false, true, false, &ellipsoid), 0);
     }
     void TearDown() override { UnregisterTextureParams(handle); }
 
@@ -65,7 +68,7 @@ Matrix4W ViewFromWorld() {
 TEST_F(TexturedScene, WrappedBoxesTakeTheirMaterialsTilesAndOtherMappingsWait) {
     QRender render;
     LoadRenderParts(render, geometry, ViewFromWorld());
-    ASSERT_EQ(render.partTextures.parts.size(), 3u);
+    ASSERT_EQ(render.partTextures.parts.size(), 4u);
 
     const PartTexture* box = render.partTextures.Find(0);
     ASSERT_NE(box, nullptr);
@@ -81,7 +84,14 @@ TEST_F(TexturedScene, WrappedBoxesTakeTheirMaterialsTilesAndOtherMappingsWait) {
     // has no image.
     EXPECT_EQ(render.partTextures.Find(1), nullptr);
     EXPECT_EQ(render.partTextures.Find(2), nullptr);
-    EXPECT_EQ(render.partTextures.Find(3), nullptr);
+    EXPECT_EQ(render.partTextures.Find(4), nullptr);
+
+    // The ellipsoid reads its surface mapping list.
+    const PartTexture* ellipsoid = render.partTextures.Find(3);
+    ASSERT_NE(ellipsoid, nullptr);
+    EXPECT_EQ(ellipsoid->mapping, TextureMapping::SurfaceList);
+    EXPECT_EQ(ellipsoid->surfaceList, geometry.Part(3)->auxTex);
+    EXPECT_EQ(ellipsoid->tiles, params.mapping.get());
 
     // A part without a mapping source of its own takes the image flat.
     PartRenderRecord& plain = *geometry.Part(2);

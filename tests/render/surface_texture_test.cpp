@@ -5,8 +5,10 @@
 #include "render/span_shade.h"
 #include "core/private_heap.h"
 #include "texture/object_tex.h"
+#include "texture/surface_mapping_entry.h"
 #include "texture/tex_maps.h"
 #include "texture/tex_pyramid.h"
+#include "texture/texture_params.h"
 
 #include <gtest/gtest.h>
 
@@ -222,6 +224,18 @@ TEST(SurfaceTexture, TintMovesMidTonesAndClampsOnlyWhenAChannelLeavesTheRange) {
     EXPECT_EQ(greyTint.At(0.0, 0.0), (std::array<std::int32_t, 3>{0x7FFF, 16384, 0}));
 }
 
+// A 64 x 64 tiling ramp: red counts columns and green rows, 4 a texel, so that a sample
+// tells where it read (a channel reads 512 a texel, 31.5 at the image centre).
+int SetRamp(TexPyramid& pyramid) {
+    std::vector<std::uint32_t> image(64 * 64);
+    for (std::uint32_t j = 0; j < 64; ++j) {
+        for (std::uint32_t i = 0; i < 64; ++i) {
+            image[j * 64 + i] = 0xFF000000u | (4 * i) << 16 | (4 * j) << 8;
+        }
+    }
+    return TexPyramidSetImage(pyramid, image.data(), 64, 64, 64, false);
+}
+
 // A mapping object whose band 0 is one cell holding one tile, of scale 100 and turned by
 // theta, centred at (ca, cd); the mapping is 10 long.
 struct OneTileMapping {
@@ -249,13 +263,8 @@ struct OneTileMapping {
 };
 
 TEST(SurfaceTexture, WrappedPrimitiveFacesReachTheImageThroughTheirTile) {
-    // A ramp: red counts columns, green rows, so a sample tells where it read.
-    std::vector<std::uint32_t> image(64 * 64);
-    for (std::uint32_t j = 0; j < 64; ++j) {
-        for (std::uint32_t i = 0; i < 64; ++i) image[j * 64 + i] = 0xFF000000u | (4 * i) << 16 | (4 * j) << 8;
-    }
     TexPyramid pyramid;
-    ASSERT_EQ(TexPyramidSetImage(pyramid, image.data(), 64, 64, 64, false), 0);
+    ASSERT_EQ(SetRamp(pyramid), 0);
 
     constexpr double Pi = std::numbers::pi;
     const double k = 0.5;
@@ -300,6 +309,60 @@ TEST(SurfaceTexture, WrappedPrimitiveFacesReachTheImageThroughTheirTile) {
         EXPECT_NEAR(out[0] / 512.0, 31.5 - 3.0, 0.1);
         EXPECT_NEAR(out[1] / 512.0, 31.5 + 5.0, 0.1);
     }
+}
+
+TEST(SurfaceTexture, SurfaceListEntriesPlaceThePointInTheirOwnFrame) {
+    TexPyramid pyramid;
+    ASSERT_EQ(SetRamp(pyramid), 0);
+
+    // An elliptic cylinder entry without angle tables reads the angle 0 everywhere, and its
+    // length along z in units of pi / (2 q): with q = pi / 2, z itself, in the entry's frame.
+    SurfaceMappingEntry entry;
+    entry.kindWord = static_cast<std::uint32_t>(SurfaceMapperKind::EllipticCylinder);
+    entry.byteSize = sizeof(SurfaceMappingEntry);
+    entry.quarterMeasure = std::numbers::pi / 2;
+    entry.a = entry.b = 1.0;
+    SurfaceMappingEntry fresh;
+    fresh.byteSize = SurfaceMappingEntryFreshBytes;
+    std::array<void*, 2> buffers{&entry, &fresh};
+    BufferArray list;
+    list.firstIndex = 2;
+    list.capacity = list.count = 2;
+    list.buffers = buffers.data();
+
+    OneTileMapping one(0.03, 4.95, 0.0);
+    Lookup lookup(pyramid, 0x0000FF);
+    lookup.part.mapping = TextureMapping::SurfaceList;
+    lookup.part.surfaceList = &list;
+    lookup.part.tiles = &one.mapping;
+    lookup.part.bandCellLengths = {10.0, 0.0};
+    const auto at = [&](std::int32_t surface, double z) {
+        // Part z = pz - 2.4 + z; at depth 2.4 a pixel covers 2 texels (level 0).
+        lookup.part.partFromView.m[12] = z - 2.4;
+        std::array<std::int32_t, 3> out{};
+        ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, surface, false, false,
+                          Vec3{0.0, 0.0, 2.4}, Vec3{0.0, 0.0, -1.0});
+        return out;
+    };
+    struct Case {
+        std::uint32_t transformKind;
+        double shift;  // what the transform adds to z
+    };
+    for (const Case& c : {Case{0, 0.0}, Case{2, -1.5}, Case{1, 0.75}}) {
+        SCOPED_TRACE(c.transformKind);
+        entry.transformKind = c.transformKind;
+        entry.transform = Identity();
+        entry.transform.m[12] = c.shift;
+        // v = 5 in the entry's frame: s = 100 (0 - 0.03) = -3, t = 100 (5 - 4.95) = 5.
+        const auto out = at(2, 5.0 - c.shift);
+        EXPECT_NEAR(out[0] / 512.0, 31.5 - 3.0, 0.1);
+        EXPECT_NEAR(out[1] / 512.0, 31.5 + 5.0, 0.1);
+    }
+    // A surface before the list, past it, or with an entry not yet filled shows the base colour.
+    const std::array<std::int32_t, 3> base{0, 0, 32640};
+    EXPECT_EQ(at(1, 5.0), base);
+    EXPECT_EQ(at(3, 5.0), base);
+    EXPECT_EQ(at(4, 5.0), base);
 }
 
 TEST(SurfaceTexture, WrappedPrimitiveOutsideItsTilesShowsTheBaseColour) {
