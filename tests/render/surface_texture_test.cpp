@@ -110,6 +110,33 @@ TEST(SurfaceTexture, DistanceBuildsTheLevelItsFootprintSelects) {
     }
 }
 
+TEST(SurfaceTexture, ALevelThatCannotBeBuiltFallsBackToTheImageItself) {
+    // Column 0 white, the rest black: level 0 keeps the column sharp, the blurred levels and
+    // the magnifications spread it, so a sample tells which level it read.
+    std::vector<std::uint32_t> image(16 * 16, 0xFF000000);
+    for (int j = 0; j < 16; ++j) image[static_cast<std::size_t>(j * 16)] = 0xFFFFFFFF;
+    for (const double footprint : {0.16, 100.0}) {
+        SCOPED_TRACE(footprint);
+        TexPyramid pyramid;
+        ASSERT_EQ(TexPyramidSetImage(pyramid, image.data(), 16, 16, 16, false), 0);
+        Lookup reference(pyramid);
+        const auto atLevel0 = reference.At(-7.5, 0.0, 2.0 * Focal);
+        Lookup lookup(pyramid);
+        const std::size_t blocks = PrivateHeapBlockCount();
+        PrivateHeapRefuseNext(1000);
+        const auto colour = lookup.At(-7.5, 0.0, std::sqrt(footprint) * Focal);
+        PrivateHeapRefuseNext(0);
+        EXPECT_EQ(colour, atLevel0);
+        EXPECT_EQ(PrivateHeapBlockCount(), blocks);
+        for (const auto* level : pyramid.colourMagnified) EXPECT_EQ(level, nullptr);
+        for (std::size_t k = 1; k < pyramid.colourLevels.size(); ++k) {
+            EXPECT_EQ(pyramid.colourLevels[k], nullptr) << k;
+        }
+        // Once the heap gives, the level is built and read.
+        EXPECT_NE(lookup.At(-7.5, 0.0, std::sqrt(footprint) * Focal), atLevel0);
+    }
+}
+
 TEST(SurfaceTexture, WhiteTexelsAndAWhiteBaseGiveTheirOwnScales) {
     const auto white = Filled(8, 8, 0xFFFFFFFF);
     TexPyramid tiling;
