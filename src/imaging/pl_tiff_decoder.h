@@ -14,6 +14,7 @@
 #include "imaging/pl_tiff_mem_stream.h"
 
 #include <cstdint>
+#include <optional>
 
 class PLTIFFDecoder : public PLPicDecoder {
 public:
@@ -33,6 +34,11 @@ public:
     // heap refuses the RGBA raster.
     void GetImage(PLBmp& bmp) override;
 
+    // Whether the image the last GetImage decoded has a pixel of alpha 0 with some colour,
+    // when the decode saw every pixel as it wrote it (strips of 8-bit RGB); empty when it
+    // did not look.
+    std::optional<bool> HasColourUnderClearAlpha() const override;
+
     // Closes the libtiff handle, then the source.
     void Close() override;
 
@@ -49,4 +55,5 @@ private:
     void DoRGBA(PLBmp& bmp);
 
     PLTIFFHandle handle;
+    std::optional<bool> hasColourUnderClearAlpha;
 };
