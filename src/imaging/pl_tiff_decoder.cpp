@@ -38,6 +38,26 @@ constexpr std::uint32_t SwapRedBlue(std::uint32_t word) {
     return (word & 0xFF00FF00u) | ((word & 0xFFu) << 16) | ((word >> 16) & 0xFFu);
 }
 
+// Turns a row of RGB samples into opaque pixels.
+void PackRgbRow(const std::uint8_t* samples, std::uint8_t* row, std::uint32_t width) {
+    std::uint32_t x = 0;
+    // Four bytes are read a pixel, so the row's last pixel is left to the loop below.
+    for (; x + 1 < width; ++x) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, samples + 3 * static_cast<std::size_t>(x), sizeof(word));
+        word = SwapRedBlue(word) | 0xFF000000u;
+        std::memcpy(row + 4 * static_cast<std::size_t>(x), &word, sizeof(word));
+    }
+    for (; x < width; ++x) {
+        const std::uint8_t* s = samples + 3 * static_cast<std::size_t>(x);
+        std::uint8_t* p = row + 4 * static_cast<std::size_t>(x);
+        p[0] = s[2];
+        p[1] = s[1];
+        p[2] = s[0];
+        p[3] = 0xFF;
+    }
+}
+
 // Contiguous put routines for 8-bit RGB samples that write pixels as bitmaps hold them (blue,
 // green, red, alpha in memory) instead of libtiff's raster words (red in the low byte), so the
 // image needs no pass of its own afterwards. With alpha the four samples are packed as they
@@ -50,7 +70,6 @@ void PutBgra(TIFFRGBAImage* image, std::uint32_t* raster, std::uint32_t /*x*/, s
              unsigned char* samples) {
     const int samplesPerPixel = image->samplesperpixel;
     const std::ptrdiff_t sampleSkew = static_cast<std::ptrdiff_t>(fromSkew) * samplesPerPixel;
-    // Red and blue swap places: of a word read little-endian from the samples, bytes 0 and 2.
     for (; height > 0; --height) {
         std::uint32_t i = 0;
         if (HasAlpha && samplesPerPixel == 4) {
@@ -61,14 +80,10 @@ void PutBgra(TIFFRGBAImage* image, std::uint32_t* raster, std::uint32_t /*x*/, s
                 raster[i] = SwapRedBlue(word);
             }
             samples += 4 * static_cast<std::size_t>(width);
-        } else if (!HasAlpha && samplesPerPixel == 3 && width > 0) {
-            // Four bytes are read a pixel, so the row's last pixel is left to the loop below.
-            for (; i + 1 < width; ++i) {
-                std::uint32_t word = 0;
-                std::memcpy(&word, samples + 3 * static_cast<std::size_t>(i), sizeof(word));
-                raster[i] = SwapRedBlue(word) | 0xFF000000u;
-            }
-            samples += 3 * static_cast<std::size_t>(i);
+        } else if (!HasAlpha && samplesPerPixel == 3) {
+            PackRgbRow(samples, reinterpret_cast<std::uint8_t*>(raster), width);
+            samples += 3 * static_cast<std::size_t>(width);
+            i = width;
         }
         for (; i < width; ++i) {
             const std::uint32_t alpha = HasAlpha ? samples[3] : 0xFFu;
@@ -145,26 +160,6 @@ std::uint32_t PackRgbaRowInPlace(std::uint8_t* row, std::uint32_t width) {
         std::memcpy(p, &word, sizeof(word));
     }
     return colourOfClear;
-}
-
-// Turns a row of RGB samples into opaque pixels.
-void PackRgbRow(const std::uint8_t* samples, std::uint8_t* row, std::uint32_t width) {
-    std::uint32_t x = 0;
-    // Four bytes are read a pixel, so the row's last pixel is left to the loop below.
-    for (; x + 1 < width; ++x) {
-        std::uint32_t word = 0;
-        std::memcpy(&word, samples + 3 * static_cast<std::size_t>(x), sizeof(word));
-        word = SwapRedBlue(word) | 0xFF000000u;
-        std::memcpy(row + 4 * static_cast<std::size_t>(x), &word, sizeof(word));
-    }
-    for (; x < width; ++x) {
-        const std::uint8_t* s = samples + 3 * static_cast<std::size_t>(x);
-        std::uint8_t* p = row + 4 * static_cast<std::size_t>(x);
-        p[0] = s[2];
-        p[1] = s[1];
-        p[2] = s[0];
-        p[3] = 0xFF;
-    }
 }
 
 template <class T>
