@@ -21,6 +21,7 @@ std::span<std::uint32_t> HeadlessDisplay::FrameStore(std::int32_t width, std::in
         store.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
         storeWidth = width;
         storeHeight = height;
+        hasFrame = false;
     }
     return store;
 }
@@ -29,9 +30,7 @@ bool HeadlessDisplay::UpdateLayeredWindow(std::int32_t left, std::int32_t top) {
     if (storeWidth <= 0) return false;
     rect = {left, top, left + storeWidth, top + storeHeight};
     ++frameCount;
-    lastFrame = store;
-    lastWidth = storeWidth;
-    lastHeight = storeHeight;
+    hasFrame = true;
     lastError.clear();
     lastPath.clear();
     if (frameFolder.empty()) return true;
@@ -41,7 +40,7 @@ bool HeadlessDisplay::UpdateLayeredWindow(std::int32_t left, std::int32_t top) {
     std::string path = frameFolder;
     if (path.back() != '/' && path.back() != '\\') path += '/';
     path += name;
-    auto* pixels = reinterpret_cast<std::uint8_t*>(lastFrame.data());
+    auto* pixels = reinterpret_cast<std::uint8_t*>(store.data());
     const std::int32_t result =
         SaveImageFile(pixels, storeWidth, storeHeight, path, true, 0, true, 0, 0, lastError,
                       false, true, storeWidth * 4);
@@ -52,6 +51,10 @@ bool HeadlessDisplay::UpdateLayeredWindow(std::int32_t left, std::int32_t top) {
     }
     lastPath = std::move(path);
     return true;
+}
+
+std::vector<std::uint32_t> HeadlessDisplay::LastFrame() const {
+    return hasFrame ? store : std::vector<std::uint32_t>();
 }
 
 void HeadlessDisplay::MoveWindow(const ScreenRect& moved) { rect = moved; }

@@ -34,12 +34,11 @@ public:
 
     void SetCursorScreenPos(ScreenPoint point) { cursor = point; }
 
-    // Frames handed over so far, the last one (premultiplied words, rows packed; empty
-    // before the first), its size, and the file it went to (empty when kept in memory only).
+    // Frames handed over so far; a copy of the last one (premultiplied words, rows packed:
+    // the frame store as it was handed over, until the store is asked for again; empty before
+    // the first); the file it went to (empty when kept in memory only).
     std::int32_t FrameCount() const { return frameCount; }
-    const std::vector<std::uint32_t>& LastFrame() const { return lastFrame; }
-    std::int32_t LastFrameWidth() const { return lastWidth; }
-    std::int32_t LastFrameHeight() const { return lastHeight; }
+    std::vector<std::uint32_t> LastFrame() const;
     const std::string& LastFramePath() const { return lastPath; }
     // Times the window was shown and hidden.
     std::int32_t ShowCount() const { return showCount; }
@@ -53,9 +52,7 @@ private:
     std::vector<std::uint32_t> store;
     std::int32_t storeWidth = 0;
     std::int32_t storeHeight = 0;
-    std::vector<std::uint32_t> lastFrame;
-    std::int32_t lastWidth = 0;
-    std::int32_t lastHeight = 0;
+    bool hasFrame = false;
     std::string lastPath;
     std::string lastError;
     std::int32_t frameCount = 0;
