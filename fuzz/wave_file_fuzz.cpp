@@ -2,12 +2,12 @@
 // Reads arbitrary bytes as a sound file and touches every sample it finds: whatever a file
 // claims, the samples must lie inside its bytes.
 
+#include "app/process_init.h"
+#include "app/wave_file.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
-
-#include "app/process_init.h"
-#include "app/wave_file.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     InitProcess();

@@ -29,9 +29,10 @@ ALuint BufferFromFile(std::string_view path) {
     if (file.Read(path, MaxSoundFileBytes) != FileOpenError::None) return 0;
     const std::optional<WaveSound> sound = DecodeWaveFile(file.Bytes());
     if (!sound) return 0;
-    const ALenum format = sound->channelCount == 1
-                              ? (sound->bitsPerSample == 8 ? AL_FORMAT_MONO8 : AL_FORMAT_MONO16)
-                              : (sound->bitsPerSample == 8 ? AL_FORMAT_STEREO8 : AL_FORMAT_STEREO16);
+    const ALenum format =
+        sound->channelCount == 1
+            ? (sound->bitsPerSample == 8 ? AL_FORMAT_MONO8 : AL_FORMAT_MONO16)
+            : (sound->bitsPerSample == 8 ? AL_FORMAT_STEREO8 : AL_FORMAT_STEREO16);
     alGetError();
     ALuint buffer = 0;
     alGenBuffers(1, &buffer);

@@ -10,9 +10,9 @@
 #include <span>
 
 struct WaveSound {
-    std::int32_t channelCount = 0;   // 1 or 2
-    std::int32_t bitsPerSample = 0;  // 8 (unsigned) or 16 (signed, little-endian)
-    std::int32_t sampleRate = 0;     // frames a second, above 0
+    std::int32_t channelCount = 0;          // 1 or 2
+    std::int32_t bitsPerSample = 0;         // 8 (unsigned) or 16 (signed, little-endian)
+    std::int32_t sampleRate = 0;            // frames a second, above 0
     std::span<const std::uint8_t> samples;  // whole frames, inside the file's bytes
 };
 

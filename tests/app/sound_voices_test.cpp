@@ -52,10 +52,11 @@ class SoundVoicesTest : public testing::Test {
 protected:
     void SetUp() override {
         output = folder.Str() + "/played.wav";
-        const std::string config = folder.WriteFile(
-            "alsoft.conf", "[general]\nchannels = mono\nsample-type = int16\nfrequency = 22050\n"
-                           "output-limiter = false\ndither = false\n[wave]\nfile = " +
-                               output + "\n");
+        const std::string config =
+            folder.WriteFile("alsoft.conf",
+                             "[general]\nchannels = mono\nsample-type = int16\nfrequency = 22050\n"
+                             "output-limiter = false\ndither = false\n[wave]\nfile = " +
+                                 output + "\n");
         setenv("ALSOFT_DRIVERS", "wave", 1);
         setenv("ALSOFT_CONF", config.c_str(), 1);
         tone = Tone(SampleRate * 3 / 10);

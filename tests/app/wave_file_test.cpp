@@ -44,8 +44,9 @@ TEST(WaveFile, ReadsPcmFormatsAndFindsTheSamples) {
         {"extensible PCM", Riff(Chunk("fmt ", extensible) + Chunk("data", "ABCDEFGH")), 2, 16,
          44100, "ABCDEFGH"},
         // A data chunk longer than the file is cut to the whole frames that are there.
-        {"data size past the end", Riff(Chunk("fmt ", Format(1, 2, 22050, 16))) + "data\xFF\xFF\xFF\xFF" + "123456789",
-         2, 16, 22050, "12345678"},
+        {"data size past the end",
+         Riff(Chunk("fmt ", Format(1, 2, 22050, 16))) + "data\xFF\xFF\xFF\xFF" + "123456789", 2, 16,
+         22050, "12345678"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -80,7 +81,8 @@ TEST(WaveFile, RefusesWhatIsNoPlayableWaveFile) {
         {"format larger than the file", bigFormat},
         {"format too short", Riff(Chunk("fmt ", "\x01\0\x01\0"s) + Chunk("data", "ab"))},
         {"not PCM", Riff(Chunk("fmt ", Format(3, 1, 22050, 16)) + Chunk("data", "abcd"))},
-        {"extensible, too short", Riff(Chunk("fmt ", Format(0xFFFE, 1, 8000, 8)) + Chunk("data", "ab"))},
+        {"extensible, too short",
+         Riff(Chunk("fmt ", Format(0xFFFE, 1, 8000, 8)) + Chunk("data", "ab"))},
         {"three channels", Pcm(3, 22050, 16, "abcdef")},
         {"no channels", Pcm(0, 22050, 16, "abcd")},
         {"24 bits", Pcm(1, 22050, 24, "abc")},
@@ -89,7 +91,8 @@ TEST(WaveFile, RefusesWhatIsNoPlayableWaveFile) {
         {"less than a frame", Pcm(2, 22050, 16, "abc")},
         {"no data chunk", Riff(Chunk("fmt ", Format(1, 1, 8000, 8)))},
         {"data header cut", good.substr(0, good.size() - 6)},
-        {"chunk size past the end", Riff(Chunk("fmt ", Format(1, 1, 8000, 8)) + "LIST\xF0\xFF\xFF\xFF" + "ab")},
+        {"chunk size past the end",
+         Riff(Chunk("fmt ", Format(1, 1, 8000, 8)) + "LIST\xF0\xFF\xFF\xFF" + "ab")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
