@@ -1,5 +1,5 @@
 // The player's window on a real X display. These tests need one (scripts/test runs them
-// under Xvfb) and skip when none can be opened.
+// under Xvfb) and skip when none can be opened, unless ORBELLE_REQUIRE_DISPLAY is set.
 
 #include "app/headless_display.h"
 #include "app/player_window.h"
@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,7 +21,13 @@ protected:
     void SetUp() override {
         std::string whyNot;
         display = XLayeredDisplay::Open(whyNot);
-        if (!display) GTEST_SKIP() << "no display for the window: " << whyNot;
+        if (display) return;
+        // scripts/test sets this when it has started Xvfb: there a missing display is a fault
+        // of the set-up, not a machine without one.
+        if (std::getenv("ORBELLE_REQUIRE_DISPLAY") != nullptr) {
+            FAIL() << "a display was promised but: " << whyNot;
+        }
+        GTEST_SKIP() << "no display for the window: " << whyNot;
     }
 
     std::unique_ptr<XLayeredDisplay> display;
