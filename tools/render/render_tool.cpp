@@ -165,7 +165,7 @@ int Run(const Options& o) {
     QDocumentBase document;
     QRenderView documentView(&document);
     SceneGeometry blockGeometry;
-    const SceneGeometry* geometry = &blockGeometry;
+    SceneGeometry* geometry = &blockGeometry;
     std::optional<Matrix4W> view;
     if (!o.scene.empty()) {
         // The scene brings its own lights, as when the player opens a gizmo.
