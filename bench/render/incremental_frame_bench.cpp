@@ -111,13 +111,12 @@ BENCHMARK(BM_IncrementalFrame50Parts)
     ->Arg(20)
     ->Unit(benchmark::kMillisecond);
 
-// One sphere of radius/100 moving in front of the fifty parts: the footprint grows with r^2.
-void BM_IncrementalFootprint(benchmark::State& state) {
+// One sphere of the radius moving in front of the fifty parts in a frame of the width.
+void RunBall(benchmark::State& state, double radius, std::int32_t width) {
     std::vector<fifty_parts::Shape> shapes = fifty_parts::Shapes();
     fifty_parts::Shape ball;
     ball.kind = fifty_parts::Kind::Sphere;
-    const double r = static_cast<double>(state.range(0)) / 100.0;
-    ball.size = Vec3{r, r, r};
+    ball.size = Vec3{radius, radius, radius};
     ball.at = Vec3{0.3, -0.2, 5.0};
     ball.rotation = Matrix3FromMatrix4(MakeIdentity());
     ball.colour = 0xC08040;
@@ -125,11 +124,16 @@ void BM_IncrementalFootprint(benchmark::State& state) {
     QRender render;
     std::vector<std::uint32_t> pixels;
     const std::vector<std::int32_t> moving{50};
-    if (!SetUpScene(render, pixels, 800, 600, shapes, moving)) {
+    if (!SetUpScene(render, pixels, width, width * 3 / 4, shapes, moving)) {
         state.SkipWithError("the frame could not be set up");
         return;
     }
     RunTicks(state, render, shapes, moving);
+}
+
+// The footprint grows with the radius squared.
+void BM_IncrementalFootprint(benchmark::State& state) {
+    RunBall(state, static_cast<double>(state.range(0)) / 100.0, 800);
 }
 BENCHMARK(BM_IncrementalFootprint)
     ->ArgName("radius_cm")
@@ -139,25 +143,9 @@ BENCHMARK(BM_IncrementalFootprint)
     ->Arg(100)
     ->Unit(benchmark::kMicrosecond);
 
-// The same moving sphere (same footprint) in frames of growing size around the parts.
+// The same footprint in frames of growing size around the parts.
 void BM_IncrementalFrameSize(benchmark::State& state) {
-    std::vector<fifty_parts::Shape> shapes = fifty_parts::Shapes();
-    fifty_parts::Shape ball;
-    ball.kind = fifty_parts::Kind::Sphere;
-    ball.size = Vec3{0.25, 0.25, 0.25};
-    ball.at = Vec3{0.3, -0.2, 5.0};
-    ball.rotation = Matrix3FromMatrix4(MakeIdentity());
-    ball.colour = 0xC08040;
-    shapes.push_back(ball);
-    QRender render;
-    std::vector<std::uint32_t> pixels;
-    const std::vector<std::int32_t> moving{50};
-    const std::int32_t width = static_cast<std::int32_t>(state.range(0));
-    if (!SetUpScene(render, pixels, width, width * 3 / 4, shapes, moving)) {
-        state.SkipWithError("the frame could not be set up");
-        return;
-    }
-    RunTicks(state, render, shapes, moving);
+    RunBall(state, 0.25, static_cast<std::int32_t>(state.range(0)));
 }
 BENCHMARK(BM_IncrementalFrameSize)
     ->ArgName("width")
