@@ -267,6 +267,8 @@ std::int32_t QRender::AllocAuxBuffers() {
         DetachedRenderList detached(*sceneGeometry);
         try {
             RenderFrame(detached.List(), true, visibleList.data(), 0);
+            // Once the sets exchange roles the frame differs from the first one there.
+            RegionCopy(changeRegion, selectionRegion);
         } catch (const KVOutOfMemoryException&) {
             auxReady = false;
             return -1;

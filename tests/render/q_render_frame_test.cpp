@@ -460,6 +460,13 @@ TEST(QRenderFrame, ASceneListGivesASecondSetWithoutItsVisibleParts) {
         }
     }
     EXPECT_GT(part3, 0);
+    // Frames of the listed part go over the first set and leave nothing where it was.
+    const auto list = CountPrefixed({3});
+    for (std::int32_t tick = 1; tick <= 3; ++tick) {
+        Place(geometry, 3, CentreAt(3, tick));
+        render.RenderFrame(list.data(), false, nullptr, 0);
+        ASSERT_TRUE(SameAsWholeRender(geometry, frame)) << tick;
+    }
 }
 
 TEST(QRenderFrame, AnAbandonedBackgroundRenderPutsTheSceneListBack) {
