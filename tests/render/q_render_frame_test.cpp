@@ -497,6 +497,38 @@ TEST(QRenderFrame, WithoutBackupsAFrameIsRenderedWhole) {
     for (const std::uint32_t p : frame.pixels) ASSERT_EQ(p, 0x5A5A5A5Au);
 }
 
+TEST(QRenderFrame, BackupsSeenOtherwiseAreDropped) {
+    struct Case {
+        const char* name;
+        void (*change)(QRender&);
+    };
+    const Case cases[] = {
+        {"the view moved", [](QRender& r) { r.partsViewFromWorld.m[4] = 0.5; }},
+        {"the focal length", [](QRender& r) { r.focalScale = 0.21; }},
+        {"the centre", [](QRender& r) { r.centreX += 3.0; }},
+        {"the level", [](QRender& r) { r.reductionLevel = 1; }},
+        {"the render size", [](QRender& r) { r.renderWidth = Width - 10; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SceneGeometry geometry;
+        MakeScene(geometry);
+        Frame frame(geometry);
+        RenderBackground(geometry, frame, {3});
+        c.change(frame.render);
+        PlaceAll(geometry, {3}, 2);
+        const auto list = CountPrefixed({3});
+        frame.render.RenderFrame(list.data(), false, nullptr, 0);
+        EXPECT_FALSE(frame.render.AuxBuffersReady());
+        Frame whole(geometry);
+        c.change(whole.render);
+        // Columns a smaller render leaves alone keep what the first frame drew there.
+        std::copy(frame.pixels.begin(), frame.pixels.end(), whole.pixels.begin());
+        whole.render.RenderFrame(nullptr, false, nullptr, 0);
+        EXPECT_TRUE(SamePicture(frame, whole));
+    }
+}
+
 TEST(QRenderFrame, ASceneListGivesASecondSetWithoutItsVisibleParts) {
     SceneGeometry geometry;
     MakeScene(geometry);
