@@ -152,11 +152,10 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         HalveDepthScale();
         CopySamplesInRegion(0, workRegion);
     }
-    std::size_t stride = 0;
-    std::uint32_t* out = reductionLevel == 0 ? target : ReducedFrame(reductionLevel);
-    stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
-                                 : static_cast<std::size_t>(level.width);
     if (result == CastEyeInside) {
+        std::uint32_t* out = reductionLevel == 0 ? target : ReducedFrame(reductionLevel);
+        const std::size_t stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
+                                                       : static_cast<std::size_t>(level.width);
         // The whole frame is black now, so all of it differs from the background.
         FillOpaqueBlack(out, stride, level);
         RegionSetRect(changeRegion, -1, -1, level.width + 1, level.height + 1);
