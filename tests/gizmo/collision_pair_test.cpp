@@ -293,3 +293,65 @@ TEST(CollidePair, DegeneratePairsGiveNoNonNumberContact) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every kind of edge the builders write (lines, plane sections either way round, curves of
+// two curved surfaces in a plane, the rounded frustum's rim), against a ball anywhere about
+// the part: the contact is always a number, a ball whose centre is inside the part always
+// collides, and a ball beyond the part's bounding sphere never does.
+TEST(CollidePair, BallsAboutEveryKindOfPartAnswerSoundly) {
+    const std::vector<std::pair<ShapeType, std::vector<double>>> shapes{
+        {ShapeType::Cylinder, {2, 0.8}},
+        {ShapeType::Frustum, {2, 1, 0.4}},
+        {ShapeType::Torus, {2.5, 0.8}},
+        {ShapeType::SphereZone, {1.5, 1.5, 0.3}},
+        {ShapeType::FlatSidedCylinder, {1.5, 1}},
+        {ShapeType::RoundedCylinder, {2, 0.8}},
+        {ShapeType::RoundedBox, {1.5, 2, 1}},
+        {ShapeType::RoundedFrustum, {2, 1, 0.4}},
+        {ShapeType::RoundedOctagon, {3, 1}},
+        {ShapeType::Bowl, {1.5, 1.5, 0.8, 0.8, 0.4, 0.8}},
+        {ShapeType::RevolvedPair, {0.8, 0.8, 1.2, -1.5, 0.7}},
+        {ShapeType::CoredSolid, {0.8, 0.4, 0.8, 0.4, 0.8, 0.2, 0.7}},
+        {ShapeType::HoledSolid, {2.5, 0.8, 0.2, 0.3, 0.4, 3}},
+        {ShapeType::CornerRod,
+         {0, 0, 0, 6, 0, 0, 1, 1, 0, 0, 1, 0.3, 0, 1, 0.2, 0.5, 1.5, 1, 0.3}},
+    };
+    CrtSrand(41);
+    for (const auto& [type, params] : shapes) {
+        SCOPED_TRACE(static_cast<int>(type));
+        std::vector<PartSpec> parts{{type, params, {}, Vec3{0.3, -0.2, 0.5}}, Sphere(0.3, {})};
+        const Scene alone(parts);
+        ASSERT_TRUE(alone.built[0]);
+        const PartRenderRecord& part = alone.Part(0);
+        int inside = 0;
+        for (int k = 0; k < 60; ++k) {
+            SCOPED_TRACE(k);
+            const Vec3 at = Vec3Add(part.boundCentre,
+                                    Vec3Scale(RandomUnit(), Uniform(0, part.boundRadius + 0.6)));
+            parts[1] = Sphere(0.3, at);
+            const Scene scene(parts);
+            Contact a, b;
+            const bool ab = CollidePair(&a, scene.Part(0), scene.Part(1), false);
+            const bool ba = CollidePair(&b, scene.Part(1), scene.Part(0), false);
+            for (const Contact& c : {a, b}) {
+                EXPECT_TRUE(std::isfinite(c.point.x) && std::isfinite(c.point.y) &&
+                            std::isfinite(c.point.z) && std::isfinite(c.normal.x) &&
+                            std::isfinite(c.normal.y) && std::isfinite(c.normal.z));
+            }
+            if (InsidePart(scene.Part(0), at)) {
+                ++inside;
+                EXPECT_TRUE(ab);
+                EXPECT_TRUE(ba);
+            }
+            if (Vec3Length(Vec3Sub(at, part.boundCentre)) > part.boundRadius + 0.3 + 1e-9) {
+                EXPECT_FALSE(ab);
+                EXPECT_FALSE(ba);
+            }
+        }
+        EXPECT_GT(inside, 0);
+    }
+}
+
+}  // namespace
