@@ -21,7 +21,7 @@ namespace {
 
 using collision_test::Box;
 using collision_test::Cylinder;
-using collision_test::PartSpec;
+using collision_test::PartLayout;
 using collision_test::Scene;
 using collision_test::Sphere;
 using quadric_parts::Uniform;
@@ -38,13 +38,13 @@ Vec3 RandomDirection() {
 
 // PairCount pairs, parts 2i and 2i + 1, the second placed at a random direction from the
 // first at a distance between the touching ones of its inscribed and bounding spheres.
-std::unique_ptr<Scene> PairScene(PartSpec (*first)(), PartSpec (*second)(), double inner,
+std::unique_ptr<Scene> PairScene(PartLayout (*first)(), PartLayout (*second)(), double inner,
                                  double outer) {
     CrtSrand(17);
-    std::vector<PartSpec> parts;
+    std::vector<PartLayout> parts;
     for (int i = 0; i < PairCount; ++i) {
-        PartSpec a = first();
-        PartSpec b = second();
+        PartLayout a = first();
+        PartLayout b = second();
         b.position = Vec3Scale(RandomDirection(), Uniform(inner, outer));
         b.rotation = Vec3Scale(RandomDirection(), Uniform(0, 3));
         a.rotation = Vec3Scale(RandomDirection(), Uniform(0, 3));
@@ -94,7 +94,7 @@ BENCHMARK(BM_CollideBoxCylinder);
 // frame driver does for each moving flyer.
 void BM_CollisionTick200Parts5Flyers(benchmark::State& state) {
     CrtSrand(29);
-    std::vector<PartSpec> parts;
+    std::vector<PartLayout> parts;
     for (int i = 0; i < 200; ++i) {
         const Vec3 at{Uniform(-12, 12), Uniform(-12, 12), Uniform(-12, 12)};
         const Vec3 turn = Vec3Scale(RandomDirection(), Uniform(0, 3));
@@ -111,7 +111,7 @@ void BM_CollisionTick200Parts5Flyers(benchmark::State& state) {
         parts.push_back(Sphere(0.5, Vec3{Uniform(-10, 10), Uniform(-10, 10), Uniform(-10, 10)}));
     }
     for (std::size_t i : {0, 3}) {  // two of the spheres, each overlapped by 0.2
-        const PartSpec& ball = parts[i];
+        const PartLayout& ball = parts[i];
         const double reach = ball.params[0] + 0.3;
         parts.push_back(Sphere(0.5, Vec3Add(ball.position, Vec3Scale(RandomDirection(), reach))));
     }
