@@ -196,6 +196,9 @@ public:
             marks = std::span<std::uint8_t>(small.data(), size);
         }
     }
+    ClusterMarks(const ClusterMarks&) = delete;
+    ClusterMarks& operator=(const ClusterMarks&) = delete;
+
     std::uint8_t& operator[](std::int32_t cluster) {
         ORBELLE_CHECK(cluster >= 0 && static_cast<std::size_t>(cluster) < marks.size());
         return marks[static_cast<std::size_t>(cluster)];
