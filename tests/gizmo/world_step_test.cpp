@@ -1,11 +1,16 @@
 #include "gizmo/world_step.h"
 
+#include "core/matrix3.h"
 #include "core/vec3.h"
 #include "geometry/part_record.h"
 #include "geometry/part_render_record.h"
+#include "geometry/primitive_record.h"
 #include "geometry/scene_geometry.h"
 #include "gizmo/gizmo_object.h"
 #include "gizmo/gizmo_world.h"
+#include "gizmo/physics_part.h"
+#include "gizmo/physics_test_support.h"
+#include "gizmo/slider_guide.h"
 #include "gizmo/world_test_support.h"
 
 #include <gtest/gtest.h>
@@ -322,3 +327,38 @@ TEST(StepWorld, AHitStartsATriggeredFlipperAtTheHitsTime) {
 }
 
 }  // namespace
+
+// A dragged slider is moved to the frame's end target by every test of the frame; a reset
+// returns it to its start guide point and stops it.
+TEST(StepWorld, SliderFollowsItsTargetsAndResetsToItsStart) {
+    TestWorld t;
+    const physics_test::TestSolid guide =
+        physics_test::Cylinder(Vec3{}, 2.0, 0.5, Matrix3SetDiagonal(1.0));
+    const Vec3 above{1.0, 1.0, 0.5};
+    t.fixedRecords.push_back(NewPrimitive3(false, 0.2, 0.1, 0.3, 0, 0, above, {}));
+    GizmoObject& slider = t.Adopt(NewSliderObject());
+    AddObjectPart(slider, t.NewPart(t.fixedRecords.back().get()), t.fixedRecords.back().get());
+    PhysicsPart control;
+    control.localFromWorld = physics_test::FrameFromWorld(Matrix3SetDiagonal(1.0), above);
+    control.position = above;
+    ASSERT_EQ(SetUpSlider(slider, control, physics_test::PartOf(guide), false, 1, 0),
+              SliderSetUpDone);
+    t.Start();
+    const std::int32_t part = slider.partIds[0];
+
+    const GuideCoordinates start = GuideCoordinatesOf(slider);
+    slider.slider.startTarget = start;
+    slider.slider.endTarget = GuideCoordinates{start.u1 + 0.3, start.u2 - 0.2};
+    t.Step();
+    SetGuideCoordinates(slider, start.u1 + 0.3, start.u2 - 0.2, 0.0, 0.0);
+    PlaceSlider(slider);
+    const Vec3 end = slider.position;
+    EXPECT_GT(Vec3Length(Vec3Sub(end, above)), 0.1);
+    EXPECT_NEAR(Vec3Length(Vec3Sub(BoundCentre(t.geometry, part), end)), 0.0, 1e-9);
+
+    ResetObject(slider, t.world);
+    EXPECT_EQ(slider.inMotion, 0);
+    EXPECT_NEAR(Vec3Length(Vec3Sub(slider.position, above)), 0.0, 1e-9);
+    EXPECT_NEAR(Vec3Length(Vec3Sub(BoundCentre(t.geometry, part), above)), 0.0, 1e-9);
+    EXPECT_TRUE(t.movingParts.empty());
+}
