@@ -463,7 +463,8 @@ void ResetObject(GizmoObject& object, GizmoWorld& world) {
 }
 
 void UpdateObjectParts(GizmoWorld& world, GizmoObject& object) {
-    if (world.geometry == nullptr) return;
+    // An empty list would ask the octree to enter every part anew.
+    if (world.geometry == nullptr || object.partIds.empty()) return;
     const Matrix4W placement = gizmo_physics::Placement(object.orientation, object.position);
     WorkingPartRecord working;
     for (std::size_t i = 0; i < object.partIds.size(); ++i) {
