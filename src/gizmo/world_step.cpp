@@ -430,12 +430,11 @@ void ResetObject(GizmoObject& object, GizmoWorld& world) {
         // origin on a stage that is not moved), and rises until it is free.
         f.committedPosition = Vec3{world.stageCentre.x, world.dropY, world.stageCentre.z};
         f.committedVelocity = Vec3{};
-        for (std::int32_t raise = 0; raise <= DropRaiseLimit; ++raise) {
+        for (std::int32_t raise = 0;; ++raise) {
             PlaceAtCommitted(world, object);
-            if (!ObjectOverlaps(world, object)) return;
+            if (!ObjectOverlaps(world, object) || raise == DropRaiseLimit) return;
             f.committedPosition.y += DropRaise;
         }
-        return;
     }
     if (object.isSlider != 0) {
         if (object.inMotion == 0) StartMoving(world, object);
