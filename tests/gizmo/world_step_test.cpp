@@ -366,3 +366,28 @@ TEST(StepWorld, SliderFollowsItsTargetsAndResetsToItsStart) {
     EXPECT_NEAR(Vec3Length(Vec3Sub(BoundCentre(t.geometry, part), above)), 0.0, 1e-9);
     EXPECT_TRUE(t.movingParts.empty());
 }
+
+// A triggered one-way flipper resting at its second pose goes back to its first on a reset,
+// and stays there at rest.
+TEST(ResetObject, FlipperRestingAtItsEndReturnsToItsFirstPose) {
+    TestWorld t;
+    GizmoObject& flipper = t.AddFlipper(Vec3{1, 0.2, 1}, Vec3{0, 2, 0}, Vec3{3, 2, 0});
+    flipper.flipper.activated = 1;
+    flipper.flipper.keyBits = 1;
+    t.Start(false);
+    const std::int32_t part = flipper.partIds[0];
+    flipper.flipper.motionClock = RestingAtEndClock;
+    flipper.position = Vec3{3, 2, 0};
+    UpdateObjectParts(t.world, flipper);
+    ASSERT_NEAR(BoundCentre(t.geometry, part).x, 3.0, 1e-12);
+
+    ResetObject(flipper, t.world);
+    EXPECT_EQ(flipper.inMotion, 0);
+    EXPECT_EQ(flipper.flipper.motionClock, 0.0);
+    EXPECT_NEAR(BoundCentre(t.geometry, part).x, 0.0, 1e-12);
+    EXPECT_TRUE(t.movingParts.empty());
+    // At rest at its first pose a reset changes nothing.
+    ResetObject(flipper, t.world);
+    EXPECT_EQ(flipper.inMotion, 0);
+    EXPECT_NEAR(BoundCentre(t.geometry, part).x, 0.0, 1e-12);
+}
