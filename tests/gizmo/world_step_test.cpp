@@ -391,3 +391,36 @@ TEST(ResetObject, FlipperRestingAtItsEndReturnsToItsFirstPose) {
     EXPECT_EQ(flipper.inMotion, 0);
     EXPECT_NEAR(BoundCentre(t.geometry, part).x, 0.0, 1e-12);
 }
+
+// The hit events a frame leaves for the shell are those of its own hits: the bounce's sound,
+// stamped within the frame, and none in a frame without a hit.
+TEST(StepWorld, HitEventsBelongToTheFrameOfTheirHit) {
+    TestWorld t;
+    t.AddBox(Vec3{0, -0.5, 0}, Vec3{20, 1, 20});
+    GizmoObject& ball = t.AddBall(Vec3{0, 3.0, 0}, 0.5);
+    ball.sound = 2;
+    t.Start();
+    int hits = 0;
+    double previousVy = 0.0;
+    // Hits about 0.71 s in and every 1.41 s after.
+    for (int frame = 0; frame < 80; ++frame) {
+        SCOPED_TRACE(frame);
+        t.Step();
+        const GizmoWorld& w = t.world;
+        const bool hit = previousVy < 0.0 && ball.flyer.committedVelocity.y > 0.0;
+        previousVy = ball.flyer.committedVelocity.y;
+        if (!hit) {
+            EXPECT_EQ(w.eventLast, -1);
+            EXPECT_EQ(w.eventCount, 0);
+            continue;
+        }
+        ++hits;
+        ASSERT_GE(w.eventLast, 0);
+        const HitEvent& event = w.events[static_cast<std::size_t>(w.eventLast)];
+        EXPECT_EQ(event.sound, 2);
+        EXPECT_GE(event.stamp, frame * SubStepsPerFrame);
+        EXPECT_LT(event.stamp, (frame + 1) * SubStepsPerFrame);
+        EXPECT_GT(event.gain, 0.0);
+    }
+    EXPECT_GE(hits, 2);
+}
