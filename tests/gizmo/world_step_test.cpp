@@ -424,3 +424,20 @@ TEST(StepWorld, HitEventsBelongToTheFrameOfTheirHit) {
     }
     EXPECT_GE(hits, 2);
 }
+
+// A lossy ball dropped on the floor settles there and stays: its small hops at the end never
+// count as a stall long enough to send it back to its start.
+TEST(StepWorld, LossyBallSettlesOnTheFloor) {
+    TestWorld t;
+    t.AddBox(Vec3{0, -0.5, 0}, Vec3{20, 1, 20}, 0.5, 0.3);
+    GizmoObject& ball = t.AddBall(Vec3{0, 1.0, 0}, 0.5, 0.5, 0.3);
+    t.Start();
+    for (int frame = 0; frame < 300; ++frame) t.Step();
+    const double settled = ball.flyer.committedPosition.y;
+    EXPECT_NEAR(settled, 0.5, 0.01);
+    for (int frame = 0; frame < 300; ++frame) {
+        t.Step();
+        SCOPED_TRACE(frame);
+        ASSERT_NEAR(ball.flyer.committedPosition.y, 0.5, 0.01);
+    }
+}
