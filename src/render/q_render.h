@@ -170,30 +170,32 @@ public:
     virtual std::int32_t SetSize(std::uint32_t* target, std::int32_t width, std::int32_t height,
                                  std::int32_t stride, bool wantExtraPlanes);
 
-    // Renders one frame into the output. parts null: the whole frame (the parts reloaded from
-    // the scene geometry first when one is bound, see LoadRenderParts). parts a count-prefixed
-    // list of part indices: an incremental frame over the backups of AllocAuxBuffers, which
-    // must hold the picture without those parts; only where the listed parts were drawn last
-    // (the change region) or are now (their footprint) is restored and drawn again, and the
-    // change region becomes their new footprint. With complement set and a changed list, the
-    // frame is not drawn: the background backup is drawn again inside the footprint of the
-    // changed parts with every part except the listed ones (a part that starts moving leaves
-    // the background, one that stops joins it), and that footprint joins the change region.
-    // force is kept for the shadow stages. Without sized buffers, a render size that does not
-    // fit or is below 8, nothing is drawn; an incremental frame without backups renders the
-    // whole frame instead, and a complement render without them does nothing.
+    // Renders one frame into the output. partList null: the whole frame (the parts reloaded
+    // from the scene geometry first when one is bound, see LoadRenderParts). partList a
+    // count-prefixed list of part indices: an incremental frame over the backups of
+    // AllocAuxBuffers, which must hold the picture without those parts; only where the listed
+    // parts were drawn last (the change region) or are now (their footprint) is restored and
+    // drawn again, and the change region becomes their new footprint; a changed list given
+    // without complement bounds the frame with its parts' footprint instead. With complement
+    // set and a changed list the frame is not drawn: the background backup (the second set
+    // when a scene part list made one) is drawn again inside the footprint of the changed
+    // parts with every part except the listed ones (a part that starts moving leaves the
+    // background, one that stops joins it), and that footprint joins the change region. force
+    // is kept for the shadow stages. Without sized buffers, or with a render size that does
+    // not fit or is below 8, nothing is drawn; an incremental frame without backups renders
+    // the whole frame instead, and a complement render without them does nothing.
     // UserAbortRender from the row polls passes through, leaving the frame part drawn.
     virtual void RenderFrame(const std::int32_t* partList, bool complement,
                              const std::int32_t* changed, std::int32_t force);
 
     // Keeps the frame just rendered as the background of incremental frames, for the frame's
     // size, level, focal length, centre and view (a frame seen otherwise renders whole and
-    // drops the backups until they are made again): allocates the
-    // backups that are missing and copies the frame words, the sample cells (with their
-    // border) and the light maps into them. With a scene part list (the bound geometry's
-    // renderList) a second set is made and the first is drawn again without the visible
-    // listed parts; the list is detached for that render and put back whatever happens.
-    // Returns 0, or -1 when the heap refuses a buffer (the backups are then not ready, and
+    // drops the backups until they are made again): allocates the backups that are missing
+    // and copies the frame words, the sample cells (with their border) and the light maps
+    // into them. With a scene part list (the bound geometry's renderList) a second set is
+    // made and the first is drawn again without the visible listed parts; the list is
+    // detached for that render and put back whatever happens. Returns 0, or -1 when the
+    // buffers are not sized or the heap refuses a buffer (the backups are then not ready, and
     // incremental frames render the whole frame). UserAbortRender from that render passes
     // through, the backups not ready.
     std::int32_t AllocAuxBuffers();
@@ -372,7 +374,7 @@ private:
     };
 
     // Incremental frames (q_render_frame.cpp).
-    void RenderIncremental(const std::int32_t* partList);
+    void RenderIncremental(const std::int32_t* partList, const std::int32_t* changed);
     void RenderComplement(const std::int32_t* partList, const std::int32_t* changed);
     void ReloadListedParts(const std::int32_t* list);
     // The frame's size, level, focal length, centre and view as they stand.
