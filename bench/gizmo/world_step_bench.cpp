@@ -8,7 +8,6 @@
 
 #include "gizmo/world_step.h"
 
-#include "geometry/primitive_record.h"
 #include "geometry/surface_table.h"
 #include "gizmo/gizmo_object.h"
 #include "gizmo/world_test_support.h"
@@ -36,9 +35,7 @@ void BuildField(TestWorld& t) {
         if (i % 4 == 0) {
             t.AddBox(at, Vec3{0.4, 0.4, 0.4}, 0.1, 0.2);
         } else {
-            t.fixedRecords.push_back(NewPrimitive1(0.3, 0, 0, at, {}));
-            TestWorld::SetMaterial(t.fixedRecords.back().get(), 0.1, 0.2);
-            t.NewPart(t.fixedRecords.back().get());
+            t.AddSphere(at, 0.3, 0.1, 0.2);
         }
     }
     for (int i = 0; i < 3; ++i) {
