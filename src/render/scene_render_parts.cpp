@@ -15,7 +15,8 @@ std::int32_t SurfaceCountOf(const PartRenderRecord& record) {
     return std::clamp(std::min(record.surfaceCount, record.surfaceRoom), 0, RenderPartMaxSurfaces);
 }
 
-// Sets part index of the renderer from the record, its room already fitting the record.
+// Sets part index of the renderer from the record, its room already fitting the record. The
+// record's surfaces and bound are in world coordinates, as the build leaves them.
 void SetPartFromRecord(RenderParts& parts, std::int32_t index, const PartRenderRecord& record,
                        const Matrix4W& worldFromView) {
     const std::int32_t surfaceCount =
@@ -23,11 +24,10 @@ void SetPartFromRecord(RenderParts& parts, std::int32_t index, const PartRenderR
     RenderPart& part = parts.Part(index);
     part.visible = record.visible;
     part.colour = record.colour;
-    const Matrix4W localFromView = Matrix4Product(record.localFromWorld, worldFromView);
     std::array<Matrix4W, RenderPartMaxSurfaces> surfaces;
     for (std::int32_t s = 0; s < surfaceCount; ++s) {
         surfaces[static_cast<std::size_t>(s)] =
-            QuadricTransform(record.Surfaces()[static_cast<std::size_t>(s)], localFromView);
+            QuadricTransform(record.Surfaces()[static_cast<std::size_t>(s)], worldFromView);
     }
     parts.SetViewForms(index,
                        std::span<const Matrix4W>(surfaces.data(),
