@@ -16,6 +16,7 @@
 #include "gizmo/gizmo_scene.h"
 #include "gizmo/gizmo_world.h"
 #include "gizmo/preset_motion.h"
+#include "gizmo/projected_bounds.h"
 #include "gizmo/scene_document.h"
 #include "gizmo/scene_physics_parts.h"
 #include "gizmo/slider_guide.h"
@@ -54,10 +55,6 @@ constexpr double FarthestCamera = 50.0;
 
 // Lights that stand nearer the origin than this many scene radii are moved out to it.
 constexpr double NearestLightRadii = 6.0;
-
-// Sentinels of the picture's bounds: not yet bounded, and unbounded.
-constexpr double BoundsStart = 2e100;
-constexpr double BoundsUnbounded = 1e100;
 
 // The record's parameter i, 0 when the record has fewer.
 double RecordParam(const std::uint8_t* record, std::int32_t i) {
@@ -341,60 +338,17 @@ Vec3 Transform(const Matrix4W& m, const Vec3& p) {
     return Vec3{v.x, v.y, v.z};
 }
 
-// The image extent (in image units, z = 1) across one axis of a ball at (a, z) in the plane
-// of that axis and the view direction; unbounded sides get the sentinels.
-void BallExtent(double a, double z, double radius, double& low, double& high) {
-    const double reach = std::sqrt(a * a + z * z);
-    if (!(z > radius) || !(reach > radius)) {
-        low = -BoundsUnbounded;
-        high = BoundsUnbounded;
-        return;
+// The volume fog's two layer forms, which bound the picture too when the scene's volume fog
+// is on; null when it is off.
+const SceneExtraSurfaces* FogSurfaces(const GizmoScene& scene, SceneExtraSurfaces& extra) {
+    const FogRenderData& fog = scene.view->fogBlock;
+    if (!scene.document->settings.volumeFog || fog.isSwitchOn == 0) return nullptr;
+    for (std::size_t i = 0; i < extra.forms.size(); ++i) {
+        if (i >= fog.quadrics.size() || i >= fog.layers.size()) continue;
+        extra.forms[i] = fog.quadrics[i];
+        extra.enabled[i] = fog.layers[i].flag != 0 ? 1 : 0;
     }
-    const double angle = std::atan2(a, z);
-    const double spread = std::asin(radius / reach);
-    low = angle - spread > -HALF_PI ? std::tan(angle - spread) : -BoundsUnbounded;
-    high = angle + spread < HALF_PI ? std::tan(angle + spread) : BoundsUnbounded;
-}
-
-// The picture of the parts that are drawn or show a flipper's far pose, in image units,
-// from their bounding balls: xmin, ymin, xmax, ymax. False when the eye stands inside a drawn
-// part; an eye inside a second-state part leaves the picture unbounded.
-bool PictureBounds(const GizmoScene& scene, const Matrix4W& cameraMatrix,
-                   std::array<double, 4>& bounds) {
-    bounds = {BoundsStart, BoundsStart, -BoundsStart, -BoundsStart};
-    const Matrix4W viewFromWorld = InvertAffineWFirst(cameraMatrix);
-    const Vec4 eye{1.0, cameraMatrix.m[4], cameraMatrix.m[8], cameraMatrix.m[12]};
-    for (std::int32_t i = 0; i < scene.geometry->PartCount(); ++i) {
-        const PartRenderRecord* part = scene.geometry->Part(i);
-        const bool secondState = part->options[1] != 0;
-        if (part->visible == 0 && !secondState) continue;
-        bool inside = true;
-        for (const Matrix4W& surface : part->Surfaces().first(
-                 static_cast<std::size_t>(std::clamp(part->surfaceCount, 0, part->surfaceRoom)))) {
-            const Vec4 g = Matrix4TransformVec4(surface, eye);
-            if (!(g.w * eye.w + g.x * eye.x + g.y * eye.y + g.z * eye.z < 0.0)) {
-                inside = false;
-                break;
-            }
-        }
-        if (inside) {
-            bounds = {-BoundsUnbounded, -BoundsUnbounded, BoundsUnbounded, BoundsUnbounded};
-            return part->visible == 0;
-        }
-        const Vec3 c = Transform(viewFromWorld, part->boundCentre);
-        double xLow = 0.0;
-        double xHigh = 0.0;
-        double yLow = 0.0;
-        double yHigh = 0.0;
-        BallExtent(c.x, c.z, part->boundRadius, xLow, xHigh);
-        BallExtent(c.y, c.z, part->boundRadius, yLow, yHigh);
-        if (!(xLow < xHigh) || !(yLow < yHigh)) continue;
-        bounds[0] = std::min(bounds[0], xLow);
-        bounds[1] = std::min(bounds[1], yLow);
-        bounds[2] = std::max(bounds[2], xHigh);
-        bounds[3] = std::max(bounds[3], yHigh);
-    }
-    return true;
+    return &extra;
 }
 
 // Fits one axis of the window, [low, high), into the work area's [workLow, workHigh): a
@@ -585,8 +539,9 @@ std::int32_t LoadScene(std::string_view path, GizmoScene& scene) {
     scene.perspective = DrawnPartsRadius(scene, scene.sceneCentre);
 
     // Viewpoint.
-    std::array<double, 4> bounds{};
-    if (!PictureBounds(scene, camera, bounds)) {
+    SceneBounds bounds{};
+    SceneExtraSurfaces extra;
+    if (!ProjectSceneBounds(geometry, camera, bounds, FogSurfaces(scene, extra))) {
         scene.errorText = "Viewpoint is inside a solid object";
         return -1;
     }

@@ -178,6 +178,16 @@ TEST(GizmoLoader, FailedLoadsLeaveTheirMessageAndNothingLoaded) {
          FixtureWith("<Camera px=\"AAAAAA==\" py=\"AAAWRA==\" pz=\"AACWxA==\"",
                      "<Camera px=\"AAAAAA==\" py=\"AAAAAA==\" pz=\"AAAAAA==\""),
          "The camera stands at the centre of the scene"},
+        {"eye inside a block",
+         // A camera far out is brought in to 50 units, which puts it inside a large block.
+         FixtureWith("<Camera px=\"AAAAAA==\" py=\"AAAWRA==\" pz=\"AACWxA==\"",
+                     "<Camera px=\"AAAAAA==\" py=\"AAAAAA==\" pz=\"AECcxg==\"")
+             .replace(FixtureText().find("</KVR>"), 0,
+                      "<Obj o=\"3\" f=\"0\" g=\"9\" c=\"0\" n=\"3\" e=\"0\" px=\"AAAAAA==\" "
+                      "py=\"AAAAAA==\" pz=\"AKCMxQ==\" rx=\"AAAAAA==\" ry=\"AAAAAA==\" "
+                      "rz=\"AAAAAA==\" gi=\"0\" t=\"\"><P>AAD6RA==</P><P>AAD6RA==</P>"
+                      "<P>AAD6RA==</P></Obj>\r\n"),
+         "Viewpoint is inside a solid object"},
     };
     TempFolder folder;
     for (const Case& c : cases) {
