@@ -1,0 +1,90 @@
+#include "gizmo/gizmo_run.h"
+
+#include "gizmo/gizmo_scene.h"
+#include "gizmo/sound_sink.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string FixturePath = std::string(ORBELLE_TEST_DATA_DIR) + "/flipper_table.kvr";
+
+TEST(GizmoRun, ParsesKeyScripts) {
+    struct Case {
+        const char* script;
+        bool valid;
+        std::vector<std::pair<std::int32_t, std::int32_t>> keys;  // frame, key index
+    };
+    const Case cases[] = {
+        {"", true, {}},
+        {"0:1", true, {{0, 0}}},
+        {"40:9,3:2,3:1", true, {{3, 1}, {3, 0}, {40, 8}}},
+        {"3", false, {}},
+        {"3:0", false, {}},
+        {"3:12", false, {}},
+        {"-1:1", false, {}},
+        {"x:1", false, {}},
+        {"1:1,", true, {{1, 0}}},
+        {"1:1,,2:2", false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        const auto keys = ParseKeyScript(c.script);
+        ASSERT_EQ(keys.has_value(), c.valid);
+        if (!keys) continue;
+        std::vector<std::pair<std::int32_t, std::int32_t>> got;
+        for (const ScriptedKey& key : *keys) got.emplace_back(key.frame, key.keyIndex);
+        EXPECT_EQ(got, c.keys);
+    }
+}
+
+class CountingSink final : public SoundSink {
+public:
+    std::vector<std::string> played;
+    void PlaySoundByName(std::string_view name, float, float, float) override {
+        played.emplace_back(name);
+    }
+};
+
+TEST(GizmoRun, ATriggerKeyStartsItsFlipperAndSoundsOnlyFromRest) {
+    CountingSink sink;
+    SetSoundSink(&sink);
+    GizmoScene scene;
+    ASSERT_EQ(LoadGizmo(FixturePath, scene), 0) << scene.errorText;
+    const GizmoObject& paddle = *scene.world->objects[1];
+
+    PressTriggerKey(scene, 1);  // key "2": nothing listens
+    EXPECT_EQ(paddle.inMotion, 0);
+    EXPECT_TRUE(sink.played.empty());
+
+    PressTriggerKey(scene, 0);
+    EXPECT_EQ(scene.paused, 0);
+    EXPECT_EQ(paddle.inMotion, 1);
+    EXPECT_EQ(scene.movingPartList, (std::vector<std::int32_t>{1, 3}));
+    EXPECT_EQ(sink.played, std::vector<std::string>{"Sounds/flip.wav"});
+    PressTriggerKey(scene, 0);  // still moving: silent
+    EXPECT_EQ(sink.played.size(), 1u);
+    SetSoundSink(nullptr);
+}
+
+TEST(GizmoRun, FramesAreJsonOfPosesScoreAndMovingParts) {
+    GizmoScene scene;
+    ASSERT_EQ(LoadGizmo(FixturePath, scene), 0) << scene.errorText;
+    const std::string line = GizmoFrameJson(scene, 7);
+    EXPECT_EQ(line.rfind("{\"frame\":7,\"paused\":1,\"score\":0,\"moving\":[1],\"objects\":[{"
+                         "\"kind\":\"flyer\",\"position\":[",
+                         0),
+              0u)
+        << line;
+    EXPECT_NE(line.find("{\"kind\":\"flipper\",\"position\":[0,0.15000000596046448,-1.5],"
+                        "\"orientation\":[1,0,0,0,1,0,0,0,1]}]}"),
+              std::string::npos)
+        << line;
+    EXPECT_EQ(SoundEventJson(2, "a\"b", 0.5f, 2.0f, 1.0f),
+              "{\"frame\":2,\"sound\":\"a\\\"b\",\"gain\":0.5,\"pitch\":2,\"listenerGain\":1}");
+}
+
+}  // namespace
