@@ -1,0 +1,70 @@
+// Loading a gizmo of 500 parts: the test gizmo (stage, ball, target, paddle in two states)
+// with 495 small balls set out in rows on its stage; beside it the test gizmo alone, whose
+// load is mostly the first frame. A load reads the scene file, builds the
+// parts, reads the roles, sets up the flyer and the flipper, adds the catcher discs, aims the
+// camera, sizes the window and draws the first frame whole; the unload frees all of it.
+
+#include "gizmo/gizmo_scene.h"
+
+#include "core/xml_values.h"
+#include "platform/file_bytes.h"
+#include "platform/safe_file_writer.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+const std::string FixturePath =
+    std::string(ORBELLE_BENCH_DATA_DIR) + "/gizmo/flipper_table.kvr";
+
+constexpr double Stored = 100.0;  // stored lengths are working lengths times this
+
+// The test gizmo with extraBalls balls before the end of its object records.
+std::string ManyPartGizmo(int extraBalls) {
+    FileBytes file;
+    if (file.Read(FixturePath) != FileOpenError::None) return {};
+    std::string text(file.Bytes().begin(), file.Bytes().end());
+    std::string balls;
+    for (int i = 0; i < extraBalls; ++i) {
+        const double x = -3.0 + 0.25 * (i % 25);
+        const double z = -1.0 + 0.25 * (i / 25);
+        const auto f = [](double v) { return FloatToBase64(static_cast<float>(v * Stored)); };
+        balls += "<Obj o=\"1\" f=\"0\" g=\"" + std::to_string(10 + i) +
+                 "\" c=\"12632256\" n=\"1\" e=\"0\" px=\"" + f(x * 0.8) + "\" py=\"" + f(0.1) +
+                 "\" pz=\"" + f(z * 0.8) + "\" rx=\"" + f(0.0) + "\" ry=\"" + f(0.0) +
+                 "\" rz=\"" + f(0.0) + "\" gi=\"0\" t=\"\"><P>" + f(0.08) + "</P></Obj>\r\n";
+    }
+    text.insert(text.find("</KVR>"), balls);
+    return text;
+}
+
+void BM_LoadGizmo(benchmark::State& state) {
+    const std::string text = ManyPartGizmo(static_cast<int>(state.range(0)));
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "orbelle_bench_500_parts.kvr").string();
+    SafeFileWriter writer;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    if (text.empty() || writer.Open(path) != FileOpenError::None ||
+        !writer.Write(std::span<const std::uint8_t>(bytes, text.size())) || !writer.Commit()) {
+        state.SkipWithError("cannot write the gizmo");
+        return;
+    }
+    GizmoScene scene;
+    for (auto _ : state) {
+        if (LoadGizmo(path, scene) != 0) {
+            state.SkipWithError(scene.errorText.c_str());
+            break;
+        }
+        state.counters["parts"] = scene.partTable.size();
+        state.counters["pixels"] = static_cast<double>(scene.viewBits.size());
+        UnloadGizmo(scene);
+    }
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_LoadGizmo)->Arg(0)->Arg(495)->Unit(benchmark::kMillisecond);
+
+}  // namespace
