@@ -28,7 +28,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <variant>
 #include <vector>
 
@@ -61,8 +60,14 @@ double RecordParam(const std::uint8_t* record, std::int32_t i) {
     return i < PartRecordParamCount(record) ? PartRecordParam(record, i) : 0.0;
 }
 
-// Sets and clears flag bits of part in the gizmo's record and mirrors them into the part's
-// geometry entry, so that the renderer and the collision tests see what the record says.
+// The option byte of the geometry entry that mirrors each option flag.
+constexpr std::uint8_t OptionFlags[4] = {GizmoPartNonColliding, GizmoPartSecondState,
+                                         GizmoPartFixedRole, GizmoPartCollidesHidden};
+
+// Sets and clears flag bits of part in the gizmo's record and mirrors the changed bits into
+// the part's geometry entry, so that the renderer and the collision tests see what the record
+// says. Only the hidden bit is ever set, never cleared: a part the build left undrawn (one
+// that gives no shape) stays undrawn.
 void ChangePartFlags(GizmoScene& scene, std::int32_t part, std::uint8_t set, std::uint8_t clear) {
     std::uint8_t* record = scene.partTable[static_cast<std::size_t>(part)];
     const std::uint8_t flags =
@@ -70,10 +75,12 @@ void ChangePartFlags(GizmoScene& scene, std::int32_t part, std::uint8_t set, std
     record[PartRecordFlagsOffset] = flags;
     PartRenderRecord* entry = scene.geometry->Part(part);
     if (entry == nullptr) return;
-    const auto bit = [flags](std::uint8_t mask) -> std::uint8_t { return (flags & mask) != 0; };
-    entry->visible = !bit(GizmoPartHidden);
-    entry->options = {bit(GizmoPartNonColliding), bit(GizmoPartSecondState),
-                      bit(GizmoPartFixedRole), bit(GizmoPartCollidesHidden)};
+    if ((set & GizmoPartHidden) != 0) entry->visible = 0;
+    for (std::size_t i = 0; i < entry->options.size(); ++i) {
+        if (((set | clear) & OptionFlags[i]) != 0) {
+            entry->options[i] = (flags & OptionFlags[i]) != 0 ? 1 : 0;
+        }
+    }
 }
 
 bool IsDrawn(const GizmoScene& scene, std::int32_t part) {

@@ -236,6 +236,22 @@ TEST(GizmoLoader, HiddenPartsWithARoleTextCollideAndWithoutOneDoNot) {
     }
 }
 
+TEST(GizmoLoader, APartThatGivesNoShapeStaysUndrawn) {
+    // A ball of radius 0 has no surfaces. Had the loader's flags made it drawn, it would hold
+    // every point, the eye among them, and the viewpoint would be refused.
+    std::string text = FixtureText();
+    const std::size_t radius = text.find("<P>AABIQg==</P>", text.find("gi=\"1\""));
+    ASSERT_NE(radius, std::string::npos);
+    text.replace(radius, 15, "<P>AAAAAA==</P>");
+    TempFolder folder;
+    GizmoScene scene;
+    ASSERT_EQ(LoadGizmo(folder.WriteFile("flat_ball.kvr", text), scene), 0) << scene.errorText;
+    EXPECT_EQ(scene.geometry->Part(BallPart)->visible, 0);
+    EXPECT_EQ(scene.geometry->Part(BallPart)->surfaceCount, 0);
+    EXPECT_EQ(scene.world->objects[0]->flyer.live, 0);
+    EXPECT_TRUE(scene.movingPartList.empty());
+}
+
 TEST(GizmoLoader, TwoLoadsDrawTheSameFrame) {
     GizmoScene first;
     GizmoScene second;
