@@ -240,10 +240,14 @@ void RenderLightSlotSetColours(RenderLightSlot& slot, const std::array<double, 3
 }
 
 void ShadeObjectSpans(QRender& render, const SpanRegion& region) {
-    if (!render.BuffersReady() || region.HasNoRows()) return;
     std::size_t stride = 0;
     std::uint32_t* out = LevelOutput(render, stride);
-    const SampleCell* cells = render.SampleBuffer(0);
+    ShadeObjectSpansInto(render, region, render.SampleBuffer(0), out, stride);
+}
+
+void ShadeObjectSpansInto(QRender& render, const SpanRegion& region, const SampleCell* cells,
+                          std::uint32_t* out, std::size_t stride) {
+    if (!render.BuffersReady() || region.HasNoRows()) return;
     if (out == nullptr || cells == nullptr) return;
     const RenderLevel& level = render.Level();
     SpanShader shader(render);

@@ -25,6 +25,7 @@
 #include "render/span_region.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 // Sets the light's integer colours from colours in 0..1 and its intensity.
@@ -36,6 +37,12 @@ void RenderLightSlotSetColours(RenderLightSlot& slot, const std::array<double, 3
 // are skipped. Nothing without sized buffers or an output. Polls for the user after every
 // row (UserAbortRender passes through, leaving the rows shaded so far).
 void ShadeObjectSpans(QRender& render, const SpanRegion& region);
+
+// The same from the sample buffer at cells (a buffer of the renderer, current level layout)
+// into out (stride words a row, the current level's size); nothing when either is null. The
+// incremental frames shade a backup this way.
+void ShadeObjectSpansInto(QRender& render, const SpanRegion& region, const SampleCell* cells,
+                          std::uint32_t* out, std::size_t stride);
 
 // Casts and shades a whole frame: RenderCastFrame, then the change region shaded, then the
 // reduced levels expanded into the frame. Returns the cast result; with CastEyeInside the
