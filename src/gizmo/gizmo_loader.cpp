@@ -415,7 +415,7 @@ std::int32_t LoadScene(std::string_view path, GizmoScene& scene) {
     scene.movingPartList.clear();
     scene.world = std::make_unique<GizmoWorld>(&scene.movingPartList, &scene.partTable);
     GizmoWorld& world = *scene.world;
-    scene.simulationRender = std::make_unique<ViewSimulationRender>(view);
+    scene.simulationRender = std::make_unique<ViewSimulationRender>(view, scene.movingPartList);
     scene.partBounds = std::make_unique<GeometryPartBounds>(geometry);
     world.geometry = &geometry;
     world.render = scene.simulationRender.get();
@@ -592,8 +592,8 @@ std::int32_t LoadScene(std::string_view path, GizmoScene& scene) {
     view.centreX = centreX;
     view.centreY = centreY;
 
-    // Show: the first frame, whole.
-    view.RenderDocument();
+    // Show: the background kept, the moving parts over it.
+    RenderGizmoBackground(scene);
     scene.previousFrameStamp = timeGetTime();
     scene.active = 1;
     scene.paused = 1;

@@ -8,16 +8,36 @@
 #include "gizmo/sound_sink.h"
 #include "view/q_render_view.h"
 
-bool ViewSimulationRender::IsReady() const {
-    return view->BuffersReady() && view->isFrameValid;
+namespace {
+
+// list as the renderer takes it: the count, then the part indices.
+void FillCountPrefixed(std::vector<std::int32_t>& out, std::span<const std::int32_t> list) {
+    out.clear();
+    out.push_back(static_cast<std::int32_t>(list.size()));
+    out.insert(out.end(), list.begin(), list.end());
 }
 
-// The renderer draws every frame whole until it keeps a background to draw moving parts
-// over; until then starts and stops change nothing it holds.
-void ViewSimulationRender::PartsStarted(std::span<const std::int32_t>,
-                                        std::span<const std::int32_t>) {}
+}  // namespace
 
-void ViewSimulationRender::PartsStopped(std::span<const std::int32_t>) {}
+bool ViewSimulationRender::IsReady() const { return view->AuxBuffersReady(); }
+
+void ViewSimulationRender::RenderComplement(std::span<const std::int32_t> movingParts,
+                                            std::span<const std::int32_t> changedParts) {
+    TranslateBadAlloc([&] {
+        FillCountPrefixed(movingList, movingParts);
+        FillCountPrefixed(changedList, changedParts);
+    });
+    view->RenderFrame(movingList.data(), true, changedList.data(), 0);
+}
+
+void ViewSimulationRender::PartsStarted(std::span<const std::int32_t> movingParts,
+                                        std::span<const std::int32_t> objectParts) {
+    RenderComplement(movingParts, objectParts);
+}
+
+void ViewSimulationRender::PartsStopped(std::span<const std::int32_t> objectParts) {
+    RenderComplement(*moving, objectParts);
+}
 
 double GeometryPartBounds::BoundingRadius(std::int32_t partIndex) const {
     const PartRenderRecord* part = geometry->Part(partIndex);
@@ -41,6 +61,7 @@ void ResetSceneDefaults(GizmoScene& scene) {
     scene.partBlockBytes = 0;
     scene.partTable.clear();
     scene.movingPartList.clear();
+    scene.frameList.clear();
     scene.pressStamp = 0;
     scene.frameStamp = 0;
     scene.previousFrameStamp = 0;
@@ -94,6 +115,40 @@ void UnloadGizmo(GizmoScene& scene) {
     scene.viewBits.clear();
     scene.viewBits.shrink_to_fit();
     ResetSceneDefaults(scene);
+}
+
+void RenderGizmoBackground(GizmoScene& scene) {
+    QRenderView& view = *scene.view;
+    SceneGeometry& geometry = *scene.geometry;
+    // The moving parts leave the picture while it is kept; what each showed is put back
+    // whatever happens.
+    std::vector<std::uint8_t> shown;
+    TranslateBadAlloc([&] { shown.reserve(scene.movingPartList.size()); });
+    for (const std::int32_t part : scene.movingPartList) {
+        PartRenderRecord* entry = geometry.Part(part);
+        shown.push_back(entry != nullptr ? entry->visible : 0);
+        if (entry != nullptr) entry->visible = 0;
+    }
+    const auto restore = [&] {
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            PartRenderRecord* entry = geometry.Part(scene.movingPartList[i]);
+            if (entry != nullptr) entry->visible = shown[i];
+        }
+    };
+    try {
+        view.RenderDocument();
+        view.AllocAuxBuffers();
+    } catch (...) {
+        restore();
+        throw;
+    }
+    restore();
+    RenderMovingParts(scene);
+}
+
+void RenderMovingParts(GizmoScene& scene) {
+    TranslateBadAlloc([&] { FillCountPrefixed(scene.frameList, scene.movingPartList); });
+    scene.view->RenderFrame(scene.frameList.data(), false, nullptr, 0);
 }
 
 void PlayQueuedSounds(const GizmoScene& scene) {

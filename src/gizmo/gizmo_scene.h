@@ -34,17 +34,28 @@ struct PixelPoint {
     std::int32_t y = 0;
 };
 
-// The incremental frame render as the simulation asks for it, over the gizmo's render view.
+// The incremental frame render as the simulation asks for it, over the gizmo's render view:
+// an object that starts moving leaves the background, one that stops joins it again, each
+// redrawn where its parts lie. Ready once the view keeps a background (AllocAuxBuffers).
 class ViewSimulationRender final : public SimulationRender {
 public:
-    explicit ViewSimulationRender(QRenderView& renderView) : view(&renderView) {}
+    // Over view, with the scene's moving-part list (both must outlive the adapter).
+    ViewSimulationRender(QRenderView& renderView, const std::vector<std::int32_t>& movingParts)
+        : view(&renderView), moving(&movingParts) {}
     bool IsReady() const override;
     void PartsStarted(std::span<const std::int32_t> movingParts,
                       std::span<const std::int32_t> objectParts) override;
     void PartsStopped(std::span<const std::int32_t> objectParts) override;
 
 private:
+    void RenderComplement(std::span<const std::int32_t> movingParts,
+                          std::span<const std::int32_t> changedParts);
+
     QRenderView* view;
+    const std::vector<std::int32_t>* moving;
+    // The renderer's count-prefixed lists, kept from call to call.
+    std::vector<std::int32_t> movingList;
+    std::vector<std::int32_t> changedList;
 };
 
 // Part bounding radii for hit sounds, from the scene geometry.
@@ -83,6 +94,7 @@ struct GizmoScene {
     std::vector<std::uint8_t*> partTable;         // per part index, its record in partBlock
     std::vector<std::int32_t> movingPartList;     // part indices of the moving parts
     std::vector<std::uint32_t> viewBits;          // the frame the view draws, width x height
+    std::vector<std::int32_t> frameList;  // the moving parts as the renderer takes them
 
     // ---- Timing and input ----
     std::uint32_t pressStamp = 0;
@@ -158,6 +170,16 @@ std::int32_t LoadGizmo(std::string_view path, GizmoScene& scene);
 // the gizmo's part block, table and lists, and resets the defaults. Unloading a scene that
 // holds nothing only resets the defaults.
 void UnloadGizmo(GizmoScene& scene);
+
+// Draws the gizmo's frame whole: the scene without its moving parts, which the view keeps
+// as the background of the incremental frames, then the moving parts over it. Without memory
+// for the background the frame is drawn whole with the moving parts, and later frames are
+// drawn whole too. UserAbortRender from the view's polls passes through.
+void RenderGizmoBackground(GizmoScene& scene);
+
+// Draws the moving parts where they now stand over the background: only what they cover or
+// leave is drawn again. UserAbortRender passes through.
+void RenderMovingParts(GizmoScene& scene);
 
 // Hands the sounds of the frame's hit events to the installed sound sink, newest first: each
 // event with a sound index plays that entry of soundNames at the event's gain and pitch and

@@ -81,7 +81,7 @@ public:
 
 bool SaveFrame(GizmoScene& scene, const std::string& folder, std::int32_t frame) {
     QRenderView& view = *scene.view;
-    view.RenderDocument();
+    RenderMovingParts(scene);
     char name[32];
     std::snprintf(name, sizeof(name), "/frame_%04d.tif", frame);
     const std::string path = folder + name;
