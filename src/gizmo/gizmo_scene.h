@@ -28,12 +28,6 @@ class QRenderView;
 class SceneGeometry;
 struct SceneDocument;
 
-// A screen or view point in pixels.
-struct PixelPoint {
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-};
-
 // The incremental frame render as the simulation asks for it, over the gizmo's render view:
 // an object that starts moving leaves the background, one that stops joins it again, each
 // redrawn where its parts lie. Ready once the view keeps a background (AllocAuxBuffers).
@@ -100,9 +94,9 @@ struct GizmoScene {
     std::uint32_t pressStamp = 0;
     std::uint32_t frameStamp = 0;
     std::uint32_t previousFrameStamp = 0;
-    std::array<PixelPoint, 20> cursorTrail{};
-    PixelPoint dragStartCursor;
-    PixelPoint lastCursor;
+    std::array<ScreenPoint, 20> cursorTrail{};
+    ScreenPoint dragStartCursor;
+    ScreenPoint lastCursor;
     std::int32_t manipulation = 0;
 
     // ---- The stage's game overrides: -1 absent; 1 yes, 0 no, or the value ----

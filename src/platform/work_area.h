@@ -1,21 +1,15 @@
 #pragma once
 
-// The work area of the monitors: the part of a screen that windows may cover (the screen less
-// its task bars). The player fits its window into the work area of the monitor the window
-// lies on. The window layer installs a source that asks the display; until one is installed,
-// and in tests and headless runs, a fixed work area answers for every rectangle.
+// Where the monitors' work areas come from for code below the player: the part of a screen
+// that windows may cover (the screen less its panels and docks). The gizmo loader fits the
+// gizmo's window into the work area of the monitor the window lies on. The player installs
+// a source over its display's monitors (DisplayWorkAreas); until one is installed, and in
+// tests and headless runs, one fixed work area answers for every rectangle.
 
-#include <cstdint>
+#include "platform/layered_display.h"
 
-// A screen rectangle in pixels; right and bottom exclusive.
-struct ScreenRect {
-    std::int32_t left = 0;
-    std::int32_t top = 0;
-    std::int32_t right = 0;
-    std::int32_t bottom = 0;
-};
-
-// The work area a headless process answers with: one 1024 x 768 monitor at the origin.
+// The work area a process without a display answers with: one 1024 x 768 monitor at the
+// origin.
 inline constexpr ScreenRect DefaultWorkArea{0, 0, 1024, 768};
 
 // Where work areas come from.
@@ -35,6 +29,18 @@ public:
 
 private:
     ScreenRect area;
+};
+
+// The work areas of a display's monitors (MonitorFromRect, not nearest); a display that
+// tells no monitors answers with DefaultWorkArea.
+class DisplayWorkAreas final : public WorkAreaSource {
+public:
+    // Over display (not owned; it must outlive this object).
+    explicit DisplayWorkAreas(const LayeredDisplay& target) : display(&target) {}
+    ScreenRect WorkAreaOf(const ScreenRect& rect) const override;
+
+private:
+    const LayeredDisplay* display;
 };
 
 // Installs source for every query (not owned; it must outlive its installation); null goes

@@ -2,6 +2,7 @@
 
 #include "core/byte_order.h"
 #include "core/private_heap.h"
+#include "app/headless_display.h"
 #include "geometry/part_record.h"
 #include "geometry/scene_geometry.h"
 #include "gizmo/gizmo_part_fields.h"
@@ -144,17 +145,27 @@ TEST(GizmoLoader, AimsTheCameraAtTheOriginAndSizesTheWindowToThePicture) {
 }
 
 TEST(GizmoLoader, AWindowWiderThanTheWorkAreaFillsIt) {
-    const FixedWorkArea small(ScreenRect{2000, 100, 2120, 190});
-    const ScopedWorkAreaSource installed(small);
-    GizmoScene scene;
-    ASSERT_EQ(LoadGizmo(FixturePath, scene), 0) << scene.errorText;
-    EXPECT_EQ(scene.workArea.left, 2000);
-    EXPECT_EQ(scene.windowRect.left, 2000);
-    EXPECT_EQ(scene.windowRect.top, 100);
-    EXPECT_EQ(scene.windowRect.right, 2120);
-    EXPECT_EQ(scene.windowRect.bottom, 190);
-    EXPECT_EQ(scene.view->renderWidth, 120);
-    EXPECT_EQ(scene.view->renderHeight, 90);
+    // A fixed work area off the origin, and the one monitor of a small display.
+    const FixedWorkArea fixed(ScreenRect{2000, 100, 2120, 190});
+    const HeadlessDisplay display("", 300, 200);
+    const DisplayWorkAreas monitors(display);
+    const struct {
+        const WorkAreaSource* source;
+        ScreenRect area;
+    } cases[] = {{&fixed, {2000, 100, 2120, 190}}, {&monitors, {0, 0, 300, 200}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.area.left);
+        const ScopedWorkAreaSource installed(*c.source);
+        GizmoScene scene;
+        ASSERT_EQ(LoadGizmo(FixturePath, scene), 0) << scene.errorText;
+        EXPECT_EQ(scene.workArea.left, c.area.left);
+        EXPECT_EQ(scene.windowRect.left, c.area.left);
+        EXPECT_EQ(scene.windowRect.top, c.area.top);
+        EXPECT_EQ(scene.windowRect.right, c.area.right);
+        EXPECT_EQ(scene.windowRect.bottom, c.area.bottom);
+        EXPECT_EQ(scene.view->renderWidth, c.area.right - c.area.left);
+        EXPECT_EQ(scene.view->renderHeight, c.area.bottom - c.area.top);
+    }
 }
 
 TEST(GizmoLoader, FailedLoadsLeaveTheirMessageAndNothingLoaded) {
