@@ -152,7 +152,7 @@ void MeasureStage(const std::uint8_t* stage, GizmoWorld& world) {
 std::int32_t AddSound(GizmoScene& scene, const std::string& name) {
     if (name.empty()) return -1;
     const auto index = static_cast<std::int32_t>(scene.soundNames.size());
-    scene.soundNames.push_back(scene.soundFolder + name + ".wav");
+    scene.soundNames.push_back(scene.programFolder + "Sounds/" + name + ".wav");
     return index;
 }
 

@@ -15,6 +15,7 @@
 #include "core/vec3.h"
 #include "gizmo/gizmo_world.h"
 #include "gizmo/hit_scoring.h"
+#include "platform/program_folder.h"
 #include "platform/work_area.h"
 
 #include <array>
@@ -143,15 +144,16 @@ struct GizmoScene {
     std::uint8_t renderAbandoned = 0;
 
     // ---- Kept across loads ----
-    // Folder the sound names are looked up in; a sound file is this + name + ".wav".
-    std::string soundFolder = "Sounds/";
+    // The folder whose "Sounds" folder holds the gizmo's sounds: a sound file is this +
+    // "Sounds/" + name + ".wav". The program's folder unless set otherwise.
+    std::string programFolder = ProgramFolder();
     std::vector<std::string> soundNames;  // sound file paths; objects keep indices into it
     std::string fileID;
     std::string errorText;  // the message of the last failed load
 };
 
 // Sets every field that a loaded gizmo fills back to its default; soundNames, fileID,
-// errorText, soundFolder, the rectangles and the camera values stay.
+// errorText, programFolder, the rectangles and the camera values stay.
 void ResetSceneDefaults(GizmoScene& scene);
 
 // Loads the gizmo file at path into the scene (LoadScene). Returns 0 on success; any other

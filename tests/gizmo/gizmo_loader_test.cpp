@@ -10,6 +10,7 @@
 #include "gizmo/scene_physics_parts.h"
 #include "model/q_document_base.h"
 #include "platform/file_bytes.h"
+#include "platform/program_folder.h"
 #include "platform/work_area.h"
 #include "support/temp_folder.h"
 #include "view/q_render_view.h"
@@ -59,7 +60,9 @@ TEST(GizmoLoader, LoadsTheFixtureIntoAPausedGizmo) {
     EXPECT_EQ(scene.active, 1);
     EXPECT_EQ(scene.paused, 1);
     EXPECT_EQ(scene.fileID, "flipper-table");
-    EXPECT_EQ(scene.soundNames, (std::vector<std::string>{"Sounds/bounce.wav", "Sounds/flip.wav"}));
+    EXPECT_EQ(scene.soundNames,
+              (std::vector<std::string>{ProgramFolder() + "Sounds/bounce.wav",
+                                        ProgramFolder() + "Sounds/flip.wav"}));
 
     const GizmoWorld& world = *scene.world;
     EXPECT_EQ(world.stagePart, StagePart);

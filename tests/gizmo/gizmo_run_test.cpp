@@ -55,6 +55,7 @@ TEST(GizmoRun, ATriggerKeyStartsItsFlipperAndSoundsOnlyFromRest) {
     CountingSink sink;
     SetSoundSink(&sink);
     GizmoScene scene;
+    scene.programFolder = "gizmos/";
     ASSERT_EQ(LoadGizmo(FixturePath, scene), 0) << scene.errorText;
     const GizmoObject& paddle = *scene.world->objects[1];
 
@@ -66,7 +67,7 @@ TEST(GizmoRun, ATriggerKeyStartsItsFlipperAndSoundsOnlyFromRest) {
     EXPECT_EQ(scene.paused, 0);
     EXPECT_EQ(paddle.inMotion, 1);
     EXPECT_EQ(scene.movingPartList, (std::vector<std::int32_t>{1, 3}));
-    EXPECT_EQ(sink.played, std::vector<std::string>{"Sounds/flip.wav"});
+    EXPECT_EQ(sink.played, std::vector<std::string>{"gizmos/Sounds/flip.wav"});
     PressTriggerKey(scene, 0);  // still moving: silent
     EXPECT_EQ(sink.played.size(), 1u);
     SetSoundSink(nullptr);

@@ -6,9 +6,10 @@
 //
 // The gizmo runs as when the player opens it from the command line: unpaused, at the default
 // step time. Sounds are printed as the sound sink hands them over, before the line of the
-// frame they belong to. Images are TIFF files (the frame with its straight alpha),
-// DIR/frame_0000.tif onwards. Exit status 0 on success, 1 when the gizmo does not load or an
-// image cannot be written (the load's message goes to stderr), 2 for bad arguments.
+// frame they belong to, named from the program's folder on ("Sounds/NAME.wav"). Images are
+// TIFF files (the frame with its straight alpha), DIR/frame_0000.tif onwards; DIR must exist.
+// Exit status 0 on success, 1 when the gizmo does not load or an image cannot be written (the
+// load's message goes to stderr), 2 for bad arguments.
 
 #include "app/process_init.h"
 #include "gizmo/gizmo_run.h"
@@ -100,6 +101,8 @@ int Run(const Options& o) {
     PrintingSoundSink sink;
     SetSoundSink(&sink);
     GizmoScene scene;
+    // Sounds are named from the program's folder on, so runs on any machine print alike.
+    scene.programFolder.clear();
     if (LoadGizmo(o.file, scene) != 0) {
         std::fprintf(stderr, "gizmo-run: %s: %s\n", o.file.c_str(), scene.errorText.c_str());
         SetSoundSink(nullptr);
