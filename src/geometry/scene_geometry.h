@@ -149,6 +149,11 @@ public:
     // Throws KVOutOfMemoryException when the list cannot grow.
     std::span<const std::int32_t> QueryOctree(const GridBox& box);
 
+    // The list of the last QueryOctree, which the collision search compacts in place to the
+    // parts it found colliding and then shortens (to at most its length).
+    std::span<std::int32_t> CandidateList() { return octree.LastQuery(); }
+    void ShortenCandidateList(std::int32_t count) { octree.ShortenLastQuery(count); }
+
     const PartOctree& Octree() const { return octree; }
 
     // The record of part index; null when index is not below the part count.

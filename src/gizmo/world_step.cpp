@@ -17,8 +17,12 @@
 #include "gizmo/world_contacts.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <span>
+#include <vector>
 
 namespace {
 
@@ -28,8 +32,8 @@ constexpr std::int32_t StallsInAFrame = 70;
 
 // Stalls of one cluster in one frame after which its search gives up on the frame: every
 // reset it was allowed has not freed it (a flyer whose start and drop places both lie in a
-// solid). The flyers then stay where they last stood until the next frame, rather than the
-// frame never ending.
+// solid). The cluster's flyers then stay where they last stood until the next frame, rather
+// than the frame never ending.
 constexpr std::int32_t StallsBeforeGivingUp = 4 * (StallsInAFrame + 1);
 
 // Height steps of a reset flyer that re-enters above the stage, and how many it may take.
@@ -55,6 +59,15 @@ bool IsClusterFlyer(const GizmoWorld& world, const GizmoObject& object) {
 GizmoObject* ObjectOfPart(const GizmoWorld& world, std::int32_t part) {
     if (part < 0 || static_cast<std::size_t>(part) >= world.objectById.size()) return nullptr;
     return world.objectById[static_cast<std::size_t>(part)];
+}
+
+// Below the floor, or too fast. A flyer whose state is no longer a number has left it too:
+// otherwise it would never come back.
+bool HasLeftTheStage(const GizmoWorld& world, const GizmoObject& flyer, double escape) {
+    const Vec3& p = flyer.position;
+    const double speed2 = Vec3Dot(flyer.velocity, flyer.velocity);
+    return !(p.y >= world.floorY) || !(speed2 <= escape * escape) || !std::isfinite(p.x) ||
+           !std::isfinite(p.z);
 }
 
 // Every test starts the current cluster's flyers from their committed state and every moving
@@ -156,7 +169,12 @@ void StepClusterThroughFrame(GizmoWorld& world, double dt, const PartBounds& bou
         const std::int32_t now = Stamp(world, hi);
         if (found >= 0) ResolveHits(world, now, bounds);
 
-        if (allStalls > StallsBeforeGivingUp) break;
+        if (allStalls > StallsBeforeGivingUp) {
+            // The flippers and sliders still finish the frame.
+            RestoreForTest(world);
+            StepCluster(world, -1, 0.0, dt, dt);
+            break;
+        }
         if (world.stallCount > StallsInARow || frameStalls > StallsInAFrame) {
             world.stallCount = 0;
             frameStalls = 0;
@@ -165,8 +183,33 @@ void StepClusterThroughFrame(GizmoWorld& world, double dt, const PartBounds& bou
     }
 }
 
+// One mark per cluster of the frame: the clusters still to be stepped. A frame of up to 64
+// moving flyers keeps them on the stack.
+class ClusterMarks {
+public:
+    explicit ClusterMarks(std::int32_t count) {
+        const auto size = static_cast<std::size_t>(count);
+        if (size > small.size()) {
+            TranslateBadAlloc([&] { large.resize(size); });
+            marks = large;
+        } else {
+            marks = std::span<std::uint8_t>(small.data(), size);
+        }
+    }
+    std::uint8_t& operator[](std::int32_t cluster) {
+        ORBELLE_CHECK(cluster >= 0 && static_cast<std::size_t>(cluster) < marks.size());
+        return marks[static_cast<std::size_t>(cluster)];
+    }
+    void SetAll(std::uint8_t value) { std::fill(marks.begin(), marks.end(), value); }
+
+private:
+    std::array<std::uint8_t, 64> small{};
+    std::vector<std::uint8_t> large;
+    std::span<std::uint8_t> marks;
+};
+
 // Merges the clusters of flyers that touch; returns true when any did.
-bool MergeTouchingClusters(GizmoWorld& world, std::vector<std::uint8_t>& dirty) {
+bool MergeTouchingClusters(GizmoWorld& world, ClusterMarks& dirty) {
     bool changed = false;
     for (std::size_t i = 0; i < world.moving.size(); ++i) {
         GizmoObject& flyer = *world.moving[i];
@@ -185,7 +228,7 @@ bool MergeTouchingClusters(GizmoWorld& world, std::vector<std::uint8_t>& dirty) 
                         member->flyer.cluster = flyer.flyer.cluster;
                     }
                 }
-                dirty[static_cast<std::size_t>(flyer.flyer.cluster)] = 1;
+                dirty[flyer.flyer.cluster] = 1;
                 changed = true;
             }
         }
@@ -195,10 +238,10 @@ bool MergeTouchingClusters(GizmoWorld& world, std::vector<std::uint8_t>& dirty) 
 
 // Starts the flippers that hits triggered, each at the time of its first hit, and marks dirty
 // the clusters of the flyers they then touch; returns true when there were any.
-bool StartTriggered(GizmoWorld& world, double dt, std::vector<std::uint8_t>& dirty) {
+bool StartTriggered(GizmoWorld& world, double dt, ClusterMarks& dirty) {
     for (const GizmoObject* object : world.moving) {
         if (object->isFlyer != 0 && object->flyer.hasTriggered != 0) {
-            dirty[static_cast<std::size_t>(object->flyer.cluster)] = 1;
+            dirty[object->flyer.cluster] = 1;
         }
     }
     bool changed = false;
@@ -219,7 +262,7 @@ bool StartTriggered(GizmoWorld& world, double dt, std::vector<std::uint8_t>& dir
             for (const std::int32_t touching : PartsOfOtherClusters(world, part, object->partIds)) {
                 const GizmoObject* flyer = ObjectOfPart(world, touching);
                 if (flyer != nullptr && flyer->isFlyer != 0 && flyer->inMotion != 0) {
-                    dirty[static_cast<std::size_t>(flyer->flyer.cluster)] = 1;
+                    dirty[flyer->flyer.cluster] = 1;
                     changed = true;
                 }
             }
@@ -253,23 +296,23 @@ WorldStepCounts StepWorld(GizmoWorld& world, double dt, const PartBounds& bounds
     }
     // At least one cluster, so that flippers and sliders move when no flyer does.
     world.clusterCount = std::max(world.clusterCount, 1);
-    std::vector<std::uint8_t> dirty;
-    TranslateBadAlloc([&] { dirty.assign(static_cast<std::size_t>(world.clusterCount), 1); });
+    ClusterMarks dirty(world.clusterCount);
+    dirty.SetAll(1);
 
     for (;;) {
         ++counts.outerPasses;
         for (std::int32_t c = 0; c < world.clusterCount; ++c) {
-            if (dirty[static_cast<std::size_t>(c)] == 0) continue;
+            if (dirty[c] == 0) continue;
             world.currentCluster = c;
             StepClusterThroughFrame(world, dt, bounds, counts);
         }
-        std::fill(dirty.begin(), dirty.end(), std::uint8_t{0});
+        dirty.SetAll(0);
         if (!MergeTouchingClusters(world, dirty)) {
             if (world.triggeredHead == nullptr) break;
             if (!StartTriggered(world, dt, dirty)) break;
         }
         for (GizmoObject* object : world.moving) {
-            if (object->isFlyer != 0 && dirty[static_cast<std::size_t>(object->flyer.cluster)]) {
+            if (object->isFlyer != 0 && dirty[object->flyer.cluster] != 0) {
                 RollBack(world, *object);
             }
         }
@@ -308,10 +351,7 @@ void StepCluster(GizmoWorld& world, std::int32_t mode, double stepLength, double
             object.flyer.candidatePart = -1;
             AdvanceInWorld(world, object, stepLength);
             UpdateObjectParts(world, object);
-            if (object.position.y < world.floorY ||
-                Vec3Dot(object.velocity, object.velocity) > escape * escape) {
-                ResetObject(object, world);
-            }
+            if (HasLeftTheStage(world, object, escape)) ResetObject(object, world);
         } else if (object.isSlider != 0) {
             if (object.slider.takesDrags == 0) continue;
             SliderInterpolate(object, endTime, dt);
