@@ -44,7 +44,8 @@ Fraction ParameterOf(Vec3 u) {
     return f;
 }
 
-// The crossings of the line through points p and q with the canonical conic a.
+// The crossings of the line through points p and q with the conic a, as parameters of the
+// canonical conic the line lies on.
 void LineCrossings(const Matrix3& a, const Vec3& p, const Vec3& q, std::array<Fraction, 4>& out,
                    std::int32_t& count) {
     const double pp = Form3(a, p, p);
@@ -60,10 +61,24 @@ void LineCrossings(const Matrix3& a, const Vec3& p, const Vec3& q, std::array<Fr
 // The crossings of the conics a (canonical) and c, through a degenerate member of their
 // pencil: a pair of lines, each of which meets a where c does.
 std::int32_t ConicCrossings(const Matrix3& a, const Matrix3& c, std::array<Fraction, 4>& out) {
-    // The blend of c and a farthest from singular; the smaller weight of a wins a tie.
     const double mc = MaxAbsSymmetric3(c, 1.0);
     const double g = std::max(-a.m[0], a.m[4]);
     if (!(mc > 0.0) || !(g > 0.0)) return 0;
+
+    // A conic without its last term is itself a pair of lines, x = +-sigma / sqrt(a1) w,
+    // meeting at (0, 0, 1); the pencil's degenerate member would be a itself, whose lines
+    // meet a everywhere. The crossings are where c meets those lines. Two crossing spheres
+    // of one radius lead here: their pencil's cone is the plane pair of their common plane.
+    if (a.m[8] <= 1e-12 * g) {
+        const double sigma = std::sqrt(-a.m[0]);
+        const double root = std::sqrt(a.m[4]);
+        std::int32_t count = 0;
+        LineCrossings(c, Vec3{root, sigma, 0.0}, Vec3{0.0, 0.0, 1.0}, out, count);
+        LineCrossings(c, Vec3{root, -sigma, 0.0}, Vec3{0.0, 0.0, 1.0}, out, count);
+        return count;
+    }
+
+    // The blend of c and a farthest from singular; the smaller weight of a wins a tie.
     Matrix3 b;
     double best = 0.0;
     for (int k = 0; k < 4; ++k) {

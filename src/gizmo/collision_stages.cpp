@@ -298,6 +298,7 @@ bool VertexInPart(const CollisionShape& from, const CollisionShape& into, Contac
                                                  ? into.surfaces
                                                  : std::span<const Matrix4W>(&into.boundQuadric, 1);
     for (const Vec3& p : from.corners) {
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) continue;
         bool inside = true;
         double best = -1e100;
         Vec3 normal;

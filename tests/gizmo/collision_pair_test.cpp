@@ -221,3 +221,75 @@ TEST(CollidePair, ACornerInsideGivesItsPointAndTheFaceNormal) {
 }
 
 }  // namespace
+
+namespace {
+
+// Degenerate parts, described directly: every pair of them, in both orders and with and
+// without the bounds, answers without a contact value that is not a number.
+TEST(CollidePair, DegeneratePairsGiveNoNonNumberContact) {
+    const double nan = std::nan("");
+    const Matrix4W zero;
+    Matrix4W nanForm;
+    nanForm.m.fill(nan);
+    const Matrix4W ball = quadric_parts::SphereForm(Vec3{}, 1.0);
+    Matrix4W point = ball;  // a ball of radius 0
+    point.m[0] = 0.0;
+    Matrix4W cone;
+    cone.m[5] = cone.m[15] = 1.0;
+    cone.m[10] = -1.0;
+    const Matrix4W up = quadric_parts::PlaneForm(Vec3{0, 1, 0}, 0.5);
+    const Matrix4W alsoUp = quadric_parts::PlaneForm(Vec3{0, 2, 0}, 1.0);  // the same plane
+    const Matrix4W side = quadric_parts::PlaneForm(Vec3{1, 0, 0}, 0.5);
+    static const std::array<FeatureEdge, 3> edges{FeatureEdge{1, 0, FeatureCurve::TwoPlanes},
+                                                  FeatureEdge{2, 0, FeatureCurve::PlaneCurved},
+                                                  FeatureEdge{2, 1, FeatureCurve::TwoCurved}};
+    static const std::array<Vec3, 2> corners{Vec3{0, 0.5, 0}, Vec3{nan, 0, 0}};
+
+    struct Shape {
+        const char* what;
+        std::vector<Matrix4W> surfaces;
+        std::uint32_t curved;
+        bool withFeatures;
+        Matrix4W bound;
+    };
+    const std::vector<Shape> shapes{
+        {"zero forms", {zero, zero, zero}, 0b111, true, zero},
+        {"not a number", {nanForm, nanForm, nanForm}, 0b111, true, nanForm},
+        {"a point", {point}, 1, false, point},
+        {"a ball", {ball}, 1, false, ball},
+        {"coincident planes and a cone", {up, alsoUp, cone}, 0b100, true, ball},
+        {"parallel planes and a ball", {up, side, ball}, 0b100, true, ball},
+        {"a cone alone", {cone}, 1, false, cone},
+    };
+    const auto view = [&](const Shape& s, const Vec3& at) {
+        CollisionShape v;
+        v.surfaces = s.surfaces;
+        v.curvedMask = s.curved;
+        if (s.withFeatures) {
+            v.edges = edges;
+            v.corners = corners;
+        }
+        v.boundQuadric = s.bound;
+        v.centre = at;
+        v.radius = 1.0;
+        v.level = 10;
+        return v;
+    };
+    const auto finite = [](const Contact& c) {
+        return std::isfinite(c.point.x) && std::isfinite(c.point.y) && std::isfinite(c.point.z) &&
+               std::isfinite(c.normal.x) && std::isfinite(c.normal.y) &&
+               std::isfinite(c.normal.z);
+    };
+    for (const Shape& a : shapes) {
+        for (const Shape& b : shapes) {
+            SCOPED_TRACE(std::string(a.what) + " / " + b.what);
+            for (bool skipBounds : {false, true}) {
+                Contact contact;
+                CollidePair(&contact, view(a, Vec3{}), view(b, Vec3{0.1, 0.2, 0}), skipBounds);
+                EXPECT_TRUE(finite(contact));
+            }
+        }
+    }
+}
+
+}  // namespace

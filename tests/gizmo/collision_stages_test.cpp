@@ -61,3 +61,39 @@ TEST(PlaneSectionContact, OnlyARealEllipseGivesACandidate) {
 }
 
 }  // namespace
+
+namespace {
+
+// A corner lying exactly on a surface of the other part is not inside it, while the same
+// point counts as inside for the point test; a part without edges shows corners its bounding
+// quadric, and the contact's normal is the nearest surface's half-gradient.
+TEST(VertexInPart, ACornerOnASurfaceIsOutsideButThePointIsIn) {
+    const std::array<Matrix4W, 2> slab{quadric_parts::PlaneForm(Vec3{0, 1, 0}, 1.0),
+                                       quadric_parts::PlaneForm(Vec3{0, -1, 0}, 1.0)};
+    const std::array<FeatureEdge, 1> edge{FeatureEdge{1, 0, FeatureCurve::TwoPlanes}};
+    CollisionShape into;
+    into.surfaces = slab;
+    into.edges = edge;
+    into.boundQuadric = quadric_parts::SphereForm(Vec3{}, 10.0);
+
+    const std::array<Vec3, 2> onFace{Vec3{0, 1, 0}, Vec3{5, -1, 0}};
+    CollisionShape from;
+    from.corners = onFace;
+    EXPECT_FALSE(VertexInPart(from, into, nullptr));
+    EXPECT_TRUE(PointInPart(onFace[0], into));
+
+    const std::array<Vec3, 2> oneIn{Vec3{0, 3, 0}, Vec3{2, 0.75, 0}};
+    from.corners = oneIn;
+    Contact contact;
+    ASSERT_TRUE(VertexInPart(from, into, &contact));
+    EXPECT_EQ(contact.point.y, 0.75);
+    EXPECT_EQ(contact.normal.y, 0.5);  // y <= 1 is -1 + y: half-gradient (0, 1/2, 0)
+
+    // Without edges only the bounding quadric counts: far inside the slab, outside the ball.
+    into.edges = {};
+    const std::array<Vec3, 1> far{Vec3{20, 0, 0}};
+    from.corners = far;
+    EXPECT_FALSE(VertexInPart(from, into, nullptr));
+}
+
+}  // namespace
