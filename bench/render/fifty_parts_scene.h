@@ -58,43 +58,57 @@ inline std::vector<Shape> Shapes() {
     return shapes;
 }
 
+// The shape's surfaces and bound in its own coordinates.
+inline void ShapeForms(const Shape& s, std::vector<Matrix4W>& forms, Matrix4W& bound) {
+    const Vec3 inverse{1 / (s.size.x * s.size.x), 1 / (s.size.y * s.size.y),
+                       1 / (s.size.z * s.size.z)};
+    forms.clear();
+    switch (s.kind) {
+        case Kind::Sphere:
+            bound = DiagonalForm(-1.0, {}, {inverse.x, inverse.x, inverse.x});
+            forms.push_back(bound);
+            break;
+        case Kind::Ellipsoid:
+            bound = DiagonalForm(-1.0, {}, inverse);
+            forms.push_back(bound);
+            break;
+        case Kind::Cylinder:  // about y, capped
+            forms.push_back(DiagonalForm(-1.0, {}, {inverse.x, 0.0, inverse.x}));
+            AddSlab(forms, {0, 1, 0}, s.size.y);
+            bound = DiagonalForm(-2.0, {}, {inverse.x, inverse.y, inverse.x});
+            break;
+        case Kind::Box:
+            AddSlab(forms, {1, 0, 0}, s.size.x);
+            AddSlab(forms, {0, 1, 0}, s.size.y);
+            AddSlab(forms, {0, 0, 1}, s.size.z);
+            bound = DiagonalForm(-3.0, {}, inverse);
+            break;
+    }
+}
+
+// Sets part index of the renderer to the shape, placed in view space.
+inline void PlaceShape(QRender& render, std::int32_t index, const Shape& s) {
+    std::vector<Matrix4W> forms;
+    Matrix4W bound;
+    ShapeForms(s, forms, bound);
+    const Matrix3 turn = Matrix3Transpose(s.rotation);
+    const Vec3 shift = Matrix3TransformVec3(turn, s.at);
+    Matrix4W localFromView = EmbedMatrix3(turn, 0);
+    localFromView.m[4] = -shift.x;
+    localFromView.m[8] = -shift.y;
+    localFromView.m[12] = -shift.z;
+    RenderPartsSetFromLocal(render.parts, index, forms, bound, localFromView);
+    render.parts.Part(index).colour = s.colour;
+}
+
 // Adds the shapes to the renderer's parts, in view space.
 inline void AddParts(QRender& render, const std::vector<Shape>& shapes) {
+    std::vector<Matrix4W> forms;
+    Matrix4W bound;
     for (const Shape& s : shapes) {
-        const Vec3 inverse{1 / (s.size.x * s.size.x), 1 / (s.size.y * s.size.y),
-                           1 / (s.size.z * s.size.z)};
-        std::vector<Matrix4W> forms;
-        Matrix4W bound;
-        switch (s.kind) {
-            case Kind::Sphere:
-                bound = DiagonalForm(-1.0, {}, {inverse.x, inverse.x, inverse.x});
-                forms.push_back(bound);
-                break;
-            case Kind::Ellipsoid:
-                bound = DiagonalForm(-1.0, {}, inverse);
-                forms.push_back(bound);
-                break;
-            case Kind::Cylinder:  // about y, capped
-                forms.push_back(DiagonalForm(-1.0, {}, {inverse.x, 0.0, inverse.x}));
-                AddSlab(forms, {0, 1, 0}, s.size.y);
-                bound = DiagonalForm(-2.0, {}, {inverse.x, inverse.y, inverse.x});
-                break;
-            case Kind::Box:
-                AddSlab(forms, {1, 0, 0}, s.size.x);
-                AddSlab(forms, {0, 1, 0}, s.size.y);
-                AddSlab(forms, {0, 0, 1}, s.size.z);
-                bound = DiagonalForm(-3.0, {}, inverse);
-                break;
-        }
-        const Matrix3 turn = Matrix3Transpose(s.rotation);
-        const Vec3 shift = Matrix3TransformVec3(turn, s.at);
-        Matrix4W localFromView = EmbedMatrix3(turn, 0);
-        localFromView.m[4] = -shift.x;
-        localFromView.m[8] = -shift.y;
-        localFromView.m[12] = -shift.z;
+        ShapeForms(s, forms, bound);
         const std::int32_t index = render.parts.AddPart(static_cast<std::int32_t>(forms.size()));
-        RenderPartsSetFromLocal(render.parts, index, forms, bound, localFromView);
-        render.parts.Part(index).colour = s.colour;
+        PlaceShape(render, index, s);
     }
 }
 

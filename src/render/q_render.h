@@ -186,7 +186,9 @@ public:
     virtual void RenderFrame(const std::int32_t* partList, bool complement,
                              const std::int32_t* changed, std::int32_t force);
 
-    // Keeps the frame just rendered as the background of incremental frames: allocates the
+    // Keeps the frame just rendered as the background of incremental frames, for the frame's
+    // size, level, focal length, centre and view (a frame seen otherwise renders whole and
+    // drops the backups until they are made again): allocates the
     // backups that are missing and copies the frame words, the sample cells (with their
     // border) and the light maps into them. With a scene part list (the bound geometry's
     // renderList) a second set is made and the first is drawn again without the visible
@@ -358,10 +360,23 @@ public:
     SpanRegion shadeRegion;
 
 private:
+    // What the backups were made for: the frame's size, level, focal length, centre and view.
+    struct BackupView {
+        std::int32_t width = 0;
+        std::int32_t height = 0;
+        std::int32_t level = 0;
+        double focal = 0.0;
+        double centreX = 0.0;
+        double centreY = 0.0;
+        Matrix4W viewFromWorld;
+    };
+
     // Incremental frames (q_render_frame.cpp).
     void RenderIncremental(const std::int32_t* partList);
     void RenderComplement(const std::int32_t* partList, const std::int32_t* changed);
     void ReloadListedParts(const std::int32_t* list);
+    // The frame's size, level, focal length, centre and view as they stand.
+    BackupView CurrentBackupView() const;
     // Allocates the missing backups; throws KVOutOfMemoryException.
     void AllocateBackups(bool withSecondSet);
     // Allocates every buffer for the stored size; returns 0 or -1.
@@ -399,6 +414,7 @@ private:
     PrivateBlockPtr<std::uint32_t> companionA;  // the third copy of the frame words
     PrivateBlockPtr<std::uint32_t> companionB;  // the second backup set's frame words
     bool auxReady = false;
+    BackupView backupView;
     std::vector<std::int32_t> visibleList;  // count-prefixed, the visible parts of a list
     std::int32_t lightMapSide = 4;
     std::array<RenderLightSlot, RenderLightSlotCount> lightSlots;

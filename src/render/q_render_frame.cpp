@@ -94,6 +94,16 @@ void QRender::RenderFrame(const std::int32_t* partList, bool complement,
         renderWidth > allocatedWidth || renderHeight > allocatedHeight) {
         return;
     }
+    if (auxReady) {
+        const BackupView now = CurrentBackupView();
+        const BackupView& kept = backupView;
+        // The backups show the picture as it was seen when they were made.
+        if (now.width != kept.width || now.height != kept.height || now.level != kept.level ||
+            now.focal != kept.focal || now.centreX != kept.centreX ||
+            now.centreY != kept.centreY || now.viewFromWorld.m != kept.viewFromWorld.m) {
+            auxReady = false;
+        }
+    }
     if (partList != nullptr && complement && changed != nullptr) {
         RenderComplement(partList, changed);
     } else if (partList != nullptr && auxReady) {
@@ -104,6 +114,18 @@ void QRender::RenderFrame(const std::int32_t* partList, bool complement,
         if (sceneGeometry != nullptr) LoadRenderParts(*this, *sceneGeometry, partsViewFromWorld);
         RenderShadedFrame(*this);
     }
+}
+
+QRender::BackupView QRender::CurrentBackupView() const {
+    BackupView view;
+    view.width = renderWidth;
+    view.height = renderHeight;
+    view.level = std::clamp(reductionLevel, 0, RenderMaxLevel);
+    view.focal = focalScale * 1000.0 / viewDistance;
+    view.centreX = centreX;
+    view.centreY = centreY;
+    view.viewFromWorld = partsViewFromWorld;
+    return view;
 }
 
 void QRender::ReloadListedParts(const std::int32_t* list) {
@@ -243,6 +265,7 @@ std::int32_t QRender::AllocAuxBuffers() {
     }
     // The working buffers and the backups agree everywhere.
     ResetRegions();
+    backupView = CurrentBackupView();
     auxReady = true;
     if (!withSecondSet) return 0;
 
@@ -267,6 +290,8 @@ std::int32_t QRender::AllocAuxBuffers() {
         DetachedRenderList detached(*sceneGeometry);
         try {
             RenderFrame(detached.List(), true, visibleList.data(), 0);
+            // Once the sets exchange roles the frame differs from the first one there.
+            RegionCopy(changeRegion, selectionRegion);
         } catch (const KVOutOfMemoryException&) {
             auxReady = false;
             return -1;

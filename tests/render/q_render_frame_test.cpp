@@ -79,6 +79,11 @@ void Place(SceneGeometry& geometry, std::int32_t part, const Vec3& centre) {
     }
 }
 
+// Places the parts where tick steps of their paths take them.
+void PlaceAll(SceneGeometry& geometry, const std::vector<std::int32_t>& parts, std::int32_t tick) {
+    for (const std::int32_t i : parts) Place(geometry, i, CentreAt(i, tick));
+}
+
 void MakeScene(SceneGeometry& geometry) {
     std::vector<std::int32_t> rooms;
     for (const Placement& p : StartPlaces) rooms.push_back(p.isBox ? 6 : 1);
@@ -181,7 +186,7 @@ TEST(QRenderFrame, EveryIncrementalFrameMatchesAWholeRender) {
         const auto list = CountPrefixed(moving);
         for (std::int32_t tick = 0; tick <= 12; ++tick) {
             SCOPED_TRACE(tick);
-            for (const std::int32_t i : moving) Place(geometry, i, CentreAt(i, tick));
+            PlaceAll(geometry, moving, tick);
             incremental.render.RenderFrame(list.data(), false, nullptr, 0);
             ASSERT_TRUE(SameAsWholeRender(geometry, incremental));
         }
@@ -196,8 +201,7 @@ TEST(QRenderFrame, PartsThatStopAndStartLeaveNoTrail) {
     RenderBackground(geometry, frame, {3, 4});
     auto moving = CountPrefixed({3, 4});
     for (std::int32_t tick = 1; tick <= 6; ++tick) {
-        Place(geometry, 3, CentreAt(3, tick));
-        Place(geometry, 4, CentreAt(4, tick));
+        PlaceAll(geometry, {3, 4}, tick);
         render.RenderFrame(moving.data(), false, nullptr, 0);
     }
     ASSERT_TRUE(SameAsWholeRender(geometry, frame));
@@ -250,6 +254,70 @@ TEST(QRenderFrame, ADepthOverflowInAnIncrementalFrameIsRepaired) {
     EXPECT_LT(frame.render.workingDepth, depth);
     EXPECT_EQ(PixelPartIndex(frame.Id(Width / 2, Height / 2)), 5);
     EXPECT_TRUE(SameAsWholeRender(geometry, frame));
+}
+
+TEST(QRenderFrame, AnAbandonedFrameIsMadeGoodByTheNext) {
+    SceneGeometry geometry;
+    MakeScene(geometry);
+    Frame frame(geometry);
+    QRender& render = frame.render;
+    RenderBackground(geometry, frame, {3, 5});
+    const auto list = CountPrefixed({3, 5});
+    render.RenderFrame(list.data(), false, nullptr, 0);
+    for (const std::int32_t peeks : {0, 2, 5}) {
+        SCOPED_TRACE(peeks);
+        PlaceAll(geometry, {3, 5}, 2 * peeks + 1);
+        {
+            ScriptedInputState script;
+            ScopedInputStateSource installed(script);
+            script.QueueLeftButtonDownAfterPeeks(peeks);
+            render.poll.rowMask = 0;
+            render.poll.mode = -1;
+            EXPECT_THROW(render.RenderFrame(list.data(), false, nullptr, 0), UserAbortRender);
+        }
+        render.poll.rowMask = 0xFFFFFFFFu;
+        PlaceAll(geometry, {3, 5}, 2 * peeks + 2);
+        render.RenderFrame(list.data(), false, nullptr, 0);
+        ASSERT_TRUE(SameAsWholeRender(geometry, frame));
+    }
+}
+
+TEST(QRenderFrame, IncrementalFramesAtAReducedLevel) {
+    SceneGeometry geometry;
+    MakeScene(geometry);
+    Frame incremental(geometry);
+    incremental.render.reductionLevel = 1;
+    RenderBackground(geometry, incremental, {3, 4});
+    const auto list = CountPrefixed({3, 4});
+    const RenderLevel& level = incremental.render.Level();
+    for (std::int32_t tick = 0; tick <= 6; ++tick) {
+        SCOPED_TRACE(tick);
+        PlaceAll(geometry, {3, 4}, tick);
+        incremental.render.RenderFrame(list.data(), false, nullptr, 0);
+        Frame whole(geometry);
+        whole.render.reductionLevel = 1;
+        whole.render.RenderFrame(nullptr, false, nullptr, 0);
+        // The reduced frame: ids, alpha and colours within 1.
+        const std::uint32_t* a = incremental.render.ReducedFrame(1);
+        const std::uint32_t* b = whole.render.ReducedFrame(1);
+        for (std::int32_t y = 0; y < level.height; ++y) {
+            for (std::int32_t x = 0; x < level.width; ++x) {
+                const std::size_t i = static_cast<std::size_t>(y * level.width + x);
+                const std::size_t cell = static_cast<std::size_t>(y + 1) * level.cellStride +
+                                         static_cast<std::size_t>(x + 1);
+                ASSERT_EQ(incremental.render.SampleBuffer(0)[cell].pixel & PixelIdMask,
+                          whole.render.SampleBuffer(0)[cell].pixel & PixelIdMask)
+                    << x << ", " << y;
+                ASSERT_EQ(a[i] >> 24, b[i] >> 24) << x << ", " << y;
+                for (int shift = 0; shift < 24; shift += 8) {
+                    ASSERT_LE(std::abs(static_cast<int>((a[i] >> shift) & 0xFF) -
+                                       static_cast<int>((b[i] >> shift) & 0xFF)),
+                              1)
+                        << x << ", " << y;
+                }
+            }
+        }
+    }
 }
 
 // ---- Region copies ----
@@ -429,6 +497,38 @@ TEST(QRenderFrame, WithoutBackupsAFrameIsRenderedWhole) {
     for (const std::uint32_t p : frame.pixels) ASSERT_EQ(p, 0x5A5A5A5Au);
 }
 
+TEST(QRenderFrame, BackupsSeenOtherwiseAreDropped) {
+    struct Case {
+        const char* name;
+        void (*change)(QRender&);
+    };
+    const Case cases[] = {
+        {"the view moved", [](QRender& r) { r.partsViewFromWorld.m[4] = 0.5; }},
+        {"the focal length", [](QRender& r) { r.focalScale = 0.21; }},
+        {"the centre", [](QRender& r) { r.centreX += 3.0; }},
+        {"the level", [](QRender& r) { r.reductionLevel = 1; }},
+        {"the render size", [](QRender& r) { r.renderWidth = Width - 10; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SceneGeometry geometry;
+        MakeScene(geometry);
+        Frame frame(geometry);
+        RenderBackground(geometry, frame, {3});
+        c.change(frame.render);
+        PlaceAll(geometry, {3}, 2);
+        const auto list = CountPrefixed({3});
+        frame.render.RenderFrame(list.data(), false, nullptr, 0);
+        EXPECT_FALSE(frame.render.AuxBuffersReady());
+        Frame whole(geometry);
+        c.change(whole.render);
+        // Columns a smaller render leaves alone keep what the first frame drew there.
+        std::copy(frame.pixels.begin(), frame.pixels.end(), whole.pixels.begin());
+        whole.render.RenderFrame(nullptr, false, nullptr, 0);
+        EXPECT_TRUE(SamePicture(frame, whole));
+    }
+}
+
 TEST(QRenderFrame, ASceneListGivesASecondSetWithoutItsVisibleParts) {
     SceneGeometry geometry;
     MakeScene(geometry);
@@ -460,6 +560,13 @@ TEST(QRenderFrame, ASceneListGivesASecondSetWithoutItsVisibleParts) {
         }
     }
     EXPECT_GT(part3, 0);
+    // Frames of the listed part go over the first set and leave nothing where it was.
+    const auto list = CountPrefixed({3});
+    for (std::int32_t tick = 1; tick <= 3; ++tick) {
+        Place(geometry, 3, CentreAt(3, tick));
+        render.RenderFrame(list.data(), false, nullptr, 0);
+        ASSERT_TRUE(SameAsWholeRender(geometry, frame)) << tick;
+    }
 }
 
 TEST(QRenderFrame, AnAbandonedBackgroundRenderPutsTheSceneListBack) {
