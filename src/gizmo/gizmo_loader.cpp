@@ -7,8 +7,8 @@
 #include "core/vec3.h"
 #include "geometry/part_block.h"
 #include "geometry/part_record.h"
-#include "geometry/part_shape_build.h"
 #include "geometry/scene_geometry.h"
+#include "gizmo/collision_drivers.h"
 #include "gizmo/flyer_physics.h"
 #include "gizmo/gizmo_object.h"
 #include "gizmo/gizmo_part_fields.h"
@@ -20,6 +20,7 @@
 #include "gizmo/scene_document.h"
 #include "gizmo/scene_physics_parts.h"
 #include "gizmo/slider_guide.h"
+#include "gizmo/world_step.h"
 #include "model/q_document_base.h"
 #include "platform/clock.h"
 #include "platform/work_area.h"
@@ -51,6 +52,9 @@ constexpr double DefaultStageRadius = 5.0;
 // FarthestCamera when it stands beyond them.
 constexpr double NearestCameraRadii = 1.75;
 constexpr double FarthestCamera = 50.0;
+
+// The relative tolerance of the radii of the balls that hold the scene.
+constexpr double EnclosingTolerance = 0.03;
 
 // Lights that stand nearer the origin than this many scene radii are moved out to it.
 constexpr double NearestLightRadii = 6.0;
@@ -170,16 +174,6 @@ PhysicsPart PhysicsPartAt(const GizmoScene& scene, std::int32_t part) {
     return PhysicsPartOf(*scene.geometry, part, scene.partTable[static_cast<std::size_t>(part)]);
 }
 
-// Rebuilds the object's parts in the geometry from their live records, where the set-up
-// placed them, and re-enters them in the octree.
-void PlaceObjectParts(GizmoScene& scene, const GizmoObject& object) {
-    for (std::size_t i = 0; i < object.partIds.size(); ++i) {
-        BuildPartShape(*scene.geometry, object.partPairs[i].live.get(), object.partIds[i], false,
-                       false, false);
-    }
-    scene.geometry->BuildOctree(object.partIds, 0);
-}
-
 void BuildFlipper(GizmoScene& scene, const GizmoRoles& roles, std::int32_t group,
                   GizmoObject& object) {
     GizmoWorld& world = *scene.world;
@@ -216,7 +210,7 @@ void BuildSlider(GizmoScene& scene, const GizmoRoles& roles, std::int32_t group,
         SetUpSlider(object, PhysicsPartAt(scene, slide.controlPart),
                     PhysicsPartAt(scene, slide.guidePart), slide.axial, slide.map, slide.rotSnap);
     CheckSliderSetUp(roles.groups[static_cast<std::size_t>(group)].name, result);
-    PlaceObjectParts(scene, object);
+    UpdateObjectParts(*scene.world, object);
     RegisterObjectParts(*scene.world, object);
 }
 
@@ -305,18 +299,6 @@ void AddCatcherDiscs(GizmoScene& scene, double flyerRadius) {
     scene.partBlockBytes = grownBytes;
     BuildPartTable(scene, partCount + CatcherDiscCount);
     LoadPartBlock(*scene.geometry, block, grownBytes, true, first, true);
-}
-
-// The radius of the ball about centre that holds every drawn part.
-double DrawnPartsRadius(const GizmoScene& scene, const Vec3& centre) {
-    double radius = 0.0;
-    for (std::int32_t i = 0; i < scene.geometry->PartCount(); ++i) {
-        const PartRenderRecord* part = scene.geometry->Part(i);
-        if (part->visible == 0) continue;
-        const double reach = Vec3Length(Vec3Sub(part->boundCentre, centre)) + part->boundRadius;
-        if (std::isfinite(reach)) radius = std::max(radius, reach);
-    }
-    return radius;
 }
 
 // The middle of the grid box of the drawn parts, the origin when none is drawn.
@@ -500,7 +482,7 @@ std::int32_t LoadScene(std::string_view path, GizmoScene& scene) {
     AddCatcherDiscs(scene, largestFlyerRadius);
 
     // Camera and lights.
-    const double sceneRadius = DrawnPartsRadius(scene, Vec3{});
+    const double sceneRadius = EnclosingRadius(geometry, 0.0, 0.0, 0.0, EnclosingTolerance);
     scene.sceneRadius = sceneRadius;
     Matrix4W camera = view.GetCameraMatrix();
     for (std::int32_t i = 0; i < view.LightCount() && i < static_cast<std::int32_t>(SceneLightCount);
@@ -543,7 +525,8 @@ std::int32_t LoadScene(std::string_view path, GizmoScene& scene) {
     view.viewSettings.camera.position = Vec3{};
     view.viewSettings.camera.orientation = Matrix3SetDiagonal(1.0);
     scene.sceneCentre = DrawnPartsCentre(scene);
-    scene.perspective = DrawnPartsRadius(scene, scene.sceneCentre);
+    scene.perspective = EnclosingRadius(geometry, scene.sceneCentre.x, scene.sceneCentre.y,
+                                        scene.sceneCentre.z, EnclosingTolerance);
 
     // Viewpoint.
     SceneBounds bounds{};

@@ -5,6 +5,7 @@
 #include "gizmo/hit_scoring.h"
 #include "gizmo/preset_motion.h"
 #include "gizmo/sound_sink.h"
+#include "gizmo/world_step.h"
 
 #include <algorithm>
 #include <charconv>
@@ -94,6 +95,12 @@ void PressTriggerKey(GizmoScene& scene, std::int32_t keyIndex) {
         sink->PlaySoundByName(scene.soundNames[static_cast<std::size_t>(object.sound)], 1.0f, 1.0f,
                               1.0f);
     }
+}
+
+void StepGizmoFrame(GizmoScene& scene) {
+    if (scene.world == nullptr || scene.partBounds == nullptr || scene.paused != 0) return;
+    StepWorld(*scene.world, scene.stepTime, *scene.partBounds);
+    PlayQueuedSounds(scene);
 }
 
 std::string GizmoFrameJson(const GizmoScene& scene, std::int32_t frame) {

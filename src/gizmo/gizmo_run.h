@@ -1,7 +1,8 @@
 #pragma once
 
 // A gizmo played without a window, as gizmo-run does it: trigger keys pressed at scripted
-// frames, one simulation step per frame, and each frame's state as one line of JSON.
+// frames, one simulation step per frame with its sounds, and each frame's state as one line
+// of JSON.
 //
 // A key script is a comma-separated list of "frame:key" entries, frame counted from 0 and
 // key one of the trigger keys "1" to "9" (key "1" triggers the controls whose keyBits has
@@ -30,6 +31,11 @@ std::optional<std::vector<ScriptedKey>> ParseKeyScript(std::string_view script);
 // was at rest plays its sound through the sound sink unless the scene is muted. Nothing
 // happens without a loaded gizmo.
 void PressTriggerKey(GizmoScene& scene, std::int32_t keyIndex);
+
+// One frame of a loaded gizmo that is not paused: the simulation steps by the scene's step
+// time (StepWorld), and the frame's sounds go to the sound sink. Nothing happens without a
+// gizmo or while paused. Throws KVOutOfMemoryException as StepWorld does.
+void StepGizmoFrame(GizmoScene& scene);
 
 // One frame of the gizmo as JSON, without a line end: the frame number, whether it is paused,
 // the score, the moving parts, and each object's kind, position and orientation (rows).

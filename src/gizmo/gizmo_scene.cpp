@@ -37,6 +37,11 @@ void ViewSimulationRender::PartsStarted(std::span<const std::int32_t> movingPart
 
 void ViewSimulationRender::PartsStopped(std::span<const std::int32_t> objectParts) {
     RenderComplement(*moving, objectParts);
+    // What the stopped parts covered is the background's again: the working buffers are put
+    // back from it, and the frame's next render draws the parts still moving.
+    view->CopySamplesInRegion(0, view->changeRegion);
+    view->CopyPixelsInRegion(view->changeRegion, 0);
+    view->ResetRegions();
 }
 
 double GeometryPartBounds::BoundingRadius(std::int32_t partIndex) const {

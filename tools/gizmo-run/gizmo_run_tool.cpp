@@ -117,7 +117,7 @@ int Run(const Options& o) {
         for (; nextKey < o.keys.size() && o.keys[nextKey].frame == frame; ++nextKey) {
             PressTriggerKey(scene, o.keys[nextKey].keyIndex);
         }
-        PlayQueuedSounds(scene);
+        StepGizmoFrame(scene);
         std::printf("%s\n", GizmoFrameJson(scene, frame).c_str());
         if (!o.images.empty() && !SaveFrame(scene, o.images, frame)) status = 1;
     }
