@@ -299,6 +299,33 @@ TEST(GizmoLoader, ReadsPhysicsPartsFromTheGeometry) {
     EXPECT_EQ(PhysicsPartOf(*scene.geometry, 99, nullptr).partIndex, -1);
 }
 
+TEST(GizmoLoader, RunningOutOfMemoryAnywhereFailsCleanly) {
+    // Ceilings on the private heap from a few bytes to more than a load needs: each load
+    // either succeeds or fails with a message, and gives back everything it took.
+    GizmoScene scene;
+    const std::size_t bytes = PrivateHeapBytesInUse();
+    bool loaded = false;
+    for (std::size_t room = 64; !loaded && room < (std::size_t{1} << 30); room += room / 3) {
+        SCOPED_TRACE(room);
+        PrivateHeapSetCeiling(bytes + room);
+        const std::int32_t result = LoadGizmo(FixturePath, scene);
+        PrivateHeapSetCeiling(0);
+        loaded = result == 0;
+        if (!loaded) {
+            EXPECT_EQ(result, -1);
+            EXPECT_TRUE(scene.errorText == "Not enough memory to load the gizmo" ||
+                        scene.errorText == "Cannot load a scene file")
+                << scene.errorText;
+            EXPECT_EQ(scene.world, nullptr);
+            EXPECT_EQ(scene.document, nullptr);
+            EXPECT_EQ(CurrentDocument(), nullptr);
+        }
+        UnloadGizmo(scene);
+        EXPECT_EQ(PrivateHeapBytesInUse(), bytes);
+    }
+    EXPECT_TRUE(loaded);
+}
+
 TEST(GizmoLoader, HundredLoadsAndUnloadsGiveBackTheirMemory) {
     GizmoScene scene;
     ASSERT_EQ(LoadGizmo(FixturePath, scene), 0) << scene.errorText;
