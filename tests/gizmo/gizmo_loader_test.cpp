@@ -218,6 +218,70 @@ TEST(GizmoLoader, FailedLoadsLeaveTheirMessageAndNothingLoaded) {
     }
 }
 
+// The fixture with a slider: a knob (part 5) whose axis goes straight down onto the top of a
+// round guide (part 6), turned about z by knobTurn (a rotation vector's base64 z), and the
+// guide's id and the slider's.
+std::string WithSlider(std::string_view guideId, std::string_view knobTurn) {
+    std::string text = FixtureText();
+    text.insert(text.find("</Groups>"),
+                "<Group name=\"Knob\" parms='&lt;G&gt;&lt;Slide id=\"s\" "
+                "orientation=\"fixed\" map=\"top\"/&gt;&lt;/G&gt;'/>");
+    text.insert(text.find("</KVR>"),
+                "<Obj o=\"3\" f=\"0\" g=\"6\" c=\"0\" n=\"3\" e=\"0\" px=\"AAB6Qw==\" "
+                "py=\"AACMQg==\" pz=\"AABIQw==\" rx=\"AAAAAA==\" ry=\"AAAAAA==\" rz=\"" +
+                    std::string(knobTurn) +
+                    "\" gi=\"4\" t=\"\"><P>AADwQQ==</P><P>AADwQQ==</P><P>AADwQQ==</P></Obj>\r\n"
+                    "<Obj o=\"2\" f=\"0\" g=\"7\" c=\"0\" n=\"2\" e=\"0\" px=\"AAB6Qw==\" "
+                    "py=\"AADIQQ==\" pz=\"AABIQw==\" rx=\"AAAAAA==\" ry=\"AAAAAA==\" "
+                    "rz=\"AAAAAA==\" gi=\"0\" t='&lt;G&gt;&lt;Guide id=\"" +
+                    std::string(guideId) +
+                    "\"/&gt;&lt;/G&gt;'><P>AABIQg==</P><P>AADIQg==</P></Obj>\r\n");
+    return text;
+}
+
+TEST(GizmoLoader, SetsUpASliderOnItsGuide) {
+    TempFolder folder;
+    GizmoScene scene;
+    ASSERT_EQ(LoadGizmo(folder.WriteFile("slider.kvr", WithSlider("s", "AAAAAA==")), scene), 0)
+        << scene.errorText;
+    ASSERT_EQ(scene.world->objects.size(), 3u);
+    // Objects come in the order of the groups, which the document keeps sorted by name.
+    const GizmoObject& knob = *scene.world->objects[1];
+    EXPECT_EQ(knob.isSlider, 1);
+    EXPECT_EQ(knob.slider.guidePart, 6);
+    EXPECT_EQ(knob.slider.coordinateMode, 1);
+    EXPECT_EQ(knob.slider.hasProfile, 1);
+    // The knob sits on the guide's top (y = 0.5) with its own centre 0.2 above it.
+    EXPECT_NEAR(knob.slider.guidePoint.y, 0.5, 1e-6);
+    EXPECT_NEAR(knob.position.y, 0.7, 1e-6);
+    EXPECT_EQ(scene.world->objectById[5], &knob);
+    // The knob's part in the geometry stands where the slider placed it.
+    EXPECT_NEAR(scene.geometry->Part(5)->boundCentre.y, 0.7, 1e-6);
+}
+
+TEST(GizmoLoader, RefusesASliderWithoutItsGuideOrAcrossIt) {
+    const struct {
+        const char* name;
+        const char* guideId;
+        const char* knobTurn;
+        const char* message;
+    } cases[] = {
+        {"no guide of its id", "t", "AAAAAA==", "Slider Knob must have a guide object with matching id"},
+        {"turned 30 degrees", "s", "kgoGPw==",
+         "Slider Knob's axis is not perpendicular to the surface of its guiding object"},
+    };
+    TempFolder folder;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        GizmoScene scene;
+        EXPECT_EQ(LoadGizmo(folder.WriteFile("slider.kvr", WithSlider(c.guideId, c.knobTurn)),
+                            scene),
+                  -1);
+        EXPECT_EQ(scene.errorText, c.message);
+        EXPECT_EQ(scene.world, nullptr);
+    }
+}
+
 TEST(GizmoLoader, HiddenPartsWithARoleTextCollideAndWithoutOneDoNot) {
     // The target is hidden in the file. With its role text it collides while hidden; with an
     // empty text it takes no part in collisions.
