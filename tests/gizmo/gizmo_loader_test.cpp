@@ -1,8 +1,8 @@
 #include "gizmo/gizmo_loader.h"
 
+#include "app/headless_display.h"
 #include "core/byte_order.h"
 #include "core/private_heap.h"
-#include "app/headless_display.h"
 #include "geometry/part_record.h"
 #include "geometry/scene_geometry.h"
 #include "gizmo/gizmo_part_fields.h"
@@ -60,9 +60,8 @@ TEST(GizmoLoader, LoadsTheFixtureIntoAPausedGizmo) {
     EXPECT_EQ(scene.active, 1);
     EXPECT_EQ(scene.paused, 1);
     EXPECT_EQ(scene.fileID, "flipper-table");
-    EXPECT_EQ(scene.soundNames,
-              (std::vector<std::string>{ProgramFolder() + "Sounds/bounce.wav",
-                                        ProgramFolder() + "Sounds/flip.wav"}));
+    EXPECT_EQ(scene.soundNames, (std::vector<std::string>{ProgramFolder() + "Sounds/bounce.wav",
+                                                          ProgramFolder() + "Sounds/flip.wav"}));
 
     const GizmoWorld& world = *scene.world;
     EXPECT_EQ(world.stagePart, StagePart);
@@ -179,14 +178,12 @@ TEST(GizmoLoader, FailedLoadsLeaveTheirMessageAndNothingLoaded) {
     };
     const Case cases[] = {
         {"not a scene", "this is not XML", "Cannot load a scene file"},
-        {"no stage",
-         FixtureWith("&lt;Stage gravity=\"10\" fileID=\"flipper-table\"/&gt;", ""),
+        {"no stage", FixtureWith("&lt;Stage gravity=\"10\" fileID=\"flipper-table\"/&gt;", ""),
          "There has to be a stage object"},
         {"newer gizmo",
          FixtureWith("fileID=\"flipper-table\"", "fileID=\"flipper-table\" compatibility=\"3\""),
          "This file requires the latest version of Orbelle"},
-        {"flipper without second state",
-         FixtureWith("&lt;Flip id=\"paddle\" state=\"1\"/&gt;", ""),
+        {"flipper without second state", FixtureWith("&lt;Flip id=\"paddle\" state=\"1\"/&gt;", ""),
          "Flipper Paddle must have second state"},
         {"camera at the origin",
          FixtureWith("<Camera px=\"AAAAAA==\" py=\"AAAWRA==\" pz=\"AACWxA==\"",
@@ -266,7 +263,8 @@ TEST(GizmoLoader, RefusesASliderWithoutItsGuideOrAcrossIt) {
         const char* knobTurn;
         const char* message;
     } cases[] = {
-        {"no guide of its id", "t", "AAAAAA==", "Slider Knob must have a guide object with matching id"},
+        {"no guide of its id", "t",
+         "AAAAAA==", "Slider Knob must have a guide object with matching id"},
         {"turned 30 degrees", "s", "kgoGPw==",
          "Slider Knob's axis is not perpendicular to the surface of its guiding object"},
     };
@@ -274,9 +272,9 @@ TEST(GizmoLoader, RefusesASliderWithoutItsGuideOrAcrossIt) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         GizmoScene scene;
-        EXPECT_EQ(LoadGizmo(folder.WriteFile("slider.kvr", WithSlider(c.guideId, c.knobTurn)),
-                            scene),
-                  -1);
+        EXPECT_EQ(
+            LoadGizmo(folder.WriteFile("slider.kvr", WithSlider(c.guideId, c.knobTurn)), scene),
+            -1);
         EXPECT_EQ(scene.errorText, c.message);
         EXPECT_EQ(scene.world, nullptr);
     }
@@ -291,8 +289,9 @@ TEST(GizmoLoader, HiddenPartsWithARoleTextCollideAndWithoutOneDoNot) {
         std::uint8_t collidesHidden;
     };
     const Case cases[] = {
-        {"role text", "t='&lt;G&gt;&lt;Collide friction=\"0.2\" loss=\"0.1\"/&gt;&lt;Game "
-                      "collisReset=\"2\"/&gt;&lt;/G&gt;'",
+        {"role text",
+         "t='&lt;G&gt;&lt;Collide friction=\"0.2\" loss=\"0.1\"/&gt;&lt;Game "
+         "collisReset=\"2\"/&gt;&lt;/G&gt;'",
          0x10},
         {"text that does not parse", "t=\"not xml\"", 0x10},
         {"empty text", "t=\"\"", 0},
