@@ -4,7 +4,8 @@
 // surface forms (in part coordinates, as the shape builders write them) are seen through
 // localFromView = localFromWorld x worldFromView, and its bounding quadric (held in world
 // coordinates) through worldFromView; its visibility and colour are copied. The renderer also
-// takes the geometry's surface slot table, which orders hits on coincident surfaces.
+// takes the geometry's surface slot table, which orders hits on coincident surfaces, and the
+// parts' textures (scene_part_textures.h).
 
 #include "core/matrix4.h"
 
