@@ -1,0 +1,73 @@
+#!/usr/bin/env python3
+"""Writes the small gizmo scenes the gizmo tests load.
+
+flipper_table.kvr: a round stage, a ball that falls onto it, a target block beside it, and a
+paddle that key 1 swings from its first pose to its second. Run from this folder; the output
+is committed, so the tests do not need Python.
+"""
+import base64
+import math
+import struct
+from xml.sax.saxutils import quoteattr
+
+SCALE = 100.0  # stored lengths are working lengths times this
+
+
+def f32(value):
+    return base64.b64encode(struct.pack("<f", value)).decode()
+
+
+def vec(prefix, v):
+    return " ".join(f'{prefix}{axis}="{f32(c)}"' for axis, c in zip("xyz", v))
+
+
+def obj(shape, part_id, params, position, rotation=(0.0, 0.0, 0.0), group=0, text="",
+        colour=0xC0C0C0, flags=0):
+    p = "".join(f"<P>{f32(x * SCALE)}</P>" for x in params)
+    pos = tuple(c * SCALE for c in position)
+    attrs = (f'o="{shape}" f="{flags}" g="{part_id}" c="{colour}" n="{len(params)}" e="0" '
+             f'{vec("p", pos)} {vec("r", rotation)} gi="{group}" t={quoteattr(text)}')
+    return f"<Obj {attrs}>{p}</Obj>"
+
+
+def scene(camera, groups, objects, light):
+    group_xml = "".join(f"<Group name={quoteattr(n)} parms={quoteattr(p)}/>" for n, p in groups)
+    return (
+        '<?xml version="1.0" encoding="ISO-8859-1"?>\r\n'
+        '<KVXMLFile version="2.1">\r\n<View_0>\r\n'
+        f'<Camera {vec("p", tuple(c * SCALE for c in camera))} fov="{f32(1.0)}"/>\r\n'
+        f"<Groups>{group_xml}</Groups>\r\n"
+        f'<KVR version="3" numGroups="{len(groups) - 1}" flags="192">\r\n'
+        + "\r\n".join(objects)
+        + "\r\n</KVR>\r\n"
+        f'<Lights sel="0" amb="2105376"><L on="1" lc="0" {vec("p", light)} i="{f32(0.8)}" '
+        'col="16777215"/></Lights>\r\n'
+        "</View_0>\r\n</KVXMLFile>\r\n")
+
+
+def flipper_table():
+    swing = math.radians(30.0)
+    groups = [
+        ("[Default]", ""),
+        ("Ball", '<G><Game sound="bounce"/><Fly/></G>'),
+        ("Paddle", '<G><Game sound="flip"/><Flip id="paddle" state="0" motion="EaseOut" '
+                   'time="0.25"><UserActivated key="1"/></Flip></G>'),
+        ("Paddle up", '<G><Flip id="paddle" state="1"/></G>'),
+    ]
+    objects = [
+        obj(2, 1, [0.5, 4.0], (0.0, -0.25, 0.0),
+            text='<G><Stage gravity="10" fileID="flipper-table"/></G>', colour=0x406080),
+        obj(1, 2, [0.5], (-1.5, 2.0, 0.0), group=1, colour=0xE0C020),
+        obj(3, 3, [1.0, 1.0, 1.0], (2.0, 0.5, 0.0),
+            text='<G><Collide friction="0.2" loss="0.1"/><Game collisReset="2"/></G>',
+            colour=0xC03030),
+        obj(3, 4, [2.0, 0.3, 0.4], (0.0, 0.15, -1.5), group=2, colour=0x30A030),
+        obj(3, 5, [2.0, 0.3, 0.4], (0.0, 0.15, -1.5), rotation=(0.0, 0.0, swing), group=3,
+            colour=0x30A030),
+    ]
+    return scene((0.0, 6.0, -12.0), groups, objects, (-400.0, 800.0, -600.0))
+
+
+if __name__ == "__main__":
+    with open("flipper_table.kvr", "w", newline="", encoding="ascii") as out:
+        out.write(flipper_table())
