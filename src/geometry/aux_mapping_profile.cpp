@@ -768,3 +768,38 @@ const SurfaceMappingEntry& AuxMappingEntry(const BufferArray& list, std::int32_t
     ORBELLE_CHECK(i >= 0 && i < list.capacity && list.buffers[i] != nullptr);
     return *std::launder(static_cast<const SurfaceMappingEntry*>(list.buffers[i]));
 }
+
+SurfaceMappingEntry AuxMappingHead(SurfaceMapperKind kind, double a, double b, double c) {
+    SurfaceMappingEntry head;
+    head.a = a;
+    head.b = b;
+    head.c = c;
+    head.transform = Matrix4W{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
+    head.kindWord = static_cast<std::uint32_t>(kind);
+    return head;
+}
+
+void AuxMappingHeadSetAffine(SurfaceMappingEntry& head, const Vec3& t, const Matrix3& rows) {
+    const std::array<double, 3> translation{t.x, t.y, t.z};
+    head.transform = Matrix4W{};
+    head.transform.m[0] = 1;
+    for (std::size_t i = 0; i < 3; ++i) {
+        head.transform.m[4 * (i + 1)] = translation[i];
+        for (std::size_t j = 0; j < 3; ++j) {
+            head.transform.m[4 * (i + 1) + j + 1] = rows.m[3 * i + j];
+        }
+    }
+    head.transformKind = 1;
+}
+
+void BuildPartAuxMapping(PartRenderRecord& part, std::span<SurfaceMappingEntry> scratch,
+                         std::span<const SurfaceMappingEntry> heads, std::int32_t firstSurface,
+                         const AuxMappingReference& reference) {
+    if (part.auxTex == nullptr || scratch.empty()) return;
+    ORBELLE_CHECK(heads.size() <= scratch.size());
+    std::copy(heads.begin(), heads.end(), scratch.begin());
+    BufferArray& list = *part.auxTex;
+    list.firstIndex = firstSurface;
+    list.count = static_cast<std::int32_t>(heads.size());
+    BuildAuxMappingProfile(list, scratch.first(heads.size()), reference);
+}

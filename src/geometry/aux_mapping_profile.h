@@ -16,6 +16,9 @@
 // pair by how far the modulus lies into its octave, so the table changes continuously when a
 // modulus crosses a power of two.
 
+#include "core/matrix3.h"
+#include "core/vec3.h"
+#include "geometry/part_render_record.h"
 #include "texture/surface_mapping_entry.h"
 #include "texture/texture_params.h"
 
@@ -50,3 +53,18 @@ void BuildAuxMappingProfile(BufferArray& list, std::span<const SurfaceMappingEnt
 
 // The entry of list slot i as the builder left it.
 const SurfaceMappingEntry& AuxMappingEntry(const BufferArray& list, std::int32_t i);
+
+// An entry head of the mapper kind with the semi-axes, no transform (kind 0) and no warp.
+SurfaceMappingEntry AuxMappingHead(SurfaceMapperKind kind, double a, double b, double c);
+
+// Gives the head the affine transform (kind 1) that carries the part-space point P to the
+// entry-frame point (t.x + row 0 . P, t.y + row 1 . P, t.z + row 2 . P).
+void AuxMappingHeadSetAffine(SurfaceMappingEntry& head, const Vec3& t, const Matrix3& rows);
+
+// What a shape builder does with its heads: when the part has a surface mapping list and the
+// builder was lent the container's head scratch, the heads go into the scratch, the list maps
+// heads.size() surfaces from firstSurface on, and BuildAuxMappingProfile completes it. The
+// scratch must hold every head. Throws KVOutOfMemoryException as BuildAuxMappingProfile.
+void BuildPartAuxMapping(PartRenderRecord& part, std::span<SurfaceMappingEntry> scratch,
+                         std::span<const SurfaceMappingEntry> heads, std::int32_t firstSurface,
+                         const AuxMappingReference& reference);
