@@ -765,8 +765,10 @@ void BuildAuxMappingProfile(BufferArray& list, std::span<const SurfaceMappingEnt
 }
 
 const SurfaceMappingEntry& AuxMappingEntry(const BufferArray& list, std::int32_t i) {
-    ORBELLE_CHECK(i >= 0 && i < list.capacity && list.buffers[i] != nullptr);
-    return *std::launder(static_cast<const SurfaceMappingEntry*>(list.buffers[i]));
+    ORBELLE_CHECK(i >= 0 && i < list.capacity);
+    const SurfaceMappingEntry* entry = SurfaceMappingEntryOf(list.buffers[i]);
+    ORBELLE_CHECK(entry != nullptr);
+    return *std::launder(entry);
 }
 
 SurfaceMappingEntry AuxMappingHead(SurfaceMapperKind kind, double a, double b, double c) {

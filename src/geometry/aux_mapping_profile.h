@@ -51,7 +51,7 @@ inline AuxMappingReference AuxMappingReferenceOf(bool outer) {
 void BuildAuxMappingProfile(BufferArray& list, std::span<const SurfaceMappingEntry> heads,
                             const AuxMappingReference& reference);
 
-// The entry of list slot i as the builder left it.
+// The entry of list slot i as the build left it; the slot must have been built.
 const SurfaceMappingEntry& AuxMappingEntry(const BufferArray& list, std::int32_t i);
 
 // An entry head of the mapper kind with the semi-axes, no transform (kind 0) and no warp.

@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 enum class SurfaceMapperKind : std::uint8_t {
@@ -81,6 +82,18 @@ inline SurfaceMapperKind SurfaceMappingEntryKind(const SurfaceMappingEntry& entr
 // entry of any other kind without tables, and every reader checks this before it measures.
 inline bool SurfaceMapperKindKnown(const SurfaceMappingEntry& entry) {
     return (entry.kindWord & 0xFF) <= static_cast<std::uint32_t>(SurfaceMapperKind::EllipticCylinder);
+}
+
+// The entry a list buffer holds, or null when there is no buffer or it was never built: a
+// fresh buffer holds only its head and its size (212 bytes), too little for the fields the
+// readers take. Readers reach list buffers through this.
+inline const SurfaceMappingEntry* SurfaceMappingEntryOf(const void* buffer) {
+    if (buffer == nullptr) return nullptr;
+    std::uint32_t size = 0;
+    std::memcpy(&size, static_cast<const std::byte*>(buffer) + offsetof(SurfaceMappingEntry, byteSize),
+                sizeof(size));
+    if (size < sizeof(SurfaceMappingEntry)) return nullptr;
+    return static_cast<const SurfaceMappingEntry*>(buffer);
 }
 
 // The pieces the buffer holds after its fixed fields, by its byteSize.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numbers>
 #include <vector>
@@ -457,6 +458,13 @@ TEST(BuildAuxMappingProfile, UnknownKindsAndBadAxesLeaveAnEntryNoReaderMeasures)
 }
 
 TEST(BuildAuxMappingProfile, ListGrowsToItsCountAndBuffersOnlyGrow) {
+    // A fresh buffer, never built, is no entry a reader may take.
+    EXPECT_EQ(SurfaceMappingEntryOf(nullptr), nullptr);
+    std::vector<std::byte> head(SurfaceMappingEntryFreshBytes);
+    const std::uint32_t freshSize = SurfaceMappingEntryFreshBytes;
+    std::memcpy(head.data() + offsetof(SurfaceMappingEntry, byteSize), &freshSize, 4);
+    EXPECT_EQ(SurfaceMappingEntryOf(head.data()), nullptr);
+
     MappingList list;
     list.Build(Head(SurfaceMapperKind::EllipticCylinder, 1, 1, 0));
     void* const first = list.list.buffers[0];
@@ -467,6 +475,7 @@ TEST(BuildAuxMappingProfile, ListGrowsToItsCountAndBuffersOnlyGrow) {
     };
     list.Build(heads);
     ASSERT_EQ(list.list.capacity, 3);
+    EXPECT_NE(SurfaceMappingEntryOf(list.list.buffers[2]), nullptr);
     EXPECT_EQ(list.list.buffers[0], first);  // still large enough
     for (std::int32_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
