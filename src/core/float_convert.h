@@ -20,5 +20,9 @@ inline std::int32_t RoundToInt32(double v) {
     return static_cast<std::int32_t>(std::nearbyint(v));
 }
 
+// Rounds half away from zero: x + 0.5 truncated for x >= 0, x - 0.5 truncated otherwise;
+// NaN and values whose rounding leaves the int32 range give INT32_MIN.
+inline std::int32_t RoundToInt(double x) { return TruncToInt32(x >= 0.0 ? x + 0.5 : x - 0.5); }
+
 // floor() as an int32; NaN and out-of-range values give INT32_MIN.
 inline std::int32_t FloorToInt32(double v) { return TruncToInt32(std::floor(v)); }

@@ -33,7 +33,7 @@ struct FeatureEdge {                // 48 bytes
     std::int32_t surface = 0;       // the group's surface
     std::int32_t otherSurface = 0;  // the lower-numbered surface it meets
     FeatureCurve curve = FeatureCurve::PlaneCurved;
-    std::int32_t reserved = 0;
+    std::int32_t reserved = 0;  // non-zero: the collision search passes the edge over
     // TwoCurved only: the plane of the curve, a0 + a1 x + a2 y + a3 z = 0 with a0 = -1.
     std::array<double, 4> plane{};
 };

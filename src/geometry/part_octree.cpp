@@ -157,6 +157,10 @@ void PartOctree::Clear() {
     liveLinks = 0;
 }
 
+void PartOctree::ShortenLastQuery(std::int32_t count) {
+    resultCount = std::clamp(count, 0, resultCount);
+}
+
 std::int32_t PartOctree::RootLevel() const { return nodes.get()[0].level; }
 
 // Makes room for the nodes and links one entry may take, before anything changes; freed

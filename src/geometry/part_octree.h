@@ -90,6 +90,11 @@ public:
     std::span<const std::int32_t> Query(const GridBox& box, const PartRenderRecord* const* parts,
                                         std::uint8_t* marks);
 
+    // The list of the last query; the collision search keeps its colliding parts at its
+    // front and then shortens it (ShortenLastQuery, to at most its length).
+    std::span<std::int32_t> LastQuery() { return {result.get(), static_cast<std::size_t>(resultCount)}; }
+    void ShortenLastQuery(std::int32_t count);
+
     // The root's level: -1 while the tree is empty.
     std::int32_t RootLevel() const;
     // Nodes in the tree, the root included.

@@ -38,6 +38,7 @@
 #include "core/private_block.h"
 #include "geometry/part_octree.h"
 #include "geometry/part_render_record.h"
+#include "geometry/star_field.h"
 #include "geometry/surface_table.h"
 #include "geometry/working_part_record.h"
 #include "texture/rev_tex.h"
@@ -149,6 +150,11 @@ public:
     // Throws KVOutOfMemoryException when the list cannot grow.
     std::span<const std::int32_t> QueryOctree(const GridBox& box);
 
+    // The list of the last QueryOctree, which the collision search compacts in place to the
+    // parts it found colliding and then shortens (to at most its length).
+    std::span<std::int32_t> CandidateList() { return octree.LastQuery(); }
+    void ShortenCandidateList(std::int32_t count) { octree.ShortenLastQuery(count); }
+
     const PartOctree& Octree() const { return octree; }
 
     // The record of part index; null when index is not below the part count.
@@ -200,6 +206,9 @@ public:
 
     // The parts' normalised surfaces and their key grids, kept by UpdateSurfaceTable.
     SurfaceTable surfaceTable;
+
+    // The sky's stars, made by BuildStarField (render/star_field.h).
+    StarField starField;
 
 private:
     struct Arrays;

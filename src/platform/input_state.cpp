@@ -35,6 +35,8 @@ std::int16_t GetAsyncKeyState(std::int32_t virtualKey) {
     return Source().IsKeyHeld(virtualKey) ? static_cast<std::int16_t>(-32768) : 0;
 }
 
+bool IsLeftButtonDown() { return GetAsyncKeyState(VirtualKeyLeftButton) < 0; }
+
 bool AnyTriggerKeyDown() {
     for (std::int32_t i = 0; i < 3; ++i) {
         if (GetAsyncKeyState(VirtualKeyDigit1 + i) < 0) return true;

@@ -35,6 +35,9 @@ void SetInputStateSource(InputStateSource* source);
 // The key's state: the sign bit (0x8000) set while it is held, else 0.
 std::int16_t GetAsyncKeyState(std::int32_t virtualKey);
 
+// True while the left mouse button is held, as the window's delivered messages left it.
+bool IsLeftButtonDown();
+
 // True when any of the trigger keys '1', '2', '3' or keypad 1, 2, 3 is held.
 bool AnyTriggerKeyDown();
 

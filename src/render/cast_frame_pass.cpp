@@ -89,19 +89,28 @@ void SetUpRow(PartSetup& setup, double y, double focal) {
     }
 }
 
-// The depth word of w; false when it does not fit 31 bits in front of the eye.
-inline bool ToWord(double w, std::int32_t& word) {
-    if (w >= 2147483647.0) return false;
-    word = w >= -2147483648.0 ? static_cast<std::int32_t>(w) : INT32_MIN;  // also a NaN
-    return true;
+// The depth word of w. A crossing too near the eye for 31 bits gets the largest word and
+// sets tooNear.
+inline std::int32_t ToWord(double w, bool& tooNear) {
+    if (w >= 2147483647.0) {
+        tooNear = true;
+        return INT32_MAX;
+    }
+    return w >= -2147483648.0 ? static_cast<std::int32_t>(w) : INT32_MIN;  // also a NaN
 }
 
 enum class PixelResult { Miss, Hit, Overflow };
 
 // Finds where the ray through X (on the row the setup is for) enters the part.
+//
+// A crossing too near the eye to have a word (a surface through or almost through the eye,
+// which conditioning keeps just off it) is an overflow only when the ray enters the part
+// there; otherwise it is walked as the nearest crossing, so a far part whose plane passes
+// the eye costs the frame nothing.
 PixelResult CastPixel(const PartSetup& setup, double x, double depthScale, Event& hit) {
     Event events[MaxEvents];
     std::int32_t count = 0;
+    bool tooNear = false;
     for (std::int32_t i = 0; i < setup.quadricCount; ++i) {
         const QuadricRow& q = setup.quadrics[i];
         const double b = q.b1 * x + q.b0;
@@ -111,21 +120,14 @@ PixelResult CastPixel(const PartSetup& setup, double x, double depthScale, Event
         const double root = std::sqrt(d);
         const double qq = -(b + (b >= 0.0 ? root : -root));
         if (qq == 0.0) continue;
-        std::int32_t near = 0;
-        std::int32_t far = 0;
-        if (!ToWord(depthScale * a / qq, near) || !ToWord(qq * q.scaleOverC, far)) {
-            return PixelResult::Overflow;
-        }
-        events[count++] = {near, q.surface};
-        events[count++] = {far, q.surface};
+        events[count++] = {ToWord(depthScale * a / qq, tooNear), q.surface};
+        events[count++] = {ToWord(qq * q.scaleOverC, tooNear), q.surface};
     }
     for (std::int32_t i = 0; i < setup.planeCount; ++i) {
         const PlaneRow& p = setup.planes[i];
         const double b = p.b1 * x + p.b0;
         if (b == 0.0) continue;  // parallel to the plane
-        std::int32_t word = 0;
-        if (!ToWord(-2.0 * b * p.scaleOverC, word)) return PixelResult::Overflow;
-        events[count++] = {word, p.surface};
+        events[count++] = {ToWord(-2.0 * b * p.scaleOverC, tooNear), p.surface};
     }
     // Nearest first (largest word); equal words keep their order.
     for (std::int32_t i = 1; i < count; ++i) {
@@ -142,6 +144,7 @@ PixelResult CastPixel(const PartSetup& setup, double x, double depthScale, Event
         if (events[i].word < 0) break;  // behind the eye
         outside ^= 1u << events[i].surface;
         if (outside == 0) {
+            if (tooNear && events[i].word == INT32_MAX) return PixelResult::Overflow;
             hit = events[i];
             return PixelResult::Hit;
         }
@@ -228,7 +231,7 @@ std::int32_t CastFramePass(QRender& render, const SpanRegion& region,
                            const std::int32_t* partList, bool complement, std::int32_t buffer,
                            double centreX, double centreY) {
     ORBELLE_CHECK(render.BuffersReady());
-    ORBELLE_CHECK(buffer == 0 || buffer == 1);
+    ORBELLE_CHECK(buffer >= 0 && buffer < RenderSampleBufferCount);
     SampleCell* cells = render.SampleBuffer(buffer);
     ORBELLE_CHECK(cells != nullptr);
     const RenderLevel& level = render.Level();

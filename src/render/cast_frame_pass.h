@@ -32,8 +32,9 @@
 // (point - light position) . gradient <= 0.
 //
 // Results: CastDone (0); CastEyeInside (1), the eye lies inside a visible part (every surface
-// contains it) and no further part is drawn; CastDepthOverflow (2), a crossing in front of the
-// eye gave a depth word that does not fit 31 bits: the caller halves the depth scale and the
+// contains it) and no further part is drawn; CastDepthOverflow (2), a ray enters a part in front
+// of the eye so near that its depth word does not fit 31 bits (nearer crossings that are no
+// entry do not count): the caller halves the depth scale and the
 // stored depth words and runs the pass again. After every row of every part the pass polls
 // for the user (RenderPollAfterRow), which may throw UserAbortRender.
 
@@ -52,7 +53,7 @@ inline constexpr std::int32_t CastNotSized = -1;
 // Depth overflows a frame is cast again for before it gives up.
 inline constexpr std::int32_t CastMaxReruns = 64;
 
-// Casts the parts into sample buffer buffer (0, the working frame, or 1, its first copy) over
+// Casts the parts into sample buffer buffer (0, the working frame, or a backup 1..3) over
 // the region (in the current level's pixels; cells outside the bordered frame are left alone),
 // with the current level's focal length and size and the renderer's depth scale.
 //

@@ -3,6 +3,7 @@
 #include "core/check.h"
 #include "core/private_heap.h"
 #include "core/scalar_maths.h"
+#include "render/q_render_internal.h"
 
 #include <algorithm>
 #include <bit>
@@ -12,26 +13,18 @@
 
 namespace {
 
+using render_internal::AllocateZeroed;
+using render_internal::CheckedProduct;
+
 // Region coordinates are 16-bit, so no side may pass this.
 constexpr std::int32_t MaxSide = 32766;
 
-std::size_t CheckedProduct(std::size_t a, std::size_t b) {
-    if (a != 0 && b > std::numeric_limits<std::size_t>::max() / a) ThrowOutOfMemory();
-    return a * b;
-}
-
-// count zero-filled elements from the private heap; a size past what one block can hold
-// throws KVOutOfMemoryException like a refusal.
-template <typename T>
-PrivateBlockPtr<T> AllocateZeroed(std::size_t count) {
-    const std::size_t bytes = CheckedProduct(std::max<std::size_t>(count, 1), sizeof(T));
-    if (bytes > std::numeric_limits<std::uint32_t>::max()) ThrowOutOfMemory();
-    return PrivateBlockPtr<T>(
-        static_cast<T*>(PrivateAllocZeroed(static_cast<std::uint32_t>(bytes))));
-}
-
 void FreeLightMaps(RenderLightSlot& slot) {
     slot.map.reset();
+    slot.mapBackupA.reset();
+    slot.mapBackupB.reset();
+    slot.idPlaneBackupA.reset();
+    slot.idPlaneBackupB.reset();
     slot.idPlane.reset();
     slot.idPlaneWork.reset();
     slot.dependents.reset();
@@ -76,6 +69,10 @@ void QRender::FreeFrameBuffers() {
     skyBuffer.reset();
     tileData.reset();
     extraPlanes.reset();
+    extraPlaneCount = 0;
+    companionA.reset();
+    companionB.reset();
+    auxReady = false;
     for (RenderLightSlot& slot : lightSlots) FreeLightMaps(slot);
 }
 
@@ -111,7 +108,7 @@ std::int32_t QRender::AllocateBuffers() {
             std::fill_n(edgeLineCells.get(), planeCells, -1);
         }
         if (options.sky && !options.flatPreview) {
-            skyBuffer = AllocateZeroed<std::uint32_t>(CheckedProduct(
+            skyBuffer = AllocateZeroed<std::int32_t>(CheckedProduct(
                 static_cast<std::size_t>(allocatedWidth), static_cast<std::size_t>(allocatedHeight)));
         }
 
@@ -148,6 +145,7 @@ std::int32_t QRender::AllocateBuffers() {
                                              static_cast<std::size_t>(targetStride));
             extraPlanes = AllocateZeroed<std::uint32_t>(CheckedProduct(
                 static_cast<std::size_t>(shadowLightCount) + 2, extraPlaneWords));
+            extraPlaneCount = shadowLightCount + 2;
         }
     } catch (const KVOutOfMemoryException&) {
         return RenderSizeNoMemory;

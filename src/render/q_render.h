@@ -29,6 +29,8 @@
 #include "render/render_parts.h"
 #include "render/shade_settings.h"
 #include "render/span_region.h"
+#include "render/star_sky.h"
+#include "render/surface_texture.h"
 
 #include <array>
 #include <cstddef>
@@ -132,7 +134,17 @@ struct RenderLightSlot {
     PrivateBlockPtr<std::int32_t> dependentPool;  // (cells + cells / 4) x 3 words
     std::optional<SpanRegion> region;
     std::optional<SpanRegion> secondRegion;
+
+    // The map's backups for incremental frames (AllocAuxBuffers): A is the background the
+    // frames restore from, B the second set that exists with a scene part list. The id plane
+    // backups exist with several samples.
+    PrivateBlockPtr<LightMapCell> mapBackupA;
+    PrivateBlockPtr<LightMapCell> mapBackupB;
+    PrivateBlockPtr<std::uint32_t> idPlaneBackupA;
+    PrivateBlockPtr<std::uint32_t> idPlaneBackupB;
 };
+
+class SceneGeometry;
 
 class QRender {
 public:
@@ -159,6 +171,67 @@ public:
     // later SetSize succeeds), else 0. wantExtraPlanes asks for the planes of the light layers.
     virtual std::int32_t SetSize(std::uint32_t* target, std::int32_t width, std::int32_t height,
                                  std::int32_t stride, bool wantExtraPlanes);
+
+    // Renders one frame into the output. partList null: the whole frame (the parts reloaded
+    // from the scene geometry first when one is bound, see LoadRenderParts). partList a
+    // count-prefixed list of part indices: an incremental frame over the backups of
+    // AllocAuxBuffers, which must hold the picture without those parts; only where the listed
+    // parts were drawn last (the change region) or are now (their footprint) is restored and
+    // drawn again, and the change region becomes their new footprint; a changed list given
+    // without complement bounds the frame with its parts' footprint instead. With complement
+    // set and a changed list the frame is not drawn: the background backup (the second set
+    // when a scene part list made one) is drawn again inside the footprint of the changed
+    // parts with every part except the listed ones (a part that starts moving leaves the
+    // background, one that stops joins it), and that footprint joins the change region. force
+    // is kept for the shadow stages. Without sized buffers, or with a render size that does
+    // not fit or is below 8, nothing is drawn; an incremental frame without backups renders
+    // the whole frame instead, and a complement render without them does nothing.
+    // UserAbortRender from the row polls passes through, leaving the frame part drawn.
+    virtual void RenderFrame(const std::int32_t* partList, bool complement,
+                             const std::int32_t* changed, std::int32_t force);
+
+    // Keeps the frame just rendered as the background of incremental frames, for the frame's
+    // size, level, focal length, centre and view (a frame seen otherwise renders whole and
+    // drops the backups until they are made again): allocates the backups that are missing
+    // and copies the frame words, the sample cells (with their border) and the light maps
+    // into them. With a scene part list (the bound geometry's renderList) a second set is
+    // made and the first is drawn again without the visible listed parts; the list is
+    // detached for that render and put back whatever happens. Returns 0, or -1 when the
+    // buffers are not sized or the heap refuses a buffer (the backups are then not ready, and
+    // incremental frames render the whole frame). UserAbortRender from that render passes
+    // through, the backups not ready.
+    std::int32_t AllocAuxBuffers();
+
+    // True when AllocAuxBuffers made the backups for the buffers of the last SetSize.
+    bool AuxBuffersReady() const { return auxReady; }
+
+    // Copies the frame words of the region's pixels (the current level's, rows and columns
+    // held to the level). Mode 0: first backup set to the output; 1: output to the first set;
+    // 2: first set to companion A; 3 and any odd mode above: companion B to the first set;
+    // other even modes: first set to companion B. Missing buffers copy nothing.
+    void CopyPixelsInRegion(const SpanRegion& region, std::int32_t mode);
+
+    // Copies the sample cells of the region's pixels (cell (x + 1, y + 1) for pixel (x, y);
+    // the one-cell border is reached by x or y = -1 and the level's width or height), every
+    // sample plane. Mode 0: buffer 1 to 0; 1: 0 to 1; 2: 1 to 2; 3: 2 to 1; 4 and 6: 1 to 3;
+    // 5: 3 to 1; 7: 3 to 2. Missing buffers copy nothing.
+    void CopySamplesInRegion(std::int32_t mode, const SpanRegion& region);
+
+    // Copies light's map cells of the region (map rows and columns). flags bit 0 set: from
+    // the working map (bit 1 clear) or backup B (bit 1 set) to backup A; clear: from backup A
+    // to the working map (bit 1 clear) or backup B (bit 1 set). With several samples the
+    // second sample's cells and the id planes go too. Missing maps copy nothing.
+    void CopyLightBuffersInRegion(std::int32_t light, const SpanRegion& region,
+                                  std::int32_t flags);
+
+    // Saves what the working buffers hold into the first backup set: the frame words under
+    // the change region, the sample cells under the selection region and, with shadows, each
+    // light's map cells under that light's region.
+    void SaveRegionBuffers();
+
+    // Empties the change region, the redraw region and the work region: the working buffers
+    // are taken to equal the backups everywhere.
+    void ResetRegions();
 
     // Sets the light count (0..16) and the shadow light count (0..the light count), clamping
     // both. When the buffers are sized and the counts grow past what they were sized for,
@@ -218,8 +291,13 @@ public:
     // into level's rows, Level(level + 1).width words a row; null when not allocated.
     std::uint32_t* IntermediateFrame(std::int32_t level) const;
     std::uint32_t* ExtraPlanes() const { return extraPlanes.get(); }
-    // Words of the extra planes: (shadow lights + 2) planes of height x stride, 0 without.
-    std::size_t ExtraPlanesWords() const { return extraPlanes ? extraPlaneWords * static_cast<std::size_t>(sizedShadowLights + 2) : 0; }
+    // The sky buffer (options.sky without the flat preview): one star chain head per pixel of
+    // the allocated size; null when not allocated.
+    std::int32_t* SkyBuffer() const { return skyBuffer.get(); }
+    // Words of the extra planes: extraPlaneCount planes of height x stride, 0 without.
+    std::size_t ExtraPlanesWords() const {
+        return extraPlanes ? extraPlaneWords * static_cast<std::size_t>(extraPlaneCount) : 0;
+    }
     std::int32_t LightMapSide() const { return lightMapSide; }
     const RenderLightSlot& LightSlot(std::int32_t i) const {
         return lightSlots[static_cast<std::size_t>(i)];
@@ -258,6 +336,16 @@ public:
 
     // The parts in view space.
     RenderParts parts;
+    // The textures of the parts, by part index, and the bump vector the lookup leaves.
+    PartTextures partTextures;
+    // The scene's stars and their projection into the sky.
+    StarSky starSky;
+    // The geometry the parts were loaded from and the view they were seen from
+    // (LoadRenderParts); null when the parts were set by hand. While bound, RenderFrame takes
+    // every part (a whole frame) or the listed parts (an incremental one) from it again, and
+    // AllocAuxBuffers reads its part list. It must outlive the renders.
+    SceneGeometry* sceneGeometry = nullptr;
+    Matrix4W partsViewFromWorld = ToWFirstMatrix(MakeIdentity());
 
     // ---- Kept by the casting stages ----
     double workingDepth = 0.25;  // the depth constant as last halved
@@ -279,8 +367,29 @@ public:
     SpanList outlineList;
     std::optional<SpanRegion> shadowRegion;
     std::optional<SpanRegion> shadowScratchRegion;
+    // The pixels an incremental frame shades: the candidate area, narrowed to what changed.
+    SpanRegion shadeRegion;
 
 private:
+    // What the backups were made for: the frame's size, level, focal length, centre and view.
+    struct BackupView {
+        std::int32_t width = 0;
+        std::int32_t height = 0;
+        std::int32_t level = 0;
+        double focal = 0.0;
+        double centreX = 0.0;
+        double centreY = 0.0;
+        Matrix4W viewFromWorld;
+    };
+
+    // Incremental frames (q_render_frame.cpp).
+    void RenderIncremental(const std::int32_t* partList, const std::int32_t* changed);
+    void RenderComplement(const std::int32_t* partList, const std::int32_t* changed);
+    void ReloadListedParts(const std::int32_t* list);
+    // The frame's size, level, focal length, centre and view as they stand.
+    BackupView CurrentBackupView() const;
+    // Allocates the missing backups; throws KVOutOfMemoryException.
+    void AllocateBackups(bool withSecondSet);
     // Allocates every buffer for the stored size; returns 0 or -1.
     std::int32_t AllocateBuffers();
     void FreeFrameBuffers();
@@ -307,11 +416,16 @@ private:
     std::array<std::int32_t, RenderReducedBufferCount + 1> reducedHeights{};
     PrivateBlockPtr<std::int32_t> edgeLineCells;   // one per cell, -1
     PrivateBlockPtr<std::int32_t> edgeLineEntries;  // 100 entries
-    PrivateBlockPtr<std::uint32_t> skyBuffer;       // width x height
-    PrivateBlockPtr<std::int32_t> skyStarEntries;   // 300 entries
+    PrivateBlockPtr<std::int32_t> skyBuffer;        // width x height
     PrivateBlockPtr<std::uint8_t> tileData;         // several samples: 256 bytes per band
-    PrivateBlockPtr<std::uint32_t> extraPlanes;     // (shadow lights + 2) x height x stride
+    PrivateBlockPtr<std::uint32_t> extraPlanes;     // extraPlaneCount x height x stride
     std::size_t extraPlaneWords = 0;                // height x stride
+    std::int32_t extraPlaneCount = 0;  // shadow lights + 2 from SetSize, else 1 from the backups
+    PrivateBlockPtr<std::uint32_t> companionA;  // the third copy of the frame words
+    PrivateBlockPtr<std::uint32_t> companionB;  // the second backup set's frame words
+    bool auxReady = false;
+    BackupView backupView;
+    std::vector<std::int32_t> visibleList;  // count-prefixed, the visible parts of a list
     std::int32_t lightMapSide = 4;
     std::array<RenderLightSlot, RenderLightSlotCount> lightSlots;
     std::array<RenderLevel, RenderMaxLevel + 1> levels{};

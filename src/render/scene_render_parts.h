@@ -4,16 +4,25 @@
 // surface forms (in part coordinates, as the shape builders write them) are seen through
 // localFromView = localFromWorld x worldFromView, and its bounding quadric (held in world
 // coordinates) through worldFromView; its visibility and colour are copied. The renderer also
-// takes the geometry's surface slot table, which orders hits on coincident surfaces.
+// takes the geometry's surface slot table, which orders hits on coincident surfaces, and the
+// parts' textures (scene_part_textures.h).
 
 #include "core/matrix4.h"
+
+#include <cstdint>
+#include <span>
 
 class QRender;
 class SceneGeometry;
 
 // Replaces the renderer's parts with one part per part of geometry, in part order, seen from
-// viewFromWorld (an affine w-first transform), and points it at the geometry's slot table,
-// which must outlive the renders. A record's surface count is held to its room and to 32.
-// Throws KVOutOfMemoryException.
-void LoadRenderParts(QRender& render, const SceneGeometry& geometry,
-                     const Matrix4W& viewFromWorld);
+// viewFromWorld (an affine w-first transform), points it at the geometry's slot table and
+// binds the geometry and the view to it (QRender::sceneGeometry, partsViewFromWorld), so that its
+// frame renders take the parts from there again. The geometry must outlive the renders.
+// A record's surface count is held to its room and to 32. Throws KVOutOfMemoryException.
+void LoadRenderParts(QRender& render, SceneGeometry& geometry, const Matrix4W& viewFromWorld);
+
+// Sets the listed parts (part indices; those not below both part counts are skipped) again
+// from the geometry bound to the renderer, seen from its partsViewFromWorld: the parts a frame
+// moved. Nothing when no geometry is bound.
+void ReloadRenderParts(QRender& render, std::span<const std::int32_t> partIndices);

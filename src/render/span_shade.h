@@ -19,12 +19,16 @@
 // value, the pixel takes its top bits and the low 8 bits stay for the next pixel shaded in
 // the same call, across runs and rows, so flat areas keep their mean to within one step.
 //
+// A textured part takes its surface colour from ShadeSurfacePoint (surface_texture.h) on the
+// same 128 scale; stars are blended over the background colour before fog (star_sky.h).
+//
 // Pixels whose PixelWord has bit 31 (finished by a pixel pass) are left as they are.
 
 #include "render/q_render.h"
 #include "render/span_region.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 // Sets the light's integer colours from colours in 0..1 and its intensity.
@@ -37,7 +41,14 @@ void RenderLightSlotSetColours(RenderLightSlot& slot, const std::array<double, 3
 // row (UserAbortRender passes through, leaving the rows shaded so far).
 void ShadeObjectSpans(QRender& render, const SpanRegion& region);
 
-// Casts and shades a whole frame: RenderCastFrame, then the change region shaded, then the
-// reduced levels expanded into the frame. Returns the cast result; with CastEyeInside the
-// frame is opaque black, with CastNotSized nothing is drawn.
+// The same from the sample buffer at cells (a buffer of the renderer, current level layout)
+// into out (stride words a row, the current level's size); nothing when either is null. The
+// incremental frames shade a backup this way.
+void ShadeObjectSpansInto(QRender& render, const SpanRegion& region, const SampleCell* cells,
+                          std::uint32_t* out, std::size_t stride);
+
+// Casts and shades a whole frame: RenderCastFrame, then (with stars on) the stars projected
+// into the sky, the change region shaded, then the reduced levels expanded into the frame.
+// Returns the cast result; with CastEyeInside the frame is opaque black, with CastNotSized
+// nothing is drawn. Throws KVOutOfMemoryException when the star chains cannot grow.
 std::int32_t RenderShadedFrame(QRender& render);

@@ -27,6 +27,15 @@ TEST_F(InputStateTest, HeldKeysReadNegative) {
     EXPECT_EQ(GetAsyncKeyState(4096), 0);
 }
 
+TEST_F(InputStateTest, LeftButtonDownFollowsTheButton) {
+    EXPECT_FALSE(IsLeftButtonDown());
+    InputStateSetKeyHeld(VirtualKeyLeftButton, true);
+    EXPECT_TRUE(IsLeftButtonDown());
+    InputStateSetKeyHeld(0x02, true);
+    InputStateSetKeyHeld(VirtualKeyLeftButton, false);
+    EXPECT_FALSE(IsLeftButtonDown());
+}
+
 TEST_F(InputStateTest, TriggerKeysAreTheDigitsAndKeypadOneToThree) {
     struct Case {
         std::int32_t key;

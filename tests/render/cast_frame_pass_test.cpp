@@ -448,6 +448,21 @@ TEST(CastFramePass, DepthOverflowHalvesTheDepthConstantAndCastsAgain) {
     EXPECT_EQ(f.render.workingDepth, 0.25);
 }
 
+TEST(CastFramePass, APlaneThroughTheEyeOfAFarPartIsNoOverflow) {
+    // Each box has a face in a plane through the eye (y = 0, and x = 0 turned about z), far
+    // from where the rays meet the box: no depth overflow, nothing halved, the boxes drawn.
+    for (const double angle : {0.0, 0.3}) {
+        SCOPED_TRACE(angle);
+        Frame f(48, 48, 100.0);
+        f.Add(BoxPart(2.0, 2.0, 2.0, {0, 0, 1}, angle, {0.0, 1.0, 8.0}));
+        f.Add(SpherePart(1.0, {-2.0, -2.0, 9.0}));
+        ASSERT_EQ(RenderCastFrame(f.render), CastDone);
+        EXPECT_EQ(f.render.workingDepth, 0.25);
+        CompareWithBruteForce(f, "plane through the eye");
+        EXPECT_EQ(PixelPartIndex(f.Cell(24, 30).pixel), 0);
+    }
+}
+
 TEST(CastFramePass, PartOrderIsTheCombSortsWithItsTies) {
     RenderParts parts;
     const std::vector<std::int32_t> keys = {5, 7, 5, 7};

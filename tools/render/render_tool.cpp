@@ -5,6 +5,13 @@
 //   render (--blocks FILE | --scene FILE) --out IMAGE [--size WxH] [--eye X,Y,Z]
 //          [--target X,Y,Z] [--up X,Y,Z] [--focal PIXELS] [--picture shaded|ids]
 //          [--ids FILE] [--depth FILE] [--surfaces FILE]
+//          [--animate TICKS --move I,J,... [--step X,Y,Z]]
+//
+// With --animate the listed parts (part indices) move: the scene is rendered whole without
+// them and kept as the background, then one incremental frame is rendered per tick, the
+// first with the parts where they are, each further one with them moved by the step (world
+// units, default 0.1,0,0). Frame k is saved as the output name with _k (three digits) before
+// its extension; the dumps are not written.
 //
 // A part block is seen from --eye towards --target (the defaults look at the origin from
 // -50 on z) and lit by one white light above and to the left of the eye; a scene is seen
@@ -17,6 +24,7 @@
 
 #include "app/process_init.h"
 #include "geometry/part_block.h"
+#include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
 #include "imaging/image_file.h"
 #include "model/q_document_base.h"
@@ -26,11 +34,13 @@
 #include "render/look_at_view.h"
 #include "render/q_render.h"
 #include "render/render_dump.h"
+#include "render/render_parts.h"
 #include "render/scene_render_parts.h"
 #include "render/span_shade.h"
 #include "scenefile/scene_file_reader.h"
 #include "view/q_render_view.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -58,12 +68,16 @@ struct Options {
     Vec3 up{0.0, 1.0, 0.0};
     double focal = 1000.0;
     bool isIdPicture = false;
+    std::int32_t ticks = 0;
+    std::vector<std::int32_t> moving;
+    Vec3 step{0.1, 0.0, 0.0};
 };
 
 constexpr const char* Usage =
     "usage: render (--blocks FILE | --scene FILE) --out IMAGE [--size WxH] [--eye X,Y,Z]\n"
     "              [--target X,Y,Z] [--up X,Y,Z] [--focal PIXELS] [--picture shaded|ids]\n"
-    "              [--ids FILE] [--depth FILE] [--surfaces FILE]\n";
+    "              [--ids FILE] [--depth FILE] [--surfaces FILE]\n"
+    "              [--animate TICKS --move I,J,... [--step X,Y,Z]]\n";
 
 bool ParseDouble(std::string_view text, double& value) {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -90,6 +104,20 @@ bool ParseSize(std::string_view text, std::int32_t& width, std::int32_t& height)
     const auto h = std::from_chars(text.data() + x + 1, text.data() + text.size(), height);
     return w.ec == std::errc() && w.ptr == text.data() + x && h.ec == std::errc() &&
            h.ptr == text.data() + text.size();
+}
+
+bool ParseIndices(std::string_view text, std::vector<std::int32_t>& indices) {
+    while (!text.empty()) {
+        const std::size_t comma = std::min(text.find(','), text.size());
+        std::int32_t index = 0;
+        const auto result = std::from_chars(text.data(), text.data() + comma, index);
+        if (result.ec != std::errc() || result.ptr != text.data() + comma || index < 0) {
+            return false;
+        }
+        indices.push_back(index);
+        text.remove_prefix(std::min(comma + 1, text.size()));
+    }
+    return !indices.empty();
 }
 
 std::optional<Options> ParseArguments(int argc, char** argv) {
@@ -123,6 +151,14 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
         } else if (name == "--picture") {
             ok = value == "shaded" || value == "ids";
             o.isIdPicture = value == "ids";
+        } else if (name == "--animate") {
+            const auto result = std::from_chars(value.data(), value.data() + value.size(), o.ticks);
+            ok = result.ec == std::errc() && result.ptr == value.data() + value.size() &&
+                 o.ticks >= 1 && o.ticks <= 9999;
+        } else if (name == "--move") {
+            ok = ParseIndices(value, o.moving);
+        } else if (name == "--step") {
+            ok = ParseVec3(value, o.step);
         } else if (name == "--focal") {
             ok = ParseDouble(value, o.focal) && o.focal > 0.0;
         } else {
@@ -131,6 +167,7 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
         if (!ok) return std::nullopt;
     }
     if (o.blocks.empty() == o.scene.empty() || o.out.empty()) return std::nullopt;
+    if ((o.ticks > 0) != !o.moving.empty()) return std::nullopt;
     return o;
 }
 
@@ -161,11 +198,74 @@ bool LoadBlockFile(const std::string& path, SceneGeometry& geometry) {
     return true;
 }
 
+bool SaveFrame(std::vector<std::uint32_t>& pixels, const Options& o, const std::string& path) {
+    static_assert(std::endian::native == std::endian::little, "pixel words are stored BGRA");
+    std::uint8_t* bytes = reinterpret_cast<std::uint8_t*>(pixels.data());
+    std::string error;
+    if (SaveImageFile(bytes, o.width, o.height, path, true, 90, true, 0, 0, error, false, false,
+                      0) != ImageFileOk) {
+        std::fprintf(stderr, "render: cannot save %s: %s\n", path.c_str(), error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The output name of frame k: _k in three digits before the extension.
+std::string FramePath(const std::string& out, std::int32_t k) {
+    char number[16];
+    std::snprintf(number, sizeof number, "_%03d", k);
+    const std::size_t slash = out.find_last_of("/\\");
+    const std::size_t dot = out.rfind('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return hasExtension ? out.substr(0, dot) + number + out.substr(dot) : out + number;
+}
+
+// Moves a part by d in world space: its placement and its bound follow.
+void MovePart(PartRenderRecord& record, const Vec3& d) {
+    Matrix4W back = ToWFirstMatrix(MakeIdentity());  // world after the move to world before
+    back.m[4] = -d.x;
+    back.m[8] = -d.y;
+    back.m[12] = -d.z;
+    record.localFromWorld = Matrix4Product(record.localFromWorld, back);
+    record.boundQuadric = QuadricTransform(record.boundQuadric, back);
+}
+
+// The background without the moving parts, then a frame per tick.
+int Animate(const Options& o, QRender& render, SceneGeometry& geometry,
+            std::vector<std::uint32_t>& pixels) {
+    for (const std::int32_t i : o.moving) {
+        if (i >= geometry.PartCount()) {
+            std::fprintf(stderr, "render: part %d is not in the scene (%d parts)\n", i,
+                         geometry.PartCount());
+            return 2;
+        }
+    }
+    for (const std::int32_t i : o.moving) geometry.Part(i)->visible = 0;
+    render.RenderFrame(nullptr, false, nullptr, 0);
+    const std::int32_t kept = render.AllocAuxBuffers();
+    for (const std::int32_t i : o.moving) geometry.Part(i)->visible = 1;
+    if (kept != 0) {
+        std::fprintf(stderr, "render: no memory for the background\n");
+        return 1;
+    }
+    std::vector<std::int32_t> list{static_cast<std::int32_t>(o.moving.size())};
+    list.insert(list.end(), o.moving.begin(), o.moving.end());
+    for (std::int32_t tick = 0; tick <= o.ticks; ++tick) {
+        if (tick > 0) {
+            for (const std::int32_t i : o.moving) MovePart(*geometry.Part(i), o.step);
+        }
+        render.RenderFrame(list.data(), false, nullptr, 0);
+        if (!SaveFrame(pixels, o, FramePath(o.out, tick))) return 1;
+    }
+    std::printf("parts %d, frames %d\n", render.parts.Count(), o.ticks + 1);
+    return 0;
+}
+
 int Run(const Options& o) {
     QDocumentBase document;
     QRenderView documentView(&document);
     SceneGeometry blockGeometry;
-    const SceneGeometry* geometry = &blockGeometry;
+    SceneGeometry* geometry = &blockGeometry;
     std::optional<Matrix4W> view;
     if (!o.scene.empty()) {
         // The scene brings its own lights, as when the player opens a gizmo.
@@ -209,20 +309,14 @@ int Run(const Options& o) {
         light.hasRange = false;
     }
     LoadRenderParts(render, *geometry, *view);
+    if (o.ticks > 0) return Animate(o, render, *geometry, pixels);
     const std::int32_t cast = RenderShadedFrame(render);
     if (o.isIdPicture && cast != CastEyeInside) {
         RenderIdPreview(render, pixels.data(), o.width, o.height, o.width);
     }
     std::printf("parts %d, cast result %d\n", render.parts.Count(), cast);
 
-    static_assert(std::endian::native == std::endian::little, "pixel words are stored BGRA");
-    std::uint8_t* bytes = reinterpret_cast<std::uint8_t*>(pixels.data());
-    std::string error;
-    if (SaveImageFile(bytes, o.width, o.height, o.out, true, 90, true, 0, 0, error, false, false,
-                      0) != ImageFileOk) {
-        std::fprintf(stderr, "render: cannot save %s: %s\n", o.out.c_str(), error.c_str());
-        return 1;
-    }
+    if (!SaveFrame(pixels, o, o.out)) return 1;
     const std::pair<const std::string*, std::string> dumps[] = {
         {&o.ids, o.ids.empty() ? std::string() : RenderIdDump(render)},
         {&o.depth, o.depth.empty() ? std::string() : RenderDepthDump(render)},

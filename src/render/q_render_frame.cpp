@@ -1,0 +1,418 @@
+// QRender's frame render and the backups of incremental frames.
+//
+// Backups. After a whole frame AllocAuxBuffers copies the frame words (the first backup set,
+// held in the extra planes), the sample cells (sample buffer 1) and the light maps (backup A)
+// aside: the background the incremental frames restore from. The caller renders that frame
+// with the moving parts hidden, so the backups hold the picture without them.
+//
+// The change region. Between frames it holds every pixel where the working buffers may
+// differ from the backups; outside it they agree. An incremental frame:
+//   1. takes the listed parts from the bound geometry again (their new places);
+//   2. projects their footprint (the selection region) and unites it with the change region
+//      into the work region, which becomes the change region at once, so an abandoned frame
+//      leaves no pixel it touched outside it;
+//   3. restores the sample cells of the work region from the backup and casts the listed
+//      parts over them (a depth overflow halves the depths and restores again);
+//   4. restores the frame words of the work region and shades again only the pixels whose
+//      id differs from the background's, grown to their neighbours (DeriveSpanRegion);
+//   5. keeps the footprint as the change region, and expands a reduced level into the frame.
+// Pixels the listed parts left are so restored, pixels they cover drawn, the rest untouched.
+//
+// A part that starts or stops moving changes the background itself: the complement render
+// draws the backup again inside the part's footprint with every part except the moving ones,
+// and adds the footprint to the change region, since the working picture now differs there.
+
+#include "render/q_render.h"
+
+#include "core/check.h"
+#include "geometry/scene_geometry.h"
+#include "render/cast_frame_pass.h"
+#include "render/footprint_region.h"
+#include "render/pyramid_filter.h"
+#include "render/q_render_internal.h"
+#include "render/scene_render_parts.h"
+#include "render/span_shade.h"
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+#include <utility>
+
+namespace {
+
+using render_internal::AllocateZeroed;
+using render_internal::CheckedProduct;
+
+std::span<const std::int32_t> ListEntries(const std::int32_t* list) {
+    if (list == nullptr || list[0] <= 0) return {};
+    return std::span<const std::int32_t>(list + 1, static_cast<std::size_t>(list[0]));
+}
+
+// Calls copy(y, x0, x1) for every run of region inside the rectangle.
+template <typename Copy>
+void ForEachRun(const SpanRegion& region, const RegionRect& clip, Copy copy) {
+    if (region.HasNoRows()) return;
+    const std::int32_t top = std::max(region.Top(), clip.y0);
+    const std::int32_t bottom = std::min(region.Bottom(), clip.y1);
+    for (std::int32_t y = top; y < bottom; ++y) {
+        for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
+            const std::int32_t x0 = std::max<std::int32_t>(t[0], clip.x0);
+            const std::int32_t x1 = std::min<std::int32_t>(t[1], clip.x1);
+            if (x0 < x1) copy(y, x0, x1);
+        }
+    }
+}
+
+// Takes the scene geometry's part list away for the life of the object and puts it back when
+// the object goes, also when an exception passes.
+class DetachedRenderList {
+public:
+    explicit DetachedRenderList(SceneGeometry& g) : geometry(g), list(std::move(g.renderList)) {}
+    ~DetachedRenderList() { geometry.renderList = std::move(list); }
+    DetachedRenderList(const DetachedRenderList&) = delete;
+    DetachedRenderList& operator=(const DetachedRenderList&) = delete;
+    const std::int32_t* List() const { return list.get(); }
+
+private:
+    SceneGeometry& geometry;
+    PrivateBlockPtr<std::int32_t> list;
+};
+
+void FillOpaqueBlack(std::uint32_t* out, std::size_t stride, const RenderLevel& level) {
+    if (out == nullptr) return;
+    for (std::int32_t y = 0; y < level.height; ++y) {
+        std::fill_n(out + static_cast<std::size_t>(y) * stride, level.width, 0xFF000000u);
+    }
+}
+
+}  // namespace
+
+void QRender::RenderFrame(const std::int32_t* partList, bool complement,
+                          const std::int32_t* changed, std::int32_t force) {
+    static_cast<void>(force);  // read by the shadow stages
+    if (!buffersReady || renderWidth < RenderMinSide || renderHeight < RenderMinSide ||
+        renderWidth > allocatedWidth || renderHeight > allocatedHeight) {
+        return;
+    }
+    if (auxReady) {
+        const BackupView now = CurrentBackupView();
+        const BackupView& kept = backupView;
+        // The backups show the picture as it was seen when they were made.
+        if (now.width != kept.width || now.height != kept.height || now.level != kept.level ||
+            now.focal != kept.focal || now.centreX != kept.centreX ||
+            now.centreY != kept.centreY || now.viewFromWorld.m != kept.viewFromWorld.m) {
+            auxReady = false;
+        }
+    }
+    if (partList != nullptr && complement && changed != nullptr) {
+        RenderComplement(partList, changed);
+    } else if (partList != nullptr && auxReady) {
+        RenderIncremental(partList, changed);
+    } else {
+        // A whole frame; also an incremental one without backups to restore from, so the
+        // picture is right whatever the caller knew of them.
+        if (sceneGeometry != nullptr) LoadRenderParts(*this, *sceneGeometry, partsViewFromWorld);
+        RenderShadedFrame(*this);
+    }
+}
+
+QRender::BackupView QRender::CurrentBackupView() const {
+    BackupView view;
+    view.width = renderWidth;
+    view.height = renderHeight;
+    view.level = std::clamp(reductionLevel, 0, RenderMaxLevel);
+    view.focal = focalScale * 1000.0 / viewDistance;
+    view.centreX = centreX;
+    view.centreY = centreY;
+    view.viewFromWorld = partsViewFromWorld;
+    return view;
+}
+
+void QRender::ReloadListedParts(const std::int32_t* list) {
+    ReloadRenderParts(*this, ListEntries(list));
+}
+
+void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t* changed) {
+    ReloadListedParts(partList);
+    ReloadListedParts(changed);
+    BuildLightFalloffTables();
+    const RenderLevel& level = Level();
+    ProjectPartOutlines(*this, selectionRegion, changed != nullptr ? changed : partList,
+                        RegionRect{-1, -1, level.width + 1, level.height + 1});
+    RegionCopy(workRegion, changeRegion);
+    RegionCombine(selectionRegion, workRegion, 1);
+    RegionCopy(changeRegion, workRegion);
+
+    CopySamplesInRegion(0, workRegion);
+    std::int32_t result = CastDone;
+    for (std::int32_t rerun = 0;; ++rerun) {
+        result = CastFramePass(*this, workRegion, partList, false, 0, level.centreX,
+                               level.centreY);
+        if (result != CastDepthOverflow || rerun == CastMaxReruns) break;
+        HalveDepthScale();
+        CopySamplesInRegion(0, workRegion);
+    }
+    if (result == CastEyeInside) {
+        std::uint32_t* out = reductionLevel == 0 ? target : ReducedFrame(reductionLevel);
+        const std::size_t stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
+                                                       : static_cast<std::size_t>(level.width);
+        // The whole frame is black now, so all of it differs from the background.
+        FillOpaqueBlack(out, stride, level);
+        RegionSetRect(changeRegion, -1, -1, level.width + 1, level.height + 1);
+    } else {
+        CopyPixelsInRegion(workRegion, 0);
+        RegionCopy(shadeRegion, workRegion);
+        DeriveSpanRegion(*this, shadeRegion, 1, redrawRegion, scratchRegion);
+        ShadeObjectSpans(*this, shadeRegion);
+        RegionCopy(changeRegion, selectionRegion);
+    }
+    PyramidFilter(*this);
+}
+
+void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t* changed) {
+    if (!auxReady) return;
+    ReloadListedParts(changed);
+    BuildLightFalloffTables();
+    const RenderLevel& level = Level();
+    const bool isSecondSet = sampleBuffers[3] != nullptr && companionB != nullptr;
+    const std::int32_t buffer = isSecondSet ? 3 : 1;
+    std::uint32_t* frame = isSecondSet ? companionB.get() : extraPlanes.get();
+    const std::size_t stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
+                                                   : static_cast<std::size_t>(level.width);
+    ProjectPartOutlines(*this, selectionRegion, changed,
+                        RegionRect{-1, -1, level.width + 1, level.height + 1});
+    if (!isSecondSet) RegionCombine(selectionRegion, changeRegion, 1);
+
+    std::int32_t result = CastDone;
+    for (std::int32_t rerun = 0;; ++rerun) {
+        result = CastFramePass(*this, selectionRegion, partList, true, buffer, level.centreX,
+                               level.centreY);
+        if (result != CastDepthOverflow || rerun == CastMaxReruns) break;
+        HalveDepthScale();
+    }
+    if (result == CastEyeInside) {
+        FillOpaqueBlack(frame, stride, level);
+        return;
+    }
+    RegionCopy(shadeRegion, selectionRegion);
+    RegionClip(shadeRegion, 0, 0, level.width, level.height);
+    ShadeObjectSpansInto(*this, shadeRegion, SampleBuffer(buffer), frame, stride);
+}
+
+void QRender::AllocateBackups(bool withSecondSet) {
+    const std::size_t cells = CheckedProduct(planeCells, static_cast<std::size_t>(sizedSamples));
+    if (!sampleBuffers[1]) sampleBuffers[1] = AllocateZeroed<SampleCell>(cells);
+    if (!extraPlanes) {
+        extraPlaneWords = CheckedProduct(static_cast<std::size_t>(allocatedHeight),
+                                         static_cast<std::size_t>(targetStride));
+        extraPlanes = AllocateZeroed<std::uint32_t>(extraPlaneWords);
+        extraPlaneCount = 1;
+    }
+    const std::size_t frameWords =
+        CheckedProduct(extraPlaneWords, static_cast<std::size_t>(extraPlaneCount));
+    if (!sampleBuffers[2] || !companionA) {
+        sampleBuffers[2] = AllocateZeroed<SampleCell>(cells);
+        companionA = AllocateZeroed<std::uint32_t>(frameWords);
+    }
+    if (withSecondSet && (!sampleBuffers[3] || !companionB)) {
+        sampleBuffers[3] = AllocateZeroed<SampleCell>(cells);
+        companionB = AllocateZeroed<std::uint32_t>(frameWords);
+    }
+    const std::size_t mapCells =
+        CheckedProduct(CheckedProduct(static_cast<std::size_t>(lightMapSide),
+                                      static_cast<std::size_t>(lightMapSide)),
+                       static_cast<std::size_t>(sizedSamples));
+    for (RenderLightSlot& slot : lightSlots) {
+        if (!slot.map) continue;
+        if (!slot.mapBackupA) slot.mapBackupA = AllocateZeroed<LightMapCell>(mapCells);
+        if (withSecondSet && !slot.mapBackupB) {
+            slot.mapBackupB = AllocateZeroed<LightMapCell>(mapCells);
+        }
+        if (sizedSamples > 1) {
+            if (!slot.idPlaneBackupA) slot.idPlaneBackupA = AllocateZeroed<std::uint32_t>(mapCells);
+            if (withSecondSet && !slot.idPlaneBackupB) {
+                slot.idPlaneBackupB = AllocateZeroed<std::uint32_t>(mapCells);
+            }
+        }
+    }
+}
+
+std::int32_t QRender::AllocAuxBuffers() {
+    auxReady = false;
+    // Nothing is kept of buffers that a failed sizing left missing.
+    if (!buffersReady) return -1;
+    const bool withSecondSet = sceneGeometry != nullptr && sceneGeometry->renderList != nullptr;
+    try {
+        RegionSetEmpty(scratchRegion, 0, 0);
+        AllocateBackups(withSecondSet);
+    } catch (const KVOutOfMemoryException&) {
+        return -1;
+    }
+    const RenderLevel& level = Level();
+    RegionSetRect(workRegion, 0, 0, level.width, level.height);
+    CopyPixelsInRegion(workRegion, 1);
+    CopyPixelsInRegion(workRegion, 2);
+    if (withSecondSet) CopyPixelsInRegion(workRegion, 4);
+    RegionSetRect(workRegion, -1, -1, level.width + 1, level.height + 1);
+    CopySamplesInRegion(1, workRegion);
+    CopySamplesInRegion(2, workRegion);
+    if (withSecondSet) CopySamplesInRegion(4, workRegion);
+    RegionSetRect(workRegion, 0, 0, lightMapSide, lightMapSide);
+    for (std::int32_t i = 0; i < RenderLightSlotCount; ++i) {
+        if (!lightSlots[static_cast<std::size_t>(i)].map) continue;
+        CopyLightBuffersInRegion(i, workRegion, 1);
+        if (withSecondSet) CopyLightBuffersInRegion(i, workRegion, 2);
+    }
+    // The working buffers and the backups agree everywhere.
+    ResetRegions();
+    backupView = CurrentBackupView();
+    auxReady = true;
+    if (!withSecondSet) return 0;
+
+    // The second set: the first drawn again without the visible parts of the scene's list,
+    // then the two exchange roles, so that incremental frames of those parts restore the
+    // picture without them and the second set keeps the whole picture.
+    const auto listed = ListEntries(sceneGeometry->renderList.get());
+    try {
+        visibleList.assign(1, 0);
+        for (const std::int32_t index : listed) {
+            const PartRenderRecord* record = sceneGeometry->Part(index);
+            if (record != nullptr && record->visible != 0) visibleList.push_back(index);
+        }
+    } catch (const std::bad_alloc&) {
+        auxReady = false;
+        return -1;
+    }
+    visibleList[0] = static_cast<std::int32_t>(visibleList.size()) - 1;
+    if (visibleList[0] > 0) {
+        // The list is detached while its parts are drawn, so the render takes it as given; it
+        // is put back also when the render is abandoned or runs out of memory.
+        DetachedRenderList detached(*sceneGeometry);
+        try {
+            RenderFrame(detached.List(), true, visibleList.data(), 0);
+            // Once the sets exchange roles the frame differs from the first one there.
+            RegionCopy(changeRegion, selectionRegion);
+        } catch (const KVOutOfMemoryException&) {
+            auxReady = false;
+            return -1;
+        } catch (...) {
+            auxReady = false;
+            throw;
+        }
+    }
+    std::swap(sampleBuffers[1], sampleBuffers[3]);
+    std::swap(extraPlanes, companionB);
+    for (RenderLightSlot& slot : lightSlots) {
+        std::swap(slot.mapBackupA, slot.mapBackupB);
+        std::swap(slot.idPlaneBackupA, slot.idPlaneBackupB);
+    }
+    return 0;
+}
+
+void QRender::CopyPixelsInRegion(const SpanRegion& region, std::int32_t mode) {
+    if (!buffersReady || mode < 0) return;
+    const RenderLevel& level = Level();
+    std::uint32_t* out = reductionLevel == 0 ? target : ReducedFrame(reductionLevel);
+    const std::size_t stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
+                                                   : static_cast<std::size_t>(level.width);
+    std::uint32_t* first = extraPlanes.get();
+    const std::uint32_t* from = nullptr;
+    std::uint32_t* to = nullptr;
+    if (mode == 0) {
+        from = first;
+        to = out;
+    } else if (mode == 1) {
+        from = out;
+        to = first;
+    } else if (mode == 2) {
+        from = first;
+        to = companionA.get();
+    } else if (mode % 2 == 1) {
+        from = companionB.get();
+        to = first;
+    } else {
+        from = first;
+        to = companionB.get();
+    }
+    if (from == nullptr || to == nullptr) return;
+    // The light layers' planes go with plane 0 between the backups.
+    const std::int32_t planes = mode >= 2 && options.shadows ? extraPlaneCount : 1;
+    ForEachRun(region, RegionRect{0, 0, level.width, level.height},
+               [&](std::int32_t y, std::int32_t x0, std::int32_t x1) {
+                   const std::size_t at = static_cast<std::size_t>(y) * stride +
+                                          static_cast<std::size_t>(x0);
+                   for (std::int32_t p = 0; p < planes; ++p) {
+                       const std::size_t plane = static_cast<std::size_t>(p) * extraPlaneWords;
+                       std::memcpy(to + plane + at, from + plane + at,
+                                   static_cast<std::size_t>(x1 - x0) * sizeof(std::uint32_t));
+                   }
+               });
+}
+
+void QRender::CopySamplesInRegion(std::int32_t mode, const SpanRegion& region) {
+    static constexpr std::int32_t Pairs[8][2] = {{1, 0}, {0, 1}, {1, 2}, {2, 1},
+                                                 {1, 3}, {3, 1}, {1, 3}, {3, 2}};
+    if (!buffersReady || mode < 0 || mode > 7) return;
+    const SampleCell* from = SampleBuffer(Pairs[mode][0]);
+    SampleCell* to = SampleBuffer(Pairs[mode][1]);
+    if (from == nullptr || to == nullptr) return;
+    const RenderLevel& level = Level();
+    const std::size_t stride = static_cast<std::size_t>(level.cellStride);
+    ForEachRun(region, RegionRect{-1, -1, level.width + 1, level.height + 1},
+               [&](std::int32_t y, std::int32_t x0, std::int32_t x1) {
+                   const std::size_t at = static_cast<std::size_t>(y + 1) * stride +
+                                          static_cast<std::size_t>(x0 + 1);
+                   for (std::int32_t s = 0; s < sizedSamples; ++s) {
+                       const std::size_t plane = static_cast<std::size_t>(s) * planeCells;
+                       std::memcpy(static_cast<void*>(to + plane + at), from + plane + at,
+                                   static_cast<std::size_t>(x1 - x0) * sizeof(SampleCell));
+                   }
+               });
+}
+
+void QRender::CopyLightBuffersInRegion(std::int32_t light, const SpanRegion& region,
+                                       std::int32_t flags) {
+    if (light < 0 || light >= RenderLightSlotCount) return;
+    RenderLightSlot& slot = lightSlots[static_cast<std::size_t>(light)];
+    const bool toBackupA = (flags & 1) != 0;
+    const bool viaB = (flags & 2) != 0;
+    LightMapCell* other = viaB ? slot.mapBackupB.get() : slot.map.get();
+    const LightMapCell* from = toBackupA ? other : slot.mapBackupA.get();
+    LightMapCell* to = toBackupA ? slot.mapBackupA.get() : other;
+    if (from == nullptr || to == nullptr) return;
+    std::uint32_t* otherPlane = viaB ? slot.idPlaneBackupB.get() : slot.idPlane.get();
+    const std::uint32_t* planeFrom = toBackupA ? otherPlane : slot.idPlaneBackupA.get();
+    std::uint32_t* planeTo = toBackupA ? slot.idPlaneBackupA.get() : otherPlane;
+    const bool withPlanes = sizedSamples > 1 && planeFrom != nullptr && planeTo != nullptr;
+    const std::size_t side = static_cast<std::size_t>(lightMapSide);
+    ForEachRun(region, RegionRect{0, 0, lightMapSide, lightMapSide},
+               [&](std::int32_t y, std::int32_t x0, std::int32_t x1) {
+                   const std::size_t count = static_cast<std::size_t>(x1 - x0);
+                   for (std::int32_t s = 0; s < sizedSamples; ++s) {
+                       const std::size_t at = static_cast<std::size_t>(s) * side * side +
+                                              static_cast<std::size_t>(y) * side +
+                                              static_cast<std::size_t>(x0);
+                       std::memcpy(static_cast<void*>(to + at), from + at,
+                                   count * sizeof(LightMapCell));
+                       if (withPlanes) {
+                           std::memcpy(planeTo + at, planeFrom + at, count * sizeof(std::uint32_t));
+                       }
+                   }
+               });
+}
+
+void QRender::SaveRegionBuffers() {
+    CopyPixelsInRegion(changeRegion, 1);
+    CopySamplesInRegion(1, selectionRegion);
+    if (!options.shadows) return;
+    for (std::int32_t i = 0; i < RenderLightSlotCount; ++i) {
+        const RenderLightSlot& slot = lightSlots[static_cast<std::size_t>(i)];
+        if (slot.map && slot.region) CopyLightBuffersInRegion(i, *slot.region, 1);
+    }
+}
+
+void QRender::ResetRegions() {
+    RegionSetEmpty(changeRegion, 0, 0);
+    RegionSetEmpty(redrawRegion, 0, 0);
+    RegionSetEmpty(workRegion, 0, 0);
+}

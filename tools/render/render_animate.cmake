@@ -1,0 +1,23 @@
+# Runs an animation and fails unless every numbered frame was written.
+#   cmake -DTOOL=... -DARGS="..." -DOUT=dir/name.tif -DTICKS=n -P render_animate.cmake
+separate_arguments(args UNIX_COMMAND "${ARGS}")
+get_filename_component(dir "${OUT}" DIRECTORY)
+get_filename_component(stem "${OUT}" NAME_WLE)
+get_filename_component(ext "${OUT}" LAST_EXT)
+foreach(k RANGE 0 ${TICKS})
+    string(LENGTH "${k}" digits)
+    math(EXPR pad "3 - ${digits}")
+    string(REPEAT "0" ${pad} zeros)
+    list(APPEND frames "${dir}/${stem}_${zeros}${k}${ext}")
+endforeach()
+file(REMOVE ${frames})
+execute_process(COMMAND "${TOOL}" ${args} --out "${OUT}" --animate ${TICKS}
+                RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "render exited with ${result}")
+endif()
+foreach(frame IN LISTS frames)
+    if(NOT EXISTS "${frame}")
+        message(FATAL_ERROR "frame ${frame} was not written")
+    endif()
+endforeach()
