@@ -337,6 +337,8 @@ ShapeOutcome BuildShape(SceneGeometry& geometry, PartRenderRecord& part, const W
     }
     std::span<SurfaceMappingEntry> heads;
     if (part.auxTex != nullptr) {
+        // A holed solid maps each of its holes.
+        if (type == ShapeType::HoledSolid) geometry.GrowCoordinateScratch(HoledSolidHoleCount(p(5)));
         heads = std::span(geometry.coordinateScratch.get(),
                           static_cast<std::size_t>(geometry.coordinateScratchCount));
     }
@@ -405,25 +407,25 @@ ShapeOutcome BuildShape(SceneGeometry& geometry, PartRenderRecord& part, const W
             result = BuildCoredSolidShape(part, p(0), p(1), p(2), p(3), p(4), p(5), p(6));
             break;
         case ShapeType::FlaredSolid:
-            BuildFlaredSolidShape(part, p(0), p(1), p(2), p(3), p(4));
+            BuildFlaredSolidShape(part, p(0), p(1), p(2), p(3), p(4), heads);
             break;
         case ShapeType::Ring:
             BuildRingShape(part, p(0), p(1), p(2), p(3), p(4));
             break;
         case ShapeType::HoledSolid:
             BuildHoledSolidShape(part, p(1), p(0), p(2), p(3), p(4), HoledSolidHoleCount(p(5)),
-                                 segments);
+                                 segments, heads);
             break;
         case ShapeType::PlacedSolid:
             BuildPlacedSolidShape(part, Vec3{p(0), p(1), p(2)}, Vec3{p(3), p(4), p(5)},
-                                  Vec3{p(6), p(7), p(8)}, p(11), p(9), p(10), p(12), p(13));
+                                  Vec3{p(6), p(7), p(8)}, p(11), p(9), p(10), p(12), p(13), heads);
             break;
         case ShapeType::PlacedEllipsoid:
             BuildPlacedEllipsoidShape(part, Vec3{p(0), p(1), p(2)}, Vec3{p(3), p(4), p(5)},
-                                      Vec3{p(6), p(7), p(8)}, p(11), p(9), p(10));
+                                      Vec3{p(6), p(7), p(8)}, p(11), p(9), p(10), heads);
             break;
         case ShapeType::CutEllipsoid:
-            BuildCutEllipsoidShape(part, p(0), p(1), p(2), p(3), p(4), p(5), p(6), p(7));
+            BuildCutEllipsoidShape(part, p(0), p(1), p(2), p(3), p(4), p(5), p(6), p(7), heads);
             break;
         case ShapeType::Rod:
             BuildRodShape(part, Vec3{p(0), p(1), p(2)}, Vec3{p(3), p(4), p(5)},

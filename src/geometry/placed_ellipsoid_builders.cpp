@@ -2,12 +2,15 @@
 
 #include "core/matrix3.h"
 #include "core/matrix4.h"
+#include "geometry/aux_mapping_profile.h"
 #include "geometry/feature_table.h"
 #include "geometry/shape_builder_support.h"
 #include "geometry/shape_forms.h"
 
+#include <array>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 namespace {
 
@@ -45,17 +48,21 @@ void SetPlacementFromDirections(PartRenderRecord& part, const Vec3& origin, cons
 }
 
 void BuildPlacedEllipsoidShape(PartRenderRecord& part, const Vec3& origin, const Vec3& up,
-                               const Vec3& across, double a, double b, double c) {
+                               const Vec3& across, double a, double b, double c,
+                               std::span<SurfaceMappingEntry> heads) {
     SetShape(part, 1, 1);
     SetAxisProxy(part, b);
     part.Surfaces()[0] = FormEllipsoid(a, b, c);
     part.boundQuadric = part.Surfaces()[0];
     FeatureTableFill(part.features, {}, {});
     SetPlacementFromDirections(part, origin, up, across);
+    const SurfaceMappingEntry head = AuxMappingHead(SurfaceMapperKind::Ellipsoid, a, b, c);
+    BuildPartAuxMapping(part, heads, {&head, 1}, 0, AuxMappingReferenceOf(part.outerFlag));
 }
 
 void BuildPlacedSolidShape(PartRenderRecord& part, const Vec3& origin, const Vec3& up,
-                           const Vec3& across, double a, double b, double c, double f, double t) {
+                           const Vec3& across, double a, double b, double c, double f, double t,
+                           std::span<SurfaceMappingEntry> heads) {
     SetShape(part, 2, 3);
     SetAxisProxy(part, b);
     part.halfAngleCos = (1 - t * t) / (1 + t * t);
@@ -80,10 +87,33 @@ void BuildPlacedSolidShape(PartRenderRecord& part, const Vec3& origin, const Vec
     part.boundQuadric = shaped;
     FeatureTableFill(part.features, {}, {});
     SetPlacementFromDirections(part, origin, up, across);
+
+    // Completing the square in x: surface 0 is the ellipsoid of semi-axes a / f,
+    // b / sqrt(f (2 - f)) and c / sqrt(f (2 - f)) about x = -(1 - f) a / f, and surface 1 the
+    // same turned about x. Each entry frame moves that centre to the origin.
+    const double spread = std::sqrt(f * (2 - f));
+    SurfaceMappingEntry body =
+        AuxMappingHead(SurfaceMapperKind::Ellipsoid, a / f, b / spread, c / spread);
+    const Vec3 toCentre{(1 - f) * a / f, 0, 0};
+    AuxMappingHeadSetAffine(body, toCentre, Matrix3{{1, 0, 0, 0, 1, 0, 0, 0, 1}});
+    SurfaceMappingEntry turned = body;
+    AuxMappingHeadSetAffine(turned, toCentre, turn);
+    // The band ends at the point where the shape's own outline takes over from the ellipsoid
+    // of its widest section, when that point lies on the section at all.
+    const double m = std::max(b, c);
+    const double y0 = 2 / std::numbers::pi * m;
+    const double z0 = a * std::sqrt(1 - 4 * f * (2 - f) / (std::numbers::pi * std::numbers::pi)) / f;
+    AuxMappingReference reference;
+    if (f * z0 / (1 - t * t) > (2 - f) * y0 / (m * m)) {
+        reference = {AuxMappingReference::Kind::Point, y0, z0};
+    }
+    const std::array<SurfaceMappingEntry, 2> pair{body, turned};
+    BuildPartAuxMapping(part, heads, pair, 0, reference);
 }
 
 void BuildCutEllipsoidShape(PartRenderRecord& part, double p0, double p1, double p2, double p3,
-                            double p4, double p5, double p6, double p7) {
+                            double p4, double p5, double p6, double p7,
+                            std::span<SurfaceMappingEntry> heads) {
     SetShape(part, 2, 3);
     part.proxyKind = ProxyKind::Sphere;
     part.proxy = ProxySphere(Vec3{}, p6);
@@ -118,4 +148,30 @@ void BuildCutEllipsoidShape(PartRenderRecord& part, double p0, double p1, double
     // The cut only takes from the ellipsoid, which is the bound.
     part.boundQuadric = surfaces[0];
     FeatureTableFill(part.features, {}, {});
+
+    // The cut about its centre (-e1 / e5, -e2 / e10, 0) reads e5 X^2 + e10 Y^2 + e15 z^2 = K,
+    // K = e1^2 / e5 + e2^2 / e10 - e0: an ellipsoid when e15 has the sign of e5 and e10, a
+    // hyperboloid of one sheet about z when it has the other, a cylinder when it is nearly 0.
+    const SurfaceMappingEntry body = AuxMappingHead(SurfaceMapperKind::Ellipsoid, p0, p1, p6);
+    const double e1 = cut.m[1];
+    const double e2 = cut.m[2];
+    const double e5 = cut.m[5];
+    const double e10 = cut.m[10];
+    const double e15 = cut.m[15];
+    const double k2 = e1 * e1 / e5 + e2 * e2 / e10 - cut.m[0];
+    const double m = std::max(e5, e10);
+    SurfaceMapperKind kind = SurfaceMapperKind::Hyperboloid;
+    if (e15 < 0.0016 * m) {
+        kind = SurfaceMapperKind::Ellipsoid;
+    } else if (e15 <= -0.0016 * m) {
+        kind = SurfaceMapperKind::EllipticCylinder;
+    }
+    const double third =
+        kind == SurfaceMapperKind::EllipticCylinder ? 0.0 : std::sqrt(std::fabs(k2 / e15));
+    SurfaceMappingEntry cutHead = AuxMappingHead(kind, std::sqrt(std::fabs(k2 / e5)),
+                                                 std::sqrt(std::fabs(k2 / e10)), third);
+    AuxMappingHeadSetAffine(cutHead, Vec3{e1 / e5, e2 / e10, 0},
+                            Matrix3{{1, 0, 0, 0, 1, 0, 0, 0, -1}});
+    const std::array<SurfaceMappingEntry, 2> pair{body, cutHead};
+    BuildPartAuxMapping(part, heads, pair, 0, AuxMappingReferenceOf(part.outerFlag));
 }

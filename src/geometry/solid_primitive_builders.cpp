@@ -1,6 +1,7 @@
 #include "geometry/solid_primitive_builders.h"
 
 #include "core/private_heap.h"
+#include "geometry/aux_mapping_profile.h"
 #include "geometry/feature_table.h"
 #include "geometry/shape_builder_support.h"
 #include "geometry/shape_forms.h"
@@ -319,23 +320,9 @@ void BuildEllipsoidShape(PartRenderRecord& part, double a, double b, double c,
         segments[0] = EllipticProfile(0.0, -b, b, 0.0, 0.0, a, a, b);
         BuildMapping(part, segments, 1);
     }
-    // The surface mapping list's one entry: the ellipsoid in part coordinates. The entry's
-    // measuring tables are laid from this head by the mapping profile build.
-    if (!heads.empty() && part.auxTex != nullptr) {
-        SurfaceMappingEntry& head = heads[0];
-        head.a = a;
-        head.b = b;
-        head.c = c;
-        head.transform = Matrix4W{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
-        head.transformKind = 0;
-        head.kindWord = static_cast<std::uint32_t>(SurfaceMapperKind::Ellipsoid);
-        BufferArray& list = *part.auxTex;
-        list.firstIndex = 0;
-        list.count = 1;
-        if (list.capacity >= 1 && list.buffers[0] != nullptr) {
-            std::memcpy(list.buffers[0], &head, offsetof(SurfaceMappingEntry, byteSize));
-        }
-    }
+    // The surface mapping list's one entry: the ellipsoid itself, in part coordinates.
+    const SurfaceMappingEntry head = AuxMappingHead(SurfaceMapperKind::Ellipsoid, a, b, c);
+    BuildPartAuxMapping(part, heads, {&head, 1}, 0, AuxMappingReferenceOf(part.outerFlag));
 }
 
 void BuildSpheroidShape(PartRenderRecord& part, const Vec3& centre, const Vec3& axis, double l,

@@ -8,13 +8,21 @@
 // An entry is one private-heap buffer: the 368 fixed bytes below, then table 0 (pieceCount0
 // cubic pieces) and, for kinds 0 and 1, table 1 right after it. byteSize counts the whole
 // buffer, 16 x (pieces + 23). Both tables use the quarter-octave layout of piecewise_cubic.h
-// in the half-angle tangent t = tan(theta / 2) of a section angle, so t = 1 is a quarter turn.
+// in the half-angle tangent t = tan(theta / 2) of a section angle, so t = 1 is a quarter turn,
+// and hold the running integral of a density (geometry/aux_mapping_profile.h builds them):
+//   kind 2: table 0 the arc length of the ellipse from the end of its larger semi-axis;
+//   kind 1: table 0 the measure around the waist, table 1 the bounded rest of the length
+//           along the generators;
+//   kind 0: table 0 the measure around the section across the polar axis, table 1 that of
+//           the second principal section in the variable of the conformal map (for k >= k'
+//           the integral from the point to t = 2, walked from there).
 
 #include "core/matrix4.h"
 #include "texture/piecewise_cubic.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 enum class SurfaceMapperKind : std::uint8_t {
@@ -68,6 +76,24 @@ inline constexpr std::uint32_t SurfaceMappingEntryFixedUnits = 23;
 // The surface kind in the low byte of kindWord, as stored (not range-checked).
 inline SurfaceMapperKind SurfaceMappingEntryKind(const SurfaceMappingEntry& entry) {
     return static_cast<SurfaceMapperKind>(entry.kindWord & 0xFF);
+}
+
+// True when the entry's mapper kind is one of the three above. The shape build writes an
+// entry of any other kind without tables, and every reader checks this before it measures.
+inline bool SurfaceMapperKindKnown(const SurfaceMappingEntry& entry) {
+    return (entry.kindWord & 0xFF) <= static_cast<std::uint32_t>(SurfaceMapperKind::EllipticCylinder);
+}
+
+// The entry a list buffer holds, or null when there is no buffer or it was never built: a
+// fresh buffer holds only its head and its size (212 bytes), too little for the fields the
+// readers take. Readers reach list buffers through this.
+inline const SurfaceMappingEntry* SurfaceMappingEntryOf(const void* buffer) {
+    if (buffer == nullptr) return nullptr;
+    std::uint32_t size = 0;
+    std::memcpy(&size, static_cast<const std::byte*>(buffer) + offsetof(SurfaceMappingEntry, byteSize),
+                sizeof(size));
+    if (size < sizeof(SurfaceMappingEntry)) return nullptr;
+    return static_cast<const SurfaceMappingEntry*>(buffer);
 }
 
 // The pieces the buffer holds after its fixed fields, by its byteSize.

@@ -119,6 +119,25 @@ double Table1At(const SurfaceMappingEntry& e, std::span<const CubicPiece> table,
                               static_cast<float>(t));
 }
 
+// The angle-preserving length along a meridian from the equator to the point at s = tan of
+// its parametric latitude, on the ellipsoid of revolution of equatorial radius R and polar
+// semi-axis c: the integral of sqrt(R^2 x^2 + c^2) / (R (1 + x^2)) from 0 to s. Splitting the
+// numerator as R^2 (1 + x^2) + (c^2 - R^2) gives asinh(R s / c) plus (c^2 - R^2) / R times
+// the integral of 1 / ((1 + x^2) sqrt(R^2 x^2 + c^2)), an arc tangent for a prolate shape and
+// an area tangent for an oblate one, each over d = sqrt(|c^2 - R^2|). Near the pole it grows
+// like ln(2 s), so the coordinate stays finite there.
+double MeridianLength(double s, double R, double c) {
+    const double d = std::sqrt(std::fabs(c * c - R * R));
+    const double along = d * s / std::sqrt(R * R * s * s + c * c);
+    double rest = 0;
+    if (c > R) {
+        rest = d * std::atan(along);
+    } else if (c < R) {
+        rest = -d * std::atanh(std::min(along, 1.0));
+    }
+    return std::asinh(R * s / c) + rest / R;
+}
+
 // Arc length of the unit parabola y = x^2 / 2 from its vertex to slope s, over s; 1 at s = 0.
 double ParabolaArcRatio(double s) {
     if (s < 1e-4) return 1 + s * s / 6;
@@ -130,7 +149,7 @@ double ParabolaArcRatio(double s) {
 
 double SurfaceAngleCoord(double p, double q, const SurfaceMappingEntry& entry) {
     const auto table = SurfaceMappingEntryTable0(entry);
-    if (!TableUsable(table) || !(entry.quarterMeasure > 0) || !SemiAxesUsable(entry.a, entry.b)) {
+    if (!SurfaceMapperKindKnown(entry) || !TableUsable(table) || !(entry.quarterMeasure > 0) || !SemiAxesUsable(entry.a, entry.b)) {
         return 0;
     }
     return AngleInFrame(MakeAngleFrame(p, q, entry.a, entry.b, entry.swapFlag != 0), entry, table,
@@ -142,7 +161,8 @@ SurfaceTexCoords SpheroidTexCoords(const Vec3& point, const SurfaceMappingEntry&
     SurfaceTexCoords out;
     const auto table0 = SurfaceMappingEntryTable0(entry);
     const auto table1 = SurfaceMappingEntryTable1(entry);
-    if (!TableUsable(table0) || !TableUsable(table1) || !(entry.quarterMeasure > 0) ||
+    if (SurfaceMappingEntryKind(entry) != SurfaceMapperKind::Hyperboloid ||
+        !TableUsable(table0) || !TableUsable(table1) || !(entry.quarterMeasure > 0) ||
         !SemiAxesUsable(entry.a, entry.b) || !(entry.c > 0)) {
         if (tangent != nullptr) *tangent = X_AXIS;
         return out;
@@ -172,11 +192,11 @@ SurfaceTexCoords EllipsoidTexCoords(const Vec3& point, const SurfaceMappingEntry
                                     Vec3* tangent) {
     SurfaceTexCoords out;
     const auto table0 = SurfaceMappingEntryTable0(entry);
-    const auto table1 = SurfaceMappingEntryTable1(entry);
     const int axisCode = entry.axisCode <= 2 ? entry.axisCode : 0;
     const CrossPoint c = ToCross(point, entry, axisCode);
-    if (!TableUsable(table0) || !TableUsable(table1) || !(entry.quarterMeasure > 0) ||
-        !SemiAxesUsable(c.ap, c.bq) || !(c.cw > 0)) {
+    if (SurfaceMappingEntryKind(entry) != SurfaceMapperKind::Ellipsoid || !TableUsable(table0) ||
+        !(entry.quarterMeasure > 0) || !SemiAxesUsable(c.ap, c.bq) || !(c.cw > 0) ||
+        !std::isfinite(c.cw)) {
         if (tangent != nullptr) *tangent = FromCross(1, 0, 0, axisCode);
         return out;
     }
@@ -193,7 +213,7 @@ SurfaceTexCoords EllipsoidTexCoords(const Vec3& point, const SurfaceMappingEntry
                                         entry.swapFlag != 0);
     const double perLength = Pi / (2 * entry.quarterMeasure);
     out.angle = AngleInFrame(f, entry, table0, perLength);
-    const double length = std::log(n + as) - Table1At(entry, table1, as / (n + 1)) * perLength;
+    const double length = MeridianLength(as, 1 / perLength, c.cw);
     out.length = c.w < 0 ? -length : length;
     // The parallel through the point is the cross ellipse scaled by 1 / n.
     const double k = entry.moduleRatio;

@@ -11,15 +11,19 @@
 // from the end of the cross-section's larger semi-axis B. Scaled by pi / (2 Q), with Q = F(1)
 // the record's quarter measure, a full turn is exactly 2 pi.
 //
-// The length coordinate of the hyperboloid and the ellipsoid has the form
+// The length coordinate of the hyperboloid has the form
 //     (m asinh(s) - G(s / (n + 1))) pi / (2 Q),   n = sqrt(s^2 + 1),
-// with s the point's parameter along the polar axis (sinh of the hyperbolic parameter on a
-// hyperboloid, the tangent of the parametric latitude on an ellipsoid). For a surface of
-// revolution of cross radius R the conformal length is integral of sqrt(m^2 s^2 + c^2) /
-// (R (1 + s^2)) ds (c the polar semi-axis); m asinh(s) is its logarithmic part and G, the
-// record's table 1 in the half-angle variable s / (n + 1), the bounded rest. On an ellipsoid
-// m pi / (2 Q) is 1 (the logarithmic part is the Mercator coordinate of the parametric
-// latitude), so only the hyperboloid reads m from the record (axisTerm).
+// with s the point's parameter along the polar axis (sinh of the hyperbolic parameter). For a
+// surface of revolution of cross radius R the conformal length is the integral of
+// sqrt(m^2 s^2 + c^2) / (R (1 + s^2)) ds (c the polar semi-axis); m asinh(s) is its
+// logarithmic part and G, the record's table 1 in the half-angle variable s / (n + 1), the
+// bounded rest; m is the record's axisTerm.
+//
+// On an ellipsoid s is the tangent of the parametric latitude and the length is that integral
+// in closed form (an inverse sine plus an arc or area tangent), with R = 2 Q / pi, the radius
+// of the circle whose quarter is the cross-section's measure: exact for a cross-section that
+// is a circle. An ellipsoid's table 1 holds the measure of its second principal section for
+// the conformal correction of unequal cross axes, which these functions do not read.
 //
 // These functions allocate nothing, keep no state and never fail: an entry without usable
 // tables gives zero coordinates.

@@ -1,6 +1,7 @@
 #include "geometry/part_shape_build.h"
 
 #include "core/byte_order.h"
+#include "geometry/aux_mapping_profile.h"
 #include "geometry/feature_table.h"
 #include "geometry/part_block.h"
 #include "geometry/part_placement.h"
@@ -10,6 +11,7 @@
 #include "shape_build_support.h"
 #include "texture/object_tex.h"
 #include "texture/surface_mapping_entry.h"
+#include "texture/surface_tex_coords.h"
 #include "texture/tex_pyramid.h"
 #include "texture/texture_params.h"
 
@@ -423,20 +425,133 @@ TEST_F(TexturedPart, EllipsoidsThatAreNotRoundGetASurfaceMappingList) {
     ASSERT_EQ(part.auxTex->capacity, 1);
     EXPECT_EQ(part.auxTex->firstIndex, 0);
     EXPECT_EQ(part.auxTex->count, 1);
-    const auto* entry = static_cast<const std::uint8_t*>(part.auxTex->buffers[0]);
-    double abc[3];
-    std::memcpy(abc, entry + offsetof(SurfaceMappingEntry, a), sizeof(abc));
-    EXPECT_EQ(abc[0], 1.0);
-    EXPECT_EQ(abc[2], 3.0);
-    std::uint32_t size = 0;
-    std::memcpy(&size, entry + offsetof(SurfaceMappingEntry, byteSize), sizeof(size));
-    EXPECT_EQ(size, SurfaceMappingEntryFreshBytes);
+    // The build completes the entry: the head as the builder gave it, and its tables.
+    const SurfaceMappingEntry& entry = AuxMappingEntry(*part.auxTex, 0);
+    EXPECT_EQ(entry.a, 1.0);
+    EXPECT_EQ(entry.c, 3.0);
+    EXPECT_EQ(SurfaceMappingEntryKind(entry), SurfaceMapperKind::Ellipsoid);
+    EXPECT_GT(entry.byteSize, SurfaceMappingEntryFreshBytes);
+    EXPECT_GT(entry.quarterMeasure, 0);
 
     // Round about y, it has a revolution mapping instead.
     w.params[2] = 1.0;
     ASSERT_EQ(one.Build(w), 0);
     EXPECT_EQ(part.auxTex, nullptr);
     ASSERT_NE(part.objectTex, nullptr);
+}
+
+// A point of an entry's surface in its own frame: the ellipsoid, the hyperboloid of one sheet
+// about z or the elliptic cylinder along z of the entry's semi-axes, at two parameters.
+Vec3 EntrySurfacePoint(const SurfaceMappingEntry& e, double u, double v) {
+    switch (SurfaceMappingEntryKind(e)) {
+        case SurfaceMapperKind::Ellipsoid:
+            return {e.a * std::cos(v) * std::cos(u), e.b * std::cos(v) * std::sin(u),
+                    e.c * std::sin(v)};
+        case SurfaceMapperKind::Hyperboloid:
+            return {e.a * std::cosh(v) * std::cos(u), e.b * std::cosh(v) * std::sin(u),
+                    e.c * std::sinh(v)};
+        default:
+            return {e.a * std::cos(u), e.b * std::sin(u), v};
+    }
+}
+
+// The part-space point that the entry's transform carries to x: the transform's rows are a
+// rotation (or a reflection) and a move.
+Vec3 PartPointOf(const SurfaceMappingEntry& e, const Vec3& x) {
+    if (e.transformKind == 0) return x;
+    const auto& m = e.transform.m;
+    const Vec3 d{x.x - m[4], x.y - m[8], x.z - m[12]};
+    return {m[5] * d.x + m[9] * d.y + m[13] * d.z, m[6] * d.x + m[10] * d.y + m[14] * d.z,
+            m[7] * d.x + m[11] * d.y + m[15] * d.z};
+}
+
+// Every surface a builder maps lies where its entry says: points of the entry's surface, carried
+// back into the part, are on the part's surface of that index. And every entry is complete.
+TEST_F(TexturedPart, MappedSurfacesLieWhereTheirEntriesSayTheyDo) {
+    struct Case {
+        ShapeType type;
+        std::vector<double> params;
+        std::int32_t firstSurface;
+        std::int32_t count;
+        SurfaceMapperKind kind;  // of the last entry
+    };
+    const Case cases[] = {
+        {ShapeType::Ellipsoid, {1, 2, 3}, 0, 1, SurfaceMapperKind::Ellipsoid},
+        {ShapeType::FlaredSolid, {0.5, 1.5, 2, 0.6, 1}, 1, 2, SurfaceMapperKind::Hyperboloid},
+        {ShapeType::FlaredSolid, {-1.5, 1.5, 2, 0.6, 1}, 1, 2, SurfaceMapperKind::Ellipsoid},
+        {ShapeType::FlaredSolid, {-1, 1.5, 2, 0.6, 1}, 1, 2, SurfaceMapperKind::EllipticCylinder},
+        {ShapeType::HoledSolid, {4, 2, 0.5, 0.4, 0.3, 3}, 4, 3, SurfaceMapperKind::Hyperboloid},
+        {ShapeType::HoledSolid, {4, 2, -0.5, 0.4, 0.3, 20}, 4, 20, SurfaceMapperKind::Ellipsoid},
+        {ShapeType::HoledSolid, {4, 2, 0, 0.4, 0.3, 2}, 4, 2, SurfaceMapperKind::EllipticCylinder},
+        {ShapeType::PlacedSolid, {0, 0, 0, 0, 1, 0, 1, 0, 0, 1.5, 1, 2, 0.7, 0.4}, 0, 2,
+         SurfaceMapperKind::Ellipsoid},
+        {ShapeType::PlacedEllipsoid, {0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 1, 3}, 0, 1,
+         SurfaceMapperKind::Ellipsoid},
+        {ShapeType::CutEllipsoid, {2, 1.5, 0.3, -0.4, 0.3, 0.5, 1, 0.2}, 0, 2,
+         SurfaceMapperKind::Ellipsoid},
+        {ShapeType::CutEllipsoid, {2, 1.5, 0.3, -0.4, 0.3, 0.5, 1, -0.8}, 0, 2,
+         SurfaceMapperKind::Hyperboloid},
+        {ShapeType::CutEllipsoid, {2, 1.5, 0.3, -0.4, 0.3, 0.5, 1, -0.693}, 0, 2,
+         SurfaceMapperKind::EllipticCylinder},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(c.type) << " " << c.params[0] << " "
+                                        << c.params.back());
+        OnePart one;
+        WorkingPartRecord w = Working(c.type, c.params);
+        SetPartTexture(w);
+        ASSERT_EQ(one.Build(w), 0);
+        const PartRenderRecord& part = one.Part();
+        ASSERT_NE(part.auxTex, nullptr);
+        EXPECT_EQ(part.auxTex->firstIndex, c.firstSurface);
+        ASSERT_EQ(part.auxTex->count, c.count);
+        EXPECT_EQ(SurfaceMappingEntryKind(AuxMappingEntry(*part.auxTex, c.count - 1)), c.kind);
+        for (std::int32_t i = 0; i < c.count; ++i) {
+            SCOPED_TRACE(i);
+            const SurfaceMappingEntry& e = AuxMappingEntry(*part.auxTex, i);
+            ASSERT_GT(e.quarterMeasure, 0);
+            const Matrix4W& surface = part.Surfaces()[static_cast<std::size_t>(c.firstSurface + i)];
+            for (const double u : {0.3, 1.9, 4.0}) {
+                for (const double v : {-0.6, 0.0, 0.9}) {
+                    const Vec3 p = PartPointOf(e, EntrySurfacePoint(e, u, v));
+                    // Relative to the size of the form's terms at the point.
+                    double scale = 0;
+                    const std::array<double, 4> x{1.0, p.x, p.y, p.z};
+                    for (std::size_t r = 0; r < 4; ++r) {
+                        for (std::size_t k = 0; k < 4; ++k) {
+                            scale += std::fabs(surface.m[4 * r + k] * x[r] * x[k]);
+                        }
+                    }
+                    // A nearly straight form is mapped as a cylinder, leaving out its small
+                    // term along the axis (less than 0.0016 of the others).
+                    const bool cylinder =
+                        SurfaceMappingEntryKind(e) == SurfaceMapperKind::EllipticCylinder;
+                    EXPECT_NEAR(FormAt(surface, p), 0, (cylinder ? 2e-3 : 1e-12) * scale)
+                        << u << " " << v;
+                }
+            }
+        }
+    }
+}
+
+// The mapping of an ellipsoid part goes round once along its equator, through the mapper.
+TEST_F(TexturedPart, AnEllipsoidPartsMappingTurnsOnce) {
+    OnePart one;
+    WorkingPartRecord w = Working(ShapeType::Ellipsoid, {2, 1, 1.5});
+    SetPartTexture(w);
+    ASSERT_EQ(one.Build(w), 0);
+    const SurfaceMappingEntry& e = AuxMappingEntry(*one.Part().auxTex, 0);
+    double previous = -1;
+    for (int i = 0; i < 64; ++i) {
+        const double phi = (i + 0.5) * 2 * std::numbers::pi / 64;
+        // Polar axis x (the largest); across it y and z.
+        const double angle =
+            EllipsoidTexCoords({0, 1 * std::sin(phi), 1.5 * std::cos(phi)}, e, nullptr).angle;
+        EXPECT_GT(angle, previous) << i;
+        previous = angle;
+    }
+    EXPECT_LT(previous, 2 * std::numbers::pi);
+    EXPECT_GT(previous, 2 * std::numbers::pi * 63 / 64);
 }
 
 // A sphere zone whose slab misses the sphere has nothing to map (and no shape).
