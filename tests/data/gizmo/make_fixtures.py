@@ -5,44 +5,12 @@ flipper_table.kvr: a round stage, a ball that falls onto it, a target block besi
 paddle that key 1 swings from its first pose to its second. Run from this folder; the output
 is committed, so the tests do not need Python.
 """
-import base64
 import math
-import struct
-from xml.sax.saxutils import quoteattr
+import os
+import sys
 
-SCALE = 100.0  # stored lengths are working lengths times this
-
-
-def f32(value):
-    return base64.b64encode(struct.pack("<f", value)).decode()
-
-
-def vec(prefix, v):
-    return " ".join(f'{prefix}{axis}="{f32(c)}"' for axis, c in zip("xyz", v))
-
-
-def obj(shape, part_id, params, position, rotation=(0.0, 0.0, 0.0), group=0, text="",
-        colour=0xC0C0C0, flags=0):
-    p = "".join(f"<P>{f32(x * SCALE)}</P>" for x in params)
-    pos = tuple(c * SCALE for c in position)
-    attrs = (f'o="{shape}" f="{flags}" g="{part_id}" c="{colour}" n="{len(params)}" e="0" '
-             f'{vec("p", pos)} {vec("r", rotation)} gi="{group}" t={quoteattr(text)}')
-    return f"<Obj {attrs}>{p}</Obj>"
-
-
-def scene(camera, groups, objects, light):
-    group_xml = "".join(f"<Group name={quoteattr(n)} parms={quoteattr(p)}/>" for n, p in groups)
-    return (
-        '<?xml version="1.0" encoding="ISO-8859-1"?>\r\n'
-        '<KVXMLFile version="2.1">\r\n<View_0>\r\n'
-        f'<Camera {vec("p", tuple(c * SCALE for c in camera))} fov="{f32(1.0)}"/>\r\n'
-        f"<Groups>{group_xml}</Groups>\r\n"
-        f'<KVR version="3" numGroups="{len(groups) - 1}" flags="192">\r\n'
-        + "\r\n".join(objects)
-        + "\r\n</KVR>\r\n"
-        f'<Lights sel="0" amb="2105376"><L on="1" lc="0" {vec("p", light)} i="{f32(0.8)}" '
-        'col="16777215"/></Lights>\r\n'
-        "</View_0>\r\n</KVXMLFile>\r\n")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools"))
+from gizmo_xml import obj, scene  # noqa: E402
 
 
 def flipper_table():
