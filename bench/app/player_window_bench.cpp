@@ -3,8 +3,9 @@
 // keeping the frame in memory, so no file or server time is counted). The pixels mix opaque,
 // translucent and transparent words as a rendered gizmo over an empty background does.
 
-#include "app/headless_display.h"
 #include "app/player_window.h"
+
+#include "app/headless_display.h"
 #include "app/score_overlay.h"
 
 #include <benchmark/benchmark.h>
@@ -24,7 +25,8 @@ void FillView(std::uint32_t* bits) {
             const std::int32_t r2 = dx * dx + dy * dy;
             // An opaque disc with a translucent rim on a transparent background.
             const std::uint32_t alpha = r2 < 200 * 200 ? 255u : r2 < 230 * 230 ? 128u : 0u;
-            bits[y * Width + x] = (alpha << 24) | static_cast<std::uint32_t>(x * 131 + y * 71) % 0x1000000u;
+            bits[y * Width + x] =
+                (alpha << 24) | static_cast<std::uint32_t>(x * 131 + y * 71) % 0x1000000u;
         }
     }
 }

@@ -41,9 +41,8 @@ bool HeadlessDisplay::UpdateLayeredWindow(std::int32_t left, std::int32_t top) {
     if (path.back() != '/' && path.back() != '\\') path += '/';
     path += name;
     auto* pixels = reinterpret_cast<std::uint8_t*>(store.data());
-    const std::int32_t result =
-        SaveImageFile(pixels, storeWidth, storeHeight, path, true, 0, true, 0, 0, lastError,
-                      false, true, storeWidth * 4);
+    const std::int32_t result = SaveImageFile(pixels, storeWidth, storeHeight, path, true, 0, true,
+                                              0, 0, lastError, false, true, storeWidth * 4);
     if (result != ImageFileOk) {
         if (lastError.empty()) lastError = ImageFileMessage(result, true);
         lastError = path + ": " + lastError;

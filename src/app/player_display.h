@@ -11,8 +11,8 @@
 #include <string>
 
 struct PlayerDisplayOptions {
-    bool isHeadless = false;   // never try the X display
-    std::string frameFolder;   // where the headless display writes frames ("" keeps none)
+    bool isHeadless = false;  // never try the X display
+    std::string frameFolder;  // where the headless display writes frames ("" keeps none)
 };
 
 struct PlayerDisplay {

@@ -39,7 +39,8 @@ std::uint32_t* PlayerWindow::CreateViewBitmap(std::int32_t width, std::int32_t h
     viewWidth = 0;
     viewHeight = 0;
     if (width <= 0 || height <= 0) return nullptr;
-    const std::uint64_t count = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    const std::uint64_t count =
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     // The heap takes 32-bit sizes; a view too large for them is refused like any other.
     if (count > UINT32_MAX / sizeof(std::uint32_t)) ThrowOutOfMemory();
     viewBits = PrivateAllocBlock<std::uint32_t>(static_cast<std::uint32_t>(count));
@@ -57,11 +58,13 @@ bool PlayerWindow::PresentLayeredWindow(std::int32_t left, std::int32_t top, std
     const std::int32_t copyWidth = std::min(width, viewWidth);
     const std::int32_t copyHeight = std::min(height, viewHeight);
     for (std::int32_t y = 0; y < height; ++y) {
-        std::uint32_t* out = store.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+        std::uint32_t* out =
+            store.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
         std::int32_t done = 0;
         if (y < copyHeight) {
-            PremultiplyPixels(viewBits.get() + static_cast<std::size_t>(y) * static_cast<std::size_t>(viewWidth),
-                              out, static_cast<std::size_t>(copyWidth));
+            PremultiplyPixels(
+                viewBits.get() + static_cast<std::size_t>(y) * static_cast<std::size_t>(viewWidth),
+                out, static_cast<std::size_t>(copyWidth));
             done = copyWidth;
         }
         std::fill(out + done, out + width, 0u);
@@ -70,8 +73,7 @@ bool PlayerWindow::PresentLayeredWindow(std::int32_t left, std::int32_t top, std
 }
 
 bool PlayerWindow::MoveAndPresent(std::int32_t left, std::int32_t top, std::int32_t right,
-                                  std::int32_t bottom, std::int32_t oldLeft,
-                                  std::int32_t oldTop) {
+                                  std::int32_t bottom, std::int32_t oldLeft, std::int32_t oldTop) {
     const bool moved = left != oldLeft || top != oldTop;
     if (moved) display.ShowWindow(false);
     display.MoveWindow({left, top, right, bottom});

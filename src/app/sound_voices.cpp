@@ -1,5 +1,6 @@
 #include "app/sound_voices.h"
 
+#include "app/wave_file.h"
 #include "platform/file_bytes.h"
 #include "platform/program_folder.h"
 
@@ -7,7 +8,9 @@
 #include <AL/alc.h>
 #include <AL/alut.h>
 
+#include <bit>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -17,13 +20,30 @@ constexpr std::size_t MaxSoundFileBytes = 64u << 20;
 std::unique_ptr<SoundVoices> gVoices;
 bool gAlutStarted = false;
 
-// Reads the file and makes an OpenAL buffer of it; 0 when it cannot be read or decoded.
+// Reads the file and makes an OpenAL buffer of its samples; 0 when it cannot be read or is
+// no sound file the player plays.
 ALuint BufferFromFile(std::string_view path) {
+    // OpenAL takes 16-bit samples in host order; the file's are little-endian.
+    static_assert(std::endian::native == std::endian::little);
     FileBytes file;
     if (file.Read(path, MaxSoundFileBytes) != FileOpenError::None) return 0;
-    const auto bytes = file.Bytes();
-    if (bytes.empty()) return 0;
-    return alutCreateBufferFromFileImage(bytes.data(), static_cast<ALsizei>(bytes.size()));
+    const std::optional<WaveSound> sound = DecodeWaveFile(file.Bytes());
+    if (!sound) return 0;
+    const ALenum format =
+        sound->channelCount == 1
+            ? (sound->bitsPerSample == 8 ? AL_FORMAT_MONO8 : AL_FORMAT_MONO16)
+            : (sound->bitsPerSample == 8 ? AL_FORMAT_STEREO8 : AL_FORMAT_STEREO16);
+    alGetError();
+    ALuint buffer = 0;
+    alGenBuffers(1, &buffer);
+    if (alGetError() != AL_NO_ERROR) return 0;
+    alBufferData(buffer, format, sound->samples.data(), static_cast<ALsizei>(sound->samples.size()),
+                 sound->sampleRate);
+    if (alGetError() != AL_NO_ERROR) {
+        alDeleteBuffers(1, &buffer);
+        return 0;
+    }
+    return buffer;
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 // sources. The lists are found by the file's path.
 //
 // OpenAL is started with ALUT (StartSoundLibrary) and stopped at exit; without it nothing
-// plays and nothing fails loudly, as a player without sound still plays its gizmo.
+// plays and nothing fails loudly, as a player without sound still plays its gizmo. Sound files
+// are read and checked by the player itself (wave_file.h), not by ALUT's file loader.
 
 #include "app/string_key_table.h"
 

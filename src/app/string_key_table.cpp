@@ -2,17 +2,25 @@
 
 namespace {
 
+// One third of a mix round: x -= y; x -= z; x ^= z shifted right (or left).
+inline std::uint32_t MixRight(std::uint32_t x, std::uint32_t y, std::uint32_t z, int shift) {
+    return (x - y - z) ^ (z >> shift);
+}
+inline std::uint32_t MixLeft(std::uint32_t x, std::uint32_t y, std::uint32_t z, int shift) {
+    return (x - y - z) ^ (z << shift);
+}
+
 // The reversible mix of lookup2: every bit of a, b and c affects every bit of c.
 inline void Mix(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
-    a -= b; a -= c; a ^= (c >> 13);
-    b -= c; b -= a; b ^= (a << 8);
-    c -= a; c -= b; c ^= (b >> 13);
-    a -= b; a -= c; a ^= (c >> 12);
-    b -= c; b -= a; b ^= (a << 16);
-    c -= a; c -= b; c ^= (b >> 5);
-    a -= b; a -= c; a ^= (c >> 3);
-    b -= c; b -= a; b ^= (a << 10);
-    c -= a; c -= b; c ^= (b >> 15);
+    a = MixRight(a, b, c, 13);
+    b = MixLeft(b, c, a, 8);
+    c = MixRight(c, a, b, 13);
+    a = MixRight(a, b, c, 12);
+    b = MixLeft(b, c, a, 16);
+    c = MixRight(c, a, b, 5);
+    a = MixRight(a, b, c, 3);
+    b = MixLeft(b, c, a, 10);
+    c = MixRight(c, a, b, 15);
 }
 
 // The little-endian word of up to four bytes starting at p (missing high bytes are zero).

@@ -6,10 +6,10 @@ namespace {
 
 // Squared distance from a point to the nearest point of a rectangle (0 inside).
 std::int64_t DistanceSquared(const ScreenRect& r, ScreenPoint p) {
-    const std::int64_t dx = p.x < r.left ? std::int64_t{r.left} - p.x
+    const std::int64_t dx = p.x < r.left     ? std::int64_t{r.left} - p.x
                             : p.x >= r.right ? std::int64_t{p.x} - (std::int64_t{r.right} - 1)
                                              : 0;
-    const std::int64_t dy = p.y < r.top ? std::int64_t{r.top} - p.y
+    const std::int64_t dy = p.y < r.top       ? std::int64_t{r.top} - p.y
                             : p.y >= r.bottom ? std::int64_t{p.y} - (std::int64_t{r.bottom} - 1)
                                               : 0;
     return dx * dx + dy * dy;
@@ -17,10 +17,10 @@ std::int64_t DistanceSquared(const ScreenRect& r, ScreenPoint p) {
 
 // Squared gap between two rectangles along both axes (0 when they touch or overlap).
 std::int64_t GapSquared(const ScreenRect& a, const ScreenRect& b) {
-    const std::int64_t gx = std::max<std::int64_t>(
-        {0, std::int64_t{b.left} - a.right, std::int64_t{a.left} - b.right});
-    const std::int64_t gy = std::max<std::int64_t>(
-        {0, std::int64_t{b.top} - a.bottom, std::int64_t{a.top} - b.bottom});
+    const std::int64_t gx =
+        std::max<std::int64_t>({0, std::int64_t{b.left} - a.right, std::int64_t{a.left} - b.right});
+    const std::int64_t gy =
+        std::max<std::int64_t>({0, std::int64_t{b.top} - a.bottom, std::int64_t{a.top} - b.bottom});
     return gx * gx + gy * gy;
 }
 

@@ -22,13 +22,24 @@ std::int32_t VirtualKeyOf(KeySym sym) {
     if (sym >= XK_A && sym <= XK_Z) return static_cast<std::int32_t>(0x41 + (sym - XK_A));
     if (sym >= XK_KP_0 && sym <= XK_KP_9) return static_cast<std::int32_t>(0x60 + (sym - XK_KP_0));
     switch (sym) {
-        case XK_Return: case XK_KP_Enter: return 0x0D;
-        case XK_Escape: return 0x1B;
-        case XK_space: return 0x20;
-        case XK_Shift_L: case XK_Shift_R: return 0x10;
-        case XK_Control_L: case XK_Control_R: return 0x11;
-        case XK_Alt_L: case XK_Alt_R: return 0x12;
-        default: return -1;
+        case XK_Return:
+        case XK_KP_Enter:
+            return 0x0D;
+        case XK_Escape:
+            return 0x1B;
+        case XK_space:
+            return 0x20;
+        case XK_Shift_L:
+        case XK_Shift_R:
+            return 0x10;
+        case XK_Control_L:
+        case XK_Control_R:
+            return 0x11;
+        case XK_Alt_L:
+        case XK_Alt_R:
+            return 0x12;
+        default:
+            return -1;
     }
 }
 
@@ -104,8 +115,7 @@ std::unique_ptr<XLayeredDisplay> XLayeredDisplay::Open(std::string& whyNot) {
     attributes.event_mask = ExposureMask | StructureNotifyMask | ButtonPressMask |
                             ButtonReleaseMask | KeyPressMask | KeyReleaseMask;
     s->window = XCreateWindow(s->display, root, 0, 0, 1, 1, 0, 32, InputOutput, s->visual,
-                              CWColormap | CWBorderPixel | CWBackPixmap | CWEventMask,
-                              &attributes);
+                              CWColormap | CWBorderPixel | CWBackPixmap | CWEventMask, &attributes);
     s->rect = {0, 0, 1, 1};
     const long hints[5] = {MotifHintsDecorations, 0, 0, 0, 0};
     const Atom motif = XInternAtom(s->display, "_MOTIF_WM_HINTS", False);
@@ -136,8 +146,8 @@ std::unique_ptr<XLayeredDisplay> XLayeredDisplay::Open(std::string& whyNot) {
                 ScreenRect w{static_cast<std::int32_t>(v[0]), static_cast<std::int32_t>(v[1]),
                              static_cast<std::int32_t>(v[0] + v[2]),
                              static_cast<std::int32_t>(v[1] + v[3])};
-                w = {std::max(w.left, a.left), std::max(w.top, a.top),
-                     std::min(w.right, a.right), std::min(w.bottom, a.bottom)};
+                w = {std::max(w.left, a.left), std::max(w.top, a.top), std::min(w.right, a.right),
+                     std::min(w.bottom, a.bottom)};
                 if (w.left < w.right && w.top < w.bottom) monitor.workArea = w;
             }
             XFree(data);
@@ -198,8 +208,8 @@ bool XLayeredDisplay::UpdateLayeredWindow(std::int32_t left, std::int32_t top) {
     State& s = *state;
     if (s.storeWidth <= 0) return false;
     const ScreenRect target{left, top, left + s.storeWidth, top + s.storeHeight};
-    if (target.left != s.rect.left || target.top != s.rect.top ||
-        target.right != s.rect.right || target.bottom != s.rect.bottom) {
+    if (target.left != s.rect.left || target.top != s.rect.top || target.right != s.rect.right ||
+        target.bottom != s.rect.bottom) {
         XMoveResizeWindow(s.display, s.window, left, top, static_cast<unsigned>(s.storeWidth),
                           static_cast<unsigned>(s.storeHeight));
         s.rect = target;
@@ -258,8 +268,8 @@ ScreenPoint XLayeredDisplay::CursorScreenPos() {
     int winX = 0;
     int winY = 0;
     unsigned int mask = 0;
-    if (XQueryPointer(s.display, RootWindow(s.display, s.screen), &rootReturn, &childReturn,
-                      &rootX, &rootY, &winX, &winY, &mask) == False) {
+    if (XQueryPointer(s.display, RootWindow(s.display, s.screen), &rootReturn, &childReturn, &rootX,
+                      &rootY, &winX, &winY, &mask) == False) {
         return {};
     }
     return {rootX, rootY};
@@ -288,7 +298,13 @@ void XLayeredDisplay::ProcessEvents() {
             }
             case KeyPress:
             case KeyRelease: {
-                const std::int32_t key = VirtualKeyOf(XLookupKeysym(&event.xkey, 0));
+                // With NumLock on, the keypad's digits are the keys' second symbols.
+                KeySym sym = XLookupKeysym(&event.xkey, 0);
+                const KeySym second = XLookupKeysym(&event.xkey, 1);
+                if ((event.xkey.state & Mod2Mask) != 0 && second >= XK_KP_0 && second <= XK_KP_9) {
+                    sym = second;
+                }
+                const std::int32_t key = VirtualKeyOf(sym);
                 if (key >= 0) InputStateSetKeyHeld(key, event.type == KeyPress);
                 break;
             }
@@ -323,7 +339,8 @@ std::vector<std::uint32_t> XLayeredDisplay::ReadWindowPixels() {
     for (std::int32_t y = 0; y < height; ++y) {
         for (std::int32_t x = 0; x < width; ++x) {
             pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                   static_cast<std::size_t>(x)] = static_cast<std::uint32_t>(XGetPixel(image, x, y));
+                   static_cast<std::size_t>(x)] =
+                static_cast<std::uint32_t>(XGetPixel(image, x, y));
         }
     }
     XDestroyImage(image);

@@ -62,8 +62,8 @@ TEST_F(PlayerWindowTest, PresentingBeyondTheViewIsTransparentAndWithinItCrops) {
     std::fill(bits, bits + 4, 0xFF0000FFu);
     ASSERT_TRUE(window.PresentLayeredWindow(0, 0, 3, 3));
     EXPECT_EQ(display.LastFrame(),
-              (std::vector<std::uint32_t>{0xFF0000FF, 0xFF0000FF, 0, 0xFF0000FF, 0xFF0000FF, 0,
-                                          0, 0, 0}));
+              (std::vector<std::uint32_t>{0xFF0000FF, 0xFF0000FF, 0, 0xFF0000FF, 0xFF0000FF, 0, 0,
+                                          0, 0}));
     ASSERT_TRUE(window.PresentLayeredWindow(0, 0, 1, 2));
     EXPECT_EQ(display.LastFrame(), (std::vector<std::uint32_t>{0xFF0000FF, 0xFF0000FF}));
 }

@@ -1,8 +1,10 @@
 #include "app/sound_voices.h"
 
+#include "app/wave_file.h"
 #include "platform/file_bytes.h"
 #include "platform/program_folder.h"
 #include "support/temp_folder.h"
+#include "wave_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,15 +20,6 @@
 namespace {
 
 constexpr std::int32_t SampleRate = 22050;
-
-void PutU16(std::string& out, std::uint32_t v) {
-    out += static_cast<char>(v & 0xFF);
-    out += static_cast<char>((v >> 8) & 0xFF);
-}
-void PutU32(std::string& out, std::uint32_t v) {
-    PutU16(out, v & 0xFFFF);
-    PutU16(out, v >> 16);
-}
 
 // A 441 Hz tone at amplitude 10000, mono 16-bit PCM.
 std::vector<std::int16_t> Tone(std::int32_t count) {
@@ -37,45 +31,19 @@ std::vector<std::int16_t> Tone(std::int32_t count) {
     return samples;
 }
 
-std::string WaveFile(const std::vector<std::int16_t>& samples) {
-    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
-    std::string out = "RIFF";
-    PutU32(out, 36 + dataBytes);
-    out += "WAVEfmt ";
-    PutU32(out, 16);
-    PutU16(out, 1);  // PCM
-    PutU16(out, 1);  // mono
-    PutU32(out, SampleRate);
-    PutU32(out, SampleRate * 2);
-    PutU16(out, 2);
-    PutU16(out, 16);
-    out += "data";
-    PutU32(out, dataBytes);
-    for (std::int16_t s : samples) PutU16(out, static_cast<std::uint16_t>(s));
-    return out;
-}
-
-// The 16-bit samples of a written .wav's data chunk.
+// The samples of the .wav OpenAL Soft wrote (mono, 16 bits), read as the player reads its
+// own sound files.
 std::vector<std::int16_t> ReadWaveSamples(const std::string& path) {
     FileBytes file;
     if (file.Read(path) != FileOpenError::None) return {};
-    const auto bytes = file.Bytes();
-    std::size_t at = 12;
-    while (at + 8 <= bytes.size()) {
-        const std::uint32_t size = bytes[at + 4] | (bytes[at + 5] << 8) |
-                                   (bytes[at + 6] << 16) | (std::uint32_t{bytes[at + 7]} << 24);
-        if (bytes[at] == 'd' && bytes[at + 1] == 'a' && bytes[at + 2] == 't' &&
-            bytes[at + 3] == 'a') {
-            std::vector<std::int16_t> samples;
-            const std::size_t end = std::min<std::size_t>(bytes.size(), at + 8 + size);
-            for (std::size_t i = at + 8; i + 1 < end; i += 2) {
-                samples.push_back(static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8)));
-            }
-            return samples;
-        }
-        at += 8 + size + (size & 1);
+    const std::optional<WaveSound> sound = DecodeWaveFile(file.Bytes());
+    if (!sound || sound->channelCount != 1 || sound->bitsPerSample != 16) return {};
+    std::vector<std::int16_t> samples;
+    for (std::size_t i = 0; i + 1 < sound->samples.size(); i += 2) {
+        samples.push_back(
+            static_cast<std::int16_t>(sound->samples[i] | (sound->samples[i + 1] << 8)));
     }
-    return {};
+    return samples;
 }
 
 // Sets OpenAL Soft up to write what it plays into a mono 16-bit .wav at the tone's rate, so
@@ -84,14 +52,17 @@ class SoundVoicesTest : public testing::Test {
 protected:
     void SetUp() override {
         output = folder.Str() + "/played.wav";
-        const std::string config = folder.WriteFile(
-            "alsoft.conf", "[general]\nchannels = mono\nsample-type = int16\nfrequency = 22050\n"
-                           "output-limiter = false\ndither = false\n[wave]\nfile = " +
-                               output + "\n");
+        const std::string config =
+            folder.WriteFile("alsoft.conf",
+                             "[general]\nchannels = mono\nsample-type = int16\nfrequency = 22050\n"
+                             "output-limiter = false\ndither = false\n[wave]\nfile = " +
+                                 output + "\n");
         setenv("ALSOFT_DRIVERS", "wave", 1);
         setenv("ALSOFT_CONF", config.c_str(), 1);
         tone = Tone(SampleRate * 3 / 10);
-        folder.WriteFile("Sounds/Tone.wav", WaveFile(tone));
+        std::string samples;
+        for (std::int16_t v : tone) wave_test::PutU16(samples, static_cast<std::uint16_t>(v));
+        folder.WriteFile("Sounds/Tone.wav", wave_test::Pcm(1, SampleRate, 16, samples));
         std::string whyNot;
         started = StartSoundLibrary(whyNot);
         ASSERT_TRUE(started) << whyNot;

@@ -16,9 +16,9 @@ TEST(BitmapFont, MeasuresLongestLineAndLineCount) {
         std::int32_t lines;
     };
     const Case cases[] = {
-        {"", 0, 1},          {"a", 1, 1},        {"abc\r\nde", 3, 2}, {"ab\ncdef", 4, 2},
-        {"ab\rc", 2, 2},     {"x\r\n", 1, 2},    {"\r\n\r\n", 0, 3},  {"\n\r", 0, 3},
-        {"score :  99000\r\n  time :  00 : 00  ", 19, 2},
+        {"", 0, 1},         {"a", 1, 1},     {"abc\r\nde", 3, 2},
+        {"ab\ncdef", 4, 2}, {"ab\rc", 2, 2}, {"x\r\n", 1, 2},
+        {"\r\n\r\n", 0, 3}, {"\n\r", 0, 3},  {"score :  99000\r\n  time :  00 : 00  ", 19, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

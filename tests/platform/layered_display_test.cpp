@@ -23,7 +23,7 @@ TEST(LayeredDisplay, MonitorFromPointTakesTheOneItIsOnElseTheNearest) {
         std::int32_t left;
     };
     const Case cases[] = {
-        {{10, 10}, 0},       {{1279, 500}, 0},  {{1280, 500}, 1280}, {{-500, 2000}, 0},
+        {{10, 10}, 0},       {{1279, 500}, 0},     {{1280, 500}, 1280}, {{-500, 2000}, 0},
         {{5000, -20}, 1280}, {{1270, 1060}, 1280}, {{1200, 1100}, 0},
     };
     for (const Case& c : cases) {
@@ -40,15 +40,15 @@ TEST(LayeredDisplay, MonitorFromRectTakesLargestShareElseNearestOrPrimary) {
         std::int32_t left;
     };
     const Case cases[] = {
-        {{1000, 0, 1400, 100}, false, 0},        // more of it on the left monitor
-        {{1200, 0, 1600, 100}, false, 1280},     // more on the right one
-        {{-900, -900, -800, -800}, true, 0},     // on none: the nearest
-        {{-900, -900, -800, -800}, false, 1280}, // on none: the primary
+        {{1000, 0, 1400, 100}, false, 0},         // more of it on the left monitor
+        {{1200, 0, 1600, 100}, false, 1280},      // more on the right one
+        {{-900, -900, -800, -800}, true, 0},      // on none: the nearest
+        {{-900, -900, -800, -800}, false, 1280},  // on none: the primary
         {{0, 0, 1024, 768}, false, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.rect.left << "," << c.rect.top << " nearest "
-                                        << c.nearest);
+        SCOPED_TRACE(testing::Message()
+                     << c.rect.left << "," << c.rect.top << " nearest " << c.nearest);
         EXPECT_EQ(LeftOf(MonitorFromRect(Monitors, c.rect, c.nearest)), c.left);
     }
     // Without a primary one marked, the first stands in for it.

@@ -32,7 +32,9 @@ void FillFrame(std::uint32_t* bits, std::int32_t width, std::int32_t height) {
     for (std::int32_t y = 0; y < height; ++y) {
         for (std::int32_t x = 0; x < width; ++x) {
             const auto alpha = static_cast<std::uint32_t>((x * 7 + y * 3) % 256);
-            bits[y * width + x] = (alpha << 24) | static_cast<std::uint32_t>(x * 0x010203 + y * 0x030201) % 0x1000000u;
+            bits[y * width + x] =
+                (alpha << 24) |
+                static_cast<std::uint32_t>(x * 0x010203 + y * 0x030201) % 0x1000000u;
         }
     }
     DrawScoreOverlay(bits, width, height, MeasureScoreOverlay(), true, 420, 75000);
