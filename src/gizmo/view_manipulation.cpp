@@ -27,24 +27,11 @@ double EyeDistance(const Matrix4W& camera) {
     return Vec3Length(Vec3{camera.m[4], camera.m[8], camera.m[12]});
 }
 
-// The volume fog's two layer forms, which bound the picture too when the scene's volume fog
-// is on; null when it is off.
-const SceneExtraSurfaces* FogSurfaces(const GizmoScene& scene, SceneExtraSurfaces& extra) {
-    const FogRenderData& fog = scene.view->fogBlock;
-    if (!scene.document->settings.volumeFog || fog.isSwitchOn == 0) return nullptr;
-    for (std::size_t i = 0; i < extra.forms.size(); ++i) {
-        if (i >= fog.quadrics.size() || i >= fog.layers.size()) continue;
-        extra.forms[i] = fog.quadrics[i];
-        extra.enabled[i] = fog.layers[i].flag != 0 ? 1 : 0;
-    }
-    return &extra;
-}
-
 // The scene's image rectangle seen through camera; false when the eye is inside a drawn
 // part (the bounds are then open on every side).
 bool ProjectScene(const GizmoScene& scene, const Matrix4W& camera, SceneBounds& bounds) {
     SceneExtraSurfaces extra;
-    return ProjectSceneBounds(*scene.geometry, camera, bounds, FogSurfaces(scene, extra));
+    return ProjectSceneBounds(*scene.geometry, camera, bounds, SceneFogSurfaces(scene, extra));
 }
 
 // The screen rectangle of image bounds at the scene's scale and window origin, widened by
@@ -161,6 +148,17 @@ bool Manipulate(GizmoScene& scene, std::int32_t dx, std::int32_t dy) {
 }
 
 }  // namespace
+
+const SceneExtraSurfaces* SceneFogSurfaces(const GizmoScene& scene, SceneExtraSurfaces& extra) {
+    const FogRenderData& fog = scene.view->fogBlock;
+    if (!scene.document->settings.volumeFog || fog.isSwitchOn == 0) return nullptr;
+    for (std::size_t i = 0; i < extra.forms.size(); ++i) {
+        if (i >= fog.quadrics.size() || i >= fog.layers.size()) continue;
+        extra.forms[i] = fog.quadrics[i];
+        extra.enabled[i] = fog.layers[i].flag != 0 ? 1 : 0;
+    }
+    return &extra;
+}
 
 Matrix4W SceneViewMatrix(const QRenderView& view) { return view.GetCameraMatrix(); }
 

@@ -19,6 +19,7 @@
 #include <optional>
 
 struct GizmoScene;
+struct SceneExtraSurfaces;
 class QRenderView;
 
 // A manipulation goes back when its window would be narrower or lower than this.
@@ -30,6 +31,10 @@ inline constexpr std::int32_t ManipulationMinSamples = 1024;
 
 // The preview is drawn at half resolution when the scene covers more pixels than this.
 inline constexpr std::int64_t ManipulationPreviewPixels = 500'000;
+
+// The volume fog's two layer forms, which bound the scene's picture too when the scene's
+// volume fog is on: extra filled and returned; null when it is off.
+const SceneExtraSurfaces* SceneFogSurfaces(const GizmoScene& scene, SceneExtraSurfaces& extra);
 
 // The view matrix as the gizmo keeps it: camera to scene coordinates, w-first, its first
 // column the eye.

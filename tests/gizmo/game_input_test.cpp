@@ -13,7 +13,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -22,7 +21,7 @@ namespace {
 class GameInput : public ScriptedGizmoTest {
 protected:
     // A press at the window's top-left corner (away from every part) with the modifiers held.
-    void PressWith(std::initializer_list<std::int32_t> modifiers) {
+    void PressWith(const std::vector<std::int32_t>& modifiers) {
         for (const std::int32_t key : modifiers) input.HoldKey(key);
         press = ScreenPoint{scene.windowRect.left + 1, scene.windowRect.top + 1};
         cursor.MoveTo(press.x, press.y);
@@ -212,12 +211,7 @@ TEST_F(GameInput, TwoOrMoreModifiersChangeNothingUntilTheRelease) {
             (std::find(held.begin(), held.end(), VirtualKeyControl) != held.end() ? 1 : 0) +
             (std::find(held.begin(), held.end(), VirtualKeyShift) != held.end() ? 2 : 0) +
             (std::find(held.begin(), held.end(), VirtualKeyAlt) != held.end() ? 4 : 0);
-        for (const std::int32_t key : held) input.HoldKey(key);
-        press = ScreenPoint{scene.windowRect.left + 1, scene.windowRect.top + 1};
-        cursor.MoveTo(press.x, press.y);
-        input.HoldKey(VirtualKeyLeftButton);
-        OnGizmoPress(scene, press);
-        for (const std::int32_t key : held) input.ReleaseKey(key);
+        PressWith(held);
         ASSERT_EQ(scene.manipulation, kind);
 
         const std::array<double, 2> angles = scene.angles;
@@ -270,6 +264,51 @@ TEST_F(GameInput, AClickDuringTheReleaseRenderHoldsTheGizmoStillUntilAManipulati
     EXPECT_EQ(scene.renderAbandoned, 0);
     Frames(1);
     EXPECT_EQ(scene.world->frameNumber, frame + 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A scene holding one slider taken hold of at view pixel (100, 50): one guide unit per ten
+// pixels to the right.
+struct DraggedSlider {
+    DraggedSlider() {
+        scene.active = 1;
+        scene.world = std::make_unique<GizmoWorld>(&scene.movingPartList, &scene.partTable);
+        scene.world->objects.push_back(std::make_unique<GizmoObject>(NewSliderObject()));
+        slider = scene.world->objects.back().get();
+        SliderTail& s = slider->slider;
+        s.coordinateMode = 1;
+        s.mousePixels = 10.0;
+        s.screenDirection = Vec2{1.0, 0.0};
+        s.dragOrigin = Vec2{100.0, 50.0};
+        scene.cursorTrail.fill(ScreenPoint{100, 50});
+        scene.world->draggedSlider = slider;
+    }
+    GizmoScene scene;
+    GizmoObject* slider = nullptr;
+};
+
+TEST(GameInputSlider, ASteadyDragMovesTheTargetsWithTheCursorUntilReleased) {
+    DraggedSlider dragged;
+    SliderTail& s = dragged.slider->slider;
+    for (std::int32_t i = 1; i <= 6; ++i) {
+        SCOPED_TRACE(i);
+        const double before = s.endTarget.u1;
+        FollowControlDrag(dragged.scene, 100 + 4 * i, 50, false);
+        EXPECT_EQ(s.startTarget.u1, before);
+        EXPECT_NEAR(s.endTarget.u1, 0.4 * i, 1e-9);
+        EXPECT_NEAR(s.endTarget.u2, 0.0, 1e-9);
+        EXPECT_EQ(dragged.scene.world->draggedSlider, dragged.slider);
+    }
+    FollowControlDrag(dragged.scene, 128, 50, true);
+    EXPECT_NEAR(s.endTarget.u1, 2.8, 1e-9);
+    EXPECT_EQ(dragged.slider->motionDone, 1);
+    EXPECT_EQ(dragged.scene.world->draggedSlider, nullptr);
+    // With nothing dragged the cursor moves nothing.
+    FollowControlDrag(dragged.scene, 300, 50, false);
+    EXPECT_NEAR(s.endTarget.u1, 2.8, 1e-9);
 }
 
 }  // namespace
