@@ -6,10 +6,9 @@
 // parts, reads the roles, sets up the flyer and the flipper, adds the catcher discs, aims the
 // camera, sizes the window and draws the first frame whole; the unload frees all of it.
 
-#include "gizmo/gizmo_scene.h"
-
 #include "core/xml_values.h"
 #include "gizmo/gizmo_run.h"
+#include "gizmo/gizmo_scene.h"
 #include "platform/file_bytes.h"
 #include "platform/safe_file_writer.h"
 #include "platform/work_area.h"
@@ -22,8 +21,7 @@
 
 namespace {
 
-const std::string FixturePath =
-    std::string(ORBELLE_BENCH_DATA_DIR) + "/gizmo/flipper_table.kvr";
+const std::string FixturePath = std::string(ORBELLE_BENCH_DATA_DIR) + "/gizmo/flipper_table.kvr";
 
 constexpr double Stored = 100.0;  // stored lengths are working lengths times this
 
@@ -39,8 +37,8 @@ std::string ManyPartGizmo(int extraBalls) {
         const auto f = [](double v) { return FloatToBase64(static_cast<float>(v * Stored)); };
         balls += "<Obj o=\"1\" f=\"0\" g=\"" + std::to_string(10 + i) +
                  "\" c=\"12632256\" n=\"1\" e=\"0\" px=\"" + f(x * 0.8) + "\" py=\"" + f(0.1) +
-                 "\" pz=\"" + f(z * 0.8) + "\" rx=\"" + f(0.0) + "\" ry=\"" + f(0.0) +
-                 "\" rz=\"" + f(0.0) + "\" gi=\"0\" t=\"\"><P>" + f(0.08) + "</P></Obj>\r\n";
+                 "\" pz=\"" + f(z * 0.8) + "\" rx=\"" + f(0.0) + "\" ry=\"" + f(0.0) + "\" rz=\"" +
+                 f(0.0) + "\" gi=\"0\" t=\"\"><P>" + f(0.08) + "</P></Obj>\r\n";
     }
     text.insert(text.find("</KVR>"), balls);
     return text;
@@ -58,9 +56,9 @@ std::string FiveBallGizmo() {
         groups += "<Group name=\"Ball" + std::to_string(i + 2) +
                   "\" parms=\"&lt;G&gt;&lt;Fly/&gt;&lt;/G&gt;\"/>";
         balls += "<Obj o=\"1\" f=\"0\" g=\"" + std::to_string(20 + i) +
-                 "\" c=\"14729248\" n=\"1\" e=\"0\" px=\"" + f(-2.0 + 1.3 * i) +
-                 "\" py=\"" + f(1.2 + 0.4 * i) + "\" pz=\"" + f(1.5) + "\" rx=\"" + f(0.0) +
-                 "\" ry=\"" + f(0.0) + "\" rz=\"" + f(0.0) + "\" gi=\"" + std::to_string(4 + i) +
+                 "\" c=\"14729248\" n=\"1\" e=\"0\" px=\"" + f(-2.0 + 1.3 * i) + "\" py=\"" +
+                 f(1.2 + 0.4 * i) + "\" pz=\"" + f(1.5) + "\" rx=\"" + f(0.0) + "\" ry=\"" +
+                 f(0.0) + "\" rz=\"" + f(0.0) + "\" gi=\"" + std::to_string(4 + i) +
                  "\" t=\"\"><P>" + f(0.4) + "</P></Obj>\r\n";
     }
     text.insert(text.find("</Groups>"), groups);

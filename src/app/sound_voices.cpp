@@ -77,7 +77,13 @@ bool SoundVoices::PlaySoundByName(std::string_view path, float gain, float pitch
         }
     }
 
-    // Every voice is busy, or the sound has none yet: a new one.
+    // Every voice is busy, or the sound has none yet: a new one. The list makes its room
+    // first, so that running out of memory cannot strand a source outside it.
+    if (voices == nullptr) {
+        lists.HashSet(path, {});
+        voices = lists.HashFind(path);
+    }
+    voices->reserve(voices->size() + 1);
     SoundVoice voice;
     alGetError();
     ALuint source = 0;
@@ -90,10 +96,6 @@ bool SoundVoices::PlaySoundByName(std::string_view path, float gain, float pitch
     if (voice.buffer != 0) {
         alSourcei(source, AL_BUFFER, static_cast<ALint>(voice.buffer));
         alSourcei(source, AL_LOOPING, AL_FALSE);
-    }
-    if (voices == nullptr) {
-        lists.HashSet(path, {});
-        voices = lists.HashFind(path);
     }
     voices->push_back(voice);
     if (voice.buffer == 0) return false;

@@ -39,7 +39,8 @@ namespace {
 constexpr std::int32_t CatcherDiscCount = 2;
 constexpr std::uint32_t CatcherDiscParams = 3;
 constexpr std::uint32_t CatcherDiscBytes = PartRecordFixedBytes + 4 * CatcherDiscParams;
-constexpr std::uint8_t CatcherDiscFlags = GizmoPartHidden | GizmoPartFixedRole | GizmoPartSecondState;
+constexpr std::uint8_t CatcherDiscFlags =
+    GizmoPartHidden | GizmoPartFixedRole | GizmoPartSecondState;
 constexpr std::uint32_t CatcherDiscColour = 0x808080;
 constexpr double CatcherDiscThickness = 0.1;
 
@@ -195,7 +196,8 @@ void BuildFlipper(GizmoScene& scene, const GizmoRoles& roles, std::int32_t group
     if (tail.activated == 0) StartMoving(world, object);
     // The second state only shows the flipper's far pose: hidden, kept in the window's
     // reckoning.
-    for (const RoleText& member : roles.groups[static_cast<std::size_t>(flip.secondGroup)].members) {
+    for (const RoleText& member :
+         roles.groups[static_cast<std::size_t>(flip.secondGroup)].members) {
         ChangePartFlags(scene, member.part,
                         GizmoPartHidden | GizmoPartFixedRole | GizmoPartSecondState, 0);
     }
@@ -216,8 +218,8 @@ void BuildSlider(GizmoScene& scene, const GizmoRoles& roles, std::int32_t group,
 }
 
 // Sets the flyer up; returns its reach when it is live (and starts it), else nothing.
-void BuildFlyer(GizmoScene& scene, const GizmoRoles& roles, std::int32_t group,
-                GizmoObject& object, double& largestFlyerRadius) {
+void BuildFlyer(GizmoScene& scene, const GizmoRoles& roles, std::int32_t group, GizmoObject& object,
+                double& largestFlyerRadius) {
     GizmoWorld& world = *scene.world;
     const std::int32_t control = ResolveFlyerControl(roles, group);
     const std::vector<PhysicsPart> parts = PhysicsPartsOf(scene, object);
@@ -256,7 +258,8 @@ void BuildObjects(GizmoScene& scene, const GizmoRoles& roles, double& largestFly
             object->flyer.score = 0;
         }
         for (const RoleText& member : entry.members) {
-            AddObjectPart(*object, member.part, scene.partTable[static_cast<std::size_t>(member.part)]);
+            AddObjectPart(*object, member.part,
+                          scene.partTable[static_cast<std::size_t>(member.part)]);
         }
         GizmoObject& placed = *object;
         world.objects.push_back(std::move(object));
@@ -423,7 +426,8 @@ std::int32_t LoadScene(std::string_view path, GizmoScene& scene) {
         std::uint8_t* record = scene.partTable[static_cast<std::size_t>(entry.part)];
         const ObjectRoles& r = entry.roles;
         if (r.collide) {
-            if (r.collide->friction) PartRecordSetFriction(record, static_cast<float>(*r.collide->friction));
+            if (r.collide->friction)
+                PartRecordSetFriction(record, static_cast<float>(*r.collide->friction));
             if (r.collide->loss) PartRecordSetLoss(record, static_cast<float>(*r.collide->loss));
         }
         if (r.invisible) ChangePartFlags(scene, entry.part, GizmoPartHidden, 0);
@@ -432,7 +436,8 @@ std::int32_t LoadScene(std::string_view path, GizmoScene& scene) {
         } else if (!IsDrawn(scene, entry.part)) {
             ChangePartFlags(scene, entry.part, GizmoPartCollidesHidden, 0);
         }
-        if (r.collisReset) PartRecordSetCollisionBits(record, static_cast<std::uint32_t>(*r.collisReset));
+        if (r.collisReset)
+            PartRecordSetCollisionBits(record, static_cast<std::uint32_t>(*r.collisReset));
     }
     world.stagePart = roles.stagePart;
     world.gravity = roles.gravity;
@@ -473,8 +478,8 @@ std::int32_t LoadScene(std::string_view path, GizmoScene& scene) {
     const double sceneRadius = EnclosingRadius(geometry, 0.0, 0.0, 0.0, EnclosingTolerance);
     scene.sceneRadius = sceneRadius;
     Matrix4W camera = view.GetCameraMatrix();
-    for (std::int32_t i = 0; i < view.LightCount() && i < static_cast<std::int32_t>(SceneLightCount);
-         ++i) {
+    for (std::int32_t i = 0;
+         i < view.LightCount() && i < static_cast<std::int32_t>(SceneLightCount); ++i) {
         Vec3 p = Transform(camera, view.LightSlot(i).position);
         const double length = Vec3Length(p);
         if (i < view.directionLightCount && length < NearestLightRadii * sceneRadius &&
@@ -539,23 +544,24 @@ std::int32_t LoadScene(std::string_view path, GizmoScene& scene) {
     // The renderer draws nothing smaller than its least side.
     right = std::max(right, left + RenderMinSide);
     bottom = std::max(bottom, top + RenderMinSide);
-    scene.windowRect = ScreenRect{static_cast<std::int32_t>(left), static_cast<std::int32_t>(top),
-                                  static_cast<std::int32_t>(right),
-                                  static_cast<std::int32_t>(bottom)};
+    scene.windowRect =
+        ScreenRect{static_cast<std::int32_t>(left), static_cast<std::int32_t>(top),
+                   static_cast<std::int32_t>(right), static_cast<std::int32_t>(bottom)};
 
     // View set-up.
     const auto width = static_cast<std::int32_t>(right - left);
     const auto height = static_cast<std::int32_t>(bottom - top);
     TranslateBadAlloc([&] {
-        scene.viewBits.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+        scene.viewBits.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
+                              0);
     });
     const double nearDepth = distance + (scene.loadNear - loadDistance);
     view.viewSettings.nearDepth = nearDepth;
     view.viewSettings.farDepth = nearDepth + (scene.loadFar - scene.loadNear);
     const double nearestScene = Vec3Length(Vec3Sub(eye, scene.sceneCentre)) - scene.perspective;
     if (nearestScene > 0.0) view.depthConstant = nearestScene;
-    const double perspectiveFactor = 2.0 * scene.scale * scene.perspective /
-                                     (1.5 * width * (distance - sceneRadius));
+    const double perspectiveFactor =
+        2.0 * scene.scale * scene.perspective / (1.5 * width * (distance - sceneRadius));
     if (perspectiveFactor > 0.0 && std::isfinite(perspectiveFactor)) {
         view.lightMapScale = perspectiveFactor;
     }

@@ -86,10 +86,10 @@ struct GizmoScene {
     // gizmo's record flags and role values are written here, never into the document.
     PrivateBlockPtr<std::uint8_t> partBlock;
     std::uint32_t partBlockBytes = 0;
-    std::vector<std::uint8_t*> partTable;         // per part index, its record in partBlock
-    std::vector<std::int32_t> movingPartList;     // part indices of the moving parts
-    std::vector<std::uint32_t> viewBits;          // the frame the view draws, width x height
-    std::vector<std::int32_t> frameList;  // the moving parts as the renderer takes them
+    std::vector<std::uint8_t*> partTable;      // per part index, its record in partBlock
+    std::vector<std::int32_t> movingPartList;  // part indices of the moving parts
+    std::vector<std::uint32_t> viewBits;       // the frame the view draws, width x height
+    std::vector<std::int32_t> frameList;       // the moving parts as the renderer takes them
 
     // ---- Timing and input ----
     std::uint32_t pressStamp = 0;
@@ -112,7 +112,7 @@ struct GizmoScene {
     double loadNear = 0.0;      // the view's near and far depths as the file had them
     double loadFar = 0.0;
     double stepTime = DefaultStepTime;
-    double perspective = 0.0;  // radius of the ball about sceneCentre holding the drawn parts
+    double perspective = 0.0;        // radius of the ball about sceneCentre holding the drawn parts
     double minCameraDistance = 0.0;  // 1.75 x sceneRadius
     double sceneRadius = 0.0;        // radius of the ball about the origin holding them
     std::array<double, 2> acceptedAngles{};
@@ -120,7 +120,7 @@ struct GizmoScene {
     std::array<double, 2> angles{};  // yaw, pitch (radians)
     double acceptedScale = 0.0;
     double pressScale = 0.0;
-    double scale = 0.0;  // pixels per image unit: the view's focal value x 1000
+    double scale = 0.0;                    // pixels per image unit: the view's focal value x 1000
     std::array<double, 2> windowOrigin{};  // screen position of the projection centre
     std::array<double, 2> pressWindowOrigin{};
     ScreenRect workArea;

@@ -348,3 +348,35 @@ std::vector<std::uint32_t> XLayeredDisplay::ReadWindowPixels() {
 }
 
 void XLayeredDisplay::Sync() { XSync(state->display, False); }
+
+bool XLayeredDisplay::SendKeyForTesting(const std::string& keyName, bool down, bool numLock) {
+    State& s = *state;
+    const KeySym sym = XStringToKeysym(keyName.c_str());
+    if (sym == NoSymbol) return false;
+    const KeyCode code = XKeysymToKeycode(s.display, sym);
+    if (code == 0) return false;
+    XEvent event{};
+    event.xkey.type = down ? KeyPress : KeyRelease;
+    event.xkey.display = s.display;
+    event.xkey.window = s.window;
+    event.xkey.root = RootWindow(s.display, s.screen);
+    event.xkey.keycode = code;
+    event.xkey.state = numLock ? Mod2Mask : 0;
+    event.xkey.same_screen = True;
+    XSendEvent(s.display, s.window, False, down ? KeyPressMask : KeyReleaseMask, &event);
+    XSync(s.display, False);
+    return true;
+}
+
+void XLayeredDisplay::SendButtonForTesting(std::int32_t button, bool down) {
+    State& s = *state;
+    XEvent event{};
+    event.xbutton.type = down ? ButtonPress : ButtonRelease;
+    event.xbutton.display = s.display;
+    event.xbutton.window = s.window;
+    event.xbutton.root = RootWindow(s.display, s.screen);
+    event.xbutton.button = static_cast<unsigned>(button);
+    event.xbutton.same_screen = True;
+    XSendEvent(s.display, s.window, False, down ? ButtonPressMask : ButtonReleaseMask, &event);
+    XSync(s.display, False);
+}

@@ -45,6 +45,12 @@ public:
     // Waits for the server to have done everything asked of it so far.
     void Sync();
 
+    // Has the server deliver to the window a key going down or up, named as X names key
+    // symbols ("2", "KP_1", "Return"), with NumLock on or off; or pointer button 1 to 5.
+    // ProcessEvents then reads them as it reads the user's. False for an unknown name.
+    bool SendKeyForTesting(const std::string& keyName, bool down, bool numLock);
+    void SendButtonForTesting(std::int32_t button, bool down);
+
 private:
     struct State;
     explicit XLayeredDisplay(std::unique_ptr<State> state);

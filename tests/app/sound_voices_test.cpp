@@ -46,19 +46,28 @@ std::vector<std::int16_t> ReadWaveSamples(const std::string& path) {
     return samples;
 }
 
-// Sets OpenAL Soft up to write what it plays into a mono 16-bit .wav at the tone's rate, so
-// the samples can be checked against the file played.
+// OpenAL Soft reads its configuration once a process, so every test of the process shares
+// one: a mono 16-bit .wav at the tone's rate, in a folder that lasts as long as the process.
+// Each start of the sound library writes the file anew.
+const std::string& OutputWave() {
+    static const TempFolder folder;
+    static const std::string output = folder.Str() + "/played.wav";
+    static const std::string config =
+        folder.WriteFile("alsoft.conf",
+                         "[general]\nchannels = mono\nsample-type = int16\nfrequency = 22050\n"
+                         "output-limiter = false\ndither = false\n[wave]\nfile = " +
+                             output + "\n");
+    return output;
+}
+
+// Sets OpenAL Soft up to write what it plays into the output .wav, so the samples can be
+// checked against the file played.
 class SoundVoicesTest : public testing::Test {
 protected:
     void SetUp() override {
-        output = folder.Str() + "/played.wav";
-        const std::string config =
-            folder.WriteFile("alsoft.conf",
-                             "[general]\nchannels = mono\nsample-type = int16\nfrequency = 22050\n"
-                             "output-limiter = false\ndither = false\n[wave]\nfile = " +
-                                 output + "\n");
+        output = OutputWave();
         setenv("ALSOFT_DRIVERS", "wave", 1);
-        setenv("ALSOFT_CONF", config.c_str(), 1);
+        setenv("ALSOFT_CONF", (output.substr(0, output.rfind('/')) + "/alsoft.conf").c_str(), 1);
         tone = Tone(SampleRate * 3 / 10);
         std::string samples;
         for (std::int16_t v : tone) wave_test::PutU16(samples, static_cast<std::uint16_t>(v));

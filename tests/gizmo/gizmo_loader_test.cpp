@@ -1,8 +1,8 @@
 #include "gizmo/gizmo_loader.h"
 
+#include "app/headless_display.h"
 #include "core/byte_order.h"
 #include "core/private_heap.h"
-#include "app/headless_display.h"
 #include "geometry/part_record.h"
 #include "geometry/scene_geometry.h"
 #include "gizmo/gizmo_part_fields.h"
@@ -60,9 +60,8 @@ TEST(GizmoLoader, LoadsTheFixtureIntoAPausedGizmo) {
     EXPECT_EQ(scene.active, 1);
     EXPECT_EQ(scene.paused, 1);
     EXPECT_EQ(scene.fileID, "flipper-table");
-    EXPECT_EQ(scene.soundNames,
-              (std::vector<std::string>{ProgramFolder() + "Sounds/bounce.wav",
-                                        ProgramFolder() + "Sounds/flip.wav"}));
+    EXPECT_EQ(scene.soundNames, (std::vector<std::string>{ProgramFolder() + "Sounds/bounce.wav",
+                                                          ProgramFolder() + "Sounds/flip.wav"}));
 
     const GizmoWorld& world = *scene.world;
     EXPECT_EQ(world.stagePart, StagePart);
@@ -179,14 +178,12 @@ TEST(GizmoLoader, FailedLoadsLeaveTheirMessageAndNothingLoaded) {
     };
     const Case cases[] = {
         {"not a scene", "this is not XML", "Cannot load a scene file"},
-        {"no stage",
-         FixtureWith("&lt;Stage gravity=\"10\" fileID=\"flipper-table\"/&gt;", ""),
+        {"no stage", FixtureWith("&lt;Stage gravity=\"10\" fileID=\"flipper-table\"/&gt;", ""),
          "There has to be a stage object"},
         {"newer gizmo",
          FixtureWith("fileID=\"flipper-table\"", "fileID=\"flipper-table\" compatibility=\"3\""),
          "This file requires the latest version of Orbelle"},
-        {"flipper without second state",
-         FixtureWith("&lt;Flip id=\"paddle\" state=\"1\"/&gt;", ""),
+        {"flipper without second state", FixtureWith("&lt;Flip id=\"paddle\" state=\"1\"/&gt;", ""),
          "Flipper Paddle must have second state"},
         {"camera at the origin",
          FixtureWith("<Camera px=\"AAAAAA==\" py=\"AAAWRA==\" pz=\"AACWxA==\"",
@@ -218,6 +215,71 @@ TEST(GizmoLoader, FailedLoadsLeaveTheirMessageAndNothingLoaded) {
     }
 }
 
+// The fixture with a slider: a knob (part 5) whose axis goes straight down onto the top of a
+// round guide (part 6), turned about z by knobTurn (a rotation vector's base64 z), and the
+// guide's id and the slider's.
+std::string WithSlider(std::string_view guideId, std::string_view knobTurn) {
+    std::string text = FixtureText();
+    text.insert(text.find("</Groups>"),
+                "<Group name=\"Knob\" parms='&lt;G&gt;&lt;Slide id=\"s\" "
+                "orientation=\"fixed\" map=\"top\"/&gt;&lt;/G&gt;'/>");
+    text.insert(text.find("</KVR>"),
+                "<Obj o=\"3\" f=\"0\" g=\"6\" c=\"0\" n=\"3\" e=\"0\" px=\"AAB6Qw==\" "
+                "py=\"AACMQg==\" pz=\"AABIQw==\" rx=\"AAAAAA==\" ry=\"AAAAAA==\" rz=\"" +
+                    std::string(knobTurn) +
+                    "\" gi=\"4\" t=\"\"><P>AADwQQ==</P><P>AADwQQ==</P><P>AADwQQ==</P></Obj>\r\n"
+                    "<Obj o=\"2\" f=\"0\" g=\"7\" c=\"0\" n=\"2\" e=\"0\" px=\"AAB6Qw==\" "
+                    "py=\"AADIQQ==\" pz=\"AABIQw==\" rx=\"AAAAAA==\" ry=\"AAAAAA==\" "
+                    "rz=\"AAAAAA==\" gi=\"0\" t='&lt;G&gt;&lt;Guide id=\"" +
+                    std::string(guideId) +
+                    "\"/&gt;&lt;/G&gt;'><P>AABIQg==</P><P>AADIQg==</P></Obj>\r\n");
+    return text;
+}
+
+TEST(GizmoLoader, SetsUpASliderOnItsGuide) {
+    TempFolder folder;
+    GizmoScene scene;
+    ASSERT_EQ(LoadGizmo(folder.WriteFile("slider.kvr", WithSlider("s", "AAAAAA==")), scene), 0)
+        << scene.errorText;
+    ASSERT_EQ(scene.world->objects.size(), 3u);
+    // Objects come in the order of the groups, which the document keeps sorted by name.
+    const GizmoObject& knob = *scene.world->objects[1];
+    EXPECT_EQ(knob.isSlider, 1);
+    EXPECT_EQ(knob.slider.guidePart, 6);
+    EXPECT_EQ(knob.slider.coordinateMode, 1);
+    EXPECT_EQ(knob.slider.hasProfile, 1);
+    // The knob sits on the guide's top (y = 0.5) with its own centre 0.2 above it.
+    EXPECT_NEAR(knob.slider.guidePoint.y, 0.5, 1e-6);
+    EXPECT_NEAR(knob.position.y, 0.7, 1e-6);
+    EXPECT_EQ(scene.world->objectById[5], &knob);
+    // The knob's part in the geometry stands where the slider placed it.
+    EXPECT_NEAR(scene.geometry->Part(5)->boundCentre.y, 0.7, 1e-6);
+}
+
+TEST(GizmoLoader, RefusesASliderWithoutItsGuideOrAcrossIt) {
+    const struct {
+        const char* name;
+        const char* guideId;
+        const char* knobTurn;
+        const char* message;
+    } cases[] = {
+        {"no guide of its id", "t",
+         "AAAAAA==", "Slider Knob must have a guide object with matching id"},
+        {"turned 30 degrees", "s", "kgoGPw==",
+         "Slider Knob's axis is not perpendicular to the surface of its guiding object"},
+    };
+    TempFolder folder;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        GizmoScene scene;
+        EXPECT_EQ(
+            LoadGizmo(folder.WriteFile("slider.kvr", WithSlider(c.guideId, c.knobTurn)), scene),
+            -1);
+        EXPECT_EQ(scene.errorText, c.message);
+        EXPECT_EQ(scene.world, nullptr);
+    }
+}
+
 TEST(GizmoLoader, HiddenPartsWithARoleTextCollideAndWithoutOneDoNot) {
     // The target is hidden in the file. With its role text it collides while hidden; with an
     // empty text it takes no part in collisions.
@@ -227,8 +289,9 @@ TEST(GizmoLoader, HiddenPartsWithARoleTextCollideAndWithoutOneDoNot) {
         std::uint8_t collidesHidden;
     };
     const Case cases[] = {
-        {"role text", "t='&lt;G&gt;&lt;Collide friction=\"0.2\" loss=\"0.1\"/&gt;&lt;Game "
-                      "collisReset=\"2\"/&gt;&lt;/G&gt;'",
+        {"role text",
+         "t='&lt;G&gt;&lt;Collide friction=\"0.2\" loss=\"0.1\"/&gt;&lt;Game "
+         "collisReset=\"2\"/&gt;&lt;/G&gt;'",
          0x10},
         {"text that does not parse", "t=\"not xml\"", 0x10},
         {"empty text", "t=\"\"", 0},
@@ -297,6 +360,33 @@ TEST(GizmoLoader, ReadsPhysicsPartsFromTheGeometry) {
         EXPECT_LT(g.w + g.x * 2.0 + g.y * 0.5, 0.0);
     }
     EXPECT_EQ(PhysicsPartOf(*scene.geometry, 99, nullptr).partIndex, -1);
+}
+
+TEST(GizmoLoader, RunningOutOfMemoryAnywhereFailsCleanly) {
+    // Ceilings on the private heap from a few bytes to more than a load needs: each load
+    // either succeeds or fails with a message, and gives back everything it took.
+    GizmoScene scene;
+    const std::size_t bytes = PrivateHeapBytesInUse();
+    bool loaded = false;
+    for (std::size_t room = 64; !loaded && room < (std::size_t{1} << 30); room += room / 3) {
+        SCOPED_TRACE(room);
+        PrivateHeapSetCeiling(bytes + room);
+        const std::int32_t result = LoadGizmo(FixturePath, scene);
+        PrivateHeapSetCeiling(0);
+        loaded = result == 0;
+        if (!loaded) {
+            EXPECT_EQ(result, -1);
+            EXPECT_TRUE(scene.errorText == "Not enough memory to load the gizmo" ||
+                        scene.errorText == "Cannot load a scene file")
+                << scene.errorText;
+            EXPECT_EQ(scene.world, nullptr);
+            EXPECT_EQ(scene.document, nullptr);
+            EXPECT_EQ(CurrentDocument(), nullptr);
+        }
+        UnloadGizmo(scene);
+        EXPECT_EQ(PrivateHeapBytesInUse(), bytes);
+    }
+    EXPECT_TRUE(loaded);
 }
 
 TEST(GizmoLoader, HundredLoadsAndUnloadsGiveBackTheirMemory) {

@@ -121,8 +121,7 @@ TEST(GizmoRun, SteppedFramesDropTheBallOntoTheStageAndSwingThePaddle) {
     EXPECT_GE(lowest, 0.5 - 1e-6);
     EXPECT_LT(lowest, 0.75);
     EXPECT_GT(ball.position.y, lowest);
-    EXPECT_EQ(sink.played,
-              (std::vector<std::string>{"Sounds/flip.wav", "Sounds/bounce.wav"}));
+    EXPECT_EQ(sink.played, (std::vector<std::string>{"Sounds/flip.wav", "Sounds/bounce.wav"}));
     // The paddle reached its second pose, 30 degrees about z, and rests there.
     EXPECT_EQ(paddle.inMotion, 0);
     EXPECT_NEAR(paddle.orientation.m[0], std::cos(PI / 6.0), 1e-6);

@@ -41,8 +41,8 @@ void QueueThreeEvents(GizmoScene& scene) {
     GizmoObject& object = *scene.world->objects.back();
     const std::int32_t sounds[] = {1, -1, 0};
     for (std::size_t i = 0; i < 3; ++i) {
-        HitEvent& event = scene.world->events[static_cast<std::size_t>(
-            AllocateEvent(*scene.world, object))];
+        HitEvent& event =
+            scene.world->events[static_cast<std::size_t>(AllocateEvent(*scene.world, object))];
         event.sound = sounds[i];
         event.gain = 0.5 * static_cast<double>(i + 1);
         event.pitch = 2.0;

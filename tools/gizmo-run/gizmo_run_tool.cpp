@@ -51,7 +51,8 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
         if (i + 1 >= argc) return std::nullopt;
         const std::string_view value = argv[++i];
         if (name == "--frames") {
-            const auto result = std::from_chars(value.data(), value.data() + value.size(), o.frames);
+            const auto result =
+                std::from_chars(value.data(), value.data() + value.size(), o.frames);
             if (result.ec != std::errc() || result.ptr != value.data() + value.size() ||
                 o.frames < 0) {
                 return std::nullopt;
@@ -89,8 +90,8 @@ bool SaveFrame(GizmoScene& scene, const std::string& folder, std::int32_t frame)
     static_assert(std::endian::native == std::endian::little, "pixel words are stored BGRA");
     std::uint8_t* bytes = reinterpret_cast<std::uint8_t*>(scene.viewBits.data());
     std::string error;
-    if (SaveImageFile(bytes, view.renderWidth, view.renderHeight, path, true, 90, true, 0, 0,
-                      error, false, false, 0) != ImageFileOk) {
+    if (SaveImageFile(bytes, view.renderWidth, view.renderHeight, path, true, 90, true, 0, 0, error,
+                      false, false, 0) != ImageFileOk) {
         std::fprintf(stderr, "gizmo-run: cannot save %s: %s\n", path.c_str(), error.c_str());
         return false;
     }

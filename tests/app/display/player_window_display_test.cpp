@@ -1,14 +1,16 @@
 // The player's window on a real X display. These tests need one (scripts/test runs them
-// under Xvfb) and skip when none can be opened.
+// under Xvfb) and skip when none can be opened, unless ORBELLE_REQUIRE_DISPLAY is set.
 
 #include "app/headless_display.h"
 #include "app/player_window.h"
 #include "app/score_overlay.h"
+#include "platform/input_state.h"
 #include "platform/x_layered_display.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,7 +22,13 @@ protected:
     void SetUp() override {
         std::string whyNot;
         display = XLayeredDisplay::Open(whyNot);
-        if (!display) GTEST_SKIP() << "no display for the window: " << whyNot;
+        if (display) return;
+        // scripts/test sets this when it has started Xvfb: there a missing display is a fault
+        // of the set-up, not a machine without one.
+        if (std::getenv("ORBELLE_REQUIRE_DISPLAY") != nullptr) {
+            FAIL() << "a display was promised but: " << whyNot;
+        }
+        GTEST_SKIP() << "no display for the window: " << whyNot;
     }
 
     std::unique_ptr<XLayeredDisplay> display;
@@ -98,6 +106,52 @@ TEST_F(PlayerWindowDisplayTest, ExposedWindowRepaintsFromItsLastFrame) {
     display->ShowWindow(false);
     display->Sync();
     EXPECT_TRUE(display->ReadWindowPixels().empty());
+}
+
+// What the user presses on the window reaches the input state the renderer's interruption
+// and the trigger keys read.
+TEST_F(PlayerWindowDisplayTest, KeysAndButtonsReachTheInputState) {
+    InputStateClear();
+    struct Case {
+        const char* key;
+        bool numLock;
+        std::int32_t virtualKey;
+        bool triggers;
+    };
+    const Case cases[] = {
+        {"2", false, 0x32, true},      {"KP_1", true, 0x61, true},
+        {"KP_End", false, -1, false},  {"4", false, 0x34, false},
+        {"z", false, 0x5A, false},     {"Return", false, 0x0D, false},
+        {"space", false, 0x20, false}, {"Escape", false, 0x1B, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key);
+        ASSERT_TRUE(display->SendKeyForTesting(c.key, true, c.numLock));
+        display->ProcessEvents();
+        if (c.virtualKey >= 0) {
+            EXPECT_LT(GetAsyncKeyState(c.virtualKey), 0);
+        }
+        EXPECT_EQ(AnyTriggerKeyDown(), c.triggers);
+        ASSERT_TRUE(display->SendKeyForTesting(c.key, false, c.numLock));
+        display->ProcessEvents();
+        if (c.virtualKey >= 0) {
+            EXPECT_EQ(GetAsyncKeyState(c.virtualKey), 0);
+        }
+        EXPECT_FALSE(AnyTriggerKeyDown());
+    }
+    EXPECT_FALSE(display->SendKeyForTesting("NoSuchKeyName", true, false));
+
+    display->SendButtonForTesting(1, true);
+    display->ProcessEvents();
+    EXPECT_TRUE(IsLeftButtonDown());
+    EXPECT_TRUE(PeekLeftButtonDownMessage());
+    display->SendButtonForTesting(1, false);
+    display->ProcessEvents();
+    EXPECT_FALSE(IsLeftButtonDown());
+    // The press stays queued for the window until it is taken.
+    EXPECT_TRUE(InputStateTakeLeftButtonDown());
+    EXPECT_FALSE(PeekLeftButtonDownMessage());
+    InputStateClear();
 }
 
 }  // namespace
