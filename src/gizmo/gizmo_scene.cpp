@@ -8,6 +8,8 @@
 #include "gizmo/sound_sink.h"
 #include "view/q_render_view.h"
 
+#include <new>
+
 namespace {
 
 // list as the renderer takes it: the count, then the part indices.
@@ -101,6 +103,8 @@ std::int32_t LoadGizmo(std::string_view path, GizmoScene& scene) {
     } catch (const GizmoLoadException& failure) {
         scene.errorText = failure.message;
     } catch (const KVOutOfMemoryException&) {
+        scene.errorText = "Not enough memory to load the gizmo";
+    } catch (const std::bad_alloc&) {
         scene.errorText = "Not enough memory to load the gizmo";
     } catch (...) {
         scene.errorText = "Cannot load a scene file";

@@ -1,0 +1,314 @@
+#include "gizmo/game_input.h"
+
+#include "core/matrix4.h"
+#include "gizmo/game_test_support.h"
+#include "gizmo/sound_sink.h"
+#include "gizmo/view_manipulation.h"
+#include "platform/work_area.h"
+#include "view/q_render_view.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+class GameInput : public ScriptedGizmoTest {
+protected:
+    // A press at the window's top-left corner (away from every part) with the modifiers held.
+    void PressWith(const std::vector<std::int32_t>& modifiers) {
+        for (const std::int32_t key : modifiers) input.HoldKey(key);
+        press = ScreenPoint{scene.windowRect.left + 1, scene.windowRect.top + 1};
+        cursor.MoveTo(press.x, press.y);
+        input.HoldKey(VirtualKeyLeftButton);
+        OnGizmoPress(scene, press);
+        for (const std::int32_t key : modifiers) input.ReleaseKey(key);
+    }
+    // The cursor moved by (dx, dy) from the press, and a frame with the button held.
+    void DragTo(std::int32_t dx, std::int32_t dy) {
+        cursor.MoveTo(press.x + dx, press.y + dy);
+        Frames(1);
+    }
+    void Release() {
+        input.ReleaseKey(VirtualKeyLeftButton);
+        OnGizmoRelease(scene);
+        Frames(1);
+    }
+
+    ScreenPoint press;
+};
+
+class RecordingSink final : public SoundSink {
+public:
+    std::vector<std::string> played;
+    void PlaySoundByName(std::string_view name, float, float, float) override {
+        played.emplace_back(name);
+    }
+};
+
+double Distance(const Matrix4W& camera) {
+    return std::sqrt(camera.m[4] * camera.m[4] + camera.m[8] * camera.m[8] +
+                     camera.m[12] * camera.m[12]);
+}
+
+TEST_F(GameInput, TriggerKeysOfBothRowsTriggerTheirKeyBit) {
+    struct Case {
+        std::int32_t key;
+        std::int32_t keyBits;
+        bool triggers;
+    };
+    const Case cases[] = {
+        {0x31, 1, true},         {0x61, 1, true},        {0x39, 1 << 8, true},
+        {0x69, 1 << 8, true},    {0x32, 1, false},       {0x30, 0x1FF, false},
+        {0x5A, 0x1FF, false},    {0x70, 0x1FF, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key);
+        OnGameKey(scene, VirtualKeyEnter);
+        ASSERT_EQ(Paddle().inMotion, 0);
+        Paddle().flipper.keyBits = c.keyBits;
+        OnGameKey(scene, c.key);
+        EXPECT_EQ(Paddle().inMotion, c.triggers ? 1 : 0);
+    }
+}
+
+TEST_F(GameInput, AFlipperPlaysItsSoundOnceWhileKeyRepeatsKeepItGoing) {
+    RecordingSink sink;
+    SetSoundSink(&sink);
+    OnGameKey(scene, VirtualKeyDigit1);
+    Frames(2);
+    OnGameKey(scene, VirtualKeyDigit1);  // auto-repeat while it moves
+    OnGameKey(scene, VirtualKeyDigit1);
+    ASSERT_EQ(sink.played.size(), 1u);
+    EXPECT_NE(sink.played[0].find("flip"), std::string::npos);
+    scene.muted = 1;
+    Frames(10);
+    OnGameKey(scene, VirtualKeyDigit1);  // at rest again, but muted
+    EXPECT_EQ(sink.played.size(), 1u);
+    SetSoundSink(nullptr);
+}
+
+TEST_F(GameInput, EasedTimeGivesALateTriggerTheRestOfTheStep) {
+    scene.previousFrameStamp = 1000;
+    scene.frameStamp = 1033;
+    scene.view->poll.mode = 1;  // the last render saw nothing held
+    struct Case {
+        std::uint32_t now;
+        double expected;
+    };
+    const double step = scene.stepTime;
+    const Case cases[] = {{1033, step}, {1050, step * (1.0 - 17.0 / 33.0)}, {1066, 0.0},
+                          {2000, 0.0}, {1020, step}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.now);
+        clock.Set(c.now);
+        EXPECT_NEAR(EasedTime(scene), c.expected, 1e-12);
+    }
+    // The time the render noted wins over the clock.
+    scene.view->poll.mode = 0;
+    scene.view->poll.timeStamp = 1050;
+    EXPECT_NEAR(EasedTime(scene), step * (1.0 - 17.0 / 33.0), 1e-12);
+    scene.frameStamp = scene.previousFrameStamp;
+    EXPECT_EQ(EasedTime(scene), 0.0);
+}
+
+TEST_F(GameInput, ControlDragTurnsTheViewByAHundredthRadianPerPixel) {
+    PressWith({VirtualKeyControl});
+    ASSERT_EQ(scene.manipulation, ManipulationRotate);
+    const std::array<double, 2> start = scene.angles;
+    const double distance = Distance(SceneViewMatrix(*scene.view));
+    DragTo(30, -20);
+    EXPECT_EQ(scene.angles[0], start[0] + 0.01 * 30);
+    EXPECT_EQ(scene.angles[1], start[1] + 0.01 * -20);
+    const Matrix4W camera = SceneViewMatrix(*scene.view);
+    EXPECT_NEAR(Distance(camera), distance, 1e-9);
+    Matrix4W turned = camera;
+    RotationFromTwoAnglesWFirst(turned, scene.angles[1], scene.angles[0]);
+    for (std::size_t i : {5u, 6u, 7u, 9u, 10u, 11u, 13u, 14u, 15u}) {
+        EXPECT_NEAR(camera.m[i], turned.m[i], 1e-12) << i;
+    }
+    // The eye looks at the scene's origin.
+    EXPECT_NEAR(camera.m[4], -distance * camera.m[7], 1e-9);
+    // During the drag the window's corner sits at the work area's.
+    EXPECT_EQ(scene.windowRect.left, scene.workArea.left);
+    EXPECT_EQ(scene.windowRect.top, scene.workArea.top);
+    EXPECT_EQ(scene.acceptedAngles, scene.angles);
+
+    const std::int32_t presents = window.presents;
+    Release();
+    EXPECT_EQ(scene.manipulation, 0);
+    EXPECT_EQ(window.presents, presents + 1);
+    EXPECT_EQ(scene.angles[0], start[0] + 0.3);
+    EXPECT_GE(scene.windowRect.left, scene.workArea.left);
+    EXPECT_LE(scene.windowRect.right, scene.workArea.right);
+}
+
+TEST(GameInputResize, ShiftDragScalesByTheFormula) {
+    struct Case {
+        std::int32_t dy;
+        const char* expected;  // "grow", "shrink", "largest", "back"
+    };
+    const Case cases[] = {{25, "grow"}, {-50, "shrink"}, {100'000, "largest"}, {-2'000, "back"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dy);
+        ScriptedClock clock{100'000};
+        ScopedClockSource clockInstalled(clock);
+        ScriptedInputState input;
+        ScopedInputStateSource inputInstalled(input);
+        ScriptedCursor cursor;
+        ScopedCursorSource cursorInstalled(cursor);
+        // A monitor tall enough that growing by a quarter stays below the largest scale.
+        const FixedWorkArea monitor(ScreenRect{0, 0, 2048, 1536});
+        const ScopedWorkAreaSource monitorInstalled(monitor);
+        GizmoScene scene;
+        ASSERT_EQ(LoadGizmo(FixturePath, scene), 0) << scene.errorText;
+        const ScreenPoint press{scene.windowRect.left + 1, scene.windowRect.top + 1};
+        input.HoldKey(VirtualKeyShift);
+        input.HoldKey(VirtualKeyLeftButton);
+        OnGizmoPress(scene, press);
+        input.ReleaseKey(VirtualKeyShift);
+        ASSERT_EQ(scene.manipulation, ManipulationResize);
+        const double pressScale = scene.scale;
+        const Matrix4W camera = SceneViewMatrix(*scene.view);
+        cursor.MoveTo(press.x + 7, press.y + c.dy);  // dx plays no part
+        clock.Advance(FramePeriod);
+        FrameStep(scene);
+        const std::string expected = c.expected;
+        if (expected == "grow") {
+            EXPECT_EQ(scene.scale, pressScale * (1.0 + 0.01 * c.dy));
+        } else if (expected == "shrink") {
+            EXPECT_EQ(scene.scale, pressScale / (1.0 - 0.01 * c.dy));
+        } else if (expected == "largest") {
+            const double largest = Distance(camera) *
+                                   (scene.workArea.bottom - scene.workArea.top) /
+                                   (2.0 * scene.sceneRadius);
+            EXPECT_EQ(scene.scale, largest);
+            EXPECT_LT(largest, pressScale * (1.0 + 0.01 * c.dy));
+        } else {
+            // The scene all but vanished: the step is taken back and the drag ends.
+            EXPECT_EQ(scene.scale, pressScale);
+            EXPECT_EQ(scene.manipulation, 0);
+        }
+        // The view matrix stays.
+        EXPECT_EQ(SceneViewMatrix(*scene.view).m[4], camera.m[4]);
+    }
+}
+
+TEST_F(GameInput, TwoOrMoreModifiersChangeNothingUntilTheRelease) {
+    const std::vector<std::vector<std::int32_t>> combinations = {
+        {VirtualKeyControl, VirtualKeyShift},
+        {VirtualKeyControl, VirtualKeyAlt},
+        {VirtualKeyShift, VirtualKeyAlt},
+        {VirtualKeyControl, VirtualKeyShift, VirtualKeyAlt}};
+    for (const auto& held : combinations) {
+        SCOPED_TRACE(held.size() * 100 + static_cast<std::size_t>(held.back()));
+        const std::int32_t kind =
+            (std::find(held.begin(), held.end(), VirtualKeyControl) != held.end() ? 1 : 0) +
+            (std::find(held.begin(), held.end(), VirtualKeyShift) != held.end() ? 2 : 0) +
+            (std::find(held.begin(), held.end(), VirtualKeyAlt) != held.end() ? 4 : 0);
+        PressWith(held);
+        ASSERT_EQ(scene.manipulation, kind);
+
+        const std::array<double, 2> angles = scene.angles;
+        const double scale = scene.scale;
+        const ScreenRect rect = scene.windowRect;
+        const Matrix4W camera = SceneViewMatrix(*scene.view);
+        const std::vector<std::uint32_t> frame = scene.viewBits;
+        const std::int32_t presents = window.presents;
+        DragTo(40, 60);
+        DragTo(-25, 90);
+        EXPECT_EQ(scene.angles, angles);
+        EXPECT_EQ(scene.scale, scale);
+        EXPECT_EQ(scene.windowRect.left, rect.left);
+        EXPECT_EQ(scene.windowRect.right, rect.right);
+        for (std::size_t i = 0; i < camera.m.size(); ++i) {
+            EXPECT_EQ(SceneViewMatrix(*scene.view).m[i], camera.m[i]);
+        }
+        EXPECT_EQ(scene.viewBits, frame);
+        EXPECT_EQ(window.presents, presents);
+
+        // The release still fits the window and draws the scene in full.
+        Release();
+        EXPECT_EQ(scene.manipulation, 0);
+        EXPECT_EQ(window.presents, presents + 1);
+        EXPECT_EQ(scene.scale, scale);
+        EXPECT_EQ(scene.angles, angles);
+    }
+}
+
+TEST_F(GameInput, AClickDuringTheReleaseRenderHoldsTheGizmoStillUntilAManipulationCompletes) {
+    OnGameKey(scene, VirtualKeySpace);  // playing
+    PressWith({VirtualKeyControl});
+    DragTo(10, 0);
+    input.QueueLeftButtonDownAfterPeeks(0);
+    input.ReleaseKey(VirtualKeyLeftButton);
+    Frames(1);
+    EXPECT_EQ(scene.renderAbandoned, 1);
+    EXPECT_EQ(scene.manipulation, 0);
+    const std::int32_t frame = scene.world->frameNumber;
+    Frames(3);
+    EXPECT_EQ(scene.world->frameNumber, frame);
+    OnGameKey(scene, VirtualKeyDigit1);  // triggers wait too
+    EXPECT_EQ(Paddle().inMotion, 0);
+
+    // The next press skips the pick and starts a manipulation; its release draws again.
+    input.ClearQueue();
+    PressWith({});
+    EXPECT_EQ(scene.manipulation, ManipulationMove);
+    Release();
+    EXPECT_EQ(scene.renderAbandoned, 0);
+    Frames(1);
+    EXPECT_EQ(scene.world->frameNumber, frame + 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A scene holding one slider taken hold of at view pixel (100, 50): one guide unit per ten
+// pixels to the right.
+struct DraggedSlider {
+    DraggedSlider() {
+        scene.active = 1;
+        scene.world = std::make_unique<GizmoWorld>(&scene.movingPartList, &scene.partTable);
+        scene.world->objects.push_back(std::make_unique<GizmoObject>(NewSliderObject()));
+        slider = scene.world->objects.back().get();
+        SliderTail& s = slider->slider;
+        s.coordinateMode = 1;
+        s.mousePixels = 10.0;
+        s.screenDirection = Vec2{1.0, 0.0};
+        s.dragOrigin = Vec2{100.0, 50.0};
+        scene.cursorTrail.fill(ScreenPoint{100, 50});
+        scene.world->draggedSlider = slider;
+    }
+    GizmoScene scene;
+    GizmoObject* slider = nullptr;
+};
+
+TEST(GameInputSlider, ASteadyDragMovesTheTargetsWithTheCursorUntilReleased) {
+    DraggedSlider dragged;
+    SliderTail& s = dragged.slider->slider;
+    for (std::int32_t i = 1; i <= 6; ++i) {
+        SCOPED_TRACE(i);
+        const double before = s.endTarget.u1;
+        FollowControlDrag(dragged.scene, 100 + 4 * i, 50, false);
+        EXPECT_EQ(s.startTarget.u1, before);
+        EXPECT_NEAR(s.endTarget.u1, 0.4 * i, 1e-9);
+        EXPECT_NEAR(s.endTarget.u2, 0.0, 1e-9);
+        EXPECT_EQ(dragged.scene.world->draggedSlider, dragged.slider);
+    }
+    FollowControlDrag(dragged.scene, 128, 50, true);
+    EXPECT_NEAR(s.endTarget.u1, 2.8, 1e-9);
+    EXPECT_EQ(dragged.slider->motionDone, 1);
+    EXPECT_EQ(dragged.scene.world->draggedSlider, nullptr);
+    // With nothing dragged the cursor moves nothing.
+    FollowControlDrag(dragged.scene, 300, 50, false);
+    EXPECT_NEAR(s.endTarget.u1, 2.8, 1e-9);
+}
+
+}  // namespace
