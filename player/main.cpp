@@ -34,6 +34,15 @@ int Play(const PlayerOptions& options) {
         std::fputs("orbelle: a run without a window needs a gizmo to play\n", stderr);
         return 1;
     }
+    if (opened.isHeadless && !options.frameFolder.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(options.frameFolder, error);
+        if (error) {
+            std::fprintf(stderr, "orbelle: cannot make %s: %s\n", options.frameFolder.c_str(),
+                         error.message().c_str());
+            return 1;
+        }
+    }
     if (!options.isMuted) {
         std::string whyNot;
         if (!StartSoundLibrary(whyNot)) {
@@ -55,7 +64,7 @@ int Play(const PlayerOptions& options) {
         if (opened.isHeadless && app.Scene().active == 0) status = 1;
         app.Run(frames, options.keys);
         if (opened.isHeadless && status == 0) {
-            std::printf("orbelle: played %d frames, score %d\n", app.Times().tickCount,
+            std::printf("orbelle: played %d frames, score %d\n", app.TickCount(),
                         GizmoScore(app.Scene()));
         }
     }
@@ -72,15 +81,6 @@ int main(int argc, char** argv) {
     if (!options) {
         std::fprintf(stderr, "orbelle: %s\n%s", whyNot.c_str(), PlayerUsage);
         return 2;
-    }
-    if (!options->frameFolder.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(options->frameFolder, error);
-        if (error) {
-            std::fprintf(stderr, "orbelle: cannot make %s: %s\n", options->frameFolder.c_str(),
-                         error.message().c_str());
-            return 1;
-        }
     }
     InitProcess();
     const int status = Play(*options);

@@ -2,14 +2,15 @@
 
 #include "app/sound_voices.h"
 #include "core/private_heap.h"
-#include "gizmo/gizmo_object.h"
-#include "gizmo/gizmo_run.h"
+#include "gizmo/frame_step.h"
+#include "gizmo/game_input.h"
+#include "gizmo/gizmo_window.h"
 #include "gizmo/hit_scoring.h"
-#include "gizmo/world_step.h"
 #include "platform/clock.h"
 #include "platform/program_folder.h"
 #include "view/q_render_view.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -18,47 +19,38 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-std::int64_t MicrosecondsSince(SteadyClock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - start)
-        .count();
-}
-
-// Virtual key codes the player's keyboard handles.
-constexpr std::int32_t KeyEnter = 0x0D;
-constexpr std::int32_t KeyEscape = 0x1B;
-constexpr std::int32_t KeySpace = 0x20;
-
-// The trigger key a virtual key is: 0 for "1" (or keypad 1) to 8 for "9"; -1 for others.
-std::int32_t TriggerKeyIndex(std::int32_t virtualKey) {
-    if (virtualKey >= 0x31 && virtualKey <= 0x39) return virtualKey - 0x31;
-    if (virtualKey >= 0x61 && virtualKey <= 0x69) return virtualKey - 0x61;
-    return -1;
-}
+// The virtual key of trigger key keyIndex (0 for "1").
+constexpr std::int32_t TriggerVirtualKey(std::int32_t keyIndex) { return 0x31 + keyIndex; }
 
 }  // namespace
 
-PlayerApp::PlayerApp(LayeredDisplay& target, PlayerDialogs& playerDialogs, bool virtualClock)
+PlayerApp::PlayerApp(LayeredDisplay& target, PlayerDialogs& playerDialogs, bool virtualTime)
     : display(target),
       dialogs(playerDialogs),
-      window(target),
+      gizmoWindow(target),
       workAreas(target),
-      isVirtualClock(virtualClock) {
+      isVirtualClock(virtualTime) {
+    if (isVirtualClock) SetClockSource(&virtualClock);
     SetSoundSink(this);
     SetWorkAreaSource(&workAreas);
+    SetGizmoWindow(&gizmoWindow);
     SetWindowEventSink(this);
 }
 
 PlayerApp::~PlayerApp() {
     UnloadGizmo(scene);
     SetWindowEventSink(nullptr);
+    SetGizmoWindow(nullptr);
     SetWorkAreaSource(nullptr);
     SetSoundSink(nullptr);
+    if (isVirtualClock) SetClockSource(nullptr);
 }
 
-std::uint32_t PlayerApp::Now() const { return isVirtualClock ? virtualNow : GetTickCount(); }
+std::uint32_t PlayerApp::Now() const { return GetTickCount(); }
 
 void PlayerApp::InitInstance(const PlayerOptions& options) {
     overlay = MeasureScoreOverlay();
+    gizmoWindow.layout = overlay;
     timerPeriod = FrameTimerPeriod(settings.frameRate);
     settings.mute = options.isMuted;
     if (!options.gizmoPath.empty()) {
@@ -80,24 +72,25 @@ void PlayerApp::InitInstance(const PlayerOptions& options) {
 
 bool PlayerApp::LoadAndShowGizmo(const std::string& path) {
     if (LoadGizmo(path, scene) != 0) return false;
-    const ScreenRect& rect = scene.windowRect;
-    display.MoveWindow(rect);
+    display.MoveWindow(scene.windowRect);
     PresentGizmoFrame();
     display.ShowWindow(true);
     return true;
 }
 
+void PlayerApp::UpdateGizmoWindow() {
+    gizmoWindow.isScoreShown = settings.gameMode && settings.showScoreTime;
+    gizmoWindow.gameClockStart = Now() - clock.gameElapsed;
+}
+
 void PlayerApp::PresentGizmoFrame() {
-    if (scene.active == 0 || scene.view == nullptr) return;
+    if (scene.active == 0 || scene.view == nullptr || scene.world == nullptr) return;
+    UpdateGizmoWindow();
     const std::int32_t width = scene.view->renderWidth;
     const std::int32_t height = scene.view->renderHeight;
-    std::uint32_t* pixels = scene.viewBits.data();
-    if (settings.gameMode && settings.showScoreTime) {
-        DrawScoreOverlay(pixels, width, height, overlay, true, GizmoScore(scene),
-                         clock.gameElapsed);
-    }
-    window.PresentFrame(pixels, width, height, scene.windowRect.left, scene.windowRect.top, width,
-                        height);
+    gizmoWindow.DrawScoreOverlay(scene.viewBits.data(), width, height, GizmoScore(scene));
+    gizmoWindow.PresentLayeredWindow(scene.viewBits.data(), width, height, scene.windowRect.left,
+                                     scene.windowRect.top);
 }
 
 void PlayerApp::OnTimer() {
@@ -105,23 +98,8 @@ void PlayerApp::OnTimer() {
     if (scene.active != 0 && GameLimitReached(settings, clock, GizmoScore(scene))) {
         scene.paused = 1;
     }
-    FrameStep();
-}
-
-void PlayerApp::FrameStep() {
-    if (scene.active == 0) return;
-    if (scene.paused != 0 && scene.redrawWhilePaused == 0) return;
-    auto start = SteadyClock::now();
-    StepGizmoFrame(scene);
-    times.simulation += MicrosecondsSince(start);
-    start = SteadyClock::now();
-    RenderMovingParts(scene);
-    times.render += MicrosecondsSince(start);
-    start = SteadyClock::now();
-    PresentGizmoFrame();
-    times.presentation += MicrosecondsSince(start);
-    ++times.tickCount;
-    scene.redrawWhilePaused = 0;
+    UpdateGizmoWindow();
+    FrameStep(scene);
 }
 
 void PlayerApp::Run(std::int32_t frameCount, const std::vector<ScriptedKey>& keys) {
@@ -130,42 +108,33 @@ void PlayerApp::Run(std::int32_t frameCount, const std::vector<ScriptedKey>& key
     for (std::int32_t tick = 0; !isQuitting && (frameCount < 0 || tick < frameCount); ++tick) {
         if (!isVirtualClock) {
             // Between ticks the display's events are handled as they come.
-            do {
+            while (true) {
                 display.ProcessEvents();
                 if (isQuitting) return;
                 const auto now = SteadyClock::now();
                 if (now >= due) break;
                 std::this_thread::sleep_for(
                     std::min<SteadyClock::duration>(due - now, std::chrono::milliseconds(2)));
-            } while (true);
+            }
             due += std::chrono::milliseconds(timerPeriod);
             // A tick that ran late is not made up for by a burst of ticks.
-            if (due < SteadyClock::now()) due = SteadyClock::now();
+            due = std::max(due, SteadyClock::now());
         }
         for (; nextKey < keys.size() && keys[nextKey].frame <= tick; ++nextKey) {
-            PressTriggerKey(scene, keys[nextKey].keyIndex);
+            OnGameKey(scene, TriggerVirtualKey(keys[nextKey].keyIndex));
         }
+        // The event loop is where exhausted memory ends the player with its message.
         try {
             OnTimer();
         } catch (const KVOutOfMemoryException&) {
             FatalOutOfMemory();
         }
-        if (isVirtualClock) virtualNow += static_cast<std::uint32_t>(timerPeriod);
+        ++tickCount;
+        if (isVirtualClock) virtualClock.Advance(static_cast<std::uint32_t>(timerPeriod));
     }
 }
 
-void PlayerApp::ResetEveryObject() {
-    if (scene.active == 0 || scene.world == nullptr) return;
-    GizmoWorld& world = *scene.world;
-    // Every control first, then the flyers still in play.
-    for (const auto& object : world.objects) {
-        if (object->isFlyer == 0) ResetObject(*object, world);
-    }
-    const std::vector<GizmoObject*> flyers = world.moving;
-    for (GizmoObject* flyer : flyers) {
-        if (flyer->isFlyer != 0) ResetObject(*flyer, world);
-    }
-}
+void PlayerApp::ResetEveryObject() { TriggerControls(scene, TriggerResetAll, 0); }
 
 void PlayerApp::RestartGame() {
     if (scene.active == 0 || scene.world == nullptr) return;
@@ -184,7 +153,7 @@ void PlayerApp::ToggleScoreDisplay() {
     } else {
         settings.showScoreTime = !settings.showScoreTime;
     }
-    if (scene.active == 0) return;
+    if (scene.active == 0 || scene.view == nullptr) return;
     if (!settings.showScoreTime) {
         ClearScoreOverlay(scene.viewBits.data(), scene.view->renderWidth,
                           scene.view->renderHeight, overlay);
@@ -218,7 +187,7 @@ void PlayerApp::OnOpenGizmo() {
         if (settings.gizmoFolder.empty()) settings.gizmoFolder = ProgramFolder() + "Gizmos";
         folder = settings.gizmoFolder;
     }
-    std::optional<std::string> path = dialogs.ChooseGizmoFile(folder);
+    const std::optional<std::string> path = dialogs.ChooseGizmoFile(folder);
     if (!path) {
         scene.paused = wasPaused;
         return;
@@ -277,22 +246,15 @@ void PlayerApp::PlaySoundByName(std::string_view name, float gain, float pitch,
 }
 
 void PlayerApp::OnKeyDown(std::int32_t virtualKey) {
-    const std::int32_t trigger = TriggerKeyIndex(virtualKey);
-    if (trigger >= 0) {
-        PressTriggerKey(scene, trigger);
-    } else if (virtualKey == KeySpace) {
-        scene.paused = scene.paused != 0 ? 0 : 1;
-    } else if (virtualKey == KeyEnter) {
-        ResetEveryObject();
-        if (scene.paused != 0) scene.redrawWhilePaused = 1;
-    } else if (virtualKey == KeyEscape) {
-        OpenSheetPaused();
-    }
+    OnGameKey(scene, virtualKey);
+    if (virtualKey == VirtualKeyEscape) OpenSheetPaused();
 }
 
-void PlayerApp::OnLeftButtonDown(ScreenPoint, std::int32_t) {}
+void PlayerApp::OnLeftButtonDown(ScreenPoint screenPoint, std::int32_t) {
+    OnGizmoPress(scene, screenPoint);
+}
 
-void PlayerApp::OnLeftButtonUp() { scene.windowDrag = 0; }
+void PlayerApp::OnLeftButtonUp() { OnGizmoRelease(scene); }
 
 void PlayerApp::OnContextMenu(ScreenPoint screenPoint) {
     const std::uint8_t wasPaused = scene.paused;

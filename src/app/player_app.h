@@ -6,34 +6,29 @@
 // otherwise).
 //
 // A tick (OnTimer) advances the game clock (standing still while the gizmo is paused), ends
-// a game by pausing it when it reaches its time or score limit, and runs one frame: the
-// simulation steps with its sounds, the moving parts are drawn again over the kept
-// background, the score overlay is drawn into the same pixels and the frame is presented.
-// A paused gizmo draws nothing unless asked to show a change once (redrawWhilePaused).
+// a game by pausing it when it reaches its time or score limit, and runs the gizmo's frame
+// step (FrameStep), which draws the frame with its score overlay and presents it through
+// the player's gizmo window.
 //
-// While it lives the application is the process's sound sink, work-area source and window
-// event sink; it removes them when it goes.
+// While it lives the application is the process's sound sink, work-area source, gizmo
+// window and window event sink (and, with a virtual clock, its clock); it removes them when
+// it goes.
 
 #include "app/player_command_line.h"
 #include "app/player_dialogs.h"
 #include "app/player_settings.h"
-#include "app/player_window.h"
+#include "app/player_gizmo_window.h"
 #include "app/score_overlay.h"
+#include "gizmo/gizmo_run.h"
 #include "gizmo/gizmo_scene.h"
 #include "gizmo/sound_sink.h"
+#include "platform/scripted_clock.h"
 #include "platform/window_events.h"
 #include "platform/work_area.h"
 
 #include <cstdint>
 #include <string>
-
-// How long each part of the frame ticks took, summed over the ticks so far (microseconds).
-struct TickTimes {
-    std::int64_t simulation = 0;    // the simulation step and its sounds
-    std::int64_t render = 0;        // the incremental frame
-    std::int64_t presentation = 0;  // the overlay, premultiplying and handing the frame over
-    std::int32_t tickCount = 0;     // ticks that drew a frame
-};
+#include <vector>
 
 class PlayerApp final : public SoundSink, public WindowEventSink {
 public:
@@ -76,8 +71,8 @@ public:
     void SetFrameRateAndSpeed(std::int32_t frameRate, std::int32_t actionSpeedPercent);
     void Quit() { isQuitting = true; }
 
-    // Draws the overlay as the settings show it into the frame and presents the frame at the
-    // window's place. Nothing without a gizmo.
+    // Draws the overlay as the settings show it into the gizmo's frame and presents the frame
+    // at the window's place. Nothing without a gizmo.
     void PresentGizmoFrame();
 
     // Shows the out-of-memory message and ends the process with status 0.
@@ -100,25 +95,26 @@ public:
     const GameClock& Clock() const { return clock; }
     std::int32_t TimerPeriod() const { return timerPeriod; }
     bool IsQuitting() const { return isQuitting; }
-    const TickTimes& Times() const { return times; }
+    std::int32_t TickCount() const { return tickCount; }
     PlayerDialogs& Dialogs() { return dialogs; }
     // The milliseconds the clock stands at.
     std::uint32_t Now() const;
 
 private:
-    void FrameStep();
+    // The overlay's switch and clock as the gizmo window draws them.
+    void UpdateGizmoWindow();
 
     LayeredDisplay& display;
     PlayerDialogs& dialogs;
-    PlayerWindow window;
+    PlayerGizmoWindow gizmoWindow;
     DisplayWorkAreas workAreas;
+    ScriptedClock virtualClock;
     GizmoScene scene;
     PlayerSettings settings;
     GameClock clock;
     ScoreOverlayLayout overlay;
-    TickTimes times;
+    std::int32_t tickCount = 0;
     std::int32_t timerPeriod = 25;
     bool isVirtualClock = false;
-    std::uint32_t virtualNow = 0;
     bool isQuitting = false;
 };

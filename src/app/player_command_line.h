@@ -6,7 +6,8 @@
 //
 // GIZMO is one path, quoted or not (a launcher may hand the whole path over in quotes). With
 // --headless, or when no display can be opened, the player plays without a window and
-// writes each frame as a TIFF file into DIR; --frames ends the run after N frame ticks (a
+// writes each frame as a TIFF file into DIR (DefaultFrameFolder unless given; "" writes
+// none); --frames ends the run after N frame ticks (a
 // headless run without it plays DefaultHeadlessFrames); --keys presses trigger keys at
 // chosen frames, as gizmo-run's key script does; --mute plays no sound.
 
@@ -22,11 +23,15 @@
 // Frames a headless run plays when no count is given: ten seconds at the default rate.
 inline constexpr std::int32_t DefaultHeadlessFrames = 300;
 
+// Where a headless run writes its frames when no folder is given.
+inline constexpr const char* DefaultFrameFolder = "orbelle-frames";
+
 struct PlayerOptions {
     std::string gizmoPath;           // empty when no gizmo is named
     bool isHeadless = false;         // never try a display
     std::int32_t frameCount = -1;    // frame ticks to run; -1 until the player quits
-    std::string frameFolder;         // where a headless run writes frames; "" keeps none
+    std::string frameFolder = DefaultFrameFolder;  // where a headless run writes frames;
+                                                   // "" keeps none
     std::vector<ScriptedKey> keys;   // trigger keys pressed at chosen frames
     bool isMuted = false;
 };

@@ -51,26 +51,20 @@ std::uint32_t* PlayerWindow::CreateViewBitmap(std::int32_t width, std::int32_t h
 
 bool PlayerWindow::PresentLayeredWindow(std::int32_t left, std::int32_t top, std::int32_t width,
                                         std::int32_t height) {
-    return PresentFrame(viewBits.get(), viewWidth, viewHeight, left, top, width, height);
-}
-
-bool PlayerWindow::PresentFrame(const std::uint32_t* pixels, std::int32_t pixelWidth,
-                                std::int32_t pixelHeight, std::int32_t left, std::int32_t top,
-                                std::int32_t width, std::int32_t height) {
-    if (pixels == nullptr || width <= 0 || height <= 0) return false;
+    if (!viewBits || width <= 0 || height <= 0) return false;
     const std::span<std::uint32_t> store =
         TranslateBadAlloc([&] { return display.FrameStore(width, height); });
     if (store.empty()) return false;
-    const std::int32_t copyWidth = std::clamp(pixelWidth, 0, width);
-    const std::int32_t copyHeight = std::clamp(pixelHeight, 0, height);
+    const std::int32_t copyWidth = std::min(width, viewWidth);
+    const std::int32_t copyHeight = std::min(height, viewHeight);
     for (std::int32_t y = 0; y < height; ++y) {
         std::uint32_t* out =
             store.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
         std::int32_t done = 0;
         if (y < copyHeight) {
             PremultiplyPixels(
-                pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(pixelWidth), out,
-                static_cast<std::size_t>(copyWidth));
+                viewBits.get() + static_cast<std::size_t>(y) * static_cast<std::size_t>(viewWidth),
+                out, static_cast<std::size_t>(copyWidth));
             done = copyWidth;
         }
         std::fill(out + done, out + width, 0u);

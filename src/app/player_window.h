@@ -41,13 +41,6 @@ public:
     bool PresentLayeredWindow(std::int32_t left, std::int32_t top, std::int32_t width,
                               std::int32_t height);
 
-    // Shows pixels (a pixelWidth x pixelHeight straight-alpha frame, rows packed, such as the
-    // gizmo's own frame) as PresentLayeredWindow shows the view bitmap. False for no pixels, a
-    // size that is not positive or a refusal of the display; throws as PresentLayeredWindow.
-    bool PresentFrame(const std::uint32_t* pixels, std::int32_t pixelWidth,
-                      std::int32_t pixelHeight, std::int32_t left, std::int32_t top,
-                      std::int32_t width, std::int32_t height);
-
     // Moves the window to the rectangle and presents it there. When the top-left corner
     // moves, the window is hidden for the move and shown again afterwards, so the old frame
     // is never seen at the new place. Returns PresentLayeredWindow's result.
