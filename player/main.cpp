@@ -30,7 +30,7 @@ int Play(const PlayerOptions& options) {
     if (opened.isHeadless && !options.isHeadless) {
         std::fprintf(stderr, "orbelle: playing without a window: %s\n", opened.reason.c_str());
     }
-    if (opened.isHeadless && options.gizmoPath.empty()) {
+    if (opened.isHeadless && !options.isGizmoNamed) {
         std::fputs("orbelle: a run without a window needs a gizmo to play\n", stderr);
         return 1;
     }

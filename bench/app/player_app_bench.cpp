@@ -29,6 +29,7 @@ struct DemoPlayer {
     DemoPlayer() : app(display, dialogs, true) {
         PlayerOptions options;
         options.gizmoPath = DemoGizmo;
+        options.isGizmoNamed = true;
         options.isMuted = true;
         app.InitInstance(options);
         app.Settings().timeLimitOn = false;

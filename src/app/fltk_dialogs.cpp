@@ -19,7 +19,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 namespace {
@@ -157,18 +156,18 @@ private:
                                      static_cast<std::int32_t>(speed->value()));
         }
         if (visited[SheetPageGizmo]) {
-            if (gameModeTouched) settings.gameMode = gameMode->value() != 0;
-            settings.timeLimitOn = timeOn->value() != 0;
-            settings.scoreLimitOn = scoreOn->value() != 0;
-            settings.showScoreTime = showScore->value() != 0;
-            // An entry that reads as 0 (empty, zero or not a number) leaves the limit.
-            if (const int score = std::atoi(scoreValue->value()); score != 0) {
-                settings.scoreLimit = score;
-            }
-            if (const int time = std::atoi(timeValue->value()); time != 0) {
-                settings.timeLimit = time;
-            }
+            GizmoPageValues page;
+            page.isGameModeTouched = gameModeTouched;
+            page.gameMode = gameMode->value() != 0;
+            page.timeLimitOn = timeOn->value() != 0;
+            page.scoreLimitOn = scoreOn->value() != 0;
+            page.showScoreTime = showScore->value() != 0;
+            page.timeText = timeValue->value();
+            page.scoreText = scoreValue->value();
+            ApplyGizmoPage(settings, page);
         }
+        // The overlay follows the settings the sheet leaves.
+        app.ShowScoreDisplay();
     }
 
     void Close() { window->hide(); }

@@ -53,7 +53,7 @@ void PlayerApp::InitInstance(const PlayerOptions& options) {
     gizmoWindow.layout = overlay;
     timerPeriod = FrameTimerPeriod(settings.frameRate);
     settings.mute = options.isMuted;
-    if (!options.gizmoPath.empty()) {
+    if (options.isGizmoNamed) {
         if (LoadAndShowGizmo(options.gizmoPath)) {
             SetGizmoFolderFromPath(settings, options.gizmoPath);
             ResetGameClock(clock, Now());
@@ -153,8 +153,12 @@ void PlayerApp::ToggleScoreDisplay() {
     } else {
         settings.showScoreTime = !settings.showScoreTime;
     }
+    ShowScoreDisplay();
+}
+
+void PlayerApp::ShowScoreDisplay() {
     if (scene.active == 0 || scene.view == nullptr) return;
-    if (!settings.showScoreTime) {
+    if (!settings.gameMode || !settings.showScoreTime) {
         ClearScoreOverlay(scene.viewBits.data(), scene.view->renderWidth,
                           scene.view->renderHeight, overlay);
     }

@@ -66,6 +66,9 @@ public:
     void RestartGame();  // clock and scores reset, every object reset, the gizmo runs
     void ResetEveryObject();  // the controls back at their first pose, the flyers at their start
     void ToggleScoreDisplay();
+    // Draws the overlay when game mode and the score display are both on, else clears its
+    // box, and presents the frame. Nothing without a gizmo.
+    void ShowScoreDisplay();
     void SetMute(bool isMuted);
     // The Prefs page's frame rate and action speed: the timer's period and the step follow.
     void SetFrameRateAndSpeed(std::int32_t frameRate, std::int32_t actionSpeedPercent);

@@ -20,6 +20,7 @@ std::optional<PlayerOptions> ParsePlayerCommandLine(std::span<const std::string_
                 return std::nullopt;
             }
             hasPath = true;
+            options.isGizmoNamed = true;
             options.gizmoPath = GizmoPathFromCommandLine(word);
             continue;
         }

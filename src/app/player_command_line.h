@@ -27,7 +27,8 @@ inline constexpr std::int32_t DefaultHeadlessFrames = 300;
 inline constexpr const char* DefaultFrameFolder = "orbelle-frames";
 
 struct PlayerOptions {
-    std::string gizmoPath;           // empty when no gizmo is named
+    std::string gizmoPath;
+    bool isGizmoNamed = false;       // a gizmo path was given (it may be empty: a lone quote)
     bool isHeadless = false;         // never try a display
     std::int32_t frameCount = -1;    // frame ticks to run; -1 until the player quits
     std::string frameFolder = DefaultFrameFolder;  // where a headless run writes frames;

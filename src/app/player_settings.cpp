@@ -4,7 +4,25 @@
 #include "gizmo/hit_scoring.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <string_view>
+
+namespace {
+
+// The number at the start of text as the edit fields are read: leading blanks, an optional
+// sign, then digits; 0 when there are none or the number does not fit.
+std::int32_t LeadingNumber(std::string_view text) {
+    const std::size_t start = text.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return 0;
+    text.remove_prefix(start);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    std::int32_t value = 0;
+    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
+    return parsed.ec == std::errc() ? value : 0;
+}
+
+}  // namespace
 
 std::int32_t FrameTimerPeriod(std::int32_t frameRate) {
     const double nominal = 1000.0 / std::max(frameRate, 1);
@@ -63,6 +81,19 @@ void ApplyGizmoGameSettings(PlayerSettings& settings, const GizmoScene& scene) {
 
 std::int32_t GizmoScore(const GizmoScene& scene) {
     return scene.world != nullptr ? SceneScoreOrTargetFlags(*scene.world, 0) : 0;
+}
+
+void ApplyGizmoPage(PlayerSettings& settings, const GizmoPageValues& page) {
+    if (page.isGameModeTouched) settings.gameMode = page.gameMode;
+    settings.timeLimitOn = page.timeLimitOn;
+    settings.scoreLimitOn = page.scoreLimitOn;
+    settings.showScoreTime = page.showScoreTime;
+    if (const std::int32_t score = LeadingNumber(page.scoreText); score != 0) {
+        settings.scoreLimit = score;
+    }
+    if (const std::int32_t time = LeadingNumber(page.timeText); time != 0) {
+        settings.timeLimit = time;
+    }
 }
 
 void SetGizmoFolderFromPath(PlayerSettings& settings, const std::string& path) {

@@ -79,6 +79,23 @@ void ApplyGizmoGameSettings(PlayerSettings& settings, const GizmoScene& scene);
 // without a gizmo.
 std::int32_t GizmoScore(const GizmoScene& scene);
 
+// What the start sheet's Gizmo page holds when the sheet closes.
+struct GizmoPageValues {
+    bool isGameModeTouched = false;  // "Game Mode" was clicked while the page was open
+    bool gameMode = false;
+    bool timeLimitOn = false;
+    bool scoreLimitOn = false;
+    bool showScoreTime = false;
+    std::string timeText;   // the time limit's edit
+    std::string scoreText;  // the score limit's edit
+};
+
+// Takes the Gizmo page's values: game mode only when its box was clicked, the switches
+// always, and each limit when its text reads as a number other than 0 (leading blanks and a
+// sign allowed, anything after the digits ignored); an empty, zero or unreadable entry leaves
+// the limit as it was.
+void ApplyGizmoPage(PlayerSettings& settings, const GizmoPageValues& page);
+
 // Sets the gizmo folder to the path's folder: everything before its last "/" or "\". A path
 // without a separator leaves the folder as it was.
 void SetGizmoFolderFromPath(PlayerSettings& settings, const std::string& path);

@@ -35,6 +35,7 @@ public:
 PlayerOptions Named(const std::string& path) {
     PlayerOptions options;
     options.gizmoPath = path;
+    options.isGizmoNamed = true;
     return options;
 }
 
@@ -99,11 +100,14 @@ TEST(PlayerApp, AFailedLoadSaysWhyAndTheSheetWithNoGizmoQuits) {
     HeadlessDisplay display("");
     RecordingDialogs dialogs;
     PlayerApp app(display, dialogs, true);
+    app.InitInstance(PlayerOptions{});  // no gizmo named: the sheet alone
+    EXPECT_TRUE(dialogs.messages.empty());
     app.InitInstance(Named(""));  // a lone quote on the command line
     app.InitInstance(Named(ORBELLE_TEST_DATA_DIR "/missing.kvp"));
-    ASSERT_EQ(dialogs.messages.size(), 1u);
+    ASSERT_EQ(dialogs.messages.size(), 2u);
     EXPECT_EQ(dialogs.messages[0], "Cannot load a scene file");
-    EXPECT_EQ(dialogs.sheetCount, 2);
+    EXPECT_EQ(dialogs.messages[1], "Cannot load a scene file");
+    EXPECT_EQ(dialogs.sheetCount, 3);
     EXPECT_EQ(app.Scene().active, 0);
     EXPECT_TRUE(app.IsQuitting());
     EXPECT_FALSE(display.IsWindowShown());
@@ -142,6 +146,11 @@ TEST(PlayerApp, KeysAndMenuCommandsPauseResetAndMute) {
     app.OnContextMenu({5, 5});
     EXPECT_TRUE(app.Settings().gameMode);
     EXPECT_FALSE(app.Settings().showScoreTime);
+
+    // The Prefs page's frame rate and action speed reach the timer and the step.
+    app.SetFrameRateAndSpeed(10, 250);
+    EXPECT_EQ(app.TimerPeriod(), 92);
+    EXPECT_DOUBLE_EQ(scene.stepTime, 0.25);
 
     // Esc opens the start sheet paused and gives the pause state back.
     scene.paused = 0;

@@ -35,6 +35,7 @@ TEST(PlayerCommandLine, ReadsTheHeadlessRun) {
                                whyNot);
     ASSERT_TRUE(options) << whyNot;
     EXPECT_EQ(options->gizmoPath, "demo.kvp");
+    EXPECT_TRUE(options->isGizmoNamed);
     EXPECT_TRUE(options->isHeadless);
     EXPECT_TRUE(options->isMuted);
     EXPECT_EQ(options->frameCount, 300);
@@ -45,7 +46,8 @@ TEST(PlayerCommandLine, ReadsTheHeadlessRun) {
 
     const auto none = Parse({}, whyNot);
     ASSERT_TRUE(none);
-    EXPECT_TRUE(none->gizmoPath.empty());
+    EXPECT_FALSE(none->isGizmoNamed);
+    EXPECT_EQ(none->frameFolder, DefaultFrameFolder);
     EXPECT_FALSE(none->isHeadless);
     EXPECT_EQ(none->frameCount, -1);
 }

@@ -90,3 +90,43 @@ TEST(PlayerSettings, GizmoFolderIsThePathUpToItsLastSeparator) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PlayerSettings, GizmoPageKeepsALimitItsEntryDoesNotGive) {
+    const struct {
+        const char* text;
+        std::int32_t limit;
+    } cases[] = {
+        {"450", 450}, {"  75 seconds", 75}, {"-20", -20}, {"+30", 30},
+        {"", 600},    {"0", 600},           {"abc", 600}, {"99999999999", 600},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        PlayerSettings settings;
+        GizmoPageValues page;
+        page.timeText = c.text;
+        page.scoreText = c.text;
+        ApplyGizmoPage(settings, page);
+        EXPECT_EQ(settings.timeLimit, c.limit);
+        EXPECT_EQ(settings.scoreLimit, c.limit == 600 ? 10000 : c.limit);
+    }
+}
+
+TEST(PlayerSettings, GizmoPageSetsGameModeOnlyWhenItsBoxWasClicked) {
+    PlayerSettings settings;
+    settings.gameMode = true;
+    GizmoPageValues page;
+    page.timeLimitOn = false;
+    page.scoreLimitOn = true;
+    page.showScoreTime = true;
+    ApplyGizmoPage(settings, page);
+    EXPECT_TRUE(settings.gameMode);
+    EXPECT_FALSE(settings.timeLimitOn);
+    EXPECT_TRUE(settings.scoreLimitOn);
+    page.isGameModeTouched = true;
+    ApplyGizmoPage(settings, page);
+    EXPECT_FALSE(settings.gameMode);
+}
+
+}  // namespace

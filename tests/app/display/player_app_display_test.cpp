@@ -28,6 +28,7 @@ std::vector<std::uint32_t> PlayOn(LayeredDisplay& display, std::int32_t ticks) {
     PlayerApp app(display, dialogs, true);
     PlayerOptions options;
     options.gizmoPath = DemoGizmo;
+    options.isGizmoNamed = true;
     app.InitInstance(options);
     EXPECT_EQ(app.Scene().active, 1);
     app.Run(ticks, {{0, 0}});
