@@ -7,13 +7,15 @@
 // included), 1 when a headless run has no gizmo to play or cannot make its frame folder, 2
 // for bad arguments.
 
+#include "app/fltk_dialogs.h"
+#include "app/headless_display.h"
 #include "app/player_app.h"
 #include "app/player_command_line.h"
 #include "app/player_dialogs.h"
 #include "app/player_display.h"
 #include "app/process_init.h"
 #include "app/sound_voices.h"
-#include "app/fltk_dialogs.h"
+#include "core/private_heap.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -58,11 +60,21 @@ int Play(const PlayerOptions& options) {
     int status = 0;
     {
         PlayerApp app(*opened.display, *dialogs, opened.isHeadless);
-        app.InitInstance(options);
+        try {
+            app.InitInstance(options);
+        } catch (const KVOutOfMemoryException&) {
+            app.FatalOutOfMemory();
+        }
         std::int32_t frames = options.frameCount;
         if (opened.isHeadless && frames < 0) frames = DefaultHeadlessFrames;
         if (opened.isHeadless && app.Scene().active == 0) status = 1;
         app.Run(frames, options.keys);
+        // A run whose last frame could not be written fails: its frames are what it makes.
+        const auto* headless = dynamic_cast<const HeadlessDisplay*>(opened.display.get());
+        if (headless != nullptr && !headless->LastError().empty()) {
+            std::fprintf(stderr, "orbelle: %s\n", headless->LastError().c_str());
+            status = 1;
+        }
         if (opened.isHeadless && status == 0) {
             std::printf("orbelle: played %d frames, score %d\n", app.TickCount(),
                         GizmoScore(app.Scene()));
