@@ -71,7 +71,11 @@ void PlayerApp::InitInstance(const PlayerOptions& options) {
 }
 
 bool PlayerApp::LoadAndShowGizmo(const std::string& path) {
-    if (LoadGizmo(path, scene) != 0) return false;
+    if (LoadGizmo(path, scene) != 0) {
+        // The gizmo that was playing is gone with the failed load; so is its picture.
+        display.ShowWindow(false);
+        return false;
+    }
     display.MoveWindow(scene.windowRect);
     PresentGizmoFrame();
     display.ShowWindow(true);

@@ -177,6 +177,7 @@ TEST(PlayerApp, OpenDialogStartsInTheGizmoFolderOnceAndLeavesTheNewGizmoPaused) 
     dialogs.chosen = ORBELLE_TEST_DATA_DIR "/missing.kvp";
     app.OnMenuCommand(MenuCommand::Open);
     EXPECT_EQ(app.Scene().active, 0);
+    EXPECT_FALSE(display.IsWindowShown());
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0], "Cannot load a scene file");
 }
