@@ -4,6 +4,8 @@
 #include "app/headless_display.h"
 #include "app/player_app.h"
 #include "app/player_dialogs.h"
+#include "platform/input_state.h"
+#include "platform/window_events.h"
 #include "platform/x_layered_display.h"
 
 #include <gtest/gtest.h>
@@ -17,9 +19,37 @@ namespace {
 
 const std::string DemoGizmo = ORBELLE_TEST_DATA_DIR "/../../../gizmos/demo.kvp";
 
-std::unique_ptr<XLayeredDisplay> OpenDisplay(std::string& whyNot) {
-    return XLayeredDisplay::Open(whyNot);
-}
+// The display, or a skipped test without one (a failed one when a display was promised).
+class PlayerAppDisplay : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string whyNot;
+        x = XLayeredDisplay::Open(whyNot);
+        if (x) return;
+        if (std::getenv("ORBELLE_REQUIRE_DISPLAY") != nullptr) {
+            FAIL() << "a display was promised but: " << whyNot;
+        }
+        GTEST_SKIP() << "no display for the window: " << whyNot;
+    }
+
+    std::unique_ptr<XLayeredDisplay> x;
+};
+
+// What the window's events told the player.
+class RecordingEvents final : public WindowEventSink {
+public:
+    void OnKeyDown(std::int32_t virtualKey) override { keys.push_back(virtualKey); }
+    void OnLeftButtonDown(ScreenPoint, std::int32_t modifiers) override {
+        presses.push_back(modifiers);
+    }
+    void OnLeftButtonUp() override { ++releases; }
+    void OnContextMenu(ScreenPoint) override { ++menus; }
+
+    std::vector<std::int32_t> keys;
+    std::vector<std::int32_t> presses;
+    int releases = 0;
+    int menus = 0;
+};
 
 // The demo's frames on the window and on the headless display, as each shows them after
 // the same ticks of the virtual clock.
@@ -39,15 +69,7 @@ std::vector<std::uint32_t> PlayOn(LayeredDisplay& display, std::int32_t ticks) {
     return static_cast<HeadlessDisplay&>(display).LastFrame();
 }
 
-TEST(PlayerAppDisplay, TheWindowShowsTheHeadlessFramesPremultiplied) {
-    std::string whyNot;
-    std::unique_ptr<XLayeredDisplay> x = OpenDisplay(whyNot);
-    if (!x) {
-        if (std::getenv("ORBELLE_REQUIRE_DISPLAY") != nullptr) {
-            FAIL() << "a display was promised but: " << whyNot;
-        }
-        GTEST_SKIP() << "no display for the window: " << whyNot;
-    }
+TEST_F(PlayerAppDisplay, TheWindowShowsTheHeadlessFramesPremultiplied) {
     EXPECT_EQ(x->VisualDepth(), 32);
     ASSERT_FALSE(x->Monitors().empty());
     const ScreenRect area = x->Monitors()[0].workArea;
@@ -60,6 +82,28 @@ TEST(PlayerAppDisplay, TheWindowShowsTheHeadlessFramesPremultiplied) {
         ASSERT_FALSE(shown.empty());
         EXPECT_EQ(shown, expected);
     }
+}
+
+TEST_F(PlayerAppDisplay, KeysAndButtonsReachTheWindowEventSink) {
+    RecordingEvents events;
+    SetWindowEventSink(&events);
+    for (const char* key : {"1", "KP_9", "Escape", "space"}) {
+        ASSERT_TRUE(x->SendKeyForTesting(key, true, true));
+        ASSERT_TRUE(x->SendKeyForTesting(key, false, true));
+    }
+    x->SendButtonForTesting(1, true);
+    x->SendButtonForTesting(1, false);
+    x->SendButtonForTesting(3, true);
+    x->SendButtonForTesting(3, false);
+    x->Sync();
+    x->ProcessEvents();
+    SetWindowEventSink(nullptr);
+    InputStateClear();
+    // Key releases tell the sink nothing; the right button asks for the menu once.
+    EXPECT_EQ(events.keys, (std::vector<std::int32_t>{0x31, 0x69, 0x1B, 0x20}));
+    EXPECT_EQ(events.presses, std::vector<std::int32_t>{0});
+    EXPECT_EQ(events.releases, 1);
+    EXPECT_EQ(events.menus, 1);
 }
 
 }  // namespace
