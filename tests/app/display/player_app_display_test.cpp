@@ -7,6 +7,7 @@
 #include "platform/input_state.h"
 #include "platform/window_events.h"
 #include "platform/x_layered_display.h"
+#include "x_display_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -19,21 +20,7 @@ namespace {
 
 const std::string DemoGizmo = ORBELLE_TEST_DATA_DIR "/../../../gizmos/demo.kvp";
 
-// The display, or a skipped test without one (a failed one when a display was promised).
-class PlayerAppDisplay : public testing::Test {
-protected:
-    void SetUp() override {
-        std::string whyNot;
-        x = XLayeredDisplay::Open(whyNot);
-        if (x) return;
-        if (std::getenv("ORBELLE_REQUIRE_DISPLAY") != nullptr) {
-            FAIL() << "a display was promised but: " << whyNot;
-        }
-        GTEST_SKIP() << "no display for the window: " << whyNot;
-    }
-
-    std::unique_ptr<XLayeredDisplay> x;
-};
+using PlayerAppDisplay = XDisplayTest;
 
 // What the window's events told the player.
 class RecordingEvents final : public WindowEventSink {
@@ -70,14 +57,14 @@ std::vector<std::uint32_t> PlayOn(LayeredDisplay& display, std::int32_t ticks) {
 }
 
 TEST_F(PlayerAppDisplay, TheWindowShowsTheHeadlessFramesPremultiplied) {
-    EXPECT_EQ(x->VisualDepth(), 32);
-    ASSERT_FALSE(x->Monitors().empty());
-    const ScreenRect area = x->Monitors()[0].workArea;
+    EXPECT_EQ(display->VisualDepth(), 32);
+    ASSERT_FALSE(display->Monitors().empty());
+    const ScreenRect area = display->Monitors()[0].workArea;
     // The headless monitor matches the screen, so the gizmo's window is fitted alike.
     HeadlessDisplay headless("", area.right - area.left, area.bottom - area.top);
     for (const std::int32_t ticks : {0, 20}) {
         SCOPED_TRACE(ticks);
-        const std::vector<std::uint32_t> shown = PlayOn(*x, ticks);
+        const std::vector<std::uint32_t> shown = PlayOn(*display, ticks);
         const std::vector<std::uint32_t> expected = PlayOn(headless, ticks);
         ASSERT_FALSE(shown.empty());
         EXPECT_EQ(shown, expected);
@@ -88,15 +75,15 @@ TEST_F(PlayerAppDisplay, KeysAndButtonsReachTheWindowEventSink) {
     RecordingEvents events;
     SetWindowEventSink(&events);
     for (const char* key : {"1", "KP_9", "Escape", "space"}) {
-        ASSERT_TRUE(x->SendKeyForTesting(key, true, true));
-        ASSERT_TRUE(x->SendKeyForTesting(key, false, true));
+        ASSERT_TRUE(display->SendKeyForTesting(key, true, true));
+        ASSERT_TRUE(display->SendKeyForTesting(key, false, true));
     }
-    x->SendButtonForTesting(1, true);
-    x->SendButtonForTesting(1, false);
-    x->SendButtonForTesting(3, true);
-    x->SendButtonForTesting(3, false);
-    x->Sync();
-    x->ProcessEvents();
+    display->SendButtonForTesting(1, true);
+    display->SendButtonForTesting(1, false);
+    display->SendButtonForTesting(3, true);
+    display->SendButtonForTesting(3, false);
+    display->Sync();
+    display->ProcessEvents();
     SetWindowEventSink(nullptr);
     InputStateClear();
     // Key releases tell the sink nothing; the right button asks for the menu once.
