@@ -4,14 +4,15 @@
 // and the frame step) and reports frames per second; the second runs the frame step's three
 // parts one after the other as the step does and reports the time of each.
 
-#include "app/headless_display.h"
 #include "app/player_app.h"
+
+#include "app/headless_display.h"
 #include "app/player_dialogs.h"
+#include "geometry/surface_table.h"
 #include "gizmo/gizmo_scene.h"
 #include "gizmo/gizmo_window.h"
 #include "gizmo/hit_scoring.h"
 #include "gizmo/world_step.h"
-#include "geometry/surface_table.h"
 #include "render/render_interrupt.h"
 #include "view/q_render_view.h"
 

@@ -244,9 +244,9 @@ public:
     }
 
     std::optional<std::string> ChooseGizmoFile(const std::string& initialFolder) override {
-        const char* chosen = fl_file_chooser(
-            "Open", "Orbelle Files (*.kvp) Morvane Files (*.kvr) (*.{kvp,kvr})",
-            initialFolder.empty() ? nullptr : (initialFolder + "/").c_str(), 0);
+        const char* chosen =
+            fl_file_chooser("Open", "Orbelle Files (*.kvp) Morvane Files (*.kvr) (*.{kvp,kvr})",
+                            initialFolder.empty() ? nullptr : (initialFolder + "/").c_str(), 0);
         if (chosen == nullptr) return std::nullopt;
         return std::string(chosen);
     }

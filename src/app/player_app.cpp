@@ -163,8 +163,8 @@ void PlayerApp::ToggleScoreDisplay() {
 void PlayerApp::ShowScoreDisplay() {
     if (scene.active == 0 || scene.view == nullptr) return;
     if (!settings.gameMode || !settings.showScoreTime) {
-        ClearScoreOverlay(scene.viewBits.data(), scene.view->renderWidth,
-                          scene.view->renderHeight, overlay);
+        ClearScoreOverlay(scene.viewBits.data(), scene.view->renderWidth, scene.view->renderHeight,
+                          overlay);
     }
     PresentGizmoFrame();
 }

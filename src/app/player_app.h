@@ -16,8 +16,8 @@
 
 #include "app/player_command_line.h"
 #include "app/player_dialogs.h"
-#include "app/player_settings.h"
 #include "app/player_gizmo_window.h"
+#include "app/player_settings.h"
 #include "app/score_overlay.h"
 #include "gizmo/gizmo_run.h"
 #include "gizmo/gizmo_scene.h"
@@ -63,7 +63,7 @@ public:
     void OnMenuCommand(MenuCommand command);
     void OnOpenGizmo();
     void OpenSheetPaused();
-    void RestartGame();  // clock and scores reset, every object reset, the gizmo runs
+    void RestartGame();       // clock and scores reset, every object reset, the gizmo runs
     void ResetEveryObject();  // the controls back at their first pose, the flyers at their start
     void ToggleScoreDisplay();
     // Draws the overlay when game mode and the score display are both on, else clears its

@@ -28,12 +28,12 @@ inline constexpr const char* DefaultFrameFolder = "orbelle-frames";
 
 struct PlayerOptions {
     std::string gizmoPath;
-    bool isGizmoNamed = false;       // a gizmo path was given (it may be empty: a lone quote)
-    bool isHeadless = false;         // never try a display
-    std::int32_t frameCount = -1;    // frame ticks to run; -1 until the player quits
+    bool isGizmoNamed = false;     // a gizmo path was given (it may be empty: a lone quote)
+    bool isHeadless = false;       // never try a display
+    std::int32_t frameCount = -1;  // frame ticks to run; -1 until the player quits
     std::string frameFolder = DefaultFrameFolder;  // where a headless run writes frames;
                                                    // "" keeps none
-    std::vector<ScriptedKey> keys;   // trigger keys pressed at chosen frames
+    std::vector<ScriptedKey> keys;                 // trigger keys pressed at chosen frames
     bool isMuted = false;
 };
 

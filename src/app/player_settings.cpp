@@ -53,8 +53,7 @@ void AdvanceGameClock(GameClock& clock, bool paused, std::uint32_t now) {
     }
 }
 
-bool GameLimitReached(const PlayerSettings& settings, const GameClock& clock,
-                      std::int32_t score) {
+bool GameLimitReached(const PlayerSettings& settings, const GameClock& clock, std::int32_t score) {
     if (!settings.gameMode) return false;
     if (settings.timeLimitOn) {
         // The elapsed time is read as a signed count, as the clock's words always were.

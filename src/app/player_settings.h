@@ -10,18 +10,18 @@
 struct GizmoScene;
 
 struct PlayerSettings {
-    std::int32_t frameRate = 30;     // frames per second, 10 to 50
-    double timeStep = 1.0 / 30.0;    // simulated seconds per frame
+    std::int32_t frameRate = 30;   // frames per second, 10 to 50
+    double timeStep = 1.0 / 30.0;  // simulated seconds per frame
     bool timeLimitOn = true;
-    std::int32_t timeLimit = 600;    // seconds
+    std::int32_t timeLimit = 600;  // seconds
     bool scoreLimitOn = false;
     std::int32_t scoreLimit = 10000;  // points
     bool gameMode = false;
     bool showScoreTime = true;
     bool mute = false;
-    bool firstOpen = true;           // the Open dialog has not yet returned a file
-    std::int32_t sheetPage = 0;      // the start sheet's first page (0 About .. 3 Gizmo)
-    std::string gizmoFolder;         // where the first Open dialog starts
+    bool firstOpen = true;       // the Open dialog has not yet returned a file
+    std::int32_t sheetPage = 0;  // the start sheet's first page (0 About .. 3 Gizmo)
+    std::string gizmoFolder;     // where the first Open dialog starts
 };
 
 // The start sheet's pages, in their order.

@@ -54,9 +54,8 @@ TEST(PlayerCommandLine, ReadsTheHeadlessRun) {
 
 TEST(PlayerCommandLine, RefusesWhatItCannotRead) {
     const std::vector<std::vector<std::string_view>> cases = {
-        {"a.kvp", "b.kvp"},       {"--frames"},          {"--frames", "-1"},
-        {"--frames", "12x"},      {"--keys", "1:0"},     {"--keys", "5"},
-        {"--window", "yes"},
+        {"a.kvp", "b.kvp"}, {"--frames"},    {"--frames", "-1"},  {"--frames", "12x"},
+        {"--keys", "1:0"},  {"--keys", "5"}, {"--window", "yes"},
     };
     for (const auto& words : cases) {
         SCOPED_TRACE(words.front());

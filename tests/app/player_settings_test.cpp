@@ -59,11 +59,11 @@ TEST(GameClock, LimitsEndOnlyGamesAndCountAtTheLimit) {
         std::int32_t score;
         bool reached;
     } cases[] = {
-        {true, 599999, 0, false},      // not yet 600 whole seconds
-        {true, 600000, 0, true},       // the first tick at 600 s
+        {true, 599999, 0, false},  // not yet 600 whole seconds
+        {true, 600000, 0, true},   // the first tick at 600 s
         {true, 1000, 9999, false},
-        {true, 1000, 10000, true},     // a score exactly at the limit ends the game
-        {false, 700000, 20000, false}, // outside game mode nothing ends
+        {true, 1000, 10000, true},      // a score exactly at the limit ends the game
+        {false, 700000, 20000, false},  // outside game mode nothing ends
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.elapsed);
