@@ -183,3 +183,16 @@ TEST(PlayerApp, OpenDialogStartsInTheGizmoFolderOnceAndLeavesTheNewGizmoPaused) 
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PlayerAppDeathTest, OutOfMemoryEndsThePlayerWithItsMessage) {
+    HeadlessDisplay display("");
+    ConsoleDialogs dialogs;
+    PlayerApp app(display, dialogs, true);
+    app.InitInstance(Named(DemoGizmo));
+    EXPECT_EXIT(app.FatalOutOfMemory(), testing::ExitedWithCode(0),
+                "Not enough memory. Orbelle has to close");
+}
+
+}  // namespace
