@@ -245,10 +245,10 @@ void TriggerControls(GizmoScene& scene, std::int32_t kind, std::int32_t index) {
 double EasedTime(const GizmoScene& scene) {
     std::uint32_t now = timeGetTime();
     if (scene.view != nullptr && scene.view->poll.mode == 0) now = scene.view->poll.timeStamp;
-    // Stamps are compared by their wrapping difference, so a clock that wraps between two
-    // frames still gives the frame its period.
-    const auto period = static_cast<std::int32_t>(scene.frameStamp - scene.previousFrameStamp);
-    if (period <= 0) return 0.0;
+    // Before the first frame is stamped frameStamp is 0, below the loader's stamp whatever
+    // the clock reads; a frame across the clock's wrap gets no head start.
+    if (scene.frameStamp <= scene.previousFrameStamp) return 0.0;
+    const double period = scene.frameStamp - scene.previousFrameStamp;
     const auto late = static_cast<std::int32_t>(scene.frameStamp - now);
     const double eased = scene.stepTime + late * scene.stepTime / period;
     if (!(eased > 0.0)) return 0.0;

@@ -5,6 +5,7 @@
 #include "gizmo/sound_sink.h"
 #include "gizmo/view_manipulation.h"
 #include "platform/work_area.h"
+#include "render/q_render.h"
 #include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
@@ -115,6 +116,53 @@ TEST_F(GameInput, EasedTimeGivesALateTriggerTheRestOfTheStep) {
     EXPECT_NEAR(EasedTime(scene), step * (1.0 - 17.0 / 33.0), 1e-12);
     scene.frameStamp = scene.previousFrameStamp;
     EXPECT_EQ(EasedTime(scene), 0.0);
+    // Before the first frame: whatever the clock read at the load.
+    scene.frameStamp = 0;
+    scene.previousFrameStamp = 0xF0000000u;
+    EXPECT_EQ(EasedTime(scene), 0.0);
+}
+
+// Marks a block of the last render's samples as showing part, as a render would.
+void ShowPartAt(QRenderView& view, std::int32_t part, ScreenRect block) {
+    SampleCell* cells = view.SampleBuffer(0);
+    const RenderLevel& level = view.Level();
+    for (std::int32_t y = block.top; y < block.bottom; ++y) {
+        for (std::int32_t x = block.left; x < block.right; ++x) {
+            cells[static_cast<std::size_t>(y + 1) * static_cast<std::size_t>(level.cellStride) +
+                  static_cast<std::size_t>(x + 1)]
+                .pixel = PixelIdOf(part, 0);
+        }
+    }
+}
+
+TEST_F(GameInput, AClickOnOrNearAFlipperThatTakesClicksTriggersIt) {
+    ASSERT_EQ(scene.view->reductionLevel, 0);
+    ShowPartAt(*scene.view, 3, ScreenRect{200, 300, 240, 310});  // the paddle
+    ShowPartAt(*scene.view, 1, ScreenRect{200, 311, 240, 330});  // the ball just below it
+    ShowPartAt(*scene.view, 1, ScreenRect{400, 100, 420, 120});  // and far from it
+    struct Case {
+        const char* name;
+        ScreenPoint pixel;
+        std::uint8_t takesClicks;
+        bool triggers;
+    };
+    const Case cases[] = {{"on", {220, 305}, 1, true},
+                          {"8 pixels off its corner", {240 + 4, 309 + 6}, 1, true},
+                          {"9 pixels below", {220, 318}, 1, false},
+                          {"on the ball", {410, 110}, 1, false},
+                          {"on, no clicks", {220, 305}, 0, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OnGameKey(scene, VirtualKeyEnter);
+        scene.paused = 1;
+        Paddle().flipper.mouseActivated = c.takesClicks;
+        OnGizmoMouse(scene, c.pixel.x, c.pixel.y, 0);
+        EXPECT_EQ(Paddle().inMotion, c.triggers ? 1 : 0);
+        EXPECT_EQ(scene.paused, c.triggers ? 0 : 1);
+        // Anything else drags the window, which holds the whole picture.
+        EXPECT_EQ(scene.windowDrag, c.triggers ? 0 : 1);
+        scene.windowDrag = 0;
+    }
 }
 
 TEST_F(GameInput, ControlDragTurnsTheViewByAHundredthRadianPerPixel) {
