@@ -14,6 +14,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -245,6 +246,31 @@ TEST(GameInputResize, ShiftDragScalesByTheFormula) {
         // The view matrix stays.
         EXPECT_EQ(SceneViewMatrix(*scene.view).m[4], camera.m[4]);
     }
+}
+
+TEST_F(GameInput, APlainDragOnAPictureThatOverflowsItsWindowMovesThePicture) {
+    // A window cut smaller than the picture, as after the monitor's work area shrank.
+    const ScreenRect loaded = scene.windowRect;
+    scene.windowRect.right = loaded.left + (loaded.right - loaded.left) / 2;
+    PressWith({});
+    ASSERT_EQ(scene.manipulation, ManipulationMove);
+    EXPECT_EQ(scene.windowDrag, 0);
+    const std::array<double, 2> origin = scene.windowOrigin;
+    DragTo(-15, 9);
+    EXPECT_EQ(scene.windowOrigin[0], origin[0] - 15);
+    EXPECT_EQ(scene.windowOrigin[1], origin[1] + 9);
+    EXPECT_EQ(scene.windowRect.left, scene.workArea.left);
+    EXPECT_EQ(scene.windowRect.top, scene.workArea.top);
+    Release();
+    // Fitted around the whole picture again, which moved with the cursor.
+    const std::optional<ScreenRect> picture = SceneScreenRect(scene, SceneViewMatrix(*scene.view));
+    ASSERT_TRUE(picture.has_value());
+    EXPECT_EQ(scene.windowRect.left, picture->left);
+    EXPECT_EQ(scene.windowRect.top, picture->top);
+    EXPECT_EQ(scene.windowRect.right, picture->right);
+    EXPECT_EQ(scene.windowRect.bottom, picture->bottom);
+    EXPECT_EQ(scene.windowRect.left, loaded.left - 15);
+    EXPECT_EQ(scene.view->centreX, scene.windowOrigin[0] - scene.windowRect.left);
 }
 
 TEST_F(GameInput, TwoOrMoreModifiersChangeNothingUntilTheRelease) {
