@@ -93,9 +93,8 @@ TEST_F(FramePlay, AHeldPressLetsGoOfTheShortPressAfter300Milliseconds) {
         std::uint8_t stillHeld;
     };
     const Case cases[] = {
-        {100'000, 300, true, 1},
-        {100'000, 301, true, 0},
-        {100'000, 5'000, false, 1},  // released early: the slider keeps following the cursor
+        {100'000, 300, true, 1},     {100'000, 301, true, 0},
+        {100'000, 5'000, false, 1},   // released early: the slider keeps following the cursor
         {0xFFFFFF00u, 301, true, 0},  // across the clock's wrap
         {0xFFFFFF00u, 300, true, 1},
     };

@@ -65,9 +65,8 @@ TEST_F(GameInput, TriggerKeysOfBothRowsTriggerTheirKeyBit) {
         bool triggers;
     };
     const Case cases[] = {
-        {0x31, 1, true},         {0x61, 1, true},        {0x39, 1 << 8, true},
-        {0x69, 1 << 8, true},    {0x32, 1, false},       {0x30, 0x1FF, false},
-        {0x5A, 0x1FF, false},    {0x70, 0x1FF, false},
+        {0x31, 1, true},  {0x61, 1, true},      {0x39, 1 << 8, true}, {0x69, 1 << 8, true},
+        {0x32, 1, false}, {0x30, 0x1FF, false}, {0x5A, 0x1FF, false}, {0x70, 0x1FF, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key);
@@ -104,8 +103,8 @@ TEST_F(GameInput, EasedTimeGivesALateTriggerTheRestOfTheStep) {
         double expected;
     };
     const double step = scene.stepTime;
-    const Case cases[] = {{1033, step}, {1050, step * (1.0 - 17.0 / 33.0)}, {1066, 0.0},
-                          {2000, 0.0}, {1020, step}};
+    const Case cases[] = {
+        {1033, step}, {1050, step * (1.0 - 17.0 / 33.0)}, {1066, 0.0}, {2000, 0.0}, {1020, step}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.now);
         clock.Set(c.now);
@@ -233,8 +232,7 @@ TEST(GameInputResize, ShiftDragScalesByTheFormula) {
         } else if (expected == "shrink") {
             EXPECT_EQ(scene.scale, pressScale / (1.0 - 0.01 * c.dy));
         } else if (expected == "largest") {
-            const double largest = Distance(camera) *
-                                   (scene.workArea.bottom - scene.workArea.top) /
+            const double largest = Distance(camera) * (scene.workArea.bottom - scene.workArea.top) /
                                    (2.0 * scene.sceneRadius);
             EXPECT_EQ(scene.scale, largest);
             EXPECT_LT(largest, pressScale * (1.0 + 0.01 * c.dy));
