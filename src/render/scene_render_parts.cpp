@@ -22,11 +22,14 @@ void SetPartFromRecord(RenderParts& parts, std::int32_t index, const PartRenderR
     RenderPart& part = parts.Part(index);
     part.visible = record.visible;
     part.colour = record.colour;
-    const Matrix4W localFromView = Matrix4Product(record.localFromWorld, worldFromView);
+    // The build carries a part's surfaces into world coordinates once (BuildPartShape), as
+    // it does the bound: both go to the view by the same transform. Carrying the surfaces by
+    // the part's placement again would move every part away from its origin by its own
+    // offset a second time.
     std::array<Matrix4W, RenderPartMaxSurfaces> surfaces;
     for (std::int32_t s = 0; s < surfaceCount; ++s) {
         surfaces[static_cast<std::size_t>(s)] =
-            QuadricTransform(record.Surfaces()[static_cast<std::size_t>(s)], localFromView);
+            QuadricTransform(record.Surfaces()[static_cast<std::size_t>(s)], worldFromView);
     }
     parts.SetViewForms(index,
                        std::span<const Matrix4W>(surfaces.data(),
