@@ -165,6 +165,99 @@ TEST_F(GameInput, AClickOnOrNearAFlipperThatTakesClicksTriggersIt) {
     }
 }
 
+// The flipper table with a knob (object 1, part 5) that slides on the top of a round guide.
+class SliderGame : public ScriptedGizmoTest {
+protected:
+    void SetUp() override {
+        const std::string path = std::string(ORBELLE_TEST_DATA_DIR) + "/slider_table.kvr";
+        ASSERT_EQ(LoadGizmo(path, scene), 0) << scene.errorText;
+        knob = scene.world->objects[1].get();
+        ASSERT_EQ(knob->isSlider, 1);
+        // The middle of the knob's picture, on the screen.
+        std::int64_t sumX = 0, sumY = 0, count = 0;
+        const SampleCell* cells = scene.view->SampleBuffer(0);
+        const RenderLevel& level = scene.view->Level();
+        for (std::int32_t y = 0; y < level.height; ++y) {
+            for (std::int32_t x = 0; x < level.width; ++x) {
+                const std::size_t cell = static_cast<std::size_t>(y + 1) * level.cellStride + x + 1;
+                if (PixelPartIndex(cells[cell].pixel) != 5) continue;
+                sumX += x;
+                sumY += y;
+                ++count;
+            }
+        }
+        ASSERT_GT(count, 20);
+        onKnob = ScreenPoint{scene.windowRect.left + static_cast<std::int32_t>(sumX / count),
+                             scene.windowRect.top + static_cast<std::int32_t>(sumY / count)};
+    }
+    void PressAt(ScreenPoint point) {
+        cursor.MoveTo(point.x, point.y);
+        input.HoldKey(VirtualKeyLeftButton);
+        OnGizmoPress(scene, point);
+    }
+    void ReleaseButton() {
+        input.ReleaseKey(VirtualKeyLeftButton);
+        OnGizmoRelease(scene);
+    }
+    void MoveCursorBy(std::int32_t dx) {
+        const ScreenPoint now = cursor.CursorScreenPos();
+        cursor.MoveTo(now.x + dx, now.y);
+    }
+
+    GizmoObject* knob = nullptr;
+    ScreenPoint onKnob;
+};
+
+TEST_F(SliderGame, APressHeldOnASliderDragsItUntilTheButtonIsReleased) {
+    PressAt(onKnob);
+    EXPECT_EQ(scene.world->draggedSlider, knob);
+    EXPECT_EQ(scene.mouseHold, 1);
+    EXPECT_EQ(scene.paused, 0);
+    EXPECT_EQ(knob->inMotion, 1);
+    EXPECT_EQ(scene.windowDrag, 0);
+    EXPECT_EQ(scene.manipulation, 0);
+    const Vec3 start = knob->slider.guidePoint;
+    for (std::int32_t i = 0; i < 10; ++i) {  // 330 ms with the button held
+        MoveCursorBy(4);
+        Frames(1);
+    }
+    EXPECT_EQ(scene.mouseHold, 0);
+    EXPECT_GT(Vec3Length(Vec3Sub(knob->slider.guidePoint, start)), 0.1);
+    ReleaseButton();
+    Frames(1);
+    EXPECT_EQ(scene.world->draggedSlider, nullptr);
+    EXPECT_EQ(scene.controlDrag, 0);
+    const Vec3 left = knob->slider.guidePoint;
+    MoveCursorBy(40);
+    Frames(3);
+    EXPECT_EQ(knob->slider.endTarget.u1, knob->slider.startTarget.u1);
+    EXPECT_NEAR(Vec3Length(Vec3Sub(knob->slider.guidePoint, left)), 0.0, 1e-9);
+}
+
+TEST_F(SliderGame, AShortPressLeavesTheSliderFollowingUntilTheNextPressIsReleased) {
+    PressAt(onKnob);
+    Frames(2);
+    ReleaseButton();
+    Frames(1);  // 99 ms: still a short press
+    EXPECT_EQ(scene.mouseHold, 1);
+    const double before = knob->slider.endTarget.u1;
+    MoveCursorBy(30);
+    Frames(2);
+    EXPECT_EQ(scene.world->draggedSlider, knob);  // it follows with the button up
+    EXPECT_NE(knob->slider.endTarget.u1, before);
+
+    // The next press only ends the short press; its release ends the drag.
+    PressAt(cursor.CursorScreenPos());
+    EXPECT_EQ(scene.mouseHold, 0);
+    EXPECT_EQ(scene.windowDrag, 0);
+    EXPECT_EQ(scene.manipulation, 0);
+    Frames(1);
+    EXPECT_EQ(scene.world->draggedSlider, knob);
+    ReleaseButton();
+    Frames(1);
+    EXPECT_EQ(scene.world->draggedSlider, nullptr);
+}
+
 TEST_F(GameInput, ControlDragTurnsTheViewByAHundredthRadianPerPixel) {
     PressWith({VirtualKeyControl});
     ASSERT_EQ(scene.manipulation, ManipulationRotate);
