@@ -225,6 +225,9 @@ void EndManipulation(GizmoScene& scene) {
     QRenderView& view = *scene.view;
     const Matrix4W camera = SceneViewMatrix(view);
 
+    // The lights need no re-expressing for the new camera: the view prepares them from the
+    // scene's lights through its camera at every render, so they stay where they stand.
+
     // Fit the window around the scene in the work area. A failed projection leaves the open
     // bounds, which the work area holds to the whole of it.
     SceneBounds bounds{};
