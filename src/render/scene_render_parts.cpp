@@ -3,6 +3,7 @@
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
 #include "render/q_render.h"
+#include "render/scene_part_textures.h"
 
 #include <algorithm>
 #include <array>
@@ -48,6 +49,7 @@ void LoadRenderParts(QRender& render, SceneGeometry& geometry, const Matrix4W& v
         const std::int32_t index = parts.AddPart(SurfaceCountOf(record));
         SetPartFromRecord(parts, index, record, worldFromView);
     }
+    LoadPartTextures(render, geometry, viewFromWorld);
     render.slotTable = geometry.SlotTable();
     render.slotTableEntries = render.slotTable != nullptr
                                   ? (static_cast<std::size_t>(geometry.PartCapacity()) + 1) * 32
