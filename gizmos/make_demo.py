@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the demo gizmo, demo.kvp: a round table, a puck dropped onto a red bumper that
+"""Writes the demo gizmo, demo.kvp: a round table, a ball dropped onto a red bumper that
 scores 100 a hit and gives way when hit, and a green paddle that key 1 (or a click) swings
 there and back. The stage asks for game mode, so the score and time show.
 
@@ -31,7 +31,7 @@ def demo():
         obj(2, 1, [0.5, 4.0], (0.0, -0.25, 0.0),
             text='<G><Stage gravity="10" fileID="orbelle-demo" gameMode="yes"/></G>',
             colour=0x304860),
-        obj(2, 2, [0.2, 0.45], (1.2, 3.0, 0.0), group=1, colour=0xF0D030),
+        obj(1, 2, [0.4], (1.2, 3.0, 0.0), group=1, colour=0xF0D030),
         obj(2, 3, [0.15, 0.9], (1.2, 0.15, 0.0), group=2, colour=0xC03030),
         obj(2, 4, [0.15, 0.9], (1.2, 0.05, 0.0), group=3, colour=0xC03030),
         obj(3, 5, [2.0, 0.3, 0.4], (-1.0, 0.15, 0.0), group=4, colour=0x30A030),

@@ -8,6 +8,7 @@
 #include "core/crt_random.h"
 #include "core/matrix3.h"
 #include "render/q_render.h"
+#include "render/span_shade.h"
 
 #include <cstdint>
 #include <vector>
@@ -58,6 +59,17 @@ inline std::vector<Shape> Shapes() {
     return shapes;
 }
 
+// The shape's own frame seen from view space: the inverse of its placement.
+inline Matrix4W LocalFromView(const Shape& s) {
+    const Matrix3 turn = Matrix3Transpose(s.rotation);
+    const Vec3 shift = Matrix3TransformVec3(turn, s.at);
+    Matrix4W localFromView = EmbedMatrix3(turn, 0);
+    localFromView.m[4] = -shift.x;
+    localFromView.m[8] = -shift.y;
+    localFromView.m[12] = -shift.z;
+    return localFromView;
+}
+
 // The shape's surfaces and bound in its own coordinates.
 inline void ShapeForms(const Shape& s, std::vector<Matrix4W>& forms, Matrix4W& bound) {
     const Vec3 inverse{1 / (s.size.x * s.size.x), 1 / (s.size.y * s.size.y),
@@ -91,13 +103,7 @@ inline void PlaceShape(QRender& render, std::int32_t index, const Shape& s) {
     std::vector<Matrix4W> forms;
     Matrix4W bound;
     ShapeForms(s, forms, bound);
-    const Matrix3 turn = Matrix3Transpose(s.rotation);
-    const Vec3 shift = Matrix3TransformVec3(turn, s.at);
-    Matrix4W localFromView = EmbedMatrix3(turn, 0);
-    localFromView.m[4] = -shift.x;
-    localFromView.m[8] = -shift.y;
-    localFromView.m[12] = -shift.z;
-    RenderPartsSetFromLocal(render.parts, index, forms, bound, localFromView);
+    RenderPartsSetFromLocal(render.parts, index, forms, bound, LocalFromView(s));
     render.parts.Part(index).colour = s.colour;
 }
 
@@ -110,6 +116,33 @@ inline void AddParts(QRender& render, const std::vector<Shape>& shapes) {
         const std::int32_t index = render.parts.AddPart(static_cast<std::int32_t>(forms.size()));
         PlaceShape(render, index, s);
     }
+}
+
+// The shaded benchmarks' frame: 800 x 600 with a 1100-pixel focal length, a grey background
+// and one white point light.
+inline constexpr std::int32_t FrameWidth = 800;
+inline constexpr std::int32_t FrameHeight = 600;
+inline constexpr double FrameFocal = 1100.0;
+inline const Vec3 LightInView{-20.0, -30.0, -10.0};
+
+// Sizes the renderer over pixels for that frame, lit by the light, with the fifty parts;
+// leaves the renderer unsized when SetSize fails.
+inline void SetUpFrame(QRender& render, std::vector<std::uint32_t>& pixels,
+                       const std::vector<Shape>& shapes) {
+    pixels.assign(static_cast<std::size_t>(FrameWidth * FrameHeight), 0u);
+    if (render.SetSize(pixels.data(), FrameWidth, FrameHeight, FrameWidth, false) != RenderSizeOk) {
+        return;
+    }
+    render.centreX = FrameWidth / 2.0;
+    render.centreY = FrameHeight / 2.0;
+    render.focalScale = FrameFocal / 1000.0;
+    render.shade.backgroundColour = 0x808080;
+    render.SetLightCounts(1, 0);
+    RenderLightSlot& light = render.LightSlot(0);
+    light.enabled = 1;
+    light.position = LightInView;
+    RenderLightSlotSetColours(light, {1.0, 1.0, 1.0}, {0.0, 0.0, 0.0}, 1.0);
+    AddParts(render, shapes);
 }
 
 }  // namespace fifty_parts

@@ -22,27 +22,11 @@
 
 namespace {
 
-constexpr std::int32_t Width = 800;
-constexpr std::int32_t Height = 600;
-constexpr double Focal = 1100.0;
-const Vec3 LightInView{-20.0, -30.0, -10.0};
-
-// The frame, lit by one white light, with the fifty parts.
-void SetUpFrame(QRender& render, std::vector<std::uint32_t>& pixels,
-                const std::vector<fifty_parts::Shape>& shapes) {
-    pixels.assign(static_cast<std::size_t>(Width * Height), 0u);
-    if (render.SetSize(pixels.data(), Width, Height, Width, false) != RenderSizeOk) return;
-    render.centreX = Width / 2.0;
-    render.centreY = Height / 2.0;
-    render.focalScale = Focal / 1000.0;
-    render.shade.backgroundColour = 0x808080;
-    render.SetLightCounts(1, 0);
-    RenderLightSlot& light = render.LightSlot(0);
-    light.enabled = 1;
-    light.position = LightInView;
-    RenderLightSlotSetColours(light, {1.0, 1.0, 1.0}, {0.0, 0.0, 0.0}, 1.0);
-    fifty_parts::AddParts(render, shapes);
-}
+constexpr std::int32_t Width = fifty_parts::FrameWidth;
+constexpr std::int32_t Height = fifty_parts::FrameHeight;
+constexpr double Focal = fifty_parts::FrameFocal;
+const Vec3 LightInView = fifty_parts::LightInView;
+using fifty_parts::SetUpFrame;
 
 // The same scene for POV-Ray. Its y axis points up where ours points down the screen, so
 // every point goes over as (x, -y, z).

@@ -29,10 +29,12 @@ PlayerApp::PlayerApp(LayeredDisplay& target, PlayerDialogs& playerDialogs, bool 
       dialogs(playerDialogs),
       gizmoWindow(target),
       workAreas(target),
+      cursor(target),
       isVirtualClock(virtualTime) {
     if (isVirtualClock) SetClockSource(&virtualClock);
     SetSoundSink(this);
     SetWorkAreaSource(&workAreas);
+    SetCursorSource(&cursor);
     SetGizmoWindow(&gizmoWindow);
     SetWindowEventSink(this);
 }
@@ -41,6 +43,7 @@ PlayerApp::~PlayerApp() {
     UnloadGizmo(scene);
     SetWindowEventSink(nullptr);
     SetGizmoWindow(nullptr);
+    SetCursorSource(nullptr);
     SetWorkAreaSource(nullptr);
     SetSoundSink(nullptr);
     if (isVirtualClock) SetClockSource(nullptr);

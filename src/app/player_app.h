@@ -10,8 +10,8 @@
 // step (FrameStep), which draws the frame with its score overlay and presents it through
 // the player's gizmo window.
 //
-// While it lives the application is the process's sound sink, work-area source, gizmo
-// window and window event sink (and, with a virtual clock, its clock); it removes them when
+// While it lives the application is the process's sound sink, work-area source, cursor
+// source, gizmo window and window event sink (and, with a virtual clock, its clock); it removes them when
 // it goes.
 
 #include "app/player_command_line.h"
@@ -22,6 +22,7 @@
 #include "gizmo/gizmo_run.h"
 #include "gizmo/gizmo_scene.h"
 #include "gizmo/sound_sink.h"
+#include "platform/cursor_position.h"
 #include "platform/scripted_clock.h"
 #include "platform/window_events.h"
 #include "platform/work_area.h"
@@ -111,6 +112,7 @@ private:
     PlayerDialogs& dialogs;
     PlayerGizmoWindow gizmoWindow;
     DisplayWorkAreas workAreas;
+    DisplayCursor cursor;
     ScriptedClock virtualClock;
     GizmoScene scene;
     PlayerSettings settings;

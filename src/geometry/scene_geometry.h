@@ -38,6 +38,7 @@
 #include "core/private_block.h"
 #include "geometry/part_octree.h"
 #include "geometry/part_render_record.h"
+#include "geometry/star_field.h"
 #include "geometry/surface_table.h"
 #include "geometry/working_part_record.h"
 #include "texture/rev_tex.h"
@@ -205,6 +206,9 @@ public:
 
     // The parts' normalised surfaces and their key grids, kept by UpdateSurfaceTable.
     SurfaceTable surfaceTable;
+
+    // The sky's stars, made by BuildStarField (render/star_field.h).
+    StarField starField;
 
 private:
     struct Arrays;

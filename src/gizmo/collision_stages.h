@@ -29,7 +29,8 @@ bool VertexInPart(const CollisionShape& from, const CollisionShape& into, Contac
 // True when an edge of from runs through the solid of into: a point of the edge, in the
 // middle of a stretch of it inside into, lies strictly inside from's other surfaces. The
 // contact gets that point and a normal out of into, from the surfaces of into nearest the
-// stretch's ends. Edges marked skipped are never tested.
+// stretch's ends. Edges marked skipped are never tested, and a curved edge cut into more
+// stretches than an interval list holds is passed over.
 bool EdgeInPart(const CollisionShape& from, const CollisionShape& into, Contact* contact);
 
 // The candidate of a plane (p0 + n.x <= 0, relative to the reference centre) cutting a

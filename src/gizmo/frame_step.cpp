@@ -114,8 +114,8 @@ void FrameStep(GizmoScene& scene) {
         if (scene.mouseHold == 0) scene.controlDrag = IsLeftButtonDown() ? 1 : 0;
         if (scene.paused != 0) scene.controlDrag = 0;
         const ScreenPoint cursor = GetCursorScreenPos();
-        FollowControlDrag(scene, cursor.x - scene.windowRect.left,
-                          cursor.y - scene.windowRect.top, scene.controlDrag == 0);
+        FollowControlDrag(scene, cursor.x - scene.windowRect.left, cursor.y - scene.windowRect.top,
+                          scene.controlDrag == 0);
     }
 
     StepWorld(world, scene.stepTime, *scene.partBounds);

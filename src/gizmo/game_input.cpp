@@ -1,7 +1,6 @@
 #include "gizmo/game_input.h"
 
 #include "core/matrix4.h"
-#include "core/scalar_maths.h"
 #include "gizmo/gizmo_object.h"
 #include "gizmo/gizmo_scene.h"
 #include "gizmo/gizmo_world.h"
@@ -15,8 +14,10 @@
 #include "render/q_render.h"
 #include "view/q_render_view.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -61,9 +62,9 @@ std::int32_t PickPart(const GizmoScene& scene, std::int32_t x, std::int32_t y) {
     }
     const RenderLevel& levelSize = view.Level();
     const auto partAt = [&](std::int32_t cx, std::int32_t cy) {
-        const std::size_t cell = static_cast<std::size_t>(cy + 1) *
-                                     static_cast<std::size_t>(levelSize.cellStride) +
-                                 static_cast<std::size_t>(cx + 1);
+        const std::size_t cell =
+            static_cast<std::size_t>(cy + 1) * static_cast<std::size_t>(levelSize.cellStride) +
+            static_cast<std::size_t>(cx + 1);
         return PixelPartIndex(cells[cell].pixel);
     };
     const bool inside = x >= 0 && y >= 0 && x < levelSize.width && y < levelSize.height;
@@ -233,7 +234,8 @@ void TriggerControls(GizmoScene& scene, std::int32_t kind, std::int32_t index) {
     scene.paused = 0;
     for (const auto& owned : world.objects) {
         GizmoObject& object = *owned;
-        if (!object.IsFlipper() || (static_cast<std::uint32_t>(object.flipper.keyBits) & bit) == 0) {
+        if (!object.IsFlipper() ||
+            (static_cast<std::uint32_t>(object.flipper.keyBits) & bit) == 0) {
             continue;
         }
         const bool wasMoving = object.inMotion != 0;
@@ -245,10 +247,10 @@ void TriggerControls(GizmoScene& scene, std::int32_t kind, std::int32_t index) {
 double EasedTime(const GizmoScene& scene) {
     std::uint32_t now = timeGetTime();
     if (scene.view != nullptr && scene.view->poll.mode == 0) now = scene.view->poll.timeStamp;
-    // Stamps are compared by their wrapping difference, so a clock that wraps between two
-    // frames still gives the frame its period.
-    const auto period = static_cast<std::int32_t>(scene.frameStamp - scene.previousFrameStamp);
-    if (period <= 0) return 0.0;
+    // Before the first frame is stamped frameStamp is 0, below the loader's stamp whatever
+    // the clock reads; a frame across the clock's wrap gets no head start.
+    if (scene.frameStamp <= scene.previousFrameStamp) return 0.0;
+    const double period = scene.frameStamp - scene.previousFrameStamp;
     const auto late = static_cast<std::int32_t>(scene.frameStamp - now);
     const double eased = scene.stepTime + late * scene.stepTime / period;
     if (!(eased > 0.0)) return 0.0;
@@ -263,8 +265,8 @@ void OnGizmoPress(GizmoScene& scene, ScreenPoint screenPoint) {
     if (GetAsyncKeyState(VirtualKeyControl) < 0) kind += ManipulationRotate;
     if (GetAsyncKeyState(VirtualKeyShift) < 0) kind += ManipulationResize;
     if (GetAsyncKeyState(VirtualKeyAlt) < 0) kind += ManipulationPerspective;
-    OnGizmoMouse(scene, screenPoint.x - scene.windowRect.left,
-                 screenPoint.y - scene.windowRect.top, kind);
+    OnGizmoMouse(scene, screenPoint.x - scene.windowRect.left, screenPoint.y - scene.windowRect.top,
+                 kind);
 }
 
 void OnGizmoRelease(GizmoScene& scene) { scene.windowDrag = 0; }

@@ -58,7 +58,7 @@ void TriggerControls(GizmoScene& scene, std::int32_t kind, std::int32_t index);
 // The head start, seconds within the current frame's step, of a trigger that comes now: a
 // trigger at the start of the last frame's render gets the whole step, one a frame period
 // later none. Uses the time the last render saw a trigger key or the button held, if it saw
-// one. 0 before two frames have been stamped.
+// one. 0 before the first frame is stamped.
 double EasedTime(const GizmoScene& scene);
 
 // The left button went down at screenPoint: the press starts at that cursor position, and

@@ -152,6 +152,12 @@ void MeasureStage(const std::uint8_t* stage, GizmoWorld& world) {
             world.stageRadius = DefaultStageRadius;
             break;
     }
+    // A shape whose measures give no reach (a bowl of radius 0 gives not a number) would
+    // leave the flyers no wall: such a stage reaches as far as one of no known shape.
+    if (!std::isfinite(world.stageRadius) || world.stageRadius < 0.0) {
+        world.stageRadius = DefaultStageRadius;
+    }
+    if (!std::isfinite(world.floorY)) world.floorY = world.stageCentre.y;
 }
 
 // The sound file path of a sound name appended to the scene's list; its index, -1 for none.

@@ -74,8 +74,9 @@ std::int64_t CoveredSamples(const QRenderView& view) {
     const RenderLevel& level = view.Level();
     std::int64_t count = 0;
     for (std::int32_t y = 0; y < level.height; ++y) {
-        const SampleCell* row = cells + static_cast<std::size_t>(y + 1) *
-                                            static_cast<std::size_t>(level.cellStride) + 1;
+        const SampleCell* row =
+            cells + static_cast<std::size_t>(y + 1) * static_cast<std::size_t>(level.cellStride) +
+            1;
         for (std::int32_t x = 0; x < level.width; ++x) {
             if ((row[x].pixel & PixelIdMask) != 0) ++count;
         }
@@ -119,17 +120,17 @@ bool Manipulate(GizmoScene& scene, std::int32_t dx, std::int32_t dy) {
         }
         case ManipulationResize:
             if (dy >= 0) {
-                const double largest = d * (scene.workArea.bottom - scene.workArea.top) /
-                                       (2.0 * scene.sceneRadius);
+                const double largest =
+                    d * (scene.workArea.bottom - scene.workArea.top) / (2.0 * scene.sceneRadius);
                 scene.scale = std::min(scene.pressScale * (1.0 + ResizePerPixel * dy), largest);
             } else {
                 scene.scale = scene.pressScale / (1.0 - ResizePerPixel * dy);
             }
             return true;
         case ManipulationPerspective: {
-            const double k = dy >= 0 ? std::max(1.0 / (1.0 + ResizePerPixel * dy),
-                                                scene.minCameraDistance / d)
-                                     : std::min(1.0 - ResizePerPixel * dy, FarthestCamera / d);
+            const double k =
+                dy >= 0 ? std::max(1.0 / (1.0 + ResizePerPixel * dy), scene.minCameraDistance / d)
+                        : std::min(1.0 - ResizePerPixel * dy, FarthestCamera / d);
             // The camera moves along its own axis to distance k d; the scale follows, so the
             // scene keeps its size on the screen.
             Matrix4W along;
@@ -223,6 +224,9 @@ void EndManipulation(GizmoScene& scene) {
     if (scene.active == 0) return;
     QRenderView& view = *scene.view;
     const Matrix4W camera = SceneViewMatrix(view);
+
+    // The lights need no re-expressing for the new camera: the view prepares them from the
+    // scene's lights through its camera at every render, so they stay where they stand.
 
     // Fit the window around the scene in the work area. A failed projection leaves the open
     // bounds, which the work area holds to the whole of it.

@@ -2,6 +2,7 @@
 
 // The collision questions the frame driver asks, over the world's scene geometry. Each
 // question names a part of a moving object and that object's own parts, which never count.
+// A world without a geometry has nothing to touch.
 
 #include <cstdint>
 #include <span>

@@ -196,6 +196,9 @@ public:
             marks = std::span<std::uint8_t>(small.data(), size);
         }
     }
+    ClusterMarks(const ClusterMarks&) = delete;
+    ClusterMarks& operator=(const ClusterMarks&) = delete;
+
     std::uint8_t& operator[](std::int32_t cluster) {
         ORBELLE_CHECK(cluster >= 0 && static_cast<std::size_t>(cluster) < marks.size());
         return marks[static_cast<std::size_t>(cluster)];
@@ -427,12 +430,11 @@ void ResetObject(GizmoObject& object, GizmoWorld& world) {
         // origin on a stage that is not moved), and rises until it is free.
         f.committedPosition = Vec3{world.stageCentre.x, world.dropY, world.stageCentre.z};
         f.committedVelocity = Vec3{};
-        for (std::int32_t raise = 0; raise <= DropRaiseLimit; ++raise) {
+        for (std::int32_t raise = 0;; ++raise) {
             PlaceAtCommitted(world, object);
-            if (!ObjectOverlaps(world, object)) return;
+            if (!ObjectOverlaps(world, object) || raise == DropRaiseLimit) return;
             f.committedPosition.y += DropRaise;
         }
-        return;
     }
     if (object.isSlider != 0) {
         if (object.inMotion == 0) StartMoving(world, object);
@@ -460,7 +462,8 @@ void ResetObject(GizmoObject& object, GizmoWorld& world) {
 }
 
 void UpdateObjectParts(GizmoWorld& world, GizmoObject& object) {
-    if (world.geometry == nullptr) return;
+    // An empty list would ask the octree to enter every part anew.
+    if (world.geometry == nullptr || object.partIds.empty()) return;
     const Matrix4W placement = gizmo_physics::Placement(object.orientation, object.position);
     WorkingPartRecord working;
     for (std::size_t i = 0; i < object.partIds.size(); ++i) {

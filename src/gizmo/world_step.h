@@ -63,7 +63,8 @@ void ResetObject(GizmoObject& object, GizmoWorld& world);
 // Places the object's parts where the object stands: each part's rest copy is moved by the
 // object's orientation and position, its shape rebuilt in the scene geometry from the
 // placed copy (kept in full precision), the live record set to the placed copy, and the
-// parts entered again in the octree. Does nothing to the geometry when the world has none.
+// parts entered again in the octree. Does nothing when the world has no geometry or the
+// object no parts.
 void UpdateObjectParts(GizmoWorld& world, GizmoObject& object);
 
 // True when some part that is not the object's own touches one of its parts.

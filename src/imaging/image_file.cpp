@@ -669,8 +669,12 @@ std::int32_t LoadImageFile(std::string_view order, std::int32_t& width, std::uin
             decoder.MakeBmp(image, PLPixelFormat::DontCare);
             out.CreateCopy(image, PLPixelFormat::A8R8G8B8);
         }
+        // A decoder that looked at every pixel as it wrote it spares the pass over the image.
+        if (isPremultiplied) {
+            const std::optional<bool> hasColour = decoder.HasColourUnderClearAlpha();
+            isPremultiplied = hasColour ? !*hasColour : !ContradictsPremultiplied(out);
+        }
         decoder.Close();
-        if (isPremultiplied && ContradictsPremultiplied(out)) isPremultiplied = false;
 
         const std::int32_t imageWidth = out.GetWidth();
         const std::int32_t imageHeight = out.GetHeight();

@@ -209,6 +209,10 @@ void PLAnyPicDecoder::GetImage(PLBmp& bmp) {
     AssignInfo(*current);
 }
 
+std::optional<bool> PLAnyPicDecoder::HasColourUnderClearAlpha() const {
+    return current != nullptr ? current->HasColourUnderClearAlpha() : std::nullopt;
+}
+
 void PLAnyPicDecoder::Close() {
     if (current != nullptr) current->Close();
     current = nullptr;

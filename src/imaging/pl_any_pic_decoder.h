@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 // File types that detection tells apart. Values are the library's type codes.
 enum PLFileType : std::int32_t {
@@ -51,6 +52,9 @@ public:
 
     // The member decoder's image; the header is copied from it afterwards.
     void GetImage(PLBmp& bmp) override;
+
+    // The member decoder's answer; empty when none is open.
+    std::optional<bool> HasColourUnderClearAlpha() const override;
 
     // Closes the member decoder (deleting one a factory made) and forgets the source.
     void Close() override;

@@ -97,6 +97,8 @@ void PLPicDecoder::MakeBmp(PLBmp& bmp, const PLPixelFormat& pixelFormat) {
     bmp.CreateCopy(image, pixelFormat);
 }
 
+std::optional<bool> PLPicDecoder::HasColourUnderClearAlpha() const { return std::nullopt; }
+
 void PLPicDecoder::Close() {
     dataSource = nullptr;
     ownedSource.reset();

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -69,6 +70,11 @@ public:
     // is then converted. Throws PLTextException code 6 ("Image bit depth doesn't match
     // request.") for fewer or equal bits of another format.
     virtual void MakeBmp(PLBmp& bmp, const PLPixelFormat& pixelFormat);
+
+    // Whether the 32-bit image the last GetImage filled has a pixel of alpha 0 with some
+    // colour, when the decoder looked at every pixel as it wrote it; empty when it did not
+    // look, which the base reports.
+    virtual std::optional<bool> HasColourUnderClearAlpha() const;
 
     // Forgets the source, releasing it when the decoder opened it itself.
     virtual void Close();

@@ -33,6 +33,31 @@ struct RGBAImageGuard {
     ~RGBAImageGuard() { TIFFRGBAImageEnd(image); }
 };
 
+// Red and blue swap places: of a word read little-endian from RGBA samples, bytes 0 and 2.
+constexpr std::uint32_t SwapRedBlue(std::uint32_t word) {
+    return (word & 0xFF00FF00u) | ((word & 0xFFu) << 16) | ((word >> 16) & 0xFFu);
+}
+
+// Turns a row of RGB samples into opaque pixels.
+void PackRgbRow(const std::uint8_t* samples, std::uint8_t* row, std::uint32_t width) {
+    std::uint32_t x = 0;
+    // Four bytes are read a pixel, so the row's last pixel is left to the loop below.
+    for (; x + 1 < width; ++x) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, samples + 3 * static_cast<std::size_t>(x), sizeof(word));
+        word = SwapRedBlue(word) | 0xFF000000u;
+        std::memcpy(row + 4 * static_cast<std::size_t>(x), &word, sizeof(word));
+    }
+    for (; x < width; ++x) {
+        const std::uint8_t* s = samples + 3 * static_cast<std::size_t>(x);
+        std::uint8_t* p = row + 4 * static_cast<std::size_t>(x);
+        p[0] = s[2];
+        p[1] = s[1];
+        p[2] = s[0];
+        p[3] = 0xFF;
+    }
+}
+
 // Contiguous put routines for 8-bit RGB samples that write pixels as bitmaps hold them (blue,
 // green, red, alpha in memory) instead of libtiff's raster words (red in the low byte), so the
 // image needs no pass of its own afterwards. With alpha the four samples are packed as they
@@ -45,10 +70,6 @@ void PutBgra(TIFFRGBAImage* image, std::uint32_t* raster, std::uint32_t /*x*/, s
              unsigned char* samples) {
     const int samplesPerPixel = image->samplesperpixel;
     const std::ptrdiff_t sampleSkew = static_cast<std::ptrdiff_t>(fromSkew) * samplesPerPixel;
-    // Red and blue swap places: of a word read little-endian from the samples, bytes 0 and 2.
-    const auto swapRedBlue = [](std::uint32_t word) {
-        return (word & 0xFF00FF00u) | ((word & 0xFFu) << 16) | ((word >> 16) & 0xFFu);
-    };
     for (; height > 0; --height) {
         std::uint32_t i = 0;
         if (HasAlpha && samplesPerPixel == 4) {
@@ -56,17 +77,13 @@ void PutBgra(TIFFRGBAImage* image, std::uint32_t* raster, std::uint32_t /*x*/, s
             for (; i < width; ++i) {
                 std::uint32_t word = 0;
                 std::memcpy(&word, samples + 4 * static_cast<std::size_t>(i), sizeof(word));
-                raster[i] = swapRedBlue(word);
+                raster[i] = SwapRedBlue(word);
             }
             samples += 4 * static_cast<std::size_t>(width);
-        } else if (!HasAlpha && samplesPerPixel == 3 && width > 0) {
-            // Four bytes are read a pixel, so the row's last pixel is left to the loop below.
-            for (; i + 1 < width; ++i) {
-                std::uint32_t word = 0;
-                std::memcpy(&word, samples + 3 * static_cast<std::size_t>(i), sizeof(word));
-                raster[i] = swapRedBlue(word) | 0xFF000000u;
-            }
-            samples += 3 * static_cast<std::size_t>(i);
+        } else if (!HasAlpha && samplesPerPixel == 3) {
+            PackRgbRow(samples, reinterpret_cast<std::uint8_t*>(raster), width);
+            samples += 3 * static_cast<std::size_t>(width);
+            i = width;
         }
         for (; i < width; ++i) {
             const std::uint32_t alpha = HasAlpha ? samples[3] : 0xFFu;
@@ -80,6 +97,71 @@ void PutBgra(TIFFRGBAImage* image, std::uint32_t* raster, std::uint32_t /*x*/, s
     }
 }
 
+// How rows of 8-bit RGB samples that libtiff decodes straight into the bitmap become pixels.
+enum class RowPacking {
+    None,           // not read as rows: the RGBA reader fills the bitmap
+    RgbaWithAlpha,  // four samples, the fourth alpha taken as it stands
+    RgbaOpaque,     // four samples, the fourth no alpha: alpha 255
+    Rgb,            // three samples, alpha 255
+};
+
+// The codecs whose rows libtiff decodes one at a time as it decodes whole strips, so that a
+// strip read row by row gives the strip's bytes.
+bool DecodesRowByRow(std::uint16_t compression) {
+    return compression == COMPRESSION_NONE || compression == COMPRESSION_LZW ||
+           compression == COMPRESSION_PACKBITS || compression == COMPRESSION_ADOBE_DEFLATE ||
+           compression == COMPRESSION_DEFLATE;
+}
+
+// The packing of the RGBA reader's image when its rows may be decoded in place of its strip
+// reader: strips (not tiles) of contiguous 8-bit RGB with three or four samples, rows top
+// down, a codec that decodes row by row, and a vertical subsampling the strip reader takes.
+// The alpha choice is the RGBA reader's: a fourth sample is alpha when the image says it is
+// associated or unassociated (libtiff presumes associated for four samples without extra
+// samples). None for anything else.
+RowPacking RowPackingOf(TIFF* tif, const TIFFRGBAImage& image) {
+    if (TIFFIsTiled(tif) || !image.isContig || image.bitspersample != 8 ||
+        image.photometric != PHOTOMETRIC_RGB) {
+        return RowPacking::None;
+    }
+    if (image.orientation != ORIENTATION_TOPLEFT && image.orientation != ORIENTATION_LEFTTOP) {
+        return RowPacking::None;
+    }
+    std::uint16_t compression = COMPRESSION_NONE;
+    std::uint16_t subsamplingHorizontal = 0;
+    std::uint16_t subsamplingVertical = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &subsamplingHorizontal,
+                          &subsamplingVertical);
+    // The strip reader refuses a vertical subsampling of 0 with its own report.
+    if (!DecodesRowByRow(compression) || subsamplingVertical == 0) return RowPacking::None;
+    const bool hasAlpha =
+        image.alpha == EXTRASAMPLE_ASSOCALPHA || image.alpha == EXTRASAMPLE_UNASSALPHA;
+    const std::int64_t samples = image.samplesperpixel;
+    if (TIFFScanlineSize64(tif) != static_cast<std::uint64_t>(samples * image.width)) {
+        return RowPacking::None;
+    }
+    if (samples == 4) return hasAlpha ? RowPacking::RgbaWithAlpha : RowPacking::RgbaOpaque;
+    if (samples == 3 && !hasAlpha) return RowPacking::Rgb;
+    return RowPacking::None;
+}
+
+// Turns a row of RGBA samples into pixels where they lie. Returns the pixels of alpha 0 or'ed
+// together: not 0 when one of them has colour.
+template <bool KeepsAlpha>
+std::uint32_t PackRgbaRowInPlace(std::uint8_t* row, std::uint32_t width) {
+    std::uint32_t colourOfClear = 0;
+    for (std::uint32_t x = 0; x < width; ++x) {
+        std::uint8_t* p = row + 4 * static_cast<std::size_t>(x);
+        std::uint32_t word = 0;
+        std::memcpy(&word, p, sizeof(word));
+        word = KeepsAlpha ? SwapRedBlue(word) : SwapRedBlue(word) | 0xFF000000u;
+        colourOfClear |= (word >> 24) == 0 ? word : 0u;
+        std::memcpy(p, &word, sizeof(word));
+    }
+    return colourOfClear;
+}
+
 template <class T>
 std::vector<T> AllocateBuffer(std::size_t count) {
     try {
@@ -89,6 +171,44 @@ std::vector<T> AllocateBuffer(std::size_t count) {
     } catch (const std::length_error&) {
         PLPicDecoder::RaiseError(PLErrNoMemory, OutOfMemoryText);
     }
+}
+
+// Decodes the image row by row into the bitmap's rows and turns each into pixels as it comes.
+// Returns the pixels of alpha 0 or'ed together (not 0 when one has colour). Throws
+// PLTextException: code 2 with libtiff's report, 1 when a row fails without one.
+std::uint32_t ReadRowsAsPixels(TIFF* tif, PLBmp& bmp, RowPacking packing) {
+    const auto width = static_cast<std::uint32_t>(bmp.GetWidth());
+    const auto height = static_cast<std::uint32_t>(bmp.GetHeight());
+    std::uint8_t* const* lines = bmp.GetLineArray();
+    // Three samples a pixel are decoded beside the row, which holds four bytes a pixel.
+    std::vector<std::uint8_t> samples;
+    if (packing == RowPacking::Rgb) samples = AllocateBuffer<std::uint8_t>(3 * std::size_t{width});
+    std::uint32_t colourOfClear = 0;
+    PLTIFFClearError();
+    for (std::uint32_t y = 0; y < height; ++y) {
+        std::uint8_t* row = lines[y];
+        void* target = packing == RowPacking::Rgb ? samples.data() : row;
+        // Any failure fails the image, rather than hand on rows that were never decoded.
+        if (TIFFReadScanline(tif, target, y, 0) < 0) {
+            PLTIFFRaiseIfError();
+            PLPicDecoder::RaiseError(PLErrWrongSignature, "TIFF image data could not be read.");
+        }
+        switch (packing) {
+            case RowPacking::RgbaWithAlpha:
+                colourOfClear |= PackRgbaRowInPlace<true>(row, width);
+                break;
+            case RowPacking::RgbaOpaque:
+                PackRgbaRowInPlace<false>(row, width);
+                break;
+            case RowPacking::Rgb:
+                PackRgbRow(samples.data(), row, width);
+                break;
+            case RowPacking::None:
+                break;
+        }
+    }
+    PLTIFFRaiseIfError();
+    return colourOfClear;
 }
 
 // Sample 0 of pixel x of a scanline of bitsPerSample-bit samples, samplesPerPixel a pixel,
@@ -113,6 +233,7 @@ PLTIFFDecoder::~PLTIFFDecoder() = default;
 
 void PLTIFFDecoder::Open(PLDataSource* source) {
     handle.reset();
+    hasColourUnderClearAlpha.reset();
     PLTIFFClearError();
     // A read stream never writes, so the source's bytes stay as they are.
     handle.reset(TIFFOpenMem(const_cast<std::uint8_t*>(source->GetCurrentPtr()),
@@ -184,6 +305,7 @@ void PLTIFFDecoder::Open(PLDataSource* source) {
 
 void PLTIFFDecoder::GetImage(PLBmp& bmp) {
     ORBELLE_CHECK(handle != nullptr);
+    hasColourUnderClearAlpha.reset();
     std::uint16_t bitsPerSample = 0;
     std::uint16_t samplesPerPixel = 0;
     GetFieldDefaulted(TIFFTAG_BITSPERSAMPLE, &bitsPerSample);
@@ -193,6 +315,10 @@ void PLTIFFDecoder::GetImage(PLBmp& bmp) {
     } else {
         DoRGBA(bmp);
     }
+}
+
+std::optional<bool> PLTIFFDecoder::HasColourUnderClearAlpha() const {
+    return hasColourUnderClearAlpha;
 }
 
 void PLTIFFDecoder::Close() {
@@ -237,6 +363,14 @@ void PLTIFFDecoder::DoRGBA(PLBmp& bmp) {
     std::uint8_t* const* lines = bmp.GetLineArray();
     ORBELLE_CHECK(height < 2 || lines[1] - lines[0] == 4 * static_cast<std::ptrdiff_t>(width));
     image.req_orientation = ORIENTATION_TOPLEFT;
+
+    // Strips of 8-bit RGB are decoded row by row into the bitmap's own rows and turned into
+    // pixels while each row is still in the cache; that spares the strip reader's buffer of a
+    // whole strip (the whole image, for a file of one strip) and a pass over it.
+    if (const RowPacking packing = RowPackingOf(tif, image); packing != RowPacking::None) {
+        hasColourUnderClearAlpha = ReadRowsAsPixels(tif, bmp, packing) != 0;
+        return;
+    }
 
     // The layouts libtiff packs from 8-bit RGB samples get the put routines that write pixels;
     // every other layout is read as raster words and turned into pixels where they lie.

@@ -2,8 +2,11 @@
 
 // The TIFF member of the any-format decoder. libtiff reads the image from a memory stream
 // over the data source's bytes. True colour, alpha, tiled and unusual layouts go through
-// libtiff's RGBA image reader; untiled images of one or two samples of up to 8 bits are
-// read scanline by scanline into a palette or greyscale bitmap.
+// libtiff's RGBA image reader: strips of 8-bit RGB (three or four samples, rows top-down,
+// coded so that libtiff decodes them row by row) are read scanline by scanline straight into
+// the bitmap's rows, everything else through the reader's strip and tile routines. Untiled
+// images of one or two samples of up to 8 bits are read scanline by scanline into a palette
+// or greyscale bitmap.
 //
 // Header formats: "L1" for one 1-bit sample; "L8" (photometric 0 or 1) or "I8" (others)
 // for one or two samples of up to 8 bits; "A8R8G8B8" for four samples with photometric 0 to
@@ -14,6 +17,7 @@
 #include "imaging/pl_tiff_mem_stream.h"
 
 #include <cstdint>
+#include <optional>
 
 class PLTIFFDecoder : public PLPicDecoder {
 public:
@@ -33,6 +37,11 @@ public:
     // heap refuses the RGBA raster.
     void GetImage(PLBmp& bmp) override;
 
+    // Whether the image the last GetImage decoded has a pixel of alpha 0 with some colour,
+    // when the decode saw every pixel as it wrote it (strips of 8-bit RGB); empty when it
+    // did not look.
+    std::optional<bool> HasColourUnderClearAlpha() const override;
+
     // Closes the libtiff handle, then the source.
     void Close() override;
 
@@ -49,4 +58,5 @@ private:
     void DoRGBA(PLBmp& bmp);
 
     PLTIFFHandle handle;
+    std::optional<bool> hasColourUnderClearAlpha;
 };

@@ -108,7 +108,7 @@ std::int32_t QRender::AllocateBuffers() {
             std::fill_n(edgeLineCells.get(), planeCells, -1);
         }
         if (options.sky && !options.flatPreview) {
-            skyBuffer = AllocateZeroed<std::uint32_t>(CheckedProduct(
+            skyBuffer = AllocateZeroed<std::int32_t>(CheckedProduct(
                 static_cast<std::size_t>(allocatedWidth), static_cast<std::size_t>(allocatedHeight)));
         }
 

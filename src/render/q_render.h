@@ -29,6 +29,8 @@
 #include "render/render_parts.h"
 #include "render/shade_settings.h"
 #include "render/span_region.h"
+#include "render/star_sky.h"
+#include "render/surface_texture.h"
 
 #include <array>
 #include <cstddef>
@@ -170,30 +172,32 @@ public:
     virtual std::int32_t SetSize(std::uint32_t* target, std::int32_t width, std::int32_t height,
                                  std::int32_t stride, bool wantExtraPlanes);
 
-    // Renders one frame into the output. parts null: the whole frame (the parts reloaded from
-    // the scene geometry first when one is bound, see LoadRenderParts). parts a count-prefixed
-    // list of part indices: an incremental frame over the backups of AllocAuxBuffers, which
-    // must hold the picture without those parts; only where the listed parts were drawn last
-    // (the change region) or are now (their footprint) is restored and drawn again, and the
-    // change region becomes their new footprint. With complement set and a changed list, the
-    // frame is not drawn: the background backup is drawn again inside the footprint of the
-    // changed parts with every part except the listed ones (a part that starts moving leaves
-    // the background, one that stops joins it), and that footprint joins the change region.
-    // force is kept for the shadow stages. Without sized buffers, a render size that does not
-    // fit or is below 8, nothing is drawn; an incremental frame without backups renders the
-    // whole frame instead, and a complement render without them does nothing.
+    // Renders one frame into the output. partList null: the whole frame (the parts reloaded
+    // from the scene geometry first when one is bound, see LoadRenderParts). partList a
+    // count-prefixed list of part indices: an incremental frame over the backups of
+    // AllocAuxBuffers, which must hold the picture without those parts; only where the listed
+    // parts were drawn last (the change region) or are now (their footprint) is restored and
+    // drawn again, and the change region becomes their new footprint; a changed list given
+    // without complement bounds the frame with its parts' footprint instead. With complement
+    // set and a changed list the frame is not drawn: the background backup (the second set
+    // when a scene part list made one) is drawn again inside the footprint of the changed
+    // parts with every part except the listed ones (a part that starts moving leaves the
+    // background, one that stops joins it), and that footprint joins the change region. force
+    // is kept for the shadow stages. Without sized buffers, or with a render size that does
+    // not fit or is below 8, nothing is drawn; an incremental frame without backups renders
+    // the whole frame instead, and a complement render without them does nothing.
     // UserAbortRender from the row polls passes through, leaving the frame part drawn.
     virtual void RenderFrame(const std::int32_t* partList, bool complement,
                              const std::int32_t* changed, std::int32_t force);
 
     // Keeps the frame just rendered as the background of incremental frames, for the frame's
     // size, level, focal length, centre and view (a frame seen otherwise renders whole and
-    // drops the backups until they are made again): allocates the
-    // backups that are missing and copies the frame words, the sample cells (with their
-    // border) and the light maps into them. With a scene part list (the bound geometry's
-    // renderList) a second set is made and the first is drawn again without the visible
-    // listed parts; the list is detached for that render and put back whatever happens.
-    // Returns 0, or -1 when the heap refuses a buffer (the backups are then not ready, and
+    // drops the backups until they are made again): allocates the backups that are missing
+    // and copies the frame words, the sample cells (with their border) and the light maps
+    // into them. With a scene part list (the bound geometry's renderList) a second set is
+    // made and the first is drawn again without the visible listed parts; the list is
+    // detached for that render and put back whatever happens. Returns 0, or -1 when the
+    // buffers are not sized or the heap refuses a buffer (the backups are then not ready, and
     // incremental frames render the whole frame). UserAbortRender from that render passes
     // through, the backups not ready.
     std::int32_t AllocAuxBuffers();
@@ -287,6 +291,9 @@ public:
     // into level's rows, Level(level + 1).width words a row; null when not allocated.
     std::uint32_t* IntermediateFrame(std::int32_t level) const;
     std::uint32_t* ExtraPlanes() const { return extraPlanes.get(); }
+    // The sky buffer (options.sky without the flat preview): one star chain head per pixel of
+    // the allocated size; null when not allocated.
+    std::int32_t* SkyBuffer() const { return skyBuffer.get(); }
     // Words of the extra planes: extraPlaneCount planes of height x stride, 0 without.
     std::size_t ExtraPlanesWords() const {
         return extraPlanes ? extraPlaneWords * static_cast<std::size_t>(extraPlaneCount) : 0;
@@ -329,6 +336,10 @@ public:
 
     // The parts in view space.
     RenderParts parts;
+    // The textures of the parts, by part index, and the bump vector the lookup leaves.
+    PartTextures partTextures;
+    // The scene's stars and their projection into the sky.
+    StarSky starSky;
     // The geometry the parts were loaded from and the view they were seen from
     // (LoadRenderParts); null when the parts were set by hand. While bound, RenderFrame takes
     // every part (a whole frame) or the listed parts (an incremental one) from it again, and
@@ -372,7 +383,7 @@ private:
     };
 
     // Incremental frames (q_render_frame.cpp).
-    void RenderIncremental(const std::int32_t* partList);
+    void RenderIncremental(const std::int32_t* partList, const std::int32_t* changed);
     void RenderComplement(const std::int32_t* partList, const std::int32_t* changed);
     void ReloadListedParts(const std::int32_t* list);
     // The frame's size, level, focal length, centre and view as they stand.
@@ -405,8 +416,7 @@ private:
     std::array<std::int32_t, RenderReducedBufferCount + 1> reducedHeights{};
     PrivateBlockPtr<std::int32_t> edgeLineCells;   // one per cell, -1
     PrivateBlockPtr<std::int32_t> edgeLineEntries;  // 100 entries
-    PrivateBlockPtr<std::uint32_t> skyBuffer;       // width x height
-    PrivateBlockPtr<std::int32_t> skyStarEntries;   // 300 entries
+    PrivateBlockPtr<std::int32_t> skyBuffer;        // width x height
     PrivateBlockPtr<std::uint8_t> tileData;         // several samples: 256 bytes per band
     PrivateBlockPtr<std::uint32_t> extraPlanes;     // extraPlaneCount x height x stride
     std::size_t extraPlaneWords = 0;                // height x stride

@@ -107,7 +107,7 @@ void QRender::RenderFrame(const std::int32_t* partList, bool complement,
     if (partList != nullptr && complement && changed != nullptr) {
         RenderComplement(partList, changed);
     } else if (partList != nullptr && auxReady) {
-        RenderIncremental(partList);
+        RenderIncremental(partList, changed);
     } else {
         // A whole frame; also an incremental one without backups to restore from, so the
         // picture is right whatever the caller knew of them.
@@ -132,11 +132,12 @@ void QRender::ReloadListedParts(const std::int32_t* list) {
     ReloadRenderParts(*this, ListEntries(list));
 }
 
-void QRender::RenderIncremental(const std::int32_t* partList) {
+void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t* changed) {
     ReloadListedParts(partList);
+    ReloadListedParts(changed);
     BuildLightFalloffTables();
     const RenderLevel& level = Level();
-    ProjectPartOutlines(*this, selectionRegion, partList,
+    ProjectPartOutlines(*this, selectionRegion, changed != nullptr ? changed : partList,
                         RegionRect{-1, -1, level.width + 1, level.height + 1});
     RegionCopy(workRegion, changeRegion);
     RegionCombine(selectionRegion, workRegion, 1);
@@ -151,11 +152,10 @@ void QRender::RenderIncremental(const std::int32_t* partList) {
         HalveDepthScale();
         CopySamplesInRegion(0, workRegion);
     }
-    std::size_t stride = 0;
-    std::uint32_t* out = reductionLevel == 0 ? target : ReducedFrame(reductionLevel);
-    stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
-                                 : static_cast<std::size_t>(level.width);
     if (result == CastEyeInside) {
+        std::uint32_t* out = reductionLevel == 0 ? target : ReducedFrame(reductionLevel);
+        const std::size_t stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
+                                                       : static_cast<std::size_t>(level.width);
         // The whole frame is black now, so all of it differs from the background.
         FillOpaqueBlack(out, stride, level);
         RegionSetRect(changeRegion, -1, -1, level.width + 1, level.height + 1);

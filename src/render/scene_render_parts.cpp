@@ -3,6 +3,7 @@
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
 #include "render/q_render.h"
+#include "render/scene_part_textures.h"
 
 #include <algorithm>
 #include <array>
@@ -22,11 +23,14 @@ void SetPartFromRecord(RenderParts& parts, std::int32_t index, const PartRenderR
     RenderPart& part = parts.Part(index);
     part.visible = record.visible;
     part.colour = record.colour;
-    const Matrix4W localFromView = Matrix4Product(record.localFromWorld, worldFromView);
+    // The build carries a part's surfaces into world coordinates once (BuildPartShape), as
+    // it does the bound: both go to the view by the same transform. Carrying the surfaces by
+    // the part's placement again would move every part away from its origin by its own
+    // offset a second time.
     std::array<Matrix4W, RenderPartMaxSurfaces> surfaces;
     for (std::int32_t s = 0; s < surfaceCount; ++s) {
         surfaces[static_cast<std::size_t>(s)] =
-            QuadricTransform(record.Surfaces()[static_cast<std::size_t>(s)], localFromView);
+            QuadricTransform(record.Surfaces()[static_cast<std::size_t>(s)], worldFromView);
     }
     parts.SetViewForms(index,
                        std::span<const Matrix4W>(surfaces.data(),
@@ -45,6 +49,7 @@ void LoadRenderParts(QRender& render, SceneGeometry& geometry, const Matrix4W& v
         const std::int32_t index = parts.AddPart(SurfaceCountOf(record));
         SetPartFromRecord(parts, index, record, worldFromView);
     }
+    LoadPartTextures(render, geometry, viewFromWorld);
     render.slotTable = geometry.SlotTable();
     render.slotTableEntries = render.slotTable != nullptr
                                   ? (static_cast<std::size_t>(geometry.PartCapacity()) + 1) * 32

@@ -28,6 +28,7 @@ struct ShadeSettings {
     std::uint32_t zenithColour = 0;
     std::uint32_t backgroundColour = 0;  // flat background
     double gradientTan = 1.0;            // sharpness k of the gradient (tan of its angle)
+    bool isStars = false;                // the scene's stars over the background (star_sky.h)
 
     // ---- Depth cue and fog ----
     bool isFogVolumes = false;  // fog volumes instead of the plain depth cue

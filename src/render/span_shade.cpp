@@ -6,6 +6,8 @@
 #include "render/pyramid_filter.h"
 #include "render/render_interrupt.h"
 #include "render/shading_maths.h"
+#include "render/star_sky.h"
+#include "render/surface_texture.h"
 
 #include <algorithm>
 #include <bit>
@@ -62,7 +64,7 @@ public:
     }
 
     void ShadeRun(const SampleCell* cells, std::uint32_t* out, std::int32_t length, double x,
-                  double y, std::int32_t row) {
+                  double y, std::int32_t column, std::int32_t row) {
         const double step = 1.0 / level.focal;
         for (std::int32_t k = 0; k < length; ++k) {
             const SampleCell& cell = cells[k];
@@ -70,7 +72,7 @@ public:
             const double nx = x + k * step;
             const std::int32_t part = PixelPartIndex(cell.pixel);
             if (part < 0 || part >= render.parts.Count() || cell.depth <= 0) {
-                out[k] = Background(nx, y);
+                out[k] = Background(nx, y, column + k, row);
             } else if (shade.drawStyle >= 1) {
                 out[k] = Flat(cell, part, nx, y, row);
             } else {
@@ -80,7 +82,7 @@ public:
     }
 
 private:
-    std::uint32_t Background(double x, double y) {
+    std::uint32_t Background(double x, double y, std::int32_t column, std::int32_t row) {
         if (!shade.isShadedBackground) return shade.backgroundWord;
         std::array<std::int32_t, 3> colour;
         if (shade.isSky) {
@@ -89,6 +91,7 @@ private:
             colour = {Channel(shade.backgroundColour, 0) << 8, Channel(shade.backgroundColour, 1) << 8,
                       Channel(shade.backgroundColour, 2) << 8};
         }
+        if (shade.isStars) StarSkyBlend(render, colour, column, row, x, y);
         std::array<std::int64_t, 3> value{};
         std::uint32_t alpha = 0;
         if (shade.isFogOn && shade.isFogOnBackground) {
@@ -148,6 +151,16 @@ private:
                 g.z += e[13] * p.x + e[14] * p.y + e[15] * p.z;
             }
         }
+        // The surface colour on the 128 scale: the part's own, or its texture's at p.
+        std::array<std::int32_t, 3> surfaceColour{};
+        if (const PartTexture* texture = render.partTextures.Find(part)) {
+            ShadeSurfacePoint(render, *texture, surfaceColour, *texture->pyramid, surface, false,
+                              false, p, g);
+        } else {
+            for (int c = 0; c < 3; ++c) {
+                surfaceColour[static_cast<std::size_t>(c)] = Channel(record.colour, c) * 128;
+            }
+        }
         const double distance = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
         const Vec3 v{-p.x / distance, -p.y / distance, -p.z / distance};
         const double gLength = std::sqrt(g.x * g.x + g.y * g.y + g.z * g.z);
@@ -202,7 +215,7 @@ private:
             std::int64_t da = (shade.ambient[c] * ambientFactor + diffuseSum[c] + 512) >> 10;
             if (record.hasSelfLight != 0) da += record.selfLight[c];
             if (record.isSelected != 0) da += shade.highlight[c];
-            const std::int64_t surface15 = Channel(record.colour, static_cast<int>(c)) * 128;
+            const std::int64_t surface15 = surfaceColour[c];
             const std::int64_t lit = surface15 * da + ((specularSum[c] + 16) >> 5) * strength;
             value[c] = isFogged ? ((((lit + 0x4000) >> 15) * w +
                                     static_cast<std::int64_t>(fogChannel[c]) * 4 * (16384 - w)) >> 8)
@@ -263,7 +276,7 @@ void ShadeObjectSpansInto(QRender& render, const SpanRegion& region, const Sampl
             const std::int32_t x1 = std::min<std::int32_t>(t[1], level.width);
             if (x1 <= x0) continue;
             shader.ShadeRun(rowCells + x0, rowOut + x0, x1 - x0,
-                            (x0 - level.centreX + 0.5) / level.focal, ny, y);
+                            (x0 - level.centreX + 0.5) / level.focal, ny, x0, y);
         }
         RenderPollAfterRow(render.poll, y);
     }
@@ -273,6 +286,7 @@ std::int32_t RenderShadedFrame(QRender& render) {
     const std::int32_t cast = RenderCastFrame(render);
     if (cast == CastDone || cast == CastDepthOverflow) {
         render.BuildLightFalloffTables();
+        if (render.shade.isStars) PrepareStarBuffer(render);
         ShadeObjectSpans(render, render.changeRegion);
     }
     if (cast != CastNotSized) PyramidFilter(render);

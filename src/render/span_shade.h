@@ -19,6 +19,9 @@
 // value, the pixel takes its top bits and the low 8 bits stay for the next pixel shaded in
 // the same call, across runs and rows, so flat areas keep their mean to within one step.
 //
+// A textured part takes its surface colour from ShadeSurfacePoint (surface_texture.h) on the
+// same 128 scale; stars are blended over the background colour before fog (star_sky.h).
+//
 // Pixels whose PixelWord has bit 31 (finished by a pixel pass) are left as they are.
 
 #include "render/q_render.h"
@@ -44,7 +47,8 @@ void ShadeObjectSpans(QRender& render, const SpanRegion& region);
 void ShadeObjectSpansInto(QRender& render, const SpanRegion& region, const SampleCell* cells,
                           std::uint32_t* out, std::size_t stride);
 
-// Casts and shades a whole frame: RenderCastFrame, then the change region shaded, then the
-// reduced levels expanded into the frame. Returns the cast result; with CastEyeInside the
-// frame is opaque black, with CastNotSized nothing is drawn.
+// Casts and shades a whole frame: RenderCastFrame, then (with stars on) the stars projected
+// into the sky, the change region shaded, then the reduced levels expanded into the frame.
+// Returns the cast result; with CastEyeInside the frame is opaque black, with CastNotSized
+// nothing is drawn. Throws KVOutOfMemoryException when the star chains cannot grow.
 std::int32_t RenderShadedFrame(QRender& render);

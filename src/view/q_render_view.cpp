@@ -5,6 +5,7 @@
 #include "core/rotation.h"
 #include "core/scalar_maths.h"
 #include "core/float_convert.h"
+#include "geometry/scene_geometry.h"
 #include "model/q_document_base.h"
 #include "model/q_light.h"
 #include "object/q_abort_exception.h"
@@ -144,7 +145,15 @@ std::int32_t QRenderView::RenderDocument() {
         return CastNotSized;
     }
     PrepareRender(viewSettings);
-    LoadRenderParts(*this, *owner->Geometry(), ToWFirstMatrix(GetViewMatrix()));
+    const Matrix4W viewFromWorld = ToWFirstMatrix(GetViewMatrix());
+    LoadRenderParts(*this, *owner->Geometry(), viewFromWorld);
+    // The stars are directions: only the view's rotation turns them.
+    starSky.field = &owner->Geometry()->starField;
+    for (std::size_t i = 0; i < 3; ++i) {
+        for (std::size_t j = 0; j < 3; ++j) {
+            starSky.viewFromWorld[3 * i + j] = viewFromWorld.m[4 * (i + 1) + j + 1];
+        }
+    }
     const std::int32_t result = RenderShadedFrame(*this);
     isFrameValid = result == CastDone && parts.Count() > 0;
     return result;

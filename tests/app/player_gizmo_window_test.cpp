@@ -16,9 +16,9 @@ TEST(PlayerGizmoWindow, PresentsTheGizmosFramePremultipliedAndHidesOnlyForACorne
     const std::vector<std::uint32_t> frame = {0xFF102030, 0x80FF8000, 0x00FFFFFF,
                                               0xA0FFFFFF, 0x40FF00FF, 0x01FFFFFF};
     window.PresentLayeredWindow(frame.data(), 3, 2, 40, 50);
-    EXPECT_EQ(display.LastFrame(), (std::vector<std::uint32_t>{0xFF102030, 0x80804000, 0,
-                                                               0xA0A0A0A0, 0x40400040,
-                                                               0x01010101}));
+    EXPECT_EQ(display.LastFrame(),
+              (std::vector<std::uint32_t>{0xFF102030, 0x80804000, 0, 0xA0A0A0A0, 0x40400040,
+                                          0x01010101}));
     EXPECT_EQ(display.WindowRect().left, 40);
     EXPECT_EQ(frame[1], 0x80FF8000u);  // the gizmo's frame stays straight
 

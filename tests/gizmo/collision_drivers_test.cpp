@@ -16,15 +16,15 @@ namespace {
 
 using collision_test::Box;
 using collision_test::Cylinder;
-using collision_test::PartSpec;
+using collision_test::PartLayout;
 using collision_test::Scene;
 using collision_test::Sphere;
 using quadric_parts::Uniform;
 
 // Parts of every size scattered over a few units, a few of them below the search's level
 // floor (boxes under 32 grid units).
-std::vector<PartSpec> ScatteredParts(int count) {
-    std::vector<PartSpec> parts;
+std::vector<PartLayout> ScatteredParts(int count) {
+    std::vector<PartLayout> parts;
     for (int i = 0; i < count; ++i) {
         const Vec3 at{Uniform(-6, 6), Uniform(-6, 6), Uniform(-6, 6)};
         const double size = i % 10 == 9 ? 0.01 : Uniform(0.2, 2.5);
@@ -116,7 +116,7 @@ TEST(FindCollidingParts, EqualsThePairTestOverEveryPart) {
 // With a world, cluster mode 1 keeps only the flyers of other clusters and mode 0 only the
 // other parts.
 TEST(FindCollidingParts, ClusterModeSeparatesOtherClustersFlyers) {
-    const PartSpec parts[] = {Sphere(1, Vec3{0, 0, 0}), Sphere(1, Vec3{1, 0, 0}),
+    const PartLayout parts[] = {Sphere(1, Vec3{0, 0, 0}), Sphere(1, Vec3{1, 0, 0}),
                               Sphere(1, Vec3{-1, 0, 0}), Sphere(1, Vec3{0, 1, 0})};
     Scene scene(parts);
     std::vector<std::int32_t> moving;
@@ -138,7 +138,7 @@ TEST(FindCollidingParts, ClusterModeSeparatesOtherClustersFlyers) {
 
 // A part outside the octree has no box to search with and collides with nothing.
 TEST(FindCollidingParts, APartOutsideTheOctreeFindsNothing) {
-    const PartSpec parts[] = {Sphere(1, Vec3{0, 0, 0}), Sphere(1, Vec3{0.5, 0, 0})};
+    const PartLayout parts[] = {Sphere(1, Vec3{0, 0, 0}), Sphere(1, Vec3{0.5, 0, 0})};
     Scene scene(parts);
     scene.geometry.QueryOctree(scene.Part(1).octreeBounds);
     scene.Part(0).octreeLevel = NotInOctree;
@@ -151,7 +151,7 @@ TEST(FindCollidingParts, APartOutsideTheOctreeFindsNothing) {
 // its farthest corner, not by its bounding sphere; hidden parts do not count; a zero
 // tolerance still ends. From inside a part the probes cannot tell, and the spheres decide.
 TEST(EnclosingRadius, ReachesTheFarthestPointOfTheDrawnParts) {
-    const PartSpec parts[] = {Box(Vec3{2, 2, 2}, Vec3{5, 0, 0}), Sphere(1, Vec3{0, 3, 0}),
+    const PartLayout parts[] = {Box(Vec3{2, 2, 2}, Vec3{5, 0, 0}), Sphere(1, Vec3{0, 3, 0}),
                               Sphere(4, Vec3{0, 0, -30})};
     Scene scene(parts);
     scene.Part(2).visible = 0;

@@ -17,7 +17,7 @@ namespace {
 using collision_test::Box;
 using collision_test::Cylinder;
 using collision_test::InsidePart;
-using collision_test::PartSpec;
+using collision_test::PartLayout;
 using collision_test::Scene;
 using collision_test::Sphere;
 using quadric_parts::Uniform;
@@ -49,7 +49,7 @@ TEST(CollidePair, SpheresOverlapExactlyBelowTheSumOfRadii) {
     const double distances[] = {0.2, 1.2, 1.49, 1.4999999, 1.5, 1.5000001, 1.51, 2.0, 40.0};
     for (double d : distances) {
         SCOPED_TRACE(d);
-        const PartSpec parts[] = {Sphere(1.0, Vec3{0, 0, 0}), Sphere(0.5, Vec3{d, 0, 0})};
+        const PartLayout parts[] = {Sphere(1.0, Vec3{0, 0, 0}), Sphere(0.5, Vec3{d, 0, 0})};
         const Scene scene(parts);
         EXPECT_EQ(Collide(scene, 0, 1), d <= 1.5);
         EXPECT_EQ(Collide(scene, 1, 0), d <= 1.5);
@@ -61,7 +61,7 @@ TEST(CollidePair, SpheresOverlapExactlyBelowTheSumOfRadii) {
         const Vec3 at{Uniform(-50, 50), Uniform(-50, 50), Uniform(-50, 50)};
         const double factor = (i % 2 == 0) ? 1.0 - 1e-6 : 1.0 + 1e-6;
         const Vec3 other = Vec3Add(at, Vec3Scale(RandomUnit(), (r1 + r2) * factor));
-        const PartSpec parts[] = {Sphere(r1, at), Sphere(r2, other)};
+        const PartLayout parts[] = {Sphere(r1, at), Sphere(r2, other)};
         const Scene scene(parts);
         EXPECT_EQ(Collide(scene, 0, 1), factor < 1.0);
     }
@@ -97,7 +97,7 @@ TEST(CollidePair, SphereAgainstBoxAndCylinderAgreesWithTheDistance) {
         const double distance = isBox ? BoxDistance(local, Vec3Scale(sides, 0.5))
                                       : CylinderDistance(local, radius, height / 2);
         if (std::abs(distance - r) < 1e-6) continue;
-        const PartSpec parts[] = {isBox ? Box(sides, position, rotation)
+        const PartLayout parts[] = {isBox ? Box(sides, position, rotation)
                                         : Cylinder(radius, height, position, rotation),
                                   Sphere(r, centre)};
         const Scene scene(parts);
@@ -111,8 +111,8 @@ TEST(CollidePair, SphereAgainstBoxAndCylinderAgreesWithTheDistance) {
 }
 
 // A part grown or shrunk about its own centre by the factor.
-PartSpec Resized(const PartSpec& spec, double factor) {
-    PartSpec resized = spec;
+PartLayout Resized(const PartLayout& layout, double factor) {
+    PartLayout resized = layout;
     for (double& p : resized.params) p *= factor;
     return resized;
 }
@@ -155,11 +155,11 @@ TEST(CollidePair, BoxAndCylinderPairsAgreeWithSampling) {
                                    rotation)
                              : Cylinder(Uniform(0.2, 1), Uniform(0.3, 2), at, rotation);
         };
-        const PartSpec first = make(i % 2);
-        const PartSpec second = make((i / 2) % 2);
-        const PartSpec nominal[] = {first, second};
-        const PartSpec shrunk[] = {Resized(first, 0.97), Resized(second, 0.97)};
-        const PartSpec grown[] = {Resized(first, 1.06), Resized(second, 1.06)};
+        const PartLayout first = make(i % 2);
+        const PartLayout second = make((i / 2) % 2);
+        const PartLayout nominal[] = {first, second};
+        const PartLayout shrunk[] = {Resized(first, 0.97), Resized(second, 0.97)};
+        const PartLayout grown[] = {Resized(first, 1.06), Resized(second, 1.06)};
         const auto nominalScene = std::make_unique<Scene>(nominal);
         const bool collides = Collide(*nominalScene, 0, 1);
         EXPECT_EQ(Collide(*nominalScene, 1, 0), collides);
@@ -181,7 +181,7 @@ TEST(CollidePair, BoxAndCylinderPairsAgreeWithSampling) {
 // With skipBounds only the cascade runs; a nested sphere is found by its centre alone,
 // which gives no contact: the contact keeps the values it was set to first.
 TEST(CollidePair, ACentreFoundInsideLeavesTheFirstContact) {
-    const PartSpec parts[] = {Sphere(1.0, Vec3{5, 5, 5}), Sphere(0.25, Vec3{5.1, 5, 5})};
+    const PartLayout parts[] = {Sphere(1.0, Vec3{5, 5, 5}), Sphere(0.25, Vec3{5.1, 5, 5})};
     const Scene scene(parts);
     Contact contact{Vec3{9, 9, 9}, Vec3{9, 9, 9}};
     EXPECT_TRUE(CollidePair(&contact, scene.Part(0), scene.Part(1), true));
@@ -201,7 +201,7 @@ TEST(CollidePair, ACornerInsideGivesItsPointAndTheFaceNormal) {
     const Vec3 turn = Vec3Scale(Vec3UnitCross(Vec3{1, 1, 1}, Vec3{0, 1, 0}),
                                 std::acos(s));
     const double lift = std::sqrt(3.0) / 2 - 0.05;
-    const PartSpec parts[] = {Box(Vec3{1, 1, 1}, Vec3{0, 0.5 + lift, 0}, turn),
+    const PartLayout parts[] = {Box(Vec3{1, 1, 1}, Vec3{0, 0.5 + lift, 0}, turn),
                               Box(Vec3{4, 1, 4}, Vec3{0, 0, 0})};
     const Scene scene(parts);
     Contact contact;
@@ -289,6 +289,68 @@ TEST(CollidePair, DegeneratePairsGiveNoNonNumberContact) {
                 EXPECT_TRUE(finite(contact));
             }
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Every kind of edge the builders write (lines, plane sections either way round, curves of
+// two curved surfaces in a plane, the rounded frustum's rim), against a ball anywhere about
+// the part: the contact is always a number, a ball whose centre is inside the part always
+// collides, and a ball beyond the part's bounding sphere never does.
+TEST(CollidePair, BallsAboutEveryKindOfPartAnswerSoundly) {
+    const std::vector<std::pair<ShapeType, std::vector<double>>> shapes{
+        {ShapeType::Cylinder, {2, 0.8}},
+        {ShapeType::Frustum, {2, 1, 0.4}},
+        {ShapeType::Torus, {2.5, 0.8}},
+        {ShapeType::SphereZone, {1.5, 1.5, 0.3}},
+        {ShapeType::FlatSidedCylinder, {1.5, 1}},
+        {ShapeType::RoundedCylinder, {2, 0.8}},
+        {ShapeType::RoundedBox, {1.5, 2, 1}},
+        {ShapeType::RoundedFrustum, {2, 1, 0.4}},
+        {ShapeType::RoundedOctagon, {3, 1}},
+        {ShapeType::Bowl, {1.5, 1.5, 0.8, 0.8, 0.4, 0.8}},
+        {ShapeType::RevolvedPair, {0.8, 0.8, 1.2, -1.5, 0.7}},
+        {ShapeType::CoredSolid, {0.8, 0.4, 0.8, 0.4, 0.8, 0.2, 0.7}},
+        {ShapeType::HoledSolid, {2.5, 0.8, 0.2, 0.3, 0.4, 3}},
+        {ShapeType::CornerRod,
+         {0, 0, 0, 6, 0, 0, 1, 1, 0, 0, 1, 0.3, 0, 1, 0.2, 0.5, 1.5, 1, 0.3}},
+    };
+    CrtSrand(41);
+    for (const auto& [type, params] : shapes) {
+        SCOPED_TRACE(static_cast<int>(type));
+        std::vector<PartLayout> parts{{type, params, {}, Vec3{0.3, -0.2, 0.5}}, Sphere(0.3, {})};
+        const Scene alone(parts);
+        ASSERT_TRUE(alone.built[0]);
+        const PartRenderRecord& part = alone.Part(0);
+        int inside = 0;
+        for (int k = 0; k < 60; ++k) {
+            SCOPED_TRACE(k);
+            const Vec3 at = Vec3Add(part.boundCentre,
+                                    Vec3Scale(RandomUnit(), Uniform(0, part.boundRadius + 0.6)));
+            parts[1] = Sphere(0.3, at);
+            const Scene scene(parts);
+            Contact a, b;
+            const bool ab = CollidePair(&a, scene.Part(0), scene.Part(1), false);
+            const bool ba = CollidePair(&b, scene.Part(1), scene.Part(0), false);
+            for (const Contact& c : {a, b}) {
+                EXPECT_TRUE(std::isfinite(c.point.x) && std::isfinite(c.point.y) &&
+                            std::isfinite(c.point.z) && std::isfinite(c.normal.x) &&
+                            std::isfinite(c.normal.y) && std::isfinite(c.normal.z));
+            }
+            if (InsidePart(scene.Part(0), at)) {
+                ++inside;
+                EXPECT_TRUE(ab);
+                EXPECT_TRUE(ba);
+            }
+            if (Vec3Length(Vec3Sub(at, part.boundCentre)) > part.boundRadius + 0.3 + 1e-9) {
+                EXPECT_FALSE(ab);
+                EXPECT_FALSE(ba);
+            }
+        }
+        EXPECT_GT(inside, 0);
     }
 }
 

@@ -11,7 +11,7 @@
 namespace {
 
 using collision_test::Box;
-using collision_test::PartSpec;
+using collision_test::PartLayout;
 using collision_test::Scene;
 
 // The top rim of a rounded frustum is the circle where its top plane meets its cone. A thin
@@ -19,7 +19,7 @@ using collision_test::Scene;
 // that circle: the contact lies on the circle inside the plate. With the rim's piece marked
 // skipped, no other edge reaches the plate.
 TEST(EdgeInPart, TheRimOfAConeIsACircle) {
-    const PartSpec parts[] = {{ShapeType::RoundedFrustum, {2.0, 1.0, 0.6}, {}, {}},
+    const PartLayout parts[] = {{ShapeType::RoundedFrustum, {2.0, 1.0, 0.6}, {}, {}},
                               Box(Vec3{0.02, 0.3, 2.0}, Vec3{0.6, 1.0, 0.0})};
     Scene scene(parts);
     const CollisionShape frustum = CollisionShapeOf(scene.Part(0));

@@ -19,30 +19,30 @@
 namespace collision_test {
 
 // A part as its working record gives it: type, parameters, position and rotation vector.
-struct PartSpec {
+struct PartLayout {
     ShapeType type{};
     std::vector<double> params;
     Vec3 position;
     Vec3 rotation;
 };
 
-inline WorkingPartRecord WorkingOf(const PartSpec& spec) {
+inline WorkingPartRecord WorkingOf(const PartLayout& layout) {
     WorkingPartRecord w;
-    w.shapeType = spec.type;
-    w.paramCount = static_cast<std::int32_t>(spec.params.size());
-    for (std::size_t i = 0; i < spec.params.size(); ++i) w.params[i] = spec.params[i];
-    w.position = spec.position;
-    w.rotation = spec.rotation;
+    w.shapeType = layout.type;
+    w.paramCount = static_cast<std::int32_t>(layout.params.size());
+    for (std::size_t i = 0; i < layout.params.size(); ++i) w.params[i] = layout.params[i];
+    w.position = layout.position;
+    w.rotation = layout.rotation;
     return w;
 }
 
-inline PartSpec Sphere(double r, const Vec3& at) { return {ShapeType::Sphere, {r}, at, {}}; }
+inline PartLayout Sphere(double r, const Vec3& at) { return {ShapeType::Sphere, {r}, at, {}}; }
 // Sides a (x), b (y), c (z).
-inline PartSpec Box(const Vec3& sides, const Vec3& at, const Vec3& rotation = {}) {
+inline PartLayout Box(const Vec3& sides, const Vec3& at, const Vec3& rotation = {}) {
     return {ShapeType::Box, {sides.x, sides.y, sides.z}, at, rotation};
 }
 // Radius r about the part's y axis, height h.
-inline PartSpec Cylinder(double r, double h, const Vec3& at, const Vec3& rotation = {}) {
+inline PartLayout Cylinder(double r, double h, const Vec3& at, const Vec3& rotation = {}) {
     return {ShapeType::Cylinder, {h, r}, at, rotation};
 }
 
@@ -50,7 +50,7 @@ inline PartSpec Cylinder(double r, double h, const Vec3& at, const Vec3& rotatio
 struct Scene {
     SceneGeometry geometry;
 
-    explicit Scene(std::span<const PartSpec> parts) {
+    explicit Scene(std::span<const PartLayout> parts) {
         std::vector<std::int32_t> rooms(parts.size(), PartSurfaceLimit);
         geometry.AddParts(rooms, false);
         for (std::size_t i = 0; i < parts.size(); ++i) {

@@ -3,6 +3,7 @@
 #include "geometry/part_record.h"
 #include "gizmo/game_input.h"
 #include "gizmo/game_test_support.h"
+#include "render/q_render.h"
 #include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
@@ -39,6 +40,34 @@ TEST_F(FramePlay, KeyOneBringsTheFlipperToItsSecondPoseAfterItsGoTime) {
     EXPECT_EQ(window.presents, 8);
     EXPECT_EQ(window.overlays, 8);
     EXPECT_EQ(window.presentedAt.x, scene.windowRect.left);
+}
+
+TEST_F(FramePlay, PlayedFramesShowEveryDrawnPart) {
+    // The stage, the ball, the target and the paddle, each where its part stands.
+    const auto shown = [&] {
+        std::vector<std::int32_t> pixels(5, 0);
+        const QRenderView& view = *scene.view;
+        const SampleCell* cells = view.SampleBuffer(0);
+        const RenderLevel& level = view.Level();
+        for (std::int32_t y = 0; y < level.height; ++y) {
+            for (std::int32_t x = 0; x < level.width; ++x) {
+                const std::int32_t part =
+                    PixelPartIndex(cells[static_cast<std::size_t>(y + 1) *
+                                             static_cast<std::size_t>(level.cellStride) +
+                                         static_cast<std::size_t>(x + 1)]
+                                       .pixel);
+                if (part >= 0 && part < 5) ++pixels[static_cast<std::size_t>(part)];
+            }
+        }
+        return pixels;
+    };
+    std::vector<std::int32_t> pixels = shown();
+    for (std::size_t part = 0; part < 4; ++part) EXPECT_GT(pixels[part], 100) << part;
+    EXPECT_EQ(pixels[4], 0);  // the paddle's second pose is not drawn
+    OnGameKey(scene, VirtualKeyDigit1);
+    Frames(8);
+    pixels = shown();
+    for (std::size_t part = 0; part < 4; ++part) EXPECT_GT(pixels[part], 100) << part;
 }
 
 TEST_F(FramePlay, EnterResetsEveryObject) {
@@ -93,9 +122,8 @@ TEST_F(FramePlay, AHeldPressLetsGoOfTheShortPressAfter300Milliseconds) {
         std::uint8_t stillHeld;
     };
     const Case cases[] = {
-        {100'000, 300, true, 1},
-        {100'000, 301, true, 0},
-        {100'000, 5'000, false, 1},  // released early: the slider keeps following the cursor
+        {100'000, 300, true, 1},     {100'000, 301, true, 0},
+        {100'000, 5'000, false, 1},   // released early: the slider keeps following the cursor
         {0xFFFFFF00u, 301, true, 0},  // across the clock's wrap
         {0xFFFFFF00u, 300, true, 1},
     };

@@ -5,6 +5,7 @@
 #include "gizmo/sound_sink.h"
 #include "gizmo/view_manipulation.h"
 #include "platform/work_area.h"
+#include "render/q_render.h"
 #include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,9 +65,8 @@ TEST_F(GameInput, TriggerKeysOfBothRowsTriggerTheirKeyBit) {
         bool triggers;
     };
     const Case cases[] = {
-        {0x31, 1, true},         {0x61, 1, true},        {0x39, 1 << 8, true},
-        {0x69, 1 << 8, true},    {0x32, 1, false},       {0x30, 0x1FF, false},
-        {0x5A, 0x1FF, false},    {0x70, 0x1FF, false},
+        {0x31, 1, true},  {0x61, 1, true},      {0x39, 1 << 8, true}, {0x69, 1 << 8, true},
+        {0x32, 1, false}, {0x30, 0x1FF, false}, {0x5A, 0x1FF, false}, {0x70, 0x1FF, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key);
@@ -102,8 +103,8 @@ TEST_F(GameInput, EasedTimeGivesALateTriggerTheRestOfTheStep) {
         double expected;
     };
     const double step = scene.stepTime;
-    const Case cases[] = {{1033, step}, {1050, step * (1.0 - 17.0 / 33.0)}, {1066, 0.0},
-                          {2000, 0.0}, {1020, step}};
+    const Case cases[] = {
+        {1033, step}, {1050, step * (1.0 - 17.0 / 33.0)}, {1066, 0.0}, {2000, 0.0}, {1020, step}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.now);
         clock.Set(c.now);
@@ -115,6 +116,146 @@ TEST_F(GameInput, EasedTimeGivesALateTriggerTheRestOfTheStep) {
     EXPECT_NEAR(EasedTime(scene), step * (1.0 - 17.0 / 33.0), 1e-12);
     scene.frameStamp = scene.previousFrameStamp;
     EXPECT_EQ(EasedTime(scene), 0.0);
+    // Before the first frame: whatever the clock read at the load.
+    scene.frameStamp = 0;
+    scene.previousFrameStamp = 0xF0000000u;
+    EXPECT_EQ(EasedTime(scene), 0.0);
+}
+
+// Marks a block of the last render's samples as showing part, as a render would.
+void ShowPartAt(QRenderView& view, std::int32_t part, ScreenRect block) {
+    SampleCell* cells = view.SampleBuffer(0);
+    const RenderLevel& level = view.Level();
+    for (std::int32_t y = block.top; y < block.bottom; ++y) {
+        for (std::int32_t x = block.left; x < block.right; ++x) {
+            cells[static_cast<std::size_t>(y + 1) * static_cast<std::size_t>(level.cellStride) +
+                  static_cast<std::size_t>(x + 1)]
+                .pixel = PixelIdOf(part, 0);
+        }
+    }
+}
+
+TEST_F(GameInput, AClickOnOrNearAFlipperThatTakesClicksTriggersIt) {
+    ASSERT_EQ(scene.view->reductionLevel, 0);
+    ShowPartAt(*scene.view, 3, ScreenRect{200, 300, 240, 310});  // the paddle
+    ShowPartAt(*scene.view, 1, ScreenRect{200, 311, 240, 330});  // the ball just below it
+    ShowPartAt(*scene.view, 1, ScreenRect{400, 100, 420, 120});  // and far from it
+    struct Case {
+        const char* name;
+        ScreenPoint pixel;
+        std::uint8_t takesClicks;
+        bool triggers;
+    };
+    const Case cases[] = {{"on", {220, 305}, 1, true},
+                          {"8 pixels off its corner", {240 + 4, 309 + 6}, 1, true},
+                          {"9 pixels below", {220, 318}, 1, false},
+                          {"on the ball", {410, 110}, 1, false},
+                          {"on, no clicks", {220, 305}, 0, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OnGameKey(scene, VirtualKeyEnter);
+        scene.paused = 1;
+        Paddle().flipper.mouseActivated = c.takesClicks;
+        OnGizmoMouse(scene, c.pixel.x, c.pixel.y, 0);
+        EXPECT_EQ(Paddle().inMotion, c.triggers ? 1 : 0);
+        EXPECT_EQ(scene.paused, c.triggers ? 0 : 1);
+        // Anything else drags the window, which holds the whole picture.
+        EXPECT_EQ(scene.windowDrag, c.triggers ? 0 : 1);
+        scene.windowDrag = 0;
+    }
+}
+
+// The flipper table with a knob (object 1, part 5) that slides on the top of a round guide.
+class SliderGame : public ScriptedGizmoTest {
+protected:
+    void SetUp() override {
+        const std::string path = std::string(ORBELLE_TEST_DATA_DIR) + "/slider_table.kvr";
+        ASSERT_EQ(LoadGizmo(path, scene), 0) << scene.errorText;
+        knob = scene.world->objects[1].get();
+        ASSERT_EQ(knob->isSlider, 1);
+        // The middle of the knob's picture, on the screen.
+        std::int64_t sumX = 0, sumY = 0, count = 0;
+        const SampleCell* cells = scene.view->SampleBuffer(0);
+        const RenderLevel& level = scene.view->Level();
+        for (std::int32_t y = 0; y < level.height; ++y) {
+            for (std::int32_t x = 0; x < level.width; ++x) {
+                const std::size_t cell = static_cast<std::size_t>(y + 1) * level.cellStride + x + 1;
+                if (PixelPartIndex(cells[cell].pixel) != 5) continue;
+                sumX += x;
+                sumY += y;
+                ++count;
+            }
+        }
+        ASSERT_GT(count, 20);
+        onKnob = ScreenPoint{scene.windowRect.left + static_cast<std::int32_t>(sumX / count),
+                             scene.windowRect.top + static_cast<std::int32_t>(sumY / count)};
+    }
+    void PressAt(ScreenPoint point) {
+        cursor.MoveTo(point.x, point.y);
+        input.HoldKey(VirtualKeyLeftButton);
+        OnGizmoPress(scene, point);
+    }
+    void ReleaseButton() {
+        input.ReleaseKey(VirtualKeyLeftButton);
+        OnGizmoRelease(scene);
+    }
+    void MoveCursorBy(std::int32_t dx) {
+        const ScreenPoint now = cursor.CursorScreenPos();
+        cursor.MoveTo(now.x + dx, now.y);
+    }
+
+    GizmoObject* knob = nullptr;
+    ScreenPoint onKnob;
+};
+
+TEST_F(SliderGame, APressHeldOnASliderDragsItUntilTheButtonIsReleased) {
+    PressAt(onKnob);
+    EXPECT_EQ(scene.world->draggedSlider, knob);
+    EXPECT_EQ(scene.mouseHold, 1);
+    EXPECT_EQ(scene.paused, 0);
+    EXPECT_EQ(knob->inMotion, 1);
+    EXPECT_EQ(scene.windowDrag, 0);
+    EXPECT_EQ(scene.manipulation, 0);
+    const Vec3 start = knob->slider.guidePoint;
+    for (std::int32_t i = 0; i < 10; ++i) {  // 330 ms with the button held
+        MoveCursorBy(4);
+        Frames(1);
+    }
+    EXPECT_EQ(scene.mouseHold, 0);
+    EXPECT_GT(Vec3Length(Vec3Sub(knob->slider.guidePoint, start)), 0.1);
+    ReleaseButton();
+    Frames(1);
+    EXPECT_EQ(scene.world->draggedSlider, nullptr);
+    EXPECT_EQ(scene.controlDrag, 0);
+    const Vec3 left = knob->slider.guidePoint;
+    MoveCursorBy(40);
+    Frames(3);
+    EXPECT_EQ(knob->slider.endTarget.u1, knob->slider.startTarget.u1);
+    EXPECT_NEAR(Vec3Length(Vec3Sub(knob->slider.guidePoint, left)), 0.0, 1e-9);
+}
+
+TEST_F(SliderGame, AShortPressLeavesTheSliderFollowingUntilTheNextPressIsReleased) {
+    PressAt(onKnob);
+    Frames(2);
+    ReleaseButton();
+    Frames(1);  // 99 ms: still a short press
+    EXPECT_EQ(scene.mouseHold, 1);
+    const double before = knob->slider.endTarget.u1;
+    MoveCursorBy(30);
+    Frames(2);
+    EXPECT_EQ(scene.world->draggedSlider, knob);  // it follows with the button up
+    EXPECT_NE(knob->slider.endTarget.u1, before);
+
+    // The next press only ends the short press; its release ends the drag.
+    PressAt(cursor.CursorScreenPos());
+    EXPECT_EQ(scene.mouseHold, 0);
+    EXPECT_EQ(scene.windowDrag, 0);
+    EXPECT_EQ(scene.manipulation, 0);
+    Frames(1);
+    EXPECT_EQ(scene.world->draggedSlider, knob);
+    ReleaseButton();
+    Frames(1);
+    EXPECT_EQ(scene.world->draggedSlider, nullptr);
 }
 
 TEST_F(GameInput, ControlDragTurnsTheViewByAHundredthRadianPerPixel) {
@@ -184,8 +325,7 @@ TEST(GameInputResize, ShiftDragScalesByTheFormula) {
         } else if (expected == "shrink") {
             EXPECT_EQ(scene.scale, pressScale / (1.0 - 0.01 * c.dy));
         } else if (expected == "largest") {
-            const double largest = Distance(camera) *
-                                   (scene.workArea.bottom - scene.workArea.top) /
+            const double largest = Distance(camera) * (scene.workArea.bottom - scene.workArea.top) /
                                    (2.0 * scene.sceneRadius);
             EXPECT_EQ(scene.scale, largest);
             EXPECT_LT(largest, pressScale * (1.0 + 0.01 * c.dy));
@@ -197,6 +337,31 @@ TEST(GameInputResize, ShiftDragScalesByTheFormula) {
         // The view matrix stays.
         EXPECT_EQ(SceneViewMatrix(*scene.view).m[4], camera.m[4]);
     }
+}
+
+TEST_F(GameInput, APlainDragOnAPictureThatOverflowsItsWindowMovesThePicture) {
+    // A window cut smaller than the picture, as after the monitor's work area shrank.
+    const ScreenRect loaded = scene.windowRect;
+    scene.windowRect.right = loaded.left + (loaded.right - loaded.left) / 2;
+    PressWith({});
+    ASSERT_EQ(scene.manipulation, ManipulationMove);
+    EXPECT_EQ(scene.windowDrag, 0);
+    const std::array<double, 2> origin = scene.windowOrigin;
+    DragTo(-15, 9);
+    EXPECT_EQ(scene.windowOrigin[0], origin[0] - 15);
+    EXPECT_EQ(scene.windowOrigin[1], origin[1] + 9);
+    EXPECT_EQ(scene.windowRect.left, scene.workArea.left);
+    EXPECT_EQ(scene.windowRect.top, scene.workArea.top);
+    Release();
+    // Fitted around the whole picture again, which moved with the cursor.
+    const std::optional<ScreenRect> picture = SceneScreenRect(scene, SceneViewMatrix(*scene.view));
+    ASSERT_TRUE(picture.has_value());
+    EXPECT_EQ(scene.windowRect.left, picture->left);
+    EXPECT_EQ(scene.windowRect.top, picture->top);
+    EXPECT_EQ(scene.windowRect.right, picture->right);
+    EXPECT_EQ(scene.windowRect.bottom, picture->bottom);
+    EXPECT_EQ(scene.windowRect.left, loaded.left - 15);
+    EXPECT_EQ(scene.view->centreX, scene.windowOrigin[0] - scene.windowRect.left);
 }
 
 TEST_F(GameInput, TwoOrMoreModifiersChangeNothingUntilTheRelease) {

@@ -329,6 +329,21 @@ TEST(GizmoLoader, APartThatGivesNoShapeStaysUndrawn) {
     EXPECT_TRUE(scene.movingPartList.empty());
 }
 
+TEST(GizmoLoader, AStageWhoseShapeGivesNoReachGetsTheDefault) {
+    // A bowl stage of radius 0: its rim circle's radius would come out not a number, and the
+    // flyers' wall with it.
+    std::string text = FixtureWith("o=\"2\" f=\"0\" g=\"1\" c=\"4219008\" n=\"2\"",
+                                   "o=\"20\" f=\"0\" g=\"1\" c=\"4219008\" n=\"6\"");
+    const std::size_t params = text.find("<P>", text.find("o=\"20\""));
+    text.insert(params, "<P>AAAAAA==</P><P>AAAAAA==</P><P>AAAAAA==</P><P>AAAAAA==</P>");
+    TempFolder folder;
+    GizmoScene scene;
+    ASSERT_EQ(LoadGizmo(folder.WriteFile("bowl.kvr", text), scene), 0) << scene.errorText;
+    EXPECT_EQ(scene.world->stageRadius, 5.0);
+    EXPECT_TRUE(std::isfinite(scene.world->floorY));
+    EXPECT_TRUE(std::isfinite(scene.world->dropY));
+}
+
 TEST(GizmoLoader, TwoLoadsDrawTheSameFrame) {
     GizmoScene first;
     GizmoScene second;

@@ -1,11 +1,16 @@
 #include "gizmo/world_step.h"
 
+#include "core/matrix3.h"
 #include "core/vec3.h"
 #include "geometry/part_record.h"
 #include "geometry/part_render_record.h"
+#include "geometry/primitive_record.h"
 #include "geometry/scene_geometry.h"
 #include "gizmo/gizmo_object.h"
 #include "gizmo/gizmo_world.h"
+#include "gizmo/physics_part.h"
+#include "gizmo/physics_test_support.h"
+#include "gizmo/slider_guide.h"
 #include "gizmo/world_test_support.h"
 
 #include <gtest/gtest.h>
@@ -261,7 +266,8 @@ TEST(ResetObject, FlyerWhoseStartIsTakenRisesFromTheDropHeight) {
 }
 
 // A flyer stuck inside a solid that also covers its start and its drop place stalls on every
-// search; the frame still ends, and so do the next ones.
+// search and every reset puts it back inside; the frame still ends, and so do the next ones.
+// The drop gives up 100 above dropY, where the flyer then stands.
 TEST(StepWorld, AFlyerInsideASolidStillLetsTheFrameEnd) {
     TestWorld t;
     t.AddBox(Vec3{0, 50.0, 0}, Vec3{10, 200, 10});
@@ -269,10 +275,13 @@ TEST(StepWorld, AFlyerInsideASolidStillLetsTheFrameEnd) {
     t.Start();
     for (int frame = 0; frame < 3; ++frame) {
         const WorldStepCounts counts = t.Step();
-        EXPECT_GT(counts.contactTests, 0);
+        // A few hundred stalls of at most nine tests each.
+        EXPECT_GT(counts.contactTests, 100);
+        EXPECT_LT(counts.contactTests, 3000);
+        EXPECT_NEAR(ball.flyer.committedPosition.y, 120.0, 1e-9);
+        EXPECT_NEAR(BoundCentre(t.geometry, ball.partIds[0]).y, 120.0, 1e-9);
     }
     EXPECT_EQ(t.world.frameNumber, 3);
-    EXPECT_TRUE(std::isfinite(ball.flyer.committedPosition.y));
 }
 
 // A flipper whose motion runs without a trigger moves through every frame, the committed clock
@@ -322,3 +331,113 @@ TEST(StepWorld, AHitStartsATriggeredFlipperAtTheHitsTime) {
 }
 
 }  // namespace
+
+// A dragged slider is moved to the frame's end target by every test of the frame; a reset
+// returns it to its start guide point and stops it.
+TEST(StepWorld, SliderFollowsItsTargetsAndResetsToItsStart) {
+    TestWorld t;
+    const physics_test::TestSolid guide =
+        physics_test::Cylinder(Vec3{}, 2.0, 0.5, Matrix3SetDiagonal(1.0));
+    const Vec3 above{1.0, 1.0, 0.5};
+    t.fixedRecords.push_back(NewPrimitive3(false, 0.2, 0.1, 0.3, 0, 0, above, {}));
+    GizmoObject& slider = t.Adopt(NewSliderObject());
+    AddObjectPart(slider, t.NewPart(t.fixedRecords.back().get()), t.fixedRecords.back().get());
+    PhysicsPart control;
+    control.localFromWorld = physics_test::FrameFromWorld(Matrix3SetDiagonal(1.0), above);
+    control.position = above;
+    ASSERT_EQ(SetUpSlider(slider, control, physics_test::PartOf(guide), false, 1, 0),
+              SliderSetUpDone);
+    t.Start();
+    const std::int32_t part = slider.partIds[0];
+
+    const GuideCoordinates start = GuideCoordinatesOf(slider);
+    slider.slider.startTarget = start;
+    slider.slider.endTarget = GuideCoordinates{start.u1 + 0.3, start.u2 - 0.2};
+    t.Step();
+    SetGuideCoordinates(slider, start.u1 + 0.3, start.u2 - 0.2, 0.0, 0.0);
+    PlaceSlider(slider);
+    const Vec3 end = slider.position;
+    EXPECT_GT(Vec3Length(Vec3Sub(end, above)), 0.1);
+    EXPECT_NEAR(Vec3Length(Vec3Sub(BoundCentre(t.geometry, part), end)), 0.0, 1e-9);
+
+    ResetObject(slider, t.world);
+    EXPECT_EQ(slider.inMotion, 0);
+    EXPECT_NEAR(Vec3Length(Vec3Sub(slider.position, above)), 0.0, 1e-9);
+    EXPECT_NEAR(Vec3Length(Vec3Sub(BoundCentre(t.geometry, part), above)), 0.0, 1e-9);
+    EXPECT_TRUE(t.movingParts.empty());
+}
+
+// A triggered one-way flipper resting at its second pose goes back to its first on a reset,
+// and stays there at rest.
+TEST(ResetObject, FlipperRestingAtItsEndReturnsToItsFirstPose) {
+    TestWorld t;
+    GizmoObject& flipper = t.AddFlipper(Vec3{1, 0.2, 1}, Vec3{0, 2, 0}, Vec3{3, 2, 0});
+    flipper.flipper.activated = 1;
+    flipper.flipper.keyBits = 1;
+    t.Start(false);
+    const std::int32_t part = flipper.partIds[0];
+    flipper.flipper.motionClock = RestingAtEndClock;
+    flipper.position = Vec3{3, 2, 0};
+    UpdateObjectParts(t.world, flipper);
+    ASSERT_NEAR(BoundCentre(t.geometry, part).x, 3.0, 1e-12);
+
+    ResetObject(flipper, t.world);
+    EXPECT_EQ(flipper.inMotion, 0);
+    EXPECT_EQ(flipper.flipper.motionClock, 0.0);
+    EXPECT_NEAR(BoundCentre(t.geometry, part).x, 0.0, 1e-12);
+    EXPECT_TRUE(t.movingParts.empty());
+    // At rest at its first pose a reset changes nothing.
+    ResetObject(flipper, t.world);
+    EXPECT_EQ(flipper.inMotion, 0);
+    EXPECT_NEAR(BoundCentre(t.geometry, part).x, 0.0, 1e-12);
+}
+
+// The hit events a frame leaves for the shell are those of its own hits: the bounce's sound,
+// stamped within the frame, and none in a frame without a hit.
+TEST(StepWorld, HitEventsBelongToTheFrameOfTheirHit) {
+    TestWorld t;
+    t.AddBox(Vec3{0, -0.5, 0}, Vec3{20, 1, 20});
+    GizmoObject& ball = t.AddBall(Vec3{0, 3.0, 0}, 0.5);
+    ball.sound = 2;
+    t.Start();
+    int hits = 0;
+    double previousVy = 0.0;
+    // Hits about 0.71 s in and every 1.41 s after.
+    for (int frame = 0; frame < 80; ++frame) {
+        SCOPED_TRACE(frame);
+        t.Step();
+        const GizmoWorld& w = t.world;
+        const bool hit = previousVy < 0.0 && ball.flyer.committedVelocity.y > 0.0;
+        previousVy = ball.flyer.committedVelocity.y;
+        if (!hit) {
+            EXPECT_EQ(w.eventLast, -1);
+            EXPECT_EQ(w.eventCount, 0);
+            continue;
+        }
+        ++hits;
+        ASSERT_GE(w.eventLast, 0);
+        const HitEvent& event = w.events[static_cast<std::size_t>(w.eventLast)];
+        EXPECT_EQ(event.sound, 2);
+        EXPECT_GE(event.stamp, frame * SubStepsPerFrame);
+        EXPECT_LT(event.stamp, (frame + 1) * SubStepsPerFrame);
+        EXPECT_GT(event.gain, 0.0);
+    }
+    EXPECT_GE(hits, 2);
+}
+
+// A lossy ball dropped on the floor settles there and stays: its small hops at the end never
+// count as a stall long enough to send it back to its start.
+TEST(StepWorld, LossyBallSettlesOnTheFloor) {
+    TestWorld t;
+    t.AddBox(Vec3{0, -0.5, 0}, Vec3{20, 1, 20}, 0.5, 0.3);
+    GizmoObject& ball = t.AddBall(Vec3{0, 1.0, 0}, 0.5, 0.5, 0.3);
+    t.Start();
+    for (int frame = 0; frame < 300; ++frame) t.Step();
+    const double settled = ball.flyer.committedPosition.y;
+    EXPECT_NEAR(settled, 0.5, 0.01);
+    for (int frame = 0; frame < 300; ++frame) {
+        t.Step();
+        SCOPED_TRACE(frame);
+        ASSERT_NEAR(ball.flyer.committedPosition.y, 0.5, 0.01);
+    }
+}

@@ -61,13 +61,23 @@ struct TestWorld {
         world.dropY = 20.0;
     }
 
+    // A part built from the record; the part table gets its slot, which the caller fills.
     std::int32_t NewPart(const std::uint8_t* record) {
         const std::array<std::int32_t, 1> room{PartSurfaceLimit};
         geometry.AddParts(room, true);
         const std::int32_t index = geometry.PartCount() - 1;
         ORBELLE_CHECK(BuildPartShape(geometry, record, index, false, true, false) == 0);
         partTable.resize(static_cast<std::size_t>(index) + 1, nullptr);
-        partTable[static_cast<std::size_t>(index)] = const_cast<std::uint8_t*>(record);
+        return index;
+    }
+
+    // A fixed part of the record, which the world keeps.
+    std::int32_t AddFixed(PartRecordPtr record, double loss, double friction,
+                          std::uint32_t bits = 0) {
+        SetMaterial(record.get(), loss, friction, bits);
+        fixedRecords.push_back(std::move(record));
+        const std::int32_t index = NewPart(fixedRecords.back().get());
+        partTable[static_cast<std::size_t>(index)] = fixedRecords.back().get();
         return index;
     }
 
@@ -81,9 +91,14 @@ struct TestWorld {
     // A fixed box of sides size about centre.
     std::int32_t AddBox(const Vec3& centre, const Vec3& size, double loss = 0.0,
                         double friction = 0.0, std::uint32_t bits = 0) {
-        fixedRecords.push_back(NewPrimitive3(false, size.x, size.y, size.z, 0, 0, centre, {}));
-        SetMaterial(fixedRecords.back().get(), loss, friction, bits);
-        return NewPart(fixedRecords.back().get());
+        return AddFixed(NewPrimitive3(false, size.x, size.y, size.z, 0, 0, centre, {}), loss,
+                        friction, bits);
+    }
+
+    // A fixed ball of the radius about centre.
+    std::int32_t AddSphere(const Vec3& centre, double radius, double loss = 0.0,
+                           double friction = 0.0) {
+        return AddFixed(NewPrimitive1(radius, 0, 0, centre, {}), loss, friction);
     }
 
     GizmoObject& Adopt(GizmoObject object) {
@@ -125,8 +140,8 @@ struct TestWorld {
     }
 
     // Registers every object, puts the live records in the part table, builds the octree and
-    // the surface table, places the objects and sets them moving (flippers only when
-    // moving is true).
+    // the surface table, places the objects and sets them moving (flippers and sliders only
+    // when flippersMove is set).
     void Start(bool flippersMove = true) {
         for (auto& object : world.objects) {
             RegisterObjectParts(world, *object);

@@ -265,6 +265,66 @@ TEST_F(LoadImageFileTest, DecodesFilesAndMemoryIntoTheRequestedOrder) {
     PrivateFree(pixels);
 }
 
+// Associated alpha is reported premultiplied until a pixel of alpha 0 with colour turns up,
+// wherever it lies: in rows the TIFF decoder reads itself (strips of one row, one strip of
+// the whole image) and in tiles libtiff's reader puts.
+TEST_F(LoadImageFileTest, ColourUnderClearAlphaAnywhereEndsPremultiplied) {
+    struct Case {
+        const char* what;
+        std::uint32_t rowsPerStrip;
+        std::uint32_t tileSize;
+    };
+    const Case cases[] = {
+        {"strips of one row", 1, 0},
+        {"one strip", 100, 0},
+        {"tiles", 1, 16},
+    };
+    constexpr std::uint32_t Width = 21;
+    constexpr std::uint32_t Height = 19;
+    for (const Case& c : cases) {
+        for (const std::uint8_t lastRed : {0, 1}) {
+            SCOPED_TRACE(testing::Message() << c.what << ", last red " << int{lastRed});
+            // Clear black pixels throughout, and the last one clear with red lastRed.
+            std::vector<Bytes> rows(Height, Bytes(4 * Width));
+            for (std::uint32_t y = 0; y < Height; ++y) {
+                for (std::uint32_t x = 0; x < Width; ++x) {
+                    const bool isClear = (x + y) % 3 == 0;
+                    const auto v = static_cast<std::uint8_t>(isClear ? 0 : 40 + x);
+                    std::uint8_t* p = &rows[y][4 * x];
+                    p[0] = p[1] = p[2] = v / 2;
+                    p[3] = v;
+                }
+            }
+            std::uint8_t* last = &rows[Height - 1][4 * (Width - 1)];
+            last[0] = lastRed;
+            last[1] = last[2] = last[3] = 0;
+            const Bytes file = WriteTiff({.width = Width,
+                                          .height = Height,
+                                          .samplesPerPixel = 4,
+                                          .photometric = PHOTOMETRIC_RGB,
+                                          .compression = COMPRESSION_LZW,
+                                          .extraSamples = {EXTRASAMPLE_ASSOCALPHA},
+                                          .tileSize = c.tileSize,
+                                          .rowsPerStrip = c.rowsPerStrip},
+                                         rows);
+            ASSERT_FALSE(file.empty());
+            std::int32_t width = 0, height = 0, stride = 0;
+            std::uint8_t* pixels = nullptr;
+            bool premultiplied = lastRed != 0;
+            std::string error;
+            ASSERT_EQ(LoadImageFile("argb", width, pixels, "", file.data(),
+                                    static_cast<std::int32_t>(file.size()), premultiplied,
+                                    height, stride, error),
+                      0)
+                << error;
+            EXPECT_EQ(premultiplied, lastRed == 0);
+            EXPECT_EQ(LoadU32LE(pixels + 4 * (std::size_t{Width} * Height - 1)),
+                      std::uint32_t{lastRed} << 16);
+            PrivateFree(pixels);
+        }
+    }
+}
+
 TEST_F(LoadImageFileTest, FailuresGiveCodesAndMessages) {
     TempFolder folder;
     const Bytes fiveChannels = WriteTiff(

@@ -309,13 +309,17 @@ TEST(PLTIFFDecoder, TiledAndAlphaLayouts) {
 }
 
 // The RGBA reader's layouts against libtiff's own TIFFReadRGBAImageOriented, pixel for pixel:
-// 8-bit RGB and associated alpha (which the decoder packs itself, three-sample rows ending on
-// a pixel read alone), and layouts whose raster words the decoder turns into pixels afterwards
-// (16 bits, grey of 16 bits, unassociated alpha beside a second extra sample).
+// strips of 8-bit RGB and alpha (which the decoder reads row by row into the bitmap, over
+// strips of one row, several rows, or the whole image, with the codecs and predictor that
+// decode so), layouts it leaves to libtiff's strip and tile readers with put routines that
+// write pixels (tiles, rows bottom-up, alpha beside a second extra sample), and layouts whose
+// raster words the decoder turns into pixels afterwards (16 bits, grey of 16 bits).
+// Unassociated alpha of four samples is kept as stored where libtiff would multiply it in.
 TEST(PLTIFFDecoder, RgbaReaderMatchesLibtiffPixelForPixel) {
     struct Case {
         const char* what;
         Layout layout;
+        bool isAlphaAsStored = false;  // the samples as they stand, not libtiff's raster
     };
     const Case cases[] = {
         {"rgb, one column",
@@ -358,6 +362,63 @@ TEST(PLTIFFDecoder, RgbaReaderMatchesLibtiffPixelForPixel) {
           .samplesPerPixel = 3,
           .photometric = PHOTOMETRIC_RGB}},
         {"grey of 16 bits", {.width = 4, .height = 2, .bitsPerSample = 16}},
+        {"associated alpha, lzw with predictor, strips of 3 rows",
+         {.width = 7,
+          .height = 8,
+          .samplesPerPixel = 4,
+          .photometric = PHOTOMETRIC_RGB,
+          .compression = COMPRESSION_LZW,
+          .extraSamples = {EXTRASAMPLE_ASSOCALPHA},
+          .rowsPerStrip = 3,
+          .predictor = PREDICTOR_HORIZONTAL}},
+        {"associated alpha, lzw, one strip, one column",
+         {.width = 1,
+          .height = 6,
+          .samplesPerPixel = 4,
+          .photometric = PHOTOMETRIC_RGB,
+          .compression = COMPRESSION_LZW,
+          .extraSamples = {EXTRASAMPLE_ASSOCALPHA},
+          .rowsPerStrip = 100}},
+        {"four samples without extra samples, packbits, strips of 2 rows",
+         {.width = 6,
+          .height = 5,
+          .samplesPerPixel = 4,
+          .photometric = PHOTOMETRIC_RGB,
+          .compression = COMPRESSION_PACKBITS,
+          .rowsPerStrip = 2}},
+        {"four samples, the fourth unspecified",
+         {.width = 5,
+          .height = 3,
+          .samplesPerPixel = 4,
+          .photometric = PHOTOMETRIC_RGB,
+          .extraSamples = {EXTRASAMPLE_UNSPECIFIED},
+          .rowsPerStrip = 2}},
+        {"rgb, deflate with predictor, one strip",
+         {.width = 9,
+          .height = 5,
+          .samplesPerPixel = 3,
+          .photometric = PHOTOMETRIC_RGB,
+          .compression = COMPRESSION_ADOBE_DEFLATE,
+          .rowsPerStrip = 100,
+          .predictor = PREDICTOR_HORIZONTAL}},
+        {"associated alpha, lzw, rows bottom-up",
+         {.width = 4,
+          .height = 3,
+          .samplesPerPixel = 4,
+          .photometric = PHOTOMETRIC_RGB,
+          .compression = COMPRESSION_LZW,
+          .extraSamples = {EXTRASAMPLE_ASSOCALPHA},
+          .rowsPerStrip = 2,
+          .orientation = ORIENTATION_BOTLEFT}},
+        {"unassociated alpha, lzw, strips of 2 rows",
+         {.width = 5,
+          .height = 3,
+          .samplesPerPixel = 4,
+          .photometric = PHOTOMETRIC_RGB,
+          .compression = COMPRESSION_LZW,
+          .extraSamples = {EXTRASAMPLE_UNASSALPHA},
+          .rowsPerStrip = 2},
+         true},
     };
     std::uint32_t state = 99;
     for (const Case& c : cases) {
@@ -391,7 +452,8 @@ TEST(PLTIFFDecoder, RgbaReaderMatchesLibtiffPixelForPixel) {
         for (std::uint32_t y = 0; y < layout.height; ++y) {
             for (std::uint32_t x = 0; x < layout.width; ++x) {
                 // libtiff's words hold red in the low byte, the bitmap's blue.
-                const std::uint32_t word = raster[std::size_t{y} * layout.width + x];
+                std::uint32_t word = raster[std::size_t{y} * layout.width + x];
+                if (c.isAlphaAsStored) word = LoadU32LE(&rows[y][4 * std::size_t{x}]);
                 const std::uint32_t want =
                     (word & 0xFF00FF00u) | ((word & 0xFFu) << 16) | ((word >> 16) & 0xFFu);
                 ASSERT_EQ(Pixel(bmp, static_cast<int>(x), static_cast<int>(y)), want)
@@ -458,11 +520,31 @@ TEST(PLTIFFDecoder, CorruptStreamsFailWithTheLibraryCodes) {
     cutData.resize(40);  // directory gone
     Bytes garbledStrips = good;
     for (std::size_t i = 8; i < 40 && i < garbledStrips.size(); ++i) garbledStrips[i] = 0xFF;
+    // One strip of RGBA, which is decoded row by row into the bitmap: its code stream garbled
+    // from the middle on, so that rows already stand in the bitmap when decoding fails.
+    std::vector<Bytes> rgbaRows(16, Bytes(4 * 16));
+    for (std::size_t y = 0; y < rgbaRows.size(); ++y) {
+        for (std::size_t i = 0; i < rgbaRows[y].size(); ++i) {
+            rgbaRows[y][i] = static_cast<std::uint8_t>((y * 37 + i * 11) % 251);
+        }
+    }
+    Bytes garbledHalfway = WriteTiff({.width = 16,
+                                      .height = 16,
+                                      .samplesPerPixel = 4,
+                                      .photometric = PHOTOMETRIC_RGB,
+                                      .compression = COMPRESSION_LZW,
+                                      .extraSamples = {EXTRASAMPLE_ASSOCALPHA},
+                                      .rowsPerStrip = 16},
+                                     rgbaRows);
+    const std::uint32_t directory = LoadU32LE(&garbledHalfway[4]);  // the strip lies before it
+    ASSERT_GT(directory, 64u);
+    for (std::uint32_t i = 8 + (directory - 8) / 2; i < directory; ++i) garbledHalfway[i] = 0xFF;
     const Case cases[] = {
         {"header only", Bytes{'I', 'I', 42, 0}},
         {"directory past the end", badDirectory},
         {"cut", cutData},
         {"garbled LZW", garbledStrips},
+        {"one strip garbled halfway", garbledHalfway},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

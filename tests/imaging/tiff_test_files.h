@@ -30,6 +30,9 @@ struct Layout {
     std::uint32_t tileSize = 0;              // 0: strips of one row
     std::uint16_t sampleFormat = SAMPLEFORMAT_UINT;
     bool writeRaw = false;  // rows are already coded strips, one a row
+    std::uint32_t rowsPerStrip = 1;  // for strips; beyond the height, one strip
+    std::uint16_t predictor = 0;     // 0: no Predictor tag
+    std::uint16_t orientation = 0;   // 0: no Orientation tag
 };
 
 inline Bytes ReadFileBytes(const std::string& path) {
@@ -55,6 +58,8 @@ inline Bytes WriteTiff(const Layout& layout, const std::vector<Bytes>& rows) {
     if (layout.compression == COMPRESSION_SGILOG || layout.compression == COMPRESSION_SGILOG24) {
         TIFFSetField(tif, TIFFTAG_SGILOGDATAFMT, SGILOGDATAFMT_FLOAT);
     }
+    if (layout.predictor != 0) TIFFSetField(tif, TIFFTAG_PREDICTOR, layout.predictor);
+    if (layout.orientation != 0) TIFFSetField(tif, TIFFTAG_ORIENTATION, layout.orientation);
     if (!layout.extraSamples.empty()) {
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES,
                      static_cast<std::uint16_t>(layout.extraSamples.size()),
@@ -87,7 +92,7 @@ inline Bytes WriteTiff(const Layout& layout, const std::vector<Bytes>& rows) {
             }
         }
     } else {
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1u);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, layout.rowsPerStrip);
         for (std::uint32_t y = 0; y < layout.height; ++y) {
             Bytes row = rows[y];
             isWritten = isWritten &&

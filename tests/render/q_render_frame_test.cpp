@@ -256,6 +256,20 @@ TEST(QRenderFrame, ADepthOverflowInAnIncrementalFrameIsRepaired) {
     EXPECT_TRUE(SameAsWholeRender(geometry, frame));
 }
 
+TEST(QRenderFrame, AFrameWithTheEyeInsideIsBlackAndTheNextWhole) {
+    SceneGeometry geometry;
+    MakeScene(geometry);
+    Frame frame(geometry);
+    RenderBackground(geometry, frame, {5});
+    const auto list = CountPrefixed({5});
+    Place(geometry, 5, Vec3{0.2, 0.0, 0.3});  // radius 1 about a point near the eye
+    frame.render.RenderFrame(list.data(), false, nullptr, 0);
+    for (const std::uint32_t p : frame.pixels) ASSERT_EQ(p, 0xFF000000u);
+    PlaceAll(geometry, {5}, 3);
+    frame.render.RenderFrame(list.data(), false, nullptr, 0);
+    EXPECT_TRUE(SameAsWholeRender(geometry, frame));
+}
+
 TEST(QRenderFrame, AnAbandonedFrameIsMadeGoodByTheNext) {
     SceneGeometry geometry;
     MakeScene(geometry);

@@ -31,10 +31,11 @@ TEST(SceneRenderParts, EveryPartOfTheGeometryBecomesARenderPart) {
     PartRenderRecord& record = *geometry.Part(0);
     ASSERT_GT(record.surfaceRoom, 0);
     record.colour = 0x123456;
-    // Surface 0 the unit sphere in part coordinates, the part placed at world (0, 0, 7); the
-    // bound is given in world coordinates: the sphere of radius 2 about the same point.
+    // The part placed at world (0, 0, 7), its surfaces and bound in world coordinates as the
+    // build leaves them: surface 0 the unit sphere about that point, the bound the sphere of
+    // radius 2. The placement is not applied to them again.
     record.surfaceCount = 1;
-    record.Surfaces()[0].m = {-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    record.Surfaces()[0].m = {48, 0, 0, -7, 0, 1, 0, 0, 0, 0, 1, 0, -7, 0, 0, 1};
     record.localFromWorld.m = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, -7, 0, 0, 1};
     record.boundQuadric.m = {45, 0, 0, -7, 0, 1, 0, 0, 0, 0, 1, 0, -7, 0, 0, 1};
 

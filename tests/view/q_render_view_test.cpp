@@ -3,6 +3,8 @@
 #include "core/colour.h"
 #include "core/rotation.h"
 #include "core/scalar_maths.h"
+#include "core/private_block.h"
+#include "geometry/scene_geometry.h"
 #include "model/q_document_base.h"
 #include "model/q_light.h"
 #include "model/q_morvan_objects.h"
@@ -323,6 +325,49 @@ TEST(QRenderView, RendersTheDocumentAndMeasuresDepths) {
     EXPECT_LT(farthest, 100.0);
     EXPECT_GT(mean, nearest);
     EXPECT_LT(mean, farthest);
+}
+
+TEST(QRenderView, DrawsTheDocumentsStarsWhereTheCameraLooks) {
+    QDocumentBase document;
+    QRenderView view(&document);
+    view.options.sky = true;
+    std::vector<std::uint32_t> pixels(80 * 60, 0u);
+    ASSERT_TRUE(view.InitViewBuffers(80 * 4, pixels.data(), 80, 60, true));
+    view.shade.isStars = true;
+
+    // Two bright stars of the world: one along the camera's view axis, one straight behind it.
+    Vec3 eye{0.0, 0.0, 0.0};
+    Vec3 ahead{0.0, 0.0, 1.0};
+    view.TransformByInverseView(eye);
+    view.TransformByInverseView(ahead);
+    const Vec3 axis = Vec3Sub(ahead, eye);
+    StarField& field = document.Geometry()->starField;
+    field.stars = PrivateAllocBlock<Star>(2);
+    field.count = 2;
+    for (std::size_t i = 0; i < 2; ++i) {
+        Star& star = field.stars.get()[i];
+        const double sign = i == 0 ? 0.5 : -0.5;
+        star.x = static_cast<float>(axis.x * sign);
+        star.y = static_cast<float>(axis.y * sign);
+        star.z = static_cast<float>(axis.z * sign);
+        star.random = 1.0f;
+        star.size = 1.5f;
+        star.colour = 0xFFFFFF;
+    }
+    ASSERT_EQ(view.RenderDocument(), CastDone);
+    // The star ahead lights the centre; the one behind lights nothing.
+    std::int32_t lit = 0;
+    for (std::int32_t y = 28; y < 32; ++y) {
+        for (std::int32_t x = 38; x < 42; ++x) {
+            lit += (pixels[static_cast<std::size_t>(y * 80 + x)] & 0xFF) > 0x80 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(lit, 0);
+    std::int32_t elsewhere = 0;
+    for (std::size_t i = 0; i < pixels.size(); ++i) elsewhere += (pixels[i] & 0xFF) > 0x80 ? 1 : 0;
+    EXPECT_EQ(elsewhere, lit);
+    // Its square of radius 1.5 about the centre (40, 30) covers columns 39..42, rows 29..32.
+    EXPECT_EQ(view.starSky.entryCount, 16);
 }
 
 }  // namespace

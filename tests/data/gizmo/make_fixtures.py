@@ -2,7 +2,8 @@
 """Writes the small gizmo scenes the gizmo tests load.
 
 flipper_table.kvr: a round stage, a ball that falls onto it, a target block beside it, and a
-paddle that key 1 swings from its first pose to its second. Run from this folder; the output
+paddle that key 1 swings from its first pose to its second.
+slider_table.kvr: the same with a knob that slides on the flat top of a round guide. Run from this folder; the output
 is committed, so the tests do not need Python.
 """
 import math
@@ -36,6 +37,21 @@ def flipper_table():
     return scene((0.0, 6.0, -12.0), groups, objects, (-400.0, 800.0, -600.0))
 
 
+def slider_table():
+    text = flipper_table()
+    knob_group = "<Group name=\"Knob\" parms=" + quoteattr(
+        '<G><Slide id="s" orientation="fixed" map="top"/></G>') + "/>"
+    text = text.replace("</Groups>", knob_group + "</Groups>")
+    text = text.replace('numGroups="3"', 'numGroups="4"')
+    parts = [
+        obj(3, 6, [0.3, 0.3, 0.3], (2.5, 0.7, 2.0), group=4, colour=0x3060C0),
+        obj(2, 7, [0.5, 1.0], (2.5, 0.25, 2.0), text='<G><Guide id="s"/></G>', colour=0x808080),
+    ]
+    return text.replace("\r\n</KVR>", "\r\n" + "\r\n".join(parts) + "\r\n</KVR>")
+
+
 if __name__ == "__main__":
     with open("flipper_table.kvr", "w", newline="", encoding="ascii") as out:
         out.write(flipper_table())
+    with open("slider_table.kvr", "w", newline="", encoding="ascii") as out:
+        out.write(slider_table())

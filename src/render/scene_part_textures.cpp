@@ -1,0 +1,85 @@
+#include "render/scene_part_textures.h"
+
+#include "core/private_heap.h"
+#include "geometry/part_render_record.h"
+#include "geometry/scene_geometry.h"
+#include "geometry/wrap_map_record.h"
+#include "render/q_render.h"
+#include "texture/object_tex.h"
+#include "texture/tex_maps.h"
+#include "texture/tex_pyramid.h"
+#include "texture/texture_params.h"
+
+#include <algorithm>
+
+namespace {
+
+// The cell row length of a band as its builder laid it: 0.3 of the image's smaller side over
+// the band's scale.
+double BandCellLength(const TileMap* band, const TexPyramid& image) {
+    if (band == nullptr || !(band->mScale > 0.0)) return 0.0;
+    return 0.3 * std::min(image.levelWidths[0], image.levelHeights[0]) / band->mScale;
+}
+
+// The material's mapping object when it holds tiles the shading can read, else null.
+const CustomRevTex* UsableTiles(const TextureParams& params) {
+    const auto* mapping = dynamic_cast<const CustomRevTex*>(params.mapping.get());
+    if (mapping == nullptr || !mapping->IsUsable() || mapping->band0 == nullptr ||
+        mapping->band0->cells == nullptr || params.image == nullptr) {
+        return nullptr;
+    }
+    return mapping;
+}
+
+void SetTiles(PartTexture& texture, const CustomRevTex& mapping, const TexPyramid& image) {
+    texture.tiles = &mapping;
+    texture.bandCellLengths = {BandCellLength(mapping.band0.get(), image),
+                               BandCellLength(mapping.band1.get(), image)};
+}
+
+// Fills texture's mapping from a box's or flat-sided cylinder's wrap map; false when the
+// wrap map's kind has no mapping here or its material holds no usable tiles.
+bool SetWrappedPrimitive(PartTexture& texture, const WrapMapRecord& wrap,
+                         const TextureParams& partParams) {
+    if (wrap.kind != WrapMapKind::Box && wrap.kind != WrapMapKind::FlatSidedCylinder) return false;
+    const TextureParams& params = wrap.texParams != nullptr ? *wrap.texParams : partParams;
+    const CustomRevTex* mapping = UsableTiles(params);
+    if (mapping == nullptr) return false;
+    texture.mapping = wrap.kind == WrapMapKind::Box ? TextureMapping::Box
+                                                    : TextureMapping::FlatSidedCylinder;
+    texture.primitive = {wrap.values[0], wrap.values[1], wrap.values[2], wrap.values[3]};
+    SetTiles(texture, *mapping, *params.image);
+    return true;
+}
+
+}  // namespace
+
+void LoadPartTextures(QRender& render, const SceneGeometry& geometry,
+                      const Matrix4W& viewFromWorld) {
+    std::vector<PartTexture>& textures = render.partTextures.parts;
+    TranslateBadAlloc([&] { textures.assign(static_cast<std::size_t>(geometry.PartCount()), {}); });
+    const Matrix4W worldFromView = InvertAffineWFirst(viewFromWorld);
+    for (std::int32_t i = 0; i < geometry.PartCount(); ++i) {
+        const PartRenderRecord& record = *geometry.Part(i);
+        const TextureParams* params = record.texParams;
+        if (params == nullptr || params->image == nullptr || !TexPyramidHasImage(*params->image)) {
+            continue;
+        }
+        if (record.objectTex != nullptr) continue;
+        PartTexture& texture = textures[static_cast<std::size_t>(i)];
+        if (record.auxTex != nullptr) {
+            const CustomRevTex* mapping = UsableTiles(*params);
+            if (mapping == nullptr) continue;
+            texture.mapping = TextureMapping::SurfaceList;
+            texture.surfaceList = record.auxTex;
+            SetTiles(texture, *mapping, *params->image);
+        } else if (record.wrapMap != nullptr &&
+                   !SetWrappedPrimitive(texture, *record.wrapMap, *params)) {
+            continue;
+        }
+        texture.pyramid = params->image;
+        texture.partFromView = Matrix4Product(record.localFromWorld, worldFromView);
+        texture.baseColour = record.colour & 0xFFFFFFu;
+        texture.hasTint = record.tint;
+    }
+}

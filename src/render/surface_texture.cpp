@@ -1,0 +1,478 @@
+#include "render/surface_texture.h"
+
+#include "core/float_convert.h"
+#include "render/q_render.h"
+#include "texture/object_tex.h"
+#include "texture/surface_mapping_entry.h"
+#include "texture/surface_tex_coords.h"
+#include "texture/tex_maps.h"
+#include "texture/tex_pyramid.h"
+#include "texture/texture_params.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+// Upper bounds of the footprint for magnifications 0..6 and level 0.
+constexpr std::array<double, 8> FineBounds = {0.25, 0.5, 1.0, 1.32, 1.75, 2.3, 3.0, 6.0};
+// Levels 1..12 start where the bound before them ends; a bound is the first that exceeds F.
+constexpr std::array<double, 12> CoarseBounds = {12,  20,  32,  48,  80,   128,
+                                                 192, 320, 512, 768, 1280, 2048};
+
+// Transparency on a 14-bit scale: nothing drawn yet.
+constexpr std::int32_t FullyTransparent = 0x4000;
+
+struct Level {
+    const std::uint32_t* colour = nullptr;
+    const std::uint8_t* heights = nullptr;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    bool isMagnified = false;
+};
+
+// The level for footprint, built first when missing; the image itself when that fails.
+Level ChooseLevel(TexPyramid& pyramid, double footprint) {
+    const TextureLevelChoice choice = SurfaceTextureLevel(footprint);
+    const auto k = static_cast<std::size_t>(choice.index);
+    if (choice.isMagnified) {
+        if (pyramid.colourMagnified[k] != nullptr ||
+            TexPyramidBuildMagnified(pyramid, choice.index) == 0) {
+            return Level{pyramid.colourMagnified[k], pyramid.mapMagnified[k],
+                         pyramid.magnifiedWidth, pyramid.magnifiedHeight, true};
+        }
+    } else if (pyramid.colourLevels[k] != nullptr ||
+               TexPyramidBuildLevel(pyramid, choice.index) == 0) {
+        return Level{pyramid.colourLevels[k], pyramid.mapLevels[k], pyramid.levelWidths[k],
+                     pyramid.levelHeights[k], false};
+    }
+    if (pyramid.colourLevels[0] == nullptr) TexPyramidBuildLevel(pyramid, 0);
+    return Level{pyramid.colourLevels[0], pyramid.mapLevels[0], pyramid.levelWidths[0],
+                 pyramid.levelHeights[0], false};
+}
+
+inline std::int32_t Wrap(std::int32_t i, std::int32_t n) {
+    const std::int32_t r = i % n;
+    return r < 0 ? r + n : r;
+}
+
+// Two channels of four texels blended in one word: each column vertically by fy (rounded per
+// half), then the two columns horizontally by fx; each half ends as 8.8 fixed point.
+inline std::uint32_t BlendPair(std::uint32_t c00, std::uint32_t c10, std::uint32_t c01,
+                               std::uint32_t c11, std::uint32_t fx, std::uint32_t fy) {
+    const std::uint32_t right = (((c11 & 0xFF00FFu) * fy + 0x800080u + (c10 & 0xFF00FFu) * (256 - fy)) >> 8) & 0xFF00FFu;
+    const std::uint32_t left = (((c01 & 0xFF00FFu) * fy + 0x800080u + (c00 & 0xFF00FFu) * (256 - fy)) >> 8) & 0xFF00FFu;
+    return right * fx + left * (256 - fx);
+}
+
+// One bilinear sample of a level at centre-relative texel position (s, t).
+struct Sample {
+    bool exists = false;  // a decal sample inside the image
+    std::array<std::int32_t, 3> colour{};
+    std::uint32_t alphaBlend = 0;  // Q: green low, alpha high (decals)
+    bool isOpaque = false;
+    bool hasHeights = false;
+    double du = 0;
+    double dv = 0;
+};
+
+Sample SampleLevel(const Level& level, bool isDecal, bool wantHeights, double s, double t) {
+    Sample out;
+    const std::int32_t w = level.width;
+    const std::int32_t h = level.height;
+    if (level.colour == nullptr || w <= 0 || h <= 0) return out;
+    const double scale = level.isMagnified ? 2.0 : 1.0;
+    const std::int32_t fixedX = TruncToInt32(((w - 1) / 2.0 + scale * s) * 256.0);
+    const std::int32_t fixedY = TruncToInt32(((h - 1) / 2.0 + scale * t) * 256.0);
+    std::int32_t column = fixedX >> 8;
+    std::int32_t row = fixedY >> 8;
+    const auto fx = static_cast<std::uint32_t>(fixedX & 0xFF);
+    const auto fy = static_cast<std::uint32_t>(fixedY & 0xFF);
+    std::int32_t right = 1;
+    std::int32_t down = w;
+    if (isDecal) {
+        if (column < 0 || column >= w - 1 || row < 0 || row >= h - 1) return out;
+    } else {
+        column = Wrap(column, w);
+        row = Wrap(row, h);
+        if (column == w - 1) right = 1 - w;
+        if (row == h - 1) down = (1 - h) * w;
+    }
+    const std::size_t at = static_cast<std::size_t>(row) * static_cast<std::size_t>(w) +
+                           static_cast<std::size_t>(column);
+    const std::uint32_t* c = level.colour + at;
+    const std::uint32_t c00 = c[0];
+    const std::uint32_t c10 = c[right];
+    const std::uint32_t c01 = c[down];
+    const std::uint32_t c11 = c[down + right];
+
+    const std::uint32_t p = BlendPair(c00, c10, c01, c11, fx, fy);
+    out.colour[0] = static_cast<std::int32_t>(p >> 16) - 0x4000;
+    out.colour[2] = static_cast<std::int32_t>(p & 0xFFFF) - 0x4000;
+    if (isDecal) {
+        const std::uint32_t q = BlendPair(c00 >> 8, c10 >> 8, c01 >> 8, c11 >> 8, fx, fy);
+        out.colour[1] = static_cast<std::int32_t>(q & 0xFFFF) - 0x4000;
+        out.alphaBlend = q;
+        const std::uint32_t all = c00 & c10 & c01 & c11;
+        const std::uint32_t any = c00 | c10 | c01 | c11;
+        out.isOpaque = (all & 0xC0000000u) == 0xC0000000u && (any & 0x3F000000u) == 0;
+    } else {
+        // Green alone, unrounded: a tiling image is opaque, so its alpha is never read.
+        const std::uint32_t g = ((c11 & 0xFF00u) * fy + (c10 & 0xFF00u) * (256 - fy)) * fx +
+                                ((c01 & 0xFF00u) * fy + (c00 & 0xFF00u) * (256 - fy)) * (256 - fx);
+        out.colour[1] = static_cast<std::int32_t>(g >> 16) - 0x4000;
+    }
+    out.exists = true;
+
+    // Height gradient: forward differences one texel apart, taken half a texel before the
+    // sample along each axis and blended at the sample's position along the other.
+    if (!wantHeights || level.heights == nullptr) return out;
+    const std::int32_t shiftedX = fixedX - 0x80;
+    const std::int32_t shiftedY = fixedY - 0x80;
+    std::int32_t x0 = shiftedX >> 8;
+    std::int32_t y0 = shiftedY >> 8;
+    const std::int32_t gx = shiftedX & 0xFF;
+    const std::int32_t gy = shiftedY & 0xFF;
+    if (isDecal && (x0 < 0 || x0 > w - 3 || y0 < 0 || y0 > h - 3)) {
+        out.exists = false;
+        return out;
+    }
+    const std::int32_t x = fixedX >> 8;
+    const std::int32_t y = fixedY >> 8;
+    const auto b = [&](std::int32_t i, std::int32_t j) -> std::int32_t {
+        if (!isDecal) {
+            i = Wrap(i, w);
+            j = Wrap(j, h);
+        }
+        return level.heights[static_cast<std::size_t>(j) * static_cast<std::size_t>(w) +
+                             static_cast<std::size_t>(i)];
+    };
+    const std::int32_t ify = static_cast<std::int32_t>(fy);
+    const std::int32_t ifx = static_cast<std::int32_t>(fx);
+    const double du =
+        static_cast<double>(((b(x0 + 2, y + 1) - b(x0 + 1, y + 1)) * ify + (b(x0 + 2, y) - b(x0 + 1, y)) * (256 - ify)) * gx +
+                            ((b(x0 + 1, y + 1) - b(x0, y + 1)) * ify + (b(x0 + 1, y) - b(x0, y)) * (256 - ify)) * (256 - gx));
+    const double dv =
+        static_cast<double>(((b(x + 1, y0 + 2) - b(x + 1, y0 + 1)) * ifx + (b(x, y0 + 2) - b(x, y0 + 1)) * (256 - ifx)) * gy +
+                            ((b(x + 1, y0 + 1) - b(x + 1, y0)) * ifx + (b(x, y0 + 1) - b(x, y0)) * (256 - ifx)) * (256 - gy));
+    out.du = level.isMagnified ? 2.0 * du : du;
+    out.dv = level.isMagnified ? 2.0 * dv : dv;
+    out.hasHeights = true;
+    return out;
+}
+
+// The planar footprint: the larger eigenvalue of the Gram matrix of the screen-step
+// derivatives of part-space (x, y) on the tangent plane at p.
+double PlanarFootprint(const Matrix4W& partFromView, double pixel, const Vec3& p, const Vec3& n) {
+    const auto& m = partFromView.m;
+    const double pn = Vec3Dot(p, n);
+    if (pn == 0.0) return pixel * pixel * 1e9;
+    const double k = pixel / pn;
+    const double a = m[5] * p.x + m[6] * p.y + m[7] * p.z;
+    const double b = m[9] * p.x + m[10] * p.y + m[11] * p.z;
+    const double dx0 = m[5] * pixel - a * k * n.x;
+    const double dx1 = m[9] * pixel - b * k * n.x;
+    const double dy0 = m[6] * pixel - a * k * n.y;
+    const double dy1 = m[10] * pixel - b * k * n.y;
+    const double sa = dx0 * dx0 + dx1 * dx1;
+    const double sb = dy0 * dy0 + dy1 * dy1;
+    const double sc = dx0 * dy0 + dx1 * dy1;
+    const double half = (sa - sb) / 2.0;
+    return (sa + sb) / 2.0 + std::sqrt(half * half + sc * sc);
+}
+
+// The tint pulls mid tones towards the tint colour and leaves black and white alone.
+void ApplyTint(const PartTexture& part, std::array<std::int32_t, 3>& colour) {
+    const std::int32_t l = (colour[0] + colour[1] + colour[2]) >> 2;
+    const std::int32_t f = ((0x5FA0 - l) * l) >> 8;
+    bool isOutside = false;
+    for (std::size_t c = 0; c < 3; ++c) {
+        colour[c] += ((static_cast<std::int32_t>(part.tintColour[c]) - 0x80) * f) >> 11;
+        isOutside = isOutside || (static_cast<std::uint32_t>(colour[c]) & 0xFFFF8000u) != 0;
+    }
+    if (!isOutside) return;
+    for (std::int32_t& c : colour) c = c < 0 ? 0 : (c > 0x7FFF ? 0x7FFF : c);
+}
+
+// The tiles that cover a point, composited front to back: a tiling image's first sample is
+// final; decal samples add their colour under what is left of the transparency.
+struct Composite {
+    std::array<std::int32_t, 3> colour{};
+    std::int32_t transparency = FullyTransparent;
+    double du = 0.0;
+    double dv = 0.0;
+    bool hasHeights = false;
+
+    // Adds one tile's sample; true when the point is covered.
+    bool Add(const Sample& sample, bool isDecal) {
+        if (!sample.exists) return false;
+        hasHeights = hasHeights || sample.hasHeights;
+        if (!isDecal) {
+            colour = sample.colour;
+            transparency = 0;
+            du = sample.du;
+            dv = sample.dv;
+            return true;
+        }
+        for (std::size_t c = 0; c < 3; ++c) colour[c] += (sample.colour[c] * transparency) >> 14;
+        const auto alphaHalf = static_cast<std::int32_t>(sample.alphaBlend >> 17);
+        const double weight = static_cast<double>(alphaHalf - 0x2000) * transparency * 0x1p-28;
+        du += sample.du * weight;
+        dv += sample.dv * weight;
+        transparency = sample.isOpaque ? 0 : ((0x6000 - alphaHalf) * transparency) >> 14;
+        return transparency == 0;
+    }
+
+    // What no sample covered shows the base colour; with nothing drawn, at full strength.
+    void FillBase(std::uint32_t base) {
+        if (transparency == 0) return;
+        const auto t = static_cast<std::uint32_t>(transparency);
+        colour[0] += static_cast<std::int32_t>((((base >> 16) & 0xFF) * 256 * t) >> 15);
+        colour[1] += static_cast<std::int32_t>(((base & 0xFF00) * t) >> 15);
+        colour[2] += static_cast<std::int32_t>(((base & 0xFF) * t) >> 7);
+    }
+};
+
+// The squared footprint of a pixel on a mapped surface: w^2 times the squared secant of the
+// angle between the view ray and the surface, at least w^2; a grazing ray gives w^2 10^9.
+double SurfaceFootprint(double pixel, const Vec3& p, const Vec3& n) {
+    const double pn = Vec3Dot(p, n);
+    if (pn == 0.0) return pixel * pixel * 1e9;
+    const double phi =
+        2.0 * p.z * n.z / pn + Vec3Dot(p, p) * (n.x * n.x + n.y * n.y) / (pn * pn) - 1.0;
+    return pixel * pixel * std::max(1.0, phi);
+}
+
+// Surface coordinates of a point of a wrapped box or flat-sided cylinder, by surface; false
+// for a surface the wrap lays no texture on.
+bool PrimitiveCoords(const PartTexture& part, std::int32_t surface, double x, double y,
+                     double z, double& u, double& v) {
+    constexpr double Pi = std::numbers::pi;
+    const double k = part.primitive[0];
+    const double a = part.primitive[1];
+    const double b = part.primitive[2];
+    const double c = part.primitive[3];
+    v = k * y;
+    const auto around = [](double w) { return w < 0.0 ? w + 2.0 * Pi : w; };
+    if (part.mapping == TextureMapping::FlatSidedCylinder) {
+        switch (surface) {
+            case 0:  // the rounded corners, by quadrant
+                if (x > 0.0 && z > 0.0) {
+                    u = ((std::atan(z / x) - Pi / 8) * b + a) * k;
+                } else if (z > 0.0) {
+                    u = (a - (std::atan(x / z) + Pi / 8) * b) * k + Pi / 2;
+                } else if (x <= 0.0) {
+                    u = ((std::atan(z / x) - Pi / 8) * b + a) * k + Pi;
+                } else {
+                    u = (a - (std::atan(x / z) + Pi / 8) * b) * k + 3 * Pi / 2;
+                }
+                return true;
+            case 1: u = Pi - k * z; return true;
+            case 2: u = around(k * z); return true;
+            case 3: u = k * x + 3 * Pi / 2; return true;
+            case 4: u = Pi / 2 - k * x; return true;
+            case 5: u = k * x + Pi; v = -k * z - Pi; return true;
+            case 6: u = k * x + Pi; v = k * z + Pi; return true;
+            case 7: u = k * x + Pi; v = y >= 0.0 ? k * z + Pi : -k * z - Pi; return true;
+            default: return false;
+        }
+    }
+    const double r = std::numbers::sqrt2;
+    switch (surface) {
+        case 0: u = Pi - k * z; return true;
+        case 1: u = around(k * z); return true;
+        case 2: u = k * x + Pi; v = -k * z - Pi; return true;
+        case 3: u = k * x + Pi; v = k * z + Pi; return true;
+        case 4: u = k * x + 3 * Pi / 2; return true;
+        case 5: u = Pi / 2 - k * x; return true;
+        case 6:  // the bevelled edges, by quadrant
+            if (x > 0.0 && z > 0.0) {
+                u = (r * z - (r - 1) * (c - a)) * k;
+            } else if (z > 0.0) {
+                u = Pi / 2 - (r * x + (r - 1) * (b - a)) * k;
+            } else if (x <= 0.0) {
+                u = Pi - (r * z + (r - 1) * (c - a)) * k;
+            } else {
+                u = (r * x - (r - 1) * (b - a)) * k + 3 * Pi / 2;
+            }
+            return true;
+        default: return false;
+    }
+}
+
+// Surface coordinates of a point of a surface with an entry in the part's surface mapping
+// list, and their angle per unit of distance on the surface; false when the surface has no
+// usable entry.
+bool SurfaceListCoords(const BufferArray& list, std::int32_t surface, const Vec3& partPoint,
+                       double& u, double& v, double& perDistance) {
+    const std::int64_t i = static_cast<std::int64_t>(surface) - list.firstIndex;
+    if (list.buffers == nullptr || i < 0 || i >= list.count || i >= list.capacity) return false;
+    const auto* entry = static_cast<const SurfaceMappingEntry*>(list.buffers[i]);
+    // A fresh entry holds its head alone; the coordinates read the fields after it.
+    if (entry == nullptr || entry->byteSize < sizeof(SurfaceMappingEntry)) return false;
+    const auto& t = entry->transform.m;
+    Vec3 point = partPoint;
+    if (entry->transformKind == 1) {
+        point = Vec3{t[4] + t[5] * partPoint.x + t[6] * partPoint.y + t[7] * partPoint.z,
+                     t[8] + t[9] * partPoint.x + t[10] * partPoint.y + t[11] * partPoint.z,
+                     t[12] + t[13] * partPoint.x + t[14] * partPoint.y + t[15] * partPoint.z};
+    } else if (entry->transformKind == 2) {
+        point = Vec3{partPoint.x + t[4], partPoint.y + t[8], partPoint.z + t[12]};
+    }
+    SurfaceTexCoords coords;
+    switch (SurfaceMappingEntryKind(*entry)) {
+        case SurfaceMapperKind::Ellipsoid:
+            coords = EllipsoidTexCoords(point, *entry, nullptr);
+            break;
+        case SurfaceMapperKind::Hyperboloid:
+            coords = SpheroidTexCoords(point, *entry, nullptr);
+            break;
+        case SurfaceMapperKind::EllipticCylinder:
+            // The angle around the cylinder and its length along z, in the angle's units.
+            coords.angle = SurfaceAngleCoord(point.x, point.y, *entry);
+            coords.angleScale = entry->quarterMeasure > 0.0
+                                    ? std::numbers::pi / (2.0 * entry->quarterMeasure)
+                                    : 0.0;
+            coords.length = point.z * coords.angleScale;
+            break;
+        default:
+            return false;
+    }
+    u = coords.angle;
+    v = coords.length;
+    perDistance = coords.angleScale > 0.0 && std::isfinite(coords.angleScale) ? coords.angleScale : 1.0;
+    return true;
+}
+
+enum class ChainEnd { Empty, Ended, Covered };
+
+// Hands the tiles of the cell of map under (u, v) to onTile(tile, v) until one covers the
+// point. The cell's row counts from the map's start in cell rows, after its head overhang.
+template <typename OnTile>
+ChainEnd WalkCell(const TileMap& map, double cellLength, double u, double v, OnTile& onTile) {
+    if (map.cells == nullptr || map.hcells <= 0 || map.vcells <= 0 || !(cellLength > 0.0)) {
+        return ChainEnd::Empty;
+    }
+    const std::int32_t row = std::clamp(
+        FloorToInt32((v - map.lStart) / cellLength) + map.overCell1, 0, map.vcells - 1);
+    const std::int32_t column = std::clamp(
+        FloorToInt32(map.hcells * u / (2.0 * std::numbers::pi)), 0, map.hcells - 1);
+    std::int32_t link = map.cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(map.hcells) +
+                                  static_cast<std::size_t>(column)];
+    if (link < 0) return ChainEnd::Empty;
+    // A chain is never longer than the links there are.
+    for (std::int32_t steps = 0; link >= 0 && link < map.heapCount && steps < map.heapCount;
+         ++steps) {
+        const IndLink& entry = map.heaps[link];
+        if (entry.ind >= 0 && entry.ind < map.tileCount && onTile(map.tiles[entry.ind], v)) {
+            return ChainEnd::Covered;
+        }
+        link = entry.next;
+    }
+    return ChainEnd::Ended;
+}
+
+// The body search of a wrapped primitive: band 1 where it lies over the point (first, with
+// band 0 under it in its overhangs), then band 0.
+template <typename OnTile>
+void SearchBody(const PartTexture& part, double u, double v, OnTile& onTile) {
+    const CustomRevTex& mapping = *part.tiles;
+    const double length = mapping.length;
+    if (length > 0.0) {
+        const double g = v / length;
+        v = (g - std::floor(g)) * length;
+    }
+    const TileMap* second = mapping.band1.get();
+    const TileMap* first = mapping.band0.get();
+    if (second != nullptr && second->cells != nullptr) {
+        const double a = second->OverLen2;
+        const double b = second->lStart;
+        const double o = second->OverLen1;
+        if (!(a <= v && v <= b - o)) {
+            bool isInside = true;
+            double at = v;
+            if (v >= b) {
+                isInside = false;
+            } else if (v < a) {
+                at = v + length;
+            }
+            const ChainEnd end = WalkCell(*second, part.bandCellLengths[1], u, at, onTile);
+            if (end == ChainEnd::Covered || (end == ChainEnd::Ended && !isInside)) return;
+        }
+    }
+    if (first != nullptr) WalkCell(*first, part.bandCellLengths[0], u, v, onTile);
+}
+
+}  // namespace
+
+TextureLevelChoice SurfaceTextureLevel(double footprint) {
+    for (std::size_t i = 0; i < FineBounds.size(); ++i) {
+        if (footprint <= FineBounds[i]) {
+            return i < 7 ? TextureLevelChoice{true, static_cast<std::int32_t>(i)}
+                         : TextureLevelChoice{false, 0};
+        }
+    }
+    for (std::size_t k = 0; k < CoarseBounds.size(); ++k) {
+        if (CoarseBounds[k] > footprint) return {false, static_cast<std::int32_t>(k + 1)};
+    }
+    return {false, 12};
+}
+
+void ShadeSurfacePoint(QRender& render, const PartTexture& part,
+                       std::array<std::int32_t, 3>& outColour, TexPyramid& pyramid,
+                       std::int32_t surface, bool bumpWanted, bool /*flipNormal*/,
+                       const Vec3& p, const Vec3& n) {
+    const auto& m = part.partFromView.m;
+    const bool isDecal = pyramid.bordered != 0;
+    const double x = m[4] + m[5] * p.x + m[6] * p.y + m[7] * p.z;
+    const double y = m[8] + m[9] * p.x + m[10] * p.y + m[11] * p.z;
+    const double pixel = p.z / render.Level().focal;
+    Composite composite;
+
+    if (part.mapping == TextureMapping::Planar) {
+        // Part-space x and y are the texel position: one tile of scale 1.
+        const bool wantHeights = bumpWanted && TexPyramidHasMap(pyramid);
+        const Level level = ChooseLevel(pyramid, PlanarFootprint(part.partFromView, pixel, p, n));
+        composite.Add(SampleLevel(level, isDecal, wantHeights, x, y), isDecal);
+        if (wantHeights && composite.hasHeights) {
+            // The planar axes are rows 0 and 1 of the part matrix, read as view-space vectors.
+            const double du = composite.du;
+            const double dv = composite.dv;
+            render.partTextures.bumpVector = Vec3{du * m[5] + dv * m[9], du * m[6] + dv * m[10],
+                                                  du * m[7] + dv * m[11]};
+        }
+    } else if (part.tiles != nullptr) {
+        const double z = m[12] + m[13] * p.x + m[14] * p.y + m[15] * p.z;
+        double u = 0.0;
+        double v = 0.0;
+        double k = part.primitive[0];
+        const bool hasCoords =
+            part.mapping == TextureMapping::SurfaceList
+                ? part.surfaceList != nullptr &&
+                      SurfaceListCoords(*part.surfaceList, surface, Vec3{x, y, z}, u, v, k)
+                : PrimitiveCoords(part, surface, x, y, z, u, v);
+        if (hasCoords) {
+            const double footprint = SurfaceFootprint(pixel, p, n) * k * k;
+            auto onTile = [&](const TexTile& tile, double vAt) {
+                double du = u - tile.ca;
+                if (du > std::numbers::pi) {
+                    du -= 2.0 * std::numbers::pi;
+                } else if (du < -std::numbers::pi) {
+                    du += 2.0 * std::numbers::pi;
+                }
+                const double dv = vAt - tile.cd;
+                const double s = tile.ha * du + tile.hd * dv;
+                const double t = tile.va * du + tile.vd * dv;
+                const double scale = tile.scale;
+                const Level level = ChooseLevel(pyramid, footprint * scale * scale);
+                return composite.Add(SampleLevel(level, isDecal, false, s, t), isDecal);
+            };
+            SearchBody(part, u, v, onTile);
+        }
+    }
+    composite.FillBase(part.baseColour);
+    std::array<std::int32_t, 3> colour = composite.colour;
+    if (part.hasTint != 0) ApplyTint(part, colour);
+    outColour = colour;
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+// Texture colour of one visible surface point: the part's image pyramid sampled where the
+// point lies in the image, at the level whose texel size matches the pixel's footprint there.
+//
+// Colours come out on the scale of the lighting model's surface colour, 128 per unit of an
+// 8-bit channel (0..32767): a pyramid entry keeps 7 bits a channel, so a white texel gives
+// 32512 where a white base colour gives 32640.
+//
+// Planar mapping. A part with a texture and no mapping source of its own takes the image
+// flat: part-space x and y are the texel position from the image centre, one unit a texel of
+// the full-size image. The footprint F (texels squared that a pixel covers along its longer
+// axis) is the larger eigenvalue of the Gram matrix of the two screen-step derivatives of
+// (x, y) on the point's tangent plane, and picks the level:
+//
+//   F <= 0.25, 0.5, 1.0, 1.32, 1.75, 2.3, 3.0: magnification 0 .. 6 (twice the resolution);
+//   F <= 6: the image itself (level 0); then level k for the first bound above F of
+//   12, 20, 32, 48, 80, 128, 192, 320, 512, 768, 1280, 2048 (k = 1 .. 12), 12 beyond.
+//
+// A missing level is built on demand; when it cannot be built the image itself is read.
+//
+// Sampling is bilinear with 8-bit weights, two channels at once in one 32-bit word (the
+// pyramid's biased, halved channels leave room for the rounding of each half). An image that
+// tiles repeats in both directions and is opaque. A decal (a bordered image) exists only inside
+// the image: its samples are composited front to back by their alpha, and what stays
+// uncovered (all of it outside the image) shows the part's base colour.
+//
+// Wrapped primitives. A box or a flat-sided cylinder with a wrap map lays its surfaces, by
+// surface index, onto the mapping object's surface coordinates: an angle u around the part
+// (its perimeter scaled by k to a full turn) and a length v along it (k Y, and the end faces
+// beyond the body). The mapping object's tiles, rotated copies of the image scattered over
+// the two bands of its default mapping, cover (u, v): each band's cells hold chains of the
+// tiles that may reach them. v is taken modulo the mapping's length; band 1 overhangs band 0
+// at both its ends, so a point there looks at band 1 first and band 0 under it. Each tile
+// turns (u, v) into image texels about its centre and its own scale; the footprint is the
+// pixel's size on the surface (w^2 times the squared secant of the view angle, at least w^2)
+// times k^2 times the tile's scale squared.
+//
+// Surface mapping lists. An ellipsoid, a hyperboloid of one sheet or an elliptic cylinder
+// with an entry in the part's surface mapping list takes its angle and length from the entry's
+// coordinate functions (surface_tex_coords.h), in the entry's own frame, and reaches the same
+// tiles; the coordinates' angle per unit of distance takes the place of k. The tiles' polar
+// caps are not read, so near an ellipsoid's poles the body's tiles cover the point.
+
+#include "core/matrix4.h"
+#include "core/vec3.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+class CustomRevTex;
+class QRender;
+struct BufferArray;
+struct TexPyramid;
+
+// A pyramid level as the lookup reads it: magnification 0..6 or level 0..12.
+struct TextureLevelChoice {
+    bool isMagnified = false;
+    std::int32_t index = 0;
+};
+
+// The level for the squared footprint F, by the table above (NaN counts as beyond it).
+TextureLevelChoice SurfaceTextureLevel(double footprint);
+
+// How a part's surfaces reach the image.
+enum class TextureMapping : std::uint8_t {
+    Planar = 0,             // part-space x and y are texels
+    Box = 1,                // wrap map of a box, through the mapping object's tiles
+    FlatSidedCylinder = 2,  // wrap map of a flat-sided cylinder, likewise
+    SurfaceList = 3,        // the part's surface mapping list, likewise
+};
+
+// One part's texture as the span shading reads it: about 220 bytes.
+struct PartTexture {
+    TexPyramid* pyramid = nullptr;  // null: the part shades in its own colour
+    Matrix4W partFromView;          // w-first, view space to part space
+    TextureMapping mapping = TextureMapping::Planar;
+    // Wrapped primitives: the scale k of the surface coordinates and the wrap map's three
+    // measures a, b, c of its bevelled or rounded faces.
+    std::array<double, 4> primitive{};
+    // Wrapped primitives: the mapping object whose bands hold the tiles (never null then), and
+    // each band's cell row length along v.
+    const CustomRevTex* tiles = nullptr;
+    std::array<double, 2> bandCellLengths{};
+    // SurfaceList: the part's entries (SurfaceMappingEntry buffers from firstIndex on).
+    const BufferArray* surfaceList = nullptr;
+    std::uint32_t baseColour = 0;   // 0xRRGGBB: fills what no sample covers
+    std::uint8_t hasTint = 0;
+    std::array<std::uint8_t, 3> tintColour{0x80, 0x80, 0x80};  // red, green, blue; 0x80 neutral
+};
+
+// The textures of the renderer's parts, by part index, and the bump vector the last lookup
+// that ran bump mapping left, in view space.
+struct PartTextures {
+    std::vector<PartTexture> parts;
+    Vec3 bumpVector{};
+
+    // The texture of part index, null when the part has none.
+    const PartTexture* Find(std::int32_t index) const {
+        if (index < 0 || static_cast<std::size_t>(index) >= parts.size()) return nullptr;
+        const PartTexture& texture = parts[static_cast<std::size_t>(index)];
+        return texture.pyramid != nullptr ? &texture : nullptr;
+    }
+};
+
+// The texture colour (red, green, blue on the 128 scale) of the view-space point p of part
+// on the surface whose gradient there is n (any length). With bumpWanted and a pyramid that
+// holds a height map, also writes the height gradient into render.partTextures.bumpVector;
+// flipNormal is the side of the surface that faces the eye, for mappings with a tangent
+// frame. Builds the pyramid levels it needs; never fails: without any readable level the
+// point takes the base colour.
+void ShadeSurfacePoint(QRender& render, const PartTexture& part,
+                       std::array<std::int32_t, 3>& outColour, TexPyramid& pyramid,
+                       std::int32_t surface, bool bumpWanted, bool flipNormal, const Vec3& p,
+                       const Vec3& n);

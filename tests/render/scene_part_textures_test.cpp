@@ -1,0 +1,132 @@
+#include "render/scene_part_textures.h"
+
+#include "geometry/scene_geometry.h"
+#include "geometry/texture_params_table.h"
+#include "geometry/shape_build_support.h"
+#include "render/cast_frame_pass.h"
+#include "render/q_render.h"
+#include "render/scene_render_parts.h"
+#include "render/span_shade.h"
+#include "texture/object_tex.h"
+#include "texture/tex_pyramid.h"
+#include "texture/texture_params.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+using shape_build_test::Working;
+
+// A green tiling material with its default mapping, and a scene of a box, a cylinder and an
+// ellipsoid that wear it and a box that does not.
+class TexturedScene : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::vector<std::uint32_t> pixels(32 * 32, 0xFF00FF00);
+        ASSERT_EQ(TexPyramidSetImage(pyramid, pixels.data(), 32, 32, 32, false), 0);
+        params.image = &pyramid;
+        BuildDefaultVersaTex(params);
+        ASSERT_NE(params.mapping, nullptr);
+        handle = RegisterTextureParams(&params, &params);
+
+        const std::array<std::int32_t, 4> rooms{32, 32, 32, 32};
+        geometry.AddParts(rooms, false);
+        WorkingPartRecord box = Working(ShapeType::Box, {2, 4, 6});
+        box.textureRef = handle;
+        box.colour = 0xFF0000;
+        ASSERT_EQ(BuildPartShape(geometry, nullptr, 0, false, true, false, &box), 0);
+        WorkingPartRecord cylinder = Working(ShapeType::Cylinder, {2, 1}, {5, 0, 0});
+        cylinder.textureRef = handle;
+        ASSERT_EQ(BuildPartShape(geometry, nullptr, 1, false, true, false, &cylinder), 0);
+        WorkingPartRecord plain = Working(ShapeType::Box, {1, 1, 1}, {-5, 0, 0});
+        plain.colour = 0xFF0000;
+        ASSERT_EQ(BuildPartShape(geometry, nullptr, 2, false, true, false, &plain), 0);
+        WorkingPartRecord ellipsoid = Working(ShapeType::Ellipsoid, {1, 2, 3}, {0, 5, 0});
+        ellipsoid.textureRef = handle;
+        ASSERT_EQ(BuildPartShape(geometry, nullptr, 3, false, true, false, &ellipsoid), 0);
+    }
+    void TearDown() override { UnregisterTextureParams(handle); }
+
+    TexPyramid pyramid;
+    TextureParams params;
+    std::uint32_t handle = 0;
+    SceneGeometry geometry;
+};
+
+// The world seen from 10 units before the origin along z.
+Matrix4W ViewFromWorld() {
+    Matrix4W m;
+    m.m[0] = m.m[5] = m.m[10] = m.m[15] = 1.0;
+    m.m[12] = 10.0;
+    return m;
+}
+
+TEST_F(TexturedScene, WrappedBoxesTakeTheirMaterialsTilesAndOtherMappingsWait) {
+    QRender render;
+    LoadRenderParts(render, geometry, ViewFromWorld());
+    ASSERT_EQ(render.partTextures.parts.size(), 4u);
+
+    const PartTexture* box = render.partTextures.Find(0);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->mapping, TextureMapping::Box);
+    EXPECT_EQ(box->pyramid, &pyramid);
+    EXPECT_EQ(box->tiles, params.mapping.get());
+    EXPECT_GT(box->bandCellLengths[0], 0.0);
+    EXPECT_EQ(box->baseColour, 0xFF0000u);
+    // The part matrix carries view space back into the box's own frame.
+    EXPECT_DOUBLE_EQ(box->partFromView.m[12], -10.0);
+
+    // The cylinder has a revolution mapping, which the shading does not read yet; the plain box
+    // has no image.
+    EXPECT_EQ(render.partTextures.Find(1), nullptr);
+    EXPECT_EQ(render.partTextures.Find(2), nullptr);
+    EXPECT_EQ(render.partTextures.Find(4), nullptr);
+
+    // The ellipsoid reads its surface mapping list.
+    const PartTexture* ellipsoid = render.partTextures.Find(3);
+    ASSERT_NE(ellipsoid, nullptr);
+    EXPECT_EQ(ellipsoid->mapping, TextureMapping::SurfaceList);
+    EXPECT_EQ(ellipsoid->surfaceList, geometry.Part(3)->auxTex);
+    EXPECT_EQ(ellipsoid->tiles, params.mapping.get());
+
+    // A part without a mapping source of its own takes the image flat.
+    PartRenderRecord& plain = *geometry.Part(2);
+    plain.texParams = &params;
+    LoadRenderParts(render, geometry, ViewFromWorld());
+    ASSERT_NE(render.partTextures.Find(2), nullptr);
+    EXPECT_EQ(render.partTextures.Find(2)->mapping, TextureMapping::Planar);
+}
+
+TEST_F(TexturedScene, AWrappedBoxShowsItsTextureInAFrame) {
+    constexpr std::int32_t Width = 64;
+    constexpr std::int32_t Height = 48;
+    std::vector<std::uint32_t> pixels(Width * Height, 0u);
+    QRender render;
+    ASSERT_EQ(render.SetSize(pixels.data(), Width, Height, Width, false), RenderSizeOk);
+    render.centreX = Width / 2.0;
+    render.centreY = Height / 2.0;
+    render.focalScale = 0.06;
+    render.SetLightCounts(1, 0);
+    RenderLightSlot& light = render.LightSlot(0);
+    light.enabled = 1;
+    RenderLightSlotSetColours(light, {1.0, 1.0, 1.0}, {0.0, 0.0, 0.0}, 1.0);
+    LoadRenderParts(render, geometry, ViewFromWorld());
+    ASSERT_EQ(RenderShadedFrame(render), CastDone);
+
+    // The box's face towards the eye is green, not the part's red.
+    std::int32_t green = 0;
+    for (std::int32_t y = 16; y < 32; ++y) {
+        for (std::int32_t x = 28; x < 36; ++x) {
+            const std::uint32_t p = pixels[static_cast<std::size_t>(y * Width + x)];
+            EXPECT_LT((p >> 16) & 0xFF, 8u) << x << "," << y;
+            green += ((p >> 8) & 0xFF) > 100 ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(green, 16 * 8);
+}
+
+}  // namespace

@@ -1,0 +1,548 @@
+#include "render/surface_texture.h"
+
+#include "render/cast_frame_pass.h"
+#include "render/q_render.h"
+#include "render/span_shade.h"
+#include "core/private_heap.h"
+#include "texture/object_tex.h"
+#include "texture/surface_mapping_entry.h"
+#include "texture/tex_maps.h"
+#include "texture/tex_pyramid.h"
+#include "texture/texture_params.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+constexpr double Focal = 60.0;
+
+Matrix4W Identity() {
+    Matrix4W m;
+    m.m[0] = m.m[5] = m.m[10] = m.m[15] = 1.0;
+    return m;
+}
+
+// A renderer whose current level has the test's focal length.
+struct Lookup {
+    QRender render;
+    PartTexture part;
+
+    explicit Lookup(TexPyramid& pyramid, std::uint32_t baseColour = 0) {
+        render.focalScale = Focal / 1000.0;
+        render.BuildLevelTable();
+        part.pyramid = &pyramid;
+        part.partFromView = Identity();
+        part.baseColour = baseColour;
+    }
+
+    // The colour at texel offset (s, t) from the image centre on a plane facing the eye at
+    // depth z: one pixel there covers (z / focal)^2 texels squared.
+    std::array<std::int32_t, 3> At(double s, double t, double z = 2.0 * Focal) {
+        std::array<std::int32_t, 3> out{-1, -1, -1};
+        ShadeSurfacePoint(render, part, out, *part.pyramid, 0, false, false, Vec3{s, t, z},
+                          Vec3{0.0, 0.0, -1.0});
+        return out;
+    }
+};
+
+std::vector<std::uint32_t> Filled(std::int32_t w, std::int32_t h, std::uint32_t argb) {
+    return std::vector<std::uint32_t>(static_cast<std::size_t>(w * h), argb);
+}
+
+TEST(SurfaceTexture, LevelFollowsTheFootprintTable) {
+    struct Case {
+        double footprint;
+        bool isMagnified;
+        std::int32_t index;
+    };
+    const Case cases[] = {
+        {0.0, true, 0},    {0.25, true, 0},   {0.2501, true, 1}, {0.5, true, 1},
+        {1.0, true, 2},    {1.32, true, 3},   {1.75, true, 4},   {2.3, true, 5},
+        {3.0, true, 6},    {3.01, false, 0},  {6.0, false, 0},   {6.01, false, 1},
+        {11.99, false, 1}, {12.0, false, 2},  {20.0, false, 3},  {32.0, false, 4},
+        {127.9, false, 6}, {128.0, false, 7}, {1279.0, false, 11}, {1280.0, false, 12},
+        {2048.0, false, 12}, {1e30, false, 12},
+        {std::numeric_limits<double>::quiet_NaN(), false, 12},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.footprint);
+        const TextureLevelChoice choice = SurfaceTextureLevel(c.footprint);
+        EXPECT_EQ(choice.isMagnified, c.isMagnified);
+        EXPECT_EQ(choice.index, c.index);
+    }
+}
+
+TEST(SurfaceTexture, DistanceBuildsTheLevelItsFootprintSelects) {
+    // On a plane facing the eye the footprint is (depth / focal)^2.
+    struct Case {
+        double footprint;
+        bool isMagnified;
+        std::int32_t index;
+    };
+    const Case cases[] = {{0.16, true, 0}, {0.81, true, 2}, {2.0, true, 5}, {4.0, false, 0},
+                          {9.0, false, 1}, {25.0, false, 3}, {100.0, false, 6},
+                          {1e4, false, 12}};
+    const auto image = Filled(16, 16, 0xFF336699);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.footprint);
+        TexPyramid pyramid;
+        ASSERT_EQ(TexPyramidSetImage(pyramid, image.data(), 16, 16, 16, false), 0);
+        Lookup lookup(pyramid);
+        const auto colour = lookup.At(0.3, -0.2, std::sqrt(c.footprint) * Focal);
+        for (std::int32_t m = 0; m < TexPyramidMagnifiedCount; ++m) {
+            EXPECT_EQ(pyramid.colourMagnified[static_cast<std::size_t>(m)] != nullptr,
+                      c.isMagnified && m == c.index) << m;
+        }
+        for (std::int32_t k = 1; k < TexPyramidLevelCount; ++k) {
+            EXPECT_EQ(pyramid.colourLevels[static_cast<std::size_t>(k)] != nullptr,
+                      !c.isMagnified && k <= c.index) << k;
+        }
+        // A flat image reads the same at every level: 0x33, 0x66, 0x99 kept to 7 bits.
+        EXPECT_NEAR(colour[0], (0x33 >> 1) * 256, 256);
+        EXPECT_NEAR(colour[1], (0x66 >> 1) * 256, 256);
+        EXPECT_NEAR(colour[2], (0x99 >> 1) * 256, 256);
+    }
+}
+
+TEST(SurfaceTexture, ALevelThatCannotBeBuiltFallsBackToTheImageItself) {
+    // Column 0 white, the rest black: level 0 keeps the column sharp, the blurred levels and
+    // the magnifications spread it, so a sample tells which level it read.
+    std::vector<std::uint32_t> image(16 * 16, 0xFF000000);
+    for (int j = 0; j < 16; ++j) image[static_cast<std::size_t>(j * 16)] = 0xFFFFFFFF;
+    for (const double footprint : {0.16, 100.0}) {
+        SCOPED_TRACE(footprint);
+        TexPyramid pyramid;
+        ASSERT_EQ(TexPyramidSetImage(pyramid, image.data(), 16, 16, 16, false), 0);
+        Lookup reference(pyramid);
+        const auto atLevel0 = reference.At(-7.5, 0.0, 2.0 * Focal);
+        Lookup lookup(pyramid);
+        const std::size_t blocks = PrivateHeapBlockCount();
+        PrivateHeapRefuseNext(1000);
+        const auto colour = lookup.At(-7.5, 0.0, std::sqrt(footprint) * Focal);
+        PrivateHeapRefuseNext(0);
+        EXPECT_EQ(colour, atLevel0);
+        EXPECT_EQ(PrivateHeapBlockCount(), blocks);
+        for (const auto* level : pyramid.colourMagnified) EXPECT_EQ(level, nullptr);
+        for (std::size_t k = 1; k < pyramid.colourLevels.size(); ++k) {
+            EXPECT_EQ(pyramid.colourLevels[k], nullptr) << k;
+        }
+        // Once the heap gives, the level is built and read.
+        EXPECT_NE(lookup.At(-7.5, 0.0, std::sqrt(footprint) * Focal), atLevel0);
+    }
+}
+
+TEST(SurfaceTexture, WhiteTexelsAndAWhiteBaseGiveTheirOwnScales) {
+    const auto white = Filled(8, 8, 0xFFFFFFFF);
+    TexPyramid tiling;
+    ASSERT_EQ(TexPyramidSetImage(tiling, white.data(), 8, 8, 8, false), 0);
+    EXPECT_EQ(Lookup(tiling, 0xFFFFFF).At(1.3, 2.7), (std::array<std::int32_t, 3>{32512, 32512, 32512}));
+
+    TexPyramid decal;
+    ASSERT_EQ(TexPyramidSetImage(decal, white.data(), 8, 8, 8, true), 0);
+    Lookup lookup(decal, 0xFFFFFF);
+    EXPECT_EQ(lookup.At(0.0, 0.0), (std::array<std::int32_t, 3>{32512, 32512, 32512}));
+    EXPECT_EQ(lookup.At(40.0, 0.0), (std::array<std::int32_t, 3>{32640, 32640, 32640}));
+}
+
+TEST(SurfaceTexture, DecalShowsTheBaseColourWhereItDoesNotCover) {
+    const std::array<std::int32_t, 3> base{0, 32640, 0};
+    const auto red = Filled(8, 8, 0xFFFF0000);
+    TexPyramid decal;
+    ASSERT_EQ(TexPyramidSetImage(decal, red.data(), 8, 8, 8, true), 0);
+    Lookup lookup(decal, 0x00FF00);
+    // Level 0 of a bordered 8 x 8 image is 14 x 14 with the image in columns 3..10; a sample's
+    // left column runs from the centre 6.5 plus s, and must stay below column 13.
+    struct Case {
+        double s, t;
+        std::array<std::int32_t, 3> colour;
+    };
+    const Case cases[] = {
+        {0.0, 0.0, {32512, 0, 0}},          // inside, opaque: the texel alone
+        {40.0, 0.0, base},                  // far outside
+        {-7.0, 3.0, base},                  // left of the level
+        {6.6, 0.0, base},                   // left column 13, the last: no sample
+        {0.0, 6.6, base},                   // upper row 13
+        {-1e12, 1e12, base},                // beyond any fixed-point position
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.s << ", " << c.t);
+        EXPECT_EQ(lookup.At(c.s, c.t), c.colour);
+    }
+
+    // Half-transparent texels keep their colour and let half the base colour through.
+    const auto halfRed = Filled(8, 8, 0x7FFF0000);
+    TexPyramid half;
+    ASSERT_EQ(TexPyramidSetImage(half, halfRed.data(), 8, 8, 8, true), 0);
+    EXPECT_EQ(Lookup(half, 0x00FF00).At(0.0, 0.0), (std::array<std::int32_t, 3>{32512, 16320, 0}));
+}
+
+TEST(SurfaceTexture, TilingImageRepeatsAndWrapsItsLastColumnAndRow) {
+    // Column 7 and row 7 white, the rest black.
+    std::vector<std::uint32_t> image(64, 0xFF000000);
+    for (int i = 0; i < 8; ++i) image[static_cast<std::size_t>(i * 8 + 7)] = 0xFFFFFFFF;
+    for (int i = 0; i < 8; ++i) image[static_cast<std::size_t>(7 * 8 + i)] = 0xFFFFFFFF;
+    TexPyramid pyramid;
+    ASSERT_EQ(TexPyramidSetImage(pyramid, image.data(), 8, 8, 8, false), 0);
+    Lookup lookup(pyramid);
+    // Level 0 (the footprint at this depth) is 8 x 8 with its centre at 3.5, so s = 4 lies
+    // halfway between its last column and its first, and t = 4 between its last row and first.
+    const std::uint32_t* level = pyramid.colourLevels[0];
+    ASSERT_NE(level, nullptr);
+    const auto red = [&](std::int32_t x, std::int32_t y) {
+        return static_cast<std::int32_t>((level[y * 8 + x] >> 16) & 0xFF);
+    };
+    const auto green = [&](std::int32_t x, std::int32_t y) {
+        return static_cast<std::int32_t>((level[y * 8 + x] >> 8) & 0xFF);
+    };
+    // Halfway both ways: each column's pair rounded (+0x80), then the columns averaged.
+    const auto half = [](std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
+        return ((((a + b) * 128 + 0x80) >> 8) * 128 + (((c + d) * 128 + 0x80) >> 8) * 128) - 0x4000;
+    };
+    EXPECT_EQ(lookup.At(4.0, -2.0)[0], half(red(7, 1), red(7, 2), red(0, 1), red(0, 2)));
+    // Green is blended without the rounding.
+    const std::int32_t g = ((green(7, 6) + green(0, 6)) * 128 + (green(7, 7) + green(0, 7)) * 128) * 128;
+    EXPECT_EQ(lookup.At(4.0, 3.0)[1], (g >> 8) - 0x4000);
+    EXPECT_EQ(lookup.At(-2.0, 4.0)[0], half(red(1, 7), red(1, 0), red(2, 7), red(2, 0)));
+    EXPECT_GT(lookup.At(4.0, -2.0)[0], lookup.At(0.0, -2.0)[0]);
+    // Fixed-point positions truncate towards zero, so repeats are compared on one side.
+    for (const double shift : {8.0, 16.0, 800.0}) {
+        SCOPED_TRACE(shift);
+        EXPECT_EQ(lookup.At(4.0 + shift, -2.0 - shift), lookup.At(4.0, -2.0));
+        EXPECT_EQ(lookup.At(0.7 + shift, 1.4 + shift), lookup.At(0.7, 1.4));
+    }
+}
+
+TEST(SurfaceTexture, TintMovesMidTonesAndClampsOnlyWhenAChannelLeavesTheRange) {
+    const auto grey = Filled(8, 8, 0xFF808080);
+    const auto white = Filled(8, 8, 0xFFFFFFFF);
+    TexPyramid greyPyramid;
+    TexPyramid whitePyramid;
+    ASSERT_EQ(TexPyramidSetImage(greyPyramid, grey.data(), 8, 8, 8, false), 0);
+    ASSERT_EQ(TexPyramidSetImage(whitePyramid, white.data(), 8, 8, 8, false), 0);
+
+    Lookup neutral(greyPyramid);
+    const auto plain = neutral.At(0.0, 0.0);
+    neutral.part.hasTint = 1;
+    EXPECT_EQ(neutral.At(0.0, 0.0), plain);
+
+    // White: L = 24384, f = ((24480 - L) L) >> 8 = 9144; red + (127 f) >> 11 passes 0x7FFF.
+    Lookup tinted(whitePyramid);
+    tinted.part.hasTint = 1;
+    tinted.part.tintColour = {0xFF, 0x80, 0x00};
+    EXPECT_EQ(tinted.At(0.0, 0.0), (std::array<std::int32_t, 3>{0x7FFF, 32512, 32512 - 572}));
+
+    // Grey, where the tint is strongest: a mild tint moves red up and blue down within range.
+    Lookup greyTint(greyPyramid);
+    greyTint.part.hasTint = 1;
+    greyTint.part.tintColour = {0x90, 0x80, 0x70};
+    ASSERT_EQ(plain, (std::array<std::int32_t, 3>{16384, 16384, 16384}));
+    const std::int32_t f = ((0x5FA0 - 12288) * 12288) >> 8;
+    EXPECT_EQ(greyTint.At(0.0, 0.0),
+              (std::array<std::int32_t, 3>{16384 + ((16 * f) >> 11), 16384,
+                                           16384 + ((-16 * f) >> 11)}));
+    // A full tint at mid grey leaves the range and is held to it.
+    greyTint.part.tintColour = {0xFF, 0x80, 0x00};
+    EXPECT_EQ(greyTint.At(0.0, 0.0), (std::array<std::int32_t, 3>{0x7FFF, 16384, 0}));
+}
+
+// A 64 x 64 tiling ramp: red counts columns and green rows, 4 a texel, so that a sample
+// tells where it read (a channel reads 512 a texel, 31.5 at the image centre).
+int SetRamp(TexPyramid& pyramid) {
+    std::vector<std::uint32_t> image(64 * 64);
+    for (std::uint32_t j = 0; j < 64; ++j) {
+        for (std::uint32_t i = 0; i < 64; ++i) {
+            image[j * 64 + i] = 0xFF000000u | (4 * i) << 16 | (4 * j) << 8;
+        }
+    }
+    return TexPyramidSetImage(pyramid, image.data(), 64, 64, 64, false);
+}
+
+// A mapping object whose band 0 is one cell holding one tile, of scale 100 and turned by
+// theta, centred at (ca, cd); the mapping is 10 long.
+struct OneTileMapping {
+    VersaTex mapping;
+
+    OneTileMapping(double ca, double cd, double theta) {
+        TileMap& band = *mapping.band0;
+        band.hcells = band.vcells = band.vcr = 1;
+        band.cells = static_cast<std::int32_t*>(PrivateAllocZeroed(4));
+        band.heaps = static_cast<IndLink*>(PrivateAllocZeroed(sizeof(IndLink)));
+        band.heaps[0] = IndLink{0, -1};
+        band.heapCount = band.heapCapacity = 1;
+        band.tiles = static_cast<TexTile*>(PrivateAllocZeroed(sizeof(TexTile)));
+        const double c = std::cos(theta);
+        const double s = std::sin(theta);
+        band.tiles[0] = TexTile{100.0f, static_cast<float>(100 * c), static_cast<float>(100 * s),
+                                static_cast<float>(-100 * s), static_cast<float>(100 * c),
+                                static_cast<float>(ca), static_cast<float>(cd)};
+        band.tileCount = band.tileCapacity = 1;
+        band.mScale = 100.0;
+        band.len = band.lEnd = 10.0;
+        mapping.length = 10.0;
+        mapping.MarkRestored();
+    }
+};
+
+TEST(SurfaceTexture, WrappedPrimitiveFacesReachTheImageThroughTheirTile) {
+    TexPyramid pyramid;
+    ASSERT_EQ(SetRamp(pyramid), 0);
+
+    constexpr double Pi = std::numbers::pi;
+    const double k = 0.5;
+    struct Case {
+        TextureMapping mapping;
+        std::int32_t surface;
+        double x, y, z;
+        double u, v;  // the surface coordinates the faces give, v before the length's modulo
+    };
+    const Case cases[] = {
+        {TextureMapping::Box, 0, 0.3, 2.0, 0.4, Pi - k * 0.4, k * 2.0},
+        {TextureMapping::Box, 1, 0.3, -1.0, -0.02, 2 * Pi - k * 0.02, -k * 1.0},
+        {TextureMapping::Box, 3, 0.6, 0.1, 1.5, k * 0.6 + Pi, k * 1.5 + Pi},
+        {TextureMapping::Box, 4, -0.2, 3.0, 0.0, k * -0.2 + 3 * Pi / 2, k * 3.0},
+        {TextureMapping::FlatSidedCylinder, 0, 0.5, 1.0, 0.5,
+         ((Pi / 4 - Pi / 8) * 0.7 + 0.25) * k, k * 1.0},
+        {TextureMapping::FlatSidedCylinder, 7, 0.2, -1.0, 0.3, k * 0.2 + Pi, -k * 0.3 - Pi},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.surface);
+        // The tile sits a little off the point, across the seam for u near a full turn.
+        const double v = c.v - 10.0 * std::floor(c.v / 10.0);
+        const double ca = c.u > 6.2 ? c.u + 0.03 - 2 * Pi : c.u + 0.03;
+        OneTileMapping one(ca, v - 0.05, 0.0);
+        Lookup lookup(pyramid);
+        lookup.part.mapping = c.mapping;
+        lookup.part.primitive = {k, 0.25, 0.7, 0.0};
+        lookup.part.tiles = &one.mapping;
+        lookup.part.bandCellLengths = {10.0, 0.0};
+        // A point at depth 2.4 facing the eye: w = 0.04, w k 100 = 2 texels, F = 4: level 0,
+        // whose blur keeps a ramp as it is away from the image's edges.
+        lookup.part.partFromView.m[4] = c.x;
+        lookup.part.partFromView.m[5] = 0.0;
+        lookup.part.partFromView.m[8] = c.y;
+        lookup.part.partFromView.m[10] = 0.0;
+        lookup.part.partFromView.m[12] = c.z - 2.4;
+        std::array<std::int32_t, 3> out{};
+        ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, c.surface, false, false,
+                          Vec3{0.0, 0.0, 2.4}, Vec3{0.0, 0.0, -1.0});
+        // s = 100 (u - ca) = -3 texels, t = 100 (v - cd) = 5 texels from the image centre,
+        // 31.5 + s and 31.5 + t; a channel reads 2 x 256 a texel.
+        EXPECT_NEAR(out[0] / 512.0, 31.5 - 3.0, 0.1);
+        EXPECT_NEAR(out[1] / 512.0, 31.5 + 5.0, 0.1);
+    }
+}
+
+TEST(SurfaceTexture, SurfaceListEntriesPlaceThePointInTheirOwnFrame) {
+    TexPyramid pyramid;
+    ASSERT_EQ(SetRamp(pyramid), 0);
+
+    // An elliptic cylinder entry without angle tables reads the angle 0 everywhere, and its
+    // length along z in units of pi / (2 q): with q = pi / 2, z itself, in the entry's frame.
+    SurfaceMappingEntry entry;
+    entry.kindWord = static_cast<std::uint32_t>(SurfaceMapperKind::EllipticCylinder);
+    entry.byteSize = sizeof(SurfaceMappingEntry);
+    entry.quarterMeasure = std::numbers::pi / 2;
+    entry.a = entry.b = 1.0;
+    SurfaceMappingEntry fresh;
+    fresh.byteSize = SurfaceMappingEntryFreshBytes;
+    std::array<void*, 2> buffers{&entry, &fresh};
+    BufferArray list;
+    list.firstIndex = 2;
+    list.capacity = list.count = 2;
+    list.buffers = buffers.data();
+
+    OneTileMapping one(0.03, 4.95, 0.0);
+    Lookup lookup(pyramid, 0x0000FF);
+    lookup.part.mapping = TextureMapping::SurfaceList;
+    lookup.part.surfaceList = &list;
+    lookup.part.tiles = &one.mapping;
+    lookup.part.bandCellLengths = {10.0, 0.0};
+    const auto at = [&](std::int32_t surface, double z) {
+        // Part z = pz - 2.4 + z; at depth 2.4 a pixel covers 2 texels (level 0).
+        lookup.part.partFromView.m[12] = z - 2.4;
+        std::array<std::int32_t, 3> out{};
+        ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, surface, false, false,
+                          Vec3{0.0, 0.0, 2.4}, Vec3{0.0, 0.0, -1.0});
+        return out;
+    };
+    struct Case {
+        std::uint32_t transformKind;
+        double shift;  // what the transform adds to z
+    };
+    for (const Case& c : {Case{0, 0.0}, Case{2, -1.5}, Case{1, 0.75}}) {
+        SCOPED_TRACE(c.transformKind);
+        entry.transformKind = c.transformKind;
+        entry.transform = Identity();
+        entry.transform.m[12] = c.shift;
+        // v = 5 in the entry's frame: s = 100 (0 - 0.03) = -3, t = 100 (5 - 4.95) = 5.
+        const auto out = at(2, 5.0 - c.shift);
+        EXPECT_NEAR(out[0] / 512.0, 31.5 - 3.0, 0.1);
+        EXPECT_NEAR(out[1] / 512.0, 31.5 + 5.0, 0.1);
+    }
+    // A surface before the list, past it, or with an entry not yet filled shows the base colour.
+    const std::array<std::int32_t, 3> base{0, 0, 32640};
+    EXPECT_EQ(at(1, 5.0), base);
+    EXPECT_EQ(at(3, 5.0), base);
+    EXPECT_EQ(at(4, 5.0), base);
+}
+
+TEST(SurfaceTexture, WrappedPrimitiveOutsideItsTilesShowsTheBaseColour) {
+    const auto red = Filled(8, 8, 0xFFFF0000);
+    TexPyramid decal;
+    ASSERT_EQ(TexPyramidSetImage(decal, red.data(), 8, 8, 8, true), 0);
+    OneTileMapping one(1.0, 5.0, 0.3);
+    Lookup lookup(decal, 0x0000FF);
+    lookup.part.mapping = TextureMapping::Box;
+    lookup.part.primitive = {1.0, 0.0, 0.0, 0.0};
+    lookup.part.tiles = &one.mapping;
+    lookup.part.bandCellLengths = {10.0, 0.0};
+    // The point at depth 1.2 (footprint 4 texels squared: level 0) and part coordinates
+    // (0, y, z).
+    const auto at = [&](std::int32_t surface, double y, double z) {
+        lookup.part.partFromView.m[8] = y;
+        lookup.part.partFromView.m[10] = 0.0;
+        lookup.part.partFromView.m[12] = z - 1.2;
+        std::array<std::int32_t, 3> out{};
+        ShadeSurfacePoint(lookup.render, lookup.part, out, decal, surface, false, false,
+                          Vec3{0.0, 0.0, 1.2}, Vec3{0.0, 0.0, -1.0});
+        return out;
+    };
+    // Face 0: u = pi - Z, v = Y. On the tile's centre the decal covers; far off it, and on
+    // a surface the wrap gives no coordinates, the base colour shows.
+    EXPECT_EQ(at(0, 5.0, std::numbers::pi - 1.0), (std::array<std::int32_t, 3>{32512, 0, 0}));
+    EXPECT_EQ(at(0, 7.0, std::numbers::pi - 1.0), (std::array<std::int32_t, 3>{0, 0, 32640}));
+    EXPECT_EQ(at(9, 5.0, std::numbers::pi - 1.0), (std::array<std::int32_t, 3>{0, 0, 32640}));
+}
+
+// ---- Through the renderer ----
+
+constexpr std::int32_t Width = 64;
+constexpr std::int32_t Height = 48;
+constexpr double PlaneDepth = 120.0;
+
+Matrix4W PlaneForm(double constant, Vec3 linear) {
+    Matrix4W q;
+    q.m = {constant, linear.x, linear.y, linear.z, linear.x, 0, 0, 0,
+           linear.y, 0,        0,        0,        linear.z, 0, 0, 0};
+    return q;
+}
+
+// A 200 x 200 x 1 slab facing the eye at PlaneDepth, lit head-on from the eye.
+struct PlaneFrame {
+    QRender render;
+    std::vector<std::uint32_t> pixels = std::vector<std::uint32_t>(Width * Height, 0u);
+
+    PlaneFrame() {
+        EXPECT_EQ(render.SetSize(pixels.data(), Width, Height, Width, false), RenderSizeOk);
+        render.centreX = Width / 2.0;
+        render.centreY = Height / 2.0;
+        render.focalScale = Focal / 1000.0;
+        render.SetLightCounts(1, 0);
+        RenderLightSlot& light = render.LightSlot(0);
+        light.enabled = 1;
+        light.position = Vec3{0.0, 0.0, 0.0};
+        RenderLightSlotSetColours(light, {1.0, 1.0, 1.0}, {0.0, 0.0, 0.0}, 1.0);
+
+        const std::array<Matrix4W, 6> forms = {
+            PlaneForm(PlaneDepth, {0, 0, -0.5}), PlaneForm(-PlaneDepth - 1, {0, 0, 0.5}),
+            PlaneForm(-100, {0.5, 0, 0}),        PlaneForm(-100, {-0.5, 0, 0}),
+            PlaneForm(-100, {0, 0.5, 0}),        PlaneForm(-100, {0, -0.5, 0})};
+        const double zc = PlaneDepth + 0.5;
+        Matrix4W bound;
+        bound.m = {zc * zc / 4.0 - 1.0, 0, 0, -zc / 4.0, 0, 1.0 / 22500, 0, 0,
+                   0, 0, 1.0 / 22500, 0, -zc / 4.0, 0, 0, 0.25};
+        const std::int32_t index = render.parts.AddPart(6);
+        render.parts.SetViewForms(index, forms, bound);
+        render.parts.Part(index).colour = 0xFFFFFF;
+    }
+
+    void Texture(TexPyramid& pyramid) {
+        render.partTextures.parts.assign(1, PartTexture{});
+        PartTexture& t = render.partTextures.parts[0];
+        t.pyramid = &pyramid;
+        t.partFromView = Identity();
+        t.baseColour = 0xFFFFFF;
+    }
+
+    std::uint32_t Red(std::int32_t x, std::int32_t y) const {
+        return (pixels[static_cast<std::size_t>(y * Width + x)] >> 16) & 0xFF;
+    }
+};
+
+TEST(SurfaceTexture, PlanarCheckerboardLandsAtTheProjectedColumns) {
+    // 64 x 64 texels in 8 x 8 cells; at depth 2 x focal one pixel covers two texels.
+    constexpr std::int32_t Side = 64;
+    constexpr std::int32_t Cell = 8;
+    std::vector<std::uint32_t> image(Side * Side);
+    for (std::int32_t j = 0; j < Side; ++j) {
+        for (std::int32_t i = 0; i < Side; ++i) {
+            image[static_cast<std::size_t>(j * Side + i)] =
+                ((i / Cell + j / Cell) % 2) != 0 ? 0xFFFFFFFF : 0xFF000000;
+        }
+    }
+    TexPyramid pyramid;
+    ASSERT_EQ(TexPyramidSetImage(pyramid, image.data(), Side, Side, Side, false), 0);
+    PlaneFrame f;
+    f.Texture(pyramid);
+    ASSERT_EQ(RenderShadedFrame(f.render), CastDone);
+
+    // Where the pixel's ray meets the plane, in texels from the image's first texel.
+    const auto isWhite = [&](std::int32_t x, std::int32_t y) {
+        const double u = (Side - 1) / 2.0 + PlaneDepth * (x - Width / 2.0 + 0.5) / Focal;
+        const double v = (Side - 1) / 2.0 + PlaneDepth * (y - Height / 2.0 + 0.5) / Focal;
+        const auto cell = [](double texel) {
+            return static_cast<std::int32_t>(std::floor((texel + 0.5) / Cell));
+        };
+        return ((cell(u) + cell(v)) % 2 + 2) % 2 != 0;
+    };
+    std::int32_t edges = 0;
+    for (std::int32_t y = 1; y < Height - 1; ++y) {
+        for (std::int32_t x = 1; x < Width - 1; ++x) {
+            const bool expected = isWhite(x, y);
+            const bool nearEdge = isWhite(x - 1, y) != expected || isWhite(x + 1, y) != expected ||
+                                  isWhite(x, y - 1) != expected || isWhite(x, y + 1) != expected;
+            edges += nearEdge ? 1 : 0;
+            const bool rendered = f.Red(x, y) > 100;
+            if (!nearEdge) {
+                EXPECT_EQ(rendered, expected) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_GT(edges, 100);
+}
+
+TEST(SurfaceTexture, WhiteTextureShadesLikeAWhitePart) {
+    const auto white = Filled(8, 8, 0xFFFFFFFF);
+    TexPyramid pyramid;
+    ASSERT_EQ(TexPyramidSetImage(pyramid, white.data(), 8, 8, 8, false), 0);
+    PlaneFrame plain;
+    ASSERT_EQ(RenderShadedFrame(plain.render), CastDone);
+    PlaneFrame textured;
+    textured.Texture(pyramid);
+    ASSERT_EQ(RenderShadedFrame(textured.render), CastDone);
+    // 32512 against 32640, a ratio of 0.996: never lighter, and on average the ratio darker
+    // (single pixels differ by the dither's step as well).
+    double sumPlain = 0.0;
+    double sumTextured = 0.0;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            const std::uint32_t a = plain.Red(x, y);
+            const std::uint32_t b = textured.Red(x, y);
+            EXPECT_LE(b, a) << x << "," << y;
+            EXPECT_GE(b + 2, a) << x << "," << y;
+            sumPlain += a;
+            sumTextured += b;
+        }
+    }
+    EXPECT_NEAR(sumTextured / sumPlain, 32512.0 / 32640.0, 0.001);
+    EXPECT_EQ(plain.Red(Width / 2, Height / 2), 255u);
+    EXPECT_EQ(textured.Red(Width / 2, Height / 2), 254u);
+}
+
+}  // namespace
