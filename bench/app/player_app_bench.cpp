@@ -1,4 +1,4 @@
-// The player's frame tick on the demo gizmo, headless: the puck bouncing on the scoring
+// The player's frame tick on the demo gizmo, headless: the ball bouncing on the scoring
 // bumper keeps one part moving every frame. The display keeps the frames in memory, so no
 // file or X server time is counted. The first benchmark runs whole ticks (game clock, limits
 // and the frame step) and reports frames per second; the second runs the frame step's three
