@@ -236,14 +236,43 @@ private:
     bool gameModeTouched = false;
 };
 
+// Keeps the player's frame tick running, at the timer's period, while an FLTK dialog runs
+// its own loop; the tick stops with the dialog.
+class ModalTicks {
+public:
+    explicit ModalTicks(PlayerApp* playerApp) : app(playerApp) {
+        if (app != nullptr) Fl::add_timeout(Period(), OnTick, this);
+    }
+    ~ModalTicks() {
+        if (app != nullptr) Fl::remove_timeout(OnTick, this);
+    }
+    ModalTicks(const ModalTicks&) = delete;
+    ModalTicks& operator=(const ModalTicks&) = delete;
+
+private:
+    double Period() const { return app->TimerPeriod() / 1000.0; }
+    static void OnTick(void* data) {
+        auto* ticks = static_cast<ModalTicks*>(data);
+        ticks->app->TickWhileModal();
+        Fl::repeat_timeout(ticks->Period(), OnTick, data);
+    }
+
+    PlayerApp* app;
+};
+
 class FltkDialogs final : public PlayerDialogs {
 public:
+    // The application whose tick the dialogs keep running (set once it exists).
+    void SetApp(PlayerApp* playerApp) override { app = playerApp; }
+
     void ShowMessage(const std::string& text) override {
+        const ModalTicks ticks(app);
         fl_message_title(MessageCaption);
         fl_message("%s", text.c_str());
     }
 
     std::optional<std::string> ChooseGizmoFile(const std::string& initialFolder) override {
+        const ModalTicks ticks(app);
         const char* chosen =
             fl_file_chooser("Open", "Orbelle Files (*.kvp) Morvane Files (*.kvr) (*.{kvp,kvr})",
                             initialFolder.empty() ? nullptr : (initialFolder + "/").c_str(), 0);
@@ -251,13 +280,15 @@ public:
         return std::string(chosen);
     }
 
-    void ShowStartSheet(PlayerApp& app) override {
-        StartSheet sheet(app);
+    void ShowStartSheet(PlayerApp& sheetApp) override {
+        const ModalTicks ticks(&sheetApp);
+        StartSheet sheet(sheetApp);
         sheet.Run();
     }
 
-    MenuCommand ShowContextMenu(ScreenPoint point, const PlayerApp& app) override {
-        const int muted = app.Settings().mute ? FL_MENU_VALUE : 0;
+    MenuCommand ShowContextMenu(ScreenPoint point, const PlayerApp& menuApp) override {
+        const ModalTicks ticks(app);
+        const int muted = menuApp.Settings().mute ? FL_MENU_VALUE : 0;
         const Fl_Menu_Item items[] = {
             {"Info/Settings...", 0, nullptr, Data(MenuCommand::InfoSettings), 0, 0, 0, 0, 0},
             {"Show/Hide Score", 0, nullptr, Data(MenuCommand::ShowHideScore), 0, 0, 0, 0, 0},
@@ -282,6 +313,8 @@ private:
     static void* Data(MenuCommand command) {
         return reinterpret_cast<void*>(static_cast<std::intptr_t>(command));
     }
+
+    PlayerApp* app = nullptr;
 };
 
 }  // namespace

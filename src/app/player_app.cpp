@@ -37,9 +37,11 @@ PlayerApp::PlayerApp(LayeredDisplay& target, PlayerDialogs& playerDialogs, bool 
     SetCursorSource(&cursor);
     SetGizmoWindow(&gizmoWindow);
     SetWindowEventSink(this);
+    dialogs.SetApp(this);
 }
 
 PlayerApp::~PlayerApp() {
+    dialogs.SetApp(nullptr);
     UnloadGizmo(scene);
     SetWindowEventSink(nullptr);
     SetGizmoWindow(nullptr);
@@ -107,6 +109,18 @@ void PlayerApp::OnTimer() {
     }
     UpdateGizmoWindow();
     FrameStep(scene);
+}
+
+void PlayerApp::TickWhileModal() {
+    SetWindowEventSink(nullptr);
+    display.ProcessEvents();
+    SetWindowEventSink(this);
+    try {
+        OnTimer();
+    } catch (const KVOutOfMemoryException&) {
+        FatalOutOfMemory();
+    }
+    if (isVirtualClock) virtualClock.Advance(static_cast<std::uint32_t>(timerPeriod));
 }
 
 void PlayerApp::Run(std::int32_t frameCount, const std::vector<ScriptedKey>& keys) {

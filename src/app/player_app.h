@@ -11,8 +11,8 @@
 // the player's gizmo window.
 //
 // While it lives the application is the process's sound sink, work-area source, cursor
-// source, gizmo window and window event sink (and, with a virtual clock, its clock); it removes them when
-// it goes.
+// source, gizmo window and window event sink (and, with a virtual clock, its clock); it removes
+// them when it goes.
 
 #include "app/player_command_line.h"
 #include "app/player_dialogs.h"
@@ -49,6 +49,11 @@ public:
 
     // One frame tick.
     void OnTimer();
+
+    // The frame tick as modal dialogs run it from their own loops: the display's repaints and
+    // queued events are taken (keys and presses go nowhere meanwhile, as the dialog has the
+    // user), then one tick.
+    void TickWhileModal();
 
     // Runs the frame timer until the player quits or, when frameCount is not negative, for
     // that many ticks, pressing the scripted keys at their ticks. Real-clock runs wait out

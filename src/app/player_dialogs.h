@@ -30,6 +30,9 @@ enum class MenuCommand : std::int32_t {
 class PlayerDialogs {
 public:
     virtual ~PlayerDialogs() = default;
+    // The application the dialogs serve, so that its frame tick goes on while they are open
+    // (null: none). The application sets itself when it starts and clears it when it goes.
+    virtual void SetApp(PlayerApp*) {}
     // Shows text in a message box with an OK button and waits for it.
     virtual void ShowMessage(const std::string& text) = 0;
     // The Open dialog for gizmo files, starting in initialFolder when it is not empty: the

@@ -3,6 +3,7 @@
 #include "app/headless_display.h"
 #include "app/score_overlay.h"
 #include "gizmo/gizmo_scene.h"
+#include "platform/window_events.h"
 #include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
@@ -157,6 +158,21 @@ TEST(PlayerApp, KeysAndMenuCommandsPauseResetAndMute) {
     app.OnKeyDown(0x1B);
     EXPECT_EQ(dialogs.sheetCount, 1);
     EXPECT_EQ(scene.paused, 0);
+}
+
+TEST(PlayerApp, ModalDialogsKeepTheTickGoing) {
+    HeadlessDisplay display("");
+    RecordingDialogs dialogs;
+    PlayerApp app(display, dialogs, true);
+    app.InitInstance(Named(DemoGizmo));
+    ASSERT_EQ(app.Scene().active, 1);
+    const std::int32_t shownAtStart = display.FrameCount();
+    app.TickWhileModal();
+    app.TickWhileModal();
+    EXPECT_EQ(display.FrameCount(), shownAtStart + 2);
+    EXPECT_EQ(app.Clock().gameElapsed, 25u);
+    // The window's events go back to the application after each tick.
+    EXPECT_EQ(CurrentWindowEventSink(), &app);
 }
 
 TEST(PlayerApp, OpenDialogStartsInTheGizmoFolderOnceAndLeavesTheNewGizmoPaused) {
