@@ -40,13 +40,21 @@ PlayerOptions Named(const std::string& path) {
     return options;
 }
 
-TEST(PlayerApp, DemoGizmoPlaysThreeHundredFramesHeadlessAndScores) {
-    HeadlessDisplay display("");
+// The demo gizmo loaded from the command line on the headless display.
+class PlayerAppTest : public testing::Test {
+protected:
+    void SetUp() override {
+        app.InitInstance(Named(DemoGizmo));
+        ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages.front();
+        ASSERT_EQ(app.Scene().active, 1);
+    }
+
+    HeadlessDisplay display{""};
     RecordingDialogs dialogs;
-    PlayerApp app(display, dialogs, true);
-    app.InitInstance(Named(DemoGizmo));
-    ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages.front();
-    ASSERT_EQ(app.Scene().active, 1);
+    PlayerApp app{display, dialogs, true};
+};
+
+TEST_F(PlayerAppTest, DemoGizmoPlaysThreeHundredFramesHeadlessAndScores) {
     EXPECT_EQ(app.Scene().paused, 0);  // named on the command line, it plays at once
     EXPECT_EQ(dialogs.sheetCount, 0);
     EXPECT_TRUE(app.Settings().gameMode);  // the stage asks for a game
@@ -72,12 +80,7 @@ TEST(PlayerApp, DemoGizmoPlaysThreeHundredFramesHeadlessAndScores) {
               0xA0A0A0A0u);
 }
 
-TEST(PlayerApp, AGameEndsPausedAtItsTimeOrScoreLimit) {
-    HeadlessDisplay display("");
-    RecordingDialogs dialogs;
-    PlayerApp app(display, dialogs, true);
-    app.InitInstance(Named(DemoGizmo));
-    ASSERT_EQ(app.Scene().active, 1);
+TEST_F(PlayerAppTest, AGameEndsPausedAtItsTimeOrScoreLimit) {
     app.Settings().timeLimit = 2;
     const std::int32_t shownAtStart = display.FrameCount();
     app.Run(100, {});
@@ -114,12 +117,7 @@ TEST(PlayerApp, AFailedLoadSaysWhyAndTheSheetWithNoGizmoQuits) {
     EXPECT_FALSE(display.IsWindowShown());
 }
 
-TEST(PlayerApp, KeysAndMenuCommandsPauseResetAndMute) {
-    HeadlessDisplay display("");
-    RecordingDialogs dialogs;
-    PlayerApp app(display, dialogs, true);
-    app.InitInstance(Named(DemoGizmo));
-    ASSERT_EQ(app.Scene().active, 1);
+TEST_F(PlayerAppTest, KeysAndMenuCommandsPauseResetAndMute) {
     GizmoScene& scene = app.Scene();
 
     app.OnKeyDown(0x20);  // Space
@@ -160,12 +158,7 @@ TEST(PlayerApp, KeysAndMenuCommandsPauseResetAndMute) {
     EXPECT_EQ(scene.paused, 0);
 }
 
-TEST(PlayerApp, ModalDialogsKeepTheTickGoing) {
-    HeadlessDisplay display("");
-    RecordingDialogs dialogs;
-    PlayerApp app(display, dialogs, true);
-    app.InitInstance(Named(DemoGizmo));
-    ASSERT_EQ(app.Scene().active, 1);
+TEST_F(PlayerAppTest, ModalDialogsKeepTheTickGoing) {
     const std::int32_t shownAtStart = display.FrameCount();
     app.TickWhileModal();
     app.TickWhileModal();
@@ -175,11 +168,7 @@ TEST(PlayerApp, ModalDialogsKeepTheTickGoing) {
     EXPECT_EQ(CurrentWindowEventSink(), &app);
 }
 
-TEST(PlayerApp, OpenDialogStartsInTheGizmoFolderOnceAndLeavesTheNewGizmoPaused) {
-    HeadlessDisplay display("");
-    RecordingDialogs dialogs;
-    PlayerApp app(display, dialogs, true);
-    app.InitInstance(Named(DemoGizmo));
+TEST_F(PlayerAppTest, OpenDialogStartsInTheGizmoFolderOnceAndLeavesTheNewGizmoPaused) {
     dialogs.chosen = DemoGizmo;
     app.OnMenuCommand(MenuCommand::Open);
     app.OnMenuCommand(MenuCommand::Open);
