@@ -364,6 +364,20 @@ TEST_F(GameInput, APlainDragOnAPictureThatOverflowsItsWindowMovesThePicture) {
     EXPECT_EQ(scene.view->centreX, scene.windowOrigin[0] - scene.windowRect.left);
 }
 
+TEST_F(GameInput, AMoveThatTakesThePictureOffTheWorkAreaGoesBackToThePress) {
+    const ScreenRect loaded = scene.windowRect;
+    scene.windowRect.right = loaded.left + (loaded.right - loaded.left) / 2;
+    PressWith({});
+    ASSERT_EQ(scene.manipulation, ManipulationMove);
+    const std::array<double, 2> origin = scene.windowOrigin;
+    DragTo(-20, 0);
+    DragTo(-5000, 0);
+    EXPECT_EQ(scene.manipulation, 0);
+    EXPECT_EQ(scene.windowOrigin, origin);
+    EXPECT_EQ(scene.windowRect.left, loaded.left);
+    EXPECT_EQ(scene.windowRect.right, loaded.right);
+}
+
 TEST_F(GameInput, TwoOrMoreModifiersChangeNothingUntilTheRelease) {
     const std::vector<std::vector<std::int32_t>> combinations = {
         {VirtualKeyControl, VirtualKeyShift},
