@@ -234,6 +234,19 @@ TEST_F(SliderGame, APressHeldOnASliderDragsItUntilTheButtonIsReleased) {
     EXPECT_NEAR(Vec3Length(Vec3Sub(knob->slider.guidePoint, left)), 0.0, 1e-9);
 }
 
+TEST_F(SliderGame, PausingEndsTheDragInTheNextFrame) {
+    PressAt(onKnob);
+    Frames(2);
+    OnGameKey(scene, VirtualKeySpace);
+    const std::int32_t frame = scene.world->frameNumber;
+    Frames(1);  // still stepped: the drag ends in it
+    EXPECT_EQ(scene.world->frameNumber, frame + 1);
+    EXPECT_EQ(scene.controlDrag, 0);
+    EXPECT_EQ(scene.world->draggedSlider, nullptr);
+    Frames(2);
+    EXPECT_EQ(scene.world->frameNumber, frame + 1);
+}
+
 TEST_F(SliderGame, AShortPressLeavesTheSliderFollowingUntilTheNextPressIsReleased) {
     PressAt(onKnob);
     Frames(2);
