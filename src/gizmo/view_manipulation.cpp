@@ -95,6 +95,9 @@ void TakeBack(GizmoScene& scene) {
     SetProjectionScale(*scene.view, scene.acceptedScale / 1000.0);
     SetSceneViewMatrix(*scene.view, scene.acceptedViewMatrix);
     scene.angles = scene.acceptedAngles;
+    // A move that took the picture off the work area goes back to where the press found
+    // it: fitted where it went, the window would be a sliver at the work area's edge.
+    if (scene.manipulation == ManipulationMove) scene.windowOrigin = scene.pressWindowOrigin;
     EndManipulation(scene);
     scene.controlDrag = 0;
     scene.manipulation = 0;

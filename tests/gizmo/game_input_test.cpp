@@ -234,6 +234,19 @@ TEST_F(SliderGame, APressHeldOnASliderDragsItUntilTheButtonIsReleased) {
     EXPECT_NEAR(Vec3Length(Vec3Sub(knob->slider.guidePoint, left)), 0.0, 1e-9);
 }
 
+TEST_F(SliderGame, PausingEndsTheDragInTheNextFrame) {
+    PressAt(onKnob);
+    Frames(2);
+    OnGameKey(scene, VirtualKeySpace);
+    const std::int32_t frame = scene.world->frameNumber;
+    Frames(1);  // still stepped: the drag ends in it
+    EXPECT_EQ(scene.world->frameNumber, frame + 1);
+    EXPECT_EQ(scene.controlDrag, 0);
+    EXPECT_EQ(scene.world->draggedSlider, nullptr);
+    Frames(2);
+    EXPECT_EQ(scene.world->frameNumber, frame + 1);
+}
+
 TEST_F(SliderGame, AShortPressLeavesTheSliderFollowingUntilTheNextPressIsReleased) {
     PressAt(onKnob);
     Frames(2);
@@ -362,6 +375,20 @@ TEST_F(GameInput, APlainDragOnAPictureThatOverflowsItsWindowMovesThePicture) {
     EXPECT_EQ(scene.windowRect.bottom, picture->bottom);
     EXPECT_EQ(scene.windowRect.left, loaded.left - 15);
     EXPECT_EQ(scene.view->centreX, scene.windowOrigin[0] - scene.windowRect.left);
+}
+
+TEST_F(GameInput, AMoveThatTakesThePictureOffTheWorkAreaGoesBackToThePress) {
+    const ScreenRect loaded = scene.windowRect;
+    scene.windowRect.right = loaded.left + (loaded.right - loaded.left) / 2;
+    PressWith({});
+    ASSERT_EQ(scene.manipulation, ManipulationMove);
+    const std::array<double, 2> origin = scene.windowOrigin;
+    DragTo(-20, 0);
+    DragTo(-5000, 0);
+    EXPECT_EQ(scene.manipulation, 0);
+    EXPECT_EQ(scene.windowOrigin, origin);
+    EXPECT_EQ(scene.windowRect.left, loaded.left);
+    EXPECT_EQ(scene.windowRect.right, loaded.right);
 }
 
 TEST_F(GameInput, TwoOrMoreModifiersChangeNothingUntilTheRelease) {
