@@ -45,6 +45,8 @@ public:
         new Fl_Box(20, PageTop + 20, SheetWidth - 40, 120,
                    "Orbelle plays gizmos: small kinetic 3D scenes of flippers, sliders,\n"
                    "flying balls and targets, floating on your desktop.");
+        auto* what = new Fl_Button((SheetWidth - 120) / 2, PageTop + 160, 120, 28, "What is it?");
+        what->callback(OnWhat, this);
         pages[SheetPageAbout]->end();
 
         pages[SheetPagePrefs] = MakePage("Prefs");
@@ -54,10 +56,16 @@ public:
                            ActionSpeedPercent(settings));
         rate = MakeSlider(PageTop + 120, "Max frame rate, fps", MinFrameRate, MaxFrameRate,
                           settings.frameRate);
-        auto* note = new Fl_Box(20, PageTop + 170, SheetWidth - 40, 110,
+        // Nothing reads or sets it: a run keeps no settings.
+        new Fl_Check_Button(230, PageTop + 15, 230, 25, "Auto load last Gizmo on startup");
+        pages[SheetPagePrefs]->child(pages[SheetPagePrefs]->children() - 1)->deactivate();
+        auto* note = new Fl_Box(20, PageTop + 165, SheetWidth - 40, 130,
                                 "Increasing action speed makes everything go faster (travel "
                                 "more per frame). Increasing frame rate makes motion smoother, "
-                                "not faster (more frames per second, less motion per frame).");
+                                "not faster (more frames per second, less motion per frame).\n\n"
+                                "Whether the frame rate will actually increase depends on your "
+                                "computer's performance. Making the Gizmo smaller (by "
+                                "shift-clicking on it) allows greater actual frame rate.");
         note->align(FL_ALIGN_INSIDE | FL_ALIGN_WRAP | FL_ALIGN_TOP_LEFT);
         pages[SheetPagePrefs]->end();
 
@@ -175,6 +183,24 @@ private:
     static void OnTab(Fl_Widget*, void* data) {
         auto* sheet = static_cast<StartSheet*>(data);
         sheet->visited[sheet->ActivePage()] = true;
+    }
+    // What gizmos are, in a small modal window of its own.
+    static void OnWhat(Fl_Widget*, void*) {
+        Fl_Double_Window what(420, 260, "What is it?");
+        auto* text = new Fl_Box(15, 15, 390, 190,
+                                "Orbelle plays gizmos: small kinetic sculptures, games and "
+                                "puzzles that float on your desktop in a window of their own "
+                                "shape.\n\nA gizmo is built from flippers that swing when you "
+                                "press a key or click them, projectiles that fly, bounce and "
+                                "collide, targets and obstacles that score when they are hit, "
+                                "and goals to reach before the time runs out.");
+        text->align(FL_ALIGN_INSIDE | FL_ALIGN_WRAP | FL_ALIGN_TOP_LEFT);
+        auto* close = new Fl_Button(160, 215, 100, 28, "Close");
+        close->callback([](Fl_Widget* button, void*) { button->window()->hide(); });
+        what.end();
+        what.set_modal();
+        what.show();
+        while (what.shown()) Fl::wait();
     }
     static void OnGameMode(Fl_Widget*, void* data) {
         static_cast<StartSheet*>(data)->gameModeTouched = true;
