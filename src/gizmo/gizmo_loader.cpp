@@ -20,6 +20,7 @@
 #include "gizmo/scene_document.h"
 #include "gizmo/scene_physics_parts.h"
 #include "gizmo/slider_guide.h"
+#include "gizmo/view_manipulation.h"
 #include "gizmo/world_step.h"
 #include "model/q_document_base.h"
 #include "platform/clock.h"
@@ -336,19 +337,6 @@ Vec3 Transform(const Matrix4W& m, const Vec3& p) {
     return Vec3{v.x, v.y, v.z};
 }
 
-// The volume fog's two layer forms, which bound the picture too when the scene's volume fog
-// is on; null when it is off.
-const SceneExtraSurfaces* FogSurfaces(const GizmoScene& scene, SceneExtraSurfaces& extra) {
-    const FogRenderData& fog = scene.view->fogBlock;
-    if (!scene.document->settings.volumeFog || fog.isSwitchOn == 0) return nullptr;
-    for (std::size_t i = 0; i < extra.forms.size(); ++i) {
-        if (i >= fog.quadrics.size() || i >= fog.layers.size()) continue;
-        extra.forms[i] = fog.quadrics[i];
-        extra.enabled[i] = fog.layers[i].flag != 0 ? 1 : 0;
-    }
-    return &extra;
-}
-
 // Fits one axis of the window, [low, high), into the work area's [workLow, workHigh): a
 // window that fits is centred; a wider one fills the work area and keeps the picture's
 // middle in view. Sets the view's projection centre on that axis and the screen position of
@@ -542,7 +530,7 @@ std::int32_t LoadScene(std::string_view path, GizmoScene& scene) {
     // Viewpoint.
     SceneBounds bounds{};
     SceneExtraSurfaces extra;
-    if (!ProjectSceneBounds(geometry, camera, bounds, FogSurfaces(scene, extra))) {
+    if (!ProjectSceneBounds(geometry, camera, bounds, SceneFogSurfaces(scene, extra))) {
         scene.errorText = "Viewpoint is inside a solid object";
         return -1;
     }

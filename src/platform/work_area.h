@@ -19,6 +19,9 @@ public:
     // The work area of the monitor that rect lies on (the primary monitor when it lies on
     // none).
     virtual ScreenRect WorkAreaOf(const ScreenRect& rect) const = 0;
+    // The work area of the monitor that rect lies on, the nearest one when it lies on none.
+    // A source with one work area answers as WorkAreaOf does.
+    virtual ScreenRect NearestWorkAreaOf(const ScreenRect& rect) const { return WorkAreaOf(rect); }
 };
 
 // One work area for every rectangle.
@@ -38,6 +41,7 @@ public:
     // Over display (not owned; it must outlive this object).
     explicit DisplayWorkAreas(const LayeredDisplay& target) : display(&target) {}
     ScreenRect WorkAreaOf(const ScreenRect& rect) const override;
+    ScreenRect NearestWorkAreaOf(const ScreenRect& rect) const override;
 
 private:
     const LayeredDisplay* display;
@@ -49,6 +53,10 @@ void SetWorkAreaSource(const WorkAreaSource* source);
 
 // The work area of the monitor that rect lies on, from the installed source.
 ScreenRect GetWorkArea(const ScreenRect& rect);
+
+// The work area of the monitor that rect lies on or is nearest to, from the installed
+// source: how a window that is being dragged or resized finds its monitor.
+ScreenRect GetNearestWorkArea(const ScreenRect& rect);
 
 // Installs a source for its lifetime, then goes back to the default.
 class ScopedWorkAreaSource {

@@ -1,6 +1,7 @@
 #include "platform/x_layered_display.h"
 
 #include "platform/input_state.h"
+#include "platform/window_events.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -288,11 +289,24 @@ void XLayeredDisplay::ProcessEvents() {
             case ButtonPress:
             case ButtonRelease: {
                 const bool down = event.type == ButtonPress;
+                WindowEventSink* sink = CurrentWindowEventSink();
+                const ScreenPoint at{event.xbutton.x_root, event.xbutton.y_root};
                 if (event.xbutton.button == Button1) {
                     InputStateSetKeyHeld(VirtualKeyLeftButton, down);
                     if (down) InputStatePostLeftButtonDown();
+                    if (sink != nullptr && down) {
+                        const unsigned held = event.xbutton.state;
+                        const std::int32_t modifiers =
+                            ((held & ControlMask) != 0 ? WindowModifierControl : 0) |
+                            ((held & ShiftMask) != 0 ? WindowModifierShift : 0) |
+                            ((held & Mod1Mask) != 0 ? WindowModifierAlt : 0);
+                        sink->OnLeftButtonDown(at, modifiers);
+                    } else if (sink != nullptr) {
+                        sink->OnLeftButtonUp();
+                    }
                 } else if (event.xbutton.button == Button3) {
                     InputStateSetKeyHeld(0x02, down);
+                    if (sink != nullptr && !down) sink->OnContextMenu(at);
                 }
                 break;
             }
@@ -306,6 +320,8 @@ void XLayeredDisplay::ProcessEvents() {
                 }
                 const std::int32_t key = VirtualKeyOf(sym);
                 if (key >= 0) InputStateSetKeyHeld(key, event.type == KeyPress);
+                WindowEventSink* sink = CurrentWindowEventSink();
+                if (key >= 0 && event.type == KeyPress && sink != nullptr) sink->OnKeyDown(key);
                 break;
             }
             default:

@@ -1,11 +1,10 @@
 #pragma once
 
 // Turns the scene geometry's part records into the renderer's view-space parts. Each part's
-// surface forms (in part coordinates, as the shape builders write them) are seen through
-// localFromView = localFromWorld x worldFromView, and its bounding quadric (held in world
-// coordinates) through worldFromView; its visibility and colour are copied. The renderer also
-// takes the geometry's surface slot table, which orders hits on coincident surfaces, and the
-// parts' textures (scene_part_textures.h).
+// surface forms and bounding quadric, which the build carries into world coordinates, are
+// seen through worldFromView; its visibility and colour are copied. The renderer also takes
+// the geometry's surface slot table, which orders hits on coincident surfaces, and the parts'
+// textures (scene_part_textures.h).
 
 #include "core/matrix4.h"
 

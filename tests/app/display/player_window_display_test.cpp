@@ -6,6 +6,7 @@
 #include "app/score_overlay.h"
 #include "platform/input_state.h"
 #include "platform/x_layered_display.h"
+#include "x_display_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -17,22 +18,7 @@
 
 namespace {
 
-class PlayerWindowDisplayTest : public testing::Test {
-protected:
-    void SetUp() override {
-        std::string whyNot;
-        display = XLayeredDisplay::Open(whyNot);
-        if (display) return;
-        // scripts/test sets this when it has started Xvfb: there a missing display is a fault
-        // of the set-up, not a machine without one.
-        if (std::getenv("ORBELLE_REQUIRE_DISPLAY") != nullptr) {
-            FAIL() << "a display was promised but: " << whyNot;
-        }
-        GTEST_SKIP() << "no display for the window: " << whyNot;
-    }
-
-    std::unique_ptr<XLayeredDisplay> display;
-};
+using PlayerWindowDisplayTest = XDisplayTest;
 
 // A frame with every kind of pixel: opaque, translucent, transparent with colour bits (as
 // the renderer leaves the background), and the overlay.

@@ -2,47 +2,16 @@
 """Writes the small gizmo scenes the gizmo tests load.
 
 flipper_table.kvr: a round stage, a ball that falls onto it, a target block beside it, and a
-paddle that key 1 swings from its first pose to its second. Run from this folder; the output
+paddle that key 1 swings from its first pose to its second.
+slider_table.kvr: the same with a knob that slides on the flat top of a round guide. Run from this folder; the output
 is committed, so the tests do not need Python.
 """
-import base64
 import math
-import struct
-from xml.sax.saxutils import quoteattr
+import os
+import sys
 
-SCALE = 100.0  # stored lengths are working lengths times this
-
-
-def f32(value):
-    return base64.b64encode(struct.pack("<f", value)).decode()
-
-
-def vec(prefix, v):
-    return " ".join(f'{prefix}{axis}="{f32(c)}"' for axis, c in zip("xyz", v))
-
-
-def obj(shape, part_id, params, position, rotation=(0.0, 0.0, 0.0), group=0, text="",
-        colour=0xC0C0C0, flags=0):
-    p = "".join(f"<P>{f32(x * SCALE)}</P>" for x in params)
-    pos = tuple(c * SCALE for c in position)
-    attrs = (f'o="{shape}" f="{flags}" g="{part_id}" c="{colour}" n="{len(params)}" e="0" '
-             f'{vec("p", pos)} {vec("r", rotation)} gi="{group}" t={quoteattr(text)}')
-    return f"<Obj {attrs}>{p}</Obj>"
-
-
-def scene(camera, groups, objects, light):
-    group_xml = "".join(f"<Group name={quoteattr(n)} parms={quoteattr(p)}/>" for n, p in groups)
-    return (
-        '<?xml version="1.0" encoding="ISO-8859-1"?>\r\n'
-        '<KVXMLFile version="2.1">\r\n<View_0>\r\n'
-        f'<Camera {vec("p", tuple(c * SCALE for c in camera))} fov="{f32(1.0)}"/>\r\n'
-        f"<Groups>{group_xml}</Groups>\r\n"
-        f'<KVR version="3" numGroups="{len(groups) - 1}" flags="192">\r\n'
-        + "\r\n".join(objects)
-        + "\r\n</KVR>\r\n"
-        f'<Lights sel="0" amb="2105376"><L on="1" lc="0" {vec("p", light)} i="{f32(0.8)}" '
-        'col="16777215"/></Lights>\r\n'
-        "</View_0>\r\n</KVXMLFile>\r\n")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools"))
+from gizmo_xml import obj, scene  # noqa: E402
 
 
 def flipper_table():
@@ -68,6 +37,21 @@ def flipper_table():
     return scene((0.0, 6.0, -12.0), groups, objects, (-400.0, 800.0, -600.0))
 
 
+def slider_table():
+    text = flipper_table()
+    knob_group = "<Group name=\"Knob\" parms=" + quoteattr(
+        '<G><Slide id="s" orientation="fixed" map="top"/></G>') + "/>"
+    text = text.replace("</Groups>", knob_group + "</Groups>")
+    text = text.replace('numGroups="3"', 'numGroups="4"')
+    parts = [
+        obj(3, 6, [0.3, 0.3, 0.3], (2.5, 0.7, 2.0), group=4, colour=0x3060C0),
+        obj(2, 7, [0.5, 1.0], (2.5, 0.25, 2.0), text='<G><Guide id="s"/></G>', colour=0x808080),
+    ]
+    return text.replace("\r\n</KVR>", "\r\n" + "\r\n".join(parts) + "\r\n</KVR>")
+
+
 if __name__ == "__main__":
     with open("flipper_table.kvr", "w", newline="", encoding="ascii") as out:
         out.write(flipper_table())
+    with open("slider_table.kvr", "w", newline="", encoding="ascii") as out:
+        out.write(slider_table())
