@@ -142,6 +142,25 @@ struct RenderLightSlot {
     PrivateBlockPtr<LightMapCell> mapBackupB;
     PrivateBlockPtr<std::uint32_t> idPlaneBackupA;
     PrivateBlockPtr<std::uint32_t> idPlaneBackupB;
+
+    // The light's view of its map (SetupLightView, light_map.h): a view-space point p has
+    // light-space coordinates lightFromView (p - position) (rows), and a light-space point
+    // (x, y, z) in front of the light falls on cell floor(mapScale x / z + mapU),
+    // floor(mapScale y / z + mapV). hasMapView is false while the view is degenerate (the
+    // light at the shadow centre); every point is then lit.
+    bool hasMapView = false;
+    std::array<double, 9> lightFromView{};
+    double mapU = 0.0;
+    double mapV = 0.0;
+    double mapScale = 0.0;
+    double mapDepthScale = 0.0;  // map depth word = mapDepthScale / light-space depth
+    // The parts in the light's space, by part index as in QRender::parts.
+    RenderParts lightParts;
+    // The dependency lists (shadow_pass.h): the next never-used entry of the pool, its
+    // capacity in entries, and whether every tested pixel found room in it.
+    std::int32_t dependentNext = 0;
+    std::int32_t dependentCapacity = 0;
+    bool isDependentsComplete = false;
 };
 
 class SceneGeometry;
@@ -370,6 +389,18 @@ public:
     // The pixels an incremental frame shades: the candidate area, narrowed to what changed.
     SpanRegion shadeRegion;
 
+    // ---- Shadows (light_map.h, shadow_pass.h) ----
+    // The sphere every light's map covers: its centre in view space and its radius. Unless
+    // isShadowRadiusReady is set, a whole frame sets the radius from the centre's depth, the
+    // weight and the horizontal field of view.
+    Vec3 shadowCentre{};
+    double shadowRadius = 0.1;
+    double shadowRadiusWeight = 1.0;
+    bool isShadowRadiusReady = false;
+    // One byte per pixel of the current level, zero between frames: where the dependency
+    // lists name a pixel (sized with the first incremental frame that needs it).
+    std::vector<std::uint8_t> shadowPixelMarks;
+
 private:
     // What the backups were made for: the frame's size, level, focal length, centre and view.
     struct BackupView {
@@ -380,6 +411,10 @@ private:
         double centreX = 0.0;
         double centreY = 0.0;
         Matrix4W viewFromWorld;
+        // The shadow maps' views: the lights' positions and the shadow sphere.
+        std::array<Vec3, RenderLightSlotCount> lightPositions{};
+        Vec3 shadowCentre{};
+        double shadowRadius = 0.0;
     };
 
     // Incremental frames (q_render_frame.cpp).

@@ -28,9 +28,11 @@
 #include "geometry/scene_geometry.h"
 #include "render/cast_frame_pass.h"
 #include "render/footprint_region.h"
+#include "render/light_map.h"
 #include "render/pyramid_filter.h"
 #include "render/q_render_internal.h"
 #include "render/scene_render_parts.h"
+#include "render/shadow_pass.h"
 #include "render/span_shade.h"
 
 #include <algorithm>
@@ -78,6 +80,18 @@ private:
     PrivateBlockPtr<std::int32_t> list;
 };
 
+// True when the shadow maps of two backup views are seen alike.
+template <typename View>
+bool SameShadowView(const View& a, const View& b) {
+    for (std::size_t i = 0; i < a.lightPositions.size(); ++i) {
+        const Vec3& p = a.lightPositions[i];
+        const Vec3& q = b.lightPositions[i];
+        if (p.x != q.x || p.y != q.y || p.z != q.z) return false;
+    }
+    return a.shadowCentre.x == b.shadowCentre.x && a.shadowCentre.y == b.shadowCentre.y &&
+           a.shadowCentre.z == b.shadowCentre.z && a.shadowRadius == b.shadowRadius;
+}
+
 void FillOpaqueBlack(std::uint32_t* out, std::size_t stride, const RenderLevel& level) {
     if (out == nullptr) return;
     for (std::int32_t y = 0; y < level.height; ++y) {
@@ -100,7 +114,8 @@ void QRender::RenderFrame(const std::int32_t* partList, bool complement,
         // The backups show the picture as it was seen when they were made.
         if (now.width != kept.width || now.height != kept.height || now.level != kept.level ||
             now.focal != kept.focal || now.centreX != kept.centreX ||
-            now.centreY != kept.centreY || now.viewFromWorld.m != kept.viewFromWorld.m) {
+            now.centreY != kept.centreY || now.viewFromWorld.m != kept.viewFromWorld.m ||
+            !SameShadowView(now, kept)) {
             auxReady = false;
         }
     }
@@ -125,6 +140,11 @@ QRender::BackupView QRender::CurrentBackupView() const {
     view.centreX = centreX;
     view.centreY = centreY;
     view.viewFromWorld = partsViewFromWorld;
+    for (std::int32_t i = 0; i < RenderLightSlotCount; ++i) {
+        view.lightPositions[static_cast<std::size_t>(i)] = lightSlots[static_cast<std::size_t>(i)].position;
+    }
+    view.shadowCentre = shadowCentre;
+    view.shadowRadius = shadowRadius;
     return view;
 }
 
@@ -141,6 +161,13 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
                         RegionRect{-1, -1, level.width + 1, level.height + 1});
     RegionCopy(workRegion, changeRegion);
     RegionCombine(selectionRegion, workRegion, 1);
+    const bool hasShadows = ShadowsActive(*this);
+    if (hasShadows) {
+        // The pixels whose shadows the moving parts may have changed are drawn again too.
+        UpdateLightMapsIncremental(*this, partList, changed, *shadowRegion);
+        RegionCombine(*shadowRegion, workRegion, 1);
+        RegionClip(workRegion, -1, -1, level.width + 1, level.height + 1);
+    }
     RegionCopy(changeRegion, workRegion);
 
     CopySamplesInRegion(0, workRegion);
@@ -161,16 +188,30 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         RegionSetRect(changeRegion, -1, -1, level.width + 1, level.height + 1);
     } else {
         CopyPixelsInRegion(workRegion, 0);
+        if (hasShadows) ApplyShadowPass(*this, workRegion, false);
         RegionCopy(shadeRegion, workRegion);
         DeriveSpanRegion(*this, shadeRegion, 1, redrawRegion, scratchRegion);
+        if (hasShadows) {
+            // Pixels whose surface stayed but whose light changed are shaded again as well,
+            // and differ from the background until a later frame restores them.
+            CollectShadowChanges(*this, workRegion, *shadowScratchRegion);
+            RegionCombine(*shadowScratchRegion, shadeRegion, 1);
+        }
         ShadeObjectSpans(*this, shadeRegion);
         RegionCopy(changeRegion, selectionRegion);
+        if (hasShadows) RegionCombine(*shadowScratchRegion, changeRegion, 1);
     }
     PyramidFilter(*this);
 }
 
 void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t* changed) {
     if (!auxReady) return;
+    if (ShadowsActive(*this)) {
+        // A part joining or leaving the background moves shadows anywhere on it, which the
+        // backups cannot follow: they are dropped and the next frame renders whole.
+        auxReady = false;
+        return;
+    }
     ReloadListedParts(changed);
     BuildLightFalloffTables();
     const RenderLevel& level = Level();
@@ -259,9 +300,12 @@ std::int32_t QRender::AllocAuxBuffers() {
     if (withSecondSet) CopySamplesInRegion(4, workRegion);
     RegionSetRect(workRegion, 0, 0, lightMapSide, lightMapSide);
     for (std::int32_t i = 0; i < RenderLightSlotCount; ++i) {
-        if (!lightSlots[static_cast<std::size_t>(i)].map) continue;
+        RenderLightSlot& slot = lightSlots[static_cast<std::size_t>(i)];
+        if (!slot.map) continue;
         CopyLightBuffersInRegion(i, workRegion, 1);
         if (withSecondSet) CopyLightBuffersInRegion(i, workRegion, 2);
+        // The working map and backup A agree everywhere.
+        if (slot.region) RegionSetEmpty(*slot.region, 0, 0);
     }
     // The working buffers and the backups agree everywhere.
     ResetRegions();
@@ -290,6 +334,7 @@ std::int32_t QRender::AllocAuxBuffers() {
         DetachedRenderList detached(*sceneGeometry);
         try {
             RenderFrame(detached.List(), true, visibleList.data(), 0);
+            if (!auxReady) return -1;  // the second set cannot be drawn with shadows
             // Once the sets exchange roles the frame differs from the first one there.
             RegionCopy(changeRegion, selectionRegion);
         } catch (const KVOutOfMemoryException&) {
