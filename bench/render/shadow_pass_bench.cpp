@@ -37,14 +37,22 @@ bool SetUpShadowFrame(QRender& render, std::vector<std::uint32_t>& pixels,
     return true;
 }
 
-void BM_ShadowFrame50Parts(benchmark::State& state) {
+// The renderer of one benchmark, set up for state's number of shadow lights.
+struct ShadowScene {
+    explicit ShadowScene(benchmark::State& state) {
+        ok = SetUpShadowFrame(render, pixels, shapes, static_cast<std::int32_t>(state.range(0)));
+        if (!ok) state.SkipWithError("the frame could not be set up");
+    }
     const std::vector<fifty_parts::Shape> shapes = fifty_parts::Shapes();
     QRender render;
     std::vector<std::uint32_t> pixels;
-    if (!SetUpShadowFrame(render, pixels, shapes, static_cast<std::int32_t>(state.range(0)))) {
-        state.SkipWithError("the frame could not be set up");
-        return;
-    }
+    bool ok = false;
+};
+
+void BM_ShadowFrame50Parts(benchmark::State& state) {
+    ShadowScene scene(state);
+    if (!scene.ok) return;
+    QRender& render = scene.render;
     for (auto _ : state) render.RenderFrame(nullptr, false, nullptr, 0);
 }
 BENCHMARK(BM_ShadowFrame50Parts)
@@ -56,13 +64,9 @@ BENCHMARK(BM_ShadowFrame50Parts)
 
 // One tick of five parts moving along small circles, their shadows with them.
 void BM_ShadowTick50Parts(benchmark::State& state) {
-    const std::vector<fifty_parts::Shape> shapes = fifty_parts::Shapes();
-    QRender render;
-    std::vector<std::uint32_t> pixels;
-    if (!SetUpShadowFrame(render, pixels, shapes, static_cast<std::int32_t>(state.range(0)))) {
-        state.SkipWithError("the frame could not be set up");
-        return;
-    }
+    ShadowScene scene(state);
+    if (!scene.ok) return;
+    QRender& render = scene.render;
     const std::vector<std::int32_t> list{5, 0, 10, 20, 30, 40};
     for (std::int32_t k = 1; k <= 5; ++k) render.parts.Part(list[static_cast<std::size_t>(k)]).visible = 0;
     render.RenderFrame(nullptr, false, nullptr, 0);
@@ -76,7 +80,7 @@ void BM_ShadowTick50Parts(benchmark::State& state) {
         const double angle = 0.35 * static_cast<double>(++tick);
         for (std::int32_t k = 1; k <= 5; ++k) {
             const std::int32_t i = list[static_cast<std::size_t>(k)];
-            fifty_parts::Shape s = shapes[static_cast<std::size_t>(i)];
+            fifty_parts::Shape s = scene.shapes[static_cast<std::size_t>(i)];
             s.at.x += 0.2 * std::cos(angle + i);
             s.at.y += 0.2 * std::sin(angle + i);
             fifty_parts::PlaceShape(render, i, s);
