@@ -400,6 +400,12 @@ public:
     // One byte per pixel of the current level, zero between frames: where the dependency
     // lists name a pixel (sized with the first incremental frame that needs it).
     std::vector<std::uint8_t> shadowPixelMarks;
+    // The dependency lists describe the picture in the working buffers (set by a whole frame,
+    // cleared by an incremental one), and the picture in the backups (set by AllocAuxBuffers
+    // from the first, cleared when a whole frame records them again). Ticks trust the lists
+    // only in the second case and test the whole frame otherwise.
+    bool areShadowListsOfWorking = false;
+    bool areShadowListsOfBackups = false;
 
 private:
     // What the backups were made for: the frame's size, level, focal length, centre and view.

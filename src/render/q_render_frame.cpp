@@ -309,6 +309,7 @@ std::int32_t QRender::AllocAuxBuffers() {
     }
     // The working buffers and the backups agree everywhere.
     ResetRegions();
+    areShadowListsOfBackups = areShadowListsOfWorking;
     backupView = CurrentBackupView();
     auxReady = true;
     if (!withSecondSet) return 0;

@@ -163,7 +163,9 @@ void RenderShadowStages(QRender& render) {
     RenderLightMaps(render);
     const bool isRecording = render.options.perLightDependents;
     if (isRecording) ResetShadowDependents(render);
+    render.areShadowListsOfBackups = false;
     ApplyShadowPass(render, render.changeRegion, isRecording);
+    render.areShadowListsOfWorking = isRecording;
 }
 
 void UpdateLightMapsIncremental(QRender& render, const std::int32_t* drawn,
@@ -178,7 +180,8 @@ void UpdateLightMapsIncremental(QRender& render, const std::int32_t* drawn,
     }
     std::vector<std::uint8_t>& marks = render.shadowPixelMarks;
     std::int32_t markTop = level.height, markBottom = 0;
-    bool isWholeFrame = false;
+    bool isWholeFrame = !render.areShadowListsOfBackups;
+    render.areShadowListsOfWorking = false;
     SpanRegion& scratch = *render.shadowScratchRegion;
     for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
         RenderLightSlot& slot = render.LightSlot(i);

@@ -14,8 +14,10 @@
 // those recorded at the region's cells grown by one cell left and up, besides the pixels the
 // moving parts cover. Pixels of the background keep their cells as long as the view, the lights
 // and the backups stay, so the lists of the whole frame serve every later incremental frame;
-// the pixels of moving parts are tested without recording. When a list pool runs out, or the
-// option is off, an incremental frame tests the whole frame instead.
+// the pixels of moving parts are tested without recording. When a list pool runs out, the
+// option is off, or the lists were not recorded for the picture the backups hold (a whole
+// frame drawn after AllocAuxBuffers, or ticks before it), an incremental frame tests the
+// whole frame instead.
 
 #include "render/q_render.h"
 #include "render/span_region.h"
