@@ -210,8 +210,9 @@ public:
                              const std::int32_t* changed, std::int32_t force);
 
     // Keeps the frame just rendered as the background of incremental frames, for the frame's
-    // size, level, focal length, centre and view (a frame seen otherwise renders whole and
-    // drops the backups until they are made again): allocates the backups that are missing
+    // size, level, focal length, centre and view, its lights (counts, positions and colours)
+    // and shadow sphere (a frame seen or lit otherwise renders whole and drops the backups
+    // until they are made again): allocates the backups that are missing
     // and copies the frame words, the sample cells (with their border) and the light maps
     // into them. With a scene part list (the bound geometry's renderList) a second set is
     // made and the first is drawn again without the visible listed parts; the list is
@@ -417,8 +418,11 @@ private:
         double centreX = 0.0;
         double centreY = 0.0;
         Matrix4W viewFromWorld;
-        // The shadow maps' views: the lights' positions and the shadow sphere.
+        // The lights (positions and colours) and the shadow maps' sphere.
         std::array<Vec3, RenderLightSlotCount> lightPositions{};
+        std::array<std::array<std::int32_t, 6>, RenderLightSlotCount> lightColours{};
+        std::int32_t lightCount = 0;
+        std::int32_t shadowLightCount = 0;
         Vec3 shadowCentre{};
         double shadowRadius = 0.0;
     };

@@ -80,9 +80,13 @@ private:
     PrivateBlockPtr<std::int32_t> list;
 };
 
-// True when the shadow maps of two backup views are seen alike.
+// True when two backup views have the same lights and shadow sphere.
 template <typename View>
-bool SameShadowView(const View& a, const View& b) {
+bool SameLights(const View& a, const View& b) {
+    if (a.lightColours != b.lightColours || a.lightCount != b.lightCount ||
+        a.shadowLightCount != b.shadowLightCount) {
+        return false;
+    }
     for (std::size_t i = 0; i < a.lightPositions.size(); ++i) {
         const Vec3& p = a.lightPositions[i];
         const Vec3& q = b.lightPositions[i];
@@ -115,7 +119,7 @@ void QRender::RenderFrame(const std::int32_t* partList, bool complement,
         if (now.width != kept.width || now.height != kept.height || now.level != kept.level ||
             now.focal != kept.focal || now.centreX != kept.centreX ||
             now.centreY != kept.centreY || now.viewFromWorld.m != kept.viewFromWorld.m ||
-            !SameShadowView(now, kept)) {
+            !SameLights(now, kept)) {
             auxReady = false;
         }
     }
@@ -140,9 +144,16 @@ QRender::BackupView QRender::CurrentBackupView() const {
     view.centreX = centreX;
     view.centreY = centreY;
     view.viewFromWorld = partsViewFromWorld;
-    for (std::int32_t i = 0; i < RenderLightSlotCount; ++i) {
-        view.lightPositions[static_cast<std::size_t>(i)] = lightSlots[static_cast<std::size_t>(i)].position;
+    for (std::size_t i = 0; i < lightSlots.size(); ++i) {
+        const RenderLightSlot& slot = lightSlots[i];
+        view.lightPositions[i] = slot.position;
+        for (std::size_t c = 0; c < 3; ++c) {
+            view.lightColours[i][c] = slot.litTriple[c];
+            view.lightColours[i][c + 3] = slot.shadowTriple[c];
+        }
     }
+    view.lightCount = lightCount;
+    view.shadowLightCount = shadowLightCount;
     view.shadowCentre = shadowCentre;
     view.shadowRadius = shadowRadius;
     return view;
