@@ -252,4 +252,31 @@ TEST(ShadowPass, AMovedOrRecolouredLightRendersTheWholeFrame) {
     }
 }
 
+TEST(ShadowPass, LightsWithoutAMapAndEmptyPixelsAreLeftAsCast) {
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, StartSolids);
+    ShadowFrame frame(geometry, Width, Height, {{{1.5, -3, 5}}, {{-4, -2, 9}}}, Vec3{0, 2, 8}, 5.0);
+    frame.render.SetLightCounts(2, 1);
+    frame.render.RenderFrame(nullptr, false, nullptr, 0);
+    std::int32_t shadowed = 0, empty = 0;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            std::uint32_t mask = 0;
+            const std::uint32_t word = frame.render.QueryPixel(x, y, &mask, nullptr, 0, nullptr);
+            if ((word & PixelIdMask) == 0) {
+                ASSERT_EQ(mask, 0u) << x << ", " << y;
+                ++empty;
+                continue;
+            }
+            // Light 1 has no map: lit wherever it faces the point.
+            ASSERT_EQ((mask >> 30) & 1, (mask >> 14) & 1) << x << ", " << y;
+            // Light 0 lights a point only where it faces it.
+            ASSERT_FALSE((mask & 0x80008000u) == 0x80000000u) << x << ", " << y;
+            if ((mask & 0x80008000u) == 0x8000u) ++shadowed;
+        }
+    }
+    EXPECT_GT(shadowed, 50);
+    EXPECT_GT(empty, 50);
+}
+
 }  // namespace
