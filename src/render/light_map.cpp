@@ -237,13 +237,14 @@ void LightProbeRay(std::span<const Matrix4W> surfaces, std::int32_t partIndex, d
 }
 
 std::int32_t CastLightMapPass(QRender& render, std::int32_t light, const SpanRegion& region,
-                              const std::int32_t* partList) {
+                              const std::int32_t* partList, bool complement) {
     RenderLightSlot& slot = render.LightSlot(light);
     LightMapCell* map = slot.map.get();
     ORBELLE_CHECK(map != nullptr);
     const std::int32_t side = render.LightMapSide();
     const std::size_t stride = static_cast<std::size_t>(side);
-    if (partList == nullptr) {
+    const bool isEveryPart = partList == nullptr || complement;
+    if (isEveryPart) {
         ForEachRun(region, 0, 0, side, side, [&](std::int32_t y, std::int32_t x0, std::int32_t x1) {
             std::memset(static_cast<void*>(map + static_cast<std::size_t>(y) * stride +
                                            static_cast<std::size_t>(x0)),
@@ -256,15 +257,22 @@ std::int32_t CastLightMapPass(QRender& render, std::int32_t light, const SpanReg
     const std::int32_t clipY0 = std::max(bounds.y0, 0), clipY1 = std::min(bounds.y1, side);
     if (clipX0 >= clipX1 || clipY0 >= clipY1) return CastDone;
 
-    const RenderParts& parts = slot.lightParts;
+    RenderParts& parts = slot.lightParts;
     const auto listed = ListEntries(partList);
+    if (complement) {
+        for (std::int32_t i = 0; i < parts.Count(); ++i) parts.Part(i).mark = 0;
+        for (const std::int32_t i : listed) {
+            if (i >= 0 && i < parts.Count()) parts.Part(i).mark = 1;
+        }
+    }
     const std::int32_t selectedCount =
-        partList == nullptr ? parts.Count() : static_cast<std::int32_t>(listed.size());
+        isEveryPart ? parts.Count() : static_cast<std::int32_t>(listed.size());
     const double s = slot.mapScale;
     for (std::int32_t n = 0; n < selectedCount; ++n) {
-        const std::int32_t index = partList == nullptr ? n : listed[static_cast<std::size_t>(n)];
+        const std::int32_t index = isEveryPart ? n : listed[static_cast<std::size_t>(n)];
         if (index < 0 || index >= parts.Count()) continue;
         const RenderPart& part = parts.Part(index);
+        if (complement && part.mark != 0) continue;
         if (part.visible == 0 || part.surfaceCount == 0) continue;
         const auto surfaces = parts.Surfaces(index);
         bool isLightInside = true;
@@ -403,7 +411,7 @@ void RenderLightMaps(QRender& render) {
         SetupLightView(render, i);
         SpanRegion& region = *slot.region;
         RegionSetRect(region, 0, 0, side, side);
-        if (CastLightMapPass(render, i, region, nullptr) == CastEyeInside) {
+        if (CastLightMapPass(render, i, region, nullptr, false) == CastEyeInside) {
             // The light is shut inside a part: it reaches nothing.
             std::memset(static_cast<void*>(slot.map.get()), 0,
                         static_cast<std::size_t>(side) * static_cast<std::size_t>(side) *

@@ -62,11 +62,13 @@ void LightProbeRay(std::span<const Matrix4W> surfaces, std::int32_t partIndex, d
 
 // Casts the light's parts into its working map over the region's cells (map rows and
 // columns, clipped to the map). partList null: the region is cleared and every visible part
-// is drawn; else the listed parts are drawn over what the cells hold. Returns CastDone, or
-// CastEyeInside when the light lies inside a visible part (every surface contains it; no
-// further part is drawn). Polls for the user after every row (UserAbortRender passes).
+// is drawn; a list without complement: the listed parts are drawn over what the cells hold;
+// with complement: the region is cleared and every visible part except the listed ones is
+// drawn. Returns CastDone, or CastEyeInside when the light lies inside a visible part (every
+// surface contains it; no further part is drawn). Polls for the user after every row
+// (UserAbortRender passes).
 std::int32_t CastLightMapPass(QRender& render, std::int32_t light, const SpanRegion& region,
-                              const std::int32_t* partList);
+                              const std::int32_t* partList, bool complement);
 
 // Clears the flat mark of every cell of the region (clipped to the side x side map).
 void ClearFlatMarks(std::int32_t side, const SpanRegion& region, LightMapCell* map);

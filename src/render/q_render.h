@@ -201,10 +201,15 @@ public:
     // set and a changed list the frame is not drawn: the background backup (the second set
     // when a scene part list made one) is drawn again inside the footprint of the changed
     // parts with every part except the listed ones (a part that starts moving leaves the
-    // background, one that stops joins it), and that footprint joins the change region. force
-    // is kept for the shadow stages. Without sized buffers, or with a render size that does
-    // not fit or is below 8, nothing is drawn; an incremental frame without backups renders
-    // the whole frame instead, and a complement render without them does nothing.
+    // background, one that stops joins it), and that footprint joins the change region.
+    // With shadows (shadow_pass.h) the frames carry the parts' shadows too: an incremental
+    // frame also restores and tests again the pixels whose shadows the parts may have moved,
+    // and those whose light changed join the change region; a complement render also does so
+    // in the backup and adds them to the change region, or, with a second backup set, drops
+    // the backups. force is not read: frames always follow the shadows. Without sized
+    // buffers, or with a render size that does not fit or is below 8, nothing is drawn; an
+    // incremental frame without backups renders the whole frame instead, and a complement
+    // render without them does nothing.
     // UserAbortRender from the row polls passes through, leaving the frame part drawn.
     virtual void RenderFrame(const std::int32_t* partList, bool complement,
                              const std::int32_t* changed, std::int32_t force);

@@ -107,7 +107,7 @@ void FillOpaqueBlack(std::uint32_t* out, std::size_t stride, const RenderLevel& 
 
 void QRender::RenderFrame(const std::int32_t* partList, bool complement,
                           const std::int32_t* changed, std::int32_t force) {
-    static_cast<void>(force);  // read by the shadow stages
+    static_cast<void>(force);  // the shadow stages run in every incremental frame
     if (!buffersReady || renderWidth < RenderMinSide || renderHeight < RenderMinSide ||
         renderWidth > allocatedWidth || renderHeight > allocatedHeight) {
         return;
@@ -199,7 +199,7 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         RegionSetRect(changeRegion, -1, -1, level.width + 1, level.height + 1);
     } else {
         CopyPixelsInRegion(workRegion, 0);
-        if (hasShadows) ApplyShadowPass(*this, workRegion, false);
+        if (hasShadows) ApplyShadowPass(*this, workRegion, 0, false, false);
         RegionCopy(shadeRegion, workRegion);
         DeriveSpanRegion(*this, shadeRegion, 1, redrawRegion, scratchRegion);
         if (hasShadows) {
@@ -217,16 +217,17 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
 
 void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t* changed) {
     if (!auxReady) return;
-    if (ShadowsActive(*this)) {
-        // A part joining or leaving the background moves shadows anywhere on it, which the
-        // backups cannot follow: they are dropped and the next frame renders whole.
+    const bool hasShadows = ShadowsActive(*this);
+    const bool isSecondSet = sampleBuffers[3] != nullptr && companionB != nullptr;
+    if (hasShadows && isSecondSet) {
+        // The second set keeps no light maps of its own to cast the shadows of the scene's
+        // list with: the backups are dropped and the next frame renders whole.
         auxReady = false;
         return;
     }
     ReloadListedParts(changed);
     BuildLightFalloffTables();
     const RenderLevel& level = Level();
-    const bool isSecondSet = sampleBuffers[3] != nullptr && companionB != nullptr;
     const std::int32_t buffer = isSecondSet ? 3 : 1;
     std::uint32_t* frame = isSecondSet ? companionB.get() : extraPlanes.get();
     const std::size_t stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
@@ -234,6 +235,9 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
     ProjectPartOutlines(*this, selectionRegion, changed,
                         RegionRect{-1, -1, level.width + 1, level.height + 1});
     if (!isSecondSet) RegionCombine(selectionRegion, changeRegion, 1);
+    // The parts' shadows join or leave the background too: the pixels that read the light
+    // map cells they change are tested and shaded again in the backup.
+    if (hasShadows) UpdateBackgroundLightMaps(*this, partList, changed, *shadowRegion);
 
     std::int32_t result = CastDone;
     for (std::int32_t rerun = 0;; ++rerun) {
@@ -247,6 +251,13 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
         return;
     }
     RegionCopy(shadeRegion, selectionRegion);
+    if (hasShadows) {
+        // The background's new pixels are recorded; those only shadowed anew already are.
+        ApplyShadowPass(*this, selectionRegion, buffer, true, true);
+        ApplyShadowPass(*this, *shadowRegion, buffer, true, false);
+        RegionCombine(*shadowRegion, shadeRegion, 1);
+        RegionCombine(*shadowRegion, changeRegion, 1);
+    }
     RegionClip(shadeRegion, 0, 0, level.width, level.height);
     ShadeObjectSpansInto(*this, shadeRegion, SampleBuffer(buffer), frame, stride);
 }

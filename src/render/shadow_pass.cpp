@@ -90,10 +90,11 @@ void AddLightFootprint(QRender& render, std::int32_t light, const std::int32_t* 
 
 }  // namespace
 
-void ApplyShadowPass(QRender& render, const SpanRegion& region, bool isRecording) {
+void ApplyShadowPass(QRender& render, const SpanRegion& region, std::int32_t buffer,
+                     bool useBackupMaps, bool isRecording) {
     if (!ShadowsActive(render) || region.HasNoRows()) return;
     const RenderLevel& level = render.Level();
-    SampleCell* cells = render.SampleBuffer(0);
+    SampleCell* cells = render.SampleBuffer(buffer);
     if (cells == nullptr) return;
     const std::int32_t shadowLights = render.ShadowLightCount();
     // Lights without a map are lit wherever they face.
@@ -122,8 +123,8 @@ void ApplyShadowPass(QRender& render, const SpanRegion& region, bool isRecording
                     RenderLightSlot& slot = render.LightSlot(i);
                     const Vec3& l = slot.position;
                     std::int32_t mapCell = -1;
-                    if (IsLitByLight(render, id, i, false, Vec3{p.x - l.x, p.y - l.y, p.z - l.z},
-                                     mapCell)) {
+                    if (IsLitByLight(render, id, i, useBackupMaps,
+                                     Vec3{p.x - l.x, p.y - l.y, p.z - l.z}, mapCell)) {
                         mask |= 0x80000000u >> i;
                     }
                     if (isRecording && mapCell >= 0) RecordDependent(slot, mapCell, x, y);
@@ -164,29 +165,112 @@ void RenderShadowStages(QRender& render) {
     const bool isRecording = render.options.perLightDependents;
     if (isRecording) ResetShadowDependents(render);
     render.areShadowListsOfBackups = false;
-    ApplyShadowPass(render, render.changeRegion, isRecording);
+    ApplyShadowPass(render, render.changeRegion, 0, false, isRecording);
     render.areShadowListsOfWorking = isRecording;
 }
 
-void UpdateLightMapsIncremental(QRender& render, const std::int32_t* drawn,
-                                const std::int32_t* changed, SpanRegion& dependents) {
-    const RenderLevel& level = render.Level();
+namespace {
+
+// The pixels the dependency lists name, gathered into a byte map of the current level and
+// turned into a region at the end.
+class DependentPixels {
+public:
+    explicit DependentPixels(QRender& r) : render(r), level(r.Level()) {
+        const std::size_t pixels =
+            static_cast<std::size_t>(level.width) * static_cast<std::size_t>(level.height);
+        if (render.shadowPixelMarks.size() < pixels) {
+            TranslateBadAlloc([&] { render.shadowPixelMarks.assign(pixels, 0); });
+        }
+        top = level.height;
+    }
+
+    // Every pixel counts from now on.
+    void TakeWholeFrame() { isWholeFrame = true; }
+    bool IsWholeFrame() const { return isWholeFrame; }
+
+    void Mark(const RenderLightSlot& slot, std::size_t cell) {
+        if (!isWholeFrame) {
+            MarkDependents(slot, cell, render.shadowPixelMarks, level.width, level.height, top,
+                           bottom);
+        }
+    }
+
+    // target becomes the marked pixels (the whole level after TakeWholeFrame); the marks are
+    // cleared for the next frame.
+    void Collect(SpanRegion& target) {
+        if (isWholeFrame) {
+            RegionSetRect(target, 0, 0, level.width, level.height);
+        } else if (top >= bottom) {
+            RegionSetEmpty(target, 0, 0);
+        } else {
+            RegionSetEmpty(target, top, bottom);
+        }
+        const std::size_t width = static_cast<std::size_t>(level.width);
+        for (std::int32_t y = top; y < bottom; ++y) {
+            std::uint8_t* row = render.shadowPixelMarks.data() + static_cast<std::size_t>(y) * width;
+            std::int32_t x = 0;
+            while (x < level.width) {
+                while (x < level.width && row[x] == 0) ++x;
+                const std::int32_t start = x;
+                while (x < level.width && row[x] != 0) row[x++] = 0;
+                if (start < x && !isWholeFrame) RegionSetSpan(1, target, y, start, x);
+            }
+        }
+    }
+
+private:
+    QRender& render;
+    const RenderLevel& level;
+    std::int32_t top = 0;
+    std::int32_t bottom = 0;
+    bool isWholeFrame = false;
+};
+
+// Marks flat again, in map, the cells whose 2x2 block holds a cell of region (the region grown
+// one cell left and up), and, with pixels, marks the pixels recorded at those cells.
+void RemarkAroundRegion(const QRender& render, const RenderLightSlot& slot, LightMapCell* map,
+                        const SpanRegion& region, DependentPixels* pixels) {
     const std::int32_t side = render.LightMapSide();
     const std::size_t stride = static_cast<std::size_t>(side);
-    const std::size_t pixels =
-        static_cast<std::size_t>(level.width) * static_cast<std::size_t>(level.height);
-    if (render.shadowPixelMarks.size() < pixels) {
-        TranslateBadAlloc([&] { render.shadowPixelMarks.assign(pixels, 0); });
+    for (std::int32_t y = std::max(region.Top(), 0); y < std::min(region.Bottom(), side); ++y) {
+        for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
+            const std::int32_t x0 = std::max<std::int32_t>(t[0] - 1, 0);
+            const std::int32_t x1 = std::min<std::int32_t>(t[1], side);
+            for (std::int32_t yy = std::max(y - 1, 0); yy <= y; ++yy) {
+                for (std::int32_t x = x0; x < x1; ++x) {
+                    const std::size_t at =
+                        static_cast<std::size_t>(yy) * stride + static_cast<std::size_t>(x);
+                    LightMapCell& cell = map[at];
+                    cell.id &= ~LightMapFlat;
+                    if (x < side - 1 && yy < side - 1) {
+                        const std::uint32_t id = cell.id & PixelIdMask;
+                        if ((map[at + 1].id & PixelIdMask) == id &&
+                            (map[at + stride].id & PixelIdMask) == id &&
+                            (map[at + stride + 1].id & PixelIdMask) == id) {
+                            cell.id |= LightMapFlat;
+                        }
+                    }
+                    if (pixels != nullptr) pixels->Mark(slot, at);
+                }
+            }
+        }
     }
-    std::vector<std::uint8_t>& marks = render.shadowPixelMarks;
-    std::int32_t markTop = level.height, markBottom = 0;
-    bool isWholeFrame = !render.areShadowListsOfBackups;
+}
+
+}  // namespace
+
+void UpdateLightMapsIncremental(QRender& render, const std::int32_t* drawn,
+                                const std::int32_t* changed, SpanRegion& dependents) {
+    const std::int32_t side = render.LightMapSide();
+    const std::size_t stride = static_cast<std::size_t>(side);
+    DependentPixels pixels(render);
+    if (!render.areShadowListsOfBackups) pixels.TakeWholeFrame();
     render.areShadowListsOfWorking = false;
     SpanRegion& scratch = *render.shadowScratchRegion;
     for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
         RenderLightSlot& slot = render.LightSlot(i);
         if (!slot.map || !slot.region || !slot.secondRegion) continue;
-        if (!slot.dependents || !slot.isDependentsComplete) isWholeFrame = true;
+        if (!slot.dependents || !slot.isDependentsComplete) pixels.TakeWholeFrame();
         TransformPartsToLight(render, i, drawn);
         TransformPartsToLight(render, i, changed);
         SpanRegion& footprint = *slot.secondRegion;
@@ -198,66 +282,48 @@ void UpdateLightMapsIncremental(QRender& render, const std::int32_t* drawn,
         }
         RegionCombine(footprint, region, 1);
         render.CopyLightBuffersInRegion(i, region, 0);
-        if (CastLightMapPass(render, i, region, drawn) == CastEyeInside) {
+        if (CastLightMapPass(render, i, region, drawn, false) == CastEyeInside) {
             // The light is shut inside a moving part: the whole map is dark until it leaves.
             std::memset(static_cast<void*>(slot.map.get()), 0,
                         stride * stride * sizeof(LightMapCell));
             RegionSetRect(region, 0, 0, side, side);
             RegionSetRect(footprint, 0, 0, side, side);
         }
-        // The cells whose 2x2 block holds a cell of the region: their flat marks and the
-        // pixels that read them.
-        LightMapCell* map = slot.map.get();
-        for (std::int32_t y = std::max(region.Top(), 0); y < std::min(region.Bottom(), side); ++y) {
-            for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
-                const std::int32_t x0 = std::max<std::int32_t>(t[0] - 1, 0);
-                const std::int32_t x1 = std::min<std::int32_t>(t[1], side);
-                for (std::int32_t yy = std::max(y - 1, 0); yy <= y; ++yy) {
-                    for (std::int32_t x = x0; x < x1; ++x) {
-                        const std::size_t at = static_cast<std::size_t>(yy) * stride +
-                                               static_cast<std::size_t>(x);
-                        LightMapCell& cell = map[at];
-                        cell.id &= ~LightMapFlat;
-                        if (x < side - 1 && yy < side - 1) {
-                            const std::uint32_t id = cell.id & PixelIdMask;
-                            if ((map[at + 1].id & PixelIdMask) == id &&
-                                (map[at + stride].id & PixelIdMask) == id &&
-                                (map[at + stride + 1].id & PixelIdMask) == id) {
-                                cell.id |= LightMapFlat;
-                            }
-                        }
-                        if (!isWholeFrame) {
-                            MarkDependents(slot, at, marks, level.width, level.height, markTop,
-                                           markBottom);
-                        }
-                    }
-                }
-            }
-        }
+        RemarkAroundRegion(render, slot, slot.map.get(), region, &pixels);
         // Next frame restores where the parts are now.
         RegionCopy(region, footprint);
     }
+    pixels.Collect(dependents);
+}
 
-    if (isWholeFrame) {
-        RegionSetRect(dependents, 0, 0, level.width, level.height);
-    } else if (markTop >= markBottom) {
-        RegionSetEmpty(dependents, 0, 0);
-    } else {
-        RegionSetEmpty(dependents, markTop, markBottom);
-    }
-    if (markTop >= markBottom) return;
-    // The marks become runs, and are cleared for the next frame.
-    const std::size_t width = static_cast<std::size_t>(level.width);
-    for (std::int32_t y = markTop; y < markBottom; ++y) {
-        std::uint8_t* row = marks.data() + static_cast<std::size_t>(y) * width;
-        std::int32_t x = 0;
-        while (x < level.width) {
-            while (x < level.width && row[x] == 0) ++x;
-            const std::int32_t start = x;
-            while (x < level.width && row[x] != 0) row[x++] = 0;
-            if (start < x && !isWholeFrame) RegionSetSpan(1, dependents, y, start, x);
+void UpdateBackgroundLightMaps(QRender& render, const std::int32_t* moving,
+                               const std::int32_t* changed, SpanRegion& dependents) {
+    const std::int32_t side = render.LightMapSide();
+    const std::size_t stride = static_cast<std::size_t>(side);
+    DependentPixels pixels(render);
+    if (!render.areShadowListsOfBackups) pixels.TakeWholeFrame();
+    SpanRegion& scratch = *render.shadowScratchRegion;
+    for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
+        RenderLightSlot& slot = render.LightSlot(i);
+        if (!slot.map || !slot.mapBackupA || !slot.secondRegion) continue;
+        if (!slot.dependents || !slot.isDependentsComplete) pixels.TakeWholeFrame();
+        TransformPartsToLight(render, i, changed);
+        SpanRegion& footprint = *slot.secondRegion;
+        RegionSetEmpty(footprint, 0, 0);
+        if (slot.hasMapView) AddLightFootprint(render, i, changed, footprint, scratch);
+        // The background's cells there, cast in the working map and kept in backup A; the
+        // moving parts come back into the working map with the next tick, which casts them
+        // over their whole footprint.
+        if (CastLightMapPass(render, i, footprint, moving, true) == CastEyeInside) {
+            std::memset(static_cast<void*>(slot.map.get()), 0,
+                        stride * stride * sizeof(LightMapCell));
+            RegionSetRect(footprint, 0, 0, side, side);
         }
+        render.CopyLightBuffersInRegion(i, footprint, 1);
+        RemarkAroundRegion(render, slot, slot.map.get(), footprint, nullptr);
+        RemarkAroundRegion(render, slot, slot.mapBackupA.get(), footprint, &pixels);
     }
+    pixels.Collect(dependents);
 }
 
 void CollectShadowChanges(QRender& render, const SpanRegion& region, SpanRegion& changed) {

@@ -25,11 +25,13 @@
 #include <cstdint>
 
 // Tests the covered pixels of region (current level pixels, held to the level) in sample
-// buffer 0 against every shadow light and sets the upper half of their light masks; with
+// buffer buffer (0..3; nothing when it is missing) against every shadow light's working map
+// (backup A with useBackupMaps) and sets the upper half of their light masks; with
 // isRecording, adds each tested pixel to the dependency list of the map cell it read. Pixels
 // with no surface keep their cells. Polls for the user after every row (UserAbortRender
 // passes, the rows done so far tested).
-void ApplyShadowPass(QRender& render, const SpanRegion& region, bool isRecording);
+void ApplyShadowPass(QRender& render, const SpanRegion& region, std::int32_t buffer,
+                     bool useBackupMaps, bool isRecording);
 
 // Empties every shadow light's dependency lists (all heads empty, the pool unused).
 void ResetShadowDependents(QRender& render);
@@ -49,6 +51,15 @@ void RenderShadowStages(QRender& render);
 // the parts' new map footprint. Throws KVOutOfMemoryException.
 void UpdateLightMapsIncremental(QRender& render, const std::int32_t* drawn,
                                 const std::int32_t* changed, SpanRegion& dependents);
+
+// The light-map stage of a complement render, when the changed parts (count-prefixed) join
+// or leave the background: for each shadow light, the map footprint of the changed parts is
+// cast again with every part except the moving ones (count-prefixed), in the working map and
+// backup A, and the flat marks made again around it in both. dependents becomes the pixels of
+// the background recorded at the cells around that footprint, or the whole level when the
+// lists cannot tell. Throws KVOutOfMemoryException.
+void UpdateBackgroundLightMaps(QRender& render, const std::int32_t* moving,
+                               const std::int32_t* changed, SpanRegion& dependents);
 
 // changed becomes the pixels of region whose lit bits (upper half of the light mask) in sample
 // buffer 0 differ from sample buffer 1's. Throws KVOutOfMemoryException.

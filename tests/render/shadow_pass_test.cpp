@@ -211,6 +211,61 @@ TEST(ShadowPass, TicksAfterAWholeFrameOverTheBackupsStayRight) {
     TicksMatchWholeRenders(geometry, *frame, setup);
 }
 
+testing::AssertionResult SameAsWholeRender(SceneGeometry& geometry, const ShadowFrame& frame,
+                                           const LightSetup& setup) {
+    auto whole = MakeFrame(geometry, setup);
+    whole->render.RenderFrame(nullptr, false, nullptr, 0);
+    return SamePicture(frame, *whole);
+}
+
+TEST(ShadowPass, PartsThatStopAndStartTakeTheirShadowsAlong) {
+    for (const LightSetup& setup : {LightSetups[0], LightSetups[1], LightSetups[2]}) {
+        SCOPED_TRACE(setup.what);
+        SceneGeometry geometry;
+        shadow_scene::MakeGeometry(geometry, StartSolids);
+        auto frame = MakeFrame(geometry, setup);
+        QRender& render = frame->render;
+        RenderBackground(geometry, *frame, {3, 4});
+        auto moving = CountPrefixed({3, 4});
+        for (std::int32_t tick = 1; tick <= 4; ++tick) {
+            PlaceAt(geometry, 3, tick);
+            PlaceAt(geometry, 4, tick);
+            render.RenderFrame(moving.data(), false, nullptr, 0);
+        }
+        ASSERT_TRUE(SameAsWholeRender(geometry, *frame, setup));
+
+        // Part 3 stops where it is and joins the background, shadow and all; as the player
+        // does, the change region is then restored from the backups and forgotten.
+        moving = CountPrefixed({4});
+        const auto stopped = CountPrefixed({3});
+        render.RenderFrame(moving.data(), true, stopped.data(), 0);
+        ASSERT_TRUE(render.AuxBuffersReady());
+        render.CopySamplesInRegion(0, render.changeRegion);
+        render.CopyPixelsInRegion(render.changeRegion, 0);
+        render.ResetRegions();
+        for (std::int32_t tick = 4; tick <= 7; ++tick) {
+            SCOPED_TRACE(tick);
+            PlaceAt(geometry, 4, tick);
+            render.RenderFrame(moving.data(), false, nullptr, 0);
+            ASSERT_TRUE(SameAsWholeRender(geometry, *frame, setup));
+        }
+
+        // Part 1, which stood still, starts moving and takes its shadow off the background.
+        moving = CountPrefixed({4, 1});
+        const auto started = CountPrefixed({1});
+        render.RenderFrame(moving.data(), true, started.data(), 0);
+        for (std::int32_t tick = 1; tick <= 5; ++tick) {
+            SCOPED_TRACE(tick);
+            Solid one = StartSolids[1];
+            one.centre = Vec3{one.centre.x - 0.5 * tick, one.centre.y - 0.1 * tick, one.centre.z};
+            shadow_scene::PlaceSolid(geometry, 1, one);
+            PlaceAt(geometry, 4, 7 + tick);
+            render.RenderFrame(moving.data(), false, nullptr, 0);
+            ASSERT_TRUE(SameAsWholeRender(geometry, *frame, setup));
+        }
+    }
+}
+
 TEST(ShadowPass, AMovedOrRecolouredLightRendersTheWholeFrame) {
     // The kept background was lit by the light as it was; a tick over it would show the old
     // light wherever it restores, with shadows or without.
