@@ -165,17 +165,21 @@ const SphereOverPlane Scenes[] = {
      {false, {0.3, 2, 7}, {0.8, 0, 0}}, {-3, -2, 2.5}, 0},
 };
 
-// Renders the scene whole and hands back the frame.
-struct RenderedScene {
-    explicit RenderedScene(const SphereOverPlane& s)
-        : solids{s.receiver, s.sphere},
-          geometry(),
-          frame((shadow_scene::MakeGeometry(geometry, solids), geometry), Width, Height,
-                {Light{s.light}}, s.sphere.centre, 6.0) {
-        frame.render.RenderFrame(nullptr, false, nullptr, 0);
+// The scene's geometry, built first so that the frame can load its parts.
+struct SceneParts {
+    explicit SceneParts(const SphereOverPlane& s) : solids{s.receiver, s.sphere} {
+        shadow_scene::MakeGeometry(geometry, solids);
     }
     std::vector<Solid> solids;
     SceneGeometry geometry;
+};
+
+// Renders the scene whole and hands back the frame.
+struct RenderedScene : SceneParts {
+    explicit RenderedScene(const SphereOverPlane& s)
+        : SceneParts(s), frame(geometry, Width, Height, {Light{s.light}}, s.sphere.centre, 6.0) {
+        frame.render.RenderFrame(nullptr, false, nullptr, 0);
+    }
     ShadowFrame frame;
 };
 
