@@ -8,6 +8,7 @@
 #include "render/render_interrupt.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -135,6 +136,50 @@ void ApplyShadowPass(QRender& render, const SpanRegion& region, std::int32_t buf
         }
         RenderPollAfterRow(render.poll, y);
     }
+}
+
+std::uint32_t ProbeLightMask(const QRender& render, const std::int32_t* partList, double u,
+                             double v) {
+    const RenderParts& parts = render.parts;
+    LightProbeHit hit;
+    const auto probe = [&](std::int32_t index) {
+        if (index < 0 || index >= parts.Count()) return;
+        const RenderPart& part = parts.Part(index);
+        if (part.visible == 0 || part.surfaceCount == 0) return;
+        LightProbeRay(parts.Surfaces(index), index, u, v, hit, render.slotTable,
+                      render.slotTableEntries);
+    };
+    if (partList == nullptr) {
+        for (std::int32_t i = 0; i < parts.Count(); ++i) probe(i);
+    } else {
+        for (const std::int32_t i : ListEntries(partList)) probe(i);
+    }
+    if (hit.id == 0) return 0;
+    // The ray has z = 1, so the hit's parameter is its view depth.
+    const Vec3 p{u * hit.depth, v * hit.depth, hit.depth};
+    const Matrix4W& form =
+        parts.Surfaces(PixelPartIndex(hit.id))[static_cast<std::size_t>(PixelSurface(hit.id))];
+    const auto& e = form.m;
+    Vec3 g{e[1], e[2], e[3]};
+    if ((std::bit_cast<std::uint64_t>(e[15]) >> 32) != 0x7FFFFFFF) {
+        g.x += e[5] * p.x + e[6] * p.y + e[7] * p.z;
+        g.y += e[9] * p.x + e[10] * p.y + e[11] * p.z;
+        g.z += e[13] * p.x + e[14] * p.y + e[15] * p.z;
+    }
+    const bool hasShadows = ShadowsActive(render);
+    std::uint32_t mask = 0;
+    for (std::int32_t i = 0; i < render.LightCount(); ++i) {
+        const Vec3& l = render.LightSlot(i).position;
+        const Vec3 d{p.x - l.x, p.y - l.y, p.z - l.z};
+        if (d.x * g.x + d.y * g.y + d.z * g.z > 0.0) continue;
+        mask |= 0x8000u >> i;
+        std::int32_t cell = -1;
+        if (!hasShadows || i >= render.ShadowLightCount() ||
+            IsLitByLight(render, hit.id, i, false, d, cell)) {
+            mask |= 0x80000000u >> i;
+        }
+    }
+    return mask;
 }
 
 void ResetShadowDependents(QRender& render) {

@@ -33,6 +33,14 @@
 void ApplyShadowPass(QRender& render, const SpanRegion& region, std::int32_t buffer,
                      bool useBackupMaps, bool isRecording);
 
+// The light mask of a sub-pixel sample, for the pixel pass: the listed parts (count-prefixed
+// part indices; null for every part) are probed along the view ray (u, v, 1), and at the
+// nearest hit p with the surface's gradient g, each light i with (p - light) . g <= 0 sets
+// bit 15 - i, and bit 31 - i too when it has no map or its shadow test finds p lit. Returns
+// 0 when the ray meets no listed part.
+std::uint32_t ProbeLightMask(const QRender& render, const std::int32_t* partList, double u,
+                             double v);
+
 // Empties every shadow light's dependency lists (all heads empty, the pool unused).
 void ResetShadowDependents(QRender& render);
 

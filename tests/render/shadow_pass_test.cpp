@@ -334,4 +334,39 @@ TEST(ShadowPass, LightsWithoutAMapAndEmptyPixelsAreLeftAsCast) {
     EXPECT_GT(empty, 50);
 }
 
+TEST(ShadowPass, ASampleProbedAtAPixelCentreHasThePixelsLightMask) {
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, StartSolids);
+    const LightSetup& setup = LightSetups[1];
+    ShadowFrame frame(geometry, Width, Height, setup.lights, Vec3{0, 2, 8}, 5.0);
+    frame.render.RenderFrame(nullptr, false, nullptr, 0);
+    std::int32_t compared = 0, shadowed = 0;
+    for (std::int32_t y = 1; y + 1 < Height; ++y) {
+        for (std::int32_t x = 1; x + 1 < Width; ++x) {
+            std::uint32_t mask = 0;
+            const std::uint32_t word = frame.render.QueryPixel(x, y, &mask, nullptr, 0, nullptr);
+            // Away from edges of surfaces and of shadows, where a sample may fall either way.
+            bool isInterior = true;
+            for (std::int32_t k = 0; k < 4; ++k) {
+                std::uint32_t nearMask = 0;
+                const std::int32_t nx = x + (k == 0) - (k == 1), ny = y + (k == 2) - (k == 3);
+                const std::uint32_t nearWord =
+                    frame.render.QueryPixel(nx, ny, &nearMask, nullptr, 0, nullptr);
+                isInterior = isInterior && ((nearWord ^ word) & PixelIdMask) == 0 && nearMask == mask;
+            }
+            if (!isInterior) continue;
+            const Vec3 ray = frame.Ray(x, y);
+            ASSERT_EQ(ProbeLightMask(frame.render, nullptr, ray.x, ray.y), mask)
+                << "(" << x << ", " << y << ")";
+            ++compared;
+            if (((mask >> 16) ^ mask) & 0xFFFF) ++shadowed;
+        }
+    }
+    EXPECT_GT(compared, 5000);
+    EXPECT_GT(shadowed, 100);
+    // Only the listed parts are probed: the sky beside them gives nothing.
+    const auto floorOnly = CountPrefixed({0});
+    EXPECT_EQ(ProbeLightMask(frame.render, floorOnly.data(), 0.0, -0.5), 0u);
+}
+
 }  // namespace
