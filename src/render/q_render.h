@@ -142,6 +142,25 @@ struct RenderLightSlot {
     PrivateBlockPtr<LightMapCell> mapBackupB;
     PrivateBlockPtr<std::uint32_t> idPlaneBackupA;
     PrivateBlockPtr<std::uint32_t> idPlaneBackupB;
+
+    // The light's view of its map (SetupLightView, light_map.h): a view-space point p has
+    // light-space coordinates lightFromView (p - position) (rows), and a light-space point
+    // (x, y, z) in front of the light falls on cell floor(mapScale x / z + mapU),
+    // floor(mapScale y / z + mapV). hasMapView is false while the view is degenerate (the
+    // light at the shadow centre); every point is then lit.
+    bool hasMapView = false;
+    std::array<double, 9> lightFromView{};
+    double mapU = 0.0;
+    double mapV = 0.0;
+    double mapScale = 0.0;
+    double mapDepthScale = 0.0;  // map depth word = mapDepthScale / light-space depth
+    // The parts in the light's space, by part index as in QRender::parts.
+    RenderParts lightParts;
+    // The dependency lists (shadow_pass.h): the next never-used entry of the pool, its
+    // capacity in entries, and whether every tested pixel found room in it.
+    std::int32_t dependentNext = 0;
+    std::int32_t dependentCapacity = 0;
+    bool isDependentsComplete = false;
 };
 
 class SceneGeometry;
@@ -182,17 +201,23 @@ public:
     // set and a changed list the frame is not drawn: the background backup (the second set
     // when a scene part list made one) is drawn again inside the footprint of the changed
     // parts with every part except the listed ones (a part that starts moving leaves the
-    // background, one that stops joins it), and that footprint joins the change region. force
-    // is kept for the shadow stages. Without sized buffers, or with a render size that does
-    // not fit or is below 8, nothing is drawn; an incremental frame without backups renders
-    // the whole frame instead, and a complement render without them does nothing.
+    // background, one that stops joins it), and that footprint joins the change region.
+    // With shadows (shadow_pass.h) the frames carry the parts' shadows too: an incremental
+    // frame also restores and tests again the pixels whose shadows the parts may have moved,
+    // and those whose light changed join the change region; a complement render also does so
+    // in the backup and adds them to the change region, or, with a second backup set, drops
+    // the backups. force is not read: frames always follow the shadows. Without sized
+    // buffers, or with a render size that does not fit or is below 8, nothing is drawn; an
+    // incremental frame without backups renders the whole frame instead, and a complement
+    // render without them does nothing.
     // UserAbortRender from the row polls passes through, leaving the frame part drawn.
     virtual void RenderFrame(const std::int32_t* partList, bool complement,
                              const std::int32_t* changed, std::int32_t force);
 
     // Keeps the frame just rendered as the background of incremental frames, for the frame's
-    // size, level, focal length, centre and view (a frame seen otherwise renders whole and
-    // drops the backups until they are made again): allocates the backups that are missing
+    // size, level, focal length, centre and view, its lights (counts, positions and colours)
+    // and shadow sphere (a frame seen or lit otherwise renders whole and drops the backups
+    // until they are made again): allocates the backups that are missing
     // and copies the frame words, the sample cells (with their border) and the light maps
     // into them. With a scene part list (the bound geometry's renderList) a second set is
     // made and the first is drawn again without the visible listed parts; the list is
@@ -370,6 +395,24 @@ public:
     // The pixels an incremental frame shades: the candidate area, narrowed to what changed.
     SpanRegion shadeRegion;
 
+    // ---- Shadows (light_map.h, shadow_pass.h) ----
+    // The sphere every light's map covers: its centre in view space and its radius. Unless
+    // isShadowRadiusReady is set, a whole frame sets the radius from the centre's depth, the
+    // weight and the horizontal field of view.
+    Vec3 shadowCentre{};
+    double shadowRadius = 0.1;
+    double shadowRadiusWeight = 1.0;
+    bool isShadowRadiusReady = false;
+    // One byte per pixel of the current level, zero between frames: where the dependency
+    // lists name a pixel (sized with the first incremental frame that needs it).
+    std::vector<std::uint8_t> shadowPixelMarks;
+    // The dependency lists describe the picture in the working buffers (set by a whole frame,
+    // cleared by an incremental one), and the picture in the backups (set by AllocAuxBuffers
+    // from the first, cleared when a whole frame records them again). Ticks trust the lists
+    // only in the second case and test the whole frame otherwise.
+    bool areShadowListsOfWorking = false;
+    bool areShadowListsOfBackups = false;
+
 private:
     // What the backups were made for: the frame's size, level, focal length, centre and view.
     struct BackupView {
@@ -380,6 +423,13 @@ private:
         double centreX = 0.0;
         double centreY = 0.0;
         Matrix4W viewFromWorld;
+        // The lights (positions and colours) and the shadow maps' sphere.
+        std::array<Vec3, RenderLightSlotCount> lightPositions{};
+        std::array<std::array<std::int32_t, 6>, RenderLightSlotCount> lightColours{};
+        std::int32_t lightCount = 0;
+        std::int32_t shadowLightCount = 0;
+        Vec3 shadowCentre{};
+        double shadowRadius = 0.0;
     };
 
     // Incremental frames (q_render_frame.cpp).

@@ -28,9 +28,11 @@
 #include "geometry/scene_geometry.h"
 #include "render/cast_frame_pass.h"
 #include "render/footprint_region.h"
+#include "render/light_map.h"
 #include "render/pyramid_filter.h"
 #include "render/q_render_internal.h"
 #include "render/scene_render_parts.h"
+#include "render/shadow_pass.h"
 #include "render/span_shade.h"
 
 #include <algorithm>
@@ -78,6 +80,22 @@ private:
     PrivateBlockPtr<std::int32_t> list;
 };
 
+// True when two backup views have the same lights and shadow sphere.
+template <typename View>
+bool SameLights(const View& a, const View& b) {
+    if (a.lightColours != b.lightColours || a.lightCount != b.lightCount ||
+        a.shadowLightCount != b.shadowLightCount) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.lightPositions.size(); ++i) {
+        const Vec3& p = a.lightPositions[i];
+        const Vec3& q = b.lightPositions[i];
+        if (p.x != q.x || p.y != q.y || p.z != q.z) return false;
+    }
+    return a.shadowCentre.x == b.shadowCentre.x && a.shadowCentre.y == b.shadowCentre.y &&
+           a.shadowCentre.z == b.shadowCentre.z && a.shadowRadius == b.shadowRadius;
+}
+
 void FillOpaqueBlack(std::uint32_t* out, std::size_t stride, const RenderLevel& level) {
     if (out == nullptr) return;
     for (std::int32_t y = 0; y < level.height; ++y) {
@@ -89,7 +107,7 @@ void FillOpaqueBlack(std::uint32_t* out, std::size_t stride, const RenderLevel& 
 
 void QRender::RenderFrame(const std::int32_t* partList, bool complement,
                           const std::int32_t* changed, std::int32_t force) {
-    static_cast<void>(force);  // read by the shadow stages
+    static_cast<void>(force);  // the shadow stages run in every incremental frame
     if (!buffersReady || renderWidth < RenderMinSide || renderHeight < RenderMinSide ||
         renderWidth > allocatedWidth || renderHeight > allocatedHeight) {
         return;
@@ -100,7 +118,8 @@ void QRender::RenderFrame(const std::int32_t* partList, bool complement,
         // The backups show the picture as it was seen when they were made.
         if (now.width != kept.width || now.height != kept.height || now.level != kept.level ||
             now.focal != kept.focal || now.centreX != kept.centreX ||
-            now.centreY != kept.centreY || now.viewFromWorld.m != kept.viewFromWorld.m) {
+            now.centreY != kept.centreY || now.viewFromWorld.m != kept.viewFromWorld.m ||
+            !SameLights(now, kept)) {
             auxReady = false;
         }
     }
@@ -125,6 +144,18 @@ QRender::BackupView QRender::CurrentBackupView() const {
     view.centreX = centreX;
     view.centreY = centreY;
     view.viewFromWorld = partsViewFromWorld;
+    for (std::size_t i = 0; i < lightSlots.size(); ++i) {
+        const RenderLightSlot& slot = lightSlots[i];
+        view.lightPositions[i] = slot.position;
+        for (std::size_t c = 0; c < 3; ++c) {
+            view.lightColours[i][c] = slot.litTriple[c];
+            view.lightColours[i][c + 3] = slot.shadowTriple[c];
+        }
+    }
+    view.lightCount = lightCount;
+    view.shadowLightCount = shadowLightCount;
+    view.shadowCentre = shadowCentre;
+    view.shadowRadius = shadowRadius;
     return view;
 }
 
@@ -141,6 +172,13 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
                         RegionRect{-1, -1, level.width + 1, level.height + 1});
     RegionCopy(workRegion, changeRegion);
     RegionCombine(selectionRegion, workRegion, 1);
+    const bool hasShadows = ShadowsActive(*this);
+    if (hasShadows) {
+        // The pixels whose shadows the moving parts may have changed are drawn again too.
+        UpdateLightMapsIncremental(*this, partList, changed, *shadowRegion);
+        RegionCombine(*shadowRegion, workRegion, 1);
+        RegionClip(workRegion, -1, -1, level.width + 1, level.height + 1);
+    }
     RegionCopy(changeRegion, workRegion);
 
     CopySamplesInRegion(0, workRegion);
@@ -161,20 +199,35 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         RegionSetRect(changeRegion, -1, -1, level.width + 1, level.height + 1);
     } else {
         CopyPixelsInRegion(workRegion, 0);
+        if (hasShadows) ApplyShadowPass(*this, workRegion, 0, false, false);
         RegionCopy(shadeRegion, workRegion);
         DeriveSpanRegion(*this, shadeRegion, 1, redrawRegion, scratchRegion);
+        if (hasShadows) {
+            // Pixels whose surface stayed but whose light changed are shaded again as well,
+            // and differ from the background until a later frame restores them.
+            CollectShadowChanges(*this, workRegion, *shadowScratchRegion);
+            RegionCombine(*shadowScratchRegion, shadeRegion, 1);
+        }
         ShadeObjectSpans(*this, shadeRegion);
         RegionCopy(changeRegion, selectionRegion);
+        if (hasShadows) RegionCombine(*shadowScratchRegion, changeRegion, 1);
     }
     PyramidFilter(*this);
 }
 
 void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t* changed) {
     if (!auxReady) return;
+    const bool hasShadows = ShadowsActive(*this);
+    const bool isSecondSet = sampleBuffers[3] != nullptr && companionB != nullptr;
+    if (hasShadows && isSecondSet) {
+        // The second set keeps no light maps of its own to cast the shadows of the scene's
+        // list with: the backups are dropped and the next frame renders whole.
+        auxReady = false;
+        return;
+    }
     ReloadListedParts(changed);
     BuildLightFalloffTables();
     const RenderLevel& level = Level();
-    const bool isSecondSet = sampleBuffers[3] != nullptr && companionB != nullptr;
     const std::int32_t buffer = isSecondSet ? 3 : 1;
     std::uint32_t* frame = isSecondSet ? companionB.get() : extraPlanes.get();
     const std::size_t stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
@@ -182,6 +235,9 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
     ProjectPartOutlines(*this, selectionRegion, changed,
                         RegionRect{-1, -1, level.width + 1, level.height + 1});
     if (!isSecondSet) RegionCombine(selectionRegion, changeRegion, 1);
+    // The parts' shadows join or leave the background too: the pixels that read the light
+    // map cells they change are tested and shaded again in the backup.
+    if (hasShadows) UpdateBackgroundLightMaps(*this, partList, changed, *shadowRegion);
 
     std::int32_t result = CastDone;
     for (std::int32_t rerun = 0;; ++rerun) {
@@ -195,6 +251,13 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
         return;
     }
     RegionCopy(shadeRegion, selectionRegion);
+    if (hasShadows) {
+        // The background's new pixels are recorded; those only shadowed anew already are.
+        ApplyShadowPass(*this, selectionRegion, buffer, true, true);
+        ApplyShadowPass(*this, *shadowRegion, buffer, true, false);
+        RegionCombine(*shadowRegion, shadeRegion, 1);
+        RegionCombine(*shadowRegion, changeRegion, 1);
+    }
     RegionClip(shadeRegion, 0, 0, level.width, level.height);
     ShadeObjectSpansInto(*this, shadeRegion, SampleBuffer(buffer), frame, stride);
 }
@@ -259,12 +322,16 @@ std::int32_t QRender::AllocAuxBuffers() {
     if (withSecondSet) CopySamplesInRegion(4, workRegion);
     RegionSetRect(workRegion, 0, 0, lightMapSide, lightMapSide);
     for (std::int32_t i = 0; i < RenderLightSlotCount; ++i) {
-        if (!lightSlots[static_cast<std::size_t>(i)].map) continue;
+        RenderLightSlot& slot = lightSlots[static_cast<std::size_t>(i)];
+        if (!slot.map) continue;
         CopyLightBuffersInRegion(i, workRegion, 1);
         if (withSecondSet) CopyLightBuffersInRegion(i, workRegion, 2);
+        // The working map and backup A agree everywhere.
+        if (slot.region) RegionSetEmpty(*slot.region, 0, 0);
     }
     // The working buffers and the backups agree everywhere.
     ResetRegions();
+    areShadowListsOfBackups = areShadowListsOfWorking;
     backupView = CurrentBackupView();
     auxReady = true;
     if (!withSecondSet) return 0;
@@ -290,6 +357,7 @@ std::int32_t QRender::AllocAuxBuffers() {
         DetachedRenderList detached(*sceneGeometry);
         try {
             RenderFrame(detached.List(), true, visibleList.data(), 0);
+            if (!auxReady) return -1;  // the second set cannot be drawn with shadows
             // Once the sets exchange roles the frame differs from the first one there.
             RegionCopy(changeRegion, selectionRegion);
         } catch (const KVOutOfMemoryException&) {

@@ -5,6 +5,7 @@
 #include "render/cast_frame_pass.h"
 #include "render/pyramid_filter.h"
 #include "render/render_interrupt.h"
+#include "render/shadow_pass.h"
 #include "render/shading_maths.h"
 #include "render/star_sky.h"
 #include "render/surface_texture.h"
@@ -285,6 +286,7 @@ void ShadeObjectSpansInto(QRender& render, const SpanRegion& region, const Sampl
 std::int32_t RenderShadedFrame(QRender& render) {
     const std::int32_t cast = RenderCastFrame(render);
     if (cast == CastDone || cast == CastDepthOverflow) {
+        RenderShadowStages(render);
         render.BuildLightFalloffTables();
         if (render.shade.isStars) PrepareStarBuffer(render);
         ShadeObjectSpans(render, render.changeRegion);

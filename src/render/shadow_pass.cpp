@@ -1,0 +1,401 @@
+#include "render/shadow_pass.h"
+
+#include "core/private_heap.h"
+#include "render/cast_frame_pass.h"
+#include "render/footprint_region.h"
+#include "render/light_map.h"
+#include "render/part_order.h"
+#include "render/render_interrupt.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <span>
+#include <vector>
+
+namespace {
+
+constexpr std::int32_t EmptyHead = std::numeric_limits<std::int32_t>::min();
+
+std::span<const std::int32_t> ListEntries(const std::int32_t* list) {
+    if (list == nullptr || list[0] <= 0) return {};
+    return std::span<const std::int32_t>(list + 1, static_cast<std::size_t>(list[0]));
+}
+
+// Prepends the pixel (x, y) to the list of map cell cell; a full pool leaves the lists
+// incomplete, which later frames see.
+void RecordDependent(RenderLightSlot& slot, std::int32_t cell, std::int32_t x, std::int32_t y) {
+    std::int32_t* heads = slot.dependents.get();
+    std::int32_t* pool = slot.dependentPool.get();
+    if (heads == nullptr || pool == nullptr) return;
+    if (slot.dependentNext >= slot.dependentCapacity) {
+        slot.isDependentsComplete = false;
+        return;
+    }
+    const std::int32_t entry = slot.dependentNext++;
+    std::int32_t* record = pool + 3 * static_cast<std::size_t>(entry);
+    const std::int32_t head = heads[cell];
+    record[0] = x;
+    record[1] = y;
+    record[2] = head == EmptyHead ? -1 : head;
+    heads[cell] = entry;
+}
+
+// Marks the pixels recorded at map cell cell.
+void MarkDependents(const RenderLightSlot& slot, std::size_t cell, std::vector<std::uint8_t>& marks,
+                    std::int32_t width, std::int32_t height, std::int32_t& top,
+                    std::int32_t& bottom) {
+    const std::int32_t* pool = slot.dependentPool.get();
+    std::int32_t entry = slot.dependents.get()[cell];
+    if (entry == EmptyHead) return;
+    while (entry >= 0 && entry < slot.dependentNext) {
+        const std::int32_t* record = pool + 3 * static_cast<std::size_t>(entry);
+        const std::int32_t x = record[0], y = record[1];
+        if (x >= 0 && x < width && y >= 0 && y < height) {
+            marks[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                  static_cast<std::size_t>(x)] = 1;
+            top = std::min(top, y);
+            bottom = std::max(bottom, y + 1);
+        }
+        entry = record[2];
+    }
+}
+
+// footprint becomes the map footprint of the listed parts in light's map: the silhouettes of
+// their light-space bounds, or the whole map for a bound the light sees from inside or beside.
+void AddLightFootprint(QRender& render, std::int32_t light, const std::int32_t* list,
+                       SpanRegion& footprint, SpanRegion& scratch) {
+    const RenderLightSlot& slot = render.LightSlot(light);
+    const std::int32_t side = render.LightMapSide();
+    const RegionRect clip{0, 0, side, side};
+    for (const std::int32_t index : ListEntries(list)) {
+        if (index < 0 || index >= slot.lightParts.Count()) continue;
+        const RenderPart& part = slot.lightParts.Part(index);
+        if (part.visible == 0 || part.surfaceCount == 0) continue;
+        const SilhouetteConic conic = SilhouetteOf(part.bound, slot.mapScale);
+        const SilhouetteKind kind = SilhouetteKindOf(conic, part.bound);
+        if (kind == SilhouetteKind::Hidden) continue;
+        if (kind == SilhouetteKind::Unbounded) {
+            RegionSetRect(scratch, 0, 0, side, side);
+            RegionCombine(scratch, footprint, 1);
+            continue;
+        }
+        if (ProjectQuadricOutline(render.outlineList, part.bound, slot.mapScale, slot.mapU,
+                                  slot.mapV, clip)) {
+            RegionAddSpanList(render.outlineList, footprint);
+        }
+    }
+}
+
+}  // namespace
+
+void ApplyShadowPass(QRender& render, const SpanRegion& region, std::int32_t buffer,
+                     bool useBackupMaps, bool isRecording) {
+    if (!ShadowsActive(render) || region.HasNoRows()) return;
+    const RenderLevel& level = render.Level();
+    SampleCell* cells = render.SampleBuffer(buffer);
+    if (cells == nullptr) return;
+    const std::int32_t shadowLights = render.ShadowLightCount();
+    // Lights without a map are lit wherever they face.
+    std::uint32_t unshadowed = 0;
+    for (std::int32_t i = shadowLights; i < render.LightCount(); ++i) unshadowed |= 0x80000000u >> i;
+    const std::size_t stride = static_cast<std::size_t>(level.cellStride);
+    const double focal = level.focal;
+    const std::int32_t top = std::max(region.Top(), 0);
+    const std::int32_t bottom = std::min(region.Bottom(), level.height);
+    for (std::int32_t y = top; y < bottom; ++y) {
+        const double rowY = (y - level.centreY + 0.5) / focal;
+        SampleCell* row = cells + static_cast<std::size_t>(y + 1) * stride + 1;
+        for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
+            const std::int32_t x0 = std::max<std::int32_t>(t[0], 0);
+            const std::int32_t x1 = std::min<std::int32_t>(t[1], level.width);
+            for (std::int32_t x = x0; x < x1; ++x) {
+                SampleCell& cell = row[x];
+                const std::uint32_t id = cell.pixel & PixelIdMask;
+                if (id == 0 || cell.depth <= 0) continue;
+                // The point the cell shows: depth z = focal x depth scale / word.
+                const double z = focal * render.depthScale / cell.depth;
+                const Vec3 p{(x - level.centreX + 0.5) / focal * z, rowY * z, z};
+                std::uint32_t mask = unshadowed;
+                for (std::int32_t i = 0; i < shadowLights; ++i) {
+                    if ((cell.lightMask & (0x8000u >> i)) == 0) continue;
+                    RenderLightSlot& slot = render.LightSlot(i);
+                    const Vec3& l = slot.position;
+                    std::int32_t mapCell = -1;
+                    if (IsLitByLight(render, id, i, useBackupMaps,
+                                     Vec3{p.x - l.x, p.y - l.y, p.z - l.z}, mapCell)) {
+                        mask |= 0x80000000u >> i;
+                    }
+                    if (isRecording && mapCell >= 0) RecordDependent(slot, mapCell, x, y);
+                }
+                const std::uint32_t facing = cell.lightMask & 0xFFFFu;
+                cell.lightMask = facing | ((facing << 16) & mask);
+            }
+        }
+        RenderPollAfterRow(render.poll, y);
+    }
+}
+
+std::uint32_t ProbeLightMask(const QRender& render, const std::int32_t* partList, double u,
+                             double v) {
+    const RenderParts& parts = render.parts;
+    LightProbeHit hit;
+    const auto probe = [&](std::int32_t index) {
+        if (index < 0 || index >= parts.Count()) return;
+        const RenderPart& part = parts.Part(index);
+        if (part.visible == 0 || part.surfaceCount == 0) return;
+        LightProbeRay(parts.Surfaces(index), index, u, v, hit, render.slotTable,
+                      render.slotTableEntries);
+    };
+    if (partList == nullptr) {
+        for (std::int32_t i = 0; i < parts.Count(); ++i) probe(i);
+    } else {
+        for (const std::int32_t i : ListEntries(partList)) probe(i);
+    }
+    if (hit.id == 0) return 0;
+    // The ray has z = 1, so the hit's parameter is its view depth.
+    const Vec3 p{u * hit.depth, v * hit.depth, hit.depth};
+    const Matrix4W& form =
+        parts.Surfaces(PixelPartIndex(hit.id))[static_cast<std::size_t>(PixelSurface(hit.id))];
+    const auto& e = form.m;
+    Vec3 g{e[1], e[2], e[3]};
+    if ((std::bit_cast<std::uint64_t>(e[15]) >> 32) != 0x7FFFFFFF) {
+        g.x += e[5] * p.x + e[6] * p.y + e[7] * p.z;
+        g.y += e[9] * p.x + e[10] * p.y + e[11] * p.z;
+        g.z += e[13] * p.x + e[14] * p.y + e[15] * p.z;
+    }
+    const bool hasShadows = ShadowsActive(render);
+    std::uint32_t mask = 0;
+    for (std::int32_t i = 0; i < render.LightCount(); ++i) {
+        const Vec3& l = render.LightSlot(i).position;
+        const Vec3 d{p.x - l.x, p.y - l.y, p.z - l.z};
+        if (d.x * g.x + d.y * g.y + d.z * g.z > 0.0) continue;
+        mask |= 0x8000u >> i;
+        std::int32_t cell = -1;
+        if (!hasShadows || i >= render.ShadowLightCount() ||
+            IsLitByLight(render, hit.id, i, false, d, cell)) {
+            mask |= 0x80000000u >> i;
+        }
+    }
+    return mask;
+}
+
+void ResetShadowDependents(QRender& render) {
+    const std::int32_t side = render.LightMapSide();
+    const std::size_t cells = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
+    for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
+        RenderLightSlot& slot = render.LightSlot(i);
+        slot.dependentNext = 0;
+        slot.isDependentsComplete = slot.dependents != nullptr;
+        if (!slot.dependents) continue;
+        std::fill_n(slot.dependents.get(), cells, EmptyHead);
+        slot.dependentCapacity = static_cast<std::int32_t>(
+            std::min<std::size_t>(cells + cells / 4, std::numeric_limits<std::int32_t>::max()));
+    }
+}
+
+void RenderShadowStages(QRender& render) {
+    if (!ShadowsActive(render)) return;
+    if (!render.isShadowRadiusReady) {
+        // The sphere the maps cover: as wide, at the centre's depth, as the field of view.
+        const double halfWidth = render.renderWidth / 2.0;
+        const double focal = render.focalScale * 1000.0 / render.viewDistance;
+        render.shadowRadius =
+            std::max(0.1, render.shadowCentre.z * render.shadowRadiusWeight * halfWidth /
+                              std::sqrt(focal * focal + halfWidth * halfWidth));
+    }
+    RenderLightMaps(render);
+    const bool isRecording = render.options.perLightDependents;
+    if (isRecording) ResetShadowDependents(render);
+    render.areShadowListsOfBackups = false;
+    ApplyShadowPass(render, render.changeRegion, 0, false, isRecording);
+    render.areShadowListsOfWorking = isRecording;
+}
+
+namespace {
+
+// The pixels the dependency lists name, gathered into a byte map of the current level and
+// turned into a region at the end.
+class DependentPixels {
+public:
+    explicit DependentPixels(QRender& r) : render(r), level(r.Level()) {
+        const std::size_t pixels =
+            static_cast<std::size_t>(level.width) * static_cast<std::size_t>(level.height);
+        if (render.shadowPixelMarks.size() < pixels) {
+            TranslateBadAlloc([&] { render.shadowPixelMarks.assign(pixels, 0); });
+        }
+        top = level.height;
+    }
+
+    // Every pixel counts from now on.
+    void TakeWholeFrame() { isWholeFrame = true; }
+    bool IsWholeFrame() const { return isWholeFrame; }
+
+    void Mark(const RenderLightSlot& slot, std::size_t cell) {
+        if (!isWholeFrame) {
+            MarkDependents(slot, cell, render.shadowPixelMarks, level.width, level.height, top,
+                           bottom);
+        }
+    }
+
+    // target becomes the marked pixels (the whole level after TakeWholeFrame); the marks are
+    // cleared for the next frame.
+    void Collect(SpanRegion& target) {
+        if (isWholeFrame) {
+            RegionSetRect(target, 0, 0, level.width, level.height);
+        } else if (top >= bottom) {
+            RegionSetEmpty(target, 0, 0);
+        } else {
+            RegionSetEmpty(target, top, bottom);
+        }
+        const std::size_t width = static_cast<std::size_t>(level.width);
+        for (std::int32_t y = top; y < bottom; ++y) {
+            std::uint8_t* row = render.shadowPixelMarks.data() + static_cast<std::size_t>(y) * width;
+            std::int32_t x = 0;
+            while (x < level.width) {
+                while (x < level.width && row[x] == 0) ++x;
+                const std::int32_t start = x;
+                while (x < level.width && row[x] != 0) row[x++] = 0;
+                if (start < x && !isWholeFrame) RegionSetSpan(1, target, y, start, x);
+            }
+        }
+    }
+
+private:
+    QRender& render;
+    const RenderLevel& level;
+    std::int32_t top = 0;
+    std::int32_t bottom = 0;
+    bool isWholeFrame = false;
+};
+
+// Marks flat again, in map, the cells whose 2x2 block holds a cell of region (the region grown
+// one cell left and up), and, with pixels, marks the pixels recorded at those cells.
+void RemarkAroundRegion(const QRender& render, const RenderLightSlot& slot, LightMapCell* map,
+                        const SpanRegion& region, DependentPixels* pixels) {
+    const std::int32_t side = render.LightMapSide();
+    const std::size_t stride = static_cast<std::size_t>(side);
+    for (std::int32_t y = std::max(region.Top(), 0); y < std::min(region.Bottom(), side); ++y) {
+        for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
+            const std::int32_t x0 = std::max<std::int32_t>(t[0] - 1, 0);
+            const std::int32_t x1 = std::min<std::int32_t>(t[1], side);
+            for (std::int32_t yy = std::max(y - 1, 0); yy <= y; ++yy) {
+                for (std::int32_t x = x0; x < x1; ++x) {
+                    const std::size_t at =
+                        static_cast<std::size_t>(yy) * stride + static_cast<std::size_t>(x);
+                    LightMapCell& cell = map[at];
+                    cell.id &= ~LightMapFlat;
+                    if (x < side - 1 && yy < side - 1) {
+                        const std::uint32_t id = cell.id & PixelIdMask;
+                        if ((map[at + 1].id & PixelIdMask) == id &&
+                            (map[at + stride].id & PixelIdMask) == id &&
+                            (map[at + stride + 1].id & PixelIdMask) == id) {
+                            cell.id |= LightMapFlat;
+                        }
+                    }
+                    if (pixels != nullptr) pixels->Mark(slot, at);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void UpdateLightMapsIncremental(QRender& render, const std::int32_t* drawn,
+                                const std::int32_t* changed, SpanRegion& dependents) {
+    const std::int32_t side = render.LightMapSide();
+    const std::size_t stride = static_cast<std::size_t>(side);
+    DependentPixels pixels(render);
+    if (!render.areShadowListsOfBackups) pixels.TakeWholeFrame();
+    render.areShadowListsOfWorking = false;
+    SpanRegion& scratch = *render.shadowScratchRegion;
+    for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
+        RenderLightSlot& slot = render.LightSlot(i);
+        if (!slot.map || !slot.region || !slot.secondRegion) continue;
+        if (!slot.dependents || !slot.isDependentsComplete) pixels.TakeWholeFrame();
+        TransformPartsToLight(render, i, drawn);
+        TransformPartsToLight(render, i, changed);
+        SpanRegion& footprint = *slot.secondRegion;
+        SpanRegion& region = *slot.region;
+        RegionSetEmpty(footprint, 0, 0);
+        if (slot.hasMapView) {
+            AddLightFootprint(render, i, drawn, footprint, scratch);
+            AddLightFootprint(render, i, changed, footprint, scratch);
+        }
+        RegionCombine(footprint, region, 1);
+        render.CopyLightBuffersInRegion(i, region, 0);
+        if (CastLightMapPass(render, i, region, drawn, false) == CastEyeInside) {
+            // The light is shut inside a moving part: the whole map is dark until it leaves.
+            std::memset(static_cast<void*>(slot.map.get()), 0,
+                        stride * stride * sizeof(LightMapCell));
+            RegionSetRect(region, 0, 0, side, side);
+            RegionSetRect(footprint, 0, 0, side, side);
+        }
+        RemarkAroundRegion(render, slot, slot.map.get(), region, &pixels);
+        // Next frame restores where the parts are now.
+        RegionCopy(region, footprint);
+    }
+    pixels.Collect(dependents);
+}
+
+void UpdateBackgroundLightMaps(QRender& render, const std::int32_t* moving,
+                               const std::int32_t* changed, SpanRegion& dependents) {
+    const std::int32_t side = render.LightMapSide();
+    const std::size_t stride = static_cast<std::size_t>(side);
+    DependentPixels pixels(render);
+    if (!render.areShadowListsOfBackups) pixels.TakeWholeFrame();
+    SpanRegion& scratch = *render.shadowScratchRegion;
+    for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
+        RenderLightSlot& slot = render.LightSlot(i);
+        if (!slot.map || !slot.mapBackupA || !slot.secondRegion) continue;
+        if (!slot.dependents || !slot.isDependentsComplete) pixels.TakeWholeFrame();
+        TransformPartsToLight(render, i, changed);
+        SpanRegion& footprint = *slot.secondRegion;
+        RegionSetEmpty(footprint, 0, 0);
+        if (slot.hasMapView) AddLightFootprint(render, i, changed, footprint, scratch);
+        // The background's cells there, cast in the working map and kept in backup A; the
+        // moving parts come back into the working map with the next tick, which casts them
+        // over their whole footprint.
+        if (CastLightMapPass(render, i, footprint, moving, true) == CastEyeInside) {
+            std::memset(static_cast<void*>(slot.map.get()), 0,
+                        stride * stride * sizeof(LightMapCell));
+            RegionSetRect(footprint, 0, 0, side, side);
+        }
+        render.CopyLightBuffersInRegion(i, footprint, 1);
+        RemarkAroundRegion(render, slot, slot.map.get(), footprint, nullptr);
+        RemarkAroundRegion(render, slot, slot.mapBackupA.get(), footprint, &pixels);
+    }
+    pixels.Collect(dependents);
+}
+
+void CollectShadowChanges(QRender& render, const SpanRegion& region, SpanRegion& changed) {
+    const RenderLevel& level = render.Level();
+    const SampleCell* now = render.SampleBuffer(0);
+    const SampleCell* was = render.SampleBuffer(1);
+    const std::int32_t top = std::max(region.Top(), 0);
+    const std::int32_t bottom = std::min(region.Bottom(), level.height);
+    if (now == nullptr || was == nullptr || region.HasNoRows() || top >= bottom) {
+        RegionSetEmpty(changed, 0, 0);
+        return;
+    }
+    RegionSetEmpty(changed, top, bottom);
+    const std::size_t stride = static_cast<std::size_t>(level.cellStride);
+    for (std::int32_t y = top; y < bottom; ++y) {
+        const std::size_t rowStart = static_cast<std::size_t>(y + 1) * stride + 1;
+        const SampleCell* a = now + rowStart;
+        const SampleCell* b = was + rowStart;
+        for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
+            std::int32_t x = std::max<std::int32_t>(t[0], 0);
+            const std::int32_t end = std::min<std::int32_t>(t[1], level.width);
+            while (x < end) {
+                while (x < end && ((a[x].lightMask ^ b[x].lightMask) & 0xFFFF0000u) == 0) ++x;
+                const std::int32_t start = x;
+                while (x < end && ((a[x].lightMask ^ b[x].lightMask) & 0xFFFF0000u) != 0) ++x;
+                if (start < x) RegionSetSpan(1, changed, y, start, x);
+            }
+        }
+    }
+}

@@ -1,0 +1,372 @@
+// The shadow pass in incremental frames: moving parts carry their shadows over the background,
+// and every frame matches a whole render of the same state.
+
+#include "render/shadow_pass.h"
+
+#include "render/light_map.h"
+#include "support/shadow_scene.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using shadow_scene::Light;
+using shadow_scene::ShadowFrame;
+using shadow_scene::Solid;
+
+constexpr std::int32_t Width = 160;
+constexpr std::int32_t Height = 120;
+
+// A floor with a box and a sphere standing on it, and two spheres (parts 3 and 4) that move.
+const std::vector<Solid> StartSolids{
+    {true, {0, 3.5, 8}, {20, 0.5, 20}, 0xA0A0A0},
+    {false, {1.5, 2.2, 8}, {0.8, 0, 0}, 0xC04040},
+    {true, {-2, 2.5, 9}, {0.5, 0.5, 0.5}, 0x40C040},
+    {false, {-2.5, 1.2, 7}, {0.5, 0, 0}, 0x4040C0},
+    {false, {2.5, 0.5, 6}, {0.4, 0, 0}, 0xC0C040},
+};
+
+Vec3 CentreAt(std::int32_t part, std::int32_t tick) {
+    const Vec3& c = StartSolids[static_cast<std::size_t>(part)].centre;
+    if (part == 3) return Vec3{c.x + 0.45 * tick, c.y + 0.05 * tick, c.z + 0.1 * tick};
+    return Vec3{c.x - 0.35 * tick, c.y + 0.1 * tick, c.z + 0.15 * tick};
+}
+
+void PlaceAt(SceneGeometry& geometry, std::int32_t part, std::int32_t tick) {
+    Solid solid = StartSolids[static_cast<std::size_t>(part)];
+    solid.centre = CentreAt(part, tick);
+    shadow_scene::PlaceSolid(geometry, part, solid);
+}
+
+std::vector<std::int32_t> CountPrefixed(std::vector<std::int32_t> parts) {
+    parts.insert(parts.begin(), static_cast<std::int32_t>(parts.size()));
+    return parts;
+}
+
+struct LightSetup {
+    const char* what;
+    std::vector<Light> lights;
+    bool withDependents;
+    double mapScale;
+};
+
+const LightSetup LightSetups[] = {
+    {"one light, dependency lists", {{{1.5, -3, 5}}}, true, 2.0},
+    {"three lights, dependency lists", {{{1.5, -3, 5}}, {{-4, -2, 9}}, {{3, -1, 12}}}, true, 2.0},
+    {"one light, no lists", {{{1.5, -3, 5}}}, false, 2.0},
+    {"lists that overflow their pool", {{{-4, -2, 9}}}, true, 0.25},
+};
+
+std::unique_ptr<ShadowFrame> MakeFrame(SceneGeometry& geometry, const LightSetup& setup) {
+    return std::make_unique<ShadowFrame>(geometry, Width, Height, setup.lights, Vec3{0, 2, 8},
+                                         5.0, setup.withDependents, setup.mapScale);
+}
+
+// Same ids everywhere and colours within 2 a channel.
+testing::AssertionResult SamePicture(const ShadowFrame& a, const ShadowFrame& b,
+                                     std::int32_t leastShadowed = 50) {
+    std::int32_t shadowed = 0;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            const std::string at = " at (" + std::to_string(x) + ", " + std::to_string(y) + ")";
+            std::uint32_t maskA = 0, maskB = 0;
+            const std::uint32_t idA = a.render.QueryPixel(x, y, &maskA, nullptr, 0, nullptr);
+            const std::uint32_t idB = b.render.QueryPixel(x, y, &maskB, nullptr, 0, nullptr);
+            if ((idA & PixelIdMask) != (idB & PixelIdMask)) {
+                return testing::AssertionFailure() << "id " << idA << " against " << idB << at;
+            }
+            if (((maskB >> 16) ^ maskB) & 0xFFFF) ++shadowed;
+            const std::uint32_t pa = a.pixels[static_cast<std::size_t>(y * Width + x)];
+            const std::uint32_t pb = b.pixels[static_cast<std::size_t>(y * Width + x)];
+            for (int shift = 0; shift < 32; shift += 8) {
+                const int ca = static_cast<int>((pa >> shift) & 0xFF);
+                const int cb = static_cast<int>((pb >> shift) & 0xFF);
+                if (std::abs(ca - cb) > 2) {
+                    return testing::AssertionFailure()
+                           << std::hex << "colour " << pa << " against " << pb << std::dec << at;
+                }
+            }
+        }
+    }
+    if (shadowed < leastShadowed) {
+        return testing::AssertionFailure() << "hardly any shadow: " << shadowed;
+    }
+    return testing::AssertionSuccess();
+}
+
+// The player's start: a whole frame with the moving parts hidden, kept as the background.
+void RenderBackground(SceneGeometry& geometry, ShadowFrame& frame,
+                      const std::vector<std::int32_t>& moving) {
+    for (const std::int32_t i : moving) geometry.Part(i)->visible = 0;
+    frame.render.RenderFrame(nullptr, false, nullptr, 0);
+    ASSERT_EQ(frame.render.AllocAuxBuffers(), 0);
+    for (const std::int32_t i : moving) geometry.Part(i)->visible = 1;
+}
+
+// Ticks 0 to 10 of parts 3 and 4, each frame checked against a whole render.
+void TicksMatchWholeRenders(SceneGeometry& geometry, ShadowFrame& frame, const LightSetup& setup) {
+    const auto moving = CountPrefixed({3, 4});
+    for (std::int32_t tick = 0; tick <= 10; ++tick) {
+        SCOPED_TRACE(tick);
+        PlaceAt(geometry, 3, tick);
+        PlaceAt(geometry, 4, tick);
+        frame.render.RenderFrame(moving.data(), false, nullptr, 0);
+        ASSERT_TRUE(frame.render.AuxBuffersReady());
+        auto whole = MakeFrame(geometry, setup);
+        whole->render.RenderFrame(nullptr, false, nullptr, 0);
+        ASSERT_TRUE(SamePicture(frame, *whole));
+    }
+}
+
+TEST(ShadowPass, IncrementalFramesWithMovingShadowsMatchWholeRenders) {
+    for (const LightSetup& setup : LightSetups) {
+        SCOPED_TRACE(setup.what);
+        SceneGeometry geometry;
+        shadow_scene::MakeGeometry(geometry, StartSolids);
+        auto frame = MakeFrame(geometry, setup);
+        ASSERT_TRUE(frame->ok);
+        RenderBackground(geometry, *frame, {3, 4});
+        TicksMatchWholeRenders(geometry, *frame, setup);
+    }
+}
+
+bool Holds(const SpanRegion& region, std::int32_t x, std::int32_t y) {
+    if (y < region.Top() || y >= region.Bottom()) return false;
+    for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
+        if (x >= t[0] && x < t[1]) return true;
+    }
+    return false;
+}
+
+// True when the pixel shows another surface, another light or another colour in the two
+// frames; colours count only beyond the dither's step, since the dither carries its remainder
+// from pixel to pixel across the whole frame.
+bool Differ(const ShadowFrame& a, const ShadowFrame& b, std::int32_t x, std::int32_t y) {
+    std::uint32_t maskA = 0, maskB = 0;
+    const std::uint32_t idA = a.render.QueryPixel(x, y, &maskA, nullptr, 0, nullptr);
+    const std::uint32_t idB = b.render.QueryPixel(x, y, &maskB, nullptr, 0, nullptr);
+    if (((idA ^ idB) & PixelIdMask) != 0 || maskA != maskB) return true;
+    const std::uint32_t pa = a.pixels[static_cast<std::size_t>(y * Width + x)];
+    const std::uint32_t pb = b.pixels[static_cast<std::size_t>(y * Width + x)];
+    for (int shift = 0; shift < 32; shift += 8) {
+        if (std::abs(static_cast<int>((pa >> shift) & 0xFF) - static_cast<int>((pb >> shift) & 0xFF)) > 1) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(ShadowPass, PixelsThatChangeWithAMoveLieInTheChangeRegions) {
+    const LightSetup& setup = LightSetups[1];
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, StartSolids);
+    auto frame = MakeFrame(geometry, setup);
+    RenderBackground(geometry, *frame, {3, 4});
+    const auto moving = CountPrefixed({3, 4});
+    auto before = MakeFrame(geometry, setup);
+    before->render.RenderFrame(nullptr, false, nullptr, 0);
+    frame->render.RenderFrame(moving.data(), false, nullptr, 0);
+    for (std::int32_t tick = 1; tick <= 8; ++tick) {
+        SCOPED_TRACE(tick);
+        SpanRegion changedBefore;
+        RegionCopy(changedBefore, frame->render.changeRegion);
+        PlaceAt(geometry, 3, tick);
+        PlaceAt(geometry, 4, tick);
+        frame->render.RenderFrame(moving.data(), false, nullptr, 0);
+        auto after = MakeFrame(geometry, setup);
+        after->render.RenderFrame(nullptr, false, nullptr, 0);
+        std::int32_t differing = 0;
+        for (std::int32_t y = 0; y < Height; ++y) {
+            for (std::int32_t x = 0; x < Width; ++x) {
+                if (!Differ(*before, *after, x, y)) continue;
+                ++differing;
+                // Where the parts and their shadows were, or where they are now.
+                ASSERT_TRUE(Holds(changedBefore, x, y) || Holds(frame->render.changeRegion, x, y))
+                    << "(" << x << ", " << y << ")";
+            }
+        }
+        EXPECT_GT(differing, 100);
+        before = std::move(after);
+    }
+}
+
+TEST(ShadowPass, TicksAfterAWholeFrameOverTheBackupsStayRight) {
+    // A whole frame drawn with the moving parts in view records lists that miss the pixels of
+    // the background they hide; the ticks after it must not trust those lists. A light by the
+    // eye throws each part's shadow just beside the pixels the part hides.
+    const LightSetup setup{"light by the eye", {{{0.6, -0.4, 0.5}}}, true, 2.0};
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, StartSolids);
+    auto frame = MakeFrame(geometry, setup);
+    RenderBackground(geometry, *frame, {3, 4});
+    PlaceAt(geometry, 3, 6);
+    PlaceAt(geometry, 4, 6);
+    frame->render.RenderFrame(nullptr, false, nullptr, 0);
+    TicksMatchWholeRenders(geometry, *frame, setup);
+}
+
+testing::AssertionResult SameAsWholeRender(SceneGeometry& geometry, const ShadowFrame& frame,
+                                           const LightSetup& setup) {
+    auto whole = MakeFrame(geometry, setup);
+    whole->render.RenderFrame(nullptr, false, nullptr, 0);
+    return SamePicture(frame, *whole);
+}
+
+TEST(ShadowPass, PartsThatStopAndStartTakeTheirShadowsAlong) {
+    for (const LightSetup& setup : {LightSetups[0], LightSetups[1], LightSetups[2]}) {
+        SCOPED_TRACE(setup.what);
+        SceneGeometry geometry;
+        shadow_scene::MakeGeometry(geometry, StartSolids);
+        auto frame = MakeFrame(geometry, setup);
+        QRender& render = frame->render;
+        RenderBackground(geometry, *frame, {3, 4});
+        auto moving = CountPrefixed({3, 4});
+        for (std::int32_t tick = 1; tick <= 4; ++tick) {
+            PlaceAt(geometry, 3, tick);
+            PlaceAt(geometry, 4, tick);
+            render.RenderFrame(moving.data(), false, nullptr, 0);
+        }
+        ASSERT_TRUE(SameAsWholeRender(geometry, *frame, setup));
+
+        // Part 3 stops where it is and joins the background, shadow and all; as the player
+        // does, the change region is then restored from the backups and forgotten.
+        moving = CountPrefixed({4});
+        const auto stopped = CountPrefixed({3});
+        render.RenderFrame(moving.data(), true, stopped.data(), 0);
+        ASSERT_TRUE(render.AuxBuffersReady());
+        render.CopySamplesInRegion(0, render.changeRegion);
+        render.CopyPixelsInRegion(render.changeRegion, 0);
+        render.ResetRegions();
+        for (std::int32_t tick = 4; tick <= 7; ++tick) {
+            SCOPED_TRACE(tick);
+            PlaceAt(geometry, 4, tick);
+            render.RenderFrame(moving.data(), false, nullptr, 0);
+            ASSERT_TRUE(SameAsWholeRender(geometry, *frame, setup));
+        }
+
+        // Part 1, which stood still, starts moving and takes its shadow off the background.
+        moving = CountPrefixed({4, 1});
+        const auto started = CountPrefixed({1});
+        render.RenderFrame(moving.data(), true, started.data(), 0);
+        for (std::int32_t tick = 1; tick <= 5; ++tick) {
+            SCOPED_TRACE(tick);
+            Solid one = StartSolids[1];
+            one.centre = Vec3{one.centre.x - 0.5 * tick, one.centre.y - 0.1 * tick, one.centre.z};
+            shadow_scene::PlaceSolid(geometry, 1, one);
+            PlaceAt(geometry, 4, 7 + tick);
+            render.RenderFrame(moving.data(), false, nullptr, 0);
+            ASSERT_TRUE(SameAsWholeRender(geometry, *frame, setup));
+        }
+    }
+}
+
+TEST(ShadowPass, AMovedOrRecolouredLightRendersTheWholeFrame) {
+    // The kept background was lit by the light as it was; a tick over it would show the old
+    // light wherever it restores, with shadows or without.
+    struct Case {
+        const char* what;
+        bool hasShadows;
+        bool isMoved;
+    };
+    const Case cases[] = {{"moved, shadows", true, true},
+                          {"moved, no shadows", false, true},
+                          {"recoloured, shadows", true, false},
+                          {"recoloured, no shadows", false, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const LightSetup& setup = LightSetups[0];
+        SceneGeometry geometry;
+        shadow_scene::MakeGeometry(geometry, StartSolids);
+        const auto change = [&c](QRender& render) {
+            if (!c.hasShadows) render.SetLightCounts(1, 0);
+            RenderLightSlot& light = render.LightSlot(0);
+            if (c.isMoved) {
+                light.position = Vec3{-1, -3, 6};
+            } else {
+                RenderLightSlotSetColours(light, {0.3, 0.9, 0.4}, {0.1, 0.1, 0.1}, 1.0);
+            }
+        };
+        auto frame = MakeFrame(geometry, setup);
+        if (!c.hasShadows) frame->render.SetLightCounts(1, 0);
+        RenderBackground(geometry, *frame, {3});
+        const auto moving = CountPrefixed({3});
+        PlaceAt(geometry, 3, 2);
+        change(frame->render);
+        frame->render.RenderFrame(moving.data(), false, nullptr, 0);
+        EXPECT_FALSE(frame->render.AuxBuffersReady());
+        auto whole = MakeFrame(geometry, setup);
+        change(whole->render);
+        whole->render.RenderFrame(nullptr, false, nullptr, 0);
+        EXPECT_TRUE(SamePicture(*frame, *whole, c.hasShadows ? 50 : 0));
+    }
+}
+
+TEST(ShadowPass, LightsWithoutAMapAndEmptyPixelsAreLeftAsCast) {
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, StartSolids);
+    ShadowFrame frame(geometry, Width, Height, {{{1.5, -3, 5}}, {{-4, -2, 9}}}, Vec3{0, 2, 8}, 5.0);
+    frame.render.SetLightCounts(2, 1);
+    frame.render.RenderFrame(nullptr, false, nullptr, 0);
+    std::int32_t shadowed = 0, empty = 0;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            std::uint32_t mask = 0;
+            const std::uint32_t word = frame.render.QueryPixel(x, y, &mask, nullptr, 0, nullptr);
+            if ((word & PixelIdMask) == 0) {
+                ASSERT_EQ(mask, 0u) << x << ", " << y;
+                ++empty;
+                continue;
+            }
+            // Light 1 has no map: lit wherever it faces the point.
+            ASSERT_EQ((mask >> 30) & 1, (mask >> 14) & 1) << x << ", " << y;
+            // Light 0 lights a point only where it faces it.
+            ASSERT_FALSE((mask & 0x80008000u) == 0x80000000u) << x << ", " << y;
+            if ((mask & 0x80008000u) == 0x8000u) ++shadowed;
+        }
+    }
+    EXPECT_GT(shadowed, 50);
+    EXPECT_GT(empty, 50);
+}
+
+TEST(ShadowPass, ASampleProbedAtAPixelCentreHasThePixelsLightMask) {
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, StartSolids);
+    const LightSetup& setup = LightSetups[1];
+    ShadowFrame frame(geometry, Width, Height, setup.lights, Vec3{0, 2, 8}, 5.0);
+    frame.render.RenderFrame(nullptr, false, nullptr, 0);
+    std::int32_t compared = 0, shadowed = 0;
+    for (std::int32_t y = 1; y + 1 < Height; ++y) {
+        for (std::int32_t x = 1; x + 1 < Width; ++x) {
+            std::uint32_t mask = 0;
+            const std::uint32_t word = frame.render.QueryPixel(x, y, &mask, nullptr, 0, nullptr);
+            // Away from edges of surfaces and of shadows, where a sample may fall either way.
+            bool isInterior = true;
+            for (std::int32_t k = 0; k < 4; ++k) {
+                std::uint32_t nearMask = 0;
+                const std::int32_t nx = x + (k == 0) - (k == 1), ny = y + (k == 2) - (k == 3);
+                const std::uint32_t nearWord =
+                    frame.render.QueryPixel(nx, ny, &nearMask, nullptr, 0, nullptr);
+                isInterior = isInterior && ((nearWord ^ word) & PixelIdMask) == 0 && nearMask == mask;
+            }
+            if (!isInterior) continue;
+            const Vec3 ray = frame.Ray(x, y);
+            ASSERT_EQ(ProbeLightMask(frame.render, nullptr, ray.x, ray.y), mask)
+                << "(" << x << ", " << y << ")";
+            ++compared;
+            if (((mask >> 16) ^ mask) & 0xFFFF) ++shadowed;
+        }
+    }
+    EXPECT_GT(compared, 5000);
+    EXPECT_GT(shadowed, 100);
+    // Only the listed parts are probed: the sky beside them gives nothing.
+    const auto floorOnly = CountPrefixed({0});
+    EXPECT_EQ(ProbeLightMask(frame.render, floorOnly.data(), 0.0, -0.5), 0u);
+}
+
+}  // namespace

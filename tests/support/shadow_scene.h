@@ -1,0 +1,153 @@
+#pragma once
+
+// Small scenes for the shadow tests and benchmarks: boxes and spheres placed in view space
+// (the eye at the origin looking along +z), a renderer with shadows over its own pixels, and an
+// independent shadow-ray caster that answers, for a point, whether the segment to a light meets
+// any of the scene's solids.
+
+#include "core/matrix4.h"
+#include "core/vec3.h"
+#include "geometry/part_render_record.h"
+#include "geometry/scene_geometry.h"
+#include "render/q_render.h"
+#include "render/scene_render_parts.h"
+#include "render/span_shade.h"
+#include "support/quadric_parts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace shadow_scene {
+
+// A solid of the scene: an axis-aligned box (half sizes) or a sphere (radius in size.x).
+struct Solid {
+    bool isBox = false;
+    Vec3 centre{};
+    Vec3 size{};
+    std::uint32_t colour = 0xB0B0B0;
+};
+
+inline void PlaceSolid(SceneGeometry& geometry, std::int32_t index, const Solid& solid) {
+    PartRenderRecord& record = *geometry.Part(index);
+    record.colour = solid.colour;
+    if (solid.isBox) {
+        quadric_parts::SetBox(record, solid.centre, solid.size);
+    } else {
+        const Matrix4W sphere = quadric_parts::SphereForm(solid.centre, solid.size.x);
+        quadric_parts::SetSurfaces(record, std::span<const Matrix4W>(&sphere, 1));
+        const double r = solid.size.x * 1.01;
+        quadric_parts::SetBound(record, solid.centre, Vec3{r, r, r});
+    }
+}
+
+inline void MakeGeometry(SceneGeometry& geometry, const std::vector<Solid>& solids) {
+    std::vector<std::int32_t> rooms;
+    for (const Solid& s : solids) rooms.push_back(s.isBox ? 6 : 1);
+    geometry.AddParts(rooms, false);
+    for (std::size_t i = 0; i < solids.size(); ++i) {
+        PlaceSolid(geometry, static_cast<std::int32_t>(i), solids[i]);
+    }
+}
+
+// One shadow light of a scene.
+struct Light {
+    Vec3 position{};
+};
+
+// A renderer over its own width x height pixels with shadows for the given lights, the map of
+// each covering the sphere (centre, radius), the parts taken from the geometry.
+struct ShadowFrame {
+    ShadowFrame(SceneGeometry& geometry, std::int32_t w, std::int32_t h,
+                const std::vector<Light>& lights, const Vec3& centre, double radius,
+                bool withDependents = true, double mapScale = 2.0)
+        : width(w), height(h), pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h)) {
+        render.options.shadows = true;
+        render.options.perLightDependents = withDependents;
+        render.lightMapScale = mapScale;
+        const auto count = static_cast<std::int32_t>(lights.size());
+        render.SetLightCounts(count, count);
+        ok = render.SetSize(pixels.data(), w, h, w, false) == RenderSizeOk;
+        render.centreX = w / 2.0;
+        render.centreY = h / 2.0;
+        render.focalScale = 0.12;
+        render.shade.backgroundColour = 0x303850;
+        render.shade.ambient = {120, 120, 120};
+        for (std::int32_t i = 0; i < count; ++i) {
+            RenderLightSlot& slot = render.LightSlot(i);
+            slot.enabled = 1;
+            slot.position = lights[static_cast<std::size_t>(i)].position;
+            RenderLightSlotSetColours(slot, {0.9, 0.85, 0.8}, {0.15, 0.15, 0.2}, 1.0);
+        }
+        render.shadowCentre = centre;
+        render.shadowRadius = radius;
+        render.isShadowRadiusReady = true;
+        LoadRenderParts(render, geometry, ToWFirstMatrix(MakeIdentity()));
+    }
+
+    double Focal() const { return render.focalScale * 1000.0 / render.viewDistance; }
+
+    // The view ray of pixel (x, y) at depth 1.
+    Vec3 Ray(std::int32_t x, std::int32_t y) const {
+        return Vec3{(x - render.centreX + 0.5) / Focal(), (y - render.centreY + 0.5) / Focal(),
+                    1.0};
+    }
+
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<std::uint32_t> pixels;
+    QRender render;
+    bool ok = false;
+};
+
+// Where the segment from a + t (b - a), 0 < t < 1, first enters the solid, or a value above 1.
+inline double SegmentEntry(const Solid& solid, const Vec3& a, const Vec3& b) {
+    const Vec3 d{b.x - a.x, b.y - a.y, b.z - a.z};
+    if (!solid.isBox) {
+        const Vec3 m{a.x - solid.centre.x, a.y - solid.centre.y, a.z - solid.centre.z};
+        const double r = solid.size.x;
+        const double qa = d.x * d.x + d.y * d.y + d.z * d.z;
+        const double qb = m.x * d.x + m.y * d.y + m.z * d.z;
+        const double qc = m.x * m.x + m.y * m.y + m.z * m.z - r * r;
+        const double disc = qb * qb - qa * qc;
+        if (disc <= 0.0) return 2.0;
+        const double t0 = (-qb - std::sqrt(disc)) / qa;
+        const double t1 = (-qb + std::sqrt(disc)) / qa;
+        if (t1 <= 0.0 || t0 >= 1.0) return 2.0;
+        return std::max(t0, 0.0);
+    }
+    double t0 = 0.0, t1 = 1.0;
+    const double o[3] = {a.x, a.y, a.z};
+    const double v[3] = {d.x, d.y, d.z};
+    const double c[3] = {solid.centre.x, solid.centre.y, solid.centre.z};
+    const double h[3] = {solid.size.x, solid.size.y, solid.size.z};
+    for (int k = 0; k < 3; ++k) {
+        if (v[k] == 0.0) {
+            if (o[k] < c[k] - h[k] || o[k] > c[k] + h[k]) return 2.0;
+            continue;
+        }
+        double ta = (c[k] - h[k] - o[k]) / v[k];
+        double tb = (c[k] + h[k] - o[k]) / v[k];
+        if (ta > tb) std::swap(ta, tb);
+        t0 = std::max(t0, ta);
+        t1 = std::min(t1, tb);
+        if (t0 >= t1) return 2.0;
+    }
+    return t0;
+}
+
+// True when the segment from point to light passes through a solid, ignoring the stretch of
+// relative length margin at the point's end (the point's own surface).
+inline bool IsBlocked(const std::vector<Solid>& solids, const Vec3& point, const Vec3& light,
+                      double margin = 1e-5) {
+    const Vec3 d{light.x - point.x, light.y - point.y, light.z - point.z};
+    const Vec3 from{point.x + margin * d.x, point.y + margin * d.y, point.z + margin * d.z};
+    for (const Solid& solid : solids) {
+        if (SegmentEntry(solid, from, light) < 1.0) return true;
+    }
+    return false;
+}
+
+}  // namespace shadow_scene
