@@ -24,6 +24,7 @@
 #include "core/matrix4.h"
 #include "core/private_block.h"
 #include "core/vec3.h"
+#include "render/edge_lines.h"
 #include "render/part_order.h"
 #include "render/render_interrupt.h"
 #include "render/render_parts.h"
@@ -294,6 +295,9 @@ public:
     // The sky buffer (options.sky without the flat preview): one star chain head per pixel of
     // the allocated size; null when not allocated.
     std::int32_t* SkyBuffer() const { return skyBuffer.get(); }
+    // The edge index map (options.edgeLines): one entry per sample cell, -1 between pixel
+    // passes; null when not allocated.
+    std::int32_t* EdgeIndexMap() const { return edgeLineCells.get(); }
     // Words of the extra planes: extraPlaneCount planes of height x stride, 0 without.
     std::size_t ExtraPlanesWords() const {
         return extraPlanes ? extraPlaneWords * static_cast<std::size_t>(extraPlaneCount) : 0;
@@ -333,6 +337,9 @@ public:
     std::int32_t cubicFromLevel = 1;
     // The background, depth cue, fog and lighting-model switches of the shading stage.
     ShadeSettings shade;
+    // The pixel pass's switch and the outlines' width and colour (edge_lines.h), and its arrays.
+    EdgeSettings edges;
+    EdgeScratch edgeScratch;
 
     // The parts in view space.
     RenderParts parts;

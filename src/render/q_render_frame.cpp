@@ -28,6 +28,7 @@
 #include "geometry/scene_geometry.h"
 #include "render/cast_frame_pass.h"
 #include "render/footprint_region.h"
+#include "render/pixel_pass.h"
 #include "render/pyramid_filter.h"
 #include "render/q_render_internal.h"
 #include "render/scene_render_parts.h"
@@ -152,10 +153,10 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         HalveDepthScale();
         CopySamplesInRegion(0, workRegion);
     }
+    std::uint32_t* out = reductionLevel == 0 ? target : ReducedFrame(reductionLevel);
+    const std::size_t stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
+                                                   : static_cast<std::size_t>(level.width);
     if (result == CastEyeInside) {
-        std::uint32_t* out = reductionLevel == 0 ? target : ReducedFrame(reductionLevel);
-        const std::size_t stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
-                                                       : static_cast<std::size_t>(level.width);
         // The whole frame is black now, so all of it differs from the background.
         FillOpaqueBlack(out, stride, level);
         RegionSetRect(changeRegion, -1, -1, level.width + 1, level.height + 1);
@@ -163,6 +164,7 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         CopyPixelsInRegion(workRegion, 0);
         RegionCopy(shadeRegion, workRegion);
         DeriveSpanRegion(*this, shadeRegion, 1, redrawRegion, scratchRegion);
+        RenderPixelPass(*this, shadeRegion, SampleBuffer(0), out, stride);
         ShadeObjectSpans(*this, shadeRegion);
         RegionCopy(changeRegion, selectionRegion);
     }
@@ -196,6 +198,7 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
     }
     RegionCopy(shadeRegion, selectionRegion);
     RegionClip(shadeRegion, 0, 0, level.width, level.height);
+    RenderPixelPass(*this, shadeRegion, SampleBuffer(buffer), frame, stride);
     ShadeObjectSpansInto(*this, shadeRegion, SampleBuffer(buffer), frame, stride);
 }
 
