@@ -3,6 +3,7 @@
 #include "core/private_heap.h"
 #include "render/edge_lines.h"
 #include "render/render_interrupt.h"
+#include "render/small_parts.h"
 
 #include <algorithm>
 #include <cmath>
@@ -154,9 +155,13 @@ void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cell
     // from it in more than the chain mark) and the second layer's.
     const auto gather = [&](std::ptrdiff_t at, std::uint32_t difference) {
         AddCandidate(candidates, cells[at].pixel, partCount);
-        if ((difference & ~PixelSmallPartChain) == 0) return;
-        for (std::int32_t k = 0; k < gatherCount; ++k) {
-            AddCandidate(candidates, cells[at + gatherOffsets[k]].pixel, partCount);
+        if ((difference & ~PixelSmallPartChain) != 0) {
+            for (std::int32_t k = 0; k < gatherCount; ++k) {
+                AddCandidate(candidates, cells[at + gatherOffsets[k]].pixel, partCount);
+            }
+        }
+        if ((cells[at].pixel & PixelSmallPartChain) != 0) {
+            AddChainedParts(render, static_cast<std::size_t>(at), candidates);
         }
     };
 

@@ -29,6 +29,7 @@
 #include "render/render_interrupt.h"
 #include "render/render_parts.h"
 #include "render/shade_settings.h"
+#include "render/small_parts.h"
 #include "render/span_region.h"
 #include "render/star_sky.h"
 #include "render/surface_texture.h"
@@ -340,6 +341,8 @@ public:
     // The pixel pass's switch and the outlines' width and colour (edge_lines.h), and its arrays.
     EdgeSettings edges;
     EdgeScratch edgeScratch;
+    // The chains of the parts too thin for the pixel grid, by cell (small_parts.h).
+    SmallPartChains smallParts;
 
     // The parts in view space.
     RenderParts parts;

@@ -4,6 +4,7 @@
 #include "render/background_shade.h"
 #include "render/cast_frame_pass.h"
 #include "render/pixel_pass.h"
+#include "render/small_parts.h"
 #include "render/pyramid_filter.h"
 #include "render/render_interrupt.h"
 #include "render/shading_maths.h"
@@ -307,6 +308,11 @@ std::int32_t RenderShadedFrame(QRender& render) {
         if (render.shade.isStars) PrepareStarBuffer(render);
         std::size_t stride = 0;
         std::uint32_t* out = LevelOutput(render, stride);
+        if (render.SamplesPerPixel() > 1 && render.edges.isRefined) {
+            const RenderLevel& level = render.Level();
+            ResetSmallPartChains(render);
+            MarkSmallPartsInFrame(render, nullptr, false, RegionRect{0, 0, level.width, level.height});
+        }
         RenderPixelPass(render, render.changeRegion, render.SampleBuffer(0), out, stride);
         ShadeObjectSpans(render, render.changeRegion);
     }
