@@ -2,9 +2,10 @@
 // (it clears its marks first, so it runs again on the same cells), and the time it takes per
 // 1,000 boundary pixels. Arg 0: shaded; 2: part colours with outlines 1.5 pixels wide.
 
+#include "render/pixel_pass.h"
+
 #include "fifty_parts_scene.h"
 #include "render/cast_frame_pass.h"
-#include "render/pixel_pass.h"
 #include "render/q_render.h"
 
 #include <benchmark/benchmark.h>

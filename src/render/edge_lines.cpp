@@ -39,7 +39,11 @@ Taylor2 Sqrt(const Taylor2& a) {
     const double r = std::sqrt(a.v);
     const double h = 0.5 / r;
     const double k = 0.25 / (a.v * r);
-    return {r, a.x * h, a.y * h, a.xx * h - a.x * a.x * k, a.xy * h - a.x * a.y * k,
+    return {r,
+            a.x * h,
+            a.y * h,
+            a.xx * h - a.x * a.x * k,
+            a.xy * h - a.x * a.y * k,
             a.yy * h - a.y * a.y * k};
 }
 
@@ -72,7 +76,7 @@ SurfaceCandidate MakeCandidate(const Matrix4W& form, std::int32_t part, std::int
     if (!c.isPlane) {
         const auto& cc = c.centre;
         const double inv = 1.0 / e[0];
-        c.conic = {cc[0] * cc[0] - e[5] * inv, cc[0] * cc[1] - e[6] * inv,
+        c.conic = {cc[0] * cc[0] - e[5] * inv,  cc[0] * cc[1] - e[6] * inv,
                    cc[1] * cc[1] - e[10] * inv, cc[0] * cc[2] - e[7] * inv,
                    cc[1] * cc[2] - e[11] * inv, cc[2] * cc[2] - e[15] * inv};
     }
@@ -80,7 +84,8 @@ SurfaceCandidate MakeCandidate(const Matrix4W& form, std::int32_t part, std::int
 }
 
 SurfaceGroups GroupsOf(const QRender& render) {
-    return SurfaceGroups{render.slotTable, render.slotTable != nullptr ? render.slotTableEntries : 0};
+    return SurfaceGroups{render.slotTable,
+                         render.slotTable != nullptr ? render.slotTableEntries : 0};
 }
 
 // The inverse depths of a candidate's surface along (X, Y, 1): one for a plane, two for a
@@ -171,9 +176,9 @@ bool TestEdgeVisibility(const QRender& render, std::span<const SurfaceCandidate>
 }
 
 // Appends the lines of the conic t (normalised units about (x, y)) that are seen.
-void AddConicLines(const QRender& render, EdgeScratch& scratch,
-                   std::span<const std::int32_t> parts, const SurfaceCandidate& a,
-                   const SurfaceCandidate& b, const Taylor2& t, double x, double y) {
+void AddConicLines(const QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
+                   const SurfaceCandidate& a, const SurfaceCandidate& b, const Taylor2& t, double x,
+                   double y) {
     const double f = render.Level().focal;
     EdgeLineFit fits[2];
     const std::int32_t n = ReduceConicToLines(0.5 * t.xx, 0.5 * t.xy, 0.5 * t.yy, 0.5 * f * t.x,
@@ -197,9 +202,8 @@ void AddConicLines(const QRender& render, EdgeScratch& scratch,
     }
 }
 
-void AddPairLines(const QRender& render, EdgeScratch& scratch,
-                  std::span<const std::int32_t> parts, const SurfaceCandidate& a,
-                  const SurfaceCandidate& b, double x, double y) {
+void AddPairLines(const QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
+                  const SurfaceCandidate& a, const SurfaceCandidate& b, double x, double y) {
     if (&a == &b) {
         if (!a.isPlane) AddConicLines(render, scratch, parts, a, a, ConicAt(a, x, y), x, y);
         return;
@@ -233,9 +237,10 @@ void AddPairLines(const QRender& render, EdgeScratch& scratch,
     const double g1 = 0.5 * psi.x, g2 = 0.5 * psi.y;
     const bool isSplit =
         l2.v * f * f < 16.0 * (d1 * d1 + d2 * d2) && l2.v < s.v &&
-        psi.v * f * f > r * r * (std::fabs(h11 + h22) / 2.0 +
+        psi.v * f * f > r * r *
+                                (std::fabs(h11 + h22) / 2.0 +
                                  std::sqrt((h11 - h22) * (h11 - h22) / 4.0 + h12 * h12)) +
-                             2.0 * r * f * std::sqrt(g1 * g1 + g2 * g2);
+                            2.0 * r * f * std::sqrt(g1 * g1 + g2 * g2);
     if (isSplit) {
         const Taylor2 lRoot = l * Sqrt(psi);
         AddConicLines(render, scratch, parts, a, b, v - lRoot, x, y);
@@ -383,7 +388,8 @@ namespace {
 RayHit ProbeParts(const QRender& render, std::span<const std::int32_t> parts, double x, double y) {
     const SurfaceGroups groups = GroupsOf(render);
     RayHit hit;
-    for (const std::int32_t part : parts) ProbeRay(render.parts.Surfaces(part), part, x, y, groups, hit);
+    for (const std::int32_t part : parts)
+        ProbeRay(render.parts.Surfaces(part), part, x, y, groups, hit);
     return hit;
 }
 
@@ -477,10 +483,9 @@ void RegroupForOutlines(const QRender& render, EdgeScratch& scratch,
 
 }  // namespace
 
-bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch,
-                        std::span<const std::int32_t> parts, const SampleCell* cells,
-                        std::uint32_t* out, double x, double y, std::int32_t column,
-                        std::int32_t row) {
+bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
+                        const SampleCell* cells, std::uint32_t* out, double x, double y,
+                        std::int32_t column, std::int32_t row) {
     const RenderLevel& level = render.Level();
     const double focal = level.focal;
     const bool isOutlined = render.shade.drawStyle != 0;
@@ -544,9 +549,11 @@ bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch,
     double alpha = 0.0;
     for (std::size_t k = 0; k < pieces.size(); ++k) {
         const EdgePiece& piece = pieces[k];
-        const double lo = k == 0 ? -filterRadius : std::clamp(piece.lo, -filterRadius, filterRadius);
-        const double hi = k + 1 == pieces.size() ? filterRadius
-                                                 : std::clamp(piece.hi, -filterRadius, filterRadius);
+        const double lo =
+            k == 0 ? -filterRadius : std::clamp(piece.lo, -filterRadius, filterRadius);
+        const double hi = k + 1 == pieces.size()
+                              ? filterRadius
+                              : std::clamp(piece.hi, -filterRadius, filterRadius);
         const double weight = EdgeKernelWeight(lo, hi);
         if (weight <= 0.0) continue;
         ShadedValue value;

@@ -40,8 +40,8 @@ inline constexpr double EdgeFilterRadius = 0.9;
 struct EdgeSettings {
     // Off: no pixel is refined, every pixel is point sampled as cast.
     bool isRefined = false;
-    double outlineWidth = 1.0;           // pixels
-    std::uint32_t outlineColour = 0;     // 0x00RRGGBB
+    double outlineWidth = 1.0;        // pixels
+    std::uint32_t outlineColour = 0;  // 0x00RRGGBB
 };
 
 // One straight approximation of a boundary near one pixel, in pixels about the pixel centre:
@@ -127,7 +127,6 @@ void BuildEdgeCurves(const QRender& render, EdgeScratch& scratch,
 // background's stars) over its footprint from scratch.lines, probing the parts, and writes the
 // pixel word to *out. cells is the frame's sample buffer (current level, with its border)
 // whose light masks the surfaces seen take. Returns true when it wrote the pixel.
-bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch,
-                        std::span<const std::int32_t> parts, const SampleCell* cells,
-                        std::uint32_t* out, double x, double y, std::int32_t column,
-                        std::int32_t row);
+bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
+                        const SampleCell* cells, std::uint32_t* out, double x, double y,
+                        std::int32_t column, std::int32_t row);

@@ -2,6 +2,7 @@
 
 #include "core/private_heap.h"
 #include "render/edge_lines.h"
+#include "render/footprint_region.h"
 #include "render/render_interrupt.h"
 #include "render/small_parts.h"
 
@@ -99,6 +100,18 @@ bool IsDuplicate(const EdgeLine& p, const EdgeLine& q) {
 
 }  // namespace
 
+void GrowForPixelPass(QRender& render, SpanRegion& region) {
+    EdgeScratch& scratch = render.edgeScratch;
+    if (!scratch.growRegion) scratch.growRegion.emplace();
+    const std::int32_t steps = render.shade.drawStyle != 0 ? 3 : 1;
+    for (std::int32_t k = 0; k < steps; ++k) {
+        BuildOutlineRegion(region, *scratch.growRegion);
+        RegionCopy(region, *scratch.growRegion);
+    }
+    const RenderLevel& level = render.Level();
+    RegionClip(region, -1, -1, level.width + 1, level.height + 1);
+}
+
 void ClearEdgeIndexMap(QRender& render) {
     std::int32_t* map = render.EdgeIndexMap();
     const EdgeScratch& scratch = render.edgeScratch;
@@ -113,8 +126,9 @@ void ClearEdgeIndexMap(QRender& render) {
             const std::int32_t x0 = std::max<std::int32_t>(t[0], 0);
             const std::int32_t x1 = std::min<std::int32_t>(t[1], level.width);
             if (x0 >= x1) continue;
-            std::fill_n(map + static_cast<std::size_t>(y + 1) * stride + static_cast<std::size_t>(x0 + 1),
-                        x1 - x0, -1);
+            std::fill_n(
+                map + static_cast<std::size_t>(y + 1) * stride + static_cast<std::size_t>(x0 + 1),
+                x1 - x0, -1);
         }
     }
 }
@@ -128,9 +142,9 @@ void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cell
         return static_cast<std::ptrdiff_t>(y + 1) * w + x + 1;
     };
     if (!render.edges.isRefined) {
-        ForEachPixel(region, level.width, level.height, render.poll, [&](std::int32_t x, std::int32_t y) {
-            cells[cellAt(x, y)].pixel &= ~PixelFinished;
-        });
+        ForEachPixel(
+            region, level.width, level.height, render.poll,
+            [&](std::int32_t x, std::int32_t y) { cells[cellAt(x, y)].pixel &= ~PixelFinished; });
         return;
     }
 
@@ -145,8 +159,8 @@ void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cell
     const std::int32_t partCount = render.parts.Count();
     const std::int32_t samples = render.SamplesPerPixel();
     const std::ptrdiff_t plane = static_cast<std::ptrdiff_t>(render.PlaneCells()) * (samples - 1);
-    const std::ptrdiff_t gatherOffsets[9] = {1, -1, w, -w, plane, plane + 1, plane - 1, plane + w,
-                                             plane - w};
+    const std::ptrdiff_t gatherOffsets[9] = {1,         -1,        w,         -w,       plane,
+                                             plane + 1, plane - 1, plane + w, plane - w};
     const std::int32_t gatherCount = samples > 1 ? 9 : 4;
     const double focal = level.focal;
     auto& candidates = scratch.candidateParts;
@@ -167,103 +181,111 @@ void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cell
 
     ForEachPixel(*scratch.workingRegion, level.width, level.height, render.poll,
                  [&](std::int32_t x, std::int32_t y) {
-        const std::ptrdiff_t at = cellAt(x, y);
-        SampleCell& cell = cells[at];
-        cell.pixel &= ~PixelFinished;
-        const std::uint32_t own = cell.pixel;
-        std::uint32_t difference = ((cells[at - w].pixel ^ own) | (cells[at + w].pixel ^ own) |
-                                    (cells[at - 1].pixel ^ own) | (cells[at + 1].pixel ^ own)) &
-                                   PixelIdMask;
-        if (samples > 1) difference |= own & PixelSmallPartChain;
-        if (difference == 0) return;
-        const double nx = (x - level.centreX + 0.5) / focal;
-        const double ny = (y - level.centreY + 0.5) / focal;
-        TranslateBadAlloc([&] {
-            candidates.clear();
-            gather(at, difference);
-            scratch.lines.clear();
-        });
-        BuildEdgeCurves(render, scratch, candidates, nx, ny);
-        if (map == nullptr) {
-            if (IntegrateEdgePixel(render, scratch, candidates, cells, out + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x), nx, ny, x, y)) {
-                cell.pixel |= PixelFinished;
-            }
-            return;
-        }
-        if (scratch.lines.empty()) return;
-        const auto first = static_cast<std::int32_t>(scratch.sharedLines.size());
-        TranslateBadAlloc([&] {
-            scratch.sharedLines.insert(scratch.sharedLines.end(), scratch.lines.begin(),
-                                       scratch.lines.end());
-        });
-        scratch.sharedLines[static_cast<std::size_t>(first)].count =
-            static_cast<std::int32_t>(scratch.lines.size());
-        map[at] = first;
-    });
+                     const std::ptrdiff_t at = cellAt(x, y);
+                     SampleCell& cell = cells[at];
+                     cell.pixel &= ~PixelFinished;
+                     const std::uint32_t own = cell.pixel;
+                     std::uint32_t difference =
+                         ((cells[at - w].pixel ^ own) | (cells[at + w].pixel ^ own) |
+                          (cells[at - 1].pixel ^ own) | (cells[at + 1].pixel ^ own)) &
+                         PixelIdMask;
+                     if (samples > 1) difference |= own & PixelSmallPartChain;
+                     if (difference == 0) return;
+                     const double nx = (x - level.centreX + 0.5) / focal;
+                     const double ny = (y - level.centreY + 0.5) / focal;
+                     TranslateBadAlloc([&] {
+                         candidates.clear();
+                         gather(at, difference);
+                         scratch.lines.clear();
+                     });
+                     BuildEdgeCurves(render, scratch, candidates, nx, ny);
+                     if (map == nullptr) {
+                         if (IntegrateEdgePixel(render, scratch, candidates, cells,
+                                                out + static_cast<std::size_t>(y) * stride +
+                                                    static_cast<std::size_t>(x),
+                                                nx, ny, x, y)) {
+                             cell.pixel |= PixelFinished;
+                         }
+                         return;
+                     }
+                     if (scratch.lines.empty()) return;
+                     const auto first = static_cast<std::int32_t>(scratch.sharedLines.size());
+                     TranslateBadAlloc([&] {
+                         scratch.sharedLines.insert(scratch.sharedLines.end(),
+                                                    scratch.lines.begin(), scratch.lines.end());
+                     });
+                     scratch.sharedLines[static_cast<std::size_t>(first)].count =
+                         static_cast<std::int32_t>(scratch.lines.size());
+                     map[at] = first;
+                 });
     if (map == nullptr) return;
 
     // Outlines: every pixel of the pass region near a stored line is integrated with its own
     // lines and those of its neighbours moved into its frame.
-    static constexpr std::int32_t Steps[8][2] = {{1, 0},  {-1, 0}, {0, 1},  {0, -1},
-                                                 {1, 1},  {-1, 1}, {1, -1}, {-1, -1}};
+    static constexpr std::int32_t Steps[8][2] = {{1, 0}, {-1, 0}, {0, 1},  {0, -1},
+                                                 {1, 1}, {-1, 1}, {1, -1}, {-1, -1}};
     const std::int32_t neighbourCount = isWide ? 8 : 4;
     const double outlineRadius = EdgeFilterRadius + 0.5 * render.edges.outlineWidth;
     RegionCopy(*scratch.growRegion, region);
     RegionClip(*scratch.growRegion, 0, 0, level.width, level.height);
-    ForEachPixel(*scratch.growRegion, level.width, level.height, render.poll,
-                 [&](std::int32_t x, std::int32_t y) {
-        const std::ptrdiff_t at = cellAt(x, y);
-        SampleCell& cell = cells[at];
-        if ((cell.pixel & PixelFinished) != 0) return;
-        bool isNear = map[at] >= 0;
-        for (std::int32_t k = 0; k < neighbourCount && !isNear; ++k) {
-            isNear = map[at + Steps[k][0] + Steps[k][1] * w] >= 0;
-        }
-        if (!isNear) return;
-        TranslateBadAlloc([&] {
-            scratch.lines.clear();
-            candidates.clear();
-            AddCandidate(candidates, cell.pixel, partCount);
-            if (map[at] >= 0) {
-                const EdgeLine* own = &scratch.sharedLines[static_cast<std::size_t>(map[at])];
-                for (std::int32_t i = 0; i < own->count; ++i) {
-                    EdgeLine line = own[i];
-                    line.distance = std::fabs(line.d);
-                    scratch.lines.push_back(line);
-                }
-                gather(at, PixelIdMask);
+    ForEachPixel(
+        *scratch.growRegion, level.width, level.height, render.poll,
+        [&](std::int32_t x, std::int32_t y) {
+            const std::ptrdiff_t at = cellAt(x, y);
+            SampleCell& cell = cells[at];
+            if ((cell.pixel & PixelFinished) != 0) return;
+            bool isNear = map[at] >= 0;
+            for (std::int32_t k = 0; k < neighbourCount && !isNear; ++k) {
+                isNear = map[at + Steps[k][0] + Steps[k][1] * w] >= 0;
             }
-            for (std::int32_t k = 0; k < neighbourCount; ++k) {
-                const std::int32_t dx = Steps[k][0], dy = Steps[k][1];
-                const std::ptrdiff_t there = at + dx + dy * w;
-                if (map[there] < 0) continue;
-                const EdgeLine* theirs = &scratch.sharedLines[static_cast<std::size_t>(map[there])];
-                bool isContributing = false;
-                for (std::int32_t i = 0; i < theirs->count; ++i) {
-                    EdgeLine line = theirs[i];
-                    line.d += line.a * dx + line.b * dy;
-                    const double r = line.kind == 0 ? outlineRadius : EdgeFilterRadius;
-                    if (!(line.d > -r && line.d < r)) continue;
-                    line.distance = std::fabs(line.d);
-                    line.count = 0;
-                    isContributing = true;
-                    auto listed = std::find_if(scratch.lines.begin(), scratch.lines.end(),
-                                               [&](const EdgeLine& l) { return IsDuplicate(l, line); });
-                    if (listed == scratch.lines.end()) {
+            if (!isNear) return;
+            TranslateBadAlloc([&] {
+                scratch.lines.clear();
+                candidates.clear();
+                AddCandidate(candidates, cell.pixel, partCount);
+                if (map[at] >= 0) {
+                    const EdgeLine* own = &scratch.sharedLines[static_cast<std::size_t>(map[at])];
+                    for (std::int32_t i = 0; i < own->count; ++i) {
+                        EdgeLine line = own[i];
+                        line.distance = std::fabs(line.d);
                         scratch.lines.push_back(line);
-                    } else if (line.distance < listed->distance) {
-                        *listed = line;
                     }
+                    gather(at, PixelIdMask);
                 }
-                if (isContributing) gather(there, PixelIdMask);
+                for (std::int32_t k = 0; k < neighbourCount; ++k) {
+                    const std::int32_t dx = Steps[k][0], dy = Steps[k][1];
+                    const std::ptrdiff_t there = at + dx + dy * w;
+                    if (map[there] < 0) continue;
+                    const EdgeLine* theirs =
+                        &scratch.sharedLines[static_cast<std::size_t>(map[there])];
+                    bool isContributing = false;
+                    for (std::int32_t i = 0; i < theirs->count; ++i) {
+                        EdgeLine line = theirs[i];
+                        line.d += line.a * dx + line.b * dy;
+                        const double r = line.kind == 0 ? outlineRadius : EdgeFilterRadius;
+                        if (!(line.d > -r && line.d < r)) continue;
+                        line.distance = std::fabs(line.d);
+                        line.count = 0;
+                        isContributing = true;
+                        auto listed =
+                            std::find_if(scratch.lines.begin(), scratch.lines.end(),
+                                         [&](const EdgeLine& l) { return IsDuplicate(l, line); });
+                        if (listed == scratch.lines.end()) {
+                            scratch.lines.push_back(line);
+                        } else if (line.distance < listed->distance) {
+                            *listed = line;
+                        }
+                    }
+                    if (isContributing) gather(there, PixelIdMask);
+                }
+            });
+            const double nx = (x - level.centreX + 0.5) / focal;
+            const double ny = (y - level.centreY + 0.5) / focal;
+            if (IntegrateEdgePixel(
+                    render, scratch, candidates, cells,
+                    out + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x), nx,
+                    ny, x, y)) {
+                cell.pixel |= PixelFinished;
             }
         });
-        const double nx = (x - level.centreX + 0.5) / focal;
-        const double ny = (y - level.centreY + 0.5) / focal;
-        if (IntegrateEdgePixel(render, scratch, candidates, cells,
-                               out + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x),
-                               nx, ny, x, y)) {
-            cell.pixel |= PixelFinished;
-        }
-    });
 }

@@ -26,5 +26,11 @@
 void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cells,
                      std::uint32_t* out, std::size_t stride);
 
+// Grows region by the pixels whose integration may depend on what lies in it: a pixel's
+// neighbours, and with outlines two pixels further (the lines the neighbours share). The
+// incremental frames draw the grown footprint, so the boundary pixels beside a moving part
+// are integrated again. Kept within the bordered frame. Throws KVOutOfMemoryException.
+void GrowForPixelPass(QRender& render, SpanRegion& region);
+
 // Sets the edge index map to -1 over the pass's working region.
 void ClearEdgeIndexMap(QRender& render);

@@ -140,6 +140,7 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
     const RenderLevel& level = Level();
     ProjectPartOutlines(*this, selectionRegion, changed != nullptr ? changed : partList,
                         RegionRect{-1, -1, level.width + 1, level.height + 1});
+    if (edges.isRefined) GrowForPixelPass(*this, selectionRegion);
     RegionCopy(workRegion, changeRegion);
     RegionCombine(selectionRegion, workRegion, 1);
     RegionCopy(changeRegion, workRegion);
@@ -163,7 +164,13 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
     } else {
         CopyPixelsInRegion(workRegion, 0);
         RegionCopy(shadeRegion, workRegion);
-        DeriveSpanRegion(*this, shadeRegion, 1, redrawRegion, scratchRegion);
+        // Refined pixels depend on the parts' exact shapes, not only on the ids: every pixel
+        // of the work region is drawn again.
+        if (edges.isRefined) {
+            RegionClip(shadeRegion, 0, 0, level.width, level.height);
+        } else {
+            DeriveSpanRegion(*this, shadeRegion, 1, redrawRegion, scratchRegion);
+        }
         RenderPixelPass(*this, shadeRegion, SampleBuffer(0), out, stride);
         ShadeObjectSpans(*this, shadeRegion);
         RegionCopy(changeRegion, selectionRegion);
@@ -183,6 +190,7 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
                                                    : static_cast<std::size_t>(level.width);
     ProjectPartOutlines(*this, selectionRegion, changed,
                         RegionRect{-1, -1, level.width + 1, level.height + 1});
+    if (edges.isRefined) GrowForPixelPass(*this, selectionRegion);
     if (!isSecondSet) RegionCombine(selectionRegion, changeRegion, 1);
 
     std::int32_t result = CastDone;

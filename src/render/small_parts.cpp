@@ -22,8 +22,8 @@ struct Marker {
     std::int32_t part = 0;
 
     void MarkCell(std::int32_t x, std::int32_t y) {
-        const std::size_t at = static_cast<std::size_t>(y + 1) * cellStride +
-                               static_cast<std::size_t>(x + 1);
+        const std::size_t at =
+            static_cast<std::size_t>(y + 1) * cellStride + static_cast<std::size_t>(x + 1);
         SampleCell& cell = cells[at];
         std::int32_t& head = chains.heads[at];
         if ((cell.pixel & PixelSmallPartChain) == 0 || head < 0) {
@@ -287,8 +287,8 @@ void AddChainedParts(const QRender& render, std::size_t cell, std::vector<std::i
     const SmallPartChains& chains = render.smallParts;
     if (cell >= chains.heads.size()) return;
     std::int32_t at = chains.heads[cell];
-    for (std::int32_t k = 0; k < 3 && at >= 0 && static_cast<std::size_t>(at) < chains.entries.size();
-         ++k) {
+    for (std::int32_t k = 0;
+         k < 3 && at >= 0 && static_cast<std::size_t>(at) < chains.entries.size(); ++k) {
         const SmallPartChainEntry& entry = chains.entries[static_cast<std::size_t>(at)];
         const std::int32_t part = entry.partPlusOne - 1;
         if (part >= 0 && part < render.parts.Count() &&

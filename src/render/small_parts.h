@@ -32,8 +32,8 @@ struct SmallPartChainEntry {
 
 struct SmallPartChains {
     std::vector<SmallPartChainEntry> entries;
-    std::vector<std::int32_t> heads;         // per cell of the sample plane, -1 none
-    std::vector<std::int32_t> markedCells;   // cells with a head, for the next reset
+    std::vector<std::int32_t> heads;        // per cell of the sample plane, -1 none
+    std::vector<std::int32_t> markedCells;  // cells with a head, for the next reset
 };
 
 // Marks the cells of sample buffer 0 (current level) that the thin parts pass through within

@@ -26,8 +26,13 @@ TEST(EdgeKernel, WeightsOfStraightEdgesAtKnownOffsets) {
         double offset;
         double farSide;
     };
-    const Case cases[] = {{0.0, 0.5}, {0.45, 0.15625}, {-0.45, 0.84375}, {0.9, 0.0},
-                          {-0.9, 1.0}, {1.5, 0.0},     {0.225, 0.5 - (0.1875 - 0.25 / 64.0)}};
+    const Case cases[] = {{0.0, 0.5},
+                          {0.45, 0.15625},
+                          {-0.45, 0.84375},
+                          {0.9, 0.0},
+                          {-0.9, 1.0},
+                          {1.5, 0.0},
+                          {0.225, 0.5 - (0.1875 - 0.25 / 64.0)}};
     for (const Case& c : cases) {
         SCOPED_TRACE("offset " + std::to_string(c.offset));
         EXPECT_NEAR(EdgeKernelWeight(c.offset, EdgeFilterRadius), c.farSide, 1e-12);

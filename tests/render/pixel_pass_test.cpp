@@ -65,9 +65,9 @@ struct EdgeFrame {
 // A box from z = near to z = near + 10, x from -50 to right, |y| <= 50: its right edge is seen
 // on the column x = right x focal / near + centre.
 void AddSlab(EdgeFrame& frame, double near, double right, std::uint32_t colour) {
-    const std::array<Matrix4W, 6> planes{PlaneForm({0, 0, -1}, -near), PlaneForm({0, 0, 1}, near + 10),
-                                         PlaneForm({1, 0, 0}, right),  PlaneForm({-1, 0, 0}, 50),
-                                         PlaneForm({0, 1, 0}, 50),     PlaneForm({0, -1, 0}, 50)};
+    const std::array<Matrix4W, 6> planes{
+        PlaneForm({0, 0, -1}, -near), PlaneForm({0, 0, 1}, near + 10), PlaneForm({1, 0, 0}, right),
+        PlaneForm({-1, 0, 0}, 50),    PlaneForm({0, 1, 0}, 50),        PlaneForm({0, -1, 0}, 50)};
     frame.Add(planes, EllipsoidForm({0, 0, near + 5}, {200, 200, 200}), colour);
 }
 
@@ -129,7 +129,8 @@ TEST(PixelPass, StraightEdgeAtASubPixelOffsetGetsTheKernelsWeight) {
         AddSlab(frame, 10.0, (column - frame.render.centreX) * 10.0 / 400.0, 0xFFFFFF);
         RenderShadedFrame(frame.render);
         for (std::int32_t y = 4; y < 20; ++y) {
-            EXPECT_EQ(frame.Pixel(20, y) >> 24, static_cast<std::uint32_t>(std::lround(255 * c.inside)));
+            EXPECT_EQ(frame.Pixel(20, y) >> 24,
+                      static_cast<std::uint32_t>(std::lround(255 * c.inside)));
             EXPECT_EQ(frame.Pixel(21, y) >> 24,
                       static_cast<std::uint32_t>(std::lround(255 * c.outside)));
             EXPECT_EQ(frame.Pixel(18, y) >> 24, 255u);
@@ -141,9 +142,9 @@ TEST(PixelPass, StraightEdgeAtASubPixelOffsetGetsTheKernelsWeight) {
         };
         const std::uint32_t part = frame.Pixel(10, 12), background = frame.Pixel(30, 12);
         for (const int shift : {0, 8, 16}) {
-            EXPECT_NEAR(channel(frame.Pixel(20, 12), shift),
-                        c.inside * channel(part, shift) + (1 - c.inside) * channel(background, shift),
-                        1.0);
+            EXPECT_NEAR(
+                channel(frame.Pixel(20, 12), shift),
+                c.inside * channel(part, shift) + (1 - c.inside) * channel(background, shift), 1.0);
         }
     }
 }
@@ -161,12 +162,14 @@ TEST(PixelPass, OffLeavesEveryPixelPointSampled) {
         for (std::int32_t x = 0; x < 64; ++x) {
             const std::uint32_t alpha = plain.Pixel(x, y) >> 24;
             EXPECT_TRUE(alpha == 0 || alpha == 255);
-            EXPECT_EQ(plain.render.QueryPixel(x, y, nullptr, nullptr, 0, nullptr) & PixelFinished, 0u);
+            EXPECT_EQ(plain.render.QueryPixel(x, y, nullptr, nullptr, 0, nullptr) & PixelFinished,
+                      0u);
             const std::uint32_t refinedAlpha = refined.Pixel(x, y) >> 24;
             if (refinedAlpha != 0 && refinedAlpha != 255) ++partial;
             // Pixels the pass did not integrate are the same in both, to the dither's step
             // (integrated pixels take no part in the dither's running error).
-            if ((refined.render.QueryPixel(x, y, nullptr, nullptr, 0, nullptr) & PixelFinished) == 0) {
+            if ((refined.render.QueryPixel(x, y, nullptr, nullptr, 0, nullptr) & PixelFinished) ==
+                0) {
                 const std::uint32_t a = refined.Pixel(x, y), b = plain.Pixel(x, y);
                 EXPECT_EQ(a >> 24, b >> 24) << x << ", " << y;
                 for (const int shift : {0, 8, 16}) {

@@ -99,9 +99,12 @@ void SetSceneList(SceneGeometry& geometry, const std::vector<std::int32_t>& list
     std::copy(list.begin(), list.end(), geometry.renderList.get());
 }
 
-// A renderer over its own pixels, lit by one light, with the geometry's parts.
+// A renderer over its own pixels, lit by one light, with the geometry's parts; refined: with
+// the pixel pass on.
 struct Frame {
-    explicit Frame(SceneGeometry& geometry) : pixels(static_cast<std::size_t>(Width * Height)) {
+    explicit Frame(SceneGeometry& geometry, bool refined = false)
+        : pixels(static_cast<std::size_t>(Width * Height)) {
+        render.edges.isRefined = refined;
         EXPECT_EQ(render.SetSize(pixels.data(), Width, Height, Width, false), RenderSizeOk);
         render.centreX = Width / 2.0;
         render.centreY = Height / 2.0;
@@ -155,7 +158,7 @@ testing::AssertionResult SamePicture(const Frame& a, const Frame& b) {
 }
 
 testing::AssertionResult SameAsWholeRender(SceneGeometry& geometry, const Frame& frame) {
-    Frame whole(geometry);
+    Frame whole(geometry, frame.render.edges.isRefined);
     whole.render.RenderFrame(nullptr, false, nullptr, 0);
     return SamePicture(frame, whole);
 }
@@ -176,11 +179,12 @@ void RenderBackground(SceneGeometry& geometry, Frame& frame,
 
 TEST(QRenderFrame, EveryIncrementalFrameMatchesAWholeRender) {
     const std::vector<std::vector<std::int32_t>> cases{{3}, {3, 4}, {3, 4, 5}, {5, 1}};
+    for (const bool refined : {false, true})
     for (const auto& moving : cases) {
-        SCOPED_TRACE(moving.size());
+        SCOPED_TRACE(std::to_string(moving.size()) + (refined ? " parts, refined" : " parts"));
         SceneGeometry geometry;
         MakeScene(geometry);
-        Frame incremental(geometry);
+        Frame incremental(geometry, refined);
         RenderBackground(geometry, incremental, moving);
         ASSERT_TRUE(incremental.render.AuxBuffersReady());
         const auto list = CountPrefixed(moving);
@@ -194,51 +198,54 @@ TEST(QRenderFrame, EveryIncrementalFrameMatchesAWholeRender) {
 }
 
 TEST(QRenderFrame, PartsThatStopAndStartLeaveNoTrail) {
-    SceneGeometry geometry;
-    MakeScene(geometry);
-    Frame frame(geometry);
-    QRender& render = frame.render;
-    RenderBackground(geometry, frame, {3, 4});
-    auto moving = CountPrefixed({3, 4});
-    for (std::int32_t tick = 1; tick <= 6; ++tick) {
-        PlaceAll(geometry, {3, 4}, tick);
-        render.RenderFrame(moving.data(), false, nullptr, 0);
-    }
-    ASSERT_TRUE(SameAsWholeRender(geometry, frame));
+    for (const bool refined : {false, true}) {
+        SCOPED_TRACE(refined ? "refined" : "point sampled");
+        SceneGeometry geometry;
+        MakeScene(geometry);
+        Frame frame(geometry, refined);
+        QRender& render = frame.render;
+        RenderBackground(geometry, frame, {3, 4});
+        auto moving = CountPrefixed({3, 4});
+        for (std::int32_t tick = 1; tick <= 6; ++tick) {
+            PlaceAll(geometry, {3, 4}, tick);
+            render.RenderFrame(moving.data(), false, nullptr, 0);
+        }
+        ASSERT_TRUE(SameAsWholeRender(geometry, frame));
 
-    // Part 3 stops where it is and joins the background; as the player does, the change
-    // region is then restored from the backups and forgotten, which takes part 4 away until
-    // the tick's frame draws it again.
-    moving = CountPrefixed({4});
-    const auto stopped = CountPrefixed({3});
-    render.RenderFrame(moving.data(), true, stopped.data(), 0);
-    render.CopySamplesInRegion(0, render.changeRegion);
-    render.CopyPixelsInRegion(render.changeRegion, 0);
-    render.ResetRegions();
-    render.RenderFrame(moving.data(), false, nullptr, 0);
-    ASSERT_TRUE(SameAsWholeRender(geometry, frame));
+        // Part 3 stops where it is and joins the background; as the player does, the change
+        // region is then restored from the backups and forgotten, which takes part 4 away until
+        // the tick's frame draws it again.
+        moving = CountPrefixed({4});
+        const auto stopped = CountPrefixed({3});
+        render.RenderFrame(moving.data(), true, stopped.data(), 0);
+        render.CopySamplesInRegion(0, render.changeRegion);
+        render.CopyPixelsInRegion(render.changeRegion, 0);
+        render.ResetRegions();
+        render.RenderFrame(moving.data(), false, nullptr, 0);
+        ASSERT_TRUE(SameAsWholeRender(geometry, frame));
 
-    // Part 4 goes on alone, then part 1, which stood still, starts moving away.
-    for (std::int32_t tick = 7; tick <= 9; ++tick) {
-        Place(geometry, 4, CentreAt(4, tick));
-        render.RenderFrame(moving.data(), false, nullptr, 0);
-        ASSERT_TRUE(SameAsWholeRender(geometry, frame)) << tick;
+        // Part 4 goes on alone, then part 1, which stood still, starts moving away.
+        for (std::int32_t tick = 7; tick <= 9; ++tick) {
+            Place(geometry, 4, CentreAt(4, tick));
+            render.RenderFrame(moving.data(), false, nullptr, 0);
+            ASSERT_TRUE(SameAsWholeRender(geometry, frame)) << tick;
+        }
+        moving = CountPrefixed({4, 1});
+        const auto started = CountPrefixed({1});
+        render.RenderFrame(moving.data(), true, started.data(), 0);
+        ASSERT_TRUE(SameAsWholeRender(geometry, frame));
+        for (std::int32_t tick = 1; tick <= 6; ++tick) {
+            Place(geometry, 1, CentreAt(1, tick));
+            Place(geometry, 4, CentreAt(4, 9 + tick));
+            render.RenderFrame(moving.data(), false, nullptr, 0);
+            ASSERT_TRUE(SameAsWholeRender(geometry, frame)) << tick;
+        }
+        // Both stop without the restore: the next frame still clears what they covered.
+        const auto none = CountPrefixed({});
+        render.RenderFrame(none.data(), true, moving.data(), 0);
+        render.RenderFrame(none.data(), false, nullptr, 0);
+        ASSERT_TRUE(SameAsWholeRender(geometry, frame));
     }
-    moving = CountPrefixed({4, 1});
-    const auto started = CountPrefixed({1});
-    render.RenderFrame(moving.data(), true, started.data(), 0);
-    ASSERT_TRUE(SameAsWholeRender(geometry, frame));
-    for (std::int32_t tick = 1; tick <= 6; ++tick) {
-        Place(geometry, 1, CentreAt(1, tick));
-        Place(geometry, 4, CentreAt(4, 9 + tick));
-        render.RenderFrame(moving.data(), false, nullptr, 0);
-        ASSERT_TRUE(SameAsWholeRender(geometry, frame)) << tick;
-    }
-    // Both stop without the restore: the next frame still clears what they covered.
-    const auto none = CountPrefixed({});
-    render.RenderFrame(none.data(), true, moving.data(), 0);
-    render.RenderFrame(none.data(), false, nullptr, 0);
-    ASSERT_TRUE(SameAsWholeRender(geometry, frame));
 }
 
 TEST(QRenderFrame, ADepthOverflowInAnIncrementalFrameIsRepaired) {

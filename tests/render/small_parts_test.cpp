@@ -57,10 +57,11 @@ struct ThinFrame {
     }
     std::vector<std::int32_t> Chain(std::int32_t x, std::int32_t y) const {
         std::vector<std::int32_t> parts;
-        AddChainedParts(render, static_cast<std::size_t>(y + 1) *
-                                        static_cast<std::size_t>(render.Level().cellStride) +
-                                    static_cast<std::size_t>(x + 1),
-                        parts);
+        AddChainedParts(
+            render,
+            static_cast<std::size_t>(y + 1) * static_cast<std::size_t>(render.Level().cellStride) +
+                static_cast<std::size_t>(x + 1),
+            parts);
         return parts;
     }
 
@@ -79,10 +80,8 @@ TEST(SmallParts, BeadsAreMarkedWhenThinnerThanThreeQuartersOfAPixel) {
         double x;  // projected column
         std::vector<std::int32_t> columns;
     };
-    const Case cases[] = {{0.5, 20.3, {18, 19, 20, 21}},
-                          {0.8, 20.3, {}},
-                          {0.5, 8.5, {10}},
-                          {0.5, 0.0, {}}};
+    const Case cases[] = {
+        {0.5, 20.3, {18, 19, 20, 21}}, {0.8, 20.3, {}}, {0.5, 8.5, {10}}, {0.5, 0.0, {}}};
     for (const Case& c : cases) {
         SCOPED_TRACE("radius " + std::to_string(c.radius) + " at " + std::to_string(c.x));
         ThinFrame frame(40, 40, 100.0, 2);
@@ -199,7 +198,8 @@ TEST(SmallParts, AThinRingStaysContinuousWithTwoSamples) {
             const Vec3 p{turned.x + at.x, turned.y + at.y, turned.z + at.z};
             const auto column = static_cast<std::int32_t>(std::floor(p.x * 400.0 / p.z + 40.0));
             const auto row = static_cast<std::int32_t>(std::floor(p.y * 400.0 / p.z + 40.0));
-            const std::uint32_t alpha = frame.pixels[static_cast<std::size_t>(row * 80 + column)] >> 24;
+            const std::uint32_t alpha =
+                frame.pixels[static_cast<std::size_t>(row * 80 + column)] >> 24;
             if (samples == 2) {
                 ASSERT_GT(alpha, 0u) << "pixel " << column << ", " << row << " at t = " << t;
             } else if (alpha == 0) {
