@@ -164,7 +164,7 @@ bool TestEdgeVisibility(const QRender& render, std::span<const SurfaceCandidate>
         if (part == a.part || part == b.part) continue;
         RayHit hit;
         if (!ProbeRay(render.parts.Surfaces(part), part, X, Y, groups, hit)) continue;
-        const std::uint16_t group = groups.Of(hit.id);
+        const auto group = static_cast<std::uint16_t>(groups.Of(hit.id) & 0x7FFF);
         if (group != 0 && (group == a.group || group == b.group)) {
             const std::uint32_t own = group == a.group ? a.id : b.id;
             if (hit.id < own) return false;
