@@ -60,7 +60,9 @@ void ShadeObjectSpansInto(QRender& render, const SpanRegion& region, const Sampl
                           std::uint32_t* out, std::size_t stride);
 
 // Casts and shades a whole frame: RenderCastFrame, then (with stars on) the stars projected
-// into the sky, the change region shaded, then the reduced levels expanded into the frame.
-// Returns the cast result; with CastEyeInside the frame is opaque black, with CastNotSized
-// nothing is drawn. Throws KVOutOfMemoryException when the star chains cannot grow.
+// into the sky, with the pixel pass on the thin parts marked (two samples per pixel) and the
+// boundary pixels integrated (pixel_pass.h), the change region shaded, then the reduced
+// levels expanded into the frame. Returns the cast result; with CastEyeInside the frame is
+// opaque black, with CastNotSized nothing is drawn. Throws KVOutOfMemoryException when the
+// star chains or the pixel pass's arrays cannot grow.
 std::int32_t RenderShadedFrame(QRender& render);
