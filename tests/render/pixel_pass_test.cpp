@@ -3,6 +3,7 @@
 
 #include "render/pixel_pass.h"
 
+#include "core/private_heap.h"
 #include "platform/scripted_input_state.h"
 #include "render/cast_frame_pass.h"
 #include "render/q_render.h"
@@ -249,6 +250,32 @@ TEST(PixelPass, AnAbandonedPassLeavesTheEdgeIndexMapEmpty) {
     script.ClearQueue();
     RenderPixelPass(frame.render, region, frame.render.SampleBuffer(0), frame.pixels.data(), 64);
     for (std::size_t i = 0; i < frame.render.PlaneCells(); ++i) ASSERT_EQ(map[i], -1) << i;
+}
+
+TEST(PixelPass, ARefusedRegionFailsThePassAndTheNextOneRunsWhole) {
+    // The pass's regions come from the private heap: a refusal there throws out of the pass,
+    // leaves the edge index map empty, and a later pass draws what an unhindered one draws.
+    EdgeFrame failing(64, 48, 400.0, true), plain(64, 48, 400.0, true);
+    for (EdgeFrame* frame : {&failing, &plain}) {
+        frame->render.shade.drawStyle = -1;
+        const Matrix4W sphere = SphereForm({0.1, 0, 10}, 0.8);
+        frame->Add(std::span<const Matrix4W>(&sphere, 1), sphere, 0x80C0FF);
+        ASSERT_EQ(RenderCastFrame(frame->render), CastDone);
+    }
+    SpanRegion region;
+    RegionSetRect(region, 0, 0, 64, 48);
+    PrivateHeapRefuseNext(2);
+    EXPECT_THROW(RenderPixelPass(failing.render, region, failing.render.SampleBuffer(0),
+                                 failing.pixels.data(), 64),
+                 KVOutOfMemoryException);
+    PrivateHeapRefuseNext(0);
+    const std::int32_t* map = failing.render.EdgeIndexMap();
+    for (std::size_t i = 0; i < failing.render.PlaneCells(); ++i) ASSERT_EQ(map[i], -1) << i;
+    for (EdgeFrame* frame : {&failing, &plain}) {
+        RenderPixelPass(frame->render, region, frame->render.SampleBuffer(0), frame->pixels.data(),
+                        64);
+    }
+    EXPECT_EQ(failing.pixels, plain.pixels);
 }
 
 }  // namespace
