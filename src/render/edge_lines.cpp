@@ -394,8 +394,7 @@ RayHit ProbeParts(const QRender& render, std::span<const std::int32_t> parts, do
 }
 
 // Regroups the pieces into surface segments and outline bands of the outline width.
-void RegroupForOutlines(const QRender& render, EdgeScratch& scratch,
-                        std::span<const std::int32_t> parts, double ux, double uy, double x,
+void RegroupForOutlines(const QRender& render, EdgeScratch& scratch, double ux, double uy, double x,
                         double y) {
     const double width = render.edges.outlineWidth;
     const double r = EdgeFilterRadius;
@@ -478,7 +477,6 @@ void RegroupForOutlines(const QRender& render, EdgeScratch& scratch,
             piece.id = hit.id;
         }
     }
-    static_cast<void>(parts);
 }
 
 }  // namespace
@@ -536,7 +534,7 @@ bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const s
             const RayHit hit = ProbeParts(render, parts, x + m * ux / focal, y + m * uy / focal);
             pieces.push_back(EdgePiece{lo, hi, hit.id, hit.depth});
         }
-        if (isOutlined) RegroupForOutlines(render, scratch, parts, ux, uy, x, y);
+        if (isOutlined) RegroupForOutlines(render, scratch, ux, uy, x, y);
     });
     const auto& pieces = isOutlined ? scratch.outlinePieces : scratch.pieces;
     if (pieces.empty()) return false;

@@ -222,6 +222,25 @@ TEST(PixelPass, OutlinesWiderThanAPixelAreDrawnAlongTheEdge) {
     for (std::size_t i = 0; i < frame.render.PlaneCells(); ++i) ASSERT_EQ(map[i], -1) << i;
 }
 
+TEST(PixelPass, OutlineBandsThatOverlapMergeAcrossTheFootprint) {
+    // Two slabs with a 0.7-pixel gap of background between them, its edges 0.3 pixel left and
+    // 0.4 right of pixel 20's centre: the bands of width 1.5 about them overlap and together
+    // cover the whole footprint, so the pixel is the outline colour alone.
+    EdgeFrame frame(40, 24, 400.0, true);
+    frame.render.shade.drawStyle = 2;
+    frame.render.edges.outlineWidth = 1.5;
+    frame.render.edges.outlineColour = 0x2040C0;
+    const double scale = 10.0 / 400.0;
+    AddSlab(frame, 10.0, (20.2 - frame.render.centreX) * scale, 0xFFFFFF);
+    const double left = (20.9 - frame.render.centreX) * scale;
+    const std::array<Matrix4W, 6> planes{PlaneForm({0, 0, -1}, -10.0), PlaneForm({0, 0, 1}, 20.0),
+                                         PlaneForm({-1, 0, 0}, -left), PlaneForm({1, 0, 0}, 50),
+                                         PlaneForm({0, 1, 0}, 50),     PlaneForm({0, -1, 0}, 50)};
+    frame.Add(planes, EllipsoidForm({0, 0, 15}, {200, 200, 200}), 0xFFFFFF);
+    RenderShadedFrame(frame.render);
+    for (std::int32_t y = 4; y < 20; ++y) EXPECT_EQ(frame.Pixel(20, y), 0xFF2040C0u) << y;
+}
+
 TEST(PixelPass, AnAbandonedPassLeavesTheEdgeIndexMapEmpty) {
     EdgeFrame frame(64, 48, 400.0, true);
     frame.render.shade.drawStyle = -1;
