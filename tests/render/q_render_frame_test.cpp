@@ -304,37 +304,40 @@ TEST(QRenderFrame, AnAbandonedFrameIsMadeGoodByTheNext) {
 }
 
 TEST(QRenderFrame, IncrementalFramesAtAReducedLevel) {
-    SceneGeometry geometry;
-    MakeScene(geometry);
-    Frame incremental(geometry);
-    incremental.render.reductionLevel = 1;
-    RenderBackground(geometry, incremental, {3, 4});
-    const auto list = CountPrefixed({3, 4});
-    const RenderLevel& level = incremental.render.Level();
-    for (std::int32_t tick = 0; tick <= 6; ++tick) {
-        SCOPED_TRACE(tick);
-        PlaceAll(geometry, {3, 4}, tick);
-        incremental.render.RenderFrame(list.data(), false, nullptr, 0);
-        Frame whole(geometry);
-        whole.render.reductionLevel = 1;
-        whole.render.RenderFrame(nullptr, false, nullptr, 0);
-        // The reduced frame: ids, alpha and colours within 1.
-        const std::uint32_t* a = incremental.render.ReducedFrame(1);
-        const std::uint32_t* b = whole.render.ReducedFrame(1);
-        for (std::int32_t y = 0; y < level.height; ++y) {
-            for (std::int32_t x = 0; x < level.width; ++x) {
-                const std::size_t i = static_cast<std::size_t>(y * level.width + x);
-                const std::size_t cell = static_cast<std::size_t>(y + 1) * level.cellStride +
-                                         static_cast<std::size_t>(x + 1);
-                ASSERT_EQ(incremental.render.SampleBuffer(0)[cell].pixel & PixelIdMask,
-                          whole.render.SampleBuffer(0)[cell].pixel & PixelIdMask)
-                    << x << ", " << y;
-                ASSERT_EQ(a[i] >> 24, b[i] >> 24) << x << ", " << y;
-                for (int shift = 0; shift < 24; shift += 8) {
-                    ASSERT_LE(std::abs(static_cast<int>((a[i] >> shift) & 0xFF) -
-                                       static_cast<int>((b[i] >> shift) & 0xFF)),
-                              1)
+    for (const bool refined : {false, true}) {
+        SCOPED_TRACE(refined ? "refined" : "point sampled");
+        SceneGeometry geometry;
+        MakeScene(geometry);
+        Frame incremental(geometry, refined);
+        incremental.render.reductionLevel = 1;
+        RenderBackground(geometry, incremental, {3, 4});
+        const auto list = CountPrefixed({3, 4});
+        const RenderLevel& level = incremental.render.Level();
+        for (std::int32_t tick = 0; tick <= 6; ++tick) {
+            SCOPED_TRACE(tick);
+            PlaceAll(geometry, {3, 4}, tick);
+            incremental.render.RenderFrame(list.data(), false, nullptr, 0);
+            Frame whole(geometry, refined);
+            whole.render.reductionLevel = 1;
+            whole.render.RenderFrame(nullptr, false, nullptr, 0);
+            // The reduced frame: ids, alpha and colours within 1.
+            const std::uint32_t* a = incremental.render.ReducedFrame(1);
+            const std::uint32_t* b = whole.render.ReducedFrame(1);
+            for (std::int32_t y = 0; y < level.height; ++y) {
+                for (std::int32_t x = 0; x < level.width; ++x) {
+                    const std::size_t i = static_cast<std::size_t>(y * level.width + x);
+                    const std::size_t cell = static_cast<std::size_t>(y + 1) * level.cellStride +
+                                             static_cast<std::size_t>(x + 1);
+                    ASSERT_EQ(incremental.render.SampleBuffer(0)[cell].pixel & PixelIdMask,
+                              whole.render.SampleBuffer(0)[cell].pixel & PixelIdMask)
                         << x << ", " << y;
+                    ASSERT_EQ(a[i] >> 24, b[i] >> 24) << x << ", " << y;
+                    for (int shift = 0; shift < 24; shift += 8) {
+                        ASSERT_LE(std::abs(static_cast<int>((a[i] >> shift) & 0xFF) -
+                                           static_cast<int>((b[i] >> shift) & 0xFF)),
+                                  1)
+                            << x << ", " << y;
+                    }
                 }
             }
         }
