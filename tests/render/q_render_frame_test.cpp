@@ -99,12 +99,25 @@ void SetSceneList(SceneGeometry& geometry, const std::vector<std::int32_t>& list
     std::copy(list.begin(), list.end(), geometry.renderList.get());
 }
 
-// A renderer over its own pixels, lit by one light, with the geometry's parts; refined: with
-// the pixel pass on.
+// How a frame's boundary pixels are drawn: point sampled, integrated by the pixel pass, or
+// integrated with outlines.
+enum class Edges { Off, Smooth, Outlined };
+
+const char* EdgesName(Edges edges) {
+    return edges == Edges::Off ? "point sampled" : edges == Edges::Smooth ? "smooth" : "outlined";
+}
+
+// A renderer over its own pixels, lit by one light, with the geometry's parts.
 struct Frame {
-    explicit Frame(SceneGeometry& geometry, bool refined = false)
-        : pixels(static_cast<std::size_t>(Width * Height)) {
-        render.edges.isRefined = refined;
+    explicit Frame(SceneGeometry& geometry, Edges edges = Edges::Off)
+        : pixels(static_cast<std::size_t>(Width * Height)), edgeMode(edges) {
+        render.edges.isRefined = edges != Edges::Off;
+        render.options.edgeLines = edges == Edges::Outlined;
+        if (edges == Edges::Outlined) {
+            render.shade.drawStyle = -1;
+            render.edges.outlineWidth = 1.5;
+            render.edges.outlineColour = 0x101010;
+        }
         EXPECT_EQ(render.SetSize(pixels.data(), Width, Height, Width, false), RenderSizeOk);
         render.centreX = Width / 2.0;
         render.centreY = Height / 2.0;
@@ -123,6 +136,7 @@ struct Frame {
     }
 
     std::vector<std::uint32_t> pixels;
+    Edges edgeMode;
     QRender render;
 };
 
@@ -158,7 +172,7 @@ testing::AssertionResult SamePicture(const Frame& a, const Frame& b) {
 }
 
 testing::AssertionResult SameAsWholeRender(SceneGeometry& geometry, const Frame& frame) {
-    Frame whole(geometry, frame.render.edges.isRefined);
+    Frame whole(geometry, frame.edgeMode);
     whole.render.RenderFrame(nullptr, false, nullptr, 0);
     return SamePicture(frame, whole);
 }
@@ -179,12 +193,12 @@ void RenderBackground(SceneGeometry& geometry, Frame& frame,
 
 TEST(QRenderFrame, EveryIncrementalFrameMatchesAWholeRender) {
     const std::vector<std::vector<std::int32_t>> cases{{3}, {3, 4}, {3, 4, 5}, {5, 1}};
-    for (const bool refined : {false, true})
+    for (const Edges edges : {Edges::Off, Edges::Smooth, Edges::Outlined})
     for (const auto& moving : cases) {
-        SCOPED_TRACE(std::to_string(moving.size()) + (refined ? " parts, refined" : " parts"));
+        SCOPED_TRACE(std::to_string(moving.size()) + " parts, " + EdgesName(edges));
         SceneGeometry geometry;
         MakeScene(geometry);
-        Frame incremental(geometry, refined);
+        Frame incremental(geometry, edges);
         RenderBackground(geometry, incremental, moving);
         ASSERT_TRUE(incremental.render.AuxBuffersReady());
         const auto list = CountPrefixed(moving);
@@ -198,11 +212,11 @@ TEST(QRenderFrame, EveryIncrementalFrameMatchesAWholeRender) {
 }
 
 TEST(QRenderFrame, PartsThatStopAndStartLeaveNoTrail) {
-    for (const bool refined : {false, true}) {
-        SCOPED_TRACE(refined ? "refined" : "point sampled");
+    for (const Edges edges : {Edges::Off, Edges::Smooth}) {
+        SCOPED_TRACE(EdgesName(edges));
         SceneGeometry geometry;
         MakeScene(geometry);
-        Frame frame(geometry, refined);
+        Frame frame(geometry, edges);
         QRender& render = frame.render;
         RenderBackground(geometry, frame, {3, 4});
         auto moving = CountPrefixed({3, 4});
@@ -304,11 +318,11 @@ TEST(QRenderFrame, AnAbandonedFrameIsMadeGoodByTheNext) {
 }
 
 TEST(QRenderFrame, IncrementalFramesAtAReducedLevel) {
-    for (const bool refined : {false, true}) {
-        SCOPED_TRACE(refined ? "refined" : "point sampled");
+    for (const Edges edges : {Edges::Off, Edges::Smooth}) {
+        SCOPED_TRACE(EdgesName(edges));
         SceneGeometry geometry;
         MakeScene(geometry);
-        Frame incremental(geometry, refined);
+        Frame incremental(geometry, edges);
         incremental.render.reductionLevel = 1;
         RenderBackground(geometry, incremental, {3, 4});
         const auto list = CountPrefixed({3, 4});
@@ -317,7 +331,7 @@ TEST(QRenderFrame, IncrementalFramesAtAReducedLevel) {
             SCOPED_TRACE(tick);
             PlaceAll(geometry, {3, 4}, tick);
             incremental.render.RenderFrame(list.data(), false, nullptr, 0);
-            Frame whole(geometry, refined);
+            Frame whole(geometry, edges);
             whole.render.reductionLevel = 1;
             whole.render.RenderFrame(nullptr, false, nullptr, 0);
             // The reduced frame: ids, alpha and colours within 1.
