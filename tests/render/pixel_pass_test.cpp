@@ -63,12 +63,14 @@ struct EdgeFrame {
     QRender render;
 };
 
-// A box from z = near to z = near + 10, x from -50 to right, |y| <= 50: its right edge is seen
-// on the column x = right x focal / near + centre.
-void AddSlab(EdgeFrame& frame, double near, double right, std::uint32_t colour) {
+// A box from z = near to z = near + depth, x from -50 to right, |y| <= 50: its right edge is
+// seen on the column x = right x focal / near + centre.
+void AddSlab(EdgeFrame& frame, double near, double right, std::uint32_t colour,
+             double depth = 10.0) {
     const std::array<Matrix4W, 6> planes{
-        PlaneForm({0, 0, -1}, -near), PlaneForm({0, 0, 1}, near + 10), PlaneForm({1, 0, 0}, right),
-        PlaneForm({-1, 0, 0}, 50),    PlaneForm({0, 1, 0}, 50),        PlaneForm({0, -1, 0}, 50)};
+        PlaneForm({0, 0, -1}, -near), PlaneForm({0, 0, 1}, near + depth),
+        PlaneForm({1, 0, 0}, right),  PlaneForm({-1, 0, 0}, 50),
+        PlaneForm({0, 1, 0}, 50),     PlaneForm({0, -1, 0}, 50)};
     frame.Add(planes, EllipsoidForm({0, 0, near + 5}, {200, 200, 200}), colour);
 }
 
@@ -146,6 +148,43 @@ TEST(PixelPass, StraightEdgeAtASubPixelOffsetGetsTheKernelsWeight) {
             EXPECT_NEAR(
                 channel(frame.Pixel(20, 12), shift),
                 c.inside * channel(part, shift) + (1 - c.inside) * channel(background, shift), 1.0);
+        }
+    }
+}
+
+TEST(PixelPass, WithTwoSamplesASlitShowsThePartBehindIt) {
+    // Two thin plates meet with a slit 0.2 pixel wide between columns 20 and 21, which no
+    // pixel centre sees; a blue wall lies behind them. The wall is in the second sample of the
+    // pixels beside the slit, so with two samples it fills the slit; with one, the slit lets
+    // the background through.
+    for (const std::int32_t samples : {2, 1}) {
+        SCOPED_TRACE("samples " + std::to_string(samples));
+        EdgeFrame frame(40, 24, 400.0);
+        frame.render.SetSamplesPerPixel(samples);
+        const double scale = 10.0 / 400.0;
+        AddSlab(frame, 10.0, (20.7 - frame.render.centreX) * scale, 0xFFFFFF, 0.01);
+        const double left = (20.9 - frame.render.centreX) * scale;
+        const std::array<Matrix4W, 6> plate{
+            PlaneForm({0, 0, -1}, -10.0), PlaneForm({0, 0, 1}, 10.01), PlaneForm({-1, 0, 0}, -left),
+            PlaneForm({1, 0, 0}, 50),     PlaneForm({0, 1, 0}, 50),    PlaneForm({0, -1, 0}, 50)};
+        frame.Add(plate, EllipsoidForm({0, 0, 10}, {200, 200, 200}), 0xFFFFFF);
+        AddSlab(frame, 30.0, 50.0, 0x0000FF);
+        RenderShadedFrame(frame.render);
+        // The slit's share of pixel 20: the kernel's mass between 0.2 and 0.4 from its centre.
+        const auto mass = [](double t) {
+            const double u = t / 0.9;
+            return 0.75 * u - 0.25 * u * u * u;
+        };
+        const double slit = mass(0.4) - mass(0.2);
+        for (std::int32_t y = 4; y < 20; ++y) {
+            const std::uint32_t p = frame.Pixel(20, y);
+            if (samples == 2) {
+                EXPECT_EQ(p >> 24, 255u) << y;
+                EXPECT_NEAR(static_cast<double>((p >> 16) & 0xFF), 255.0 * (1.0 - slit), 1.0) << y;
+                EXPECT_NEAR(static_cast<double>(p & 0xFF), 255.0, 1.0) << y;
+            } else {
+                EXPECT_NEAR(static_cast<double>(p >> 24), 255.0 * (1.0 - slit), 1.0) << y;
+            }
         }
     }
 }
