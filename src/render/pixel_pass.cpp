@@ -16,9 +16,11 @@ namespace {
 // cannot reach the pixel's footprint.
 const double FourNeighbourWidth = 2.0 * (std::sqrt(2.0) - 0.9);
 
+// Visits the region's pixels within the frame row by row, polling for the user after each
+// row when a poll state is given.
 template <typename Visit>
 void ForEachPixel(const SpanRegion& region, std::int32_t width, std::int32_t height,
-                  RenderPollState& poll, Visit visit) {
+                  RenderPollState* poll, Visit visit) {
     if (region.HasNoRows()) return;
     const std::int32_t top = std::max(region.Top(), 0);
     const std::int32_t bottom = std::min(region.Bottom(), height);
@@ -28,7 +30,7 @@ void ForEachPixel(const SpanRegion& region, std::int32_t width, std::int32_t hei
             const std::int32_t x1 = std::min<std::int32_t>(t[1], width);
             for (std::int32_t x = x0; x < x1; ++x) visit(x, y);
         }
-        RenderPollAfterRow(poll, y);
+        if (poll != nullptr) RenderPollAfterRow(*poll, y);
     }
 }
 
@@ -142,8 +144,9 @@ void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cell
         return static_cast<std::ptrdiff_t>(y + 1) * w + x + 1;
     };
     if (!render.edges.isRefined) {
+        // Only the marks are cleared, which takes no time worth polling for.
         ForEachPixel(
-            region, level.width, level.height, render.poll,
+            region, level.width, level.height, nullptr,
             [&](std::int32_t x, std::int32_t y) { cells[cellAt(x, y)].pixel &= ~PixelFinished; });
         return;
     }
@@ -179,7 +182,7 @@ void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cell
         }
     };
 
-    ForEachPixel(*scratch.workingRegion, level.width, level.height, render.poll,
+    ForEachPixel(*scratch.workingRegion, level.width, level.height, &render.poll,
                  [&](std::int32_t x, std::int32_t y) {
                      const std::ptrdiff_t at = cellAt(x, y);
                      SampleCell& cell = cells[at];
@@ -229,7 +232,7 @@ void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cell
     RegionCopy(*scratch.growRegion, region);
     RegionClip(*scratch.growRegion, 0, 0, level.width, level.height);
     ForEachPixel(
-        *scratch.growRegion, level.width, level.height, render.poll,
+        *scratch.growRegion, level.width, level.height, &render.poll,
         [&](std::int32_t x, std::int32_t y) {
             const std::ptrdiff_t at = cellAt(x, y);
             SampleCell& cell = cells[at];
