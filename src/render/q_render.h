@@ -24,10 +24,12 @@
 #include "core/matrix4.h"
 #include "core/private_block.h"
 #include "core/vec3.h"
+#include "render/edge_lines.h"
 #include "render/part_order.h"
 #include "render/render_interrupt.h"
 #include "render/render_parts.h"
 #include "render/shade_settings.h"
+#include "render/small_parts.h"
 #include "render/span_region.h"
 #include "render/star_sky.h"
 #include "render/surface_texture.h"
@@ -319,6 +321,9 @@ public:
     // The sky buffer (options.sky without the flat preview): one star chain head per pixel of
     // the allocated size; null when not allocated.
     std::int32_t* SkyBuffer() const { return skyBuffer.get(); }
+    // The edge index map (options.edgeLines): one entry per sample cell, -1 between pixel
+    // passes; null when not allocated.
+    std::int32_t* EdgeIndexMap() const { return edgeLineCells.get(); }
     // Words of the extra planes: extraPlaneCount planes of height x stride, 0 without.
     std::size_t ExtraPlanesWords() const {
         return extraPlanes ? extraPlaneWords * static_cast<std::size_t>(extraPlaneCount) : 0;
@@ -358,6 +363,11 @@ public:
     std::int32_t cubicFromLevel = 1;
     // The background, depth cue, fog and lighting-model switches of the shading stage.
     ShadeSettings shade;
+    // The pixel pass's switch and the outlines' width and colour (edge_lines.h), and its arrays.
+    EdgeSettings edges;
+    EdgeScratch edgeScratch;
+    // The chains of the parts too thin for the pixel grid, by cell (small_parts.h).
+    SmallPartChains smallParts;
 
     // The parts in view space.
     RenderParts parts;

@@ -29,6 +29,7 @@
 #include "render/cast_frame_pass.h"
 #include "render/footprint_region.h"
 #include "render/light_map.h"
+#include "render/pixel_pass.h"
 #include "render/pyramid_filter.h"
 #include "render/q_render_internal.h"
 #include "render/scene_render_parts.h"
@@ -170,6 +171,7 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
     const RenderLevel& level = Level();
     ProjectPartOutlines(*this, selectionRegion, changed != nullptr ? changed : partList,
                         RegionRect{-1, -1, level.width + 1, level.height + 1});
+    if (edges.isRefined) GrowForPixelPass(*this, selectionRegion);
     RegionCopy(workRegion, changeRegion);
     RegionCombine(selectionRegion, workRegion, 1);
     const bool hasShadows = ShadowsActive(*this);
@@ -190,10 +192,10 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         HalveDepthScale();
         CopySamplesInRegion(0, workRegion);
     }
+    std::uint32_t* out = reductionLevel == 0 ? target : ReducedFrame(reductionLevel);
+    const std::size_t stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
+                                                   : static_cast<std::size_t>(level.width);
     if (result == CastEyeInside) {
-        std::uint32_t* out = reductionLevel == 0 ? target : ReducedFrame(reductionLevel);
-        const std::size_t stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
-                                                       : static_cast<std::size_t>(level.width);
         // The whole frame is black now, so all of it differs from the background.
         FillOpaqueBlack(out, stride, level);
         RegionSetRect(changeRegion, -1, -1, level.width + 1, level.height + 1);
@@ -201,13 +203,20 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         CopyPixelsInRegion(workRegion, 0);
         if (hasShadows) ApplyShadowPass(*this, workRegion, 0, false, false);
         RegionCopy(shadeRegion, workRegion);
-        DeriveSpanRegion(*this, shadeRegion, 1, redrawRegion, scratchRegion);
+        // Refined pixels depend on the parts' exact shapes, not only on the ids: every pixel
+        // of the work region is drawn again.
+        if (edges.isRefined) {
+            RegionClip(shadeRegion, 0, 0, level.width, level.height);
+        } else {
+            DeriveSpanRegion(*this, shadeRegion, 1, redrawRegion, scratchRegion);
+        }
         if (hasShadows) {
             // Pixels whose surface stayed but whose light changed are shaded again as well,
             // and differ from the background until a later frame restores them.
             CollectShadowChanges(*this, workRegion, *shadowScratchRegion);
             RegionCombine(*shadowScratchRegion, shadeRegion, 1);
         }
+        RenderPixelPass(*this, shadeRegion, SampleBuffer(0), out, stride);
         ShadeObjectSpans(*this, shadeRegion);
         RegionCopy(changeRegion, selectionRegion);
         if (hasShadows) RegionCombine(*shadowScratchRegion, changeRegion, 1);
@@ -234,6 +243,7 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
                                                    : static_cast<std::size_t>(level.width);
     ProjectPartOutlines(*this, selectionRegion, changed,
                         RegionRect{-1, -1, level.width + 1, level.height + 1});
+    if (edges.isRefined) GrowForPixelPass(*this, selectionRegion);
     if (!isSecondSet) RegionCombine(selectionRegion, changeRegion, 1);
     // The parts' shadows join or leave the background too: the pixels that read the light
     // map cells they change are tested and shaded again in the backup.
@@ -259,6 +269,7 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
         RegionCombine(*shadowRegion, changeRegion, 1);
     }
     RegionClip(shadeRegion, 0, 0, level.width, level.height);
+    RenderPixelPass(*this, shadeRegion, SampleBuffer(buffer), frame, stride);
     ShadeObjectSpansInto(*this, shadeRegion, SampleBuffer(buffer), frame, stride);
 }
 

@@ -13,6 +13,7 @@
 // when parts are added, never while a frame is cast.
 
 #include "core/matrix4.h"
+#include "core/vec3.h"
 
 #include <array>
 #include <cstdint>
@@ -22,7 +23,19 @@
 // Surfaces a part may have.
 inline constexpr std::int32_t RenderPartMaxSurfaces = 32;
 
-// One part's header (about 210 bytes): the bounding quadric and where its surfaces are.
+// A part's shape as a point, a line or a circular curve, for the marking of parts too thin
+// for the pixel grid (small_parts.h), in view space: kind -1 none; 0 a bead about a; 1 the
+// segment a-b; 2 the arc from a to b that leaves a along d; 3 the circle with diameter a-b in
+// the plane of b - a and d. |r| is the thickness (the bead's or the tube's radius).
+struct PartSkeleton {
+    std::int32_t kind = -1;
+    Vec3 a{};
+    Vec3 b{};
+    Vec3 d{};
+    Vec3 r{};
+};
+
+// One part's header: the bounding quadric and where its surfaces are.
 struct RenderPart {
     std::int32_t firstSurface = 0;  // index of surface 0 in the surface array
     std::int32_t surfaceRoom = 0;   // surfaces reserved, 0..32
@@ -37,6 +50,7 @@ struct RenderPart {
     double highlightSize = 0.1;      // s of the specular lobe (s^2 / (s^2 + 1 - L.R))^2
     double highlightStrength = 0.0;  // 0..1; 0 gives a purely diffuse part
     Matrix4W bound;                 // a quadric holding the whole part, view space
+    PartSkeleton skeleton;          // set where the part's shape is known to be thin
 };
 
 class RenderParts {

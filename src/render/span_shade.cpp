@@ -3,6 +3,8 @@
 #include "core/float_convert.h"
 #include "render/background_shade.h"
 #include "render/cast_frame_pass.h"
+#include "render/pixel_pass.h"
+#include "render/small_parts.h"
 #include "render/pyramid_filter.h"
 #include "render/render_interrupt.h"
 #include "render/shadow_pass.h"
@@ -71,20 +73,29 @@ public:
             const SampleCell& cell = cells[k];
             if ((cell.pixel & PixelFinished) != 0) continue;
             const double nx = x + k * step;
-            const std::int32_t part = PixelPartIndex(cell.pixel);
-            if (part < 0 || part >= render.parts.Count() || cell.depth <= 0) {
-                out[k] = Background(nx, y, column + k, row);
-            } else if (shade.drawStyle >= 1) {
-                out[k] = Flat(cell, part, nx, y, row);
-            } else {
-                out[k] = Lit(cell, part, nx, y);
-            }
+            const ShadedValue v = Shade(cell, nx, y, column + k, row);
+            out[k] = PackClamped(v.alpha, Dither(accumulator, v.value));
         }
     }
 
+    // The cell's colour seen through (x, y), before the dither.
+    ShadedValue Shade(const SampleCell& cell, double x, double y, std::int32_t column,
+                      std::int32_t row) {
+        const std::int32_t part = PixelPartIndex(cell.pixel);
+        if (part < 0 || part >= render.parts.Count() || cell.depth <= 0) {
+            return Background(x, y, column, row);
+        }
+        if (shade.drawStyle >= 1) return Flat(cell, part, x, y, row);
+        return Lit(cell, part, x, y);
+    }
+
 private:
-    std::uint32_t Background(double x, double y, std::int32_t column, std::int32_t row) {
-        if (!shade.isShadedBackground) return shade.backgroundWord;
+    ShadedValue Background(double x, double y, std::int32_t column, std::int32_t row) {
+        if (!shade.isShadedBackground) {
+            const std::uint32_t word = shade.backgroundWord;
+            return ShadedValue{{Channel(word, 0) << 8, Channel(word, 1) << 8, Channel(word, 2) << 8},
+                               word & 0xFF000000u};
+        }
         std::array<std::int32_t, 3> colour;
         if (shade.isSky) {
             colour = ShadeBackground(shade, x, y);
@@ -105,10 +116,10 @@ private:
         } else {
             for (std::size_t c = 0; c < 3; ++c) value[c] = colour[c];
         }
-        return PackClamped(alpha, Dither(accumulator, value));
+        return ShadedValue{value, alpha};
     }
 
-    std::uint32_t Flat(const SampleCell& cell, std::int32_t part, double x, double y,
+    ShadedValue Flat(const SampleCell& cell, std::int32_t part, double x, double y,
                        std::int32_t row) {
         const RenderPart& record = render.parts.Part(part);
         std::uint32_t colour;
@@ -118,7 +129,10 @@ private:
             colour = shade.drawStyle == 1 ? shade.flatColour : record.colour;
         }
         colour &= 0xFFFFFFu;
-        if (!shade.isFogOn) return colour | 0xFF000000u;
+        if (!shade.isFogOn) {
+            return ShadedValue{{Channel(colour, 0) << 8, Channel(colour, 1) << 8, Channel(colour, 2) << 8},
+                               0xFF000000u};
+        }
         const double z = level.focal * render.depthScale / cell.depth;
         const double distance = z * std::sqrt(x * x + y * y + 1.0);
         const std::int32_t w = DepthCueWeight(shade, distance, x, y);
@@ -128,11 +142,10 @@ private:
                 (static_cast<std::int64_t>(Channel(colour, c)) * w +
                  static_cast<std::int64_t>(fogChannel[static_cast<std::size_t>(c)]) * (16384 - w)) >> 6;
         }
-        return PackClamped(shade.isAlphaFromFog ? AlphaOfWeight(w) : 0xFF000000u,
-                           Dither(accumulator, value));
+        return ShadedValue{value, shade.isAlphaFromFog ? AlphaOfWeight(w) : 0xFF000000u};
     }
 
-    std::uint32_t Lit(const SampleCell& cell, std::int32_t part, double x, double y) {
+    ShadedValue Lit(const SampleCell& cell, std::int32_t part, double x, double y) {
         const RenderPart& record = render.parts.Part(part);
         const auto surfaces = render.parts.Surfaces(part);
         const std::int32_t surface = PixelSurface(cell.pixel);
@@ -223,7 +236,7 @@ private:
                                 : lit >> 9;
         }
         const std::uint32_t alpha = shade.isAlphaFromFog ? AlphaOfWeight(w) : 0xFF000000u;
-        return PackClamped(alpha, Dither(accumulator, value));
+        return ShadedValue{value, alpha};
     }
 
     QRender& render;
@@ -251,6 +264,12 @@ void RenderLightSlotSetColours(RenderLightSlot& slot, const std::array<double, 3
         slot.litTriple[c] = RoundHalfAway(colour[c] * intensity * 1024.0);
         slot.shadowTriple[c] = RoundHalfAway(shadowColour[c] * intensity * 1024.0);
     }
+}
+
+ShadedValue ShadeSamplePoint(QRender& render, const SampleCell& cell, double x, double y,
+                             std::int32_t column, std::int32_t row) {
+    SpanShader shader(render);
+    return shader.Shade(cell, x, y, column, row);
 }
 
 void ShadeObjectSpans(QRender& render, const SpanRegion& region) {
@@ -289,6 +308,14 @@ std::int32_t RenderShadedFrame(QRender& render) {
         RenderShadowStages(render);
         render.BuildLightFalloffTables();
         if (render.shade.isStars) PrepareStarBuffer(render);
+        std::size_t stride = 0;
+        std::uint32_t* out = LevelOutput(render, stride);
+        if (render.SamplesPerPixel() > 1 && render.edges.isRefined) {
+            const RenderLevel& level = render.Level();
+            ResetSmallPartChains(render);
+            MarkSmallPartsInFrame(render, nullptr, false, RegionRect{0, 0, level.width, level.height});
+        }
+        RenderPixelPass(render, render.changeRegion, render.SampleBuffer(0), out, stride);
         ShadeObjectSpans(render, render.changeRegion);
     }
     if (cast != CastNotSized) PyramidFilter(render);

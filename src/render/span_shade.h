@@ -35,6 +35,18 @@
 void RenderLightSlotSetColours(RenderLightSlot& slot, const std::array<double, 3>& colour,
                                const std::array<double, 3>& shadowColour, double intensity);
 
+// A colour before the dither: channels on the 8.8 scale (65280 = 255) and the alpha word.
+struct ShadedValue {
+    std::array<std::int64_t, 3> value{};
+    std::uint32_t alpha = 0;
+};
+
+// What span shading gives the cell seen through the normalised point (x, y) of the current
+// level (pixel column and row for the stars), before its dither: the pixel pass shades the
+// pieces of a boundary pixel this way.
+ShadedValue ShadeSamplePoint(QRender& render, const SampleCell& cell, double x, double y,
+                             std::int32_t column, std::int32_t row);
+
 // Shades every run of region (current level pixels) from sample buffer 0 into the current
 // level's output (the target at level 0, the reduced frame below); rows outside the level
 // are skipped. Nothing without sized buffers or an output. Polls for the user after every
@@ -48,7 +60,9 @@ void ShadeObjectSpansInto(QRender& render, const SpanRegion& region, const Sampl
                           std::uint32_t* out, std::size_t stride);
 
 // Casts and shades a whole frame: RenderCastFrame, then (with stars on) the stars projected
-// into the sky, the change region shaded, then the reduced levels expanded into the frame.
-// Returns the cast result; with CastEyeInside the frame is opaque black, with CastNotSized
-// nothing is drawn. Throws KVOutOfMemoryException when the star chains cannot grow.
+// into the sky, with the pixel pass on the thin parts marked (two samples per pixel) and the
+// boundary pixels integrated (pixel_pass.h), the change region shaded, then the reduced
+// levels expanded into the frame. Returns the cast result; with CastEyeInside the frame is
+// opaque black, with CastNotSized nothing is drawn. Throws KVOutOfMemoryException when the
+// star chains or the pixel pass's arrays cannot grow.
 std::int32_t RenderShadedFrame(QRender& render);

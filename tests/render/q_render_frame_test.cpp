@@ -99,9 +99,25 @@ void SetSceneList(SceneGeometry& geometry, const std::vector<std::int32_t>& list
     std::copy(list.begin(), list.end(), geometry.renderList.get());
 }
 
+// How a frame's boundary pixels are drawn: point sampled, integrated by the pixel pass, or
+// integrated with outlines.
+enum class Edges { Off, Smooth, Outlined };
+
+const char* EdgesName(Edges edges) {
+    return edges == Edges::Off ? "point sampled" : edges == Edges::Smooth ? "smooth" : "outlined";
+}
+
 // A renderer over its own pixels, lit by one light, with the geometry's parts.
 struct Frame {
-    explicit Frame(SceneGeometry& geometry) : pixels(static_cast<std::size_t>(Width * Height)) {
+    explicit Frame(SceneGeometry& geometry, Edges edges = Edges::Off)
+        : pixels(static_cast<std::size_t>(Width * Height)), edgeMode(edges) {
+        render.edges.isRefined = edges != Edges::Off;
+        render.options.edgeLines = edges == Edges::Outlined;
+        if (edges == Edges::Outlined) {
+            render.shade.drawStyle = -1;
+            render.edges.outlineWidth = 1.5;
+            render.edges.outlineColour = 0x101010;
+        }
         EXPECT_EQ(render.SetSize(pixels.data(), Width, Height, Width, false), RenderSizeOk);
         render.centreX = Width / 2.0;
         render.centreY = Height / 2.0;
@@ -120,6 +136,7 @@ struct Frame {
     }
 
     std::vector<std::uint32_t> pixels;
+    Edges edgeMode;
     QRender render;
 };
 
@@ -155,7 +172,7 @@ testing::AssertionResult SamePicture(const Frame& a, const Frame& b) {
 }
 
 testing::AssertionResult SameAsWholeRender(SceneGeometry& geometry, const Frame& frame) {
-    Frame whole(geometry);
+    Frame whole(geometry, frame.edgeMode);
     whole.render.RenderFrame(nullptr, false, nullptr, 0);
     return SamePicture(frame, whole);
 }
@@ -176,11 +193,12 @@ void RenderBackground(SceneGeometry& geometry, Frame& frame,
 
 TEST(QRenderFrame, EveryIncrementalFrameMatchesAWholeRender) {
     const std::vector<std::vector<std::int32_t>> cases{{3}, {3, 4}, {3, 4, 5}, {5, 1}};
+    for (const Edges edges : {Edges::Off, Edges::Smooth, Edges::Outlined})
     for (const auto& moving : cases) {
-        SCOPED_TRACE(moving.size());
+        SCOPED_TRACE(std::to_string(moving.size()) + " parts, " + EdgesName(edges));
         SceneGeometry geometry;
         MakeScene(geometry);
-        Frame incremental(geometry);
+        Frame incremental(geometry, edges);
         RenderBackground(geometry, incremental, moving);
         ASSERT_TRUE(incremental.render.AuxBuffersReady());
         const auto list = CountPrefixed(moving);
@@ -194,51 +212,54 @@ TEST(QRenderFrame, EveryIncrementalFrameMatchesAWholeRender) {
 }
 
 TEST(QRenderFrame, PartsThatStopAndStartLeaveNoTrail) {
-    SceneGeometry geometry;
-    MakeScene(geometry);
-    Frame frame(geometry);
-    QRender& render = frame.render;
-    RenderBackground(geometry, frame, {3, 4});
-    auto moving = CountPrefixed({3, 4});
-    for (std::int32_t tick = 1; tick <= 6; ++tick) {
-        PlaceAll(geometry, {3, 4}, tick);
-        render.RenderFrame(moving.data(), false, nullptr, 0);
-    }
-    ASSERT_TRUE(SameAsWholeRender(geometry, frame));
+    for (const Edges edges : {Edges::Off, Edges::Smooth}) {
+        SCOPED_TRACE(EdgesName(edges));
+        SceneGeometry geometry;
+        MakeScene(geometry);
+        Frame frame(geometry, edges);
+        QRender& render = frame.render;
+        RenderBackground(geometry, frame, {3, 4});
+        auto moving = CountPrefixed({3, 4});
+        for (std::int32_t tick = 1; tick <= 6; ++tick) {
+            PlaceAll(geometry, {3, 4}, tick);
+            render.RenderFrame(moving.data(), false, nullptr, 0);
+        }
+        ASSERT_TRUE(SameAsWholeRender(geometry, frame));
 
-    // Part 3 stops where it is and joins the background; as the player does, the change
-    // region is then restored from the backups and forgotten, which takes part 4 away until
-    // the tick's frame draws it again.
-    moving = CountPrefixed({4});
-    const auto stopped = CountPrefixed({3});
-    render.RenderFrame(moving.data(), true, stopped.data(), 0);
-    render.CopySamplesInRegion(0, render.changeRegion);
-    render.CopyPixelsInRegion(render.changeRegion, 0);
-    render.ResetRegions();
-    render.RenderFrame(moving.data(), false, nullptr, 0);
-    ASSERT_TRUE(SameAsWholeRender(geometry, frame));
+        // Part 3 stops where it is and joins the background; as the player does, the change
+        // region is then restored from the backups and forgotten, which takes part 4 away until
+        // the tick's frame draws it again.
+        moving = CountPrefixed({4});
+        const auto stopped = CountPrefixed({3});
+        render.RenderFrame(moving.data(), true, stopped.data(), 0);
+        render.CopySamplesInRegion(0, render.changeRegion);
+        render.CopyPixelsInRegion(render.changeRegion, 0);
+        render.ResetRegions();
+        render.RenderFrame(moving.data(), false, nullptr, 0);
+        ASSERT_TRUE(SameAsWholeRender(geometry, frame));
 
-    // Part 4 goes on alone, then part 1, which stood still, starts moving away.
-    for (std::int32_t tick = 7; tick <= 9; ++tick) {
-        Place(geometry, 4, CentreAt(4, tick));
-        render.RenderFrame(moving.data(), false, nullptr, 0);
-        ASSERT_TRUE(SameAsWholeRender(geometry, frame)) << tick;
+        // Part 4 goes on alone, then part 1, which stood still, starts moving away.
+        for (std::int32_t tick = 7; tick <= 9; ++tick) {
+            Place(geometry, 4, CentreAt(4, tick));
+            render.RenderFrame(moving.data(), false, nullptr, 0);
+            ASSERT_TRUE(SameAsWholeRender(geometry, frame)) << tick;
+        }
+        moving = CountPrefixed({4, 1});
+        const auto started = CountPrefixed({1});
+        render.RenderFrame(moving.data(), true, started.data(), 0);
+        ASSERT_TRUE(SameAsWholeRender(geometry, frame));
+        for (std::int32_t tick = 1; tick <= 6; ++tick) {
+            Place(geometry, 1, CentreAt(1, tick));
+            Place(geometry, 4, CentreAt(4, 9 + tick));
+            render.RenderFrame(moving.data(), false, nullptr, 0);
+            ASSERT_TRUE(SameAsWholeRender(geometry, frame)) << tick;
+        }
+        // Both stop without the restore: the next frame still clears what they covered.
+        const auto none = CountPrefixed({});
+        render.RenderFrame(none.data(), true, moving.data(), 0);
+        render.RenderFrame(none.data(), false, nullptr, 0);
+        ASSERT_TRUE(SameAsWholeRender(geometry, frame));
     }
-    moving = CountPrefixed({4, 1});
-    const auto started = CountPrefixed({1});
-    render.RenderFrame(moving.data(), true, started.data(), 0);
-    ASSERT_TRUE(SameAsWholeRender(geometry, frame));
-    for (std::int32_t tick = 1; tick <= 6; ++tick) {
-        Place(geometry, 1, CentreAt(1, tick));
-        Place(geometry, 4, CentreAt(4, 9 + tick));
-        render.RenderFrame(moving.data(), false, nullptr, 0);
-        ASSERT_TRUE(SameAsWholeRender(geometry, frame)) << tick;
-    }
-    // Both stop without the restore: the next frame still clears what they covered.
-    const auto none = CountPrefixed({});
-    render.RenderFrame(none.data(), true, moving.data(), 0);
-    render.RenderFrame(none.data(), false, nullptr, 0);
-    ASSERT_TRUE(SameAsWholeRender(geometry, frame));
 }
 
 TEST(QRenderFrame, ADepthOverflowInAnIncrementalFrameIsRepaired) {
@@ -297,37 +318,40 @@ TEST(QRenderFrame, AnAbandonedFrameIsMadeGoodByTheNext) {
 }
 
 TEST(QRenderFrame, IncrementalFramesAtAReducedLevel) {
-    SceneGeometry geometry;
-    MakeScene(geometry);
-    Frame incremental(geometry);
-    incremental.render.reductionLevel = 1;
-    RenderBackground(geometry, incremental, {3, 4});
-    const auto list = CountPrefixed({3, 4});
-    const RenderLevel& level = incremental.render.Level();
-    for (std::int32_t tick = 0; tick <= 6; ++tick) {
-        SCOPED_TRACE(tick);
-        PlaceAll(geometry, {3, 4}, tick);
-        incremental.render.RenderFrame(list.data(), false, nullptr, 0);
-        Frame whole(geometry);
-        whole.render.reductionLevel = 1;
-        whole.render.RenderFrame(nullptr, false, nullptr, 0);
-        // The reduced frame: ids, alpha and colours within 1.
-        const std::uint32_t* a = incremental.render.ReducedFrame(1);
-        const std::uint32_t* b = whole.render.ReducedFrame(1);
-        for (std::int32_t y = 0; y < level.height; ++y) {
-            for (std::int32_t x = 0; x < level.width; ++x) {
-                const std::size_t i = static_cast<std::size_t>(y * level.width + x);
-                const std::size_t cell = static_cast<std::size_t>(y + 1) * level.cellStride +
-                                         static_cast<std::size_t>(x + 1);
-                ASSERT_EQ(incremental.render.SampleBuffer(0)[cell].pixel & PixelIdMask,
-                          whole.render.SampleBuffer(0)[cell].pixel & PixelIdMask)
-                    << x << ", " << y;
-                ASSERT_EQ(a[i] >> 24, b[i] >> 24) << x << ", " << y;
-                for (int shift = 0; shift < 24; shift += 8) {
-                    ASSERT_LE(std::abs(static_cast<int>((a[i] >> shift) & 0xFF) -
-                                       static_cast<int>((b[i] >> shift) & 0xFF)),
-                              1)
+    for (const Edges edges : {Edges::Off, Edges::Smooth}) {
+        SCOPED_TRACE(EdgesName(edges));
+        SceneGeometry geometry;
+        MakeScene(geometry);
+        Frame incremental(geometry, edges);
+        incremental.render.reductionLevel = 1;
+        RenderBackground(geometry, incremental, {3, 4});
+        const auto list = CountPrefixed({3, 4});
+        const RenderLevel& level = incremental.render.Level();
+        for (std::int32_t tick = 0; tick <= 6; ++tick) {
+            SCOPED_TRACE(tick);
+            PlaceAll(geometry, {3, 4}, tick);
+            incremental.render.RenderFrame(list.data(), false, nullptr, 0);
+            Frame whole(geometry, edges);
+            whole.render.reductionLevel = 1;
+            whole.render.RenderFrame(nullptr, false, nullptr, 0);
+            // The reduced frame: ids, alpha and colours within 1.
+            const std::uint32_t* a = incremental.render.ReducedFrame(1);
+            const std::uint32_t* b = whole.render.ReducedFrame(1);
+            for (std::int32_t y = 0; y < level.height; ++y) {
+                for (std::int32_t x = 0; x < level.width; ++x) {
+                    const std::size_t i = static_cast<std::size_t>(y * level.width + x);
+                    const std::size_t cell = static_cast<std::size_t>(y + 1) * level.cellStride +
+                                             static_cast<std::size_t>(x + 1);
+                    ASSERT_EQ(incremental.render.SampleBuffer(0)[cell].pixel & PixelIdMask,
+                              whole.render.SampleBuffer(0)[cell].pixel & PixelIdMask)
                         << x << ", " << y;
+                    ASSERT_EQ(a[i] >> 24, b[i] >> 24) << x << ", " << y;
+                    for (int shift = 0; shift < 24; shift += 8) {
+                        ASSERT_LE(std::abs(static_cast<int>((a[i] >> shift) & 0xFF) -
+                                           static_cast<int>((b[i] >> shift) & 0xFF)),
+                                  1)
+                            << x << ", " << y;
+                    }
                 }
             }
         }

@@ -5,8 +5,11 @@
 //   render (--blocks FILE | --scene FILE) --out IMAGE [--size WxH] [--eye X,Y,Z]
 //          [--target X,Y,Z] [--up X,Y,Z] [--focal PIXELS] [--picture shaded|ids]
 //          [--ids FILE] [--depth FILE] [--surfaces FILE]
-//          [--animate TICKS --move I,J,... [--step X,Y,Z]]
+//          [--animate TICKS --move I,J,... [--step X,Y,Z]] [--edges smooth|outlines]
 //
+// With --edges the pixel pass runs: smooth integrates the boundary pixels (anti-aliased
+// edges, partial alpha on the silhouettes); outlines also draws black outlines 1.5 pixels
+// wide along the boundaries of the shaded parts.
 // With --animate the listed parts (part indices) move: the scene is rendered whole without
 // them and kept as the background, then one incremental frame is rendered per tick, the
 // first with the parts where they are, each further one with them moved by the step (world
@@ -71,13 +74,15 @@ struct Options {
     std::int32_t ticks = 0;
     std::vector<std::int32_t> moving;
     Vec3 step{0.1, 0.0, 0.0};
+    bool isRefined = false;
+    bool isOutlined = false;
 };
 
 constexpr const char* Usage =
     "usage: render (--blocks FILE | --scene FILE) --out IMAGE [--size WxH] [--eye X,Y,Z]\n"
     "              [--target X,Y,Z] [--up X,Y,Z] [--focal PIXELS] [--picture shaded|ids]\n"
     "              [--ids FILE] [--depth FILE] [--surfaces FILE]\n"
-    "              [--animate TICKS --move I,J,... [--step X,Y,Z]]\n";
+    "              [--animate TICKS --move I,J,... [--step X,Y,Z]] [--edges smooth|outlines]\n";
 
 bool ParseDouble(std::string_view text, double& value) {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -159,6 +164,10 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             ok = ParseIndices(value, o.moving);
         } else if (name == "--step") {
             ok = ParseVec3(value, o.step);
+        } else if (name == "--edges") {
+            ok = value == "smooth" || value == "outlines";
+            o.isRefined = true;
+            o.isOutlined = value == "outlines";
         } else if (name == "--focal") {
             ok = ParseDouble(value, o.focal) && o.focal > 0.0;
         } else {
@@ -289,6 +298,7 @@ int Run(const Options& o) {
 
     // The document's view is the renderer; it hands the scene's colours and lights over.
     QRenderView& render = documentView;
+    render.options.edgeLines = o.isOutlined;  // the outlines share lines through its map
     std::vector<std::uint32_t> pixels(static_cast<std::size_t>(o.width) *
                                       static_cast<std::size_t>(o.height));
     if (!render.InitViewBuffers(o.width * 4, pixels.data(), o.width, o.height, false)) {
@@ -307,6 +317,12 @@ int Run(const Options& o) {
         light.position = Vec3{-1e6, -1.5e6, -1e6};
         RenderLightSlotSetColours(light, {1.0, 1.0, 1.0}, {0.0, 0.0, 0.0}, 1.0);
         light.hasRange = false;
+    }
+    render.edges.isRefined = o.isRefined;
+    if (o.isOutlined) {
+        render.shade.drawStyle = -1;
+        render.edges.outlineWidth = 1.5;
+        render.edges.outlineColour = 0x000000;
     }
     LoadRenderParts(render, *geometry, *view);
     if (o.ticks > 0) return Animate(o, render, *geometry, pixels);

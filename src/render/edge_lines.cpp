@@ -1,0 +1,580 @@
+#include "render/edge_lines.h"
+
+#include "core/private_heap.h"
+#include "render/q_render.h"
+#include "render/ray_probe.h"
+#include "render/span_shade.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// A function of (X, Y) to second order about a point: value, gradient and Hessian.
+struct Taylor2 {
+    double v = 0.0;
+    double x = 0.0, y = 0.0;
+    double xx = 0.0, xy = 0.0, yy = 0.0;
+};
+
+Taylor2 operator+(const Taylor2& a, const Taylor2& b) {
+    return {a.v + b.v, a.x + b.x, a.y + b.y, a.xx + b.xx, a.xy + b.xy, a.yy + b.yy};
+}
+Taylor2 operator-(const Taylor2& a, const Taylor2& b) {
+    return {a.v - b.v, a.x - b.x, a.y - b.y, a.xx - b.xx, a.xy - b.xy, a.yy - b.yy};
+}
+Taylor2 operator*(double k, const Taylor2& a) {
+    return {k * a.v, k * a.x, k * a.y, k * a.xx, k * a.xy, k * a.yy};
+}
+Taylor2 operator*(const Taylor2& a, const Taylor2& b) {
+    return {a.v * b.v,
+            a.x * b.v + a.v * b.x,
+            a.y * b.v + a.v * b.y,
+            a.xx * b.v + 2.0 * a.x * b.x + a.v * b.xx,
+            a.xy * b.v + a.x * b.y + a.y * b.x + a.v * b.xy,
+            a.yy * b.v + 2.0 * a.y * b.y + a.v * b.yy};
+}
+// sqrt of a function positive at the point.
+Taylor2 Sqrt(const Taylor2& a) {
+    const double r = std::sqrt(a.v);
+    const double h = 0.5 / r;
+    const double k = 0.25 / (a.v * r);
+    return {r,
+            a.x * h,
+            a.y * h,
+            a.xx * h - a.x * a.x * k,
+            a.xy * h - a.x * a.y * k,
+            a.yy * h - a.y * a.y * k};
+}
+
+// The conic s of a candidate about (x, y).
+Taylor2 ConicAt(const SurfaceCandidate& c, double x, double y) {
+    const auto& m = c.conic;  // xx, xy, yy, x1, y1, 11
+    Taylor2 t;
+    t.v = m[0] * x * x + 2.0 * m[1] * x * y + m[2] * y * y + 2.0 * m[3] * x + 2.0 * m[4] * y + m[5];
+    t.x = 2.0 * (m[0] * x + m[1] * y + m[3]);
+    t.y = 2.0 * (m[1] * x + m[2] * y + m[4]);
+    t.xx = 2.0 * m[0];
+    t.xy = 2.0 * m[1];
+    t.yy = 2.0 * m[2];
+    return t;
+}
+
+// Fills the candidate of a surface form.
+SurfaceCandidate MakeCandidate(const Matrix4W& form, std::int32_t part, std::int32_t surface,
+                               const SurfaceGroups& groups) {
+    SurfaceCandidate c;
+    const auto& e = form.m;
+    c.part = part;
+    c.surface = surface;
+    c.id = PixelIdOf(part, surface);
+    c.group = static_cast<std::uint16_t>(groups.Of(c.id) & 0x7FFF);
+    c.isPlane = IsPlaneForm(form);
+    c.q0 = e[0];
+    const double k = c.isPlane ? 2.0 / e[0] : 1.0 / e[0];
+    c.centre = {e[1] * k, e[2] * k, e[3] * k};
+    if (!c.isPlane) {
+        const auto& cc = c.centre;
+        const double inv = 1.0 / e[0];
+        c.conic = {cc[0] * cc[0] - e[5] * inv,  cc[0] * cc[1] - e[6] * inv,
+                   cc[1] * cc[1] - e[10] * inv, cc[0] * cc[2] - e[7] * inv,
+                   cc[1] * cc[2] - e[11] * inv, cc[2] * cc[2] - e[15] * inv};
+    }
+    return c;
+}
+
+SurfaceGroups GroupsOf(const QRender& render) {
+    return SurfaceGroups{render.slotTable,
+                         render.slotTable != nullptr ? render.slotTableEntries : 0};
+}
+
+// The inverse depths of a candidate's surface along (X, Y, 1): one for a plane, two for a
+// quadric (none where the ray misses it).
+std::int32_t InverseDepths(const SurfaceCandidate& c, double X, double Y, double out[2]) {
+    const double linear = -(c.centre[0] * X + c.centre[1] * Y + c.centre[2]);
+    if (c.isPlane) {
+        out[0] = linear;
+        return 1;
+    }
+    const double s = ConicAt(c, X, Y).v;
+    const double root = std::sqrt(std::max(s, 0.0));
+    out[0] = linear - root;
+    out[1] = linear + root;
+    return 2;
+}
+
+// Whether p (view space) lies within a surface, allowing tolerance of distance.
+bool IsWithin(const Matrix4W& form, const Vec3& p, double tolerance) {
+    const auto& e = form.m;
+    Vec3 g{e[1], e[2], e[3]};
+    double value = e[0] + 2.0 * (e[1] * p.x + e[2] * p.y + e[3] * p.z);
+    if (!IsPlaneForm(form)) {
+        const Vec3 qp{e[5] * p.x + e[6] * p.y + e[7] * p.z, e[6] * p.x + e[10] * p.y + e[11] * p.z,
+                      e[7] * p.x + e[11] * p.y + e[15] * p.z};
+        value += qp.x * p.x + qp.y * p.y + qp.z * p.z;
+        g = Vec3{g.x + qp.x, g.y + qp.y, g.z + qp.z};
+    }
+    if (value <= 0.0) return true;
+    const double gradient = 2.0 * std::sqrt(g.x * g.x + g.y * g.y + g.z * g.z);
+    return value <= gradient * tolerance;
+}
+
+// The boundary of candidates i and j through the normalised point (X, Y): visible when it lies
+// in front of the eye, within both parts (to a pixel) and no other candidate part covers it.
+// Writes its camera depth.
+bool TestEdgeVisibility(const QRender& render, std::span<const SurfaceCandidate> all,
+                        std::span<const std::int32_t> parts, const SurfaceCandidate& a,
+                        const SurfaceCandidate& b, double X, double Y, double& depth) {
+    double w = 0.0;
+    if (&a == &b) {
+        w = -(a.centre[0] * X + a.centre[1] * Y + a.centre[2]);
+    } else {
+        double wa[2], wb[2];
+        const std::int32_t na = InverseDepths(a, X, Y, wa);
+        const std::int32_t nb = InverseDepths(b, X, Y, wb);
+        double best = 1e300;
+        for (std::int32_t i = 0; i < na; ++i) {
+            for (std::int32_t k = 0; k < nb; ++k) {
+                const double gap = std::fabs(wa[i] - wb[k]);
+                if (gap < best) {
+                    best = gap;
+                    w = b.isPlane ? wb[k] : wa[i];
+                }
+            }
+        }
+    }
+    if (!(w > 0.0)) return false;
+    depth = 1.0 / w;
+    const double focal = render.Level().focal;
+    const Vec3 p{X * depth, Y * depth, depth};
+    // Within a pixel and a half of the other surfaces of its parts: the lines only cut the
+    // footprint, the probes decide what is seen, so a line kept a little past a corner costs
+    // nothing while one lost there would leave the corner point sampled.
+    const double tolerance = 1.5 * depth / focal;
+    for (const SurfaceCandidate& c : all) {
+        if (c.part != a.part && c.part != b.part) continue;
+        if (c.id == a.id || c.id == b.id) continue;
+        if (!IsWithin(render.parts.Surfaces(c.part)[static_cast<std::size_t>(c.surface)], p,
+                      tolerance)) {
+            return false;
+        }
+    }
+    const SurfaceGroups groups = GroupsOf(render);
+    for (const std::int32_t part : parts) {
+        if (part == a.part || part == b.part) continue;
+        RayHit hit;
+        if (!ProbeRay(render.parts.Surfaces(part), part, X, Y, groups, hit)) continue;
+        const auto group = static_cast<std::uint16_t>(groups.Of(hit.id) & 0x7FFF);
+        if (group != 0 && (group == a.group || group == b.group)) {
+            const std::uint32_t own = group == a.group ? a.id : b.id;
+            if (hit.id < own) return false;
+            continue;
+        }
+        if (hit.depth < depth * (1.0 - 1e-9)) return false;
+    }
+    return true;
+}
+
+// Appends the lines of the conic t (normalised units about (x, y)) that are seen.
+void AddConicLines(const QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
+                   const SurfaceCandidate& a, const SurfaceCandidate& b, const Taylor2& t, double x,
+                   double y) {
+    const double f = render.Level().focal;
+    EdgeLineFit fits[2];
+    const std::int32_t n = ReduceConicToLines(0.5 * t.xx, 0.5 * t.xy, 0.5 * t.yy, 0.5 * f * t.x,
+                                              0.5 * f * t.y, f * f * t.v, EdgeFilterRadius, fits);
+    for (std::int32_t k = 0; k < n; ++k) {
+        const EdgeLineFit& fit = fits[k];
+        const double X = x + fit.d * fit.a / f;
+        const double Y = y + fit.d * fit.b / f;
+        double depth = 0.0;
+        if (!TestEdgeVisibility(render, scratch.candidates, parts, a, b, X, Y, depth)) continue;
+        EdgeLine line;
+        line.depth = depth;
+        line.distance = std::fabs(fit.d);
+        line.a = fit.a;
+        line.b = fit.b;
+        line.d = fit.d;
+        line.kind = 0;
+        line.surfaceA = a.id;
+        line.surfaceB = b.id;
+        scratch.lines.push_back(line);
+    }
+}
+
+void AddPairLines(const QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
+                  const SurfaceCandidate& a, const SurfaceCandidate& b, double x, double y) {
+    if (&a == &b) {
+        if (!a.isPlane) AddConicLines(render, scratch, parts, a, a, ConicAt(a, x, y), x, y);
+        return;
+    }
+    if (a.group != 0 && a.group == b.group) return;
+    Taylor2 l;
+    const double d1 = a.centre[0] - b.centre[0];
+    const double d2 = a.centre[1] - b.centre[1];
+    const double d3 = a.centre[2] - b.centre[2];
+    l.v = d1 * x + d2 * y + d3;
+    l.x = d1;
+    l.y = d2;
+    if (a.isPlane && b.isPlane) {
+        AddConicLines(render, scratch, parts, a, b, l, x, y);
+        return;
+    }
+    if (a.isPlane || b.isPlane) {
+        const SurfaceCandidate& quadric = a.isPlane ? b : a;
+        AddConicLines(render, scratch, parts, a, b, ConicAt(quadric, x, y) - l * l, x, y);
+        return;
+    }
+    const Taylor2 si = ConicAt(a, x, y);
+    const Taylor2 sj = ConicAt(b, x, y);
+    const Taylor2 s = si + sj;
+    const Taylor2 v = si - sj;
+    const Taylor2 l2 = l * l;
+    const Taylor2 psi = 2.0 * s - l2;
+    const double f = render.Level().focal;
+    const double r = EdgeFilterRadius;
+    const double h11 = 0.5 * psi.xx, h12 = 0.5 * psi.xy, h22 = 0.5 * psi.yy;
+    const double g1 = 0.5 * psi.x, g2 = 0.5 * psi.y;
+    const bool isSplit =
+        l2.v * f * f < 16.0 * (d1 * d1 + d2 * d2) && l2.v < s.v &&
+        psi.v * f * f > r * r *
+                                (std::fabs(h11 + h22) / 2.0 +
+                                 std::sqrt((h11 - h22) * (h11 - h22) / 4.0 + h12 * h12)) +
+                            2.0 * r * f * std::sqrt(g1 * g1 + g2 * g2);
+    if (isSplit) {
+        const Taylor2 lRoot = l * Sqrt(psi);
+        AddConicLines(render, scratch, parts, a, b, v - lRoot, x, y);
+        AddConicLines(render, scratch, parts, a, b, v + lRoot, x, y);
+    } else {
+        AddConicLines(render, scratch, parts, a, b, v * v - l2 * psi, x, y);
+    }
+}
+
+// The light bits of surface id seen at depth along (x, y, 1): those of a cell nearby that
+// shows the same surface, else whether the point faces each light, as the casting pass sets
+// them where no shadow map says otherwise.
+std::uint32_t EdgeLightMask(const QRender& render, const SampleCell* cells, std::size_t cellIndex,
+                            std::uint32_t id, double x, double y, double depth) {
+    if (cells != nullptr) {
+        const std::ptrdiff_t w = render.Level().cellStride;
+        const std::ptrdiff_t offsets[5] = {0, 1, -1, w, -w};
+        for (std::int32_t s = 0; s < render.SamplesPerPixel(); ++s) {
+            const SampleCell* plane = cells + render.PlaneCells() * static_cast<std::size_t>(s);
+            for (const std::ptrdiff_t o : offsets) {
+                const SampleCell& c = plane[static_cast<std::ptrdiff_t>(cellIndex) + o];
+                if ((c.pixel & PixelIdMask) == (id & PixelIdMask)) return c.lightMask;
+            }
+        }
+    }
+    const std::int32_t part = PixelPartIndex(id);
+    const auto surfaces = render.parts.Surfaces(part);
+    const auto surface = static_cast<std::size_t>(PixelSurface(id));
+    if (surface >= surfaces.size()) return 0;
+    const auto& e = surfaces[surface].m;
+    const Vec3 p{x * depth, y * depth, depth};
+    Vec3 g{e[1], e[2], e[3]};
+    if (!IsPlaneForm(surfaces[surface])) {
+        g.x += e[5] * p.x + e[6] * p.y + e[7] * p.z;
+        g.y += e[6] * p.x + e[10] * p.y + e[11] * p.z;
+        g.z += e[7] * p.x + e[11] * p.y + e[15] * p.z;
+    }
+    std::uint32_t bits = 0;
+    for (std::int32_t i = 0; i < render.LightCount(); ++i) {
+        const Vec3& l = render.LightSlot(i).position;
+        if ((p.x - l.x) * g.x + (p.y - l.y) * g.y + (p.z - l.z) * g.z <= 0.0) {
+            bits |= 0x80008000u >> i;
+        }
+    }
+    return bits;
+}
+
+// Shades one piece's midpoint: what the probe saw there.
+ShadedValue ShadePiece(QRender& render, const EdgePiece& piece, const SampleCell* cells,
+                       std::size_t cellIndex, double x, double y, std::int32_t column,
+                       std::int32_t row) {
+    const RenderLevel& level = render.Level();
+    SampleCell cell;
+    if (piece.id != 0 && piece.depth < 1e99) {
+        cell.pixel = piece.id;
+        const double word = level.focal * render.depthScale / piece.depth;
+        cell.depth = word >= 2147483647.0 ? 2147483647 : static_cast<std::int32_t>(word);
+        if (cell.depth <= 0) cell.depth = 1;
+        cell.lightMask = EdgeLightMask(render, cells, cellIndex, piece.id, x, y, piece.depth);
+    }
+    return ShadeSamplePoint(render, cell, x, y, column, row);
+}
+
+}  // namespace
+
+double EdgeKernelIntegral(double t) {
+    const double c = std::clamp(t, -1.0, 1.0);
+    return (0.75 - 0.25 * c * c) * c;
+}
+
+double EdgeKernelWeight(double lo, double hi) {
+    return EdgeKernelIntegral(hi / EdgeFilterRadius) - EdgeKernelIntegral(lo / EdgeFilterRadius);
+}
+
+std::int32_t ReduceConicToLines(double A, double B, double C, double D, double E, double G,
+                                double r, EdgeLineFit out[2]) {
+    const double n2 = D * D + E * E;
+    const double n = std::sqrt(n2);
+    const double T = A + C;
+    const double rho = std::sqrt((A - C) * (A - C) / 4.0 + B * B);
+    if (!(std::fabs(G) < 2.0 * r * n + (std::fabs(T) / 2.0 + rho) * r * r)) return 0;
+    const double H = A * D * D + 2.0 * B * D * E + C * E * E;
+    const double K = 4.0 * r * r * rho * rho - n2;
+    const double Z = K * K * K + 27.0 * r * r * (H * H + ((A * C - B * B) * n2 - H * T) * n2);
+    double ex = D, ey = E, c = n2, q = H;
+    std::int32_t lines = 1;
+    if (Z > 0.0) {
+        const double lambda = T >= 0.0 ? T / 2.0 + rho : T / 2.0 - rho;
+        if ((A - lambda) * (A - lambda) <= (C - lambda) * (C - lambda)) {
+            ex = lambda - C;
+            ey = B;
+        } else {
+            ex = B;
+            ey = lambda - A;
+        }
+        c = ex * D + ey * E;
+        q = A * ex * ex + 2.0 * B * ex * ey + C * ey * ey;
+        lines = 2;
+    }
+    const double length = std::sqrt(ex * ex + ey * ey);
+    if (!(length > 0.0)) return 0;
+    const double sq = std::sqrt(std::max(0.0, c * c - q * G));
+    double ts[2];
+    if (lines == 1) {
+        ts[0] = -G / (n2 + sq);
+    } else {
+        if (q == 0.0) return 0;
+        ts[0] = (sq - c) / q;
+        ts[1] = -(c + sq) / q;
+    }
+    std::int32_t written = 0;
+    for (std::int32_t k = 0; k < lines; ++k) {
+        const double d = ts[k] * length;
+        if (!(d > -r && d < r)) continue;
+        out[written++] = EdgeLineFit{ex / length, ey / length, d};
+    }
+    return written;
+}
+
+void BuildEdgeCurves(const QRender& render, EdgeScratch& scratch,
+                     std::span<const std::int32_t> parts, double x, double y) {
+    const SurfaceGroups groups = GroupsOf(render);
+    TranslateBadAlloc([&] {
+        scratch.candidates.clear();
+        for (const std::int32_t part : parts) {
+            const auto surfaces = render.parts.Surfaces(part);
+            for (std::size_t s = 0; s < surfaces.size(); ++s) {
+                if (surfaces[s].m[0] == 0.0) continue;  // no inverse-depth form
+                scratch.candidates.push_back(
+                    MakeCandidate(surfaces[s], part, static_cast<std::int32_t>(s), groups));
+            }
+        }
+        const auto& all = scratch.candidates;
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            for (std::size_t j = 0; j <= i; ++j) {
+                AddPairLines(render, scratch, parts, all[i], all[j], x, y);
+            }
+        }
+    });
+}
+
+namespace {
+
+// The nearest hit among the parts along (x, y, 1).
+RayHit ProbeParts(const QRender& render, std::span<const std::int32_t> parts, double x, double y) {
+    const SurfaceGroups groups = GroupsOf(render);
+    RayHit hit;
+    for (const std::int32_t part : parts)
+        ProbeRay(render.parts.Surfaces(part), part, x, y, groups, hit);
+    return hit;
+}
+
+// Regroups the pieces into surface segments and outline bands of the outline width.
+void RegroupForOutlines(const QRender& render, EdgeScratch& scratch, double ux, double uy, double x,
+                        double y) {
+    const double width = render.edges.outlineWidth;
+    const double r = EdgeFilterRadius;
+    const auto& crossings = scratch.crossings;
+    const auto& pieces = scratch.pieces;
+    auto& ends = scratch.bandEnds;
+    ends.clear();
+    bool startsInBand = false;
+    bool isFirst = true;
+    for (std::size_t k = 0; k < crossings.size(); ++k) {
+        if (pieces[k].id == pieces[k + 1].id) continue;
+        const double lo = crossings[k].t - width / 2.0;
+        const double hi = crossings[k].t + width / 2.0;
+        if (isFirst) {
+            isFirst = false;
+            if (lo <= -r) {
+                startsInBand = true;
+            } else {
+                ends.push_back(lo);
+            }
+            if (hi >= r) break;
+            ends.push_back(hi);
+        } else if (ends.empty() || lo > ends.back()) {
+            ends.push_back(lo);
+            if (hi >= r) break;
+            ends.push_back(hi);
+        } else {
+            if (hi >= r) {
+                ends.pop_back();
+                break;
+            }
+            ends.back() = hi;
+        }
+    }
+    auto& out = scratch.outlinePieces;
+    out.clear();
+    const double focal = render.Level().focal;
+    for (std::size_t k = 0; k <= ends.size(); ++k) {
+        const double lo = k == 0 ? -1e100 : ends[k - 1];
+        const double hi = k == ends.size() ? 1e100 : ends[k];
+        const bool isBand = ((k & 1) != 0) != startsInBand;
+        if (isBand) {
+            double depth = 1e100;
+            for (const EdgeCrossing& c : crossings) {
+                if (c.kind == 0 && c.t > lo && c.t < hi) depth = std::min(depth, c.depth);
+            }
+            out.push_back(EdgePiece{lo, hi, 0x80000000u, depth});
+            continue;
+        }
+        if (render.shade.drawStyle >= 1) {
+            // The piece just before the first crossing between different surfaces past hi.
+            std::size_t taken = pieces.size() - 1;
+            for (std::size_t c = 0; c < crossings.size(); ++c) {
+                if (pieces[c].id != pieces[c + 1].id && crossings[c].t > hi) {
+                    taken = c;
+                    break;
+                }
+            }
+            out.push_back(EdgePiece{lo, hi, pieces[taken].id, pieces[taken].depth});
+        } else {
+            const double segmentLo = std::max(lo, -r);
+            const double segmentHi = std::min(hi, r);
+            for (const EdgePiece& piece : pieces) {
+                const double pl = std::max(piece.lo, segmentLo);
+                const double ph = std::min(piece.hi, segmentHi);
+                if (pl < ph) out.push_back(EdgePiece{pl, ph, piece.id, piece.depth});
+            }
+        }
+    }
+    // Each surface piece takes its depth at its own midpoint, from its own part.
+    const SurfaceGroups groups = GroupsOf(render);
+    for (EdgePiece& piece : out) {
+        if (piece.id == 0 || piece.id == 0x80000000u) continue;
+        const double m = 0.5 * (std::max(piece.lo, -r) + std::min(piece.hi, r));
+        RayHit hit;
+        const std::int32_t part = PixelPartIndex(piece.id);
+        if (ProbeRay(render.parts.Surfaces(part), part, x + m * ux / focal, y + m * uy / focal,
+                     groups, hit)) {
+            piece.depth = hit.depth;
+            piece.id = hit.id;
+        }
+    }
+}
+
+}  // namespace
+
+bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
+                        const SampleCell* cells, std::uint32_t* out, double x, double y,
+                        std::int32_t column, std::int32_t row) {
+    const RenderLevel& level = render.Level();
+    const double focal = level.focal;
+    const bool isOutlined = render.shade.drawStyle != 0;
+    const double filterRadius = EdgeFilterRadius;
+    const double outlineRadius =
+        isOutlined ? EdgeFilterRadius + 0.5 * render.edges.outlineWidth : EdgeFilterRadius;
+
+    // The axis: the sum of the lines' normals, each turned to agree with the sum so far.
+    auto& lines = scratch.lines;
+    double sx = 0.0, sy = 0.0;
+    for (EdgeLine& line : lines) {
+        if (line.a * sx + line.b * sy < 0.0) {
+            line.a = -line.a;
+            line.b = -line.b;
+            line.d = -line.d;
+        }
+        sx += line.a;
+        sy += line.b;
+    }
+    double ux = 1.0, uy = 0.0;
+    const double length = std::sqrt(sx * sx + sy * sy);
+    if (lines.size() == 1) {
+        ux = lines[0].a;
+        uy = lines[0].b;
+    } else if (lines.size() > 1 && length > 0.0) {
+        ux = sx / length;
+        uy = sy / length;
+    }
+
+    TranslateBadAlloc([&] {
+        auto& crossings = scratch.crossings;
+        crossings.clear();
+        for (const EdgeLine& line : lines) {
+            const double s = line.a * ux + line.b * uy;
+            const double r = line.kind == 0 ? outlineRadius : filterRadius;
+            if (!(std::fabs(line.d) < std::fabs(s) * r)) continue;
+            const EdgeCrossing c{line.d / s, line.depth, line.kind};
+            auto at = std::upper_bound(crossings.begin(), crossings.end(), c.t,
+                                       [](double t, const EdgeCrossing& e) { return t < e.t; });
+            crossings.insert(at, c);
+        }
+        auto& pieces = scratch.pieces;
+        pieces.clear();
+        for (std::size_t k = 0; k <= crossings.size(); ++k) {
+            const double lo = k == 0 ? -outlineRadius : crossings[k - 1].t;
+            const double hi = k == crossings.size() ? outlineRadius : crossings[k].t;
+            const double m = 0.5 * (lo + hi);
+            const RayHit hit = ProbeParts(render, parts, x + m * ux / focal, y + m * uy / focal);
+            pieces.push_back(EdgePiece{lo, hi, hit.id, hit.depth});
+        }
+        if (isOutlined) RegroupForOutlines(render, scratch, ux, uy, x, y);
+    });
+    const auto& pieces = isOutlined ? scratch.outlinePieces : scratch.pieces;
+    if (pieces.empty()) return false;
+
+    const std::size_t cellIndex =
+        static_cast<std::size_t>(row + 1) * static_cast<std::size_t>(level.cellStride) +
+        static_cast<std::size_t>(column + 1);
+    const std::uint32_t outline = render.edges.outlineColour;
+    double sum[3] = {0.0, 0.0, 0.0};
+    double alpha = 0.0;
+    for (std::size_t k = 0; k < pieces.size(); ++k) {
+        const EdgePiece& piece = pieces[k];
+        const double lo =
+            k == 0 ? -filterRadius : std::clamp(piece.lo, -filterRadius, filterRadius);
+        const double hi = k + 1 == pieces.size()
+                              ? filterRadius
+                              : std::clamp(piece.hi, -filterRadius, filterRadius);
+        const double weight = EdgeKernelWeight(lo, hi);
+        if (weight <= 0.0) continue;
+        ShadedValue value;
+        if (piece.id == 0x80000000u) {
+            value.value = {static_cast<std::int64_t>((outline >> 16) & 0xFF) << 8,
+                           static_cast<std::int64_t>((outline >> 8) & 0xFF) << 8,
+                           static_cast<std::int64_t>(outline & 0xFF) << 8};
+            value.alpha = 0xFF000000u;
+        } else {
+            const double m = 0.5 * (lo + hi);
+            EdgePiece shown = piece;
+            if (PixelPartIndex(piece.id) >= render.parts.Count()) shown.id = 0;
+            value = ShadePiece(render, shown, cells, cellIndex, x + m * ux / focal,
+                               y + m * uy / focal, column, row);
+        }
+        for (std::size_t c = 0; c < 3; ++c) sum[c] += weight * static_cast<double>(value.value[c]);
+        alpha += weight * static_cast<double>(value.alpha >> 24);
+    }
+    const auto channel = [](double v) {
+        return static_cast<std::uint32_t>(std::clamp(std::floor(v / 256.0 + 0.5), 0.0, 255.0));
+    };
+    const auto alphaByte =
+        static_cast<std::uint32_t>(std::clamp(std::floor(alpha + 0.5), 0.0, 255.0));
+    *out = alphaByte << 24 | channel(sum[0]) << 16 | channel(sum[1]) << 8 | channel(sum[2]);
+    return true;
+}

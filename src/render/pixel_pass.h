@@ -1,0 +1,36 @@
+#pragma once
+
+// The pixel pass: between the casting pass and span shading, finds the pixels of a region
+// that lie on a boundary (a neighbour shows another surface, or the cell is marked by a small
+// part) and integrates each over its footprint (edge_lines.h). An integrated pixel is final:
+// its PixelWord gets bit 31 (PixelFinished) and span shading leaves it alone.
+//
+// With an outline draw style (shade.drawStyle non-zero) and the edge index map allocated
+// (options.edgeLines), the lines found at each boundary pixel are kept and shared with its
+// neighbours (four, or eight for outlines wider than 2 (sqrt 2 - 0.9) pixels), so that bands
+// wider than a pixel are drawn whole; the search then runs over the region grown by a pixel.
+// The map is -1 outside a pass, also when a pass is abandoned.
+//
+// With the pixel pass off (edges.isRefined false) only bit 31 is cleared over the region.
+
+#include "render/q_render.h"
+#include "render/span_region.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// Runs the pass over region (current level pixels) on the sample buffer cells (current level
+// layout, with its border and planes) writing integrated pixels into out (stride words a
+// row). Polls for the user after every row (UserAbortRender passes through, the pixels
+// written so far kept and the edge index map restored). Throws KVOutOfMemoryException.
+void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cells,
+                     std::uint32_t* out, std::size_t stride);
+
+// Grows region by the pixels whose integration may depend on what lies in it: a pixel's
+// neighbours, and with outlines two pixels further (the lines the neighbours share). The
+// incremental frames draw the grown footprint, so the boundary pixels beside a moving part
+// are integrated again. Kept within the bordered frame. Throws KVOutOfMemoryException.
+void GrowForPixelPass(QRender& render, SpanRegion& region);
+
+// Sets the edge index map to -1 over the pass's working region.
+void ClearEdgeIndexMap(QRender& render);

@@ -1,0 +1,51 @@
+#pragma once
+
+// Parts thinner than the pixel grid. Point sampling misses a rod, a wire ring or a bead that
+// falls between pixel centres. Where the renderer keeps two samples per pixel, the frame
+// render marks, after casting, the cells such a part passes through (a band two cells wide
+// along its projected skeleton, found walking along x and again along y so that steep and
+// shallow stretches both stay unbroken): the cell's PixelWord gets PixelSmallPartChain and
+// its chain lists the parts (at most three are read). The pixel pass treats a marked cell
+// as a boundary pixel and adds the chained parts to its candidates, so the thin part is
+// integrated into the pixel with the coverage it has.
+//
+// A part is marked when its thickness projects below 0.55 pixel at its farthest point (0.75
+// for a bead); thicker ones are cast like any other. Only parts with a skeleton
+// (RenderPart::skeleton) are marked.
+//
+// The chains live beside the cells, not in them: a chain head per cell, valid while the cell
+// carries the mark. Marks reach the backups with the cells; the chains are kept until the next
+// whole frame marks again, and every head is checked against the chain table before use.
+
+#include "render/span_region.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class QRender;
+
+struct SmallPartChainEntry {
+    std::int32_t partPlusOne = 0;
+    std::int32_t next = -1;
+};
+
+struct SmallPartChains {
+    std::vector<SmallPartChainEntry> entries;
+    std::vector<std::int32_t> heads;        // per cell of the sample plane, -1 none
+    std::vector<std::int32_t> markedCells;  // cells with a head, for the next reset
+};
+
+// Marks the cells of sample buffer 0 (current level) that the thin parts pass through within
+// the clip rectangle (pixels, x1 and y1 exclusive). partList: null for every part; else a
+// count-prefixed list of part indices, the listed ones in list order, or with complement every
+// other part. Invisible parts are skipped. Throws KVOutOfMemoryException.
+void MarkSmallPartsInFrame(QRender& render, const std::int32_t* partList, bool complement,
+                           const RegionRect& clip);
+
+// Empties the chains (the cells keep whatever marks they carry; a cast clears them).
+void ResetSmallPartChains(QRender& render);
+
+// Appends to parts the chained part indices of the cell (at most three), unless listed
+// already or not a part of the renderer.
+void AddChainedParts(const QRender& render, std::size_t cell, std::vector<std::int32_t>& parts);
