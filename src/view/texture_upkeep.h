@@ -4,6 +4,8 @@
 // wear a texture, and drawing them again in the document's render view after the texture's
 // image or mapping changed, without rendering the whole frame.
 
+#include <memory>
+
 class IdSet;
 class QDocumentBase;
 class QTexture;
@@ -20,3 +22,14 @@ void CollectTextureObjectIds(const QTexture& texture, IdSet& ids, const QDocumen
 // rendered frame of the scene. Throws KVOutOfMemoryException; UserAbortRender from the
 // shading or the frame render passes through.
 void ReshadeTextureObjects(const QTexture& texture, QDocumentBase& document);
+
+// Moves texture's colours onto templateTexture's image: the colours resampled to that image's
+// size take its alpha, texture takes templateTexture's record (with its mapping) carrying
+// over its own bump value, transform, scale and specular values, keeps its bump map
+// (resampled), and holds the image instead of its own. Every object wearing texture (the
+// preview's sphere too) is rebound to the record and rebuilt, and the preview drawn again.
+// The template, handed over (out of its list), is then deleted and null returned. Nothing
+// happens unless both have an image and a record: the template is then handed back.
+// Throws KVOutOfMemoryException.
+std::unique_ptr<QTexture> ResampleTextureImage(QTexture& texture,
+                                               std::unique_ptr<QTexture> templateTexture);

@@ -8,6 +8,13 @@
 #include "render/q_render.h"
 #include "texture/q_texture.h"
 #include "view/q_render_view.h"
+#include "geometry/part_render_record.h"
+#include "geometry/scene_geometry.h"
+#include "geometry/texture_params_table.h"
+#include "imaging/image_file.h"
+#include "model/q_texture_list.h"
+#include "texture/q_texture_image.h"
+#include "texture/texture_import.h"
 
 #include <gtest/gtest.h>
 
@@ -116,6 +123,92 @@ TEST(TextureUpkeep, ReshadingTouchesExactlyThePartsThatWearTheTexture) {
     std::fill(scene.frame.begin(), scene.frame.end(), Untouched);
     ReshadeTextureObjects(unworn, scene.document);
     for (const std::uint32_t word : scene.frame) ASSERT_EQ(word, Untouched);
+}
+
+// Width x height words: colour from the seed, alpha from the position.
+std::vector<std::uint32_t> Pixels(std::int32_t width, std::int32_t height, std::uint32_t seed) {
+    std::vector<std::uint32_t> words(static_cast<std::size_t>(width) * height);
+    std::uint32_t state = seed;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        words[i] = (static_cast<std::uint32_t>(i * 37 % 256) << 24) | (state >> 8);
+    }
+    return words;
+}
+
+QTexture* TextureWithImage(QDocumentBase& document, std::int32_t side, std::uint32_t seed) {
+    auto owned = std::make_unique<QTexture>(&document);
+    QTexture* texture = owned.get();
+    texture->type = 0;
+    document.TextureList()->AddTexture(std::move(owned));
+    const std::vector<std::uint32_t> pixels = Pixels(side, side, seed);
+    std::string errorText;
+    EXPECT_EQ(ImportTextureImage(*texture, pixels.data(), new QTextureImage(), false, true, false,
+                                 errorText, side, side, false),
+              TextureImportOk);
+    return texture;
+}
+
+QTexture* TextureWithoutImage(QDocumentBase& document) {
+    auto owned = std::make_unique<QTexture>(&document);
+    QTexture* texture = owned.get();
+    document.TextureList()->AddTexture(std::move(owned));
+    return texture;
+}
+
+std::unique_ptr<QTexture> TakeOut(QDocumentBase& document, QTexture* texture) {
+    std::unique_ptr<QReferenceObject> removed = document.TextureList()->RemoveTexture(texture);
+    return std::unique_ptr<QTexture>(static_cast<QTexture*>(removed.release()));
+}
+
+TEST(TextureUpkeep, ResampleMovesTheColoursOntoTheTemplatesImage) {
+    QDocumentBase document;
+    SetCurrentDocument(&document);
+    QTexture* texture = TextureWithImage(document, 32, 3);
+    QTexture* templateTexture = TextureWithImage(document, 16, 9);
+    texture->params->scale = 2.5;
+    texture->params->spf = 0.25;
+    QMorvanObject* sphere =
+        document.Objects()->AddShapeType1(0.5, ColourFromBytes(255, 255, 255), Vec3{});
+    sphere->SetTexture(texture, true);
+
+    std::int32_t w = 0, h = 0;
+    bool premultiplied = false;
+    const PrivateBlockPtr<std::uint32_t> before =
+        texture->Image()->CopyColorBuffer(w, h, premultiplied);
+    ResampledImage expected;
+    std::string errorText;
+    ASSERT_EQ(ResampleImage(reinterpret_cast<const std::uint8_t*>(before.get()), 32, 32, 0, 16,
+                            16, expected, errorText),
+              ImageFileOk);
+    QTextureImage* templateImage = templateTexture->Image();
+    const PrivateBlockPtr<std::uint32_t> templatePixels =
+        templateImage->CopyColorBuffer(w, h, premultiplied);
+    const TextureParams* templateRecord = templateTexture->params.get();
+
+    // A template without an image changes nothing and comes back.
+    QTexture* bare = TextureWithoutImage(document);
+    std::unique_ptr<QTexture> returned = ResampleTextureImage(*texture, TakeOut(document, bare));
+    EXPECT_NE(returned, nullptr);
+
+    EXPECT_EQ(ResampleTextureImage(*texture, TakeOut(document, templateTexture)), nullptr);
+    ASSERT_EQ(texture->Image(), templateImage);
+    EXPECT_EQ(texture->params.get(), templateRecord);
+    EXPECT_EQ(texture->params->scale, 2.5);
+    EXPECT_EQ(texture->params->spf, 0.25);
+    EXPECT_EQ(texture->params->image, templateImage->pyramid.get());
+    EXPECT_EQ(ResolveTextureRef(texture->materialHandle), texture->params.get());
+    EXPECT_EQ(document.Geometry()->Part(sphere->Index())->texParams, texture->params.get());
+
+    const PrivateBlockPtr<std::uint32_t> after =
+        texture->Image()->CopyColorBuffer(w, h, premultiplied);
+    ASSERT_EQ(w, 16);
+    ASSERT_EQ(h, 16);
+    for (std::size_t i = 0; i < 16u * 16u; ++i) {
+        ASSERT_EQ(after.get()[i] >> 24, templatePixels.get()[i] >> 24) << i;
+        ASSERT_EQ(after.get()[i] & 0xFFFFFFu, expected.words[i] & 0xFFFFFFu) << i;
+    }
+    SetCurrentDocument(nullptr);
 }
 
 }  // namespace
