@@ -118,6 +118,17 @@ TEST(TextureUpkeep, ReshadingTouchesExactlyThePartsThatWearTheTexture) {
     EXPECT_GT(wearerPixels[1], 100);
     EXPECT_GT(wearerPixels[2], 100);
 
+    // A selected wearer is left to the frame render that follows, which draws it whole.
+    scene.spheres[2]->SetSelected(true);
+    std::fill(scene.frame.begin(), scene.frame.end(), Untouched);
+    ReshadeTextureObjects(scene.texture, scene.document);
+    for (std::size_t i = 0; i < rendered.size(); ++i) {
+        if (partAt[i] == 0 || partAt[i] == 2) {
+            ASSERT_NE(scene.frame[i], Untouched) << i;
+        }
+    }
+    scene.spheres[2]->SetSelected(false);
+
     // A texture nobody in the document wears touches nothing.
     QTexture unworn(&scene.document);
     std::fill(scene.frame.begin(), scene.frame.end(), Untouched);
