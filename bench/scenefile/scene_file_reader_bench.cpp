@@ -45,7 +45,7 @@ std::string TextureElements() {
     QDocumentBase document;
     std::string text;
     for (int t = 0; t < TextureCount; ++t) {
-        const QTexture* texture = AddBenchTexture(document, t, ImageSide);
+        QTexture* texture = AddBenchTexture(document, t, ImageSide);
         XmlDocument xml;
         WriteTextureXml(*texture, xml, false);
         text += xml.Text();

@@ -1,6 +1,7 @@
 #include "geometry/texture_params_table.h"
 
 #include "core/private_heap.h"
+#include "texture/texture_material_registry.h"
 
 #include <vector>
 
@@ -83,4 +84,8 @@ std::uint32_t TextureRefOf(const void* owner) {
         }
     }
     return 0;
+}
+
+void GeometryInitProcess() {
+    SetTextureMaterialRegistry(TextureMaterialRegistry{RegisterTextureParams, UnregisterTextureParams});
 }

@@ -26,3 +26,7 @@ TextureParams* ResolveTextureRef(std::uint32_t handle);
 
 // The live handle registered for owner; 0 when owner is null or has none.
 std::uint32_t TextureRefOf(const void* owner);
+
+// Installs this table as the textures' material registry (texture/texture_material_registry.h),
+// so every texture made afterwards enters its record here.
+void GeometryInitProcess();

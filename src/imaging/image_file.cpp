@@ -13,7 +13,9 @@
 #include "imaging/pl_bmp_internal.h"
 #include "imaging/pl_file_sink.h"
 #include "imaging/pl_file_source.h"
+#include "imaging/pl_filter_crop.h"
 #include "imaging/pl_filter_grayscale.h"
+#include "imaging/pl_filter_resize_bilinear.h"
 #include "imaging/pl_filter_resize_gaussian.h"
 #include "imaging/pl_jpeg_encoder.h"
 #include "imaging/pl_mem_source.h"
@@ -866,6 +868,24 @@ std::uint32_t ImageFileChecksum(std::string_view fileName) {
     }
 }
 
+namespace {
+
+// The rows of a 32-bit bitmap as words that own their storage.
+ResampledImage WordsOfBitmap(const PLBmp& bitmap, std::int32_t width, std::int32_t height) {
+    ResampledImage result;
+    result.words.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    const std::size_t rowBytes = 4 * static_cast<std::size_t>(width);
+    for (std::int32_t y = 0; y < height; ++y) {
+        std::memcpy(result.words.data() + static_cast<std::size_t>(y) * width,
+                    bitmap.GetLineArray()[y], rowBytes);
+    }
+    result.width = width;
+    result.height = height;
+    return result;
+}
+
+}  // namespace
+
 std::int32_t ResampleImage(const std::uint8_t* pixels, std::int32_t width, std::int32_t height,
                            std::int32_t stride, std::int32_t newWidth, std::int32_t newHeight,
                            ResampledImage& out, std::string& errorText) {
@@ -874,16 +894,39 @@ std::int32_t ResampleImage(const std::uint8_t* pixels, std::int32_t width, std::
         source.CreateFromData(width, height, PLPixelFormat::A8R8G8B8, pixels, stride, PLPoint{});
         PLAnyBmp resized;
         PLFilterResizeGaussian(newWidth, newHeight, 0.5).Apply(source, resized);
-        ResampledImage result;
-        result.words.resize(static_cast<std::size_t>(newWidth) *
-                            static_cast<std::size_t>(newHeight));
-        const std::size_t rowBytes = 4 * static_cast<std::size_t>(newWidth);
-        for (std::int32_t y = 0; y < newHeight; ++y) {
-            std::memcpy(result.words.data() + static_cast<std::size_t>(y) * newWidth,
-                        resized.GetLineArray()[y], rowBytes);
+        out = WordsOfBitmap(resized, newWidth, newHeight);
+        return ImageFileOk;
+    } catch (const PLTextException& e) {
+        errorText = e.GetText();
+        return LoadCode(e.GetCode());
+    } catch (const std::bad_alloc&) {
+        ThrowOutOfMemory();
+    }
+}
+
+std::int32_t ScaleToThumbnail(const std::uint8_t* pixels, std::int32_t width, std::int32_t height,
+                              std::int32_t stride, ResampledImage& out, std::string& errorText) {
+    if (pixels == nullptr || width < 1 || height < 1) {
+        errorText = ImageFileMessage(ImageFileBadSignature, false);
+        return ImageFileBadSignature;
+    }
+    try {
+        PLAnyBmp frame;
+        frame.CreateFromData(width, height, PLPixelFormat::X8R8G8B8, pixels, stride, PLPoint{});
+        const std::int32_t side = std::min(width, height);
+        const std::int32_t longSide = std::max(width, height);
+        const std::int32_t start = std::max(0, (longSide - side) / 2);
+        const std::int32_t end = std::min(longSide, (longSide + side) / 2);
+        PLAnyBmp square;
+        if (width >= height) {
+            PLFilterCrop(start, 0, end, height).Apply(frame, square);
+        } else {
+            PLFilterCrop(0, start, width, end).Apply(frame, square);
         }
-        result.width = newWidth;
-        result.height = newHeight;
+        PLAnyBmp scaled;
+        PLFilterResizeBilinear(ThumbnailSide, ThumbnailSide).Apply(square, scaled);
+        ResampledImage result = WordsOfBitmap(scaled, ThumbnailSide, ThumbnailSide);
+        for (std::uint32_t& word : result.words) word |= 0xFF000000u;
         out = std::move(result);
         return ImageFileOk;
     } catch (const PLTextException& e) {

@@ -119,6 +119,19 @@ std::int32_t ResampleImage(const std::uint8_t* pixels, std::int32_t width, std::
                            std::int32_t stride, std::int32_t newWidth, std::int32_t newHeight,
                            ResampledImage& out, std::string& errorText);
 
+// The side of a scene thumbnail.
+inline constexpr std::int32_t ThumbnailSide = 128;
+
+// Turns a rendered frame of width x height "argb" words (rows stride bytes apart, packed when
+// 0) into a ThumbnailSide x ThumbnailSide thumbnail: the centred square whose side is the
+// short side (starting at (long - short) / 2 along the long side) is scaled with the narrow
+// bilinear kernel. The thumbnail carries no alpha, so every word comes back opaque. Returns a
+// result code: 0 with out filled, else (out untouched, the image library's description in
+// errorText) ImageFileBadSignature for a size below 1. Throws KVOutOfMemoryException when the
+// memory is refused.
+std::int32_t ScaleToThumbnail(const std::uint8_t* pixels, std::int32_t width, std::int32_t height,
+                              std::int32_t stride, ResampledImage& out, std::string& errorText);
+
 // Multiplies the three colour bytes of every 32-bit pixel by its alpha / 255 (integer), in
 // place; alpha is kept.
 void PremultiplyAlpha(std::uint8_t* pixels, std::int32_t width, std::int32_t height);

@@ -357,7 +357,7 @@ std::int16_t BuildSceneText(QDocumentBase& document, SceneSaveMode mode, const S
     xml.EnterElement();
     if (withObjects) {
         for (QReferenceObject* member : document.TextureList()->Textures()) {
-            const auto* texture = dynamic_cast<const QTexture*>(member);
+            auto* texture = dynamic_cast<QTexture*>(member);
             ORBELLE_CHECK(texture != nullptr);
             if (WriteTextureXml(*texture, xml, false) != 0) result = SceneTextureNotEncoded;
         }

@@ -4,16 +4,23 @@
 #include "core/private_heap.h"
 #include "core/xml_document.h"
 #include "texture/q_texture_image.h"
+#include "texture/texture_material_registry.h"
 #include "texture/texture_xml.h"
 
 QTexture::QTexture(TextureDocument* owner) : document(owner) {
     typeId = TypeIdTexture;
     params = TranslateBadAlloc([] { return std::make_unique<TextureParams>(); });
     params->cTiles = 2.0;
+    // Parts name the material by this handle; without it a scene object wearing the texture
+    // would draw untextured.
+    materialHandle = EnterTextureMaterial(params.get(), static_cast<const QReferenceObject*>(this));
 }
 
 QTexture::~QTexture() {
     Broadcast(this, MessageDestroyed, 0);
+    previewScene.reset();
+    LeaveTextureMaterial(materialHandle);
+    materialHandle = 0;
     if (params) params->image = nullptr;
     SetImage(nullptr);
 }

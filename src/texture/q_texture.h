@@ -11,6 +11,7 @@
 #include "core/private_block.h"
 #include "object/q_reference_object.h"
 #include "texture/texture_params.h"
+#include "texture/texture_preview.h"
 
 #include <cstdint>
 #include <memory>
@@ -21,12 +22,14 @@ class QTextureImage;
 
 class QTexture : public QReferenceObject {
 public:
-    // Type id 6, type flag 1, no image, a new parameter record with cTiles 2.0, a 128 x 128
-    // preview without pixels. The document is not owned. Throws KVOutOfMemoryException.
+    // Type id 6, type flag 1, no image, a new parameter record with cTiles 2.0 entered in the
+    // material table (materialHandle), a 128 x 128 preview without pixels. The document is not
+    // owned. Throws KVOutOfMemoryException.
     explicit QTexture(TextureDocument* document);
 
     // Broadcasts message 0 first, so referrers let go while the record and the image are
-    // still whole, then releases the image, the record and the preview.
+    // still whole, then releases the preview scene (whose object wears the record), the
+    // image, the record and the preview pixels.
     ~QTexture() override;
 
     QTexture(const QTexture&) = delete;
@@ -52,6 +55,11 @@ public:
     std::int32_t previewHeight = 128;
     std::int32_t previewStride = 512;
     PrivateBlockPtr<std::uint32_t> previewPixels;  // previewStride x previewHeight bytes
+    // The record's handle in the material table, which part records that wear the texture
+    // hold; 0 when no table is installed.
+    std::uint32_t materialHandle = 0;
+    // The private scene and view that draw the preview; null until it is first drawn.
+    std::unique_ptr<TexturePreviewScene> previewScene;
 
 protected:
     void OnTargetDestroyed(QReferenceObject* target) override;

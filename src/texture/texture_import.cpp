@@ -10,6 +10,7 @@
 #include "texture/q_texture.h"
 #include "texture/q_texture_image.h"
 #include "texture/tex_maps.h"
+#include "texture/texture_preview.h"
 
 #include <cstring>
 #include <limits>
@@ -111,7 +112,7 @@ bool RecolourFromFile(QTextureImage& image, std::string_view fileName, std::stri
 }  // namespace
 
 std::int16_t ImportTextureImage(QTexture& texture, const std::uint32_t* pixels,
-                                QTextureImage* image, bool, bool acceptPremultiplied,
+                                QTextureImage* image, bool renderPreview, bool acceptPremultiplied,
                                 bool buildMapping, std::string& errorText, std::int32_t width,
                                 std::int32_t height, bool premultiplied) {
     ORBELLE_CHECK(image != nullptr);
@@ -203,6 +204,7 @@ std::int16_t ImportTextureImage(QTexture& texture, const std::uint32_t* pixels,
     texture.SetImage(image);
     params.image = image->pyramid.get();
     if (mappingTrial) mappingTrial->Commit();
+    if (renderPreview) RenderTexturePreview(texture, PreviewRebuildMode);
     return TextureImportOk;
 }
 

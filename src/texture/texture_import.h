@@ -27,10 +27,9 @@ enum TextureImportResult : std::int16_t {
 // type flag set the default mapping is built, reporting through ReportTextureProgress. On
 // success image becomes the texture's image (the old one is let go). On any failure the
 // texture keeps its previous image, record image and mapping, image stays the caller's, and
-// errorText receives the image loader's message for code 2. renderPreview asks for the
-// preview picture to be redrawn; drawing it needs the renderer, which this layer does not
-// reach, so the caller redraws it.
-// Throws KVOutOfMemoryException.
+// errorText receives the image loader's message for code 2. With renderPreview the
+// preview picture is drawn after a successful import (RenderTexturePreview).
+// Throws KVOutOfMemoryException, and what drawing the preview throws.
 std::int16_t ImportTextureImage(QTexture& texture, const std::uint32_t* pixels,
                                 QTextureImage* image, bool renderPreview,
                                 bool acceptPremultiplied, bool buildMapping,

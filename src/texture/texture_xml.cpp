@@ -710,7 +710,9 @@ bool ReadPolarMap(const XmlDocument& xml, std::int32_t element, PolarMap& map) {
 
 // ---- The texture element --------------------------------------------------------------
 
-int WriteTextureXml(const QTexture& texture, XmlDocument& xml, bool withPreview) {
+int WriteTextureXml(QTexture& texture, XmlDocument& xml, bool withPreview) {
+    // The picture is drawn before anything is added, so a failing draw leaves xml as it was.
+    if (withPreview && !texture.previewPixels) RenderTexturePreview(texture, PreviewRebuildMode);
     const TextureParams& params = *texture.params;
     // A picture that cannot be encoded is left out, but the element is still written whole
     // around it so the document stays usable; the result tells the caller, whose file would
@@ -758,8 +760,10 @@ int WriteTextureXml(const QTexture& texture, XmlDocument& xml, bool withPreview)
     return isWhole ? 0 : TextureXmlImageFailed;
 }
 
-std::int16_t ReadTextureXml(TextureDocument* document, XmlDocument& xml, QTexture& texture,
-                            bool, bool alreadyPositioned) {
+namespace {
+
+std::int16_t ReadTextureElement(TextureDocument* document, XmlDocument& xml, QTexture& texture,
+                                bool alreadyPositioned) {
     if (!alreadyPositioned && !xml.FindElement("KV_TEXTURE")) return TextureXmlNoElement;
     const std::int32_t root = xml.CurrentPosition();
     if (root == 0) return TextureXmlNoElement;
@@ -849,4 +853,14 @@ std::int16_t ReadTextureXml(TextureDocument* document, XmlDocument& xml, QTextur
         ThrowOutOfMemory();
     }
     return 0;
+}
+
+}  // namespace
+
+std::int16_t ReadTextureXml(TextureDocument* document, XmlDocument& xml, QTexture& texture,
+                            bool renderPreview, bool alreadyPositioned) {
+    const std::int16_t result = ReadTextureElement(document, xml, texture, alreadyPositioned);
+    // The picture follows whatever the texture now holds, read or not.
+    if (renderPreview) RenderTexturePreview(texture, PreviewRebuildMode);
+    return result;
 }

@@ -26,11 +26,13 @@ inline constexpr std::int16_t TextureXmlNoElement = 4;
 inline constexpr std::int16_t TextureXmlImageFailed = 5;
 
 // Writes the texture as one "KV_TEXTURE" element after the current element of xml and leaves
-// xml on it, at the caller's level. withPreview adds the preview picture ("MIN") when the
-// texture holds one. Returns 0, or 5 when the colour image or the preview could not be
-// encoded: the element is then written without it and must not be saved as the texture.
-// Throws KVOutOfMemoryException.
-int WriteTextureXml(const QTexture& texture, XmlDocument& xml, bool withPreview);
+// xml on it, at the caller's level. withPreview adds the preview picture ("MIN"), drawn first
+// (RenderTexturePreview) when the texture has none yet; without a preview renderer installed
+// and no picture, none is written. Returns 0, or 5 when the colour image or the preview
+// could not be encoded: the element is then written without it and must not be saved as the
+// texture. Throws KVOutOfMemoryException, and what drawing the preview throws (xml is then
+// unchanged).
+int WriteTextureXml(QTexture& texture, XmlDocument& xml, bool withPreview);
 
 // Reads one "KV_TEXTURE" element into texture: the current element when alreadyPositioned
 // (scene and bot files), else the next one after the current position (texture files).
@@ -38,10 +40,10 @@ int WriteTextureXml(const QTexture& texture, XmlDocument& xml, bool withPreview)
 // neither has a bump map. Returns 0, 4 when there is no element, 5 when the image cannot be
 // read or imported. The element is read aside and reaches the texture only with its image,
 // so after 4, 5 or a throw before the image is attached the texture is as it was. xml is
-// left on the element at the caller's level. renderPreview asks for the preview picture to
-// be redrawn afterwards; as for ImportTextureImage, the caller that reaches the renderer
-// redraws it. Throws KVOutOfMemoryException, also when the element's bump map is refused
-// after the image is attached.
+// left on the element at the caller's level. With renderPreview the preview picture is
+// drawn afterwards (RenderTexturePreview), whatever the result. Throws
+// KVOutOfMemoryException, also when the element's bump map is refused after the image is
+// attached, and what drawing the preview throws.
 std::int16_t ReadTextureXml(TextureDocument* document, XmlDocument& xml, QTexture& texture,
                             bool renderPreview, bool alreadyPositioned);
 

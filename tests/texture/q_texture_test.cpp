@@ -1,6 +1,12 @@
 #include "texture/q_texture.h"
 
+#include "core/colour.h"
 #include "core/xml_document.h"
+#include "geometry/part_render_record.h"
+#include "geometry/scene_geometry.h"
+#include "geometry/texture_params_table.h"
+#include "model/q_morvan_object.h"
+#include "model/q_morvan_objects.h"
 #include "support/temp_folder.h"
 #include "texture/texture_xml.h"
 #include "texture_test_support.h"
@@ -37,6 +43,24 @@ public:
 };
 
 using QTextureLifetime = TextureDocumentTest;
+
+// A part record names its material by the texture's handle: a scene object that wears a
+// texture builds with the texture's record, and the handle names nothing once the texture is
+// gone.
+TEST(QTexture, EntersItsRecordInTheMaterialTable) {
+    QDocumentBase document;
+    auto texture = std::make_unique<QTexture>(&document);
+    ASSERT_NE(texture->materialHandle, 0u);
+    EXPECT_EQ(ResolveTextureRef(texture->materialHandle), texture->params.get());
+    QMorvanObject* object =
+        document.Objects()->AddShapeType1(0.5, ColourFromBytes(255, 255, 255), Vec3{});
+    object->SetTexture(texture.get(), true);
+    EXPECT_EQ(document.Geometry()->Part(object->Index())->texParams, texture->params.get());
+
+    const std::uint32_t handle = texture->materialHandle;
+    texture.reset();
+    EXPECT_EQ(ResolveTextureRef(handle), nullptr);
+}
 
 TEST_F(QTextureLifetime, DestructionIsAnnouncedWhileTheTextureIsWhole) {
     QTexture* texture = NewTexture();

@@ -45,7 +45,7 @@ protected:
         return texture;
     }
 
-    static std::string Write(const QTexture& texture) {
+    static std::string Write(QTexture& texture) {
         XmlDocument xml;
         EXPECT_EQ(WriteTextureXml(texture, xml, false), 0);
         return xml.Text();
@@ -514,7 +514,7 @@ TEST_F(TextureXmlTest, WriteReportsAPictureThatCannotBeEncoded) {
     std::memset(withPreviewOnly->previewPixels.get(), 0x40, 128 * 128 * 4);
     struct Case {
         const char* name;
-        const QTexture* texture;
+        QTexture* texture;
         bool withPreview;
         const char* missing;
     };
