@@ -17,19 +17,28 @@
 // its own) removes them. The scene scale is a constant of the program, so a view made for a
 // preview or a temporary render changes nothing beyond itself.
 //
-// PickAtPixel, SyncObjectsWithView and UpdateObjectGeometry are placeholders until picking
-// and the overlay join the view: nothing is ever hit and there is no overlay to bring up to
-// date.
+// Picking reads the cast frame: every sample cell holds the id of the part seen there, so a
+// pick never intersects the scene again and the part picked is the part drawn. Selection
+// changes set the parts' selected bytes and shade again only the footprint of the parts that
+// changed (view_picking.cpp).
+//
+// SyncObjectsWithView and UpdateObjectGeometry are placeholders until the overlay joins the
+// view: there is no overlay to bring up to date.
 
+#include "core/id_set.h"
 #include "core/matrix4.h"
 #include "core/vec3.h"
 #include "model/document_view.h"
 #include "render/fog_render_data.h"
+#include "render/polygon_fill.h"
 #include "render/q_render.h"
 #include "render/render_light.h"
+#include "view/view_draw_mode.h"
+#include "view/view_history.h"
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -53,8 +62,8 @@ public:
     // Points the view at pixels (width x height words, rows strideBytes apart), hands it the
     // settings and sizes the renderer. Returns true when the renderer was sized; otherwise
     // false, or with throwOnFailure a refused allocation throws KVOutOfMemoryException and a
-    // size below 8 or a stride below the width the text "Error in
-    // QRenderView::InitViewBuffers". The view's width and height are set either way.
+    // size below 8 or a stride below the width ViewBuffersException. The view's width and
+    // height are set either way.
     bool InitViewBuffers(std::int32_t strideBytes, std::uint32_t* pixels, std::int32_t width,
                          std::int32_t height, bool throwOnFailure);
 
@@ -125,11 +134,40 @@ public:
     void TransformByView(Vec3& point) const;
     void TransformByInverseView(Vec3& point) const override;
 
-    // Picks the object at pixel (x, y) of frame buffer 0, 1 or 2: true for a hit, with the
-    // object's index, the view-space point and the facing normal.
-    // A placeholder until the renderer exists: never a hit.
+    // ---- Picking and selection (view_picking.cpp) ----
+
+    // Picks the part seen at pixel (x, y) of sample buffer 0, 1 or 2 of the last cast: true
+    // for a hit, with its part index, the view-space point on the pixel's ray at the cell's
+    // depth and the unit normal facing the eye. No hit (outside the frame, an empty pixel, an
+    // unsized view): false, index -1, point and normal untouched.
     bool PickAtPixel(std::int32_t buffer, std::int32_t x, std::int32_t y, std::int32_t& objectIndex,
                      Vec3& point, Vec3& normal) const override;
+
+    // Copies the selected bytes of the scene geometry's part records into the renderer's
+    // parts, which a load of the parts leaves clear.
+    void SyncObjectAttributes();
+
+    // Sets the selected byte of the scene geometry's part records of ids (the document's
+    // selection when null) to value and, with redraw, shades again the footprint of the parts
+    // whose byte changed. Nothing without a document and its objects. Throws
+    // KVOutOfMemoryException.
+    void SetSelection(const IdSet* ids, bool value, bool redraw);
+
+    // Shades again the footprint of the parts of ids (the document's selection when null)
+    // with their selected bytes as the part records hold them. Throws KVOutOfMemoryException.
+    void RedrawSelection(const IdSet* ids);
+
+    // Selects the visible parts seen at a pixel whose centre lies inside polygon (screen
+    // pixels, even-odd rule), added to the selection or replacing it, and redraws the parts
+    // whose selection changed. Nothing without a document and its objects. Throws
+    // KVOutOfMemoryException.
+    void SelectInPolygon(std::span<const PolygonPoint> polygon, bool add);
+
+    // A click's selection: index -1 clears the selection; otherwise the object at index is
+    // toggled (QMorvanObjects::ToggleSelection with mode and all), after clearing the
+    // selection unless add. Redraws the parts whose selection changed. Throws
+    // KVOutOfMemoryException.
+    void UpdateSelection(std::int32_t index, bool add, std::int32_t mode, bool all);
 
     // The mean view depth of the covered pixels of the last cast, sampled every 4 pixels,
     // with their least and greatest depth; -1.0 (least the largest double, greatest 0) when
@@ -144,6 +182,26 @@ public:
     // Places the view-dependent overlay handles for the next render; nothing on a main view.
     // A placeholder until the overlay exists: does nothing.
     void UpdateObjectGeometry() override;
+
+    // ---- View history and draw modes ----
+
+    // Pushes a copy of the settings into the history (at most five, the oldest dropped).
+    // Throws KVOutOfMemoryException or std::bad_alloc, the history unchanged.
+    void PushViewHistory() { viewHistory.Push(viewSettings); }
+    // A copy of the newest history entry, or of the settings when the history is empty.
+    ViewSettings GetLastViewSettings() const { return viewHistory.Last(viewSettings); }
+    // Drops the newest history entry; nothing when empty.
+    void PopViewHistory() { viewHistory.Pop(); }
+    // Draw-mode code 0..5 (view_draw_mode.h); other codes change nothing.
+    void SetDrawMode(std::int32_t code) { ViewDrawStateSetMode(drawState, code); }
+    std::int32_t GetDrawMode() const { return ViewDrawStateMode(drawState); }
+    // The main view of a secondary view, else the view itself.
+    QRenderView& GetMainView() {
+        return isDelegate && mainView != nullptr ? static_cast<QRenderView&>(*mainView) : *this;
+    }
+
+    ViewHistory viewHistory;
+    ViewDrawState drawState;
 
     std::int32_t FrameWidth() const override { return renderWidth; }
     std::int32_t FrameHeight() const override { return renderHeight; }
