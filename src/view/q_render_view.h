@@ -27,6 +27,7 @@
 
 #include "core/id_set.h"
 #include "core/matrix4.h"
+#include "core/private_block.h"
 #include "core/vec3.h"
 #include "model/document_view.h"
 #include "render/fog_render_data.h"
@@ -34,15 +35,25 @@
 #include "render/q_render.h"
 #include "render/render_light.h"
 #include "view/view_draw_mode.h"
+#include "view/view_buffers_exception.h"
 #include "view/view_history.h"
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 class QDocumentBase;
+
+// A rectangle of the view in pixels, as doubles.
+struct ViewRectangle {
+    double left = 0.0;
+    double top = 0.0;
+    double right = 0.0;
+    double bottom = 0.0;
+};
 
 // The last progress report of a render: current of from..to in stage.
 struct RenderProgressState {
@@ -202,6 +213,24 @@ public:
 
     ViewHistory viewHistory;
     ViewDrawState drawState;
+
+    // ---- Temporary renders (view_temporary_render.cpp) ----
+
+    // Takes source's settings and what its renderer is set to beyond them (camera drive,
+    // render options, shading switches, colour words, polling, depth and light-map
+    // constants). Throws KVOutOfMemoryException or std::bad_alloc.
+    void CopyViewOptions(const QRenderView& source);
+
+    // Renders the document at width x height through a temporary view that sees what this
+    // view sees, magnified by the longer side over this view's longer side (or the
+    // rectangle's, when given), without selection marks: width x height words, rows packed,
+    // straight alpha. Empty without a document or its geometry. This view, its settings and
+    // the parts' selected bytes are as before whatever happens. Throws KVOutOfMemoryException
+    // and ViewBuffersException (a side below 8); QAbortException and UserAbortRender from the
+    // render pass through.
+    PrivateBlockPtr<std::uint32_t> RenderTemporaryView(
+        std::int32_t width, std::int32_t height,
+        const std::optional<ViewRectangle>& rectangle = std::nullopt);
 
     std::int32_t FrameWidth() const override { return renderWidth; }
     std::int32_t FrameHeight() const override { return renderHeight; }
