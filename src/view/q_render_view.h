@@ -35,6 +35,7 @@
 #include "render/q_render.h"
 #include "render/render_light.h"
 #include "view/view_draw_mode.h"
+#include "view/q_off_bits.h"
 #include "view/view_buffers_exception.h"
 #include "view/view_history.h"
 
@@ -213,6 +214,33 @@ public:
 
     ViewHistory viewHistory;
     ViewDrawState drawState;
+
+    // ---- Refresh and redraw (view_refresh.cpp) ----
+
+    // Sizes the view on bitmap, which becomes the frame bitmap the view presents through
+    // (not owned; it must outlive the view's use of it), as the pixel-buffer form does.
+    bool InitViewBuffers(QOffBits& bitmap, bool throwOnFailure);
+
+    // The full render: the settings to the renderer, the camera matrix kept, the whole frame
+    // rendered (the changed rectangle the whole frame; none on a secondary view). While the
+    // view defers without quick mode nothing renders and the frame is no longer valid.
+    // Throws KVOutOfMemoryException; QAbortException and UserAbortRender pass through.
+    void Refresh();
+    // Draws the background backup again without the selected parts (they are about to
+    // move); nothing without a selection. UserAbortRender passes through.
+    void RenderParts();
+    // Keeps the frame just rendered as the background of incremental frames.
+    void ResetAuxBuffers();
+    // Refresh, ResetAuxBuffers and RenderParts, on the secondary view too when asked; the
+    // defer flag then follows quick mode.
+    void RedrawAll(bool withSecondary);
+    // Presents the changed rectangle through the frame bitmap, or the whole bitmap when full,
+    // in draw mode 2 or while deferring. Nothing on a secondary view or without a frame
+    // bitmap.
+    void Redraw(bool full);
+
+    QOffBitsBase* frameBitmap = nullptr;  // not owned
+    FrameRect dirtyRect;                  // what changed since the last presentation
 
     // ---- Temporary renders (view_temporary_render.cpp) ----
 

@@ -13,6 +13,7 @@
 #include "render/footprint_region.h"
 #include "render/pyramid_filter.h"
 #include "render/span_shade.h"
+#include "view/overlay_composite.h"
 
 #include "core/private_heap.h"
 
@@ -56,6 +57,36 @@ private:
     QMorvanObjects& objects;
     std::vector<bool> collected;
 };
+
+// The bounds of region's runs within the frame, in full-size pixels (a reduced level's pixels
+// cover 2^level of them, less the level's margin).
+FrameRect RegionBoundsInFrame(const SpanRegion& region, const QRender& render) {
+    const RenderLevel& level = render.Level();
+    FrameRect bounds{};
+    bool isEmpty = true;
+    const std::int32_t top = std::max(region.Top(), 0);
+    const std::int32_t bottom = std::min(region.Bottom(), level.height);
+    for (std::int32_t y = top; y < bottom; ++y) {
+        for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
+            const std::int32_t x0 = std::max<std::int32_t>(t[0], 0);
+            const std::int32_t x1 = std::min<std::int32_t>(t[1], level.width);
+            if (x1 <= x0) continue;
+            if (isEmpty) bounds = FrameRect{x0, y, x1, y + 1};
+            isEmpty = false;
+            bounds.left = std::min(bounds.left, x0);
+            bounds.right = std::max(bounds.right, x1);
+            bounds.bottom = y + 1;
+        }
+    }
+    if (isEmpty || render.reductionLevel == 0) return bounds;
+    // A reduced level's pixel x covers full pixels from (x - 2) 2 on, level by level.
+    for (std::int32_t k = 0; k < render.reductionLevel; ++k) {
+        bounds = FrameRect{std::max((bounds.left - 2) * 2, 0), std::max((bounds.top - 2) * 2, 0),
+                           (bounds.right - 2) * 2, (bounds.bottom - 2) * 2};
+    }
+    return FrameRect{bounds.left, bounds.top, std::min(bounds.right, render.renderWidth),
+                     std::min(bounds.bottom, render.renderHeight)};
+}
 
 }  // namespace
 
@@ -117,6 +148,7 @@ void QRenderView::RedrawSelection(const IdSet* ids) {
     BuildSelectionRegion(*this, set.Block());
     ShadeObjectSpans(*this, selectionRegion);
     PyramidFilter(*this);
+    dirtyRect = FrameRectUnion(dirtyRect, RegionBoundsInFrame(selectionRegion, *this));
 }
 
 namespace {
