@@ -260,6 +260,17 @@ public:
         std::int32_t width, std::int32_t height,
         const std::optional<ViewRectangle>& rectangle = std::nullopt);
 
+    // The same picture rendered by this view itself into a new buffer, with background mode 1
+    // or 2 on a black background (2 also a black second colour). Afterwards, and also when
+    // the render throws or is abandoned, the view's settings, draw state, level and the
+    // pixels it was sized on are back and the selected bytes restored; after a finished
+    // render the view's own picture is drawn again (RedrawAll). Throws
+    // KVOutOfMemoryException and ViewBuffersException; QAbortException and UserAbortRender
+    // pass through.
+    PrivateBlockPtr<std::uint32_t> RenderToBuffer(
+        std::int32_t width, std::int32_t height, std::int32_t backgroundMode,
+        const std::optional<ViewRectangle>& rectangle = std::nullopt);
+
     std::int32_t FrameWidth() const override { return renderWidth; }
     std::int32_t FrameHeight() const override { return renderHeight; }
 

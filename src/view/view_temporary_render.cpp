@@ -6,6 +6,7 @@
 
 #include "view/q_render_view.h"
 
+#include "core/colour.h"
 #include "core/private_heap.h"
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
@@ -59,6 +60,29 @@ private:
     DocumentView* kept = nullptr;
 };
 
+// The zeroed target of a temporary render, width x height words. Throws ViewBuffersException
+// for a side below the renderer's least and KVOutOfMemoryException.
+PrivateBlockPtr<std::uint32_t> AllocTarget(std::int32_t width, std::int32_t height) {
+    if (width < RenderMinSide || height < RenderMinSide) {
+        throw ViewBuffersException(RenderSizeTooSmall);
+    }
+    const std::uint64_t words =
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    if (words > std::numeric_limits<std::uint32_t>::max() / 4u) ThrowOutOfMemory();
+    return PrivateAllocBlock<std::uint32_t>(static_cast<std::uint32_t>(words));
+}
+
+// The magnification of a picture width x height of what view shows (or of the rectangle):
+// its longer side over the shown longer side; 1 for a view not yet sized.
+double PictureScale(const QRenderView& view, std::int32_t width, std::int32_t height,
+                    const std::optional<ViewRectangle>& rectangle) {
+    double shownSide = std::max(view.renderWidth, view.renderHeight);
+    if (rectangle.has_value()) {
+        shownSide = std::max(rectangle->right - rectangle->left, rectangle->bottom - rectangle->top);
+    }
+    return shownSide > 0.0 ? std::max(width, height) / shownSide : 1.0;
+}
+
 }  // namespace
 
 void QRenderView::CopyViewOptions(const QRenderView& source) {
@@ -82,18 +106,11 @@ PrivateBlockPtr<std::uint32_t> QRenderView::RenderTemporaryView(
     std::int32_t width, std::int32_t height, const std::optional<ViewRectangle>& rectangle) {
     QDocumentBase* owner = Document();
     if (owner == nullptr || owner->Geometry() == nullptr) return {};
-    if (width < RenderMinSide || height < RenderMinSide) throw ViewBuffersException(RenderSizeTooSmall);
-    const std::uint64_t words = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-    if (words > std::numeric_limits<std::uint32_t>::max() / 4u) ThrowOutOfMemory();
-    PrivateBlockPtr<std::uint32_t> pixels = PrivateAllocBlock<std::uint32_t>(static_cast<std::uint32_t>(words));
+    PrivateBlockPtr<std::uint32_t> pixels = AllocTarget(width, height);
 
     // The picture is this view's, scaled: the magnification grows by the ratio of the longer
     // sides.
-    double shownSide = std::max(renderWidth, renderHeight);
-    if (rectangle.has_value()) {
-        shownSide = std::max(rectangle->right - rectangle->left, rectangle->bottom - rectangle->top);
-    }
-    const double k = shownSide > 0.0 ? std::max(width, height) / shownSide : 1.0;
+    const double k = PictureScale(*this, width, height, rectangle);
 
     SelectionMarksCleared marks(*owner->Geometry());
     DocumentViewKept keptView(*owner);
@@ -104,5 +121,58 @@ PrivateBlockPtr<std::uint32_t> QRenderView::RenderTemporaryView(
     temporary->viewSettings.camera.m *= k;
     temporary->InitViewBuffers(width * 4, pixels.get(), width, height, true);
     temporary->RenderDocument();
+    return pixels;
+}
+
+PrivateBlockPtr<std::uint32_t> QRenderView::RenderToBuffer(
+    std::int32_t width, std::int32_t height, std::int32_t backgroundMode,
+    const std::optional<ViewRectangle>& rectangle) {
+    QDocumentBase* owner = Document();
+    if (owner == nullptr || owner->Geometry() == nullptr) return {};
+    PrivateBlockPtr<std::uint32_t> pixels = AllocTarget(width, height);
+
+    const double k = PictureScale(*this, width, height, rectangle);
+
+    // Everything the render changes on this view is kept aside and put back afterwards,
+    // also when the render throws or is abandoned: the settings, the draw state, the level
+    // and the pixels the view was sized on.
+    const ViewSettings keptSettings(viewSettings);
+    const ViewDrawState keptDrawState = drawState;
+    const std::int32_t keptLevel = reductionLevel;
+    std::uint32_t* const keptPixels = ownPixels;
+    const std::int32_t keptStride = ownStrideBytes;
+    const std::int32_t keptWidth = renderWidth;
+    const std::int32_t keptHeight = renderHeight;
+    const auto restore = [&] {
+        viewSettings.CopyFrom(keptSettings);
+        drawState = keptDrawState;
+        reductionLevel = keptLevel;
+        if (keptPixels != nullptr) {
+            InitViewBuffers(keptStride, keptPixels, keptWidth, keptHeight, false);
+        } else {
+            ownPixels = nullptr;
+            ownStrideBytes = 0;
+        }
+    };
+
+    {
+        SelectionMarksCleared marks(*owner->Geometry());
+        try {
+            SetDrawMode(0);
+            reductionLevel = 0;
+            if (backgroundMode == 1 || backgroundMode == 2) {
+                viewSettings.colours[0] = ColourZero();
+                if (backgroundMode == 2) viewSettings.colours[1] = ColourZero();
+            }
+            viewSettings.camera.m *= k;
+            InitViewBuffers(width * 4, pixels.get(), width, height, true);
+            Refresh();
+        } catch (...) {
+            restore();
+            throw;
+        }
+    }
+    restore();
+    if (keptPixels != nullptr) RedrawAll(true);
     return pixels;
 }

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdint>
 #include <vector>
 
@@ -133,6 +134,49 @@ TEST(ViewTemporaryRender, SidesTooSmallThrowTheNamedException) {
     Scene scene(80, 60);
     EXPECT_THROW(scene.view.RenderTemporaryView(7, 30), ViewBuffersException);
     EXPECT_EQ(scene.document.RenderView(), &scene.view);
+}
+
+TEST(ViewTemporaryRender, RenderToBufferGivesTheThumbnailAndPutsTheViewBack) {
+    Scene scene(80, 60);
+    ASSERT_EQ(scene.view.RenderDocument(), CastDone);
+    scene.view.UpdateSelection(2, false, 0, false);
+    const std::vector<std::uint32_t> before = scene.pixels;
+
+    const PrivateBlockPtr<std::uint32_t> thumbnail = scene.view.RenderTemporaryView(40, 30);
+    const PrivateBlockPtr<std::uint32_t> own = scene.view.RenderToBuffer(40, 30, 0);
+    ASSERT_NE(own.get(), nullptr);
+    EXPECT_TRUE(std::equal(own.get(), own.get() + 40 * 30, thumbnail.get()));
+    // The view is sized on its pixels again and has drawn its picture, selection and all.
+    EXPECT_EQ(scene.view.Target(), scene.pixels.data());
+    EXPECT_EQ(scene.view.renderWidth, 80);
+    EXPECT_EQ(scene.view.viewSettings.camera.m, 1.0);
+    // (to within the dither's last step: the selection was shaded over the first frame).
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        for (std::int32_t shift = 0; shift < 32; shift += 8) {
+            const std::int32_t a = static_cast<std::int32_t>((before[i] >> shift) & 0xFF);
+            const std::int32_t b = static_cast<std::int32_t>((scene.pixels[i] >> shift) & 0xFF);
+            ASSERT_LE(std::abs(a - b), 1) << "pixel " << i;
+        }
+    }
+    EXPECT_EQ(scene.document.Geometry()->Part(2)->selected, 1);
+
+    // Background mode 1: black where nothing is drawn.
+    const PrivateBlockPtr<std::uint32_t> black = scene.view.RenderToBuffer(40, 30, 1);
+    EXPECT_EQ(black.get()[0] & 0xFFFFFFu, 0u);
+    EXPECT_NE(scene.view.viewSettings.colours[0].r, 0.0);
+
+    // An abandoned render puts the settings and the pixels back as well.
+    ScriptedInputState script;
+    ScopedInputStateSource installed(script);
+    script.QueueLeftButtonDownAfterPeeks(0);
+    scene.view.poll.mode = -1;
+    scene.view.poll.rowMask = 0;
+    EXPECT_THROW(scene.view.RenderToBuffer(40, 30, 2), UserAbortRender);
+    EXPECT_EQ(scene.view.Target(), scene.pixels.data());
+    EXPECT_EQ(scene.view.renderWidth, 80);
+    EXPECT_EQ(scene.view.viewSettings.camera.m, 1.0);
+    EXPECT_NE(scene.view.viewSettings.colours[0].r, 0.0);
+    EXPECT_EQ(scene.document.Geometry()->Part(2)->selected, 1);
 }
 
 }  // namespace
