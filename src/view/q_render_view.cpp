@@ -336,6 +336,4 @@ double QRenderView::MeasureDepthRange(double& nearest, double& farthest) const {
     return count > 0 ? sum / count : -1.0;
 }
 
-void QRenderView::SyncObjectsWithView(bool) {}
-
 void QRenderView::UpdateObjectGeometry() {}

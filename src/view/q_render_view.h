@@ -22,8 +22,8 @@
 // changes set the parts' selected bytes and shade again only the footprint of the parts that
 // changed (view_picking.cpp).
 //
-// SyncObjectsWithView and UpdateObjectGeometry are placeholders until the overlay joins the
-// view: there is no overlay to bring up to date.
+// The overlay of handles holds the lights' balls so far; UpdateObjectGeometry is a
+// placeholder until the other handles join it.
 
 #include "core/id_set.h"
 #include "core/matrix4.h"
@@ -41,6 +41,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -70,6 +71,8 @@ public:
     // the default camera); becomes the document's render view. Throws
     // KVOutOfMemoryException.
     explicit QRenderView(QDocumentBase* owner);
+    // Drops the overlay, its view before its document.
+    ~QRenderView() override;
 
     // Points the view at pixels (width x height words, rows strideBytes apart), hands it the
     // settings and sizes the renderer. Returns true when the renderer was sized; otherwise
@@ -186,10 +189,22 @@ public:
     // nothing is covered.
     double MeasureDepthRange(double& nearest, double& farthest) const override;
 
-    // Brings the objects and lights shown in the view's overlay up to date; nothing without
-    // an overlay.
-    // A placeholder until the overlay exists: does nothing.
+    // ---- The overlay of handles (view_overlay.cpp) ----
+
+    // Makes (on) or drops (off) the overlay: a secondary view over a document of its own,
+    // drawn with this view's camera into its own pixels at this view's size, holding one
+    // hidden ball for each of the 16 light slots. Nothing on a secondary view. Throws
+    // KVOutOfMemoryException.
+    void CreateSecondaryScene(bool on);
+
+    // Places the overlay's handles: the ball of light i at the light, its radius 10 pixels at
+    // the light's view depth, shown; the balls of slots without a light hidden. With render
+    // the overlay is drawn. Nothing without an overlay. Throws KVOutOfMemoryException.
     void SyncObjectsWithView(bool render) override;
+
+    // The overlay's view and document (null without an overlay).
+    QRenderView* OverlayView() const { return overlayView.get(); }
+    QDocumentBase* OverlayDocument() const { return overlayDocument.get(); }
 
     // Places the view-dependent overlay handles for the next render; nothing on a main view.
     // A placeholder until the overlay exists: does nothing.
@@ -301,6 +316,9 @@ public:
     void ClearRenderFlags() override;
 
 private:
+    std::unique_ptr<QDocumentBase> overlayDocument;
+    std::unique_ptr<QRenderView> overlayView;
+    std::vector<std::uint32_t> overlayPixels;
     std::uint32_t* ownPixels = nullptr;
     std::int32_t ownStrideBytes = 0;
 };
