@@ -250,11 +250,16 @@ public:
     // defer flag then follows quick mode.
     void RedrawAll(bool withSecondary);
     // Presents the changed rectangle through the frame bitmap, or the whole bitmap when full,
-    // in draw mode 2 or while deferring. Nothing on a secondary view or without a frame
-    // bitmap.
+    // in draw mode 2 or while deferring. With an overlay that shows a handle and an overlay
+    // frame bitmap, the overlay's picture is composed over the view's into that bitmap
+    // (CompositeOverlayRect), which is presented instead. Nothing on a secondary view or
+    // without a frame bitmap.
     void Redraw(bool full);
+    // True when the overlay shows any handle.
+    bool AnyObjectActive() const;
 
-    QOffBitsBase* frameBitmap = nullptr;  // not owned
+    QOffBitsBase* frameBitmap = nullptr;         // not owned
+    QOffBitsBase* overlayFrameBitmap = nullptr;  // not owned; the view's size
     FrameRect dirtyRect;                  // what changed since the last presentation
 
     // ---- Temporary renders (view_temporary_render.cpp) ----

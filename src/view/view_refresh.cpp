@@ -5,7 +5,9 @@
 #include "view/q_render_view.h"
 
 #include "model/q_document_base.h"
+#include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
+#include "view/overlay_composite.h"
 
 #include <algorithm>
 
@@ -49,9 +51,35 @@ void QRenderView::RedrawAll(bool withSecondary) {
     isDeferred = isQuickMode;
 }
 
+bool QRenderView::AnyObjectActive() const {
+    const QRenderView* overlay = OverlayView();
+    if (isDelegate || overlay == nullptr || overlay->Document() == nullptr) return false;
+    const QMorvanObjects* objects = overlay->Document()->Objects();
+    if (objects == nullptr) return false;
+    return std::any_of(objects->Objects().begin(), objects->Objects().end(),
+                       [](const QMorvanObject* object) { return object->IsVisible(); });
+}
+
 void QRenderView::Redraw(bool full) {
     if (isDelegate || frameBitmap == nullptr) return;
     if (GetDrawMode() == 2 || isDeferred) full = true;
-    if (!full) frameBitmap->updateRect = dirtyRect;
-    frameBitmap->Update(full);
+    QOffBitsBase* presented = frameBitmap;
+    FrameRect rect = dirtyRect;
+    QRenderView* overlay = OverlayView();
+    if (!isDeferred && overlay != nullptr && overlayFrameBitmap != nullptr &&
+        overlayFrameBitmap->GetBits() != nullptr && AnyObjectActive()) {
+        // The handles go over a copy of the picture, so the picture itself stays as the
+        // incremental frames left it.
+        const FrameRect whole{0, 0, renderWidth, renderHeight};
+        if (full) overlay->dirtyRect = whole;
+        const FrameRect composed = CompositeOverlayRect(
+            overlayFrameBitmap->GetBits(), overlayFrameBitmap->GetStride() / 4, *this,
+            GetFrameStride() / 4, *overlay, drawState.isWireframe, full ? whole : rect,
+            overlay->dirtyRect, renderWidth);
+        if (!full) rect = composed;
+        presented = overlayFrameBitmap;
+    }
+    if (!full) presented->updateRect = rect;
+    presented->Update(full);
+    if (overlay != nullptr) overlay->dirtyRect = FrameRect{};
 }

@@ -2,6 +2,7 @@
 
 #include "model/q_document_base.h"
 #include "model/q_light.h"
+#include "view/q_off_bits.h"
 
 #include <gtest/gtest.h>
 
@@ -75,6 +76,55 @@ TEST(ViewOverlay, BallsWithoutALightAreHiddenAndTheOverlayGoes) {
     EXPECT_EQ(scene.view.OverlayView(), nullptr);
     EXPECT_EQ(scene.view.secondaryView, nullptr);
     scene.view.SyncObjectsWithView(true);  // no overlay: nothing to do
+}
+
+// A frame bitmap that counts its presentations.
+class CountingBits final : public QOffBits {
+public:
+    void Update(bool) override { ++updates; }
+    std::int32_t updates = 0;
+};
+
+TEST(ViewOverlay, RedrawComposesTheHandlesOverACopyOfThePicture) {
+    QDocumentBase document;
+    QRenderView view(&document);
+    view.viewSettings.camera.Assign(QCamera());
+    view.viewSettings.camera.position = Vec3{0.0, 0.0, -10.0};
+    view.viewSettings.lights.RemoveAll();
+    CountingBits frame;
+    CountingBits composed;
+    frame.Create(Width, Height);
+    composed.Create(Width, Height);
+    ASSERT_TRUE(view.InitViewBuffers(frame, true));
+    view.overlayFrameBitmap = &composed;
+    auto made = std::make_unique<QLight>(&view);
+    made->isOn = true;
+    made->position = Vec3{0.2, 0.1, 0.0};  // seen at pixel (100, 69.5)
+    view.viewSettings.lights.AddLight(std::move(made));
+    view.CreateSecondaryScene(true);
+    view.SyncObjectsWithView(true);
+    view.Refresh();
+    ASSERT_TRUE(view.AnyObjectActive());
+
+    view.Redraw(true);
+    EXPECT_EQ(frame.updates, 0);
+    EXPECT_EQ(composed.updates, 1);
+    const std::uint32_t* picture = frame.GetBits();
+    const std::uint32_t* shown = composed.GetBits();
+    const std::size_t ball = 69 * Width + 100;
+    const std::size_t corner = 5 * Width + 5;
+    EXPECT_NE(shown[ball] & 0xFFFFFFu, picture[ball] & 0xFFFFFFu);
+    EXPECT_EQ(shown[ball] >> 24, 0xFFu);
+    EXPECT_EQ(shown[corner], picture[corner] | 0xFF000000u);
+    EXPECT_EQ(picture[ball] >> 24, 0u);  // the picture itself keeps no handle
+
+    // Without a shown handle the picture is presented as it is.
+    view.viewSettings.lights.RemoveAll();
+    view.SyncObjectsWithView(true);
+    EXPECT_FALSE(view.AnyObjectActive());
+    view.Redraw(true);
+    EXPECT_EQ(frame.updates, 1);
+    EXPECT_EQ(composed.updates, 1);
 }
 
 }  // namespace
