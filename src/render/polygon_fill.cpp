@@ -80,10 +80,10 @@ void FillPolygon(std::span<const PolygonPoint> polygon, const PolygonClip& clip,
     const double firstRowValue = std::ceil(lowest - 0.5);
     const double lastRowValue = std::floor(highest - 0.5);
     if (firstRowValue > clip.maxY || lastRowValue < clip.minY) return;
-    const std::int32_t firstRow = std::max(CeilToInt(HoldTo(firstRowValue, clip.minY, clip.maxY)),
-                                           clip.minY);
-    const std::int32_t lastRow = std::min(FloorToInt(HoldTo(lastRowValue, clip.minY, clip.maxY)),
-                                          clip.maxY);
+    const std::int32_t firstRow =
+        std::max(CeilToInt(HoldTo(firstRowValue, clip.minY, clip.maxY)), clip.minY);
+    const std::int32_t lastRow =
+        std::min(FloorToInt(HoldTo(lastRowValue, clip.minY, clip.maxY)), clip.maxY);
     if (firstRow > lastRow) return;
 
     std::size_t next = 0;
@@ -96,10 +96,9 @@ void FillPolygon(std::span<const PolygonPoint> polygon, const PolygonClip& clip,
             UpdateEdge(active, polygon, previous, yOf(previous), y);
             UpdateEdge(active, polygon, v, yOf(following), y);
         }
-        std::stable_sort(active.begin(), active.end(),
-                         [](const PolygonActiveEdge& a, const PolygonActiveEdge& b) {
-                             return a.x < b.x;
-                         });
+        std::stable_sort(
+            active.begin(), active.end(),
+            [](const PolygonActiveEdge& a, const PolygonActiveEdge& b) { return a.x < b.x; });
         for (std::size_t i = 0; i + 1 < active.size(); i += 2) {
             const double left = std::ceil(active[i].x - 0.5);
             const double right = std::floor(active[i + 1].x - 0.5);

@@ -32,12 +32,15 @@ bool BoundCentre(const Matrix4W& bound, Vec3& centre) {
                        a02 * (a10 * a21 - a11 * a20);
     if (!(std::fabs(det) > 1e-300)) return false;
     const double b0 = -e[1], b1 = -e[2], b2 = -e[3];
-    centre.x = (b0 * (a11 * a22 - a12 * a21) - a01 * (b1 * a22 - a12 * b2) +
-                a02 * (b1 * a21 - a11 * b2)) / det;
-    centre.y = (a00 * (b1 * a22 - a12 * b2) - b0 * (a10 * a22 - a12 * a20) +
-                a02 * (a10 * b2 - b1 * a20)) / det;
-    centre.z = (a00 * (a11 * b2 - b1 * a21) - a01 * (a10 * b2 - b1 * a20) +
-                b0 * (a10 * a21 - a11 * a20)) / det;
+    centre.x =
+        (b0 * (a11 * a22 - a12 * a21) - a01 * (b1 * a22 - a12 * b2) + a02 * (b1 * a21 - a11 * b2)) /
+        det;
+    centre.y =
+        (a00 * (b1 * a22 - a12 * b2) - b0 * (a10 * a22 - a12 * a20) + a02 * (a10 * b2 - b1 * a20)) /
+        det;
+    centre.z =
+        (a00 * (a11 * b2 - b1 * a21) - a01 * (a10 * b2 - b1 * a20) + b0 * (a10 * a21 - a11 * a20)) /
+        det;
     return std::isfinite(centre.x) && std::isfinite(centre.y) && std::isfinite(centre.z);
 }
 

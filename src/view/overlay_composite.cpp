@@ -52,10 +52,10 @@ FrameRect CompositeOverlayRect(std::uint32_t* destination, std::int32_t destinat
     // stale or oversized one from reaching outside the pixels.
     const std::int32_t left = std::max(rect.left, 0);
     const std::int32_t top = std::max(rect.top, 0);
-    const std::int32_t right =
-        std::min({rect.right, background.renderWidth, layer.renderWidth, layerRowLength,
-                  backgroundStride, destinationStride});
-    const std::int32_t bottom = std::min({rect.bottom, background.renderHeight, layer.renderHeight});
+    const std::int32_t right = std::min({rect.right, background.renderWidth, layer.renderWidth,
+                                         layerRowLength, backgroundStride, destinationStride});
+    const std::int32_t bottom =
+        std::min({rect.bottom, background.renderHeight, layer.renderHeight});
     for (std::int32_t y = top; y < bottom; ++y) {
         for (std::int32_t x = left; x < right; ++x) {
             const std::uint32_t layerPixel =

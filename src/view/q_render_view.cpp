@@ -336,4 +336,9 @@ double QRenderView::MeasureDepthRange(double& nearest, double& farthest) const {
     return count > 0 ? sum / count : -1.0;
 }
 
-void QRenderView::UpdateObjectGeometry() {}
+void QRenderView::UpdateObjectGeometry() {
+    // The overlay's handles are sized for the main view's camera as it stands.
+    if (isDelegate && mainView != nullptr) {
+        static_cast<QRenderView*>(mainView)->SyncObjectsWithView(false);
+    }
+}

@@ -22,8 +22,7 @@
 // changes set the parts' selected bytes and shade again only the footprint of the parts that
 // changed (view_picking.cpp).
 //
-// The overlay of handles holds the lights' balls so far; UpdateObjectGeometry is a
-// placeholder until the other handles join it.
+// The overlay of handles holds the lights' balls so far.
 
 #include "core/id_set.h"
 #include "core/matrix4.h"
@@ -206,8 +205,8 @@ public:
     QRenderView* OverlayView() const { return overlayView.get(); }
     QDocumentBase* OverlayDocument() const { return overlayDocument.get(); }
 
-    // Places the view-dependent overlay handles for the next render; nothing on a main view.
-    // A placeholder until the overlay exists: does nothing.
+    // On an overlay view, places its handles for the main view's camera (the main view's
+    // SyncObjectsWithView without a render); nothing on a main view.
     void UpdateObjectGeometry() override;
 
     // ---- View history and draw modes ----

@@ -3,15 +3,14 @@
 // light whose radius is set from its view depth before every render, so it keeps one size on
 // the screen however far it is from the camera.
 
-#include "view/q_render_view.h"
-
+#include "core/colour.h"
 #include "core/private_heap.h"
 #include "geometry/part_record.h"
-#include "core/colour.h"
 #include "model/q_document_base.h"
 #include "model/q_light.h"
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
+#include "view/q_render_view.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,8 +3,7 @@
 // and shades again only the footprint of the parts whose byte changed: the cast frame still
 // holds which part is seen at every pixel, so nothing is cast again.
 
-#include "view/q_render_view.h"
-
+#include "core/private_heap.h"
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
 #include "model/q_document_base.h"
@@ -14,8 +13,7 @@
 #include "render/pyramid_filter.h"
 #include "render/span_shade.h"
 #include "view/overlay_composite.h"
-
-#include "core/private_heap.h"
+#include "view/q_render_view.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -37,7 +35,8 @@ class LassoCollector final : public PolygonRunSink {
 public:
     LassoCollector(const QRender& source, QMorvanObjects& collection)
         : render(source), objects(collection) {
-        TranslateBadAlloc([&] { collected.assign(static_cast<std::size_t>(objects.Count()), false); });
+        TranslateBadAlloc(
+            [&] { collected.assign(static_cast<std::size_t>(objects.Count()), false); });
     }
 
     void AddRun(std::int32_t y, std::int32_t firstX, std::int32_t lastX) override {

@@ -2,12 +2,11 @@
 // parts over the kept background, and handing the changed rectangle to the frame bitmap that
 // presents it.
 
-#include "view/q_render_view.h"
-
 #include "model/q_document_base.h"
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
 #include "view/overlay_composite.h"
+#include "view/q_render_view.h"
 
 #include <algorithm>
 
@@ -20,6 +19,7 @@ bool QRenderView::InitViewBuffers(QOffBits& bitmap, bool throwOnFailure) {
 void QRenderView::Refresh() {
     PrepareRender(viewSettings);
     storedCameraMatrix = GetCameraMatrix();
+    UpdateObjectGeometry();
     if (!isQuickMode && isDeferred) {
         isFrameValid = false;
         return;
@@ -72,10 +72,10 @@ void QRenderView::Redraw(bool full) {
         // incremental frames left it.
         const FrameRect whole{0, 0, renderWidth, renderHeight};
         if (full) overlay->dirtyRect = whole;
-        const FrameRect composed = CompositeOverlayRect(
-            overlayFrameBitmap->GetBits(), overlayFrameBitmap->GetStride() / 4, *this,
-            GetFrameStride() / 4, *overlay, drawState.isWireframe, full ? whole : rect,
-            overlay->dirtyRect, renderWidth);
+        const FrameRect composed =
+            CompositeOverlayRect(overlayFrameBitmap->GetBits(), overlayFrameBitmap->GetStride() / 4,
+                                 *this, GetFrameStride() / 4, *overlay, drawState.isWireframe,
+                                 full ? whole : rect, overlay->dirtyRect, renderWidth);
         if (!full) rect = composed;
         presented = overlayFrameBitmap;
     }

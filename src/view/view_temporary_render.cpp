@@ -4,14 +4,13 @@
 // guards, so a render that throws or is abandoned leaves the scene and this view as they
 // were.
 
-#include "view/q_render_view.h"
-
 #include "core/colour.h"
 #include "core/private_heap.h"
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
 #include "model/q_document_base.h"
 #include "render/cast_frame_pass.h"
+#include "view/q_render_view.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -78,7 +77,8 @@ double PictureScale(const QRenderView& view, std::int32_t width, std::int32_t he
                     const std::optional<ViewRectangle>& rectangle) {
     double shownSide = std::max(view.renderWidth, view.renderHeight);
     if (rectangle.has_value()) {
-        shownSide = std::max(rectangle->right - rectangle->left, rectangle->bottom - rectangle->top);
+        shownSide =
+            std::max(rectangle->right - rectangle->left, rectangle->bottom - rectangle->top);
     }
     return shownSide > 0.0 ? std::max(width, height) / shownSide : 1.0;
 }

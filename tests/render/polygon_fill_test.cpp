@@ -1,7 +1,6 @@
 #include "render/polygon_fill.h"
 
 #include "core/lcg_random.h"
-
 #include "support/even_odd.h"
 
 #include <gtest/gtest.h>
@@ -42,29 +41,45 @@ TEST(PolygonFill, RunsOfSmallShapes) {
         std::vector<FillRun> runs;
     };
     const std::vector<Case> cases = {
-        {"square", {{0, 0}, {4, 0}, {4, 4}, {0, 4}}, Large,
+        {"square",
+         {{0, 0}, {4, 0}, {4, 4}, {0, 4}},
+         Large,
          {{0, 0, 3}, {1, 0, 3}, {2, 0, 3}, {3, 0, 3}}},
-        {"flatter than a row, between centres", {{0, 0.6}, {5, 0.7}, {5, 1.4}, {0, 1.45}}, Large,
+        {"flatter than a row, between centres",
+         {{0, 0.6}, {5, 0.7}, {5, 1.4}, {0, 1.45}},
+         Large,
          {}},
-        {"wholly outside the rectangle", {{20, 20}, {30, 20}, {30, 30}}, PolygonClip{0, 0, 10, 10},
+        {"wholly outside the rectangle",
+         {{20, 20}, {30, 20}, {30, 30}},
+         PolygonClip{0, 0, 10, 10},
          {}},
         // The triangle's edges cross row 2 at its centre (y = 2.5) at x = 2.5 and 7.5.
-        {"crossing the rectangle's top", {{5, 0}, {10, 5}, {0, 5}}, PolygonClip{0, 2, 100, 100},
+        {"crossing the rectangle's top",
+         {{5, 0}, {10, 5}, {0, 5}},
+         PolygonClip{0, 2, 100, 100},
          {{2, 2, 7}, {3, 1, 8}, {4, 0, 9}}},
         {"sliver narrower than a pixel", {{1.6, 0}, {1.9, 0}, {1.9, 3}, {1.6, 3}}, Large, {}},
-        {"U shape", {{0, 0}, {2, 0}, {2, 3}, {4, 3}, {4, 0}, {6, 0}, {6, 5}, {0, 5}}, Large,
-         {{0, 0, 1}, {0, 4, 5}, {1, 0, 1}, {1, 4, 5}, {2, 0, 1}, {2, 4, 5}, {3, 0, 5},
-          {4, 0, 5}}},
+        {"U shape",
+         {{0, 0}, {2, 0}, {2, 3}, {4, 3}, {4, 0}, {6, 0}, {6, 5}, {0, 5}},
+         Large,
+         {{0, 0, 1}, {0, 4, 5}, {1, 0, 1}, {1, 4, 5}, {2, 0, 1}, {2, 4, 5}, {3, 0, 5}, {4, 0, 5}}},
         // A bow tie whose halves meet at (2, 2): each row takes its crossings in pairs.
-        {"self-intersecting", {{0, 0}, {4, 4}, {4, 0}, {0, 4}}, Large,
-         {{0, 0, 0}, {0, 3, 3}, {1, 0, 1}, {1, 2, 3}, {2, 0, 1}, {2, 2, 3}, {3, 0, 0},
-          {3, 3, 3}}},
-        {"clipped at the sides", {{-5, 0}, {50, 0}, {50, 1}, {-5, 1}}, PolygonClip{2, 0, 9, 9},
+        {"self-intersecting",
+         {{0, 0}, {4, 4}, {4, 0}, {0, 4}},
+         Large,
+         {{0, 0, 0}, {0, 3, 3}, {1, 0, 1}, {1, 2, 3}, {2, 0, 1}, {2, 2, 3}, {3, 0, 0}, {3, 3, 3}}},
+        {"clipped at the sides",
+         {{-5, 0}, {50, 0}, {50, 1}, {-5, 1}},
+         PolygonClip{2, 0, 9, 9},
          {{0, 2, 9}}},
-        {"not a number", {{0, 0}, {4, std::numeric_limits<double>::quiet_NaN()}, {0, 4}}, Large,
+        {"not a number",
+         {{0, 0}, {4, std::numeric_limits<double>::quiet_NaN()}, {0, 4}},
+         Large,
          {}},
-        {"far off, clipped", {{-1e300, -1e300}, {1e300, -1e300}, {1e300, 1e300}, {-1e300, 1e300}},
-         PolygonClip{0, 0, 2, 1}, {{0, 0, 2}, {1, 0, 2}}},
+        {"far off, clipped",
+         {{-1e300, -1e300}, {1e300, -1e300}, {1e300, 1e300}, {-1e300, 1e300}},
+         PolygonClip{0, 0, 2, 1},
+         {{0, 0, 2}, {1, 0, 2}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

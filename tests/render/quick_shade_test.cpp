@@ -17,8 +17,9 @@ constexpr std::int32_t Width = 16;
 constexpr std::int32_t Height = 12;
 
 struct Frame {
-    Frame() : pixels(static_cast<std::size_t>(Width * Height), 0x12345678u),
-              ids(static_cast<std::size_t>(Width * Height), 0u) {
+    Frame()
+        : pixels(static_cast<std::size_t>(Width * Height), 0x12345678u),
+          ids(static_cast<std::size_t>(Width * Height), 0u) {
         EXPECT_EQ(render.SetSize(pixels.data(), Width, Height, Width, false), RenderSizeOk);
         render.focalScale = 0.02;
         render.centreX = Width / 2.0;
@@ -32,8 +33,8 @@ struct Frame {
     }
     void SetId(std::int32_t x, std::int32_t y, std::uint32_t word) {
         ids[static_cast<std::size_t>(y * Width + x)] = word;
-        render.SampleBuffer(0)[static_cast<std::size_t>((y + 1) * render.Level().cellStride + x +
-                                                        1)]
+        render
+            .SampleBuffer(0)[static_cast<std::size_t>((y + 1) * render.Level().cellStride + x + 1)]
             .pixel = word;
     }
     std::uint32_t Id(std::int32_t x, std::int32_t y) const {
@@ -96,8 +97,8 @@ TEST(QuickShade, ThinPartBetweenLargerIdsIsEdgeAndColoursAreKept) {
     frame.ShadeAll(colours);
     const std::uint32_t edge = frame.render.colourWords[2] | 0xFF000000u;
     const std::uint32_t fill = frame.render.colourWords[0] | 0xFF000000u;
-    EXPECT_EQ(frame.pixels[static_cast<std::size_t>(4 * Width + 5)], fill);   // smaller id
-    EXPECT_EQ(frame.pixels[static_cast<std::size_t>(4 * Width + 4)], edge);   // beside it
+    EXPECT_EQ(frame.pixels[static_cast<std::size_t>(4 * Width + 5)], fill);  // smaller id
+    EXPECT_EQ(frame.pixels[static_cast<std::size_t>(4 * Width + 4)], edge);  // beside it
     EXPECT_EQ(frame.pixels[static_cast<std::size_t>(4 * Width + 6)], edge);
     EXPECT_EQ(frame.pixels[static_cast<std::size_t>(4 * Width + 8)], fill);
     EXPECT_EQ(frame.pixels[0], edge);  // the frame's border counts as background

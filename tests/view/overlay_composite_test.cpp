@@ -18,8 +18,8 @@ struct Frame {
         render.BuildLevelTable();
     }
     void SetCell(std::int32_t x, std::int32_t y, std::int32_t part, std::int32_t depth) {
-        SampleCell& cell = render.SampleBuffer(0)[static_cast<std::size_t>(
-            (y + 1) * render.Level().cellStride + x + 1)];
+        SampleCell& cell = render.SampleBuffer(
+            0)[static_cast<std::size_t>((y + 1) * render.Level().cellStride + x + 1)];
         cell.pixel = PixelIdOf(part, 0);
         cell.depth = depth;
     }
@@ -39,9 +39,9 @@ TEST(OverlayComposite, WeightsByAlphaAndDepth) {
     struct Case {
         const char* name;
         std::uint32_t layerPixel;
-        std::int32_t layerPart;   // -1: no layer surface
+        std::int32_t layerPart;  // -1: no layer surface
         std::int32_t layerDepth;
-        std::int32_t backDepth;   // 0: no background surface
+        std::int32_t backDepth;  // 0: no background surface
         std::uint32_t expected;
     };
     // t = alpha x factor; channel = ((65025 - t) back + t layer) >> 16.
@@ -88,12 +88,13 @@ TEST(OverlayComposite, RectanglesAreUnitedAndHeldToTheFrames) {
     std::vector<std::uint32_t> out(Side * Side, 0x12345678u);
     // Both empty: nothing written, A returned.
     const FrameRect emptyA{3, 3, 3, 5};
-    EXPECT_EQ(CompositeOverlayRect(out.data(), Side, back.render, Side, layer.render, false,
-                                   emptyA, FrameRect{}, Side),
+    EXPECT_EQ(CompositeOverlayRect(out.data(), Side, back.render, Side, layer.render, false, emptyA,
+                                   FrameRect{}, Side),
               emptyA);
     for (const std::uint32_t pixel : out) ASSERT_EQ(pixel, 0x12345678u);
 
-    EXPECT_EQ(FrameRectUnion(FrameRect{1, 2, 3, 4}, FrameRect{2, 0, 6, 3}), (FrameRect{1, 0, 6, 4}));
+    EXPECT_EQ(FrameRectUnion(FrameRect{1, 2, 3, 4}, FrameRect{2, 0, 6, 3}),
+              (FrameRect{1, 0, 6, 4}));
     EXPECT_EQ(FrameRectUnion(FrameRect{}, FrameRect{2, 0, 6, 3}), (FrameRect{2, 0, 6, 3}));
 
     // A rectangle reaching past the frame composes only the frame's pixels.

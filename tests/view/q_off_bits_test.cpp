@@ -33,9 +33,7 @@ TEST(QOffBits, ASizeThatCannotBeMadeKeepsTheOldBitmap) {
     QOffBits bitmap;
     bitmap.Create(3, 2);
     std::uint32_t* bits = bitmap.GetBits();
-    const struct {
-        std::int32_t width, height;
-    } bad[] = {{0, 2}, {3, -1}, {100000, 100000}};
+    const struct { std::int32_t width, height; } bad[] = {{0, 2}, {3, -1}, {100000, 100000}};
     for (const auto& size : bad) {
         SCOPED_TRACE(testing::Message() << size.width << " x " << size.height);
         EXPECT_THROW(bitmap.Create(size.width, size.height), KVOutOfMemoryException);

@@ -9,7 +9,7 @@ TEST(ViewDrawMode, CodesSetAndReadBack) {
         std::int32_t code;
         ViewDrawState state;
     } table[] = {
-        {0, {0, false, false}}, {1, {0, false, true}}, {2, {0, true, false}},
+        {0, {0, false, false}},  {1, {0, false, true}},  {2, {0, true, false}},
         {3, {-1, false, false}}, {4, {1, false, false}}, {5, {2, false, false}},
     };
     for (const auto& row : table) {

@@ -1,8 +1,7 @@
-#include "view/q_render_view.h"
-
 #include "model/q_document_base.h"
 #include "model/q_light.h"
 #include "view/q_off_bits.h"
+#include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
 
@@ -61,6 +60,19 @@ TEST(ViewOverlay, LightBallKeepsItsSizeOnTheScreen) {
         EXPECT_NEAR(scene.CoveredInRow(70, 0), 20, 1);
         EXPECT_EQ(scene.CoveredInRow(69 - 12, 0), 0);
     }
+}
+
+// A refresh of the overlay sizes the balls for the camera as it stands.
+TEST(ViewOverlay, OverlayRefreshFollowsTheCamera) {
+    Scene scene;
+    scene.light->position = Vec3{0.2, 0.1, 0.0};  // at depth 10: pixel (100, 69.5)
+    scene.view.SyncObjectsWithView(true);
+    ASSERT_NEAR(scene.CoveredInRow(69, 0), 20, 1);
+    // The camera steps back to twice the distance: the light is seen at (90, 64.5), and a
+    // refresh keeps its ball 20 pixels across.
+    scene.view.viewSettings.camera.position = Vec3{0.0, 0.0, -20.0};
+    scene.view.OverlayView()->Refresh();
+    EXPECT_NEAR(scene.CoveredInRow(64, 0), 20, 1);
 }
 
 TEST(ViewOverlay, BallsWithoutALightAreHiddenAndTheOverlayGoes) {

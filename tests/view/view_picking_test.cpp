@@ -1,13 +1,11 @@
-#include "view/q_render_view.h"
-
 #include "core/colour.h"
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
 #include "model/q_document_base.h"
 #include "model/q_morvan_objects.h"
 #include "render/cast_frame_pass.h"
-
 #include "support/even_odd.h"
+#include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,8 @@
-#include "view/q_render_view.h"
-
 #include "core/colour.h"
 #include "model/q_document_base.h"
 #include "model/q_morvan_objects.h"
 #include "view/q_off_bits.h"
+#include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
 

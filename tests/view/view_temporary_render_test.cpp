@@ -1,5 +1,3 @@
-#include "view/q_render_view.h"
-
 #include "core/colour.h"
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
@@ -9,12 +7,13 @@
 #include "platform/scripted_input_state.h"
 #include "render/cast_frame_pass.h"
 #include "render/render_interrupt.h"
+#include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 namespace {
