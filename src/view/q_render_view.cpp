@@ -13,6 +13,7 @@
 #include "render/render_parts.h"
 #include "render/scene_render_parts.h"
 #include "render/span_shade.h"
+#include "view/view_buffers_exception.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -85,7 +86,7 @@ bool QRenderView::InitViewBuffers(std::int32_t strideBytes, std::uint32_t* pixel
     if (result == RenderSizeOk) return true;
     if (!throwOnFailure) return false;
     if (result == RenderSizeNoMemory) throw KVOutOfMemoryException();
-    throw "Error in QRenderView::InitViewBuffers";
+    throw ViewBuffersException(result);
 }
 
 void QRenderView::PrepareRender(const ViewSettings& settings) {
@@ -147,6 +148,7 @@ std::int32_t QRenderView::RenderDocument() {
     PrepareRender(viewSettings);
     const Matrix4W viewFromWorld = ToWFirstMatrix(GetViewMatrix());
     LoadRenderParts(*this, *owner->Geometry(), viewFromWorld);
+    SyncObjectAttributes();
     // The stars are directions: only the view's rotation turns them.
     starSky.field = &owner->Geometry()->starField;
     for (std::size_t i = 0; i < 3; ++i) {
@@ -315,14 +317,6 @@ void QRenderView::TransformByInverseView(Vec3& point) const {
     point = ApplyAffine(GetInverse(GetViewMatrix()), point);
 }
 
-bool QRenderView::PickAtPixel(std::int32_t, std::int32_t, std::int32_t, std::int32_t& objectIndex,
-                              Vec3& point, Vec3& normal) const {
-    objectIndex = -1;
-    point = ZERO_VEC3;
-    normal = ZERO_VEC3;
-    return false;
-}
-
 double QRenderView::MeasureDepthRange(double& nearest, double& farthest) const {
     nearest = DBL_MAX;
     farthest = 0.0;
@@ -342,6 +336,9 @@ double QRenderView::MeasureDepthRange(double& nearest, double& farthest) const {
     return count > 0 ? sum / count : -1.0;
 }
 
-void QRenderView::SyncObjectsWithView(bool) {}
-
-void QRenderView::UpdateObjectGeometry() {}
+void QRenderView::UpdateObjectGeometry() {
+    // The overlay's handles are sized for the main view's camera as it stands.
+    if (isDelegate && mainView != nullptr) {
+        static_cast<QRenderView*>(mainView)->SyncObjectsWithView(false);
+    }
+}

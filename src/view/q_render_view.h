@@ -17,23 +17,44 @@
 // its own) removes them. The scene scale is a constant of the program, so a view made for a
 // preview or a temporary render changes nothing beyond itself.
 //
-// PickAtPixel, SyncObjectsWithView and UpdateObjectGeometry are placeholders until picking
-// and the overlay join the view: nothing is ever hit and there is no overlay to bring up to
-// date.
+// Picking reads the cast frame: every sample cell holds the id of the part seen there, so a
+// pick never intersects the scene again and the part picked is the part drawn. Selection
+// changes set the parts' selected bytes and shade again only the footprint of the parts that
+// changed (view_picking.cpp).
+//
+// The overlay of handles holds the lights' balls so far.
 
+#include "core/id_set.h"
 #include "core/matrix4.h"
+#include "core/private_block.h"
 #include "core/vec3.h"
 #include "model/document_view.h"
 #include "render/fog_render_data.h"
+#include "render/polygon_fill.h"
 #include "render/q_render.h"
 #include "render/render_light.h"
+#include "view/view_draw_mode.h"
+#include "view/q_off_bits.h"
+#include "view/view_buffers_exception.h"
+#include "view/view_history.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 class QDocumentBase;
+
+// A rectangle of the view in pixels, as doubles.
+struct ViewRectangle {
+    double left = 0.0;
+    double top = 0.0;
+    double right = 0.0;
+    double bottom = 0.0;
+};
 
 // The last progress report of a render: current of from..to in stage.
 struct RenderProgressState {
@@ -49,12 +70,14 @@ public:
     // the default camera); becomes the document's render view. Throws
     // KVOutOfMemoryException.
     explicit QRenderView(QDocumentBase* owner);
+    // Drops the overlay, its view before its document.
+    ~QRenderView() override;
 
     // Points the view at pixels (width x height words, rows strideBytes apart), hands it the
     // settings and sizes the renderer. Returns true when the renderer was sized; otherwise
     // false, or with throwOnFailure a refused allocation throws KVOutOfMemoryException and a
-    // size below 8 or a stride below the width the text "Error in
-    // QRenderView::InitViewBuffers". The view's width and height are set either way.
+    // size below 8 or a stride below the width ViewBuffersException. The view's width and
+    // height are set either way.
     bool InitViewBuffers(std::int32_t strideBytes, std::uint32_t* pixels, std::int32_t width,
                          std::int32_t height, bool throwOnFailure);
 
@@ -125,25 +148,147 @@ public:
     void TransformByView(Vec3& point) const;
     void TransformByInverseView(Vec3& point) const override;
 
-    // Picks the object at pixel (x, y) of frame buffer 0, 1 or 2: true for a hit, with the
-    // object's index, the view-space point and the facing normal.
-    // A placeholder until the renderer exists: never a hit.
+    // ---- Picking and selection (view_picking.cpp) ----
+
+    // Picks the part seen at pixel (x, y) of sample buffer 0, 1 or 2 of the last cast: true
+    // for a hit, with its part index, the view-space point on the pixel's ray at the cell's
+    // depth and the unit normal facing the eye. No hit (outside the frame, an empty pixel, an
+    // unsized view): false, index -1, point and normal untouched.
     bool PickAtPixel(std::int32_t buffer, std::int32_t x, std::int32_t y, std::int32_t& objectIndex,
                      Vec3& point, Vec3& normal) const override;
+
+    // Copies the selected bytes of the scene geometry's part records into the renderer's
+    // parts, which a load of the parts leaves clear.
+    void SyncObjectAttributes();
+
+    // Sets the selected byte of the scene geometry's part records of ids (the document's
+    // selection when null) to value and, with redraw, shades again the footprint of the parts
+    // whose byte changed. Nothing without a document and its objects. Throws
+    // KVOutOfMemoryException.
+    void SetSelection(const IdSet* ids, bool value, bool redraw);
+
+    // Shades again the footprint of the parts of ids (the document's selection when null)
+    // with their selected bytes as the part records hold them. Throws KVOutOfMemoryException.
+    void RedrawSelection(const IdSet* ids);
+
+    // Selects the visible parts seen at a pixel whose centre lies inside polygon (screen
+    // pixels, even-odd rule), added to the selection or replacing it, and redraws the parts
+    // whose selection changed. Nothing without a document and its objects. Throws
+    // KVOutOfMemoryException.
+    void SelectInPolygon(std::span<const PolygonPoint> polygon, bool add);
+
+    // A click's selection: index -1 clears the selection; otherwise the object at index is
+    // toggled (QMorvanObjects::ToggleSelection with mode and all), after clearing the
+    // selection unless add. Redraws the parts whose selection changed. Throws
+    // KVOutOfMemoryException.
+    void UpdateSelection(std::int32_t index, bool add, std::int32_t mode, bool all);
 
     // The mean view depth of the covered pixels of the last cast, sampled every 4 pixels,
     // with their least and greatest depth; -1.0 (least the largest double, greatest 0) when
     // nothing is covered.
     double MeasureDepthRange(double& nearest, double& farthest) const override;
 
-    // Brings the objects and lights shown in the view's overlay up to date; nothing without
-    // an overlay.
-    // A placeholder until the overlay exists: does nothing.
+    // ---- The overlay of handles (view_overlay.cpp) ----
+
+    // Makes (on) or drops (off) the overlay: a secondary view over a document of its own,
+    // drawn with this view's camera into its own pixels at this view's size, holding one
+    // hidden ball for each of the 16 light slots. Nothing on a secondary view. Throws
+    // KVOutOfMemoryException.
+    void CreateSecondaryScene(bool on);
+
+    // Places the overlay's handles: the ball of light i at the light, its radius 10 pixels at
+    // the light's view depth, shown; the balls of slots without a light hidden. With render
+    // the overlay is drawn. Nothing without an overlay. Throws KVOutOfMemoryException.
     void SyncObjectsWithView(bool render) override;
 
-    // Places the view-dependent overlay handles for the next render; nothing on a main view.
-    // A placeholder until the overlay exists: does nothing.
+    // The overlay's view and document (null without an overlay).
+    QRenderView* OverlayView() const { return overlayView.get(); }
+    QDocumentBase* OverlayDocument() const { return overlayDocument.get(); }
+
+    // On an overlay view, places its handles for the main view's camera (the main view's
+    // SyncObjectsWithView without a render); nothing on a main view.
     void UpdateObjectGeometry() override;
+
+    // ---- View history and draw modes ----
+
+    // Pushes a copy of the settings into the history (at most five, the oldest dropped).
+    // Throws KVOutOfMemoryException or std::bad_alloc, the history unchanged.
+    void PushViewHistory() { viewHistory.Push(viewSettings); }
+    // A copy of the newest history entry, or of the settings when the history is empty.
+    ViewSettings GetLastViewSettings() const { return viewHistory.Last(viewSettings); }
+    // Drops the newest history entry; nothing when empty.
+    void PopViewHistory() { viewHistory.Pop(); }
+    // Draw-mode code 0..5 (view_draw_mode.h); other codes change nothing.
+    void SetDrawMode(std::int32_t code) { ViewDrawStateSetMode(drawState, code); }
+    std::int32_t GetDrawMode() const { return ViewDrawStateMode(drawState); }
+    // The main view of a secondary view, else the view itself.
+    QRenderView& GetMainView() {
+        return isDelegate && mainView != nullptr ? static_cast<QRenderView&>(*mainView) : *this;
+    }
+
+    ViewHistory viewHistory;
+    ViewDrawState drawState;
+
+    // ---- Refresh and redraw (view_refresh.cpp) ----
+
+    // Sizes the view on bitmap, which becomes the frame bitmap the view presents through
+    // (not owned; it must outlive the view's use of it), as the pixel-buffer form does.
+    bool InitViewBuffers(QOffBits& bitmap, bool throwOnFailure);
+
+    // The full render: the settings to the renderer, the camera matrix kept, the whole frame
+    // rendered (the changed rectangle the whole frame; none on a secondary view). While the
+    // view defers without quick mode nothing renders and the frame is no longer valid.
+    // Throws KVOutOfMemoryException; QAbortException and UserAbortRender pass through.
+    void Refresh();
+    // Draws the background backup again without the selected parts (they are about to
+    // move); nothing without a selection. UserAbortRender passes through.
+    void RenderParts();
+    // Keeps the frame just rendered as the background of incremental frames.
+    void ResetAuxBuffers();
+    // Refresh, ResetAuxBuffers and RenderParts, on the secondary view too when asked; the
+    // defer flag then follows quick mode.
+    void RedrawAll(bool withSecondary);
+    // Presents the changed rectangle through the frame bitmap, or the whole bitmap when full,
+    // in draw mode 2 or while deferring. With an overlay that shows a handle and an overlay
+    // frame bitmap, the overlay's picture is composed over the view's into that bitmap
+    // (CompositeOverlayRect), which is presented instead. Nothing on a secondary view or
+    // without a frame bitmap.
+    void Redraw(bool full);
+    // True when the overlay shows any handle.
+    bool AnyObjectActive() const;
+
+    QOffBitsBase* frameBitmap = nullptr;         // not owned
+    QOffBitsBase* overlayFrameBitmap = nullptr;  // not owned; the view's size
+    FrameRect dirtyRect;                  // what changed since the last presentation
+
+    // ---- Temporary renders (view_temporary_render.cpp) ----
+
+    // Takes source's settings and what its renderer is set to beyond them (camera drive,
+    // render options, shading switches, colour words, polling, depth and light-map
+    // constants). Throws KVOutOfMemoryException or std::bad_alloc.
+    void CopyViewOptions(const QRenderView& source);
+
+    // Renders the document at width x height through a temporary view that sees what this
+    // view sees, magnified by the longer side over this view's longer side (or the
+    // rectangle's, when given), without selection marks: width x height words, rows packed,
+    // straight alpha. Empty without a document or its geometry. This view, its settings and
+    // the parts' selected bytes are as before whatever happens. Throws KVOutOfMemoryException
+    // and ViewBuffersException (a side below 8); QAbortException and UserAbortRender from the
+    // render pass through.
+    PrivateBlockPtr<std::uint32_t> RenderTemporaryView(
+        std::int32_t width, std::int32_t height,
+        const std::optional<ViewRectangle>& rectangle = std::nullopt);
+
+    // The same picture rendered by this view itself into a new buffer, with background mode 1
+    // or 2 on a black background (2 also a black second colour). Afterwards, and also when
+    // the render throws or is abandoned, the view's settings, draw state, level and the
+    // pixels it was sized on are back and the selected bytes restored; after a finished
+    // render the view's own picture is drawn again (RedrawAll). Throws
+    // KVOutOfMemoryException and ViewBuffersException; QAbortException and UserAbortRender
+    // pass through.
+    PrivateBlockPtr<std::uint32_t> RenderToBuffer(
+        std::int32_t width, std::int32_t height, std::int32_t backgroundMode,
+        const std::optional<ViewRectangle>& rectangle = std::nullopt);
 
     std::int32_t FrameWidth() const override { return renderWidth; }
     std::int32_t FrameHeight() const override { return renderHeight; }
@@ -175,6 +320,9 @@ public:
     void ClearRenderFlags() override;
 
 private:
+    std::unique_ptr<QDocumentBase> overlayDocument;
+    std::unique_ptr<QRenderView> overlayView;
+    std::vector<std::uint32_t> overlayPixels;
     std::uint32_t* ownPixels = nullptr;
     std::int32_t ownStrideBytes = 0;
 };

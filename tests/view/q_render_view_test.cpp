@@ -12,6 +12,7 @@
 #include "object/q_reference_object.h"
 #include "render/cast_frame_pass.h"
 #include "render/span_shade.h"
+#include "view/view_buffers_exception.h"
 
 #include <gtest/gtest.h>
 
@@ -200,7 +201,13 @@ TEST(QRenderView, InitViewBuffers) {
     EXPECT_FALSE(view.InitViewBuffers(6 * 4, pixels.data(), 6, 6, false));
     EXPECT_EQ(view.FrameWidth(), 6);
     EXPECT_EQ(view.FrameHeight(), 6);
-    EXPECT_THROW(view.InitViewBuffers(6 * 4, pixels.data(), 6, 6, true), const char*);
+    try {
+        view.InitViewBuffers(6 * 4, pixels.data(), 6, 6, true);
+        ADD_FAILURE() << "no exception";
+    } catch (const ViewBuffersException& failure) {
+        EXPECT_EQ(failure.SizeResult(), RenderSizeTooSmall);
+        EXPECT_EQ(failure.Message(), "Error in QRenderView::InitViewBuffers");
+    }
 
     EXPECT_TRUE(view.InitViewBuffers(64 * 4, pixels.data(), 64, 48, true));
     EXPECT_EQ(view.FrameWidth(), 64);

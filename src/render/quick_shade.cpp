@@ -1,0 +1,122 @@
+#include "render/quick_shade.h"
+
+#include "core/private_heap.h"
+#include "render/background_shade.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+namespace {
+
+// w of 16384 of colour against fog, per channel, opaque.
+std::uint32_t BlendTowardsFog(std::uint32_t colour, std::uint32_t fog, std::int32_t w) {
+    std::uint32_t out = 0xFF000000u;
+    for (std::int32_t shift = 0; shift < 24; shift += 8) {
+        const std::int64_t c = (colour >> shift) & 0xFFu;
+        const std::int64_t f = (fog >> shift) & 0xFFu;
+        const std::int64_t v = (c * w + f * (DepthCueFull - w)) / DepthCueFull;
+        out |= static_cast<std::uint32_t>(std::clamp<std::int64_t>(v, 0, 255)) << shift;
+    }
+    return out;
+}
+
+// The centre of a view-space bound quadric (the point where its gradient vanishes: A c = -b
+// for the 3x3 block A and the linear terms b), by Cramer's rule; false when A is singular.
+bool BoundCentre(const Matrix4W& bound, Vec3& centre) {
+    const auto& e = bound.m;
+    const double a00 = e[5], a01 = e[6], a02 = e[7];
+    const double a10 = e[9], a11 = e[10], a12 = e[11];
+    const double a20 = e[13], a21 = e[14], a22 = e[15];
+    const double det = a00 * (a11 * a22 - a12 * a21) - a01 * (a10 * a22 - a12 * a20) +
+                       a02 * (a10 * a21 - a11 * a20);
+    if (!(std::fabs(det) > 1e-300)) return false;
+    const double b0 = -e[1], b1 = -e[2], b2 = -e[3];
+    centre.x =
+        (b0 * (a11 * a22 - a12 * a21) - a01 * (b1 * a22 - a12 * b2) + a02 * (b1 * a21 - a11 * b2)) /
+        det;
+    centre.y =
+        (a00 * (b1 * a22 - a12 * b2) - b0 * (a10 * a22 - a12 * a20) + a02 * (a10 * b2 - b1 * a20)) /
+        det;
+    centre.z =
+        (a00 * (a11 * b2 - b1 * a21) - a01 * (a10 * b2 - b1 * a20) + b0 * (a10 * a21 - a11 * a20)) /
+        det;
+    return std::isfinite(centre.x) && std::isfinite(centre.y) && std::isfinite(centre.z);
+}
+
+FlatPartColours ComputeColours(const QRender& render, const RenderPart& part) {
+    const std::uint32_t base = part.isSelected != 0 ? render.colourWords[3] : render.colourWords[0];
+    const std::uint32_t edge = render.colourWords[2];
+    FlatPartColours colours{base | 0xFF000000u, edge | 0xFF000000u};
+    Vec3 centre{};
+    if (render.shade.isFogOn && BoundCentre(part.bound, centre) && centre.z > 0.0) {
+        const double distance = std::sqrt(Vec3Dot(centre, centre));
+        const std::int32_t w =
+            DepthCueWeight(render.shade, distance, centre.x / centre.z, centre.y / centre.z);
+        colours.fill = BlendTowardsFog(base, render.shade.fogColour, w);
+        colours.edge = BlendTowardsFog(edge, render.shade.fogColour, w);
+    }
+    return colours;
+}
+
+}  // namespace
+
+void QuickShadeRegion(QRender& render, const SpanRegion& region, bool useBackup,
+                      std::vector<FlatPartColours>& colours) {
+    if (!render.BuffersReady() || region.HasNoRows()) return;
+    const SampleCell* cells = render.SampleBuffer(useBackup ? 1 : 0);
+    std::uint32_t* out = nullptr;
+    std::size_t stride = 0;
+    if (useBackup) {
+        out = render.ExtraPlanes();
+        stride = static_cast<std::size_t>(render.TargetStride());
+    } else if (render.reductionLevel == 0) {
+        out = render.Target();
+        stride = static_cast<std::size_t>(render.TargetStride());
+    } else {
+        out = render.ReducedFrame(render.reductionLevel);
+        stride = static_cast<std::size_t>(render.Level().width);
+    }
+    if (cells == nullptr || out == nullptr) return;
+    const std::int32_t partCount = render.parts.Count();
+    if (static_cast<std::int32_t>(colours.size()) < partCount) {
+        TranslateBadAlloc([&] { colours.resize(static_cast<std::size_t>(partCount)); });
+    }
+
+    const RenderLevel& level = render.Level();
+    const std::size_t cellStride = static_cast<std::size_t>(level.cellStride);
+    const std::int32_t top = std::max(region.Top(), 0);
+    const std::int32_t bottom = std::min(region.Bottom(), level.height);
+    for (std::int32_t y = top; y < bottom; ++y) {
+        const SampleCell* row = cells + static_cast<std::size_t>(y + 1) * cellStride + 1;
+        std::uint32_t* rowOut = out + static_cast<std::size_t>(y) * stride;
+        for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
+            const std::int32_t x0 = std::max<std::int32_t>(t[0], 0);
+            const std::int32_t x1 = std::min<std::int32_t>(t[1], level.width);
+            for (std::int32_t x = x0; x < x1; ++x) {
+                const SampleCell* cell = row + x;
+                const std::uint32_t id = cell->pixel & PixelIdMask;
+                if (id == 0) {
+                    rowOut[x] = render.colourWords[1];
+                    continue;
+                }
+                const std::int32_t index = static_cast<std::int32_t>(id >> 5) - 1;
+                // A cell left from a frame with more parts names no part now: it shows the
+                // background instead of reading past the parts.
+                if (index >= partCount) {
+                    rowOut[x] = render.colourWords[1];
+                    continue;
+                }
+                FlatPartColours& part = colours[static_cast<std::size_t>(index)];
+                if (part.fill == FlatColoursPending) {
+                    part = ComputeColours(render, render.parts.Part(index));
+                }
+                const bool isEdge = ((cell + 1)->pixel & PixelIdMask) < id ||
+                                    ((cell - 1)->pixel & PixelIdMask) < id ||
+                                    ((cell + cellStride)->pixel & PixelIdMask) < id ||
+                                    ((cell - cellStride)->pixel & PixelIdMask) < id;
+                rowOut[x] = isEdge ? part.edge : part.fill;
+            }
+        }
+    }
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+// The flat preview: pixels coloured straight from the ids in their sample cells, without
+// lighting, in one fill colour per part and an edge colour where the part meets the
+// background or a part of smaller id. It needs no casting and no shading stage, so it is the
+// fastest way to show what a frame's cells hold.
+//
+// A pixel takes its part's fill colour when none of its four neighbours (right, left, below,
+// above; the frame's border counts as background) has a smaller id (PixelWord & 0x7FFFFFF),
+// else its edge colour; a pixel of id 0 takes the background word. A part's colours are the
+// renderer's fill word (the selected-fill word for a selected part) and edge word, blended
+// towards the fog colour by the depth-cue weight of the centre of the part's bound when the
+// depth cue is on, and are computed once per part and kept in the caller's table.
+
+#include "render/q_render.h"
+#include "render/span_region.h"
+
+#include <cstdint>
+#include <vector>
+
+// The fill word of a part whose colours are still to be computed.
+inline constexpr std::uint32_t FlatColoursPending = 0x80000000u;
+
+// One part's flat colours, 0xAARRGGBB.
+struct FlatPartColours {
+    std::uint32_t fill = FlatColoursPending;
+    std::uint32_t edge = 0;
+};
+
+// Colours the pixels of region (current level pixels, held to the level) from sample buffer 1
+// into the first extra plane when useBackup, else from buffer 0 into the current level's
+// output. colours grows to the part count with pending entries; entries already computed are
+// kept. Nothing without sized buffers, the sample buffer or the output. Throws
+// KVOutOfMemoryException when colours cannot grow.
+void QuickShadeRegion(QRender& render, const SpanRegion& region, bool useBackup,
+                      std::vector<FlatPartColours>& colours);

@@ -1,0 +1,281 @@
+#include "core/colour.h"
+#include "geometry/part_render_record.h"
+#include "geometry/scene_geometry.h"
+#include "model/q_document_base.h"
+#include "model/q_morvan_objects.h"
+#include "render/cast_frame_pass.h"
+#include "support/even_odd.h"
+#include "view/q_render_view.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <set>
+#include <vector>
+
+namespace {
+
+constexpr std::int32_t Width = 64;
+constexpr std::int32_t Height = 48;
+
+// What a brute-force ray caster sees through a pixel centre: the nearest ball the ray
+// enters, the view depth of the entry, and whether the answer is too close to call (the ray
+// passes within a twentieth of a pixel of a ball's rim, or two balls are entered at nearly one
+// depth). The balls are read from the parts' world-space sphere forms: centre -(e1, e2, e3) /
+// e5, squared radius |centre|^2 - e0 / e5.
+struct CastHit {
+    std::int32_t index = -1;
+    double depth = std::numeric_limits<double>::infinity();
+    bool isAmbiguous = false;
+};
+
+CastHit CastPixel(const QRenderView& view, const SceneGeometry& geometry, std::int32_t x,
+                  std::int32_t y) {
+    const double focal = view.focalScale * 1000.0;
+    Vec3 eye{};
+    view.TransformByInverseView(eye);
+    // View depth is the ray parameter: the view direction has z = 1.
+    const Vec3 d = view.ViewDirToWorld(
+        Vec3{(x - view.centreX + 0.5) / focal, (y - view.centreY + 0.5) / focal, 1.0});
+    const double dd = Vec3Dot(d, d);
+    CastHit hit;
+    double second = std::numeric_limits<double>::infinity();
+    for (std::int32_t i = 0; i < geometry.PartCount(); ++i) {
+        const PartRenderRecord& record = *geometry.Part(i);
+        EXPECT_EQ(record.surfaceCount, 1);
+        const auto& e = record.Surfaces()[0].m;
+        const Vec3 centre{-e[1] / e[5], -e[2] / e[5], -e[3] / e[5]};
+        const double radius = std::sqrt(Vec3Dot(centre, centre) - e[0] / e[5]);
+        // The ray's nearest approach to the centre, at parameter tc.
+        const Vec3 toCentre = Vec3Sub(centre, eye);
+        const double tc = Vec3Dot(toCentre, d) / dd;
+        const Vec3 nearest = Vec3Sub(toCentre, Vec3Scale(d, tc));
+        const double miss = Vec3Length(nearest);
+        const double pixel = tc / focal * std::sqrt(dd);
+        if (std::fabs(miss - radius) < 0.05 * pixel) hit.isAmbiguous = true;
+        if (miss >= radius) continue;
+        const double t = tc - std::sqrt(radius * radius - miss * miss) / std::sqrt(dd);
+        if (t <= 0.0) continue;
+        if (t < hit.depth) {
+            second = hit.depth;
+            hit.depth = t;
+            hit.index = i;
+        } else {
+            second = std::min(second, t);
+        }
+    }
+    if (std::isfinite(second) && second - hit.depth < 1e-6 * hit.depth) hit.isAmbiguous = true;
+    return hit;
+}
+
+// A camera at (0, 0, -10) looking along +z: world (x, y, 0) is seen at pixel
+// (32 + 100 x, 24 + 100 y).
+struct Scene {
+    Scene() : view(&document), pixels(static_cast<std::size_t>(Width * Height), 0u) {
+        view.viewSettings.camera.Assign(QCamera());
+        view.viewSettings.camera.position = Vec3{0.0, 0.0, -10.0};
+        EXPECT_TRUE(view.InitViewBuffers(Width * 4, pixels.data(), Width, Height, true));
+    }
+    void Render() { ASSERT_EQ(view.RenderDocument(), CastDone); }
+    SceneGeometry& Geometry() { return *document.Geometry(); }
+    QMorvanObjects& Objects() { return *document.Objects(); }
+
+    QDocumentBase document;
+    QRenderView view;
+    std::vector<std::uint32_t> pixels;
+};
+
+// Three overlapping balls about the origin.
+void AddOverlappingBalls(Scene& scene) {
+    const Colour white = ColourFromBytes(255, 255, 255);
+    scene.Objects().AddShapeType1(0.12, white, Vec3{0.0, 0.0, 0.0});
+    scene.Objects().AddShapeType1(0.08, white, Vec3{0.12, 0.06, -0.05});
+    scene.Objects().AddShapeType1(0.1, white, Vec3{-0.1, -0.08, 0.1});
+}
+
+TEST(ViewPicking, PicksWhatARayCasterSeesOverEveryPixel) {
+    Scene scene;
+    AddOverlappingBalls(scene);
+    scene.Render();
+    const double focal = scene.view.focalScale * 1000.0;
+
+    std::set<std::int32_t> seen;
+    std::int32_t compared = 0;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            const CastHit expected = CastPixel(scene.view, scene.Geometry(), x, y);
+            if (expected.isAmbiguous) continue;
+            SCOPED_TRACE(testing::Message() << "pixel " << x << ", " << y);
+            std::int32_t index = 99;
+            Vec3 point{7.0, 7.0, 7.0};
+            Vec3 normal{7.0, 7.0, 7.0};
+            const bool isHit = scene.view.PickAtPixel(0, x, y, index, point, normal);
+            ++compared;
+            ASSERT_EQ(index, expected.index);
+            ASSERT_EQ(isHit, expected.index >= 0);
+            if (!isHit) {
+                EXPECT_EQ(point.x, 7.0);  // a miss leaves the outputs alone
+                EXPECT_EQ(normal.x, 7.0);
+                continue;
+            }
+            seen.insert(index);
+            EXPECT_NEAR(point.z, expected.depth, 1e-5 * expected.depth);
+            EXPECT_NEAR(point.x, (x - scene.view.centreX + 0.5) * point.z / focal, 1e-9);
+            EXPECT_NEAR(point.y, (y - scene.view.centreY + 0.5) * point.z / focal, 1e-9);
+            // A unit normal, facing the eye.
+            EXPECT_NEAR(Vec3Length(normal), 1.0, 1e-9);
+            EXPECT_LT(Vec3Dot(normal, point), 0.0);
+        }
+    }
+    EXPECT_GT(compared, Width * Height * 9 / 10);
+    EXPECT_EQ(seen, (std::set<std::int32_t>{0, 1, 2}));
+}
+
+TEST(ViewPicking, NoHitOutsideTheFrameOrBeforeARender) {
+    Scene scene;
+    AddOverlappingBalls(scene);
+    std::int32_t index = 5;
+    Vec3 point{}, normal{};
+    EXPECT_FALSE(scene.view.PickAtPixel(0, Width / 2, Height / 2, index, point, normal));
+    EXPECT_EQ(index, -1);
+    scene.Render();
+    const std::int32_t outside[][2] = {{-1, 0}, {0, -1}, {Width, 0}, {0, Height}};
+    for (const auto& p : outside) {
+        index = 5;
+        EXPECT_FALSE(scene.view.PickAtPixel(0, p[0], p[1], index, point, normal));
+        EXPECT_EQ(index, -1);
+    }
+    EXPECT_TRUE(scene.view.PickAtPixel(0, Width / 2, Height / 2, index, point, normal));
+}
+
+// Small balls across the frame, five columns by three rows, indices row by row.
+void AddBallGrid(Scene& scene) {
+    const Colour grey = ColourFromBytes(160, 160, 200);
+    for (std::int32_t row = 0; row < 3; ++row) {
+        for (std::int32_t column = 0; column < 5; ++column) {
+            scene.Objects().AddShapeType1(0.025, grey,
+                                          Vec3{-0.24 + 0.12 * column, -0.14 + 0.14 * row, 0.0});
+        }
+    }
+}
+
+std::set<std::int32_t> SelectedRecords(Scene& scene) {
+    std::set<std::int32_t> ids;
+    for (std::int32_t i = 0; i < scene.Geometry().PartCount(); ++i) {
+        if (scene.Geometry().Part(i)->selected != 0) ids.insert(i);
+    }
+    return ids;
+}
+
+std::set<std::int32_t> SelectionOf(Scene& scene) {
+    const auto ids = scene.Objects().SelectionIds().Ids();
+    return {ids.begin(), ids.end()};
+}
+
+TEST(ViewPicking, LassoSelectsThePartsSeenAtPixelCentresInside) {
+    Scene scene;
+    AddBallGrid(scene);
+    scene.Render();
+
+    const std::vector<std::vector<PolygonPoint>> lassos = {
+        // A concave hook, a self-crossing bow tie, a thin sliver and one that encloses nothing.
+        {{2, 2}, {40, 3}, {41, 20}, {20, 14}, {8, 40}, {3, 30}},
+        {{5, 5}, {60, 44}, {60, 5}, {5, 44}},
+        {{0, 23.2}, {63, 23.2}, {63, 23.7}, {0, 23.7}},
+        {{30.1, 0.1}, {30.3, 0.1}, {30.3, 0.3}},
+    };
+    for (std::size_t k = 0; k < lassos.size(); ++k) {
+        SCOPED_TRACE(k);
+        const std::vector<PolygonPoint>& lasso = lassos[k];
+        std::set<std::int32_t> expected;
+        for (std::int32_t y = 0; y < Height; ++y) {
+            for (std::int32_t x = 0; x < Width; ++x) {
+                if (!InsideEvenOdd(lasso, x + 0.5, y + 0.5)) continue;
+                std::int32_t index = -1;
+                Vec3 point{}, normal{};
+                if (scene.view.PickAtPixel(0, x, y, index, point, normal)) expected.insert(index);
+            }
+        }
+        scene.view.SelectInPolygon(lasso, false);
+        EXPECT_EQ(SelectionOf(scene), expected);
+        EXPECT_EQ(SelectedRecords(scene), expected);
+    }
+}
+
+TEST(ViewPicking, LassoAddsToTheSelectionAndRedrawsOnlyThePartsThatChanged) {
+    Scene scene;
+    AddBallGrid(scene);
+    scene.Render();
+    const std::vector<std::uint32_t> plain = scene.pixels;
+
+    // The left column, then the right column added to it.
+    const std::vector<PolygonPoint> left{{0, 0}, {12, 0}, {12, 48}, {0, 48}};
+    const std::vector<PolygonPoint> right{{52, 0}, {64, 0}, {64, 48}, {52, 48}};
+    scene.view.SelectInPolygon(left, false);
+    const std::set<std::int32_t> leftIds = SelectionOf(scene);
+    ASSERT_EQ(leftIds, (std::set<std::int32_t>{0, 5, 10}));
+    scene.view.SelectInPolygon(right, true);
+    EXPECT_EQ(SelectionOf(scene), (std::set<std::int32_t>{0, 4, 5, 9, 10, 14}));
+
+    // The selected balls are drawn lighter; every other pixel keeps its value.
+    std::int32_t changed = 0;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y * Width + x);
+            std::int32_t index = -1;
+            Vec3 point{}, normal{};
+            scene.view.PickAtPixel(0, x, y, index, point, normal);
+            const bool isSelected = index >= 0 && SelectionOf(scene).count(index) == 1;
+            if (!isSelected) {
+                ASSERT_EQ(scene.pixels[i], plain[i]) << x << ", " << y;
+            } else if (scene.pixels[i] != plain[i]) {
+                ++changed;
+            }
+        }
+    }
+    EXPECT_GT(changed, 0);
+
+    // The redrawn frame is the frame a full render of the selection gives, to within the
+    // dither's last step.
+    const std::vector<std::uint32_t> redrawn = scene.pixels;
+    scene.Render();
+    for (std::size_t i = 0; i < redrawn.size(); ++i) {
+        for (std::int32_t shift = 0; shift < 32; shift += 8) {
+            const std::int32_t a = static_cast<std::int32_t>((redrawn[i] >> shift) & 0xFF);
+            const std::int32_t b = static_cast<std::int32_t>((scene.pixels[i] >> shift) & 0xFF);
+            ASSERT_LE(std::abs(a - b), 1) << "pixel " << i;
+        }
+    }
+
+    // A lasso around nothing, not adding, clears the selection and draws the balls plain.
+    scene.view.SelectInPolygon(std::vector<PolygonPoint>{{30, 0.1}, {31, 0.1}, {31, 0.4}}, false);
+    EXPECT_TRUE(SelectionOf(scene).empty());
+    EXPECT_TRUE(SelectedRecords(scene).empty());
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        for (std::int32_t shift = 0; shift < 32; shift += 8) {
+            const std::int32_t a = static_cast<std::int32_t>((plain[i] >> shift) & 0xFF);
+            const std::int32_t b = static_cast<std::int32_t>((scene.pixels[i] >> shift) & 0xFF);
+            ASSERT_LE(std::abs(a - b), 1) << "pixel " << i;
+        }
+    }
+}
+
+TEST(ViewPicking, ClickSelectionTogglesAndClears) {
+    Scene scene;
+    AddBallGrid(scene);
+    scene.Render();
+    scene.view.UpdateSelection(3, false, 0, false);
+    EXPECT_EQ(SelectionOf(scene), (std::set<std::int32_t>{3}));
+    scene.view.UpdateSelection(7, true, 0, false);
+    EXPECT_EQ(SelectedRecords(scene), (std::set<std::int32_t>{3, 7}));
+    scene.view.UpdateSelection(3, true, 0, false);
+    EXPECT_EQ(SelectedRecords(scene), (std::set<std::int32_t>{7}));
+    scene.view.UpdateSelection(-1, false, 0, false);
+    EXPECT_TRUE(SelectedRecords(scene).empty());
+    EXPECT_TRUE(SelectionOf(scene).empty());
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+#include "core/colour.h"
+#include "geometry/part_render_record.h"
+#include "geometry/scene_geometry.h"
+#include "model/q_document_base.h"
+#include "model/q_morvan_objects.h"
+#include "platform/input_state.h"
+#include "platform/scripted_input_state.h"
+#include "render/cast_frame_pass.h"
+#include "render/render_interrupt.h"
+#include "view/q_render_view.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+// A document of three balls seen from (0, 0, -10) along +z through a width x height view,
+// sized to fill about the same part of any view (the focal length is 1000 pixels).
+struct Scene {
+    Scene(std::int32_t w, std::int32_t h)
+        : view(&document), width(w), height(h), pixels(static_cast<std::size_t>(w * h), 0u) {
+        view.viewSettings.camera.Assign(QCamera());
+        view.viewSettings.camera.position = Vec3{0.0, 0.0, -10.0};
+        EXPECT_TRUE(view.InitViewBuffers(w * 4, pixels.data(), w, h, true));
+        const double s = w / 64.0;
+        const Colour white = ColourFromBytes(255, 255, 255);
+        document.Objects()->AddShapeType1(0.12 * s, white, Vec3{0.0, 0.0, 0.0});
+        document.Objects()->AddShapeType1(0.08 * s, ColourFromBytes(200, 80, 40),
+                                          Vec3{0.12 * s, 0.06 * s, -0.05 * s});
+        document.Objects()->AddShapeType1(0.1 * s, ColourFromBytes(60, 200, 90),
+                                          Vec3{-0.1 * s, -0.08 * s, 0.1 * s});
+    }
+    std::int32_t PartAt(std::int32_t x, std::int32_t y) const {
+        std::int32_t index = -1;
+        Vec3 point{}, normal{};
+        view.PickAtPixel(0, x, y, index, point, normal);
+        return index;
+    }
+
+    QDocumentBase document;
+    QRenderView view;
+    std::int32_t width;
+    std::int32_t height;
+    std::vector<std::uint32_t> pixels;
+};
+
+// Thumbnail pixel (i, j) looks along the ray halfway between full pixels 10 i + 4 and
+// 10 i + 5 (and the rows likewise): where those four show one part (or none), each channel
+// lies within their range, give or take the dither.
+TEST(ViewTemporaryRender, ThumbnailIsTheViewScaledDown) {
+    Scene scene(640, 480);
+    ASSERT_EQ(scene.view.RenderDocument(), CastDone);
+    const std::vector<std::uint32_t> full = scene.pixels;
+
+    const PrivateBlockPtr<std::uint32_t> thumbnail = scene.view.RenderTemporaryView(64, 48);
+    ASSERT_NE(thumbnail.get(), nullptr);
+    std::int32_t compared = 0;
+    std::int32_t covered = 0;
+    for (std::int32_t j = 0; j < 48; ++j) {
+        for (std::int32_t i = 0; i < 64; ++i) {
+            const std::int32_t x = 10 * i + 4;
+            const std::int32_t y = 10 * j + 4;
+            const std::int32_t part = scene.PartAt(x, y);
+            if (scene.PartAt(x + 1, y) != part || scene.PartAt(x, y + 1) != part ||
+                scene.PartAt(x + 1, y + 1) != part) {
+                continue;
+            }
+            ++compared;
+            if (part >= 0) ++covered;
+            const std::uint32_t got = thumbnail.get()[j * 64 + i];
+            for (std::int32_t shift = 0; shift < 32; shift += 8) {
+                std::int32_t low = 255;
+                std::int32_t high = 0;
+                for (std::int32_t dy = 0; dy < 2; ++dy) {
+                    for (std::int32_t dx = 0; dx < 2; ++dx) {
+                        const std::int32_t c = static_cast<std::int32_t>(
+                            (full[static_cast<std::size_t>((y + dy) * 640 + x + dx)] >> shift) &
+                            0xFF);
+                        low = std::min(low, c);
+                        high = std::max(high, c);
+                    }
+                }
+                const std::int32_t c = static_cast<std::int32_t>((got >> shift) & 0xFF);
+                EXPECT_GE(c, low - 3) << i << ", " << j << " shift " << shift;
+                EXPECT_LE(c, high + 3) << i << ", " << j << " shift " << shift;
+            }
+        }
+    }
+    EXPECT_GT(compared, 64 * 48 * 9 / 10);
+    EXPECT_GT(covered, 100);
+
+    // The view itself, its picture and the document's view are as they were.
+    EXPECT_EQ(scene.pixels, full);
+    EXPECT_EQ(scene.document.RenderView(), &scene.view);
+    EXPECT_EQ(scene.view.viewSettings.camera.m, 1.0);
+}
+
+TEST(ViewTemporaryRender, SelectionIsNotDrawnAndSurvivesAnAbandonedRender) {
+    Scene scene(80, 60);
+    ASSERT_EQ(scene.view.RenderDocument(), CastDone);
+    scene.view.UpdateSelection(1, false, 0, false);
+    ASSERT_EQ(scene.document.Geometry()->Part(1)->selected, 1);
+
+    // Without selection marks the thumbnail is the unselected picture.
+    const PrivateBlockPtr<std::uint32_t> marked = scene.view.RenderTemporaryView(80, 60);
+    scene.view.UpdateSelection(-1, false, 0, false);
+    const PrivateBlockPtr<std::uint32_t> plain = scene.view.RenderTemporaryView(80, 60);
+    ASSERT_NE(marked.get(), nullptr);
+    EXPECT_TRUE(std::equal(marked.get(), marked.get() + 80 * 60, plain.get()));
+    scene.view.UpdateSelection(1, false, 0, false);
+
+    // A click waiting for the window abandons the thumbnail's render.
+    ScriptedInputState script;
+    ScopedInputStateSource installed(script);
+    script.QueueLeftButtonDownAfterPeeks(0);
+    scene.view.poll.mode = -1;
+    scene.view.poll.rowMask = 0;
+    const Vec3 position = scene.view.viewSettings.camera.position;
+    EXPECT_THROW(scene.view.RenderTemporaryView(40, 30), UserAbortRender);
+    EXPECT_EQ(scene.document.Geometry()->Part(1)->selected, 1);
+    EXPECT_EQ(scene.document.Objects()->SelectionIds().Count(), 1);
+    EXPECT_EQ(scene.document.RenderView(), &scene.view);
+    EXPECT_EQ(scene.view.viewSettings.camera.m, 1.0);
+    EXPECT_EQ(Vec3Compare(scene.view.viewSettings.camera.position, position), 0);
+    EXPECT_EQ(scene.view.viewSettings.lights.Count(), 2);
+}
+
+TEST(ViewTemporaryRender, SidesTooSmallThrowTheNamedException) {
+    Scene scene(80, 60);
+    EXPECT_THROW(scene.view.RenderTemporaryView(7, 30), ViewBuffersException);
+    EXPECT_EQ(scene.document.RenderView(), &scene.view);
+}
+
+TEST(ViewTemporaryRender, RenderToBufferGivesTheThumbnailAndPutsTheViewBack) {
+    Scene scene(80, 60);
+    ASSERT_EQ(scene.view.RenderDocument(), CastDone);
+    scene.view.UpdateSelection(2, false, 0, false);
+    const std::vector<std::uint32_t> before = scene.pixels;
+
+    const PrivateBlockPtr<std::uint32_t> thumbnail = scene.view.RenderTemporaryView(40, 30);
+    const PrivateBlockPtr<std::uint32_t> own = scene.view.RenderToBuffer(40, 30, 0);
+    ASSERT_NE(own.get(), nullptr);
+    EXPECT_TRUE(std::equal(own.get(), own.get() + 40 * 30, thumbnail.get()));
+    // The view is sized on its pixels again and has drawn its picture, selection and all.
+    EXPECT_EQ(scene.view.Target(), scene.pixels.data());
+    EXPECT_EQ(scene.view.renderWidth, 80);
+    EXPECT_EQ(scene.view.viewSettings.camera.m, 1.0);
+    // (to within the dither's last step: the selection was shaded over the first frame).
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        for (std::int32_t shift = 0; shift < 32; shift += 8) {
+            const std::int32_t a = static_cast<std::int32_t>((before[i] >> shift) & 0xFF);
+            const std::int32_t b = static_cast<std::int32_t>((scene.pixels[i] >> shift) & 0xFF);
+            ASSERT_LE(std::abs(a - b), 1) << "pixel " << i;
+        }
+    }
+    EXPECT_EQ(scene.document.Geometry()->Part(2)->selected, 1);
+
+    // Background mode 1: black where nothing is drawn.
+    const PrivateBlockPtr<std::uint32_t> black = scene.view.RenderToBuffer(40, 30, 1);
+    EXPECT_EQ(black.get()[0] & 0xFFFFFFu, 0u);
+    EXPECT_NE(scene.view.viewSettings.colours[0].r, 0.0);
+
+    // An abandoned render puts the settings and the pixels back as well.
+    ScriptedInputState script;
+    ScopedInputStateSource installed(script);
+    script.QueueLeftButtonDownAfterPeeks(0);
+    scene.view.poll.mode = -1;
+    scene.view.poll.rowMask = 0;
+    EXPECT_THROW(scene.view.RenderToBuffer(40, 30, 2), UserAbortRender);
+    EXPECT_EQ(scene.view.Target(), scene.pixels.data());
+    EXPECT_EQ(scene.view.renderWidth, 80);
+    EXPECT_EQ(scene.view.viewSettings.camera.m, 1.0);
+    EXPECT_NE(scene.view.viewSettings.colours[0].r, 0.0);
+    EXPECT_EQ(scene.document.Geometry()->Part(2)->selected, 1);
+}
+
+}  // namespace
