@@ -52,6 +52,15 @@ bool SetWrappedPrimitive(PartTexture& texture, const WrapMapRecord& wrap,
     return true;
 }
 
+// The part's revolution mapping when it keeps angles and has been laid, else null.
+const ObjectTex* AngleKeepingMapping(const ObjectTex* mapping) {
+    if (mapping == nullptr || mapping->type != 1 || !mapping->IsUsable() ||
+        mapping->records == nullptr || mapping->numSurfs <= 0) {
+        return nullptr;
+    }
+    return mapping;
+}
+
 }  // namespace
 
 void LoadPartTextures(QRender& render, const SceneGeometry& geometry,
@@ -65,13 +74,19 @@ void LoadPartTextures(QRender& render, const SceneGeometry& geometry,
         if (params == nullptr || params->image == nullptr || !TexPyramidHasImage(*params->image)) {
             continue;
         }
-        if (record.objectTex != nullptr) continue;
+        const ObjectTex* revolution = AngleKeepingMapping(record.objectTex);
+        // A custom revolution mapping lays its own tiles, which the shading does not read.
+        if (record.objectTex != nullptr && revolution == nullptr && record.auxTex == nullptr) {
+            continue;
+        }
         PartTexture& texture = textures[static_cast<std::size_t>(i)];
-        if (record.auxTex != nullptr) {
+        if (record.auxTex != nullptr || revolution != nullptr) {
             const CustomRevTex* mapping = UsableTiles(*params);
             if (mapping == nullptr) continue;
-            texture.mapping = TextureMapping::SurfaceList;
+            texture.mapping =
+                record.auxTex != nullptr ? TextureMapping::SurfaceList : TextureMapping::Revolution;
             texture.surfaceList = record.auxTex;
+            texture.revolution = revolution;
             SetTiles(texture, *mapping, *params->image);
         } else if (record.wrapMap != nullptr &&
                    !SetWrappedPrimitive(texture, *record.wrapMap, *params)) {

@@ -3,9 +3,10 @@
 // Which of the scene geometry's parts the renderer shades with a texture, and how. A part is
 // textured when its material holds an image pyramid with an image. It takes the image flat
 // (the planar mapping) when its record has no mapping source of its own, and through its
-// material's tiles when it is a box or a flat-sided cylinder with a wrap map or has a surface
-// mapping list. Parts that carry a revolution mapping or a corner rod's wrap map, or whose
-// material holds no usable tiles, keep their own colour until the shading reads them.
+// material's tiles when it is a box or a flat-sided cylinder with a wrap map, has a surface
+// mapping list or carries an angle-keeping revolution mapping. Parts with a custom revolution
+// mapping or a corner rod's wrap map, or whose material holds no usable tiles, keep their own
+// colour until the shading reads them.
 
 #include "core/matrix4.h"
 

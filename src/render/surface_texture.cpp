@@ -3,6 +3,7 @@
 #include "core/float_convert.h"
 #include "render/q_render.h"
 #include "texture/object_tex.h"
+#include "texture/rev_tex.h"
 #include "texture/surface_mapping_entry.h"
 #include "texture/surface_tex_coords.h"
 #include "texture/tex_maps.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace {
@@ -345,6 +347,98 @@ bool SurfaceListCoords(const BufferArray& list, std::int32_t surface, const Vec3
     return true;
 }
 
+// How far the profile point (r, y) lies from a surface's profile. Straight profiles are
+// measured exactly, ellipses by their normalised radius; other conics only by how far the
+// point lies outside their height range.
+double ProfileDistance(const Rtp& profile, double r, double y) {
+    const double outside =
+        std::max({0.0, std::min(profile.y1, profile.y2) - y, y - std::max(profile.y1, profile.y2)});
+    switch (static_cast<ProfileKind>(profile.type)) {
+        case ProfileKind::Straight: {
+            const double dr = profile.r2 - profile.r1;
+            const double dy = profile.y2 - profile.y1;
+            const double squared = dr * dr + dy * dy;
+            const double t =
+                squared > 0.0
+                    ? std::clamp(((r - profile.r1) * dr + (y - profile.y1) * dy) / squared, 0.0,
+                                 1.0)
+                    : 0.0;
+            return std::hypot(r - (profile.r1 + t * dr), y - (profile.y1 + t * dy));
+        }
+        case ProfileKind::Elliptic:
+        case ProfileKind::EllipticPolar:
+            if (!(profile.a > 0.0 && profile.b > 0.0)) return outside;
+            return outside +
+                   std::fabs(std::hypot(r / profile.a, (y - profile.yOffset) / profile.b) - 1.0) *
+                       std::min(profile.a, profile.b);
+        default:
+            return outside;
+    }
+}
+
+// ln r for the angle-keeping length of a straight profile; the axis and below count as -30.
+double LogRadius(double r) { return r > 0.0 ? std::max(std::log(r), -30.0) : -30.0; }
+
+// Surface coordinates of a point of a part's surface of revolution under its angle-keeping
+// mapping: the angle around the y axis from +x towards +z, and the length coordinate of the
+// point on the surface's profile, in units of the local radius so that both keep the image's
+// shape. The footprint's scale is 1 / r, with r at least 10^-3 on the axis. The records carry
+// no surface numbers, so the surface whose profile passes nearest the point lays the length
+// (where two surfaces meet, both give the same length there). False without a usable record.
+bool RevolutionCoords(const ObjectTex& mapping, const Vec3& point, double& u, double& v,
+                      double& perDistance) {
+    if (mapping.records == nullptr) return false;
+    const double r = std::hypot(point.x, point.z);
+    const RevTex* nearest = nullptr;
+    double best = std::numeric_limits<double>::infinity();
+    const std::int32_t count = std::min(mapping.numSurfs, mapping.recordCapacity);
+    for (std::int32_t i = 0; i < count; ++i) {
+        const RevTex* record = mapping.records[i];
+        if (record == nullptr) continue;
+        const double distance = ProfileDistance(record->profile, r, point.y);
+        if (distance < best) {
+            best = distance;
+            nearest = record;
+        }
+    }
+    if (nearest == nullptr) return false;
+    u = std::atan2(point.z, point.x);
+    if (u < 0.0) u += 2.0 * std::numbers::pi;
+    const Rtp& profile = nearest->profile;
+    switch (static_cast<ProfileKind>(profile.type)) {
+        case ProfileKind::Straight:
+            if (std::fabs(profile.r2 - profile.r1) > 1e-5 * std::max(profile.r1, profile.r2)) {
+                v = nearest->start + (LogRadius(r) - LogRadius(profile.r1)) / profile.a;
+            } else {
+                // A cylinder: the distance along it in units of its radius.
+                const double e = std::hypot(r - profile.r1, point.y - profile.y1) / profile.r1;
+                v = nearest->start + (1.0 - profile.a * 0.5 * e) * e;
+            }
+            break;
+        case ProfileKind::Elliptic:
+        case ProfileKind::EllipticPolar:
+        case ProfileKind::HyperbolicPolar:
+        case ProfileKind::Hyperbolic:
+        case ProfileKind::Parabolic: {
+            const double y = point.y - profile.yOffset;
+            const ProfileKind kind = static_cast<ProfileKind>(profile.type);
+            double m = kind == ProfileKind::Parabolic ? ProfileCurveMeasureParabolic(r, y, *nearest)
+                       : kind == ProfileKind::Elliptic || kind == ProfileKind::EllipticPolar
+                           ? ProfileCurveMeasure(r, y, *nearest)
+                           : ProfileCurveMeasureHyperbolic(r, y, *nearest);
+            // A profile laid from top to bottom measures downwards.
+            if (profile.y1 >= profile.y2) m = -m;
+            v = nearest->lOffset + m;
+            break;
+        }
+        default:
+            return false;
+    }
+    if (!std::isfinite(u) || !std::isfinite(v)) return false;
+    perDistance = 1.0 / std::max(r, 1e-3);
+    return true;
+}
+
 enum class ChainEnd { Empty, Ended, Covered };
 
 // Hands the tiles of the cell of map under (u, v) to onTile(tile, v) until one covers the
@@ -447,11 +541,17 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
         double u = 0.0;
         double v = 0.0;
         double k = part.primitive[0];
-        const bool hasCoords =
-            part.mapping == TextureMapping::SurfaceList
-                ? part.surfaceList != nullptr &&
-                      SurfaceListCoords(*part.surfaceList, surface, Vec3{x, y, z}, u, v, k)
-                : PrimitiveCoords(part, surface, x, y, z, u, v);
+        bool hasCoords = false;
+        if (part.mapping == TextureMapping::SurfaceList) {
+            hasCoords = part.surfaceList != nullptr &&
+                        SurfaceListCoords(*part.surfaceList, surface, Vec3{x, y, z}, u, v, k);
+        } else if (part.mapping != TextureMapping::Revolution) {
+            hasCoords = PrimitiveCoords(part, surface, x, y, z, u, v);
+        }
+        // A surface without an entry of its own in the list takes the revolution mapping.
+        if (!hasCoords && part.revolution != nullptr) {
+            hasCoords = RevolutionCoords(*part.revolution, Vec3{x, y, z}, u, v, k);
+        }
         if (hasCoords) {
             const double footprint = SurfaceFootprint(pixel, p, n) * k * k;
             auto onTile = [&](const TexTile& tile, double vAt) {

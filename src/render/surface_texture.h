@@ -41,6 +41,13 @@
 // coordinate functions (surface_tex_coords.h), in the entry's own frame, and reaches the same
 // tiles; the coordinates' angle per unit of distance takes the place of k. The tiles' polar
 // caps are not read, so near an ellipsoid's poles the body's tiles cover the point.
+//
+// Revolution mappings. A part whose own mapping object keeps angles (every sphere and the other
+// shapes of revolution without a custom mapping) takes the angle u around its y axis and the
+// length v of the point along its profile, measured in units of the local radius r so that u
+// and v keep the image's shape (a sphere's v is Mercator's); the material's tiles cover (u, v)
+// as above, the footprint divided by r^2. The profile record is the one of the surface whose
+// profile passes nearest the point. Polar caps are not read here either.
 
 #include "core/matrix4.h"
 #include "core/vec3.h"
@@ -50,6 +57,7 @@
 #include <vector>
 
 class CustomRevTex;
+class ObjectTex;
 class QRender;
 struct BufferArray;
 struct TexPyramid;
@@ -69,6 +77,7 @@ enum class TextureMapping : std::uint8_t {
     Box = 1,                // wrap map of a box, through the mapping object's tiles
     FlatSidedCylinder = 2,  // wrap map of a flat-sided cylinder, likewise
     SurfaceList = 3,        // the part's surface mapping list, likewise
+    Revolution = 4,         // the part's own angle-keeping revolution mapping, likewise
 };
 
 // One part's texture as the span shading reads it: about 220 bytes.
@@ -85,6 +94,9 @@ struct PartTexture {
     std::array<double, 2> bandCellLengths{};
     // SurfaceList: the part's entries (SurfaceMappingEntry buffers from firstIndex on).
     const BufferArray* surfaceList = nullptr;
+    // Revolution, and SurfaceList surfaces without an entry: the part's own mapping object,
+    // whose surface records give the length coordinate along the profile.
+    const ObjectTex* revolution = nullptr;
     std::uint32_t baseColour = 0;   // 0xRRGGBB: fills what no sample covers
     std::uint8_t hasTint = 0;
     std::array<std::uint8_t, 3> tintColour{0x80, 0x80, 0x80};  // red, green, blue; 0x80 neutral

@@ -65,7 +65,7 @@ Matrix4W ViewFromWorld() {
     return m;
 }
 
-TEST_F(TexturedScene, WrappedBoxesTakeTheirMaterialsTilesAndOtherMappingsWait) {
+TEST_F(TexturedScene, PartsReachTheirMaterialsTilesThroughTheirOwnMappings) {
     QRender render;
     LoadRenderParts(render, geometry, ViewFromWorld());
     ASSERT_EQ(render.partTextures.parts.size(), 4u);
@@ -80,9 +80,13 @@ TEST_F(TexturedScene, WrappedBoxesTakeTheirMaterialsTilesAndOtherMappingsWait) {
     // The part matrix carries view space back into the box's own frame.
     EXPECT_DOUBLE_EQ(box->partFromView.m[12], -10.0);
 
-    // The cylinder has a revolution mapping, which the shading does not read yet; the plain box
+    // The cylinder reads its own revolution mapping through the material's tiles; the plain box
     // has no image.
-    EXPECT_EQ(render.partTextures.Find(1), nullptr);
+    const PartTexture* cylinder = render.partTextures.Find(1);
+    ASSERT_NE(cylinder, nullptr);
+    EXPECT_EQ(cylinder->mapping, TextureMapping::Revolution);
+    EXPECT_EQ(cylinder->revolution, geometry.Part(1)->objectTex);
+    EXPECT_EQ(cylinder->tiles, params.mapping.get());
     EXPECT_EQ(render.partTextures.Find(2), nullptr);
     EXPECT_EQ(render.partTextures.Find(4), nullptr);
 

@@ -4,6 +4,7 @@
 #include "render/q_render.h"
 #include "render/span_shade.h"
 #include "core/private_heap.h"
+#include "geometry/shape_builder_support.h"
 #include "texture/object_tex.h"
 #include "texture/surface_mapping_entry.h"
 #include "texture/tex_maps.h"
@@ -390,6 +391,109 @@ TEST(SurfaceTexture, SurfaceListEntriesPlaceThePointInTheirOwnFrame) {
     EXPECT_EQ(at(1, 5.0), base);
     EXPECT_EQ(at(3, 5.0), base);
     EXPECT_EQ(at(4, 5.0), base);
+}
+
+// The ramp's texel under the view-space point p of a part under its revolution mapping, with
+// the single tile of a 10-long mapping placed 0.03 ahead in u and 0.05 behind in v of (u, v).
+std::array<std::int32_t, 3> RevolutionSample(TexPyramid& pyramid, const ObjectTex& revolution,
+                                             double u, double v, const Matrix4W& partFromView,
+                                             const Vec3& p, const Vec3& n) {
+    const double wrapped = v - 10.0 * std::floor(v / 10.0);
+    const double ca = u > 6.2 ? u + 0.03 - 2 * std::numbers::pi : u + 0.03;
+    OneTileMapping one(ca, wrapped - 0.05, 0.0);
+    Lookup lookup(pyramid, 0x0000FF);
+    lookup.part.mapping = TextureMapping::Revolution;
+    lookup.part.revolution = &revolution;
+    lookup.part.tiles = &one.mapping;
+    lookup.part.bandCellLengths = {10.0, 0.0};
+    lookup.part.partFromView = partFromView;
+    std::array<std::int32_t, 3> out{};
+    ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 0, false, false, p, n);
+    return out;
+}
+
+TEST(SurfaceTexture, SphereTakesTheAngleAndMercatorLengthOfItsHitPoint) {
+    TexPyramid pyramid;
+    ASSERT_EQ(SetRamp(pyramid), 0);
+    // A unit sphere 1.6 before the eye, with the angle-keeping mapping a sphere part gets; the
+    // pixels there cover a few texels of the tile.
+    const double radius = 1.0;
+    const double depth = 1.6;
+    std::array<Rtp, 1> profile{
+        EllipticProfile(0.0, -radius, radius, 0.0, 0.0, radius, radius, radius)};
+    UniRevTex mapping;
+    mapping.Build(profile);
+    ASSERT_TRUE(mapping.IsUsable());
+    Matrix4W partFromView = Identity();
+    partFromView.m[12] = -depth;
+
+    constexpr double Pi = std::numbers::pi;
+    struct Case {
+        double latitude, longitude;  // of a hit point the eye sees (part z below -1 / 1.6)
+    };
+    const Case cases[] = {{0.0, 1.5 * Pi}, {0.5, 1.4 * Pi}, {-0.4, 1.6 * Pi}, {0.3, 1.3 * Pi}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.latitude);
+        SCOPED_TRACE(c.longitude);
+        // The hit point on the sphere, the gradient there, and where it lies in view space.
+        const Vec3 hit{radius * std::cos(c.latitude) * std::cos(c.longitude),
+                       radius * std::sin(c.latitude),
+                       radius * std::cos(c.latitude) * std::sin(c.longitude)};
+        const Vec3 p{hit.x, hit.y, hit.z + depth};
+        // The angle from +x towards +z, and Mercator's length from the equator, which the
+        // mapping lays from its own origin at the lower pole.
+        const double u = c.longitude;
+        const double v = mapping.records[0]->lOffset + std::atanh(hit.y / radius);
+        const auto out = RevolutionSample(pyramid, mapping, u, v, partFromView, p, hit);
+        // s = 100 (u - ca) = -3 and t = 100 (v - cd) = 5 texels from the image centre; the
+        // doubled levels that near points read sit a quarter texel off the image's own.
+        EXPECT_NEAR(out[0] / 512.0, 31.5 - 3.0, 0.3);
+        EXPECT_NEAR(out[1] / 512.0, 31.5 + 5.0, 0.3);
+    }
+}
+
+TEST(SurfaceTexture, ClosedCylinderPointsTakeTheLengthOfTheSurfaceTheyLieOn) {
+    TexPyramid pyramid;
+    ASSERT_EQ(SetRamp(pyramid), 0);
+    // A cylinder of radius 2 from y = -1 to 1 with its caps: bottom cap, side, top cap.
+    std::array<Rtp, 3> profiles{
+        StraightProfile(-1.0, -1.0, 0.0, 2.0, 2.0, 1.0, ProfilePosition::BottomCap),
+        StraightProfile(-1.0, 1.0, 2.0, 2.0, 2.0, 0.0, ProfilePosition::Side),
+        StraightProfile(1.0, 1.0, 2.0, 0.0, 2.0, -1.0, ProfilePosition::TopCap)};
+    UniRevTex mapping;
+    mapping.Build(profiles);
+    ASSERT_TRUE(mapping.IsUsable());
+    const double side = mapping.records[1]->start;
+    const double top = mapping.records[2]->start;
+
+    constexpr double Pi = std::numbers::pi;
+    struct Case {
+        Vec3 hit;   // part space
+        Vec3 n;     // gradient, facing the eye
+        double u, v;
+    };
+    const Case cases[] = {
+        // The side, a quarter of its height up: 1.5 / 2 radii from its lower rim.
+        {{0.0, 0.5, -2.0}, {0.0, 0.0, -1.0}, 1.5 * Pi, side + 0.75},
+        // The top cap halfway to the axis: ln(2 / 1) radii from its rim.
+        {{std::sqrt(0.5), 1.0, -std::sqrt(0.5)}, {0.0, 1.0, -1.0}, 1.75 * Pi,
+         top + std::log(2.0)},
+        // The bottom cap at a quarter of its radius: ln 0.5 past the axis' floor of -30.
+        {{-0.5, -1.0, -0.0001}, {0.0, -1.0, -1.0}, Pi + std::atan2(0.0001, 0.5),
+         std::log(0.5) + 30.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.v);
+        // The point 1.2 before the eye, its surface turned towards it.
+        Matrix4W partFromView = Identity();
+        partFromView.m[4] = c.hit.x;
+        partFromView.m[8] = c.hit.y;
+        partFromView.m[12] = c.hit.z - 1.2;
+        const auto out = RevolutionSample(pyramid, mapping, c.u, c.v, partFromView,
+                                          Vec3{0.0, 0.0, 1.2}, c.n);
+        EXPECT_NEAR(out[0] / 512.0, 31.5 - 3.0, 0.3);
+        EXPECT_NEAR(out[1] / 512.0, 31.5 + 5.0, 0.3);
+    }
 }
 
 TEST(SurfaceTexture, WrappedPrimitiveOutsideItsTilesShowsTheBaseColour) {

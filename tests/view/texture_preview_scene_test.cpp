@@ -97,6 +97,10 @@ TEST_F(TexturePreviewSceneTest, DrawsASphereWearingTheTexturesRecord) {
     for (const Tone tone : plain) covered += tone != Tone::Background ? 1 : 0;
     // A sphere of radius 0.6 at depth 10 seen at focal length 1000: radius 60 pixels.
     EXPECT_NEAR(covered, 3.14159 * 60 * 60, 0.05 * 3.14159 * 60 * 60);
+    // The sphere shows the texture: the tiles laid over it show both of the image's bands.
+    const auto count = [&](Tone wanted) { return std::count(plain.begin(), plain.end(), wanted); };
+    EXPECT_GT(count(Tone::Red), covered / 10);
+    EXPECT_GT(count(Tone::Blue), covered / 10);
 
     // The sphere wears the texture (it is the texture's one scene object), yet it belongs
     // to the preview's own scene, not to the user's document.
