@@ -1,5 +1,6 @@
 #include "texture/object_tex.h"
 
+#include "core/lcg_random.h"
 #include "core/private_heap.h"
 #include "texture/texture_params.h"
 
@@ -155,7 +156,7 @@ CustomRevTex::~CustomRevTex() = default;
 
 std::uint32_t CustomRevTex::NextRandom() {
     const std::uint32_t current = buildMarker;
-    buildMarker = buildMarker * 1664525u + 1013904223u;
+    buildMarker = LcgNext(buildMarker);
     return current;
 }
 

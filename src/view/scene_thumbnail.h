@@ -9,18 +9,14 @@
 #include <cstdint>
 
 class QRenderView;
-struct ViewSettings;
 
-// Renders view's document through a temporary view of width x height pixels seen with
-// settings (null: view's own), the magnification scaled by the ratio of the long sides of
-// the two frames (when view is sized) so the picture shows what the view shows, and returns the width x height words 0xAARRGGBB, rows packed;
-// byteCount receives width x height x 4. Null (byteCount untouched) when the view has no
-// document, the size is below the renderer's least (8) or the render's memory is refused: a
-// refused render gives back what it took and leaves no picture rather than throwing.
-// QAbortException and UserAbortRender from the render pass through.
+// QRenderView::RenderTemporaryView with its failures as no picture: width x height words
+// 0xAARRGGBB of what view shows, rows packed, byteCount receiving width x height x 4. Null
+// (byteCount untouched) when the view has no document, a side is below the renderer's least
+// (8) or above 8192, or the render's memory is refused. QAbortException and UserAbortRender
+// from the render pass through.
 PrivateBlockPtr<std::uint32_t> RenderTemporaryView(std::uint32_t& byteCount, QRenderView& view,
-                                                   std::int32_t width, std::int32_t height,
-                                                   const ViewSettings* settings);
+                                                   std::int32_t width, std::int32_t height);
 
 // The 128 x 128 thumbnail of view's scene: rendered at 256 pixels on the long side of the
 // view's frame (the short side in proportion, truncated), cropped to the centred square and

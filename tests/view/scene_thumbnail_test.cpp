@@ -118,11 +118,11 @@ TEST(SceneThumbnail, NothingWithoutAPicture) {
     EXPECT_EQ(byteCount, 7u);
     // A view without a document renders nothing.
     QRenderView loose(nullptr);
-    EXPECT_EQ(RenderTemporaryView(byteCount, loose, 64, 64, nullptr), nullptr);
+    EXPECT_EQ(RenderTemporaryView(byteCount, loose, 64, 64), nullptr);
     EXPECT_EQ(byteCount, 7u);
     // A temporary render of the document's view has the size asked for.
     const PrivateBlockPtr<std::uint32_t> small =
-        RenderTemporaryView(byteCount, view, 32, 16, nullptr);
+        RenderTemporaryView(byteCount, view, 32, 16);
     ASSERT_NE(small, nullptr);
     EXPECT_EQ(byteCount, 32u * 16u * 4u);
 }
