@@ -3,8 +3,6 @@
 #include "gizmo/gizmo_object.h"
 #include "gizmo/gizmo_scene.h"
 #include "gizmo/hit_scoring.h"
-#include "gizmo/preset_motion.h"
-#include "gizmo/sound_sink.h"
 #include "gizmo/world_step.h"
 
 #include <algorithm>
@@ -75,26 +73,6 @@ std::optional<std::vector<ScriptedKey>> ParseKeyScript(std::string_view script) 
     std::stable_sort(keys.begin(), keys.end(),
                      [](const ScriptedKey& a, const ScriptedKey& b) { return a.frame < b.frame; });
     return keys;
-}
-
-void PressTriggerKey(GizmoScene& scene, std::int32_t keyIndex) {
-    if (scene.world == nullptr || keyIndex < 0 || keyIndex > 30) return;
-    scene.paused = 0;
-    GizmoWorld& world = *scene.world;
-    const std::int32_t bit = 1 << keyIndex;
-    for (const auto& owned : world.objects) {
-        GizmoObject& object = *owned;
-        if (!object.IsFlipper() || (object.flipper.keyBits & bit) == 0) continue;
-        const bool wasMoving = object.inMotion != 0;
-        TriggerMotion(world, object, 0.0);
-        SoundSink* sink = CurrentSoundSink();
-        if (scene.muted != 0 || wasMoving || object.sound < 0 || sink == nullptr ||
-            static_cast<std::size_t>(object.sound) >= scene.soundNames.size()) {
-            continue;
-        }
-        sink->PlaySoundByName(scene.soundNames[static_cast<std::size_t>(object.sound)], 1.0f, 1.0f,
-                              1.0f);
-    }
 }
 
 void StepGizmoFrame(GizmoScene& scene) {

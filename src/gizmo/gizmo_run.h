@@ -26,12 +26,6 @@ struct ScriptedKey {
 // An empty script gives no entries.
 std::optional<std::vector<ScriptedKey>> ParseKeyScript(std::string_view script);
 
-// Presses trigger key keyIndex: the gizmo is no longer paused, and each flipper whose keyBits
-// has that bit is triggered (a one-way flipper at its second pose returns); a flipper that
-// was at rest plays its sound through the sound sink unless the scene is muted. Nothing
-// happens without a loaded gizmo.
-void PressTriggerKey(GizmoScene& scene, std::int32_t keyIndex);
-
 // One frame of a loaded gizmo that is not paused: the simulation steps by the scene's step
 // time (StepWorld), and the frame's sounds go to the sound sink. Nothing happens without a
 // gizmo or while paused. Throws KVOutOfMemoryException as StepWorld does.

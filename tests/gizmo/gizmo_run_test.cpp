@@ -1,6 +1,7 @@
 #include "gizmo/gizmo_run.h"
 
 #include "core/scalar_maths.h"
+#include "gizmo/game_input.h"
 #include "gizmo/gizmo_scene.h"
 #include "gizmo/sound_sink.h"
 
@@ -61,16 +62,16 @@ TEST(GizmoRun, ATriggerKeyStartsItsFlipperAndSoundsOnlyFromRest) {
     ASSERT_EQ(LoadGizmo(FixturePath, scene), 0) << scene.errorText;
     const GizmoObject& paddle = *scene.world->objects[1];
 
-    PressTriggerKey(scene, 1);  // key "2": nothing listens
+    TriggerControls(scene, TriggerKeyBit, 1);  // key "2": nothing listens
     EXPECT_EQ(paddle.inMotion, 0);
     EXPECT_TRUE(sink.played.empty());
 
-    PressTriggerKey(scene, 0);
+    TriggerControls(scene, TriggerKeyBit, 0);
     EXPECT_EQ(scene.paused, 0);
     EXPECT_EQ(paddle.inMotion, 1);
     EXPECT_EQ(scene.movingPartList, (std::vector<std::int32_t>{1, 3}));
     EXPECT_EQ(sink.played, std::vector<std::string>{"gizmos/Sounds/flip.wav"});
-    PressTriggerKey(scene, 0);  // still moving: silent
+    TriggerControls(scene, TriggerKeyBit, 0);  // still moving: silent
     EXPECT_EQ(sink.played.size(), 1u);
     SetSoundSink(nullptr);
 }
@@ -83,7 +84,7 @@ TEST(GizmoRun, APartThatStartsMovingLeavesThePictureAsItWas) {
     ASSERT_EQ(LoadGizmo(FixturePath, scene), 0) << scene.errorText;
     ASSERT_TRUE(scene.simulationRender->IsReady());
     const std::vector<std::uint32_t> first = scene.viewBits;
-    PressTriggerKey(scene, 0);
+    TriggerControls(scene, TriggerKeyBit, 0);
     RenderMovingParts(scene);
     EXPECT_EQ(scene.movingPartList.size(), 2u);
     ASSERT_EQ(scene.viewBits.size(), first.size());
@@ -110,7 +111,7 @@ TEST(GizmoRun, SteppedFramesDropTheBallOntoTheStageAndSwingThePaddle) {
     EXPECT_EQ(ball.position.y, 2.0);
     scene.paused = 0;
     double lowest = ball.position.y;
-    PressTriggerKey(scene, 0);
+    TriggerControls(scene, TriggerKeyBit, 0);
     for (int frame = 0; frame < 30; ++frame) {
         StepGizmoFrame(scene);
         lowest = std::min(lowest, ball.position.y);

@@ -13,6 +13,7 @@
 
 #include "app/process_init.h"
 #include "gizmo/gizmo_run.h"
+#include "gizmo/game_input.h"
 #include "gizmo/gizmo_scene.h"
 #include "gizmo/sound_sink.h"
 #include "imaging/image_file.h"
@@ -116,7 +117,7 @@ int Run(const Options& o) {
     for (std::int32_t frame = 0; frame < o.frames && status == 0; ++frame) {
         sink.frame = frame;
         for (; nextKey < o.keys.size() && o.keys[nextKey].frame == frame; ++nextKey) {
-            PressTriggerKey(scene, o.keys[nextKey].keyIndex);
+            TriggerControls(scene, TriggerKeyBit, o.keys[nextKey].keyIndex);
         }
         StepGizmoFrame(scene);
         std::printf("%s\n", GizmoFrameJson(scene, frame).c_str());
