@@ -25,7 +25,7 @@ void ViewSettings::CopyFrom(const ViewSettings& from) {
     viewAngle = from.viewAngle;
     viewDoubles = from.viewDoubles;
     viewFlags = from.viewFlags;
-    viewMode = from.viewMode;
+    shadowsOn = from.shadowsOn;
     colours = from.colours;
     lights.SyncFrom(from.lights);
     fogLayers.layers = from.fogLayers.layers;
@@ -49,7 +49,7 @@ void ViewSettings::SetDefaults(DocumentView& view) {
     viewAngle = static_cast<float>(PI / 8.0);
     viewDoubles = {0.0, 1.0, 1.0, 0.0};
     viewFlags = {0, 0, 0, 0, 1, 1, 1, 0};
-    viewMode = 1;
+    shadowsOn = 1;
     colours = {ColourFromBytes(128, 128, 128), ColourFromBytes(128, 128, 128),
                ColourFromBytes(10, 10, 10),    ColourFromBytes(0, 0, 0),
                ColourFromBytes(0, 0, 0),       ColourFromBytes(255, 255, 255),

@@ -51,7 +51,8 @@ struct ViewSettings {
     float viewAngle = 0.0f;
     std::array<double, 4> viewDoubles{};
     std::array<std::uint8_t, 8> viewFlags{};
-    std::int32_t viewMode = 0;
+    // The shadows switch: non-zero lets the view draw shadows (1 from the defaults).
+    std::int32_t shadowsOn = 0;
     std::array<Colour, 8> colours{};
     QLights lights;
     FogLayerList fogLayers;

@@ -62,6 +62,14 @@ QRenderView::QRenderView(QDocumentBase* owner) : DocumentView(owner) {
     viewSettings.SetDefaults(*this);
     // A selected part is lifted by (0.35, 0.25, 0.06) x 1020, a warm tint.
     shade.highlight = {357, 255, 61};
+    // The shadow sphere until the bounds are measured (CreateSecondaryView): 1000 / scale
+    // ahead of the eye and as wide; light maps 1.25 cells a pixel, with dependency lists.
+    shadowCentre = Vec3{0.0, 0.0, 1000.0 / SceneScale};
+    shadowRadius = 1000.0 / SceneScale;
+    shadowRadiusWeight = 1.0;
+    isShadowRadiusReady = true;
+    lightMapScale = 1.25;
+    options.perLightDependents = true;
 }
 
 void QRenderView::ClearRenderFlags() {
@@ -121,7 +129,14 @@ void QRenderView::PrepareRender(const ViewSettings& settings) {
         RenderLightSlotSetColours(slot, light.colour, light.shadowColour, light.brightness);
         slot.hasRange = false;
     }
-    if (SetLightCounts(count, 0) == RenderSizeNoMemory) throw KVOutOfMemoryException();
+    // The lights that keep their distance come first and cast shadows; a light at an object
+    // sits inside it and would shadow everything.
+    const std::int32_t shadowLights = std::min(directionLightCount, count);
+    if (isDelegate) {
+        if (SetLightCounts(count, 0) == RenderSizeNoMemory) throw KVOutOfMemoryException();
+    } else {
+        PrepareShadows(settings, count, shadowLights);
+    }
     settings.fogLayers.BuildRenderData(&fogBlock);
     // The first two fog layers become the shading's fog volumes, their quadrics seen from
     // the camera.
@@ -318,22 +333,9 @@ void QRenderView::TransformByInverseView(Vec3& point) const {
 }
 
 double QRenderView::MeasureDepthRange(double& nearest, double& farthest) const {
-    nearest = DBL_MAX;
-    farthest = 0.0;
-    double sum = 0.0;
-    std::int32_t count = 0;
-    for (std::int32_t y = 0; y < renderHeight; y += 4) {
-        for (std::int32_t x = 0; x < renderWidth; x += 4) {
-            double depth = 0.0;
-            const std::uint32_t word = QueryPixel(x, y, nullptr, &depth, 0, nullptr);
-            if (PixelPartIndex(word) < 0 || !std::isfinite(depth)) continue;
-            nearest = std::min(nearest, depth);
-            farthest = std::max(farthest, depth);
-            sum += depth;
-            ++count;
-        }
-    }
-    return count > 0 ? sum / count : -1.0;
+    double mean = -1.0;
+    MeasureDepthSpread(nearest, farthest, mean);
+    return mean;
 }
 
 void QRenderView::UpdateObjectGeometry() {

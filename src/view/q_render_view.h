@@ -85,7 +85,8 @@ public:
     // background (colour 0, or the gradient from colour 6 at the horizon to colour 7 at the
     // zenith with the sharpness tan(view angle) when the sky is on), the ambient colour
     // (colour 2, along the mean light direction), the flat colour (colour 5), the lights
-    // (PrepareLights, then one renderer light per switched-on light), the fog block and,
+    // (PrepareLights, then one renderer light per switched-on light), the shadows (the
+    // settings' switch; the lights that keep their distance cast them), the fog block and,
     // from its first two layers seen from the camera, the shading's fog volumes (used when
     // shade.isFogVolumes is set). Throws KVOutOfMemoryException.
     void PrepareRender(const ViewSettings& settings);
@@ -261,6 +262,37 @@ public:
     QOffBitsBase* overlayFrameBitmap = nullptr;  // not owned; the view's size
     FrameRect dirtyRect;                  // what changed since the last presentation
 
+    // ---- Shadows and their bounds (view_shadow_bounds.cpp) ----
+
+    // The shadow bounds: the sphere (renderer's shadowCentre and shadowRadius) that the
+    // shadow lights' maps cover. Nothing (false) on a secondary view, with the shadows switch
+    // off or with a flat line style; true at once in quick mode. Otherwise the settings go to
+    // the renderer; unless force, a valid frame measures the centre (UpdateCentrePoint) and a
+    // move of at most tolerance keeps the old centre (false); with force, or without a valid
+    // frame, a quick unlit render of the scene at half resolution through a temporary view
+    // measures it. Then the radius follows (UpdateProjection); true. A scene without parts
+    // keeps its centre. Throws KVOutOfMemoryException; QAbortException and UserAbortRender
+    // from the quick render pass through.
+    bool CreateSecondaryView(bool force, double tolerance);
+    // Centre mode 0: the shadow centre on the view axis, at the depth halfway between the
+    // nearest covered pixel of the last cast and the lesser of the farthest one and the mean
+    // plus twice the spread (unchanged when nothing is covered); mode 1: point; other modes
+    // nothing. Nothing on a secondary view.
+    void UpdateCentrePoint(const Vec3& point);
+    // The shadow radius from the centre (with the shadow-auto switch; without, the radius
+    // stays): radius mode 0 max(0.1, |centre| x weight) / (fov x m); mode 1 the half-width
+    // of the view at the centre's depth, max(0.1, z x weight x (W / 2) / sqrt(F^2 +
+    // (W / 2)^2)) with F = m x fov x 1000 / view distance. The radius is then ready (other
+    // modes change nothing with the switch on). Nothing on a secondary view.
+    void UpdateProjection();
+    // As MeasureDepthRange; also the mean, and the result the standard deviation of the
+    // sampled depths (0.0, mean untouched, when nothing is covered).
+    double MeasureDepthSpread(double& nearest, double& farthest, double& mean) const;
+
+    bool isShadowAuto = true;  // the radius follows the centre (UpdateProjection)
+    std::int32_t shadowRadiusMode = 1;
+    std::int32_t shadowCentreMode = 0;
+
     // ---- Temporary renders (view_temporary_render.cpp) ----
 
     // Takes source's settings and what its renderer is set to beyond them (camera drive,
@@ -320,6 +352,12 @@ public:
     void ClearRenderFlags() override;
 
 private:
+    // Shadows wanted: the settings' switch on, a shaded line style (not above 0), not quick
+    // mode; the first shadowLights of the lights cast them. A change sizes the buffers
+    // again (the frame no longer valid). Throws KVOutOfMemoryException.
+    void PrepareShadows(const ViewSettings& settings, std::int32_t lights,
+                        std::int32_t shadowLights);
+
     std::unique_ptr<QDocumentBase> overlayDocument;
     std::unique_ptr<QRenderView> overlayView;
     std::vector<std::uint32_t> overlayPixels;

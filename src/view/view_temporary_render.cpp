@@ -10,6 +10,7 @@
 #include "geometry/scene_geometry.h"
 #include "model/q_document_base.h"
 #include "render/cast_frame_pass.h"
+#include "view/document_view_kept.h"
 #include "view/q_render_view.h"
 
 #include <algorithm>
@@ -43,20 +44,6 @@ public:
 private:
     SceneGeometry& geometry;
     std::vector<std::int32_t> selected;
-};
-
-// A view made on a document becomes its render view; this puts the document's own view back
-// when the temporary one is gone.
-class DocumentViewKept {
-public:
-    explicit DocumentViewKept(QDocumentBase& owner) : document(owner), kept(owner.RenderView()) {}
-    ~DocumentViewKept() { document.SetRenderView(kept); }
-    DocumentViewKept(const DocumentViewKept&) = delete;
-    DocumentViewKept& operator=(const DocumentViewKept&) = delete;
-
-private:
-    QDocumentBase& document;
-    DocumentView* kept = nullptr;
 };
 
 // The zeroed target of a temporary render, width x height words. Throws ViewBuffersException
@@ -100,6 +87,13 @@ void QRenderView::CopyViewOptions(const QRenderView& source) {
     lightMapScale = source.lightMapScale;
     isNearestExpansion = source.isNearestExpansion;
     cubicFromLevel = source.cubicFromLevel;
+    shadowCentre = source.shadowCentre;
+    shadowRadius = source.shadowRadius;
+    shadowRadiusWeight = source.shadowRadiusWeight;
+    isShadowRadiusReady = source.isShadowRadiusReady;
+    isShadowAuto = source.isShadowAuto;
+    shadowRadiusMode = source.shadowRadiusMode;
+    shadowCentreMode = source.shadowCentreMode;
 }
 
 PrivateBlockPtr<std::uint32_t> QRenderView::RenderTemporaryView(

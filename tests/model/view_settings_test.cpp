@@ -27,7 +27,7 @@ TEST(ViewSettings, NewRecord) {
     EXPECT_EQ(settings.lights.view, nullptr);
     for (const Colour& colour : settings.colours) EXPECT_EQ(ColourToRgb24(colour), 0u);
     EXPECT_EQ(settings.nearDepth, 0.0);
-    EXPECT_EQ(settings.viewMode, 0);
+    EXPECT_EQ(settings.shadowsOn, 0);
     EXPECT_EQ(settings.tailCount, 0);
 }
 
@@ -45,7 +45,7 @@ TEST(ViewSettings, SetDefaults) {
     EXPECT_EQ(settings.viewAngle, 0.3926991f);
     EXPECT_EQ(settings.viewDoubles, (std::array<double, 4>{0.0, 1.0, 1.0, 0.0}));
     EXPECT_EQ(settings.viewFlags, (std::array<std::uint8_t, 8>{0, 0, 0, 0, 1, 1, 1, 0}));
-    EXPECT_EQ(settings.viewMode, 1);
+    EXPECT_EQ(settings.shadowsOn, 1);
     EXPECT_EQ(ColourToRgb24(settings.colours[0]), 0x808080u);
     EXPECT_EQ(ColourToRgb24(settings.colours[2]), 0x0A0A0Au);
     EXPECT_EQ(ColourToRgb24(settings.colours[5]), 0xFFFFFFu);

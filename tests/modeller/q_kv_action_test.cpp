@@ -51,7 +51,7 @@ TEST(QKVAction, ForgetsThePendingObjectWhenItGoes) {
 TEST(KVEvent, DefaultsAndToolChange) {
     QDocumentBase document;
     QRenderView view(&document);
-    view.viewSettings.viewMode = 5;
+    view.viewSettings.shadowsOn = 5;
     KVEvent event;
     EXPECT_EQ(event.type, 0);
     EXPECT_EQ(event.finalFlag, 1);
@@ -64,12 +64,12 @@ TEST(KVEvent, DefaultsAndToolChange) {
     event.InitToolChange(&view);
     EXPECT_EQ(event.type, EventToolChange);
     EXPECT_EQ(event.view, &view);
-    EXPECT_EQ(event.viewSettings.viewMode, 5);
+    EXPECT_EQ(event.viewSettings.shadowsOn, 5);
 
     KVEvent noView;
     noView.InitToolChange(nullptr);
     EXPECT_EQ(noView.type, EventToolChange);
-    EXPECT_EQ(noView.viewSettings.viewMode, 0);
+    EXPECT_EQ(noView.viewSettings.shadowsOn, 0);
 }
 
 TEST(KVEvent, HandleEventIgnoresTypesOutsideItsRanges) {

@@ -176,6 +176,7 @@ TEST_F(SceneFileReaderTest, ValuesOfAnIndependentEncoderReadBack) {
     EXPECT_EQ(settings.inlineB, 0.1f);
     EXPECT_EQ(settings.inlineH, 0.4f);
     EXPECT_EQ(settings.shadowsOn, 0);
+    EXPECT_EQ(view.viewSettings.shadowsOn, 0);  // the view draws no shadows
     EXPECT_EQ(settings.shadowAutoMode, 2);
     EXPECT_EQ(settings.shadowCastRadius, 5.0);
     EXPECT_EQ(settings.shadowRadiusScale, 2.0f);
@@ -289,6 +290,7 @@ TEST_F(SceneFileReaderTest, ZeroOrMissingSettingsTakeTheirDefaults) {
     ASSERT_EQ(LoadSceneFile(plain, folder.WriteFile("bare.kvr", bare.Text()), &plainSettings),
               SceneLoaded);
     EXPECT_EQ(plainSettings.shadowsOn, 1);
+    EXPECT_EQ(plainView.viewSettings.shadowsOn, 1);
     EXPECT_EQ(plainSettings.shadowDensity, 1.25f);
     EXPECT_EQ(plainSettings.depthBufferCount, 1);
     EXPECT_EQ(plainSettings.scale, 100.0);
