@@ -20,6 +20,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// The LayerWord that changes nothing: 0x80 in each field.
+inline constexpr std::uint32_t NeutralLayerWord = 0x8020080u;
+
 // Packs three signed contributions (-128..383) into a LayerWord, each held to 0..0x1FF.
 std::uint32_t LayerWordOf(std::int32_t red, std::int32_t green, std::int32_t blue);
 

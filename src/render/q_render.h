@@ -328,6 +328,12 @@ public:
     std::size_t ExtraPlanesWords() const {
         return extraPlanes ? extraPlaneWords * static_cast<std::size_t>(extraPlaneCount) : 0;
     }
+    // The light layers (light_layer_resolve.h), kept in the extra planes when SetSize was
+    // asked for them and shadows are active: plane 1 holds each pixel's base word (laid out
+    // as the current level's output) and plane 2 + i shadow light i's word, so the layer
+    // words of light i lie LayerPlaneWords() x (i + 1) past the base. Null otherwise.
+    std::uint32_t* LayerPlanes() const;
+    std::size_t LayerPlaneWords() const { return extraPlaneWords; }
     std::int32_t LightMapSide() const { return lightMapSide; }
     const RenderLightSlot& LightSlot(std::int32_t i) const {
         return lightSlots[static_cast<std::size_t>(i)];
@@ -422,6 +428,11 @@ public:
     // only in the second case and test the whole frame otherwise.
     bool areShadowListsOfWorking = false;
     bool areShadowListsOfBackups = false;
+    // Likewise the light layers: a whole frame writes them (of the working picture), and
+    // AllocAuxBuffers takes them as the backups'; only then do incremental frames resolve the
+    // pixels whose shadows alone changed from them instead of shading them again.
+    bool areLayersOfWorking = false;
+    bool areLayersOfBackups = false;
 
 private:
     // What the backups were made for: the frame's size, level, focal length, centre and view.

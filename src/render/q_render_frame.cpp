@@ -28,6 +28,7 @@
 #include "geometry/scene_geometry.h"
 #include "render/cast_frame_pass.h"
 #include "render/footprint_region.h"
+#include "render/light_layer_resolve.h"
 #include "render/light_map.h"
 #include "render/pixel_pass.h"
 #include "render/pyramid_filter.h"
@@ -136,6 +137,13 @@ void QRender::RenderFrame(const std::int32_t* partList, bool complement,
     }
 }
 
+std::uint32_t* QRender::LayerPlanes() const {
+    if (!extraPlanes || extraPlaneCount < shadowLightCount + 2 || !ShadowsActive(*this)) {
+        return nullptr;
+    }
+    return extraPlanes.get() + extraPlaneWords;
+}
+
 QRender::BackupView QRender::CurrentBackupView() const {
     BackupView view;
     view.width = renderWidth;
@@ -210,14 +218,29 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         } else {
             DeriveSpanRegion(*this, shadeRegion, 1, redrawRegion, scratchRegion);
         }
+        // Pixels whose surface stayed but whose light changed differ from the background
+        // until a later frame restores them. With the background's light layers they are
+        // rebuilt from them (the resolve); without, shaded again.
+        std::uint32_t* layers = LayerPlanes();
+        const bool isResolving =
+            hasShadows && layers != nullptr && areLayersOfBackups && !edges.isRefined;
         if (hasShadows) {
-            // Pixels whose surface stayed but whose light changed are shaded again as well,
-            // and differ from the background until a later frame restores them.
             CollectShadowChanges(*this, workRegion, *shadowScratchRegion);
-            RegionCombine(*shadowScratchRegion, shadeRegion, 1);
+            if (isResolving) {
+                RegionCopy(scratchRegion, *shadowScratchRegion);
+                RegionCombine(shadeRegion, scratchRegion, 0);
+            } else {
+                RegionCombine(*shadowScratchRegion, shadeRegion, 1);
+            }
         }
         RenderPixelPass(*this, shadeRegion, SampleBuffer(0), out, stride);
         ShadeObjectSpans(*this, shadeRegion);
+        if (isResolving) {
+            CombineLayerBuffers(scratchRegion, SampleBuffer(0),
+                                static_cast<std::size_t>(level.cellStride), out, stride, layers,
+                                extraPlaneWords, shadowLightCount, level.width, level.height);
+        }
+        areLayersOfWorking = false;
         RegionCopy(changeRegion, selectionRegion);
         if (hasShadows) RegionCombine(*shadowScratchRegion, changeRegion, 1);
     }
@@ -262,7 +285,8 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
     }
     RegionCopy(shadeRegion, selectionRegion);
     if (hasShadows) {
-        // The background's new pixels are recorded; those only shadowed anew already are.
+        // The background's new pixels are recorded, and shaded with their light layers;
+        // those only shadowed anew already are.
         ApplyShadowPass(*this, selectionRegion, buffer, true, true);
         ApplyShadowPass(*this, *shadowRegion, buffer, true, false);
         RegionCombine(*shadowRegion, shadeRegion, 1);
@@ -270,7 +294,10 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
     }
     RegionClip(shadeRegion, 0, 0, level.width, level.height);
     RenderPixelPass(*this, shadeRegion, SampleBuffer(buffer), frame, stride);
-    ShadeObjectSpansInto(*this, shadeRegion, SampleBuffer(buffer), frame, stride);
+    // The first set's layers follow its picture.
+    std::uint32_t* layers = isSecondSet ? nullptr : LayerPlanes();
+    ShadeObjectSpansInto(*this, shadeRegion, SampleBuffer(buffer), frame, stride, layers,
+                         extraPlaneWords);
 }
 
 void QRender::AllocateBackups(bool withSecondSet) {
@@ -343,6 +370,7 @@ std::int32_t QRender::AllocAuxBuffers() {
     // The working buffers and the backups agree everywhere.
     ResetRegions();
     areShadowListsOfBackups = areShadowListsOfWorking;
+    areLayersOfBackups = areLayersOfWorking;
     backupView = CurrentBackupView();
     auxReady = true;
     if (!withSecondSet) return 0;

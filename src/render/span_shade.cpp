@@ -3,12 +3,13 @@
 #include "core/float_convert.h"
 #include "render/background_shade.h"
 #include "render/cast_frame_pass.h"
+#include "render/light_layer_resolve.h"
 #include "render/pixel_pass.h"
-#include "render/small_parts.h"
 #include "render/pyramid_filter.h"
 #include "render/render_interrupt.h"
-#include "render/shadow_pass.h"
 #include "render/shading_maths.h"
+#include "render/shadow_pass.h"
+#include "render/small_parts.h"
 #include "render/star_sky.h"
 #include "render/surface_texture.h"
 
@@ -60,21 +61,39 @@ double RangeFalloff(const RenderLightSlot& slot, double distance) {
     return table[2 * i] + table[2 * i + 1] * (t - base);
 }
 
+using Triple = std::array<std::int64_t, 3>;
+
+// What a lit pixel's light layers hold before their dither: its colour with every shadow
+// light shadowed, and for each shadow light that was evaluated the change from its shadow
+// colour to its lit colour.
+struct LayerValues {
+    Triple base{};
+    std::array<Triple, RenderLightSlotCount> light{};
+    std::uint32_t evaluated = 0;  // bit i: shadow light i was evaluated
+    bool isLit = false;           // false: the base is the pixel's own colour
+};
+
 class SpanShader {
 public:
     explicit SpanShader(QRender& r) : render(r), shade(r.shade), level(r.Level()) {
         for (int c = 0; c < 3; ++c) fogChannel[static_cast<std::size_t>(c)] = Channel(shade.fogColour, c);
     }
 
+    // Shades length cells into out; with layers, also writes each pixel's layer words there
+    // (base at layers[k], shadow light i's planeWords x (i + 1) further).
     void ShadeRun(const SampleCell* cells, std::uint32_t* out, std::int32_t length, double x,
-                  double y, std::int32_t column, std::int32_t row) {
+                  double y, std::int32_t column, std::int32_t row, std::uint32_t* layers,
+                  std::size_t planeWords) {
         const double step = 1.0 / level.focal;
+        isLayering = layers != nullptr;
         for (std::int32_t k = 0; k < length; ++k) {
             const SampleCell& cell = cells[k];
             if ((cell.pixel & PixelFinished) != 0) continue;
             const double nx = x + k * step;
+            layerValues.isLit = false;
             const ShadedValue v = Shade(cell, nx, y, column + k, row);
             out[k] = PackClamped(v.alpha, Dither(accumulator, v.value));
+            if (isLayering) WriteLayers(layers + k, planeWords, v);
         }
     }
 
@@ -90,6 +109,22 @@ public:
     }
 
 private:
+    void WriteLayers(std::uint32_t* at, std::size_t planeWords, const ShadedValue& v) {
+        const bool isLit = layerValues.isLit;
+        const auto base = Dither(baseAccumulator, isLit ? layerValues.base : v.value);
+        at[0] = LayerWordOf(base[0], base[1], base[2]);
+        const std::int32_t shadowLights = std::min(render.ShadowLightCount(), RenderLightSlotCount);
+        for (std::int32_t i = 0; i < shadowLights; ++i) {
+            const auto light = static_cast<std::size_t>(i);
+            std::uint32_t word = NeutralLayerWord;
+            if (isLit && (layerValues.evaluated & (1u << i)) != 0) {
+                const auto d = Dither(lightAccumulators[light], layerValues.light[light]);
+                word = LayerWordOf(d[0], d[1], d[2]);
+            }
+            at[planeWords * (light + 1)] = word;
+        }
+    }
+
     ShadedValue Background(double x, double y, std::int32_t column, std::int32_t row) {
         if (!shade.isShadedBackground) {
             const std::uint32_t word = shade.backgroundWord;
@@ -189,6 +224,13 @@ private:
         const double s2 = record.highlightSize * record.highlightSize;
         std::array<std::int64_t, 3> specularSum{};
         std::array<std::int64_t, 3> diffuseSum{};
+        // With layers: the sums with every shadow light shadowed, and each shadow light's
+        // terms, kept to weigh its change from shadowed to lit.
+        Triple baseSpecular{};
+        Triple baseDiffuse{};
+        std::array<std::int64_t, RenderLightSlotCount> lightDiffuse{};
+        std::array<std::int64_t, RenderLightSlotCount> lightSpecular{};
+        layerValues.evaluated = 0;
         for (std::int32_t i = 0; i < render.LightCount(); ++i) {
             if ((cell.lightMask & (0x8000u >> i)) == 0) continue;
             const RenderLightSlot& light = render.LightSlot(i);
@@ -216,6 +258,18 @@ private:
                 specularSum[c] += colour[c] * specTerm;
                 diffuseSum[c] += colour[c] * diffuseTerm;
             }
+            if (!isLayering) continue;
+            const bool isShadowLight = i < render.ShadowLightCount();
+            const auto& baseColour = isShadowLight ? light.shadowTriple : light.litTriple;
+            for (std::size_t c = 0; c < 3; ++c) {
+                baseSpecular[c] += baseColour[c] * specTerm;
+                baseDiffuse[c] += baseColour[c] * diffuseTerm;
+            }
+            if (isShadowLight) {
+                layerValues.evaluated |= 1u << i;
+                lightDiffuse[static_cast<std::size_t>(i)] = diffuseTerm;
+                lightSpecular[static_cast<std::size_t>(i)] = specTerm;
+            }
         }
 
         const Vec3& u = shade.ambientDirection;
@@ -236,6 +290,34 @@ private:
                                 : lit >> 9;
         }
         const std::uint32_t alpha = shade.isAlphaFromFog ? AlphaOfWeight(w) : 0xFF000000u;
+        if (isLayering) {
+            layerValues.isLit = true;
+            const auto fogged = [&](std::int64_t sum, std::int64_t fog) {
+                return isFogged ? ((((sum + 0x4000) >> 15) * w + fog * 4 * (16384 - w)) >> 8)
+                                : sum >> 9;
+            };
+            for (std::size_t c = 0; c < 3; ++c) {
+                std::int64_t da = (shade.ambient[c] * ambientFactor + baseDiffuse[c] + 512) >> 10;
+                if (record.hasSelfLight != 0) da += record.selfLight[c];
+                if (record.isSelected != 0) da += shade.highlight[c];
+                layerValues.base[c] =
+                    fogged(surfaceColour[c] * da + ((baseSpecular[c] + 16) >> 5) * strength,
+                           fogChannel[c]);
+            }
+            for (std::int32_t i = 0; i < render.ShadowLightCount() && i < RenderLightSlotCount;
+                 ++i) {
+                if ((layerValues.evaluated & (1u << i)) == 0) continue;
+                const RenderLightSlot& light = render.LightSlot(i);
+                const auto at = static_cast<std::size_t>(i);
+                for (std::size_t c = 0; c < 3; ++c) {
+                    const std::int64_t delta = light.litTriple[c] - light.shadowTriple[c];
+                    const std::int64_t sum =
+                        ((delta * lightDiffuse[at] + 0x200) >> 10) * surfaceColour[c] +
+                        ((delta * lightSpecular[at] + 16) >> 5) * strength;
+                    layerValues.light[at][c] = fogged(sum, 0);
+                }
+            }
+        }
         return ShadedValue{value, alpha};
     }
 
@@ -244,6 +326,12 @@ private:
     const RenderLevel& level;
     std::array<std::int32_t, 3> fogChannel{};
     std::array<std::int32_t, 3> accumulator{};
+    // The light layers: whether this run writes them, the last lit pixel's values and the
+    // dither accumulators of the base and of each shadow light.
+    bool isLayering = false;
+    LayerValues layerValues;
+    std::array<std::int32_t, 3> baseAccumulator{};
+    std::array<std::array<std::int32_t, 3>, RenderLightSlotCount> lightAccumulators{};
 };
 
 // The current level's output and its row stride in words, or null.
@@ -279,7 +367,8 @@ void ShadeObjectSpans(QRender& render, const SpanRegion& region) {
 }
 
 void ShadeObjectSpansInto(QRender& render, const SpanRegion& region, const SampleCell* cells,
-                          std::uint32_t* out, std::size_t stride) {
+                          std::uint32_t* out, std::size_t stride, std::uint32_t* layers,
+                          std::size_t planeWords) {
     if (!render.BuffersReady() || region.HasNoRows()) return;
     if (out == nullptr || cells == nullptr) return;
     const RenderLevel& level = render.Level();
@@ -295,8 +384,11 @@ void ShadeObjectSpansInto(QRender& render, const SpanRegion& region, const Sampl
             const std::int32_t x0 = std::max<std::int32_t>(t[0], 0);
             const std::int32_t x1 = std::min<std::int32_t>(t[1], level.width);
             if (x1 <= x0) continue;
+            const std::size_t at =
+                static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x0);
             shader.ShadeRun(rowCells + x0, rowOut + x0, x1 - x0,
-                            (x0 - level.centreX + 0.5) / level.focal, ny, x0, y);
+                            (x0 - level.centreX + 0.5) / level.focal, ny, x0, y,
+                            layers != nullptr ? layers + at : nullptr, planeWords);
         }
         RenderPollAfterRow(render.poll, y);
     }
@@ -316,7 +408,12 @@ std::int32_t RenderShadedFrame(QRender& render) {
             MarkSmallPartsInFrame(render, nullptr, false, RegionRect{0, 0, level.width, level.height});
         }
         RenderPixelPass(render, render.changeRegion, render.SampleBuffer(0), out, stride);
-        ShadeObjectSpans(render, render.changeRegion);
+        // A whole frame keeps its light layers for the resolve of later frames.
+        std::uint32_t* layers = render.LayerPlanes();
+        ShadeObjectSpansInto(render, render.changeRegion, render.SampleBuffer(0), out, stride,
+                             layers, render.LayerPlaneWords());
+        render.areLayersOfWorking = layers != nullptr;
+        render.areLayersOfBackups = false;
     }
     if (cast != CastNotSized) PyramidFilter(render);
     return cast;

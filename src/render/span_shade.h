@@ -55,13 +55,20 @@ void ShadeObjectSpans(QRender& render, const SpanRegion& region);
 
 // The same from the sample buffer at cells (a buffer of the renderer, current level layout)
 // into out (stride words a row, the current level's size); nothing when either is null. The
-// incremental frames shade a backup this way.
+// incremental frames shade a backup this way. With layers (laid out as out), each pixel shaded
+// also gets its light layers (light_layer_resolve.h): its base word at the pixel's place in
+// layers and shadow light i's word planeWords x (i + 1) further; a lit surface's base is its
+// colour with every shadow light shadowed and light i's word the change from that light's
+// shadow colour to its lit colour (neutral where the light is not evaluated), each dithered on
+// its own; other pixels' base is their colour and their light words neutral.
 void ShadeObjectSpansInto(QRender& render, const SpanRegion& region, const SampleCell* cells,
-                          std::uint32_t* out, std::size_t stride);
+                          std::uint32_t* out, std::size_t stride, std::uint32_t* layers = nullptr,
+                          std::size_t planeWords = 0);
 
 // Casts and shades a whole frame: RenderCastFrame, then (with stars on) the stars projected
 // into the sky, with the pixel pass on the thin parts marked (two samples per pixel) and the
-// boundary pixels integrated (pixel_pass.h), the change region shaded, then the reduced
+// boundary pixels integrated (pixel_pass.h), the change region shaded (with the light layers
+// when the renderer keeps them, QRender::LayerPlanes), then the reduced
 // levels expanded into the frame. Returns the cast result; with CastEyeInside the frame is
 // opaque black, with CastNotSized nothing is drawn. Throws KVOutOfMemoryException when the
 // star chains or the pixel pass's arrays cannot grow.

@@ -3,11 +3,13 @@
 
 #include "render/shadow_pass.h"
 
+#include "render/light_layer_resolve.h"
 #include "render/light_map.h"
 #include "support/shadow_scene.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -54,6 +56,7 @@ struct LightSetup {
     std::vector<Light> lights;
     bool withDependents;
     double mapScale;
+    bool withLayers = false;
 };
 
 const LightSetup LightSetups[] = {
@@ -61,11 +64,12 @@ const LightSetup LightSetups[] = {
     {"three lights, dependency lists", {{{1.5, -3, 5}}, {{-4, -2, 9}}, {{3, -1, 12}}}, true, 2.0},
     {"one light, no lists", {{{1.5, -3, 5}}}, false, 2.0},
     {"lists that overflow their pool", {{{-4, -2, 9}}}, true, 0.25},
+    {"two lights, light layers resolved", {{{1.5, -3, 5}}, {{-4, -2, 9}}}, true, 2.0, true},
 };
 
 std::unique_ptr<ShadowFrame> MakeFrame(SceneGeometry& geometry, const LightSetup& setup) {
-    return std::make_unique<ShadowFrame>(geometry, Width, Height, setup.lights, Vec3{0, 2, 8},
-                                         5.0, setup.withDependents, setup.mapScale);
+    return std::make_unique<ShadowFrame>(geometry, Width, Height, setup.lights, Vec3{0, 2, 8}, 5.0,
+                                         setup.withDependents, setup.mapScale, setup.withLayers);
 }
 
 // Same ids everywhere and colours within 2 a channel.
@@ -134,6 +138,55 @@ TEST(ShadowPass, IncrementalFramesWithMovingShadowsMatchWholeRenders) {
         RenderBackground(geometry, *frame, {3, 4});
         TicksMatchWholeRenders(geometry, *frame, setup);
     }
+}
+
+TEST(ShadowPass, PixelsWhoseShadowsAloneChangedAreRebuiltFromTheirLayers) {
+    const LightSetup& setup = LightSetups[4];
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, StartSolids);
+    auto frame = MakeFrame(geometry, setup);
+    ASSERT_TRUE(frame->ok);
+    RenderBackground(geometry, *frame, {3, 4});
+    QRender& render = frame->render;
+    ASSERT_NE(render.LayerPlanes(), nullptr);
+    ASSERT_TRUE(render.areLayersOfBackups);
+    // Layers that say every pixel is pure green and no light changes it: a frame that rebuilds
+    // from them the pixels whose shadows alone changed shows green exactly there, and
+    // elsewhere the picture of a whole render.
+    std::uint32_t* base = render.LayerPlanes();
+    const std::size_t plane = render.LayerPlaneWords();
+    std::fill_n(base, plane, LayerWordOf(0, 255, 0));
+    std::fill_n(base + plane, 2 * plane, NeutralLayerWord);
+    const auto moving = CountPrefixed({3, 4});
+    PlaceAt(geometry, 3, 3);
+    PlaceAt(geometry, 4, 3);
+    render.RenderFrame(moving.data(), false, nullptr, 0);
+    auto whole = MakeFrame(geometry, setup);
+    whole->render.RenderFrame(nullptr, false, nullptr, 0);
+    std::int32_t rebuilt = 0;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            const std::uint32_t pa = frame->pixels[static_cast<std::size_t>(y * Width + x)];
+            const std::uint32_t pb = whole->pixels[static_cast<std::size_t>(y * Width + x)];
+            std::uint32_t mask = 0, backupMask = 0;
+            const std::uint32_t id = render.QueryPixel(x, y, &mask, nullptr, 0, nullptr);
+            const std::uint32_t backupId =
+                render.QueryPixel(x, y, &backupMask, nullptr, 1, nullptr);
+            if ((pa & 0xFFFFFFu) == 0x00FF00u) {
+                // The same surface as the background, another light.
+                EXPECT_EQ(id & PixelIdMask, backupId & PixelIdMask) << x << ", " << y;
+                EXPECT_NE((mask ^ backupMask) & 0xFFFF0000u, 0u) << x << ", " << y;
+                ++rebuilt;
+                continue;
+            }
+            for (int shift = 0; shift < 24; shift += 8) {
+                const int ca = static_cast<int>((pa >> shift) & 0xFF);
+                const int cb = static_cast<int>((pb >> shift) & 0xFF);
+                ASSERT_LE(std::abs(ca - cb), 2) << x << ", " << y;
+            }
+        }
+    }
+    EXPECT_GT(rebuilt, 20);
 }
 
 bool Holds(const SpanRegion& region, std::int32_t x, std::int32_t y) {

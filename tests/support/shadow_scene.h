@@ -58,18 +58,19 @@ struct Light {
 };
 
 // A renderer over its own width x height pixels with shadows for the given lights, the map of
-// each covering the sphere (centre, radius), the parts taken from the geometry.
+// each covering the sphere (centre, radius), the parts taken from the geometry; with layers it
+// keeps the light layers.
 struct ShadowFrame {
     ShadowFrame(SceneGeometry& geometry, std::int32_t w, std::int32_t h,
                 const std::vector<Light>& lights, const Vec3& centre, double radius,
-                bool withDependents = true, double mapScale = 2.0)
+                bool withDependents = true, double mapScale = 2.0, bool withLayers = false)
         : width(w), height(h), pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h)) {
         render.options.shadows = true;
         render.options.perLightDependents = withDependents;
         render.lightMapScale = mapScale;
         const auto count = static_cast<std::int32_t>(lights.size());
         render.SetLightCounts(count, count);
-        ok = render.SetSize(pixels.data(), w, h, w, false) == RenderSizeOk;
+        ok = render.SetSize(pixels.data(), w, h, w, withLayers) == RenderSizeOk;
         render.centreX = w / 2.0;
         render.centreY = h / 2.0;
         render.focalScale = 0.12;
