@@ -1,8 +1,9 @@
 #include "render/scene_part_textures.h"
 
+#include "geometry/part_record.h"
 #include "geometry/scene_geometry.h"
-#include "geometry/texture_params_table.h"
 #include "geometry/shape_build_support.h"
+#include "geometry/texture_params_table.h"
 #include "render/cast_frame_pass.h"
 #include "render/q_render.h"
 #include "render/scene_render_parts.h"
@@ -131,6 +132,49 @@ TEST_F(TexturedScene, AWrappedBoxShowsItsTextureInAFrame) {
         }
     }
     EXPECT_EQ(green, 16 * 8);
+}
+
+TEST_F(TexturedScene, ACustomMappedCylinderShowsItsOwnTilesInAFrame) {
+    // The box at the origin becomes a red cylinder laying its own tiles.
+    WorkingPartRecord cylinder = Working(ShapeType::Cylinder, {2, 1});
+    cylinder.textureRef = handle;
+    cylinder.colour = 0xFF0000;
+    cylinder.flagBytes[0] |= PartFlagCustomMapping;
+    ASSERT_EQ(BuildPartShape(geometry, nullptr, 0, false, true, false, &cylinder), 0);
+    const ObjectTex* own = geometry.Part(0)->objectTex;
+    ASSERT_NE(own, nullptr);
+    ASSERT_EQ(own->type, 0);
+    ASSERT_TRUE(own->IsUsable());
+
+    constexpr std::int32_t Width = 64;
+    constexpr std::int32_t Height = 48;
+    std::vector<std::uint32_t> pixels(Width * Height, 0u);
+    QRender render;
+    ASSERT_EQ(render.SetSize(pixels.data(), Width, Height, Width, false), RenderSizeOk);
+    render.centreX = Width / 2.0;
+    render.centreY = Height / 2.0;
+    render.focalScale = 0.06;
+    render.SetLightCounts(1, 0);
+    RenderLightSlot& light = render.LightSlot(0);
+    light.enabled = 1;
+    RenderLightSlotSetColours(light, {1.0, 1.0, 1.0}, {0.0, 0.0, 0.0}, 1.0);
+    LoadRenderParts(render, geometry, ViewFromWorld());
+    const PartTexture* texture = render.partTextures.Find(0);
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(texture->mapping, TextureMapping::CustomRevolution);
+    EXPECT_EQ(texture->tiles, own);
+    EXPECT_EQ(texture->revolution, own);
+    EXPECT_GT(texture->capCellLengths[0], 0.0);
+    ASSERT_EQ(RenderShadedFrame(render), CastDone);
+
+    // The cylinder's side towards the eye is the material's green, not the part's red.
+    for (std::int32_t y = 23; y < 26; ++y) {
+        for (std::int32_t x = 30; x < 34; ++x) {
+            const std::uint32_t p = pixels[static_cast<std::size_t>(y * Width + x)];
+            EXPECT_LT((p >> 16) & 0xFF, 8u) << x << "," << y;
+            EXPECT_GT((p >> 8) & 0xFF, 100u) << x << "," << y;
+        }
+    }
 }
 
 }  // namespace
