@@ -121,5 +121,10 @@ void LoadPartTextures(QRender& render, const SceneGeometry& geometry,
         texture.partFromView = Matrix4Product(record.localFromWorld, worldFromView);
         texture.baseColour = record.colour & 0xFFFFFFu;
         texture.hasTint = record.tint;
+        // The tint pulls towards the part's own colour at half contrast about mid grey, the
+        // derived colour its record keeps (0x808080 neutral).
+        texture.tintColour = {static_cast<std::uint8_t>(record.derivedColour >> 16),
+                              static_cast<std::uint8_t>(record.derivedColour >> 8),
+                              static_cast<std::uint8_t>(record.derivedColour)};
     }
 }
