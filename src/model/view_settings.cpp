@@ -35,6 +35,7 @@ void ViewSettings::CopyFrom(const ViewSettings& from) {
     tailValue2 = from.tailValue2;
     tailCount = from.tailCount;
     tailMode = from.tailMode;
+    stars = from.stars;
 }
 
 void ViewSettings::SetDefaults(DocumentView& view) {

@@ -18,6 +18,18 @@
 
 class DocumentView;
 
+// The sky's star field: its switch and what the stars are drawn from (the generator's seed,
+// how many, the first star's size in pixels and the spread factor of a cluster).
+struct StarSettings {
+    bool isOn = false;
+    std::int32_t count = 0;
+    std::int32_t seed = 0;
+    float size = 0.0f;
+    float spread = 0.0f;
+
+    friend bool operator==(const StarSettings&, const StarSettings&) = default;
+};
+
 struct ViewSettings {
     // A default camera, black colours, no lights, two default fog layers, everything else 0.
     ViewSettings();
@@ -62,4 +74,5 @@ struct ViewSettings {
     float tailValue2 = 0.0f;
     std::int32_t tailCount = 0;
     std::int32_t tailMode = 0;
+    StarSettings stars;
 };

@@ -31,10 +31,18 @@ const CustomRevTex* UsableTiles(const TextureParams& params) {
     return mapping;
 }
 
+// The cell side of a cap as its builder laid it: the same share of the image over its scale.
+double CapCellLength(const PolarMap* cap, const TexPyramid& image) {
+    if (cap == nullptr || !(cap->scale > 0.0)) return 0.0;
+    return 0.3 * std::min(image.levelWidths[0], image.levelHeights[0]) / cap->scale;
+}
+
 void SetTiles(PartTexture& texture, const CustomRevTex& mapping, const TexPyramid& image) {
     texture.tiles = &mapping;
     texture.bandCellLengths = {BandCellLength(mapping.band0.get(), image),
                                BandCellLength(mapping.band1.get(), image)};
+    texture.capCellLengths = {CapCellLength(mapping.cap0.get(), image),
+                              CapCellLength(mapping.cap1.get(), image)};
 }
 
 // Fills texture's mapping from a box's or flat-sided cylinder's wrap map; false when the
@@ -45,11 +53,22 @@ bool SetWrappedPrimitive(PartTexture& texture, const WrapMapRecord& wrap,
     const TextureParams& params = wrap.texParams != nullptr ? *wrap.texParams : partParams;
     const CustomRevTex* mapping = UsableTiles(params);
     if (mapping == nullptr) return false;
-    texture.mapping = wrap.kind == WrapMapKind::Box ? TextureMapping::Box
-                                                    : TextureMapping::FlatSidedCylinder;
+    texture.mapping =
+        wrap.kind == WrapMapKind::Box ? TextureMapping::Box : TextureMapping::FlatSidedCylinder;
     texture.primitive = {wrap.values[0], wrap.values[1], wrap.values[2], wrap.values[3]};
     SetTiles(texture, *mapping, *params.image);
     return true;
+}
+
+// The part's custom revolution mapping when it has laid its own tiles, else null.
+const CustomRevTex* CustomMapping(const ObjectTex* mapping) {
+    const auto* custom = dynamic_cast<const CustomRevTex*>(mapping);
+    if (custom == nullptr || custom->type != 0 || !custom->IsUsable() ||
+        custom->records == nullptr || custom->numSurfs <= 0 || custom->band0 == nullptr ||
+        custom->band0->cells == nullptr) {
+        return nullptr;
+    }
+    return custom;
 }
 
 // The part's revolution mapping when it keeps angles and has been laid, else null.
@@ -75,12 +94,18 @@ void LoadPartTextures(QRender& render, const SceneGeometry& geometry,
             continue;
         }
         const ObjectTex* revolution = AngleKeepingMapping(record.objectTex);
-        // A custom revolution mapping lays its own tiles, which the shading does not read.
-        if (record.objectTex != nullptr && revolution == nullptr && record.auxTex == nullptr) {
+        const CustomRevTex* custom = CustomMapping(record.objectTex);
+        // A revolution mapping not yet laid gives the part its own colour.
+        if (record.objectTex != nullptr && revolution == nullptr && custom == nullptr &&
+            record.auxTex == nullptr) {
             continue;
         }
         PartTexture& texture = textures[static_cast<std::size_t>(i)];
-        if (record.auxTex != nullptr || revolution != nullptr) {
+        if (custom != nullptr && record.auxTex == nullptr) {
+            texture.mapping = TextureMapping::CustomRevolution;
+            texture.revolution = custom;
+            SetTiles(texture, *custom, *params->image);
+        } else if (record.auxTex != nullptr || revolution != nullptr) {
             const CustomRevTex* mapping = UsableTiles(*params);
             if (mapping == nullptr) continue;
             texture.mapping =
@@ -96,5 +121,10 @@ void LoadPartTextures(QRender& render, const SceneGeometry& geometry,
         texture.partFromView = Matrix4Product(record.localFromWorld, worldFromView);
         texture.baseColour = record.colour & 0xFFFFFFu;
         texture.hasTint = record.tint;
+        // The tint pulls towards the part's own colour at half contrast about mid grey, the
+        // derived colour its record keeps (0x808080 neutral).
+        texture.tintColour = {static_cast<std::uint8_t>(record.derivedColour >> 16),
+                              static_cast<std::uint8_t>(record.derivedColour >> 8),
+                              static_cast<std::uint8_t>(record.derivedColour)};
     }
 }

@@ -63,8 +63,10 @@ inline std::int32_t Wrap(std::int32_t i, std::int32_t n) {
 // half), then the two columns horizontally by fx; each half ends as 8.8 fixed point.
 inline std::uint32_t BlendPair(std::uint32_t c00, std::uint32_t c10, std::uint32_t c01,
                                std::uint32_t c11, std::uint32_t fx, std::uint32_t fy) {
-    const std::uint32_t right = (((c11 & 0xFF00FFu) * fy + 0x800080u + (c10 & 0xFF00FFu) * (256 - fy)) >> 8) & 0xFF00FFu;
-    const std::uint32_t left = (((c01 & 0xFF00FFu) * fy + 0x800080u + (c00 & 0xFF00FFu) * (256 - fy)) >> 8) & 0xFF00FFu;
+    const std::uint32_t right =
+        (((c11 & 0xFF00FFu) * fy + 0x800080u + (c10 & 0xFF00FFu) * (256 - fy)) >> 8) & 0xFF00FFu;
+    const std::uint32_t left =
+        (((c01 & 0xFF00FFu) * fy + 0x800080u + (c00 & 0xFF00FFu) * (256 - fy)) >> 8) & 0xFF00FFu;
     return right * fx + left * (256 - fx);
 }
 
@@ -152,12 +154,18 @@ Sample SampleLevel(const Level& level, bool isDecal, bool wantHeights, double s,
     };
     const std::int32_t ify = static_cast<std::int32_t>(fy);
     const std::int32_t ifx = static_cast<std::int32_t>(fx);
-    const double du =
-        static_cast<double>(((b(x0 + 2, y + 1) - b(x0 + 1, y + 1)) * ify + (b(x0 + 2, y) - b(x0 + 1, y)) * (256 - ify)) * gx +
-                            ((b(x0 + 1, y + 1) - b(x0, y + 1)) * ify + (b(x0 + 1, y) - b(x0, y)) * (256 - ify)) * (256 - gx));
-    const double dv =
-        static_cast<double>(((b(x + 1, y0 + 2) - b(x + 1, y0 + 1)) * ifx + (b(x, y0 + 2) - b(x, y0 + 1)) * (256 - ifx)) * gy +
-                            ((b(x + 1, y0 + 1) - b(x + 1, y0)) * ifx + (b(x, y0 + 1) - b(x, y0)) * (256 - ifx)) * (256 - gy));
+    const double du = static_cast<double>(
+        ((b(x0 + 2, y + 1) - b(x0 + 1, y + 1)) * ify +
+         (b(x0 + 2, y) - b(x0 + 1, y)) * (256 - ify)) *
+            gx +
+        ((b(x0 + 1, y + 1) - b(x0, y + 1)) * ify + (b(x0 + 1, y) - b(x0, y)) * (256 - ify)) *
+            (256 - gx));
+    const double dv = static_cast<double>(
+        ((b(x + 1, y0 + 2) - b(x + 1, y0 + 1)) * ifx +
+         (b(x, y0 + 2) - b(x, y0 + 1)) * (256 - ifx)) *
+            gy +
+        ((b(x + 1, y0 + 1) - b(x + 1, y0)) * ifx + (b(x, y0 + 1) - b(x, y0)) * (256 - ifx)) *
+            (256 - gy));
     out.du = level.isMagnified ? 2.0 * du : du;
     out.dv = level.isMagnified ? 2.0 * dv : dv;
     out.hasHeights = true;
@@ -248,8 +256,8 @@ double SurfaceFootprint(double pixel, const Vec3& p, const Vec3& n) {
 
 // Surface coordinates of a point of a wrapped box or flat-sided cylinder, by surface; false
 // for a surface the wrap lays no texture on.
-bool PrimitiveCoords(const PartTexture& part, std::int32_t surface, double x, double y,
-                     double z, double& u, double& v) {
+bool PrimitiveCoords(const PartTexture& part, std::int32_t surface, double x, double y, double z,
+                     double& u, double& v) {
     constexpr double Pi = std::numbers::pi;
     const double k = part.primitive[0];
     const double a = part.primitive[1];
@@ -270,24 +278,56 @@ bool PrimitiveCoords(const PartTexture& part, std::int32_t surface, double x, do
                     u = (a - (std::atan(x / z) + Pi / 8) * b) * k + 3 * Pi / 2;
                 }
                 return true;
-            case 1: u = Pi - k * z; return true;
-            case 2: u = around(k * z); return true;
-            case 3: u = k * x + 3 * Pi / 2; return true;
-            case 4: u = Pi / 2 - k * x; return true;
-            case 5: u = k * x + Pi; v = -k * z - Pi; return true;
-            case 6: u = k * x + Pi; v = k * z + Pi; return true;
-            case 7: u = k * x + Pi; v = y >= 0.0 ? k * z + Pi : -k * z - Pi; return true;
-            default: return false;
+            case 1:
+                u = Pi - k * z;
+                return true;
+            case 2:
+                u = around(k * z);
+                return true;
+            case 3:
+                u = k * x + 3 * Pi / 2;
+                return true;
+            case 4:
+                u = Pi / 2 - k * x;
+                return true;
+            case 5:
+                u = k * x + Pi;
+                v = -k * z - Pi;
+                return true;
+            case 6:
+                u = k * x + Pi;
+                v = k * z + Pi;
+                return true;
+            case 7:
+                u = k * x + Pi;
+                v = y >= 0.0 ? k * z + Pi : -k * z - Pi;
+                return true;
+            default:
+                return false;
         }
     }
     const double r = std::numbers::sqrt2;
     switch (surface) {
-        case 0: u = Pi - k * z; return true;
-        case 1: u = around(k * z); return true;
-        case 2: u = k * x + Pi; v = -k * z - Pi; return true;
-        case 3: u = k * x + Pi; v = k * z + Pi; return true;
-        case 4: u = k * x + 3 * Pi / 2; return true;
-        case 5: u = Pi / 2 - k * x; return true;
+        case 0:
+            u = Pi - k * z;
+            return true;
+        case 1:
+            u = around(k * z);
+            return true;
+        case 2:
+            u = k * x + Pi;
+            v = -k * z - Pi;
+            return true;
+        case 3:
+            u = k * x + Pi;
+            v = k * z + Pi;
+            return true;
+        case 4:
+            u = k * x + 3 * Pi / 2;
+            return true;
+        case 5:
+            u = Pi / 2 - k * x;
+            return true;
         case 6:  // the bevelled edges, by quadrant
             if (x > 0.0 && z > 0.0) {
                 u = (r * z - (r - 1) * (c - a)) * k;
@@ -299,7 +339,8 @@ bool PrimitiveCoords(const PartTexture& part, std::int32_t surface, double x, do
                 u = (r * x - (r - 1) * (b - a)) * k + 3 * Pi / 2;
             }
             return true;
-        default: return false;
+        default:
+            return false;
     }
 }
 
@@ -343,7 +384,8 @@ bool SurfaceListCoords(const BufferArray& list, std::int32_t surface, const Vec3
     }
     u = coords.angle;
     v = coords.length;
-    perDistance = coords.angleScale > 0.0 && std::isfinite(coords.angleScale) ? coords.angleScale : 1.0;
+    perDistance =
+        coords.angleScale > 0.0 && std::isfinite(coords.angleScale) ? coords.angleScale : 1.0;
     return true;
 }
 
@@ -379,11 +421,12 @@ double ProfileDistance(const Rtp& profile, double r, double y) {
 // ln r for the angle-keeping length of a straight profile; the axis and below count as -30.
 double LogRadius(double r) { return r > 0.0 ? std::max(std::log(r), -30.0) : -30.0; }
 
-// Surface coordinates of a point of a part's surface of revolution under its angle-keeping
+// Surface coordinates of a point of a part's surface of revolution under its revolution
 // mapping: the angle around the y axis from +x towards +z, and the length coordinate of the
-// point on the surface's profile, in units of the local radius so that both keep the image's
-// shape. The footprint's scale is 1 / r, with r at least 10^-3 on the axis. The records carry
-// no surface numbers, so the surface whose profile passes nearest the point lays the length
+// point on the surface's profile. An angle-keeping mapping measures the length in units of the
+// local radius so that both keep the image's shape, and the footprint's scale is 1 / r, with r
+// at least 10^-3 on the axis; a custom mapping measures arc length, at the scale 1. The records
+// carry no surface numbers, so the surface whose profile passes nearest the point lays the length
 // (where two surfaces meet, both give the same length there). False without a usable record.
 bool RevolutionCoords(const ObjectTex& mapping, const Vec3& point, double& u, double& v,
                       double& perDistance) {
@@ -407,7 +450,11 @@ bool RevolutionCoords(const ObjectTex& mapping, const Vec3& point, double& u, do
     const Rtp& profile = nearest->profile;
     switch (static_cast<ProfileKind>(profile.type)) {
         case ProfileKind::Straight:
-            if (std::fabs(profile.r2 - profile.r1) > 1e-5 * std::max(profile.r1, profile.r2)) {
+            if (nearest->lType == 0) {
+                // Arc length: the distance from the surface's start along its outline.
+                v = nearest->start + std::hypot(r - profile.r1, point.y - profile.y1);
+            } else if (std::fabs(profile.r2 - profile.r1) >
+                       1e-5 * std::max(profile.r1, profile.r2)) {
                 v = nearest->start + (LogRadius(r) - LogRadius(profile.r1)) / profile.a;
             } else {
                 // A cylinder: the distance along it in units of its radius.
@@ -435,31 +482,21 @@ bool RevolutionCoords(const ObjectTex& mapping, const Vec3& point, double& u, do
             return false;
     }
     if (!std::isfinite(u) || !std::isfinite(v)) return false;
-    perDistance = 1.0 / std::max(r, 1e-3);
+    perDistance = nearest->lType == 0 ? 1.0 : 1.0 / std::max(r, 1e-3);
     return true;
 }
 
 enum class ChainEnd { Empty, Ended, Covered };
 
-// Hands the tiles of the cell of map under (u, v) to onTile(tile, v) until one covers the
-// point. The cell's row counts from the map's start in cell rows, after its head overhang.
+// Hands the tiles of the chain that starts at link to onTile(tile) until one covers the point.
+// A chain is never longer than the links there are.
 template <typename OnTile>
-ChainEnd WalkCell(const TileMap& map, double cellLength, double u, double v, OnTile& onTile) {
-    if (map.cells == nullptr || map.hcells <= 0 || map.vcells <= 0 || !(cellLength > 0.0)) {
-        return ChainEnd::Empty;
-    }
-    const std::int32_t row = std::clamp(
-        FloorToInt32((v - map.lStart) / cellLength) + map.overCell1, 0, map.vcells - 1);
-    const std::int32_t column = std::clamp(
-        FloorToInt32(map.hcells * u / (2.0 * std::numbers::pi)), 0, map.hcells - 1);
-    std::int32_t link = map.cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(map.hcells) +
-                                  static_cast<std::size_t>(column)];
+ChainEnd WalkChain(std::int32_t link, const IndLink* heaps, std::int32_t heapCount,
+                   const TexTile* tiles, std::int32_t tileCount, OnTile& onTile) {
     if (link < 0) return ChainEnd::Empty;
-    // A chain is never longer than the links there are.
-    for (std::int32_t steps = 0; link >= 0 && link < map.heapCount && steps < map.heapCount;
-         ++steps) {
-        const IndLink& entry = map.heaps[link];
-        if (entry.ind >= 0 && entry.ind < map.tileCount && onTile(map.tiles[entry.ind], v)) {
+    for (std::int32_t steps = 0; link >= 0 && link < heapCount && steps < heapCount; ++steps) {
+        const IndLink& entry = heaps[link];
+        if (entry.ind >= 0 && entry.ind < tileCount && onTile(tiles[entry.ind])) {
             return ChainEnd::Covered;
         }
         link = entry.next;
@@ -467,10 +504,59 @@ ChainEnd WalkCell(const TileMap& map, double cellLength, double u, double v, OnT
     return ChainEnd::Ended;
 }
 
-// The body search of a wrapped primitive: band 1 where it lies over the point (first, with
+// Hands the tiles of the cell of map under (u, v) to sample(s, t, scale), each with the
+// point's image position about the tile's centre, until one covers the point. The cell's row
+// counts from the map's start in cell rows, after its head overhang.
+template <typename SampleTile>
+ChainEnd WalkCell(const TileMap& map, double cellLength, double u, double v, SampleTile& sample) {
+    if (map.cells == nullptr || map.hcells <= 0 || map.vcells <= 0 || !(cellLength > 0.0)) {
+        return ChainEnd::Empty;
+    }
+    const std::int32_t row =
+        std::clamp(FloorToInt32((v - map.lStart) / cellLength) + map.overCell1, 0, map.vcells - 1);
+    const std::int32_t column =
+        std::clamp(FloorToInt32(map.hcells * u / (2.0 * std::numbers::pi)), 0, map.hcells - 1);
+    const std::int32_t link =
+        map.cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(map.hcells) +
+                  static_cast<std::size_t>(column)];
+    auto onTile = [&](const TexTile& tile) {
+        double du = u - tile.ca;
+        if (du > std::numbers::pi) {
+            du -= 2.0 * std::numbers::pi;
+        } else if (du < -std::numbers::pi) {
+            du += 2.0 * std::numbers::pi;
+        }
+        const double dv = v - tile.cd;
+        return sample(tile.ha * du + tile.hd * dv, tile.va * du + tile.vd * dv,
+                      static_cast<double>(tile.scale));
+    };
+    return WalkChain(link, map.heaps, map.heapCount, map.tiles, map.tileCount, onTile);
+}
+
+// The same for a polar cap at the plane point (x, y): cells of cellLength on a side, n of them
+// each way from the pole.
+template <typename SampleTile>
+ChainEnd WalkPolar(const PolarMap& map, double cellLength, double x, double y, SampleTile& sample) {
+    const std::int32_t n = map.cellsPerSide;
+    if (map.cells == nullptr || n <= 0 || !(cellLength > 0.0)) return ChainEnd::Empty;
+    const std::int32_t i = std::clamp(FloorToInt32(x / cellLength) + n, 0, 2 * n - 1);
+    const std::int32_t j = std::clamp(FloorToInt32(y / cellLength) + n, 0, 2 * n - 1);
+    const std::int32_t link =
+        map.cells[static_cast<std::size_t>(j) * static_cast<std::size_t>(2 * n) +
+                  static_cast<std::size_t>(i)];
+    auto onTile = [&](const TexTile& tile) {
+        const double dx = x - tile.ca;
+        const double dy = y - tile.cd;
+        return sample(tile.ha * dx + tile.hd * dy, tile.va * dx + tile.vd * dy,
+                      static_cast<double>(tile.scale));
+    };
+    return WalkChain(link, map.heaps, map.heapCount, map.tiles, map.tileCount, onTile);
+}
+
+// The body search of a mapping's bands: band 1 where it lies over the point (first, with
 // band 0 under it in its overhangs), then band 0.
-template <typename OnTile>
-void SearchBody(const PartTexture& part, double u, double v, OnTile& onTile) {
+template <typename SampleTile>
+void SearchBody(const PartTexture& part, double u, double v, SampleTile& sample) {
     const CustomRevTex& mapping = *part.tiles;
     const double length = mapping.length;
     if (length > 0.0) {
@@ -491,11 +577,47 @@ void SearchBody(const PartTexture& part, double u, double v, OnTile& onTile) {
             } else if (v < a) {
                 at = v + length;
             }
-            const ChainEnd end = WalkCell(*second, part.bandCellLengths[1], u, at, onTile);
+            const ChainEnd end = WalkCell(*second, part.bandCellLengths[1], u, at, sample);
             if (end == ChainEnd::Covered || (end == ChainEnd::Ended && !isInside)) return;
         }
     }
-    if (first != nullptr) WalkCell(*first, part.bandCellLengths[0], u, v, onTile);
+    if (first != nullptr) WalkCell(*first, part.bandCellLengths[0], u, v, sample);
+}
+
+// The search of a mapping with poles, which lays its caps over both ends of its band: a point
+// before the band's start or beyond its end reads that end's cap alone; a point on the band
+// reads the caps that reach it first and the band under them. A cap's plane point lies at the
+// point's distance from the pole along the length coordinate, in the point's direction around
+// the axis (mirrored at the far pole, so that neither shows the image reversed); a point past
+// a cap's radius has nothing there.
+template <typename SampleTile>
+void SearchWithCaps(const PartTexture& part, const Vec3& point, double u, double v,
+                    SampleTile& sample) {
+    const CustomRevTex& mapping = *part.tiles;
+    const TileMap* band = mapping.band0.get();
+    if (band == nullptr) return;
+    const double r = std::hypot(point.x, point.z);
+    const double cosine = r > 0.0 ? point.x / r : 0.0;
+    const double sine = r > 0.0 ? point.z / r : 0.0;
+    // Candidates in order: the first cap, the second, the band. A candidate with nothing at
+    // the point passes the search on; one whose chain ends uncovered passes it on only for a
+    // point on the band.
+    const auto tryCandidate = [&](std::int32_t candidate) {
+        if (candidate == 2) return WalkCell(*band, part.bandCellLengths[0], u, v, sample);
+        const PolarMap* cap = candidate == 0 ? mapping.cap0.get() : mapping.cap1.get();
+        if (cap == nullptr) return ChainEnd::Empty;
+        const double rho = std::max(0.0, candidate == 0 ? v : mapping.length - v);
+        if (!(rho < cap->lOuter)) return ChainEnd::Empty;
+        const double x = (candidate == 0 ? sine : cosine) * rho;
+        const double y = (candidate == 0 ? cosine : sine) * rho;
+        return WalkPolar(*cap, part.capCellLengths[static_cast<std::size_t>(candidate)], x, y,
+                         sample);
+    };
+    const bool isInside = v >= band->lStart && v <= band->lEnd;
+    for (std::int32_t candidate = v > band->lEnd ? 1 : 0; candidate <= 2; ++candidate) {
+        const ChainEnd end = tryCandidate(candidate);
+        if (end == ChainEnd::Covered || (end == ChainEnd::Ended && !isInside)) return;
+    }
 }
 
 }  // namespace
@@ -515,8 +637,8 @@ TextureLevelChoice SurfaceTextureLevel(double footprint) {
 
 void ShadeSurfacePoint(QRender& render, const PartTexture& part,
                        std::array<std::int32_t, 3>& outColour, TexPyramid& pyramid,
-                       std::int32_t surface, bool bumpWanted, bool /*flipNormal*/,
-                       const Vec3& p, const Vec3& n) {
+                       std::int32_t surface, bool bumpWanted, bool /*flipNormal*/, const Vec3& p,
+                       const Vec3& n) {
     const auto& m = part.partFromView.m;
     const bool isDecal = pyramid.bordered != 0;
     const double x = m[4] + m[5] * p.x + m[6] * p.y + m[7] * p.z;
@@ -533,8 +655,8 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
             // The planar axes are rows 0 and 1 of the part matrix, read as view-space vectors.
             const double du = composite.du;
             const double dv = composite.dv;
-            render.partTextures.bumpVector = Vec3{du * m[5] + dv * m[9], du * m[6] + dv * m[10],
-                                                  du * m[7] + dv * m[11]};
+            render.partTextures.bumpVector =
+                Vec3{du * m[5] + dv * m[9], du * m[6] + dv * m[10], du * m[7] + dv * m[11]};
         }
     } else if (part.tiles != nullptr) {
         const double z = m[12] + m[13] * p.x + m[14] * p.y + m[15] * p.z;
@@ -545,7 +667,8 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
         if (part.mapping == TextureMapping::SurfaceList) {
             hasCoords = part.surfaceList != nullptr &&
                         SurfaceListCoords(*part.surfaceList, surface, Vec3{x, y, z}, u, v, k);
-        } else if (part.mapping != TextureMapping::Revolution) {
+        } else if (part.mapping == TextureMapping::Box ||
+                   part.mapping == TextureMapping::FlatSidedCylinder) {
             hasCoords = PrimitiveCoords(part, surface, x, y, z, u, v);
         }
         // A surface without an entry of its own in the list takes the revolution mapping.
@@ -554,21 +677,15 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
         }
         if (hasCoords) {
             const double footprint = SurfaceFootprint(pixel, p, n) * k * k;
-            auto onTile = [&](const TexTile& tile, double vAt) {
-                double du = u - tile.ca;
-                if (du > std::numbers::pi) {
-                    du -= 2.0 * std::numbers::pi;
-                } else if (du < -std::numbers::pi) {
-                    du += 2.0 * std::numbers::pi;
-                }
-                const double dv = vAt - tile.cd;
-                const double s = tile.ha * du + tile.hd * dv;
-                const double t = tile.va * du + tile.vd * dv;
-                const double scale = tile.scale;
+            auto sample = [&](double s, double t, double scale) {
                 const Level level = ChooseLevel(pyramid, footprint * scale * scale);
                 return composite.Add(SampleLevel(level, isDecal, false, s, t), isDecal);
             };
-            SearchBody(part, u, v, onTile);
+            if (part.mapping == TextureMapping::CustomRevolution && part.tiles->poleless == 0) {
+                SearchWithCaps(part, Vec3{x, y, z}, u, v, sample);
+            } else {
+                SearchBody(part, u, v, sample);
+            }
         }
     }
     composite.FillBase(part.baseColour);

@@ -48,6 +48,17 @@
 // and v keep the image's shape (a sphere's v is Mercator's); the material's tiles cover (u, v)
 // as above, the footprint divided by r^2. The profile record is the one of the surface whose
 // profile passes nearest the point. Polar caps are not read here either.
+//
+// Custom revolution mappings. A part whose own mapping object lays its own tiles takes the
+// angle u as above and the arc length v along its profile, and reaches its own tiles, at the
+// footprint's own scale. With poles, the mapping's band runs from lStart to lEnd of its band 0
+// and a cap covers each pole: a point before the band's start reads the first cap alone, one
+// beyond its end the second cap alone, and a point on the band reads the caps that reach it
+// (first cap, then second) before the band under them. A cap's plane point lies at the distance
+// rho from its pole along v (v itself, or the mapping's length less v) in the point's
+// direction around the axis, (z, x) / r * rho at the first pole and (x, z) / r * rho at the
+// second, so that neither shows the image reversed; a cap reaches rho up to its outer length.
+// A mapping without poles reads its two bands as the wrapped primitives do.
 
 #include "core/matrix4.h"
 #include "core/vec3.h"
@@ -78,6 +89,7 @@ enum class TextureMapping : std::uint8_t {
     FlatSidedCylinder = 2,  // wrap map of a flat-sided cylinder, likewise
     SurfaceList = 3,        // the part's surface mapping list, likewise
     Revolution = 4,         // the part's own angle-keeping revolution mapping, likewise
+    CustomRevolution = 5,   // the part's own custom revolution mapping and its own tiles
 };
 
 // One part's texture as the span shading reads it: about 220 bytes.
@@ -92,12 +104,14 @@ struct PartTexture {
     // each band's cell row length along v.
     const CustomRevTex* tiles = nullptr;
     std::array<double, 2> bandCellLengths{};
+    // CustomRevolution with poles: each cap's cell side in its plane.
+    std::array<double, 2> capCellLengths{};
     // SurfaceList: the part's entries (SurfaceMappingEntry buffers from firstIndex on).
     const BufferArray* surfaceList = nullptr;
     // Revolution, and SurfaceList surfaces without an entry: the part's own mapping object,
     // whose surface records give the length coordinate along the profile.
     const ObjectTex* revolution = nullptr;
-    std::uint32_t baseColour = 0;   // 0xRRGGBB: fills what no sample covers
+    std::uint32_t baseColour = 0;  // 0xRRGGBB: fills what no sample covers
     std::uint8_t hasTint = 0;
     std::array<std::uint8_t, 3> tintColour{0x80, 0x80, 0x80};  // red, green, blue; 0x80 neutral
 };

@@ -542,6 +542,7 @@ void ApplyView(DocumentView& view, SceneContents& c) {
     if (c.hasDisplay) v.colours[0] = s.displayColour;
     if (c.hasAmbient) v.colours[2] = s.ambient;
     v.shadowsOn = s.shadowsOn;
+    v.stars = StarSettings{s.starsOn, s.starCount, s.starSeed, s.starSize, s.starSpread};
     for (const LightEntry& entry : c.lights) {
         auto light = std::make_unique<QLight>(&view);
         light->isOn = entry.on;

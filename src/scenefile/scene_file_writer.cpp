@@ -132,11 +132,11 @@ void WriteSky(XmlDocument& xml, const ViewSettings& v, const SceneSettings& s) {
     SceneSetColour(xml, "hc", v.colours[3]);
     SceneSetColour(xml, "pc", v.colours[4]);
     xml.AddElement(StarsElement);
-    SceneSetFlag(xml, "on", s.starsOn);
-    SceneSetInt(xml, "n", s.starCount);
-    SceneSetInt(xml, "sd", s.starSeed);
-    SceneSetFloat(xml, "sz", s.starSize);
-    SceneSetFloat(xml, "c", s.starSpread);
+    SceneSetFlag(xml, "on", v.stars.isOn);
+    SceneSetInt(xml, "n", v.stars.count);
+    SceneSetInt(xml, "sd", v.stars.seed);
+    SceneSetFloat(xml, "sz", v.stars.size);
+    SceneSetFloat(xml, "c", v.stars.spread);
     xml.LeaveElement();
 }
 
@@ -308,6 +308,7 @@ std::int16_t BuildSceneText(QDocumentBase& document, SceneSaveMode mode, const S
         fallback.colours[3] = s.gradientHc;
         fallback.colours[4] = s.gradientPc;
         fallback.viewAngle = s.gradientA;
+        fallback.stars = StarSettings{s.starsOn, s.starCount, s.starSeed, s.starSize, s.starSpread};
         source.view = &fallback;
         source.selectedLight = s.selectedLight;
     }

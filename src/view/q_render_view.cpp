@@ -13,6 +13,7 @@
 #include "render/render_parts.h"
 #include "render/scene_render_parts.h"
 #include "render/span_shade.h"
+#include "render/star_field.h"
 #include "view/view_buffers_exception.h"
 
 #include <algorithm>
@@ -108,6 +109,7 @@ void QRenderView::PrepareRender(const ViewSettings& settings) {
     shade.horizonColour = Packed(settings.colours[6]);
     shade.zenithColour = Packed(settings.colours[7]);
     shade.gradientTan = std::tan(static_cast<double>(settings.viewAngle));
+    PrepareStars(settings.stars);
     const std::uint32_t ambient = Packed(settings.colours[2]);
     for (std::size_t c = 0; c < 3; ++c) {
         const double channel = ((ambient >> (16 - 8 * c)) & 0xFF) / 255.0;
@@ -153,6 +155,19 @@ void QRenderView::PrepareRender(const ViewSettings& settings) {
         volume.p = fogBlock.layers[i].values;
         volume.isEnabled = fogBlock.layers[i].flag != 0;
     }
+}
+
+void QRenderView::PrepareStars(const StarSettings& stars) {
+    shade.isStars = stars.isOn;
+    if (!stars.isOn) return;
+    // Sizing the view makes the sky buffer the stars are filed in.
+    options.sky = true;
+    QDocumentBase* owner = Document();
+    if (owner == nullptr || owner->Geometry() == nullptr) return;
+    if (builtStars.has_value() && *builtStars == stars) return;
+    builtStars.reset();
+    BuildStarField(*owner->Geometry(), stars.seed, stars.count, stars.size, stars.spread);
+    builtStars = stars;
 }
 
 std::int32_t QRenderView::RenderDocument() {

@@ -88,8 +88,15 @@ public:
     // (PrepareLights, then one renderer light per switched-on light), the shadows (the
     // settings' switch; the lights that keep their distance cast them), the fog block and,
     // from its first two layers seen from the camera, the shading's fog volumes (used when
-    // shade.isFogVolumes is set). Throws KVOutOfMemoryException.
+    // shade.isFogVolumes is set), the stars (PrepareStars with the settings' stars). Throws
+    // KVOutOfMemoryException.
     void PrepareRender(const ViewSettings& settings);
+
+    // The star switch goes to the shading; with it on, the view asks for a sky buffer when it
+    // is sized and draws the document's star field again from stars when they differ from the
+    // settings it last drew the field from. Throws KVOutOfMemoryException (the field then
+    // holds no stars and is drawn again next time).
+    void PrepareStars(const StarSettings& stars);
 
     // Renders the document's scene geometry through the view's camera into the view's pixels:
     // PrepareRender with the view's settings, the parts seen from the camera, cast and shaded.
@@ -363,4 +370,5 @@ private:
     std::vector<std::uint32_t> overlayPixels;
     std::uint32_t* ownPixels = nullptr;
     std::int32_t ownStrideBytes = 0;
+    std::optional<StarSettings> builtStars;  // what the star field was last drawn from
 };

@@ -1,12 +1,14 @@
 #include "render/scene_part_textures.h"
 
+#include "geometry/part_record.h"
 #include "geometry/scene_geometry.h"
-#include "geometry/texture_params_table.h"
 #include "geometry/shape_build_support.h"
+#include "geometry/texture_params_table.h"
 #include "render/cast_frame_pass.h"
 #include "render/q_render.h"
 #include "render/scene_render_parts.h"
 #include "render/span_shade.h"
+#include "render/surface_texture.h"
 #include "texture/object_tex.h"
 #include "texture/tex_pyramid.h"
 #include "texture/texture_params.h"
@@ -131,6 +133,89 @@ TEST_F(TexturedScene, AWrappedBoxShowsItsTextureInAFrame) {
         }
     }
     EXPECT_EQ(green, 16 * 8);
+}
+
+TEST_F(TexturedScene, ATintedPartTintsTowardsItsColourAtHalfContrast) {
+    // A red box with the tint flag: its derived colour is red at half contrast about mid grey.
+    WorkingPartRecord box = Working(ShapeType::Box, {2, 4, 6});
+    box.textureRef = handle;
+    box.colour = 0xFF0000;
+    box.derivedColour = 0xC04141;
+    box.flagBytes[1] = 1;
+    ASSERT_EQ(BuildPartShape(geometry, nullptr, 0, false, true, false, &box), 0);
+    QRender render;
+    LoadRenderParts(render, geometry, ViewFromWorld());
+    const PartTexture* texture = render.partTextures.Find(0);
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(texture->hasTint, 1);
+    const std::array<std::uint8_t, 3> tint{0xC0, 0x41, 0x41};
+    EXPECT_EQ(texture->tintColour, tint);
+
+    // The material's green at the box's front face, pulled towards red: L is a quarter of the
+    // channels' sum, f = ((0x5FA0 - L) L) >> 8, and each channel moves by its tint byte's
+    // distance from 0x80 times f >> 11; blue, driven below 0, clamps the three into range.
+    render.focalScale = 0.06;
+    render.BuildLevelTable();
+    const auto shade = [&](const PartTexture& part) {
+        std::array<std::int32_t, 3> out{};
+        ShadeSurfacePoint(render, part, out, pyramid, 4, false, false, Vec3{0.0, 0.0, 7.0},
+                          Vec3{0.0, 0.0, -1.0});
+        return out;
+    };
+    PartTexture untinted = *texture;
+    untinted.hasTint = 0;
+    const std::array<std::int32_t, 3> plain = shade(untinted);
+    ASSERT_EQ(plain[0], 0);
+    ASSERT_GT(plain[1], 0x7000);
+    const std::int32_t l = (plain[0] + plain[1] + plain[2]) >> 2;
+    const std::int32_t f = ((0x5FA0 - l) * l) >> 8;
+    const std::array<std::int32_t, 3> out = shade(*texture);
+    EXPECT_EQ(out[0], (0x40 * f) >> 11);
+    EXPECT_EQ(out[1], plain[1] + ((-0x3F * f) >> 11));
+    EXPECT_EQ(out[2], 0);
+}
+
+TEST_F(TexturedScene, ACustomMappedCylinderShowsItsOwnTilesInAFrame) {
+    // The box at the origin becomes a red cylinder laying its own tiles.
+    WorkingPartRecord cylinder = Working(ShapeType::Cylinder, {2, 1});
+    cylinder.textureRef = handle;
+    cylinder.colour = 0xFF0000;
+    cylinder.flagBytes[0] |= PartFlagCustomMapping;
+    ASSERT_EQ(BuildPartShape(geometry, nullptr, 0, false, true, false, &cylinder), 0);
+    const ObjectTex* own = geometry.Part(0)->objectTex;
+    ASSERT_NE(own, nullptr);
+    ASSERT_EQ(own->type, 0);
+    ASSERT_TRUE(own->IsUsable());
+
+    constexpr std::int32_t Width = 64;
+    constexpr std::int32_t Height = 48;
+    std::vector<std::uint32_t> pixels(Width * Height, 0u);
+    QRender render;
+    ASSERT_EQ(render.SetSize(pixels.data(), Width, Height, Width, false), RenderSizeOk);
+    render.centreX = Width / 2.0;
+    render.centreY = Height / 2.0;
+    render.focalScale = 0.06;
+    render.SetLightCounts(1, 0);
+    RenderLightSlot& light = render.LightSlot(0);
+    light.enabled = 1;
+    RenderLightSlotSetColours(light, {1.0, 1.0, 1.0}, {0.0, 0.0, 0.0}, 1.0);
+    LoadRenderParts(render, geometry, ViewFromWorld());
+    const PartTexture* texture = render.partTextures.Find(0);
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(texture->mapping, TextureMapping::CustomRevolution);
+    EXPECT_EQ(texture->tiles, own);
+    EXPECT_EQ(texture->revolution, own);
+    EXPECT_GT(texture->capCellLengths[0], 0.0);
+    ASSERT_EQ(RenderShadedFrame(render), CastDone);
+
+    // The cylinder's side towards the eye is the material's green, not the part's red.
+    for (std::int32_t y = 23; y < 26; ++y) {
+        for (std::int32_t x = 30; x < 34; ++x) {
+            const std::uint32_t p = pixels[static_cast<std::size_t>(y * Width + x)];
+            EXPECT_LT((p >> 16) & 0xFF, 8u) << x << "," << y;
+            EXPECT_GT((p >> 8) & 0xFF, 100u) << x << "," << y;
+        }
+    }
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 #include "render/surface_texture.h"
 
+#include "core/private_heap.h"
+#include "geometry/shape_builder_support.h"
 #include "render/cast_frame_pass.h"
 #include "render/q_render.h"
 #include "render/span_shade.h"
-#include "core/private_heap.h"
-#include "geometry/shape_builder_support.h"
 #include "texture/object_tex.h"
 #include "texture/surface_mapping_entry.h"
 #include "texture/tex_maps.h"
@@ -63,12 +63,28 @@ TEST(SurfaceTexture, LevelFollowsTheFootprintTable) {
         std::int32_t index;
     };
     const Case cases[] = {
-        {0.0, true, 0},    {0.25, true, 0},   {0.2501, true, 1}, {0.5, true, 1},
-        {1.0, true, 2},    {1.32, true, 3},   {1.75, true, 4},   {2.3, true, 5},
-        {3.0, true, 6},    {3.01, false, 0},  {6.0, false, 0},   {6.01, false, 1},
-        {11.99, false, 1}, {12.0, false, 2},  {20.0, false, 3},  {32.0, false, 4},
-        {127.9, false, 6}, {128.0, false, 7}, {1279.0, false, 11}, {1280.0, false, 12},
-        {2048.0, false, 12}, {1e30, false, 12},
+        {0.0, true, 0},
+        {0.25, true, 0},
+        {0.2501, true, 1},
+        {0.5, true, 1},
+        {1.0, true, 2},
+        {1.32, true, 3},
+        {1.75, true, 4},
+        {2.3, true, 5},
+        {3.0, true, 6},
+        {3.01, false, 0},
+        {6.0, false, 0},
+        {6.01, false, 1},
+        {11.99, false, 1},
+        {12.0, false, 2},
+        {20.0, false, 3},
+        {32.0, false, 4},
+        {127.9, false, 6},
+        {128.0, false, 7},
+        {1279.0, false, 11},
+        {1280.0, false, 12},
+        {2048.0, false, 12},
+        {1e30, false, 12},
         {std::numeric_limits<double>::quiet_NaN(), false, 12},
     };
     for (const Case& c : cases) {
@@ -86,9 +102,8 @@ TEST(SurfaceTexture, DistanceBuildsTheLevelItsFootprintSelects) {
         bool isMagnified;
         std::int32_t index;
     };
-    const Case cases[] = {{0.16, true, 0}, {0.81, true, 2}, {2.0, true, 5}, {4.0, false, 0},
-                          {9.0, false, 1}, {25.0, false, 3}, {100.0, false, 6},
-                          {1e4, false, 12}};
+    const Case cases[] = {{0.16, true, 0}, {0.81, true, 2},  {2.0, true, 5},    {4.0, false, 0},
+                          {9.0, false, 1}, {25.0, false, 3}, {100.0, false, 6}, {1e4, false, 12}};
     const auto image = Filled(16, 16, 0xFF336699);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.footprint);
@@ -98,11 +113,13 @@ TEST(SurfaceTexture, DistanceBuildsTheLevelItsFootprintSelects) {
         const auto colour = lookup.At(0.3, -0.2, std::sqrt(c.footprint) * Focal);
         for (std::int32_t m = 0; m < TexPyramidMagnifiedCount; ++m) {
             EXPECT_EQ(pyramid.colourMagnified[static_cast<std::size_t>(m)] != nullptr,
-                      c.isMagnified && m == c.index) << m;
+                      c.isMagnified && m == c.index)
+                << m;
         }
         for (std::int32_t k = 1; k < TexPyramidLevelCount; ++k) {
             EXPECT_EQ(pyramid.colourLevels[static_cast<std::size_t>(k)] != nullptr,
-                      !c.isMagnified && k <= c.index) << k;
+                      !c.isMagnified && k <= c.index)
+                << k;
         }
         // A flat image reads the same at every level: 0x33, 0x66, 0x99 kept to 7 bits.
         EXPECT_NEAR(colour[0], (0x33 >> 1) * 256, 256);
@@ -142,7 +159,8 @@ TEST(SurfaceTexture, WhiteTexelsAndAWhiteBaseGiveTheirOwnScales) {
     const auto white = Filled(8, 8, 0xFFFFFFFF);
     TexPyramid tiling;
     ASSERT_EQ(TexPyramidSetImage(tiling, white.data(), 8, 8, 8, false), 0);
-    EXPECT_EQ(Lookup(tiling, 0xFFFFFF).At(1.3, 2.7), (std::array<std::int32_t, 3>{32512, 32512, 32512}));
+    EXPECT_EQ(Lookup(tiling, 0xFFFFFF).At(1.3, 2.7),
+              (std::array<std::int32_t, 3>{32512, 32512, 32512}));
 
     TexPyramid decal;
     ASSERT_EQ(TexPyramidSetImage(decal, white.data(), 8, 8, 8, true), 0);
@@ -164,12 +182,12 @@ TEST(SurfaceTexture, DecalShowsTheBaseColourWhereItDoesNotCover) {
         std::array<std::int32_t, 3> colour;
     };
     const Case cases[] = {
-        {0.0, 0.0, {32512, 0, 0}},          // inside, opaque: the texel alone
-        {40.0, 0.0, base},                  // far outside
-        {-7.0, 3.0, base},                  // left of the level
-        {6.6, 0.0, base},                   // left column 13, the last: no sample
-        {0.0, 6.6, base},                   // upper row 13
-        {-1e12, 1e12, base},                // beyond any fixed-point position
+        {0.0, 0.0, {32512, 0, 0}},  // inside, opaque: the texel alone
+        {40.0, 0.0, base},          // far outside
+        {-7.0, 3.0, base},          // left of the level
+        {6.6, 0.0, base},           // left column 13, the last: no sample
+        {0.0, 6.6, base},           // upper row 13
+        {-1e12, 1e12, base},        // beyond any fixed-point position
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.s << ", " << c.t);
@@ -207,7 +225,8 @@ TEST(SurfaceTexture, TilingImageRepeatsAndWrapsItsLastColumnAndRow) {
     };
     EXPECT_EQ(lookup.At(4.0, -2.0)[0], half(red(7, 1), red(7, 2), red(0, 1), red(0, 2)));
     // Green is blended without the rounding.
-    const std::int32_t g = ((green(7, 6) + green(0, 6)) * 128 + (green(7, 7) + green(0, 7)) * 128) * 128;
+    const std::int32_t g =
+        ((green(7, 6) + green(0, 6)) * 128 + (green(7, 7) + green(0, 7)) * 128) * 128;
     EXPECT_EQ(lookup.At(4.0, 3.0)[1], (g >> 8) - 0x4000);
     EXPECT_EQ(lookup.At(-2.0, 4.0)[0], half(red(1, 7), red(1, 0), red(2, 7), red(2, 0)));
     EXPECT_GT(lookup.At(4.0, -2.0)[0], lookup.At(0.0, -2.0)[0]);
@@ -244,9 +263,8 @@ TEST(SurfaceTexture, TintMovesMidTonesAndClampsOnlyWhenAChannelLeavesTheRange) {
     greyTint.part.tintColour = {0x90, 0x80, 0x70};
     ASSERT_EQ(plain, (std::array<std::int32_t, 3>{16384, 16384, 16384}));
     const std::int32_t f = ((0x5FA0 - 12288) * 12288) >> 8;
-    EXPECT_EQ(greyTint.At(0.0, 0.0),
-              (std::array<std::int32_t, 3>{16384 + ((16 * f) >> 11), 16384,
-                                           16384 + ((-16 * f) >> 11)}));
+    EXPECT_EQ(greyTint.At(0.0, 0.0), (std::array<std::int32_t, 3>{16384 + ((16 * f) >> 11), 16384,
+                                                                  16384 + ((-16 * f) >> 11)}));
     // A full tint at mid grey leaves the range and is held to it.
     greyTint.part.tintColour = {0xFF, 0x80, 0x00};
     EXPECT_EQ(greyTint.At(0.0, 0.0), (std::array<std::int32_t, 3>{0x7FFF, 16384, 0}));
@@ -279,9 +297,13 @@ struct OneTileMapping {
         band.tiles = static_cast<TexTile*>(PrivateAllocZeroed(sizeof(TexTile)));
         const double c = std::cos(theta);
         const double s = std::sin(theta);
-        band.tiles[0] = TexTile{100.0f, static_cast<float>(100 * c), static_cast<float>(100 * s),
-                                static_cast<float>(-100 * s), static_cast<float>(100 * c),
-                                static_cast<float>(ca), static_cast<float>(cd)};
+        band.tiles[0] = TexTile{100.0f,
+                                static_cast<float>(100 * c),
+                                static_cast<float>(100 * s),
+                                static_cast<float>(-100 * s),
+                                static_cast<float>(100 * c),
+                                static_cast<float>(ca),
+                                static_cast<float>(cd)};
         band.tileCount = band.tileCapacity = 1;
         band.mScale = 100.0;
         band.len = band.lEnd = 10.0;
@@ -307,8 +329,8 @@ TEST(SurfaceTexture, WrappedPrimitiveFacesReachTheImageThroughTheirTile) {
         {TextureMapping::Box, 1, 0.3, -1.0, -0.02, 2 * Pi - k * 0.02, -k * 1.0},
         {TextureMapping::Box, 3, 0.6, 0.1, 1.5, k * 0.6 + Pi, k * 1.5 + Pi},
         {TextureMapping::Box, 4, -0.2, 3.0, 0.0, k * -0.2 + 3 * Pi / 2, k * 3.0},
-        {TextureMapping::FlatSidedCylinder, 0, 0.5, 1.0, 0.5,
-         ((Pi / 4 - Pi / 8) * 0.7 + 0.25) * k, k * 1.0},
+        {TextureMapping::FlatSidedCylinder, 0, 0.5, 1.0, 0.5, ((Pi / 4 - Pi / 8) * 0.7 + 0.25) * k,
+         k * 1.0},
         {TextureMapping::FlatSidedCylinder, 7, 0.2, -1.0, 0.3, k * 0.2 + Pi, -k * 0.3 - Pi},
     };
     for (const Case& c : cases) {
@@ -468,18 +490,19 @@ TEST(SurfaceTexture, ClosedCylinderPointsTakeTheLengthOfTheSurfaceTheyLieOn) {
 
     constexpr double Pi = std::numbers::pi;
     struct Case {
-        Vec3 hit;   // part space
-        Vec3 n;     // gradient, facing the eye
+        Vec3 hit;  // part space
+        Vec3 n;    // gradient, facing the eye
         double u, v;
     };
     const Case cases[] = {
         // The side, a quarter of its height up: 1.5 / 2 radii from its lower rim.
         {{0.0, 0.5, -2.0}, {0.0, 0.0, -1.0}, 1.5 * Pi, side + 0.75},
         // The top cap halfway to the axis: ln(2 / 1) radii from its rim.
-        {{std::sqrt(0.5), 1.0, -std::sqrt(0.5)}, {0.0, 1.0, -1.0}, 1.75 * Pi,
-         top + std::log(2.0)},
+        {{std::sqrt(0.5), 1.0, -std::sqrt(0.5)}, {0.0, 1.0, -1.0}, 1.75 * Pi, top + std::log(2.0)},
         // The bottom cap at a quarter of its radius: ln 0.5 past the axis' floor of -30.
-        {{-0.5, -1.0, -0.0001}, {0.0, -1.0, -1.0}, Pi + std::atan2(0.0001, 0.5),
+        {{-0.5, -1.0, -0.0001},
+         {0.0, -1.0, -1.0},
+         Pi + std::atan2(0.0001, 0.5),
          std::log(0.5) + 30.0},
     };
     for (const Case& c : cases) {
@@ -489,8 +512,108 @@ TEST(SurfaceTexture, ClosedCylinderPointsTakeTheLengthOfTheSurfaceTheyLieOn) {
         partFromView.m[4] = c.hit.x;
         partFromView.m[8] = c.hit.y;
         partFromView.m[12] = c.hit.z - 1.2;
-        const auto out = RevolutionSample(pyramid, mapping, c.u, c.v, partFromView,
-                                          Vec3{0.0, 0.0, 1.2}, c.n);
+        const auto out =
+            RevolutionSample(pyramid, mapping, c.u, c.v, partFromView, Vec3{0.0, 0.0, 1.2}, c.n);
+        EXPECT_NEAR(out[0] / 512.0, 31.5 - 3.0, 0.3);
+        EXPECT_NEAR(out[1] / 512.0, 31.5 + 5.0, 0.3);
+    }
+}
+
+// One tile of scale 100, unturned, in a map's single chain.
+template <typename Map>
+void SetOneTile(Map& map, double ca, double cd, std::int32_t cellCount) {
+    map.cells =
+        static_cast<std::int32_t*>(PrivateAllocZeroed(static_cast<std::uint32_t>(4 * cellCount)));
+    map.heaps = static_cast<IndLink*>(PrivateAllocZeroed(sizeof(IndLink)));
+    map.heaps[0] = IndLink{0, -1};
+    map.heapCount = map.heapCapacity = 1;
+    map.tiles = static_cast<TexTile*>(PrivateAllocZeroed(sizeof(TexTile)));
+    map.tiles[0] =
+        TexTile{100.0f, 100.0f, 0.0f, 0.0f, 100.0f, static_cast<float>(ca), static_cast<float>(cd)};
+    map.tileCount = map.tileCapacity = 1;
+}
+
+TEST(SurfaceTexture, CustomRevolutionReadsItsBandAndItsCapsByArcLength) {
+    TexPyramid pyramid;
+    ASSERT_EQ(SetRamp(pyramid), 0);
+    TextureParams material;
+    material.image = &pyramid;
+    // A unit sphere under a custom mapping: arc length from the lower pole.
+    std::array<Rtp, 1> profile{EllipticProfile(0.0, -1.0, 1.0, 0.0, 0.0, 1.0, 1.0, 1.0)};
+    CustomRevTex mapping;
+    mapping.material = &material;
+    mapping.Build(profile);
+    ASSERT_TRUE(mapping.IsUsable());
+    ASSERT_NEAR(mapping.length, std::numbers::pi, 1e-4);
+    // Its band runs from 1 to pi - 1 and each cap reaches 1.2 from its pole.
+    FreeTileMap(*mapping.band0);
+    mapping.band0->hcells = mapping.band0->vcells = mapping.band0->vcr = 1;
+    mapping.band0->lStart = 1.0;
+    mapping.band0->lEnd = std::numbers::pi - 1.0;
+    for (PolarMap* cap : {mapping.cap0.get(), mapping.cap1.get()}) {
+        FreePolarMap(*cap);
+        cap->cellsPerSide = 1;
+        cap->lOuter = 1.2;
+    }
+    constexpr double Pi = std::numbers::pi;
+    enum class Where { Band, FirstCap, SecondCap };
+    struct Case {
+        double latitude, longitude;
+        Where where;
+    };
+    const Case cases[] = {
+        {0.0, 1.5 * Pi, Where::Band},       {0.3, 1.4 * Pi, Where::Band},
+        {-1.2, 1.3 * Pi, Where::FirstCap},   // before the band
+        {-0.45, 1.6 * Pi, Where::FirstCap},  // on the band, within the cap's reach
+        {1.2, 1.7 * Pi, Where::SecondCap},   // beyond the band
+        {0.5, 1.45 * Pi, Where::SecondCap},  // on the band, within the cap's reach
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.latitude);
+        const Vec3 hit{std::cos(c.latitude) * std::cos(c.longitude), std::sin(c.latitude),
+                       std::cos(c.latitude) * std::sin(c.longitude)};
+        // The arc length from the lower pole, the angle around the axis, and the plane point
+        // of each cap: at the distance from its pole, towards the point (mirrored at the top).
+        const double v = c.latitude + Pi / 2;
+        const double u = c.longitude;
+        const double r = std::cos(c.latitude);
+        double a = u;
+        double d = v;
+        switch (c.where) {
+            case Where::Band:
+                break;
+            case Where::FirstCap:
+                a = hit.z / r * v;
+                d = hit.x / r * v;
+                break;
+            case Where::SecondCap:
+                a = hit.x / r * (Pi - v);
+                d = hit.z / r * (Pi - v);
+                break;
+        }
+        // The tile lies 0.03 ahead and 0.05 behind the point where the point reads it; the
+        // other maps have no tiles.
+        FreeTileMap(*mapping.band0);
+        FreePolarMap(*mapping.cap0);
+        FreePolarMap(*mapping.cap1);
+        if (c.where == Where::Band) SetOneTile(*mapping.band0, a + 0.03, d - 0.05, 1);
+        if (c.where == Where::FirstCap) SetOneTile(*mapping.cap0, a + 0.03, d - 0.05, 4);
+        if (c.where == Where::SecondCap) SetOneTile(*mapping.cap1, a + 0.03, d - 0.05, 4);
+
+        Lookup lookup(pyramid, 0x0000FF);
+        lookup.part.mapping = TextureMapping::CustomRevolution;
+        lookup.part.revolution = &mapping;
+        lookup.part.tiles = &mapping;
+        lookup.part.bandCellLengths = {10.0, 0.0};
+        lookup.part.capCellLengths = {10.0, 10.0};
+        // The point 1.2 before the eye, its surface turned towards it: a pixel there covers
+        // 2 texels of the tile (level 0).
+        lookup.part.partFromView.m[4] = hit.x;
+        lookup.part.partFromView.m[8] = hit.y;
+        lookup.part.partFromView.m[12] = hit.z - 1.2;
+        std::array<std::int32_t, 3> out{};
+        ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 0, false, false,
+                          Vec3{0.0, 0.0, 1.2}, Vec3{0.0, 0.0, -1.0});
         EXPECT_NEAR(out[0] / 512.0, 31.5 - 3.0, 0.3);
         EXPECT_NEAR(out[1] / 512.0, 31.5 + 5.0, 0.3);
     }
@@ -559,8 +682,8 @@ struct PlaneFrame {
             PlaneForm(-100, {0, 0.5, 0}),        PlaneForm(-100, {0, -0.5, 0})};
         const double zc = PlaneDepth + 0.5;
         Matrix4W bound;
-        bound.m = {zc * zc / 4.0 - 1.0, 0, 0, -zc / 4.0, 0, 1.0 / 22500, 0, 0,
-                   0, 0, 1.0 / 22500, 0, -zc / 4.0, 0, 0, 0.25};
+        bound.m = {zc * zc / 4.0 - 1.0, 0, 0,         -zc / 4.0, 0, 1.0 / 22500, 0, 0, 0, 0,
+                   1.0 / 22500,         0, -zc / 4.0, 0,         0, 0.25};
         const std::int32_t index = render.parts.AddPart(6);
         render.parts.SetViewForms(index, forms, bound);
         render.parts.Part(index).colour = 0xFFFFFF;

@@ -171,6 +171,8 @@ TEST_F(SceneFileReaderTest, ValuesOfAnIndependentEncoderReadBack) {
     EXPECT_EQ(settings.starCount, 500);
     EXPECT_EQ(settings.starSeed, 7);
     EXPECT_EQ(settings.starSpread, 0.25f);
+    // The view draws its stars from the same settings.
+    EXPECT_EQ(view.viewSettings.stars, (StarSettings{true, 500, 7, 2.5f, 0.25f}));
     EXPECT_EQ(settings.filterType, 2);
     EXPECT_EQ(settings.filterAmount, 70);
     EXPECT_EQ(settings.inlineB, 0.1f);

@@ -337,10 +337,12 @@ TEST(QRenderView, RendersTheDocumentAndMeasuresDepths) {
 TEST(QRenderView, DrawsTheDocumentsStarsWhereTheCameraLooks) {
     QDocumentBase document;
     QRenderView view(&document);
-    view.options.sky = true;
+    // The star switch on with no stars to draw: the view asks for the sky buffer and leaves
+    // the field that follows alone while the settings stay as they are.
+    view.viewSettings.stars.isOn = true;
     std::vector<std::uint32_t> pixels(80 * 60, 0u);
     ASSERT_TRUE(view.InitViewBuffers(80 * 4, pixels.data(), 80, 60, true));
-    view.shade.isStars = true;
+    ASSERT_NE(view.SkyBuffer(), nullptr);
 
     // Two bright stars of the world: one along the camera's view axis, one straight behind it.
     Vec3 eye{0.0, 0.0, 0.0};
@@ -375,6 +377,40 @@ TEST(QRenderView, DrawsTheDocumentsStarsWhereTheCameraLooks) {
     EXPECT_EQ(elsewhere, lit);
     // Its square of radius 1.5 about the centre (40, 30) covers columns 39..42, rows 29..32.
     EXPECT_EQ(view.starSky.entryCount, 16);
+}
+
+TEST(QRenderView, StarSettingsDrawTheFieldTheyDescribe) {
+    QDocumentBase document;
+    QRenderView view(&document);
+    StarSettings& stars = view.viewSettings.stars;
+    stars = StarSettings{true, 3000, 7, 1.5f, 0.5f};
+    view.viewSettings.colours[0] = ColourFromRgb24(0x000000);
+    // A wide view, so that a good share of the sky lies in the frame.
+    view.viewSettings.camera.fov = 0.02;
+    std::vector<std::uint32_t> pixels(80 * 60, 0u);
+    ASSERT_TRUE(view.InitViewBuffers(80 * 4, pixels.data(), 80, 60, true));
+    // The document has no parts: the frame shows the black background and the stars.
+    const auto litPixels = [&] {
+        view.RenderDocument();
+        std::int32_t lit = 0;
+        for (const std::uint32_t p : pixels) lit += (p & 0xFF) > 0x40 ? 1 : 0;
+        return lit;
+    };
+    const StarField& field = document.Geometry()->starField;
+    EXPECT_GT(litPixels(), 0);
+    ASSERT_NE(field.stars, nullptr);
+    EXPECT_EQ(field.count, 3000);
+    EXPECT_TRUE(view.shade.isStars);
+    const Star first = field.stars.get()[0];
+
+    // Another seed draws another field; the switch off keeps it but draws none of it.
+    stars.seed = 8;
+    litPixels();
+    EXPECT_NE(field.stars.get()[0].x, first.x);
+    stars.isOn = false;
+    EXPECT_EQ(litPixels(), 0);
+    EXPECT_FALSE(view.shade.isStars);
+    EXPECT_EQ(field.count, 3000);
 }
 
 }  // namespace
