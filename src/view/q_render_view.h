@@ -170,9 +170,10 @@ public:
     bool PickAtPixel(std::int32_t buffer, std::int32_t x, std::int32_t y, std::int32_t& objectIndex,
                      Vec3& point, Vec3& normal) const override;
 
-    // Copies the selected bytes of the scene geometry's part records into the renderer's
-    // parts, which a load of the parts leaves clear.
-    void SyncObjectAttributes();
+    // Takes the attributes of the scene geometry's part records of ids (every part when
+    // null) into the renderer's parts again: colour, visible and selected bytes and
+    // placement, for a re-shade without a cast. Nothing before a render.
+    void SyncObjectAttributes(const IdSet* ids = nullptr);
 
     // Sets the selected byte of the scene geometry's part records of ids (the document's
     // selection when null) to value and, with redraw, shades again the footprint of the parts
