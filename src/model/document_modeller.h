@@ -8,6 +8,7 @@
 #include <memory>
 
 class QDocumentBase;
+class QMorvanObject;
 class QToadObj;
 
 class DocumentModeller {
@@ -17,6 +18,10 @@ public:
     // Hands a restored bot to the modeller's select-bot command; the bot list calls it when a
     // bot comes back while the document has no current bot.
     virtual void SelectBot(QToadObj& bot) = 0;
+
+    // The object the mouse is dragging, which a full render of the scene leaves out (the drag
+    // draws it over the picture of the rest); null when none.
+    virtual QMorvanObject* DraggedObject() const { return nullptr; }
 };
 
 // Makes the modeller part of a new document. Throws KVOutOfMemoryException.

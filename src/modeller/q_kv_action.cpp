@@ -1,6 +1,7 @@
 #include "modeller/q_kv_action.h"
 
 #include "model/q_document_base.h"
+#include "model/q_morvan_object.h"
 #include "model/q_toad_obj.h"
 #include "modeller/drag_redraw_cache.h"
 #include "modeller/kv_event.h"
@@ -31,6 +32,12 @@ void QKVAction::SelectBot(QToadObj& bot) {
     event.object = &bot;
     event.view = document != nullptr ? dynamic_cast<QRenderView*>(document->RenderView()) : nullptr;
     HandleEvent(&event);
+}
+
+QMorvanObject* QKVAction::DraggedObject() const {
+    return pending != nullptr && pending->TypeId() == TypeIdObject
+               ? static_cast<QMorvanObject*>(pending)
+               : nullptr;
 }
 
 QKVAction* MouseActionOf(const QDocumentBase& document) {

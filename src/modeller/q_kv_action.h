@@ -61,6 +61,9 @@ public:
     // Hands the bot to the event entry as a select-bot event with the document's render view.
     void SelectBot(QToadObj& bot) override;
 
+    // The pending object while it is a scene object: the one being drawn out by the mouse.
+    QMorvanObject* DraggedObject() const override;
+
     DragRedrawCache* RedrawCache() const { return redrawCache.get(); }
 
     ToolState tools;

@@ -73,6 +73,15 @@ inline std::int32_t PixelPartIndex(std::uint32_t word) {
 }
 inline std::int32_t PixelSurface(std::uint32_t word) { return static_cast<std::int32_t>(word & 31); }
 
+// The fill word of a part whose flat colours are still to be computed.
+inline constexpr std::uint32_t FlatColoursPending = 0x80000000u;
+
+// One part's flat-preview colours, 0xAARRGGBB.
+struct FlatPartColours {
+    std::uint32_t fill = FlatColoursPending;
+    std::uint32_t edge = 0;
+};
+
 inline constexpr std::int32_t RenderLightSlotCount = 16;
 inline constexpr std::int32_t RenderSampleBufferCount = 4;
 inline constexpr std::int32_t RenderMaxLevel = 4;
@@ -91,7 +100,7 @@ struct RenderOptions {
     bool shadows = false;             // per-light maps for the shadow lights
     bool edgeLines = false;           // the pixel pass's edge-line buffer
     bool sky = false;                 // the star sky buffer
-    bool flatPreview = false;         // flat preview mode: no sky buffer
+    bool flatPreview = false;         // flat preview mode: no sky buffer, no shadows or stars
     bool perLightDependents = false;  // per-light lists of the pixels a map cell shades
 };
 
@@ -284,6 +293,13 @@ public:
     // or factor changed, and frees the tables of the others. Throws KVOutOfMemoryException.
     void BuildLightFalloffTables();
 
+    // Shades the pixels of region (current level pixels) again from the cells the last cast
+    // left, without casting: when lights, colours or selected bytes changed but nothing moved.
+    // In the flat preview mode straight from the ids (QuickShadeRegion), else through the
+    // span shading; then the full frame is rebuilt from the level. Throws
+    // KVOutOfMemoryException.
+    void Reshade(const SpanRegion& region);
+
     // Fills the level table from the render size, the reduction level (held to 0..4), the
     // focal length (focal scale x 1000 / view distance) and the centre.
     void BuildLevelTable();
@@ -377,6 +393,9 @@ public:
 
     // The parts in view space.
     RenderParts parts;
+    // The parts' flat-preview colours by part index, computed when first drawn; a whole frame
+    // and an attribute sync set them pending again.
+    std::vector<FlatPartColours> flatColours;
     // The textures of the parts, by part index, and the bump vector the lookup leaves.
     PartTextures partTextures;
     // The scene's stars and their projection into the sky.

@@ -2,6 +2,8 @@
 
 #include "core/private_heap.h"
 #include "render/background_shade.h"
+#include "render/pyramid_filter.h"
+#include "render/span_shade.h"
 
 #include <algorithm>
 #include <cmath>
@@ -119,4 +121,15 @@ void QuickShadeRegion(QRender& render, const SpanRegion& region, bool useBackup,
             }
         }
     }
+}
+
+void QRender::Reshade(const SpanRegion& region) {
+    if (!buffersReady || region.HasNoRows()) return;
+    BuildLightFalloffTables();
+    if (options.flatPreview) {
+        QuickShadeRegion(*this, region, false, flatColours);
+    } else {
+        ShadeObjectSpans(*this, region);
+    }
+    PyramidFilter(*this);
 }

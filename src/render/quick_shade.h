@@ -18,15 +18,6 @@
 #include <cstdint>
 #include <vector>
 
-// The fill word of a part whose colours are still to be computed.
-inline constexpr std::uint32_t FlatColoursPending = 0x80000000u;
-
-// One part's flat colours, 0xAARRGGBB.
-struct FlatPartColours {
-    std::uint32_t fill = FlatColoursPending;
-    std::uint32_t edge = 0;
-};
-
 // Colours the pixels of region (current level pixels, held to the level) from sample buffer 1
 // into the first extra plane when useBackup, else from buffer 0 into the current level's
 // output. colours grows to the part count with pending entries; entries already computed are

@@ -24,6 +24,7 @@ void SetPartFromRecord(RenderParts& parts, std::int32_t index, const PartRenderR
     RenderPart& part = parts.Part(index);
     part.visible = record.visible;
     part.colour = record.colour;
+    part.isSelected = record.selected != 0 ? 1 : 0;
     std::array<Matrix4W, RenderPartMaxSurfaces> surfaces;
     for (std::int32_t s = 0; s < surfaceCount; ++s) {
         surfaces[static_cast<std::size_t>(s)] =
@@ -64,4 +65,24 @@ void ReloadRenderParts(QRender& render, std::span<const std::int32_t> partIndice
         if (i < 0 || i >= count) continue;
         SetPartFromRecord(render.parts, i, *geometry->Part(i), worldFromView);
     }
+}
+
+void SyncRenderPartAttributes(QRender& render, std::span<const std::int32_t> partIndices) {
+    ReloadRenderParts(render, partIndices);
+    const std::int32_t count = static_cast<std::int32_t>(render.flatColours.size());
+    for (const std::int32_t i : partIndices) {
+        if (i < 0 || i >= count) continue;
+        render.flatColours[static_cast<std::size_t>(i)] = FlatPartColours{};
+    }
+}
+
+void SyncRenderPartAttributes(QRender& render) {
+    const SceneGeometry* geometry = render.sceneGeometry;
+    if (geometry == nullptr) return;
+    const Matrix4W worldFromView = InvertAffineWFirst(render.partsViewFromWorld);
+    const std::int32_t count = std::min(geometry->PartCount(), render.parts.Count());
+    for (std::int32_t i = 0; i < count; ++i) {
+        SetPartFromRecord(render.parts, i, *geometry->Part(i), worldFromView);
+    }
+    for (FlatPartColours& colours : render.flatColours) colours = FlatPartColours{};
 }

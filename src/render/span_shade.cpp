@@ -6,6 +6,7 @@
 #include "render/light_layer_resolve.h"
 #include "render/pixel_pass.h"
 #include "render/pyramid_filter.h"
+#include "render/quick_shade.h"
 #include "render/render_interrupt.h"
 #include "render/shading_maths.h"
 #include "render/shadow_pass.h"
@@ -397,6 +398,13 @@ void ShadeObjectSpansInto(QRender& render, const SpanRegion& region, const Sampl
 std::int32_t RenderShadedFrame(QRender& render) {
     const std::int32_t cast = RenderCastFrame(render);
     if (cast == CastDone || cast == CastDepthOverflow) {
+        if (render.options.flatPreview) {
+            // The flat preview colours the frame from the ids alone: no shadows, no stars.
+            for (FlatPartColours& colours : render.flatColours) colours = FlatPartColours{};
+            QuickShadeRegion(render, render.changeRegion, false, render.flatColours);
+            PyramidFilter(render);
+            return cast;
+        }
         RenderShadowStages(render);
         render.BuildLightFalloffTables();
         if (render.shade.isStars) PrepareStarBuffer(render);

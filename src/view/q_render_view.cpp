@@ -106,6 +106,10 @@ void QRenderView::PrepareRender(const ViewSettings& settings) {
     shade.farDepth = settings.farDepth;
     shade.backgroundColour = Packed(settings.colours[0]);
     shade.flatColour = Packed(settings.colours[5]);
+    // The draw mode: the line style is the renderer's draw style, and the sketch mode draws
+    // the flat preview.
+    shade.drawStyle = drawState.lineStyle;
+    options.flatPreview = drawState.isSketch;
     shade.horizonColour = Packed(settings.colours[6]);
     shade.zenithColour = Packed(settings.colours[7]);
     shade.gradientTan = std::tan(static_cast<double>(settings.viewAngle));
@@ -178,7 +182,6 @@ std::int32_t QRenderView::RenderDocument() {
     PrepareRender(viewSettings);
     const Matrix4W viewFromWorld = ToWFirstMatrix(GetViewMatrix());
     LoadRenderParts(*this, *owner->Geometry(), viewFromWorld);
-    SyncObjectAttributes();
     // The stars are directions: only the view's rotation turns them.
     starSky.field = &owner->Geometry()->starField;
     for (std::size_t i = 0; i < 3; ++i) {
@@ -187,7 +190,8 @@ std::int32_t QRenderView::RenderDocument() {
         }
     }
     const std::int32_t result = RenderShadedFrame(*this);
-    isFrameValid = result == CastDone && parts.Count() > 0;
+    // A sketch frame holds no shading to build on.
+    isFrameValid = result == CastDone && parts.Count() > 0 && !drawState.isSketch;
     return result;
 }
 

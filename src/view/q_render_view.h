@@ -56,6 +56,19 @@ struct ViewRectangle {
     double bottom = 0.0;
 };
 
+// A view as a bot or an undo step keeps it: the settings it was seen with (camera, lights,
+// depth-cue distances, colours) and the renderer's shadow bounds.
+struct SavedViewState {
+    ViewSettings settings;
+    float shadowRadius = 0.1f;
+    Vec3 shadowCentre{};
+};
+
+// Arguments of message 7 that the document sends after a saved view state was applied.
+inline constexpr std::int32_t DocumentChangeViewState = 12;
+inline constexpr std::int32_t DocumentChangeCamera = 4;
+inline constexpr std::int32_t DocumentChangeViewColours = 11;
+
 // The last progress report of a render: current of from..to in stage.
 struct RenderProgressState {
     std::int32_t current = 0;
@@ -165,9 +178,10 @@ public:
     bool PickAtPixel(std::int32_t buffer, std::int32_t x, std::int32_t y, std::int32_t& objectIndex,
                      Vec3& point, Vec3& normal) const override;
 
-    // Copies the selected bytes of the scene geometry's part records into the renderer's
-    // parts, which a load of the parts leaves clear.
-    void SyncObjectAttributes();
+    // Takes the attributes of the scene geometry's part records of ids (every part when
+    // null) into the renderer's parts again: colour, visible and selected bytes and
+    // placement, for a re-shade without a cast. Nothing before a render.
+    void SyncObjectAttributes(const IdSet* ids = nullptr);
 
     // Sets the selected byte of the scene geometry's part records of ids (the document's
     // selection when null) to value and, with redraw, shades again the footprint of the parts
@@ -256,6 +270,14 @@ public:
     // Refresh, ResetAuxBuffers and RenderParts, on the secondary view too when asked; the
     // defer flag then follows quick mode.
     void RedrawAll(bool withSecondary);
+    // Takes a saved view state: the camera's orientation, position, transform and field of
+    // view (not its magnification), the lights, the depth-cue distances, colours 0 to 2 and
+    // the shadow bounds; a pending zoom is applied then. Hands the settings to the renderer,
+    // places the overlay's handles and tells the document that the view state, camera,
+    // lights and colours changed (message 7 with 12, 4, 7, 11). Throws
+    // KVOutOfMemoryException or std::bad_alloc.
+    void ApplyViewState(const SavedViewState& state);
+
     // Presents the changed rectangle through the frame bitmap, or the whole bitmap when full,
     // in draw mode 2 or while deferring. With an overlay that shows a handle and an overlay
     // frame bitmap, the overlay's picture is composed over the view's into that bitmap
@@ -268,6 +290,8 @@ public:
     QOffBitsBase* frameBitmap = nullptr;         // not owned
     QOffBitsBase* overlayFrameBitmap = nullptr;  // not owned; the view's size
     FrameRect dirtyRect;                  // what changed since the last presentation
+    // A magnification to take with the next applied view state; -1.0 for none.
+    double pendingZoom = -1.0;
 
     // ---- Shadows and their bounds (view_shadow_bounds.cpp) ----
 

@@ -10,8 +10,7 @@
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
 #include "render/footprint_region.h"
-#include "render/pyramid_filter.h"
-#include "render/span_shade.h"
+#include "render/scene_render_parts.h"
 #include "view/overlay_composite.h"
 #include "view/q_render_view.h"
 
@@ -20,15 +19,6 @@
 #include <vector>
 
 namespace {
-
-// Copies the selected bytes of the listed parts' records into the renderer's parts.
-void SyncSelectedParts(QRender& render, const SceneGeometry& geometry, const IdSet& ids) {
-    const std::int32_t count = std::min(geometry.PartCount(), render.parts.Count());
-    for (const std::int32_t id : ids.Ids()) {
-        if (id < 0 || id >= count) continue;
-        render.parts.Part(id).isSelected = geometry.Part(id)->selected != 0 ? 1 : 0;
-    }
-}
 
 // Gathers the objects seen under the lasso's runs into the selection, each once.
 class LassoCollector final : public PolygonRunSink {
@@ -89,13 +79,11 @@ FrameRect RegionBoundsInFrame(const SpanRegion& region, const QRender& render) {
 
 }  // namespace
 
-void QRenderView::SyncObjectAttributes() {
-    QDocumentBase* owner = Document();
-    if (owner == nullptr || owner->Geometry() == nullptr) return;
-    const SceneGeometry& geometry = *owner->Geometry();
-    const std::int32_t count = std::min(geometry.PartCount(), parts.Count());
-    for (std::int32_t i = 0; i < count; ++i) {
-        parts.Part(i).isSelected = geometry.Part(i)->selected != 0 ? 1 : 0;
+void QRenderView::SyncObjectAttributes(const IdSet* ids) {
+    if (ids != nullptr) {
+        SyncRenderPartAttributes(*this, ids->Ids());
+    } else {
+        SyncRenderPartAttributes(*this);
     }
 }
 
@@ -130,7 +118,7 @@ void QRenderView::SetSelection(const IdSet* ids, bool value, bool redraw) {
     }
     if (changed.Count() == 0) return;
     if (!redraw || isDeferred) {
-        SyncSelectedParts(*this, geometry, changed);
+        SyncObjectAttributes(&changed);
         return;
     }
     RedrawSelection(&changed);
@@ -140,13 +128,12 @@ void QRenderView::RedrawSelection(const IdSet* ids) {
     QDocumentBase* owner = Document();
     if (owner == nullptr || owner->Objects() == nullptr || owner->Geometry() == nullptr) return;
     const IdSet& set = ids != nullptr ? *ids : owner->Objects()->SelectionIds();
-    SyncSelectedParts(*this, *owner->Geometry(), set);
+    SyncObjectAttributes(&set);
     if (!BuffersReady() || set.Count() == 0) return;
     // The parts' footprint holds every pixel where they are seen; the pixels around it
     // (the outline ring) keep their shade.
     BuildSelectionRegion(*this, set.Block());
-    ShadeObjectSpans(*this, selectionRegion);
-    PyramidFilter(*this);
+    Reshade(selectionRegion);
     dirtyRect = FrameRectUnion(dirtyRect, RegionBoundsInFrame(selectionRegion, *this));
 }
 

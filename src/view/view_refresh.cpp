@@ -2,13 +2,40 @@
 // parts over the kept background, and handing the changed rectangle to the frame bitmap that
 // presents it.
 
+#include "model/document_modeller.h"
 #include "model/q_document_base.h"
+#include "model/q_light.h"
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
 #include "view/overlay_composite.h"
 #include "view/q_render_view.h"
 
 #include <algorithm>
+
+namespace {
+
+// The stage code a refresh announces its progress under.
+constexpr std::int32_t RefreshProgressStage = 1;
+
+// The dragged object of view's document, when it is shown: a full render leaves it out.
+// Null on a secondary view and without one.
+QMorvanObject* ShownDraggedObject(const QRenderView& view) {
+    const QDocumentBase* owner = view.Document();
+    if (view.isDelegate || owner == nullptr || owner->Modeller() == nullptr) return nullptr;
+    QMorvanObject* object = owner->Modeller()->DraggedObject();
+    return object != nullptr && object->GetPartRecord() != nullptr && object->IsVisible() ? object
+                                                                                          : nullptr;
+}
+
+// Hides or shows the dragged object for a render; the object's changed mark stays as the
+// edits left it.
+void SetDraggedHidden(QMorvanObject& object, bool hidden) {
+    const std::uint8_t changed = object.changed;
+    object.SetVisible(!hidden);
+    object.changed = changed;
+}
+
+}  // namespace
 
 bool QRenderView::InitViewBuffers(QOffBits& bitmap, bool throwOnFailure) {
     frameBitmap = &bitmap;
@@ -18,14 +45,33 @@ bool QRenderView::InitViewBuffers(QOffBits& bitmap, bool throwOnFailure) {
 
 void QRenderView::Refresh() {
     PrepareRender(viewSettings);
-    storedCameraMatrix = GetCameraMatrix();
-    UpdateObjectGeometry();
-    if (!isQuickMode && isDeferred) {
-        isFrameValid = false;
-        return;
+    // The dragged object is drawn over the refreshed picture by the drag itself, so the
+    // picture is made without it. It is shown again however the render ends: a render the
+    // user abandons must not leave the object hidden in the scene.
+    QMorvanObject* const dragged = ShownDraggedObject(*this);
+    if (dragged != nullptr) SetDraggedHidden(*dragged, true);
+    QDocumentBase* const owner = Document();
+    bool isAnnouncing = false;
+    try {
+        storedCameraMatrix = GetCameraMatrix();
+        UpdateObjectGeometry();
+        if (!isQuickMode && isDeferred) {
+            isFrameValid = false;
+        } else {
+            isAnnouncing = owner != nullptr && owner->progressStage == 0;
+            if (isAnnouncing) owner->AnnounceProgress(RefreshProgressStage, 0);
+            RenderDocument();
+            dirtyRect = isDelegate ? FrameRect{} : FrameRect{0, 0, renderWidth, renderHeight};
+            if (isAnnouncing) owner->AnnounceProgress(RefreshProgressStage, 100);
+        }
+    } catch (...) {
+        // An abandoned render ends its progress as well, so nothing waits for its 100.
+        if (isAnnouncing) owner->EndProgress();
+        if (dragged != nullptr) SetDraggedHidden(*dragged, false);
+        throw;
     }
-    RenderDocument();
-    dirtyRect = isDelegate ? FrameRect{} : FrameRect{0, 0, renderWidth, renderHeight};
+    if (isAnnouncing) owner->EndProgress();
+    if (dragged != nullptr) SetDraggedHidden(*dragged, false);
 }
 
 void QRenderView::RenderParts() {
@@ -49,6 +95,34 @@ void QRenderView::RedrawAll(bool withSecondary) {
         secondary.RenderParts();
     }
     isDeferred = isQuickMode;
+}
+
+void QRenderView::ApplyViewState(const SavedViewState& state) {
+    const ViewSettings& from = state.settings;
+    QCamera& camera = viewSettings.camera;
+    camera.orientation = from.camera.orientation;
+    SetCameraPosition(from.camera.position);
+    camera.transform = from.camera.transform;
+    camera.fov = from.camera.fov;
+    viewSettings.lights.SyncFrom(from.lights);
+    if (pendingZoom > 0.0) {
+        ScaleZoom(pendingZoom / camera.m);
+        pendingZoom = -1.0;
+    }
+    PrepareLights();
+    shadowRadius = state.shadowRadius;
+    shadowCentre = state.shadowCentre;
+    viewSettings.nearDepth = from.nearDepth;
+    viewSettings.farDepth = from.farDepth;
+    for (std::size_t i = 0; i < 3; ++i) viewSettings.colours[i] = from.colours[i];
+    PrepareRender(viewSettings);
+    SyncObjectsWithView(false);
+    QDocumentBase* owner = Document();
+    if (owner == nullptr) return;
+    for (const std::int32_t change : {DocumentChangeViewState, DocumentChangeCamera,
+                                      DocumentChangeLights, DocumentChangeViewColours}) {
+        QReferenceObject::Broadcast(owner, MessageChanged, change);
+    }
 }
 
 bool QRenderView::AnyObjectActive() const {

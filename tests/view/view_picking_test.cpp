@@ -2,6 +2,7 @@
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
 #include "model/q_document_base.h"
+#include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
 #include "render/cast_frame_pass.h"
 #include "support/even_odd.h"
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <limits>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -276,6 +278,75 @@ TEST(ViewPicking, ClickSelectionTogglesAndClears) {
     scene.view.UpdateSelection(-1, false, 0, false);
     EXPECT_TRUE(SelectedRecords(scene).empty());
     EXPECT_TRUE(SelectionOf(scene).empty());
+}
+
+// The sketch draw mode shows the flat preview: every pixel coloured from the id seen there,
+// the part's fill colour unless a neighbour (right, left, below, above; outside the frame
+// counts as background) shows a smaller id, then its edge colour; the background word where
+// nothing is seen. The ids come from the ray caster. A selection then re-shades the selected
+// part's pixels in the selected fill colour without a cast.
+TEST(ViewPicking, SketchModeShowsTheFlatPreviewOfTheIdsAndReshadesTheSelection) {
+    Scene scene;
+    AddOverlappingBalls(scene);
+    scene.view.SetDrawMode(2);
+    scene.Render();
+    EXPECT_FALSE(scene.view.isFrameValid);
+
+    const auto check = [&](std::int32_t selected) {
+        std::int32_t compared = 0;
+        for (std::int32_t y = 0; y < Height; ++y) {
+            for (std::int32_t x = 0; x < Width; ++x) {
+                const CastHit hit = CastPixel(scene.view, scene.Geometry(), x, y);
+                bool isAmbiguous = hit.isAmbiguous;
+                bool isEdge = false;
+                for (const auto& [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
+                    const std::int32_t nx = x + dx;
+                    const std::int32_t ny = y + dy;
+                    std::int32_t index = -1;
+                    if (nx >= 0 && ny >= 0 && nx < Width && ny < Height) {
+                        const CastHit next = CastPixel(scene.view, scene.Geometry(), nx, ny);
+                        isAmbiguous = isAmbiguous || next.isAmbiguous;
+                        index = next.index;
+                    }
+                    isEdge = isEdge || index < hit.index;
+                }
+                if (isAmbiguous) continue;
+                SCOPED_TRACE(testing::Message() << "pixel " << x << ", " << y);
+                std::uint32_t expected = scene.view.colourWords[1];
+                if (hit.index >= 0) {
+                    const std::uint32_t fill = hit.index == selected ? scene.view.colourWords[3]
+                                                                     : scene.view.colourWords[0];
+                    expected = (isEdge ? scene.view.colourWords[2] : fill) | 0xFF000000u;
+                }
+                ASSERT_EQ(scene.pixels[static_cast<std::size_t>(y * Width + x)], expected);
+                ++compared;
+            }
+        }
+        EXPECT_GT(compared, Width * Height * 3 / 4);
+    };
+    check(-1);
+    scene.view.UpdateSelection(1, false, 0, false);
+    check(1);
+}
+
+// An attribute sync takes the records' colours and selected bytes into the renderer's parts
+// without a render.
+TEST(ViewPicking, SyncObjectAttributesTakesTheRecordsAttributes) {
+    Scene scene;
+    AddOverlappingBalls(scene);
+    scene.Render();
+    scene.Objects().At(0)->SetColor(10, 20, 30);
+    scene.Geometry().Part(2)->selected = 1;
+    const IdSet first = [] {
+        IdSet ids;
+        ids.Insert(0);
+        return ids;
+    }();
+    scene.view.SyncObjectAttributes(&first);
+    EXPECT_EQ(scene.view.parts.Part(0).colour & 0xFFFFFFu, 0x0A141Eu);
+    EXPECT_EQ(scene.view.parts.Part(2).isSelected, 0);  // not listed
+    scene.view.SyncObjectAttributes();
+    EXPECT_EQ(scene.view.parts.Part(2).isSelected, 1);
 }
 
 }  // namespace

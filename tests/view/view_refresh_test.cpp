@@ -1,12 +1,21 @@
 #include "core/colour.h"
 #include "model/q_document_base.h"
+#include "model/q_light.h"
+#include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
+#include "modeller/q_kv_action.h"
+#include "object/q_reference_object.h"
+#include "platform/input_state.h"
+#include "platform/scripted_input_state.h"
+#include "render/render_interrupt.h"
 #include "view/q_off_bits.h"
 #include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -89,6 +98,121 @@ TEST(ViewRefresh, RedrawNeedsAMainViewWithAFrameBitmap) {
     ASSERT_TRUE(bare.InitViewBuffers(64 * 4, pixels.data(), 64, 48, true));
     bare.Redraw(true);  // no bitmap: nothing to present, nothing fails
     EXPECT_EQ(bare.frameBitmap, nullptr);
+}
+
+// Records the document's change messages, with its progress at each.
+class ChangeListener final : public QReferenceObject {
+public:
+    struct Heard {
+        std::int32_t change;
+        std::int32_t stage;
+        std::int32_t percent;
+    };
+    explicit ChangeListener(QDocumentBase& watched) : document(watched) {
+        AddReference(&document, this, 0);
+    }
+    ~ChangeListener() override { RemoveReference(&document, this, 0); }
+    void HandleMessage(std::int32_t message, std::int32_t a, QReferenceObject*,
+                       QReferenceObject*) override {
+        if (message == MessageChanged) {
+            heard.push_back({a, document.progressStage, document.progressPercent});
+        }
+    }
+    std::vector<Heard> heard;
+
+private:
+    QDocumentBase& document;
+};
+
+TEST(ViewRefresh, RefreshLeavesTheDraggedObjectOutAndShowsItAgainAfterAnAbandonedRender) {
+    Scene scene;
+    const Colour white = ColourFromBytes(255, 255, 255);
+    scene.document.Objects()->AddShapeType1(0.05, white, Vec3{});
+    QMorvanObject* dragged =
+        scene.document.Objects()->AddShapeType1(0.05, white, Vec3{0.2, 0.0, 0.0});
+    QKVAction* action = MouseActionOf(scene.document);
+    ASSERT_NE(action, nullptr);
+    QReferenceObject::AddReference(dragged, action, 0);
+    action->pending = dragged;
+    dragged->changed = 0;
+
+    ChangeListener listener(scene.document);
+    scene.view.Refresh();
+    const std::uint32_t* bits = scene.bits.GetBits();
+    EXPECT_EQ(bits[24 * 64 + 32] >> 24, 0xFFu);  // the ball at the centre is drawn
+    EXPECT_EQ(bits[24 * 64 + 52] >> 24, 0u);     // the dragged one is not
+    EXPECT_TRUE(dragged->IsVisible());
+    EXPECT_EQ(dragged->changed, 0);
+    // The refresh announced its start and its end, and its progress is over.
+    ASSERT_EQ(listener.heard.size(), 2u);
+    EXPECT_EQ(listener.heard[0].change, DocumentChangeProgress);
+    EXPECT_EQ(listener.heard[0].stage, 1);
+    EXPECT_EQ(listener.heard[0].percent, 0);
+    EXPECT_EQ(listener.heard[1].percent, 100);
+    EXPECT_EQ(scene.document.progressStage, 0);
+
+    // A click waiting for the window abandons the render: the dragged object is shown
+    // again all the same and the progress ends.
+    ScriptedInputState script;
+    ScopedInputStateSource installed(script);
+    script.QueueLeftButtonDownAfterPeeks(0);
+    scene.view.poll.mode = -1;
+    scene.view.poll.rowMask = 0;
+    EXPECT_THROW(scene.view.Refresh(), UserAbortRender);
+    EXPECT_TRUE(dragged->IsVisible());
+    EXPECT_EQ(dragged->changed, 0);
+    EXPECT_EQ(scene.document.progressStage, 0);
+    scene.view.poll.mode = 0;
+    scene.view.poll.rowMask = 0xFFFFFFFFu;
+    action->pending = nullptr;
+    QReferenceObject::RemoveReference(dragged, action, 0);
+    scene.view.Refresh();
+    EXPECT_EQ(scene.bits.GetBits()[24 * 64 + 52] >> 24, 0xFFu);
+}
+
+TEST(ViewRefresh, ApplyViewStateTakesTheSavedViewAndTellsTheDocument) {
+    Scene scene;
+    SavedViewState state;
+    state.settings.CopyFrom(scene.view.viewSettings);
+    state.settings.camera.position = Vec3{1.0, 2.0, -30.0};
+    state.settings.camera.fov = 0.5;
+    state.settings.camera.m = 7.0;  // the magnification stays the view's
+    state.settings.nearDepth = 3.0;
+    state.settings.farDepth = 40.0;
+    state.settings.colours[1] = ColourFromBytes(10, 20, 30);
+    state.settings.colours[4] = ColourFromBytes(1, 2, 3);  // not taken
+    state.settings.lights.RemoveAll();
+    auto light = std::make_unique<QLight>(&scene.view);
+    light->isOn = true;
+    light->position = Vec3{5.0, 6.0, 7.0};
+    state.settings.lights.AddLight(std::move(light));
+    state.shadowRadius = 2.5f;
+    state.shadowCentre = Vec3{0.0, 0.0, 12.0};
+    scene.view.pendingZoom = 3.0;
+    const Colour colour4 = scene.view.viewSettings.colours[4];
+
+    ChangeListener listener(scene.document);
+    scene.view.ApplyViewState(state);
+    const QCamera& camera = scene.view.viewSettings.camera;
+    EXPECT_EQ(Vec3Compare(camera.position, Vec3{1.0, 2.0, -30.0}), 0);
+    EXPECT_EQ(camera.fov, 0.5);
+    EXPECT_EQ(camera.m, 3.0);
+    EXPECT_EQ(scene.view.pendingZoom, -1.0);
+    EXPECT_EQ(scene.view.focalScale, 1.5);
+    EXPECT_EQ(scene.view.viewSettings.nearDepth, 3.0);
+    EXPECT_EQ(scene.view.viewSettings.farDepth, 40.0);
+    EXPECT_EQ(ColourToRgb24(scene.view.viewSettings.colours[1]) & 0xFFFFFFu, 0x0A141Eu);
+    EXPECT_EQ(ColourToRgb24(scene.view.viewSettings.colours[4]), ColourToRgb24(colour4));
+    ASSERT_EQ(scene.view.viewSettings.lights.Count(), 1);
+    EXPECT_EQ(
+        Vec3Compare(scene.view.viewSettings.lights.Lights()[0]->position, Vec3{5.0, 6.0, 7.0}), 0);
+    EXPECT_EQ(scene.view.renderLights.size(), 1u);
+    EXPECT_EQ(scene.view.shadowRadius, 2.5);
+    EXPECT_EQ(scene.view.shadowCentre.z, 12.0);
+    std::vector<std::int32_t> changes;
+    for (const ChangeListener::Heard& heard : listener.heard) changes.push_back(heard.change);
+    const std::vector<std::int32_t> expected{12, 4, 7, 11};
+    EXPECT_EQ(changes, expected);
 }
 
 }  // namespace
