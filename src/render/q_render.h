@@ -474,7 +474,9 @@ private:
 
     // Incremental frames (q_render_frame.cpp).
     void RenderIncremental(const std::int32_t* partList, const std::int32_t* changed);
-    void RenderComplement(const std::int32_t* partList, const std::int32_t* changed);
+    // intoFirstSet draws the first backup set even when a second one exists.
+    void RenderComplement(const std::int32_t* partList, const std::int32_t* changed,
+                          bool intoFirstSet = false);
     void ReloadListedParts(const std::int32_t* list);
     // The frame's size, level, focal length, centre and view as they stand.
     BackupView CurrentBackupView() const;

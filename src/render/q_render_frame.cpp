@@ -247,10 +247,11 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
     PyramidFilter(*this);
 }
 
-void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t* changed) {
+void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t* changed,
+                               bool intoFirstSet) {
     if (!auxReady) return;
     const bool hasShadows = ShadowsActive(*this);
-    const bool isSecondSet = sampleBuffers[3] != nullptr && companionB != nullptr;
+    const bool isSecondSet = !intoFirstSet && sampleBuffers[3] != nullptr && companionB != nullptr;
     if (hasShadows && isSecondSet) {
         // The second set keeps no light maps of its own to cast the shadows of the scene's
         // list with: the backups are dropped and the next frame renders whole.
@@ -390,15 +391,22 @@ std::int32_t QRender::AllocAuxBuffers() {
         return -1;
     }
     visibleList[0] = static_cast<std::int32_t>(visibleList.size()) - 1;
+    // With shadows the first set is drawn without the parts instead, as a complement render
+    // draws it, light maps, layers and the shadows the parts cast on the rest included: both
+    // sets hold the same picture until then, so the roles need no exchange afterwards.
+    const bool isFirstSetDrawn = ShadowsActive(*this);
     if (visibleList[0] > 0) {
         // The list is detached while its parts are drawn, so the render takes it as given; it
         // is put back also when the render is abandoned or runs out of memory.
         DetachedRenderList detached(*sceneGeometry);
         try {
-            RenderFrame(detached.List(), true, visibleList.data(), 0);
-            if (!auxReady) return -1;  // the second set cannot be drawn with shadows
-            // Once the sets exchange roles the frame differs from the first one there.
-            RegionCopy(changeRegion, selectionRegion);
+            if (isFirstSetDrawn) {
+                RenderComplement(detached.List(), visibleList.data(), true);
+            } else {
+                RenderFrame(detached.List(), true, visibleList.data(), 0);
+                // Once the sets exchange roles the frame differs from the first one there.
+                RegionCopy(changeRegion, selectionRegion);
+            }
         } catch (const KVOutOfMemoryException&) {
             auxReady = false;
             return -1;
@@ -407,6 +415,7 @@ std::int32_t QRender::AllocAuxBuffers() {
             throw;
         }
     }
+    if (isFirstSetDrawn) return 0;
     std::swap(sampleBuffers[1], sampleBuffers[3]);
     std::swap(extraPlanes, companionB);
     for (RenderLightSlot& slot : lightSlots) {

@@ -189,6 +189,36 @@ TEST(ShadowPass, PixelsWhoseShadowsAloneChangedAreRebuiltFromTheirLayers) {
     EXPECT_GT(rebuilt, 20);
 }
 
+TEST(ShadowPass, ASceneListKeepsItsSecondSetAndItsPartsCarryTheirShadows) {
+    for (const LightSetup& setup : {LightSetups[1], LightSetups[4]}) {
+        SCOPED_TRACE(setup.what);
+        SceneGeometry geometry;
+        shadow_scene::MakeGeometry(geometry, StartSolids);
+        const auto list = CountPrefixed({3, 4});
+        geometry.renderList =
+            PrivateAllocBlock<std::int32_t>(static_cast<std::uint32_t>(list.size()));
+        std::copy(list.begin(), list.end(), geometry.renderList.get());
+        auto frame = MakeFrame(geometry, setup);
+        ASSERT_TRUE(frame->ok);
+        // The whole picture, parts 3 and 4 in it: the first set loses them and their shadows,
+        // the second keeps them.
+        frame->render.RenderFrame(nullptr, false, nullptr, 0);
+        ASSERT_EQ(frame->render.AllocAuxBuffers(), 0);
+        ASSERT_TRUE(frame->render.AuxBuffersReady());
+        for (std::int32_t y = 0; y < Height; ++y) {
+            for (std::int32_t x = 0; x < Width; ++x) {
+                const std::size_t cell =
+                    static_cast<std::size_t>(y + 1) * (Width + 2) + static_cast<std::size_t>(x + 1);
+                ASSERT_EQ(frame->render.SampleBuffer(3)[cell].pixel,
+                          frame->render.SampleBuffer(0)[cell].pixel);
+                const std::int32_t part = PixelPartIndex(frame->render.SampleBuffer(1)[cell].pixel);
+                ASSERT_TRUE(part != 3 && part != 4);
+            }
+        }
+        TicksMatchWholeRenders(geometry, *frame, setup);
+    }
+}
+
 bool Holds(const SpanRegion& region, std::int32_t x, std::int32_t y) {
     if (y < region.Top() || y >= region.Bottom()) return false;
     for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
