@@ -87,8 +87,18 @@ public:
     // (colour 2, along the mean light direction), the flat colour (colour 5), the lights
     // (PrepareLights, then one renderer light per switched-on light), the fog block and,
     // from its first two layers seen from the camera, the shading's fog volumes (used when
-    // shade.isFogVolumes is set). Throws KVOutOfMemoryException.
+    // shade.isFogVolumes is set), and the lines (PrepareEdges). Throws
+    // KVOutOfMemoryException.
     void PrepareRender(const ViewSettings& settings);
+
+    // Hands the draw state and the settings' lines to the renderer: the line style as the
+    // draw style (0 in quick mode); the pixel pass on for a non-zero style or two samples per
+    // pixel, unless the wr switch or quick mode asks for point samples; the edge index map for
+    // a non-zero style (the buffers sized again, and the frame no longer valid, when that
+    // changes outside quick mode); the outline width (at most 2.2 pixels) and colour: the
+    // first line width and colour 3 for the flat styles (above 0), else the second and colour
+    // 4. Throws KVOutOfMemoryException.
+    void PrepareEdges(const ViewSettings& settings);
 
     // Renders the document's scene geometry through the view's camera into the view's pixels:
     // PrepareRender with the view's settings, the parts seen from the camera, cast and shaded.
