@@ -168,6 +168,12 @@ std::int32_t QRender::SetLightCounts(std::int32_t lights, std::int32_t shadowLig
     return RenderSizeOk;
 }
 
+std::int32_t QRender::SetEdgeLineOption(bool on) {
+    if (options.edgeLines == on) return RenderSizeOk;
+    options.edgeLines = on;
+    return allocatedWidth > 0 ? AllocateBuffers() : RenderSizeOk;
+}
+
 std::int32_t QRender::SetSamplesPerPixel(std::int32_t samples) {
     samplesPerPixel = std::clamp(samples, 1, 2);
     if (allocatedWidth > 0 && samplesPerPixel != sizedSamples) return AllocateBuffers();

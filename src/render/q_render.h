@@ -278,6 +278,11 @@ public:
     // sized and the count changed; returns SetSize's result then, else 0.
     std::int32_t SetSamplesPerPixel(std::int32_t samples);
 
+    // Sets the edge-line option (the edge index map that outlines share their lines through)
+    // and sizes the buffers again when they are sized and the option changed; returns
+    // SetSize's result then, else 0.
+    std::int32_t SetEdgeLineOption(bool on);
+
     std::int32_t LightCount() const { return lightCount; }
     std::int32_t ShadowLightCount() const { return shadowLightCount; }
     std::int32_t SamplesPerPixel() const { return samplesPerPixel; }

@@ -179,6 +179,11 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
     const RenderLevel& level = Level();
     ProjectPartOutlines(*this, selectionRegion, changed != nullptr ? changed : partList,
                         RegionRect{-1, -1, level.width + 1, level.height + 1});
+    const bool marksThinParts = samplesPerPixel > 1 && edges.isRefined;
+    if (marksThinParts) {
+        AddSmallPartBands(*this, partList, RegionRect{0, 0, level.width, level.height},
+                          selectionRegion, scratchRegion);
+    }
     if (edges.isRefined) GrowForPixelPass(*this, selectionRegion);
     RegionCopy(workRegion, changeRegion);
     RegionCombine(selectionRegion, workRegion, 1);
@@ -208,6 +213,12 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         FillOpaqueBlack(out, stride, level);
         RegionSetRect(changeRegion, -1, -1, level.width + 1, level.height + 1);
     } else {
+        if (marksThinParts) {
+            // The cells restored from the backup carry the whole frame's marks; the listed
+            // parts are marked again where they are now.
+            RollBackSmallPartChains(*this);
+            MarkSmallPartsInFrame(*this, partList, false, RegionGetBounds(workRegion));
+        }
         CopyPixelsInRegion(workRegion, 0);
         if (hasShadows) ApplyShadowPass(*this, workRegion, 0, false, false);
         RegionCopy(shadeRegion, workRegion);

@@ -20,17 +20,27 @@ struct Marker {
     double centreX = 0.0;
     double centreY = 0.0;
     std::int32_t part = 0;
+    // When given, the cells are listed here (cell indices) instead of marked.
+    std::vector<std::size_t>* listed = nullptr;
 
     void MarkCell(std::int32_t x, std::int32_t y) {
         const std::size_t at =
             static_cast<std::size_t>(y + 1) * cellStride + static_cast<std::size_t>(x + 1);
+        if (listed != nullptr) {
+            listed->push_back(at);
+            return;
+        }
         SampleCell& cell = cells[at];
         std::int32_t& head = chains.heads[at];
         if ((cell.pixel & PixelSmallPartChain) == 0 || head < 0) {
-            cell.pixel |= PixelSmallPartChain;
-            head = static_cast<std::int32_t>(chains.entries.size());
-            Append();
+            // Recorded before anything changes, so that a refused allocation leaves the
+            // cell as a reset or roll-back finds it.
+            chains.formerHeads.push_back(head);
             chains.markedCells.push_back(static_cast<std::int32_t>(at));
+            const auto first = static_cast<std::int32_t>(chains.entries.size());
+            Append();
+            cell.pixel |= PixelSmallPartChain;
+            head = first;
             return;
         }
         std::int32_t last = head;
@@ -202,32 +212,47 @@ void ResetSmallPartChains(QRender& render) {
         }
     }
     chains.markedCells.clear();
+    chains.formerHeads.clear();
     chains.entries.clear();
+    chains.keptEntries = 0;
+    chains.keptCells = 0;
 }
 
-void MarkSmallPartsInFrame(QRender& render, const std::int32_t* partList, bool complement,
-                           const RegionRect& clip) {
-    SampleCell* cells = render.SampleBuffer(0);
-    if (!render.BuffersReady() || cells == nullptr) return;
+void KeepSmallPartChains(QRender& render) {
     SmallPartChains& chains = render.smallParts;
-    if (chains.heads.size() != render.PlaneCells()) {
-        TranslateBadAlloc([&] {
-            chains.heads.assign(render.PlaneCells(), -1);
-            chains.markedCells.clear();
-            chains.entries.clear();
-        });
-    }
-    const RenderLevel& level = render.Level();
-    Marker marker{chains,
-                  cells,
-                  static_cast<std::size_t>(level.cellStride),
-                  RegionRect{std::max(clip.x0, 0), std::max(clip.y0, 0),
-                             std::min(clip.x1, level.width), std::min(clip.y1, level.height)},
-                  level.focal,
-                  level.centreX,
-                  level.centreY,
-                  0};
+    chains.keptEntries = chains.entries.size();
+    chains.keptCells = chains.markedCells.size();
+}
 
+void RollBackSmallPartChains(QRender& render) {
+    SmallPartChains& chains = render.smallParts;
+    if (chains.entries.size() <= chains.keptEntries &&
+        chains.markedCells.size() <= chains.keptCells) {
+        return;
+    }
+    // Later heads were set over earlier ones, so they are undone last to first.
+    const std::size_t marked = std::min(chains.markedCells.size(), chains.formerHeads.size());
+    for (std::size_t k = marked; k-- > chains.keptCells;) {
+        const auto cell = static_cast<std::size_t>(chains.markedCells[k]);
+        if (cell < chains.heads.size()) chains.heads[cell] = chains.formerHeads[k];
+    }
+    chains.markedCells.resize(chains.keptCells);
+    chains.formerHeads.resize(chains.keptCells);
+    const auto kept = static_cast<std::int32_t>(chains.keptEntries);
+    chains.entries.resize(std::min(chains.entries.size(), chains.keptEntries));
+    for (SmallPartChainEntry& entry : chains.entries) {
+        if (entry.next >= kept) entry.next = -1;
+    }
+}
+
+namespace {
+
+// Marks (or lists) the cells of the selected thin parts: with no list every part, with a list
+// and complement every part not in it, else the listed parts in list order; invisible parts,
+// parts without a skeleton and parts too thick for marking are skipped.
+void MarkThinParts(QRender& render, Marker& marker, const std::int32_t* partList,
+                   bool complement) {
+    const RenderLevel& level = render.Level();
     RenderParts& parts = render.parts;
     const std::int32_t partCount = parts.Count();
     const auto listed = ListEntries(partList);
@@ -281,6 +306,67 @@ void MarkSmallPartsInFrame(QRender& render, const std::int32_t* partList, bool c
             }
         }
     });
+}
+
+// A marker over the current level, its clip rectangle held to the level.
+Marker LevelMarker(QRender& render, SampleCell* cells, const RegionRect& clip) {
+    const RenderLevel& level = render.Level();
+    return Marker{render.smallParts,
+                  cells,
+                  static_cast<std::size_t>(level.cellStride),
+                  RegionRect{std::max(clip.x0, 0), std::max(clip.y0, 0),
+                             std::min(clip.x1, level.width), std::min(clip.y1, level.height)},
+                  level.focal,
+                  level.centreX,
+                  level.centreY,
+                  0,
+                  nullptr};
+}
+
+}  // namespace
+
+void MarkSmallPartsInFrame(QRender& render, const std::int32_t* partList, bool complement,
+                           const RegionRect& clip) {
+    SampleCell* cells = render.SampleBuffer(0);
+    if (!render.BuffersReady() || cells == nullptr) return;
+    SmallPartChains& chains = render.smallParts;
+    if (chains.heads.size() != render.PlaneCells()) {
+        TranslateBadAlloc([&] {
+            chains.heads.assign(render.PlaneCells(), -1);
+            chains.markedCells.clear();
+            chains.formerHeads.clear();
+            chains.entries.clear();
+            chains.keptEntries = 0;
+            chains.keptCells = 0;
+        });
+    }
+    Marker marker = LevelMarker(render, cells, clip);
+    MarkThinParts(render, marker, partList, complement);
+}
+
+void AddSmallPartBands(QRender& render, const std::int32_t* partList, const RegionRect& clip,
+                       SpanRegion& target, SpanRegion& scratch) {
+    if (!render.BuffersReady()) return;
+    std::vector<std::size_t> cells;
+    Marker marker = LevelMarker(render, nullptr, clip);
+    marker.listed = &cells;
+    MarkThinParts(render, marker, partList, false);
+    if (cells.empty()) return;
+    std::sort(cells.begin(), cells.end());
+    // The cells in row order, joined into runs.
+    const std::size_t stride = marker.cellStride;
+    for (std::size_t k = 0; k < cells.size();) {
+        const std::size_t first = cells[k];
+        std::size_t last = first;
+        while (++k < cells.size() && cells[k] <= last + 1 && cells[k] / stride == first / stride) {
+            last = cells[k];
+        }
+        const auto y = static_cast<std::int32_t>(first / stride) - 1;
+        const auto x0 = static_cast<std::int32_t>(first % stride) - 1;
+        const auto x1 = static_cast<std::int32_t>(last % stride);
+        RegionSetRect(scratch, x0, y, x1, y + 1);
+        RegionCombine(scratch, target, 1);
+    }
 }
 
 void AddChainedParts(const QRender& render, std::size_t cell, std::vector<std::int32_t>& parts) {

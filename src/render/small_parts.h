@@ -33,7 +33,12 @@ struct SmallPartChainEntry {
 struct SmallPartChains {
     std::vector<SmallPartChainEntry> entries;
     std::vector<std::int32_t> heads;        // per cell of the sample plane, -1 none
-    std::vector<std::int32_t> markedCells;  // cells with a head, for the next reset
+    std::vector<std::int32_t> markedCells;  // cells given a head, for the next reset
+    std::vector<std::int32_t> formerHeads;  // the head each of them had before
+    // What the whole frame marked (KeepSmallPartChains): entries and marked cells below
+    // these counts; incremental frames add theirs after them.
+    std::size_t keptEntries = 0;
+    std::size_t keptCells = 0;
 };
 
 // Marks the cells of sample buffer 0 (current level) that the thin parts pass through within
@@ -43,8 +48,24 @@ struct SmallPartChains {
 void MarkSmallPartsInFrame(QRender& render, const std::int32_t* partList, bool complement,
                            const RegionRect& clip);
 
+// Adds to target the cells that MarkSmallPartsInFrame would mark for the listed parts (a
+// count-prefixed list of part indices) within clip, without marking them: a thin part's
+// footprint may miss the band it is marked along. scratch is overwritten. Throws
+// KVOutOfMemoryException.
+void AddSmallPartBands(QRender& render, const std::int32_t* partList, const RegionRect& clip,
+                       SpanRegion& target, SpanRegion& scratch);
+
 // Empties the chains (the cells keep whatever marks they carry; a cast clears them).
 void ResetSmallPartChains(QRender& render);
+
+// Keeps the chains as they stand, those of the whole frame that incremental frames restore
+// their cells from.
+void KeepSmallPartChains(QRender& render);
+
+// Takes back what incremental frames marked since KeepSmallPartChains: their entries, the
+// links the kept chains gained to them and the heads they set, so that the chains do not grow
+// from tick to tick and the cells restored from the backups find the whole frame's chains.
+void RollBackSmallPartChains(QRender& render);
 
 // Appends to parts the chained part indices of the cell (at most three), unless listed
 // already or not a part of the renderer.

@@ -414,6 +414,7 @@ std::int32_t RenderShadedFrame(QRender& render) {
             const RenderLevel& level = render.Level();
             ResetSmallPartChains(render);
             MarkSmallPartsInFrame(render, nullptr, false, RegionRect{0, 0, level.width, level.height});
+            KeepSmallPartChains(render);
         }
         RenderPixelPass(render, render.changeRegion, render.SampleBuffer(0), out, stride);
         // A whole frame keeps its light layers for the resolve of later frames.

@@ -29,6 +29,7 @@
 #include "scenefile/scene_values.h"
 #include "texture/q_texture.h"
 #include "texture/texture_xml.h"
+#include "view/q_render_view.h"
 
 #include <algorithm>
 #include <array>
@@ -95,6 +96,7 @@ struct SceneContents {
     std::vector<FogLayer> fogLayers;
     bool hasGradient = false;
     bool hasDisplay = false;
+    bool hasLine = false;
     bool hasFogColour = false;  // the fog colour was given, or taken from the display's
     bool hasAmbient = false;
     std::vector<LightEntry> lights;
@@ -227,6 +229,7 @@ void ReadDisplay(const XmlDocument& xml, std::int32_t display, SceneContents& c)
     s.glSecondSwitch = (s.glWord & 2) != 0;
     s.sustainedFastRender = (s.glWord & 4) != 0;
     if (const std::int32_t line = SceneFindChild(xml, display, 0, LineElement)) {
+        c.hasLine = true;
         s.lineV = SceneIntAt(xml, line, "v");
         s.lineOw = SceneFloatAt(xml, line, "ow");
         s.lineLw = SceneFloatAt(xml, line, "lw");
@@ -536,10 +539,28 @@ void ApplyView(DocumentView& view, SceneContents& c) {
     if (c.hasFogColour) v.colours[1] = s.fogColour;
     if (c.hasGradient) {
         v.viewAngle = s.gradientA;
-        v.colours[3] = s.gradientHc;
-        v.colours[4] = s.gradientPc;
+        v.colours[6] = s.gradientHc;
+        v.colours[7] = s.gradientPc;
     }
-    if (c.hasDisplay) v.colours[0] = s.displayColour;
+    if (c.hasLine) {
+        v.viewScale1 = s.lineOw;
+        v.viewScale2 = s.lineLw;
+        v.colours[3] = s.lineOc;
+        v.colours[4] = s.lineLc;
+        v.colours[5] = s.lineLfc;
+    }
+    if (c.hasDisplay) {
+        v.colours[0] = s.displayColour;
+        // The draw state and the samples per pixel are the render view's own.
+        if (auto* render = dynamic_cast<QRenderView*>(&view)) {
+            render->drawState.isSketch = s.displaySk;
+            render->drawState.isWireframe = s.displayWr;
+            if (c.hasLine) render->drawState.lineStyle = s.lineV;
+            if (render->SetSamplesPerPixel(s.depthBufferCount) == RenderSizeNoMemory) {
+                throw KVOutOfMemoryException();
+            }
+        }
+    }
     if (c.hasAmbient) v.colours[2] = s.ambient;
     v.shadowsOn = s.shadowsOn;
     v.stars = StarSettings{s.starsOn, s.starCount, s.starSeed, s.starSize, s.starSpread};

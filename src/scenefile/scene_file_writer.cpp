@@ -129,8 +129,8 @@ void WriteSky(XmlDocument& xml, const ViewSettings& v, const SceneSettings& s) {
     xml.AddElement(GradientElement);
     SceneSetFlag(xml, "on", s.gradientOn);
     SceneSetFloat(xml, "a", v.viewAngle);
-    SceneSetColour(xml, "hc", v.colours[3]);
-    SceneSetColour(xml, "pc", v.colours[4]);
+    SceneSetColour(xml, "hc", v.colours[6]);
+    SceneSetColour(xml, "pc", v.colours[7]);
     xml.AddElement(StarsElement);
     SceneSetFlag(xml, "on", v.stars.isOn);
     SceneSetInt(xml, "n", v.stars.count);
@@ -305,8 +305,8 @@ std::int16_t BuildSceneText(QDocumentBase& document, SceneSaveMode mode, const S
         fallback.colours[0] = s.displayColour;
         fallback.colours[1] = s.fogColour;
         fallback.colours[2] = s.ambient;
-        fallback.colours[3] = s.gradientHc;
-        fallback.colours[4] = s.gradientPc;
+        fallback.colours[6] = s.gradientHc;
+        fallback.colours[7] = s.gradientPc;
         fallback.viewAngle = s.gradientA;
         fallback.stars = StarSettings{s.starsOn, s.starCount, s.starSeed, s.starSize, s.starSpread};
         source.view = &fallback;

@@ -56,6 +56,9 @@ std::uint32_t Packed(const Colour& colour) { return ColourToRgb24(colour) & 0xFF
 // direction barely changes across a scene of working lengths.
 constexpr double DirectionLightDistance = 1e6;
 
+// Outlines wider than this are drawn this wide.
+constexpr double MaxOutlineWidth = 2.2;
+
 }  // namespace
 
 QRenderView::QRenderView(QDocumentBase* owner) : DocumentView(owner) {
@@ -114,6 +117,7 @@ void QRenderView::PrepareRender(const ViewSettings& settings) {
     shade.zenithColour = Packed(settings.colours[7]);
     shade.gradientTan = std::tan(static_cast<double>(settings.viewAngle));
     PrepareStars(settings.stars);
+    PrepareEdges(settings);
     const std::uint32_t ambient = Packed(settings.colours[2]);
     for (std::size_t c = 0; c < 3; ++c) {
         const double channel = ((ambient >> (16 - 8 * c)) & 0xFF) / 255.0;
@@ -172,6 +176,26 @@ void QRenderView::PrepareStars(const StarSettings& stars) {
     builtStars.reset();
     BuildStarField(*owner->Geometry(), stars.seed, stars.count, stars.size, stars.spread);
     builtStars = stars;
+void QRenderView::PrepareEdges(const ViewSettings& settings) {
+    // The line style is the renderer's draw style; every non-zero style draws outlines, whose
+    // lines neighbouring pixels share through the edge index map. The pixel pass draws them,
+    // and it is what a second depth sample is kept for (the thin parts it finds), so either
+    // turns it on. The wr switch asks for the quick look, every pixel point sampled as cast;
+    // quick mode draws that look without lines and keeps the buffers as they are.
+    const std::int32_t style = isQuickMode ? 0 : drawState.lineStyle;
+    shade.drawStyle = style;
+    edges.isRefined = !isQuickMode && !drawState.isWireframe &&
+                      (style != 0 || SamplesPerPixel() > 1);
+    if (!isQuickMode && options.edgeLines != (style != 0)) {
+        const std::int32_t result = SetEdgeLineOption(style != 0);
+        if (result == RenderSizeNoMemory) throw KVOutOfMemoryException();
+        isFrameValid = false;
+    }
+    // The flat styles take the first line colour and width, the shaded ones the second.
+    const bool isFlat = style > 0;
+    const double width = isFlat ? settings.viewScale1 : settings.viewScale2;
+    edges.outlineWidth = width > 0.0 ? std::min(width, MaxOutlineWidth) : 0.0;
+    edges.outlineColour = Packed(settings.colours[isFlat ? 3 : 4]);
 }
 
 std::int32_t QRenderView::RenderDocument() {

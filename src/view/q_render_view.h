@@ -101,8 +101,8 @@ public:
     // (PrepareLights, then one renderer light per switched-on light), the shadows (the
     // settings' switch; the lights that keep their distance cast them), the fog block and,
     // from its first two layers seen from the camera, the shading's fog volumes (used when
-    // shade.isFogVolumes is set), the stars (PrepareStars with the settings' stars). Throws
-    // KVOutOfMemoryException.
+    // shade.isFogVolumes is set), the stars (PrepareStars with the settings' stars) and the
+    // lines (PrepareEdges). Throws KVOutOfMemoryException.
     void PrepareRender(const ViewSettings& settings);
 
     // The star switch goes to the shading; with it on, the view asks for a sky buffer when it
@@ -110,6 +110,15 @@ public:
     // settings it last drew the field from. Throws KVOutOfMemoryException (the field then
     // holds no stars and is drawn again next time).
     void PrepareStars(const StarSettings& stars);
+
+    // Hands the draw state and the settings' lines to the renderer: the line style as the
+    // draw style (0 in quick mode); the pixel pass on for a non-zero style or two samples per
+    // pixel, unless the wr switch or quick mode asks for point samples; the edge index map for
+    // a non-zero style (the buffers sized again, and the frame no longer valid, when that
+    // changes outside quick mode); the outline width (at most 2.2 pixels) and colour: the
+    // first line width and colour 3 for the flat styles (above 0), else the second and colour
+    // 4. Throws KVOutOfMemoryException.
+    void PrepareEdges(const ViewSettings& settings);
 
     // Renders the document's scene geometry through the view's camera into the view's pixels:
     // PrepareRender with the view's settings, the parts seen from the camera, cast and shaded.

@@ -194,6 +194,15 @@ TEST_F(SceneFileReaderTest, ValuesOfAnIndependentEncoderReadBack) {
     EXPECT_EQ(settings.lineV, 2);
     EXPECT_EQ(settings.lineOw, 1.5f);
     EXPECT_EQ(ColourToRgb24(settings.lineLc), 0x010203u);
+    // The view draws with them: the line style, the line widths and colours, two samples a
+    // pixel, and the gradient's colours where the renderer takes them.
+    EXPECT_EQ(view.drawState.lineStyle, 2);
+    EXPECT_FALSE(view.drawState.isWireframe);
+    EXPECT_EQ(view.SamplesPerPixel(), 2);
+    EXPECT_EQ(view.viewSettings.viewScale1, 1.5f);
+    EXPECT_EQ(ColourToRgb24(view.viewSettings.colours[4]), 0x010203u);
+    EXPECT_EQ(ColourToRgb24(view.viewSettings.colours[6]), 0xFF0000u);
+    EXPECT_EQ(ColourToRgb24(view.viewSettings.colours[7]), 0x00FF00u);
 
     ASSERT_EQ(view.viewSettings.lights.Count(), 2);
     const QLight& first = *view.viewSettings.lights.At(0);

@@ -20,6 +20,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -332,6 +333,97 @@ TEST(QRenderView, RendersTheDocumentAndMeasuresDepths) {
     EXPECT_LT(farthest, 100.0);
     EXPECT_GT(mean, nearest);
     EXPECT_LT(mean, farthest);
+}
+
+TEST(QRenderView, TheDrawStateAndTheLinesReachTheRenderer) {
+    QDocumentBase document;
+    QRenderView view(&document);
+    std::vector<std::uint32_t> pixels(80 * 60);
+    ASSERT_TRUE(view.InitViewBuffers(80 * 4, pixels.data(), 80, 60, true));
+    // A new view draws its point samples as cast, without lines.
+    EXPECT_FALSE(view.edges.isRefined);
+    EXPECT_EQ(view.shade.drawStyle, 0);
+    EXPECT_FALSE(view.options.edgeLines);
+    EXPECT_EQ(view.EdgeIndexMap(), nullptr);
+
+    // The flat styles take the first width and colour 3, the shaded ones the second width and
+    // colour 4; widths stop at 2.2 pixels. Lines turn the pixel pass on, which the wr switch
+    // keeps off.
+    view.viewSettings.viewScale1 = 1.5f;
+    view.viewSettings.viewScale2 = 3.0f;
+    view.viewSettings.colours[3] = ColourFromBytes(1, 2, 3);
+    view.viewSettings.colours[4] = ColourFromBytes(4, 5, 6);
+    struct Case {
+        std::int32_t mode;
+        std::int32_t style;
+        bool isRefined;
+        double width;
+        std::uint32_t colour;
+    };
+    for (const Case& c : {Case{0, 0, false, 2.2, 0x040506}, Case{1, 0, false, 2.2, 0x040506},
+                          Case{3, -1, true, 2.2, 0x040506}, Case{4, 1, true, 1.5, 0x010203},
+                          Case{5, 2, true, 1.5, 0x010203}}) {
+        SCOPED_TRACE("draw mode " + std::to_string(c.mode));
+        view.SetDrawMode(c.mode);
+        view.PrepareRender(view.viewSettings);
+        EXPECT_EQ(view.shade.drawStyle, c.style);
+        EXPECT_EQ(view.edges.isRefined, c.isRefined);
+        EXPECT_EQ(view.options.edgeLines, c.style != 0);
+        EXPECT_EQ(view.EdgeIndexMap() != nullptr, c.style != 0);
+        EXPECT_DOUBLE_EQ(view.edges.outlineWidth, c.width);
+        EXPECT_EQ(view.edges.outlineColour, c.colour);
+    }
+
+    // Lines coming or going size the buffers again (the backups go, the frame is no longer
+    // valid); a change between two styles with lines keeps them, and so does quick mode,
+    // which draws the quick look without lines.
+    view.SetDrawMode(0);
+    view.PrepareRender(view.viewSettings);
+    for (const auto& [mode, isKept] : {std::pair{4, false}, std::pair{5, true}}) {
+        SCOPED_TRACE("to draw mode " + std::to_string(mode));
+        ASSERT_EQ(view.AllocAuxBuffers(), 0);
+        view.isFrameValid = true;
+        view.SetDrawMode(mode);
+        view.PrepareRender(view.viewSettings);
+        EXPECT_TRUE(view.BuffersReady());
+        EXPECT_EQ(view.AuxBuffersReady(), isKept);
+        EXPECT_EQ(view.isFrameValid, isKept);
+    }
+    view.isQuickMode = true;
+    view.PrepareRender(view.viewSettings);
+    EXPECT_EQ(view.shade.drawStyle, 0);
+    EXPECT_FALSE(view.edges.isRefined);
+    EXPECT_TRUE(view.AuxBuffersReady());
+    EXPECT_NE(view.EdgeIndexMap(), nullptr);
+}
+
+TEST(QRenderView, TwoDepthSamplesSmoothTheSilhouetteUnlessTheQuickLookIsAsked) {
+    // The document's sphere straight ahead: with the pixel pass its rim takes partial alpha,
+    // the coverage of each rim pixel; point samples are either opaque or transparent. Two
+    // samples per pixel turn the pass on, the wr switch (draw mode 1) keeps it off.
+    QDocumentBase document;
+    QRenderView view(&document);
+    std::vector<std::uint32_t> pixels(80 * 60);
+    ASSERT_TRUE(view.InitViewBuffers(80 * 4, pixels.data(), 80, 60, true));
+    ASSERT_EQ(view.SetSamplesPerPixel(2), RenderSizeOk);
+    document.Objects()->AddShapeType1(0.1, ColourFromBytes(255, 255, 255), Vec3{});
+    for (const std::int32_t mode : {0, 1}) {
+        view.SetDrawMode(mode);
+        ASSERT_EQ(view.RenderDocument(), CastDone);
+        EXPECT_EQ(view.edges.isRefined, mode == 0);
+        std::int32_t partial = 0, opaque = 0;
+        for (const std::uint32_t pixel : pixels) {
+            const std::uint32_t alpha = pixel >> 24;
+            partial += alpha != 0 && alpha != 255 ? 1 : 0;
+            opaque += alpha == 255 ? 1 : 0;
+        }
+        EXPECT_GT(opaque, 20) << "draw mode " << mode;
+        if (mode == 0) {
+            EXPECT_GT(partial, 8);
+        } else {
+            EXPECT_EQ(partial, 0);
+        }
+    }
 }
 
 TEST(QRenderView, DrawsTheDocumentsStarsWhereTheCameraLooks) {

@@ -26,6 +26,7 @@
 // read or written or is refused, 2 for bad arguments.
 
 #include "app/process_init.h"
+#include "core/colour.h"
 #include "geometry/part_block.h"
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
@@ -298,7 +299,13 @@ int Run(const Options& o) {
 
     // The document's view is the renderer; it hands the scene's colours and lights over.
     QRenderView& render = documentView;
-    render.options.edgeLines = o.isOutlined;  // the outlines share lines through its map
+    // The draw mode asks for the outlines (shaded, 1.5 pixels wide in black) or the point
+    // samples as cast; smooth edges alone are asked of the renderer below.
+    render.SetDrawMode(o.isOutlined ? 3 : o.isRefined ? 0 : 1);
+    if (o.isOutlined) {
+        render.viewSettings.viewScale2 = 1.5f;
+        render.viewSettings.colours[4] = ColourFromBytes(0, 0, 0);
+    }
     std::vector<std::uint32_t> pixels(static_cast<std::size_t>(o.width) *
                                       static_cast<std::size_t>(o.height));
     if (!render.InitViewBuffers(o.width * 4, pixels.data(), o.width, o.height, false)) {
@@ -319,11 +326,6 @@ int Run(const Options& o) {
         light.hasRange = false;
     }
     render.edges.isRefined = o.isRefined;
-    if (o.isOutlined) {
-        render.shade.drawStyle = -1;
-        render.edges.outlineWidth = 1.5;
-        render.edges.outlineColour = 0x000000;
-    }
     LoadRenderParts(render, *geometry, *view);
     if (o.ticks > 0) return Animate(o, render, *geometry, pixels);
     const std::int32_t cast = RenderShadedFrame(render);
