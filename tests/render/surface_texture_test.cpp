@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <limits>
 #include <numbers>
@@ -415,6 +416,73 @@ TEST(SurfaceTexture, SurfaceListEntriesPlaceThePointInTheirOwnFrame) {
     EXPECT_EQ(at(4, 5.0), base);
 }
 
+// The ramp's reading 3 texels before and 5 texels past the image centre, where the tests
+// below place their points about their tiles.
+void ExpectOffCentreRead(const std::array<std::int32_t, 3>& out) {
+    EXPECT_NEAR(out[0] / 512.0, 31.5 - 3.0, 0.3);
+    EXPECT_NEAR(out[1] / 512.0, 31.5 + 5.0, 0.3);
+}
+
+TEST(SurfaceTexture, WarpedSurfaceListEntriesBendTheirBand) {
+    TexPyramid pyramid;
+    ASSERT_EQ(SetRamp(pyramid), 0);
+    // An elliptic cylinder entry without angle tables: before the warp the angle is 0 and the
+    // length z itself (q = pi / 2).
+    SurfaceMappingEntry entry;
+    entry.byteSize = sizeof(SurfaceMappingEntry);
+    entry.quarterMeasure = std::numbers::pi / 2;
+    entry.a = entry.b = 1.0;
+    std::array<void*, 1> buffers{&entry};
+    BufferArray list;
+    list.capacity = list.count = 1;
+    list.buffers = buffers.data();
+
+    struct Case {
+        double k, m, p, q, s;
+        bool isSecondStage;
+        double z;
+    };
+    const Case cases[] = {
+        {0.8, 0.3, 0.2, 0.5, 1.0, false, 0.4},
+        {0.8, 0.3, 0.2, 0.5, 1.0, true, -0.3},
+        {1.2, 0.1, 0.3, 0.2, 0.9, false, 0.1},
+    };
+    constexpr double Pi = std::numbers::pi;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.z);
+        entry.warp[0] = c.k;
+        entry.warp[1] = c.m;
+        entry.warp[2] = c.p;
+        entry.warp[3] = c.q;
+        entry.warp[4] = c.s;
+        entry.kindWord = static_cast<std::uint32_t>(SurfaceMapperKind::EllipticCylinder) | 1u << 8 |
+                         (c.isSecondStage ? 0x10000u : 0u);
+        // The warp by the library's complex functions: about the middle of the first half
+        // turn, zeta = k (0 - pi / 2) + i k z.
+        const std::complex<double> zeta{c.k * (0.0 - Pi / 2), c.k * c.z};
+        const std::complex<double> sine = std::sin(zeta);
+        const std::complex<double> t = std::sin(2.0 * zeta) / std::sqrt(1.0 - c.m * sine * sine);
+        const std::complex<double> w =
+            c.s * zeta + (c.isSecondStage ? c.q * t : c.p * std::asin(c.q * t));
+        double u = Pi / 2 + w.real() / c.k;
+        if (u < 0.0) u += 2 * Pi;
+        const double v = w.imag() / c.k;
+
+        const double wrapped = v - 10.0 * std::floor(v / 10.0);
+        OneTileMapping one(u > 6.2 ? u + 0.03 - 2 * Pi : u + 0.03, wrapped - 0.05, 0.0);
+        Lookup lookup(pyramid, 0x0000FF);
+        lookup.part.mapping = TextureMapping::SurfaceList;
+        lookup.part.surfaceList = &list;
+        lookup.part.tiles = &one.mapping;
+        lookup.part.bandCellLengths = {10.0, 0.0};
+        lookup.part.partFromView.m[12] = c.z - 2.4;
+        std::array<std::int32_t, 3> out{};
+        ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 0, false, false,
+                          Vec3{0.0, 0.0, 2.4}, Vec3{0.0, 0.0, -1.0});
+        ExpectOffCentreRead(out);
+    }
+}
+
 // The ramp's texel under the view-space point p of a part under its revolution mapping, with
 // the single tile of a 10-long mapping placed 0.03 ahead in u and 0.05 behind in v of (u, v).
 std::array<std::int32_t, 3> RevolutionSample(TexPyramid& pyramid, const ObjectTex& revolution,
@@ -614,8 +682,7 @@ TEST(SurfaceTexture, CustomRevolutionReadsItsBandAndItsCapsByArcLength) {
         std::array<std::int32_t, 3> out{};
         ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 0, false, false,
                           Vec3{0.0, 0.0, 1.2}, Vec3{0.0, 0.0, -1.0});
-        EXPECT_NEAR(out[0] / 512.0, 31.5 - 3.0, 0.3);
-        EXPECT_NEAR(out[1] / 512.0, 31.5 + 5.0, 0.3);
+        ExpectOffCentreRead(out);
     }
 }
 
