@@ -22,7 +22,8 @@
 // changes set the parts' selected bytes and shade again only the footprint of the parts that
 // changed (view_picking.cpp).
 //
-// The overlay of handles holds the lights' balls so far.
+// The overlay of handles holds the lights' balls, shafts and arrowheads and the world-axis
+// arrows (view_overlay.cpp).
 
 #include "core/id_set.h"
 #include "core/matrix4.h"
@@ -47,6 +48,7 @@
 #include <vector>
 
 class QDocumentBase;
+class QLight;
 
 // A rectangle of the view in pixels, as doubles.
 struct ViewRectangle {
@@ -222,15 +224,27 @@ public:
     // ---- The overlay of handles (view_overlay.cpp) ----
 
     // Makes (on) or drops (off) the overlay: a secondary view over a document of its own,
-    // drawn with this view's camera into its own pixels at this view's size, holding one
-    // hidden ball for each of the 16 light slots. Nothing on a secondary view. Throws
-    // KVOutOfMemoryException.
+    // drawn with this view's camera into its own pixels at this view's size, holding hidden
+    // handles: a ball (objects 0..15), a shaft (16..31) and an arrowhead (32..47) for each of
+    // the 16 light slots, the world-axis arrows (48..53, y, x, z) and the object-axis arrows
+    // (54..59). The lights let go of the old overlay's handles. Nothing on a secondary view.
+    // Throws KVOutOfMemoryException.
     void CreateSecondaryScene(bool on);
 
-    // Places the overlay's handles: the ball of light i at the light, its radius 10 pixels at
-    // the light's view depth, shown; the balls of slots without a light hidden. With render
-    // the overlay is drawn. Nothing without an overlay. Throws KVOutOfMemoryException.
+    // Places the overlay's handles and links each of the first 16 lights with its own. A
+    // light shown in the view (QLight::IsVisibleInView) shows a ball at the light, 10 pixels
+    // in radius at its view depth, and, unless it sits at an object, a shaft 3 pixels in
+    // radius and an arrowhead 25 pixels long, 1 pixel in radius at the light's view target
+    // and 10 at the shaft; the other handles are hidden and leave the overlay's selection.
+    // With the world axes shown, the arrows at the origin span half the shorter side (at
+    // least one unit of length). With
+    // render the overlay is drawn. Nothing without an overlay. Throws
+    // KVOutOfMemoryException.
     void SyncObjectsWithView(bool render) override;
+
+    // The world-axis arrows of the overlay are shown, axisHandleWidth pixels across.
+    bool isWorldAxesShown = false;
+    float axisHandleWidth = 1.5f;
 
     // The overlay's view and document (null without an overlay).
     QRenderView* OverlayView() const { return overlayView.get(); }
@@ -397,6 +411,11 @@ private:
     // again (the frame no longer valid). Throws KVOutOfMemoryException.
     void PrepareShadows(const ViewSettings& settings, std::int32_t lights,
                         std::int32_t shadowLights);
+    // The overlay's handles of light slot for light, linked with it; the world-axis arrows.
+    void PlaceLightHandles(std::int32_t slot, QLight& light);
+    void PlaceWorldAxes();
+    // Unlinks the lights from the overlay's handles, which are about to go.
+    void ReleaseLightHandles();
 
     std::unique_ptr<QDocumentBase> overlayDocument;
     std::unique_ptr<QRenderView> overlayView;

@@ -1,11 +1,16 @@
 // The overlay of the modeller's view: a secondary view over a document of its own whose
-// parts are handles, drawn with the main view's camera. A light's handle is a ball at the
-// light whose radius is set from its view depth before every render, so it keeps one size on
-// the screen however far it is from the camera.
+// parts are handles, drawn with the main view's camera. A light shown in the view has a ball
+// at the light and, unless it sits at an object, a shaft and an arrowhead pointing from the
+// light at its view target; the world axes may be shown as three arrows at the origin. Every
+// handle is sized from its view depth before every render, so it keeps one size on the
+// screen however far it is from the camera. A light follows its ball (its first link), so
+// dragging the ball moves the light.
 
 #include "core/colour.h"
 #include "core/private_heap.h"
 #include "geometry/part_record.h"
+#include "geometry/part_render_record.h"
+#include "geometry/scene_geometry.h"
 #include "model/q_document_base.h"
 #include "model/q_light.h"
 #include "model/q_morvan_object.h"
@@ -15,26 +20,91 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <utility>
 #include <vector>
 
 namespace {
 
-// The radius of a light's ball in pixels.
+// The handle rows of the overlay document, by object index: a ball, a shaft and an arrowhead
+// for each of the 16 light slots, then the world-axis arrows (shaft and head for y, x, z) and
+// the object-axis arrows (for axes 0, 1, 2).
+constexpr std::int32_t LightBallBase = 0;
+constexpr std::int32_t LightShaftBase = 16;
+constexpr std::int32_t LightHeadBase = 32;
+constexpr std::int32_t WorldAxisBase = 48;
+constexpr std::int32_t ObjectAxisBase = 54;
+constexpr std::int32_t HandleCount = 60;
+
+// Handle sizes in pixels: a light's ball radius, its shaft's radius, its arrowhead's radius
+// at the shaft and at the target, and the arrowhead's length (the global default length,
+// read as pixels).
 constexpr double LightBallPixels = 10.0;
+constexpr double LightShaftPixels = 3.0;
+constexpr double LightHeadPixels = 10.0;
+constexpr double LightTipPixels = 1.0;
+constexpr double LightHeadLengthPixels = 25.0;
+// A world-axis arrowhead's radius at its base and at its tip.
+constexpr double AxisHeadPixels = 8.0;
+constexpr double AxisTipPixels = 0.05;
+
+// The view-space depth of a world point in view.
+double DepthOf(const QRenderView& view, const Vec3& point) {
+    Vec3 seen = point;
+    view.TransformByView(seen);
+    return seen.z;
+}
+
+// Shows or hides a handle and rebuilds its part.
+void SetHandleShown(QMorvanObject& handle, bool shown) {
+    std::uint8_t* record = handle.GetPartRecord();
+    if (record == nullptr) return;
+    const std::uint8_t flags = record[PartRecordFlagsOffset];
+    record[PartRecordFlagsOffset] = shown ? static_cast<std::uint8_t>(flags & ~PartFlagHidden)
+                                          : static_cast<std::uint8_t>(flags | PartFlagHidden);
+    // A handle put out of sight cannot stay selected.
+    if (!shown && handle.IsSelected()) handle.SetSelected(false);
+    handle.Rebuild(true, false);
+}
+
+// Writes a handle's position and first parameters into its record.
+void SetHandleShape(QMorvanObject& handle, const Vec3& position,
+                    std::initializer_list<double> params) {
+    std::uint8_t* record = handle.GetPartRecord();
+    if (record == nullptr) return;
+    PartRecordSetPosition(record, position);
+    std::int32_t i = 0;
+    for (const double value : params) PartRecordSetParam(record, i++, static_cast<float>(value));
+}
 
 }  // namespace
 
 QRenderView::~QRenderView() {
-    // The overlay view goes before its document.
+    // The lights let go of their handles first: a light goes with an object it is linked to,
+    // and the handles go with the overlay. Then the overlay view goes before its document.
+    ReleaseLightHandles();
     secondaryView = nullptr;
     overlayView.reset();
     overlayDocument.reset();
 }
 
+void QRenderView::ReleaseLightHandles() {
+    if (overlayDocument == nullptr) return;
+    for (QLight* light : viewSettings.lights.Lights()) {
+        for (std::int32_t slot = 0; slot < LightLinkCount; ++slot) {
+            const QReferenceObject* link = light->Link(slot);
+            const auto& handles = overlayDocument->Objects()->Objects();
+            if (std::find(handles.begin(), handles.end(), link) != handles.end()) {
+                light->SetLink(slot, nullptr);
+            }
+        }
+    }
+}
+
 void QRenderView::CreateSecondaryScene(bool on) {
     if (isDelegate) return;
+    ReleaseLightHandles();
     // The view goes before its document.
     if (overlayView != nullptr) secondaryView = nullptr;
     overlayView.reset();
@@ -48,10 +118,44 @@ void QRenderView::CreateSecondaryScene(bool on) {
     view->isDelegate = true;
     view->mainView = this;
     const Colour yellow = ColourFromBytes(255, 255, 0);
+    const Colour red = ColourFromBytes(255, 0, 0);
+    const Colour green = ColourFromBytes(0, 255, 0);
+    const Colour blue = ColourFromBytes(0, 0, 255);
+    QMorvanObjects& objects = *handles->Objects();
     for (std::int32_t i = 0; i < RenderLightSlotCount; ++i) {
-        QMorvanObject* ball = handles->Objects()->AddShapeType1(1.0, yellow, Vec3{});
-        ball->GetPartRecord()[PartRecordFlagsOffset] |= PartFlagHidden;
-        ball->Rebuild(true, false);
+        objects.AddShapeType1(1.0, yellow, Vec3{});
+    }
+    for (std::int32_t i = 0; i < RenderLightSlotCount; ++i) {
+        objects.AddShapeType2(1.0, 1.0, green, Vec3{});
+    }
+    for (std::int32_t i = 0; i < RenderLightSlotCount; ++i) {
+        objects.AddShapeType4(1.0, 1.0, 1.0, yellow, Vec3{});
+    }
+    // The world-axis arrows (y, x, z), then the object-axis arrows (axes 0, 1, 2), each a
+    // shaft and a head turned along its axis.
+    struct AxisArrow {
+        Vec3 axis;
+        Colour colour;
+    };
+    const AxisArrow worldAxes[] = {
+        {Vec3{0.0, 1.0, 0.0}, green}, {Vec3{1.0, 0.0, 0.0}, red}, {Vec3{0.0, 0.0, 1.0}, blue}};
+    const AxisArrow objectAxes[] = {
+        {Vec3{1.0, 0.0, 0.0}, red}, {Vec3{0.0, 1.0, 0.0}, green}, {Vec3{0.0, 0.0, 1.0}, blue}};
+    for (const auto* arrows : {worldAxes, objectAxes}) {
+        for (std::size_t k = 0; k < 3; ++k) {
+            const AxisArrow& arrow = arrows[k];
+            objects.AddShapeType2(1.0, 1.0, arrow.colour, Vec3{})->PointAlong(arrow.axis);
+            objects.AddShapeType4(1.0, 1.0, 1.0, arrow.colour, Vec3{})->PointAlong(arrow.axis);
+        }
+    }
+    for (std::int32_t i = 0; i < HandleCount; ++i) {
+        QMorvanObject* handle = objects.At(i);
+        std::uint8_t* record = handle->GetPartRecord();
+        if (record == nullptr) continue;
+        record[PartRecordFlagsOffset] |= PartFlagHidden;
+        handle->Rebuild(true, false);
+        // The world axes are drawn in the highlight colour.
+        if (i >= WorldAxisBase && i < ObjectAxisBase) handles->Geometry()->Part(i)->selected = 1;
     }
     std::vector<std::uint32_t> pixels;
     TranslateBadAlloc([&] {
@@ -68,28 +172,93 @@ void QRenderView::CreateSecondaryScene(bool on) {
     secondaryView = overlayView.get();
 }
 
+void QRenderView::PlaceLightHandles(std::int32_t slot, QLight& light) {
+    QMorvanObjects& handles = *overlayDocument->Objects();
+    QMorvanObject& ball = *handles.At(LightBallBase + slot);
+    QMorvanObject& shaft = *handles.At(LightShaftBase + slot);
+    QMorvanObject& head = *handles.At(LightHeadBase + slot);
+    const bool shown = light.IsVisibleInView();
+    // k pixels at view depth z span k |z| / F.
+    const double focal = focalScale * 1000.0 / viewDistance;
+    const auto pixels = [focal](double k, double z) { return k * std::fabs(z) / focal; };
+    const Vec3 position = light.position;
+
+    bool hasShaft = false;
+    Vec3 aim{};
+    if (!light.isAtObject) {
+        light.GetViewTarget(aim);
+        const double zT = DepthOf(*this, aim);
+        Vec3 along = Vec3Sub(position, aim);
+        const double d = Vec3Length(along);
+        // A light at its target points nowhere: it shows its ball alone.
+        hasShaft = d > 1e-8;
+        if (hasShaft) {
+            const Vec3 u = Vec3Scale(along, 1.0 / d);
+            const double a = pixels(LightShaftPixels, zT);
+            const double l = static_cast<float>(std::min(d, a / 0.0001));
+            const double w = static_cast<float>(std::max(pixels(LightHeadLengthPixels, zT), 1e-8));
+            // The shaft runs from T + u w to T + u l, the head from T to T + u w, its narrow
+            // end at the target.
+            shaft.PointAlong(along);
+            SetHandleShape(shaft, Vec3Add(aim, Vec3Scale(u, (l + w) * 0.5)),
+                           {l - w, std::max(a, 1e-8)});
+            head.PointAlong(along);
+            SetHandleShape(head, Vec3Add(aim, Vec3Scale(u, w * 0.5)),
+                           {w, std::max(pixels(LightTipPixels, zT), 1e-8),
+                            std::max(pixels(LightHeadPixels, zT), 1e-8)});
+        }
+    }
+    SetHandleShape(ball, position,
+                   {std::max(pixels(LightBallPixels, DepthOf(*this, position)), 0.0001)});
+    SetHandleShown(shaft, shown && hasShaft);
+    SetHandleShown(ball, shown);
+    SetHandleShown(head, shown && hasShaft);
+    light.SetLink(LightLinkFollowed, &ball);
+    light.SetLink(LightLinkSecond, light.isAtObject ? nullptr : &shaft);
+    light.SetLink(LightLinkThird, light.isAtObject ? nullptr : &head);
+}
+
+void QRenderView::PlaceWorldAxes() {
+    QMorvanObjects& handles = *overlayDocument->Objects();
+    const double focal = focalScale * 1000.0 / viewDistance;
+    const double z0 = DepthOf(*this, Vec3{});
+    // Signed pixel lengths: an origin behind the eye gives the floors.
+    const auto pixels = [focal, z0](double k) { return k * z0 / focal; };
+    const double floor = 0.1 / SceneScale;
+    const double s = std::max(1e-8, pixels(axisHandleWidth));
+    const double r =
+        std::min(std::max(1.0, pixels(0.5 * std::min(renderWidth, renderHeight))), s / 0.0001);
+    const double t = std::max(pixels(AxisHeadPixels), floor);
+    const Vec3 axes[] = {Vec3{0.0, 1.0, 0.0}, Vec3{1.0, 0.0, 0.0}, Vec3{0.0, 0.0, 1.0}};
+    for (std::int32_t k = 0; k < 3; ++k) {
+        QMorvanObject& shaft = *handles.At(WorldAxisBase + 2 * k);
+        QMorvanObject& head = *handles.At(WorldAxisBase + 2 * k + 1);
+        if (isWorldAxesShown) {
+            SetHandleShape(shaft, Vec3{}, {r, s});
+            SetHandleShape(head, Vec3Scale(axes[k], (r + t) * 0.5),
+                           {t, t, std::max(pixels(AxisTipPixels), floor)});
+        }
+        SetHandleShown(shaft, isWorldAxesShown);
+        SetHandleShown(head, isWorldAxesShown);
+    }
+}
+
 void QRenderView::SyncObjectsWithView(bool render) {
     if (isDelegate || overlayView == nullptr) return;
-    QMorvanObjects& balls = *overlayDocument->Objects();
+    QMorvanObjects& handles = *overlayDocument->Objects();
+    if (handles.Count() < HandleCount) return;
     const auto lights = viewSettings.lights.Lights();
-    const double focal = focalScale * 1000.0 / viewDistance;
-    for (std::int32_t i = 0; i < RenderLightSlotCount && i < balls.Count(); ++i) {
-        QMorvanObject* ball = balls.At(i);
-        std::uint8_t* record = ball->GetPartRecord();
-        if (record == nullptr) continue;
-        std::uint8_t flags = record[PartRecordFlagsOffset] | PartFlagHidden;
-        if (i < static_cast<std::int32_t>(lights.size())) {
-            const Vec3 position = lights[static_cast<std::size_t>(i)]->position;
-            Vec3 seen = position;
-            TransformByView(seen);
-            // k pixels at depth z span k z / F; a ball at the eye keeps a least size.
-            const double radius = std::max(LightBallPixels * std::fabs(seen.z) / focal, 0.0001);
-            PartRecordSetPosition(record, position);
-            PartRecordSetParam(record, 0, static_cast<float>(radius));
-            flags = static_cast<std::uint8_t>(flags & ~PartFlagHidden);
+    // The handle rows serve the first 16 lights; a light beyond them gets no handles.
+    const std::int32_t handled =
+        std::min(static_cast<std::int32_t>(lights.size()), RenderLightSlotCount);
+    for (std::int32_t i = handled; i < RenderLightSlotCount; ++i) {
+        for (const std::int32_t base : {LightShaftBase, LightBallBase, LightHeadBase}) {
+            SetHandleShown(*handles.At(base + i), false);
         }
-        record[PartRecordFlagsOffset] = flags;
-        ball->Rebuild(true, false);
     }
+    for (std::int32_t i = 0; i < handled; ++i) {
+        PlaceLightHandles(i, *lights[static_cast<std::size_t>(i)]);
+    }
+    PlaceWorldAxes();
     if (render && !overlayPixels.empty()) overlayView->RenderDocument();
 }

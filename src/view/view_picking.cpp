@@ -7,6 +7,7 @@
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
 #include "model/q_document_base.h"
+#include "model/q_light.h"
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
 #include "render/footprint_region.h"
@@ -139,6 +140,25 @@ void QRenderView::RedrawSelection(const IdSet* ids) {
 
 namespace {
 
+// On an overlay, the handle at index with the other handles of its light (the ball, shaft
+// and arrowhead of a light that does not sit at an object, 16 rows apart): selected, or
+// toggled with add.
+void SelectLightHandles(QMorvanObjects& handles, std::int32_t index, bool add) {
+    QMorvanObject* picked = handles.At(index);
+    if (picked == nullptr) return;
+    const auto* light = static_cast<const QLight*>(picked->FindReferrerByType(TypeIdLight, 1));
+    std::vector<std::int32_t> ids{index};
+    if (light != nullptr && !light->isAtObject) {
+        const std::int32_t ball = index % RenderLightSlotCount;
+        ids = {ball, ball + RenderLightSlotCount, ball + 2 * RenderLightSlotCount};
+    }
+    for (const std::int32_t id : ids) {
+        QMorvanObject* handle = handles.At(id);
+        if (handle != nullptr && handle->IsVisible())
+            handle->SetSelected(!add || !handle->IsSelected());
+    }
+}
+
 // Redraws the parts whose selection differs between before and the collection's selection.
 void ApplySelectionChange(QRenderView& view, const IdSet& before, const IdSet& after) {
     if (before == after) return;
@@ -171,6 +191,10 @@ void QRenderView::UpdateSelection(std::int32_t index, bool add, std::int32_t mod
     QMorvanObjects& objects = *owner->Objects();
     const IdSet before = objects.SelectionIds();
     if (index < 0 || !add) objects.ClearSelection();
-    if (index >= 0) objects.ToggleSelection(index, mode, all);
+    if (index >= 0 && isDelegate) {
+        SelectLightHandles(objects, index, add);
+    } else if (index >= 0) {
+        objects.ToggleSelection(index, mode, all);
+    }
     ApplySelectionChange(*this, before, objects.SelectionIds());
 }

@@ -1,5 +1,8 @@
 #include "model/q_document_base.h"
 #include "model/q_light.h"
+#include "model/q_morvan_object.h"
+#include "model/q_morvan_objects.h"
+#include "object/q_reference_object.h"
 #include "view/q_off_bits.h"
 #include "view/q_render_view.h"
 
@@ -22,6 +25,9 @@ struct Scene {
         EXPECT_TRUE(view.InitViewBuffers(Width * 4, pixels.data(), Width, Height, true));
         auto made = std::make_unique<QLight>(&view);
         made->isOn = true;
+        // A light at an object shows its ball alone.
+        made->isAtObject = true;
+        made->SetVisibleInView(true);
         light = made.get();
         view.viewSettings.lights.AddLight(std::move(made));
         view.CreateSecondaryScene(true);
@@ -111,6 +117,8 @@ TEST(ViewOverlay, RedrawComposesTheHandlesOverACopyOfThePicture) {
     view.overlayFrameBitmap = &composed;
     auto made = std::make_unique<QLight>(&view);
     made->isOn = true;
+    made->isAtObject = true;
+    made->SetVisibleInView(true);
     made->position = Vec3{0.2, 0.1, 0.0};  // seen at pixel (100, 69.5)
     view.viewSettings.lights.AddLight(std::move(made));
     view.CreateSecondaryScene(true);
@@ -137,6 +145,98 @@ TEST(ViewOverlay, RedrawComposesTheHandlesOverACopyOfThePicture) {
     view.Redraw(true);
     EXPECT_EQ(frame.updates, 1);
     EXPECT_EQ(composed.updates, 1);
+}
+
+// A light that does not sit at an object points at its view target (here the origin, seen
+// at the centre pixel (80, 60) of an empty view, 10 deep): its arrowhead runs 25 pixels from
+// the target, 1 pixel in radius there and 10 at its base, then its shaft, 3 pixels in
+// radius, reaches the ball. The three handles are linked with the light, picked together,
+// and leave the overlay when the light is no longer shown.
+TEST(ViewOverlay, LightShaftAndArrowheadPointAtTheTarget) {
+    Scene scene;
+    scene.light->isAtObject = false;
+    scene.light->position = Vec3{0.6, 0.0, 0.0};  // seen at pixel (140, 60)
+    scene.view.SyncObjectsWithView(true);
+    QMorvanObjects& handles = *scene.view.OverlayDocument()->Objects();
+    EXPECT_EQ(scene.light->Link(LightLinkFollowed), handles.At(0));
+    EXPECT_EQ(scene.light->Link(LightLinkSecond), handles.At(16));
+    EXPECT_EQ(scene.light->Link(LightLinkThird), handles.At(32));
+
+    // Covered pixels down column x, all of part.
+    const auto coveredInColumn = [&](std::int32_t x, std::int32_t part) {
+        std::int32_t count = 0;
+        for (std::int32_t y = 0; y < Height; ++y) {
+            std::int32_t index = -1;
+            Vec3 point{}, normal{};
+            if (scene.view.OverlayView()->PickAtPixel(0, x, y, index, point, normal)) {
+                EXPECT_EQ(index, part) << x << ", " << y;
+                ++count;
+            }
+        }
+        return count;
+    };
+    // The head's radius grows from 1 to 10 pixels over its 25: 1 + 9 (x + 0.5 - 80) / 25.
+    for (const std::int32_t x : {84, 92, 100}) {
+        SCOPED_TRACE(x);
+        const double radius = 1.0 + 9.0 * (x + 0.5 - 80.0) / 25.0;
+        EXPECT_NEAR(coveredInColumn(x, 32), 2.0 * radius, 1.5);
+    }
+    for (const std::int32_t x : {110, 120}) {
+        SCOPED_TRACE(x);
+        EXPECT_NEAR(coveredInColumn(x, 16), 6, 1);
+    }
+    EXPECT_NEAR(coveredInColumn(140, 0), 20, 1);
+    EXPECT_EQ(coveredInColumn(70, -2), 0);  // nothing beyond the target
+
+    // A click on the shaft selects the light's three handles.
+    scene.view.OverlayView()->UpdateSelection(16, false, 0, false);
+    EXPECT_EQ(handles.SelectionIds().Count(), 3);
+    EXPECT_TRUE(handles.At(0)->IsSelected());
+    EXPECT_TRUE(handles.At(32)->IsSelected());
+
+    // Dragging the ball moves the light.
+    handles.At(0)->SetPosition(Vec3{0.6, 0.3, 0.0});
+    QReferenceObject::Broadcast(handles.At(0), MessageChanged, 0);
+    EXPECT_NE(scene.light->position.y, 0.0);
+
+    // A light no longer shown hides its handles and leaves the selection.
+    scene.light->SetVisibleInView(false);
+    EXPECT_EQ(handles.SelectionIds().Count(), 0);
+    EXPECT_FALSE(handles.At(0)->IsVisible());
+    EXPECT_FALSE(handles.At(16)->IsVisible());
+
+    // The overlay goes without taking the light with it.
+    scene.view.CreateSecondaryScene(false);
+    ASSERT_EQ(scene.view.viewSettings.lights.Count(), 1);
+    EXPECT_EQ(scene.light->Link(LightLinkFollowed), nullptr);
+}
+
+// The world-axis arrows stand at the origin when shown: each shaft spans half the shorter
+// side of the view (at least one unit of length), a line 1.5 pixels across, and its head 8
+// pixels beyond. The camera stands 30 from the origin: half of 120 pixels spans 1.8.
+TEST(ViewOverlay, WorldAxesFollowTheirSwitch) {
+    Scene scene;
+    scene.view.viewSettings.camera.position = Vec3{0.0, 0.0, -30.0};
+    scene.light->position = Vec3{0.0, 5.0, 0.0};  // out of the picture
+    scene.view.isWorldAxesShown = true;
+    scene.view.SyncObjectsWithView(true);
+    QMorvanObjects& handles = *scene.view.OverlayDocument()->Objects();
+    for (std::int32_t i = 48; i < 54; ++i) EXPECT_TRUE(handles.At(i)->IsVisible()) << i;
+    // The x shaft (object 50) from pixel 80 - 30 to 80 + 30 on row 60, its head beyond.
+    std::int32_t shaft = 0;
+    std::int32_t head = 0;
+    for (std::int32_t x = 0; x < Width; ++x) {
+        std::int32_t index = -1;
+        Vec3 point{}, normal{};
+        if (!scene.view.OverlayView()->PickAtPixel(0, x, 60, index, point, normal)) continue;
+        if (index == 48 || index == 50 || index == 52) ++shaft;  // the y and z shafts cross
+        if (index == 51) ++head;
+    }
+    EXPECT_NEAR(shaft, 60, 2);
+    EXPECT_NEAR(head, 8, 1.5);
+    scene.view.isWorldAxesShown = false;
+    scene.view.SyncObjectsWithView(true);
+    for (std::int32_t i = 48; i < 54; ++i) EXPECT_FALSE(handles.At(i)->IsVisible()) << i;
 }
 
 }  // namespace
