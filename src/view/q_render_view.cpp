@@ -109,9 +109,8 @@ void QRenderView::PrepareRender(const ViewSettings& settings) {
     shade.farDepth = settings.farDepth;
     shade.backgroundColour = Packed(settings.colours[0]);
     shade.flatColour = Packed(settings.colours[5]);
-    // The draw mode: the line style is the renderer's draw style, and the sketch mode draws
-    // the flat preview.
-    shade.drawStyle = drawState.lineStyle;
+    // The sketch mode draws the flat preview; the line style reaches the renderer through
+    // PrepareEdges.
     options.flatPreview = drawState.isSketch;
     shade.horizonColour = Packed(settings.colours[6]);
     shade.zenithColour = Packed(settings.colours[7]);
@@ -176,6 +175,8 @@ void QRenderView::PrepareStars(const StarSettings& stars) {
     builtStars.reset();
     BuildStarField(*owner->Geometry(), stars.seed, stars.count, stars.size, stars.spread);
     builtStars = stars;
+}
+
 void QRenderView::PrepareEdges(const ViewSettings& settings) {
     // The line style is the renderer's draw style; every non-zero style draws outlines, whose
     // lines neighbouring pixels share through the edge index map. The pixel pass draws them,
