@@ -102,6 +102,22 @@ std::int32_t MapDepthWord(double scale, double t) {
     return w >= 2147483647.0 ? INT32_MAX : static_cast<std::int32_t>(w);
 }
 
+// Halvings of a light's depth scale one cast may ask for; a hit nearer still is held to 31
+// bits (a light that close to a surface sees nothing else there anyway).
+constexpr std::int32_t LightMapMaxReruns = 32;
+
+// Halves the light's depth scale and every depth word of its maps, working and backups.
+void HalveLightDepthScale(QRender& render, RenderLightSlot& slot) {
+    slot.mapDepthScale *= 0.5;
+    const std::size_t cells = static_cast<std::size_t>(render.LightMapSide()) *
+                              static_cast<std::size_t>(render.LightMapSide()) *
+                              static_cast<std::size_t>(render.SamplesPerPixel());
+    for (LightMapCell* map : {slot.map.get(), slot.mapBackupA.get(), slot.mapBackupB.get()}) {
+        if (map == nullptr) continue;
+        for (std::size_t i = 0; i < cells; ++i) map[i].depth >>= 1;
+    }
+}
+
 }  // namespace
 
 bool LightFrustumSlopes(double a, double b, double r, double& upper, double& lower) {
@@ -141,7 +157,8 @@ void SetupLightView(QRender& render, std::int32_t light) {
     slot.mapV = last / 2.0 - slot.mapScale * (lowerV + upperV) / 2.0;
     slot.hasMapView = std::isfinite(slot.mapScale) && slot.mapScale > 0.0 &&
                       std::isfinite(slot.mapU) && std::isfinite(slot.mapV);
-    // Depth words reach 2^30 at the sphere's near side; nearer hits are held to 31 bits.
+    // Depth words reach 2^30 at the sphere's near side; a nearer hit that would pass 31 bits
+    // halves the scale (CastLightMapPass).
     const double distance = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
     const double nearest = distance > 2.0 * r ? distance - r : std::max(r, 1e-9) * 1e-3;
     slot.mapDepthScale = std::ldexp(nearest, 30);
@@ -236,8 +253,12 @@ void LightProbeRay(std::span<const Matrix4W> surfaces, std::int32_t partIndex, d
     }
 }
 
-std::int32_t CastLightMapPass(QRender& render, std::int32_t light, const SpanRegion& region,
-                              const std::int32_t* partList, bool complement) {
+namespace {
+
+// One cast of CastLightMapPass; with isHeld a hit too near for the depth scale is held to 31
+// bits, without it ends the cast with CastDepthOverflow.
+std::int32_t CastLightMapOnce(QRender& render, std::int32_t light, const SpanRegion& region,
+                              const std::int32_t* partList, bool complement, bool isHeld) {
     RenderLightSlot& slot = render.LightSlot(light);
     LightMapCell* map = slot.map.get();
     ORBELLE_CHECK(map != nullptr);
@@ -306,6 +327,9 @@ std::int32_t CastLightMapPass(QRender& render, std::int32_t light, const SpanReg
                     if (hit.id == 0) continue;
                     LightMapCell& cell = map[static_cast<std::size_t>(y) * stride +
                                              static_cast<std::size_t>(x)];
+                    if (!isHeld && slot.mapDepthScale / hit.depth >= 2147483647.0) {
+                        return CastDepthOverflow;
+                    }
                     const std::int32_t word = MapDepthWord(slot.mapDepthScale, hit.depth);
                     const std::uint32_t stored = cell.id & PixelIdMask;
                     const std::uint16_t group =
@@ -323,6 +347,18 @@ std::int32_t CastLightMapPass(QRender& render, std::int32_t light, const SpanReg
         }
     }
     return CastDone;
+}
+
+}  // namespace
+
+std::int32_t CastLightMapPass(QRender& render, std::int32_t light, const SpanRegion& region,
+                              const std::int32_t* partList, bool complement) {
+    for (std::int32_t rerun = 0;; ++rerun) {
+        const std::int32_t result = CastLightMapOnce(render, light, region, partList, complement,
+                                                     rerun == LightMapMaxReruns);
+        if (result != CastDepthOverflow) return result;
+        HalveLightDepthScale(render, render.LightSlot(light));
+    }
 }
 
 void ClearFlatMarks(std::int32_t side, const SpanRegion& region, LightMapCell* map) {

@@ -64,7 +64,10 @@ void LightProbeRay(std::span<const Matrix4W> surfaces, std::int32_t partIndex, d
 // columns, clipped to the map). partList null: the region is cleared and every visible part
 // is drawn; a list without complement: the listed parts are drawn over what the cells hold;
 // with complement: the region is cleared and every visible part except the listed ones is
-// drawn. Returns CastDone, or CastEyeInside when the light lies inside a visible part (every
+// drawn. A hit nearer than the light's depth scale can hold in 31 bits halves the scale
+// (mapDepthScale) and every depth word of the light's maps, working and backups, and the cast
+// runs again, as often as needed (up to 32 times; then such hits are held to 31 bits).
+// Returns CastDone, or CastEyeInside when the light lies inside a visible part (every
 // surface contains it; no further part is drawn). Polls for the user after every row
 // (UserAbortRender passes).
 std::int32_t CastLightMapPass(QRender& render, std::int32_t light, const SpanRegion& region,

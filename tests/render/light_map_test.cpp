@@ -116,6 +116,31 @@ TEST(LightMap, ShadowTestReadsFlatCellsAndProbesTheOthers) {
     }
 }
 
+TEST(LightMap, PartsNearTheLightAreOrderedByDepthAfterTheScaleHalves) {
+    // Seen from a light 10 above the centre of a shadow sphere of radius 1, the depth scale
+    // holds depths down to 4.5 in 31 bits. Both spheres lie nearer: the small one at depth
+    // about 1.7 shadows the top of the larger one, at about 2.9, which comes first in the
+    // part order.
+    const std::vector<Solid> solids{
+        {false, {0, -4.5, 8}, {0.6, 0, 0}, 0xC04040},
+        {false, {0, -6, 8}, {0.3, 0, 0}, 0x4040C0},
+    };
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, solids);
+    const Vec3 light{0, -8, 8};
+    ShadowFrame frame(geometry, Width, Height, {{light}}, Vec3{0, 2, 8}, 1.0);
+    ASSERT_TRUE(frame.ok);
+    RenderLightMaps(frame.render);
+    EXPECT_LT(frame.render.LightSlot(0).mapDepthScale, std::ldexp(9.0, 30) * 0.5 + 1.0);
+    // The top of the larger sphere, facing the light, lies in the small one's shadow.
+    const Vec3 top{0, -5.1, 8};
+    const Vec3 fromLight{top.x - light.x, top.y - light.y, top.z - light.z};
+    std::int32_t cell = -1;
+    EXPECT_TRUE(shadow_scene::IsBlocked(solids, top, light));
+    EXPECT_FALSE(IsLitByLight(frame.render, PixelIdOf(0, 0), 0, false, fromLight, cell));
+    EXPECT_GE(cell, 0);
+}
+
 TEST(LightMap, FlatMarksNeedTheWholeBlock) {
     HandMap hand;
     for (std::int32_t row = 0; row < 8; ++row) {
