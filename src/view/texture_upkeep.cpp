@@ -7,6 +7,7 @@
 #include "model/q_morvan_objects.h"
 #include "object/q_reference_object.h"
 #include "render/footprint_region.h"
+#include "render/pixel_pass.h"
 #include "render/pyramid_filter.h"
 #include "render/scene_part_textures.h"
 #include "render/span_shade.h"
@@ -71,7 +72,7 @@ void ReshadeTextureObjects(const QTexture& texture, QDocumentBase& document) {
     if (unselected.Count() > 0) {
         const std::vector<std::int32_t> list = PartListOf(unselected);
         BuildSelectionRegion(*view, list.data());
-        ShadeObjectSpans(*view, view->selectionRegion);
+        ReshadeRegion(*view, view->selectionRegion);
         PyramidFilter(*view);
     }
     if (selected.Count() > 0) {

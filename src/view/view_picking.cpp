@@ -10,6 +10,7 @@
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
 #include "render/footprint_region.h"
+#include "render/pixel_pass.h"
 #include "render/pyramid_filter.h"
 #include "render/span_shade.h"
 #include "view/overlay_composite.h"
@@ -145,7 +146,7 @@ void QRenderView::RedrawSelection(const IdSet* ids) {
     // The parts' footprint holds every pixel where they are seen; the pixels around it
     // (the outline ring) keep their shade.
     BuildSelectionRegion(*this, set.Block());
-    ShadeObjectSpans(*this, selectionRegion);
+    ReshadeRegion(*this, selectionRegion);
     PyramidFilter(*this);
     dirtyRect = FrameRectUnion(dirtyRect, RegionBoundsInFrame(selectionRegion, *this));
 }
