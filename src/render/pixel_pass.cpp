@@ -5,6 +5,7 @@
 #include "render/footprint_region.h"
 #include "render/render_interrupt.h"
 #include "render/small_parts.h"
+#include "render/span_shade.h"
 
 #include <algorithm>
 #include <cmath>
@@ -112,6 +113,20 @@ void GrowForPixelPass(QRender& render, SpanRegion& region) {
     }
     const RenderLevel& level = render.Level();
     RegionClip(region, -1, -1, level.width + 1, level.height + 1);
+}
+
+void ReshadeRegion(QRender& render, SpanRegion& region) {
+    if (render.edges.isRefined && render.BuffersReady()) {
+        GrowForPixelPass(render, region);
+        const RenderLevel& level = render.Level();
+        RegionClip(region, 0, 0, level.width, level.height);
+        const bool isFull = render.reductionLevel == 0;
+        std::uint32_t* out = isFull ? render.Target() : render.ReducedFrame(render.reductionLevel);
+        const std::size_t stride = isFull ? static_cast<std::size_t>(render.TargetStride())
+                                          : static_cast<std::size_t>(level.width);
+        RenderPixelPass(render, region, render.SampleBuffer(0), out, stride);
+    }
+    ShadeObjectSpans(render, region);
 }
 
 void ClearEdgeIndexMap(QRender& render) {

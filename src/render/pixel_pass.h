@@ -34,3 +34,10 @@ void GrowForPixelPass(QRender& render, SpanRegion& region);
 
 // Sets the edge index map to -1 over the pass's working region.
 void ClearEdgeIndexMap(QRender& render);
+
+// Shades the region of the current level again from the cells of the last cast, as when the
+// parts' colours, textures or selection changed but not their shapes. With the pixel pass on,
+// the region is first grown by the pixels whose integration reads it (GrowForPixelPass, held
+// to the frame) and refined again, since span shading leaves the refined pixels alone. Polls
+// as the passes do; throws KVOutOfMemoryException.
+void ReshadeRegion(QRender& render, SpanRegion& region);

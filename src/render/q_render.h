@@ -299,11 +299,12 @@ public:
     void BuildLightFalloffTables();
 
     // Shades the pixels of region (current level pixels) again from the cells the last cast
-    // left, without casting: when lights, colours or selected bytes changed but nothing moved.
-    // In the flat preview mode straight from the ids (QuickShadeRegion), else through the
-    // span shading; then the full frame is rebuilt from the level. Throws
-    // KVOutOfMemoryException.
-    void Reshade(const SpanRegion& region);
+    // left, without casting: when lights, colours, textures or selected bytes changed but
+    // nothing moved. In the flat preview mode straight from the ids (QuickShadeRegion), else
+    // through ReshadeRegion (with the pixel pass on, region grows by the pixels whose
+    // integration reads it and they are refined again); then the full frame is rebuilt from
+    // the level. Throws KVOutOfMemoryException.
+    void Reshade(SpanRegion& region);
 
     // Fills the level table from the render size, the reduction level (held to 0..4), the
     // focal length (focal scale x 1000 / view distance) and the centre.

@@ -2,6 +2,7 @@
 
 #include "core/private_heap.h"
 #include "render/background_shade.h"
+#include "render/pixel_pass.h"
 #include "render/pyramid_filter.h"
 #include "render/span_shade.h"
 
@@ -123,13 +124,13 @@ void QuickShadeRegion(QRender& render, const SpanRegion& region, bool useBackup,
     }
 }
 
-void QRender::Reshade(const SpanRegion& region) {
+void QRender::Reshade(SpanRegion& region) {
     if (!buffersReady || region.HasNoRows()) return;
     BuildLightFalloffTables();
     if (options.flatPreview) {
         QuickShadeRegion(*this, region, false, flatColours);
     } else {
-        ShadeObjectSpans(*this, region);
+        ReshadeRegion(*this, region);
     }
     PyramidFilter(*this);
 }

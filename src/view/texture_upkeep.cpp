@@ -7,9 +7,7 @@
 #include "model/q_morvan_objects.h"
 #include "object/q_reference_object.h"
 #include "render/footprint_region.h"
-#include "render/pyramid_filter.h"
 #include "render/scene_part_textures.h"
-#include "render/span_shade.h"
 #include "imaging/image_file.h"
 #include "texture/q_texture.h"
 #include "texture/q_texture_image.h"
@@ -71,8 +69,7 @@ void ReshadeTextureObjects(const QTexture& texture, QDocumentBase& document) {
     if (unselected.Count() > 0) {
         const std::vector<std::int32_t> list = PartListOf(unselected);
         BuildSelectionRegion(*view, list.data());
-        ShadeObjectSpans(*view, view->selectionRegion);
-        PyramidFilter(*view);
+        view->Reshade(view->selectionRegion);
     }
     if (selected.Count() > 0) {
         const std::vector<std::int32_t> list = PartListOf(selected);

@@ -6,6 +6,7 @@
 #include "core/private_heap.h"
 #include "platform/scripted_input_state.h"
 #include "render/cast_frame_pass.h"
+#include "render/footprint_region.h"
 #include "render/q_render.h"
 #include "render/render_interrupt.h"
 #include "render/span_shade.h"
@@ -259,6 +260,40 @@ TEST(PixelPass, OutlinesWiderThanAPixelAreDrawnAlongTheEdge) {
     const std::int32_t* map = frame.render.EdgeIndexMap();
     ASSERT_NE(map, nullptr);
     for (std::size_t i = 0; i < frame.render.PlaneCells(); ++i) ASSERT_EQ(map[i], -1) << i;
+}
+
+TEST(PixelPass, ShadingARegionAgainRefinesItsBoundaryPixelsToo) {
+    // A sphere drawn, then given another colour and its footprint shaded again: the picture
+    // is the one a whole frame in the new colour gives, its rim and outlines included (to
+    // within the dither, which runs along each shaded run).
+    for (const std::int32_t style : {0, -1}) {
+        SCOPED_TRACE("draw style " + std::to_string(style));
+        const Matrix4W sphere = SphereForm({0, 0, 100}, 4.0);
+        const Matrix4W bound = SphereForm({0, 0, 100}, 4.04);
+        const auto draw = [&](EdgeFrame& frame, std::uint32_t colour) {
+            frame.render.shade.drawStyle = style;
+            frame.render.edges.outlineWidth = 1.5;
+            frame.Add(std::span<const Matrix4W>(&sphere, 1), bound, colour);
+            RenderShadedFrame(frame.render);
+        };
+        EdgeFrame frame(60, 60, 500.0, style != 0);
+        draw(frame, 0xC08040);
+        frame.render.parts.Part(0).colour = 0x4080C0;
+        const std::int32_t list[2] = {1, 0};
+        ProjectPartOutlines(frame.render, frame.render.selectionRegion, list,
+                            RegionRect{-1, -1, 61, 61});
+        ReshadeRegion(frame.render, frame.render.selectionRegion);
+        EdgeFrame fresh(60, 60, 500.0, style != 0);
+        draw(fresh, 0x4080C0);
+        for (std::size_t i = 0; i < frame.pixels.size(); ++i) {
+            for (const std::uint32_t shift : {0u, 8u, 16u}) {
+                const auto a = static_cast<std::int32_t>((frame.pixels[i] >> shift) & 0xFF);
+                const auto b = static_cast<std::int32_t>((fresh.pixels[i] >> shift) & 0xFF);
+                ASSERT_LE(std::abs(a - b), 1) << "pixel " << i;
+            }
+            ASSERT_EQ(frame.pixels[i] >> 24, fresh.pixels[i] >> 24) << "pixel " << i;
+        }
+    }
 }
 
 TEST(PixelPass, OutlineBandsThatOverlapMergeAcrossTheFootprint) {
