@@ -40,6 +40,13 @@ QMorvanObject* QKVAction::DraggedObject() const {
                : nullptr;
 }
 
+AxisToolSettings QKVAction::AxisTools() const {
+    AxisToolSettings settings = axisTools;
+    const std::uint32_t word = tools.ToolStateWord();
+    settings.toolWord = word != 0 ? static_cast<std::int32_t>(word) : tools.PrimaryTool();
+    return settings;
+}
+
 QKVAction* MouseActionOf(const QDocumentBase& document) {
     return static_cast<QKVAction*>(document.Modeller());
 }

@@ -64,6 +64,13 @@ public:
     // The pending object while it is a scene object: the one being drawn out by the mouse.
     QMorvanObject* DraggedObject() const override;
 
+    // The axis settings with the tool word of the tool state (the primary tool before a tool
+    // was chosen).
+    AxisToolSettings AxisTools() const override;
+
+    // The tools' axes and frames; the tool word is taken from the tool state.
+    AxisToolSettings axisTools;
+
     DragRedrawCache* RedrawCache() const { return redrawCache.get(); }
 
     ToolState tools;

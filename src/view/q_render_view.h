@@ -245,6 +245,26 @@ public:
     // The world-axis arrows of the overlay are shown, axisHandleWidth pixels across.
     bool isWorldAxesShown = false;
     float axisHandleWidth = 1.5f;
+    // The object-axis arrows of the overlay are shown for the modeller's tools 102 to 105.
+    bool isObjectAxesShown = false;
+
+    // Where the object-axis arrows stand and which way they point, from the document's
+    // selection (or, without one, the selected handles of a light at an object) and the
+    // modeller's tool (DocumentModeller::AxisTools): anchor, the three axes, which of them the
+    // tool acts on and the selection's extent (10.0 without a selection). Tool 102 and 103
+    // take the view's, the world's or the one selected object's axes by their frame mode
+    // (the world's for several objects), tool 104 the first selected object's axes (none for
+    // a light's handles), tool 105 the world's. False when the arrows are hidden: switched
+    // off, nothing selected, or another tool.
+    bool DragAlongObjectAxes(Vec3& anchor, std::array<Vec3, 3>& axes,
+                             std::array<bool, 3>& axisFlags, double& length,
+                             bool& isLocalLight) const;
+
+    // Places, sizes, colours and shows or hides the object-axis arrows of the overlay
+    // (objects 54 to 59): shafts 1 pixel in radius (1.5 and yellow on an axis the tool acts
+    // on) reaching 2.5 times the selection's extent, heads 9 pixels long and 9 in radius at
+    // the shaft's end. Nothing without an overlay. Throws KVOutOfMemoryException.
+    void UpdateAxisHandles();
 
     // The overlay's view and document (null without an overlay).
     QRenderView* OverlayView() const { return overlayView.get(); }

@@ -11,6 +11,7 @@
 #include "geometry/part_record.h"
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
+#include "model/document_modeller.h"
 #include "model/q_document_base.h"
 #include "model/q_light.h"
 #include "model/q_morvan_object.h"
@@ -18,6 +19,7 @@
 #include "view/q_render_view.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
@@ -45,6 +47,11 @@ constexpr double LightShaftPixels = 3.0;
 constexpr double LightHeadPixels = 10.0;
 constexpr double LightTipPixels = 1.0;
 constexpr double LightHeadLengthPixels = 25.0;
+// An object-axis shaft's radius, plain and on an axis the tool acts on, and its head's radius
+// at its base.
+constexpr double ObjectAxisPixels = 1.0;
+constexpr double ObjectAxisActivePixels = 1.5;
+constexpr double ObjectAxisHeadPixels = 9.0;
 // A world-axis arrowhead's radius at its base and at its tip.
 constexpr double AxisHeadPixels = 8.0;
 constexpr double AxisTipPixels = 0.05;
@@ -260,5 +267,138 @@ void QRenderView::SyncObjectsWithView(bool render) {
         PlaceLightHandles(i, *lights[static_cast<std::size_t>(i)]);
     }
     PlaceWorldAxes();
+    UpdateAxisHandles();
     if (render && !overlayPixels.empty()) overlayView->RenderDocument();
+}
+
+bool QRenderView::DragAlongObjectAxes(Vec3& anchor, std::array<Vec3, 3>& axes,
+                                      std::array<bool, 3>& axisFlags, double& length,
+                                      bool& isLocalLight) const {
+    axisFlags = {false, false, false};
+    length = 10.0;
+    isLocalLight = false;
+    const QDocumentBase* owner = Document();
+    if (!isObjectAxesShown || owner == nullptr || owner->Objects() == nullptr) return false;
+    const AxisToolSettings tools =
+        owner->Modeller() != nullptr ? owner->Modeller()->AxisTools() : AxisToolSettings{};
+    const std::int32_t tool = tools.toolWord & 0xFFFFFF;
+
+    const QMorvanObjects& objects = *owner->Objects();
+    const IdSet& selection = objects.SelectionIds();
+    if (selection.Count() > 0) {
+        objects.GetBoundingSphere(anchor, length, true, selection.Count() > 1);
+        if (objects.commonScaleCentre.has_value()) anchor = *objects.commonScaleCentre;
+    } else if (overlayDocument != nullptr &&
+               overlayDocument->Objects()->SelectionIds().Count() > 0) {
+        // The overlay's selection holds a light's handles: a light at an object is moved
+        // about its ball.
+        const QMorvanObjects& handles = *overlayDocument->Objects();
+        const QMorvanObject* first = handles.At(handles.SelectionIds().Ids()[0]);
+        const auto* light =
+            first != nullptr ? static_cast<const QLight*>(first->FindReferrerByType(TypeIdLight, 1))
+                             : nullptr;
+        isLocalLight = light != nullptr && light->isAtObject;
+        if (isLocalLight) handles.GetBoundingSphere(anchor, length, true, true);
+    }
+    if (selection.Count() == 0 && !isLocalLight) return false;
+    if (tool < 102 || tool > 105) return false;
+
+    const Vec3 world[3] = {Vec3{1.0, 0.0, 0.0}, Vec3{0.0, 1.0, 0.0}, Vec3{0.0, 0.0, 1.0}};
+    const auto worldFrame = [&] {
+        for (std::size_t j = 0; j < 3; ++j) axes[j] = world[j];
+    };
+    const auto objectFrame = [&](const QMorvanObject& object) {
+        for (std::size_t j = 0; j < 3; ++j) axes[j] = object.GetAxis(static_cast<std::int32_t>(j));
+    };
+    // The frame of tools 102 and 103; false for a frame mode that names none.
+    const auto frameByMode = [&](std::int32_t mode) {
+        if (mode == 0) {
+            for (std::size_t j = 0; j < 3; ++j) axes[j] = ViewDirToWorld(world[j]);
+        } else if (mode == 1) {
+            worldFrame();
+        } else if (mode == 2) {
+            const QMorvanObject* only =
+                selection.Count() == 1 ? objects.At(selection.Ids()[0]) : nullptr;
+            if (only != nullptr) {
+                objectFrame(*only);
+            } else {
+                worldFrame();
+            }
+        } else {
+            return false;
+        }
+        return true;
+    };
+    const auto flagsByChoice = [&](std::int32_t choice) {
+        for (std::size_t j = 0; j < 3; ++j) {
+            axisFlags[j] = choice == 0 || choice == static_cast<std::int32_t>(j) + 1;
+        }
+    };
+    switch (tool) {
+        case 102:
+            flagsByChoice(tools.tool102AxisChoice);
+            return frameByMode(tools.tool102FrameMode);
+        case 103:
+            for (std::size_t j = 0; j < 3; ++j) axisFlags[j] = (tools.tool103AxisMask >> j) & 1;
+            return frameByMode(tools.tool103FrameMode);
+        case 104: {
+            if (isLocalLight) return false;
+            const QMorvanObject* first = objects.At(selection.Ids()[0]);
+            if (first == nullptr) return false;
+            objectFrame(*first);
+            flagsByChoice(tools.tool104AxisChoice);
+            return true;
+        }
+        default:
+            worldFrame();
+            return true;
+    }
+}
+
+void QRenderView::UpdateAxisHandles() {
+    if (isDelegate || overlayDocument == nullptr) return;
+    QMorvanObjects& handles = *overlayDocument->Objects();
+    if (handles.Count() < HandleCount) return;
+    Vec3 anchor{};
+    std::array<Vec3, 3> axes{};
+    std::array<bool, 3> flags{};
+    double length = 0.0;
+    bool isLocalLight = false;
+    const bool isShown = DragAlongObjectAxes(anchor, axes, flags, length, isLocalLight);
+    const double focal = focalScale * 1000.0 / viewDistance;
+    const double zP = isShown ? DepthOf(*this, anchor) : 0.0;
+    // Signed pixel lengths: an anchor behind the eye gives the floors.
+    const auto pixels = [focal, zP](double k) { return k * zP / focal; };
+    const double reach = std::max(2.5 * length, 1.0);
+    const double floor = 0.1 / SceneScale;
+    const Colour axisColours[] = {ColourFromBytes(255, 0, 0), ColourFromBytes(0, 255, 0),
+                                  ColourFromBytes(0, 0, 255)};
+    for (std::size_t j = 0; j < 3; ++j) {
+        QMorvanObject& shaft = *handles.At(ObjectAxisBase + 2 * static_cast<std::int32_t>(j));
+        QMorvanObject& head = *handles.At(ObjectAxisBase + 2 * static_cast<std::int32_t>(j) + 1);
+        if (!isShown) {
+            SetHandleShown(shaft, false);
+            SetHandleShown(head, false);
+            continue;
+        }
+        const double radius =
+            std::max(pixels(flags[j] ? ObjectAxisActivePixels : ObjectAxisPixels), 1e-8);
+        const double height = std::min(reach, radius / 0.0001);
+        const Colour shaftColour = flags[j] ? ColourFromBytes(255, 255, 0) : axisColours[j];
+        shaft.SetColor(ColourRedByte(shaftColour), ColourGreenByte(shaftColour),
+                       ColourBlueByte(shaftColour));
+        shaft.PointAlong(axes[j]);
+        SetHandleShape(shaft, anchor, {height, radius});
+        head.SetColor(ColourRedByte(axisColours[j]), ColourGreenByte(axisColours[j]),
+                      ColourBlueByte(axisColours[j]));
+        head.PointAlong(axes[j]);
+        const double base = std::max(pixels(ObjectAxisHeadPixels), floor);
+        SetHandleShape(head, Vec3Add(anchor, Vec3Scale(axes[j], height * 0.5)),
+                       {base, base, std::max(pixels(AxisTipPixels), floor)});
+        SetHandleShown(shaft, true);
+        SetHandleShown(head, true);
+        // A shaft the tool acts on, and every head, are drawn in the highlight colour.
+        overlayDocument->Geometry()->Part(shaft.Index())->selected = flags[j] ? 1 : 0;
+        overlayDocument->Geometry()->Part(head.Index())->selected = 1;
+    }
 }

@@ -1,13 +1,18 @@
+#include "core/colour.h"
+#include "geometry/part_render_record.h"
+#include "geometry/scene_geometry.h"
 #include "model/q_document_base.h"
 #include "model/q_light.h"
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
+#include "modeller/q_kv_action.h"
 #include "object/q_reference_object.h"
 #include "view/q_off_bits.h"
 #include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -237,6 +242,90 @@ TEST(ViewOverlay, WorldAxesFollowTheirSwitch) {
     scene.view.isWorldAxesShown = false;
     scene.view.SyncObjectsWithView(true);
     for (std::int32_t i = 48; i < 54; ++i) EXPECT_FALSE(handles.At(i)->IsVisible()) << i;
+}
+
+// The object-axis arrows stand at the selected object and follow the modeller's tool.
+TEST(ViewOverlay, ObjectAxisArrowsFollowTheSelectionAndTheTool) {
+    Scene scene;
+    scene.light->position = Vec3{0.0, 5.0, 0.0};  // out of the picture
+    const Colour white = ColourFromBytes(255, 255, 255);
+    scene.document.Objects()->AddShapeType1(0.05, white, Vec3{});
+    scene.document.Objects()->AddShapeType1(0.05, white, Vec3{0.4, 0.0, 0.0});  // pixel 120
+    scene.view.isObjectAxesShown = true;
+    QKVAction* action = MouseActionOf(scene.document);
+    ASSERT_NE(action, nullptr);
+    QMorvanObjects& handles = *scene.view.OverlayDocument()->Objects();
+    const SceneGeometry& arrows = *scene.view.OverlayDocument()->Geometry();
+    const auto shown = [&] {
+        std::vector<std::int32_t> ids;
+        for (std::int32_t i = 54; i < 60; ++i) {
+            if (handles.At(i)->IsVisible()) ids.push_back(i);
+        }
+        return ids;
+    };
+    const auto covered = [&](std::int32_t x0, std::int32_t y0, std::int32_t dx, std::int32_t dy,
+                             std::int32_t part) {
+        std::int32_t count = 0;
+        for (std::int32_t x = x0, y = y0; x < Width && y < Height; x += dx, y += dy) {
+            std::int32_t index = -1;
+            Vec3 point{}, normal{};
+            if (scene.view.OverlayView()->PickAtPixel(0, x, y, index, point, normal) &&
+                index == part) {
+                ++count;
+            }
+        }
+        return count;
+    };
+
+    // Nothing selected: no arrows.
+    scene.view.SyncObjectsWithView(true);
+    EXPECT_TRUE(shown().empty());
+
+    // Tool 102 acting on axis 1 alone, in the world's frame: the y shaft is yellow, drawn
+    // highlighted and 3 pixels across; the x shaft keeps its red and 2 pixels.
+    scene.view.UpdateSelection(1, false, 0, false);
+    action->tools.SelectTool(102);
+    action->axisTools.tool102AxisChoice = 2;
+    action->axisTools.tool102FrameMode = 1;
+    scene.view.SyncObjectsWithView(true);
+    EXPECT_EQ(shown(), (std::vector<std::int32_t>{54, 55, 56, 57, 58, 59}));
+    EXPECT_EQ(arrows.Part(56)->colour & 0xFFFFFFu, 0xFFFF00u);
+    EXPECT_EQ(arrows.Part(56)->selected, 1);
+    EXPECT_EQ(arrows.Part(54)->colour & 0xFFFFFFu, 0xFF0000u);
+    EXPECT_EQ(arrows.Part(54)->selected, 0);
+    EXPECT_NEAR(covered(100, 45, 1, 0, 56), 3, 1);  // across the y shaft, 15 pixels up
+    EXPECT_NEAR(covered(135, 0, 0, 1, 54), 2, 1);   // across the x shaft, 15 pixels right
+    // The shafts reach one unit of length (2.5 times the ball's extent is less): 100 pixels,
+    // beyond the frame.
+    EXPECT_GT(covered(0, 60, 1, 0, 54), 30);
+    std::array<Vec3, 3> axes{};
+    std::array<bool, 3> flags{};
+    Vec3 anchor{};
+    double length = 0.0;
+    bool isLocalLight = true;
+    ASSERT_TRUE(scene.view.DragAlongObjectAxes(anchor, axes, flags, length, isLocalLight));
+    EXPECT_NEAR(anchor.x, 0.4, 1e-6);
+    EXPECT_NEAR(length, 0.05, 1e-6);
+    EXPECT_FALSE(isLocalLight);
+
+    // Tool 105 marks no axis; tool 103 marks its mask's axes; another tool shows nothing.
+    action->tools.SelectTool(105);
+    ASSERT_TRUE(scene.view.DragAlongObjectAxes(anchor, axes, flags, length, isLocalLight));
+    EXPECT_EQ(flags, (std::array<bool, 3>{false, false, false}));
+    EXPECT_EQ(Vec3Compare(axes[0], Vec3{1.0, 0.0, 0.0}), 0);
+    action->tools.SelectTool(103);
+    action->axisTools.tool103AxisMask = 5;
+    ASSERT_TRUE(scene.view.DragAlongObjectAxes(anchor, axes, flags, length, isLocalLight));
+    EXPECT_EQ(flags, (std::array<bool, 3>{true, false, true}));
+    action->tools.SelectTool(107);
+    EXPECT_FALSE(scene.view.DragAlongObjectAxes(anchor, axes, flags, length, isLocalLight));
+    scene.view.SyncObjectsWithView(true);
+    EXPECT_TRUE(shown().empty());
+
+    // Switched off: nothing.
+    action->tools.SelectTool(102);
+    scene.view.isObjectAxesShown = false;
+    EXPECT_FALSE(scene.view.DragAlongObjectAxes(anchor, axes, flags, length, isLocalLight));
 }
 
 }  // namespace
