@@ -27,7 +27,9 @@
 #include "scenefile/scene_values.h"
 #include "texture/q_texture.h"
 #include "texture/texture_xml.h"
+#include "view/q_render_view.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <span>
@@ -161,14 +163,38 @@ void WriteFiltersAndShadows(XmlDocument& xml, const SceneSettings& s, double sca
     SceneSetVector(xml, "cp", s.shadowPoint);
 }
 
-void WriteDisplay(XmlDocument& xml, const ViewSettings& v, const SceneSettings& s) {
+// The display values of the "Display" element that the render view holds while a scene is
+// open: its draw state and its samples per pixel. They come from the settings record when the
+// document has no render view.
+struct DisplayDraw {
+    bool isSketch = false;
+    bool isWireframe = false;
+    std::int32_t lineStyle = 0;
+    std::int32_t samples = 1;
+};
+
+DisplayDraw DisplayDrawOf(const DocumentView* view, const SceneSettings& s) {
+    const auto* render = dynamic_cast<const QRenderView*>(view);
+    if (render == nullptr)
+        return DisplayDraw{s.displaySk, s.displayWr, s.lineV, s.depthBufferCount};
+    // The view holds 1 or 2 samples; a stored count that gives the view's count is written
+    // as it came, so a scene saved unchanged keeps its bytes.
+    const std::int32_t samples = render->SamplesPerPixel();
+    const bool storedGivesSamples = std::clamp(s.depthBufferCount, 1, 2) == samples;
+    return DisplayDraw{render->drawState.isSketch, render->drawState.isWireframe,
+                       render->drawState.lineStyle,
+                       storedGivesSamples ? s.depthBufferCount : samples};
+}
+
+void WriteDisplay(XmlDocument& xml, const ViewSettings& v, const DisplayDraw& draw,
+                  const SceneSettings& s) {
     xml.AddElement(DisplayElement);
     SceneSetInt(xml, "sample", s.sample);
     SceneSetFlag(xml, "hilite", s.hilite);
     SceneSetColour(xml, "col", v.colours[0]);
-    SceneSetFlag(xml, "sk", s.displaySk);
-    SceneSetFlag(xml, "wr", s.displayWr);
-    SceneSetInt(xml, "dz", s.depthBufferCount);
+    SceneSetFlag(xml, "sk", draw.isSketch);
+    SceneSetFlag(xml, "wr", draw.isWireframe);
+    SceneSetInt(xml, "dz", draw.samples);
     SceneSetFloat(xml, "sm", s.displaySm);
     SceneSetFlag(xml, "do", s.displayDo);
     // The word's low three bits are the switches the reader unpacks from it; they are
@@ -180,12 +206,12 @@ void WriteDisplay(XmlDocument& xml, const ViewSettings& v, const SceneSettings& 
     SceneSetFlag(xml, "ler", s.displayLer);
     xml.EnterElement();
     xml.AddElement(LineElement);
-    SceneSetInt(xml, "v", s.lineV);
-    SceneSetFloat(xml, "ow", s.lineOw);
-    SceneSetFloat(xml, "lw", s.lineLw);
-    SceneSetColour(xml, "oc", s.lineOc);
-    SceneSetColour(xml, "lfc", s.lineLfc);
-    SceneSetColour(xml, "lc", s.lineLc);
+    SceneSetInt(xml, "v", draw.lineStyle);
+    SceneSetFloat(xml, "ow", v.viewScale1);
+    SceneSetFloat(xml, "lw", v.viewScale2);
+    SceneSetColour(xml, "oc", v.colours[3]);
+    SceneSetColour(xml, "lfc", v.colours[5]);
+    SceneSetColour(xml, "lc", v.colours[4]);
     xml.LeaveElement();
 }
 
@@ -307,6 +333,11 @@ std::int16_t BuildSceneText(QDocumentBase& document, SceneSaveMode mode, const S
         fallback.colours[2] = s.ambient;
         fallback.colours[6] = s.gradientHc;
         fallback.colours[7] = s.gradientPc;
+        fallback.colours[3] = s.lineOc;
+        fallback.colours[4] = s.lineLc;
+        fallback.colours[5] = s.lineLfc;
+        fallback.viewScale1 = s.lineOw;
+        fallback.viewScale2 = s.lineLw;
         fallback.viewAngle = s.gradientA;
         fallback.stars = StarSettings{s.starsOn, s.starCount, s.starSeed, s.starSize, s.starSpread};
         source.view = &fallback;
@@ -317,8 +348,9 @@ std::int16_t BuildSceneText(QDocumentBase& document, SceneSaveMode mode, const S
     const std::vector<QMorvanObject*>& objects = document.Objects()->Objects();
     std::vector<std::int32_t> textureIndices;
     if (withObjects) {
-        textureIndices = IndexTable(objects, document.TextureList()->Textures(),
-                                    [](const QMorvanObject& o) -> const void* { return o.Texture(); });
+        textureIndices =
+            IndexTable(objects, document.TextureList()->Textures(),
+                       [](const QMorvanObject& o) -> const void* { return o.Texture(); });
     }
     const std::vector<std::int32_t> groupIndices =
         IndexTable(objects, GroupList(*document.Groups()),
@@ -344,7 +376,7 @@ std::int16_t BuildSceneText(QDocumentBase& document, SceneSaveMode mode, const S
     WriteFog(xml, v, s, scale);
     WriteSky(xml, v, s);
     WriteFiltersAndShadows(xml, s, scale);
-    WriteDisplay(xml, v, s);
+    WriteDisplay(xml, v, DisplayDrawOf(document.RenderView(), s), s);
     WriteGroups(xml, *document.Groups());
     progress.Announce(ObjectsProgressStart);
     WriteQSect(document, xml, textureIndices, groupIndices, mode, scale);
@@ -409,8 +441,8 @@ std::int16_t SaveSceneFile(QDocumentBase& document, std::string_view path, Scene
     const SceneSettings defaults;
     std::string text;
     const std::int16_t built = TranslateBadAlloc([&] {
-        return BuildSceneText(document, mode, settings != nullptr ? *settings : defaults,
-                              thumbnail, progress, text);
+        return BuildSceneText(document, mode, settings != nullptr ? *settings : defaults, thumbnail,
+                              progress, text);
     });
     // A texture written without its image would come back without it: nothing is saved.
     if (built != SceneSaved) return built;
