@@ -26,8 +26,8 @@
 #include "scenefile/scene_settings.h"
 #include "support/temp_folder.h"
 #include "texture/q_texture.h"
-#include "texture/texture_test_support.h"
 #include "texture/texture_xml.h"
+#include "texture/texture_test_support.h"
 #include "view/q_render_view.h"
 #include "xmllint_check.h"
 
@@ -66,8 +66,7 @@ int CountChildren(const std::string& text, const std::string& parent, const std:
                 found = e;
                 break;
             }
-            for (std::int32_t c = xml.Element(e)->firstChild; c != 0;
-                 c = xml.Element(c)->nextSibling) {
+            for (std::int32_t c = xml.Element(e)->firstChild; c != 0; c = xml.Element(c)->nextSibling) {
                 next.push_back(c);
             }
         }
@@ -90,8 +89,8 @@ std::string TextureElementText() {
     const auto pixels = PatternPixels(8, 6);
     auto* image = new QTextureImage();
     std::string errorText;
-    EXPECT_EQ(ImportTextureImage(*texture, pixels.data(), image, false, true, true, errorText, 8, 6,
-                                 false),
+    EXPECT_EQ(ImportTextureImage(*texture, pixels.data(), image, false, true, true, errorText, 8,
+                                 6, false),
               TextureImportOk);
     XmlDocument xml;
     EXPECT_EQ(WriteTextureXml(*texture, xml, false), 0);
@@ -106,18 +105,19 @@ std::string RichScene() {
         "<Camera" + V("p", 100.5f, -200.25f, 300.0f) + V("r", 0.1f, 0.7f, -0.2f) +
         V("t", 10.0f, 20.0f, 30.0f) + V("o", 0.0f, 0.0001f, 0.0f) + A("fov", 0.75f) + "/>\r\n" +
         "<Camera_Stack><Camera" + V("p", 1.0f, 2.0f, 3.0f) + A("fov", 0.5f) +
-        " l=\"Front\"/></Camera_Stack>\r\n" + "<Fog" + I("on", 1) + A("n", 600.0f) +
-        A("f", 1400.0f) + I("st", 1) + I("type", 1) + I("c", 0x102030) + I("vf", 1) + "><VolF" +
-        I("on", 1) + A("h", 50.0f) + A("g", 2.0f) + A("a", 0.5f) + A("o", 3.0f) + A("r", 200.0f) +
-        "/><VolF" + A("h", 5.0f) + "/></Fog>\r\n" + "<Sky><Grad" + I("on", 1) + A("a", 0.3f) +
-        I("hc", 0xFF0000) + I("pc", 0x00FF00) + "/><Stars" + I("on", 1) + I("n", 500) + I("sd", 7) +
-        A("sz", 2.5f) + A("c", 0.25f) + "/></Sky>\r\n" + "<Filter" + I("t", 2) + I("a", 70) +
-        "/>\r\n" + "<InlineFilters" + I("on", 1) + A("b", 0.1f) + A("s", 1.1f) + A("c", 1.2f) +
-        A("h", 0.4f) + "/>\r\n" + "<Shadows" + I("on", 0) + I("rm", 2) + I("cm", 1) + I("auto", 1) +
-        A("cast", 500.0f) + A("rs", 2.0f) + A("sd", 0.5f) + V("cp", 1.0f, 2.0f, 3.0f) + "/>\r\n" +
-        "<Display" + I("sample", 3) + I("hilite", 1) + I("col", 0x0000FF) + I("sk", 1) +
-        I("wr", 1) + I("dz", 2) + A("sm", 0.125f) + I("do", 1) + I("gl", 13) + I("pd", 4) +
-        I("ler", 1) + "><AALine" + I("v", 2) + A("ow", 1.5f) + A("lw", 2.5f) + I("oc", 0x0A0B0C) +
+        " l=\"Front\"/></Camera_Stack>\r\n" +
+        "<Fog" + I("on", 1) + A("n", 600.0f) + A("f", 1400.0f) + I("st", 1) + I("type", 1) +
+        I("c", 0x102030) + I("vf", 1) + "><VolF" + I("on", 1) + A("h", 50.0f) + A("g", 2.0f) +
+        A("a", 0.5f) + A("o", 3.0f) + A("r", 200.0f) + "/><VolF" + A("h", 5.0f) + "/></Fog>\r\n" +
+        "<Sky><Grad" + I("on", 1) + A("a", 0.3f) + I("hc", 0xFF0000) + I("pc", 0x00FF00) +
+        "/><Stars" + I("on", 1) + I("n", 500) + I("sd", 7) + A("sz", 2.5f) + A("c", 0.25f) +
+        "/></Sky>\r\n" + "<Filter" + I("t", 2) + I("a", 70) + "/>\r\n" + "<InlineFilters" +
+        I("on", 1) + A("b", 0.1f) + A("s", 1.1f) + A("c", 1.2f) + A("h", 0.4f) + "/>\r\n" +
+        "<Shadows" + I("on", 0) + I("rm", 2) + I("cm", 1) + I("auto", 1) + A("cast", 500.0f) +
+        A("rs", 2.0f) + A("sd", 0.5f) + V("cp", 1.0f, 2.0f, 3.0f) + "/>\r\n" + "<Display" +
+        I("sample", 3) + I("hilite", 1) + I("col", 0x0000FF) + I("sk", 1) + I("wr", 1) +
+        I("dz", 2) + A("sm", 0.125f) + I("do", 1) + I("gl", 13) + I("pd", 4) + I("ler", 1) +
+        "><AALine" + I("v", 2) + A("ow", 1.5f) + A("lw", 2.5f) + I("oc", 0x0A0B0C) +
         I("lc", 0x010203) + I("lfc", 0x040506) + "/></Display>\r\n" +
         "<Groups><Group name=\"[Default]\" parms=\"&lt;Game/&gt;\"/>"
         "<Group name=\"Flip\" parms=\"&lt;Flip id=&quot;1&quot; state=&quot;0&quot;/&gt;\"/>"
@@ -127,8 +127,8 @@ std::string RichScene() {
                               V("trans", 1.0f, 2.0f, 3.0f) + I("negate", 1) + "/><QSP" +
                               A("ys", 2.5f) + "/></QSect>";
     const std::string toadOp = "<ToadOp" + I("sc", 3) + I("c", 7) + A("fs", 0.5f) + I("k", -5) +
-                               I("m", 9) + I("s", 100) + I("sp", 13) + I("co", 200) + I("mo", 3) +
-                               "/>";
+                               I("m", 9) + I("s", 100) + I("sp", 13) + I("co", 200) +
+                               I("mo", 3) + "/>";
     scene.objects =
         Obj(1, 1, {150.0f, -250.0f, 50.0f}, {12.5f},
             I("c", "4294967295") + I("tc", 123) + I("tn", 2) + A("ct", 0.625f) + A("glv", 0.5f) +
@@ -139,17 +139,15 @@ std::string RichScene() {
             qsect) +
         Obj(2, 3, {1.0f, 2.0f, 3.0f}, {20.0f, 40.0f}, V("r", 0.0f, 1.5f, 0.0f) + A("ct", 0.25f));
     scene.lights = "<Lights" + I("sel", 1) + I("amb", 0x202020) + ">" + "<L" + I("on", 1) +
-                   I("lc", 1) + V("p", 100.0f, 500.0f, 300.0f) + A("i", 0.6f) + I("col", 0xFFFFFF) +
-                   A("si", 0.25f) + V("sb", 0.25f, -0.25f, -0.25f) + "><FO" + I("on", 1) +
-                   A("n", 1000.0f) + A("s", 0.5f) + A("t", 2.0f) + "/></L>" + "<L" + I("on", 0) +
-                   V("p", -100.0f, -500.0f, 0.0f) + A("i", 0.5f) + "/></Lights>\r\n";
-    const std::string bot =
-        "<Toad version=\"1.0\"><name>Spinner</name><fileName>s.kvtd</fileName>"
-        "<firstMorph>1</firstMorph><Morph m=\"2\" i=\"3\"><T" +
-        A("s", 2500.0f) + "/><Parms><A p0=\"" + F(1.0f) +
-        "\"/></Parms></Morph>"
-        "<kvfScale>" +
-        F(1.0f) + "</kvfScale><Tnt>1</Tnt></Toad>";
+                   I("lc", 1) + V("p", 100.0f, 500.0f, 300.0f) + A("i", 0.6f) +
+                   I("col", 0xFFFFFF) + A("si", 0.25f) + V("sb", 0.25f, -0.25f, -0.25f) +
+                   "><FO" + I("on", 1) + A("n", 1000.0f) + A("s", 0.5f) + A("t", 2.0f) +
+                   "/></L>" + "<L" + I("on", 0) + V("p", -100.0f, -500.0f, 0.0f) + A("i", 0.5f) +
+                   "/></Lights>\r\n";
+    const std::string bot = "<Toad version=\"1.0\"><name>Spinner</name><fileName>s.kvtd</fileName>"
+                            "<firstMorph>1</firstMorph><Morph m=\"2\" i=\"3\"><T" + A("s", 2500.0f) +
+                            "/><Parms><A p0=\"" + F(1.0f) + "\"/></Parms></Morph>"
+                            "<kvfScale>" + F(1.0f) + "</kvfScale><Tnt>1</Tnt></Toad>";
     scene.rootElements = "<Output" + I("x", 640) + I("y", 480) + "><CropRect" + I("on", 1) +
                          A("ct", 0.1f) + A("cl", 0.2f) + A("cw", 0.5f) + A("ch", 0.25f) +
                          "/></Output>\r\n<Textures>" + TextureElementText() +
@@ -275,7 +273,8 @@ TEST_F(SceneFileWriterTest, ModesWriteWhatTheySay) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.mode));
-        const std::string text = FileText(Save(rich.document, &rich.settings, "mode.kvr", c.mode));
+        const std::string text =
+            FileText(Save(rich.document, &rich.settings, "mode.kvr", c.mode));
         EXPECT_EQ(CountChildren(text, "KVR", "Obj"), c.objects);
         EXPECT_EQ(CountChildren(text, "Textures", "KV_TEXTURE"), c.textures);
         EXPECT_EQ(CountChildren(text, "Toads", "Toad"), c.bots);
@@ -300,8 +299,7 @@ TEST_F(SceneFileWriterTest, ModesWriteWhatTheySay) {
     document.fileVersion = 0;
     const std::string text = FileText(Save(document, nullptr, "empty.kvr"));
     EXPECT_EQ(document.fileVersion, SceneFileVersion);
-    EXPECT_EQ(text.rfind(std::string(SceneXmlDeclaration) + "<KVXMLFile version=\"2.1\">\r\n", 0),
-              0u);
+    EXPECT_EQ(text.rfind(std::string(SceneXmlDeclaration) + "<KVXMLFile version=\"2.1\">\r\n", 0), 0u);
     EXPECT_NE(text.find("<KVR version=\"3\" numGroups=\"0\" flags=\"192\"/>"), std::string::npos);
     EXPECT_NE(text.find("<Textures/>\r\n<Toads/>\r\n</KVXMLFile>\r\n"), std::string::npos);
     EXPECT_EQ(text.find("<MIN"), std::string::npos);
@@ -449,8 +447,8 @@ TEST_F(SceneFileWriterTest, FailedSavesKeepTheOldFile) {
     const auto pixels = PatternPixels(4, 4);
     auto* image = new QTextureImage();
     std::string errorText;
-    ASSERT_EQ(ImportTextureImage(*texture, pixels.data(), image, false, true, true, errorText, 4, 4,
-                                 false),
+    ASSERT_EQ(ImportTextureImage(*texture, pixels.data(), image, false, true, true, errorText, 4,
+                                 4, false),
               TextureImportOk);
 
     struct Case {
@@ -495,8 +493,7 @@ TEST_F(SceneFileWriterTest, ThumbnailIsThePreviewGivenAt128) {
         preview[i] = 0xFF000000u | static_cast<std::uint32_t>(i * 2654435761u >> 8);
     }
     const std::string path = folder.Str() + "/preview.kvr";
-    ASSERT_EQ(SaveSceneFile(document, path, SceneSaveMode::Everything, nullptr, preview),
-              SceneSaved);
+    ASSERT_EQ(SaveSceneFile(document, path, SceneSaveMode::Everything, nullptr, preview), SceneSaved);
     EXPECT_TRUE(PassesXmllint(path));
     const std::string text = FileText(path);
     XmlDocument xml(text);
@@ -523,8 +520,7 @@ TEST_F(SceneFileWriterTest, ThumbnailIsThePreviewGivenAt128) {
 
     // A preview of another size is not the scene's preview.
     preview.resize(64 * 64);
-    ASSERT_EQ(SaveSceneFile(document, path, SceneSaveMode::Everything, nullptr, preview),
-              SceneSaved);
+    ASSERT_EQ(SaveSceneFile(document, path, SceneSaveMode::Everything, nullptr, preview), SceneSaved);
     EXPECT_EQ(FileText(path).find("<MIN"), std::string::npos);
 }
 
@@ -549,18 +545,14 @@ TEST_F(SceneFileWriterTest, BotElementsKeepWhatTheRecordDoesNotHold) {
     const std::string text = FileText(Save(rich.document, &rich.settings, "bots.kvr"));
     EXPECT_NE(text.find("<Toad version=\"1.0\">\r\n<name>Spun &amp; &lt;wound&gt;</name>\r\n"
                         "<fileName>s.kvtd</fileName>\r\n<firstMorph>0</firstMorph>\r\n"
-                        "<Morph m=\"3\" i=\"3\">\r\n<T s=\"" +
-                        F(1500.0f) +
-                        "\"/>\r\n"
-                        "<Parms><A p0=\"" +
-                        F(1.0f) + "\"/></Parms>\r\n</Morph>\r\n<bt>"),
+                        "<Morph m=\"3\" i=\"3\">\r\n<T s=\"" + F(1500.0f) + "\"/>\r\n"
+                        "<Parms><A p0=\"" + F(1.0f) + "\"/></Parms>\r\n</Morph>\r\n<bt>"),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("</bt>\r\n<kvfScale>" + F(1.0f) + "</kvfScale>\r\n<Tnt>1</Tnt>\r\n</Toad>"),
               std::string::npos);
-    EXPECT_NE(
-        text.find("<Toad version=\"1.0\">\r\n<name>Made</name>\r\n<firstMorph>0</firstMorph>"),
-        std::string::npos);
+    EXPECT_NE(text.find("<Toad version=\"1.0\">\r\n<name>Made</name>\r\n<firstMorph>0</firstMorph>"),
+              std::string::npos);
 
     LoadedScene read(folder.Str() + "/bots.kvr");
     ASSERT_EQ(read.result, SceneLoaded);
