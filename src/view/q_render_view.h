@@ -121,6 +121,10 @@ public:
     // first line width and colour 3 for the flat styles (above 0), else the second and colour
     // 4. Throws KVOutOfMemoryException.
     void PrepareEdges(const ViewSettings& settings);
+    // Draws the document's star field again from the settings' stars (after a render at
+    // another scale). While unwinding a failure, a failed rebuild is left to the next render
+    // instead of throwing; otherwise throws KVOutOfMemoryException.
+    void RebuildStarField(bool isUnwinding);
 
     // Renders the document's scene geometry through the view's camera into the view's pixels:
     // PrepareRender with the view's settings, the parts seen from the camera, cast and shaded.
