@@ -34,9 +34,9 @@
 #include "render/polygon_fill.h"
 #include "render/q_render.h"
 #include "render/render_light.h"
-#include "view/view_draw_mode.h"
 #include "view/q_off_bits.h"
 #include "view/view_buffers_exception.h"
+#include "view/view_draw_mode.h"
 #include "view/view_history.h"
 
 #include <array>
@@ -121,6 +121,10 @@ public:
     // first line width and colour 3 for the flat styles (above 0), else the second and colour
     // 4. Throws KVOutOfMemoryException.
     void PrepareEdges(const ViewSettings& settings);
+    // Draws the document's star field again from the settings' stars (after a render at
+    // another scale). While unwinding a failure, a failed rebuild is left to the next render
+    // instead of throwing; otherwise throws KVOutOfMemoryException.
+    void RebuildStarField(bool isUnwinding);
 
     // Renders the document's scene geometry through the view's camera into the view's pixels:
     // PrepareRender with the view's settings, the parts seen from the camera, cast and shaded.
@@ -159,7 +163,9 @@ public:
     void ScaleZoom(double factor);
     // Moves the camera to position.
     void SetCameraPosition(const Vec3& position);
-    void SetOrientation(const Matrix3& orientation) { viewSettings.camera.orientation = orientation; }
+    void SetOrientation(const Matrix3& orientation) {
+        viewSettings.camera.orientation = orientation;
+    }
     Matrix3 GetOrientation() const { return viewSettings.camera.orientation; }
 
     // Rebuilds the light records, the mean light direction and the two light counts from
@@ -316,7 +322,8 @@ public:
     // Takes a saved view state: the camera's orientation, position, transform and field of
     // view (not its magnification), the lights, the depth-cue distances, colours 0 to 2 and
     // the shadow bounds; a pending zoom is applied then. Hands the settings to the renderer,
-    // places the overlay's handles and tells the document that the view state, camera,
+    // places the overlay's handles, measures the shadow bounds again (CreateSecondaryView
+    // without force) and tells the document that the view state, camera,
     // lights and colours changed (message 7 with 12, 4, 7, 11). Throws
     // KVOutOfMemoryException or std::bad_alloc.
     void ApplyViewState(const SavedViewState& state);
@@ -332,7 +339,7 @@ public:
 
     QOffBitsBase* frameBitmap = nullptr;         // not owned
     QOffBitsBase* overlayFrameBitmap = nullptr;  // not owned; the view's size
-    FrameRect dirtyRect;                  // what changed since the last presentation
+    FrameRect dirtyRect;                         // what changed since the last presentation
     // A magnification to take with the next applied view state; -1.0 for none.
     double pendingZoom = -1.0;
 

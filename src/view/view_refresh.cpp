@@ -117,6 +117,9 @@ void QRenderView::ApplyViewState(const SavedViewState& state) {
     for (std::size_t i = 0; i < 3; ++i) viewSettings.colours[i] = from.colours[i];
     PrepareRender(viewSettings);
     SyncObjectsWithView(false);
+    // A changed view moves what the shadow maps must cover: the bounds follow the new view
+    // (nothing happens with shadows off or on a secondary view).
+    CreateSecondaryView(false, 0.0);
     QDocumentBase* owner = Document();
     if (owner == nullptr) return;
     for (const std::int32_t change : {DocumentChangeViewState, DocumentChangeCamera,

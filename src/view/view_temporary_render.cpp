@@ -70,7 +70,30 @@ double PictureScale(const QRenderView& view, std::int32_t width, std::int32_t he
     return shownSide > 0.0 ? std::max(width, height) / shownSide : 1.0;
 }
 
+// A picture k times the view's size draws its lines k times as wide, up to the widest
+// outline the renderer draws, and its stars k times as large.
+void ScaleLinesAndStars(ViewSettings& settings, double k) {
+    constexpr double WidestLine = 2.2;
+    settings.viewScale1 = static_cast<float>(std::min(settings.viewScale1 * k, WidestLine));
+    settings.viewScale2 = static_cast<float>(std::min(settings.viewScale2 * k, WidestLine));
+    if (settings.stars.isOn) settings.stars.size = static_cast<float>(settings.stars.size * k);
+}
+
 }  // namespace
+
+void QRenderView::RebuildStarField(bool isUnwinding) {
+    builtStars.reset();
+    if (!isUnwinding) {
+        PrepareStars(viewSettings.stars);
+        return;
+    }
+    // While another failure unwinds, a failed rebuild leaves the field to the next render.
+    try {
+        PrepareStars(viewSettings.stars);
+    } catch (...) {
+        builtStars.reset();
+    }
+}
 
 void QRenderView::CopyViewOptions(const QRenderView& source) {
     viewSettings.CopyFrom(source.viewSettings);
@@ -111,10 +134,22 @@ PrivateBlockPtr<std::uint32_t> QRenderView::RenderTemporaryView(
     auto temporary = std::make_unique<QRenderView>(owner);
     temporary->CopyViewOptions(*this);
     temporary->SetDrawMode(0);
+    temporary->drawState.isSketch = drawState.isSketch;
     temporary->reductionLevel = 0;
+    ScaleLinesAndStars(temporary->viewSettings, k);
     temporary->viewSettings.camera.m *= k;
-    temporary->InitViewBuffers(width * 4, pixels.get(), width, height, true);
-    temporary->RenderDocument();
+    // The stars are the document's: the temporary view draws them at its scale, and this
+    // view's are drawn again afterwards.
+    try {
+        temporary->InitViewBuffers(width * 4, pixels.get(), width, height, true);
+        temporary->RenderDocument();
+    } catch (...) {
+        temporary.reset();
+        RebuildStarField(true);
+        throw;
+    }
+    temporary.reset();
+    RebuildStarField(false);
     return pixels;
 }
 
@@ -137,9 +172,10 @@ PrivateBlockPtr<std::uint32_t> QRenderView::RenderToBuffer(
     const std::int32_t keptStride = ownStrideBytes;
     const std::int32_t keptWidth = renderWidth;
     const std::int32_t keptHeight = renderHeight;
-    const auto restore = [&] {
+    const auto restore = [&](bool isUnwinding) {
         viewSettings.CopyFrom(keptSettings);
         drawState = keptDrawState;
+        RebuildStarField(isUnwinding);
         reductionLevel = keptLevel;
         if (keptPixels != nullptr) {
             InitViewBuffers(keptStride, keptPixels, keptWidth, keptHeight, false);
@@ -158,15 +194,16 @@ PrivateBlockPtr<std::uint32_t> QRenderView::RenderToBuffer(
                 viewSettings.colours[0] = ColourZero();
                 if (backgroundMode == 2) viewSettings.colours[1] = ColourZero();
             }
+            ScaleLinesAndStars(viewSettings, k);
             viewSettings.camera.m *= k;
             InitViewBuffers(width * 4, pixels.get(), width, height, true);
             Refresh();
         } catch (...) {
-            restore();
+            restore(true);
             throw;
         }
     }
-    restore();
+    restore(false);
     if (keptPixels != nullptr) RedrawAll(true);
     return pixels;
 }

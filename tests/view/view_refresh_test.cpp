@@ -191,6 +191,8 @@ TEST(ViewRefresh, ApplyViewStateTakesTheSavedViewAndTellsTheDocument) {
     scene.view.pendingZoom = 3.0;
     const Colour colour4 = scene.view.viewSettings.colours[4];
 
+    // With shadows off the saved shadow bounds are taken as they are.
+    scene.view.viewSettings.shadowsOn = 0;
     ChangeListener listener(scene.document);
     scene.view.ApplyViewState(state);
     const QCamera& camera = scene.view.viewSettings.camera;
@@ -213,6 +215,14 @@ TEST(ViewRefresh, ApplyViewStateTakesTheSavedViewAndTellsTheDocument) {
     for (const ChangeListener::Heard& heard : listener.heard) changes.push_back(heard.change);
     const std::vector<std::int32_t> expected{12, 4, 7, 11};
     EXPECT_EQ(changes, expected);
+
+    // With shadows on the bounds are measured again for the new view: the saved radius gives
+    // way to the one the view's projection asks for.
+    scene.view.viewSettings.shadowsOn = 1;
+    scene.view.ApplyViewState(state);
+    EXPECT_NE(scene.view.shadowRadius, 2.5);
+    EXPECT_GT(scene.view.shadowRadius, 0.0);
+    EXPECT_TRUE(scene.view.isShadowRadiusReady);
 }
 
 }  // namespace

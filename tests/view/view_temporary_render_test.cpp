@@ -1,6 +1,7 @@
 #include "core/colour.h"
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
+#include "geometry/star_field.h"
 #include "model/q_document_base.h"
 #include "model/q_morvan_objects.h"
 #include "platform/input_state.h"
@@ -176,6 +177,52 @@ TEST(ViewTemporaryRender, RenderToBufferGivesTheThumbnailAndPutsTheViewBack) {
     EXPECT_EQ(scene.view.viewSettings.camera.m, 1.0);
     EXPECT_NE(scene.view.viewSettings.colours[0].r, 0.0);
     EXPECT_EQ(scene.document.Geometry()->Part(2)->selected, 1);
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<float> StarSizes(const QDocumentBase& document) {
+    const StarField& field = document.Geometry()->starField;
+    std::vector<float> sizes;
+    for (std::int32_t i = 0; i < field.count; ++i) sizes.push_back(field.stars.get()[i].size);
+    return sizes;
+}
+
+// A render at twice the view's size draws its stars and lines at that scale; afterwards the
+// view's settings and the document's stars are as before, also after an abandoned render.
+TEST(ViewTemporaryRender, ScaledRendersPutTheLinesAndStarsBack) {
+    Scene scene(80, 60);
+    scene.view.viewSettings.stars = StarSettings{true, 40, 7, 1.5f, 0.8f};
+    scene.view.viewSettings.viewScale1 = 0.75f;
+    scene.view.viewSettings.viewScale2 = 1.5f;
+    ASSERT_EQ(scene.view.RenderDocument(), CastDone);
+    const std::vector<float> stars = StarSizes(scene.document);
+    ASSERT_EQ(stars.size(), 40u);
+    EXPECT_FLOAT_EQ(stars[0], 1.5f);
+
+    const auto unchanged = [&] {
+        EXPECT_EQ(StarSizes(scene.document), stars);
+        EXPECT_EQ(scene.view.viewSettings.viewScale1, 0.75f);
+        EXPECT_EQ(scene.view.viewSettings.viewScale2, 1.5f);
+        EXPECT_EQ(scene.view.viewSettings.stars.size, 1.5f);
+    };
+    ASSERT_NE(scene.view.RenderTemporaryView(160, 120).get(), nullptr);
+    unchanged();
+    ASSERT_NE(scene.view.RenderToBuffer(160, 120, 0).get(), nullptr);
+    unchanged();
+
+    ScriptedInputState script;
+    ScopedInputStateSource installed(script);
+    scene.view.poll.mode = -1;
+    scene.view.poll.rowMask = 0;
+    script.QueueLeftButtonDownAfterPeeks(0);
+    EXPECT_THROW(scene.view.RenderTemporaryView(160, 120), UserAbortRender);
+    unchanged();
+    script.QueueLeftButtonDownAfterPeeks(0);
+    EXPECT_THROW(scene.view.RenderToBuffer(160, 120, 0), UserAbortRender);
+    unchanged();
 }
 
 }  // namespace
