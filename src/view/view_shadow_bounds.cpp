@@ -3,6 +3,7 @@
 // radius from the centre and the view's width.
 
 #include "core/private_heap.h"
+#include "core/vec3.h"
 #include "geometry/scene_geometry.h"
 #include "model/q_document_base.h"
 #include "model/q_light.h"
@@ -90,10 +91,8 @@ void QRenderView::UpdateProjection() {
     }
     const QCamera& camera = viewSettings.camera;
     if (shadowRadiusMode == 0) {
-        const double length =
-            std::sqrt(shadowCentre.x * shadowCentre.x + shadowCentre.y * shadowCentre.y +
-                      shadowCentre.z * shadowCentre.z);
-        shadowRadius = std::max(0.1, length * shadowRadiusWeight) / (camera.fov * camera.m);
+        shadowRadius = std::max(0.1, Vec3Length(shadowCentre) * shadowRadiusWeight) /
+                       (camera.fov * camera.m);
     } else if (shadowRadiusMode == 1) {
         // The half-width of the view at the centre's depth: z sin(half the horizontal field).
         const double n = renderWidth;
@@ -119,10 +118,7 @@ bool QRenderView::CreateSecondaryView(bool force, double tolerance) {
             // bounds as they were.
             const Vec3 old = shadowCentre;
             UpdateCentrePoint(Vec3{});
-            const double dx = shadowCentre.x - old.x;
-            const double dy = shadowCentre.y - old.y;
-            const double dz = shadowCentre.z - old.z;
-            if (std::sqrt(dx * dx + dy * dy + dz * dz) <= tolerance) {
+            if (Vec3Length(Vec3Sub(shadowCentre, old)) <= tolerance) {
                 shadowCentre = old;
                 return false;
             }

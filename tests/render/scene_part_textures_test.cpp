@@ -53,6 +53,22 @@ protected:
     }
     void TearDown() override { UnregisterTextureParams(handle); }
 
+    static constexpr std::int32_t Width = 64;
+    static constexpr std::int32_t Height = 48;
+
+    // Sizes render over pixels (Width x Height) with one white light and loads the scene.
+    void SizeLitRender(QRender& render, std::vector<std::uint32_t>& pixels) {
+        ASSERT_EQ(render.SetSize(pixels.data(), Width, Height, Width, false), RenderSizeOk);
+        render.centreX = Width / 2.0;
+        render.centreY = Height / 2.0;
+        render.focalScale = 0.06;
+        render.SetLightCounts(1, 0);
+        RenderLightSlot& light = render.LightSlot(0);
+        light.enabled = 1;
+        RenderLightSlotSetColours(light, {1.0, 1.0, 1.0}, {0.0, 0.0, 0.0}, 1.0);
+        LoadRenderParts(render, geometry, ViewFromWorld());
+    }
+
     TexPyramid pyramid;
     TextureParams params;
     std::uint32_t handle = 0;
@@ -108,19 +124,9 @@ TEST_F(TexturedScene, PartsReachTheirMaterialsTilesThroughTheirOwnMappings) {
 }
 
 TEST_F(TexturedScene, AWrappedBoxShowsItsTextureInAFrame) {
-    constexpr std::int32_t Width = 64;
-    constexpr std::int32_t Height = 48;
     std::vector<std::uint32_t> pixels(Width * Height, 0u);
     QRender render;
-    ASSERT_EQ(render.SetSize(pixels.data(), Width, Height, Width, false), RenderSizeOk);
-    render.centreX = Width / 2.0;
-    render.centreY = Height / 2.0;
-    render.focalScale = 0.06;
-    render.SetLightCounts(1, 0);
-    RenderLightSlot& light = render.LightSlot(0);
-    light.enabled = 1;
-    RenderLightSlotSetColours(light, {1.0, 1.0, 1.0}, {0.0, 0.0, 0.0}, 1.0);
-    LoadRenderParts(render, geometry, ViewFromWorld());
+    ASSERT_NO_FATAL_FAILURE(SizeLitRender(render, pixels));
     ASSERT_EQ(RenderShadedFrame(render), CastDone);
 
     // The box's face towards the eye is green, not the part's red.
@@ -187,19 +193,9 @@ TEST_F(TexturedScene, ACustomMappedCylinderShowsItsOwnTilesInAFrame) {
     ASSERT_EQ(own->type, 0);
     ASSERT_TRUE(own->IsUsable());
 
-    constexpr std::int32_t Width = 64;
-    constexpr std::int32_t Height = 48;
     std::vector<std::uint32_t> pixels(Width * Height, 0u);
     QRender render;
-    ASSERT_EQ(render.SetSize(pixels.data(), Width, Height, Width, false), RenderSizeOk);
-    render.centreX = Width / 2.0;
-    render.centreY = Height / 2.0;
-    render.focalScale = 0.06;
-    render.SetLightCounts(1, 0);
-    RenderLightSlot& light = render.LightSlot(0);
-    light.enabled = 1;
-    RenderLightSlotSetColours(light, {1.0, 1.0, 1.0}, {0.0, 0.0, 0.0}, 1.0);
-    LoadRenderParts(render, geometry, ViewFromWorld());
+    ASSERT_NO_FATAL_FAILURE(SizeLitRender(render, pixels));
     const PartTexture* texture = render.partTextures.Find(0);
     ASSERT_NE(texture, nullptr);
     EXPECT_EQ(texture->mapping, TextureMapping::CustomRevolution);
