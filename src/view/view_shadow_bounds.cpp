@@ -91,8 +91,8 @@ void QRenderView::UpdateProjection() {
     }
     const QCamera& camera = viewSettings.camera;
     if (shadowRadiusMode == 0) {
-        shadowRadius = std::max(0.1, Vec3Length(shadowCentre) * shadowRadiusWeight) /
-                       (camera.fov * camera.m);
+        shadowRadius =
+            std::max(0.1, Vec3Length(shadowCentre) * shadowRadiusWeight) / (camera.fov * camera.m);
     } else if (shadowRadiusMode == 1) {
         // The half-width of the view at the centre's depth: z sin(half the horizontal field).
         const double n = renderWidth;

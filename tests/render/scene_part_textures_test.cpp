@@ -23,6 +23,14 @@ namespace {
 
 using shape_build_test::Working;
 
+// The world seen from 10 units before the origin along z.
+Matrix4W ViewFromWorld() {
+    Matrix4W m;
+    m.m[0] = m.m[5] = m.m[10] = m.m[15] = 1.0;
+    m.m[12] = 10.0;
+    return m;
+}
+
 // A green tiling material with its default mapping, and a scene of a box, a cylinder and an
 // ellipsoid that wear it and a box that does not.
 class TexturedScene : public ::testing::Test {
@@ -74,14 +82,6 @@ protected:
     std::uint32_t handle = 0;
     SceneGeometry geometry;
 };
-
-// The world seen from 10 units before the origin along z.
-Matrix4W ViewFromWorld() {
-    Matrix4W m;
-    m.m[0] = m.m[5] = m.m[10] = m.m[15] = 1.0;
-    m.m[12] = 10.0;
-    return m;
-}
 
 TEST_F(TexturedScene, PartsReachTheirMaterialsTilesThroughTheirOwnMappings) {
     QRender render;
