@@ -48,7 +48,8 @@ Matrix4W ViewFromLight(const RenderLightSlot& slot) {
     const double l[3] = {slot.position.x, slot.position.y, slot.position.z};
     for (std::size_t i = 0; i < 3; ++i) {
         a.m[4 * (i + 1)] = l[i];
-        for (std::size_t k = 0; k < 3; ++k) a.m[4 * (i + 1) + k + 1] = slot.lightFromView[3 * k + i];
+        for (std::size_t k = 0; k < 3; ++k)
+            a.m[4 * (i + 1) + k + 1] = slot.lightFromView[3 * k + i];
     }
     return a;
 }
@@ -78,6 +79,13 @@ std::span<const std::int32_t> ListEntries(const std::int32_t* list) {
 std::uint16_t GroupOf(const std::uint16_t* groups, std::size_t count, std::uint32_t id) {
     const std::uint32_t index = id & PixelIdMask;
     return groups != nullptr && index < count ? groups[index] : 0;
+}
+
+// True when the 2x2 block at cell at shows one surface in the first sample plane.
+bool IsOneIdBlock(const LightMapCell* map, std::size_t at, std::size_t stride) {
+    const std::uint32_t id = map[at].id & PixelIdMask;
+    return (map[at + 1].id & PixelIdMask) == id && (map[at + stride].id & PixelIdMask) == id &&
+           (map[at + stride + 1].id & PixelIdMask) == id;
 }
 
 // Calls visit(y, x0, x1) for every run of region inside the rectangle.
@@ -171,7 +179,8 @@ void SetupLightView(QRender& render, std::int32_t light) {
     }
     if (!isSameLayout) {
         lightParts.Clear();
-        for (std::int32_t i = 0; i < parts.Count(); ++i) lightParts.AddPart(parts.Part(i).surfaceRoom);
+        for (std::int32_t i = 0; i < parts.Count(); ++i)
+            lightParts.AddPart(parts.Part(i).surfaceRoom);
     }
     TransformPartsToLight(render, light, nullptr);
 }
@@ -255,6 +264,18 @@ void LightProbeRay(std::span<const Matrix4W> surfaces, std::int32_t partIndex, d
 
 namespace {
 
+// True when a hit offered to a cell beats what the cell holds: strictly nearer, or, between
+// coincident surfaces of one surface group, of a lower id. An empty cell takes any hit.
+bool HitWins(const QRender& render, const LightMapCell& offered, const LightMapCell& cell) {
+    const std::uint32_t stored = cell.id & PixelIdMask;
+    if (stored == 0) return true;
+    const std::uint16_t group = GroupOf(render.slotTable, render.slotTableEntries, offered.id);
+    if (group != 0 && GroupOf(render.slotTable, render.slotTableEntries, stored) == group) {
+        return offered.id < stored;
+    }
+    return cell.depth < offered.depth;
+}
+
 // One cast of CastLightMapPass; with isHeld a hit too near for the depth scale is held to 31
 // bits, without it ends the cast with CastDepthOverflow.
 std::int32_t CastLightMapOnce(QRender& render, std::int32_t light, const SpanRegion& region,
@@ -265,11 +286,20 @@ std::int32_t CastLightMapOnce(QRender& render, std::int32_t light, const SpanReg
     const std::int32_t side = render.LightMapSide();
     const std::size_t stride = static_cast<std::size_t>(side);
     const bool isEveryPart = partList == nullptr || complement;
+    // With two samples the second nearest hit of a cell lies one map further on.
+    const bool isTwoSample = IsTwoSampleMap(render, slot);
+    const std::size_t planeCells = stride * stride;
+    LightMapCell* second = isTwoSample ? map + planeCells : nullptr;
     if (isEveryPart) {
         ForEachRun(region, 0, 0, side, side, [&](std::int32_t y, std::int32_t x0, std::int32_t x1) {
-            std::memset(static_cast<void*>(map + static_cast<std::size_t>(y) * stride +
-                                           static_cast<std::size_t>(x0)),
-                        0, static_cast<std::size_t>(x1 - x0) * sizeof(LightMapCell));
+            const std::size_t at =
+                static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x0);
+            const std::size_t count = static_cast<std::size_t>(x1 - x0);
+            std::memset(static_cast<void*>(map + at), 0, count * sizeof(LightMapCell));
+            if (!isTwoSample) return;
+            std::memset(static_cast<void*>(second + at), 0, count * sizeof(LightMapCell));
+            std::fill_n(slot.idPlane.get() + at, count, 0u);
+            std::fill_n(slot.idPlane.get() + planeCells + at, count, 0u);
         });
     }
     if (!slot.hasMapView || region.HasNoRows()) return CastDone;
@@ -325,22 +355,27 @@ std::int32_t CastLightMapOnce(QRender& render, std::int32_t light, const SpanReg
                     LightProbeRay(surfaces, index, (x - slot.mapU + 0.5) / s, rowY / s, hit,
                                   render.slotTable, render.slotTableEntries);
                     if (hit.id == 0) continue;
-                    LightMapCell& cell = map[static_cast<std::size_t>(y) * stride +
-                                             static_cast<std::size_t>(x)];
+                    LightMapCell& cell =
+                        map[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)];
                     if (!isHeld && slot.mapDepthScale / hit.depth >= 2147483647.0) {
                         return CastDepthOverflow;
                     }
                     const std::int32_t word = MapDepthWord(slot.mapDepthScale, hit.depth);
-                    const std::uint32_t stored = cell.id & PixelIdMask;
-                    const std::uint16_t group =
-                        GroupOf(render.slotTable, render.slotTableEntries, hit.id);
-                    const bool wins =
-                        stored == 0 ||
-                        (group != 0 &&
-                                 GroupOf(render.slotTable, render.slotTableEntries, stored) == group
-                             ? hit.id < stored
-                             : cell.depth < word);
-                    if (wins) cell = LightMapCell{hit.id, word};
+                    const LightMapCell offered{hit.id, word};
+                    if (!isTwoSample) {
+                        if (HitWins(render, offered, cell)) cell = offered;
+                        continue;
+                    }
+                    // The two nearest hits: one that beats the second sample is compared
+                    // with the first and takes its place or the second's.
+                    LightMapCell& behind = second[&cell - map];
+                    if (!HitWins(render, offered, behind)) continue;
+                    if (HitWins(render, offered, cell)) {
+                        behind = LightMapCell{cell.id & PixelIdMask, cell.depth};
+                        cell = offered;
+                    } else {
+                        behind = offered;
+                    }
                 }
             }
             RenderPollAfterRow(render.poll, y);
@@ -373,17 +408,113 @@ void MarkFlatLightCells(std::int32_t side, const SpanRegion& region, LightMapCel
     const std::size_t stride = static_cast<std::size_t>(side);
     ForEachRun(region, 0, 0, side - 1, side - 1,
                [&](std::int32_t y, std::int32_t x0, std::int32_t x1) {
-                   LightMapCell* row = map + static_cast<std::size_t>(y) * stride;
-                   const LightMapCell* below = row + stride;
+                   const std::size_t row = static_cast<std::size_t>(y) * stride;
                    for (std::int32_t x = x0; x < x1; ++x) {
-                       const std::uint32_t id = row[x].id & PixelIdMask;
-                       if ((row[x + 1].id & PixelIdMask) == id &&
-                           (below[x].id & PixelIdMask) == id &&
-                           (below[x + 1].id & PixelIdMask) == id) {
-                           row[x].id |= LightMapFlat;
-                       }
+                       const std::size_t at = row + static_cast<std::size_t>(x);
+                       if (IsOneIdBlock(map, at, stride)) map[at].id |= LightMapFlat;
                    }
                });
+}
+
+bool IsTwoSampleMap(const QRender& render, const RenderLightSlot& slot) {
+    return render.SamplesPerPixel() >= 2 && slot.map != nullptr && slot.idPlane != nullptr;
+}
+
+std::uint32_t TileSlope(const LightMapCell* plane, std::int32_t side, std::int32_t tileX,
+                        std::int32_t tileY) {
+    const std::size_t stride = static_cast<std::size_t>(side);
+    const std::int32_t x0 = tileX * LightTileSide, y0 = tileY * LightTileSide;
+    const std::int32_t x1 = std::min(x0 + LightTileSide, side);
+    const std::int32_t y1 = std::min(y0 + LightTileSide, side);
+    std::int64_t slope = 0;
+    const auto step = [&](const LightMapCell& a, const LightMapCell& b) {
+        const std::uint32_t id = a.id & PixelIdMask;
+        if (id == 0 || (b.id & PixelIdMask) != id) return;
+        slope = std::max(slope, std::abs(static_cast<std::int64_t>(a.depth) - b.depth));
+    };
+    for (std::int32_t y = y0; y < y1; ++y) {
+        const LightMapCell* row = plane + static_cast<std::size_t>(y) * stride;
+        for (std::int32_t x = x0; x < x1; ++x) {
+            if (x + 1 < side) step(row[x], row[x + 1]);
+            if (y + 1 < side) step(row[x], row[x + static_cast<std::int32_t>(stride)]);
+        }
+    }
+    return static_cast<std::uint32_t>(std::min<std::int64_t>(slope, 0xFFFFFFFFll));
+}
+
+void FillTileSlopes(std::int32_t side, const RegionRect& cells, const LightMapCell* map,
+                    std::uint32_t* planes) {
+    const std::size_t stride = static_cast<std::size_t>(side);
+    const std::size_t planeCells = stride * stride;
+    const std::int32_t tileX0 = std::max(cells.x0, 0) / LightTileSide;
+    const std::int32_t tileY0 = std::max(cells.y0, 0) / LightTileSide;
+    const std::int32_t tileX1 = (std::min(cells.x1, side) + LightTileSide - 1) / LightTileSide;
+    const std::int32_t tileY1 = (std::min(cells.y1, side) + LightTileSide - 1) / LightTileSide;
+    for (std::size_t sample = 0; sample < 2; ++sample) {
+        const LightMapCell* plane = map + sample * planeCells;
+        std::uint32_t* values = planes + sample * planeCells;
+        for (std::int32_t ty = tileY0; ty < tileY1; ++ty) {
+            for (std::int32_t tx = tileX0; tx < tileX1; ++tx) {
+                const std::uint32_t slope = TileSlope(plane, side, tx, ty);
+                // Two slopes must add up within 31 bits.
+                const std::uint32_t value = slope >= 0x40000000u ? LightSlopeUnusable : slope + 1;
+                const std::int32_t x0 = tx * LightTileSide;
+                const std::int32_t x1 = std::min(x0 + LightTileSide, side);
+                const std::int32_t y1 = std::min((ty + 1) * LightTileSide, side);
+                for (std::int32_t y = ty * LightTileSide; y < y1; ++y) {
+                    for (std::int32_t x = x0; x < x1; ++x) {
+                        const std::size_t at =
+                            static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x);
+                        values[at] = (plane[at].id & PixelIdMask) == 0 ? 0 : value;
+                    }
+                }
+            }
+        }
+    }
+}
+
+void MarkFlatLightCellsByDepth(std::int32_t side, const SpanRegion& region, LightMapCell* map,
+                               const std::uint32_t* planes) {
+    const std::size_t stride = static_cast<std::size_t>(side);
+    const std::size_t planeCells = stride * stride;
+    const LightMapCell* second = map + planeCells;
+    ForEachRun(
+        region, 0, 0, side - 1, side - 1, [&](std::int32_t y, std::int32_t x0, std::int32_t x1) {
+            for (std::int32_t x = x0; x < x1; ++x) {
+                const std::size_t at =
+                    static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x);
+                if (!IsOneIdBlock(map, at, stride)) continue;
+                const std::size_t block[4] = {at, at + 1, at + stride, at + stride + 1};
+                std::int64_t firstSlope = 0, secondSlope = 0;
+                bool isUsable = true;
+                for (const std::size_t c : block) {
+                    const std::uint32_t a = planes[c], b = planes[planeCells + c];
+                    isUsable =
+                        isUsable && (a & LightSlopeUnusable) == 0 && (b & LightSlopeUnusable) == 0;
+                    firstSlope = std::max<std::int64_t>(firstSlope, a);
+                    secondSlope = std::max<std::int64_t>(secondSlope, b);
+                }
+                if (!isUsable) continue;
+                // The first surface stays in front of the second across the whole block.
+                bool isSeparate = true;
+                for (const std::size_t c : block) {
+                    isSeparate =
+                        isSeparate && static_cast<std::int64_t>(map[c].depth) - second[c].depth >=
+                                          firstSlope + secondSlope;
+                }
+                if (isSeparate) map[at].id |= LightMapFlat;
+            }
+        });
+}
+
+void MarkLightMapFlat(const QRender& render, const RenderLightSlot& slot, LightMapCell* map,
+                      std::uint32_t* planes, const SpanRegion& region) {
+    const std::int32_t side = render.LightMapSide();
+    if (!IsTwoSampleMap(render, slot) || planes == nullptr) {
+        MarkFlatLightCells(side, region, map);
+        return;
+    }
+    MarkFlatLightCellsByDepth(side, region, map, planes);
 }
 
 bool IsLitByLight(const QRender& render, std::uint32_t id, std::int32_t light, bool useBackup,
@@ -404,23 +535,29 @@ bool IsLitByLight(const QRender& render, std::uint32_t id, std::int32_t light, b
     // The 2x2 block must lie on the map, so the last row and column count as outside.
     if (!(column >= 0.0 && column < last && row >= 0.0 && row < last)) return true;
     const std::size_t stride = static_cast<std::size_t>(render.LightMapSide());
-    const std::size_t at = static_cast<std::size_t>(row) * stride + static_cast<std::size_t>(column);
+    const std::size_t at =
+        static_cast<std::size_t>(row) * stride + static_cast<std::size_t>(column);
     cellIndex = static_cast<std::int32_t>(at);
     const std::uint32_t ownId = id & PixelIdMask;
     const LightMapCell& cell = map[at];
     if ((cell.id & LightMapFlat) != 0) return (cell.id & PixelIdMask) == ownId;
 
     // Near an id boundary: probe the parts the block shows, exactly.
-    const std::uint32_t blockIds[4] = {cell.id & PixelIdMask, map[at + 1].id & PixelIdMask,
-                                       map[at + stride].id & PixelIdMask,
-                                       map[at + stride + 1].id & PixelIdMask};
-    std::int32_t candidates[4];
+    // With two samples the block's second hits are candidates too: a part behind the first
+    // ones at the cell centres may stand in front of the point between them.
+    const std::size_t planes = IsTwoSampleMap(render, slot) ? 2 : 1;
+    std::int32_t candidates[8];
     std::int32_t candidateCount = 0;
-    for (const std::uint32_t blockId : blockIds) {
-        if (blockId == 0) continue;
-        const std::int32_t part = PixelPartIndex(blockId);
-        if (std::find(candidates, candidates + candidateCount, part) == candidates + candidateCount) {
-            candidates[candidateCount++] = part;
+    for (std::size_t sample = 0; sample < planes; ++sample) {
+        const LightMapCell* plane = map + sample * stride * stride;
+        for (const std::size_t c : {at, at + 1, at + stride, at + stride + 1}) {
+            const std::uint32_t blockId = plane[c].id & PixelIdMask;
+            if (blockId == 0) continue;
+            const std::int32_t part = PixelPartIndex(blockId);
+            if (std::find(candidates, candidates + candidateCount, part) ==
+                candidates + candidateCount) {
+                candidates[candidateCount++] = part;
+            }
         }
     }
     LightProbeHit nearest;
@@ -434,8 +571,8 @@ bool IsLitByLight(const QRender& render, std::uint32_t id, std::int32_t light, b
 }
 
 bool ShadowsActive(const QRender& render) {
-    return render.options.shadows && !render.options.flatPreview &&
-           render.ShadowLightCount() > 0 && render.LightSlot(0).map != nullptr;
+    return render.options.shadows && !render.options.flatPreview && render.ShadowLightCount() > 0 &&
+           render.LightSlot(0).map != nullptr;
 }
 
 void RenderLightMaps(QRender& render) {
@@ -453,6 +590,9 @@ void RenderLightMaps(QRender& render) {
                         static_cast<std::size_t>(side) * static_cast<std::size_t>(side) *
                             sizeof(LightMapCell));
         }
-        MarkFlatLightCells(side, region, slot.map.get());
+        if (IsTwoSampleMap(render, slot)) {
+            FillTileSlopes(side, RegionRect{0, 0, side, side}, slot.map.get(), slot.idPlane.get());
+        }
+        MarkLightMapFlat(render, slot, slot.map.get(), slot.idPlane.get(), region);
     }
 }

@@ -80,6 +80,42 @@ void ClearFlatMarks(std::int32_t side, const SpanRegion& region, LightMapCell* m
 // whose right, lower and lower-right neighbours have its id.
 void MarkFlatLightCells(std::int32_t side, const SpanRegion& region, LightMapCell* map);
 
+// Two samples per pixel. The map then keeps the two nearest hits of each cell (the second
+// one map further on), and beside each hit, in the light's 4-byte planes (idPlane), the
+// depth slope of its 8x8 tile: one more than the largest change of the depth word between two
+// neighbouring cells of one surface in that sample plane (TileSlope), 0 for an empty cell,
+// LightSlopeUnusable for a change of 2^30 or more (two of them must add up in 31 bits). A block is
+// then flat only where its surface stays in front of the second hits by more than both slopes (the
+// point cannot lie on the surface behind), and the shadow test probes the second hits' parts as
+// well.
+inline constexpr std::int32_t LightTileSide = 8;
+inline constexpr std::uint32_t LightSlopeUnusable = 0x80000000u;
+
+// True when light's map keeps two samples (the renderer's samples per pixel are two or more
+// and the planes exist).
+bool IsTwoSampleMap(const QRender& render, const RenderLightSlot& slot);
+
+// The largest change of the depth word between a cell of tile (tileX, tileY) and its right or
+// lower neighbour (one past the tile included) showing the same surface, in one sample plane.
+std::uint32_t TileSlope(const LightMapCell* plane, std::int32_t side, std::int32_t tileX,
+                        std::int32_t tileY);
+
+// Fills both sample planes' slope values of every cell of the tiles that meet cells.
+void FillTileSlopes(std::int32_t side, const RegionRect& cells, const LightMapCell* map,
+                    std::uint32_t* planes);
+
+// Two samples: marks flat every cell of the region (clipped to the map without its last row
+// and column) whose 2x2 block shows one surface first, with usable slopes in both planes, and
+// whose first depth exceeds the second by at least the block's largest first slope plus its
+// largest second slope, in each of the four cells.
+void MarkFlatLightCellsByDepth(std::int32_t side, const SpanRegion& region, LightMapCell* map,
+                               const std::uint32_t* planes);
+
+// Marks flat the region's cells of map (the working map or a backup of light's, with its
+// slope planes) by the rule of the light's samples.
+void MarkLightMapFlat(const QRender& render, const RenderLightSlot& slot, LightMapCell* map,
+                      std::uint32_t* planes, const SpanRegion& region);
+
 // The shadow test: true when the point pointMinusLight (view-space point minus the light's
 // position) of the surface id is lit by shadow light light, reading its working map or, with
 // useBackup, its backup A. A point behind the face, outside the map (its last row and column

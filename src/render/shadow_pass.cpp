@@ -8,6 +8,7 @@
 #include "render/render_interrupt.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -89,7 +90,129 @@ void AddLightFootprint(QRender& render, std::int32_t light, const std::int32_t* 
     }
 }
 
+// Pixels of a row set up from the chunk's first pixel; the steps' rounding errors stay far
+// below a cell within one chunk.
+constexpr std::int32_t ShadowChunkPixels = 520;
+
+// Rounds half away from zero.
+std::int64_t RoundAway(double v) { return static_cast<std::int64_t>(std::llround(v)); }
+
+// The depth term (k w) >> 31 from the halves of k and w, without the product of the low halves.
+std::int64_t DepthTerm(std::int32_t k, std::int32_t w) {
+    const std::int64_t kh = k >> 16, kl = k & 0xFFFF;
+    const std::int64_t wh = w >> 15, wl = w & 0x7FFF;
+    return ((kl * wh) >> 16) + ((kh * wl) >> 15) + kh * wh;
+}
+
 }  // namespace
+
+ShadowStepping SetupShadowStepping(const QRender& render, std::int32_t light) {
+    ShadowStepping stepping;
+    const RenderLightSlot& slot = render.LightSlot(light);
+    const RenderLevel& level = render.Level();
+    const double f = level.focal;
+    const double depthScale = render.depthScale;
+    if (!slot.hasMapView || !(f > 0.0) || !(depthScale > 0.0)) return stepping;
+    // Light-space rows: a view-space point p lies at r (p - L); the block's column is
+    // s x' / z' + ou with the cell centres' half cell taken into ou, likewise the row.
+    const auto& r = slot.lightFromView;
+    const double s = slot.mapScale;
+    const double ou = slot.mapU - 0.5, ov = slot.mapV - 0.5;
+    const Vec3& l = slot.position;
+    // The three forms S a - w b with a = (X, Y, f) . row: column, row and denominator rows.
+    double rows[3][3];
+    for (std::size_t k = 0; k < 3; ++k) {
+        rows[0][k] = s * r[k] + ou * r[6 + k];
+        rows[1][k] = s * r[3 + k] + ov * r[6 + k];
+        rows[2][k] = r[6 + k];
+    }
+    double b[3];
+    for (std::size_t n = 0; n < 3; ++n)
+        b[n] = rows[n][0] * l.x + rows[n][1] * l.y + rows[n][2] * l.z;
+    // The light's coordinate along the face's depth axis, with its mantissa and exponent.
+    const double ld = b[2];
+    double m = 1.0;
+    std::int32_t el = -32;
+    if (ld != 0.0 && std::isfinite(ld)) {
+        el = std::ilogb(ld);
+        m = std::ldexp(ld, -el);
+    }
+    const double lde = std::ldexp(m, el);
+    // The largest |a| of each form over the frame (with its border): a is linear, so at a corner.
+    double largest[3] = {0.0, 0.0, 0.0};
+    for (const double x : {-level.centreX - 0.5, level.width - level.centreX + 1.5}) {
+        for (const double y : {-level.centreY - 0.5, level.height - level.centreY + 1.5}) {
+            for (std::size_t n = 0; n < 3; ++n) {
+                largest[n] = std::max(largest[n],
+                                      std::fabs(rows[n][0] * x + rows[n][1] * y + rows[n][2] * f));
+            }
+        }
+    }
+    const double numeratorBound = (std::max(largest[0], largest[1]) * depthScale +
+                                   std::max(std::fabs(b[0]), std::fabs(b[1])) * 2147483648.0) /
+                                  std::fabs(m);
+    if (!(numeratorBound > 0.0) || !std::isfinite(numeratorBound)) return stepping;
+    const std::int32_t shiftK = std::ilogb(numeratorBound) - 30;
+    const double denominatorLargest = largest[2] * depthScale / std::fabs(lde);
+    const std::int32_t shiftB =
+        denominatorLargest > 0.0 ? std::max(0, std::ilogb(denominatorLargest) - 28) : 0;
+    const std::int32_t shiftA = shiftK - shiftB - el;
+    if (shiftA < 0 || shiftA > 62 || shiftB > 62) return stepping;
+    const double p = std::ldexp(depthScale / m, -shiftK);
+    const double d = std::ldexp(depthScale / lde, -shiftB);
+    const double scales[3] = {p, p, d};
+    for (std::size_t n = 0; n < 3; ++n) {
+        stepping.perX[n] = scales[n] * rows[n][0];
+        stepping.perY[n] = scales[n] * rows[n][1];
+        stepping.start[n] = scales[n] * rows[n][2] * f;
+    }
+    const double columnDepth = std::ldexp(b[0] / m, 31 - shiftK);
+    const double rowDepth = std::ldexp(b[1] / m, 31 - shiftK);
+    if (!(std::fabs(columnDepth) < 2147483647.0 && std::fabs(rowDepth) < 2147483647.0)) {
+        return stepping;
+    }
+    stepping.columnDepth = static_cast<std::int32_t>(RoundAway(columnDepth));
+    stepping.rowDepth = static_cast<std::int32_t>(RoundAway(rowDepth));
+    stepping.uStep = static_cast<std::int32_t>(RoundAway(stepping.perX[0]));
+    stepping.vStep = static_cast<std::int32_t>(RoundAway(stepping.perX[1]));
+    stepping.denominatorStep = static_cast<std::int32_t>(RoundAway(stepping.perX[2]));
+    stepping.shiftA = shiftA;
+    stepping.shiftB = shiftB;
+    // In front of the face z' > 0; the denominator was divided by Ld 2^(A + B).
+    stepping.frontSign = lde > 0.0 ? 1 : -1;
+    stepping.side = render.LightMapSide();
+    stepping.isStepped = true;
+    return stepping;
+}
+
+void StartShadowChunk(ShadowStepping& stepping, double x, double y) {
+    std::int64_t* fields[3] = {&stepping.u, &stepping.v, &stepping.denominator};
+    for (std::size_t n = 0; n < 3; ++n) {
+        *fields[n] = RoundAway(stepping.start[n] + stepping.perX[n] * x + stepping.perY[n] * y);
+    }
+}
+
+bool StepShadowCell(ShadowStepping& stepping, std::int32_t w, std::int32_t& column,
+                    std::int32_t& row) {
+    const std::int32_t a = stepping.shiftA, b = stepping.shiftB;
+    const std::int64_t shifted =
+        b == 0 ? w : (static_cast<std::int64_t>(w) + (1ll << (b - 1))) >> b;
+    std::int64_t q = stepping.denominator - shifted;
+    if (a > 0) q = (q + (1ll << (a - 1))) >> a;
+    const std::int64_t u = stepping.u - DepthTerm(stepping.columnDepth, w);
+    const std::int64_t v = stepping.v - DepthTerm(stepping.rowDepth, w);
+    stepping.u += stepping.uStep;
+    stepping.v += stepping.vStep;
+    stepping.denominator += stepping.denominatorStep;
+    if (q == 0 || (q > 0) != (stepping.frontSign > 0)) return false;
+    // Truncating (n + q) / q - 1 is the floor of n / q for quotients above -1.
+    const std::int64_t c = (u + q) / q - 1;
+    const std::int64_t r = (v + q) / q - 1;
+    if (c < 0 || r < 0 || c > stepping.side - 2 || r > stepping.side - 2) return false;
+    column = static_cast<std::int32_t>(c);
+    row = static_cast<std::int32_t>(r);
+    return true;
+}
 
 void ApplyShadowPass(QRender& render, const SpanRegion& region, std::int32_t buffer,
                      bool useBackupMaps, bool isRecording) {
@@ -100,36 +223,70 @@ void ApplyShadowPass(QRender& render, const SpanRegion& region, std::int32_t buf
     const std::int32_t shadowLights = render.ShadowLightCount();
     // Lights without a map are lit wherever they face.
     std::uint32_t unshadowed = 0;
-    for (std::int32_t i = shadowLights; i < render.LightCount(); ++i) unshadowed |= 0x80000000u >> i;
+    for (std::int32_t i = shadowLights; i < render.LightCount(); ++i)
+        unshadowed |= 0x80000000u >> i;
     const std::size_t stride = static_cast<std::size_t>(level.cellStride);
     const double focal = level.focal;
     const std::int32_t top = std::max(region.Top(), 0);
     const std::int32_t bottom = std::min(region.Bottom(), level.height);
+    std::array<ShadowStepping, RenderLightSlotCount> steppings;
+    for (std::int32_t i = 0; i < shadowLights; ++i) {
+        steppings[static_cast<std::size_t>(i)] = SetupShadowStepping(render, i);
+    }
+    const std::size_t side = static_cast<std::size_t>(render.LightMapSide());
     for (std::int32_t y = top; y < bottom; ++y) {
-        const double rowY = (y - level.centreY + 0.5) / focal;
+        const double rowY = y - level.centreY + 0.5;
         SampleCell* row = cells + static_cast<std::size_t>(y + 1) * stride + 1;
         for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
             const std::int32_t x0 = std::max<std::int32_t>(t[0], 0);
             const std::int32_t x1 = std::min<std::int32_t>(t[1], level.width);
             for (std::int32_t x = x0; x < x1; ++x) {
+                if ((x - x0) % ShadowChunkPixels == 0) {
+                    for (std::int32_t i = 0; i < shadowLights; ++i) {
+                        StartShadowChunk(steppings[static_cast<std::size_t>(i)],
+                                         x - level.centreX + 0.5, rowY);
+                    }
+                }
                 SampleCell& cell = row[x];
                 const std::uint32_t id = cell.pixel & PixelIdMask;
-                if (id == 0 || cell.depth <= 0) continue;
-                // The point the cell shows: depth z = focal x depth scale / word.
-                const double z = focal * render.depthScale / cell.depth;
-                const Vec3 p{(x - level.centreX + 0.5) / focal * z, rowY * z, z};
+                const bool isCovered = id != 0 && cell.depth > 0;
                 std::uint32_t mask = unshadowed;
                 for (std::int32_t i = 0; i < shadowLights; ++i) {
-                    if ((cell.lightMask & (0x8000u >> i)) == 0) continue;
+                    ShadowStepping& stepping = steppings[static_cast<std::size_t>(i)];
+                    std::int32_t column = 0, mapRow = 0;
+                    const bool isOnMap =
+                        stepping.isStepped && StepShadowCell(stepping, cell.depth, column, mapRow);
+                    if (!isCovered || (cell.lightMask & (0x8000u >> i)) == 0) continue;
                     RenderLightSlot& slot = render.LightSlot(i);
-                    const Vec3& l = slot.position;
-                    std::int32_t mapCell = -1;
-                    if (IsLitByLight(render, id, i, useBackupMaps,
-                                     Vec3{p.x - l.x, p.y - l.y, p.z - l.z}, mapCell)) {
+                    const LightMapCell* map =
+                        useBackupMaps ? slot.mapBackupA.get() : slot.map.get();
+                    // A light whose numbers do not fit the stepping is tested in doubles.
+                    const bool isStepped = stepping.isStepped || !slot.hasMapView;
+                    if (isStepped && (!isOnMap || map == nullptr)) {
                         mask |= 0x80000000u >> i;
+                        continue;
                     }
+                    std::int32_t mapCell =
+                        isStepped
+                            ? static_cast<std::int32_t>(static_cast<std::size_t>(mapRow) * side +
+                                                        static_cast<std::size_t>(column))
+                            : -1;
+                    bool isLit = false;
+                    if (isStepped && (map[mapCell].id & LightMapFlat) != 0) {
+                        isLit = (map[mapCell].id & PixelIdMask) == id;
+                    } else {
+                        // Near an id boundary: the exact test at the point the cell shows,
+                        // depth z = focal x depth scale / word.
+                        const double z = focal * render.depthScale / cell.depth;
+                        const Vec3& l = slot.position;
+                        const Vec3 p{(x - level.centreX + 0.5) / focal * z, rowY / focal * z, z};
+                        isLit = IsLitByLight(render, id, i, useBackupMaps,
+                                             Vec3{p.x - l.x, p.y - l.y, p.z - l.z}, mapCell);
+                    }
+                    if (isLit) mask |= 0x80000000u >> i;
                     if (isRecording && mapCell >= 0) RecordDependent(slot, mapCell, x, y);
                 }
+                if (!isCovered) continue;
                 const std::uint32_t facing = cell.lightMask & 0xFFFFu;
                 cell.lightMask = facing | ((facing << 16) & mask);
             }
@@ -252,7 +409,8 @@ public:
         }
         const std::size_t width = static_cast<std::size_t>(level.width);
         for (std::int32_t y = top; y < bottom; ++y) {
-            std::uint8_t* row = render.shadowPixelMarks.data() + static_cast<std::size_t>(y) * width;
+            std::uint8_t* row =
+                render.shadowPixelMarks.data() + static_cast<std::size_t>(y) * width;
             std::int32_t x = 0;
             while (x < level.width) {
                 while (x < level.width && row[x] == 0) ++x;
@@ -271,10 +429,49 @@ private:
     bool isWholeFrame = false;
 };
 
+// Two samples: the slopes of the tiles whose values read a cell of region (a tile's slope
+// reaches one cell past it) are filled again, and the cells whose block reads those tiles
+// marked flat again; with pixels, the pixels recorded at those cells are marked.
+void RemarkTwoSampleMap(const QRender& render, const RenderLightSlot& slot, LightMapCell* map,
+                        std::uint32_t* planes, const SpanRegion& region, DependentPixels* pixels) {
+    const std::int32_t side = render.LightMapSide();
+    const std::size_t stride = static_cast<std::size_t>(side);
+    if (region.HasNoRows()) return;
+    const RegionRect bounds = RegionGetBounds(region);
+    if (bounds.x0 >= bounds.x1 || bounds.y0 >= bounds.y1) return;
+    const auto tileStart = [](std::int32_t v) {
+        return std::max(v - 1, 0) / LightTileSide * LightTileSide;
+    };
+    const auto tileEnd = [&](std::int32_t v) {
+        return std::min((v + LightTileSide - 1) / LightTileSide * LightTileSide, side);
+    };
+    const RegionRect tiles{tileStart(bounds.x0), tileStart(bounds.y0), tileEnd(bounds.x1),
+                           tileEnd(bounds.y1)};
+    if (tiles.x0 >= tiles.x1 || tiles.y0 >= tiles.y1) return;
+    FillTileSlopes(side, tiles, map, planes);
+    const RegionRect cells{std::max(tiles.x0 - 1, 0), std::max(tiles.y0 - 1, 0), tiles.x1,
+                           tiles.y1};
+    for (std::int32_t y = cells.y0; y < cells.y1; ++y) {
+        for (std::int32_t x = cells.x0; x < cells.x1; ++x) {
+            const std::size_t at =
+                static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x);
+            map[at].id &= ~LightMapFlat;
+            if (pixels != nullptr) pixels->Mark(slot, at);
+        }
+    }
+    SpanRegion box;
+    RegionSetRect(box, cells.x0, cells.y0, cells.x1, cells.y1);
+    MarkFlatLightCellsByDepth(side, box, map, planes);
+}
+
 // Marks flat again, in map, the cells whose 2x2 block holds a cell of region (the region grown
 // one cell left and up), and, with pixels, marks the pixels recorded at those cells.
 void RemarkAroundRegion(const QRender& render, const RenderLightSlot& slot, LightMapCell* map,
-                        const SpanRegion& region, DependentPixels* pixels) {
+                        std::uint32_t* planes, const SpanRegion& region, DependentPixels* pixels) {
+    if (IsTwoSampleMap(render, slot) && planes != nullptr) {
+        RemarkTwoSampleMap(render, slot, map, planes, region, pixels);
+        return;
+    }
     const std::int32_t side = render.LightMapSide();
     const std::size_t stride = static_cast<std::size_t>(side);
     for (std::int32_t y = std::max(region.Top(), 0); y < std::min(region.Bottom(), side); ++y) {
@@ -334,7 +531,7 @@ void UpdateLightMapsIncremental(QRender& render, const std::int32_t* drawn,
             RegionSetRect(region, 0, 0, side, side);
             RegionSetRect(footprint, 0, 0, side, side);
         }
-        RemarkAroundRegion(render, slot, slot.map.get(), region, &pixels);
+        RemarkAroundRegion(render, slot, slot.map.get(), slot.idPlane.get(), region, &pixels);
         // Next frame restores where the parts are now.
         RegionCopy(region, footprint);
     }
@@ -365,8 +562,9 @@ void UpdateBackgroundLightMaps(QRender& render, const std::int32_t* moving,
             RegionSetRect(footprint, 0, 0, side, side);
         }
         render.CopyLightBuffersInRegion(i, footprint, 1);
-        RemarkAroundRegion(render, slot, slot.map.get(), footprint, nullptr);
-        RemarkAroundRegion(render, slot, slot.mapBackupA.get(), footprint, &pixels);
+        RemarkAroundRegion(render, slot, slot.map.get(), slot.idPlane.get(), footprint, nullptr);
+        RemarkAroundRegion(render, slot, slot.mapBackupA.get(), slot.idPlaneBackupA.get(),
+                           footprint, &pixels);
     }
     pixels.Collect(dependents);
 }

@@ -24,6 +24,44 @@
 
 #include <cstdint>
 
+// Fixed-point stepping. A pixel at view-plane coordinates (X, Y) (the pixel centre minus the
+// frame centre) with depth word w shows the point (S / w) (X, Y, f), S the depth scale and f
+// the focal length. Multiplied through by w, the column and the row of the block its shadow
+// test reads are the quotients Nu / Nd and Nv / Nd of three forms linear in X, Y and w, each
+// S a - w b, which only the depth term keeps from stepping along a row by constant amounts.
+// They are held in 32-bit integers scaled by one common factor: the numerators by 2^-K / m
+// so that they stay below 2^31 over the whole frame (m the mantissa of the light's coordinate
+// along the face's depth axis, Ld = m 2^eL), the denominator likewise with the depth word
+// shifted right by B and the sum by A = K - B - eL. The depth term of a numerator is
+// (k w) >> 31 with k = b 2^(31 - K) / m, formed from the halves of k and w.
+struct ShadowStepping {
+    bool isStepped = false;  // false: the light has no map view; its tests are lit
+    std::int32_t side = 0;
+    // At the chunk's current pixel: the numerators without their depth terms, and the
+    // denominator's depth-free part before the shift A; and their steps from pixel to pixel.
+    std::int64_t u = 0, v = 0, denominator = 0;
+    std::int32_t uStep = 0, vStep = 0, denominatorStep = 0;
+    std::int32_t columnDepth = 0, rowDepth = 0;  // depth coefficients, units of 2^-31
+    std::int32_t shiftA = 0, shiftB = 0;
+    std::int32_t frontSign = 1;  // the sign of the denominator for a point before the face
+    // u, v and the denominator at X = 0 and Y = 0, and their changes per unit of X and of Y,
+    // from which a chunk's first pixel is set (StartShadowChunk).
+    double start[3]{}, perX[3]{}, perY[3]{};
+};
+
+// The stepping of shadow light light for the current level, its depth scale and the light's
+// map view (SetupLightView).
+ShadowStepping SetupShadowStepping(const QRender& render, std::int32_t light);
+
+// Sets the stepping to the pixel at view-plane coordinates (X, Y).
+void StartShadowChunk(ShadowStepping& stepping, double x, double y);
+
+// The map cell (column, row) whose 2x2 block the shadow test of the current pixel, of depth
+// word w, reads, then advances to the next pixel of the row. False when the point lies behind
+// the face or the block leaves the map (the point is lit).
+bool StepShadowCell(ShadowStepping& stepping, std::int32_t w, std::int32_t& column,
+                    std::int32_t& row);
+
 // Tests the covered pixels of region (current level pixels, held to the level) in sample
 // buffer buffer (0..3; nothing when it is missing) against every shadow light's working map
 // (backup A with useBackupMaps) and sets the upper half of their light masks; with

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -27,8 +28,11 @@ TEST(LightMap, FrustumSlopesTouchTheSphere) {
         double a, b, r;
         bool isNarrow;
     };
-    const Case cases[] = {{10, 0, 1, true}, {10, 3, 2, true}, {5, -4, 1.5, true},
-                          {1, 0, 2, false}, {1, 0.5, 0.9, false}};
+    const Case cases[] = {{10, 0, 1, true},
+                          {10, 3, 2, true},
+                          {5, -4, 1.5, true},
+                          {1, 0, 2, false},
+                          {1, 0.5, 0.9, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.a) + " " + std::to_string(c.b) + " " + std::to_string(c.r));
         double upper = 0, lower = 0;
@@ -87,16 +91,36 @@ TEST(LightMap, ShadowTestReadsFlatCellsAndProbesTheOthers) {
         bool isCellRead;
     };
     const Case cases[] = {
-        {"flat cell with the point's id", {0.01, 0.01, 20}, wallId, wallId | LightMapFlat, true,
+        {"flat cell with the point's id",
+         {0.01, 0.01, 20},
+         wallId,
+         wallId | LightMapFlat,
+         true,
          true},
-        {"flat cell with another id, no probe", {0.01, 0.01, 20}, wallId,
-         sphereId | LightMapFlat, false, true},
-        {"boundary cell, the probe meets the sphere nearer", {0.01, 0.01, 20}, wallId, sphereId,
-         false, true},
-        {"boundary cell, the point before the sphere", {0.01, 0.01, 5}, wallId, sphereId, true,
+        {"flat cell with another id, no probe",
+         {0.01, 0.01, 20},
+         wallId,
+         sphereId | LightMapFlat,
+         false,
          true},
-        {"boundary cell, the probe hits the point's own surface", {0.0, 0.0, 9.0}, sphereId,
-         sphereId, true, true},
+        {"boundary cell, the probe meets the sphere nearer",
+         {0.01, 0.01, 20},
+         wallId,
+         sphereId,
+         false,
+         true},
+        {"boundary cell, the point before the sphere",
+         {0.01, 0.01, 5},
+         wallId,
+         sphereId,
+         true,
+         true},
+        {"boundary cell, the probe hits the point's own surface",
+         {0.0, 0.0, 9.0},
+         sphereId,
+         sphereId,
+         true,
+         true},
         {"last column", {7.0, 0.01, 20}, wallId, sphereId | LightMapFlat, true, false},
         {"last row", {0.01, 7.0, 20}, wallId, sphereId | LightMapFlat, true, false},
         {"left of the map", {-9.0, 0.01, 20}, wallId, sphereId | LightMapFlat, true, false},
@@ -164,31 +188,131 @@ TEST(LightMap, FlatMarksNeedTheWholeBlock) {
     }
 }
 
+TEST(LightMap, WithTwoSamplesFlatCellsKeepTheirSurfaceInFrontOfTheSecond) {
+    // One surface first everywhere; the second plane holds another one behind it, and the
+    // first plane's depth falls by 10 a cell (a slope of 11 with the one added).
+    struct Case {
+        const char* what;
+        std::int32_t secondDepth;
+        std::uint32_t secondId;
+        bool isFlat;
+    };
+    const Case cases[] = {
+        {"far behind", 200, 34, true},
+        {"nothing behind", 0, 0, true},
+        {"closer than the slopes", 960, 34, false},
+        {"just far enough", 1000 - 70 - 12, 34, true},
+        {"the gap one short", 1000 - 70 - 11, 34, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HandMap hand;
+        QRender& render = hand.render;
+        ASSERT_EQ(render.SetSamplesPerPixel(2), RenderSizeOk);
+        RenderLightSlot& slot = render.LightSlot(0);
+        ASSERT_TRUE(IsTwoSampleMap(render, slot));
+        LightMapCell* second = slot.map.get() + 64;
+        for (std::int32_t row = 0; row < 8; ++row) {
+            for (std::int32_t column = 0; column < 8; ++column) {
+                hand.Cell(column, row) = LightMapCell{33, 1000 - 10 * column};
+                second[row * 8 + column] = LightMapCell{c.secondId, c.secondDepth};
+            }
+        }
+        FillTileSlopes(8, RegionRect{0, 0, 8, 8}, slot.map.get(), slot.idPlane.get());
+        EXPECT_EQ(slot.idPlane.get()[9], 11u);
+        EXPECT_EQ(slot.idPlane.get()[64 + 9], c.secondId == 0 ? 0u : 1u);
+        SpanRegion region;
+        RegionSetRect(region, 0, 0, 8, 8);
+        MarkLightMapFlat(render, slot, slot.map.get(), slot.idPlane.get(), region);
+        // The block at column 6 reaches depth 1000 - 70.
+        EXPECT_EQ((hand.Cell(6, 3).id & LightMapFlat) != 0, c.isFlat);
+        EXPECT_EQ(hand.Cell(7, 3).id & LightMapFlat, 0u);
+    }
+    // A slope too large to add up keeps the tile's cells from being flat.
+    HandMap hand;
+    ASSERT_EQ(hand.render.SetSamplesPerPixel(2), RenderSizeOk);
+    RenderLightSlot& slot = hand.render.LightSlot(0);
+    for (std::int32_t i = 0; i < 64; ++i) {
+        slot.map.get()[i] = LightMapCell{33, i % 2 == 0 ? 0x7FFFFFFF : 1};
+    }
+    FillTileSlopes(8, RegionRect{2, 2, 3, 3}, slot.map.get(), slot.idPlane.get());
+    EXPECT_EQ(slot.idPlane.get()[0], LightSlopeUnusable);
+    SpanRegion region;
+    RegionSetRect(region, 0, 0, 8, 8);
+    MarkFlatLightCellsByDepth(8, region, slot.map.get(), slot.idPlane.get());
+    for (std::int32_t i = 0; i < 64; ++i) EXPECT_EQ(slot.map.get()[i].id & LightMapFlat, 0u);
+}
+
+TEST(LightMap, WithTwoSamplesTheShadowTestProbesThePartsBehind) {
+    // The block shows a part the light has no record of first; the sphere behind it, in the
+    // second plane, stands before the point: shadowed only when the second hits are probed.
+    HandMap hand;
+    ASSERT_EQ(hand.render.SetSamplesPerPixel(2), RenderSizeOk);
+    LightMapCell* map = hand.render.LightSlot(0).map.get();
+    for (std::int32_t i = 0; i < 64; ++i) {
+        map[i] = LightMapCell{PixelIdOf(7, 2), 1000};
+        map[64 + i] = LightMapCell{PixelIdOf(0, 0), 100};
+    }
+    std::int32_t cell = -1;
+    EXPECT_FALSE(IsLitByLight(hand.render, PixelIdOf(7, 3), 0, false, Vec3{0.01, 0.01, 20}, cell));
+    EXPECT_GE(cell, 0);
+}
+
 // A sphere over a receiving box face, lit by one light, with the face the test expects.
 struct SphereOverPlane {
     const char* what;
-    Solid receiver;   // a box; its face towards the light receives the shadow
+    Solid receiver;  // a box; its face towards the light receives the shadow
     Solid sphere;
     Vec3 light;
     std::int32_t axisCode;
 };
 
 const SphereOverPlane Scenes[] = {
-    {"z-: wall behind", {true, {0, 0, 16}, {20, 20, 0.5}}, {false, {0.5, 0.3, 11}, {1, 0, 0}},
-     {1.5, -0.5, 4}, 0},
-    {"z+: light behind the sphere", {true, {0, 2.5, 10}, {20, 0.5, 20}},
-     {false, {0, 1.2, 10}, {0.5, 0, 0}}, {0.5, -0.5, 18}, 1},
-    {"x-: wall at the right", {true, {3.5, 0, 12}, {0.5, 20, 20}},
-     {false, {1.7, 0, 12}, {1.0, 0, 0}}, {-4, 0.5, 11}, 2},
-    {"x+: wall at the left", {true, {-3.5, 0, 12}, {0.5, 20, 20}},
-     {false, {-1.7, 0, 12}, {1.0, 0, 0}}, {4, 0.5, 11}, 3},
-    {"y-: floor", {true, {0, 3.5, 7}, {20, 0.5, 20}}, {false, {0.3, 2, 7}, {0.8, 0, 0}},
-     {0.8, -3, 6.5}, 4},
-    {"y+: ceiling", {true, {0, -3.5, 7}, {20, 0.5, 20}}, {false, {0.3, -2, 7}, {0.8, 0, 0}},
-     {0.8, 3, 6.5}, 5},
-    {"off-axis over the floor", {true, {0, 3.5, 7}, {20, 0.5, 20}},
-     {false, {0.3, 2, 7}, {0.8, 0, 0}}, {-3, -2, 2.5}, 0},
+    {"z-: wall behind",
+     {true, {0, 0, 16}, {20, 20, 0.5}},
+     {false, {0.5, 0.3, 11}, {1, 0, 0}},
+     {1.5, -0.5, 4},
+     0},
+    {"z+: light behind the sphere",
+     {true, {0, 2.5, 10}, {20, 0.5, 20}},
+     {false, {0, 1.2, 10}, {0.5, 0, 0}},
+     {0.5, -0.5, 18},
+     1},
+    {"x-: wall at the right",
+     {true, {3.5, 0, 12}, {0.5, 20, 20}},
+     {false, {1.7, 0, 12}, {1.0, 0, 0}},
+     {-4, 0.5, 11},
+     2},
+    {"x+: wall at the left",
+     {true, {-3.5, 0, 12}, {0.5, 20, 20}},
+     {false, {-1.7, 0, 12}, {1.0, 0, 0}},
+     {4, 0.5, 11},
+     3},
+    {"y-: floor",
+     {true, {0, 3.5, 7}, {20, 0.5, 20}},
+     {false, {0.3, 2, 7}, {0.8, 0, 0}},
+     {0.8, -3, 6.5},
+     4},
+    {"y+: ceiling",
+     {true, {0, -3.5, 7}, {20, 0.5, 20}},
+     {false, {0.3, -2, 7}, {0.8, 0, 0}},
+     {0.8, 3, 6.5},
+     5},
+    {"off-axis over the floor",
+     {true, {0, 3.5, 7}, {20, 0.5, 20}},
+     {false, {0.3, 2, 7}, {0.8, 0, 0}},
+     {-3, -2, 2.5},
+     0},
 };
+
+// Every scene with one and with two samples per pixel.
+std::vector<std::pair<SphereOverPlane, std::int32_t>> ScenesAndSamples() {
+    std::vector<std::pair<SphereOverPlane, std::int32_t>> all;
+    for (const std::int32_t samples : {1, 2}) {
+        for (const SphereOverPlane& s : Scenes) all.emplace_back(s, samples);
+    }
+    return all;
+}
 
 // The scene's geometry, built first so that the frame can load its parts.
 struct SceneParts {
@@ -199,10 +323,11 @@ struct SceneParts {
     SceneGeometry geometry;
 };
 
-// Renders the scene whole and hands back the frame.
+// Renders the scene whole, with the given samples per pixel, and hands back the frame.
 struct RenderedScene : SceneParts {
-    explicit RenderedScene(const SphereOverPlane& s)
+    RenderedScene(const SphereOverPlane& s, std::int32_t samples)
         : SceneParts(s), frame(geometry, Width, Height, {Light{s.light}}, s.sphere.centre, 6.0) {
+        frame.ok = frame.ok && frame.render.SetSamplesPerPixel(samples) == RenderSizeOk;
         frame.render.RenderFrame(nullptr, false, nullptr, 0);
     }
     ShadowFrame frame;
@@ -232,9 +357,9 @@ std::vector<bool> Band(const StateMap& states) {
 }
 
 TEST(LightMap, SphereOverPlaneCastsTheAnalyticShadowOnEveryFace) {
-    for (const SphereOverPlane& scene : Scenes) {
-        SCOPED_TRACE(scene.what);
-        RenderedScene rendered(scene);
+    for (const auto& [scene, samples] : ScenesAndSamples()) {
+        SCOPED_TRACE(std::string(scene.what) + ", samples " + std::to_string(samples));
+        RenderedScene rendered(scene, samples);
         QRender& render = rendered.frame.render;
         ASSERT_TRUE(rendered.frame.ok);
         EXPECT_EQ(render.LightSlot(0).axisCode, scene.axisCode);
@@ -248,8 +373,8 @@ TEST(LightMap, SphereOverPlaneCastsTheAnalyticShadowOnEveryFace) {
         for (std::int32_t y = 0; y < Height; ++y) {
             for (std::int32_t x = 0; x < Width; ++x) {
                 const Vec3 ray = rendered.frame.Ray(x, y);
-                if (shadow_scene::SegmentEntry(ball, Vec3{}, Vec3{ray.x * 100, ray.y * 100,
-                                                                  ray.z * 100}) < 1.0) {
+                if (shadow_scene::SegmentEntry(ball, Vec3{},
+                                               Vec3{ray.x * 100, ray.y * 100, ray.z * 100}) < 1.0) {
                     continue;  // the sphere hides the receiver
                 }
                 const double t = shadow_scene::SegmentEntry(
@@ -282,6 +407,57 @@ TEST(LightMap, SphereOverPlaneCastsTheAnalyticShadowOnEveryFace) {
     }
 }
 
+TEST(LightMap, SteppedCellsAreTheProjectedOnes) {
+    // Each covered pixel's stepped block against the point's projection in doubles, along
+    // whole rows (the chunks of the shadow pass), on every face.
+    for (const SphereOverPlane& scene : Scenes) {
+        SCOPED_TRACE(scene.what);
+        RenderedScene rendered(scene, 1);
+        const QRender& render = rendered.frame.render;
+        const RenderLightSlot& slot = render.LightSlot(0);
+        const RenderLevel& level = render.Level();
+        ShadowStepping stepping = SetupShadowStepping(render, 0);
+        ASSERT_TRUE(stepping.isStepped);
+        std::int32_t compared = 0;
+        for (std::int32_t y = 0; y < Height; ++y) {
+            StartShadowChunk(stepping, 0.5 - level.centreX, y + 0.5 - level.centreY);
+            for (std::int32_t x = 0; x < Width; ++x) {
+                const SampleCell& cell =
+                    render.SampleBuffer(0)[static_cast<std::size_t>((y + 1) * (Width + 2) + x + 1)];
+                std::int32_t column = -1, row = -1;
+                const bool isOnMap = StepShadowCell(stepping, cell.depth, column, row);
+                if (cell.depth <= 0) continue;
+                const double z = level.focal * render.depthScale / cell.depth;
+                const Vec3 p{(x - level.centreX + 0.5) / level.focal * z - slot.position.x,
+                             (y - level.centreY + 0.5) / level.focal * z - slot.position.y,
+                             z - slot.position.z};
+                const auto& r = slot.lightFromView;
+                const double lx = r[0] * p.x + r[1] * p.y + r[2] * p.z;
+                const double ly = r[3] * p.x + r[4] * p.y + r[5] * p.z;
+                const double lz = r[6] * p.x + r[7] * p.y + r[8] * p.z;
+                if (!(lz > 0.0)) {  // behind the face: lit without a cell
+                    ASSERT_FALSE(isOnMap) << x << ", " << y;
+                    continue;
+                }
+                const double u = slot.mapScale * lx / lz + slot.mapU - 0.5;
+                const double v = slot.mapScale * ly / lz + slot.mapV - 0.5;
+                // Points within a thousandth of a cell of a cell border may go either way.
+                const auto isNearBorder = [](double c) {
+                    return std::fabs(c - std::round(c)) < 1e-3;
+                };
+                if (isNearBorder(u) || isNearBorder(v)) continue;
+                const double last = render.LightMapSide() - 1;
+                ASSERT_EQ(isOnMap, u >= 0 && v >= 0 && u < last && v < last) << x << ", " << y;
+                if (!isOnMap) continue;
+                ASSERT_EQ(column, static_cast<std::int32_t>(std::floor(u))) << x << ", " << y;
+                ASSERT_EQ(row, static_cast<std::int32_t>(std::floor(v))) << x << ", " << y;
+                ++compared;
+            }
+        }
+        EXPECT_GT(compared, 3000);
+    }
+}
+
 TEST(LightMap, ShadowRaysAgreeWithTheShadowTestAwayFromEdges) {
     // Every scene, and one with a second sphere and two lights.
     std::vector<std::pair<std::vector<Solid>, std::vector<Light>>> scenes;
@@ -290,13 +466,15 @@ TEST(LightMap, ShadowRaysAgreeWithTheShadowTestAwayFromEdges) {
                        {false, {0.3, 2, 7}, {0.8, 0, 0}},
                        {true, {-1.5, 2.2, 6}, {0.4, 0.4, 0.4}}},
                       {{{0.8, -3, 6.5}}, {{-3, -2, 2.5}}}});
-    for (std::size_t n = 0; n < scenes.size(); ++n) {
-        SCOPED_TRACE(n);
-        const auto& [solids, lights] = scenes[n];
+    for (std::size_t n = 0; n < 2 * scenes.size(); ++n) {
+        const std::int32_t samples = n < scenes.size() ? 1 : 2;
+        SCOPED_TRACE(std::to_string(n % scenes.size()) + ", samples " + std::to_string(samples));
+        const auto& [solids, lights] = scenes[n % scenes.size()];
         SceneGeometry geometry;
         shadow_scene::MakeGeometry(geometry, solids);
         ShadowFrame frame(geometry, Width, Height, lights, solids[1].centre, 6.0);
         ASSERT_TRUE(frame.ok);
+        ASSERT_EQ(frame.render.SetSamplesPerPixel(samples), RenderSizeOk);
         frame.render.RenderFrame(nullptr, false, nullptr, 0);
         for (std::size_t i = 0; i < lights.size(); ++i) {
             SCOPED_TRACE(i);
@@ -308,7 +486,8 @@ TEST(LightMap, ShadowRaysAgreeWithTheShadowTestAwayFromEdges) {
                 for (std::int32_t x = 0; x < Width; ++x) {
                     std::uint32_t mask = 0;
                     double depth = 0;
-                    const std::uint32_t word = frame.render.QueryPixel(x, y, &mask, &depth, 0, nullptr);
+                    const std::uint32_t word =
+                        frame.render.QueryPixel(x, y, &mask, &depth, 0, nullptr);
                     const std::size_t at = static_cast<std::size_t>(y * Width + x);
                     // Edges between surfaces count as a state of their own.
                     rays[at] = -2 - static_cast<int>(word & PixelIdMask);

@@ -27,10 +27,8 @@ constexpr std::int32_t Height = 120;
 
 // A floor with a box and a sphere standing on it, and two spheres (parts 3 and 4) that move.
 const std::vector<Solid> StartSolids{
-    {true, {0, 3.5, 8}, {20, 0.5, 20}, 0xA0A0A0},
-    {false, {1.5, 2.2, 8}, {0.8, 0, 0}, 0xC04040},
-    {true, {-2, 2.5, 9}, {0.5, 0.5, 0.5}, 0x40C040},
-    {false, {-2.5, 1.2, 7}, {0.5, 0, 0}, 0x4040C0},
+    {true, {0, 3.5, 8}, {20, 0.5, 20}, 0xA0A0A0},    {false, {1.5, 2.2, 8}, {0.8, 0, 0}, 0xC04040},
+    {true, {-2, 2.5, 9}, {0.5, 0.5, 0.5}, 0x40C040}, {false, {-2.5, 1.2, 7}, {0.5, 0, 0}, 0x4040C0},
     {false, {2.5, 0.5, 6}, {0.4, 0, 0}, 0xC0C040},
 };
 
@@ -57,6 +55,7 @@ struct LightSetup {
     bool withDependents;
     double mapScale;
     bool withLayers = false;
+    std::int32_t samples = 1;
 };
 
 const LightSetup LightSetups[] = {
@@ -65,11 +64,15 @@ const LightSetup LightSetups[] = {
     {"one light, no lists", {{{1.5, -3, 5}}}, false, 2.0},
     {"lists that overflow their pool", {{{-4, -2, 9}}}, true, 0.25},
     {"two lights, light layers resolved", {{{1.5, -3, 5}}, {{-4, -2, 9}}}, true, 2.0, true},
+    {"two lights, two samples", {{{1.5, -3, 5}}, {{-4, -2, 9}}}, true, 2.0, false, 2},
 };
 
 std::unique_ptr<ShadowFrame> MakeFrame(SceneGeometry& geometry, const LightSetup& setup) {
-    return std::make_unique<ShadowFrame>(geometry, Width, Height, setup.lights, Vec3{0, 2, 8}, 5.0,
-                                         setup.withDependents, setup.mapScale, setup.withLayers);
+    auto frame =
+        std::make_unique<ShadowFrame>(geometry, Width, Height, setup.lights, Vec3{0, 2, 8}, 5.0,
+                                      setup.withDependents, setup.mapScale, setup.withLayers);
+    frame->ok = frame->ok && frame->render.SetSamplesPerPixel(setup.samples) == RenderSizeOk;
+    return frame;
 }
 
 // Same ids everywhere and colours within 2 a channel.
@@ -238,7 +241,8 @@ bool Differ(const ShadowFrame& a, const ShadowFrame& b, std::int32_t x, std::int
     const std::uint32_t pa = a.pixels[static_cast<std::size_t>(y * Width + x)];
     const std::uint32_t pb = b.pixels[static_cast<std::size_t>(y * Width + x)];
     for (int shift = 0; shift < 32; shift += 8) {
-        if (std::abs(static_cast<int>((pa >> shift) & 0xFF) - static_cast<int>((pb >> shift) & 0xFF)) > 1) {
+        if (std::abs(static_cast<int>((pa >> shift) & 0xFF) -
+                     static_cast<int>((pb >> shift) & 0xFF)) > 1) {
             return true;
         }
     }
@@ -435,7 +439,8 @@ TEST(ShadowPass, ASampleProbedAtAPixelCentreHasThePixelsLightMask) {
                 const std::int32_t nx = x + (k == 0) - (k == 1), ny = y + (k == 2) - (k == 3);
                 const std::uint32_t nearWord =
                     frame.render.QueryPixel(nx, ny, &nearMask, nullptr, 0, nullptr);
-                isInterior = isInterior && ((nearWord ^ word) & PixelIdMask) == 0 && nearMask == mask;
+                isInterior =
+                    isInterior && ((nearWord ^ word) & PixelIdMask) == 0 && nearMask == mask;
             }
             if (!isInterior) continue;
             const Vec3 ray = frame.Ray(x, y);
