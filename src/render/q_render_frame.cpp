@@ -305,9 +305,10 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
         RegionCombine(*shadowRegion, changeRegion, 1);
     }
     RegionClip(shadeRegion, 0, 0, level.width, level.height);
-    RenderPixelPass(*this, shadeRegion, SampleBuffer(buffer), frame, stride);
     // The first set's layers follow its picture.
     std::uint32_t* layers = isSecondSet ? nullptr : LayerPlanes();
+    RenderPixelPass(*this, shadeRegion, SampleBuffer(buffer), frame, stride, layers,
+                    extraPlaneWords);
     ShadeObjectSpansInto(*this, shadeRegion, SampleBuffer(buffer), frame, stride, layers,
                          extraPlaneWords);
 }
