@@ -1,6 +1,8 @@
 #include "render/edge_lines.h"
 
 #include "core/private_heap.h"
+#include "render/light_layer_resolve.h"
+#include "render/light_map.h"
 #include "render/q_render.h"
 #include "render/ray_probe.h"
 #include "render/span_shade.h"
@@ -46,6 +48,16 @@ Taylor2 Sqrt(const Taylor2& a) {
             a.xy * h - a.x * a.y * k,
             a.yy * h - a.y * a.y * k};
 }
+
+// Where the boundaries are looked for: the parts (in view space, or in a light's space), the
+// pixels per normalised unit (the focal length, or a light map's scale), and for shadow
+// boundaries the map-from-screen transform (row-major 2 x 2: map cells per screen pixel),
+// which carries the lines found in map cells onto the screen.
+struct EdgeSpace {
+    const RenderParts& parts;
+    double focal = 0.0;
+    const std::array<double, 4>* transform = nullptr;
+};
 
 // The conic s of a candidate about (x, y).
 Taylor2 ConicAt(const SurfaceCandidate& c, double x, double y) {
@@ -122,9 +134,10 @@ bool IsWithin(const Matrix4W& form, const Vec3& p, double tolerance) {
 // The boundary of candidates i and j through the normalised point (X, Y): visible when it lies
 // in front of the eye, within both parts (to a pixel) and no other candidate part covers it.
 // Writes its camera depth.
-bool TestEdgeVisibility(const QRender& render, std::span<const SurfaceCandidate> all,
-                        std::span<const std::int32_t> parts, const SurfaceCandidate& a,
-                        const SurfaceCandidate& b, double X, double Y, double& depth) {
+bool TestEdgeVisibility(const QRender& render, const EdgeSpace& space,
+                        std::span<const SurfaceCandidate> all, std::span<const std::int32_t> parts,
+                        const SurfaceCandidate& a, const SurfaceCandidate& b, double X, double Y,
+                        double& depth) {
     double w = 0.0;
     if (&a == &b) {
         w = -(a.centre[0] * X + a.centre[1] * Y + a.centre[2]);
@@ -145,7 +158,7 @@ bool TestEdgeVisibility(const QRender& render, std::span<const SurfaceCandidate>
     }
     if (!(w > 0.0)) return false;
     depth = 1.0 / w;
-    const double focal = render.Level().focal;
+    const double focal = space.focal;
     const Vec3 p{X * depth, Y * depth, depth};
     // Within a pixel and a half of the other surfaces of its parts: the lines only cut the
     // footprint, the probes decide what is seen, so a line kept a little past a corner costs
@@ -154,7 +167,7 @@ bool TestEdgeVisibility(const QRender& render, std::span<const SurfaceCandidate>
     for (const SurfaceCandidate& c : all) {
         if (c.part != a.part && c.part != b.part) continue;
         if (c.id == a.id || c.id == b.id) continue;
-        if (!IsWithin(render.parts.Surfaces(c.part)[static_cast<std::size_t>(c.surface)], p,
+        if (!IsWithin(space.parts.Surfaces(c.part)[static_cast<std::size_t>(c.surface)], p,
                       tolerance)) {
             return false;
         }
@@ -163,7 +176,7 @@ bool TestEdgeVisibility(const QRender& render, std::span<const SurfaceCandidate>
     for (const std::int32_t part : parts) {
         if (part == a.part || part == b.part) continue;
         RayHit hit;
-        if (!ProbeRay(render.parts.Surfaces(part), part, X, Y, groups, hit)) continue;
+        if (!ProbeRay(space.parts.Surfaces(part), part, X, Y, groups, hit)) continue;
         const auto group = static_cast<std::uint16_t>(groups.Of(hit.id) & 0x7FFF);
         if (group != 0 && (group == a.group || group == b.group)) {
             const std::uint32_t own = group == a.group ? a.id : b.id;
@@ -176,36 +189,60 @@ bool TestEdgeVisibility(const QRender& render, std::span<const SurfaceCandidate>
 }
 
 // Appends the lines of the conic t (normalised units about (x, y)) that are seen.
-void AddConicLines(const QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
-                   const SurfaceCandidate& a, const SurfaceCandidate& b, const Taylor2& t, double x,
-                   double y) {
-    const double f = render.Level().focal;
+void AddConicLines(const QRender& render, const EdgeSpace& space, EdgeScratch& scratch,
+                   std::span<const std::int32_t> parts, const SurfaceCandidate& a,
+                   const SurfaceCandidate& b, const Taylor2& t, double x, double y) {
+    const double f = space.focal;
+    double A = 0.5 * t.xx, B = 0.5 * t.xy, C = 0.5 * t.yy;
+    double D = 0.5 * f * t.x, E = 0.5 * f * t.y;
+    if (space.transform != nullptr) {
+        // Map cells m = M s for screen pixels s: the quadratic block becomes M^T Q M and the
+        // linear terms M^T (D, E).
+        const auto& m = *space.transform;
+        const double qa = A * m[0] + B * m[2], qb = A * m[1] + B * m[3];
+        const double qc = B * m[0] + C * m[2], qd = B * m[1] + C * m[3];
+        A = m[0] * qa + m[2] * qc;
+        B = m[0] * qb + m[2] * qd;
+        C = m[1] * qb + m[3] * qd;
+        const double d = D * m[0] + E * m[2];
+        E = D * m[1] + E * m[3];
+        D = d;
+    }
     EdgeLineFit fits[2];
-    const std::int32_t n = ReduceConicToLines(0.5 * t.xx, 0.5 * t.xy, 0.5 * t.yy, 0.5 * f * t.x,
-                                              0.5 * f * t.y, f * f * t.v, EdgeFilterRadius, fits);
+    const std::int32_t n = ReduceConicToLines(A, B, C, D, E, f * f * t.v, EdgeFilterRadius, fits);
     for (std::int32_t k = 0; k < n; ++k) {
         const EdgeLineFit& fit = fits[k];
-        const double X = x + fit.d * fit.a / f;
-        const double Y = y + fit.d * fit.b / f;
+        double sx = fit.d * fit.a, sy = fit.d * fit.b;
+        if (space.transform != nullptr) {
+            const auto& m = *space.transform;
+            const double mx = m[0] * sx + m[1] * sy;
+            sy = m[2] * sx + m[3] * sy;
+            sx = mx;
+        }
+        const double X = x + sx / f;
+        const double Y = y + sy / f;
         double depth = 0.0;
-        if (!TestEdgeVisibility(render, scratch.candidates, parts, a, b, X, Y, depth)) continue;
+        if (!TestEdgeVisibility(render, space, scratch.candidates, parts, a, b, X, Y, depth)) {
+            continue;
+        }
         EdgeLine line;
         line.depth = depth;
         line.distance = std::fabs(fit.d);
         line.a = fit.a;
         line.b = fit.b;
         line.d = fit.d;
-        line.kind = 0;
+        line.kind = space.transform != nullptr ? 1 : 0;
         line.surfaceA = a.id;
         line.surfaceB = b.id;
         scratch.lines.push_back(line);
     }
 }
 
-void AddPairLines(const QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
-                  const SurfaceCandidate& a, const SurfaceCandidate& b, double x, double y) {
+void AddPairLines(const QRender& render, const EdgeSpace& space, EdgeScratch& scratch,
+                  std::span<const std::int32_t> parts, const SurfaceCandidate& a,
+                  const SurfaceCandidate& b, double x, double y) {
     if (&a == &b) {
-        if (!a.isPlane) AddConicLines(render, scratch, parts, a, a, ConicAt(a, x, y), x, y);
+        if (!a.isPlane) AddConicLines(render, space, scratch, parts, a, a, ConicAt(a, x, y), x, y);
         return;
     }
     if (a.group != 0 && a.group == b.group) return;
@@ -217,12 +254,12 @@ void AddPairLines(const QRender& render, EdgeScratch& scratch, std::span<const s
     l.x = d1;
     l.y = d2;
     if (a.isPlane && b.isPlane) {
-        AddConicLines(render, scratch, parts, a, b, l, x, y);
+        AddConicLines(render, space, scratch, parts, a, b, l, x, y);
         return;
     }
     if (a.isPlane || b.isPlane) {
         const SurfaceCandidate& quadric = a.isPlane ? b : a;
-        AddConicLines(render, scratch, parts, a, b, ConicAt(quadric, x, y) - l * l, x, y);
+        AddConicLines(render, space, scratch, parts, a, b, ConicAt(quadric, x, y) - l * l, x, y);
         return;
     }
     const Taylor2 si = ConicAt(a, x, y);
@@ -231,7 +268,7 @@ void AddPairLines(const QRender& render, EdgeScratch& scratch, std::span<const s
     const Taylor2 v = si - sj;
     const Taylor2 l2 = l * l;
     const Taylor2 psi = 2.0 * s - l2;
-    const double f = render.Level().focal;
+    const double f = space.focal;
     const double r = EdgeFilterRadius;
     const double h11 = 0.5 * psi.xx, h12 = 0.5 * psi.xy, h22 = 0.5 * psi.yy;
     const double g1 = 0.5 * psi.x, g2 = 0.5 * psi.y;
@@ -243,19 +280,40 @@ void AddPairLines(const QRender& render, EdgeScratch& scratch, std::span<const s
                             2.0 * r * f * std::sqrt(g1 * g1 + g2 * g2);
     if (isSplit) {
         const Taylor2 lRoot = l * Sqrt(psi);
-        AddConicLines(render, scratch, parts, a, b, v - lRoot, x, y);
-        AddConicLines(render, scratch, parts, a, b, v + lRoot, x, y);
+        AddConicLines(render, space, scratch, parts, a, b, v - lRoot, x, y);
+        AddConicLines(render, space, scratch, parts, a, b, v + lRoot, x, y);
     } else {
-        AddConicLines(render, scratch, parts, a, b, v * v - l2 * psi, x, y);
+        AddConicLines(render, space, scratch, parts, a, b, v * v - l2 * psi, x, y);
     }
 }
 
-// The light bits of surface id seen at depth along (x, y, 1): those of a cell nearby that
-// shows the same surface, else whether the point faces each light, as the casting pass sets
-// them where no shadow map says otherwise.
-std::uint32_t EdgeLightMask(const QRender& render, const SampleCell* cells, std::size_t cellIndex,
-                            std::uint32_t id, double x, double y, double depth) {
-    if (cells != nullptr) {
+// The gradient of surface id (view space) at p; false when the id names no surface.
+bool SurfaceGradient(const QRender& render, std::uint32_t id, const Vec3& p, Vec3& g) {
+    const std::int32_t part = PixelPartIndex(id);
+    if (part < 0 || part >= render.parts.Count()) return false;
+    const auto surfaces = render.parts.Surfaces(part);
+    const auto surface = static_cast<std::size_t>(PixelSurface(id));
+    if (surface >= surfaces.size()) return false;
+    const auto& e = surfaces[surface].m;
+    g = Vec3{e[1], e[2], e[3]};
+    if (!IsPlaneForm(surfaces[surface])) {
+        g.x += e[5] * p.x + e[6] * p.y + e[7] * p.z;
+        g.y += e[6] * p.x + e[10] * p.y + e[11] * p.z;
+        g.z += e[7] * p.x + e[11] * p.y + e[15] * p.z;
+    }
+    return true;
+}
+
+// The light bits of surface id seen at depth along (x, y, 1). With shadows, worked out at the
+// point: each light the surface faces sets its evaluate bit, and its lit bit too when it has
+// no map or its shadow test finds the point lit, so each piece of a pixel that a shadow edge
+// crosses is lit or shadowed as it is. Without, those of a cell nearby that shows the same
+// surface, else whether the point faces each light, as the casting pass sets them.
+std::uint32_t EdgeLightMask(const QRender& render, const EdgeScratch& scratch,
+                            const SampleCell* cells, std::size_t cellIndex, std::uint32_t id,
+                            double x, double y, double depth) {
+    const bool hasShadows = ShadowsActive(render);
+    if (cells != nullptr && !hasShadows) {
         const std::ptrdiff_t w = render.Level().cellStride;
         const std::ptrdiff_t offsets[5] = {0, 1, -1, w, -w};
         for (std::int32_t s = 0; s < render.SamplesPerPixel(); ++s) {
@@ -266,32 +324,28 @@ std::uint32_t EdgeLightMask(const QRender& render, const SampleCell* cells, std:
             }
         }
     }
-    const std::int32_t part = PixelPartIndex(id);
-    const auto surfaces = render.parts.Surfaces(part);
-    const auto surface = static_cast<std::size_t>(PixelSurface(id));
-    if (surface >= surfaces.size()) return 0;
-    const auto& e = surfaces[surface].m;
     const Vec3 p{x * depth, y * depth, depth};
-    Vec3 g{e[1], e[2], e[3]};
-    if (!IsPlaneForm(surfaces[surface])) {
-        g.x += e[5] * p.x + e[6] * p.y + e[7] * p.z;
-        g.y += e[6] * p.x + e[10] * p.y + e[11] * p.z;
-        g.z += e[7] * p.x + e[11] * p.y + e[15] * p.z;
-    }
+    Vec3 g;
+    if (!SurfaceGradient(render, id, p, g)) return 0;
     std::uint32_t bits = 0;
     for (std::int32_t i = 0; i < render.LightCount(); ++i) {
         const Vec3& l = render.LightSlot(i).position;
-        if ((p.x - l.x) * g.x + (p.y - l.y) * g.y + (p.z - l.z) * g.z <= 0.0) {
-            bits |= 0x80008000u >> i;
+        const Vec3 d{p.x - l.x, p.y - l.y, p.z - l.z};
+        if (d.x * g.x + d.y * g.y + d.z * g.z > 0.0) continue;
+        bits |= 0x8000u >> i;
+        std::int32_t cell = -1;
+        if (!hasShadows || i >= render.ShadowLightCount() ||
+            IsLitByLight(render, id, i, scratch.useBackupMaps, d, cell)) {
+            bits |= 0x80000000u >> i;
         }
     }
     return bits;
 }
 
-// Shades one piece's midpoint: what the probe saw there.
-ShadedValue ShadePiece(QRender& render, const EdgePiece& piece, const SampleCell* cells,
-                       std::size_t cellIndex, double x, double y, std::int32_t column,
-                       std::int32_t row) {
+// Shades one piece's midpoint: what the probe saw there; with layers, also its layer values.
+ShadedValue ShadePiece(QRender& render, const EdgeScratch& scratch, const EdgePiece& piece,
+                       const SampleCell* cells, std::size_t cellIndex, double x, double y,
+                       std::int32_t column, std::int32_t row, SampleLayers* layers) {
     const RenderLevel& level = render.Level();
     SampleCell cell;
     if (piece.id != 0 && piece.depth < 1e99) {
@@ -299,8 +353,10 @@ ShadedValue ShadePiece(QRender& render, const EdgePiece& piece, const SampleCell
         const double word = level.focal * render.depthScale / piece.depth;
         cell.depth = word >= 2147483647.0 ? 2147483647 : static_cast<std::int32_t>(word);
         if (cell.depth <= 0) cell.depth = 1;
-        cell.lightMask = EdgeLightMask(render, cells, cellIndex, piece.id, x, y, piece.depth);
+        cell.lightMask =
+            EdgeLightMask(render, scratch, cells, cellIndex, piece.id, x, y, piece.depth);
     }
+    if (layers != nullptr) return ShadeSamplePointLayers(render, cell, x, y, column, row, *layers);
     return ShadeSamplePoint(render, cell, x, y, column, row);
 }
 
@@ -360,13 +416,16 @@ std::int32_t ReduceConicToLines(double A, double B, double C, double D, double E
     return written;
 }
 
-void BuildEdgeCurves(const QRender& render, EdgeScratch& scratch,
-                     std::span<const std::int32_t> parts, double x, double y) {
+namespace {
+
+// BuildEdgeCurves in a given space: the candidates' surfaces come from space.parts.
+void BuildEdgeCurvesIn(const QRender& render, const EdgeSpace& space, EdgeScratch& scratch,
+                       std::span<const std::int32_t> parts, double x, double y) {
     const SurfaceGroups groups = GroupsOf(render);
     TranslateBadAlloc([&] {
         scratch.candidates.clear();
         for (const std::int32_t part : parts) {
-            const auto surfaces = render.parts.Surfaces(part);
+            const auto surfaces = space.parts.Surfaces(part);
             for (std::size_t s = 0; s < surfaces.size(); ++s) {
                 if (surfaces[s].m[0] == 0.0) continue;  // no inverse-depth form
                 scratch.candidates.push_back(
@@ -376,10 +435,161 @@ void BuildEdgeCurves(const QRender& render, EdgeScratch& scratch,
         const auto& all = scratch.candidates;
         for (std::size_t i = 0; i < all.size(); ++i) {
             for (std::size_t j = 0; j <= i; ++j) {
-                AddPairLines(render, scratch, parts, all[i], all[j], x, y);
+                AddPairLines(render, space, scratch, parts, all[i], all[j], x, y);
             }
         }
     });
+}
+
+// The surface point seen through the normalised point (x, y) of cell's surface: probed on its
+// part, or at the depth its depth word gives. False when the cell shows no surface.
+bool CellSurfacePoint(const QRender& render, const SampleCell& cell, double x, double y, Vec3& p) {
+    const std::int32_t part = PixelPartIndex(cell.pixel);
+    if (part < 0 || part >= render.parts.Count() || cell.depth <= 0) return false;
+    RayHit hit;
+    double depth = render.Level().focal * render.depthScale / cell.depth;
+    if (ProbeRay(render.parts.Surfaces(part), part, x, y, GroupsOf(render), hit) &&
+        (hit.id & PixelIdMask) == (cell.pixel & PixelIdMask)) {
+        depth = hit.depth;
+    }
+    p = Vec3{x * depth, y * depth, depth};
+    return true;
+}
+
+}  // namespace
+
+void BuildEdgeCurves(const QRender& render, EdgeScratch& scratch,
+                     std::span<const std::int32_t> parts, double x, double y) {
+    const EdgeSpace space{render.parts, render.Level().focal, nullptr};
+    BuildEdgeCurvesIn(render, space, scratch, parts, x, y);
+}
+
+void SurfaceDepthSlopes(const QRender& render, const SampleCell& cell, double x, double y,
+                        std::int32_t& slopeX, std::int32_t& slopeY) {
+    slopeX = 0;
+    slopeY = 0;
+    Vec3 p, g;
+    if (!CellSurfacePoint(render, cell, x, y, p) || !SurfaceGradient(render, cell.pixel, p, g)) {
+        return;
+    }
+    // Along the ray (x, y, 1) the surface's depth z changes by -z g_x / (g . (x, y, 1)) per unit
+    // of x; the depth word focal x scale / z by scale g_x / (z (g . (x, y, 1))) per pixel.
+    const double along = p.z * (g.x * x + g.y * y + g.z);
+    if (!(std::fabs(along) > 0.0)) return;
+    const auto clamped = [](double v) {
+        return static_cast<std::int32_t>(std::clamp(v, -2147483647.0, 2147483647.0));
+    };
+    slopeX = clamped(render.depthScale * g.x / along);
+    slopeY = clamped(render.depthScale * g.y / along);
+}
+
+void BuildShadowEdgeCurves(const QRender& render, EdgeScratch& scratch, std::uint32_t lightBits,
+                           const SampleCell& cell, double x, double y) {
+    Vec3 p, g;
+    if (!CellSurfacePoint(render, cell, x, y, p) || !SurfaceGradient(render, cell.pixel, p, g)) {
+        return;
+    }
+    const double along = g.x * x + g.y * y + g.z;
+    if (!(std::fabs(along) > 0.0)) return;
+    const double focal = render.Level().focal;
+    // The surface point's motion per screen pixel: along the ray's slope, with the depth
+    // following the surface.
+    const double dzx = -p.z * g.x / along, dzy = -p.z * g.y / along;
+    const Vec3 px{(p.z + dzx * x) / focal, dzx * y / focal, dzx / focal};
+    const Vec3 py{dzy * x / focal, (p.z + dzy * y) / focal, dzy / focal};
+    const std::int32_t side = render.LightMapSide();
+    const std::int32_t own = PixelPartIndex(cell.pixel);
+    auto& parts = scratch.shadowParts;
+    for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
+        if ((lightBits & (0x80000000u >> i)) == 0) continue;
+        const RenderLightSlot& slot = render.LightSlot(i);
+        const LightMapCell* map = scratch.useBackupMaps ? slot.mapBackupA.get() : slot.map.get();
+        if (map == nullptr || !slot.hasMapView) continue;
+        const Vec3 d{p.x - slot.position.x, p.y - slot.position.y, p.z - slot.position.z};
+        const double dg = d.x * g.x + d.y * g.y + d.z * g.z;
+        // Behind the surface, or so nearly along it that the map says nothing useful.
+        if (dg > 0.0) continue;
+        if (dg * dg <
+            0.0001 * (d.x * d.x + d.y * d.y + d.z * d.z) * (g.x * g.x + g.y * g.y + g.z * g.z)) {
+            continue;
+        }
+        const auto& r = slot.lightFromView;
+        const auto rows = [&r](const Vec3& v) {
+            return Vec3{r[0] * v.x + r[1] * v.y + r[2] * v.z, r[3] * v.x + r[4] * v.y + r[5] * v.z,
+                        r[6] * v.x + r[7] * v.y + r[8] * v.z};
+        };
+        const Vec3 l = rows(d);
+        if (!(l.z > 0.0)) continue;
+        const double u = l.x / l.z, v = l.y / l.z;
+        const Vec3 lx = rows(px), ly = rows(py);
+        const double s = slot.mapScale;
+        const std::array<double, 4> transform{
+            s * (lx.x - u * lx.z) / l.z, s * (ly.x - u * ly.z) / l.z, s * (lx.y - v * lx.z) / l.z,
+            s * (ly.y - v * ly.z) / l.z};
+        const double column = s * u + slot.mapU;
+        const double row = s * v + slot.mapV;
+
+        // The parts the map shows around the point, over the footprint and the neighbours'
+        // points carried onto the map (at most a few cells each way).
+        const double reachU =
+            std::min(1.9 * (std::fabs(transform[0]) + std::fabs(transform[1])), 6.0);
+        const double reachV =
+            std::min(1.9 * (std::fabs(transform[2]) + std::fabs(transform[3])), 6.0);
+        if (!(column > -reachU - 1.0 && column < side + reachU + 1.0 && row > -reachV - 1.0 &&
+              row < side + reachV + 1.0)) {
+            continue;
+        }
+        TranslateBadAlloc([&] {
+            parts.clear();
+            parts.push_back(own);
+            const auto c0 =
+                static_cast<std::int32_t>(std::max(std::floor(column - 0.5 - reachU), 0.0));
+            const auto c1 =
+                static_cast<std::int32_t>(std::min(std::floor(column + 0.5 + reachU), side - 1.0));
+            const auto r0 =
+                static_cast<std::int32_t>(std::max(std::floor(row - 0.5 - reachV), 0.0));
+            const auto r1 =
+                static_cast<std::int32_t>(std::min(std::floor(row + 0.5 + reachV), side - 1.0));
+            const std::size_t planeCells =
+                static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
+            for (std::int32_t sample = 0; sample < render.SamplesPerPixel(); ++sample) {
+                const LightMapCell* plane = map + planeCells * static_cast<std::size_t>(sample);
+                for (std::int32_t cr = r0; cr <= r1; ++cr) {
+                    for (std::int32_t cc = c0; cc <= c1; ++cc) {
+                        const std::uint32_t id =
+                            plane[static_cast<std::size_t>(cr) * static_cast<std::size_t>(side) +
+                                  static_cast<std::size_t>(cc)]
+                                .id &
+                            PixelIdMask;
+                        const std::int32_t part = PixelPartIndex(id);
+                        if (id == 0 || part >= slot.lightParts.Count()) continue;
+                        if (std::find(parts.begin(), parts.end(), part) == parts.end()) {
+                            parts.push_back(part);
+                        }
+                    }
+                }
+            }
+        });
+        if (own >= slot.lightParts.Count()) continue;
+        const EdgeSpace space{slot.lightParts, s, &transform};
+        BuildEdgeCurvesIn(render, space, scratch, parts, u, v);
+
+        // The map's borders: past them the shadow test answers lit.
+        const double borders[4] = {0.5 - column, side - 0.5 - column, 0.5 - row, side - 0.5 - row};
+        for (std::int32_t k = 0; k < 4; ++k) {
+            const double a = transform[k < 2 ? 0 : 2], b = transform[k < 2 ? 1 : 3];
+            const double n = std::sqrt(a * a + b * b);
+            if (!(n > 0.0) || !(std::fabs(borders[k]) < EdgeFilterRadius * n)) continue;
+            EdgeLine line;
+            line.depth = p.z;
+            line.a = a / n;
+            line.b = b / n;
+            line.d = borders[k] / n;
+            line.distance = std::fabs(line.d);
+            line.kind = 1;
+            TranslateBadAlloc([&] { scratch.lines.push_back(line); });
+        }
+    }
 }
 
 namespace {
@@ -483,7 +693,7 @@ void RegroupForOutlines(const QRender& render, EdgeScratch& scratch, double ux, 
 
 bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
                         const SampleCell* cells, std::uint32_t* out, double x, double y,
-                        std::int32_t column, std::int32_t row) {
+                        std::int32_t column, std::int32_t row, std::uint32_t* layerOut) {
     const RenderLevel& level = render.Level();
     const double focal = level.focal;
     const bool isOutlined = render.shade.drawStyle != 0;
@@ -545,6 +755,13 @@ bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const s
     const std::uint32_t outline = render.edges.outlineColour;
     double sum[3] = {0.0, 0.0, 0.0};
     double alpha = 0.0;
+    // With layers: the weighted sums of the pieces' base values and of each shadow light's
+    // change, on the same 8.8 scale.
+    const std::int32_t shadowLights =
+        layerOut != nullptr ? std::min(render.ShadowLightCount(), RenderLightSlotCount) : 0;
+    auto& layerSums = scratch.layerSums;
+    if (layerOut != nullptr) layerSums.fill({0.0, 0.0, 0.0});
+    SampleLayers pieceLayers;
     for (std::size_t k = 0; k < pieces.size(); ++k) {
         const EdgePiece& piece = pieces[k];
         const double lo =
@@ -564,10 +781,26 @@ bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const s
             const double m = 0.5 * (lo + hi);
             EdgePiece shown = piece;
             if (PixelPartIndex(piece.id) >= render.parts.Count()) shown.id = 0;
-            value = ShadePiece(render, shown, cells, cellIndex, x + m * ux / focal,
-                               y + m * uy / focal, column, row);
+            value = ShadePiece(render, scratch, shown, cells, cellIndex, x + m * ux / focal,
+                               y + m * uy / focal, column, row,
+                               layerOut != nullptr ? &pieceLayers : nullptr);
         }
         for (std::size_t c = 0; c < 3; ++c) sum[c] += weight * static_cast<double>(value.value[c]);
+        if (layerOut != nullptr) {
+            // An outline band and the background change with no light.
+            const bool isLit = piece.id != 0x80000000u && pieceLayers.isLit;
+            for (std::size_t c = 0; c < 3; ++c) {
+                layerSums[0][c] +=
+                    weight * static_cast<double>(isLit ? pieceLayers.base[c] : value.value[c]);
+            }
+            for (std::int32_t i = 0; isLit && i < shadowLights; ++i) {
+                if ((pieceLayers.evaluated & (1u << i)) == 0) continue;
+                const auto at = static_cast<std::size_t>(i);
+                for (std::size_t c = 0; c < 3; ++c) {
+                    layerSums[at + 1][c] += weight * static_cast<double>(pieceLayers.light[at][c]);
+                }
+            }
+        }
         alpha += weight * static_cast<double>(value.alpha >> 24);
     }
     const auto channel = [](double v) {
@@ -576,5 +809,16 @@ bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const s
     const auto alphaByte =
         static_cast<std::uint32_t>(std::clamp(std::floor(alpha + 0.5), 0.0, 255.0));
     *out = alphaByte << 24 | channel(sum[0]) << 16 | channel(sum[1]) << 8 | channel(sum[2]);
+    if (layerOut != nullptr) {
+        const auto contribution = [](double v) {
+            return static_cast<std::int32_t>(
+                std::clamp(std::floor(v / 256.0 + 0.5), -512.0, 512.0));
+        };
+        for (std::int32_t i = 0; i <= shadowLights; ++i) {
+            const auto& t = layerSums[static_cast<std::size_t>(i)];
+            layerOut[scratch.layerPlaneWords * static_cast<std::size_t>(i)] =
+                LayerWordOf(contribution(t[0]), contribution(t[1]), contribution(t[2]));
+        }
+    }
     return true;
 }

@@ -25,6 +25,7 @@
 #include "render/span_region.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -95,6 +96,13 @@ struct EdgeScratch {
     std::vector<EdgePiece> outlinePieces;
     std::vector<double> bandEnds;
     std::vector<std::int32_t> candidateParts;
+    std::vector<std::int32_t> shadowParts;  // the parts a light map shows near a pixel
+    // The layer sums of the pixel being integrated: the base, then each shadow light.
+    std::array<std::array<double, 3>, 17> layerSums{};
+    // The current pass's targets: the shadow tests read the lights' backup A maps (a pass over
+    // a backup's cells), and a pixel's layer words lie layerPlaneWords apart.
+    bool useBackupMaps = false;
+    std::size_t layerPlaneWords = 0;
     // The pixel pass's working region (its pass region, grown for outlines) and the scratch
     // of the growing; made by the first pass.
     std::optional<SpanRegion> workingRegion;
@@ -123,10 +131,29 @@ std::int32_t ReduceConicToLines(double A, double B, double C, double D, double E
 void BuildEdgeCurves(const QRender& render, EdgeScratch& scratch,
                      std::span<const std::int32_t> parts, double x, double y);
 
+// The inverse-depth change per pixel, in depth-word units, of the surface cell shows, at the
+// normalised point (x, y), along x and along y (truncated); both 0 when the cell shows none.
+void SurfaceDepthSlopes(const QRender& render, const SampleCell& cell, double x, double y,
+                        std::int32_t& slopeX, std::int32_t& slopeY);
+
+// Appends to scratch.lines the shadow boundaries (kind 1) near the pixel at normalised point
+// (x, y) whose cell shows a surface, for each shadow light whose lit bit (0x80000000 >> i) is
+// in lightBits and that the surface faces: the surface point is carried onto the light's map
+// (the working map, or backup A with scratch.useBackupMaps), the boundaries among the parts
+// the map shows around it are found in the light's space and carried back to the screen by
+// the map's local transform, and the map's borders near the point are added (past them
+// every point is lit). Throws KVOutOfMemoryException.
+void BuildShadowEdgeCurves(const QRender& render, EdgeScratch& scratch, std::uint32_t lightBits,
+                           const SampleCell& cell, double x, double y);
+
 // Integrates the pixel at normalised point (x, y) (pixel column and row given for the
 // background's stars) over its footprint from scratch.lines, probing the parts, and writes the
 // pixel word to *out. cells is the frame's sample buffer (current level, with its border)
-// whose light masks the surfaces seen take. Returns true when it wrote the pixel.
+// whose light masks the surfaces seen take without shadows; with shadows each piece is tested
+// against the lights at its own point. With layerOut, the pixel's light layers are written
+// too: the weighted sums of the pieces' base words at layerOut[0] and of shadow light i's
+// words at layerOut[scratch.layerPlaneWords x (i + 1)] (an outline band and the background
+// take their colour as base and change with no light). Returns true when it wrote the pixel.
 bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
                         const SampleCell* cells, std::uint32_t* out, double x, double y,
-                        std::int32_t column, std::int32_t row);
+                        std::int32_t column, std::int32_t row, std::uint32_t* layerOut = nullptr);

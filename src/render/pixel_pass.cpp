@@ -3,6 +3,7 @@
 #include "core/private_heap.h"
 #include "render/edge_lines.h"
 #include "render/footprint_region.h"
+#include "render/light_map.h"
 #include "render/render_interrupt.h"
 #include "render/small_parts.h"
 #include "render/span_shade.h"
@@ -151,7 +152,8 @@ void ClearEdgeIndexMap(QRender& render) {
 }
 
 void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cells,
-                     std::uint32_t* out, std::size_t stride) {
+                     std::uint32_t* out, std::size_t stride, std::uint32_t* layers,
+                     std::size_t layerPlaneWords) {
     if (!render.BuffersReady() || cells == nullptr || out == nullptr) return;
     const RenderLevel& level = render.Level();
     const std::ptrdiff_t w = level.cellStride;
@@ -173,6 +175,14 @@ void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cell
     MakeWorkingRegion(render, region, map != nullptr, isWide);
     const EdgeIndexMapRestore restore(render);
     scratch.sharedLines.clear();
+    // A pass over a backup's cells tests its shadows against the backup's maps.
+    scratch.useBackupMaps = cells != render.SampleBuffer(0);
+    scratch.layerPlaneWords = layerPlaneWords;
+    const bool hasShadows = ShadowsActive(render);
+    const auto layerAt = [&](std::int32_t x, std::int32_t y) -> std::uint32_t* {
+        if (layers == nullptr) return nullptr;
+        return layers + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x);
+    };
 
     const std::int32_t partCount = render.parts.Count();
     const std::int32_t samples = render.SamplesPerPixel();
@@ -197,6 +207,59 @@ void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cell
         }
     };
 
+    // The shadow change towards a neighbour: the lit bits that differ, each kept only where
+    // both cells evaluate the light (its evaluate bit, 16 places lower, unchanged).
+    const auto shadowChange = [](std::uint32_t own, std::uint32_t other) {
+        const std::uint32_t m = own ^ other;
+        return m & ~(m << 16) & 0xFFFF0000u;
+    };
+    static constexpr std::int32_t Directions[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+
+    // The lights whose shadow edge may cross the pixel: those whose lit bit changes towards a
+    // neighbour on the same surface, and, towards a neighbour on another surface that meets
+    // this one smoothly in depth (a crease, not an occluding edge), those that change there.
+    const auto shadowSet = [&](std::ptrdiff_t at, double nx, double ny) {
+        const SampleCell& cell = cells[at];
+        const std::uint32_t own = cell.pixel & PixelIdMask;
+        std::uint32_t set = 0;
+        std::uint32_t all = 0;
+        for (const auto& dir : Directions) {
+            const SampleCell& other = cells[at + dir[0] + dir[1] * w];
+            const std::uint32_t change = shadowChange(cell.lightMask, other.lightMask);
+            all |= change;
+            if ((other.pixel & PixelIdMask) == own) set |= change;
+        }
+        if (own == 0 || (all & ~set) == 0) return set;
+        std::int32_t slopeX = 0, slopeY = 0;
+        bool hasSlopes = false;
+        for (const auto& dir : Directions) {
+            const SampleCell& other = cells[at + dir[0] + dir[1] * w];
+            const std::uint32_t id = other.pixel & PixelIdMask;
+            if (id == own || id == 0) continue;
+            const std::uint32_t m = (cell.lightMask ^ other.lightMask) & 0xFFFF0000u;
+            if (m == 0) continue;
+            if (!hasSlopes) {
+                SurfaceDepthSlopes(render, cell, nx, ny, slopeX, slopeY);
+                hasSlopes = true;
+            }
+            const bool isX = dir[0] != 0;
+            std::int32_t otherX = 0, otherY = 0;
+            SurfaceDepthSlopes(render, other, nx + dir[0] / focal, ny + dir[1] / focal, otherX,
+                               otherY);
+            const double s1 = isX ? slopeX : slopeY;
+            const double s2 = isX ? otherX : otherY;
+            // The step in depth word from the lower to the higher x or y.
+            const double step = (dir[0] + dir[1]) > 0
+                                    ? static_cast<double>(other.depth) - cell.depth
+                                    : static_cast<double>(cell.depth) - other.depth;
+            const double spread = std::fabs(s1 - s2) / 2.0;
+            if (!(step > std::min(s1, s2) - spread && step < std::max(s1, s2) + spread)) continue;
+            const bool isGrowing = (dir[0] + dir[1]) > 0 ? s2 > s1 : s2 < s1;
+            set |= isGrowing ? m : shadowChange(cell.lightMask, other.lightMask);
+        }
+        return set;
+    };
+
     ForEachPixel(*scratch.workingRegion, level.width, level.height, &render.poll,
                  [&](std::int32_t x, std::int32_t y) {
                      const std::ptrdiff_t at = cellAt(x, y);
@@ -208,20 +271,33 @@ void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cell
                           (cells[at - 1].pixel ^ own) | (cells[at + 1].pixel ^ own)) &
                          PixelIdMask;
                      if (samples > 1) difference |= own & PixelSmallPartChain;
-                     if (difference == 0) return;
+                     std::uint32_t shadowDifference = 0;
+                     if (hasShadows) {
+                         const std::uint32_t mask = cell.lightMask;
+                         shadowDifference = shadowChange(mask, cells[at - w].lightMask) |
+                                            shadowChange(mask, cells[at + w].lightMask) |
+                                            shadowChange(mask, cells[at - 1].lightMask) |
+                                            shadowChange(mask, cells[at + 1].lightMask);
+                     }
+                     if (difference == 0 && shadowDifference == 0) return;
                      const double nx = (x - level.centreX + 0.5) / focal;
                      const double ny = (y - level.centreY + 0.5) / focal;
+                     TranslateBadAlloc([&] { scratch.lines.clear(); });
+                     if (hasShadows && (own & PixelIdMask) != 0) {
+                         const std::uint32_t set = shadowSet(at, nx, ny);
+                         if (set != 0) BuildShadowEdgeCurves(render, scratch, set, cell, nx, ny);
+                     }
+                     if (difference == 0 && scratch.lines.empty()) return;
                      TranslateBadAlloc([&] {
                          candidates.clear();
                          gather(at, difference);
-                         scratch.lines.clear();
                      });
-                     BuildEdgeCurves(render, scratch, candidates, nx, ny);
+                     if (difference != 0) BuildEdgeCurves(render, scratch, candidates, nx, ny);
                      if (map == nullptr) {
                          if (IntegrateEdgePixel(render, scratch, candidates, cells,
                                                 out + static_cast<std::size_t>(y) * stride +
                                                     static_cast<std::size_t>(x),
-                                                nx, ny, x, y)) {
+                                                nx, ny, x, y, layerAt(x, y))) {
                              cell.pixel |= PixelFinished;
                          }
                          return;
@@ -302,7 +378,7 @@ void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cell
             if (IntegrateEdgePixel(
                     render, scratch, candidates, cells,
                     out + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x), nx,
-                    ny, x, y)) {
+                    ny, x, y, layerAt(x, y))) {
                 cell.pixel |= PixelFinished;
             }
         });

@@ -1,9 +1,10 @@
 #pragma once
 
 // The pixel pass: between the casting pass and span shading, finds the pixels of a region
-// that lie on a boundary (a neighbour shows another surface, or the cell is marked by a small
-// part) and integrates each over its footprint (edge_lines.h). An integrated pixel is final:
-// its PixelWord gets bit 31 (PixelFinished) and span shading leaves it alone.
+// that lie on a boundary (a neighbour shows another surface, the cell is marked by a small
+// part, or with shadows a neighbour differs in a light's lit bit) and integrates each over its
+// footprint (edge_lines.h), with the shadow edges that cross it as boundaries too. An integrated
+// pixel is final: its PixelWord gets bit 31 (PixelFinished) and span shading leaves it alone.
 //
 // With an outline draw style (shade.drawStyle non-zero) and the edge index map allocated
 // (options.edgeLines), the lines found at each boundary pixel are kept and shared with its
@@ -21,10 +22,15 @@
 
 // Runs the pass over region (current level pixels) on the sample buffer cells (current level
 // layout, with its border and planes) writing integrated pixels into out (stride words a
-// row). Polls for the user after every row (UserAbortRender passes through, the pixels
-// written so far kept and the edge index map restored). Throws KVOutOfMemoryException.
+// row). With layers (laid out as out), each integrated pixel's light layers are written too:
+// its base word at its place in layers and shadow light i's layerPlaneWords x (i + 1)
+// further, so the layer resolve rebuilds it like any other pixel. A pass over another buffer
+// than sample buffer 0 (a backup) tests shadows against the lights' backup A maps. Polls for
+// the user after every row (UserAbortRender passes through, the pixels written so far kept
+// and the edge index map restored). Throws KVOutOfMemoryException.
 void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cells,
-                     std::uint32_t* out, std::size_t stride);
+                     std::uint32_t* out, std::size_t stride, std::uint32_t* layers = nullptr,
+                     std::size_t layerPlaneWords = 0);
 
 // Grows region by the pixels whose integration may depend on what lies in it: a pixel's
 // neighbours, and with outlines two pixels further (the lines the neighbours share). The

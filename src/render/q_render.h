@@ -301,10 +301,14 @@ public:
     // Shades the pixels of region (current level pixels) again from the cells the last cast
     // left, without casting: when lights, colours, textures or selected bytes changed but
     // nothing moved. In the flat preview mode straight from the ids (QuickShadeRegion), else
-    // through ReshadeRegion (with the pixel pass on, region grows by the pixels whose
-    // integration reads it and they are refined again); then the full frame is rebuilt from
-    // the level. Throws KVOutOfMemoryException.
-    void Reshade(SpanRegion& region);
+    // as the frame render shades (with the pixel pass on, region grows by the pixels whose
+    // integration reads it and they are refined again). Mode 0 shades the working picture
+    // (and the light layers when they are of it) and rebuilds the full frame from the level;
+    // mode 1 shades the first backup set (sample buffer 1 into the backup frame words, and the
+    // layers when they are of the backups; nothing without backups), so that incremental
+    // frames restore the new colours; a negative mode shades the working picture with its
+    // light layers whatever they held. Throws KVOutOfMemoryException.
+    void Reshade(SpanRegion& region, std::int32_t mode = 0);
 
     // Fills the level table from the render size, the reduction level (held to 0..4), the
     // focal length (focal scale x 1000 / view distance) and the centre.

@@ -33,6 +33,7 @@
 #include "render/pixel_pass.h"
 #include "render/pyramid_filter.h"
 #include "render/q_render_internal.h"
+#include "render/quick_shade.h"
 #include "render/scene_render_parts.h"
 #include "render/shadow_pass.h"
 #include "render/span_shade.h"
@@ -212,6 +213,13 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         // The whole frame is black now, so all of it differs from the background.
         FillOpaqueBlack(out, stride, level);
         RegionSetRect(changeRegion, -1, -1, level.width + 1, level.height + 1);
+    } else if (options.flatPreview) {
+        // The flat preview colours a pixel from its id and its four neighbours' ids, so the
+        // pixels beside the ones cast again are coloured again too.
+        CopyPixelsInRegion(workRegion, 0);
+        BuildOutlineRegion(workRegion, shadeRegion);
+        QuickShadeRegion(*this, shadeRegion, false, flatColours);
+        BuildOutlineRegion(selectionRegion, changeRegion);
     } else {
         if (marksThinParts) {
             // The cells restored from the backup carry the whole frame's marks; the listed
@@ -295,6 +303,11 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
         FillOpaqueBlack(frame, stride, level);
         return;
     }
+    if (options.flatPreview) {
+        BuildOutlineRegion(selectionRegion, shadeRegion);
+        QuickShadeCells(*this, shadeRegion, SampleBuffer(buffer), frame, stride, flatColours);
+        return;
+    }
     RegionCopy(shadeRegion, selectionRegion);
     if (hasShadows) {
         // The background's new pixels are recorded, and shaded with their light layers;
@@ -305,9 +318,10 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
         RegionCombine(*shadowRegion, changeRegion, 1);
     }
     RegionClip(shadeRegion, 0, 0, level.width, level.height);
-    RenderPixelPass(*this, shadeRegion, SampleBuffer(buffer), frame, stride);
     // The first set's layers follow its picture.
     std::uint32_t* layers = isSecondSet ? nullptr : LayerPlanes();
+    RenderPixelPass(*this, shadeRegion, SampleBuffer(buffer), frame, stride, layers,
+                    extraPlaneWords);
     ShadeObjectSpansInto(*this, shadeRegion, SampleBuffer(buffer), frame, stride, layers,
                          extraPlaneWords);
 }

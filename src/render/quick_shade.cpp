@@ -66,13 +66,13 @@ FlatPartColours ComputeColours(const QRender& render, const RenderPart& part) {
 
 void QuickShadeRegion(QRender& render, const SpanRegion& region, bool useBackup,
                       std::vector<FlatPartColours>& colours) {
-    if (!render.BuffersReady() || region.HasNoRows()) return;
-    const SampleCell* cells = render.SampleBuffer(useBackup ? 1 : 0);
+    if (!render.BuffersReady()) return;
     std::uint32_t* out = nullptr;
     std::size_t stride = 0;
     if (useBackup) {
         out = render.ExtraPlanes();
-        stride = static_cast<std::size_t>(render.TargetStride());
+        stride = render.reductionLevel == 0 ? static_cast<std::size_t>(render.TargetStride())
+                                            : static_cast<std::size_t>(render.Level().width);
     } else if (render.reductionLevel == 0) {
         out = render.Target();
         stride = static_cast<std::size_t>(render.TargetStride());
@@ -80,6 +80,13 @@ void QuickShadeRegion(QRender& render, const SpanRegion& region, bool useBackup,
         out = render.ReducedFrame(render.reductionLevel);
         stride = static_cast<std::size_t>(render.Level().width);
     }
+    QuickShadeCells(render, region, render.SampleBuffer(useBackup ? 1 : 0), out, stride, colours);
+}
+
+void QuickShadeCells(QRender& render, const SpanRegion& region, const SampleCell* cells,
+                     std::uint32_t* out, std::size_t stride,
+                     std::vector<FlatPartColours>& colours) {
+    if (!render.BuffersReady() || region.HasNoRows()) return;
     if (cells == nullptr || out == nullptr) return;
     const std::int32_t partCount = render.parts.Count();
     if (static_cast<std::int32_t>(colours.size()) < partCount) {
@@ -124,13 +131,52 @@ void QuickShadeRegion(QRender& render, const SpanRegion& region, bool useBackup,
     }
 }
 
-void QRender::Reshade(SpanRegion& region) {
+namespace {
+
+// Shades region again from the cells into out, as the frame render does: boundary pixels
+// refined again when the pixel pass is on (region grown by the pixels whose integration reads
+// it), the rest span shaded, with the light layers at layers when given.
+void ShadeAgainInto(QRender& render, SpanRegion& region, SampleCell* cells, std::uint32_t* out,
+                    std::size_t stride, std::uint32_t* layers) {
+    const RenderLevel& level = render.Level();
+    if (render.edges.isRefined) GrowForPixelPass(render, region);
+    RegionClip(region, 0, 0, level.width, level.height);
+    if (region.HasNoRows()) return;
+    if (render.edges.isRefined) RenderPixelPass(render, region, cells, out, stride);
+    ShadeObjectSpansInto(render, region, cells, out, stride, layers,
+                         layers != nullptr ? render.LayerPlaneWords() : 0);
+}
+
+}  // namespace
+
+void QRender::Reshade(SpanRegion& region, std::int32_t mode) {
     if (!buffersReady || region.HasNoRows()) return;
+    const bool intoBackup = mode == 1;
+    // The backup set is the picture incremental frames restore from: without it there is
+    // nothing to shade.
+    if (intoBackup && !auxReady) return;
     BuildLightFalloffTables();
+    const RenderLevel& level = Level();
+    RegionClip(region, -1, -1, level.width + 1, level.height + 1);
     if (options.flatPreview) {
-        QuickShadeRegion(*this, region, false, flatColours);
-    } else {
-        ReshadeRegion(*this, region);
+        QuickShadeRegion(*this, region, intoBackup, flatColours);
+        if (!intoBackup) PyramidFilter(*this);
+        return;
     }
+    // The light layers follow the picture they describe: the backups' with mode 1, the
+    // working picture's with mode 0, and a negative mode writes them over the working picture
+    // whatever they described.
+    std::uint32_t* layers = LayerPlanes();
+    const bool isLayering = intoBackup ? areLayersOfBackups : mode < 0 || areLayersOfWorking;
+    if (!isLayering) layers = nullptr;
+    const bool isFull = reductionLevel == 0;
+    const std::size_t stride =
+        isFull ? static_cast<std::size_t>(targetStride) : static_cast<std::size_t>(level.width);
+    if (intoBackup) {
+        ShadeAgainInto(*this, region, SampleBuffer(1), extraPlanes.get(), stride, layers);
+        return;
+    }
+    std::uint32_t* out = isFull ? target : ReducedFrame(reductionLevel);
+    ShadeAgainInto(*this, region, SampleBuffer(0), out, stride, layers);
     PyramidFilter(*this);
 }

@@ -6,11 +6,11 @@
 // fastest way to show what a frame's cells hold.
 //
 // A pixel takes its part's fill colour when none of its four neighbours (right, left, below,
-// above; the frame's border counts as background) has a smaller id (PixelWord & 0x7FFFFFF),
-// else its edge colour; a pixel of id 0 takes the background word. A part's colours are the
-// renderer's fill word (the selected-fill word for a selected part) and edge word, blended
-// towards the fog colour by the depth-cue weight of the centre of the part's bound when the
-// depth cue is on, and are computed once per part and kept in the caller's table.
+// above; beyond the frame, the cells of the one-cell border, which frames cast as well) has a
+// smaller id (PixelWord & 0x7FFFFFF), else its edge colour; a pixel of id 0 takes the background
+// word. A part's colours are the renderer's fill word (the selected-fill word for a selected part)
+// and edge word, blended towards the fog colour by the depth-cue weight of the centre of the part's
+// bound when the depth cue is on, and are computed once per part and kept in the caller's table.
 
 #include "render/q_render.h"
 #include "render/span_region.h"
@@ -25,3 +25,9 @@
 // KVOutOfMemoryException when colours cannot grow.
 void QuickShadeRegion(QRender& render, const SpanRegion& region, bool useBackup,
                       std::vector<FlatPartColours>& colours);
+
+// The same from the cells of a sample buffer of the renderer (current level layout) into out
+// (stride words a row, the current level's size); nothing when either is null. The
+// incremental frames colour a backup this way.
+void QuickShadeCells(QRender& render, const SpanRegion& region, const SampleCell* cells,
+                     std::uint32_t* out, std::size_t stride, std::vector<FlatPartColours>& colours);

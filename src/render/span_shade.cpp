@@ -98,6 +98,10 @@ public:
         }
     }
 
+    // The layer values of the last cell shaded while layering.
+    void SetLayering(bool on) { isLayering = on; }
+    const LayerValues& Layers() const { return layerValues; }
+
     // The cell's colour seen through (x, y), before the dither.
     ShadedValue Shade(const SampleCell& cell, double x, double y, std::int32_t column,
                       std::int32_t row) {
@@ -361,6 +365,19 @@ ShadedValue ShadeSamplePoint(QRender& render, const SampleCell& cell, double x, 
     return shader.Shade(cell, x, y, column, row);
 }
 
+ShadedValue ShadeSamplePointLayers(QRender& render, const SampleCell& cell, double x, double y,
+                                   std::int32_t column, std::int32_t row, SampleLayers& layers) {
+    SpanShader shader(render);
+    shader.SetLayering(true);
+    const ShadedValue value = shader.Shade(cell, x, y, column, row);
+    const LayerValues& kept = shader.Layers();
+    layers.isLit = kept.isLit;
+    layers.evaluated = kept.isLit ? kept.evaluated : 0;
+    layers.base = kept.isLit ? kept.base : value.value;
+    layers.light = kept.light;
+    return value;
+}
+
 void ShadeObjectSpans(QRender& render, const SpanRegion& region) {
     std::size_t stride = 0;
     std::uint32_t* out = LevelOutput(render, stride);
@@ -416,9 +433,10 @@ std::int32_t RenderShadedFrame(QRender& render) {
             MarkSmallPartsInFrame(render, nullptr, false, RegionRect{0, 0, level.width, level.height});
             KeepSmallPartChains(render);
         }
-        RenderPixelPass(render, render.changeRegion, render.SampleBuffer(0), out, stride);
         // A whole frame keeps its light layers for the resolve of later frames.
         std::uint32_t* layers = render.LayerPlanes();
+        RenderPixelPass(render, render.changeRegion, render.SampleBuffer(0), out, stride, layers,
+                        render.LayerPlaneWords());
         ShadeObjectSpansInto(render, render.changeRegion, render.SampleBuffer(0), out, stride,
                              layers, render.LayerPlaneWords());
         render.areLayersOfWorking = layers != nullptr;

@@ -47,6 +47,21 @@ struct ShadedValue {
 ShadedValue ShadeSamplePoint(QRender& render, const SampleCell& cell, double x, double y,
                              std::int32_t column, std::int32_t row);
 
+// The light layers of a sample before their dither, on the 8.8 scale: for a lit surface its
+// colour with every shadow light shadowed and, for each shadow light evaluated there (bit i
+// of evaluated), the change from its shadow colour to its lit colour; isLit is false for the
+// background and the flat styles, whose layers are their colour alone.
+struct SampleLayers {
+    std::array<std::int64_t, 3> base{};
+    std::array<std::array<std::int64_t, 3>, RenderLightSlotCount> light{};
+    std::uint32_t evaluated = 0;
+    bool isLit = false;
+};
+
+// ShadeSamplePoint that also gives the sample's light layers.
+ShadedValue ShadeSamplePointLayers(QRender& render, const SampleCell& cell, double x, double y,
+                                   std::int32_t column, std::int32_t row, SampleLayers& layers);
+
 // Shades every run of region (current level pixels) from sample buffer 0 into the current
 // level's output (the target at level 0, the reduced frame below); rows outside the level
 // are skipped. Nothing without sized buffers or an output. Polls for the user after every

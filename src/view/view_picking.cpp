@@ -134,6 +134,9 @@ void QRenderView::RedrawSelection(const IdSet* ids) {
     // The parts' footprint holds every pixel where they are seen; the pixels around it
     // (the outline ring) keep their shade.
     BuildSelectionRegion(*this, set.Block());
+    // The background incremental frames restore from takes the new colours too, else a part
+    // moving over these ones would uncover them as they were.
+    if (AuxBuffersReady()) Reshade(selectionRegion, 1);
     Reshade(selectionRegion);
     dirtyRect = FrameRectUnion(dirtyRect, RegionBoundsInFrame(selectionRegion, *this));
 }

@@ -1,0 +1,156 @@
+// The pixel pass with shadows: a pixel that a shadow edge crosses is integrated with the lit and
+// the shadowed part of its footprint, checked against a supersampled shadow-ray caster; and the
+// light layers the pass writes for its pixels rebuild them as the resolve does.
+
+#include "render/light_layer_resolve.h"
+#include "render/light_map.h"
+#include "render/pixel_pass.h"
+#include "render/span_shade.h"
+#include "support/shadow_scene.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using shadow_scene::Light;
+using shadow_scene::ShadowFrame;
+using shadow_scene::Solid;
+
+constexpr std::int32_t Width = 160;
+constexpr std::int32_t Height = 120;
+
+// A floor (its top at y = 3, the eye looking down onto it), a sphere and a box above it.
+const std::vector<Solid> Solids{
+    {true, {0, 3.5, 8}, {20, 0.5, 20}, 0xA0A0A0},
+    {false, {0.4, 1.7, 8}, {0.9, 0, 0}, 0xC04040},
+    {true, {-1.9, 2.0, 8.5}, {0.45, 0.6, 0.5}, 0x40C040},
+};
+constexpr double FloorTop = 3.0;
+
+std::unique_ptr<ShadowFrame> MakeFrame(SceneGeometry& geometry, const std::vector<Light>& lights,
+                                       bool withLayers) {
+    auto frame = std::make_unique<ShadowFrame>(geometry, Width, Height, lights, Vec3{0, 2, 8}, 5.0,
+                                               true, 2.0, withLayers);
+    frame->render.edges.isRefined = true;
+    return frame;
+}
+
+// The lit fraction of pixel (x, y) of the floor: the footprint's points, weighted by the
+// kernel sqrt(1 - (r / 0.9)^2) over the disc of radius 0.9 (whose profile across any straight
+// edge is the pass's 0.75 (1 - t^2)), carried onto the floor and tested with shadow rays.
+double SupersampledLitFraction(const ShadowFrame& frame, const Vec3& light, std::int32_t x,
+                               std::int32_t y) {
+    constexpr std::int32_t Steps = 24;
+    const double focal = frame.Focal();
+    double lit = 0.0, total = 0.0;
+    for (std::int32_t j = 0; j < Steps; ++j) {
+        for (std::int32_t i = 0; i < Steps; ++i) {
+            const double ox = 0.9 * (2.0 * (i + 0.5) / Steps - 1.0);
+            const double oy = 0.9 * (2.0 * (j + 0.5) / Steps - 1.0);
+            const double r2 = (ox * ox + oy * oy) / 0.81;
+            if (r2 >= 1.0) continue;
+            const double weight = std::sqrt(1.0 - r2);
+            const double rx = (x + 0.5 + ox - frame.render.centreX) / focal;
+            const double ry = (y + 0.5 + oy - frame.render.centreY) / focal;
+            const double depth = FloorTop / ry;
+            const Vec3 point{rx * depth, FloorTop, depth};
+            total += weight;
+            if (!shadow_scene::IsBlocked(Solids, point, light)) lit += weight;
+        }
+    }
+    return lit / total;
+}
+
+// True when the shadow of a corner of the box falls within 1.7 pixels of pixel (x, y)'s
+// centre: two edges meet in the footprint there, which one axis of integration cannot follow.
+bool IsNearShadowCorner(const ShadowFrame& frame, const Vec3& light, std::int32_t x,
+                        std::int32_t y) {
+    const Solid& box = Solids[2];
+    for (std::int32_t k = 0; k < 8; ++k) {
+        const Vec3 v{box.centre.x + ((k & 1) != 0 ? box.size.x : -box.size.x),
+                     box.centre.y + ((k & 2) != 0 ? box.size.y : -box.size.y),
+                     box.centre.z + ((k & 4) != 0 ? box.size.z : -box.size.z)};
+        const double t = (FloorTop - light.y) / (v.y - light.y);
+        const Vec3 p{light.x + t * (v.x - light.x), FloorTop, light.z + t * (v.z - light.z)};
+        const double sx = p.x / p.z * frame.Focal() + frame.render.centreX;
+        const double sy = p.y / p.z * frame.Focal() + frame.render.centreY;
+        if (std::hypot(sx - (x + 0.5), sy - (y + 0.5)) < 1.7) return true;
+    }
+    return false;
+}
+
+// True when the pixel and its eight neighbours show the floor's top.
+bool IsInsideFloor(const QRender& render, std::int32_t x, std::int32_t y) {
+    const std::uint32_t floor = render.QueryPixel(x, y, nullptr, nullptr, 0, nullptr) & PixelIdMask;
+    if (PixelPartIndex(floor) != 0) return false;
+    for (std::int32_t dy = -1; dy <= 1; ++dy) {
+        for (std::int32_t dx = -1; dx <= 1; ++dx) {
+            const std::uint32_t id =
+                render.QueryPixel(x + dx, y + dy, nullptr, nullptr, 0, nullptr) & PixelIdMask;
+            if (id != floor) return false;
+        }
+    }
+    return true;
+}
+
+TEST(PixelPassShadows, APixelThatAShadowEdgeCrossesIsLitByItsLitFraction) {
+    // Each case one light; the sphere's shadow is a curved edge, the box's straight ones.
+    for (const Vec3& light : {Vec3{1.5, -3, 5}, Vec3{-3, -2.5, 9.5}}) {
+        SCOPED_TRACE("light at " + std::to_string(light.x) + ", " + std::to_string(light.z));
+        SceneGeometry geometry;
+        shadow_scene::MakeGeometry(geometry, Solids);
+        auto frame = MakeFrame(geometry, {Light{light}}, false);
+        ASSERT_TRUE(frame->ok);
+        QRender& render = frame->render;
+        render.RenderFrame(nullptr, false, nullptr, 0);
+
+        std::int32_t partial = 0;
+        double worst = 0.0, summed = 0.0;
+        for (std::int32_t y = 1; y < Height - 1; ++y) {
+            for (std::int32_t x = 1; x < Width - 1; ++x) {
+                if (!IsInsideFloor(render, x, y) || IsNearShadowCorner(*frame, light, x, y)) {
+                    continue;
+                }
+                const double expected = SupersampledLitFraction(*frame, light, x, y);
+                if (!(expected > 0.03 && expected < 0.97)) continue;
+                // The floor's colour at the pixel centre fully lit and fully shadowed; the
+                // pixel's place between them is its lit fraction.
+                SampleCell cell;
+                cell.pixel = render.QueryPixel(x, y, &cell.lightMask, nullptr, 0, nullptr);
+                const double focal = frame->Focal();
+                const double nx = (x - render.centreX + 0.5) / focal;
+                const double ny = (y - render.centreY + 0.5) / focal;
+                cell.depth = static_cast<std::int32_t>(focal * render.depthScale * ny / FloorTop);
+                cell.pixel &= PixelIdMask;
+                cell.lightMask = 0x80008000u;
+                const ShadedValue lit = ShadeSamplePoint(render, cell, nx, ny, x, y);
+                cell.lightMask = 0x00008000u;
+                const ShadedValue shadowed = ShadeSamplePoint(render, cell, nx, ny, x, y);
+                const std::uint32_t pixel = frame->pixels[static_cast<std::size_t>(y * Width + x)];
+                const double shown = ((pixel >> 8) & 0xFF) * 256.0;
+                const double range = static_cast<double>(lit.value[1] - shadowed.value[1]);
+                ASSERT_GT(range, 40.0 * 256.0);
+                const double fraction = (shown - static_cast<double>(shadowed.value[1])) / range;
+                const double error = std::fabs(fraction - expected);
+                EXPECT_LT(error, 0.06)
+                    << x << ", " << y << ": " << fraction << " against " << expected;
+
+                worst = std::max(worst, error);
+                summed += error;
+                ++partial;
+            }
+        }
+        EXPECT_GT(partial, 60);
+        EXPECT_LT(summed / std::max(partial, 1), 0.015) << "worst " << worst;
+    }
+}
+
+}  // namespace
