@@ -712,11 +712,22 @@ TextureLevelChoice SurfaceTextureLevel(double footprint) {
     return {false, 12};
 }
 
+bool IsBumpMapped(const PartTexture& part) {
+    return part.bumpAmount != 0 && part.pyramid != nullptr && TexPyramidHasMap(*part.pyramid);
+}
+
+Vec3 BumpedGradient(const Vec3& g, std::int32_t amount, const Vec3& bumpVector) {
+    const double f = static_cast<double>(amount) * 0x1p-40 * Vec3Length(g) * BumpScale;
+    return Vec3{g.x - f * bumpVector.x, g.y - f * bumpVector.y, g.z - f * bumpVector.z};
+}
+
 void ShadeSurfacePoint(QRender& render, const PartTexture& part,
                        std::array<std::int32_t, 3>& outColour, TexPyramid& pyramid,
                        std::int32_t surface, bool bumpWanted, bool /*flipNormal*/, const Vec3& p,
                        const Vec3& n) {
     const auto& m = part.partFromView.m;
+    // A point whose samples hold no heights leaves the normal as it is.
+    if (bumpWanted) render.partTextures.bumpVector = Vec3{};
     const bool isDecal = pyramid.bordered != 0;
     const double x = m[4] + m[5] * p.x + m[6] * p.y + m[7] * p.z;
     const double y = m[8] + m[9] * p.x + m[10] * p.y + m[11] * p.z;
