@@ -928,3 +928,42 @@ TEST(SurfaceTexture, BumpMappedPlaneIsLitAsItsTiltedNormalSays) {
     // Where the relief turns towards the light the bumped plane is the brighter.
     EXPECT_GT(brighter, 0);
 }
+
+TEST(SurfaceTexture, BumpMapOnAWrappedFaceTiltsAlongItsTilesTurn) {
+    // A box's side face (surface 4: u grows with x, v with y) facing the eye, its one tile
+    // turned by theta. Heights climb 4 a texel along the image's s axis, which the tile turns
+    // by theta against (u, v): the relief's slope per texel, 4 B / 25500, tilts the normal
+    // towards -(cos theta, sin theta, 0), whatever the tile's scale.
+    std::vector<std::uint32_t> image;
+    std::vector<std::uint8_t> heights;
+    TexPyramid pyramid;
+    SetRamp(pyramid, 64, 4, image, heights);
+    constexpr double Pi = std::numbers::pi;
+    const double k = 0.5;
+    const double x = -0.2;
+    const double y = 3.0;
+    const double u = k * x + 3 * Pi / 2;
+    const double v = k * y - 10.0;
+    for (const double theta : {0.0, Pi / 2, 0.6}) {
+        SCOPED_TRACE(theta);
+        OneTileMapping one(u + 0.03, v - 0.05, theta);
+        Lookup lookup(pyramid);
+        lookup.part.mapping = TextureMapping::Box;
+        lookup.part.primitive = {k, 0.25, 0.7, 0.0};
+        lookup.part.tiles = &one.mapping;
+        lookup.part.bandCellLengths = {10.0, 0.0};
+        lookup.part.bumpAmount = 100;
+        lookup.part.partFromView.m[4] = x;
+        lookup.part.partFromView.m[8] = y;
+        lookup.part.partFromView.m[12] = -2.4;
+        std::array<std::int32_t, 3> out{};
+        const Vec3 g{0.0, 0.0, -1.0};
+        ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 4, true, false,
+                          Vec3{0.0, 0.0, 2.4}, g);
+        const Vec3 tilted = BumpedGradient(g, 100, lookup.render.partTextures.bumpVector);
+        const double slope = 4.0 / 255.0;
+        EXPECT_NEAR(tilted.x, -slope * std::cos(theta), 1e-6);
+        EXPECT_NEAR(tilted.y, -slope * std::sin(theta), 1e-6);
+        EXPECT_DOUBLE_EQ(tilted.z, -1.0);
+    }
+}
