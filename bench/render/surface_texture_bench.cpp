@@ -1,7 +1,9 @@
 // The fifty-part shaded frame of span_shade_bench.cpp with every other part textured (a
 // 256 x 256 tiling image laid flat on the part, 40 texels a unit, so that parts near and far
 // read different pyramid levels), beside the same frame untextured. The pyramid levels are
-// built by a first render outside the timing, as a view's second frame finds them.
+// built by a first render outside the timing, as a view's second frame finds them. The third
+// case gives the image a height map and the textured parts a bump amount, so that their
+// normals are tilted as well.
 
 #include "fifty_parts_scene.h"
 #include "render/q_render.h"
@@ -35,6 +37,7 @@ std::vector<std::uint32_t> Image() {
 
 void BM_ShadedFrame50PartsHalfTextured(benchmark::State& state) {
     const bool isTextured = state.range(0) != 0;
+    const bool isBumped = state.range(0) == 2;
     const std::vector<fifty_parts::Shape> shapes = fifty_parts::Shapes();
     std::vector<std::uint32_t> pixels;
     QRender render;
@@ -50,6 +53,14 @@ void BM_ShadedFrame50PartsHalfTextured(benchmark::State& state) {
         state.SkipWithError("TexPyramidSetImage failed");
         return;
     }
+    std::vector<std::uint8_t> heights(image.size());
+    for (std::size_t i = 0; i < heights.size(); ++i) {
+        heights[i] = static_cast<std::uint8_t>((image[i] >> 16) ^ image[i]);
+    }
+    if (isBumped && TexPyramidSetMap(pyramid, heights.data(), ImageSide) != 0) {
+        state.SkipWithError("TexPyramidSetMap failed");
+        return;
+    }
     RenderShadedFrame(render);
     const std::vector<std::uint32_t> untextured = pixels;
     if (isTextured) {
@@ -60,6 +71,7 @@ void BM_ShadedFrame50PartsHalfTextured(benchmark::State& state) {
             texture.partFromView = fifty_parts::LocalFromView(shapes[i]);
             for (std::size_t k = 4; k < 16; ++k) texture.partFromView.m[k] *= TexelsPerUnit;
             texture.baseColour = shapes[i].colour;
+            texture.bumpAmount = isBumped ? 100 : 0;
         }
     }
     RenderShadedFrame(render);
@@ -77,6 +89,7 @@ BENCHMARK(BM_ShadedFrame50PartsHalfTextured)
     ->ArgName("textured")
     ->Arg(0)
     ->Arg(1)
+    ->Arg(2)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

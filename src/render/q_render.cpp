@@ -174,6 +174,18 @@ std::int32_t QRender::SetEdgeLineOption(bool on) {
     return allocatedWidth > 0 ? AllocateBuffers() : RenderSizeOk;
 }
 
+std::int32_t QRender::SetSkyOption(bool on) {
+    options.sky = on;
+    if (!on || options.flatPreview || allocatedWidth <= 0 || skyBuffer) return RenderSizeOk;
+    try {
+        skyBuffer = AllocateZeroed<std::int32_t>(CheckedProduct(
+            static_cast<std::size_t>(allocatedWidth), static_cast<std::size_t>(allocatedHeight)));
+    } catch (const KVOutOfMemoryException&) {
+        return RenderSizeNoMemory;
+    }
+    return RenderSizeOk;
+}
+
 std::int32_t QRender::SetSamplesPerPixel(std::int32_t samples) {
     samplesPerPixel = std::clamp(samples, 1, 2);
     if (allocatedWidth > 0 && samplesPerPixel != sizedSamples) return AllocateBuffers();

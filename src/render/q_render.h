@@ -283,6 +283,11 @@ public:
     // SetSize's result then, else 0.
     std::int32_t SetEdgeLineOption(bool on);
 
+    // Sets the sky option and, when the buffers are sized and the sky buffer is wanted but
+    // missing, makes it alone (the other buffers keep their contents); returns 0, or
+    // RenderSizeNoMemory when the buffer cannot be made.
+    std::int32_t SetSkyOption(bool on);
+
     std::int32_t LightCount() const { return lightCount; }
     std::int32_t ShadowLightCount() const { return shadowLightCount; }
     std::int32_t SamplesPerPixel() const { return samplesPerPixel; }

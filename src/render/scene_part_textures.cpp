@@ -119,6 +119,7 @@ void LoadPartTextures(QRender& render, const SceneGeometry& geometry,
         }
         texture.pyramid = params->image;
         texture.partFromView = Matrix4Product(record.localFromWorld, worldFromView);
+        texture.bumpAmount = params->Bump;
         texture.baseColour = record.colour & 0xFFFFFFu;
         texture.hasTint = record.tint;
         // The tint pulls towards the part's own colour at half contrast about mid grey, the

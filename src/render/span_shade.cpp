@@ -208,8 +208,13 @@ private:
         // The surface colour on the 128 scale: the part's own, or its texture's at p.
         std::array<std::int32_t, 3> surfaceColour{};
         if (const PartTexture* texture = render.partTextures.Find(part)) {
-            ShadeSurfacePoint(render, *texture, surfaceColour, *texture->pyramid, surface, false,
-                              false, p, g);
+            // The bump frame's second axis follows the side of the surface the eye sees.
+            const bool isBumped = IsBumpMapped(*texture);
+            ShadeSurfacePoint(render, *texture, surfaceColour, *texture->pyramid, surface, isBumped,
+                              Vec3Dot(p, g) > 0.0, p, g);
+            if (isBumped) {
+                g = BumpedGradient(g, texture->bumpAmount, render.partTextures.bumpVector);
+            }
         } else {
             for (int c = 0; c < 3; ++c) {
                 surfaceColour[static_cast<std::size_t>(c)] = Channel(record.colour, c) * 128;

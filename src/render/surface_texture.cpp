@@ -345,6 +345,31 @@ bool PrimitiveCoords(const PartTexture& part, std::int32_t surface, double x, do
     }
 }
 
+// The direction of growing u on a wrapped primitive's surface, in part space (not unit on the
+// rounded corners).
+Vec3 PrimitiveTangent(const PartTexture& part, std::int32_t surface, double x, double z) {
+    const bool isCylinder = part.mapping == TextureMapping::FlatSidedCylinder;
+    // The surfaces whose u runs against z, along z, and against x; the rest run along x.
+    const std::int32_t againstZ = isCylinder ? 1 : 0;
+    const std::int32_t alongZ = isCylinder ? 2 : 1;
+    const std::int32_t againstX = isCylinder ? 4 : 5;
+    if (surface == againstZ) return Vec3{0.0, 0.0, -1.0};
+    if (surface == alongZ) return Vec3{0.0, 0.0, 1.0};
+    if (surface == againstX) return Vec3{-1.0, 0.0, 0.0};
+    if (isCylinder && surface == 0) {
+        const double b = part.primitive[2];
+        return b != 0.0 ? Vec3{-z / b, 0.0, x / b} : Vec3{};
+    }
+    if (!isCylinder && surface == 6) {  // the bevelled edges, by quadrant
+        const double h = std::sqrt(0.5);
+        if (x > 0.0 && z > 0.0) return Vec3{-h, 0.0, h};
+        if (z > 0.0) return Vec3{-h, 0.0, -h};
+        if (x <= 0.0) return Vec3{h, 0.0, -h};
+        return Vec3{h, 0.0, h};
+    }
+    return Vec3{1.0, 0.0, 0.0};
+}
+
 using Complex = std::complex<double>;
 
 // The principal square root.
@@ -422,7 +447,7 @@ double WarpSurfaceCoords(const SurfaceMappingEntry& entry, double& u, double& v)
 // list, and their angle per unit of distance on the surface; false when the surface has no
 // usable entry.
 bool SurfaceListCoords(const BufferArray& list, std::int32_t surface, const Vec3& partPoint,
-                       double& u, double& v, double& perDistance) {
+                       double& u, double& v, double& perDistance, Vec3* tangent) {
     const std::int64_t i = static_cast<std::int64_t>(surface) - list.firstIndex;
     if (list.buffers == nullptr || i < 0 || i >= list.count || i >= list.capacity) return false;
     const auto* entry = static_cast<const SurfaceMappingEntry*>(list.buffers[i]);
@@ -440,10 +465,10 @@ bool SurfaceListCoords(const BufferArray& list, std::int32_t surface, const Vec3
     SurfaceTexCoords coords;
     switch (SurfaceMappingEntryKind(*entry)) {
         case SurfaceMapperKind::Ellipsoid:
-            coords = EllipsoidTexCoords(point, *entry, nullptr);
+            coords = EllipsoidTexCoords(point, *entry, tangent);
             break;
         case SurfaceMapperKind::Hyperboloid:
-            coords = SpheroidTexCoords(point, *entry, nullptr);
+            coords = SpheroidTexCoords(point, *entry, tangent);
             break;
         case SurfaceMapperKind::EllipticCylinder:
             // The angle around the cylinder and its length along z, in the angle's units.
@@ -452,9 +477,18 @@ bool SurfaceListCoords(const BufferArray& list, std::int32_t surface, const Vec3
                                     ? std::numbers::pi / (2.0 * entry->quarterMeasure)
                                     : 0.0;
             coords.length = point.z * coords.angleScale;
+            // Its angle direction is not measured: a bump map leaves its normal as it is.
+            if (tangent != nullptr) *tangent = Vec3{};
             break;
         default:
             return false;
+    }
+    // An affine frame carries the tangent back through its transposed matrix.
+    if (tangent != nullptr && entry->transformKind == 1) {
+        const Vec3 e = *tangent;
+        *tangent =
+            Vec3{t[5] * e.x + t[9] * e.y + t[13] * e.z, t[6] * e.x + t[10] * e.y + t[14] * e.z,
+                 t[7] * e.x + t[11] * e.y + t[15] * e.z};
     }
     u = coords.angle;
     v = coords.length;
@@ -581,7 +615,7 @@ ChainEnd WalkChain(std::int32_t link, const IndLink* heaps, std::int32_t heapCou
     return ChainEnd::Ended;
 }
 
-// Hands the tiles of the cell of map under (u, v) to sample(s, t, scale), each with the
+// Hands the tiles of the cell of map under (u, v) to sample(s, t, tile, false), each with the
 // point's image position about the tile's centre, until one covers the point. The cell's row
 // counts from the map's start in cell rows, after its head overhang.
 template <typename SampleTile>
@@ -604,14 +638,13 @@ ChainEnd WalkCell(const TileMap& map, double cellLength, double u, double v, Sam
             du += 2.0 * std::numbers::pi;
         }
         const double dv = v - tile.cd;
-        return sample(tile.ha * du + tile.hd * dv, tile.va * du + tile.vd * dv,
-                      static_cast<double>(tile.scale));
+        return sample(tile.ha * du + tile.hd * dv, tile.va * du + tile.vd * dv, tile, false);
     };
     return WalkChain(link, map.heaps, map.heapCount, map.tiles, map.tileCount, onTile);
 }
 
-// The same for a polar cap at the plane point (x, y): cells of cellLength on a side, n of them
-// each way from the pole.
+// The same for a polar cap at the plane point (x, y), sample's last argument true: cells of
+// cellLength on a side, n of them each way from the pole.
 template <typename SampleTile>
 ChainEnd WalkPolar(const PolarMap& map, double cellLength, double x, double y, SampleTile& sample) {
     const std::int32_t n = map.cellsPerSide;
@@ -624,8 +657,7 @@ ChainEnd WalkPolar(const PolarMap& map, double cellLength, double x, double y, S
     auto onTile = [&](const TexTile& tile) {
         const double dx = x - tile.ca;
         const double dy = y - tile.cd;
-        return sample(tile.ha * dx + tile.hd * dy, tile.va * dx + tile.vd * dy,
-                      static_cast<double>(tile.scale));
+        return sample(tile.ha * dx + tile.hd * dy, tile.va * dx + tile.vd * dy, tile, true);
     };
     return WalkChain(link, map.heaps, map.heapCount, map.tiles, map.tileCount, onTile);
 }
@@ -697,6 +729,24 @@ void SearchWithCaps(const PartTexture& part, const Vec3& point, double u, double
     }
 }
 
+// The view-space bump vector of a mapped surface: du along the direction of growing u (the
+// part-space tangent carried to view space through the transposed part matrix) and dv along
+// the unit vector across it in the surface, tangent x n, turned over on the surface's back.
+// A tangent that vanishes or lies along n gives no bump.
+Vec3 SurfaceBump(const std::array<double, 16>& m, const Vec3& tangent, const Vec3& n,
+                 bool flipNormal, double du, double dv) {
+    const Vec3 g{m[5] * tangent.x + m[9] * tangent.y + m[13] * tangent.z,
+                 m[6] * tangent.x + m[10] * tangent.y + m[14] * tangent.z,
+                 m[7] * tangent.x + m[11] * tangent.y + m[15] * tangent.z};
+    const double gLength = Vec3Length(g);
+    const Vec3 across = Vec3Cross(g, n);
+    const double acrossLength = Vec3Length(across);
+    if (!(gLength > 0.0) || !(acrossLength > 0.0)) return Vec3{};
+    const double a = (flipNormal ? -dv : dv) / acrossLength;
+    const double b = du / gLength;
+    return Vec3{b * g.x + a * across.x, b * g.y + a * across.y, b * g.z + a * across.z};
+}
+
 }  // namespace
 
 TextureLevelChoice SurfaceTextureLevel(double footprint) {
@@ -712,11 +762,22 @@ TextureLevelChoice SurfaceTextureLevel(double footprint) {
     return {false, 12};
 }
 
+bool IsBumpMapped(const PartTexture& part) {
+    return part.bumpAmount != 0 && part.pyramid != nullptr && TexPyramidHasMap(*part.pyramid);
+}
+
+Vec3 BumpedGradient(const Vec3& g, std::int32_t amount, const Vec3& bumpVector) {
+    const double f = static_cast<double>(amount) * 0x1p-40 * Vec3Length(g) * BumpScale;
+    return Vec3{g.x - f * bumpVector.x, g.y - f * bumpVector.y, g.z - f * bumpVector.z};
+}
+
 void ShadeSurfacePoint(QRender& render, const PartTexture& part,
                        std::array<std::int32_t, 3>& outColour, TexPyramid& pyramid,
-                       std::int32_t surface, bool bumpWanted, bool /*flipNormal*/, const Vec3& p,
+                       std::int32_t surface, bool bumpWanted, bool flipNormal, const Vec3& p,
                        const Vec3& n) {
     const auto& m = part.partFromView.m;
+    // A point whose samples hold no heights leaves the normal as it is.
+    if (bumpWanted) render.partTextures.bumpVector = Vec3{};
     const bool isDecal = pyramid.bordered != 0;
     const double x = m[4] + m[5] * p.x + m[6] * p.y + m[7] * p.z;
     const double y = m[8] + m[9] * p.x + m[10] * p.y + m[11] * p.z;
@@ -741,27 +802,48 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
         double v = 0.0;
         double k = part.primitive[0];
         bool hasCoords = false;
+        // The direction of growing u in part space, for the bump frame.
+        Vec3 tangent{};
         if (part.mapping == TextureMapping::SurfaceList) {
-            hasCoords = part.surfaceList != nullptr &&
-                        SurfaceListCoords(*part.surfaceList, surface, Vec3{x, y, z}, u, v, k);
+            hasCoords =
+                part.surfaceList != nullptr &&
+                SurfaceListCoords(*part.surfaceList, surface, Vec3{x, y, z}, u, v, k, &tangent);
         } else if (part.mapping == TextureMapping::Box ||
                    part.mapping == TextureMapping::FlatSidedCylinder) {
             hasCoords = PrimitiveCoords(part, surface, x, y, z, u, v);
+            tangent = PrimitiveTangent(part, surface, x, z);
         }
         // A surface without an entry of its own in the list takes the revolution mapping.
         if (!hasCoords && part.revolution != nullptr) {
             hasCoords = RevolutionCoords(*part.revolution, Vec3{x, y, z}, u, v, k);
+            const double r = std::hypot(x, z);
+            tangent = r > 1e-6 ? Vec3{-z / r, 0.0, x / r} : Vec3{1.0, 0.0, 0.0};
         }
         if (hasCoords) {
             const double footprint = SurfaceFootprint(pixel, p, n) * k * k;
-            auto sample = [&](double s, double t, double scale) {
+            const bool wantHeights = bumpWanted && TexPyramidHasMap(pyramid);
+            auto sample = [&](double s, double t, const TexTile& tile, bool isCap) {
+                const auto scale = static_cast<double>(tile.scale);
                 const Level level = ChooseLevel(pyramid, footprint * scale * scale);
-                return composite.Add(SampleLevel(level, isDecal, false, s, t), isDecal);
+                // A tile's height gradient is carried back to the (u, v) directions, per texel
+                // of the tile; the caps' gradients, which lie in their plane, are not read.
+                Sample one = SampleLevel(level, isDecal, wantHeights && !isCap, s, t);
+                if (one.hasHeights) {
+                    const double du = one.du;
+                    const double dv = one.dv;
+                    one.du = scale != 0.0 ? (du * tile.ha + dv * tile.va) / scale : 0.0;
+                    one.dv = scale != 0.0 ? (du * tile.hd + dv * tile.vd) / scale : 0.0;
+                }
+                return composite.Add(one, isDecal);
             };
             if (part.mapping == TextureMapping::CustomRevolution && part.tiles->poleless == 0) {
                 SearchWithCaps(part, Vec3{x, y, z}, u, v, sample);
             } else {
                 SearchBody(part, u, v, sample);
+            }
+            if (wantHeights && composite.hasHeights) {
+                render.partTextures.bumpVector =
+                    SurfaceBump(m, tangent, n, flipNormal, composite.du, composite.dv);
             }
         }
     }

@@ -60,6 +60,16 @@
 // second, so that neither shows the image reversed; a cap reaches rho up to its outer length.
 // A mapping without poles reads its two bands as the wrapped primitives do.
 
+// Bump lighting. A part whose material has a bump amount B (its "Bump" value) and whose image
+// has a height map shades with its normal tilted by the map's slope. The map's full height
+// range (0..255) stands for a relief B / BumpAmountPerTexel texels deep, so an amount of 100
+// lifts the brightest texel one texel above the darkest and a negative amount sinks it. The
+// pyramid keeps heights halved, so the lookup leaves 2^15 times the height gradient (in steps
+// of the 0..255 range) in the renderer's bump vector:
+// along the part's texel axes for the planar mapping, along the surface's angle and length
+// directions for the others; the shading moves the surface gradient G by
+// -B 2^-40 |G| BumpScale times that vector, so that G / |G| tilts by exactly the slope of the
+// relief for the planar mapping at one part unit a texel.
 #include "core/matrix4.h"
 #include "core/vec3.h"
 
@@ -72,6 +82,9 @@ class ObjectTex;
 class QRender;
 struct BufferArray;
 struct TexPyramid;
+
+inline constexpr double BumpAmountPerTexel = 100.0;
+inline constexpr double BumpScale = 0x1p25 / (BumpAmountPerTexel * 255.0);
 
 // A pyramid level as the lookup reads it: magnification 0..6 or level 0..12.
 struct TextureLevelChoice {
@@ -111,6 +124,7 @@ struct PartTexture {
     // Revolution, and SurfaceList surfaces without an entry: the part's own mapping object,
     // whose surface records give the length coordinate along the profile.
     const ObjectTex* revolution = nullptr;
+    std::int32_t bumpAmount = 0;   // the material's bump amount; 0 shades without bumps
     std::uint32_t baseColour = 0;  // 0xRRGGBB: fills what no sample covers
     std::uint8_t hasTint = 0;
     std::array<std::uint8_t, 3> tintColour{0x80, 0x80, 0x80};  // red, green, blue; 0x80 neutral
@@ -140,3 +154,10 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
                        std::array<std::int32_t, 3>& outColour, TexPyramid& pyramid,
                        std::int32_t surface, bool bumpWanted, bool flipNormal, const Vec3& p,
                        const Vec3& n);
+
+// True when part's lighting is tilted by its height map: a bump amount and a height map.
+bool IsBumpMapped(const PartTexture& part);
+
+// The surface gradient g moved by the bump vector the lookup left, for the bump amount: the
+// rule at the top of this file.
+Vec3 BumpedGradient(const Vec3& g, std::int32_t amount, const Vec3& bumpVector);

@@ -167,8 +167,8 @@ void QRenderView::PrepareRender(const ViewSettings& settings) {
 void QRenderView::PrepareStars(const StarSettings& stars) {
     shade.isStars = stars.isOn;
     if (!stars.isOn) return;
-    // Sizing the view makes the sky buffer the stars are filed in.
-    options.sky = true;
+    // The sky buffer the stars are filed in: made now when the view is already sized.
+    if (SetSkyOption(true) == RenderSizeNoMemory) throw KVOutOfMemoryException();
     QDocumentBase* owner = Document();
     if (owner == nullptr || owner->Geometry() == nullptr) return;
     if (builtStars.has_value() && *builtStars == stars) return;

@@ -107,10 +107,10 @@ public:
     // lines (PrepareEdges). Throws KVOutOfMemoryException.
     void PrepareRender(const ViewSettings& settings);
 
-    // The star switch goes to the shading; with it on, the view asks for a sky buffer when it
-    // is sized and draws the document's star field again from stars when they differ from the
-    // settings it last drew the field from. Throws KVOutOfMemoryException (the field then
-    // holds no stars and is drawn again next time).
+    // The star switch goes to the shading; with it on, the view makes its sky buffer (at once
+    // when it is already sized, else when it is sized) and draws the document's star field again
+    // from stars when they differ from the settings it last drew the field from. Throws
+    // KVOutOfMemoryException (the field then holds no stars and is drawn again next time).
     void PrepareStars(const StarSettings& stars);
 
     // Hands the draw state and the settings' lines to the renderer: the line style as the

@@ -840,3 +840,130 @@ TEST(SurfaceTexture, WhiteTextureShadesLikeAWhitePart) {
 }
 
 }  // namespace
+
+namespace {
+
+// A height map of image side Side that climbs by step height units a texel along x.
+void SetRamp(TexPyramid& pyramid, std::int32_t side, std::int32_t step,
+             std::vector<std::uint32_t>& image, std::vector<std::uint8_t>& heights) {
+    image.assign(static_cast<std::size_t>(side * side), 0xFFFFFFFFu);
+    heights.resize(image.size());
+    for (std::int32_t j = 0; j < side; ++j) {
+        for (std::int32_t i = 0; i < side; ++i) {
+            heights[static_cast<std::size_t>(j * side + i)] =
+                static_cast<std::uint8_t>(std::min(255, i * step));
+        }
+    }
+    ASSERT_EQ(TexPyramidSetImage(pyramid, image.data(), side, side, side, false), 0);
+    ASSERT_EQ(TexPyramidSetMap(pyramid, heights.data(), side), 0);
+}
+
+}  // namespace
+
+TEST(SurfaceTexture, BumpMapTiltsThePlanarNormalByTheReliefsSlope) {
+    // Heights climbing 4 a texel along x: with a bump amount B the relief is
+    // d(x) = (B / 100) (4 x / 255) texels over a plane facing the eye, whose outward normal
+    // (0, 0, -1) becomes (-d', 0, -1) up to length. Both the full-size image (depth twice the
+    // focal length) and a magnification (depth the focal length) give the same tilt.
+    std::vector<std::uint32_t> image;
+    std::vector<std::uint8_t> heights;
+    TexPyramid pyramid;
+    SetRamp(pyramid, 64, 4, image, heights);
+    Lookup lookup(pyramid);
+    for (const std::int32_t amount : {100, 250, -100}) {
+        lookup.part.bumpAmount = amount;
+        ASSERT_TRUE(IsBumpMapped(lookup.part));
+        for (const double z : {2.0 * Focal, Focal}) {
+            std::array<std::int32_t, 3> out{};
+            const Vec3 g{0.0, 0.0, -2.0};
+            ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 0, true, false,
+                              Vec3{1.25, -3.5, z}, g);
+            const Vec3 tilted = BumpedGradient(g, amount, lookup.render.partTextures.bumpVector);
+            const double slope = amount / 100.0 * 4.0 / 255.0;
+            EXPECT_NEAR(tilted.x / -tilted.z, -slope, 1e-9) << amount << " at " << z;
+            EXPECT_NEAR(tilted.y, 0.0, 1e-12);
+            EXPECT_DOUBLE_EQ(tilted.z, -2.0);
+        }
+    }
+    // Without a bump amount the part is not bump-mapped; without heights a point is left flat.
+    lookup.part.bumpAmount = 0;
+    EXPECT_FALSE(IsBumpMapped(lookup.part));
+    const std::vector<std::uint32_t> flat = Filled(8, 8, 0xFFFFFFFF);
+    TexPyramid plain;
+    ASSERT_EQ(TexPyramidSetImage(plain, flat.data(), 8, 8, 8, false), 0);
+    Lookup noMap(plain);
+    noMap.part.bumpAmount = 100;
+    EXPECT_FALSE(IsBumpMapped(noMap.part));
+}
+
+TEST(SurfaceTexture, BumpMappedPlaneIsLitAsItsTiltedNormalSays) {
+    // A ramp of two height units a texel over 128 texels (the pyramid keeps heights halved, so
+    // every texel is one stored step above the one before), an amount of 2500: the relief
+    // climbs 50 / 255 of a texel a texel along x. The light sits at the eye and there is no ambient
+    // light, so each pixel's brightness is l . n: the bumped frame over the flat one is
+    // (l . n') / (l . n) with n' = (-d', 0, -1) / |.| at the point the pixel sees.
+    std::vector<std::uint32_t> image;
+    std::vector<std::uint8_t> heights;
+    TexPyramid pyramid;
+    SetRamp(pyramid, 128, 2, image, heights);
+    PlaneFrame flat;
+    flat.Texture(pyramid);
+    ASSERT_EQ(RenderShadedFrame(flat.render), CastDone);
+    PlaneFrame bumped;
+    bumped.Texture(pyramid);
+    bumped.render.partTextures.parts[0].bumpAmount = 2500;
+    ASSERT_EQ(RenderShadedFrame(bumped.render), CastDone);
+    const double slope = 50.0 / 255.0;
+    const double tiltedLength = std::sqrt(1.0 + slope * slope);
+    std::int32_t brighter = 0;
+    for (std::int32_t y = 2; y < Height - 2; y += 3) {
+        for (std::int32_t x = 2; x < Width - 2; x += 3) {
+            const double px = PlaneDepth * (x - Width / 2.0 + 0.5) / Focal;
+            const double expected = (slope * px + PlaneDepth) / (PlaneDepth * tiltedLength);
+            const double seen = static_cast<double>(bumped.Red(x, y));
+            EXPECT_NEAR(seen, expected * flat.Red(x, y), 2.5) << x << "," << y;
+            brighter += seen > flat.Red(x, y) ? 1 : 0;
+        }
+    }
+    // Where the relief turns towards the light the bumped plane is the brighter.
+    EXPECT_GT(brighter, 0);
+}
+
+TEST(SurfaceTexture, BumpMapOnAWrappedFaceTiltsAlongItsTilesTurn) {
+    // A box's side face (surface 4: u grows with x, v with y) facing the eye, its one tile
+    // turned by theta. Heights climb 4 a texel along the image's s axis, which the tile turns
+    // by theta against (u, v): the relief's slope per texel, 4 B / 25500, tilts the normal
+    // towards -(cos theta, sin theta, 0), whatever the tile's scale.
+    std::vector<std::uint32_t> image;
+    std::vector<std::uint8_t> heights;
+    TexPyramid pyramid;
+    SetRamp(pyramid, 64, 4, image, heights);
+    constexpr double Pi = std::numbers::pi;
+    const double k = 0.5;
+    const double x = -0.2;
+    const double y = 3.0;
+    const double u = k * x + 3 * Pi / 2;
+    const double v = k * y - 10.0;
+    for (const double theta : {0.0, Pi / 2, 0.6}) {
+        SCOPED_TRACE(theta);
+        OneTileMapping one(u + 0.03, v - 0.05, theta);
+        Lookup lookup(pyramid);
+        lookup.part.mapping = TextureMapping::Box;
+        lookup.part.primitive = {k, 0.25, 0.7, 0.0};
+        lookup.part.tiles = &one.mapping;
+        lookup.part.bandCellLengths = {10.0, 0.0};
+        lookup.part.bumpAmount = 100;
+        lookup.part.partFromView.m[4] = x;
+        lookup.part.partFromView.m[8] = y;
+        lookup.part.partFromView.m[12] = -2.4;
+        std::array<std::int32_t, 3> out{};
+        const Vec3 g{0.0, 0.0, -1.0};
+        ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 4, true, false,
+                          Vec3{0.0, 0.0, 2.4}, g);
+        const Vec3 tilted = BumpedGradient(g, 100, lookup.render.partTextures.bumpVector);
+        const double slope = 4.0 / 255.0;
+        EXPECT_NEAR(tilted.x, -slope * std::cos(theta), 1e-6);
+        EXPECT_NEAR(tilted.y, -slope * std::sin(theta), 1e-6);
+        EXPECT_DOUBLE_EQ(tilted.z, -1.0);
+    }
+}

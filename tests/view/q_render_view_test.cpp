@@ -505,4 +505,23 @@ TEST(QRenderView, StarSettingsDrawTheFieldTheyDescribe) {
     EXPECT_EQ(field.count, 3000);
 }
 
+TEST(QRenderView, StarsTurnedOnAfterSizingShowInTheNextFrame) {
+    // Sized with the switch off the view has no sky buffer; turning the switch on makes it,
+    // so the next frame shows the stars without sizing again.
+    QDocumentBase document;
+    QRenderView view(&document);
+    view.viewSettings.stars = StarSettings{false, 3000, 7, 1.5f, 0.5f};
+    view.viewSettings.colours[0] = ColourFromRgb24(0x000000);
+    view.viewSettings.camera.fov = 0.02;
+    std::vector<std::uint32_t> pixels(80 * 60, 0u);
+    ASSERT_TRUE(view.InitViewBuffers(80 * 4, pixels.data(), 80, 60, true));
+    EXPECT_EQ(view.SkyBuffer(), nullptr);
+    view.viewSettings.stars.isOn = true;
+    ASSERT_EQ(view.RenderDocument(), CastDone);
+    EXPECT_NE(view.SkyBuffer(), nullptr);
+    std::int32_t lit = 0;
+    for (const std::uint32_t p : pixels) lit += (p & 0xFF) > 0x40 ? 1 : 0;
+    EXPECT_GT(lit, 0);
+}
+
 }  // namespace
