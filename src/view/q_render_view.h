@@ -328,6 +328,12 @@ public:
     // KVOutOfMemoryException or std::bad_alloc.
     void ApplyViewState(const SavedViewState& state);
 
+    // Keeps the overlay in step with this view: the object-axis arrows placed again and, with
+    // render unless the view defers, the overlay drawn through this view's camera and kept as
+    // the background of its incremental frames, its selected handles drawn over it. Nothing
+    // on a secondary view or without an overlay. Throws KVOutOfMemoryException.
+    void SyncSecondaryView(bool render);
+
     // Presents the changed rectangle through the frame bitmap, or the whole bitmap when full,
     // in draw mode 2 or while deferring. With an overlay that shows a handle and an overlay
     // frame bitmap, the overlay's picture is composed over the view's into that bitmap
@@ -441,6 +447,8 @@ private:
     // The overlay's handles of light slot for light, linked with it; the world-axis arrows.
     void PlaceLightHandles(std::int32_t slot, QLight& light);
     void PlaceWorldAxes();
+    // Draws the overlay whole through this view's camera and keeps it as its background.
+    void RenderOverlay();
     // Unlinks the lights from the overlay's handles, which are about to go.
     void ReleaseLightHandles();
 

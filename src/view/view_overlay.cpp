@@ -189,6 +189,13 @@ void QRenderView::PlaceLightHandles(std::int32_t slot, QLight& light) {
     const double focal = focalScale * 1000.0 / viewDistance;
     const auto pixels = [focal](double k, double z) { return k * std::fabs(z) / focal; };
     const Vec3 position = light.position;
+    // The handles the light moves start their undo history again where they are placed: an
+    // undo of a later drag returns them here, not to where an earlier view placed them.
+    ball.ClearHistory();
+    if (!light.isAtObject) {
+        shaft.ClearHistory();
+        head.ClearHistory();
+    }
 
     bool hasShaft = false;
     Vec3 aim{};
@@ -223,6 +230,9 @@ void QRenderView::PlaceLightHandles(std::int32_t slot, QLight& light) {
     light.SetLink(LightLinkFollowed, &ball);
     light.SetLink(LightLinkSecond, light.isAtObject ? nullptr : &shaft);
     light.SetLink(LightLinkThird, light.isAtObject ? nullptr : &head);
+    if (!light.isAtObject) shaft.PushUndoChunk();
+    ball.PushUndoChunk();
+    if (!light.isAtObject) head.PushUndoChunk();
 }
 
 void QRenderView::PlaceWorldAxes() {
@@ -268,7 +278,17 @@ void QRenderView::SyncObjectsWithView(bool render) {
     }
     PlaceWorldAxes();
     UpdateAxisHandles();
-    if (render && !overlayPixels.empty()) overlayView->RenderDocument();
+    if (render) RenderOverlay();
+}
+
+void QRenderView::RenderOverlay() {
+    if (overlayView == nullptr || overlayPixels.empty()) return;
+    QRenderView& overlay = *overlayView;
+    overlay.storedCameraMatrix = GetCameraMatrix();
+    overlay.RenderDocument();
+    // The overlay's picture is the background its selected handles are dragged over.
+    overlay.AllocAuxBuffers();
+    overlay.RenderParts();
 }
 
 bool QRenderView::DragAlongObjectAxes(Vec3& anchor, std::array<Vec3, 3>& axes,

@@ -97,6 +97,12 @@ void QRenderView::RedrawAll(bool withSecondary) {
     isDeferred = isQuickMode;
 }
 
+void QRenderView::SyncSecondaryView(bool render) {
+    if (isDelegate || overlayView == nullptr) return;
+    UpdateAxisHandles();
+    if (render && !isDeferred) RenderOverlay();
+}
+
 void QRenderView::ApplyViewState(const SavedViewState& state) {
     const ViewSettings& from = state.settings;
     QCamera& camera = viewSettings.camera;

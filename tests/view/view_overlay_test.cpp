@@ -86,6 +86,56 @@ TEST(ViewOverlay, OverlayRefreshFollowsTheCamera) {
     EXPECT_NEAR(scene.CoveredInRow(64, 0), 20, 1);
 }
 
+// SyncSecondaryView draws the overlay through the main view's camera as it stands and keeps
+// the picture as the overlay's background; a deferring view leaves the overlay as it was.
+TEST(ViewOverlay, SyncSecondaryViewDrawsTheOverlayForTheCamera) {
+    Scene scene;
+    scene.light->position = Vec3{0.2, 0.1, 0.0};  // at depth 10: pixel (100, 69.5)
+    scene.view.SyncObjectsWithView(true);
+    QRenderView& overlay = *scene.view.OverlayView();
+    ASSERT_NEAR(scene.CoveredInRow(69, 0), 20, 1);
+
+    // Twice the distance: the ball, 0.5 in radius, is seen at (90, 64.5), 5 pixels in radius.
+    scene.view.viewSettings.camera.position = Vec3{0.0, 0.0, -20.0};
+    scene.view.isDeferred = true;
+    scene.view.SyncSecondaryView(true);
+    EXPECT_NEAR(scene.CoveredInRow(69, 0), 20, 1);  // deferred: nothing drawn
+    scene.view.isDeferred = false;
+    scene.view.SyncSecondaryView(true);
+    EXPECT_NEAR(scene.CoveredInRow(64, 0), 10, 1);
+    EXPECT_EQ(scene.CoveredInRow(69 + 6, 0), 0);
+    EXPECT_TRUE(overlay.AuxBuffersReady());
+    const Matrix4W camera = scene.view.GetCameraMatrix();
+    EXPECT_EQ(overlay.storedCameraMatrix.m, camera.m);
+
+    scene.view.CreateSecondaryScene(false);
+    scene.view.SyncSecondaryView(true);  // no overlay: nothing to do
+}
+
+// Each placement of a light's handles starts their undo history again: one snapshot, of where
+// they were placed, so an undo after a drag returns them there.
+TEST(ViewOverlay, PlacedHandlesKeepOneUndoSnapshotOfTheirPlace) {
+    Scene scene;
+    scene.light->isAtObject = false;
+    QMorvanObjects& handles = *scene.view.OverlayDocument()->Objects();
+    for (const double x : {0.6, -0.4}) {
+        SCOPED_TRACE(x);
+        scene.light->position = Vec3{x, 0.0, 0.0};
+        scene.view.SyncObjectsWithView(false);
+        for (const std::int32_t index : {0, 16, 32}) {
+            SCOPED_TRACE(index);
+            QMorvanObject& handle = *handles.At(index);
+            EXPECT_EQ(handle.HistorySize(), 1);
+            const Vec3 placed = handle.GetCentre();
+            handle.SetPosition(Vec3{5.0, 5.0, 5.0});
+            ASSERT_TRUE(handle.RestoreFromSnapshot(true, false));
+            EXPECT_NEAR(handle.GetCentre().x, placed.x, 1e-6);
+            EXPECT_NEAR(handle.GetCentre().y, placed.y, 1e-6);
+        }
+        EXPECT_NEAR(handles.At(0)->GetCentre().x, x, 1e-6);
+    }
+}
+
 TEST(ViewOverlay, BallsWithoutALightAreHiddenAndTheOverlayGoes) {
     Scene scene;
     scene.light->position = Vec3{0.0, 0.0, 0.0};
