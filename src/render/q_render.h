@@ -216,11 +216,11 @@ public:
     // With shadows (shadow_pass.h) the frames carry the parts' shadows too: an incremental
     // frame also restores and tests again the pixels whose shadows the parts may have moved,
     // and those whose light changed join the change region; a complement render also does so
-    // in the backup and adds them to the change region, or, with a second backup set, drops
-    // the backups. force is not read: frames always follow the shadows. Without sized
-    // buffers, or with a render size that does not fit or is below 8, nothing is drawn; an
-    // incremental frame without backups renders the whole frame instead, and a complement
-    // render without them does nothing.
+    // in the backup and adds them to the change region, or, with a second backup set, in that
+    // set with its light maps (the change region stays). force is not read: frames always
+    // follow the shadows. Without sized buffers, or with a render size that does not fit or
+    // is below 8, nothing is drawn; an incremental frame without backups renders the whole
+    // frame instead, and a complement render without them does nothing.
     // UserAbortRender from the row polls passes through, leaving the frame part drawn.
     virtual void RenderFrame(const std::int32_t* partList, bool complement,
                              const std::int32_t* changed, std::int32_t force);
@@ -492,6 +492,13 @@ private:
     // intoFirstSet draws the first backup set even when a second one exists.
     void RenderComplement(const std::int32_t* partList, const std::int32_t* changed,
                           bool intoFirstSet = false);
+    // A complement render into the first backup set; isWorkingSet clear when the sets
+    // exchanged roles for the second one (the working picture, the change region and the
+    // dependency lists then stay as they are).
+    void DrawBackgroundSet(const std::int32_t* partList, const std::int32_t* changed,
+                           bool isWorkingSet);
+    // Exchanges the first and the second backup sets (sample cells, frame words, light maps).
+    void SwapBackupSets();
     void ReloadListedParts(const std::int32_t* list);
     // The frame's size, level, focal length, centre and view as they stand.
     BackupView CurrentBackupView() const;

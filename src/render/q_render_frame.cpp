@@ -22,8 +22,6 @@
 // draws the backup again inside the part's footprint with every part except the moving ones,
 // and adds the footprint to the change region, since the working picture now differs there.
 
-#include "render/q_render.h"
-
 #include "core/check.h"
 #include "geometry/scene_geometry.h"
 #include "render/cast_frame_pass.h"
@@ -32,6 +30,7 @@
 #include "render/light_map.h"
 #include "render/pixel_pass.h"
 #include "render/pyramid_filter.h"
+#include "render/q_render.h"
 #include "render/q_render_internal.h"
 #include "render/quick_shade.h"
 #include "render/scene_render_parts.h"
@@ -120,9 +119,8 @@ void QRender::RenderFrame(const std::int32_t* partList, bool complement,
         const BackupView& kept = backupView;
         // The backups show the picture as it was seen when they were made.
         if (now.width != kept.width || now.height != kept.height || now.level != kept.level ||
-            now.focal != kept.focal || now.centreX != kept.centreX ||
-            now.centreY != kept.centreY || now.viewFromWorld.m != kept.viewFromWorld.m ||
-            !SameLights(now, kept)) {
+            now.focal != kept.focal || now.centreX != kept.centreX || now.centreY != kept.centreY ||
+            now.viewFromWorld.m != kept.viewFromWorld.m || !SameLights(now, kept)) {
             auxReady = false;
         }
     }
@@ -200,8 +198,7 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
     CopySamplesInRegion(0, workRegion);
     std::int32_t result = CastDone;
     for (std::int32_t rerun = 0;; ++rerun) {
-        result = CastFramePass(*this, workRegion, partList, false, 0, level.centreX,
-                               level.centreY);
+        result = CastFramePass(*this, workRegion, partList, false, 0, level.centreX, level.centreY);
         if (result != CastDepthOverflow || rerun == CastMaxReruns) break;
         HalveDepthScale();
         CopySamplesInRegion(0, workRegion);
@@ -266,36 +263,58 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
     PyramidFilter(*this);
 }
 
+void QRender::SwapBackupSets() {
+    std::swap(sampleBuffers[1], sampleBuffers[3]);
+    std::swap(extraPlanes, companionB);
+    for (RenderLightSlot& slot : lightSlots) {
+        std::swap(slot.mapBackupA, slot.mapBackupB);
+        std::swap(slot.idPlaneBackupA, slot.idPlaneBackupB);
+    }
+}
+
 void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t* changed,
                                bool intoFirstSet) {
     if (!auxReady) return;
-    const bool hasShadows = ShadowsActive(*this);
-    const bool isSecondSet = !intoFirstSet && sampleBuffers[3] != nullptr && companionB != nullptr;
-    if (hasShadows && isSecondSet) {
-        // The second set keeps no light maps of its own to cast the shadows of the scene's
-        // list with: the backups are dropped and the next frame renders whole.
-        auxReady = false;
+    if (intoFirstSet || sampleBuffers[3] == nullptr || companionB == nullptr) {
+        DrawBackgroundSet(partList, changed, true);
         return;
     }
+    // The second set is drawn as the first one would be, with its own light maps and light
+    // layers: the two sets exchange roles for the render and back again, also when it is
+    // abandoned.
+    struct Exchange {
+        QRender& render;
+        explicit Exchange(QRender& r) : render(r) { render.SwapBackupSets(); }
+        ~Exchange() { render.SwapBackupSets(); }
+        Exchange(const Exchange&) = delete;
+        Exchange& operator=(const Exchange&) = delete;
+    } exchange(*this);
+    DrawBackgroundSet(partList, changed, false);
+}
+
+void QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t* changed,
+                                bool isWorkingSet) {
+    const bool hasShadows = ShadowsActive(*this);
     ReloadListedParts(changed);
     BuildLightFalloffTables();
     const RenderLevel& level = Level();
-    const std::int32_t buffer = isSecondSet ? 3 : 1;
-    std::uint32_t* frame = isSecondSet ? companionB.get() : extraPlanes.get();
     const std::size_t stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
                                                    : static_cast<std::size_t>(level.width);
+    std::uint32_t* frame = extraPlanes.get();
     ProjectPartOutlines(*this, selectionRegion, changed,
                         RegionRect{-1, -1, level.width + 1, level.height + 1});
     if (edges.isRefined) GrowForPixelPass(*this, selectionRegion);
-    if (!isSecondSet) RegionCombine(selectionRegion, changeRegion, 1);
+    // The working picture differs from the first set there now.
+    if (isWorkingSet) RegionCombine(selectionRegion, changeRegion, 1);
     // The parts' shadows join or leave the background too: the pixels that read the light
     // map cells they change are tested and shaded again in the backup.
-    if (hasShadows) UpdateBackgroundLightMaps(*this, partList, changed, *shadowRegion);
+    if (hasShadows)
+        UpdateBackgroundLightMaps(*this, partList, changed, *shadowRegion, isWorkingSet);
 
     std::int32_t result = CastDone;
     for (std::int32_t rerun = 0;; ++rerun) {
-        result = CastFramePass(*this, selectionRegion, partList, true, buffer, level.centreX,
-                               level.centreY);
+        result =
+            CastFramePass(*this, selectionRegion, partList, true, 1, level.centreX, level.centreY);
         if (result != CastDepthOverflow || rerun == CastMaxReruns) break;
         HalveDepthScale();
     }
@@ -305,24 +324,25 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
     }
     if (options.flatPreview) {
         BuildOutlineRegion(selectionRegion, shadeRegion);
-        QuickShadeCells(*this, shadeRegion, SampleBuffer(buffer), frame, stride, flatColours);
+        QuickShadeCells(*this, shadeRegion, SampleBuffer(1), frame, stride, flatColours);
         return;
     }
     RegionCopy(shadeRegion, selectionRegion);
     if (hasShadows) {
-        // The background's new pixels are recorded, and shaded with their light layers;
-        // those only shadowed anew already are.
-        ApplyShadowPass(*this, selectionRegion, buffer, true, true);
-        ApplyShadowPass(*this, *shadowRegion, buffer, true, false);
+        // The background's new pixels are recorded (the lists describe the first set), and
+        // shaded with their light layers; those only shadowed anew already are.
+        ApplyShadowPass(*this, selectionRegion, 1, true, isWorkingSet);
+        ApplyShadowPass(*this, *shadowRegion, 1, true, false);
         RegionCombine(*shadowRegion, shadeRegion, 1);
-        RegionCombine(*shadowRegion, changeRegion, 1);
+        if (isWorkingSet) RegionCombine(*shadowRegion, changeRegion, 1);
     }
     RegionClip(shadeRegion, 0, 0, level.width, level.height);
-    // The first set's layers follow its picture.
-    std::uint32_t* layers = isSecondSet ? nullptr : LayerPlanes();
-    RenderPixelPass(*this, shadeRegion, SampleBuffer(buffer), frame, stride, layers,
+    // The set's layers (the second set's too while it stands in for the first) follow its
+    // picture.
+    std::uint32_t* layers = LayerPlanes();
+    RenderPixelPass(*this, shadeRegion, SampleBuffer(1), frame, stride, layers,
                     extraPlaneWords);
-    ShadeObjectSpansInto(*this, shadeRegion, SampleBuffer(buffer), frame, stride, layers,
+    ShadeObjectSpansInto(*this, shadeRegion, SampleBuffer(1), frame, stride, layers,
                          extraPlaneWords);
 }
 
@@ -480,8 +500,8 @@ void QRender::CopyPixelsInRegion(const SpanRegion& region, std::int32_t mode) {
     const std::int32_t planes = mode >= 2 && options.shadows ? extraPlaneCount : 1;
     ForEachRun(region, RegionRect{0, 0, level.width, level.height},
                [&](std::int32_t y, std::int32_t x0, std::int32_t x1) {
-                   const std::size_t at = static_cast<std::size_t>(y) * stride +
-                                          static_cast<std::size_t>(x0);
+                   const std::size_t at =
+                       static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x0);
                    for (std::int32_t p = 0; p < planes; ++p) {
                        const std::size_t plane = static_cast<std::size_t>(p) * extraPlaneWords;
                        std::memcpy(to + plane + at, from + plane + at,
@@ -501,8 +521,8 @@ void QRender::CopySamplesInRegion(std::int32_t mode, const SpanRegion& region) {
     const std::size_t stride = static_cast<std::size_t>(level.cellStride);
     ForEachRun(region, RegionRect{-1, -1, level.width + 1, level.height + 1},
                [&](std::int32_t y, std::int32_t x0, std::int32_t x1) {
-                   const std::size_t at = static_cast<std::size_t>(y + 1) * stride +
-                                          static_cast<std::size_t>(x0 + 1);
+                   const std::size_t at =
+                       static_cast<std::size_t>(y + 1) * stride + static_cast<std::size_t>(x0 + 1);
                    for (std::int32_t s = 0; s < sizedSamples; ++s) {
                        const std::size_t plane = static_cast<std::size_t>(s) * planeCells;
                        std::memcpy(static_cast<void*>(to + plane + at), from + plane + at,

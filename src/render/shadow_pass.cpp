@@ -13,7 +13,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -538,12 +540,34 @@ void UpdateLightMapsIncremental(QRender& render, const std::int32_t* drawn,
     pixels.Collect(dependents);
 }
 
+namespace {
+
+// Makes light's backup A its working map (with their slope planes) for the life of the object,
+// also when an exception passes.
+class BackupAsWorkingMap {
+public:
+    explicit BackupAsWorkingMap(RenderLightSlot& s) : slot(s) { Swap(); }
+    ~BackupAsWorkingMap() { Swap(); }
+    BackupAsWorkingMap(const BackupAsWorkingMap&) = delete;
+    BackupAsWorkingMap& operator=(const BackupAsWorkingMap&) = delete;
+
+private:
+    void Swap() {
+        std::swap(slot.map, slot.mapBackupA);
+        std::swap(slot.idPlane, slot.idPlaneBackupA);
+    }
+    RenderLightSlot& slot;
+};
+
+}  // namespace
+
 void UpdateBackgroundLightMaps(QRender& render, const std::int32_t* moving,
-                               const std::int32_t* changed, SpanRegion& dependents) {
+                               const std::int32_t* changed, SpanRegion& dependents,
+                               bool withWorkingMap) {
     const std::int32_t side = render.LightMapSide();
     const std::size_t stride = static_cast<std::size_t>(side);
     DependentPixels pixels(render);
-    if (!render.areShadowListsOfBackups) pixels.TakeWholeFrame();
+    if (!render.areShadowListsOfBackups || !withWorkingMap) pixels.TakeWholeFrame();
     SpanRegion& scratch = *render.shadowScratchRegion;
     for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
         RenderLightSlot& slot = render.LightSlot(i);
@@ -553,13 +577,20 @@ void UpdateBackgroundLightMaps(QRender& render, const std::int32_t* moving,
         SpanRegion& footprint = *slot.secondRegion;
         RegionSetEmpty(footprint, 0, 0);
         if (slot.hasMapView) AddLightFootprint(render, i, changed, footprint, scratch);
-        // The background's cells there, cast in the working map and kept in backup A; the
-        // moving parts come back into the working map with the next tick, which casts them
-        // over their whole footprint.
+        std::optional<BackupAsWorkingMap> backupOnly;
+        if (!withWorkingMap) backupOnly.emplace(slot);
+        // The background's cells there, cast in the working map and kept in backup A (or
+        // cast in backup A alone); the moving parts come back into the working map with the
+        // next tick, which casts them over their whole footprint.
         if (CastLightMapPass(render, i, footprint, moving, true) == CastEyeInside) {
             std::memset(static_cast<void*>(slot.map.get()), 0,
                         stride * stride * sizeof(LightMapCell));
             RegionSetRect(footprint, 0, 0, side, side);
+        }
+        if (!withWorkingMap) {
+            RemarkAroundRegion(render, slot, slot.map.get(), slot.idPlane.get(), footprint,
+                               nullptr);
+            continue;
         }
         render.CopyLightBuffersInRegion(i, footprint, 1);
         RemarkAroundRegion(render, slot, slot.map.get(), slot.idPlane.get(), footprint, nullptr);

@@ -101,11 +101,13 @@ void UpdateLightMapsIncremental(QRender& render, const std::int32_t* drawn,
 // The light-map stage of a complement render, when the changed parts (count-prefixed) join
 // or leave the background: for each shadow light, the map footprint of the changed parts is
 // cast again with every part except the moving ones (count-prefixed), in the working map and
-// backup A, and the flat marks made again around it in both. dependents becomes the pixels of
-// the background recorded at the cells around that footprint, or the whole level when the
-// lists cannot tell. Throws KVOutOfMemoryException.
+// backup A (only in backup A without withWorkingMap), and the flat marks made again around it.
+// dependents becomes the pixels of the background recorded at the cells around that
+// footprint, or the whole level when the lists cannot tell or do not describe backup A (no
+// withWorkingMap). Throws KVOutOfMemoryException.
 void UpdateBackgroundLightMaps(QRender& render, const std::int32_t* moving,
-                               const std::int32_t* changed, SpanRegion& dependents);
+                               const std::int32_t* changed, SpanRegion& dependents,
+                               bool withWorkingMap);
 
 // changed becomes the pixels of region whose lit bits (upper half of the light mask) in sample
 // buffer 0 differ from sample buffer 1's. Throws KVOutOfMemoryException.

@@ -192,21 +192,27 @@ TEST(ShadowPass, PixelsWhoseShadowsAloneChangedAreRebuiltFromTheirLayers) {
     EXPECT_GT(rebuilt, 20);
 }
 
+// The scene with the list {3, 4}, rendered whole and kept in the backups (ok is cleared when
+// they are not made).
+std::unique_ptr<ShadowFrame> SceneListBackground(SceneGeometry& geometry, const LightSetup& setup) {
+    shadow_scene::MakeGeometry(geometry, StartSolids);
+    const auto list = CountPrefixed({3, 4});
+    geometry.renderList = PrivateAllocBlock<std::int32_t>(static_cast<std::uint32_t>(list.size()));
+    std::copy(list.begin(), list.end(), geometry.renderList.get());
+    auto frame = MakeFrame(geometry, setup);
+    frame->render.RenderFrame(nullptr, false, nullptr, 0);
+    frame->ok = frame->ok && frame->render.AllocAuxBuffers() == 0;
+    return frame;
+}
+
 TEST(ShadowPass, ASceneListKeepsItsSecondSetAndItsPartsCarryTheirShadows) {
     for (const LightSetup& setup : {LightSetups[1], LightSetups[4]}) {
         SCOPED_TRACE(setup.what);
         SceneGeometry geometry;
-        shadow_scene::MakeGeometry(geometry, StartSolids);
-        const auto list = CountPrefixed({3, 4});
-        geometry.renderList =
-            PrivateAllocBlock<std::int32_t>(static_cast<std::uint32_t>(list.size()));
-        std::copy(list.begin(), list.end(), geometry.renderList.get());
-        auto frame = MakeFrame(geometry, setup);
-        ASSERT_TRUE(frame->ok);
         // The whole picture, parts 3 and 4 in it: the first set loses them and their shadows,
         // the second keeps them.
-        frame->render.RenderFrame(nullptr, false, nullptr, 0);
-        ASSERT_EQ(frame->render.AllocAuxBuffers(), 0);
+        const auto frame = SceneListBackground(geometry, setup);
+        ASSERT_TRUE(frame->ok);
         ASSERT_TRUE(frame->render.AuxBuffersReady());
         for (std::int32_t y = 0; y < Height; ++y) {
             for (std::int32_t x = 0; x < Width; ++x) {
@@ -218,6 +224,41 @@ TEST(ShadowPass, ASceneListKeepsItsSecondSetAndItsPartsCarryTheirShadows) {
                 ASSERT_TRUE(part != 3 && part != 4);
             }
         }
+        TicksMatchWholeRenders(geometry, *frame, setup);
+    }
+}
+
+TEST(ShadowPass, ASecondSetTakesItsPartsOutWithTheirShadows) {
+    for (const LightSetup& setup : {LightSetups[1], LightSetups[4], LightSetups[5]}) {
+        SCOPED_TRACE(setup.what);
+        SceneGeometry geometry;
+        const auto frame = SceneListBackground(geometry, setup);
+        ASSERT_TRUE(frame->ok);
+        const auto list = CountPrefixed({3, 4});
+        // The listed parts start moving: the second set, which showed them, loses them and
+        // their shadows, and keeps its backups.
+        frame->render.RenderFrame(list.data(), true, list.data(), 0);
+        ASSERT_TRUE(frame->render.AuxBuffersReady());
+        SceneGeometry without;
+        shadow_scene::MakeGeometry(without, StartSolids);
+        without.Part(3)->visible = 0;
+        without.Part(4)->visible = 0;
+        auto expected = MakeFrame(without, setup);
+        expected->render.RenderFrame(nullptr, false, nullptr, 0);
+        std::int32_t shadowed = 0;
+        for (std::int32_t y = 0; y < Height; ++y) {
+            for (std::int32_t x = 0; x < Width; ++x) {
+                const std::size_t cell =
+                    static_cast<std::size_t>(y + 1) * (Width + 2) + static_cast<std::size_t>(x + 1);
+                const SampleCell& got = frame->render.SampleBuffer(3)[cell];
+                const SampleCell& want = expected->render.SampleBuffer(0)[cell];
+                ASSERT_EQ(got.pixel & PixelIdMask, want.pixel & PixelIdMask) << x << ", " << y;
+                ASSERT_EQ(got.lightMask, want.lightMask) << x << ", " << y;
+                if (((want.lightMask >> 16) ^ want.lightMask) & 0xFFFF) ++shadowed;
+            }
+        }
+        EXPECT_GT(shadowed, 50);
+        // The working picture and the first set are as they were: the ticks go on over it.
         TicksMatchWholeRenders(geometry, *frame, setup);
     }
 }
