@@ -40,6 +40,10 @@ public:
 
     // The tool settings the object-axis arrows follow.
     virtual AxisToolSettings AxisTools() const { return {}; }
+
+    // True when the selection tool (105) is the primary or the temporary tool; it lets the
+    // view mark a selection while the highlight switch is off.
+    virtual bool IsTool105Active() const { return false; }
 };
 
 // Makes the modeller part of a new document. Throws KVOutOfMemoryException.

@@ -116,7 +116,8 @@ void QDocumentBase::ReleaseMembers() {
     heapBlock.reset();
     engine.reset();
     flags1 = {};
-    flags2 = {};
+    worldAxesShown = 0;
+    objectAxesShown = 0;
     flags3 = {};
     PrivateFree(partBlock);
     partBlock = nullptr;

@@ -179,7 +179,11 @@ public:
 
     std::int32_t partIndex = -1;  // the engine's result for the last legacy part
     std::uint8_t userBotObjects = 1;
-    float floatSetting = 1.5f;
+    // The modeller view's overlay shows the world-axis arrows at the origin, axisHandleWidth
+    // pixels across, and the object-axis arrows of the transform tools at the selection.
+    std::uint8_t worldAxesShown = 0;
+    std::uint8_t objectAxesShown = 0;
+    float axisHandleWidth = 1.5f;
     std::array<double, 4> viewRect{-200.0, -200.0, 200.0, 200.0};  // left, top, right, bottom
     std::array<std::int32_t, 2> viewSize{400, 400};
     std::int32_t fileVersion = 0;
@@ -241,7 +245,6 @@ private:
     std::unique_ptr<QGroups> groups;
     std::unique_ptr<SproutlingEngine> engine;
     std::uint8_t byte1 = 0;
-    std::array<std::uint8_t, 2> flags2{};
     std::array<std::uint8_t, 3> flags3{};
     ToadMorphAnimationSettings animationSettings{this};
     std::int32_t word2 = 0;

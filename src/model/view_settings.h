@@ -14,6 +14,7 @@
 #include "model/q_lights.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 class DocumentView;
@@ -29,6 +30,9 @@ struct StarSettings {
 
     friend bool operator==(const StarSettings&, const StarSettings&) = default;
 };
+
+// The index of the highlight switch among the view's draw bytes (on by default).
+inline constexpr std::size_t ViewFlagHighlight = 4;
 
 struct ViewSettings {
     // A default camera, black colours, no lights, two default fog layers, everything else 0.
@@ -62,7 +66,11 @@ struct ViewSettings {
     float viewScale2 = 0.0f;
     float viewAngle = 0.0f;
     std::array<double, 4> viewDoubles{};
+    // Draw bytes; viewFlags[ViewFlagHighlight] is the highlight switch: while it is off the
+    // view draws no selection marks (except for the selection tool, 105).
     std::array<std::uint8_t, 8> viewFlags{};
+    bool IsHighlightOn() const { return viewFlags[ViewFlagHighlight] != 0; }
+    void SetHighlight(bool on) { viewFlags[ViewFlagHighlight] = on ? 1 : 0; }
     // The shadows switch: non-zero lets the view draw shadows (1 from the defaults).
     std::int32_t shadowsOn = 0;
     std::array<Colour, 8> colours{};

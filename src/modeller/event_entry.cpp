@@ -18,10 +18,17 @@ constexpr std::int32_t LastCommandType = 200;
 constexpr std::int32_t FirstLateToolType = 201;
 constexpr std::int32_t LastLateToolType = 250;
 
-// The command dispatcher: logs the command; the commands themselves join it one by one.
-std::int32_t DispatchCommand(const KVEvent& event) {
+// The command dispatcher: logs the command and runs the commands built so far.
+std::int32_t DispatchCommand(QKVAction& action, const KVEvent& event) {
     AppendToLogFile("CommandEvent: theEvent.type=" + std::to_string(event.type) + "\n");
-    return 0;
+    switch (event.type) {
+        case EventKeyDown:
+            return action.KeyDown(event);
+        case EventKeyUp:
+            return action.KeyUp(event);
+        default:
+            return 0;
+    }
 }
 
 }  // namespace
@@ -36,6 +43,6 @@ std::int32_t QKVAction::HandleEvent(KVEvent* event) {
 
     view = event->view;
     if (redrawCache) redrawCache->view = event->view;
-    if (isCommand) return DispatchCommand(*event);
+    if (isCommand) return DispatchCommand(*this, *event);
     return 0;
 }

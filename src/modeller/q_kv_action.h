@@ -29,6 +29,18 @@ inline constexpr std::int32_t EventToolChange = 52;
 // Event type of the select-bot event.
 inline constexpr std::int32_t EventSelectBot = 102;
 
+// Event types of a key going down and coming up while a tool is current.
+inline constexpr std::int32_t EventKeyDown = 32;
+inline constexpr std::int32_t EventKeyUp = 33;
+
+// Event type of a button release.
+inline constexpr std::int32_t EventButtonUp = 2;
+
+// The modifier bits of an event that choose the tools' axes: the first, second and third.
+inline constexpr std::int32_t ModifierFirst = 0x1;
+inline constexpr std::int32_t ModifierSecond = 0x4;
+inline constexpr std::int32_t ModifierThird = 0x8;
+
 // One block of tool options; the action holds two.
 struct ToolOptions {
     std::array<std::int32_t, 2> axisModes{3, 3};
@@ -68,8 +80,37 @@ public:
     // was chosen).
     AxisToolSettings AxisTools() const override;
 
+    // The tool state's answer.
+    bool IsTool105Active() const override { return tools.IsTool105Active(); }
+
+    // A key went down: the key state is saved, and unless a drag runs the modifier code
+    // becomes 1, 2 or 3 for the event's first, second or third modifier bit (0 for none);
+    // with the rotate tool (102) the rotation axis becomes that axis, with the move tool
+    // (103) the move mask becomes 1, 2 or 4, and with the scale tool (104) the first
+    // dimension the selection offers for set 1, 2 or 4 (8 without a modifier) becomes the
+    // scale reference. The document then announces the change with message 7 and argument
+    // 14, except for the rotate and move tools when no modifier is held. Returns 0.
+    std::int32_t KeyDown(const KVEvent& event);
+
+    // A key came up while a transform tool (102, 103, 104) is the primary tool: the saved
+    // key state comes back, the modifier code becomes 0, and a drag that runs is ended with
+    // a button release; the document announces message 7 with argument 14. The axes the key
+    // chose stay. Returns the release's result, else 0.
+    std::int32_t KeyUp(const KVEvent& event);
+
     // The tools' axes and frames; the tool word is taken from the tool state.
     AxisToolSettings axisTools;
+
+    // The modifier code of the last key (0 none, 1, 2, 3 the first, second, third modifier),
+    // the state of the keys with the copy a key-down saves, the drag flags (a drag runs; the
+    // second drag flag keeps a key-up from ending it) and the scale tool's reference
+    // dimension.
+    std::int32_t modifierCode = 0;
+    std::array<std::int32_t, 17> keyState{};
+    std::array<std::int32_t, 17> savedKeyState{};
+    std::uint8_t isDragActive = 0;
+    std::uint8_t isSecondDrag = 0;
+    std::int32_t scaleReference = 0;
 
     DragRedrawCache* RedrawCache() const { return redrawCache.get(); }
 

@@ -551,6 +551,7 @@ void ApplyView(DocumentView& view, SceneContents& c) {
     }
     if (c.hasDisplay) {
         v.colours[0] = s.displayColour;
+        v.SetHighlight(s.hilite);
         // The draw state and the samples per pixel are the render view's own.
         if (auto* render = dynamic_cast<QRenderView*>(&view)) {
             render->drawState.isSketch = s.displaySk;

@@ -190,7 +190,7 @@ void WriteDisplay(XmlDocument& xml, const ViewSettings& v, const DisplayDraw& dr
                   const SceneSettings& s) {
     xml.AddElement(DisplayElement);
     SceneSetInt(xml, "sample", s.sample);
-    SceneSetFlag(xml, "hilite", s.hilite);
+    SceneSetFlag(xml, "hilite", v.IsHighlightOn());
     SceneSetColour(xml, "col", v.colours[0]);
     SceneSetFlag(xml, "sk", draw.isSketch);
     SceneSetFlag(xml, "wr", draw.isWireframe);
@@ -329,6 +329,7 @@ std::int16_t BuildSceneText(QDocumentBase& document, SceneSaveMode mode, const S
         fallback.nearDepth = s.fogNear;
         fallback.farDepth = s.fogFar;
         fallback.colours[0] = s.displayColour;
+        fallback.SetHighlight(s.hilite);
         fallback.colours[1] = s.fogColour;
         fallback.colours[2] = s.ambient;
         fallback.colours[6] = s.gradientHc;

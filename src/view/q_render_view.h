@@ -202,8 +202,9 @@ public:
 
     // Sets the selected byte of the scene geometry's part records of ids (the document's
     // selection when null) to value and, with redraw, shades again the footprint of the parts
-    // whose byte changed. Nothing without a document and its objects. Throws
-    // KVOutOfMemoryException.
+    // whose byte changed. Nothing without a document and its objects, and nothing in the
+    // sketch draw mode; with the highlight switch off only the selection tool (105) lets a
+    // selection be marked, while value 0 always proceeds. Throws KVOutOfMemoryException.
     void SetSelection(const IdSet* ids, bool value, bool redraw);
 
     // Shades again the footprint of the parts of ids (the document's selection when null)
@@ -211,15 +212,16 @@ public:
     void RedrawSelection(const IdSet* ids);
 
     // Selects the visible parts seen at a pixel whose centre lies inside polygon (screen
-    // pixels, even-odd rule), added to the selection or replacing it, and redraws the parts
+    // pixels, even-odd rule), with every member of a whole group (QGroup::IsSelectedWhole)
+    // any of them belongs to, added to the selection or replacing it, and redraws the parts
     // whose selection changed. Nothing without a document and its objects. Throws
     // KVOutOfMemoryException.
     void SelectInPolygon(std::span<const PolygonPoint> polygon, bool add);
 
     // A click's selection: index -1 clears the selection; otherwise the object at index is
-    // toggled (QMorvanObjects::ToggleSelection with mode and all), after clearing the
-    // selection unless add. Redraws the parts whose selection changed. Throws
-    // KVOutOfMemoryException.
+    // toggled (QMorvanObjects::ToggleSelection with mode and all, and with the same-group
+    // criterion for a member of a whole group), after clearing the selection unless add.
+    // Redraws the parts whose selection changed. Throws KVOutOfMemoryException.
     void UpdateSelection(std::int32_t index, bool add, std::int32_t mode, bool all);
 
     // The mean view depth of the covered pixels of the last cast, sampled every 4 pixels,
@@ -248,28 +250,31 @@ public:
     // KVOutOfMemoryException.
     void SyncObjectsWithView(bool render) override;
 
-    // The world-axis arrows of the overlay are shown, axisHandleWidth pixels across.
-    bool isWorldAxesShown = false;
-    float axisHandleWidth = 1.5f;
-    // The object-axis arrows of the overlay are shown for the modeller's tools 102 to 105.
-    bool isObjectAxesShown = false;
-
     // Where the object-axis arrows stand and which way they point, from the document's
     // selection (or, without one, the selected handles of a light at an object) and the
-    // modeller's tool (DocumentModeller::AxisTools): anchor, the three axes, which of them the
-    // tool acts on and the selection's extent (10.0 without a selection). Tool 102 and 103
-    // take the view's, the world's or the one selected object's axes by their frame mode
-    // (the world's for several objects), tool 104 the first selected object's axes (none for
-    // a light's handles), tool 105 the world's. False when the arrows are hidden: switched
-    // off, nothing selected, or another tool.
+    // modeller's tool (DocumentModeller::AxisTools), while the document's object-axes switch
+    // is on: anchor, the three axes, which of them the tool acts on and the selection's
+    // extent (10.0 without a selection). Tool 102 and 103 take the view's, the world's or
+    // the one selected object's axes by their frame mode (the world's for several objects),
+    // tool 104 the first selected object's axes (none for a light's handles), tool 105 the
+    // world's. A selection whose objects all belong to one group with a frame of its own
+    // (QGroup::HasOwnFrame) sets isGroupFrame and takes the group's axes (its orientation
+    // turning the world's) in place of the object's or the world's, and shows no arrows for
+    // tool 104. False when the arrows are hidden: switched off, nothing selected, or another
+    // tool.
+    bool DragAlongObjectAxes(Vec3& anchor, std::array<Vec3, 3>& axes,
+                             std::array<bool, 3>& axisFlags, double& length, bool& isGroupFrame,
+                             bool& isLocalLight) const;
+    // The same without the group-frame answer.
     bool DragAlongObjectAxes(Vec3& anchor, std::array<Vec3, 3>& axes,
                              std::array<bool, 3>& axisFlags, double& length,
                              bool& isLocalLight) const;
 
     // Places, sizes, colours and shows or hides the object-axis arrows of the overlay
     // (objects 54 to 59): shafts 1 pixel in radius (1.5 and yellow on an axis the tool acts
-    // on) reaching 2.5 times the selection's extent, heads 9 pixels long and 9 in radius at
-    // the shaft's end. Nothing without an overlay. Throws KVOutOfMemoryException.
+    // on, magenta in a group's frame) reaching 2.5 times the selection's extent, heads 9
+    // pixels long and 9 in radius at the shaft's end. Nothing without an overlay. Throws
+    // KVOutOfMemoryException.
     void UpdateAxisHandles();
 
     // The overlay's view and document (null without an overlay).

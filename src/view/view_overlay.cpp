@@ -13,6 +13,7 @@
 #include "geometry/scene_geometry.h"
 #include "model/document_modeller.h"
 #include "model/q_document_base.h"
+#include "model/q_group.h"
 #include "model/q_light.h"
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
@@ -237,6 +238,9 @@ void QRenderView::PlaceLightHandles(std::int32_t slot, QLight& light) {
 
 void QRenderView::PlaceWorldAxes() {
     QMorvanObjects& handles = *overlayDocument->Objects();
+    const QDocumentBase* owner = Document();
+    const bool isWorldAxesShown = owner != nullptr && owner->worldAxesShown != 0;
+    const float axisHandleWidth = owner != nullptr ? owner->axisHandleWidth : 1.5f;
     const double focal = focalScale * 1000.0 / viewDistance;
     const double z0 = DepthOf(*this, Vec3{});
     // Signed pixel lengths: an origin behind the eye gives the floors.
@@ -291,23 +295,62 @@ void QRenderView::RenderOverlay() {
     overlay.RenderParts();
 }
 
+namespace {
+
+// The group every selected object belongs to; null when one has none or they differ.
+const QGroup* SharedGroupOf(const QMorvanObjects& objects, const IdSet& selection) {
+    const QGroup* shared = nullptr;
+    for (const std::int32_t id : selection.Ids()) {
+        const QMorvanObject* object = objects.At(id);
+        const QGroup* group = object != nullptr ? object->Group() : nullptr;
+        if (group == nullptr || (shared != nullptr && group != shared)) return nullptr;
+        shared = group;
+    }
+    return shared;
+}
+
+}  // namespace
+
 bool QRenderView::DragAlongObjectAxes(Vec3& anchor, std::array<Vec3, 3>& axes,
                                       std::array<bool, 3>& axisFlags, double& length,
                                       bool& isLocalLight) const {
+    bool isGroupFrame = false;
+    return DragAlongObjectAxes(anchor, axes, axisFlags, length, isGroupFrame, isLocalLight);
+}
+
+bool QRenderView::DragAlongObjectAxes(Vec3& anchor, std::array<Vec3, 3>& axes,
+                                      std::array<bool, 3>& axisFlags, double& length,
+                                      bool& isGroupFrame, bool& isLocalLight) const {
     axisFlags = {false, false, false};
     length = 10.0;
+    isGroupFrame = false;
     isLocalLight = false;
     const QDocumentBase* owner = Document();
-    if (!isObjectAxesShown || owner == nullptr || owner->Objects() == nullptr) return false;
+    if (owner == nullptr || owner->objectAxesShown == 0 || owner->Objects() == nullptr) {
+        return false;
+    }
     const AxisToolSettings tools =
         owner->Modeller() != nullptr ? owner->Modeller()->AxisTools() : AxisToolSettings{};
     const std::int32_t tool = tools.toolWord & 0xFFFFFF;
 
+    const Vec3 world[3] = {Vec3{1.0, 0.0, 0.0}, Vec3{0.0, 1.0, 0.0}, Vec3{0.0, 0.0, 1.0}};
+    bool result = true;
     const QMorvanObjects& objects = *owner->Objects();
     const IdSet& selection = objects.SelectionIds();
     if (selection.Count() > 0) {
         objects.GetBoundingSphere(anchor, length, true, selection.Count() > 1);
         if (objects.commonScaleCentre.has_value()) anchor = *objects.commonScaleCentre;
+        // A selection of members of one group with a frame of its own is turned in the
+        // group's frame; the scale tool then shows no arrows.
+        if (const QGroup* group = SharedGroupOf(objects, selection);
+            group != nullptr && group->HasOwnFrame()) {
+            isGroupFrame = true;
+            const Matrix3 orientation = group->GetOrientation();
+            for (std::size_t j = 0; j < 3; ++j) {
+                axes[j] = Matrix3TransformVec3(orientation, world[j]);
+            }
+            result = tool == 102 || tool == 103 || tool == 105;
+        }
     } else if (overlayDocument != nullptr &&
                overlayDocument->Objects()->SelectionIds().Count() > 0) {
         // The overlay's selection holds a light's handles: a light at an object is moved
@@ -323,19 +366,21 @@ bool QRenderView::DragAlongObjectAxes(Vec3& anchor, std::array<Vec3, 3>& axes,
     if (selection.Count() == 0 && !isLocalLight) return false;
     if (tool < 102 || tool > 105) return false;
 
-    const Vec3 world[3] = {Vec3{1.0, 0.0, 0.0}, Vec3{0.0, 1.0, 0.0}, Vec3{0.0, 0.0, 1.0}};
     const auto worldFrame = [&] {
         for (std::size_t j = 0; j < 3; ++j) axes[j] = world[j];
     };
     const auto objectFrame = [&](const QMorvanObject& object) {
         for (std::size_t j = 0; j < 3; ++j) axes[j] = object.GetAxis(static_cast<std::int32_t>(j));
     };
-    // The frame of tools 102 and 103; false for a frame mode that names none.
+    // The frame of tools 102 and 103 (the group's frame is in axes already); false for a
+    // frame mode that names none.
     const auto frameByMode = [&](std::int32_t mode) {
         if (mode == 0) {
             for (std::size_t j = 0; j < 3; ++j) axes[j] = ViewDirToWorld(world[j]);
         } else if (mode == 1) {
             worldFrame();
+        } else if (isGroupFrame) {
+            return result;
         } else if (mode == 2) {
             const QMorvanObject* only =
                 selection.Count() == 1 ? objects.At(selection.Ids()[0]) : nullptr;
@@ -347,7 +392,7 @@ bool QRenderView::DragAlongObjectAxes(Vec3& anchor, std::array<Vec3, 3>& axes,
         } else {
             return false;
         }
-        return true;
+        return result;
     };
     const auto flagsByChoice = [&](std::int32_t choice) {
         for (std::size_t j = 0; j < 3; ++j) {
@@ -367,11 +412,11 @@ bool QRenderView::DragAlongObjectAxes(Vec3& anchor, std::array<Vec3, 3>& axes,
             if (first == nullptr) return false;
             objectFrame(*first);
             flagsByChoice(tools.tool104AxisChoice);
-            return true;
+            return result;
         }
         default:
-            worldFrame();
-            return true;
+            if (!isGroupFrame) worldFrame();
+            return result;
     }
 }
 
@@ -383,8 +428,10 @@ void QRenderView::UpdateAxisHandles() {
     std::array<Vec3, 3> axes{};
     std::array<bool, 3> flags{};
     double length = 0.0;
+    bool isGroupFrame = false;
     bool isLocalLight = false;
-    const bool isShown = DragAlongObjectAxes(anchor, axes, flags, length, isLocalLight);
+    const bool isShown =
+        DragAlongObjectAxes(anchor, axes, flags, length, isGroupFrame, isLocalLight);
     const double focal = focalScale * 1000.0 / viewDistance;
     const double zP = isShown ? DepthOf(*this, anchor) : 0.0;
     // Signed pixel lengths: an anchor behind the eye gives the floors.
@@ -404,7 +451,10 @@ void QRenderView::UpdateAxisHandles() {
         const double radius =
             std::max(pixels(flags[j] ? ObjectAxisActivePixels : ObjectAxisPixels), 1e-8);
         const double height = std::min(reach, radius / 0.0001);
-        const Colour shaftColour = flags[j] ? ColourFromBytes(255, 255, 0) : axisColours[j];
+        // An axis the tool acts on is yellow, magenta in a group's frame.
+        const Colour activeColour =
+            isGroupFrame ? ColourFromBytes(255, 0, 255) : ColourFromBytes(255, 255, 0);
+        const Colour shaftColour = flags[j] ? activeColour : axisColours[j];
         shaft.SetColor(ColourRedByte(shaftColour), ColourGreenByte(shaftColour),
                        ColourBlueByte(shaftColour));
         shaft.PointAlong(axes[j]);

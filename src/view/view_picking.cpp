@@ -6,7 +6,9 @@
 #include "core/private_heap.h"
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
+#include "model/document_modeller.h"
 #include "model/q_document_base.h"
+#include "model/q_group.h"
 #include "model/q_light.h"
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
@@ -21,7 +23,9 @@
 
 namespace {
 
-// Gathers the objects seen under the lasso's runs into the selection, each once.
+// Gathers the objects seen under the lasso's runs into the selection, each once. An object
+// of a whole group (QGroup::IsSelectedWhole) brings its group instead, whose members all
+// join the selection when the lasso is done (AddWholeGroups).
 class LassoCollector final : public PolygonRunSink {
 public:
     LassoCollector(const QRender& source, QMorvanObjects& collection)
@@ -35,17 +39,42 @@ public:
             const std::int32_t index =
                 PixelPartIndex(render.QueryPixel(x, y, nullptr, nullptr, 0, nullptr));
             if (index < 0 || index >= objects.Count()) continue;
-            if (collected[static_cast<std::size_t>(index)]) continue;
-            collected[static_cast<std::size_t>(index)] = true;
             QMorvanObject* object = objects.At(index);
-            if (object->IsVisible()) object->SetSelected(true);
+            const QGroup* group = object->Group();
+            if (group != nullptr && group->IsSelectedWhole()) {
+                if (std::find(groups.begin(), groups.end(), group) == groups.end()) {
+                    TranslateBadAlloc([&] { groups.push_back(group); });
+                }
+                continue;
+            }
+            Collect(*object);
+        }
+    }
+
+    // Selects the members of every whole group the lasso met, in the order it met them.
+    void AddWholeGroups() {
+        for (const QGroup* group : groups) {
+            for (QReferenceObject* member : group->CollectReferrersByType(TypeIdObject)) {
+                auto* object = static_cast<QMorvanObject*>(member);
+                // Only members of this collection (a group could hold another's objects).
+                if (objects.At(object->Index()) == object) Collect(*object);
+            }
         }
     }
 
 private:
+    void Collect(QMorvanObject& object) {
+        std::vector<bool>::reference isCollected =
+            collected[static_cast<std::size_t>(object.Index())];
+        if (isCollected) return;
+        isCollected = true;
+        if (object.IsVisible()) object.SetSelected(true);
+    }
+
     const QRender& render;
     QMorvanObjects& objects;
     std::vector<bool> collected;
+    std::vector<const QGroup*> groups;
 };
 
 // The bounds of region's runs within the frame, in full-size pixels (a reduced level's pixels
@@ -88,6 +117,19 @@ void QRenderView::SyncObjectAttributes(const IdSet* ids) {
     }
 }
 
+namespace {
+
+// Whether a selection change may set the parts' selected bytes to value: never in the sketch
+// draw mode; a selection is marked while the highlight switch is on or the selection tool is
+// active, and deselection always proceeds.
+bool MayMarkSelection(const QRenderView& view, const QDocumentBase& document, bool value) {
+    if (view.drawState.isSketch) return false;
+    if (!value || view.viewSettings.IsHighlightOn()) return true;
+    return document.Modeller() != nullptr && document.Modeller()->IsTool105Active();
+}
+
+}  // namespace
+
 bool QRenderView::PickAtPixel(std::int32_t buffer, std::int32_t x, std::int32_t y,
                               std::int32_t& objectIndex, Vec3& point, Vec3& normal) const {
     double depth = 0.0;
@@ -109,6 +151,7 @@ void QRenderView::SetSelection(const IdSet* ids, bool value, bool redraw) {
     if (owner == nullptr || owner->Objects() == nullptr || owner->Geometry() == nullptr) return;
     SceneGeometry& geometry = *owner->Geometry();
     const IdSet& set = ids != nullptr ? *ids : owner->Objects()->SelectionIds();
+    if (!MayMarkSelection(*this, *owner, value)) return;
     IdSet changed;
     for (const std::int32_t id : set.Ids()) {
         if (id < 0 || id >= geometry.PartCount()) continue;
@@ -184,6 +227,7 @@ void QRenderView::SelectInPolygon(std::span<const PolygonPoint> polygon, bool ad
         PolygonFillScratch scratch;
         FillPolygon(polygon, PolygonClip{0, 0, renderWidth - 1, renderHeight - 1}, scratch,
                     collector);
+        collector.AddWholeGroups();
     }
     ApplySelectionChange(*this, before, objects.SelectionIds());
 }
@@ -197,7 +241,11 @@ void QRenderView::UpdateSelection(std::int32_t index, bool add, std::int32_t mod
     if (index >= 0 && isDelegate) {
         SelectLightHandles(objects, index, add);
     } else if (index >= 0) {
-        objects.ToggleSelection(index, mode, all);
+        // A member of a whole group takes its group along.
+        const QMorvanObject* picked = objects.At(index);
+        const bool isWhole =
+            picked != nullptr && picked->Group() != nullptr && picked->Group()->IsSelectedWhole();
+        objects.ToggleSelection(index, isWhole ? mode | SelectSameGroup : mode, all);
     }
     ApplySelectionChange(*this, before, objects.SelectionIds());
 }

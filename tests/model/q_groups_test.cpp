@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -175,6 +176,41 @@ TEST(QGroups, GroupDestroyedElsewhereLeavesTheList) {
     QGroup* group = Add(groups, "Flip");
     delete group;
     EXPECT_EQ(Names(groups), (std::vector<std::string>{"[Default]"}));
+}
+
+// A group's kind decides by its two low bits: truncated for whole selection, rounded for a
+// frame of its own. A new group is loose, with the identity orientation.
+TEST(QGroup, KindAndOrientation) {
+    QGroup fresh("Fresh");
+    EXPECT_EQ(fresh.GetKind(), GroupKindLoose);
+    EXPECT_FALSE(fresh.IsSelectedWhole());
+    EXPECT_FALSE(fresh.HasOwnFrame());
+    const Matrix3 identity = fresh.GetOrientation();
+    EXPECT_EQ(identity.m, Matrix3SetDiagonal(1.0).m);
+
+    struct Case {
+        float kind;
+        bool isWhole;
+        bool hasFrame;
+    };
+    const Case cases[] = {
+        {0.0f, true, true}, {1.0f, false, false}, {2.0f, false, false}, {3.0f, false, false},
+        {4.0f, true, true}, {-4.0f, true, true},  {3.6f, false, true},  {0.6f, true, false},
+        {4.4f, true, true}, {-0.6f, true, false}, {8.5f, true, true},   {-1.0f, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        QGroup group("G");
+        group.SetKind(c.kind);
+        EXPECT_EQ(group.IsSelectedWhole(), c.isWhole);
+        EXPECT_EQ(group.HasOwnFrame(), c.hasFrame);
+    }
+
+    Matrix4 placed;
+    placed.m = {0.0, -1.0, 0.0, 5.0, 1.0, 0.0, 0.0, 6.0, 0.0, 0.0, 1.0, 7.0, 0.0, 0.0, 0.0, 1.0};
+    fresh.SetTransform(placed);
+    EXPECT_EQ(fresh.GetOrientation().m,
+              (std::array<double, 9>{0.0, -1.0, 0.0, 1.0, 0.0, 0.0, 0.0, 0.0, 1.0}));
 }
 
 }  // namespace

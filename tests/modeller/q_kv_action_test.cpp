@@ -92,4 +92,66 @@ TEST(KVEvent, HandleEventIgnoresTypesOutsideItsRanges) {
     EXPECT_EQ(action.RedrawCache()->view, &view);
 }
 
+// A key going down chooses the rotate tool's axis and the move tool's mask by the first
+// modifier bit held (0x1, then 0x4, then 0x8); without one, or while a drag runs, the axes
+// stay. The document hears message 7 with argument 14 but for the transform tools without
+// a modifier. A key coming up keeps the axes and clears the modifier code.
+TEST(QKVAction, KeysChooseTheTransformToolsAxes) {
+    struct Case {
+        std::int32_t tool;
+        std::int32_t modifiers;
+        bool isDragging;
+        std::int32_t code;
+        std::int32_t rotateAxis;
+        std::int32_t moveMask;
+        bool isHeard;
+    };
+    const Case cases[] = {
+        {102, 0x1, false, 1, 1, 0, true},  {102, 0x4, false, 2, 2, 0, true},
+        {102, 0x8, false, 3, 3, 0, true},  {102, 0xC, false, 2, 2, 0, true},
+        {102, 0x0, false, 0, 0, 0, false}, {103, 0x1, false, 1, 0, 1, true},
+        {103, 0x4, false, 2, 0, 2, true},  {103, 0x9, false, 1, 0, 1, true},
+        {103, 0x8, false, 3, 0, 4, true},  {103, 0x2, false, 0, 0, 0, false},
+        {105, 0x4, false, 2, 0, 0, true},  {102, 0x4, true, 0, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.tool << " " << c.modifiers << " " << c.isDragging);
+        QDocumentBase document;
+        QRenderView view(&document);
+        QKVAction& action = *MouseActionOf(document);
+        action.tools.SelectTool(c.tool);
+        action.isDragActive = c.isDragging ? 1 : 0;
+        action.keyState[3] = 9;
+        model_test::HeardLog heard;
+        Recorder listener("listener", &heard);
+        QReferenceObject::AddReference(&document, &listener, 0);
+
+        KVEvent down;
+        down.type = EventKeyDown;
+        down.view = &view;
+        down.modifiers = c.modifiers;
+        EXPECT_EQ(action.HandleEvent(&down), 0);
+        EXPECT_EQ(action.modifierCode, c.code);
+        EXPECT_EQ(action.axisTools.tool102AxisChoice, c.rotateAxis);
+        EXPECT_EQ(action.axisTools.tool103AxisMask, c.moveMask);
+        EXPECT_EQ(action.savedKeyState[3], 9);
+        const bool isHeard =
+            !heard.empty() && heard.back().message == MessageChanged && heard.back().a == 14;
+        EXPECT_EQ(isHeard, c.isHeard);
+        EXPECT_EQ(action.AxisTools().tool102AxisChoice, c.rotateAxis);
+
+        action.keyState[3] = 4;
+        KVEvent up;
+        up.type = EventKeyUp;
+        up.view = &view;
+        EXPECT_EQ(action.HandleEvent(&up), 0);
+        const bool isTransformTool = c.tool >= 102 && c.tool <= 104;
+        EXPECT_EQ(action.keyState[3], isTransformTool ? 9 : 4);
+        EXPECT_EQ(action.modifierCode, isTransformTool ? 0 : c.code);
+        EXPECT_EQ(action.axisTools.tool102AxisChoice, c.rotateAxis);
+        EXPECT_EQ(action.axisTools.tool103AxisMask, c.moveMask);
+        QReferenceObject::RemoveReference(&document, &listener, 0);
+    }
+}
+
 }  // namespace

@@ -255,6 +255,33 @@ std::unique_ptr<LoadedScene> SaveReadSave(SceneFileWriterTest& test, LoadedScene
     return std::move(read[0]);
 }
 
+// The view's highlight switch is the scene's "hilite": read into the view, saved from it, and
+// a scene saved unchanged keeps its bytes whichever way the switch stands.
+TEST_F(SceneFileWriterTest, HighlightSwitchTravelsWithTheView) {
+    const std::string on = I("hilite", 1);
+    std::string text = RichScene();
+    const std::size_t at = text.find(on);
+    ASSERT_NE(at, std::string::npos);
+    for (const bool isOn : {true, false}) {
+        SCOPED_TRACE(isOn);
+        text.replace(at, on.size(), I("hilite", isOn ? 1 : 0));
+        LoadedScene source(folder.WriteFile(isOn ? "on.kvr" : "off.kvr", text));
+        ASSERT_EQ(source.result, SceneLoaded);
+        EXPECT_EQ(source.view.viewSettings.IsHighlightOn(), isOn);
+        ASSERT_NE(SaveReadSave(*this, source), nullptr);
+        EXPECT_EQ(FileText(folder.Str() + "/second.kvr"), FileText(folder.Str() + "/first.kvr"));
+        EXPECT_NE(FileText(folder.Str() + "/first.kvr").find(I("hilite", isOn ? 1 : 0)),
+                  std::string::npos);
+
+        // Switched over in the view, the next save says so.
+        source.view.viewSettings.SetHighlight(!isOn);
+        const std::string path = Save(source.document, &source.settings, "switched.kvr");
+        LoadedScene switched(path);
+        ASSERT_EQ(switched.result, SceneLoaded);
+        EXPECT_EQ(switched.view.viewSettings.IsHighlightOn(), !isOn);
+    }
+}
+
 TEST_F(SceneFileWriterTest, ModesWriteWhatTheySay) {
     LoadedScene rich(folder.WriteFile("rich.kvr", RichScene()));
     ASSERT_EQ(rich.result, SceneLoaded);

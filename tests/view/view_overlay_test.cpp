@@ -273,7 +273,7 @@ TEST(ViewOverlay, WorldAxesFollowTheirSwitch) {
     Scene scene;
     scene.view.viewSettings.camera.position = Vec3{0.0, 0.0, -30.0};
     scene.light->position = Vec3{0.0, 5.0, 0.0};  // out of the picture
-    scene.view.isWorldAxesShown = true;
+    scene.document.worldAxesShown = 1;
     scene.view.SyncObjectsWithView(true);
     QMorvanObjects& handles = *scene.view.OverlayDocument()->Objects();
     for (std::int32_t i = 48; i < 54; ++i) EXPECT_TRUE(handles.At(i)->IsVisible()) << i;
@@ -289,7 +289,7 @@ TEST(ViewOverlay, WorldAxesFollowTheirSwitch) {
     }
     EXPECT_NEAR(shaft, 60, 2);
     EXPECT_NEAR(head, 8, 1.5);
-    scene.view.isWorldAxesShown = false;
+    scene.document.worldAxesShown = 0;
     scene.view.SyncObjectsWithView(true);
     for (std::int32_t i = 48; i < 54; ++i) EXPECT_FALSE(handles.At(i)->IsVisible()) << i;
 }
@@ -301,7 +301,7 @@ TEST(ViewOverlay, ObjectAxisArrowsFollowTheSelectionAndTheTool) {
     const Colour white = ColourFromBytes(255, 255, 255);
     scene.document.Objects()->AddShapeType1(0.05, white, Vec3{});
     scene.document.Objects()->AddShapeType1(0.05, white, Vec3{0.4, 0.0, 0.0});  // pixel 120
-    scene.view.isObjectAxesShown = true;
+    scene.document.objectAxesShown = 1;
     QKVAction* action = MouseActionOf(scene.document);
     ASSERT_NE(action, nullptr);
     QMorvanObjects& handles = *scene.view.OverlayDocument()->Objects();
@@ -374,7 +374,7 @@ TEST(ViewOverlay, ObjectAxisArrowsFollowTheSelectionAndTheTool) {
 
     // Switched off: nothing.
     action->tools.SelectTool(102);
-    scene.view.isObjectAxesShown = false;
+    scene.document.objectAxesShown = 0;
     EXPECT_FALSE(scene.view.DragAlongObjectAxes(anchor, axes, flags, length, isLocalLight));
 }
 

@@ -2,18 +2,25 @@
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
 #include "model/q_document_base.h"
+#include "model/q_group.h"
+#include "model/q_groups.h"
 #include "model/q_morvan_object.h"
 #include "model/q_morvan_objects.h"
+#include "modeller/q_kv_action.h"
 #include "render/cast_frame_pass.h"
 #include "support/even_odd.h"
 #include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 #include <limits>
+#include <map>
+#include <memory>
 #include <set>
 #include <utility>
 #include <vector>
@@ -280,11 +287,157 @@ TEST(ViewPicking, ClickSelectionTogglesAndClears) {
     EXPECT_TRUE(SelectionOf(scene).empty());
 }
 
+// Groups over the ball grid (ball (column, row) has index 5 row + column and is seen at
+// pixel (8 + 12 column, 10 + 14 row)). "Rig" and "Wheel" are whole groups (kinds 0 and 4.4,
+// both truncating to a number with the two low bits clear); "Loose" and "Odd" (3.6, which
+// truncates to 3) are not. The table lists, for every member of a whole group, the whole
+// group it brings along.
+const std::map<std::int32_t, std::set<std::int32_t>>& AddGroups(Scene& scene) {
+    const auto add = [&](const char* name, float kind, std::initializer_list<std::int32_t> ids) {
+        auto made = std::make_unique<QGroup>(name);
+        made->SetKind(kind);
+        QGroup* group = made.get();
+        scene.document.Groups()->AddGroup(std::move(made), true);
+        for (const std::int32_t id : ids) scene.Objects().At(id)->SetGroup(group);
+    };
+    add("Rig", GroupKindWhole, {0, 5, 14});
+    add("Wheel", 4.4f, {2, 12});
+    add("Loose", GroupKindLoose, {6, 7, 8});
+    add("Odd", 3.6f, {4, 9});
+    static const std::map<std::int32_t, std::set<std::int32_t>> whole = {
+        {0, {0, 5, 14}}, {5, {0, 5, 14}}, {14, {0, 5, 14}}, {2, {2, 12}}, {12, {2, 12}}};
+    return whole;
+}
+
+std::set<std::int32_t> WithWholeGroups(
+    const std::set<std::int32_t>& ids,
+    const std::map<std::int32_t, std::set<std::int32_t>>& whole) {
+    std::set<std::int32_t> all = ids;
+    for (const std::int32_t id : ids) {
+        if (const auto found = whole.find(id); found != whole.end()) {
+            all.insert(found->second.begin(), found->second.end());
+        }
+    }
+    return all;
+}
+
+// A lasso selects the parts a brute-force ray caster sees at the pixel centres inside it
+// (even-odd rule), each with the whole group it belongs to. Pixels the caster cannot call
+// (a ray grazing a rim) may go either way.
+TEST(ViewPicking, LassoSelectsWholeGroupsOfThePartsInside) {
+    Scene scene;
+    AddBallGrid(scene);
+    const auto& whole = AddGroups(scene);
+    scene.Render();
+
+    const std::vector<std::vector<PolygonPoint>> lassos = {
+        {{2, 4}, {14, 4}, {14, 16}, {2, 16}},                     // ball 0: all of "Rig"
+        {{14, 18}, {38, 18}, {38, 30}, {14, 30}},                 // balls 6 and 7 of "Loose"
+        {{50, 4}, {62, 4}, {62, 30}, {50, 30}},                   // balls 4 and 9 of "Odd"
+        {{26, 32}, {38, 44}, {26, 44}},                           // ball 12: all of "Wheel"
+        {{2, 2}, {40, 3}, {41, 20}, {20, 14}, {8, 40}, {3, 30}},  // a concave hook
+        {{5, 5}, {60, 44}, {60, 5}, {5, 44}},                     // a self-crossing bow tie
+        {{30.1, 0.1}, {30.3, 0.1}, {30.3, 0.3}},                  // nothing
+    };
+    const std::vector<std::set<std::int32_t>> named = {{0, 5, 14}, {6, 7}, {4, 9}, {2, 12}};
+    for (std::size_t k = 0; k < lassos.size(); ++k) {
+        SCOPED_TRACE(k);
+        const std::vector<PolygonPoint>& lasso = lassos[k];
+        std::set<std::int32_t> sure;
+        std::set<std::int32_t> possible;
+        for (std::int32_t y = 0; y < Height; ++y) {
+            for (std::int32_t x = 0; x < Width; ++x) {
+                if (!InsideEvenOdd(lasso, x + 0.5, y + 0.5)) continue;
+                const CastHit hit = CastPixel(scene.view, scene.Geometry(), x, y);
+                if (hit.index >= 0) possible.insert(hit.index);
+                if (hit.index >= 0 && !hit.isAmbiguous) sure.insert(hit.index);
+                // A grazed rim may or may not show its ball: any ball seen within 4 pixels
+                // of the pixel centre (the balls are 2.5 pixels in radius).
+                if (!hit.isAmbiguous) continue;
+                for (std::int32_t i = 0; i < 15; ++i) {
+                    const double dx = x + 0.5 - (8 + 12 * (i % 5));
+                    const double dy = y + 0.5 - (10 + 14 * (i / 5));
+                    if (dx * dx + dy * dy < 16.0) possible.insert(i);
+                }
+            }
+        }
+        sure = WithWholeGroups(sure, whole);
+        possible = WithWholeGroups(possible, whole);
+        if (k < named.size()) {
+            EXPECT_EQ(sure, named[k]);
+        }
+        scene.view.SelectInPolygon(lasso, false);
+        const std::set<std::int32_t> selected = SelectionOf(scene);
+        EXPECT_TRUE(std::includes(selected.begin(), selected.end(), sure.begin(), sure.end()));
+        EXPECT_TRUE(
+            std::includes(possible.begin(), possible.end(), selected.begin(), selected.end()));
+        EXPECT_EQ(SelectedRecords(scene), selected);
+    }
+}
+
+// A click on a member of a whole group selects the group; a click on a loose group's member
+// selects that member alone.
+TEST(ViewPicking, ClickSelectsAWholeGroup) {
+    Scene scene;
+    AddBallGrid(scene);
+    AddGroups(scene);
+    scene.Render();
+    scene.view.UpdateSelection(5, false, 0, false);
+    EXPECT_EQ(SelectionOf(scene), (std::set<std::int32_t>{0, 5, 14}));
+    scene.view.UpdateSelection(12, true, 0, false);
+    EXPECT_EQ(SelectedRecords(scene), (std::set<std::int32_t>{0, 2, 5, 12, 14}));
+    scene.view.UpdateSelection(14, true, 0, false);  // toggled off with its group
+    EXPECT_EQ(SelectedRecords(scene), (std::set<std::int32_t>{2, 12}));
+    scene.view.UpdateSelection(7, false, 0, false);
+    EXPECT_EQ(SelectionOf(scene), (std::set<std::int32_t>{7}));
+    scene.view.UpdateSelection(9, false, 0, false);
+    EXPECT_EQ(SelectionOf(scene), (std::set<std::int32_t>{9}));
+}
+
+// Whether a selection change marks the parts: the sketch draw mode marks nothing; otherwise
+// the highlight switch or the selection tool lets a selection be marked, and a deselection
+// always proceeds.
+TEST(ViewPicking, HighlightSettingsGateSelectionMarks) {
+    struct Case {
+        bool isSketch;
+        bool isHighlightOn;
+        std::int32_t tool;
+        bool value;
+        std::uint8_t before;
+        std::uint8_t after;
+    };
+    const Case cases[] = {
+        {false, true, 103, true, 0, 1},   {false, false, 103, true, 0, 0},
+        {false, false, 105, true, 0, 1},  {false, true, 105, true, 0, 1},
+        {true, true, 103, true, 0, 0},    {true, true, 105, true, 0, 0},
+        {false, false, 103, false, 1, 0}, {false, true, 103, false, 1, 0},
+        {true, true, 103, false, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.isSketch << c.isHighlightOn << " " << c.tool << " " << c.value);
+        Scene scene;
+        AddOverlappingBalls(scene);
+        scene.view.drawState.isSketch = c.isSketch;
+        scene.view.viewSettings.SetHighlight(c.isHighlightOn);
+        QKVAction* action = MouseActionOf(scene.document);
+        ASSERT_NE(action, nullptr);
+        action->tools.SelectTool(c.tool);
+        scene.Render();
+        scene.Geometry().Part(1)->selected = c.before;
+        IdSet ids;
+        ids.Insert(1);
+        scene.view.SetSelection(&ids, c.value, true);
+        EXPECT_EQ(scene.Geometry().Part(1)->selected, c.after);
+        EXPECT_EQ(scene.Geometry().Part(0)->selected, 0);
+    }
+}
+
 // The sketch draw mode shows the flat preview: every pixel coloured from the id seen there,
 // the part's fill colour unless a neighbour (right, left, below, above; outside the frame
 // counts as background) shows a smaller id, then its edge colour; the background word where
-// nothing is seen. The ids come from the ray caster. A selection then re-shades the selected
-// part's pixels in the selected fill colour without a cast.
+// nothing is seen. The ids come from the ray caster; a part marked selected takes the
+// selected fill colour.
 TEST(ViewPicking, SketchModeShowsTheFlatPreviewOfTheIdsAndReshadesTheSelection) {
     Scene scene;
     AddOverlappingBalls(scene);
@@ -325,7 +478,13 @@ TEST(ViewPicking, SketchModeShowsTheFlatPreviewOfTheIdsAndReshadesTheSelection) 
         EXPECT_GT(compared, Width * Height * 3 / 4);
     };
     check(-1);
+    // The sketch draw mode marks no selection: the part is selected, the picture unchanged.
     scene.view.UpdateSelection(1, false, 0, false);
+    EXPECT_EQ(SelectionOf(scene), (std::set<std::int32_t>{1}));
+    check(-1);
+    // A part whose record is marked selected is drawn in the selected fill colour.
+    scene.Geometry().Part(1)->selected = 1;
+    scene.Render();
     check(1);
 }
 
