@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -487,7 +488,8 @@ TEST(SurfaceTexture, WarpedSurfaceListEntriesBendTheirBand) {
 // the single tile of a 10-long mapping placed 0.03 ahead in u and 0.05 behind in v of (u, v).
 std::array<std::int32_t, 3> RevolutionSample(TexPyramid& pyramid, const ObjectTex& revolution,
                                              double u, double v, const Matrix4W& partFromView,
-                                             const Vec3& p, const Vec3& n) {
+                                             const Vec3& p, const Vec3& n,
+                                             Vec3* bumpVector = nullptr) {
     const double wrapped = v - 10.0 * std::floor(v / 10.0);
     const double ca = u > 6.2 ? u + 0.03 - 2 * std::numbers::pi : u + 0.03;
     OneTileMapping one(ca, wrapped - 0.05, 0.0);
@@ -497,8 +499,11 @@ std::array<std::int32_t, 3> RevolutionSample(TexPyramid& pyramid, const ObjectTe
     lookup.part.tiles = &one.mapping;
     lookup.part.bandCellLengths = {10.0, 0.0};
     lookup.part.partFromView = partFromView;
+    lookup.part.bumpAmount = bumpVector != nullptr ? 100 : 0;
     std::array<std::int32_t, 3> out{};
-    ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 0, false, false, p, n);
+    ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 0, bumpVector != nullptr, false, p,
+                      n);
+    if (bumpVector != nullptr) *bumpVector = lookup.render.partTextures.bumpVector;
     return out;
 }
 
@@ -965,5 +970,39 @@ TEST(SurfaceTexture, BumpMapOnAWrappedFaceTiltsAlongItsTilesTurn) {
         EXPECT_NEAR(tilted.x, -slope * std::cos(theta), 1e-6);
         EXPECT_NEAR(tilted.y, -slope * std::sin(theta), 1e-6);
         EXPECT_DOUBLE_EQ(tilted.z, -1.0);
+    }
+}
+
+TEST(SurfaceTexture, BumpMapOnASphereTiltsAlongItsParallels) {
+    // The unit sphere of the angle-keeping mapping, its tile unturned, heights climbing 4 a
+    // texel along the image's s axis, which follows the angle around the sphere: the normal
+    // at each hit point tilts by 4 / 255 against the direction of growing longitude there,
+    // (-sin lon, 0, cos lon).
+    std::vector<std::uint32_t> image;
+    std::vector<std::uint8_t> heights;
+    TexPyramid pyramid;
+    SetRamp(pyramid, 64, 4, image, heights);
+    const double depth = 1.6;
+    std::array<Rtp, 1> profile{EllipticProfile(0.0, -1.0, 1.0, 0.0, 0.0, 1.0, 1.0, 1.0)};
+    UniRevTex mapping;
+    mapping.Build(profile);
+    ASSERT_TRUE(mapping.IsUsable());
+    Matrix4W partFromView = Identity();
+    partFromView.m[12] = -depth;
+    constexpr double Pi = std::numbers::pi;
+    for (const auto& [latitude, longitude] :
+         {std::pair{0.0, 1.5 * Pi}, std::pair{0.5, 1.4 * Pi}, std::pair{-0.4, 1.6 * Pi}}) {
+        SCOPED_TRACE(latitude);
+        const Vec3 hit{std::cos(latitude) * std::cos(longitude), std::sin(latitude),
+                       std::cos(latitude) * std::sin(longitude)};
+        const double v = mapping.records[0]->lOffset + std::atanh(hit.y);
+        Vec3 bump{};
+        RevolutionSample(pyramid, mapping, longitude, v, partFromView,
+                         Vec3{hit.x, hit.y, hit.z + depth}, hit, &bump);
+        const Vec3 tilted = BumpedGradient(hit, 100, bump);
+        const double slope = 4.0 / 255.0;
+        EXPECT_NEAR(tilted.x, hit.x + slope * std::sin(longitude), 1e-6);
+        EXPECT_NEAR(tilted.y, hit.y, 1e-6);
+        EXPECT_NEAR(tilted.z, hit.z - slope * std::cos(longitude), 1e-6);
     }
 }
