@@ -1,11 +1,13 @@
 #include "render/edge_lines.h"
 
 #include "core/private_heap.h"
+#include "render/background_shade.h"
 #include "render/q_render.h"
 #include "render/ray_probe.h"
 #include "render/span_shade.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -543,8 +545,9 @@ bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const s
         static_cast<std::size_t>(row + 1) * static_cast<std::size_t>(level.cellStride) +
         static_cast<std::size_t>(column + 1);
     const std::uint32_t outline = render.edges.outlineColour;
-    double sum[3] = {0.0, 0.0, 0.0};
+    std::array<double, 3> sum{0.0, 0.0, 0.0};
     double alpha = 0.0;
+    double coverage = 0.0;
     for (std::size_t k = 0; k < pieces.size(); ++k) {
         const EdgePiece& piece = pieces[k];
         const double lo =
@@ -569,12 +572,22 @@ bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const s
         }
         for (std::size_t c = 0; c < 3; ++c) sum[c] += weight * static_cast<double>(value.value[c]);
         alpha += weight * static_cast<double>(value.alpha >> 24);
+        const std::int32_t shownPart = PixelPartIndex(piece.id);
+        if (piece.id == 0x80000000u || (shownPart >= 0 && shownPart < render.parts.Count())) {
+            coverage += weight;
+        }
     }
     const auto channel = [](double v) {
         return static_cast<std::uint32_t>(std::clamp(std::floor(v / 256.0 + 0.5), 0.0, 255.0));
     };
     const auto alphaByte =
         static_cast<std::uint32_t>(std::clamp(std::floor(alpha + 0.5), 0.0, 255.0));
+    const RenderLevel& full = render.Level(0);
+    if (const std::uint32_t* image = BackgroundImageWord(render.shade, render.reductionLevel,
+                                                         column, row, full.width, full.height)) {
+        *out = BoundaryOverBackgroundImage(sum, coverage, alphaByte, *image);
+        return true;
+    }
     *out = alphaByte << 24 | channel(sum[0]) << 16 | channel(sum[1]) << 8 | channel(sum[2]);
     return true;
 }

@@ -48,10 +48,11 @@ ShadedValue ShadeSamplePoint(QRender& render, const SampleCell& cell, double x, 
                              std::int32_t column, std::int32_t row);
 
 // Shades every run of region (current level pixels) from sample buffer 0 into the current
-// level's output (the target at level 0, the reduced frame below); rows outside the level
-// are skipped. Nothing without sized buffers or an output. Polls for the user after every
-// row (UserAbortRender passes through, leaving the rows shaded so far).
-void ShadeObjectSpans(QRender& render, const SpanRegion& region);
+// level's output (the target at level 0, the reduced frame below), or with alternateBuffers
+// from the second sample buffer into the backup's frame (QRender::PassBuffersFor); rows
+// outside the level are skipped. Nothing without sized buffers or an output. Polls for the
+// user after every row (UserAbortRender passes through, leaving the rows shaded so far).
+void ShadeObjectSpans(QRender& render, const SpanRegion& region, bool alternateBuffers = false);
 
 // The same from the sample buffer at cells (a buffer of the renderer, current level layout)
 // into out (stride words a row, the current level's size); nothing when either is null. The
