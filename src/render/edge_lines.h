@@ -126,7 +126,8 @@ void BuildEdgeCurves(const QRender& render, EdgeScratch& scratch,
 // Integrates the pixel at normalised point (x, y) (pixel column and row given for the
 // background's stars) over its footprint from scratch.lines, probing the parts, and writes the
 // pixel word to *out. cells is the frame's sample buffer (current level, with its border)
-// whose light masks the surfaces seen take. Returns true when it wrote the pixel.
+// whose light masks the surfaces seen take; in the background-image mode the pixel is laid
+// over the image by its coverage (background_shade.h). Returns true when it wrote the pixel.
 bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
                         const SampleCell* cells, std::uint32_t* out, double x, double y,
                         std::int32_t column, std::int32_t row);

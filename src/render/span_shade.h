@@ -20,7 +20,9 @@
 // the same call, across runs and rows, so flat areas keep their mean to within one step.
 //
 // A textured part takes its surface colour from ShadeSurfacePoint (surface_texture.h) on the
-// same 128 scale; stars are blended over the background colour before fog (star_sky.h).
+// same 128 scale; stars are blended over the background colour before fog (star_sky.h). In
+// the background-image mode the background pixels are laid over the image
+// (background_shade.h).
 //
 // Pixels whose PixelWord has bit 31 (finished by a pixel pass) are left as they are.
 

@@ -325,3 +325,33 @@ TEST(ViewTemporaryRender, ScaledPicturesDrawTheViewsLinesScaled) {
 }
 
 }  // namespace
+
+namespace {
+
+// After the picture the view draws itself again, and a click may abandon that redraw: the
+// finished picture is still handed over, and the view is drawn again by its next redraw.
+TEST(ViewTemporaryRender, AClickDuringTheViewsRedrawKeepsThePicture) {
+    Scene scene(80, 60);
+    ASSERT_EQ(scene.view.RenderDocument(), CastDone);
+    ScriptedInputState script;
+    ScopedInputStateSource installed(script);
+    scene.view.poll.mode = -1;
+    scene.view.poll.rowMask = 0;
+    const PrivateBlockPtr<std::uint32_t> picture = scene.view.RenderToBuffer(40, 30, 0);
+    ASSERT_NE(picture.get(), nullptr);
+    const std::int32_t whole = script.PeekCount();
+    // The picture alone looks as often as a temporary render of its size.
+    ASSERT_NE(scene.view.RenderTemporaryView(40, 30).get(), nullptr);
+    const std::int32_t pictureLooks = script.PeekCount() - whole;
+    ASSERT_GT(pictureLooks, 0);
+    ASSERT_LT(pictureLooks, whole);
+
+    script.QueueLeftButtonDownAfterPeeks(pictureLooks);
+    const PrivateBlockPtr<std::uint32_t> kept = scene.view.RenderToBuffer(40, 30, 0);
+    ASSERT_NE(kept.get(), nullptr);
+    EXPECT_TRUE(std::equal(kept.get(), kept.get() + 40 * 30, picture.get()));
+    EXPECT_FALSE(scene.view.isFrameValid);
+    EXPECT_EQ(scene.view.Target(), scene.pixels.data());
+}
+
+}  // namespace
