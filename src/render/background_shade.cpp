@@ -9,6 +9,10 @@
 
 namespace {
 
+inline std::int32_t ImageOffset(std::uint32_t image, int shift) {
+    return static_cast<std::int32_t>((image >> shift) & 0xFF) - 128;
+}
+
 // The optical depth of one fog volume from the eye (or the volume's entry) to depth z along
 // the ray r, whose quadric is A z^2 + 2 B z + C.
 double FogVolumeDepth(const FogVolume& fog, bool isBounded, const Vec3& r, double z) {
@@ -21,8 +25,8 @@ double FogVolumeDepth(const FogVolume& fog, bool isBounded, const Vec3& r, doubl
     const double density = fog.p[1];
     if (!isBounded) {
         // Density d / (Q(z) + p0^2 + p3^2), integrated from 0 to z.
-        const double w =
-            std::sqrt(std::max(0.0, (c + fog.p[0] * fog.p[0] + fog.p[3] * fog.p[3] - b * b / a) / a));
+        const double w = std::sqrt(
+            std::max(0.0, (c + fog.p[0] * fog.p[0] + fog.p[3] * fog.p[3] - b * b / a) / a));
         return density / (w * a) * (FastAtan((b / a + z) / w) - FastAtan(b / (a * w)));
     }
     // Density d (1 / (Q + S) - 1 / S) inside Q <= 0, integrated from the entry to the exit
@@ -64,7 +68,8 @@ std::array<std::int32_t, 3> ShadeBackground(const ShadeSettings& settings, doubl
     const std::int64_t hw = 32768 - w;
     const std::int64_t horizon = settings.horizonColour;
     const std::int64_t zenith = settings.zenithColour;
-    return {static_cast<std::int32_t>((((horizon >> 16) & 0xFF) * hw + ((zenith >> 16) & 0xFF) * w) >> 7),
+    return {static_cast<std::int32_t>(
+                (((horizon >> 16) & 0xFF) * hw + ((zenith >> 16) & 0xFF) * w) >> 7),
             static_cast<std::int32_t>(((horizon & 0xFF00) * hw + (zenith & 0xFF00) * w) >> 15),
             static_cast<std::int32_t>(((horizon & 0xFF) * hw + (zenith & 0xFF) * w) >> 7)};
 }
@@ -98,4 +103,43 @@ std::int32_t DepthCueWeight(const ShadeSettings& settings, double distance, doub
     const double p = 1.0 - ln2 * f + (2.5 * ln2 - 1.5) * f * f + (1.0 - 1.5 * ln2) * f * f * f;
     const double weight = std::ldexp(16384.0 * p, -n);
     return TruncToInt32(weight + 0.5);
+}
+
+const std::uint32_t* BackgroundImageWord(const ShadeSettings& settings, std::int32_t level,
+                                         std::int32_t column, std::int32_t row, std::int32_t width,
+                                         std::int32_t height) {
+    if (settings.backgroundMode == 0 || settings.backgroundImage == nullptr) return nullptr;
+    if (width <= 0 || height <= 0) return nullptr;
+    std::int64_t x = column;
+    std::int64_t y = row;
+    for (std::int32_t i = 0; i < level; ++i) {
+        x = (x - 2) * 2;
+        y = (y - 2) * 2;
+    }
+    x = std::clamp<std::int64_t>(x, 0, width - 1);
+    y = std::clamp<std::int64_t>(y, 0, height - 1);
+    return settings.backgroundImage + static_cast<std::size_t>(y) * settings.backgroundImageStride +
+           static_cast<std::size_t>(x);
+}
+
+std::uint32_t OverBackgroundImage(std::uint32_t pixel, std::uint32_t image) {
+    std::uint32_t out = 0;
+    for (const int shift : {16, 8, 0}) {
+        const std::int32_t c =
+            static_cast<std::int32_t>((pixel >> shift) & 0xFF) + ImageOffset(image, shift);
+        out |= static_cast<std::uint32_t>(std::clamp(c, 0, 255)) << shift;
+    }
+    return out;
+}
+
+std::uint32_t BoundaryOverBackgroundImage(const std::array<double, 3>& channels, double coverage,
+                                          std::uint32_t alphaByte, std::uint32_t image) {
+    const double uncovered = 1.0 - std::clamp(coverage, 0.0, 1.0);
+    std::uint32_t out = alphaByte << 24;
+    for (std::size_t c = 0; c < 3; ++c) {
+        const int shift = 16 - 8 * static_cast<int>(c);
+        const double v = channels[c] / 256.0 + ImageOffset(image, shift) * uncovered;
+        out |= static_cast<std::uint32_t>(std::clamp(std::floor(v + 0.5), 0.0, 255.0)) << shift;
+    }
+    return out;
 }

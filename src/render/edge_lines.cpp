@@ -1,6 +1,7 @@
 #include "render/edge_lines.h"
 
 #include "core/private_heap.h"
+#include "render/background_shade.h"
 #include "render/light_layer_resolve.h"
 #include "render/light_map.h"
 #include "render/q_render.h"
@@ -8,6 +9,7 @@
 #include "render/span_shade.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -753,7 +755,7 @@ bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const s
         static_cast<std::size_t>(row + 1) * static_cast<std::size_t>(level.cellStride) +
         static_cast<std::size_t>(column + 1);
     const std::uint32_t outline = render.edges.outlineColour;
-    double sum[3] = {0.0, 0.0, 0.0};
+    std::array<double, 3> sum{0.0, 0.0, 0.0};
     double alpha = 0.0;
     // With layers: the weighted sums of the pieces' base values and of each shadow light's
     // change, on the same 8.8 scale.
@@ -762,6 +764,7 @@ bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const s
     auto& layerSums = scratch.layerSums;
     if (layerOut != nullptr) layerSums.fill({0.0, 0.0, 0.0});
     SampleLayers pieceLayers;
+    double coverage = 0.0;
     for (std::size_t k = 0; k < pieces.size(); ++k) {
         const EdgePiece& piece = pieces[k];
         const double lo =
@@ -802,13 +805,23 @@ bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const s
             }
         }
         alpha += weight * static_cast<double>(value.alpha >> 24);
+        const std::int32_t shownPart = PixelPartIndex(piece.id);
+        if (piece.id == 0x80000000u || (shownPart >= 0 && shownPart < render.parts.Count())) {
+            coverage += weight;
+        }
     }
     const auto channel = [](double v) {
         return static_cast<std::uint32_t>(std::clamp(std::floor(v / 256.0 + 0.5), 0.0, 255.0));
     };
     const auto alphaByte =
         static_cast<std::uint32_t>(std::clamp(std::floor(alpha + 0.5), 0.0, 255.0));
-    *out = alphaByte << 24 | channel(sum[0]) << 16 | channel(sum[1]) << 8 | channel(sum[2]);
+    const RenderLevel& full = render.Level(0);
+    if (const std::uint32_t* image = BackgroundImageWord(render.shade, render.reductionLevel,
+                                                         column, row, full.width, full.height)) {
+        *out = BoundaryOverBackgroundImage(sum, coverage, alphaByte, *image);
+    } else {
+        *out = alphaByte << 24 | channel(sum[0]) << 16 | channel(sum[1]) << 8 | channel(sum[2]);
+    }
     if (layerOut != nullptr) {
         const auto contribution = [](double v) {
             return static_cast<std::int32_t>(

@@ -153,7 +153,9 @@ void BuildShadowEdgeCurves(const QRender& render, EdgeScratch& scratch, std::uin
 // against the lights at its own point. With layerOut, the pixel's light layers are written
 // too: the weighted sums of the pieces' base words at layerOut[0] and of shadow light i's
 // words at layerOut[scratch.layerPlaneWords x (i + 1)] (an outline band and the background
-// take their colour as base and change with no light). Returns true when it wrote the pixel.
+// take their colour as base and change with no light). In the background-image mode the
+// pixel is laid over the image by its coverage (background_shade.h). Returns true when it
+// wrote the pixel.
 bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
                         const SampleCell* cells, std::uint32_t* out, double x, double y,
                         std::int32_t column, std::int32_t row, std::uint32_t* layerOut = nullptr);

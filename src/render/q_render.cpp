@@ -275,6 +275,19 @@ std::uint32_t* QRender::ReducedFrame(std::int32_t level) const {
     return reducedFrames[static_cast<std::size_t>(2 * level - 1)].get();
 }
 
+PassBuffers QRender::PassBuffersFor(bool alternate) const {
+    PassBuffers buffers;
+    buffers.cells = SampleBuffer(alternate ? 1 : 0);
+    buffers.stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
+                                         : static_cast<std::size_t>(Level().width);
+    if (alternate) {
+        buffers.out = extraPlanes.get();
+    } else {
+        buffers.out = reductionLevel == 0 ? target : ReducedFrame(reductionLevel);
+    }
+    return buffers;
+}
+
 std::uint32_t QRender::QueryPixel(std::int32_t x, std::int32_t y, std::uint32_t* lightMask,
                                   double* depth, std::int32_t buffer, Vec3* normal) const {
     if (buffer < 0 || buffer > 2 || !buffersReady) return 0;

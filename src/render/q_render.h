@@ -104,6 +104,14 @@ struct RenderOptions {
     bool perLightDependents = false;  // per-light lists of the pixels a map cell shades
 };
 
+// The cells and the frame a pass works on, with the frame's row stride in words; null where
+// not allocated.
+struct PassBuffers {
+    SampleCell* cells = nullptr;
+    std::uint32_t* out = nullptr;
+    std::size_t stride = 0;
+};
+
 // One reduction level: level 0 is the render size; each deeper level halves the size (plus
 // a margin of 4), the focal length and, about (-4, -4), the centre.
 struct RenderLevel {
@@ -349,6 +357,11 @@ public:
     // into level's rows, Level(level + 1).width words a row; null when not allocated.
     std::uint32_t* IntermediateFrame(std::int32_t level) const;
     std::uint32_t* ExtraPlanes() const { return extraPlanes.get(); }
+    // What a pass shades with the alternate-buffer flag clear: the working sample buffer and
+    // the current level's output; set: the second sample buffer (the first backup) and the
+    // backup's frame words (the first extra plane), where the frames drawn over the backups
+    // go.
+    PassBuffers PassBuffersFor(bool alternate) const;
     // The sky buffer (options.sky without the flat preview): one star chain head per pixel of
     // the allocated size; null when not allocated.
     std::int32_t* SkyBuffer() const { return skyBuffer.get(); }

@@ -8,6 +8,7 @@
 #include "core/vec3.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 // One fog volume along camera rays: the quadric Q(p) = p^T form p + 2 linear . p + constant
@@ -29,6 +30,15 @@ struct ShadeSettings {
     std::uint32_t backgroundColour = 0;  // flat background
     double gradientTan = 1.0;            // sharpness k of the gradient (tan of its angle)
     bool isStars = false;                // the scene's stars over the background (star_sky.h)
+    // The background-mode byte: the picture is made to be laid over something else. Fog then
+    // leaves the background alone (it stays transparent), and with a background image the
+    // pixels where the background shows take the image (background_shade.h).
+    std::uint8_t backgroundMode = 0;
+    // The background image: one 0x00RRGGBB word per pixel of the full-size frame, rows
+    // backgroundImageStride words apart, each channel an offset centred on 128 (128 leaves
+    // the background colour as it is). Not owned; null for none.
+    const std::uint32_t* backgroundImage = nullptr;
+    std::size_t backgroundImageStride = 0;
 
     // ---- Depth cue and fog ----
     bool isFogVolumes = false;  // fog volumes instead of the plain depth cue

@@ -94,6 +94,13 @@ public:
             layerValues.isLit = false;
             const ShadedValue v = Shade(cell, nx, y, column + k, row);
             out[k] = PackClamped(v.alpha, Dither(accumulator, v.value));
+            if (IsBackground(cell)) {
+                const RenderLevel& full = render.Level(0);
+                if (const std::uint32_t* image = BackgroundImageWord(
+                        shade, render.reductionLevel, column + k, row, full.width, full.height)) {
+                    out[k] = OverBackgroundImage(out[k], *image);
+                }
+            }
             if (isLayering) WriteLayers(layers + k, planeWords, v);
         }
     }
@@ -105,15 +112,18 @@ public:
     // The cell's colour seen through (x, y), before the dither.
     ShadedValue Shade(const SampleCell& cell, double x, double y, std::int32_t column,
                       std::int32_t row) {
+        if (IsBackground(cell)) return Background(x, y, column, row);
         const std::int32_t part = PixelPartIndex(cell.pixel);
-        if (part < 0 || part >= render.parts.Count() || cell.depth <= 0) {
-            return Background(x, y, column, row);
-        }
         if (shade.drawStyle >= 1) return Flat(cell, part, x, y, row);
         return Lit(cell, part, x, y);
     }
 
 private:
+    bool IsBackground(const SampleCell& cell) const {
+        const std::int32_t part = PixelPartIndex(cell.pixel);
+        return part < 0 || part >= render.parts.Count() || cell.depth <= 0;
+    }
+
     void WriteLayers(std::uint32_t* at, std::size_t planeWords, const ShadedValue& v) {
         const bool isLit = layerValues.isLit;
         const auto base = Dither(baseAccumulator, isLit ? layerValues.base : v.value);
@@ -146,7 +156,8 @@ private:
         if (shade.isStars) StarSkyBlend(render, colour, column, row, x, y);
         std::array<std::int64_t, 3> value{};
         std::uint32_t alpha = 0;
-        if (shade.isFogOn && shade.isFogOnBackground) {
+        // A picture to be laid over something else keeps its background transparent.
+        if (shade.isFogOn && shade.isFogOnBackground && shade.backgroundMode == 0) {
             const std::int32_t w = DepthCueWeight(shade, 1e100, x, y);
             for (std::size_t c = 0; c < 3; ++c) {
                 value[c] = (static_cast<std::int64_t>(fogChannel[c] << 8) * (16384 - w) +
@@ -383,10 +394,9 @@ ShadedValue ShadeSamplePointLayers(QRender& render, const SampleCell& cell, doub
     return value;
 }
 
-void ShadeObjectSpans(QRender& render, const SpanRegion& region) {
-    std::size_t stride = 0;
-    std::uint32_t* out = LevelOutput(render, stride);
-    ShadeObjectSpansInto(render, region, render.SampleBuffer(0), out, stride);
+void ShadeObjectSpans(QRender& render, const SpanRegion& region, bool alternateBuffers) {
+    const PassBuffers buffers = render.PassBuffersFor(alternateBuffers);
+    ShadeObjectSpansInto(render, region, buffers.cells, buffers.out, buffers.stride);
 }
 
 void ShadeObjectSpansInto(QRender& render, const SpanRegion& region, const SampleCell* cells,

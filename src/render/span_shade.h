@@ -20,7 +20,9 @@
 // the same call, across runs and rows, so flat areas keep their mean to within one step.
 //
 // A textured part takes its surface colour from ShadeSurfacePoint (surface_texture.h) on the
-// same 128 scale; stars are blended over the background colour before fog (star_sky.h).
+// same 128 scale; stars are blended over the background colour before fog (star_sky.h). In
+// the background-image mode the background pixels are laid over the image
+// (background_shade.h).
 //
 // Pixels whose PixelWord has bit 31 (finished by a pixel pass) are left as they are.
 
@@ -63,10 +65,11 @@ ShadedValue ShadeSamplePointLayers(QRender& render, const SampleCell& cell, doub
                                    std::int32_t column, std::int32_t row, SampleLayers& layers);
 
 // Shades every run of region (current level pixels) from sample buffer 0 into the current
-// level's output (the target at level 0, the reduced frame below); rows outside the level
-// are skipped. Nothing without sized buffers or an output. Polls for the user after every
-// row (UserAbortRender passes through, leaving the rows shaded so far).
-void ShadeObjectSpans(QRender& render, const SpanRegion& region);
+// level's output (the target at level 0, the reduced frame below), or with alternateBuffers
+// from the second sample buffer into the backup's frame (QRender::PassBuffersFor); rows
+// outside the level are skipped. Nothing without sized buffers or an output. Polls for the
+// user after every row (UserAbortRender passes through, leaving the rows shaded so far).
+void ShadeObjectSpans(QRender& render, const SpanRegion& region, bool alternateBuffers = false);
 
 // The same from the sample buffer at cells (a buffer of the renderer, current level layout)
 // into out (stride words a row, the current level's size); nothing when either is null. The

@@ -109,6 +109,9 @@ void QRenderView::PrepareRender(const ViewSettings& settings) {
     shade.farDepth = settings.farDepth;
     shade.backgroundColour = Packed(settings.colours[0]);
     shade.flatColour = Packed(settings.colours[5]);
+    // The first draw byte: fog makes surfaces transparent (alpha from its weight) instead of
+    // painting them opaque in the fog colour.
+    shade.isAlphaFromFog = settings.viewFlags[0] != 0;
     // The sketch mode draws the flat preview; the line style reaches the renderer through
     // PrepareEdges.
     options.flatPreview = drawState.isSketch;

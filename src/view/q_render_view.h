@@ -325,8 +325,9 @@ public:
     // defer flag then follows quick mode.
     void RedrawAll(bool withSecondary);
     // Takes a saved view state: the camera's orientation, position, transform and field of
-    // view (not its magnification), the lights, the depth-cue distances, colours 0 to 2 and
-    // the shadow bounds; a pending zoom is applied then. Hands the settings to the renderer,
+    // view (not its magnification), the lights, the depth-cue distances, colours 0 to 4 with
+    // the second-colour switch and the two line widths, the fog layers and the shadow bounds;
+    // a pending zoom is applied then. Hands the settings to the renderer,
     // places the overlay's handles, measures the shadow bounds again (CreateSecondaryView
     // without force) and tells the document that the view state, camera,
     // lights and colours changed (message 7 with 12, 4, 7, 11). Throws
@@ -403,11 +404,17 @@ public:
         std::int32_t width, std::int32_t height,
         const std::optional<ViewRectangle>& rectangle = std::nullopt);
 
-    // The same picture rendered by this view itself into a new buffer, with background mode 1
-    // or 2 on a black background (2 also a black second colour). Afterwards, and also when
-    // the render throws or is abandoned, the view's settings, draw state, level and the
-    // pixels it was sized on are back and the selected bytes restored; after a finished
-    // render the view's own picture is drawn again (RedrawAll). Throws
+    // The same picture rendered by this view itself into a new buffer. Background mode 1 lays
+    // it on black (colour 0 black, no sky gradient; mode 2 also colour 1 black) with fog
+    // making surfaces transparent (the settings' first draw byte), so that its colours carry
+    // their coverage; mode 3 keeps the view's background. Modes 1 to 3 set the renderer's
+    // background-mode byte (fog leaves the background transparent). Afterwards, and also
+    // when the render throws or is abandoned, the view's settings, draw state, level,
+    // shadow bounds, renderer switches and the pixels it was sized on are back, the
+    // background-mode byte clear, the selected bytes restored and the view's renders
+    // abandonable by a click (interrupt mode -1); after a finished render the view's own
+    // picture is drawn again (RedrawAll). Both temporary renders draw as the view does, its
+    // line style included, but never with the point-sampled quick look. Throws
     // KVOutOfMemoryException and ViewBuffersException; QAbortException and UserAbortRender
     // pass through.
     PrivateBlockPtr<std::uint32_t> RenderToBuffer(

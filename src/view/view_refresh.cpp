@@ -11,11 +11,15 @@
 #include "view/q_render_view.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
 // The stage code a refresh announces its progress under.
 constexpr std::int32_t RefreshProgressStage = 1;
+
+// A saved view carries colours 0 to 4.
+constexpr std::size_t SavedViewColourCount = 5;
 
 // The dragged object of view's document, when it is shown: a full render leaves it out.
 // Null on a secondary view and without one.
@@ -105,6 +109,8 @@ void QRenderView::SyncSecondaryView(bool render) {
 
 void QRenderView::ApplyViewState(const SavedViewState& state) {
     const ViewSettings& from = state.settings;
+    // Copied first: a copy that fails leaves the view as it was.
+    std::vector<FogLayer> fogLayers = from.fogLayers.layers;
     QCamera& camera = viewSettings.camera;
     camera.orientation = from.camera.orientation;
     SetCameraPosition(from.camera.position);
@@ -120,7 +126,16 @@ void QRenderView::ApplyViewState(const SavedViewState& state) {
     shadowCentre = state.shadowCentre;
     viewSettings.nearDepth = from.nearDepth;
     viewSettings.farDepth = from.farDepth;
-    for (std::size_t i = 0; i < 3; ++i) viewSettings.colours[i] = from.colours[i];
+    // The colours a saved view carries: the background and second colour, the ambient
+    // colour and the two line colours with their widths; the second-colour switch and the
+    // fog layers.
+    for (std::size_t i = 0; i < SavedViewColourCount; ++i) {
+        viewSettings.colours[i] = from.colours[i];
+    }
+    viewSettings.tailFlags[0] = from.tailFlags[0];
+    viewSettings.viewScale1 = from.viewScale1;
+    viewSettings.viewScale2 = from.viewScale2;
+    viewSettings.fogLayers.layers.swap(fogLayers);
     PrepareRender(viewSettings);
     SyncObjectsWithView(false);
     // A changed view moves what the shadow maps must cover: the bounds follow the new view

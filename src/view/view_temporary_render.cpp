@@ -10,6 +10,7 @@
 #include "geometry/scene_geometry.h"
 #include "model/q_document_base.h"
 #include "render/cast_frame_pass.h"
+#include "render/render_interrupt.h"
 #include "view/document_view_kept.h"
 #include "view/q_render_view.h"
 
@@ -79,6 +80,66 @@ void ScaleLinesAndStars(ViewSettings& settings, double k) {
     if (settings.stars.isOn) settings.stars.size = static_cast<float>(settings.stars.size * k);
 }
 
+// A temporary render draws what the view draws, its lines included (widened with the picture,
+// ScaleLinesAndStars), in full: without the point-sampled quick look.
+void DrawAsTheViewDoes(ViewDrawState& state, const ViewDrawState& view) {
+    state = view;
+    state.isWireframe = false;
+}
+
+// What RenderToBuffer changes on the view besides its settings and draw state, kept to be put
+// back however the render ends.
+struct KeptRenderValues {
+    explicit KeptRenderValues(const QRenderView& view)
+        : level(view.reductionLevel),
+          pixels(view.GetFrameBits()),
+          strideBytes(view.GetFrameStride()),
+          width(view.renderWidth),
+          height(view.renderHeight),
+          isPerLightDependents(view.options.perLightDependents),
+          isSky(view.shade.isSky),
+          isSkyGradient(view.shade.isSkyGradient),
+          shadowCentre(view.shadowCentre),
+          shadowRadius(view.shadowRadius),
+          shadowRadiusWeight(view.shadowRadiusWeight),
+          isShadowRadiusReady(view.isShadowRadiusReady),
+          isShadowAuto(view.isShadowAuto),
+          shadowRadiusMode(view.shadowRadiusMode),
+          shadowCentreMode(view.shadowCentreMode) {}
+
+    // Puts the values back; the background-mode byte is cleared.
+    void Restore(QRenderView& view) const {
+        view.reductionLevel = level;
+        view.options.perLightDependents = isPerLightDependents;
+        view.shade.isSky = isSky;
+        view.shade.isSkyGradient = isSkyGradient;
+        view.shade.backgroundMode = 0;
+        view.shadowCentre = shadowCentre;
+        view.shadowRadius = shadowRadius;
+        view.shadowRadiusWeight = shadowRadiusWeight;
+        view.isShadowRadiusReady = isShadowRadiusReady;
+        view.isShadowAuto = isShadowAuto;
+        view.shadowRadiusMode = shadowRadiusMode;
+        view.shadowCentreMode = shadowCentreMode;
+    }
+
+    std::int32_t level;
+    std::uint32_t* pixels;
+    std::int32_t strideBytes;
+    std::int32_t width;
+    std::int32_t height;
+    bool isPerLightDependents;
+    bool isSky;
+    bool isSkyGradient;
+    Vec3 shadowCentre;
+    double shadowRadius;
+    double shadowRadiusWeight;
+    bool isShadowRadiusReady;
+    bool isShadowAuto;
+    std::int32_t shadowRadiusMode;
+    std::int32_t shadowCentreMode;
+};
+
 }  // namespace
 
 void QRenderView::RebuildStarField(bool isUnwinding) {
@@ -133,8 +194,7 @@ PrivateBlockPtr<std::uint32_t> QRenderView::RenderTemporaryView(
     DocumentViewKept keptView(*owner);
     auto temporary = std::make_unique<QRenderView>(owner);
     temporary->CopyViewOptions(*this);
-    temporary->SetDrawMode(0);
-    temporary->drawState.isSketch = drawState.isSketch;
+    DrawAsTheViewDoes(temporary->drawState, drawState);
     temporary->reductionLevel = 0;
     ScaleLinesAndStars(temporary->viewSettings, k);
     temporary->viewSettings.camera.m *= k;
@@ -162,23 +222,21 @@ PrivateBlockPtr<std::uint32_t> QRenderView::RenderToBuffer(
 
     const double k = PictureScale(*this, width, height, rectangle);
 
-    // Everything the render changes on this view is kept aside and put back afterwards,
-    // also when the render throws or is abandoned: the settings, the draw state, the level
-    // and the pixels the view was sized on.
+    // Everything the render changes on this view is kept aside and put back afterwards, also
+    // when the render throws or is abandoned: the settings, the draw state, the renderer's
+    // values and the pixels the view was sized on. The view's renders can then be abandoned
+    // by a click again (interrupt mode -1).
     const ViewSettings keptSettings(viewSettings);
     const ViewDrawState keptDrawState = drawState;
-    const std::int32_t keptLevel = reductionLevel;
-    std::uint32_t* const keptPixels = ownPixels;
-    const std::int32_t keptStride = ownStrideBytes;
-    const std::int32_t keptWidth = renderWidth;
-    const std::int32_t keptHeight = renderHeight;
+    const KeptRenderValues kept(*this);
     const auto restore = [&](bool isUnwinding) {
         viewSettings.CopyFrom(keptSettings);
         drawState = keptDrawState;
+        kept.Restore(*this);
         RebuildStarField(isUnwinding);
-        reductionLevel = keptLevel;
-        if (keptPixels != nullptr) {
-            InitViewBuffers(keptStride, keptPixels, keptWidth, keptHeight, false);
+        poll.mode = -1;
+        if (kept.pixels != nullptr) {
+            InitViewBuffers(kept.strideBytes, kept.pixels, kept.width, kept.height, false);
         } else {
             ownPixels = nullptr;
             ownStrideBytes = 0;
@@ -188,11 +246,24 @@ PrivateBlockPtr<std::uint32_t> QRenderView::RenderToBuffer(
     {
         SelectionMarksCleared marks(*owner->Geometry());
         try {
-            SetDrawMode(0);
+            DrawAsTheViewDoes(drawState, keptDrawState);
             reductionLevel = 0;
-            if (backgroundMode == 1 || backgroundMode == 2) {
-                viewSettings.colours[0] = ColourZero();
-                if (backgroundMode == 2) viewSettings.colours[1] = ColourZero();
+            options.perLightDependents = false;
+            // Modes 1 and 2 lay the picture on black, so that its colours carry their
+            // coverage, ready to be laid over anything: colour 0 (the background) black and
+            // no sky gradient, mode 2 also colour 1 black, and fog makes surfaces transparent
+            // instead of painting them (the first draw byte). Mode 3 keeps the view's
+            // background and an opaque fog. Each keeps the background transparent under fog
+            // (the background-mode byte).
+            if (backgroundMode >= 1 && backgroundMode <= 3) {
+                if (backgroundMode != 3) {
+                    viewSettings.colours[0] = ColourZero();
+                    if (backgroundMode == 2) viewSettings.colours[1] = ColourZero();
+                    shade.isSky = false;
+                    shade.isSkyGradient = false;
+                }
+                viewSettings.viewFlags[0] = backgroundMode != 3 ? 1 : 0;
+                shade.backgroundMode = 1;
             }
             ScaleLinesAndStars(viewSettings, k);
             viewSettings.camera.m *= k;
@@ -204,6 +275,13 @@ PrivateBlockPtr<std::uint32_t> QRenderView::RenderToBuffer(
         }
     }
     restore(false);
-    if (keptPixels != nullptr) RedrawAll(true);
+    if (kept.pixels == nullptr) return pixels;
+    // A click that abandons the view's own redraw does not cost the finished picture: the
+    // view is drawn again by its next redraw.
+    try {
+        RedrawAll(true);
+    } catch (const UserAbortRender&) {
+        isFrameValid = false;
+    }
     return pixels;
 }

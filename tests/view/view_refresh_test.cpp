@@ -180,7 +180,13 @@ TEST(ViewRefresh, ApplyViewStateTakesTheSavedViewAndTellsTheDocument) {
     state.settings.nearDepth = 3.0;
     state.settings.farDepth = 40.0;
     state.settings.colours[1] = ColourFromBytes(10, 20, 30);
-    state.settings.colours[4] = ColourFromBytes(1, 2, 3);  // not taken
+    state.settings.colours[4] = ColourFromBytes(1, 2, 3);
+    state.settings.colours[5] = ColourFromBytes(4, 5, 6);  // not taken
+    state.settings.tailFlags[0] = 1;
+    state.settings.viewScale1 = 1.75f;
+    state.settings.viewScale2 = 0.5f;
+    state.settings.fogLayers.layers.resize(3);
+    state.settings.fogLayers.layers[2].values[1] = 0.125;
     state.settings.lights.RemoveAll();
     auto light = std::make_unique<QLight>(&scene.view);
     light->isOn = true;
@@ -189,7 +195,7 @@ TEST(ViewRefresh, ApplyViewStateTakesTheSavedViewAndTellsTheDocument) {
     state.shadowRadius = 2.5f;
     state.shadowCentre = Vec3{0.0, 0.0, 12.0};
     scene.view.pendingZoom = 3.0;
-    const Colour colour4 = scene.view.viewSettings.colours[4];
+    const Colour colour5 = scene.view.viewSettings.colours[5];
 
     // With shadows off the saved shadow bounds are taken as they are.
     scene.view.viewSettings.shadowsOn = 0;
@@ -204,7 +210,15 @@ TEST(ViewRefresh, ApplyViewStateTakesTheSavedViewAndTellsTheDocument) {
     EXPECT_EQ(scene.view.viewSettings.nearDepth, 3.0);
     EXPECT_EQ(scene.view.viewSettings.farDepth, 40.0);
     EXPECT_EQ(ColourToRgb24(scene.view.viewSettings.colours[1]) & 0xFFFFFFu, 0x0A141Eu);
-    EXPECT_EQ(ColourToRgb24(scene.view.viewSettings.colours[4]), ColourToRgb24(colour4));
+    EXPECT_EQ(ColourToRgb24(scene.view.viewSettings.colours[4]) & 0xFFFFFFu, 0x010203u);
+    EXPECT_EQ(ColourToRgb24(scene.view.viewSettings.colours[5]), ColourToRgb24(colour5));
+    EXPECT_EQ(scene.view.viewSettings.tailFlags[0], 1);
+    EXPECT_EQ(scene.view.viewSettings.viewScale1, 1.75f);
+    EXPECT_EQ(scene.view.viewSettings.viewScale2, 0.5f);
+    ASSERT_EQ(scene.view.viewSettings.fogLayers.layers.size(), 3u);
+    EXPECT_EQ(scene.view.viewSettings.fogLayers.layers[2].values[1], 0.125);
+    // The line colour reaches the renderer (the shaded styles take colour 4).
+    EXPECT_EQ(scene.view.edges.outlineColour & 0xFFFFFFu, 0x010203u);
     ASSERT_EQ(scene.view.viewSettings.lights.Count(), 1);
     EXPECT_EQ(
         Vec3Compare(scene.view.viewSettings.lights.Lights()[0]->position, Vec3{5.0, 6.0, 7.0}), 0);

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -223,6 +224,134 @@ TEST(ViewTemporaryRender, ScaledRendersPutTheLinesAndStarsBack) {
     script.QueueLeftButtonDownAfterPeeks(0);
     EXPECT_THROW(scene.view.RenderToBuffer(160, 120, 0), UserAbortRender);
     unchanged();
+}
+
+}  // namespace
+
+namespace {
+
+std::int32_t ChannelOf(std::uint32_t word, int shift) {
+    return static_cast<std::int32_t>((word >> shift) & 0xFF);
+}
+
+// Background modes against the plain picture (mode 0) of the same view, pixel by pixel. A
+// pixel of coverage c = alpha / 255 shows c S + (1 - c) B over the background colour B; laid
+// on black it must show c S, so each channel drops by (1 - c) B. Mode 3 keeps the background.
+TEST(ViewTemporaryRender, BackgroundModesLayThePictureOnBlackOrKeepTheBackground) {
+    Scene scene(80, 60);
+    scene.view.SetDrawMode(3);  // shaded with outlines: boundary pixels carry their coverage
+    scene.view.viewSettings.colours[0] = ColourFromBytes(90, 140, 200);
+    ASSERT_EQ(scene.view.RenderDocument(), CastDone);
+    const std::uint32_t background = 0x5A8CC8;
+
+    const PrivateBlockPtr<std::uint32_t> plain = scene.view.RenderToBuffer(80, 60, 0);
+    ASSERT_NE(plain.get(), nullptr);
+    std::int32_t partial = 0;
+    for (std::int32_t i = 0; i < 80 * 60; ++i) {
+        const std::uint32_t alpha = plain.get()[i] >> 24;
+        if (alpha != 0 && alpha != 255) ++partial;
+    }
+    EXPECT_GT(partial, 40);
+    EXPECT_EQ(plain.get()[0], background);
+
+    for (const std::int32_t mode : {1, 2, 3}) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        const PrivateBlockPtr<std::uint32_t> got = scene.view.RenderToBuffer(80, 60, mode);
+        ASSERT_NE(got.get(), nullptr);
+        for (std::int32_t i = 0; i < 80 * 60; ++i) {
+            const std::uint32_t p = plain.get()[i];
+            const std::uint32_t g = got.get()[i];
+            if (mode == 3) {
+                ASSERT_EQ(g, p) << "pixel " << i;
+                continue;
+            }
+            ASSERT_EQ(g >> 24, p >> 24) << "pixel " << i;
+            const double uncovered = 1.0 - (p >> 24) / 255.0;
+            for (const int shift : {0, 8, 16}) {
+                const double expected =
+                    std::max(0.0, ChannelOf(p, shift) - uncovered * ChannelOf(background, shift));
+                ASSERT_NEAR(ChannelOf(g, shift), expected, 1.5)
+                    << "pixel " << i << " shift " << shift;
+            }
+        }
+        // The view is as it was: its settings, draw mode and renderer switches, and its
+        // renders can be abandoned by a click.
+        EXPECT_EQ(ColourToRgb24(scene.view.viewSettings.colours[0]) & 0xFFFFFFu, background);
+        EXPECT_EQ(scene.view.viewSettings.viewFlags[0], 0);
+        EXPECT_EQ(scene.view.shade.backgroundMode, 0);
+        EXPECT_FALSE(scene.view.shade.isAlphaFromFog);
+        EXPECT_EQ(scene.view.GetDrawMode(), 3);
+        EXPECT_EQ(scene.view.poll.mode, -1);
+        EXPECT_EQ(scene.view.Target(), scene.pixels.data());
+    }
+}
+
+// A view of one ball in flat white with red outlines on black: along a row through the ball's
+// centre the red share of the pixels, (R - G) / 255, sums to the width of the two outline
+// bands the row crosses. A picture twice the view's size draws its lines twice as wide.
+TEST(ViewTemporaryRender, ScaledPicturesDrawTheViewsLinesScaled) {
+    QDocumentBase document;
+    QRenderView view(&document);
+    std::vector<std::uint32_t> pixels(80 * 60, 0u);
+    view.viewSettings.camera.Assign(QCamera());
+    view.viewSettings.camera.position = Vec3{0.0, 0.0, -10.0};
+    ASSERT_TRUE(view.InitViewBuffers(80 * 4, pixels.data(), 80, 60, true));
+    document.Objects()->AddShapeType1(0.25, ColourFromBytes(255, 255, 255), Vec3{0.0, 0.0, 0.0});
+    view.SetDrawMode(4);  // every part in the flat colour, with outlines
+    view.viewSettings.colours[0] = ColourFromBytes(0, 0, 0);
+    view.viewSettings.colours[3] = ColourFromBytes(255, 0, 0);
+    view.viewSettings.colours[5] = ColourFromBytes(255, 255, 255);
+    view.viewSettings.viewScale1 = 1.0f;
+    ASSERT_EQ(view.RenderDocument(), CastDone);
+
+    const auto outlineAcross = [](const std::uint32_t* picture, std::int32_t width,
+                                  std::int32_t row) {
+        double sum = 0.0;
+        for (std::int32_t x = 0; x < width; ++x) {
+            const std::uint32_t p = picture[row * width + x];
+            sum += (ChannelOf(p, 16) - ChannelOf(p, 8)) / 255.0;
+        }
+        return sum;
+    };
+    EXPECT_NEAR(outlineAcross(pixels.data(), 80, 30), 2.0, 0.25);
+    const PrivateBlockPtr<std::uint32_t> own = view.RenderToBuffer(160, 120, 1);
+    const PrivateBlockPtr<std::uint32_t> temporary = view.RenderTemporaryView(160, 120);
+    ASSERT_NE(own.get(), nullptr);
+    ASSERT_NE(temporary.get(), nullptr);
+    EXPECT_NEAR(outlineAcross(own.get(), 160, 60), 4.0, 0.25);
+    EXPECT_NEAR(outlineAcross(temporary.get(), 160, 60), 4.0, 0.25);
+    EXPECT_EQ(view.GetDrawMode(), 4);
+    EXPECT_EQ(view.viewSettings.viewScale1, 1.0f);
+}
+
+}  // namespace
+
+namespace {
+
+// After the picture the view draws itself again, and a click may abandon that redraw: the
+// finished picture is still handed over, and the view is drawn again by its next redraw.
+TEST(ViewTemporaryRender, AClickDuringTheViewsRedrawKeepsThePicture) {
+    Scene scene(80, 60);
+    ASSERT_EQ(scene.view.RenderDocument(), CastDone);
+    ScriptedInputState script;
+    ScopedInputStateSource installed(script);
+    scene.view.poll.mode = -1;
+    scene.view.poll.rowMask = 0;
+    const PrivateBlockPtr<std::uint32_t> picture = scene.view.RenderToBuffer(40, 30, 0);
+    ASSERT_NE(picture.get(), nullptr);
+    const std::int32_t whole = script.PeekCount();
+    // The picture alone looks as often as a temporary render of its size.
+    ASSERT_NE(scene.view.RenderTemporaryView(40, 30).get(), nullptr);
+    const std::int32_t pictureLooks = script.PeekCount() - whole;
+    ASSERT_GT(pictureLooks, 0);
+    ASSERT_LT(pictureLooks, whole);
+
+    script.QueueLeftButtonDownAfterPeeks(pictureLooks);
+    const PrivateBlockPtr<std::uint32_t> kept = scene.view.RenderToBuffer(40, 30, 0);
+    ASSERT_NE(kept.get(), nullptr);
+    EXPECT_TRUE(std::equal(kept.get(), kept.get() + 40 * 30, picture.get()));
+    EXPECT_FALSE(scene.view.isFrameValid);
+    EXPECT_EQ(scene.view.Target(), scene.pixels.data());
 }
 
 }  // namespace
