@@ -153,4 +153,73 @@ TEST(PixelPassShadows, APixelThatAShadowEdgeCrossesIsLitByItsLitFraction) {
     }
 }
 
+// A part that stays out of sight at the left, lit from further left, so that only its shadow
+// moves over the floor, the sphere and the box as it goes.
+const Vec3 SideLight{-9, -1, 8};
+
+Solid MoverAt(std::int32_t tick) {
+    return Solid{false, {-5.9, 1.0, 6.6 + 0.35 * tick}, {0.5, 0, 0}, 0xC0C040};
+}
+
+std::vector<Solid> WithMover(std::int32_t tick) {
+    std::vector<Solid> solids = Solids;
+    solids.push_back(MoverAt(tick));
+    return solids;
+}
+
+// Colours within 2 a channel, alpha included, everywhere; counts the pixels the pass finished
+// in b whose lit bits differ from those of backup (pixels whose shadow alone changed there).
+testing::AssertionResult SamePicture(const ShadowFrame& a, const ShadowFrame& b,
+                                     std::int32_t& changedBoundaries) {
+    changedBoundaries = 0;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            std::uint32_t mask = 0, backupMask = 0;
+            const std::uint32_t id = b.render.QueryPixel(x, y, &mask, nullptr, 0, nullptr);
+            a.render.QueryPixel(x, y, &backupMask, nullptr, 1, nullptr);
+            if (PixelPartIndex(id) == 3) return testing::AssertionFailure() << "mover in sight";
+            if ((id & PixelFinished) != 0 && ((mask ^ backupMask) & 0xFFFF0000u) != 0) {
+                ++changedBoundaries;
+            }
+            const std::uint32_t pa = a.pixels[static_cast<std::size_t>(y * Width + x)];
+            const std::uint32_t pb = b.pixels[static_cast<std::size_t>(y * Width + x)];
+            if (shadow_scene::LargestChannelDifference(pa, pb) > 2) {
+                return testing::AssertionFailure()
+                       << std::hex << "colour " << pa << " against " << pb << std::dec << " at ("
+                       << x << ", " << y << ")"
+                       << ((id & PixelFinished) != 0 ? ", a boundary pixel" : "");
+            }
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+TEST(PixelPassShadows, FramesWhoseShadowsAloneMoveMatchWholeRendersOnBoundaryPixels) {
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, WithMover(0));
+    auto frame = MakeFrame(geometry, {Light{SideLight}}, true);
+    ASSERT_TRUE(frame->ok);
+    QRender& render = frame->render;
+    geometry.Part(3)->visible = 0;
+    render.RenderFrame(nullptr, false, nullptr, 0);
+    ASSERT_EQ(render.AllocAuxBuffers(), 0);
+    ASSERT_TRUE(render.areLayersOfBackups);
+    geometry.Part(3)->visible = 1;
+
+    const std::int32_t moving[] = {1, 3};
+    std::int32_t changedBoundaries = 0;
+    for (std::int32_t tick = 0; tick <= 4; ++tick) {
+        SCOPED_TRACE("tick " + std::to_string(tick));
+        shadow_scene::PlaceSolid(geometry, 3, MoverAt(tick));
+        render.RenderFrame(moving, false, nullptr, 0);
+        auto whole = MakeFrame(geometry, {Light{SideLight}}, true);
+        whole->render.RenderFrame(nullptr, false, nullptr, 0);
+        std::int32_t changed = 0;
+        ASSERT_TRUE(SamePicture(*frame, *whole, changed));
+        changedBoundaries += changed;
+    }
+    // The shadow passed over the sphere's and the box's outlines.
+    EXPECT_GT(changedBoundaries, 40);
+}
+
 }  // namespace
