@@ -222,4 +222,52 @@ TEST(PixelPassShadows, FramesWhoseShadowsAloneMoveMatchWholeRendersOnBoundaryPix
     EXPECT_GT(changedBoundaries, 40);
 }
 
+TEST(PixelPassShadows, TheLayersOfAnIntegratedPixelRebuildItsColour) {
+    // With two lights, every pixel the pass finished is rebuilt from its light layers by the
+    // resolve with its cell's lit bits; where no shadow edge crosses it (its lit bits equal its
+    // neighbours') the rebuilt colour is the integrated one, outlines of surfaces included.
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, Solids);
+    auto frame = MakeFrame(geometry, {Light{Vec3{1.5, -3, 5}}, Light{SideLight}}, true);
+    ASSERT_TRUE(frame->ok);
+    QRender& render = frame->render;
+    render.RenderFrame(nullptr, false, nullptr, 0);
+    ASSERT_NE(render.LayerPlanes(), nullptr);
+
+    const RenderLevel& level = render.Level();
+    const std::size_t cellCount =
+        static_cast<std::size_t>(level.cellStride) * static_cast<std::size_t>(Height + 2);
+    std::vector<SampleCell> cells(render.SampleBuffer(0), render.SampleBuffer(0) + cellCount);
+    for (SampleCell& cell : cells) cell.pixel &= ~PixelFinished;
+    std::vector<std::uint32_t> rebuilt = frame->pixels;
+    SpanRegion all;
+    RegionSetRect(all, 0, 0, Width, Height);
+    CombineLayerBuffers(all, cells.data(), static_cast<std::size_t>(level.cellStride),
+                        rebuilt.data(), Width, render.LayerPlanes(), render.LayerPlaneWords(), 2,
+                        Width, Height);
+
+    std::int32_t compared = 0;
+    for (std::int32_t y = 1; y < Height - 1; ++y) {
+        for (std::int32_t x = 1; x < Width - 1; ++x) {
+            std::uint32_t mask = 0;
+            const std::uint32_t id = render.QueryPixel(x, y, &mask, nullptr, 0, nullptr);
+            if ((id & PixelFinished) == 0) continue;
+            std::uint32_t edge = 0;
+            for (const std::int32_t k : {0, 1, 2, 3}) {
+                std::uint32_t m = 0;
+                render.QueryPixel(x + (k == 0) - (k == 1), y + (k == 2) - (k == 3), &m, nullptr, 0,
+                                  nullptr);
+                edge |= (m ^ mask) & 0xFFFF0000u;
+            }
+            if (edge != 0) continue;
+            const std::size_t at = static_cast<std::size_t>(y * Width + x);
+            EXPECT_LE(shadow_scene::LargestChannelDifference(rebuilt[at], frame->pixels[at]), 2)
+                << std::hex << rebuilt[at] << " against " << frame->pixels[at] << std::dec << " at "
+                << x << ", " << y;
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 100);
+}
+
 }  // namespace
