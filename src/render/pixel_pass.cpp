@@ -116,6 +116,17 @@ void GrowForPixelPass(QRender& render, SpanRegion& region) {
     RegionClip(region, -1, -1, level.width + 1, level.height + 1);
 }
 
+void GrowForShadowEdges(QRender& render, SpanRegion& region) {
+    EdgeScratch& scratch = render.edgeScratch;
+    if (!scratch.growRegion) scratch.growRegion.emplace();
+    for (std::int32_t k = 0; k < 2; ++k) {
+        BuildOutlineRegion(region, *scratch.growRegion);
+        RegionCopy(region, *scratch.growRegion);
+    }
+    const RenderLevel& level = render.Level();
+    RegionClip(region, 0, 0, level.width, level.height);
+}
+
 void ReshadeRegion(QRender& render, SpanRegion& region) {
     if (render.edges.isRefined && render.BuffersReady()) {
         GrowForPixelPass(render, region);

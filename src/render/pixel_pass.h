@@ -38,6 +38,11 @@ void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cell
 // are integrated again. Kept within the bordered frame. Throws KVOutOfMemoryException.
 void GrowForPixelPass(QRender& render, SpanRegion& region);
 
+// Grows region (pixels whose lit bits changed in an incremental frame) by the pixels around
+// them whose footprint a moved shadow edge may now cross or have left: every pixel within two
+// steps, the diagonal neighbours included, held to the level. Throws KVOutOfMemoryException.
+void GrowForShadowEdges(QRender& render, SpanRegion& region);
+
 // Sets the edge index map to -1 over the pass's working region.
 void ClearEdgeIndexMap(QRender& render);
 

@@ -246,6 +246,9 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
                 RegionCopy(scratchRegion, *shadowScratchRegion);
                 RegionCombine(shadeRegion, scratchRegion, 0);
             } else {
+                // A refined pixel beside one whose light changed may have a shadow edge move
+                // across its footprint.
+                if (edges.isRefined) GrowForShadowEdges(*this, *shadowScratchRegion);
                 RegionCombine(*shadowScratchRegion, shadeRegion, 1);
             }
         }

@@ -153,4 +153,121 @@ TEST(PixelPassShadows, APixelThatAShadowEdgeCrossesIsLitByItsLitFraction) {
     }
 }
 
+// A part that stays out of sight at the left, lit from further left, so that only its shadow
+// moves over the floor, the sphere and the box as it goes.
+const Vec3 SideLight{-9, -1, 8};
+
+Solid MoverAt(std::int32_t tick) {
+    return Solid{false, {-5.9, 1.0, 6.6 + 0.35 * tick}, {0.5, 0, 0}, 0xC0C040};
+}
+
+std::vector<Solid> WithMover(std::int32_t tick) {
+    std::vector<Solid> solids = Solids;
+    solids.push_back(MoverAt(tick));
+    return solids;
+}
+
+// Colours within 2 a channel, alpha included, everywhere; counts the pixels the pass finished
+// in b whose lit bits differ from those of backup (pixels whose shadow alone changed there).
+testing::AssertionResult SamePicture(const ShadowFrame& a, const ShadowFrame& b,
+                                     std::int32_t& changedBoundaries) {
+    changedBoundaries = 0;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            std::uint32_t mask = 0, backupMask = 0;
+            const std::uint32_t id = b.render.QueryPixel(x, y, &mask, nullptr, 0, nullptr);
+            a.render.QueryPixel(x, y, &backupMask, nullptr, 1, nullptr);
+            if (PixelPartIndex(id) == 3) return testing::AssertionFailure() << "mover in sight";
+            if ((id & PixelFinished) != 0 && ((mask ^ backupMask) & 0xFFFF0000u) != 0) {
+                ++changedBoundaries;
+            }
+            const std::uint32_t pa = a.pixels[static_cast<std::size_t>(y * Width + x)];
+            const std::uint32_t pb = b.pixels[static_cast<std::size_t>(y * Width + x)];
+            if (shadow_scene::LargestChannelDifference(pa, pb) > 2) {
+                return testing::AssertionFailure()
+                       << std::hex << "colour " << pa << " against " << pb << std::dec << " at ("
+                       << x << ", " << y << ")"
+                       << ((id & PixelFinished) != 0 ? ", a boundary pixel" : "");
+            }
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+TEST(PixelPassShadows, FramesWhoseShadowsAloneMoveMatchWholeRendersOnBoundaryPixels) {
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, WithMover(0));
+    auto frame = MakeFrame(geometry, {Light{SideLight}}, true);
+    ASSERT_TRUE(frame->ok);
+    QRender& render = frame->render;
+    geometry.Part(3)->visible = 0;
+    render.RenderFrame(nullptr, false, nullptr, 0);
+    ASSERT_EQ(render.AllocAuxBuffers(), 0);
+    ASSERT_TRUE(render.areLayersOfBackups);
+    geometry.Part(3)->visible = 1;
+
+    const std::int32_t moving[] = {1, 3};
+    std::int32_t changedBoundaries = 0;
+    for (std::int32_t tick = 0; tick <= 4; ++tick) {
+        SCOPED_TRACE("tick " + std::to_string(tick));
+        shadow_scene::PlaceSolid(geometry, 3, MoverAt(tick));
+        render.RenderFrame(moving, false, nullptr, 0);
+        auto whole = MakeFrame(geometry, {Light{SideLight}}, true);
+        whole->render.RenderFrame(nullptr, false, nullptr, 0);
+        std::int32_t changed = 0;
+        ASSERT_TRUE(SamePicture(*frame, *whole, changed));
+        changedBoundaries += changed;
+    }
+    // The shadow passed over the sphere's and the box's outlines.
+    EXPECT_GT(changedBoundaries, 40);
+}
+
+TEST(PixelPassShadows, TheLayersOfAnIntegratedPixelRebuildItsColour) {
+    // With two lights, every pixel the pass finished is rebuilt from its light layers by the
+    // resolve with its cell's lit bits; where no shadow edge crosses it (its lit bits equal its
+    // neighbours') the rebuilt colour is the integrated one, outlines of surfaces included.
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, Solids);
+    auto frame = MakeFrame(geometry, {Light{Vec3{1.5, -3, 5}}, Light{SideLight}}, true);
+    ASSERT_TRUE(frame->ok);
+    QRender& render = frame->render;
+    render.RenderFrame(nullptr, false, nullptr, 0);
+    ASSERT_NE(render.LayerPlanes(), nullptr);
+
+    const RenderLevel& level = render.Level();
+    const std::size_t cellCount =
+        static_cast<std::size_t>(level.cellStride) * static_cast<std::size_t>(Height + 2);
+    std::vector<SampleCell> cells(render.SampleBuffer(0), render.SampleBuffer(0) + cellCount);
+    for (SampleCell& cell : cells) cell.pixel &= ~PixelFinished;
+    std::vector<std::uint32_t> rebuilt = frame->pixels;
+    SpanRegion all;
+    RegionSetRect(all, 0, 0, Width, Height);
+    CombineLayerBuffers(all, cells.data(), static_cast<std::size_t>(level.cellStride),
+                        rebuilt.data(), Width, render.LayerPlanes(), render.LayerPlaneWords(), 2,
+                        Width, Height);
+
+    std::int32_t compared = 0;
+    for (std::int32_t y = 1; y < Height - 1; ++y) {
+        for (std::int32_t x = 1; x < Width - 1; ++x) {
+            std::uint32_t mask = 0;
+            const std::uint32_t id = render.QueryPixel(x, y, &mask, nullptr, 0, nullptr);
+            if ((id & PixelFinished) == 0) continue;
+            std::uint32_t edge = 0;
+            for (const std::int32_t k : {0, 1, 2, 3}) {
+                std::uint32_t m = 0;
+                render.QueryPixel(x + (k == 0) - (k == 1), y + (k == 2) - (k == 3), &m, nullptr, 0,
+                                  nullptr);
+                edge |= (m ^ mask) & 0xFFFF0000u;
+            }
+            if (edge != 0) continue;
+            const std::size_t at = static_cast<std::size_t>(y * Width + x);
+            EXPECT_LE(shadow_scene::LargestChannelDifference(rebuilt[at], frame->pixels[at]), 2)
+                << std::hex << rebuilt[at] << " against " << frame->pixels[at] << std::dec << " at "
+                << x << ", " << y;
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 100);
+}
+
 }  // namespace

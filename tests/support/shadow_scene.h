@@ -103,6 +103,17 @@ struct ShadowFrame {
     bool ok = false;
 };
 
+// The largest difference between the channels (alpha included) of two pixel words.
+inline int LargestChannelDifference(std::uint32_t a, std::uint32_t b) {
+    int largest = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const int ca = static_cast<int>((a >> shift) & 0xFF);
+        const int cb = static_cast<int>((b >> shift) & 0xFF);
+        largest = std::max(largest, ca > cb ? ca - cb : cb - ca);
+    }
+    return largest;
+}
+
 // Where the segment from a + t (b - a), 0 < t < 1, first enters the solid, or a value above 1.
 inline double SegmentEntry(const Solid& solid, const Vec3& a, const Vec3& b) {
     const Vec3 d{b.x - a.x, b.y - a.y, b.z - a.z};
