@@ -4,6 +4,7 @@
 #include "render/cast_frame_pass.h"
 #include "render/part_order.h"
 #include "render/render_interrupt.h"
+#include "render/small_parts.h"
 
 #include <algorithm>
 #include <bit>
@@ -512,9 +513,32 @@ void MarkLightMapFlat(const QRender& render, const RenderLightSlot& slot, LightM
     const std::int32_t side = render.LightMapSide();
     if (!IsTwoSampleMap(render, slot) || planes == nullptr) {
         MarkFlatLightCells(side, region, map);
-        return;
+    } else {
+        MarkFlatLightCellsByDepth(side, region, map, planes);
     }
-    MarkFlatLightCellsByDepth(side, region, map, planes);
+    ClearFlatAroundSmallParts(render, slot, map);
+}
+
+void ClearFlatAroundSmallParts(const QRender& render, const RenderLightSlot& slot,
+                               LightMapCell* map) {
+    const std::size_t side = static_cast<std::size_t>(render.LightMapSide());
+    const SmallPartChains& chains = slot.smallParts;
+    if (chains.heads.size() != side * side) return;
+    for (const std::int32_t marked : chains.markedCells) {
+        const auto at = static_cast<std::size_t>(marked);
+        if (at >= chains.heads.size() || chains.heads[at] < 0) continue;
+        const std::size_t x = at % side, y = at / side;
+        // The blocks that hold the cell: at it and up and left of it.
+        for (std::size_t yy = y > 0 ? y - 1 : 0; yy <= y; ++yy) {
+            for (std::size_t xx = x > 0 ? x - 1 : 0; xx <= x; ++xx) {
+                map[yy * side + xx].id &= ~LightMapFlat;
+            }
+        }
+    }
+}
+
+bool IsMarkingSmallPartsInLightMaps(const QRender& render, const RenderLightSlot& slot) {
+    return IsTwoSampleMap(render, slot) && render.edges.isRefined;
 }
 
 bool IsLitByLight(const QRender& render, std::uint32_t id, std::int32_t light, bool useBackup,
@@ -546,17 +570,34 @@ bool IsLitByLight(const QRender& render, std::uint32_t id, std::int32_t light, b
     // With two samples the block's second hits are candidates too: a part behind the first
     // ones at the cell centres may stand in front of the point between them.
     const std::size_t planes = IsTwoSampleMap(render, slot) ? 2 : 1;
-    std::int32_t candidates[8];
+    // The thin parts marked at the block's cells of the working map as well, which may pass
+    // between the cell centres.
+    constexpr std::int32_t MaxCandidates = 8 + 4 * LightChainedParts;
+    std::int32_t candidates[MaxCandidates];
     std::int32_t candidateCount = 0;
+    const auto addCandidate = [&](std::int32_t part) {
+        if (candidateCount < MaxCandidates && std::find(candidates, candidates + candidateCount,
+                                                        part) == candidates + candidateCount) {
+            candidates[candidateCount++] = part;
+        }
+    };
+    const std::size_t block[4] = {at, at + 1, at + stride, at + stride + 1};
     for (std::size_t sample = 0; sample < planes; ++sample) {
         const LightMapCell* plane = map + sample * stride * stride;
-        for (const std::size_t c : {at, at + 1, at + stride, at + stride + 1}) {
+        for (const std::size_t c : block) {
             const std::uint32_t blockId = plane[c].id & PixelIdMask;
-            if (blockId == 0) continue;
-            const std::int32_t part = PixelPartIndex(blockId);
-            if (std::find(candidates, candidates + candidateCount, part) ==
-                candidates + candidateCount) {
-                candidates[candidateCount++] = part;
+            if (blockId != 0) addCandidate(PixelPartIndex(blockId));
+        }
+    }
+    const SmallPartChains& chains = slot.smallParts;
+    if (!useBackup && !chains.markedCells.empty() && chains.heads.size() == stride * stride) {
+        for (const std::size_t c : block) {
+            std::int32_t entry = chains.heads[c];
+            for (std::int32_t k = 0; k < LightChainedParts && entry >= 0 &&
+                                     static_cast<std::size_t>(entry) < chains.entries.size();
+                 ++k) {
+                addCandidate(chains.entries[static_cast<std::size_t>(entry)].partPlusOne - 1);
+                entry = chains.entries[static_cast<std::size_t>(entry)].next;
             }
         }
     }
@@ -592,6 +633,10 @@ void RenderLightMaps(QRender& render) {
         }
         if (IsTwoSampleMap(render, slot)) {
             FillTileSlopes(side, RegionRect{0, 0, side, side}, slot.map.get(), slot.idPlane.get());
+        }
+        ResetChains(slot.smallParts);
+        if (IsMarkingSmallPartsInLightMaps(render, slot)) {
+            MarkSmallPartsInLightMap(render, i, nullptr, false);
         }
         MarkLightMapFlat(render, slot, slot.map.get(), slot.idPlane.get(), region);
     }

@@ -116,6 +116,16 @@ void MarkFlatLightCellsByDepth(std::int32_t side, const SpanRegion& region, Ligh
 void MarkLightMapFlat(const QRender& render, const RenderLightSlot& slot, LightMapCell* map,
                       std::uint32_t* planes, const SpanRegion& region);
 
+// Thin parts (small_parts.h) are marked in the light maps with two samples and the pixel
+// pass on; the shadow test then also probes up to LightChainedParts parts chained at each
+// cell of its block (working map only), and no block with a marked cell is flat.
+inline constexpr std::int32_t LightChainedParts = 16;
+bool IsMarkingSmallPartsInLightMaps(const QRender& render, const RenderLightSlot& slot);
+
+// Clears the flat mark of every block of map that holds a cell marked in light's chains.
+void ClearFlatAroundSmallParts(const QRender& render, const RenderLightSlot& slot,
+                               LightMapCell* map);
+
 // The shadow test: true when the point pointMinusLight (view-space point minus the light's
 // position) of the surface id is lit by shadow light light, reading its working map or, with
 // useBackup, its backup A. A point behind the face, outside the map (its last row and column

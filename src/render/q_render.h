@@ -180,6 +180,8 @@ struct RenderLightSlot {
     std::int32_t dependentNext = 0;
     std::int32_t dependentCapacity = 0;
     bool isDependentsComplete = false;
+    // The thin parts marked in the working map (MarkSmallPartsInLightMap), by map cell.
+    SmallPartChains smallParts;
 };
 
 class SceneGeometry;

@@ -6,6 +6,7 @@
 #include "render/light_map.h"
 #include "render/part_order.h"
 #include "render/render_interrupt.h"
+#include "render/small_parts.h"
 
 #include <algorithm>
 #include <array>
@@ -464,6 +465,7 @@ void RemarkTwoSampleMap(const QRender& render, const RenderLightSlot& slot, Ligh
     SpanRegion box;
     RegionSetRect(box, cells.x0, cells.y0, cells.x1, cells.y1);
     MarkFlatLightCellsByDepth(side, box, map, planes);
+    ClearFlatAroundSmallParts(render, slot, map);
 }
 
 // Marks flat again, in map, the cells whose 2x2 block holds a cell of region (the region grown
@@ -499,6 +501,49 @@ void RemarkAroundRegion(const QRender& render, const RenderLightSlot& slot, Ligh
             }
         }
     }
+    ClearFlatAroundSmallParts(render, slot, map);
+}
+
+// The parts chained at a cell, in chain order.
+std::vector<std::int32_t> ChainAt(const SmallPartChains& chains, std::size_t cell) {
+    std::vector<std::int32_t> parts;
+    std::int32_t entry = cell < chains.heads.size() ? chains.heads[cell] : -1;
+    while (entry >= 0 && static_cast<std::size_t>(entry) < chains.entries.size() &&
+           parts.size() < chains.entries.size()) {
+        parts.push_back(chains.entries[static_cast<std::size_t>(entry)].partPlusOne);
+        entry = chains.entries[static_cast<std::size_t>(entry)].next;
+    }
+    return parts;
+}
+
+// Marks the thin parts in light's working map again, where they are now, and makes changed the
+// cells whose chains changed.
+void RemarkLightSmallParts(QRender& render, std::int32_t light, SpanRegion& changed) {
+    RenderLightSlot& slot = render.LightSlot(light);
+    RegionSetEmpty(changed, 0, 0);
+    if (slot.smallParts.markedCells.empty() && !IsMarkingSmallPartsInLightMaps(render, slot)) {
+        return;
+    }
+    TranslateBadAlloc([&] {
+        const SmallPartChains before = slot.smallParts;
+        ResetChains(slot.smallParts);
+        if (IsMarkingSmallPartsInLightMaps(render, slot)) {
+            MarkSmallPartsInLightMap(render, light, nullptr, false);
+        }
+        const SmallPartChains& after = slot.smallParts;
+        const std::size_t side = static_cast<std::size_t>(render.LightMapSide());
+        SpanRegion cell;
+        for (const SmallPartChains* chains : {&before, &after}) {
+            for (const std::int32_t marked : chains->markedCells) {
+                const auto at = static_cast<std::size_t>(marked);
+                if (ChainAt(before, at) == ChainAt(after, at)) continue;
+                const auto x = static_cast<std::int32_t>(at % side);
+                const auto y = static_cast<std::int32_t>(at / side);
+                RegionSetRect(cell, x, y, x + 1, y + 1);
+                RegionCombine(cell, changed, 1);
+            }
+        }
+    });
 }
 
 }  // namespace
@@ -534,6 +579,13 @@ void UpdateLightMapsIncremental(QRender& render, const std::int32_t* drawn,
             RegionSetRect(footprint, 0, 0, side, side);
         }
         RemarkAroundRegion(render, slot, slot.map.get(), slot.idPlane.get(), region, &pixels);
+        // Where the thin parts' marks changed, the cells' flat marks and pixels change too.
+        SpanRegion marksChanged;
+        RemarkLightSmallParts(render, i, marksChanged);
+        if (!marksChanged.HasNoRows()) {
+            RemarkAroundRegion(render, slot, slot.map.get(), slot.idPlane.get(), marksChanged,
+                               &pixels);
+        }
         // Next frame restores where the parts are now.
         RegionCopy(region, footprint);
     }

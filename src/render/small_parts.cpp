@@ -5,6 +5,7 @@
 #include "render/q_render.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <span>
@@ -13,7 +14,7 @@ namespace {
 
 struct Marker {
     SmallPartChains& chains;
-    SampleCell* cells = nullptr;
+    SampleCell* cells = nullptr;  // null: only the chains mark the cells (a light map)
     std::size_t cellStride = 0;
     RegionRect clip;
     double focal = 0.0;
@@ -22,24 +23,28 @@ struct Marker {
     std::int32_t part = 0;
     // When given, the cells are listed here (cell indices) instead of marked.
     std::vector<std::size_t>* listed = nullptr;
+    // The cells' border (1 for the frame's sample cells, 0 for a light map).
+    std::int32_t border = 1;
+    // When given, skeletons are carried from view space into this space: rows (p - origin).
+    const std::array<double, 9>* rows = nullptr;
+    Vec3 origin{};
 
     void MarkCell(std::int32_t x, std::int32_t y) {
-        const std::size_t at =
-            static_cast<std::size_t>(y + 1) * cellStride + static_cast<std::size_t>(x + 1);
+        const std::size_t at = static_cast<std::size_t>(y + border) * cellStride +
+                               static_cast<std::size_t>(x + border);
         if (listed != nullptr) {
             listed->push_back(at);
             return;
         }
-        SampleCell& cell = cells[at];
         std::int32_t& head = chains.heads[at];
-        if ((cell.pixel & PixelSmallPartChain) == 0 || head < 0) {
+        if ((cells != nullptr && (cells[at].pixel & PixelSmallPartChain) == 0) || head < 0) {
             // Recorded before anything changes, so that a refused allocation leaves the
             // cell as a reset or roll-back finds it.
             chains.formerHeads.push_back(head);
             chains.markedCells.push_back(static_cast<std::int32_t>(at));
             const auto first = static_cast<std::int32_t>(chains.entries.size());
             Append();
-            cell.pixel |= PixelSmallPartChain;
+            if (cells != nullptr) cells[at].pixel |= PixelSmallPartChain;
             head = first;
             return;
         }
@@ -204,8 +209,9 @@ std::span<const std::int32_t> ListEntries(const std::int32_t* list) {
 
 }  // namespace
 
-void ResetSmallPartChains(QRender& render) {
-    SmallPartChains& chains = render.smallParts;
+void ResetSmallPartChains(QRender& render) { ResetChains(render.smallParts); }
+
+void ResetChains(SmallPartChains& chains) {
     for (const std::int32_t cell : chains.markedCells) {
         if (static_cast<std::size_t>(cell) < chains.heads.size()) {
             chains.heads[static_cast<std::size_t>(cell)] = -1;
@@ -250,9 +256,7 @@ namespace {
 // Marks (or lists) the cells of the selected thin parts: with no list every part, with a list
 // and complement every part not in it, else the listed parts in list order; invisible parts,
 // parts without a skeleton and parts too thick for marking are skipped.
-void MarkThinParts(QRender& render, Marker& marker, const std::int32_t* partList,
-                   bool complement) {
-    const RenderLevel& level = render.Level();
+void MarkThinParts(QRender& render, Marker& marker, const std::int32_t* partList, bool complement) {
     RenderParts& parts = render.parts;
     const std::int32_t partCount = parts.Count();
     const auto listed = ListEntries(partList);
@@ -272,6 +276,18 @@ void MarkThinParts(QRender& render, Marker& marker, const std::int32_t* partList
             if (partList != nullptr && complement && part.mark != 0) continue;
             if (part.visible == 0 || part.skeleton.kind < 0 || part.skeleton.kind > 3) continue;
             PartSkeleton s = part.skeleton;
+            if (marker.rows != nullptr) {
+                const auto& r = *marker.rows;
+                const auto turn = [&](const Vec3& p) {
+                    return Vec3{r[0] * p.x + r[1] * p.y + r[2] * p.z,
+                                r[3] * p.x + r[4] * p.y + r[5] * p.z,
+                                r[6] * p.x + r[7] * p.y + r[8] * p.z};
+                };
+                s.a = turn(Sub(s.a, marker.origin));
+                s.b = turn(Sub(s.b, marker.origin));
+                s.d = turn(s.d);
+                s.r = turn(s.r);
+            }
             // An arc whose chord runs along its direction is a segment.
             const Vec3 chord = Sub(s.b, s.a);
             const Vec3 turn = Cross(chord, s.d);
@@ -280,7 +296,7 @@ void MarkThinParts(QRender& render, Marker& marker, const std::int32_t* partList
             }
             const double thickness = std::sqrt(Dot(s.r, s.r));
             const double far = FarthestDepth(s);
-            if (!(thickness * level.focal < far * (s.kind == 0 ? 0.75 : 0.55))) continue;
+            if (!(thickness * marker.focal < far * (s.kind == 0 ? 0.75 : 0.55))) continue;
             marker.part = index;
             if (s.kind == 0) {
                 double x = 0, y = 0;
@@ -341,6 +357,34 @@ void MarkSmallPartsInFrame(QRender& render, const std::int32_t* partList, bool c
         });
     }
     Marker marker = LevelMarker(render, cells, clip);
+    MarkThinParts(render, marker, partList, complement);
+}
+
+void MarkSmallPartsInLightMap(QRender& render, std::int32_t light, const std::int32_t* partList,
+                              bool complement) {
+    RenderLightSlot& slot = render.LightSlot(light);
+    const std::int32_t side = render.LightMapSide();
+    const std::size_t cells = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
+    SmallPartChains& chains = slot.smallParts;
+    if (chains.heads.size() != cells) {
+        TranslateBadAlloc([&] { chains.heads.assign(cells, -1); });
+        chains.markedCells.clear();
+        chains.formerHeads.clear();
+        chains.entries.clear();
+    }
+    if (!slot.hasMapView) return;
+    Marker marker{chains,
+                  nullptr,
+                  static_cast<std::size_t>(side),
+                  RegionRect{0, 0, side, side},
+                  slot.mapScale,
+                  slot.mapU,
+                  slot.mapV,
+                  0,
+                  nullptr};
+    marker.border = 0;
+    marker.rows = &slot.lightFromView;
+    marker.origin = slot.position;
     MarkThinParts(render, marker, partList, complement);
 }
 

@@ -57,6 +57,15 @@ void AddSmallPartBands(QRender& render, const std::int32_t* partList, const Regi
 
 // Empties the chains (the cells keep whatever marks they carry; a cast clears them).
 void ResetSmallPartChains(QRender& render);
+void ResetChains(SmallPartChains& chains);
+
+// The same for shadow light light's map, as the light sees the parts (its map view): the
+// marked cells are those whose head in the light's chains (RenderLightSlot::smallParts, one
+// head per map cell) is set; the map's cells themselves are left alone. The shadow test probes
+// the chained parts of a block's cells too, and such blocks are never flat. Throws
+// KVOutOfMemoryException.
+void MarkSmallPartsInLightMap(QRender& render, std::int32_t light, const std::int32_t* partList,
+                              bool complement);
 
 // Keeps the chains as they stand, those of the whole frame that incremental frames restore
 // their cells from.

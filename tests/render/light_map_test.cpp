@@ -458,6 +458,69 @@ TEST(LightMap, SteppedCellsAreTheProjectedOnes) {
     }
 }
 
+// For each pixel whose surface (of part, or any part when part is negative) faces light i:
+// rays gets 0 or 1 as the shadow rays find it blocked or not, test the light bit the frame
+// gave it; every other pixel gets -2 - its id in rays (edges between surfaces count as a
+// state of their own) and -1 in test.
+void ShadowStates(const ShadowFrame& frame, const std::vector<Solid>& solids, const Vec3& light,
+                  std::int32_t i, std::int32_t part, StateMap& rays, StateMap& test) {
+    rays.assign(static_cast<std::size_t>(Width * Height), -1);
+    test.assign(static_cast<std::size_t>(Width * Height), -1);
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            std::uint32_t mask = 0;
+            double depth = 0;
+            const std::uint32_t word = frame.render.QueryPixel(x, y, &mask, &depth, 0, nullptr);
+            const std::size_t at = static_cast<std::size_t>(y * Width + x);
+            rays[at] = -2 - static_cast<int>(word & PixelIdMask);
+            if ((word & PixelIdMask) == 0 || (mask & (0x8000u >> i)) == 0) continue;
+            if (part >= 0 && PixelPartIndex(word) != part) continue;
+            const Vec3 ray = frame.Ray(x, y);
+            const Vec3 p{ray.x * depth, ray.y * depth, depth};
+            rays[at] = shadow_scene::IsBlocked(solids, p, light) ? 0 : 1;
+            test[at] = (mask & (0x80000000u >> i)) != 0 ? 1 : 0;
+        }
+    }
+}
+
+TEST(LightMap, ARodThinnerThanTheMapCellsCastsItsWholeShadow) {
+    // A light map of 10 cells a side over a wall and a rod 0.2 thick, under half a cell as
+    // the light sees it: cell centres pass beside it, yet its shadow, about seven pixels
+    // wide, agrees with the shadow rays away from its edges wherever the rod lies.
+    for (const double offset : {0.0, 0.1, 0.2}) {
+        SCOPED_TRACE(offset);
+        const std::vector<Solid> solids{{true, {0, 0, 16}, {20, 20, 0.5}},
+                                        {true, {0, 0.1 + offset, 10}, {1.5, 0.1, 0.1}}};
+        SceneGeometry geometry;
+        shadow_scene::MakeGeometry(geometry, solids);
+        // The rod's skeleton: the segment along its axis, radius its half diagonal.
+        PartRenderRecord& rod = *geometry.Part(1);
+        rod.proxyKind = ProxyKind::Capsule;
+        rod.proxy = Matrix4W{};
+        const Vec3& c = solids[1].centre;
+        rod.proxy.m = {1, 1, 0, 0, c.x - 1.5, c.x + 1.5, 1, 0, c.y, c.y, 0, 0, c.z, c.z, 0, 0.15};
+        const Vec3 light{0.3, -0.2, 4};
+        ShadowFrame frame(geometry, Width, Height, {{light}}, Vec3{0, 0, 12}, 3.0, true, 0.0625);
+        ASSERT_TRUE(frame.ok);
+        frame.render.focalScale = 0.3;
+        ASSERT_EQ(frame.render.SetSamplesPerPixel(2), RenderSizeOk);
+        frame.render.edges.isRefined = true;
+        frame.render.RenderFrame(nullptr, false, nullptr, 0);
+        ASSERT_EQ(frame.render.LightMapSide(), 10);
+        ASSERT_FALSE(frame.render.LightSlot(0).smallParts.markedCells.empty());
+        StateMap rays, test;
+        ShadowStates(frame, solids, light, 0, 0, rays, test);
+        const std::vector<bool> band = Band(rays);
+        std::int32_t shadowed = 0;
+        for (std::size_t at = 0; at < rays.size(); ++at) {
+            if (band[at] || rays[at] < 0) continue;
+            ASSERT_EQ(test[at], rays[at]) << "at (" << at % Width << ", " << at / Width << ")";
+            if (rays[at] == 0) ++shadowed;
+        }
+        EXPECT_GT(shadowed, 60);
+    }
+}
+
 TEST(LightMap, ShadowRaysAgreeWithTheShadowTestAwayFromEdges) {
     // Every scene, and one with a second sphere and two lights.
     std::vector<std::pair<std::vector<Solid>, std::vector<Light>>> scenes;
@@ -478,26 +541,9 @@ TEST(LightMap, ShadowRaysAgreeWithTheShadowTestAwayFromEdges) {
         frame.render.RenderFrame(nullptr, false, nullptr, 0);
         for (std::size_t i = 0; i < lights.size(); ++i) {
             SCOPED_TRACE(i);
-            const std::uint32_t litBit = 0x80000000u >> i;
-            const std::uint32_t facingBit = 0x8000u >> i;
-            StateMap rays(static_cast<std::size_t>(Width * Height), -1);
-            StateMap test(static_cast<std::size_t>(Width * Height), -1);
-            for (std::int32_t y = 0; y < Height; ++y) {
-                for (std::int32_t x = 0; x < Width; ++x) {
-                    std::uint32_t mask = 0;
-                    double depth = 0;
-                    const std::uint32_t word =
-                        frame.render.QueryPixel(x, y, &mask, &depth, 0, nullptr);
-                    const std::size_t at = static_cast<std::size_t>(y * Width + x);
-                    // Edges between surfaces count as a state of their own.
-                    rays[at] = -2 - static_cast<int>(word & PixelIdMask);
-                    if ((word & PixelIdMask) == 0 || (mask & facingBit) == 0) continue;
-                    const Vec3 ray = frame.Ray(x, y);
-                    const Vec3 p{ray.x * depth, ray.y * depth, depth};
-                    rays[at] = shadow_scene::IsBlocked(solids, p, lights[i].position) ? 0 : 1;
-                    test[at] = (mask & litBit) != 0 ? 1 : 0;
-                }
-            }
+            StateMap rays, test;
+            ShadowStates(frame, solids, lights[i].position, static_cast<std::int32_t>(i), -1, rays,
+                         test);
             const std::vector<bool> band = Band(rays);
             std::int32_t compared = 0, shadowed = 0;
             for (std::size_t at = 0; at < rays.size(); ++at) {
