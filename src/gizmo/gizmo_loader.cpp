@@ -571,6 +571,15 @@ std::int32_t LoadScene(std::string_view path, GizmoScene& scene) {
     if (perspectiveFactor > 0.0 && std::isfinite(perspectiveFactor)) {
         view.lightMapScale = perspectiveFactor;
     }
+    // The shadow maps cover the ball that holds every drawn part, whatever sphere the scene
+    // file gave the view.
+    if (scene.perspective > 0.0 && std::isfinite(scene.perspective)) {
+        Vec3 centre = scene.sceneCentre;
+        view.TransformByView(centre);
+        view.shadowCentre = centre;
+        view.shadowRadius = scene.perspective;
+        view.isShadowRadiusReady = true;
+    }
     view.InitViewBuffers(width * 4, scene.viewBits.data(), width, height, true);
     view.centreX = centreX;
     view.centreY = centreY;

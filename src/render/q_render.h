@@ -317,7 +317,9 @@ public:
     // left, without casting: when lights, colours, textures or selected bytes changed but
     // nothing moved. In the flat preview mode straight from the ids (QuickShadeRegion), else
     // as the frame render shades (with the pixel pass on, region grows by the pixels whose
-    // integration reads it and they are refined again). Mode 0 shades the working picture
+    // integration reads it and they are refined again), the cells' light masks first taken to
+    // the lights as they stand (a shadow light's lit bits stay as the last shadow pass left
+    // them). Mode 0 shades the working picture
     // (and the light layers when they are of it) and rebuilds the full frame from the level;
     // mode 1 shades the first backup set (sample buffer 1 into the backup frame words, and the
     // layers when they are of the backups; nothing without backups), so that incremental

@@ -133,6 +133,58 @@ void QuickShadeCells(QRender& render, const SpanRegion& region, const SampleCell
 
 namespace {
 
+// Takes the light masks of region's covered cells to the lights as they stand: bit 15 - i
+// where the surface faces light i (as the casting pass sets it), and bit 31 - i as well for
+// the lights without a shadow map; a shadow light's lit bit stays as its shadow pass left it,
+// kept only where the surface still faces the light.
+void RebuildLightMasks(const QRender& render, const SpanRegion& region, SampleCell* cells) {
+    if (cells == nullptr) return;
+    const RenderLevel& level = render.Level();
+    const std::int32_t lights = render.LightCount();
+    const std::int32_t shadowLights = render.ShadowLightCount();
+    const std::int32_t partCount = render.parts.Count();
+    const std::size_t cellStride = static_cast<std::size_t>(level.cellStride);
+    const std::int32_t top = std::max(region.Top(), 0);
+    const std::int32_t bottom = std::min(region.Bottom(), level.height);
+    for (std::int32_t sample = 0; sample < render.SamplesPerPixel(); ++sample) {
+        SampleCell* plane = cells + render.PlaneCells() * static_cast<std::size_t>(sample);
+        for (std::int32_t y = top; y < bottom; ++y) {
+            const double v = y - level.centreY + 0.5;
+            for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
+                const std::int32_t x0 = std::max<std::int32_t>(t[0], 0);
+                const std::int32_t x1 = std::min<std::int32_t>(t[1], level.width);
+                for (std::int32_t x = x0; x < x1; ++x) {
+                    SampleCell& cell = plane[static_cast<std::size_t>(y + 1) * cellStride +
+                                             static_cast<std::size_t>(x + 1)];
+                    const std::int32_t index = PixelPartIndex(cell.pixel);
+                    if (index < 0 || index >= partCount || cell.depth <= 0) continue;
+                    const auto surfaces = render.parts.Surfaces(index);
+                    const auto surface = static_cast<std::size_t>(PixelSurface(cell.pixel));
+                    if (surface >= surfaces.size()) continue;
+                    const auto& e = surfaces[surface].m;
+                    const double depth = render.depthScale / cell.depth;
+                    const Vec3 p{(x - level.centreX + 0.5) * depth, v * depth, level.focal * depth};
+                    const Vec3 g{e[1] + e[5] * p.x + e[6] * p.y + e[7] * p.z,
+                                 e[2] + e[6] * p.x + e[10] * p.y + e[11] * p.z,
+                                 e[3] + e[7] * p.x + e[11] * p.y + e[15] * p.z};
+                    std::uint32_t mask = 0;
+                    for (std::int32_t i = 0; i < lights; ++i) {
+                        const Vec3& l = render.LightSlot(i).position;
+                        if ((p.x - l.x) * g.x + (p.y - l.y) * g.y + (p.z - l.z) * g.z > 0.0) {
+                            continue;
+                        }
+                        const std::uint32_t lit = i < shadowLights
+                                                      ? cell.lightMask & (0x80000000u >> i)
+                                                      : 0x80000000u >> i;
+                        mask |= (0x8000u >> i) | lit;
+                    }
+                    cell.lightMask = mask;
+                }
+            }
+        }
+    }
+}
+
 // Shades region again from the cells into out, as the frame render does: boundary pixels
 // refined again when the pixel pass is on (region grown by the pixels whose integration reads
 // it), the rest span shaded, with the light layers at layers when given.
@@ -142,6 +194,8 @@ void ShadeAgainInto(QRender& render, SpanRegion& region, SampleCell* cells, std:
     if (render.edges.isRefined) GrowForPixelPass(render, region);
     RegionClip(region, 0, 0, level.width, level.height);
     if (region.HasNoRows()) return;
+    // The lights may have moved or been switched since the cast: the masks follow them.
+    RebuildLightMasks(render, region, cells);
     if (render.edges.isRefined) RenderPixelPass(render, region, cells, out, stride);
     ShadeObjectSpansInto(render, region, cells, out, stride, layers,
                          layers != nullptr ? render.LayerPlaneWords() : 0);

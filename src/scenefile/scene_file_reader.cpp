@@ -96,6 +96,7 @@ struct SceneContents {
     std::vector<FogLayer> fogLayers;
     bool hasGradient = false;
     bool hasDisplay = false;
+    bool hasShadows = false;
     bool hasLine = false;
     bool hasFogColour = false;  // the fog colour was given, or taken from the display's
     bool hasAmbient = false;
@@ -421,6 +422,7 @@ void ReadScene(XmlDocument& xml, QDocumentBase& document, std::int32_t root, Sce
         }
         if (const std::int32_t shadows = SceneFindChild(xml, view, 0, ShadowsElement)) {
             ReadShadows(xml, shadows, s);
+            c.hasShadows = true;
         }
         if (const std::int32_t display = SceneFindChild(xml, view, 0, DisplayElement)) {
             ReadDisplay(xml, display, c);
@@ -564,6 +566,18 @@ void ApplyView(DocumentView& view, SceneContents& c) {
     }
     if (c.hasAmbient) v.colours[2] = s.ambient;
     v.shadowsOn = s.shadowsOn;
+    // The shadow bounds and their modes are the render view's own: the sphere the light maps
+    // cover starts as the file left it.
+    if (auto* render = dynamic_cast<QRenderView*>(&view); render != nullptr && c.hasShadows) {
+        render->shadowRadiusMode = s.shadowAutoMode;
+        render->shadowCentreMode = s.shadowMode;
+        render->isShadowAuto = s.shadowAuto;
+        render->shadowRadius = s.shadowCastRadius;
+        render->isShadowRadiusReady = true;
+        render->shadowRadiusWeight = s.shadowRadiusScale;
+        render->lightMapScale = s.shadowDensity;
+        render->shadowCentre = s.shadowPoint;
+    }
     v.stars = StarSettings{s.starsOn, s.starCount, s.starSeed, s.starSize, s.starSpread};
     for (const LightEntry& entry : c.lights) {
         auto light = std::make_unique<QLight>(&view);

@@ -142,7 +142,38 @@ void WriteSky(XmlDocument& xml, const ViewSettings& v, const SceneSettings& s) {
     xml.LeaveElement();
 }
 
-void WriteFiltersAndShadows(XmlDocument& xml, const SceneSettings& s, double scale) {
+// The values of the "Shadows" element: the render view's while the document has one, else
+// the settings record's.
+struct ShadowValues {
+    bool isOn = true;
+    std::int32_t radiusMode = 0;
+    std::int32_t centreMode = 0;
+    bool isAuto = false;
+    double radius = 0.0;
+    double radiusWeight = 1.0;
+    double density = 1.25;
+    Vec3 centre{};
+};
+
+ShadowValues ShadowValuesOf(const DocumentView* view, const SceneSettings& s) {
+    const auto* render = dynamic_cast<const QRenderView*>(view);
+    if (render == nullptr) {
+        return ShadowValues{s.shadowsOn != 0, s.shadowAutoMode,   s.shadowMode,
+                            s.shadowAuto,     s.shadowCastRadius, s.shadowRadiusScale,
+                            s.shadowDensity,  s.shadowPoint};
+    }
+    return ShadowValues{render->viewSettings.shadowsOn != 0,
+                        render->shadowRadiusMode,
+                        render->shadowCentreMode,
+                        render->isShadowAuto,
+                        render->shadowRadius,
+                        render->shadowRadiusWeight,
+                        render->lightMapScale,
+                        render->shadowCentre};
+}
+
+void WriteFiltersAndShadows(XmlDocument& xml, const SceneSettings& s, const ShadowValues& shadows,
+                            double scale) {
     xml.AddElement(FilterElement);
     SceneSetInt(xml, "t", s.filterType);
     SceneSetInt(xml, "a", s.filterAmount);
@@ -153,14 +184,14 @@ void WriteFiltersAndShadows(XmlDocument& xml, const SceneSettings& s, double sca
     SceneSetFloat(xml, "c", s.inlineC);
     SceneSetFloat(xml, "h", s.inlineH);
     xml.AddElement(ShadowsElement);
-    SceneSetInt(xml, "on", s.shadowsOn != 0 ? 1 : 0);
-    SceneSetInt(xml, "rm", s.shadowAutoMode);
-    SceneSetInt(xml, "cm", s.shadowMode);
-    SceneSetFlag(xml, "auto", s.shadowAuto);
-    SceneSetFloat(xml, "cast", s.shadowCastRadius * scale);
-    SceneSetFloat(xml, "rs", s.shadowRadiusScale);
-    SceneSetFloat(xml, "sd", s.shadowDensity);
-    SceneSetVector(xml, "cp", s.shadowPoint);
+    SceneSetInt(xml, "on", shadows.isOn ? 1 : 0);
+    SceneSetInt(xml, "rm", shadows.radiusMode);
+    SceneSetInt(xml, "cm", shadows.centreMode);
+    SceneSetFlag(xml, "auto", shadows.isAuto);
+    SceneSetFloat(xml, "cast", shadows.radius * scale);
+    SceneSetFloat(xml, "rs", shadows.radiusWeight);
+    SceneSetFloat(xml, "sd", shadows.density);
+    SceneSetVector(xml, "cp", shadows.centre);
 }
 
 // The display values of the "Display" element that the render view holds while a scene is
@@ -376,7 +407,7 @@ std::int16_t BuildSceneText(QDocumentBase& document, SceneSaveMode mode, const S
     WriteCameraStack(xml, s);
     WriteFog(xml, v, s, scale);
     WriteSky(xml, v, s);
-    WriteFiltersAndShadows(xml, s, scale);
+    WriteFiltersAndShadows(xml, s, ShadowValuesOf(document.RenderView(), s), scale);
     WriteDisplay(xml, v, DisplayDrawOf(document.RenderView(), s), s);
     WriteGroups(xml, *document.Groups());
     progress.Announce(ObjectsProgressStart);

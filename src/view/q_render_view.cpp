@@ -1,10 +1,10 @@
 #include "view/q_render_view.h"
 
 #include "core/colour.h"
+#include "core/float_convert.h"
 #include "core/private_heap.h"
 #include "core/rotation.h"
 #include "core/scalar_maths.h"
-#include "core/float_convert.h"
 #include "geometry/scene_geometry.h"
 #include "model/q_document_base.h"
 #include "model/q_light.h"
@@ -90,7 +90,9 @@ bool QRenderView::InitViewBuffers(std::int32_t strideBytes, std::uint32_t* pixel
     centreX = width * 0.5;
     centreY = height * 0.5;
     PrepareRender(viewSettings);
-    const std::int32_t result = SetSize(pixels, width, height, strideBytes / 4, false);
+    // With shadows the extra planes keep the light layers, so incremental frames resolve the
+    // pixels whose shadows alone moved instead of shading them again.
+    const std::int32_t result = SetSize(pixels, width, height, strideBytes / 4, options.shadows);
     // SetSize takes the allocated size as the render size only when it succeeds.
     renderWidth = width;
     renderHeight = height;
@@ -188,8 +190,8 @@ void QRenderView::PrepareEdges(const ViewSettings& settings) {
     // quick mode draws that look without lines and keeps the buffers as they are.
     const std::int32_t style = isQuickMode ? 0 : drawState.lineStyle;
     shade.drawStyle = style;
-    edges.isRefined = !isQuickMode && !drawState.isWireframe &&
-                      (style != 0 || SamplesPerPixel() > 1);
+    edges.isRefined =
+        !isQuickMode && !drawState.isWireframe && (style != 0 || SamplesPerPixel() > 1);
     if (!isQuickMode && options.edgeLines != (style != 0)) {
         const std::int32_t result = SetEdgeLineOption(style != 0);
         if (result == RenderSizeNoMemory) throw KVOutOfMemoryException();

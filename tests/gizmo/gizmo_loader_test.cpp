@@ -129,6 +129,16 @@ TEST(GizmoLoader, AimsTheCameraAtTheOriginAndSizesTheWindowToThePicture) {
     EXPECT_NEAR(origin.y, 0.0, 1e-9);
     EXPECT_NEAR(origin.z, scene.loadDistance, 1e-5);
 
+    // The shadow maps cover the ball that holds the drawn parts, seen from the camera.
+    const Vec3 centre = TransformPoint(viewFromWorld, scene.sceneCentre.x, scene.sceneCentre.y,
+                                       scene.sceneCentre.z);
+    EXPECT_NEAR(view.shadowCentre.x, centre.x, 1e-5);
+    EXPECT_NEAR(view.shadowCentre.y, centre.y, 1e-5);
+    EXPECT_NEAR(view.shadowCentre.z, centre.z, 1e-5);
+    EXPECT_GT(scene.perspective, 0.0);
+    EXPECT_EQ(view.shadowRadius, scene.perspective);
+    EXPECT_TRUE(view.isShadowRadiusReady);
+
     // The window lies in the work area and the view's frame is its size.
     const ScreenRect& rect = scene.windowRect;
     EXPECT_GE(rect.left, DefaultWorkArea.left);

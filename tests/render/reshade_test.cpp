@@ -268,4 +268,28 @@ TEST(ReshadeBackup, WorkingPictureAloneLeavesTheBackgroundAsItWas) {
     EXPECT_EQ(bare.render.ExtraPlanes(), nullptr);
 }
 
+// A light moved to the other side and a second one switched on after the cast: a reshade of
+// the whole frame lights it as a whole render does.
+TEST(ReshadeBackup, AReshadeFollowsTheLightsAsTheyStand) {
+    SceneGeometry geometry;
+    MakeScene(geometry);
+    Frame frame(geometry, false);
+    frame.render.RenderFrame(nullptr, false, nullptr, 0);
+    const auto moveLights = [](QRender& render) {
+        render.SetLightCounts(2, 0);
+        render.LightSlot(0).position = Vec3{30.0, 20.0, 5.0};
+        RenderLightSlot& second = render.LightSlot(1);
+        second.enabled = 1;
+        second.position = Vec3{-5.0, 40.0, 0.0};
+        RenderLightSlotSetColours(second, {0.3, 0.5, 0.9}, {0.0, 0.0, 0.0}, 1.0);
+    };
+    moveLights(frame.render);
+    RegionSetRect(frame.render.workRegion, -1, -1, Width + 1, Height + 1);
+    frame.render.Reshade(frame.render.workRegion, 0);
+    Frame whole(geometry, false);
+    moveLights(whole.render);
+    whole.render.RenderFrame(nullptr, false, nullptr, 0);
+    EXPECT_TRUE(SamePicture(frame, whole));
+}
+
 }  // namespace

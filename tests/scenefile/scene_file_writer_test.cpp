@@ -423,7 +423,7 @@ TEST_F(SceneFileWriterTest, GroupsAndScaleSurviveTheRoundTrip) {
     view.viewSettings.lights.AddLight(std::move(light));
     SceneSettings settings;
     settings.scale = 50.0;
-    settings.shadowCastRadius = 7.0;
+    view.shadowRadius = 7.0;  // the view's shadow radius is what is saved
 
     const std::string text = FileText(Save(document, &settings, "scaled.kvr"));
     EXPECT_NE(text.find("<View_0 View_0_Scale=\"" + F(50.0f) + "\">"), std::string::npos);
@@ -462,6 +462,46 @@ TEST_F(SceneFileWriterTest, GroupsAndScaleSurviveTheRoundTrip) {
     EXPECT_FLOAT_EQ(static_cast<float>(read.view.viewSettings.lights.At(0)->position.z), -30.0f);
     EXPECT_FLOAT_EQ(static_cast<float>(read.view.viewSettings.lights.At(0)->localValue1), 12.0f);
     EXPECT_FLOAT_EQ(static_cast<float>(read.settings.shadowCastRadius), 7.0f);
+    EXPECT_FLOAT_EQ(static_cast<float>(read.view.shadowRadius), 7.0f);
+}
+
+// The shadow values of a scene reach its render view and are saved back as they came while
+// the view keeps them, and as the view holds them once it changes them.
+TEST_F(SceneFileWriterTest, ShadowValuesReachTheViewAndAreSavedBack) {
+    SceneText scene;
+    const std::string element = "<Shadows" + I("on", 1) + I("rm", 0) + I("cm", 1) + I("auto", 0) +
+                                A("cast", 250.0f) + A("rs", 1.5f) + A("sd", 0.75f) +
+                                V("cp", 1.0f, -2.0f, 30.5f) + "/>";
+    scene.viewElements = element + "\r\n";
+    LoadedScene source(folder.WriteFile("shadows.kvr", scene.Text()));
+    ASSERT_EQ(source.result, SceneLoaded);
+    const QRenderView& loaded = source.view;
+    EXPECT_EQ(loaded.shadowRadiusMode, 0);
+    EXPECT_EQ(loaded.shadowCentreMode, 1);
+    EXPECT_FALSE(loaded.isShadowAuto);
+    EXPECT_DOUBLE_EQ(loaded.shadowRadius, 250.0 / SceneScale);
+    EXPECT_TRUE(loaded.isShadowRadiusReady);
+    EXPECT_EQ(loaded.shadowRadiusWeight, 1.5);
+    EXPECT_EQ(loaded.lightMapScale, 0.75);
+    EXPECT_EQ(loaded.shadowCentre.x, 1.0);
+    EXPECT_EQ(loaded.shadowCentre.y, -2.0);
+    EXPECT_EQ(loaded.shadowCentre.z, 30.5);
+    EXPECT_NE(FileText(Save(source.document, &source.settings, "kept.kvr")).find(element),
+              std::string::npos);
+
+    // The view moves its bounds: the new ones are saved.
+    source.view.shadowCentre = Vec3{0.0, 0.0, 12.0};
+    source.view.shadowRadius = 4.0;
+    source.view.shadowRadiusMode = 1;
+    source.view.viewSettings.shadowsOn = 0;
+    LoadedScene changed(Save(source.document, &source.settings, "changed.kvr"));
+    ASSERT_EQ(changed.result, SceneLoaded);
+    EXPECT_EQ(changed.view.shadowCentre.z, 12.0);
+    EXPECT_EQ(changed.view.shadowCentre.x, 0.0);
+    EXPECT_DOUBLE_EQ(changed.view.shadowRadius, 4.0);
+    EXPECT_EQ(changed.view.shadowRadiusMode, 1);
+    EXPECT_EQ(changed.view.viewSettings.shadowsOn, 0);
+    EXPECT_EQ(changed.view.lightMapScale, 0.75);
 }
 
 // A save that cannot be completed says so and leaves the file that was there, with no

@@ -145,6 +145,52 @@ TEST(ViewShadowBounds, ASceneWithShadowsOnRendersTheShadowsAShadowRayCasterFinds
     EXPECT_LT(shadowSum / shadowed + 20, litSum / litCount);
 }
 
+// A view sized with shadows on keeps the light layers of its frames, and an incremental frame
+// that moves the sphere (its shadow moving over the floor) shows what a whole render shows.
+TEST(ViewShadowBounds, AViewSizedWithShadowsKeepsItsLightLayers) {
+    ShadowView scene;
+    scene.AddScene();
+    ASSERT_TRUE(scene.Size());
+    ASSERT_TRUE(scene.view.CreateSecondaryView(true, 0.0));
+    QRenderView& view = scene.view;
+    view.Refresh();
+    ASSERT_NE(view.LayerPlanes(), nullptr);
+    EXPECT_TRUE(view.areLayersOfWorking);
+    // The background without the sphere, as the view keeps it for a drag of the selection.
+    const std::int32_t moving[] = {1, 1};
+    view.ResetAuxBuffers();
+    view.RenderFrame(moving, true, moving, 0);
+    EXPECT_TRUE(view.areLayersOfBackups);
+
+    for (std::int32_t tick = 1; tick <= 4; ++tick) {
+        SCOPED_TRACE(tick);
+        Solid ball = Scene[1];
+        ball.centre.x += 0.4 * tick;
+        shadow_scene::PlaceSolid(*scene.document.Geometry(), 1, ball);
+        view.RenderFrame(moving, false, nullptr, 0);
+
+        ShadowView whole;
+        shadow_scene::MakeGeometry(*whole.document.Geometry(), Scene);
+        shadow_scene::PlaceSolid(*whole.document.Geometry(), 1, ball);
+        ASSERT_TRUE(whole.Size());
+        whole.view.shadowCentre = view.shadowCentre;
+        whole.view.shadowRadius = view.shadowRadius;
+        whole.view.Refresh();
+        std::int32_t differing = 0;
+        for (std::size_t i = 0; i < scene.pixels.size(); ++i) {
+            const std::uint32_t a = scene.pixels[i], b = whole.pixels[i];
+            for (int shift = 0; shift < 32; shift += 8) {
+                if (std::abs(static_cast<int>((a >> shift) & 0xFF) -
+                             static_cast<int>((b >> shift) & 0xFF)) > 1) {
+                    ++differing;
+                    break;
+                }
+            }
+        }
+        EXPECT_EQ(differing, 0);
+    }
+}
+
 TEST(ViewShadowBounds, WithShadowsOffTheBoundsStayAndNothingIsShadowed) {
     ShadowView scene;
     scene.AddScene();
