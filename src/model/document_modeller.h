@@ -44,6 +44,10 @@ public:
     // True when the selection tool (105) is the primary or the temporary tool; it lets the
     // view mark a selection while the highlight switch is off.
     virtual bool IsTool105Active() const { return false; }
+
+    // Throws away the picture the drag redraw cache keeps, without drawing: the view is about
+    // to render in a way the cache did not see (a render into another buffer).
+    virtual void InvalidateDragRedraw() {}
 };
 
 // Makes the modeller part of a new document. Throws KVOutOfMemoryException.

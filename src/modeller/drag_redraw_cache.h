@@ -25,6 +25,11 @@ public:
     DragRedrawCache(const DragRedrawCache&) = delete;
     DragRedrawCache& operator=(const DragRedrawCache&) = delete;
 
+    // On an active cache, without a redraw: inactive and not ready, with the edit's id sets
+    // (edited, current, saved, saved edited, changed) emptied. An inactive cache is left as it
+    // is.
+    void Invalidate();
+
     QRenderView* view = nullptr;
     QDocumentBase* document = nullptr;
     std::int32_t mode = 0;

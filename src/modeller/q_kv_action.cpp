@@ -35,6 +35,10 @@ void QKVAction::SelectBot(QToadObj& bot) {
     HandleEvent(&event);
 }
 
+void QKVAction::InvalidateDragRedraw() {
+    if (redrawCache) redrawCache->Invalidate();
+}
+
 QMorvanObject* QKVAction::DraggedObject() const {
     return pending != nullptr && pending->TypeId() == TypeIdObject
                ? static_cast<QMorvanObject*>(pending)

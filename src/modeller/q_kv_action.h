@@ -83,6 +83,9 @@ public:
     // The tool state's answer.
     bool IsTool105Active() const override { return tools.IsTool105Active(); }
 
+    // Invalidates the drag redraw cache (without a redraw).
+    void InvalidateDragRedraw() override;
+
     // A key went down: the key state is saved, and unless a drag runs the modifier code
     // becomes 1, 2 or 3 for the event's first, second or third modifier bit (0 for none);
     // with the rotate tool (102) the rotation axis becomes that axis, with the move tool

@@ -8,6 +8,7 @@
 #include "core/private_heap.h"
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
+#include "model/document_modeller.h"
 #include "model/q_document_base.h"
 #include "render/cast_frame_pass.h"
 #include "render/render_interrupt.h"
@@ -218,6 +219,8 @@ PrivateBlockPtr<std::uint32_t> QRenderView::RenderToBuffer(
     const std::optional<ViewRectangle>& rectangle) {
     QDocumentBase* owner = Document();
     if (owner == nullptr || owner->Geometry() == nullptr) return {};
+    // The modeller's kept drag picture does not survive the view's re-sizing.
+    if (owner->Modeller() != nullptr) owner->Modeller()->InvalidateDragRedraw();
     PrivateBlockPtr<std::uint32_t> pixels = AllocTarget(width, height);
 
     const double k = PictureScale(*this, width, height, rectangle);

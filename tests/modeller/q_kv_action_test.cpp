@@ -1,13 +1,19 @@
 #include "modeller/q_kv_action.h"
 
+#include "core/colour.h"
 #include "core/matrix4.h"
+#include "core/private_block.h"
 #include "model/model_test_objects.h"
 #include "model/q_document_base.h"
+#include "model/q_morvan_objects.h"
 #include "modeller/drag_redraw_cache.h"
 #include "modeller/kv_event.h"
 #include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -46,6 +52,36 @@ TEST(QKVAction, ForgetsThePendingObjectWhenItGoes) {
     action.pending = pending;
     delete pending;
     EXPECT_EQ(action.pending, nullptr);
+}
+
+// A render of the view into another buffer re-sizes the view under the cache: an active cache
+// is thrown away (inactive, not ready, the edit's sets emptied); an inactive one is left alone.
+TEST(DragRedrawCache, ARenderIntoAnotherBufferThrowsTheKeptPictureAway) {
+    QDocumentBase document;
+    QRenderView view(&document);
+    std::vector<std::uint32_t> pixels(40 * 30, 0u);
+    ASSERT_TRUE(view.InitViewBuffers(40 * 4, pixels.data(), 40, 30, true));
+    document.Objects()->AddShapeType1(0.5, ColourFromBytes(200, 80, 40), Vec3{0.0, 0.0, 0.0});
+    DragRedrawCache& cache = *MouseActionOf(document)->RedrawCache();
+
+    cache.ready = 1;
+    cache.editedIds.Insert(7);
+    EXPECT_NE(view.RenderToBuffer(20, 15, 0).get(), nullptr);
+    EXPECT_EQ(cache.ready, 1);
+    EXPECT_EQ(cache.editedIds.Count(), 1);
+
+    cache.active = 1;
+    cache.currentIds.Insert(3);
+    cache.savedIds.Insert(3);
+    cache.savedEditedIds.Insert(7);
+    cache.changedIds.Insert(9);
+    EXPECT_NE(view.RenderToBuffer(20, 15, 0).get(), nullptr);
+    EXPECT_EQ(cache.active, 0);
+    EXPECT_EQ(cache.ready, 0);
+    for (const IdSet* set : {&cache.editedIds, &cache.currentIds, &cache.savedIds,
+                             &cache.savedEditedIds, &cache.changedIds}) {
+        EXPECT_EQ(set->Count(), 0);
+    }
 }
 
 TEST(KVEvent, DefaultsAndToolChange) {
