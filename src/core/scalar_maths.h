@@ -9,6 +9,7 @@
 
 inline constexpr double PI = 3.141592653589793;
 inline constexpr double HALF_PI = PI * 0.5;
+inline constexpr double TWO_PI = PI * 2.0;
 inline constexpr double DEG_TO_RAD = PI / 180.0;
 
 // Rounds half away from zero; above 1879048192.0 gives 0x70000000 and below -1879048192.0

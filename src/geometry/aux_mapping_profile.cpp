@@ -2,6 +2,7 @@
 
 #include "core/check.h"
 #include "core/private_heap.h"
+#include "core/scalar_maths.h"
 #include "texture/piecewise_cubic.h"
 #include "texture/surface_tex_coords.h"
 
@@ -15,7 +16,6 @@
 
 namespace {
 
-constexpr double Pi = std::numbers::pi;
 constexpr int MaxOctaveNumber = 21;                         // a modulus of 1e-6
 constexpr int MaxPieces = 4 * (MaxOctaveNumber + 2);        // 92
 constexpr double SmallestModulus = 1e-6;
@@ -549,7 +549,7 @@ void NearConstants(SurfaceMappingEntry& e, const Sorted& s, double rho) {
     }
     const double V = gh / g + 8 * g * gh * vSum;
     const double W = (g / gh + 8 * g * gh * wSum) / V;
-    e.turnScale = Pi * V / (2 * e.quarterMeasure);
+    e.turnScale = PI * V / (2 * e.quarterMeasure);
     e.ellipticity = std::max(0.0, 1 - W * W);
 }
 
@@ -577,7 +577,7 @@ void FarConstants(SurfaceMappingEntry& e, double g, double rho) {
     }
     const double V1 = 1 + 2 * vSum;
     const double W1 = 2 * wSum / V1;
-    e.turnScale = Pi * V1 / (2 * e.quarterMeasure);
+    e.turnScale = PI * V1 / (2 * e.quarterMeasure);
     e.ellipticity = std::max(0.0, 1 - W1 * W1);
 }
 
@@ -658,7 +658,7 @@ int BuildEllipsoid(BufferArray& list, std::int32_t i, const SurfaceMappingEntry&
 
     // The switch point between the series and the closed form of table 1.
     entry.moduleNorm = std::sqrt(1 + rho * rho);
-    const double sigma = s.q * Pi * entry.moduleNorm / (2 * entry.quarterMeasure);
+    const double sigma = s.q * PI * entry.moduleNorm / (2 * entry.quarterMeasure);
     double tau = std::pow(sigma / (4096 * std::numbers::ln2), 0.125);
     tau = far ? std::min(tau, 0.6) : tau * s.q / s.r;
     if (rho > tau) tau = rho < 2 * tau ? 2 * tau - rho : 0;

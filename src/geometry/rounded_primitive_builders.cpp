@@ -1,5 +1,6 @@
 #include "geometry/rounded_primitive_builders.h"
 
+#include "core/scalar_maths.h"
 #include "geometry/feature_table.h"
 #include "geometry/shape_builder_support.h"
 #include "geometry/shape_forms.h"
@@ -11,8 +12,6 @@
 #include <numbers>
 
 namespace {
-
-constexpr double Pi = std::numbers::pi;
 
 // The rounding share of the octagonal bar.
 constexpr double OctagonRounding = 0.1;
@@ -110,7 +109,7 @@ void BuildRoundedBoxShape(PartRenderRecord& part, double w, double l, double d, 
     FeatureTableFill(part.features, corners, edges);
 
     if (part.wrapMap != nullptr) {
-        part.wrapMap->values[0] = Pi / ((std::numbers::sqrt2 - 1) * m * f + w + d);
+        part.wrapMap->values[0] = PI / ((std::numbers::sqrt2 - 1) * m * f + w + d);
         part.wrapMap->values[1] = m * f;
     }
 }
@@ -214,7 +213,7 @@ void BuildSmoothPlateShape(PartRenderRecord& part, double t, double l, double wb
 }
 
 double RoundedOctagonMinLength(double r) {
-    const double k = (1 - OctagonRounding) * std::cos(Pi / 8);
+    const double k = (1 - OctagonRounding) * std::cos(PI / 8);
     return r * 2.02 * (1 / k - k) / 1.7;
 }
 
@@ -224,7 +223,7 @@ void BuildRoundedOctagonShape(PartRenderRecord& part, double r, double l) {
     BuildFlatSidedCylinderShape(part, r, l);
     SetShape(part, 8, 0x81);
 
-    const double k = (1 - OctagonRounding) * std::cos(Pi / 8);
+    const double k = (1 - OctagonRounding) * std::cos(PI / 8);
     const double b = k * r;
     const double c = 0.85 * l + b;
     part.Surfaces()[7] = RevolvedEllipsoid(1 / (c * b), 1.7 / (c * l / 2));
@@ -233,7 +232,7 @@ void BuildRoundedOctagonShape(PartRenderRecord& part, double r, double l) {
     const double h = std::sqrt((l / 2 - r * (1 / k - k) / 1.7) * l / 2);
     std::array<Vec3, 16> corners;
     for (std::size_t j = 0; j < 8; ++j) {
-        const double angle = static_cast<double>(2 * j + 1) * Pi / 8;
+        const double angle = static_cast<double>(2 * j + 1) * PI / 8;
         corners[j] = Vec3{r * std::cos(angle), -h, r * std::sin(angle)};
         corners[8 + j] = Vec3{corners[j].x, h, corners[j].z};
     }

@@ -1,6 +1,7 @@
 #include "geometry/solid_primitive_builders.h"
 
 #include "core/private_heap.h"
+#include "core/scalar_maths.h"
 #include "geometry/aux_mapping_profile.h"
 #include "geometry/feature_table.h"
 #include "geometry/shape_builder_support.h"
@@ -17,12 +18,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <numbers>
 #include <utility>
 
 namespace {
 
-constexpr double Pi = std::numbers::pi;
 
 }  // namespace
 
@@ -108,7 +107,7 @@ void BuildBoxShape(PartRenderRecord& part, double a, double b, double c) {
         WrapMapRecord& wrap = WrapMapOf(part);
         wrap.kind = WrapMapKind::Box;
         wrap.values = {};
-        wrap.values[0] = Pi / (a + c);
+        wrap.values[0] = PI / (a + c);
         wrap.values[2] = a / 2;
         wrap.values[3] = b / 2;
         wrap.values[4] = c / 2;
@@ -251,7 +250,7 @@ void BuildFlatSidedCylinderShape(PartRenderRecord& part, double r, double h) {
 
     // Each flat at r cos(pi/8) from the axis cuts away a 45-degree arc, so the section
     // alternates flats and arcs of 45 degrees.
-    const double flat = r * std::cos(Pi / 8);
+    const double flat = r * std::cos(PI / 8);
     std::span<Matrix4W> surfaces = part.Surfaces();
     surfaces[0] = FormCylinderSide(r);
     for (std::size_t k = 0; k < 4; ++k) {
@@ -268,7 +267,7 @@ void BuildFlatSidedCylinderShape(PartRenderRecord& part, double r, double h) {
     // The corners where flats and arcs meet, at the odd multiples of pi/8, bottom rim first.
     std::array<Vec3, 16> corners;
     for (std::size_t j = 0; j < 8; ++j) {
-        const double angle = static_cast<double>(2 * j + 1) * Pi / 8;
+        const double angle = static_cast<double>(2 * j + 1) * PI / 8;
         corners[j] = Vec3{r * std::cos(angle), -h / 2, r * std::sin(angle)};
         corners[8 + j] = Vec3{corners[j].x, h / 2, corners[j].z};
     }
@@ -294,10 +293,10 @@ void BuildFlatSidedCylinderShape(PartRenderRecord& part, double r, double h) {
 
     if (PartHasTextureImage(part)) {
         WrapMapRecord& wrap = WrapMapOf(part);
-        const double halfFlat = r * std::sin(Pi / 8);
+        const double halfFlat = r * std::sin(PI / 8);
         wrap.kind = WrapMapKind::FlatSidedCylinder;
         wrap.values = {};
-        wrap.values[0] = Pi / (r * Pi / 2 + 4 * halfFlat);
+        wrap.values[0] = PI / (r * PI / 2 + 4 * halfFlat);
         wrap.values[1] = halfFlat;
         wrap.values[2] = r;
         wrap.values[3] = h / 2;
@@ -373,7 +372,7 @@ void BuildFacetedCylinderShape(PartRenderRecord& part, std::int32_t facetCount, 
     // (y negated for the bottom rim): it cuts the rim between the angles a - T/2 and a + T/2.
     const double c = 0.5 / (r * std::cos(facetAngle / 2) + h / 2);
     for (std::int32_t i = 0; i < n; ++i) {
-        const double angle = 2 * Pi * i / n;
+        const double angle = 2 * PI * i / n;
         Matrix4W facet;
         facet.m[0] = -1.0;
         FormSetLinear(facet, FormAxis::X, c * std::cos(angle));

@@ -33,7 +33,7 @@ double Quotient(double p, double q) {
     return p > 0.0 ? ConicParameterBound : -ConicParameterBound;
 }
 
-double Sign(double v) { return v < 0.0 ? -1.0 : 1.0; }
+using collision_maths::Sign;
 
 // The parameter of a point (w, x, y) of the canonical conic.
 Fraction ParameterOf(Vec3 u) {

@@ -94,4 +94,7 @@ inline bool SpacePoint(const Vec4& v, Vec3& p) {
     return true;
 }
 
+// -1 for a negative v, else 1.
+inline double Sign(double v) { return v < 0.0 ? -1.0 : 1.0; }
+
 }  // namespace collision_maths

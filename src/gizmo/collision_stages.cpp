@@ -27,7 +27,7 @@ using collision_maths::ValueH;
 constexpr std::size_t SurfaceLimit = 32;
 constexpr std::size_t ClipLimit = SurfaceLimit + 1;
 
-double Sign(double v) { return v < 0.0 ? -1.0 : 1.0; }
+using collision_maths::Sign;
 
 bool IsCurved(std::uint32_t mask, std::size_t i) { return i < 32 && ((mask >> i) & 1u) != 0; }
 

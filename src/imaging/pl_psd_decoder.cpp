@@ -15,7 +15,7 @@
 namespace {
 
 // File header, 26 bytes.
-constexpr std::int32_t HeaderBytes = 26;
+constexpr std::int32_t PsdHeaderBytes = 26;
 constexpr int HeaderChannels = 12;
 constexpr int HeaderHeight = 14;
 constexpr int HeaderWidth = 18;
@@ -59,7 +59,7 @@ void PLPSDDecoder::Open(PLDataSource* source) {
     layerCount = 0;
     layers.clear();
 
-    const std::uint8_t* header = source->ReadBytes(HeaderBytes);
+    const std::uint8_t* header = source->ReadBytes(PsdHeaderBytes);
     if (std::memcmp(header, "8BPS", 4) != 0) {
         RaiseError(PLErrFormatUnknown, "PSD decoder: This isn't a photoshop file.");
     }

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr std::int32_t HeaderBytes = 18;
+constexpr std::int32_t TgaHeaderBytes = 18;
 constexpr std::uint8_t TopRowFirstBit = 0x20;
 constexpr std::uint8_t RunPacketBit = 0x80;
 constexpr int PaletteEntries = 256;
@@ -76,7 +76,7 @@ void StorePixel(const std::uint8_t* in, std::uint8_t depth, std::uint8_t* row, s
 
 void PLTGADecoder::Open(PLDataSource* source) {
     PLTrace(2, "Decoding TGA.\n");
-    const std::uint8_t* h = source->ReadBytes(HeaderBytes);
+    const std::uint8_t* h = source->ReadBytes(TgaHeaderBytes);
     header.idLength = h[0];
     header.colourMapType = h[1];
     header.imageType = h[2];

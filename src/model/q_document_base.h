@@ -258,5 +258,10 @@ private:
 // refer to it.
 QDocumentBase* CurrentDocument();
 
+// True when document is the current document.
+inline bool IsCurrentDocument(const QDocumentBase& document) {
+    return CurrentDocument() == &document;
+}
+
 // Makes document (null for none) the current document.
 void SetCurrentDocument(QDocumentBase* document);

@@ -23,13 +23,13 @@ LiveInputState& Live() {
     return live;
 }
 
-InputStateSource* gSource = nullptr;
+InputStateSource* gInputSource = nullptr;
 
-InputStateSource& Source() { return gSource != nullptr ? *gSource : Live(); }
+InputStateSource& Source() { return gInputSource != nullptr ? *gInputSource : Live(); }
 
 }  // namespace
 
-void SetInputStateSource(InputStateSource* source) { gSource = source; }
+void SetInputStateSource(InputStateSource* source) { gInputSource = source; }
 
 std::int16_t GetAsyncKeyState(std::int32_t virtualKey) {
     return Source().IsKeyHeld(virtualKey) ? static_cast<std::int16_t>(-32768) : 0;

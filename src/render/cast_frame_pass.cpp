@@ -219,12 +219,6 @@ void Offer(const PassTarget& target, std::size_t cellIndex, std::uint32_t id, st
     }
 }
 
-// The count-prefixed list's entries, or none.
-std::span<const std::int32_t> ListEntries(const std::int32_t* list) {
-    if (list == nullptr || list[0] <= 0) return {};
-    return std::span<const std::int32_t>(list + 1, static_cast<std::size_t>(list[0]));
-}
-
 }  // namespace
 
 std::int32_t CastFramePass(QRender& render, const SpanRegion& region,

@@ -7,12 +7,6 @@
 
 namespace {
 
-// The count-prefixed list's entries, or none.
-std::span<const std::int32_t> ListEntries(const std::int32_t* list) {
-    if (list == nullptr || list[0] <= 0) return {};
-    return std::span<const std::int32_t>(list + 1, static_cast<std::size_t>(list[0]));
-}
-
 // Adds the rectangle to target.
 void AddRect(SpanRegion& target, const RegionRect& rect, SpanRegion& scratch) {
     RegionSetRect(scratch, rect.x0, rect.y0, rect.x1, rect.y1);

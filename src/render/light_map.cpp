@@ -3,6 +3,7 @@
 #include "core/check.h"
 #include "render/cast_frame_pass.h"
 #include "render/part_order.h"
+#include "render/ray_probe.h"
 #include "render/render_interrupt.h"
 #include "render/small_parts.h"
 
@@ -14,10 +15,6 @@
 namespace {
 
 constexpr std::int32_t MaxCrossings = 2 * RenderPartMaxSurfaces;
-
-bool IsPlaneForm(const Matrix4W& form) {
-    return (std::bit_cast<std::uint64_t>(form.m[15]) >> 32) == 0x7FFFFFFF;
-}
 
 // The rows of lightFromView for each axis code: the face looks along +z of the light's space.
 constexpr double FaceRows[6][9] = {
@@ -70,11 +67,6 @@ void TransformPart(const RenderParts& parts, RenderParts& lightParts, std::int32
     }
     lightParts.SetViewForms(index, std::span<const Matrix4W>(forms.data(), surfaces.size()),
                             QuadricTransform(part.bound, viewFromLight));
-}
-
-std::span<const std::int32_t> ListEntries(const std::int32_t* list) {
-    if (list == nullptr || list[0] <= 0) return {};
-    return std::span<const std::int32_t>(list + 1, static_cast<std::size_t>(list[0]));
 }
 
 std::uint16_t GroupOf(const std::uint16_t* groups, std::size_t count, std::uint32_t id) {

@@ -47,11 +47,6 @@ namespace {
 using render_internal::AllocateZeroed;
 using render_internal::CheckedProduct;
 
-std::span<const std::int32_t> ListEntries(const std::int32_t* list) {
-    if (list == nullptr || list[0] <= 0) return {};
-    return std::span<const std::int32_t>(list + 1, static_cast<std::size_t>(list[0]));
-}
-
 // Calls copy(y, x0, x1) for every run of region inside the rectangle.
 template <typename Copy>
 void ForEachRun(const SpanRegion& region, const RegionRect& clip, Copy copy) {

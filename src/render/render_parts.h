@@ -23,6 +23,13 @@
 // Surfaces a part may have.
 inline constexpr std::int32_t RenderPartMaxSurfaces = 32;
 
+// The entries of a count-prefixed list of part indices (list[0] the count), or none for a null
+// or empty list.
+inline std::span<const std::int32_t> ListEntries(const std::int32_t* list) {
+    if (list == nullptr || list[0] <= 0) return {};
+    return std::span<const std::int32_t>(list + 1, static_cast<std::size_t>(list[0]));
+}
+
 // A part's shape as a point, a line or a circular curve, for the marking of parts too thin
 // for the pixel grid (small_parts.h), in view space: kind -1 none; 0 a bead about a; 1 the
 // segment a-b; 2 the arc from a to b that leaves a along d; 3 the circle with diameter a-b in

@@ -23,11 +23,6 @@ namespace {
 
 constexpr std::int32_t EmptyHead = std::numeric_limits<std::int32_t>::min();
 
-std::span<const std::int32_t> ListEntries(const std::int32_t* list) {
-    if (list == nullptr || list[0] <= 0) return {};
-    return std::span<const std::int32_t>(list + 1, static_cast<std::size_t>(list[0]));
-}
-
 // Prepends the pixel (x, y) to the list of map cell cell; a full pool leaves the lists
 // incomplete, which later frames see.
 void RecordDependent(RenderLightSlot& slot, std::int32_t cell, std::int32_t x, std::int32_t y) {

@@ -202,11 +202,6 @@ double FarthestDepth(const PartSkeleton& s) {
     return far;
 }
 
-std::span<const std::int32_t> ListEntries(const std::int32_t* list) {
-    if (list == nullptr || list[0] <= 0) return {};
-    return std::span<const std::int32_t>(list + 1, static_cast<std::size_t>(list[0]));
-}
-
 }  // namespace
 
 void ResetSmallPartChains(QRender& render) { ResetChains(render.smallParts); }

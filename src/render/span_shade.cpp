@@ -21,8 +21,6 @@
 
 namespace {
 
-inline std::int32_t RoundHalfAway(double v) { return TruncToInt32(v + (v < 0.0 ? -0.5 : 0.5)); }
-
 inline std::int32_t Channel(std::uint32_t colour, int c) {
     return static_cast<std::int32_t>((colour >> (16 - 8 * c)) & 0xFF);
 }
@@ -270,8 +268,8 @@ private:
                 spec *= f;
                 ln *= f;
             }
-            const std::int64_t specTerm = RoundHalfAway(1024.0 * spec);
-            const std::int64_t diffuseTerm = RoundHalfAway(1024.0 * ln);
+            const std::int64_t specTerm = RoundToInt(1024.0 * spec);
+            const std::int64_t diffuseTerm = RoundToInt(1024.0 * ln);
             const bool isLit = (cell.lightMask & (0x80000000u >> i)) != 0 ||
                                i >= render.ShadowLightCount();
             const auto& colour = isLit ? light.litTriple : light.shadowTriple;
@@ -296,7 +294,7 @@ private:
         const Vec3& u = shade.ambientDirection;
         const double nu = n.x * u.x + n.y * u.y + n.z * u.z;
         const std::int64_t ambientFactor = TruncToInt32(1024.0 * (1.0 + nu * nu));
-        const std::int64_t strength = RoundHalfAway(1024.0 * record.highlightStrength);
+        const std::int64_t strength = RoundToInt(1024.0 * record.highlightStrength);
         const bool isFogged = shade.isFogOn;
         const std::int32_t w = isFogged ? DepthCueWeight(shade, distance, x, y) : DepthCueFull;
         std::array<std::int64_t, 3> value{};
@@ -370,8 +368,8 @@ std::uint32_t* LevelOutput(const QRender& render, std::size_t& stride) {
 void RenderLightSlotSetColours(RenderLightSlot& slot, const std::array<double, 3>& colour,
                                const std::array<double, 3>& shadowColour, double intensity) {
     for (std::size_t c = 0; c < 3; ++c) {
-        slot.litTriple[c] = RoundHalfAway(colour[c] * intensity * 1024.0);
-        slot.shadowTriple[c] = RoundHalfAway(shadowColour[c] * intensity * 1024.0);
+        slot.litTriple[c] = RoundToInt(colour[c] * intensity * 1024.0);
+        slot.shadowTriple[c] = RoundToInt(shadowColour[c] * intensity * 1024.0);
     }
 }
 

@@ -13,13 +13,11 @@ namespace {
 // Stars this large or larger are drawn at this radius, brighter instead.
 constexpr double LargestStarRadius = 1.7;
 
-inline std::int32_t RoundHalfAway(double v) { return TruncToInt32(v + (v < 0.0 ? -0.5 : 0.5)); }
-
 // Makes room for one more entry; false when the heap refuses the larger array.
 bool GrowEntries(StarSky& sky) {
     if (sky.entryCount < sky.entryCapacity) return true;
     const std::int32_t capacity =
-        std::max(RoundHalfAway(sky.entryCount * 1.2 + 1.0), sky.entryCount + 1);
+        std::max(RoundToInt(sky.entryCount * 1.2 + 1.0), sky.entryCount + 1);
     if (static_cast<std::uint64_t>(capacity) * 2 * sizeof(std::int32_t) > UINT32_MAX) return false;
     void* block = sky.entries.get();
     try {
@@ -95,10 +93,10 @@ void PrepareStarBuffer(QRender& render) {
 
         // The last column and row filed are the level's own: a square reaching the right or
         // bottom edge stops there rather than one past the buffer's row.
-        const std::int32_t column0 = std::max(RoundHalfAway(px - radius + cx), 0);
-        const std::int32_t column1 = std::min(RoundHalfAway(px + radius + cx), width - 1);
-        const std::int32_t row0 = std::max(RoundHalfAway(py - radius + cy), 0);
-        const std::int32_t row1 = std::min(RoundHalfAway(py + radius + cy), height - 1);
+        const std::int32_t column0 = std::max(RoundToInt(px - radius + cx), 0);
+        const std::int32_t column1 = std::min(RoundToInt(px + radius + cx), width - 1);
+        const std::int32_t row0 = std::max(RoundToInt(py - radius + cy), 0);
+        const std::int32_t row1 = std::min(RoundToInt(py + radius + cy), height - 1);
         for (std::int32_t row = row0; row <= row1 && !isRefused; ++row) {
             std::int32_t* cells = grid + static_cast<std::size_t>(row) * static_cast<std::size_t>(width);
             for (std::int32_t column = column0; column <= column1; ++column) {
@@ -123,8 +121,8 @@ void StarSkyBlend(const QRender& render, std::array<std::int32_t, 3>& colour,
     if (grid == nullptr || sky.entries == nullptr) return;
     const double scale = sky.focal;
     if (pixelX < 0) {
-        pixelX = RoundHalfAway(scale * x + render.Level().centreX);
-        pixelY = RoundHalfAway(scale * y + render.Level().centreY);
+        pixelX = RoundToInt(scale * x + render.Level().centreX);
+        pixelY = RoundToInt(scale * y + render.Level().centreY);
     }
     if (pixelX < 0 || pixelX >= sky.gridWidth || pixelY < 0 || pixelY >= sky.gridHeight) return;
     std::int32_t link = grid[static_cast<std::size_t>(pixelY) * static_cast<std::size_t>(sky.gridWidth) +
@@ -140,7 +138,7 @@ void StarSkyBlend(const QRender& render, std::array<std::int32_t, 3>& colour,
         const double d = 1.0 - (dx * dx + dy * dy) / (static_cast<double>(star.radius) * star.radius);
         if (!(d > 0.0)) continue;
         const double d2 = d * d;
-        const std::int32_t a = std::min(RoundHalfAway(star.intensity * d2 * d2 * 16384.0), 16384);
+        const std::int32_t a = std::min(RoundToInt(star.intensity * d2 * d2 * 16384.0), 16384);
         for (std::size_t c = 0; c < 3; ++c) {
             const std::int64_t starChannel = static_cast<std::int64_t>((star.colour >> (16 - 8 * c)) & 0xFF) << 8;
             colour[c] = static_cast<std::int32_t>(

@@ -123,10 +123,8 @@ Vec3 WorkingLengths(const Vec3& stored, double scale) {
     return Vec3{stored.x / scale, stored.y / scale, stored.z / scale};
 }
 
-bool IsCurrent(const QDocumentBase& document) { return CurrentDocument() == &document; }
-
 void Announce(QDocumentBase& document, std::int32_t percent) {
-    if (IsCurrent(document)) document.AnnounceProgress(LoadProgressStage, percent);
+    if (IsCurrentDocument(document)) document.AnnounceProgress(LoadProgressStage, percent);
 }
 
 // ---- reading aside ----------------------------------------------------------------------
@@ -787,7 +785,7 @@ std::int16_t LoadSceneFile(QDocumentBase& document, std::string_view path,
         }
     }
     if (settings != nullptr && result == SceneLoaded) *settings = std::move(contents.settings);
-    if (IsCurrent(document)) {
+    if (IsCurrentDocument(document)) {
         document.AnnounceProgress(LoadProgressStage, 100);
         document.EndProgress();
     }

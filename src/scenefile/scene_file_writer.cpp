@@ -44,12 +44,11 @@ constexpr std::int32_t SaveProgressStage = 64;
 // The percentage announced before the object records, from which they count.
 constexpr std::int32_t ObjectsProgressStart = 10;
 
-bool IsCurrent(const QDocumentBase& document) { return CurrentDocument() == &document; }
-
 // Ends the document's progress however the save ends.
 class ProgressScope {
 public:
-    explicit ProgressScope(QDocumentBase& saved) : document(saved), isCurrent(IsCurrent(saved)) {
+    explicit ProgressScope(QDocumentBase& saved)
+        : document(saved), isCurrent(IsCurrentDocument(saved)) {
         if (isCurrent) document.AnnounceProgress(SaveProgressStage, 0);
     }
     ~ProgressScope() {

@@ -1,13 +1,12 @@
 #include "texture/surface_tex_coords.h"
 
+#include "core/scalar_maths.h"
+
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace {
 
-constexpr double Pi = std::numbers::pi;
-constexpr double TwoPi = 2 * std::numbers::pi;
 constexpr std::size_t MinTablePieces = 5;  // four uniform steps and the piece at the threshold
 
 // A point seen from the surface's polar axis: its coordinates p, q across the axis with the
@@ -80,14 +79,14 @@ double AngleInFrame(const AngleFrame& f, const SurfaceMappingEntry& e,
     double phi = EvalPiecewiseCubic(static_cast<std::int32_t>(e.indexBias0), table,
                                     static_cast<float>(t)) *
                  perLength;
-    if (f.v < 0) phi = Pi - phi;
-    if (f.u < 0) phi = TwoPi - phi;
+    if (f.v < 0) phi = PI - phi;
+    if (f.u < 0) phi = TWO_PI - phi;
     if (f.swap) {
-        phi -= Pi / 2;
-        if (phi < 0) phi += TwoPi;
+        phi -= PI / 2;
+        if (phi < 0) phi += TWO_PI;
     }
     // Rounding at the seam may give exactly 2 pi.
-    if (!(phi < TwoPi) || !(phi >= 0)) phi = 0;
+    if (!(phi < TWO_PI) || !(phi >= 0)) phi = 0;
     return phi;
 }
 
@@ -153,7 +152,7 @@ double SurfaceAngleCoord(double p, double q, const SurfaceMappingEntry& entry) {
         return 0;
     }
     return AngleInFrame(MakeAngleFrame(p, q, entry.a, entry.b, entry.swapFlag != 0), entry, table,
-                        Pi / (2 * entry.quarterMeasure));
+                        PI / (2 * entry.quarterMeasure));
 }
 
 SurfaceTexCoords SpheroidTexCoords(const Vec3& point, const SurfaceMappingEntry& entry,
@@ -175,7 +174,7 @@ SurfaceTexCoords SpheroidTexCoords(const Vec3& point, const SurfaceMappingEntry&
     const double inverseN = 1 / n;
     const AngleFrame f = MakeAngleFrame(point.x * inverseN, point.y * inverseN, entry.a, entry.b,
                                         entry.swapFlag != 0);
-    const double perLength = Pi / (2 * entry.quarterMeasure);
+    const double perLength = PI / (2 * entry.quarterMeasure);
     out.angle = AngleInFrame(f, entry, table0, perLength);
     const double length =
         (entry.axisTerm * std::log(n + as) - Table1At(entry, table1, as / (n + 1))) * perLength;
@@ -211,7 +210,7 @@ SurfaceTexCoords EllipsoidTexCoords(const Vec3& point, const SurfaceMappingEntry
     const double inverseRho = 1 / rho;
     const AngleFrame f = MakeAngleFrame(c.p * inverseRho, c.q * inverseRho, c.ap, c.bq,
                                         entry.swapFlag != 0);
-    const double perLength = Pi / (2 * entry.quarterMeasure);
+    const double perLength = PI / (2 * entry.quarterMeasure);
     out.angle = AngleInFrame(f, entry, table0, perLength);
     const double length = MeridianLength(as, 1 / perLength, c.cw);
     out.length = c.w < 0 ? -length : length;
@@ -238,10 +237,10 @@ SurfaceTexCoords ParabolicStripTexCoords(const Vec3& point, const StripTexRecord
     const double ax = std::min(std::fabs(point.x), halfWidth);
     const double pointArc = ax * ParabolaArcRatio(2 * g * ax);
     const double fraction = std::min(pointArc / halfArc, 1.0);
-    out.angle = Pi * 0.5 * (1 + (point.x < 0 ? -fraction : fraction));
-    if (strip.backFace != 0) out.angle += Pi;
-    if (!(out.angle < TwoPi)) out.angle = 0;
+    out.angle = PI * 0.5 * (1 + (point.x < 0 ? -fraction : fraction));
+    if (strip.backFace != 0) out.angle += PI;
+    if (!(out.angle < TWO_PI)) out.angle = 0;
     out.length = InverseArcLength(u, arc);
-    out.angleScale = Pi / (2 * halfArc);
+    out.angleScale = PI / (2 * halfArc);
     return out;
 }

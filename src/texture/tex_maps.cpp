@@ -2,6 +2,7 @@
 
 #include "core/private_block.h"
 #include "core/private_heap.h"
+#include "core/scalar_maths.h"
 #include "texture/object_tex.h"
 #include "texture/texture_params.h"
 
@@ -17,7 +18,6 @@ TexMapProgressFn TexMapProgressHook = nullptr;
 
 namespace {
 
-constexpr double TwoPi = 2 * std::numbers::pi;
 constexpr std::int64_t MaxCellCount = 1 << 22;
 constexpr std::int64_t MaxCoverageSteps = 1 << 25;
 constexpr int RefineSteps = 5;
@@ -71,8 +71,8 @@ int Octant(int dx, int dy) {
     const int ay = dy < 0 ? -dy : dy;
     if (dx == 0 || dy == 0 || ax == ay) {
         double angle = std::atan2(dy, dx);
-        if (angle < 0) angle += TwoPi;
-        return std::min(7, static_cast<int>(angle / (TwoPi / 8)));
+        if (angle < 0) angle += TWO_PI;
+        return std::min(7, static_cast<int>(angle / (TWO_PI / 8)));
     }
     if (dy > 0) {
         if (dx > 0) return ax > ay ? 0 : 1;
@@ -393,9 +393,9 @@ bool BuildTileMap(TileMap& map) {
     map.coverage = static_cast<std::uint8_t*>(
         PrivateAllocZeroed(static_cast<std::uint32_t>(coverage.rows + 2) * static_cast<std::uint32_t>(coverage.cols)));
     coverage.bits = map.coverage;
-    const double stepAround = TwoPi / coverage.cols;          // angle per column
+    const double stepAround = TWO_PI / coverage.cols;         // angle per column
     const double stepAlong = bandLength / coverage.rows;      // length per row
-    const double cellAngle = TwoPi / map.hcells;
+    const double cellAngle = TWO_PI / map.hcells;
 
     // Hand the ends' radii to the neighbouring maps: caps get their scale, band 1 its overlaps.
     const double r0 = RadiusAt(*owner, map.lStart);
@@ -441,9 +441,9 @@ bool BuildTileMap(TileMap& map) {
         const int hy = std::min(HalfExtent(inner / stepAlong), coverage.rows + 1);
         const auto [tileX, tileY] = coverage.PlaceTile(cx, cy, hx, hy, tolerance, state, step);
 
-        const double ca = std::fmod((tileX + 0.5) * stepAround, TwoPi);
+        const double ca = std::fmod((tileX + 0.5) * stepAround, TWO_PI);
         const double cd = map.lStart + (tileY + 0.5) * stepAlong;
-        layout.PushTile(MakeTile(theta, radius, scale, ca < 0 ? ca + TwoPi : ca, cd));
+        layout.PushTile(MakeTile(theta, radius, scale, ca < 0 ? ca + TWO_PI : ca, cd));
         // Link the tile into every cell its whole image can reach.
         const double outer = owner->tRad / scale;
         const double angleReach = std::min(outer / radius, std::numbers::pi);

@@ -9,7 +9,7 @@
 
 namespace {
 
-double Det(const Matrix3& m) {
+double Determinant(const Matrix3& m) {
     const auto& e = m.m;
     return e[0] * (e[4] * e[8] - e[5] * e[7]) - e[1] * (e[3] * e[8] - e[5] * e[6]) +
            e[2] * (e[3] * e[7] - e[4] * e[6]);
@@ -40,7 +40,7 @@ void ExpectEigenDecomposition(const Matrix3& m, const std::array<double, 3>& val
     const Matrix3 rhs = Matrix3Product(vectors, diagonal);
     EXPECT_LT(MaxAbsDifference(lhs, rhs) / scale, tolerance);
     EXPECT_LT(OrthonormalityError(vectors), 1e-14);
-    EXPECT_NEAR(Det(vectors), 1.0, 1e-14);
+    EXPECT_NEAR(Determinant(vectors), 1.0, 1e-14);
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ Bytes Palette4(int n) {
 }
 
 // One fixture of each variant the decoder reads, with the bitmap it must give.
-struct Variant {
+struct BmpVariant {
     const char* what;
     Bytes file;
     PLPixelFormat format;
@@ -83,8 +83,8 @@ struct Variant {
     Bytes palette;  // the first palette bytes to compare (empty: none)
 };
 
-std::vector<Variant> Variants() {
-    std::vector<Variant> variants;
+std::vector<BmpVariant> BmpVariants() {
+    std::vector<BmpVariant> variants;
 
     BmpFile oneBit;
     oneBit.width = 10, oneBit.height = 2, oneBit.bitCount = 1;
@@ -262,7 +262,7 @@ std::vector<Variant> Variants() {
 }
 
 TEST(PLBmpDecoder, DecodesEachVariant) {
-    for (const Variant& v : Variants()) {
+    for (const BmpVariant& v : BmpVariants()) {
         SCOPED_TRACE(v.what);
         PLAnyBmp bmp;
         decoder_test::ExpectImage<PLBmpDecoder>(v.file, v.format, v.pixels, v.palette, bmp);
@@ -271,7 +271,7 @@ TEST(PLBmpDecoder, DecodesEachVariant) {
 }
 
 TEST(PLBmpDecoder, AnyFormatDecoderReadsBitmaps) {
-    const Variant v = Variants().front();
+    const BmpVariant v = BmpVariants().front();
     PLAnyPicDecoder decoder;
     PLAnyBmp bmp;
     decoder.MakeBmpFromMemory(v.file.data(), static_cast<std::int32_t>(v.file.size()), bmp);
@@ -399,7 +399,7 @@ TEST(PLBmpDecoder, RowsTheDataCannotHoldAreRefusedBeforeAllocation) {
 }
 
 TEST(PLBmpDecoder, EveryCutOfAFixtureFailsCleanly) {
-    for (const Variant& v : Variants()) {
+    for (const BmpVariant& v : BmpVariants()) {
         SCOPED_TRACE(v.what);
         decoder_test::ExpectEveryCutFails<PLBmpDecoder>(v.file,
                                                         {PLErrEndOfFile, PLErrWrongSignature});

@@ -93,7 +93,7 @@ Bytes LayerSection(std::int16_t count, const std::vector<std::uint16_t>& channel
     return Concat({section, records});
 }
 
-struct Variant {
+struct PsdVariant {
     const char* what;
     Bytes file;
     PLPixelFormat format;
@@ -103,8 +103,8 @@ struct Variant {
     bool readsEveryByte = true;
 };
 
-std::vector<Variant> Variants() {
-    std::vector<Variant> variants;
+std::vector<PsdVariant> PsdVariants() {
+    std::vector<PsdVariant> variants;
 
     PsdFile rgb;
     rgb.width = 2;
@@ -199,7 +199,7 @@ std::vector<Variant> Variants() {
 }
 
 TEST(PLPSDDecoder, DecodesEachVariant) {
-    for (const Variant& v : Variants()) {
+    for (const PsdVariant& v : PsdVariants()) {
         SCOPED_TRACE(v.what);
         PLAnyBmp bmp;
         decoder_test::ExpectImage<PLPSDDecoder>(v.file, v.format, v.pixels, v.palette, bmp);
@@ -208,7 +208,7 @@ TEST(PLPSDDecoder, DecodesEachVariant) {
 }
 
 TEST(PLPSDDecoder, AnyFormatDecoderReadsPsd) {
-    const Variant v = Variants().back();
+    const PsdVariant v = PsdVariants().back();
     PLAnyPicDecoder decoder;
     PLAnyBmp bmp;
     decoder.MakeBmpFromMemory(v.file.data(), static_cast<std::int32_t>(v.file.size()), bmp);
@@ -301,7 +301,7 @@ TEST(PLPSDDecoder, ImagesTheDataCannotHoldAreRefusedBeforeAllocation) {
 }
 
 TEST(PLPSDDecoder, EveryCutOfAFixtureFailsCleanly) {
-    for (const Variant& v : Variants()) {
+    for (const PsdVariant& v : PsdVariants()) {
         if (!v.readsEveryByte) continue;
         SCOPED_TRACE(v.what);
         decoder_test::ExpectEveryCutFails<PLPSDDecoder>(

@@ -48,7 +48,7 @@ struct TgaFile {
     }
 };
 
-struct Variant {
+struct TgaVariant {
     const char* what;
     Bytes file;
     PLPixelFormat format;
@@ -57,8 +57,8 @@ struct Variant {
     bool readsEveryByte = true;
 };
 
-std::vector<Variant> Variants() {
-    std::vector<Variant> variants;
+std::vector<TgaVariant> TgaVariants() {
+    std::vector<TgaVariant> variants;
 
     TgaFile topFirst;
     topFirst.height = 2, topFirst.descriptor = 0x20;
@@ -175,7 +175,7 @@ std::vector<Variant> Variants() {
 }
 
 TEST(PLTGADecoder, DecodesEachVariant) {
-    for (const Variant& v : Variants()) {
+    for (const TgaVariant& v : TgaVariants()) {
         SCOPED_TRACE(v.what);
         PLAnyBmp bmp;
         decoder_test::ExpectImage<PLTGADecoder>(v.file, v.format, v.pixels, v.palette, bmp);
@@ -184,7 +184,7 @@ TEST(PLTGADecoder, DecodesEachVariant) {
 }
 
 TEST(PLTGADecoder, AnyFormatDecoderReadsTga) {
-    const Variant v = Variants().front();
+    const TgaVariant v = TgaVariants().front();
     PLAnyPicDecoder decoder;
     PLAnyBmp bmp;
     decoder.MakeBmpFromMemory(v.file.data(), static_cast<std::int32_t>(v.file.size()), bmp);
@@ -230,7 +230,7 @@ TEST(PLTGADecoder, CorruptFilesFailWithTheirCodes) {
 }
 
 TEST(PLTGADecoder, EveryCutOfAFixtureFailsCleanly) {
-    for (const Variant& v : Variants()) {
+    for (const TgaVariant& v : TgaVariants()) {
         if (!v.readsEveryByte) continue;
         SCOPED_TRACE(v.what);
         decoder_test::ExpectEveryCutFails<PLTGADecoder>(v.file, {PLErrEndOfFile});

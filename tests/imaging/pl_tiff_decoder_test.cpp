@@ -38,7 +38,7 @@ std::int32_t Decode(const Bytes& file, PLAnyBmp& bmp, std::string* text = nullpt
 }
 
 // Blue, green, red, alpha of pixel x of row y of a 32-bit bitmap.
-std::uint32_t Pixel(const PLAnyBmp& bmp, int x, int y) {
+std::uint32_t PixelAt(const PLAnyBmp& bmp, int x, int y) {
     return LoadU32LE(bmp.GetLineArray()[y] + 4 * x);
 }
 
@@ -99,7 +99,7 @@ TEST(PLTIFFDecoder, ColourCodecsDecodeToTheWrittenPixels) {
         EXPECT_EQ(bmp.GetPixelFormat(), PLPixelFormat::X8R8G8B8);
         for (int y = 0; y < 4; ++y) {
             for (int x = 0; x < 5; ++x) {
-                const std::uint32_t got = Pixel(bmp, x, y);
+                const std::uint32_t got = PixelAt(bmp, x, y);
                 const std::uint32_t want = RgbPattern(x, y);
                 for (int shift = 0; shift < 32; shift += 8) {
                     EXPECT_LE(std::abs(static_cast<int>((got >> shift) & 0xFF) -
@@ -238,8 +238,8 @@ TEST(PLTIFFDecoder, SixteenBitGreyAndLogLuminanceGoThroughTheRgbaReader) {
     PLAnyBmp bmp;
     ASSERT_EQ(Decode(file, bmp), 0);
     EXPECT_EQ(bmp.GetPixelFormat(), PLPixelFormat::X8R8G8B8);
-    EXPECT_EQ(Pixel(bmp, 0, 0), 0xFFFFFFFFu);
-    EXPECT_EQ(Pixel(bmp, 1, 0), 0xFF808080u);
+    EXPECT_EQ(PixelAt(bmp, 0, 0), 0xFFFFFFFFu);
+    EXPECT_EQ(PixelAt(bmp, 1, 0), 0xFF808080u);
 
     // Log luminance of 1.0, 0.25 and 0: the reader maps Y to 256 * sqrt(Y), at most 255.
     const auto floats = [](std::initializer_list<float> values) {
@@ -260,9 +260,9 @@ TEST(PLTIFFDecoder, SixteenBitGreyAndLogLuminanceGoThroughTheRgbaReader) {
                                      {floats({1.0f, 0.25f, 0.0f})});
         ASSERT_FALSE(logL.empty());
         ASSERT_EQ(Decode(logL, bmp), 0);
-        EXPECT_NEAR(static_cast<int>(Pixel(bmp, 0, 0) & 0xFF), 255, 1);
-        EXPECT_NEAR(static_cast<int>(Pixel(bmp, 1, 0) & 0xFF), 128, 2);
-        EXPECT_EQ(Pixel(bmp, 2, 0) & 0xFFFFFF, 0u);
+        EXPECT_NEAR(static_cast<int>(PixelAt(bmp, 0, 0) & 0xFF), 255, 1);
+        EXPECT_NEAR(static_cast<int>(PixelAt(bmp, 1, 0) & 0xFF), 128, 2);
+        EXPECT_EQ(PixelAt(bmp, 2, 0) & 0xFFFFFF, 0u);
     }
     if (TIFFIsCODECConfigured(COMPRESSION_SGILOG24)) {
         const Bytes logLuv = WriteTiff({.width = 2,
@@ -274,8 +274,8 @@ TEST(PLTIFFDecoder, SixteenBitGreyAndLogLuminanceGoThroughTheRgbaReader) {
                                        {floats({0.95f, 1.0f, 1.09f, 0.0f, 0.0f, 0.0f})});
         ASSERT_FALSE(logLuv.empty());
         ASSERT_EQ(Decode(logLuv, bmp), 0);
-        EXPECT_GT(Pixel(bmp, 0, 0) & 0xFF, 200u);
-        EXPECT_EQ(Pixel(bmp, 1, 0) & 0xFFFFFF, 0u);
+        EXPECT_GT(PixelAt(bmp, 0, 0) & 0xFF, 200u);
+        EXPECT_EQ(PixelAt(bmp, 1, 0) & 0xFFFFFF, 0u);
     }
 }
 
@@ -291,7 +291,7 @@ TEST(PLTIFFDecoder, TiledAndAlphaLayouts) {
     std::string text;
     ASSERT_EQ(Decode(tiled, bmp, &text), 0) << text;
     EXPECT_EQ(bmp.GetPixelFormat(), PLPixelFormat::X8R8G8B8);
-    EXPECT_EQ(Pixel(bmp, 4, 3), RgbPattern(4, 3));
+    EXPECT_EQ(PixelAt(bmp, 4, 3), RgbPattern(4, 3));
 
     // Unassociated alpha stays as it is in the file; associated alpha is taken unchanged.
     for (const std::uint16_t extra : {EXTRASAMPLE_UNASSALPHA, EXTRASAMPLE_ASSOCALPHA}) {
@@ -303,8 +303,8 @@ TEST(PLTIFFDecoder, TiledAndAlphaLayouts) {
                                      {{200, 100, 50, 128, 10, 20, 30, 255}});
         ASSERT_EQ(Decode(file, bmp), 0);
         EXPECT_EQ(bmp.GetPixelFormat(), PLPixelFormat::A8R8G8B8);
-        EXPECT_EQ(Pixel(bmp, 0, 0), 0x80C86432u);
-        EXPECT_EQ(Pixel(bmp, 1, 0), 0xFF0A141Eu);
+        EXPECT_EQ(PixelAt(bmp, 0, 0), 0x80C86432u);
+        EXPECT_EQ(PixelAt(bmp, 1, 0), 0xFF0A141Eu);
     }
 }
 
@@ -456,7 +456,7 @@ TEST(PLTIFFDecoder, RgbaReaderMatchesLibtiffPixelForPixel) {
                 if (c.isAlphaAsStored) word = LoadU32LE(&rows[y][4 * std::size_t{x}]);
                 const std::uint32_t want =
                     (word & 0xFF00FF00u) | ((word & 0xFFu) << 16) | ((word >> 16) & 0xFFu);
-                ASSERT_EQ(Pixel(bmp, static_cast<int>(x), static_cast<int>(y)), want)
+                ASSERT_EQ(PixelAt(bmp, static_cast<int>(x), static_cast<int>(y)), want)
                     << x << "," << y;
             }
         }
