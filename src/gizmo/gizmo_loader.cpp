@@ -564,25 +564,13 @@ std::int32_t LoadScene(std::string_view path, GizmoScene& scene) {
     const double nearDepth = distance + (scene.loadNear - loadDistance);
     view.viewSettings.nearDepth = nearDepth;
     view.viewSettings.farDepth = nearDepth + (scene.loadFar - scene.loadNear);
-    const double nearestScene = Vec3Length(Vec3Sub(eye, scene.sceneCentre)) - scene.perspective;
-    if (nearestScene > 0.0) view.depthConstant = nearestScene;
-    const double perspectiveFactor =
-        2.0 * scene.scale * scene.perspective / (1.5 * width * (distance - sceneRadius));
-    if (perspectiveFactor > 0.0 && std::isfinite(perspectiveFactor)) {
-        view.lightMapScale = perspectiveFactor;
-    }
-    // The shadow maps cover the ball that holds every drawn part, whatever sphere the scene
-    // file gave the view.
-    if (scene.perspective > 0.0 && std::isfinite(scene.perspective)) {
-        Vec3 centre = scene.sceneCentre;
-        view.TransformByView(centre);
-        view.shadowCentre = centre;
-        view.shadowRadius = scene.perspective;
-        view.isShadowRadiusReady = true;
-    }
     view.InitViewBuffers(width * 4, scene.viewBits.data(), width, height, true);
     view.centreX = centreX;
     view.centreY = centreY;
+    // The light maps keep the density the scene file gave the view; the shadow maps cover
+    // the ball that holds every drawn part, whatever sphere the file gave.
+    SetPerspectiveValues(scene);
+    FitShadowSphere(scene);
 
     // Show: the background kept, the moving parts over it.
     RenderGizmoBackground(scene);

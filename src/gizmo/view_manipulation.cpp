@@ -65,6 +65,8 @@ void FitViewTo(GizmoScene& scene, const ScreenRect& rect, std::int32_t level) {
     view.centreX = scene.windowOrigin[0] - rect.left;
     view.centreY = scene.windowOrigin[1] - rect.top;
     view.reductionLevel = level;
+    // A turned or moved camera sees the drawn parts elsewhere: the shadow maps follow them.
+    FitShadowSphere(scene);
 }
 
 // Samples of the last render that show a part, at the current level.
@@ -179,6 +181,30 @@ void SetProjectionScale(QRenderView& view, double focalScale) {
     view.focalScale = camera.fov * camera.m;
 }
 
+void FitShadowSphere(GizmoScene& scene) {
+    if (!(scene.perspective > 0.0) || !std::isfinite(scene.perspective)) return;
+    QRenderView& view = *scene.view;
+    Vec3 centre = scene.sceneCentre;
+    view.TransformByView(centre);
+    view.shadowCentre = centre;
+    view.shadowRadius = scene.perspective;
+    view.isShadowRadiusReady = true;
+}
+
+void SetPerspectiveValues(GizmoScene& scene) {
+    QRenderView& view = *scene.view;
+    const Matrix4W camera = SceneViewMatrix(view);
+    const Vec3 eye{camera.m[4], camera.m[8], camera.m[12]};
+    const double nearestScene = Vec3Length(Vec3Sub(eye, scene.sceneCentre)) - scene.perspective;
+    if (nearestScene > 0.0) view.depthConstant = nearestScene;
+    const double perspectiveFactor =
+        2.0 * scene.scale * scene.perspective /
+        (1.5 * view.renderWidth * (Vec3Length(eye) - scene.sceneRadius));
+    if (perspectiveFactor > 0.0 && std::isfinite(perspectiveFactor)) {
+        view.perspectiveFactor = perspectiveFactor;
+    }
+}
+
 std::optional<ScreenRect> SceneScreenRect(const GizmoScene& scene, const Matrix4W& cameraMatrix) {
     SceneBounds bounds{};
     if (!ProjectScene(scene, cameraMatrix, bounds)) return std::nullopt;
@@ -249,15 +275,7 @@ void EndManipulation(GizmoScene& scene) {
     // The view, at full resolution, with the perspective values of the new camera.
     view.isQuickMode = false;
     FitViewTo(scene, rect, 0);
-    const double eyeDistance = EyeDistance(camera);
-    const Vec3 eye{camera.m[4], camera.m[8], camera.m[12]};
-    const double nearestScene = Vec3Length(Vec3Sub(eye, scene.sceneCentre)) - scene.perspective;
-    if (nearestScene > 0.0) view.depthConstant = nearestScene;
-    const double perspectiveFactor = 2.0 * scene.scale * scene.perspective /
-                                     (1.5 * view.renderWidth * (eyeDistance - scene.sceneRadius));
-    if (perspectiveFactor > 0.0 && std::isfinite(perspectiveFactor)) {
-        view.lightMapScale = perspectiveFactor;
-    }
+    SetPerspectiveValues(scene);
 
     const ScreenRect old = scene.windowRect;
     scene.windowRect = rect;

@@ -44,6 +44,16 @@ void SetSceneViewMatrix(QRenderView& view, const Matrix4W& cameraMatrix);
 // The view's projection scale, focal length in pixels / 1000.
 void SetProjectionScale(QRenderView& view, double focalScale);
 
+// The shadow maps' sphere for the view's camera: the ball that holds every drawn part
+// (GizmoScene's sceneCentre and perspective) seen from the camera, ready so that no frame
+// measures it again. Nothing when that ball has no radius.
+void FitShadowSphere(GizmoScene& scene);
+
+// The view's perspective values for its camera and width: the camera's depth constant (the
+// eye's distance to that ball, when the eye lies outside it) and the perspective factor,
+// 2 x scale x r / (1.5 x width x (eye distance - sceneRadius)).
+void SetPerspectiveValues(GizmoScene& scene);
+
 // The scene's rectangle on the screen seen through cameraMatrix at the scene's scale and
 // window origin, with the renderer's margin; empty when the eye is inside a drawn part.
 std::optional<ScreenRect> SceneScreenRect(const GizmoScene& scene, const Matrix4W& cameraMatrix);

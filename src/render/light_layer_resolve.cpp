@@ -1,6 +1,9 @@
 #include "render/light_layer_resolve.h"
 
+#include "render/background_shade.h"
+
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -50,6 +53,19 @@ std::uint32_t ResolvePixel(std::uint32_t pixel, std::uint32_t lightMask, const s
            (static_cast<std::uint32_t>(g) << 8) + static_cast<std::uint32_t>(b);
 }
 
+// The resolved pixel laid over its image word by its coverage.
+std::uint32_t OverImage(std::uint32_t pixel, const SampleCell& cell, bool isAlphaFromFog,
+                        std::uint32_t image) {
+    const std::uint32_t alpha = pixel >> 24;
+    double coverage = alpha / 255.0;
+    if (isAlphaFromFog) coverage = (cell.pixel & PixelIdMask) >> 5 == 0 ? 0.0 : 1.0;
+    if (coverage >= 1.0) return pixel;
+    const std::array<double, 3> channels{static_cast<double>((pixel >> 16) & 0xFF) * 256.0,
+                                         static_cast<double>((pixel >> 8) & 0xFF) * 256.0,
+                                         static_cast<double>(pixel & 0xFF) * 256.0};
+    return BoundaryOverBackgroundImage(channels, coverage, alpha, image);
+}
+
 }  // namespace
 
 std::uint32_t LayerWordOf(std::int32_t red, std::int32_t green, std::int32_t blue) {
@@ -59,11 +75,15 @@ std::uint32_t LayerWordOf(std::int32_t red, std::int32_t green, std::int32_t blu
     return field(red) << 20 | field(green) << 10 | field(blue);
 }
 
-void CombineLayerBuffers(const SpanRegion& region, const SampleCell* cells,
-                         std::size_t cellStride, std::uint32_t* frame, std::size_t frameStride,
-                         const std::uint32_t* layers, std::size_t planeWords,
-                         std::int32_t shadowLightCount, std::int32_t width, std::int32_t height) {
+void CombineLayerBuffers(const SpanRegion& region, const SampleCell* cells, std::size_t cellStride,
+                         std::uint32_t* frame, std::size_t frameStride, const std::uint32_t* layers,
+                         std::size_t planeWords, std::int32_t shadowLightCount, std::int32_t width,
+                         std::int32_t height, const ResolveBackground& background) {
     if (region.HasNoRows() || cells == nullptr || frame == nullptr || layers == nullptr) return;
+    const ShadeSettings* shade = background.shade;
+    if (shade != nullptr && (shade->backgroundMode == 0 || shade->backgroundImage == nullptr)) {
+        shade = nullptr;
+    }
     const std::int32_t lightCount = std::clamp(shadowLightCount, 0, RenderLightSlotCount);
     const std::int32_t top = std::max(region.Top(), 0);
     const std::int32_t bottom = std::min(region.Bottom(), height);
@@ -77,8 +97,14 @@ void CombineLayerBuffers(const SpanRegion& region, const SampleCell* cells,
                 const SampleCell& cell = rowCells[x];
                 if ((cell.pixel & PixelFinished) != 0) continue;
                 const std::size_t at = rowStart + static_cast<std::size_t>(x);
-                frame[at] = ResolvePixel(frame[at], cell.lightMask, layers + at, planeWords,
-                                         lightCount);
+                frame[at] =
+                    ResolvePixel(frame[at], cell.lightMask, layers + at, planeWords, lightCount);
+                if (shade == nullptr) continue;
+                if (const std::uint32_t* image =
+                        BackgroundImageWord(*shade, background.level, x, y, background.fullWidth,
+                                            background.fullHeight)) {
+                    frame[at] = OverImage(frame[at], cell, shade->isAlphaFromFog, *image);
+                }
             }
         }
     }

@@ -13,8 +13,16 @@
 // each light, one add, one test and one subtract serve all three channels. Otherwise the
 // fields are unpacked, the remaining lights added channel by channel, and the channels clamped
 // to 0..255.
+//
+// Over a background image (the background-mode byte set and an image given) the layers hold
+// the colours as shaded before the image was laid under them, so the resolve lays the image
+// under them again: each channel gains (image - 128) x (1 - coverage), the coverage being the
+// pixel's alpha / 255 (0 where only the background shows), the same mix span shading and the
+// pixel pass write. Surfaces whose alpha follows the fog take no image; background cells take
+// all of it.
 
 #include "render/q_render.h"
+#include "render/shade_settings.h"
 #include "render/span_region.h"
 
 #include <cstddef>
@@ -26,11 +34,22 @@ inline constexpr std::uint32_t NeutralLayerWord = 0x8020080u;
 // Packs three signed contributions (-128..383) into a LayerWord, each held to 0..0x1FF.
 std::uint32_t LayerWordOf(std::int32_t red, std::int32_t green, std::int32_t blue);
 
+// What the resolved pixels lie over: the shade settings with their background image (none
+// when null), and the reduction level and full-size frame through which a pixel finds its
+// image word (BackgroundImageWord).
+struct ResolveBackground {
+    const ShadeSettings* shade = nullptr;
+    std::int32_t level = 0;
+    std::int32_t fullWidth = 0;
+    std::int32_t fullHeight = 0;
+};
+
 // Rebuilds the red, green and blue of every pixel of region (held to width x height) whose
-// PixelWord lacks the finished bit, from its layers; the alpha byte stays. Pixel (x, y) is
-// frame[y x frameStride + x], its cell cells[(y + 1) x cellStride + x + 1], its base word
-// layers[y x frameStride + x] and light i's word planeWords x (i + 1) further.
-void CombineLayerBuffers(const SpanRegion& region, const SampleCell* cells,
-                         std::size_t cellStride, std::uint32_t* frame, std::size_t frameStride,
-                         const std::uint32_t* layers, std::size_t planeWords,
-                         std::int32_t shadowLightCount, std::int32_t width, std::int32_t height);
+// PixelWord lacks the finished bit, from its layers, laid over the background image when
+// background gives one; the alpha byte stays. Pixel (x, y) is frame[y x frameStride + x], its
+// cell cells[(y + 1) x cellStride + x + 1], its base word layers[y x frameStride + x] and
+// light i's word planeWords x (i + 1) further.
+void CombineLayerBuffers(const SpanRegion& region, const SampleCell* cells, std::size_t cellStride,
+                         std::uint32_t* frame, std::size_t frameStride, const std::uint32_t* layers,
+                         std::size_t planeWords, std::int32_t shadowLightCount, std::int32_t width,
+                         std::int32_t height, const ResolveBackground& background = {});

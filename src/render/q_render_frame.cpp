@@ -250,9 +250,10 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         RenderPixelPass(*this, shadeRegion, SampleBuffer(0), out, stride);
         ShadeObjectSpans(*this, shadeRegion);
         if (isResolving) {
-            CombineLayerBuffers(scratchRegion, SampleBuffer(0),
-                                static_cast<std::size_t>(level.cellStride), out, stride, layers,
-                                extraPlaneWords, shadowLightCount, level.width, level.height);
+            CombineLayerBuffers(
+                scratchRegion, SampleBuffer(0), static_cast<std::size_t>(level.cellStride), out,
+                stride, layers, extraPlaneWords, shadowLightCount, level.width, level.height,
+                ResolveBackground{&shade, reductionLevel, Level(0).width, Level(0).height});
         }
         areLayersOfWorking = false;
         RegionCopy(changeRegion, selectionRegion);

@@ -94,9 +94,17 @@ void QuickShadeCells(QRender& render, const SpanRegion& region, const SampleCell
     }
 
     const RenderLevel& level = render.Level();
+    const RenderLevel& full = render.Level(0);
     const std::size_t cellStride = static_cast<std::size_t>(level.cellStride);
     const std::int32_t top = std::max(region.Top(), 0);
     const std::int32_t bottom = std::min(region.Bottom(), level.height);
+    // The background word, laid over the background image where one is given.
+    const auto background = [&](std::int32_t x, std::int32_t y) {
+        const std::uint32_t word = render.colourWords[1];
+        const std::uint32_t* image =
+            BackgroundImageWord(render.shade, render.reductionLevel, x, y, full.width, full.height);
+        return image != nullptr ? OverBackgroundImage(word, *image) : word;
+    };
     for (std::int32_t y = top; y < bottom; ++y) {
         const SampleCell* row = cells + static_cast<std::size_t>(y + 1) * cellStride + 1;
         std::uint32_t* rowOut = out + static_cast<std::size_t>(y) * stride;
@@ -106,15 +114,11 @@ void QuickShadeCells(QRender& render, const SpanRegion& region, const SampleCell
             for (std::int32_t x = x0; x < x1; ++x) {
                 const SampleCell* cell = row + x;
                 const std::uint32_t id = cell->pixel & PixelIdMask;
-                if (id == 0) {
-                    rowOut[x] = render.colourWords[1];
-                    continue;
-                }
-                const std::int32_t index = static_cast<std::int32_t>(id >> 5) - 1;
                 // A cell left from a frame with more parts names no part now: it shows the
                 // background instead of reading past the parts.
-                if (index >= partCount) {
-                    rowOut[x] = render.colourWords[1];
+                const std::int32_t index = static_cast<std::int32_t>(id >> 5) - 1;
+                if (index < 0 || index >= partCount) {
+                    rowOut[x] = background(x, y);
                     continue;
                 }
                 FlatPartColours& part = colours[static_cast<std::size_t>(index)];

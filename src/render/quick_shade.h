@@ -8,9 +8,11 @@
 // A pixel takes its part's fill colour when none of its four neighbours (right, left, below,
 // above; beyond the frame, the cells of the one-cell border, which frames cast as well) has a
 // smaller id (PixelWord & 0x7FFFFFF), else its edge colour; a pixel of id 0 takes the background
-// word. A part's colours are the renderer's fill word (the selected-fill word for a selected part)
-// and edge word, blended towards the fog colour by the depth-cue weight of the centre of the part's
-// bound when the depth cue is on, and are computed once per part and kept in the caller's table.
+// word, laid over the background image when the background-mode byte is set and an image given
+// (each channel image + word - 128, alpha 0; background_shade.h). A part's colours are the
+// renderer's fill word (the selected-fill word for a selected part) and edge word, blended towards
+// the fog colour by the depth-cue weight of the centre of the part's bound when the depth cue is
+// on, and are computed once per part and kept in the caller's table.
 
 #include "render/q_render.h"
 #include "render/span_region.h"

@@ -385,6 +385,11 @@ public:
     bool isShadowAuto = true;  // the radius follows the centre (UpdateProjection)
     std::int32_t shadowRadiusMode = 1;
     std::int32_t shadowCentreMode = 0;
+    // The player's perspective factor: the drawn parts' ball, as wide as it shows at its
+    // nearest to the eye, over one and a half widths of the view (set by the gizmo's loader
+    // and its camera manipulations). It leaves the light maps' density (lightMapScale, the
+    // scene file's "sd") alone; the renderer does not read it.
+    double perspectiveFactor = 0.0;
 
     // ---- Temporary renders (view_temporary_render.cpp) ----
 

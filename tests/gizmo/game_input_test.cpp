@@ -1,11 +1,15 @@
 #include "gizmo/game_input.h"
 
 #include "core/matrix4.h"
+#include "core/vec3.h"
+#include "geometry/scene_geometry.h"
 #include "gizmo/game_test_support.h"
 #include "gizmo/sound_sink.h"
 #include "gizmo/view_manipulation.h"
+#include "platform/file_bytes.h"
 #include "platform/work_area.h"
 #include "render/q_render.h"
+#include "support/temp_folder.h"
 #include "view/q_render_view.h"
 
 #include <gtest/gtest.h>
@@ -300,6 +304,106 @@ TEST_F(GameInput, ControlDragTurnsTheViewByAHundredthRadianPerPixel) {
     EXPECT_EQ(scene.angles[0], start[0] + 0.3);
     EXPECT_GE(scene.windowRect.left, scene.workArea.left);
     EXPECT_LE(scene.windowRect.right, scene.workArea.right);
+}
+
+// The flipper table with its scene file's light-map density at 0.75 (the "sd" of its
+// "Shadows").
+class GameInputShadowDensity : public GameInput {
+protected:
+    static constexpr double Density = 0.75;
+
+    void SetUp() override {
+        FileBytes file;
+        ASSERT_EQ(file.Read(FixturePath), FileOpenError::None);
+        const auto bytes = file.Bytes();
+        std::string text(bytes.begin(), bytes.end());
+        const std::size_t at = text.find("</View_0>");
+        ASSERT_NE(at, std::string::npos);
+        text.insert(at, "<Shadows on=\"1\" sd=\"AABAPw==\"/>\r\n");
+        ASSERT_EQ(LoadGizmo(folder.WriteFile("density.kvr", text), scene), 0) << scene.errorText;
+    }
+
+    // The shadow maps' sphere is the ball of the drawn parts as the camera now sees it: its
+    // centre the middle of the drawn parts' boxes carried into view space, its radius no more
+    // than the half diagonal of their box, holding every point of them the frame shows. And
+    // the light maps keep the scene file's density.
+    void ExpectShadowsFitTheDrawnParts() const {
+        const QRenderView& view = *scene.view;
+        std::array<double, 3> low{1e300, 1e300, 1e300};
+        std::array<double, 3> high{-1e300, -1e300, -1e300};
+        for (std::int32_t i = 0; i < scene.geometry->PartCount(); ++i) {
+            const PartRenderRecord* part = scene.geometry->Part(i);
+            if (part->visible == 0) continue;
+            for (std::size_t axis = 0; axis < 3; ++axis) {
+                low[axis] = std::min(low[axis], part->octreeBounds[2 * axis] / 1024.0);
+                high[axis] = std::max(high[axis], part->octreeBounds[2 * axis + 1] / 1024.0);
+            }
+        }
+        const Vec3 centre = TransformPoint(view.GetViewMatrix(), (low[0] + high[0]) / 2.0,
+                                           (low[1] + high[1]) / 2.0, (low[2] + high[2]) / 2.0);
+        EXPECT_TRUE(view.isShadowRadiusReady);
+        EXPECT_NEAR(view.shadowCentre.x, centre.x, 1e-6);
+        EXPECT_NEAR(view.shadowCentre.y, centre.y, 1e-6);
+        EXPECT_NEAR(view.shadowCentre.z, centre.z, 1e-6);
+        const double halfDiagonal =
+            0.5 * std::hypot(high[0] - low[0], high[1] - low[1], high[2] - low[2]);
+        EXPECT_LE(view.shadowRadius, halfDiagonal);
+
+        const RenderLevel& level = view.Level(0);
+        std::int32_t shown = 0;
+        double farthest = 0.0;
+        for (std::int32_t y = 0; y < level.height; ++y) {
+            for (std::int32_t x = 0; x < level.width; ++x) {
+                double depth = 0.0;
+                const std::uint32_t id = view.QueryPixel(x, y, nullptr, &depth, 0, nullptr);
+                if (PixelPartIndex(id) < 0) continue;
+                const Vec3 point{(x - level.centreX + 0.5) * depth / level.focal,
+                                 (y - level.centreY + 0.5) * depth / level.focal, depth};
+                farthest = std::max(farthest, Vec3Length(Vec3Sub(point, view.shadowCentre)));
+                ++shown;
+            }
+        }
+        EXPECT_GT(shown, 1000);
+        EXPECT_LE(farthest, view.shadowRadius * (1.0 + 1e-4));
+
+        EXPECT_EQ(view.lightMapScale, Density);
+        EXPECT_EQ(view.LightMapSide(),
+                  std::max(4, static_cast<std::int32_t>(std::lround(view.renderWidth * Density))));
+    }
+
+    TempFolder folder;
+};
+
+TEST_F(GameInputShadowDensity, TurnsAndResizesKeepTheShadowSphereAndTheLightMapDensity) {
+    {
+        SCOPED_TRACE("loaded");
+        ExpectShadowsFitTheDrawnParts();
+    }
+    struct Case {
+        const char* what;
+        std::int32_t modifier;
+        std::int32_t dx;
+        std::int32_t dy;
+    };
+    const Case cases[] = {
+        {"turned", VirtualKeyControl, 30, -20},      {"nearer", VirtualKeyAlt, 0, 40},
+        {"farther", VirtualKeyAlt, 0, -30},          {"larger", VirtualKeyShift, 0, 20},
+        {"turned back", VirtualKeyControl, -45, 25},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Vec3 before = scene.view->shadowCentre;
+        const std::int32_t width = scene.view->renderWidth;
+        PressWith({c.modifier});
+        ASSERT_NE(scene.manipulation, 0);
+        DragTo(c.dx, c.dy);
+        Release();
+        ASSERT_EQ(scene.manipulation, 0);
+        ExpectShadowsFitTheDrawnParts();
+        // The camera moved or the window changed.
+        EXPECT_TRUE(Vec3Length(Vec3Sub(before, scene.view->shadowCentre)) > 1e-3 ||
+                    width != scene.view->renderWidth);
+    }
 }
 
 TEST(GameInputResize, ShiftDragScalesByTheFormula) {

@@ -138,6 +138,9 @@ TEST(GizmoLoader, AimsTheCameraAtTheOriginAndSizesTheWindowToThePicture) {
     EXPECT_GT(scene.perspective, 0.0);
     EXPECT_EQ(view.shadowRadius, scene.perspective);
     EXPECT_TRUE(view.isShadowRadiusReady);
+    // A file without shadow values leaves the light maps at the view's density.
+    EXPECT_EQ(view.lightMapScale, 1.25);
+    EXPECT_GT(view.perspectiveFactor, 0.0);
 
     // The window lies in the work area and the view's frame is its size.
     const ScreenRect& rect = scene.windowRect;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -31,7 +32,7 @@ struct LayerPixel {
         SpanRegion region;
         RegionSetRect(region, 0, 0, W, H);
         CombineLayerBuffers(region, cells.data(), W + 2, frame.data(), W, layers.data(), Plane, 2,
-                            W, H);
+                            W, H, background);
         return frame[At];
     }
 
@@ -39,6 +40,7 @@ struct LayerPixel {
     std::vector<SampleCell> cells;
     std::vector<std::uint32_t> frame;
     std::vector<std::uint32_t> layers;
+    ResolveBackground background;
 };
 
 TEST(LightLayerResolve, AddsTheLitLightsToTheBaseAndClamps) {
@@ -84,6 +86,56 @@ TEST(LightLayerResolve, FinishedPixelsAndPixelsOutsideTheRegionKeepTheirColour) 
                         LayerPixel::H);
     EXPECT_TRUE(std::all_of(pixel.frame.begin(), pixel.frame.end(),
                             [](std::uint32_t p) { return p == 0x11223344u; }));
+}
+
+TEST(LightLayerResolve, PixelsLieOverTheBackgroundImageByWhatTheyDoNotCover) {
+    // Each channel: the lit sum held to 0..255, plus (image - 128) x (1 - coverage), held to
+    // 0..255 again; the coverage is alpha / 255, or with the alpha following the fog 0 on
+    // the background and 1 on surfaces.
+    const std::vector<std::uint32_t> image(LayerPixel::Plane, 0xA0608Cu);  // +32, -32, +12
+    constexpr std::uint32_t Background = 0x00u;
+    constexpr std::uint32_t Surface = 0x40u;
+    struct Case {
+        const char* what;
+        std::uint8_t mode;
+        bool isAlphaFromFog;
+        std::uint32_t pixelWord;
+        std::uint32_t alpha;
+    };
+    const Case cases[] = {
+        {"background, uncovered", 1, false, Background, 0},
+        {"surface, covered", 1, false, Surface, 255},
+        {"boundary pixel, half covered", 1, false, Surface, 128},
+        {"boundary pixel over a background cell", 1, false, Background, 51},
+        {"fog alpha on a surface", 1, true, Surface, 64},
+        {"fog alpha on the background", 1, true, Background, 0},
+        {"mode byte clear", 0, false, Background, 0},
+    };
+    const std::array<std::int32_t, 3> base{200, 60, 10};
+    const std::array<std::int32_t, 3> light0{30, 5, 0};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ShadeSettings shade;
+        shade.backgroundMode = c.mode;
+        shade.isAlphaFromFog = c.isAlphaFromFog;
+        shade.backgroundImage = image.data();
+        shade.backgroundImageStride = LayerPixel::W;
+        LayerPixel pixel;
+        pixel.background = ResolveBackground{&shade, 0, LayerPixel::W, LayerPixel::H};
+        pixel.frame[LayerPixel::At] = c.alpha << 24;
+        const std::uint32_t got = pixel.Resolve(c.pixelWord, 0x80008000u, base, light0, {0, 0, 0});
+        double uncovered = 1.0 - c.alpha / 255.0;
+        if (c.isAlphaFromFog) uncovered = c.pixelWord == Background ? 1.0 : 0.0;
+        if (c.mode == 0) uncovered = 0.0;
+        EXPECT_EQ(got >> 24, c.alpha);
+        for (std::size_t k = 0; k < 3; ++k) {
+            const int shift = 16 - 8 * static_cast<int>(k);
+            const double offset = static_cast<double>((image[0] >> shift) & 0xFF) - 128.0;
+            const double lit = std::clamp(base[k] + light0[k], 0, 255);
+            const double expected = std::clamp(std::round(lit + offset * uncovered), 0.0, 255.0);
+            EXPECT_EQ(static_cast<double>((got >> shift) & 0xFF), expected) << "shift " << shift;
+        }
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -125,6 +126,55 @@ TEST(QuickShade, DepthCueBlendsTowardsTheFog) {
     frame.ShadeAll(colours);
     EXPECT_EQ(frame.pixels[static_cast<std::size_t>(5 * Width + 5)], 0xFF204060u);
     EXPECT_EQ(frame.pixels[0], 0xFF204060u);
+}
+
+TEST(QuickShade, TheBackgroundLiesOverTheBackgroundImage) {
+    // A part in the middle columns, background either side; an image whose channels run
+    // from far below to far above 128.
+    std::vector<std::uint32_t> image(static_cast<std::size_t>(Width * Height));
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            image[static_cast<std::size_t>(y * Width + x)] =
+                static_cast<std::uint32_t>(x * 16) << 16 | static_cast<std::uint32_t>(y * 20) << 8 |
+                static_cast<std::uint32_t>(255 - x * 16);
+        }
+    }
+    for (const std::uint8_t mode : {0, 1}) {
+        SCOPED_TRACE(testing::Message() << "mode " << int{mode});
+        Frame frame;
+        frame.render.colourWords[1] = 0x00406080u;
+        frame.render.shade.backgroundMode = mode;
+        frame.render.shade.backgroundImage = image.data();
+        frame.render.shade.backgroundImageStride = Width;
+        for (std::int32_t y = 0; y < Height; ++y) {
+            for (std::int32_t x = 0; x < Width; ++x) {
+                frame.SetId(x, y, x >= 6 && x < 10 ? PixelIdOf(1, 0) : 0u);
+            }
+        }
+        std::vector<FlatPartColours> colours;
+        frame.ShadeAll(colours);
+        for (std::int32_t y = 0; y < Height; ++y) {
+            for (std::int32_t x = 0; x < Width; ++x) {
+                SCOPED_TRACE(testing::Message() << x << ", " << y);
+                const std::uint32_t got = frame.pixels[static_cast<std::size_t>(y * Width + x)];
+                if (frame.Id(x, y) != 0) {
+                    EXPECT_EQ(got >> 24, 255u);
+                    continue;
+                }
+                std::uint32_t expected = frame.render.colourWords[1];
+                if (mode != 0) {
+                    expected = 0;
+                    const std::uint32_t under = image[static_cast<std::size_t>(y * Width + x)];
+                    for (const int shift : {0, 8, 16}) {
+                        const int c = static_cast<int>((0x00406080u >> shift) & 0xFF) +
+                                      static_cast<int>((under >> shift) & 0xFF) - 128;
+                        expected |= static_cast<std::uint32_t>(std::clamp(c, 0, 255)) << shift;
+                    }
+                }
+                EXPECT_EQ(got, expected);
+            }
+        }
+    }
 }
 
 }  // namespace
