@@ -45,6 +45,18 @@ void SetTiles(PartTexture& texture, const CustomRevTex& mapping, const TexPyrami
                               CapCellLength(mapping.cap1.get(), image)};
 }
 
+// The measuring mappings reach the material's first pair of edge caps, when it has built them.
+void SetMaterialCaps(PartTexture& texture, const CustomRevTex& mapping, const TexPyramid& image) {
+    const auto* versa = dynamic_cast<const VersaTex*>(&mapping);
+    if (versa == nullptr || versa->VTPMaps.size() < 2) return;
+    for (std::size_t i = 0; i < 2; ++i) {
+        const PolarMap* cap = versa->VTPMaps[i].get();
+        if (cap == nullptr || cap->cells == nullptr) continue;
+        texture.materialCaps[i] = cap;
+        texture.materialCapCellLengths[i] = CapCellLength(cap, image);
+    }
+}
+
 // Fills texture's mapping from a box's or flat-sided cylinder's wrap map; false when the
 // wrap map's kind has no mapping here or its material holds no usable tiles.
 bool SetWrappedPrimitive(PartTexture& texture, const WrapMapRecord& wrap,
@@ -113,6 +125,12 @@ void LoadPartTextures(QRender& render, const SceneGeometry& geometry,
             texture.surfaceList = record.auxTex;
             texture.revolution = revolution;
             SetTiles(texture, *mapping, *params->image);
+            SetMaterialCaps(texture, *mapping, *params->image);
+            if (const auto* uni = dynamic_cast<const UniRevTex*>(revolution);
+                uni != nullptr && uni->poleless == 0) {
+                texture.hasRevolutionCaps = true;
+                texture.capLengths = {uni->capStart, uni->capEnd};
+            }
         } else if (record.wrapMap != nullptr &&
                    !SetWrappedPrimitive(texture, *record.wrapMap, *params)) {
             continue;

@@ -75,8 +75,11 @@ inline std::uint32_t BlendPair(std::uint32_t c00, std::uint32_t c10, std::uint32
 struct Sample {
     bool exists = false;  // a decal sample inside the image
     std::array<std::int32_t, 3> colour{};
-    std::uint32_t alphaBlend = 0;  // Q: green low, alpha high (decals)
+    std::uint32_t colourBlend = 0;  // P: blue low, red high
+    std::uint32_t alphaBlend = 0;   // Q: green low, alpha high (decals)
+    std::uint32_t greenBlend = 0;   // green in 8.8 (tiling images)
     bool isOpaque = false;
+    bool isFaded = false;  // pulled towards transparent black by a seam fade
     bool hasHeights = false;
     double du = 0;
     double dv = 0;
@@ -113,6 +116,7 @@ Sample SampleLevel(const Level& level, bool isDecal, bool wantHeights, double s,
     const std::uint32_t c11 = c[down + right];
 
     const std::uint32_t p = BlendPair(c00, c10, c01, c11, fx, fy);
+    out.colourBlend = p;
     out.colour[0] = static_cast<std::int32_t>(p >> 16) - 0x4000;
     out.colour[2] = static_cast<std::int32_t>(p & 0xFFFF) - 0x4000;
     if (isDecal) {
@@ -126,6 +130,7 @@ Sample SampleLevel(const Level& level, bool isDecal, bool wantHeights, double s,
         // Green alone, unrounded: a tiling image is opaque, so its alpha is never read.
         const std::uint32_t g = ((c11 & 0xFF00u) * fy + (c10 & 0xFF00u) * (256 - fy)) * fx +
                                 ((c01 & 0xFF00u) * fy + (c00 & 0xFF00u) * (256 - fy)) * (256 - fx);
+        out.greenBlend = g >> 16;
         out.colour[1] = static_cast<std::int32_t>(g >> 16) - 0x4000;
     }
     out.exists = true;
@@ -171,6 +176,56 @@ Sample SampleLevel(const Level& level, bool isDecal, bool wantHeights, double s,
     out.dv = level.isMagnified ? 2.0 * dv : dv;
     out.hasHeights = true;
     return out;
+}
+
+// A seam fade of weight w16 (1..65536 for 0..1) pulls each blended 8.8 half towards 0x4000,
+// transparent black: the low half by its product with w16, the high half by its offset's.
+// A tiling image's sample, opaque until then, becomes as transparent as the fade leaves it.
+void FadeSample(Sample& sample, bool isDecal, std::int32_t w16) {
+    const auto weight = static_cast<std::int64_t>(w16);
+    const auto low = [&](std::uint32_t word) {
+        return static_cast<std::uint32_t>((((word & 0xFFFFu) * weight) >> 16) +
+                                          ((0x10000 - weight) >> 2));
+    };
+    const auto high = [&](std::uint32_t half) {
+        return static_cast<std::uint32_t>(
+            (((static_cast<std::int64_t>(half) - 0x4000) * weight + 0x40000000) & 0xFFFF0000) >>
+            16);
+    };
+    const std::uint32_t p = sample.colourBlend;
+    sample.colourBlend = high(p >> 16) << 16 | low(p);
+    sample.colour[0] = static_cast<std::int32_t>(sample.colourBlend >> 16) - 0x4000;
+    sample.colour[2] = static_cast<std::int32_t>(sample.colourBlend & 0xFFFFu) - 0x4000;
+    if (isDecal) {
+        const std::uint32_t q = sample.alphaBlend;
+        sample.alphaBlend = high(q >> 16) << 16 | low(q);
+        sample.colour[1] = static_cast<std::int32_t>(sample.alphaBlend & 0xFFFFu) - 0x4000;
+    } else {
+        // Opaque: the alpha byte 0xC0 in 8.8.
+        sample.greenBlend = high(sample.greenBlend);
+        sample.colour[1] = static_cast<std::int32_t>(sample.greenBlend) - 0x4000;
+        sample.alphaBlend = high(0xC000u) << 16;
+    }
+    sample.isOpaque = false;
+    sample.isFaded = true;
+}
+
+// The seam fade of a cap's plane point (x, y), in units of the cap's radius, at the distance
+// rho from its pole (same units), for a pixel of that size there: 0 for no fade, -1 where the
+// cap is not used (outside the square of half-side 0.9), else the weight 1..65536. Inside the
+// square the fade starts at tf, about five pixels in from its edge, and falls smoothly to 0.
+std::int32_t SeamFadeWeight(double x, double y, double rho, double pixel) {
+    constexpr double Edge = 0.9;
+    if (!(std::fabs(x) < Edge && std::fabs(y) < Edge)) return -1;
+    const double tf = std::max(0.0, Edge - 5.0 * pixel / (std::sqrt(rho * rho + 1.5625) + 0.75));
+    if (std::fabs(x) < tf && std::fabs(y) < tf) return 0;
+    const auto axis = [&](double a) {
+        if (std::fabs(a) <= tf) return 1.0;
+        const double t = (2.0 * std::fabs(a) - (tf + Edge)) / (Edge - tf);
+        return 0.5 - (0.75 - 0.25 * t * t) * t;
+    };
+    const double weight = std::trunc(axis(x) * axis(y) * 65536.0);
+    return static_cast<std::int32_t>(std::clamp(weight, 1.0, 65536.0));
 }
 
 // The planar footprint: the larger eigenvalue of the Gram matrix of the screen-step
@@ -220,10 +275,13 @@ struct Composite {
         if (!sample.exists) return false;
         hasHeights = hasHeights || sample.hasHeights;
         if (!isDecal) {
-            colour = sample.colour;
+            // Opaque: it takes what is left, all of it unless a faded tile lies over it.
+            for (std::size_t c = 0; c < 3; ++c) {
+                colour[c] += (sample.colour[c] * transparency) >> 14;
+            }
+            du += sample.du * transparency / FullyTransparent;
+            dv += sample.dv * transparency / FullyTransparent;
             transparency = 0;
-            du = sample.du;
-            dv = sample.dv;
             return true;
         }
         for (std::size_t c = 0; c < 3; ++c) colour[c] += (sample.colour[c] * transparency) >> 14;
@@ -447,7 +505,8 @@ double WarpSurfaceCoords(const SurfaceMappingEntry& entry, double& u, double& v)
 // list, and their angle per unit of distance on the surface; false when the surface has no
 // usable entry.
 bool SurfaceListCoords(const BufferArray& list, std::int32_t surface, const Vec3& partPoint,
-                       double& u, double& v, double& perDistance, Vec3* tangent) {
+                       double& u, double& v, double& perDistance, Vec3* tangent,
+                       const SurfaceMappingEntry** used = nullptr) {
     const std::int64_t i = static_cast<std::int64_t>(surface) - list.firstIndex;
     if (list.buffers == nullptr || i < 0 || i >= list.count || i >= list.capacity) return false;
     const auto* entry = static_cast<const SurfaceMappingEntry*>(list.buffers[i]);
@@ -477,8 +536,12 @@ bool SurfaceListCoords(const BufferArray& list, std::int32_t surface, const Vec3
                                     ? std::numbers::pi / (2.0 * entry->quarterMeasure)
                                     : 0.0;
             coords.length = point.z * coords.angleScale;
-            // Its angle direction is not measured: a bump map leaves its normal as it is.
-            if (tangent != nullptr) *tangent = Vec3{};
+            // The angle grows along the ellipse, against its gradient turned a quarter.
+            if (tangent != nullptr) {
+                const double a2 = entry->a * entry->a;
+                const double b2 = entry->b * entry->b;
+                *tangent = a2 > 0.0 && b2 > 0.0 ? Vec3{point.y / b2, -point.x / a2, 0.0} : Vec3{};
+            }
             break;
         default:
             return false;
@@ -490,6 +553,7 @@ bool SurfaceListCoords(const BufferArray& list, std::int32_t surface, const Vec3
             Vec3{t[5] * e.x + t[9] * e.y + t[13] * e.z, t[6] * e.x + t[10] * e.y + t[14] * e.z,
                  t[7] * e.x + t[11] * e.y + t[15] * e.z};
     }
+    if (used != nullptr) *used = entry;
     u = coords.angle;
     v = coords.length;
     perDistance =
@@ -599,6 +663,37 @@ bool RevolutionCoords(const ObjectTex& mapping, const Vec3& point, double& u, do
 
 enum class ChainEnd { Empty, Ended, Covered };
 
+// A point placed in a polar cap's plane: at the distance rho from the pole, towards the point's
+// angle u around it, (sin u, cos u) rho at the first pole and (cos u, sin u) rho at the second,
+// so that neither shows the image reversed.
+struct CapHit {
+    double x = 0.0;
+    double y = 0.0;
+    // The plane's unit directions of growing u and growing v there, which carry a height
+    // gradient in the plane back to the surface coordinates.
+    std::array<double, 2> alongU{};
+    std::array<double, 2> alongV{};
+    double stretch = 1.0;   // plane units per unit of (u, v): rho for the logarithmic caps
+    std::int32_t fade = 0;  // seam-fade weight 1..65536, 0 for none
+};
+
+// candidate 0 is the first pole, where rho grows with v; 1 the second, where it shrinks.
+CapHit PlaceOnCap(std::int32_t candidate, double sine, double cosine, double rho) {
+    CapHit hit;
+    if (candidate == 0) {
+        hit.x = sine * rho;
+        hit.y = cosine * rho;
+        hit.alongU = {cosine, -sine};
+        hit.alongV = {sine, cosine};
+    } else {
+        hit.x = cosine * rho;
+        hit.y = sine * rho;
+        hit.alongU = {-sine, cosine};
+        hit.alongV = {-cosine, -sine};
+    }
+    return hit;
+}
+
 // Hands the tiles of the chain that starts at link to onTile(tile) until one covers the point.
 // A chain is never longer than the links there are.
 template <typename OnTile>
@@ -615,7 +710,7 @@ ChainEnd WalkChain(std::int32_t link, const IndLink* heaps, std::int32_t heapCou
     return ChainEnd::Ended;
 }
 
-// Hands the tiles of the cell of map under (u, v) to sample(s, t, tile, false), each with the
+// Hands the tiles of the cell of map under (u, v) to sample(s, t, tile, nullptr), each with the
 // point's image position about the tile's centre, until one covers the point. The cell's row
 // counts from the map's start in cell rows, after its head overhang.
 template <typename SampleTile>
@@ -638,15 +733,18 @@ ChainEnd WalkCell(const TileMap& map, double cellLength, double u, double v, Sam
             du += 2.0 * std::numbers::pi;
         }
         const double dv = v - tile.cd;
-        return sample(tile.ha * du + tile.hd * dv, tile.va * du + tile.vd * dv, tile, false);
+        return sample(tile.ha * du + tile.hd * dv, tile.va * du + tile.vd * dv, tile,
+                      static_cast<const CapHit*>(nullptr));
     };
     return WalkChain(link, map.heaps, map.heapCount, map.tiles, map.tileCount, onTile);
 }
 
-// The same for a polar cap at the plane point (x, y), sample's last argument true: cells of
+// The same for a polar cap at the plane point (x, y) of hit, sample's last argument: cells of
 // cellLength on a side, n of them each way from the pole.
 template <typename SampleTile>
-ChainEnd WalkPolar(const PolarMap& map, double cellLength, double x, double y, SampleTile& sample) {
+ChainEnd WalkPolar(const PolarMap& map, double cellLength, const CapHit& hit, SampleTile& sample) {
+    const double x = hit.x;
+    const double y = hit.y;
     const std::int32_t n = map.cellsPerSide;
     if (map.cells == nullptr || n <= 0 || !(cellLength > 0.0)) return ChainEnd::Empty;
     const std::int32_t i = std::clamp(FloorToInt32(x / cellLength) + n, 0, 2 * n - 1);
@@ -657,7 +755,7 @@ ChainEnd WalkPolar(const PolarMap& map, double cellLength, double x, double y, S
     auto onTile = [&](const TexTile& tile) {
         const double dx = x - tile.ca;
         const double dy = y - tile.cd;
-        return sample(tile.ha * dx + tile.hd * dy, tile.va * dx + tile.vd * dy, tile, true);
+        return sample(tile.ha * dx + tile.hd * dy, tile.va * dx + tile.vd * dy, tile, &hit);
     };
     return WalkChain(link, map.heaps, map.heapCount, map.tiles, map.tileCount, onTile);
 }
@@ -665,7 +763,7 @@ ChainEnd WalkPolar(const PolarMap& map, double cellLength, double x, double y, S
 // The body search of a mapping's bands: band 1 where it lies over the point (first, with
 // band 0 under it in its overhangs), then band 0.
 template <typename SampleTile>
-void SearchBody(const PartTexture& part, double u, double v, SampleTile& sample) {
+ChainEnd SearchBody(const PartTexture& part, double u, double v, SampleTile& sample) {
     const CustomRevTex& mapping = *part.tiles;
     const double length = mapping.length;
     if (length > 0.0) {
@@ -687,10 +785,11 @@ void SearchBody(const PartTexture& part, double u, double v, SampleTile& sample)
                 at = v + length;
             }
             const ChainEnd end = WalkCell(*second, part.bandCellLengths[1], u, at, sample);
-            if (end == ChainEnd::Covered || (end == ChainEnd::Ended && !isInside)) return;
+            if (end == ChainEnd::Covered || (end == ChainEnd::Ended && !isInside)) return end;
         }
     }
-    if (first != nullptr) WalkCell(*first, part.bandCellLengths[0], u, v, sample);
+    if (first == nullptr) return ChainEnd::Empty;
+    return WalkCell(*first, part.bandCellLengths[0], u, v, sample);
 }
 
 // The search of a mapping with poles, which lays its caps over both ends of its band: a point
@@ -717,15 +816,52 @@ void SearchWithCaps(const PartTexture& part, const Vec3& point, double u, double
         if (cap == nullptr) return ChainEnd::Empty;
         const double rho = std::max(0.0, candidate == 0 ? v : mapping.length - v);
         if (!(rho < cap->lOuter)) return ChainEnd::Empty;
-        const double x = (candidate == 0 ? sine : cosine) * rho;
-        const double y = (candidate == 0 ? cosine : sine) * rho;
-        return WalkPolar(*cap, part.capCellLengths[static_cast<std::size_t>(candidate)], x, y,
-                         sample);
+        return WalkPolar(*cap, part.capCellLengths[static_cast<std::size_t>(candidate)],
+                         PlaceOnCap(candidate, sine, cosine, rho), sample);
     };
     const bool isInside = v >= band->lStart && v <= band->lEnd;
     for (std::int32_t candidate = v > band->lEnd ? 1 : 0; candidate <= 2; ++candidate) {
         const ChainEnd end = tryCandidate(candidate);
         if (end == ChainEnd::Covered || (end == ChainEnd::Ended && !isInside)) return;
+    }
+}
+
+// The search of a measuring source under the material's caps, which cover the ends of the
+// length coordinate v before start and after end: the distance d from a cap's start (v - start
+// at the first pole, end - v at the second) places the point at the logarithmic radius
+// rho = lInner e^d, so that the map from (u, v) to the cap's plane keeps angles and, where d is
+// 0, lengths too: there the cap's tiles meet the body's at the same scale. A cap covers the
+// points with d below its inner length and rho within its disc; on the body (between start and
+// end) the caps that reach the point come first and the body lies under them. With fade, the
+// plane points that near the cap's edge fade out over the body (SeamFadeWeight).
+template <typename SampleTile>
+void SearchMaterialCaps(const PartTexture& part, double u, double v, double start, double end,
+                        double pixel, bool withFade, SampleTile& sample) {
+    const double sine = std::sin(u);
+    const double cosine = std::cos(u);
+    const auto tryCandidate = [&](std::int32_t candidate) {
+        if (candidate == 2) return SearchBody(part, u, v, sample);
+        const auto k = static_cast<std::size_t>(candidate);
+        const PolarMap* cap = part.materialCaps[k];
+        if (cap == nullptr || !(cap->lOuter > 0.0)) return ChainEnd::Empty;
+        const double d = candidate == 0 ? v - start : end - v;
+        if (!(d < cap->lInner)) return ChainEnd::Empty;
+        const double rho = cap->lInner * std::exp(d);
+        if (!(rho < cap->lOuter)) return ChainEnd::Empty;
+        CapHit hit = PlaceOnCap(candidate, sine, cosine, rho);
+        hit.stretch = rho;
+        if (withFade) {
+            const double radius = cap->lOuter;
+            hit.fade =
+                SeamFadeWeight(hit.x / radius, hit.y / radius, rho / radius, pixel * rho / radius);
+            if (hit.fade < 0) return ChainEnd::Empty;
+        }
+        return WalkPolar(*cap, part.materialCapCellLengths[k], hit, sample);
+    };
+    const bool isInside = v >= start && v <= end;
+    for (std::int32_t candidate = v > end ? 1 : 0; candidate <= 2; ++candidate) {
+        const ChainEnd chain = tryCandidate(candidate);
+        if (chain == ChainEnd::Covered || (chain == ChainEnd::Ended && !isInside)) return;
     }
 }
 
@@ -804,10 +940,11 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
         bool hasCoords = false;
         // The direction of growing u in part space, for the bump frame.
         Vec3 tangent{};
+        const SurfaceMappingEntry* entry = nullptr;
         if (part.mapping == TextureMapping::SurfaceList) {
-            hasCoords =
-                part.surfaceList != nullptr &&
-                SurfaceListCoords(*part.surfaceList, surface, Vec3{x, y, z}, u, v, k, &tangent);
+            hasCoords = part.surfaceList != nullptr &&
+                        SurfaceListCoords(*part.surfaceList, surface, Vec3{x, y, z}, u, v, k,
+                                          &tangent, &entry);
         } else if (part.mapping == TextureMapping::Box ||
                    part.mapping == TextureMapping::FlatSidedCylinder) {
             hasCoords = PrimitiveCoords(part, surface, x, y, z, u, v);
@@ -822,22 +959,40 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
         if (hasCoords) {
             const double footprint = SurfaceFootprint(pixel, p, n) * k * k;
             const bool wantHeights = bumpWanted && TexPyramidHasMap(pyramid);
-            auto sample = [&](double s, double t, const TexTile& tile, bool isCap) {
+            auto sample = [&](double s, double t, const TexTile& tile, const CapHit* cap) {
                 const auto scale = static_cast<double>(tile.scale);
-                const Level level = ChooseLevel(pyramid, footprint * scale * scale);
-                // A tile's height gradient is carried back to the (u, v) directions, per texel
-                // of the tile; the caps' gradients, which lie in their plane, are not read.
-                Sample one = SampleLevel(level, isDecal, wantHeights && !isCap, s, t);
+                const double stretch = cap != nullptr ? cap->stretch : 1.0;
+                const Level level =
+                    ChooseLevel(pyramid, footprint * scale * scale * stretch * stretch);
+                Sample one = SampleLevel(level, isDecal, wantHeights, s, t);
+                if (cap != nullptr && cap->fade > 0 && one.exists)
+                    FadeSample(one, isDecal, cap->fade);
+                // A tile's height gradient is carried back to its map's axes, per texel of the
+                // tile; a cap's, in its plane, then to the directions of growing u and v.
                 if (one.hasHeights) {
-                    const double du = one.du;
-                    const double dv = one.dv;
-                    one.du = scale != 0.0 ? (du * tile.ha + dv * tile.va) / scale : 0.0;
-                    one.dv = scale != 0.0 ? (du * tile.hd + dv * tile.vd) / scale : 0.0;
+                    const double du =
+                        scale != 0.0 ? (one.du * tile.ha + one.dv * tile.va) / scale : 0.0;
+                    const double dv =
+                        scale != 0.0 ? (one.du * tile.hd + one.dv * tile.vd) / scale : 0.0;
+                    one.du = du;
+                    one.dv = dv;
+                    if (cap != nullptr) {
+                        one.du = du * cap->alongU[0] + dv * cap->alongU[1];
+                        one.dv = du * cap->alongV[0] + dv * cap->alongV[1];
+                    }
                 }
-                return composite.Add(one, isDecal);
+                return composite.Add(one, isDecal || one.isFaded);
             };
             if (part.mapping == TextureMapping::CustomRevolution && part.tiles->poleless == 0) {
                 SearchWithCaps(part, Vec3{x, y, z}, u, v, sample);
+            } else if (entry != nullptr &&
+                       SurfaceMappingEntryKind(*entry) == SurfaceMapperKind::Ellipsoid) {
+                // An ellipsoid's band reaches bandHalfHeight either way from its equator.
+                const double h = entry->bandHalfHeight;
+                SearchMaterialCaps(part, u, v, -h, h, std::sqrt(footprint), true, sample);
+            } else if (entry == nullptr && part.hasRevolutionCaps) {
+                SearchMaterialCaps(part, u, v, part.capLengths[0], part.capLengths[1],
+                                   std::sqrt(footprint), false, sample);
             } else {
                 SearchBody(part, u, v, sample);
             }

@@ -39,15 +39,25 @@
 // Surface mapping lists. An ellipsoid, a hyperboloid of one sheet or an elliptic cylinder
 // with an entry in the part's surface mapping list takes its angle and length from the entry's
 // coordinate functions (surface_tex_coords.h), in the entry's own frame, and reaches the same
-// tiles; the coordinates' angle per unit of distance takes the place of k. The tiles' polar
-// caps are not read, so near an ellipsoid's poles the body's tiles cover the point.
+// tiles; the coordinates' angle per unit of distance takes the place of k. An elliptic
+// cylinder's angle grows along its section, which gives bump maps their frame there.
 //
 // Revolution mappings. A part whose own mapping object keeps angles (every sphere and the other
 // shapes of revolution without a custom mapping) takes the angle u around its y axis and the
 // length v of the point along its profile, measured in units of the local radius r so that u
 // and v keep the image's shape (a sphere's v is Mercator's); the material's tiles cover (u, v)
 // as above, the footprint divided by r^2. The profile record is the one of the surface whose
-// profile passes nearest the point. Polar caps are not read here either.
+// profile passes nearest the point.
+//
+// Material caps. Near the poles of an ellipsoid's entry and of an angle-keeping revolution
+// mapping the material's first pair of edge caps cover the point, as the custom mappings' caps
+// do theirs (below), with the distance d from the cap's start along v (from -bandHalfHeight and
+// bandHalfHeight for an ellipsoid, from where the profile first and last turns steeper than 45
+// degrees for a revolution) placed at the logarithmic radius rho = lInner e^d: the map keeps
+// angles, and where d is 0 a cap's tiles meet the body's at the same scale. A cap reaches d
+// below its inner length and rho within its disc; the footprint grows by rho^2. On an
+// ellipsoid a cap fades out over the body near the edge of the square of 0.9 of its radius,
+// over about five pixels, so that no hard seam shows where it ends.
 //
 // Custom revolution mappings. A part whose own mapping object lays its own tiles takes the
 // angle u as above and the arc length v along its profile, and reaches its own tiles, at the
@@ -58,6 +68,7 @@
 // rho from its pole along v (v itself, or the mapping's length less v) in the point's
 // direction around the axis, (z, x) / r * rho at the first pole and (x, z) / r * rho at the
 // second, so that neither shows the image reversed; a cap reaches rho up to its outer length.
+// A cap's height gradient, in its plane, is turned back into the directions of growing u and v.
 // A mapping without poles reads its two bands as the wrapped primitives do.
 
 // Bump lighting. A part whose material has a bump amount B (its "Bump" value) and whose image
@@ -79,6 +90,7 @@
 
 class CustomRevTex;
 class ObjectTex;
+struct PolarMap;
 class QRender;
 struct BufferArray;
 struct TexPyramid;
@@ -119,6 +131,14 @@ struct PartTexture {
     std::array<double, 2> bandCellLengths{};
     // CustomRevolution with poles: each cap's cell side in its plane.
     std::array<double, 2> capCellLengths{};
+    // SurfaceList and Revolution: the material's polar caps (its first pair of edge caps) and
+    // each one's cell side in its plane; null where the material has none.
+    std::array<const PolarMap*, 2> materialCaps{};
+    std::array<double, 2> materialCapCellLengths{};
+    // Revolution with poles: the caps cover the length coordinate before capLengths[0] and
+    // after capLengths[1].
+    bool hasRevolutionCaps = false;
+    std::array<double, 2> capLengths{};
     // SurfaceList: the part's entries (SurfaceMappingEntry buffers from firstIndex on).
     const BufferArray* surfaceList = nullptr;
     // Revolution, and SurfaceList surfaces without an entry: the part's own mapping object,

@@ -57,6 +57,8 @@ bool Finite(const Rtp& p) {
     return true;
 }
 
+std::optional<double> SteepPoint(const RevTex& r, bool forward);
+
 }  // namespace
 
 ObjectTex::ObjectTex(std::int32_t kind) : type(kind) { GrowRecords(1); }
@@ -144,6 +146,20 @@ void UniRevTex::Build(std::span<const Rtp> profiles) {
         if (KindOf(r) == ProfileKind::Parabolic && p.a != 0) {
             const double q = std::fabs(p.a);
             poleLength = std::fabs(Measure(1 / q, 0.5 / q, r)) + r.lOffset;
+            break;
+        }
+    }
+    // The material's caps cover the flat ends: up to the first steep point and from the last.
+    capStart = capEnd = middleLength0;
+    for (int i = 0; !poleless && i < count; ++i) {
+        if (auto at = SteepPoint(*records[i], true)) {
+            capStart = *at;
+            break;
+        }
+    }
+    for (int i = count - 1; !poleless && i >= 0; --i) {
+        if (auto at = SteepPoint(*records[i], false)) {
+            capEnd = *at;
             break;
         }
     }
@@ -241,12 +257,44 @@ std::optional<double> HyperbolicSteepPoint(const RevTex& r, bool forward) {
     return std::nullopt;
 }
 
+// The same for an ellipse under the angle-keeping measure: the profile is steep between its
+// two 45-degree points (r, y) = (a^2, +-b^2) / sqrt(a^2 + b^2) about the equator.
+std::optional<double> EllipticSteepPoint(const RevTex& r, bool forward) {
+    const Rtp& p = r.profile;
+    const double s = std::hypot(p.a, p.b);
+    if (!(s > 0)) return std::nullopt;
+    const double across = p.a * p.a / s;
+    const double along = p.b * p.b / s;
+    double lo = Measure(across, -along, r);
+    double hi = Measure(across, along, r);
+    if (p.y1 >= p.y2) {
+        const double first = -hi;
+        hi = -lo;
+        lo = first;
+    }
+    lo += r.lOffset;
+    hi += r.lOffset;
+    const double end = r.start + r.length;
+    if (forward) {
+        if (r.start >= lo && r.start <= hi) return r.start;
+        if (lo >= r.start && lo <= end) return lo;
+    } else {
+        if (end >= lo && end <= hi) return end;
+        if (hi >= r.start && hi <= end) return hi;
+    }
+    return std::nullopt;
+}
+
 // Where the profile first turns steeper than 45 degrees, scanning forward (the start of the
 // first steep part) or backward (the end of the last one).
 std::optional<double> SteepPoint(const RevTex& r, bool forward) {
     const Rtp& p = r.profile;
     const double end = r.start + r.length;
     std::optional<double> at;
+    if (r.lType != 0 &&
+        (KindOf(r) == ProfileKind::Elliptic || KindOf(r) == ProfileKind::EllipticPolar)) {
+        return EllipticSteepPoint(r, forward);
+    }
     switch (KindOf(r)) {
         case ProfileKind::Straight:
             if (std::fabs(p.y2 - p.y1) > std::fabs(p.r2 - p.r1)) return forward ? r.start : end;

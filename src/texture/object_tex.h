@@ -63,6 +63,11 @@ public:
     double middleLength0 = 0;  // length coordinate at the middle of map 0 and of map 1
     double middleLength1 = 0;
     double poleLength = 0;  // where the first surface that meets the axis begins; 0 if none
+    // Where the profile first and last turns steeper than 45 degrees: the material's polar caps
+    // cover the flatter ends before capStart and after capEnd (both the middle of map 0 when
+    // no part is steep; unused without poles).
+    double capStart = 0;
+    double capEnd = 0;
 };
 
 class CustomRevTex : public ObjectTex {

@@ -1,23 +1,27 @@
 #include "render/surface_texture.h"
 
 #include "core/private_heap.h"
+#include "geometry/aux_mapping_profile.h"
 #include "geometry/shape_builder_support.h"
 #include "render/cast_frame_pass.h"
 #include "render/q_render.h"
 #include "render/span_shade.h"
 #include "texture/object_tex.h"
 #include "texture/surface_mapping_entry.h"
+#include "texture/surface_tex_coords.h"
 #include "texture/tex_maps.h"
 #include "texture/tex_pyramid.h"
 #include "texture/texture_params.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -49,6 +53,18 @@ struct Lookup {
     std::array<std::int32_t, 3> At(double s, double t, double z = 2.0 * Focal) {
         std::array<std::int32_t, 3> out{-1, -1, -1};
         ShadeSurfacePoint(render, part, out, *part.pyramid, 0, false, false, Vec3{s, t, z},
+                          Vec3{0.0, 0.0, -1.0});
+        return out;
+    }
+
+    // The colour at the part-space point hit of surface 0, moved depth before the eye and its
+    // surface turned towards it.
+    std::array<std::int32_t, 3> Facing(const Vec3& hit, double depth) {
+        part.partFromView.m[4] = hit.x;
+        part.partFromView.m[8] = hit.y;
+        part.partFromView.m[12] = hit.z - depth;
+        std::array<std::int32_t, 3> out{};
+        ShadeSurfacePoint(render, part, out, *part.pyramid, 0, false, false, Vec3{0.0, 0.0, depth},
                           Vec3{0.0, 0.0, -1.0});
         return out;
     }
@@ -606,6 +622,13 @@ void SetOneTile(Map& map, double ca, double cd, std::int32_t cellCount) {
     map.tileCount = map.tileCapacity = 1;
 }
 
+// A point of a sphere and the map that should cover it: its band or one of its caps.
+enum class Where { Band, FirstCap, SecondCap };
+struct SphereCase {
+    double latitude, longitude;
+    Where where;
+};
+
 TEST(SurfaceTexture, CustomRevolutionReadsItsBandAndItsCapsByArcLength) {
     TexPyramid pyramid;
     ASSERT_EQ(SetRamp(pyramid), 0);
@@ -629,19 +652,14 @@ TEST(SurfaceTexture, CustomRevolutionReadsItsBandAndItsCapsByArcLength) {
         cap->lOuter = 1.2;
     }
     constexpr double Pi = std::numbers::pi;
-    enum class Where { Band, FirstCap, SecondCap };
-    struct Case {
-        double latitude, longitude;
-        Where where;
-    };
-    const Case cases[] = {
+    const SphereCase cases[] = {
         {0.0, 1.5 * Pi, Where::Band},       {0.3, 1.4 * Pi, Where::Band},
         {-1.2, 1.3 * Pi, Where::FirstCap},   // before the band
         {-0.45, 1.6 * Pi, Where::FirstCap},  // on the band, within the cap's reach
         {1.2, 1.7 * Pi, Where::SecondCap},   // beyond the band
         {0.5, 1.45 * Pi, Where::SecondCap},  // on the band, within the cap's reach
     };
-    for (const Case& c : cases) {
+    for (const SphereCase& c : cases) {
         SCOPED_TRACE(c.latitude);
         const Vec3 hit{std::cos(c.latitude) * std::cos(c.longitude), std::sin(c.latitude),
                        std::cos(c.latitude) * std::sin(c.longitude)};
@@ -679,15 +697,8 @@ TEST(SurfaceTexture, CustomRevolutionReadsItsBandAndItsCapsByArcLength) {
         lookup.part.tiles = &mapping;
         lookup.part.bandCellLengths = {10.0, 0.0};
         lookup.part.capCellLengths = {10.0, 10.0};
-        // The point 1.2 before the eye, its surface turned towards it: a pixel there covers
-        // 2 texels of the tile (level 0).
-        lookup.part.partFromView.m[4] = hit.x;
-        lookup.part.partFromView.m[8] = hit.y;
-        lookup.part.partFromView.m[12] = hit.z - 1.2;
-        std::array<std::int32_t, 3> out{};
-        ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 0, false, false,
-                          Vec3{0.0, 0.0, 1.2}, Vec3{0.0, 0.0, -1.0});
-        ExpectOffCentreRead(out);
+        // The point 1.2 before the eye: a pixel there covers 2 texels of the tile (level 0).
+        ExpectOffCentreRead(lookup.Facing(hit, 1.2));
     }
 }
 
@@ -863,6 +874,24 @@ void SetRamp(TexPyramid& pyramid, std::int32_t side, std::int32_t step,
     ASSERT_EQ(TexPyramidSetMap(pyramid, heights.data(), side), 0);
 }
 
+// The unit sphere of the angle-keeping mapping 1.6 before the eye, under an image whose
+// heights climb 4 a texel along its s axis.
+struct BumpedSphere {
+    static constexpr double Depth = 1.6;
+    std::vector<std::uint32_t> image;
+    std::vector<std::uint8_t> heights;
+    TexPyramid pyramid;
+    UniRevTex mapping;
+    Matrix4W partFromView = Identity();
+
+    BumpedSphere() {
+        SetRamp(pyramid, 64, 4, image, heights);
+        std::array<Rtp, 1> profile{EllipticProfile(0.0, -1.0, 1.0, 0.0, 0.0, 1.0, 1.0, 1.0)};
+        mapping.Build(profile);
+        partFromView.m[12] = -Depth;
+    }
+};
+
 }  // namespace
 
 TEST(SurfaceTexture, BumpMapTiltsThePlanarNormalByTheReliefsSlope) {
@@ -978,17 +1007,10 @@ TEST(SurfaceTexture, BumpMapOnASphereTiltsAlongItsParallels) {
     // texel along the image's s axis, which follows the angle around the sphere: the normal
     // at each hit point tilts by 4 / 255 against the direction of growing longitude there,
     // (-sin lon, 0, cos lon).
-    std::vector<std::uint32_t> image;
-    std::vector<std::uint8_t> heights;
-    TexPyramid pyramid;
-    SetRamp(pyramid, 64, 4, image, heights);
-    const double depth = 1.6;
-    std::array<Rtp, 1> profile{EllipticProfile(0.0, -1.0, 1.0, 0.0, 0.0, 1.0, 1.0, 1.0)};
-    UniRevTex mapping;
-    mapping.Build(profile);
+    BumpedSphere sphere;
+    const UniRevTex& mapping = sphere.mapping;
     ASSERT_TRUE(mapping.IsUsable());
-    Matrix4W partFromView = Identity();
-    partFromView.m[12] = -depth;
+    const double depth = BumpedSphere::Depth;
     constexpr double Pi = std::numbers::pi;
     for (const auto& [latitude, longitude] :
          {std::pair{0.0, 1.5 * Pi}, std::pair{0.5, 1.4 * Pi}, std::pair{-0.4, 1.6 * Pi}}) {
@@ -997,12 +1019,314 @@ TEST(SurfaceTexture, BumpMapOnASphereTiltsAlongItsParallels) {
                        std::cos(latitude) * std::sin(longitude)};
         const double v = mapping.records[0]->lOffset + std::atanh(hit.y);
         Vec3 bump{};
-        RevolutionSample(pyramid, mapping, longitude, v, partFromView,
+        RevolutionSample(sphere.pyramid, mapping, longitude, v, sphere.partFromView,
                          Vec3{hit.x, hit.y, hit.z + depth}, hit, &bump);
         const Vec3 tilted = BumpedGradient(hit, 100, bump);
         const double slope = 4.0 / 255.0;
         EXPECT_NEAR(tilted.x, hit.x + slope * std::sin(longitude), 1e-6);
         EXPECT_NEAR(tilted.y, hit.y, 1e-6);
         EXPECT_NEAR(tilted.z, hit.z - slope * std::cos(longitude), 1e-6);
+    }
+}
+
+// A material mapping whose band holds one tile and whose first pair of edge caps, each of
+// radius R about its pole and inner length 1, hold one tile each; every tile of scale `scale`,
+// unturned.
+struct CappedMapping {
+    OneTileMapping one;
+
+    CappedMapping(double radius, double scale) : one(0.0, 0.0, 0.0) {
+        for (std::size_t i = 0; i < 2; ++i) {
+            PolarMap& cap = *one.mapping.VTPMaps[i];
+            cap.cellsPerSide = 1;
+            cap.lInner = 1.0;
+            cap.lOuter = radius;
+            SetOneTile(cap, 0.0, 0.0, 4);
+            cap.tiles[0].scale = cap.tiles[0].ha = cap.tiles[0].vd = static_cast<float>(scale);
+        }
+        TexTile& band = one.mapping.band0->tiles[0];
+        band.scale = band.ha = band.vd = static_cast<float>(scale);
+    }
+
+    TexTile& Band() { return one.mapping.band0->tiles[0]; }
+    TexTile& Cap(std::size_t i) { return one.mapping.VTPMaps[i]->tiles[0]; }
+
+    void Use(PartTexture& part) {
+        part.tiles = &one.mapping;
+        part.bandCellLengths = {10.0, 0.0};
+        part.materialCaps = {one.mapping.VTPMaps[0].get(), one.mapping.VTPMaps[1].get()};
+        part.materialCapCellLengths = {10.0, 10.0};
+    }
+
+    // The angle-keeping revolution mapping of sphere under these maps, with or without caps.
+    void UseOnSphere(PartTexture& part, const UniRevTex& sphere, bool withCaps) {
+        part.mapping = TextureMapping::Revolution;
+        part.revolution = &sphere;
+        Use(part);
+        part.hasRevolutionCaps = withCaps;
+        part.capLengths = {sphere.capStart, sphere.capEnd};
+    }
+};
+
+TEST(SurfaceTexture, SphereCapsMeetItsBandAtTheBandsScale) {
+    TexPyramid pyramid;
+    ASSERT_EQ(SetRamp(pyramid), 0);
+    // The unit sphere of the angle-keeping mapping: its band is steep between the latitudes of
+    // +-45 degrees, whose Mercator lengths lie asinh(1) either side of the equator.
+    std::array<Rtp, 1> profile{EllipticProfile(0.0, -1.0, 1.0, 0.0, 0.0, 1.0, 1.0, 1.0)};
+    UniRevTex sphere;
+    sphere.Build(profile);
+    ASSERT_TRUE(sphere.IsUsable());
+    const double equator = sphere.records[0]->lOffset;
+    const double start = equator - std::asinh(1.0);
+    const double end = equator + std::asinh(1.0);
+    EXPECT_NEAR(sphere.capStart, start, 1e-4);
+    EXPECT_NEAR(sphere.capEnd, end, 1e-4);
+
+    const double radius = 1.8;
+    constexpr double Pi = std::numbers::pi;
+    // The caps reach a plane radius of 1.8, ln 1.8 past the band's ends (to about 16 degrees
+    // from the equator); the band lies under them.
+    const SphereCase cases[] = {
+        {-1.2, 1.3 * Pi, Where::FirstCap},   // before the band
+        {-0.8, 1.6 * Pi, Where::FirstCap},   // either side of the band's start (-45 degrees)
+        {-0.75, 1.6 * Pi, Where::FirstCap},  //
+        {-0.5, 1.4 * Pi, Where::FirstCap},   // on the band, within the cap's disc
+        {-0.25, 1.4 * Pi, Where::Band},      // beyond the cap's disc
+        {0.1, 0.2 * Pi, Where::Band},       {0.2, 1.7 * Pi, Where::Band},
+        {0.6, 0.6 * Pi, Where::SecondCap},  {1.3, 1.1 * Pi, Where::SecondCap},
+    };
+    for (const SphereCase& c : cases) {
+        SCOPED_TRACE(c.latitude);
+        const double r = std::cos(c.latitude);
+        const Vec3 hit{r * std::cos(c.longitude), std::sin(c.latitude), r * std::sin(c.longitude)};
+        // Mercator's length, and the logarithmic radius from the nearer end of the band.
+        const double v = equator + std::atanh(hit.y);
+        const double u = c.longitude;
+        double a = u;
+        double d = v - 10.0 * std::floor(v / 10.0);
+        if (c.where == Where::FirstCap) {
+            const double rho = std::exp(v - start);
+            ASSERT_LT(rho, radius);
+            a = std::sin(u) * rho;
+            d = std::cos(u) * rho;
+        } else if (c.where == Where::SecondCap) {
+            const double rho = std::exp(end - v);
+            ASSERT_LT(rho, radius);
+            a = std::cos(u) * rho;
+            d = std::sin(u) * rho;
+        } else {
+            ASSERT_GT(std::exp(std::min(v - start, end - v)), radius);
+        }
+        // Every map holds a tile of scale 100; the one that should cover the point lies 0.03
+        // ahead of it and 0.05 behind, the others far away (any reading of theirs is off).
+        CappedMapping mapping(radius, 100.0);
+        for (TexTile* tile : {&mapping.Band(), &mapping.Cap(0), &mapping.Cap(1)}) {
+            tile->ca = 0.7f;
+            tile->cd = 7.0f;
+        }
+        TexTile& own = c.where == Where::Band       ? mapping.Band()
+                       : c.where == Where::FirstCap ? mapping.Cap(0)
+                                                    : mapping.Cap(1);
+        own.ca = static_cast<float>(a + 0.03 > 2 * Pi ? a + 0.03 - 2 * Pi : a + 0.03);
+        own.cd = static_cast<float>(d - 0.05);
+
+        Lookup lookup(pyramid, 0x0000FF);
+        mapping.UseOnSphere(lookup.part, sphere, true);
+        ExpectOffCentreRead(lookup.Facing(hit, 0.6));
+    }
+
+    // At the band's start the cap's plane runs at the band's own scale: a step along the
+    // parallel moves the reading by the same number of texels on the cap (radius 1 there) as
+    // on the band, whose tiles have the same scale.
+    const auto readingAt = [&](double longitude, bool withCaps) {
+        const double latitude = std::asin(std::tanh(start - equator));
+        const double r = std::cos(latitude);
+        CappedMapping mapping(radius, 100.0);
+        mapping.Band().ca = static_cast<float>(1.5 * Pi);
+        mapping.Band().cd = static_cast<float>(start - 10.0 * std::floor(start / 10.0));
+        mapping.Cap(0).ca = static_cast<float>(std::sin(1.5 * Pi));
+        mapping.Cap(0).cd = static_cast<float>(std::cos(1.5 * Pi));
+        Lookup lookup(pyramid, 0x0000FF);
+        mapping.UseOnSphere(lookup.part, sphere, withCaps);
+        return lookup.Facing(
+            Vec3{r * std::cos(longitude), std::sin(latitude) + 1e-9, r * std::sin(longitude)}, 0.6);
+    };
+    const double step = 0.06;
+    const auto capStep = readingAt(1.5 * Pi + step, true);
+    const auto capBase = readingAt(1.5 * Pi, true);
+    const auto bandStep = readingAt(1.5 * Pi + step, false);
+    const auto bandBase = readingAt(1.5 * Pi, false);
+    const double capMove = std::hypot(capStep[0] - capBase[0], capStep[1] - capBase[1]) / 512.0;
+    const double bandMove =
+        std::hypot(bandStep[0] - bandBase[0], bandStep[1] - bandBase[1]) / 512.0;
+    EXPECT_NEAR(bandMove, 100.0 * step, 0.3);
+    EXPECT_NEAR(capMove, bandMove, 0.3);
+}
+
+TEST(SurfaceTexture, EllipsoidCapFadesIntoItsBandNearItsEdge) {
+    TexPyramid pyramid;
+    ASSERT_EQ(SetRamp(pyramid), 0);
+    // A unit sphere as a surface mapping list entry.
+    BufferArray list;
+    list.count = 1;
+    const SurfaceMappingEntry head = AuxMappingHead(SurfaceMapperKind::Ellipsoid, 1.0, 1.0, 1.0);
+    BuildAuxMappingProfile(list, std::span<const SurfaceMappingEntry>(&head, 1), {});
+    const SurfaceMappingEntry& entry = AuxMappingEntry(list, 0);
+    const double h = entry.bandHalfHeight;
+    ASSERT_GT(h, 0.0);
+
+    const double radius = 2.5;
+    const double depth = 30.0;  // far enough for the fade to span a good part of the cap
+    // Points along one meridian of the entry's frame (its polar axis is x), from the first
+    // pole's side towards the equator: under the cap alone, in its fade, beyond it.
+    std::array<bool, 3> seen{};  // cap alone, a blend, band alone
+    for (const double polar : {-0.9, -0.75, -0.6, -0.5, -0.45, -0.4, -0.3, 0.1, 0.2}) {
+        SCOPED_TRACE(polar);
+        const Vec3 point{polar, std::sqrt(1.0 - polar * polar) * 0.6,
+                         std::sqrt(1.0 - polar * polar) * 0.8};
+        const SurfaceTexCoords coords = EllipsoidTexCoords(point, entry, nullptr);
+        const double u = coords.angle;
+        const double v = coords.length;
+        ASSERT_LT(v, h);
+        // The cap's plane point, in units of its radius, and the fade there: none inside tf,
+        // a smooth step down to 0 at 0.9 of the radius, the cap unused beyond.
+        const double rho = std::exp(v + h);
+        const double x = std::sin(u) * rho / radius;
+        const double y = std::cos(u) * rho / radius;
+        const double pixel = depth / Focal * coords.angleScale * rho / radius;
+        const double tf = std::max(
+            0.0, 0.9 - 5.0 * pixel / (std::sqrt(std::pow(rho / radius, 2) + 1.5625) + 0.75));
+        const auto axis = [&](double a) {
+            if (std::fabs(a) <= tf) return 1.0;
+            const double t = (2.0 * std::fabs(a) - (tf + 0.9)) / (0.9 - tf);
+            return 0.5 - (0.75 - 0.25 * t * t) * t;
+        };
+        double weight = 0.0;
+        if (std::fabs(x) < 0.9 && std::fabs(y) < 0.9 && rho < radius && v + h < 1.0) {
+            weight = std::fabs(x) < tf && std::fabs(y) < tf ? 1.0 : axis(x) * axis(y);
+        }
+        // Tiles of scale 1: the cap's reads 3 texels before and 5 past the image centre, the
+        // band's 3 past and 2 before.
+        CappedMapping mapping(radius, 1.0);
+        mapping.Cap(0).ca = static_cast<float>(std::sin(u) * rho + 3.0);
+        mapping.Cap(0).cd = static_cast<float>(std::cos(u) * rho - 5.0);
+        mapping.Cap(1).ca = mapping.Cap(1).cd = 0.0f;
+        mapping.one.mapping.VTPMaps[1]->lOuter = 0.0;  // no second cap
+        const double wrapped = v - 10.0 * std::floor(v / 10.0);
+        mapping.Band().ca = static_cast<float>(u - 3.0);
+        mapping.Band().cd = static_cast<float>(wrapped + 2.0);
+
+        Lookup lookup(pyramid, 0x0000FF);
+        lookup.part.mapping = TextureMapping::SurfaceList;
+        lookup.part.surfaceList = &list;
+        mapping.Use(lookup.part);
+        const auto out = lookup.Facing(point, depth);
+        // What the cap leaves shows the band on it, and the base colour (blue) before it.
+        const bool isOnBand = v >= -h;
+        const double under = isOnBand ? 1.0 : 0.0;
+        EXPECT_NEAR(out[0] / 512.0, weight * 28.5 + (1.0 - weight) * under * 34.5, 0.35);
+        EXPECT_NEAR(out[1] / 512.0, weight * 36.5 + (1.0 - weight) * under * 29.5, 0.35);
+        seen[weight == 1.0 ? 0 : weight == 0.0 ? 2 : 1] = true;
+    }
+    EXPECT_TRUE(seen[0] && seen[1] && seen[2]);
+    FreeBufferArray(list);
+}
+
+TEST(SurfaceTexture, BumpMapOnASphereCapTiltsAlongItsPlanesAxis) {
+    // The unit sphere of the angle-keeping mapping under caps whose tiles are unturned: heights
+    // climb 4 a texel along the cap plane's x axis, which lies on the sphere as
+    // cos u east + sin u north at the first pole (x = rho sin u) and as
+    // -sin u east - cos u north at the second (x = rho cos u, rho shrinking northwards).
+    BumpedSphere bumped;
+    const UniRevTex& sphere = bumped.mapping;
+    TexPyramid& pyramid = bumped.pyramid;
+    ASSERT_TRUE(sphere.IsUsable());
+    const double depth = BumpedSphere::Depth;
+    constexpr double Pi = std::numbers::pi;
+    for (const auto& [latitude, longitude] :
+         {std::pair{-1.0, 1.4 * Pi}, std::pair{-0.7, 1.6 * Pi}, std::pair{0.9, 1.3 * Pi}}) {
+        SCOPED_TRACE(latitude);
+        const double r = std::cos(latitude);
+        const Vec3 hit{r * std::cos(longitude), std::sin(latitude), r * std::sin(longitude)};
+        const Vec3 east{-std::sin(longitude), 0.0, std::cos(longitude)};
+        const Vec3 north{-std::sin(latitude) * std::cos(longitude), r,
+                         -std::sin(latitude) * std::sin(longitude)};
+        const bool isFirst = latitude < 0.0;
+        const double v = sphere.records[0]->lOffset + std::atanh(hit.y);
+        const double rho = std::exp(isFirst ? v - sphere.capStart : sphere.capEnd - v);
+        const double cu = std::cos(longitude);
+        const double su = std::sin(longitude);
+        CappedMapping mapping(1.8, 100.0);
+        TexTile& cap = mapping.Cap(isFirst ? 0 : 1);
+        cap.ca = static_cast<float>((isFirst ? su : cu) * rho + 0.03);
+        cap.cd = static_cast<float>((isFirst ? cu : su) * rho - 0.05);
+        Lookup lookup(pyramid);
+        mapping.UseOnSphere(lookup.part, sphere, true);
+        lookup.part.partFromView = bumped.partFromView;
+        lookup.part.bumpAmount = 100;
+        std::array<std::int32_t, 3> out{};
+        ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 0, true, false,
+                          Vec3{hit.x, hit.y, hit.z + depth}, hit);
+        const Vec3 tilted = BumpedGradient(hit, 100, lookup.render.partTextures.bumpVector);
+        const double slope = 4.0 / 255.0;
+        const double alongEast = isFirst ? cu : -su;
+        const double alongNorth = isFirst ? su : -cu;
+        EXPECT_NEAR(tilted.x, hit.x - slope * (alongEast * east.x + alongNorth * north.x), 1e-6);
+        EXPECT_NEAR(tilted.y, hit.y - slope * (alongEast * east.y + alongNorth * north.y), 1e-6);
+        EXPECT_NEAR(tilted.z, hit.z - slope * (alongEast * east.z + alongNorth * north.z), 1e-6);
+    }
+}
+
+TEST(SurfaceTexture, BumpMapOnAnEllipticCylinderTiltsAlongItsSection) {
+    // An elliptic cylinder entry of semi-axes 2 and 1 whose frame carries part (x, y, z) to
+    // (x, z, y): its axis runs along part y and its side at entry y < 0 faces the eye. Without
+    // angle tables its angle is 0 everywhere and its length the entry's z. Heights climb 4 a
+    // texel along the angle, which grows along the section (a cos t, -b sin t) at the point
+    // (a sin t, b cos t): the normal tilts by 4 / 255 against that direction.
+    std::vector<std::uint32_t> image;
+    std::vector<std::uint8_t> heights;
+    TexPyramid pyramid;
+    SetRamp(pyramid, 64, 4, image, heights);
+    const double a = 2.0;
+    const double b = 1.0;
+    SurfaceMappingEntry entry;
+    entry.kindWord = static_cast<std::uint32_t>(SurfaceMapperKind::EllipticCylinder);
+    entry.byteSize = sizeof(SurfaceMappingEntry);
+    entry.quarterMeasure = std::numbers::pi / 2;
+    entry.a = a;
+    entry.b = b;
+    entry.transformKind = 1;
+    entry.transform.m[5] = entry.transform.m[11] = entry.transform.m[14] = 1.0;
+    std::array<void*, 1> buffers{&entry};
+    BufferArray list;
+    list.capacity = list.count = 1;
+    list.buffers = buffers.data();
+    const double depth = 2.4;
+    for (const double t : {2.6, 3.3, 3.9}) {
+        SCOPED_TRACE(t);
+        const double ex = a * std::sin(t);
+        const double ey = b * std::cos(t);
+        const double ez = 0.4;
+        const Vec3 hit{ex, ez, ey};  // part space
+        const Vec3 n{ex / (a * a), 0.0, ey / (b * b)};
+        const Vec3 along{a * std::cos(t), 0.0, -b * std::sin(t)};
+        const double alongLength = Vec3Length(along);
+        OneTileMapping one(0.03, ez - 0.05, 0.0);
+        Lookup lookup(pyramid);
+        lookup.part.mapping = TextureMapping::SurfaceList;
+        lookup.part.surfaceList = &list;
+        lookup.part.tiles = &one.mapping;
+        lookup.part.bandCellLengths = {10.0, 0.0};
+        lookup.part.bumpAmount = 100;
+        lookup.part.partFromView.m[12] = -depth;
+        std::array<std::int32_t, 3> out{};
+        ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 0, true, false,
+                          Vec3{hit.x, hit.y, hit.z + depth}, n);
+        const Vec3 tilted = BumpedGradient(n, 100, lookup.render.partTextures.bumpVector);
+        const double f = 4.0 / 255.0 * Vec3Length(n) / alongLength;
+        EXPECT_NEAR(tilted.x, n.x - f * along.x, 1e-6);
+        EXPECT_NEAR(tilted.y, n.y, 1e-6);
+        EXPECT_NEAR(tilted.z, n.z - f * along.z, 1e-6);
     }
 }
