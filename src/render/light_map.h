@@ -126,6 +126,13 @@ bool IsMarkingSmallPartsInLightMaps(const QRender& render, const RenderLightSlot
 void ClearFlatAroundSmallParts(const QRender& render, const RenderLightSlot& slot,
                                LightMapCell* map);
 
+// The map cell whose 2x2 block the shadow test of the point pointMinusLight (view-space point
+// minus the light's position) reads, with the point's u, v and depth in the light's space; -1
+// when the point lies behind the face, off the map (its last row and column included) or the
+// light has no map view.
+std::int32_t ShadowTestCell(const QRender& render, std::int32_t light, const Vec3& pointMinusLight,
+                            double& u, double& v, double& depth);
+
 // The shadow test: true when the point pointMinusLight (view-space point minus the light's
 // position) of the surface id is lit by shadow light light, reading its working map or, with
 // useBackup, its backup A. A point behind the face, outside the map (its last row and column

@@ -25,6 +25,7 @@
 #include "core/private_block.h"
 #include "core/vec3.h"
 #include "render/edge_lines.h"
+#include "render/light_extra_ids.h"
 #include "render/part_order.h"
 #include "render/render_interrupt.h"
 #include "render/render_parts.h"
@@ -161,6 +162,10 @@ struct RenderLightSlot {
     PrivateBlockPtr<LightMapCell> mapBackupB;
     PrivateBlockPtr<std::uint32_t> idPlaneBackupA;
     PrivateBlockPtr<std::uint32_t> idPlaneBackupB;
+    // Two samples: the ids met behind a cell's two hits, of the working map and each backup.
+    LightExtraIds extraIds;
+    LightExtraIds extraIdsBackupA;
+    LightExtraIds extraIdsBackupB;
 
     // The light's view of its map (SetupLightView, light_map.h): a view-space point p has
     // light-space coordinates lightFromView (p - position) (rows), and a light-space point

@@ -272,6 +272,7 @@ void QRender::SwapBackupSets() {
     for (RenderLightSlot& slot : lightSlots) {
         std::swap(slot.mapBackupA, slot.mapBackupB);
         std::swap(slot.idPlaneBackupA, slot.idPlaneBackupB);
+        std::swap(slot.extraIdsBackupA, slot.extraIdsBackupB);
     }
 }
 
@@ -464,12 +465,7 @@ std::int32_t QRender::AllocAuxBuffers() {
         }
     }
     if (isFirstSetDrawn) return 0;
-    std::swap(sampleBuffers[1], sampleBuffers[3]);
-    std::swap(extraPlanes, companionB);
-    for (RenderLightSlot& slot : lightSlots) {
-        std::swap(slot.mapBackupA, slot.mapBackupB);
-        std::swap(slot.idPlaneBackupA, slot.idPlaneBackupB);
-    }
+    SwapBackupSets();
     return 0;
 }
 
@@ -549,6 +545,10 @@ void QRender::CopyLightBuffersInRegion(std::int32_t light, const SpanRegion& reg
     std::uint32_t* planeTo = toBackupA ? slot.idPlaneBackupA.get() : otherPlane;
     const bool withPlanes = sizedSamples > 1 && planeFrom != nullptr && planeTo != nullptr;
     const std::size_t side = static_cast<std::size_t>(lightMapSide);
+    LightExtraIds& otherIds = viaB ? slot.extraIdsBackupB : slot.extraIds;
+    const LightExtraIds& idsFrom = toBackupA ? otherIds : slot.extraIdsBackupA;
+    LightExtraIds& idsTo = toBackupA ? slot.extraIdsBackupA : otherIds;
+    const bool withIds = withPlanes && (!idsFrom.heads.empty() || !idsTo.heads.empty());
     ForEachRun(region, RegionRect{0, 0, lightMapSide, lightMapSide},
                [&](std::int32_t y, std::int32_t x0, std::int32_t x1) {
                    const std::size_t count = static_cast<std::size_t>(x1 - x0);
@@ -561,6 +561,12 @@ void QRender::CopyLightBuffersInRegion(std::int32_t light, const SpanRegion& reg
                        if (withPlanes) {
                            std::memcpy(planeTo + at, planeFrom + at, count * sizeof(std::uint32_t));
                        }
+                   }
+                   if (!withIds) return;
+                   const std::size_t at =
+                       static_cast<std::size_t>(y) * side + static_cast<std::size_t>(x0);
+                   for (std::size_t c = at; c < at + count; ++c) {
+                       CopyExtraIds(idsFrom, idsTo, side * side, c);
                    }
                });
 }

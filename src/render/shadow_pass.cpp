@@ -575,6 +575,7 @@ void UpdateLightMapsIncremental(QRender& render, const std::int32_t* drawn,
             // The light is shut inside a moving part: the whole map is dark until it leaves.
             std::memset(static_cast<void*>(slot.map.get()), 0,
                         stride * stride * sizeof(LightMapCell));
+            ResetExtraIds(slot.extraIds);
             RegionSetRect(region, 0, 0, side, side);
             RegionSetRect(footprint, 0, 0, side, side);
         }
@@ -607,6 +608,7 @@ private:
     void Swap() {
         std::swap(slot.map, slot.mapBackupA);
         std::swap(slot.idPlane, slot.idPlaneBackupA);
+        std::swap(slot.extraIds, slot.extraIdsBackupA);
     }
     RenderLightSlot& slot;
 };
@@ -637,6 +639,7 @@ void UpdateBackgroundLightMaps(QRender& render, const std::int32_t* moving,
         if (CastLightMapPass(render, i, footprint, moving, true) == CastEyeInside) {
             std::memset(static_cast<void*>(slot.map.get()), 0,
                         stride * stride * sizeof(LightMapCell));
+            ResetExtraIds(slot.extraIds);
             RegionSetRect(footprint, 0, 0, side, side);
         }
         if (!withWorkingMap) {
