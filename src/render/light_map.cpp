@@ -628,8 +628,8 @@ bool IsLitByLight(const QRender& render, std::uint32_t id, std::int32_t light, b
                            [&](std::uint32_t extra) { addCandidate(PixelPartIndex(extra)); });
         }
     }
-    const SmallPartChains& chains = slot.smallParts;
-    if (!useBackup && !chains.markedCells.empty() && chains.heads.size() == stride * stride) {
+    const SmallPartChains& chains = useBackup ? slot.smallPartsBackupA : slot.smallParts;
+    if (!chains.markedCells.empty() && chains.heads.size() == stride * stride) {
         for (const std::size_t c : block) {
             std::int32_t entry = chains.heads[c];
             for (std::int32_t k = 0; k < LightChainedParts && entry >= 0 &&

@@ -118,7 +118,8 @@ void MarkLightMapFlat(const QRender& render, const RenderLightSlot& slot, LightM
 
 // Thin parts (small_parts.h) are marked in the light maps with two samples and the pixel
 // pass on; the shadow test then also probes up to LightChainedParts parts chained at each
-// cell of its block (working map only), and no block with a marked cell is flat.
+// cell of its block (the working map's chains, or backup A's for a test of the backup, which
+// complement renders mark again for the background), and no block with a marked cell is flat.
 inline constexpr std::int32_t LightChainedParts = 16;
 bool IsMarkingSmallPartsInLightMaps(const QRender& render, const RenderLightSlot& slot);
 

@@ -186,8 +186,11 @@ struct RenderLightSlot {
     std::int32_t dependentFree = -1;  // entries given back by released cells, -1 none
     std::int32_t dependentCapacity = 0;
     bool isDependentsComplete = false;
-    // The thin parts marked in the working map (MarkSmallPartsInLightMap), by map cell.
+    // The thin parts marked in the working map (MarkSmallPartsInLightMap), by map cell, and
+    // those of the backups' pictures.
     SmallPartChains smallParts;
+    SmallPartChains smallPartsBackupA;
+    SmallPartChains smallPartsBackupB;
 };
 
 class SceneGeometry;

@@ -23,6 +23,7 @@
 // and adds the footprint to the change region, since the working picture now differs there.
 
 #include "core/check.h"
+#include "core/private_heap.h"
 #include "geometry/scene_geometry.h"
 #include "render/cast_frame_pass.h"
 #include "render/footprint_region.h"
@@ -302,6 +303,7 @@ void QRender::SwapBackupSets() {
         std::swap(slot.mapBackupA, slot.mapBackupB);
         std::swap(slot.idPlaneBackupA, slot.idPlaneBackupB);
         std::swap(slot.extraIdsBackupA, slot.extraIdsBackupB);
+        std::swap(slot.smallPartsBackupA, slot.smallPartsBackupB);
     }
 }
 
@@ -443,6 +445,15 @@ std::int32_t QRender::AllocAuxBuffers() {
         if (!slot.map) continue;
         CopyLightBuffersInRegion(i, workRegion, 1);
         if (withSecondSet) CopyLightBuffersInRegion(i, workRegion, 2);
+        // The thin parts marked in the maps go with them.
+        try {
+            TranslateBadAlloc([&] {
+                slot.smallPartsBackupA = slot.smallParts;
+                if (withSecondSet) slot.smallPartsBackupB = slot.smallParts;
+            });
+        } catch (const KVOutOfMemoryException&) {
+            return -1;
+        }
         // The working map and backup A agree everywhere.
         if (slot.region) RegionSetEmpty(*slot.region, 0, 0);
     }

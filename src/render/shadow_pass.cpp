@@ -623,9 +623,19 @@ private:
         std::swap(slot.map, slot.mapBackupA);
         std::swap(slot.idPlane, slot.idPlaneBackupA);
         std::swap(slot.extraIds, slot.extraIdsBackupA);
+        std::swap(slot.smallParts, slot.smallPartsBackupA);
     }
     RenderLightSlot& slot;
 };
+
+// Marks again, in the chains of the map that stands as light's working one, the thin parts of
+// the background: every part but the moving ones.
+void RemarkBackgroundSmallParts(QRender& render, std::int32_t light, const std::int32_t* moving) {
+    RenderLightSlot& slot = render.LightSlot(light);
+    if (!IsMarkingSmallPartsInLightMaps(render, slot)) return;
+    TranslateBadAlloc([&] { ResetChains(slot.smallParts); });
+    MarkSmallPartsInLightMap(render, light, moving, true);
+}
 
 }  // namespace
 
@@ -657,14 +667,17 @@ void UpdateBackgroundLightMaps(QRender& render, const std::int32_t* moving,
             RegionSetRect(footprint, 0, 0, side, side);
         }
         if (!withWorkingMap) {
+            RemarkBackgroundSmallParts(render, i, moving);
             RemarkAroundRegion(render, slot, slot.map.get(), slot.idPlane.get(), footprint,
                                nullptr);
             continue;
         }
         render.CopyLightBuffersInRegion(i, footprint, 1);
         RemarkAroundRegion(render, slot, slot.map.get(), slot.idPlane.get(), footprint, nullptr);
-        RemarkAroundRegion(render, slot, slot.mapBackupA.get(), slot.idPlaneBackupA.get(),
-                           footprint, &pixels);
+        // Backup A with the background's own thin parts, which its tests probe.
+        BackupAsWorkingMap backup(slot);
+        RemarkBackgroundSmallParts(render, i, moving);
+        RemarkAroundRegion(render, slot, slot.map.get(), slot.idPlane.get(), footprint, &pixels);
     }
     pixels.Collect(dependents);
 }

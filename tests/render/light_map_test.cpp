@@ -521,6 +521,69 @@ TEST(LightMap, ARodThinnerThanTheMapCellsCastsItsWholeShadow) {
     }
 }
 
+// Compares test with rays on the pixels away from the rays' state changes: the number of
+// shadowed pixels compared, or -1 at the first difference, which fails the test.
+std::int32_t ShadowedAwayFromEdges(const StateMap& rays, const StateMap& test) {
+    const std::vector<bool> band = Band(rays);
+    std::int32_t shadowed = 0;
+    for (std::size_t at = 0; at < rays.size(); ++at) {
+        if (band[at] || rays[at] < 0) continue;
+        if (test[at] != rays[at]) {
+            ADD_FAILURE() << "shadow test " << test[at] << " against rays " << rays[at] << " at ("
+                          << at % Width << ", " << at / Width << ")";
+            return -1;
+        }
+        if (rays[at] == 0) ++shadowed;
+    }
+    return shadowed;
+}
+
+TEST(LightMap, AComplementRenderProbesTheThinPartsOfTheBackground) {
+    // The thin rod stands in the background; a sphere between the light and the rod joins it
+    // with a complement render, which tests the backup's pixels around the sphere's shadow
+    // again against backup A: the rod's shadow there stays as the shadow rays say.
+    const std::vector<Solid> solids{{true, {0, 0, 16}, {20, 20, 0.5}},
+                                    {true, {0, 0.1, 10}, {1.5, 0.1, 0.1}},
+                                    {false, {0.72, -0.02, 7.6}, {0.3, 0, 0}}};
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, solids);
+    PartRenderRecord& rod = *geometry.Part(1);
+    rod.proxyKind = ProxyKind::Capsule;
+    rod.proxy = Matrix4W{};
+    rod.proxy.m = {1, 1, 0, 0, -1.5, 1.5, 1, 0, 0.1, 0.1, 0, 0, 10, 10, 0, 0.15};
+    const Vec3 light{0.3, -0.2, 4};
+    ShadowFrame frame(geometry, Width, Height, {{light}}, Vec3{0, 0, 12}, 3.0, true, 0.0625);
+    ASSERT_TRUE(frame.ok);
+    QRender& render = frame.render;
+    render.focalScale = 0.3;
+    ASSERT_EQ(render.SetSamplesPerPixel(2), RenderSizeOk);
+    render.edges.isRefined = true;
+    geometry.Part(2)->visible = 0;
+    render.RenderFrame(nullptr, false, nullptr, 0);
+    ASSERT_EQ(render.AllocAuxBuffers(), 0);
+    geometry.Part(2)->visible = 1;
+    const std::vector<std::int32_t> none{0}, sphere{1, 2};
+    render.RenderFrame(none.data(), true, sphere.data(), 0);
+    StateMap rays(static_cast<std::size_t>(Width * Height), -1), test = rays;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            std::uint32_t mask = 0;
+            double depth = 0;
+            const std::uint32_t word = render.QueryPixel(x, y, &mask, &depth, 1, nullptr);
+            const std::size_t at = static_cast<std::size_t>(y * Width + x);
+            rays[at] = -2 - static_cast<int>(word & PixelIdMask);
+            if (PixelPartIndex(word) != 0 || (mask & 0x8000u) == 0) continue;
+            const Vec3 ray = frame.Ray(x, y);
+            rays[at] =
+                shadow_scene::IsBlocked(solids, Vec3{ray.x * depth, ray.y * depth, depth}, light)
+                    ? 0
+                    : 1;
+            test[at] = (mask & 0x80000000u) != 0 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(ShadowedAwayFromEdges(rays, test), 100);
+}
+
 // A box covering the light-space cells [c0, c1] x [r0, r1] (continuous map coordinates, cell
 // centres at half cells) at light-space depth z, for a light whose face is z- (axis code 0).
 Solid BoxOverCells(const RenderLightSlot& slot, double c0, double c1, double r0, double r1,
