@@ -293,6 +293,8 @@ std::int32_t CastLightMapOnce(QRender& render, std::int32_t light, const SpanReg
             std::memset(static_cast<void*>(second + at), 0, count * sizeof(LightMapCell));
             std::fill_n(slot.idPlane.get() + at, count, 0u);
             std::fill_n(slot.idPlane.get() + planeCells + at, count, 0u);
+            if (slot.extraIds.heads.empty()) return;
+            for (std::size_t c = at; c < at + count; ++c) ClearExtraIds(slot.extraIds, c);
         });
     }
     if (!slot.hasMapView || region.HasNoRows()) return CastDone;
@@ -360,14 +362,23 @@ std::int32_t CastLightMapOnce(QRender& render, std::int32_t light, const SpanReg
                         continue;
                     }
                     // The two nearest hits: one that beats the second sample is compared
-                    // with the first and takes its place or the second's.
-                    LightMapCell& behind = second[&cell - map];
-                    if (!HitWins(render, offered, behind)) continue;
-                    if (HitWins(render, offered, cell)) {
-                        behind = LightMapCell{cell.id & PixelIdMask, cell.depth};
-                        cell = offered;
-                    } else {
-                        behind = offered;
+                    // with the first and takes its place or the second's. The id left
+                    // behind them joins the cell's further ids.
+                    const auto at = static_cast<std::size_t>(&cell - map);
+                    LightMapCell& behind = second[at];
+                    std::uint32_t further = offered.id;
+                    if (HitWins(render, offered, behind)) {
+                        further = behind.id & PixelIdMask;
+                        const std::uint32_t more = cell.id & LightMapMoreIds;
+                        if (HitWins(render, offered, cell)) {
+                            behind = LightMapCell{cell.id & PixelIdMask, cell.depth};
+                            cell = LightMapCell{offered.id | more, offered.depth};
+                        } else {
+                            behind = offered;
+                        }
+                    }
+                    if (further != 0 && AddExtraId(slot.extraIds, planeCells, at, further)) {
+                        cell.id |= LightMapMoreIds;
                     }
                 }
             }
@@ -488,6 +499,12 @@ void MarkFlatLightCellsByDepth(std::int32_t side, const SpanRegion& region, Ligh
                     secondSlope = std::max<std::int64_t>(secondSlope, b);
                 }
                 if (!isUsable) continue;
+                // Several cells with further ids behind: the block is probed.
+                std::int32_t withMore = 0;
+                for (const std::size_t c : block) {
+                    if ((map[c].id & LightMapMoreIds) != 0) ++withMore;
+                }
+                if (withMore > 2) continue;
                 // The first surface stays in front of the second across the whole block.
                 bool isSeparate = true;
                 for (const std::size_t c : block) {
@@ -533,27 +550,40 @@ bool IsMarkingSmallPartsInLightMaps(const QRender& render, const RenderLightSlot
     return IsTwoSampleMap(render, slot) && render.edges.isRefined;
 }
 
-bool IsLitByLight(const QRender& render, std::uint32_t id, std::int32_t light, bool useBackup,
-                  const Vec3& pointMinusLight, std::int32_t& cellIndex) {
-    cellIndex = -1;
+std::int32_t ShadowTestCell(const QRender& render, std::int32_t light, const Vec3& pointMinusLight,
+                            double& u, double& v, double& depth) {
     const RenderLightSlot& slot = render.LightSlot(light);
-    const LightMapCell* map = useBackup ? slot.mapBackupA.get() : slot.map.get();
-    if (map == nullptr || !slot.hasMapView) return true;
+    if (!slot.hasMapView) return -1;
     const Vec3 p = ApplyRows(slot.lightFromView, pointMinusLight);
-    if (!(p.z > 0.0)) return true;
-    const double u = p.x / p.z;
-    const double v = p.y / p.z;
+    if (!(p.z > 0.0)) return -1;
+    u = p.x / p.z;
+    v = p.y / p.z;
+    depth = p.z;
     // Cells are cast through their centres, so the block whose four centres surround the
     // point starts half a cell up and left of the cell the point falls in.
     const double column = slot.mapScale * u + slot.mapU - 0.5;
     const double row = slot.mapScale * v + slot.mapV - 0.5;
     const double last = render.LightMapSide() - 1;
     // The 2x2 block must lie on the map, so the last row and column count as outside.
-    if (!(column >= 0.0 && column < last && row >= 0.0 && row < last)) return true;
+    if (!(column >= 0.0 && column < last && row >= 0.0 && row < last)) return -1;
     const std::size_t stride = static_cast<std::size_t>(render.LightMapSide());
-    const std::size_t at =
-        static_cast<std::size_t>(row) * stride + static_cast<std::size_t>(column);
-    cellIndex = static_cast<std::int32_t>(at);
+    return static_cast<std::int32_t>(static_cast<std::size_t>(row) * stride +
+                                     static_cast<std::size_t>(column));
+}
+
+bool IsLitByLight(const QRender& render, std::uint32_t id, std::int32_t light, bool useBackup,
+                  const Vec3& pointMinusLight, std::int32_t& cellIndex) {
+    cellIndex = -1;
+    const RenderLightSlot& slot = render.LightSlot(light);
+    const LightMapCell* map = useBackup ? slot.mapBackupA.get() : slot.map.get();
+    if (map == nullptr) return true;
+    double u = 0.0, v = 0.0, depth = 0.0;
+    const std::int32_t cellAt = ShadowTestCell(render, light, pointMinusLight, u, v, depth);
+    if (cellAt < 0) return true;
+    const Vec3 p{0.0, 0.0, depth};
+    const std::size_t stride = static_cast<std::size_t>(render.LightMapSide());
+    const auto at = static_cast<std::size_t>(cellAt);
+    cellIndex = cellAt;
     const std::uint32_t ownId = id & PixelIdMask;
     const LightMapCell& cell = map[at];
     if ((cell.id & LightMapFlat) != 0) return (cell.id & PixelIdMask) == ownId;
@@ -564,7 +594,8 @@ bool IsLitByLight(const QRender& render, std::uint32_t id, std::int32_t light, b
     const std::size_t planes = IsTwoSampleMap(render, slot) ? 2 : 1;
     // The thin parts marked at the block's cells of the working map as well, which may pass
     // between the cell centres.
-    constexpr std::int32_t MaxCandidates = 8 + 4 * LightChainedParts;
+    // And the further ids behind the two hits of each cell.
+    constexpr std::int32_t MaxCandidates = 8 + 4 * LightChainedParts + 4 * LightExtraIdsPerCell;
     std::int32_t candidates[MaxCandidates];
     std::int32_t candidateCount = 0;
     const auto addCandidate = [&](std::int32_t part) {
@@ -581,8 +612,16 @@ bool IsLitByLight(const QRender& render, std::uint32_t id, std::int32_t light, b
             if (blockId != 0) addCandidate(PixelPartIndex(blockId));
         }
     }
-    const SmallPartChains& chains = slot.smallParts;
-    if (!useBackup && !chains.markedCells.empty() && chains.heads.size() == stride * stride) {
+    const LightExtraIds& further = useBackup ? slot.extraIdsBackupA : slot.extraIds;
+    if (planes == 2 && !further.heads.empty()) {
+        for (const std::size_t c : block) {
+            if ((map[c].id & LightMapMoreIds) == 0) continue;
+            ForEachExtraId(further, c,
+                           [&](std::uint32_t extra) { addCandidate(PixelPartIndex(extra)); });
+        }
+    }
+    const SmallPartChains& chains = useBackup ? slot.smallPartsBackupA : slot.smallParts;
+    if (!chains.markedCells.empty() && chains.heads.size() == stride * stride) {
         for (const std::size_t c : block) {
             std::int32_t entry = chains.heads[c];
             for (std::int32_t k = 0; k < LightChainedParts && entry >= 0 &&
@@ -617,11 +656,13 @@ void RenderLightMaps(QRender& render) {
         SetupLightView(render, i);
         SpanRegion& region = *slot.region;
         RegionSetRect(region, 0, 0, side, side);
+        ResetExtraIds(slot.extraIds);
         if (CastLightMapPass(render, i, region, nullptr, false) == CastEyeInside) {
             // The light is shut inside a part: it reaches nothing.
             std::memset(static_cast<void*>(slot.map.get()), 0,
                         static_cast<std::size_t>(side) * static_cast<std::size_t>(side) *
                             sizeof(LightMapCell));
+            ResetExtraIds(slot.extraIds);
         }
         if (IsTwoSampleMap(render, slot)) {
             FillTileSlopes(side, RegionRect{0, 0, side, side}, slot.map.get(), slot.idPlane.get());

@@ -118,13 +118,21 @@ void MarkLightMapFlat(const QRender& render, const RenderLightSlot& slot, LightM
 
 // Thin parts (small_parts.h) are marked in the light maps with two samples and the pixel
 // pass on; the shadow test then also probes up to LightChainedParts parts chained at each
-// cell of its block (working map only), and no block with a marked cell is flat.
+// cell of its block (the working map's chains, or backup A's for a test of the backup, which
+// complement renders mark again for the background), and no block with a marked cell is flat.
 inline constexpr std::int32_t LightChainedParts = 16;
 bool IsMarkingSmallPartsInLightMaps(const QRender& render, const RenderLightSlot& slot);
 
 // Clears the flat mark of every block of map that holds a cell marked in light's chains.
 void ClearFlatAroundSmallParts(const QRender& render, const RenderLightSlot& slot,
                                LightMapCell* map);
+
+// The map cell whose 2x2 block the shadow test of the point pointMinusLight (view-space point
+// minus the light's position) reads, with the point's u, v and depth in the light's space; -1
+// when the point lies behind the face, off the map (its last row and column included) or the
+// light has no map view.
+std::int32_t ShadowTestCell(const QRender& render, std::int32_t light, const Vec3& pointMinusLight,
+                            double& u, double& v, double& depth);
 
 // The shadow test: true when the point pointMinusLight (view-space point minus the light's
 // position) of the surface id is lit by shadow light light, reading its working map or, with

@@ -27,6 +27,9 @@ void FreeLightMaps(RenderLightSlot& slot) {
     slot.idPlaneBackupB.reset();
     slot.idPlane.reset();
     slot.idPlaneWork.reset();
+    slot.extraIds = {};
+    slot.extraIdsBackupA = {};
+    slot.extraIdsBackupB = {};
     slot.dependents.reset();
     slot.dependentPool.reset();
     slot.region.reset();

@@ -25,6 +25,7 @@
 #include "core/private_block.h"
 #include "core/vec3.h"
 #include "render/edge_lines.h"
+#include "render/light_extra_ids.h"
 #include "render/part_order.h"
 #include "render/render_interrupt.h"
 #include "render/render_parts.h"
@@ -161,6 +162,10 @@ struct RenderLightSlot {
     PrivateBlockPtr<LightMapCell> mapBackupB;
     PrivateBlockPtr<std::uint32_t> idPlaneBackupA;
     PrivateBlockPtr<std::uint32_t> idPlaneBackupB;
+    // Two samples: the ids met behind a cell's two hits, of the working map and each backup.
+    LightExtraIds extraIds;
+    LightExtraIds extraIdsBackupA;
+    LightExtraIds extraIdsBackupB;
 
     // The light's view of its map (SetupLightView, light_map.h): a view-space point p has
     // light-space coordinates lightFromView (p - position) (rows), and a light-space point
@@ -178,10 +183,14 @@ struct RenderLightSlot {
     // The dependency lists (shadow_pass.h): the next never-used entry of the pool, its
     // capacity in entries, and whether every tested pixel found room in it.
     std::int32_t dependentNext = 0;
+    std::int32_t dependentFree = -1;  // entries given back by released cells, -1 none
     std::int32_t dependentCapacity = 0;
     bool isDependentsComplete = false;
-    // The thin parts marked in the working map (MarkSmallPartsInLightMap), by map cell.
+    // The thin parts marked in the working map (MarkSmallPartsInLightMap), by map cell, and
+    // those of the backups' pictures.
     SmallPartChains smallParts;
+    SmallPartChains smallPartsBackupA;
+    SmallPartChains smallPartsBackupB;
 };
 
 class SceneGeometry;
@@ -227,8 +236,11 @@ public:
     // frame also restores and tests again the pixels whose shadows the parts may have moved,
     // and those whose light changed join the change region; a complement render also does so
     // in the backup and adds them to the change region, or, with a second backup set, in that
-    // set with its light maps (the change region stays). force is not read: frames always
-    // follow the shadows. Without sized buffers, or with a render size that does not fit or
+    // set with its light maps (the change region stays). Frames always follow the shadows; an
+    // incremental frame given a changed list, or force (its low byte), also tests where the
+    // changed parts' shadows may fall (ProjectShadowFootprint) and records the dependency
+    // lists again where it changes them, so that they describe its picture
+    // (SaveRegionBuffers hands them to the backups with it). Without sized buffers, or with a render size that does not fit or
     // is below 8, nothing is drawn; an incremental frame without backups renders the whole
     // frame instead, and a complement render without them does nothing.
     // UserAbortRender from the row polls passes through, leaving the frame part drawn.
@@ -479,6 +491,9 @@ public:
     // only in the second case and test the whole frame otherwise.
     bool areShadowListsOfWorking = false;
     bool areShadowListsOfBackups = false;
+    // Where a recording shadow pass records: 0 at every cell, ShadowCellReleased only at the
+    // cells released for the frame (shadow_pass.h).
+    std::int32_t shadowRecordingTag = 0;
     // Likewise the light layers: a whole frame writes them (of the working picture), and
     // AllocAuxBuffers takes them as the backups'; only then do incremental frames resolve the
     // pixels whose shadows alone changed from them instead of shading them again.
@@ -505,7 +520,8 @@ private:
     };
 
     // Incremental frames (q_render_frame.cpp).
-    void RenderIncremental(const std::int32_t* partList, const std::int32_t* changed);
+    void RenderIncremental(const std::int32_t* partList, const std::int32_t* changed,
+                           bool isForced);
     // intoFirstSet draws the first backup set even when a second one exists.
     void RenderComplement(const std::int32_t* partList, const std::int32_t* changed,
                           bool intoFirstSet = false);

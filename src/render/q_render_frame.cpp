@@ -23,6 +23,7 @@
 // and adds the footprint to the change region, since the working picture now differs there.
 
 #include "core/check.h"
+#include "core/private_heap.h"
 #include "geometry/scene_geometry.h"
 #include "render/cast_frame_pass.h"
 #include "render/footprint_region.h"
@@ -104,7 +105,6 @@ void FillOpaqueBlack(std::uint32_t* out, std::size_t stride, const RenderLevel& 
 
 void QRender::RenderFrame(const std::int32_t* partList, bool complement,
                           const std::int32_t* changed, std::int32_t force) {
-    static_cast<void>(force);  // the shadow stages run in every incremental frame
     if (!buffersReady || renderWidth < RenderMinSide || renderHeight < RenderMinSide ||
         renderWidth > allocatedWidth || renderHeight > allocatedHeight) {
         return;
@@ -122,7 +122,7 @@ void QRender::RenderFrame(const std::int32_t* partList, bool complement,
     if (partList != nullptr && complement && changed != nullptr) {
         RenderComplement(partList, changed);
     } else if (partList != nullptr && auxReady) {
-        RenderIncremental(partList, changed);
+        RenderIncremental(partList, changed, (force & 0xFF) != 0);
     } else {
         // A whole frame; also an incremental one without backups to restore from, so the
         // picture is right whatever the caller knew of them.
@@ -166,7 +166,8 @@ void QRender::ReloadListedParts(const std::int32_t* list) {
     ReloadRenderParts(*this, ListEntries(list));
 }
 
-void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t* changed) {
+void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t* changed,
+                                bool isForced) {
     ReloadListedParts(partList);
     ReloadListedParts(changed);
     BuildLightFalloffTables();
@@ -186,6 +187,11 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         // The pixels whose shadows the moving parts may have changed are drawn again too.
         UpdateLightMapsIncremental(*this, partList, changed, *shadowRegion);
         RegionCombine(*shadowRegion, workRegion, 1);
+        // And where the changed parts' shadows may fall now, whatever the lists say.
+        for (std::int32_t i = 0; changed != nullptr && i < shadowLightCount; ++i) {
+            ProjectShadowFootprint(*this, changed, *shadowScratchRegion, LightSlot(i).position);
+            RegionCombine(*shadowScratchRegion, workRegion, 1);
+        }
         RegionClip(workRegion, -1, -1, level.width + 1, level.height + 1);
     }
     RegionCopy(changeRegion, workRegion);
@@ -213,6 +219,16 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         QuickShadeRegion(*this, shadeRegion, false, flatColours);
         BuildOutlineRegion(selectionRegion, changeRegion);
     } else {
+        // A frame with a changed list, or forced, records the dependency lists again where
+        // they change, so that they describe its picture; the pixels recorded at the cells
+        // released for that are tested with it (outside the work region they are the
+        // background's as they stand).
+        const bool isRecording = hasShadows && (changed != nullptr || isForced) &&
+                                 PrepareShadowRefresh(*this, selectionRegion, *shadowScratchRegion);
+        if (isRecording) {
+            RegionCombine(*shadowScratchRegion, workRegion, 1);
+            RegionCombine(*shadowScratchRegion, changeRegion, 1);
+        }
         if (marksThinParts) {
             // The cells restored from the backup carry the whole frame's marks; the listed
             // parts are marked again where they are now.
@@ -220,7 +236,21 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
             MarkSmallPartsInFrame(*this, partList, false, RegionGetBounds(workRegion));
         }
         CopyPixelsInRegion(workRegion, 0);
-        if (hasShadows) ApplyShadowPass(*this, workRegion, 0, false, false);
+        if (hasShadows) {
+            shadowRecordingTag = ShadowCellReleased;
+            ApplyShadowPass(*this, workRegion, 0, false, isRecording);
+            shadowRecordingTag = 0;
+        }
+        if (isRecording) {
+            ReleaseShadowDependents(*this, false);
+            // The lists now describe this picture, no longer the backups'.
+            bool isComplete = true;
+            for (std::int32_t i = 0; i < shadowLightCount; ++i) {
+                isComplete = isComplete && LightSlot(i).isDependentsComplete;
+            }
+            areShadowListsOfWorking = isComplete;
+            areShadowListsOfBackups = false;
+        }
         RegionCopy(shadeRegion, workRegion);
         // Refined pixels depend on the parts' exact shapes, not only on the ids: every pixel
         // of the work region is drawn again.
@@ -268,6 +298,8 @@ void QRender::SwapBackupSets() {
     for (RenderLightSlot& slot : lightSlots) {
         std::swap(slot.mapBackupA, slot.mapBackupB);
         std::swap(slot.idPlaneBackupA, slot.idPlaneBackupB);
+        std::swap(slot.extraIdsBackupA, slot.extraIdsBackupB);
+        std::swap(slot.smallPartsBackupA, slot.smallPartsBackupB);
     }
 }
 
@@ -409,6 +441,15 @@ std::int32_t QRender::AllocAuxBuffers() {
         if (!slot.map) continue;
         CopyLightBuffersInRegion(i, workRegion, 1);
         if (withSecondSet) CopyLightBuffersInRegion(i, workRegion, 2);
+        // The thin parts marked in the maps go with them.
+        try {
+            TranslateBadAlloc([&] {
+                slot.smallPartsBackupA = slot.smallParts;
+                if (withSecondSet) slot.smallPartsBackupB = slot.smallParts;
+            });
+        } catch (const KVOutOfMemoryException&) {
+            return -1;
+        }
         // The working map and backup A agree everywhere.
         if (slot.region) RegionSetEmpty(*slot.region, 0, 0);
     }
@@ -460,12 +501,7 @@ std::int32_t QRender::AllocAuxBuffers() {
         }
     }
     if (isFirstSetDrawn) return 0;
-    std::swap(sampleBuffers[1], sampleBuffers[3]);
-    std::swap(extraPlanes, companionB);
-    for (RenderLightSlot& slot : lightSlots) {
-        std::swap(slot.mapBackupA, slot.mapBackupB);
-        std::swap(slot.idPlaneBackupA, slot.idPlaneBackupB);
-    }
+    SwapBackupSets();
     return 0;
 }
 
@@ -545,6 +581,10 @@ void QRender::CopyLightBuffersInRegion(std::int32_t light, const SpanRegion& reg
     std::uint32_t* planeTo = toBackupA ? slot.idPlaneBackupA.get() : otherPlane;
     const bool withPlanes = sizedSamples > 1 && planeFrom != nullptr && planeTo != nullptr;
     const std::size_t side = static_cast<std::size_t>(lightMapSide);
+    LightExtraIds& otherIds = viaB ? slot.extraIdsBackupB : slot.extraIds;
+    const LightExtraIds& idsFrom = toBackupA ? otherIds : slot.extraIdsBackupA;
+    LightExtraIds& idsTo = toBackupA ? slot.extraIdsBackupA : otherIds;
+    const bool withIds = withPlanes && (!idsFrom.heads.empty() || !idsTo.heads.empty());
     ForEachRun(region, RegionRect{0, 0, lightMapSide, lightMapSide},
                [&](std::int32_t y, std::int32_t x0, std::int32_t x1) {
                    const std::size_t count = static_cast<std::size_t>(x1 - x0);
@@ -558,12 +598,24 @@ void QRender::CopyLightBuffersInRegion(std::int32_t light, const SpanRegion& reg
                            std::memcpy(planeTo + at, planeFrom + at, count * sizeof(std::uint32_t));
                        }
                    }
+                   if (!withIds) return;
+                   const std::size_t at =
+                       static_cast<std::size_t>(y) * side + static_cast<std::size_t>(x0);
+                   for (std::size_t c = at; c < at + count; ++c) {
+                       CopyExtraIds(idsFrom, idsTo, side * side, c);
+                   }
                });
 }
 
 void QRender::SaveRegionBuffers() {
     CopyPixelsInRegion(changeRegion, 1);
     CopySamplesInRegion(1, selectionRegion);
+    // The pixels whose light alone changed keep their light masks beside their colours.
+    CopySamplesInRegion(1, changeRegion);
+    // The backups take the picture the lists were recorded for, if they were, and keep light
+    // layers only when the saved pixels' layers were written with them.
+    areShadowListsOfBackups = areShadowListsOfWorking;
+    areLayersOfBackups = areLayersOfBackups && areLayersOfWorking;
     if (!options.shadows) return;
     for (std::int32_t i = 0; i < RenderLightSlotCount; ++i) {
         const RenderLightSlot& slot = lightSlots[static_cast<std::size_t>(i)];

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <numbers>
 #include <optional>
 #include <span>
 #include <utility>
@@ -23,23 +24,33 @@ namespace {
 
 constexpr std::int32_t EmptyHead = std::numeric_limits<std::int32_t>::min();
 
-// Prepends the pixel (x, y) to the list of map cell cell; a full pool leaves the lists
+// The first entry of a list head, -1 for an empty one.
+std::int32_t HeadEntry(std::int32_t head) { return head < 0 ? -1 : head & ~ShadowCellReleased; }
+
+// Prepends the pixel (x, y) to the list of map cell cell, when the cell's head holds every bit
+// of tag (always for tag 0), reusing a given-back entry first; a full pool leaves the lists
 // incomplete, which later frames see.
-void RecordDependent(RenderLightSlot& slot, std::int32_t cell, std::int32_t x, std::int32_t y) {
+void RecordDependent(RenderLightSlot& slot, std::int32_t cell, std::int32_t x, std::int32_t y,
+                     std::int32_t tag) {
     std::int32_t* heads = slot.dependents.get();
     std::int32_t* pool = slot.dependentPool.get();
     if (heads == nullptr || pool == nullptr) return;
-    if (slot.dependentNext >= slot.dependentCapacity) {
+    const std::int32_t head = heads[cell];
+    if ((head & tag) != tag) return;
+    std::int32_t entry = slot.dependentFree;
+    if (entry >= 0 && entry < slot.dependentNext) {
+        slot.dependentFree = pool[3 * static_cast<std::size_t>(entry) + 2];
+    } else if (slot.dependentNext < slot.dependentCapacity) {
+        entry = slot.dependentNext++;
+    } else {
         slot.isDependentsComplete = false;
         return;
     }
-    const std::int32_t entry = slot.dependentNext++;
     std::int32_t* record = pool + 3 * static_cast<std::size_t>(entry);
-    const std::int32_t head = heads[cell];
     record[0] = x;
     record[1] = y;
-    record[2] = head == EmptyHead ? -1 : head;
-    heads[cell] = entry;
+    record[2] = HeadEntry(head);
+    heads[cell] = entry | tag;
 }
 
 // Marks the pixels recorded at map cell cell.
@@ -47,9 +58,9 @@ void MarkDependents(const RenderLightSlot& slot, std::size_t cell, std::vector<s
                     std::int32_t width, std::int32_t height, std::int32_t& top,
                     std::int32_t& bottom) {
     const std::int32_t* pool = slot.dependentPool.get();
-    std::int32_t entry = slot.dependents.get()[cell];
-    if (entry == EmptyHead) return;
-    while (entry >= 0 && entry < slot.dependentNext) {
+    std::int32_t entry = HeadEntry(slot.dependents.get()[cell]);
+    for (std::int32_t k = 0; entry >= 0 && entry < slot.dependentNext && k < slot.dependentNext;
+         ++k) {
         const std::int32_t* record = pool + 3 * static_cast<std::size_t>(entry);
         const std::int32_t x = record[0], y = record[1];
         if (x >= 0 && x < width && y >= 0 && y < height) {
@@ -282,7 +293,9 @@ void ApplyShadowPass(QRender& render, const SpanRegion& region, std::int32_t buf
                                              Vec3{p.x - l.x, p.y - l.y, p.z - l.z}, mapCell);
                     }
                     if (isLit) mask |= 0x80000000u >> i;
-                    if (isRecording && mapCell >= 0) RecordDependent(slot, mapCell, x, y);
+                    if (isRecording && mapCell >= 0) {
+                        RecordDependent(slot, mapCell, x, y, render.shadowRecordingTag);
+                    }
                 }
                 if (!isCovered) continue;
                 const std::uint32_t facing = cell.lightMask & 0xFFFFu;
@@ -343,6 +356,7 @@ void ResetShadowDependents(QRender& render) {
     for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
         RenderLightSlot& slot = render.LightSlot(i);
         slot.dependentNext = 0;
+        slot.dependentFree = -1;
         slot.isDependentsComplete = slot.dependents != nullptr;
         if (!slot.dependents) continue;
         std::fill_n(slot.dependents.get(), cells, EmptyHead);
@@ -570,6 +584,7 @@ void UpdateLightMapsIncremental(QRender& render, const std::int32_t* drawn,
             // The light is shut inside a moving part: the whole map is dark until it leaves.
             std::memset(static_cast<void*>(slot.map.get()), 0,
                         stride * stride * sizeof(LightMapCell));
+            ResetExtraIds(slot.extraIds);
             RegionSetRect(region, 0, 0, side, side);
             RegionSetRect(footprint, 0, 0, side, side);
         }
@@ -602,9 +617,20 @@ private:
     void Swap() {
         std::swap(slot.map, slot.mapBackupA);
         std::swap(slot.idPlane, slot.idPlaneBackupA);
+        std::swap(slot.extraIds, slot.extraIdsBackupA);
+        std::swap(slot.smallParts, slot.smallPartsBackupA);
     }
     RenderLightSlot& slot;
 };
+
+// Marks again, in the chains of the map that stands as light's working one, the thin parts of
+// the background: every part but the moving ones.
+void RemarkBackgroundSmallParts(QRender& render, std::int32_t light, const std::int32_t* moving) {
+    RenderLightSlot& slot = render.LightSlot(light);
+    if (!IsMarkingSmallPartsInLightMaps(render, slot)) return;
+    TranslateBadAlloc([&] { ResetChains(slot.smallParts); });
+    MarkSmallPartsInLightMap(render, light, moving, true);
+}
 
 }  // namespace
 
@@ -632,17 +658,21 @@ void UpdateBackgroundLightMaps(QRender& render, const std::int32_t* moving,
         if (CastLightMapPass(render, i, footprint, moving, true) == CastEyeInside) {
             std::memset(static_cast<void*>(slot.map.get()), 0,
                         stride * stride * sizeof(LightMapCell));
+            ResetExtraIds(slot.extraIds);
             RegionSetRect(footprint, 0, 0, side, side);
         }
         if (!withWorkingMap) {
+            RemarkBackgroundSmallParts(render, i, moving);
             RemarkAroundRegion(render, slot, slot.map.get(), slot.idPlane.get(), footprint,
                                nullptr);
             continue;
         }
         render.CopyLightBuffersInRegion(i, footprint, 1);
         RemarkAroundRegion(render, slot, slot.map.get(), slot.idPlane.get(), footprint, nullptr);
-        RemarkAroundRegion(render, slot, slot.mapBackupA.get(), slot.idPlaneBackupA.get(),
-                           footprint, &pixels);
+        // Backup A with the background's own thin parts, which its tests probe.
+        BackupAsWorkingMap backup(slot);
+        RemarkBackgroundSmallParts(render, i, moving);
+        RemarkAroundRegion(render, slot, slot.map.get(), slot.idPlane.get(), footprint, &pixels);
     }
     pixels.Collect(dependents);
 }
@@ -674,4 +704,376 @@ void CollectShadowChanges(QRender& render, const SpanRegion& region, SpanRegion&
             }
         }
     }
+}
+
+namespace {
+
+// Calls visit(cell) for every map cell of region, held to the side x side map.
+template <typename Visit>
+void ForEachMapCell(const SpanRegion& region, std::int32_t side, Visit visit) {
+    if (region.HasNoRows()) return;
+    const std::size_t stride = static_cast<std::size_t>(side);
+    for (std::int32_t y = std::max(region.Top(), 0); y < std::min(region.Bottom(), side); ++y) {
+        for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
+            const std::int32_t x1 = std::min<std::int32_t>(t[1], side);
+            for (std::int32_t x = std::max<std::int32_t>(t[0], 0); x < x1; ++x) {
+                visit(static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x));
+            }
+        }
+    }
+}
+
+// Adds the marked cells of marks (side x side bytes) to target.
+void AddMarkedCells(const std::uint8_t* marks, std::int32_t side, SpanRegion& target,
+                    SpanRegion& scratch) {
+    const std::size_t stride = static_cast<std::size_t>(side);
+    std::int32_t top = side, bottom = 0;
+    for (std::int32_t y = 0; y < side; ++y) {
+        const std::uint8_t* row = marks + static_cast<std::size_t>(y) * stride;
+        if (std::find(row, row + side, std::uint8_t{1}) == row + side) continue;
+        top = std::min(top, y);
+        bottom = y + 1;
+    }
+    if (top >= bottom) return;
+    RegionSetEmpty(scratch, top, bottom);
+    for (std::int32_t y = top; y < bottom; ++y) {
+        const std::uint8_t* row = marks + static_cast<std::size_t>(y) * stride;
+        std::int32_t x = 0;
+        while (x < side) {
+            while (x < side && row[x] == 0) ++x;
+            const std::int32_t start = x;
+            while (x < side && row[x] != 0) ++x;
+            if (start < x) RegionSetSpan(1, scratch, y, start, x);
+        }
+    }
+    RegionCombine(scratch, target, 1);
+}
+
+}  // namespace
+
+void CollectChangedLightCells(QRender& render, const SpanRegion& footprint,
+                              std::int32_t compareBuffer) {
+    const RenderLevel& level = render.Level();
+    const SampleCell* now = render.SampleBuffer(0);
+    const SampleCell* was = render.SampleBuffer(compareBuffer);
+    const std::int32_t lights = render.ShadowLightCount();
+    if (now == nullptr || was == nullptr || footprint.HasNoRows() || lights <= 0) return;
+    const std::int32_t side = render.LightMapSide();
+    const std::size_t mapCells = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
+    const std::size_t stride = static_cast<std::size_t>(level.cellStride);
+    const double focal = level.focal;
+    TranslateBadAlloc([&] {
+        std::vector<std::uint8_t> marks(mapCells * static_cast<std::size_t>(lights), 0);
+        const auto markAround = [&](std::int32_t light, const SampleCell& cell, std::int32_t x,
+                                    std::int32_t y) {
+            if ((cell.pixel & PixelIdMask) == 0 || cell.depth <= 0) return;
+            const double z = focal * render.depthScale / cell.depth;
+            const Vec3& l = render.LightSlot(light).position;
+            const Vec3 d{(x - level.centreX + 0.5) / focal * z - l.x,
+                         (y - level.centreY + 0.5) / focal * z - l.y, z - l.z};
+            double u = 0.0, v = 0.0, depth = 0.0;
+            const std::int32_t at = ShadowTestCell(render, light, d, u, v, depth);
+            if (at < 0) return;
+            // The stepped pass may read a neighbour of the cell found in doubles.
+            const std::int32_t column = at % side, row = at / side;
+            std::uint8_t* lightMarks = marks.data() + mapCells * static_cast<std::size_t>(light);
+            for (std::int32_t r = std::max(row - 1, 0); r <= std::min(row + 1, side - 1); ++r) {
+                for (std::int32_t c = std::max(column - 1, 0); c <= std::min(column + 1, side - 1);
+                     ++c) {
+                    lightMarks[static_cast<std::size_t>(r) * static_cast<std::size_t>(side) +
+                               static_cast<std::size_t>(c)] = 1;
+                }
+            }
+        };
+        const std::int32_t top = std::max(footprint.Top(), 0);
+        const std::int32_t bottom = std::min(footprint.Bottom(), level.height);
+        for (std::int32_t y = top; y < bottom; ++y) {
+            const std::size_t rowStart = static_cast<std::size_t>(y + 1) * stride + 1;
+            for (const std::int16_t* t = footprint.Row(y); t[0] != SpanRowEnd; t += 2) {
+                const std::int32_t x1 = std::min<std::int32_t>(t[1], level.width);
+                for (std::int32_t x = std::max<std::int32_t>(t[0], 0); x < x1; ++x) {
+                    const SampleCell& a = now[rowStart + static_cast<std::size_t>(x)];
+                    const SampleCell& b = was[rowStart + static_cast<std::size_t>(x)];
+                    if (((a.pixel ^ b.pixel) & PixelIdMask) == 0) continue;
+                    for (std::int32_t i = 0; i < lights; ++i) {
+                        markAround(i, a, x, y);
+                        markAround(i, b, x, y);
+                    }
+                }
+            }
+        }
+        SpanRegion scratch;
+        for (std::int32_t i = 0; i < lights; ++i) {
+            RenderLightSlot& slot = render.LightSlot(i);
+            if (!slot.secondRegion) continue;
+            AddMarkedCells(marks.data() + mapCells * static_cast<std::size_t>(i), side,
+                           *slot.secondRegion, scratch);
+        }
+    });
+}
+
+void ReleaseShadowDependents(QRender& render, bool release) {
+    const std::int32_t side = render.LightMapSide();
+    for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
+        RenderLightSlot& slot = render.LightSlot(i);
+        std::int32_t* heads = slot.dependents.get();
+        std::int32_t* pool = slot.dependentPool.get();
+        if (heads == nullptr || pool == nullptr || !slot.secondRegion) continue;
+        ForEachMapCell(*slot.secondRegion, side, [&](std::size_t cell) {
+            if (!release) {
+                heads[cell] &= ~ShadowCellReleased;
+                return;
+            }
+            const std::int32_t first = HeadEntry(heads[cell]);
+            heads[cell] = EmptyHead | ShadowCellReleased;
+            if (first < 0 || first >= slot.dependentNext) return;
+            // The list goes onto the free list whole.
+            std::int32_t last = first;
+            for (std::int32_t k = 0; k < slot.dependentNext; ++k) {
+                const std::int32_t next = pool[3 * static_cast<std::size_t>(last) + 2];
+                if (next < 0 || next >= slot.dependentNext) break;
+                last = next;
+            }
+            pool[3 * static_cast<std::size_t>(last) + 2] = slot.dependentFree;
+            slot.dependentFree = first;
+        });
+    }
+}
+
+bool PrepareShadowRefresh(QRender& render, const SpanRegion& footprint, SpanRegion& dependents) {
+    if (!render.options.perLightDependents || !render.areShadowListsOfBackups) return false;
+    const std::int32_t side = render.LightMapSide();
+    for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
+        const RenderLightSlot& slot = render.LightSlot(i);
+        if (!slot.dependents || !slot.dependentPool || !slot.isDependentsComplete || !slot.region ||
+            !slot.secondRegion) {
+            return false;
+        }
+    }
+    // The cells whose blocks hold a cell of the light's region, and those the pixels whose
+    // surface changed read now and read before.
+    SpanRegion moved;
+    for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
+        RenderLightSlot& slot = render.LightSlot(i);
+        SpanRegion& cells = *slot.secondRegion;
+        RegionCopy(cells, *slot.region);
+        for (const auto& [dy, dx] : {std::pair{0, -1}, std::pair{-1, 0}, std::pair{-1, -1}}) {
+            RegionCopy(moved, *slot.region);
+            RegionOffset(moved, dy, dx);
+            RegionCombine(moved, cells, 1);
+        }
+        RegionClip(cells, 0, 0, side, side);
+    }
+    CollectChangedLightCells(render, footprint, 1);
+    // Every pixel recorded at those cells is tested again, and recorded again where it reads.
+    DependentPixels pixels(render);
+    for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
+        const RenderLightSlot& slot = render.LightSlot(i);
+        ForEachMapCell(*slot.secondRegion, side,
+                       [&](std::size_t cell) { pixels.Mark(slot, cell); });
+    }
+    pixels.Collect(dependents);
+    ReleaseShadowDependents(render, true);
+    return true;
+}
+
+namespace {
+
+struct ScreenPoint {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+double Cross(const ScreenPoint& o, const ScreenPoint& a, const ScreenPoint& b) {
+    return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
+}
+
+// The convex hull of points, counter-clockwise (points is reordered).
+std::vector<ScreenPoint> ConvexHull(std::vector<ScreenPoint>& points) {
+    std::sort(points.begin(), points.end(), [](const ScreenPoint& a, const ScreenPoint& b) {
+        return a.x < b.x || (a.x == b.x && a.y < b.y);
+    });
+    std::vector<ScreenPoint> hull(2 * points.size() + 1);
+    std::size_t k = 0;
+    for (const ScreenPoint& p : points) {
+        while (k >= 2 && Cross(hull[k - 2], hull[k - 1], p) <= 0.0) --k;
+        hull[k++] = p;
+    }
+    const std::size_t lower = k + 1;
+    for (std::size_t i = points.size() - 1; i-- > 0;) {
+        while (k >= lower && Cross(hull[k - 2], hull[k - 1], points[i]) <= 0.0) --k;
+        hull[k++] = points[i];
+    }
+    hull.resize(k > 1 ? k - 1 : k);
+    return hull;
+}
+
+// The samples of the unit sphere the bound's surface is taken at: 16 parallels of 32 points
+// and the poles. The polyhedron they span holds the sphere of radius cos(pi / 16) about the
+// centre, so the bound is grown by its inverse before it is sampled.
+constexpr std::int32_t FootprintParallels = 16;
+constexpr std::int32_t FootprintMeridians = 32;
+constexpr double FootprintGrowth = 1.0 / 0.98;
+
+// The screen points of the part's shadow hull, or false when it has no bounded image in front
+// of the eye (the eye or the light inside the bound, the bound reaching behind the eye, or a
+// bound that is no ellipsoid).
+bool ShadowHullPoints(const Matrix4W& bound, const Vec3& light, const RenderLevel& level,
+                      std::vector<ScreenPoint>& points) {
+    const auto& e = bound.m;
+    // Q(p) = p . M p + 2 b . p + q0, negative inside.
+    const double m[3][3] = {{e[5], e[6], e[7]}, {e[9], e[10], e[11]}, {e[13], e[14], e[15]}};
+    const double b[3] = {e[1], e[2], e[3]};
+    const double q0 = e[0];
+    if (!(q0 > 0.0)) return false;
+    const double l[3] = {light.x, light.y, light.z};
+    double ql = q0;
+    for (std::size_t i = 0; i < 3; ++i) {
+        ql += 2.0 * b[i] * l[i];
+        for (std::size_t j = 0; j < 3; ++j) ql += l[i] * m[i][j] * l[j];
+    }
+    if (!(ql > 0.0)) return false;
+    // M = R^T R (Cholesky, R upper triangular); M must be positive definite.
+    double r[3][3] = {};
+    for (std::size_t i = 0; i < 3; ++i) {
+        double d = m[i][i];
+        for (std::size_t k = 0; k < i; ++k) d -= r[k][i] * r[k][i];
+        if (!(d > 0.0)) return false;
+        r[i][i] = std::sqrt(d);
+        for (std::size_t j = i + 1; j < 3; ++j) {
+            double v = m[i][j];
+            for (std::size_t k = 0; k < i; ++k) v -= r[k][i] * r[k][j];
+            r[i][j] = v / r[i][i];
+        }
+    }
+    // Centre c = -M^-1 b (R^T R c = -b), and Q = (p - c) . M (p - c) - k.
+    double w[3];
+    for (std::size_t i = 0; i < 3; ++i) {
+        double v = -b[i];
+        for (std::size_t k = 0; k < i; ++k) v -= r[k][i] * w[k];
+        w[i] = v / r[i][i];
+    }
+    double c[3];
+    for (std::size_t i = 3; i-- > 0;) {
+        double v = w[i];
+        for (std::size_t k = i + 1; k < 3; ++k) v -= r[i][k] * c[k];
+        c[i] = v / r[i][i];
+    }
+    const double k = w[0] * w[0] + w[1] * w[1] + w[2] * w[2] - q0;
+    if (!(k > 0.0) || !std::isfinite(k)) return false;
+    const double radius = std::sqrt(k) * FootprintGrowth;
+    const double f = level.focal;
+    const auto project = [&](const double p[3], ScreenPoint& out) {
+        out = ScreenPoint{p[0] / p[2] * f + level.centreX, p[1] / p[2] * f + level.centreY};
+        return std::isfinite(out.x) && std::isfinite(out.y);
+    };
+    points.clear();
+    for (std::int32_t i = 0; i <= FootprintParallels; ++i) {
+        const double theta = std::numbers::pi * i / FootprintParallels;
+        const std::int32_t around = i == 0 || i == FootprintParallels ? 1 : FootprintMeridians;
+        for (std::int32_t j = 0; j < around; ++j) {
+            const double phi = 2.0 * std::numbers::pi * j / FootprintMeridians;
+            // s on the unit sphere, then p = c + radius R^-1 s.
+            const double s[3] = {std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi),
+                                 std::cos(theta)};
+            double u[3];
+            for (std::size_t n = 3; n-- > 0;) {
+                double v = s[n];
+                for (std::size_t q = n + 1; q < 3; ++q) v -= r[n][q] * u[q];
+                u[n] = v / r[n][n];
+            }
+            const double p[3] = {c[0] + radius * u[0], c[1] + radius * u[1], c[2] + radius * u[2]};
+            if (!(p[2] > 0.0)) return false;
+            ScreenPoint near;
+            if (!project(p, near)) return false;
+            points.push_back(near);
+            // Away from the light the point's ray runs to the image of its direction, or,
+            // coming towards the eye, far out of the frame.
+            const double d[3] = {p[0] - l[0], p[1] - l[1], p[2] - l[2]};
+            const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+            const double reach = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+            if (!(length > 0.0)) continue;
+            double t = 1e6 * reach / length;
+            if (d[2] < 0.0) t = std::min(t, p[2] * (1.0 - 1e-6) / -d[2]);
+            const double q[3] = {p[0] + t * d[0], p[1] + t * d[1], p[2] + t * d[2]};
+            ScreenPoint far;
+            if (d[2] > 0.0) {
+                const double vanishing[3] = {d[0], d[1], d[2]};
+                if (!project(vanishing, far)) return false;
+            } else if (!project(q, far)) {
+                return false;
+            }
+            points.push_back(far);
+        }
+    }
+    return true;
+}
+
+// Adds to target the pixels of the rows of the convex polygon hull whose centres lie within
+// a pixel of it, held to clip.
+void AddHullRows(const std::vector<ScreenPoint>& hull, const RegionRect& clip, SpanRegion& target,
+                 SpanRegion& scratch) {
+    if (hull.empty()) return;
+    double top = hull[0].y, bottom = hull[0].y;
+    for (const ScreenPoint& p : hull) {
+        top = std::min(top, p.y);
+        bottom = std::max(bottom, p.y);
+    }
+    const double rowLow = std::max<double>(std::floor(top - 1.5), clip.y0);
+    const double rowHigh = std::min<double>(std::ceil(bottom + 1.5), clip.y1);
+    if (!(rowLow < rowHigh)) return;
+    const auto y0 = static_cast<std::int32_t>(rowLow);
+    const auto y1 = static_cast<std::int32_t>(rowHigh);
+    RegionSetEmpty(scratch, y0, y1);
+    for (std::int32_t y = y0; y < y1; ++y) {
+        // The row's centre line, held inside the hull's rows.
+        const double v = std::clamp(y + 0.5, top, bottom);
+        double low = std::numeric_limits<double>::infinity();
+        double high = -low;
+        for (std::size_t i = 0; i < hull.size(); ++i) {
+            const ScreenPoint& a = hull[i];
+            const ScreenPoint& b = hull[(i + 1) % hull.size()];
+            if ((a.y - v) * (b.y - v) > 0.0) continue;
+            if (a.y == b.y) {
+                low = std::min({low, a.x, b.x});
+                high = std::max({high, a.x, b.x});
+                continue;
+            }
+            const double x = a.x + (v - a.y) / (b.y - a.y) * (b.x - a.x);
+            low = std::min(low, x);
+            high = std::max(high, x);
+        }
+        if (!(low <= high)) continue;
+        const double x0 = std::max<double>(std::floor(low) - 1.0, clip.x0);
+        const double x1 = std::min<double>(std::ceil(high) + 1.0, clip.x1);
+        if (x0 < x1) {
+            RegionSetSpan(1, scratch, y, static_cast<std::int32_t>(x0),
+                          static_cast<std::int32_t>(x1));
+        }
+    }
+    RegionCombine(scratch, target, 1);
+}
+
+}  // namespace
+
+void ProjectShadowFootprint(QRender& render, const std::int32_t* partList, SpanRegion& target,
+                            const Vec3& lightPosition) {
+    const RenderLevel& level = render.Level();
+    const RegionRect clip{-1, -1, level.width + 1, level.height + 1};
+    RegionSetEmpty(target, 0, 0);
+    const RenderParts& parts = render.parts;
+    SpanRegion scratch;
+    TranslateBadAlloc([&] {
+        std::vector<ScreenPoint> points;
+        for (const std::int32_t index : ListEntries(partList)) {
+            if (index < 0 || index >= parts.Count()) continue;
+            const RenderPart& part = parts.Part(index);
+            if (part.visible == 0 || part.surfaceCount == 0) continue;
+            if (!ShadowHullPoints(part.bound, lightPosition, level, points)) {
+                RegionSetRect(target, clip.x0, clip.y0, clip.x1, clip.y1);
+                return;
+            }
+            AddHullRows(ConvexHull(points), clip, target, scratch);
+        }
+    });
 }

@@ -24,6 +24,11 @@
 
 #include <cstdint>
 
+// The head bit of a map cell whose list was released for an incremental frame that records
+// its dependents again: a pass recording with this tag (QRender::shadowRecordingTag) records
+// only at such cells. An empty head is INT32_MIN, a released empty one INT32_MIN | this bit.
+inline constexpr std::int32_t ShadowCellReleased = 0x40000000;
+
 // Fixed-point stepping. A pixel at view-plane coordinates (X, Y) (the pixel centre minus the
 // frame centre) with depth word w shows the point (S / w) (X, Y, f), S the depth scale and f
 // the focal length. Multiplied through by w, the column and the row of the block its shadow
@@ -112,3 +117,32 @@ void UpdateBackgroundLightMaps(QRender& render, const std::int32_t* moving,
 // changed becomes the pixels of region whose lit bits (upper half of the light mask) in sample
 // buffer 0 differ from sample buffer 1's. Throws KVOutOfMemoryException.
 void CollectShadowChanges(QRender& render, const SpanRegion& region, SpanRegion& changed);
+
+// target becomes the screen pixels (current level, clipped to the level with its one-pixel
+// border) on which the shadows that the listed parts (count-prefixed part indices) cast from a
+// light at lightPosition (view space) can fall: for each part the image of the hull its bound
+// sweeps away from the light, bound included, grown by a pixel. A bound that holds the eye or
+// the light, reaches behind the eye or is no ellipsoid makes the target the whole level with
+// its border. Throws KVOutOfMemoryException.
+void ProjectShadowFootprint(QRender& render, const std::int32_t* partList, SpanRegion& target,
+                            const Vec3& lightPosition);
+
+// For the pixels of footprint whose id in sample buffer 0 differs from the one in
+// compareBuffer, adds to each shadow light's second region the map cells their shadow tests
+// read, for the surface shown now and the one shown before (with the cells around each, which
+// the stepped test may read instead). Throws KVOutOfMemoryException.
+void CollectChangedLightCells(QRender& render, const SpanRegion& footprint,
+                              std::int32_t compareBuffer);
+
+// Over each shadow light's second region: with release, gives the cells' lists back to the
+// light's free list and marks the heads ShadowCellReleased; without, clears the marks.
+void ReleaseShadowDependents(QRender& render, bool release);
+
+// The dependency lists of an incremental frame that records them again (a changed list or
+// force given), when the lists describe the backups and are complete: each light's second
+// region becomes the cells of its region grown one cell left and up, and the cells that the
+// pixels of footprint whose surface changed read (CollectChangedLightCells); dependents
+// becomes the pixels recorded at them, whose lists are then released for the shadow pass to
+// record again with the tag ShadowCellReleased. False (nothing done) when the lists cannot
+// serve. Throws KVOutOfMemoryException.
+bool PrepareShadowRefresh(QRender& render, const SpanRegion& footprint, SpanRegion& dependents);

@@ -521,6 +521,156 @@ TEST(LightMap, ARodThinnerThanTheMapCellsCastsItsWholeShadow) {
     }
 }
 
+// Compares test with rays on the pixels away from the rays' state changes: the number of
+// shadowed pixels compared, or -1 at the first difference, which fails the test.
+std::int32_t ShadowedAwayFromEdges(const StateMap& rays, const StateMap& test) {
+    const std::vector<bool> band = Band(rays);
+    std::int32_t shadowed = 0;
+    for (std::size_t at = 0; at < rays.size(); ++at) {
+        if (band[at] || rays[at] < 0) continue;
+        if (test[at] != rays[at]) {
+            ADD_FAILURE() << "shadow test " << test[at] << " against rays " << rays[at] << " at ("
+                          << at % Width << ", " << at / Width << ")";
+            return -1;
+        }
+        if (rays[at] == 0) ++shadowed;
+    }
+    return shadowed;
+}
+
+TEST(LightMap, AComplementRenderProbesTheThinPartsOfTheBackground) {
+    // The thin rod stands in the background; a sphere between the light and the rod joins it
+    // with a complement render, which tests the backup's pixels around the sphere's shadow
+    // again against backup A: the rod's shadow there stays as the shadow rays say.
+    const std::vector<Solid> solids{{true, {0, 0, 16}, {20, 20, 0.5}},
+                                    {true, {0, 0.1, 10}, {1.5, 0.1, 0.1}},
+                                    {false, {0.72, -0.02, 7.6}, {0.3, 0, 0}}};
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, solids);
+    PartRenderRecord& rod = *geometry.Part(1);
+    rod.proxyKind = ProxyKind::Capsule;
+    rod.proxy = Matrix4W{};
+    rod.proxy.m = {1, 1, 0, 0, -1.5, 1.5, 1, 0, 0.1, 0.1, 0, 0, 10, 10, 0, 0.15};
+    const Vec3 light{0.3, -0.2, 4};
+    ShadowFrame frame(geometry, Width, Height, {{light}}, Vec3{0, 0, 12}, 3.0, true, 0.0625);
+    ASSERT_TRUE(frame.ok);
+    QRender& render = frame.render;
+    render.focalScale = 0.3;
+    ASSERT_EQ(render.SetSamplesPerPixel(2), RenderSizeOk);
+    render.edges.isRefined = true;
+    geometry.Part(2)->visible = 0;
+    render.RenderFrame(nullptr, false, nullptr, 0);
+    ASSERT_EQ(render.AllocAuxBuffers(), 0);
+    geometry.Part(2)->visible = 1;
+    const std::vector<std::int32_t> none{0}, sphere{1, 2};
+    render.RenderFrame(none.data(), true, sphere.data(), 0);
+    StateMap rays(static_cast<std::size_t>(Width * Height), -1), test = rays;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            std::uint32_t mask = 0;
+            double depth = 0;
+            const std::uint32_t word = render.QueryPixel(x, y, &mask, &depth, 1, nullptr);
+            const std::size_t at = static_cast<std::size_t>(y * Width + x);
+            rays[at] = -2 - static_cast<int>(word & PixelIdMask);
+            if (PixelPartIndex(word) != 0 || (mask & 0x8000u) == 0) continue;
+            const Vec3 ray = frame.Ray(x, y);
+            rays[at] =
+                shadow_scene::IsBlocked(solids, Vec3{ray.x * depth, ray.y * depth, depth}, light)
+                    ? 0
+                    : 1;
+            test[at] = (mask & 0x80000000u) != 0 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(ShadowedAwayFromEdges(rays, test), 100);
+}
+
+// A box covering the light-space cells [c0, c1] x [r0, r1] (continuous map coordinates, cell
+// centres at half cells) at light-space depth z, for a light whose face is z- (axis code 0).
+Solid BoxOverCells(const RenderLightSlot& slot, double c0, double c1, double r0, double r1,
+                   double z, double thickness) {
+    const double s = slot.mapScale;
+    const auto world = [&](double cell, double offset) { return (cell - offset) / s * z; };
+    const Vec3& l = slot.position;
+    return Solid{
+        true,
+        {l.x + world((c0 + c1) / 2, slot.mapU), l.y + world((r0 + r1) / 2, slot.mapV), l.z + z},
+        {(c1 - c0) / 2 / s * z, (r1 - r0) / 2 / s * z, thickness},
+        0x8090A0};
+}
+
+TEST(LightMap, PartsSeenBehindTheTwoSamplesShadowTheGapsBetweenThem) {
+    // A wall, a plate before it, and over the plate two grids of rods, each rod half a cell
+    // wide: at every cell centre of the grids the light meets a rod of each grid first, the
+    // plate third and the wall fourth, while between the centres it passes the rods and meets
+    // the plate alone. The wall behind those gaps lies in the plate's shadow, as the shadow
+    // rays say, only when the shadow test probes the ids behind the cells' two samples.
+    std::vector<Solid> solids{{true, {0, 0, 16}, {20, 20, 0.5}},
+                              {true, {0, 0, 8}, {1.3, 1.3, 0.03}}};
+    const std::int32_t rodCount = 8;
+    for (std::int32_t i = 0; i < rodCount; ++i) {
+        solids.push_back(Solid{true, {30.0 + i, 0, 30}, {0.1, 0.1, 0.1}});
+    }
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, solids);
+    const Vec3 light{3, 0, 2};
+    ShadowFrame frame(geometry, Width, Height, {{light}}, solids[1].centre, 1.9, true, 0.1125);
+    ASSERT_TRUE(frame.ok);
+    ASSERT_EQ(frame.render.SetSamplesPerPixel(2), RenderSizeOk);
+    frame.render.RenderFrame(nullptr, false, nullptr, 0);
+    const RenderLightSlot& slot = frame.render.LightSlot(0);
+    ASSERT_EQ(slot.axisCode, 0);
+    // The plate's cells, and the grids laid over its middle: rods over rows (k, k + 1) for
+    // k = k0 and k0 + 3 leave gaps at rows k0 + 1 and k0 + 4, likewise the columns.
+    const double plateDepth = solids[1].centre.z - light.z;
+    const double plateLow =
+        (solids[1].centre.x - 1.3 - light.x) / plateDepth * slot.mapScale + slot.mapU;
+    const double plateHigh =
+        (solids[1].centre.x + 1.3 - light.x) / plateDepth * slot.mapScale + slot.mapU;
+    const double plateTop =
+        (solids[1].centre.y - 1.3 - light.y) / plateDepth * slot.mapScale + slot.mapV;
+    const auto j0 = static_cast<std::int32_t>(std::floor((plateLow + plateHigh) / 2)) - 3;
+    const auto k0 =
+        static_cast<std::int32_t>(std::floor(plateTop + (plateHigh - plateLow) / 2)) - 3;
+    ASSERT_GT(plateHigh - plateLow, 8.0);
+    ASSERT_GE(j0, 1);
+    ASSERT_GE(k0, 1);
+    std::int32_t rod = 2;
+    for (const std::int32_t step : {0, 3}) {
+        for (const double first : {0.2, 1.3}) {
+            solids[static_cast<std::size_t>(rod++)] = BoxOverCells(
+                slot, j0, j0 + 6, k0 + step + first, k0 + step + first + 0.5, 5.0, 0.02);
+            solids[static_cast<std::size_t>(rod++)] = BoxOverCells(
+                slot, j0 + step + first, j0 + step + first + 0.5, k0, k0 + 6, 5.4, 0.02);
+        }
+    }
+    for (std::int32_t i = 2; i < rod; ++i) {
+        shadow_scene::PlaceSolid(geometry, i, solids[static_cast<std::size_t>(i)]);
+    }
+    frame.render.RenderFrame(nullptr, false, nullptr, 0);
+    ASSERT_EQ(slot.axisCode, 0);
+    StateMap rays, test;
+    ShadowStates(frame, solids, light, 0, 0, rays, test);
+    const std::vector<bool> band = Band(rays);
+    // Wall pixels in the gaps' shadow: blocked by the plate and by no rod.
+    const std::vector<Solid> rods(solids.begin() + 2, solids.end());
+    std::int32_t gaps = 0;
+    for (std::size_t at = 0; at < rays.size(); ++at) {
+        if (band[at] || rays[at] < 0) continue;
+        ASSERT_EQ(test[at], rays[at]) << "at (" << at % Width << ", " << at / Width << ")";
+        if (rays[at] != 0) continue;
+        std::uint32_t mask = 0;
+        double depth = 0;
+        const auto x = static_cast<std::int32_t>(at % Width);
+        const auto y = static_cast<std::int32_t>(at / Width);
+        frame.render.QueryPixel(x, y, &mask, &depth, 0, nullptr);
+        const Vec3 ray = frame.Ray(x, y);
+        if (!shadow_scene::IsBlocked(rods, Vec3{ray.x * depth, ray.y * depth, depth}, light)) {
+            ++gaps;
+        }
+    }
+    EXPECT_GT(gaps, 12);
+}
+
 TEST(LightMap, ShadowRaysAgreeWithTheShadowTestAwayFromEdges) {
     // Every scene, and one with a second sphere and two lights.
     std::vector<std::pair<std::vector<Solid>, std::vector<Light>>> scenes;

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -391,6 +392,121 @@ TEST(ShadowPass, PartsThatStopAndStartTakeTheirShadowsAlong) {
             render.RenderFrame(moving.data(), false, nullptr, 0);
             ASSERT_TRUE(SameAsWholeRender(geometry, *frame, setup));
         }
+    }
+}
+
+// The scene's geometry and a frame over its background without parts 3 and 4.
+std::unique_ptr<ShadowFrame> FrameOverBackground(SceneGeometry& geometry, const LightSetup& setup) {
+    shadow_scene::MakeGeometry(geometry, StartSolids);
+    auto frame = MakeFrame(geometry, setup);
+    if (frame->ok) RenderBackground(geometry, *frame, {3, 4});
+    return frame;
+}
+
+TEST(ShadowPass, FramesWithAChangedListMatchWholeRendersAndRecordTheirLists) {
+    for (const LightSetup& setup : LightSetups) {
+        SCOPED_TRACE(setup.what);
+        SceneGeometry geometry;
+        auto frame = FrameOverBackground(geometry, setup);
+        ASSERT_TRUE(frame->ok);
+        QRender& render = frame->render;
+        const auto moving = CountPrefixed({3, 4});
+        for (std::int32_t tick = 0; tick <= 6; ++tick) {
+            SCOPED_TRACE(tick);
+            PlaceAt(geometry, 3, tick);
+            PlaceAt(geometry, 4, tick);
+            render.RenderFrame(moving.data(), false, moving.data(), tick % 2);
+            ASSERT_TRUE(SameAsWholeRender(geometry, *frame, setup));
+        }
+    }
+}
+
+TEST(ShadowPass, APartPlacedByAChangedFrameJoinsTheBackgroundWithItsLists) {
+    // Part 3 is drawn into place by a frame that records the lists again, and the frame is
+    // kept as the background; part 4 then passes between it and the first light, each tick
+    // trusting the lists to find the pixels of part 3 whose shadows it changes.
+    for (const LightSetup& setup : {LightSetups[0], LightSetups[1], LightSetups[4]}) {
+        SCOPED_TRACE(setup.what);
+        SceneGeometry geometry;
+        auto frame = FrameOverBackground(geometry, setup);
+        ASSERT_TRUE(frame->ok);
+        QRender& render = frame->render;
+        geometry.Part(4)->visible = 0;
+        PlaceAt(geometry, 3, 3);
+        const auto placed = CountPrefixed({3});
+        render.RenderFrame(placed.data(), false, placed.data(), 0);
+        ASSERT_TRUE(render.areShadowListsOfWorking);
+        render.SaveRegionBuffers();
+        render.ResetRegions();
+        ASSERT_TRUE(render.areShadowListsOfBackups);
+        geometry.Part(4)->visible = 1;
+        const auto moving = CountPrefixed({4});
+        for (std::int32_t tick = 0; tick <= 10; ++tick) {
+            SCOPED_TRACE(tick);
+            Solid four = StartSolids[4];
+            four.centre = Vec3{1.8 - 0.35 * tick, -0.8, 6.15};
+            shadow_scene::PlaceSolid(geometry, 4, four);
+            render.RenderFrame(moving.data(), false, nullptr, 0);
+            ASSERT_TRUE(render.areShadowListsOfBackups);
+            ASSERT_TRUE(SameAsWholeRender(geometry, *frame, setup));
+        }
+    }
+}
+
+TEST(ShadowPass, AShadowFootprintHoldsEveryPixelTheShadowRaysFindBlocked) {
+    // For each part alone, every pixel whose shadow ray that part blocks, and every pixel it
+    // covers, lies in its shadow footprint; lights before, beside and behind the parts.
+    const std::vector<Vec3> lights{{1.5, -3, 5}, {-4, -2, 9}, {3, -1, 12}, {0.5, 0.5, 14}};
+    for (const Vec3& light : lights) {
+        SCOPED_TRACE(std::to_string(light.x) + " " + std::to_string(light.z));
+        SceneGeometry geometry;
+        shadow_scene::MakeGeometry(geometry, StartSolids);
+        ShadowFrame frame(geometry, Width, Height, {{light}}, Vec3{0, 2, 8}, 5.0);
+        ASSERT_TRUE(frame.ok);
+        frame.render.RenderFrame(nullptr, false, nullptr, 0);
+        for (std::int32_t part = 1; part < 5; ++part) {
+            SCOPED_TRACE(part);
+            const std::vector<Solid> alone{StartSolids[static_cast<std::size_t>(part)]};
+            SpanRegion footprint;
+            const auto list = CountPrefixed({part});
+            ProjectShadowFootprint(frame.render, list.data(), footprint, light);
+            std::int32_t blocked = 0;
+            for (std::int32_t y = 0; y < Height; ++y) {
+                for (std::int32_t x = 0; x < Width; ++x) {
+                    double depth = 0;
+                    const std::uint32_t id =
+                        frame.render.QueryPixel(x, y, nullptr, &depth, 0, nullptr);
+                    if ((id & PixelIdMask) == 0) continue;
+                    const Vec3 ray = frame.Ray(x, y);
+                    const Vec3 p{ray.x * depth, ray.y * depth, depth};
+                    const bool isOwn = PixelPartIndex(id) == part;
+                    const bool isShadowed = !isOwn && shadow_scene::IsBlocked(alone, p, light);
+                    if (!isOwn && !isShadowed) continue;
+                    if (isShadowed) ++blocked;
+                    ASSERT_TRUE(Holds(footprint, x, y)) << "at (" << x << ", " << y << ")";
+                }
+            }
+            if (part == 1) {
+                EXPECT_GT(blocked, 20);
+            }
+        }
+    }
+    // A bound that holds the eye, or the light, gives the whole frame with its border.
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(
+        geometry, {StartSolids[0], {false, {0, 0, 1}, {2, 0, 0}}, {false, {0, 0, 8}, {1, 0, 0}}});
+    ShadowFrame frame(geometry, Width, Height, {{{1.5, -3, 5}}}, Vec3{0, 2, 8}, 5.0);
+    frame.render.RenderFrame(nullptr, false, nullptr, 0);
+    for (const auto& [part, light] :
+         {std::pair{1, Vec3{1.5, -3, 5}}, std::pair{2, Vec3{0.2, 0, 8}}}) {
+        SpanRegion footprint;
+        const auto list = CountPrefixed({part});
+        ProjectShadowFootprint(frame.render, list.data(), footprint, light);
+        const RegionRect bounds = RegionGetBounds(footprint);
+        EXPECT_EQ(bounds.x0, -1);
+        EXPECT_EQ(bounds.y0, -1);
+        EXPECT_EQ(bounds.x1, Width + 1);
+        EXPECT_EQ(bounds.y1, Height + 1);
     }
 }
 
