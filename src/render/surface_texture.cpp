@@ -740,6 +740,13 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
             hasCoords = part.surfaceList != nullptr &&
                         SurfaceListCoords(*part.surfaceList, surface, Vec3{x, y, z}, u, v, k,
                                           &tangent, part.revolution);
+        } else if (part.mapping == TextureMapping::CornerRod) {
+            const CornerRodWrapPoint rod = CornerRodWrapCoords(part.cornerRod, Vec3{x, y, z});
+            u = rod.angle;
+            v = part.cornerRodStart + rod.length;
+            k = rod.perDistance;
+            tangent = rod.tangent;
+            hasCoords = k > 0.0;
         } else if (part.mapping == TextureMapping::Box ||
                    part.mapping == TextureMapping::FlatSidedCylinder) {
             hasCoords = PrimitiveCoords(part, surface, x, y, z, u, v);
