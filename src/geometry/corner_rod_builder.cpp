@@ -2,14 +2,19 @@
 
 #include "core/matrix3.h"
 #include "core/matrix4.h"
+#include "geometry/corner_rod_wrap.h"
 #include "geometry/feature_table.h"
 #include "geometry/shape_builder_support.h"
 #include "geometry/shape_forms.h"
+#include "geometry/solid_primitive_builders.h"
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace {
+
+constexpr double Pi = std::numbers::pi;
 
 // Passes of the construction at most, each lessening the bend a little less.
 constexpr int CornerRodPasses = 6;
@@ -82,6 +87,14 @@ Section SectionAt(const RodFrame& f, const Vec3& direction, const Vec3& tangentL
 struct Walls {
     Matrix4W outer;
     Matrix4W inner;
+    // The terms the wrap map keeps.
+    double omega = 0;
+    double phi = 0;
+    double sectionA = 0;
+    double sectionB = 0;
+    double theta = 0;
+    double meanSlope = 0;
+    double slopeStep = 0;
 };
 
 Walls MakeWalls(const RodFrame& f, const CornerRodParams& rod, double a, double b) {
@@ -135,6 +148,13 @@ Walls MakeWalls(const RodFrame& f, const CornerRodParams& rod, double a, double 
     i.m[10] = betaI - k;
     FormSetQuadratic(i, FormAxis::Y, FormAxis::Z, k * m * alphaI + (hh * betaI - 1) * j);
     i.m[15] = -omega * phi - theta;
+    w.omega = omega;
+    w.phi = phi;
+    w.sectionA = ca;
+    w.sectionB = cb;
+    w.theta = theta;
+    w.meanSlope = m;
+    w.slopeStep = j;
     return w;
 }
 
@@ -148,6 +168,42 @@ double InnerWallCrossing(const Matrix4W& inner, double curvature, double wall) {
     const double near = (-1 + root) / curvature;
     const double far = (-1 - root) / curvature;
     return std::abs(near + wall) <= std::abs(far + wall) ? near : far;
+}
+
+// The corner rod's wrap map (corner_rod_wrap.h): the wall and end terms, the section slopes
+// and which way each section direction points along the outward radius at its end.
+void FillCornerRodWrap(PartRenderRecord& part, const RodFrame& f, const CornerRodParams& rod,
+                       const Section& sa, const Section& sb, const Walls& walls) {
+    const double h = f.length / 2;
+    // The axis' arc length: the chord over the sine of the half bend times the half bend.
+    const double axisLength = f.sigma > 0 ? f.length * std::asin(f.sigma) / f.sigma : f.length;
+    const double sum = rod.sizeA + rod.sizeB;
+    const double spread = std::abs(rod.sizeA - rod.sizeB);
+    // The outward radius at A is (kappa, -sigma) and at B (kappa, sigma) in the bend plane.
+    std::uint32_t flags = 0;
+    if (sa.local.x * f.kappa - sa.local.y * f.sigma < 0) flags |= CornerRodInwardA;
+    if (sb.local.x * f.kappa + sb.local.y * f.sigma < 0) flags |= CornerRodInwardB;
+    std::array<double, 17> values{};
+    values[CornerRodNegOmega] = -walls.omega;
+    values[CornerRodNegOmegaPhi] = -walls.omega * walls.phi;
+    values[CornerRodSlopeA] = sa.slope;
+    values[CornerRodSlopeB] = sb.slope;
+    values[CornerRodOffsetA] = -(h + f.sigma * sa.slope * walls.sectionA);
+    values[CornerRodOffsetB] = -(h + f.sigma * sb.slope * walls.sectionB);
+    values[CornerRodSectionA] = walls.sectionA;
+    values[CornerRodTheta] = walls.theta;
+    values[CornerRodMeanSlope] = walls.meanSlope;
+    values[CornerRodSlopeStep] = walls.slopeStep;
+    values[CornerRodSizeA] = rod.sizeA;
+    values[CornerRodSizeB] = rod.sizeB;
+    values[CornerRodWallRatio] = 4 * rod.wall / (sum * sum);
+    values[CornerRodQuarterSpan] = Pi / 2 * std::sqrt(spread * spread + axisLength * axisLength);
+    values[CornerRodAxisLength] = axisLength;
+    values[CornerRodSizeSpread] = spread;
+    values[CornerRodCurvature] = f.curvature;
+    WrapMapRecord& wrap = WrapMapOf(part);
+    CornerRodWrapFill(wrap, values, flags);
+    wrap.texParams = part.texParams;
 }
 
 }  // namespace
@@ -273,6 +329,7 @@ std::int32_t BuildCornerRodShape(PartRenderRecord& part, const CornerRodParams& 
         part.halfChord = l / 2;
         part.localFromWorld = f.localFromWorld;
         part.worldFromLocal = InvertAffineWFirst(f.localFromWorld);
+        if (PartHasTextureImage(part)) FillCornerRodWrap(part, f, rod, sa, sb, walls);
         break;
     }
     return result;

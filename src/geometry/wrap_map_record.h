@@ -18,14 +18,15 @@ enum class WrapMapKind : std::uint32_t {
 
 struct WrapMapRecord {
     WrapMapKind kind = WrapMapKind::Box;
-    std::uint32_t flags = 0;      // corner rod: the builder's flag word
+    std::uint32_t flags = 0;      // corner rod: which section directions point inwards
     std::int32_t levelIndex = 0;  // corner rod: 0..160, from the exponent of scaledWidth
     float fraction = 0;           // corner rod
     float scaledWidth = 0;        // corner rod: 2 p16 g, held to 2^-20..2^20
     // Per kind, in order:
     //   box: scale pi / (a + c), 0, a/2, b/2, c/2;
     //   flat-sided cylinder: scale, half the width of a flat, r, h/2;
-    //   corner rod: its wall and end terms (seventeen values).
+    //   corner rod: its wall and end terms, in the order of CornerRodWrapValue
+    //   (corner_rod_wrap.h).
     std::array<double, 17> values{};
     TextureParams* texParams = nullptr;  // not owned: the part's material
 };

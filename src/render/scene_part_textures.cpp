@@ -1,6 +1,7 @@
 #include "render/scene_part_textures.h"
 
 #include "core/private_heap.h"
+#include "geometry/corner_rod_wrap.h"
 #include "geometry/part_render_record.h"
 #include "geometry/scene_geometry.h"
 #include "geometry/wrap_map_record.h"
@@ -61,15 +62,82 @@ void SetMaterialCaps(PartTexture& texture, const CustomRevTex& mapping, const Te
 // wrap map's kind has no mapping here or its material holds no usable tiles.
 bool SetWrappedPrimitive(PartTexture& texture, const WrapMapRecord& wrap,
                          const TextureParams& partParams) {
-    if (wrap.kind != WrapMapKind::Box && wrap.kind != WrapMapKind::FlatSidedCylinder) return false;
     const TextureParams& params = wrap.texParams != nullptr ? *wrap.texParams : partParams;
     const CustomRevTex* mapping = UsableTiles(params);
     if (mapping == nullptr) return false;
-    texture.mapping =
-        wrap.kind == WrapMapKind::Box ? TextureMapping::Box : TextureMapping::FlatSidedCylinder;
-    texture.primitive = {wrap.values[0], wrap.values[1], wrap.values[2], wrap.values[3]};
+    if (wrap.kind == WrapMapKind::CornerRod) {
+        texture.cornerRod = CornerRodWrapFrameOf(wrap);
+        if (!CornerRodWrapIsUsable(texture.cornerRod)) return false;
+        texture.mapping = TextureMapping::CornerRod;
+    } else if (wrap.kind == WrapMapKind::Box || wrap.kind == WrapMapKind::FlatSidedCylinder) {
+        texture.mapping =
+            wrap.kind == WrapMapKind::Box ? TextureMapping::Box : TextureMapping::FlatSidedCylinder;
+        texture.primitive = {wrap.values[0], wrap.values[1], wrap.values[2], wrap.values[3]};
+    } else {
+        return false;
+    }
     SetTiles(texture, *mapping, *params.image);
     return true;
+}
+
+Vec3 PointCarried(const Matrix4W& m, const Vec3& p) {
+    const Vec4 q = Matrix4TransformVec4(m, Vec4{1.0, p.x, p.y, p.z});
+    return Vec3{q.x, q.y, q.z};
+}
+
+// A textured corner rod's axis ends in world space, with its part index.
+struct RodEnds {
+    std::int32_t part = 0;
+    Vec3 start;
+    Vec3 end;
+};
+
+// Starts each textured corner rod at the length measure where the rod that ends at its start
+// ends, so that a chain of rods reads one texture through its joints. Rods meet when their
+// ends lie within a millionth of the rods' size of each other; a chain that closes on itself
+// starts where the walk first reaches it.
+void ChainCornerRods(std::vector<PartTexture>& textures, const SceneGeometry& geometry) {
+    std::vector<RodEnds> rods;
+    for (std::size_t i = 0; i < textures.size(); ++i) {
+        const PartTexture& texture = textures[i];
+        if (texture.pyramid == nullptr || texture.mapping != TextureMapping::CornerRod) continue;
+        const Matrix4W worldFromLocal =
+            InvertAffineWFirst(geometry.Part(static_cast<std::int32_t>(i))->localFromWorld);
+        TranslateBadAlloc([&] {
+            rods.push_back(
+                RodEnds{static_cast<std::int32_t>(i),
+                        PointCarried(worldFromLocal, CornerRodWrapStart(texture.cornerRod)),
+                        PointCarried(worldFromLocal, CornerRodWrapEnd(texture.cornerRod))});
+        });
+    }
+    // previous[r]: the rod whose end meets rod r's start, or -1.
+    std::vector<std::int32_t> previous;
+    TranslateBadAlloc([&] { previous.assign(rods.size(), -1); });
+    for (std::size_t r = 0; r < rods.size(); ++r) {
+        const CornerRodWrapFrame& frame =
+            textures[static_cast<std::size_t>(rods[r].part)].cornerRod;
+        const double tolerance = 1e-6 * (frame.axisLength + frame.sizeA + frame.sizeB);
+        for (std::size_t q = 0; q < rods.size(); ++q) {
+            if (q != r && Vec3Length(Vec3Sub(rods[q].end, rods[r].start)) <= tolerance) {
+                previous[r] = static_cast<std::int32_t>(q);
+                break;
+            }
+        }
+    }
+    // Each rod's start: the sum of the measures of the rods before it, walked back at most once
+    // round the whole set.
+    for (std::size_t r = 0; r < rods.size(); ++r) {
+        double start = 0;
+        std::int32_t q = previous[r];
+        for (std::size_t steps = 0;
+             q >= 0 && steps < rods.size() && static_cast<std::size_t>(q) != r; ++steps) {
+            start += CornerRodWrapMeasure(
+                textures[static_cast<std::size_t>(rods[static_cast<std::size_t>(q)].part)]
+                    .cornerRod);
+            q = previous[static_cast<std::size_t>(q)];
+        }
+        textures[static_cast<std::size_t>(rods[r].part)].cornerRodStart = start;
+    }
 }
 
 // The part's custom revolution mapping when it has laid its own tiles, else null.
@@ -146,4 +214,5 @@ void LoadPartTextures(QRender& render, const SceneGeometry& geometry,
                               static_cast<std::uint8_t>(record.derivedColour >> 8),
                               static_cast<std::uint8_t>(record.derivedColour)};
     }
+    ChainCornerRods(textures, geometry);
 }

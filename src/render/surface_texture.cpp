@@ -1,6 +1,7 @@
 #include "render/surface_texture.h"
 
 #include "core/float_convert.h"
+#include "render/body_warp.h"
 #include "render/q_render.h"
 #include "texture/object_tex.h"
 #include "texture/rev_tex.h"
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <limits>
 #include <numbers>
 
@@ -428,85 +428,12 @@ Vec3 PrimitiveTangent(const PartTexture& part, std::int32_t surface, double x, d
     return Vec3{1.0, 0.0, 0.0};
 }
 
-using Complex = std::complex<double>;
-
-// The principal square root.
-Complex PrincipalRoot(Complex w) {
-    const double m = std::sqrt((std::abs(w) + w.real()) / 2.0);
-    if (!(m > 0.0)) return Complex{0.0, std::sqrt(std::max(0.0, -w.real()))};
-    return Complex{m, w.imag() / (2.0 * m)};
-}
-
-// sin of x + i y, from e^y and its reciprocal.
-Complex SinOf(double x, double y) {
-    const double e = std::exp(y);
-    const double cosh = (e + 1.0 / e) / 2.0;
-    const double sinh = (e - 1.0 / e) / 2.0;
-    return Complex{std::sin(x) * cosh, std::cos(x) * sinh};
-}
-
-// asin t = arg(i t + sqrt(1 - t^2)) - i ln |i t + sqrt(1 - t^2)|, the argument as the arc
-// tangent of the ratio.
-Complex ArcSinOf(Complex t) {
-    const Complex w = Complex{0.0, 1.0} * t + PrincipalRoot(1.0 - t * t);
-    return Complex{std::atan(w.imag() / w.real()), -std::log(std::abs(w))};
-}
-
-// The body warp of a surface mapping list entry (its kind word's warp kind 1), which bends
-// the band of (u, v) about the middle of the half turn the point lies in, with the entry's
-// first five warp values k, m, p, q, s: zeta = k (u - c) + i k v, z = sin zeta and
-// T = sin 2 zeta / sqrt(1 - m z^2); W = s zeta + p asin(q T), or s zeta + q T with the
-// entry's second-stage flag; (u, v) become c + Re W / k, Im W / k, brought back into one turn.
-// Returns |dW / dzeta|, the warp's stretch, by which the footprint's scale grows; a warp that
-// gives no finite result leaves (u, v) as they were and returns 1.
-double WarpSurfaceCoords(const SurfaceMappingEntry& entry, double& u, double& v) {
-    constexpr double Pi = std::numbers::pi;
-    const double k = entry.warp[0];
-    const double m = entry.warp[1];
-    const double p = entry.warp[2];
-    const double q = entry.warp[3];
-    const double s = entry.warp[4];
-    if (k == 0.0 || !std::isfinite(k)) return 1.0;
-    const double c = u <= Pi ? Pi / 2.0 : 3.0 * Pi / 2.0;
-    const double x = k * (u - c);
-    const double y = k * v;
-    const Complex zeta{x, y};
-    const Complex z = SinOf(x, y);
-    const Complex z2 = z * z;
-    const Complex root = PrincipalRoot(1.0 - m * z2);
-    const Complex t = SinOf(2.0 * x, 2.0 * y) / root;
-    const Complex g = (1.0 - 2.0 * z2 + m * z2 * z2) / ((1.0 - m * z2) * root);
-    Complex w;
-    Complex slope;
-    if (((entry.kindWord >> 16) & 0xFF) == 0) {
-        w = s * zeta + p * ArcSinOf(q * t);
-        slope = s + 2.0 * p * q * g / PrincipalRoot(1.0 - q * q * t * t);
-    } else {
-        w = s * zeta + q * t;
-        slope = s + 2.0 * q * g;
-    }
-    double warpedU = c + w.real() / k;
-    const double warpedV = w.imag() / k;
-    const double stretch = std::abs(slope);
-    if (!std::isfinite(warpedU) || !std::isfinite(warpedV) || !std::isfinite(stretch)) {
-        return 1.0;
-    }
-    if (warpedU < 0.0) {
-        warpedU += 2.0 * Pi;
-    } else if (warpedU > 2.0 * Pi) {
-        warpedU -= 2.0 * Pi;
-    }
-    u = warpedU;
-    v = warpedV;
-    return stretch;
-}
-
 // Surface coordinates of a point of a surface with an entry in the part's surface mapping
 // list, and their angle per unit of distance on the surface; false when the surface has no
 // usable entry.
 bool SurfaceListCoords(const BufferArray& list, std::int32_t surface, const Vec3& partPoint,
                        double& u, double& v, double& perDistance, Vec3* tangent,
-                       const SurfaceMappingEntry** used = nullptr) {
+                       const ObjectTex* revolution, const SurfaceMappingEntry** used = nullptr) {
     const std::int64_t i = static_cast<std::int64_t>(surface) - list.firstIndex;
     if (list.buffers == nullptr || i < 0 || i >= list.count || i >= list.capacity) return false;
     const auto* entry = static_cast<const SurfaceMappingEntry*>(list.buffers[i]);
@@ -558,8 +485,12 @@ bool SurfaceListCoords(const BufferArray& list, std::int32_t surface, const Vec3
     v = coords.length;
     perDistance =
         coords.angleScale > 0.0 && std::isfinite(coords.angleScale) ? coords.angleScale : 1.0;
-    if (((entry->kindWord >> 8) & 0xFF) == 1) {
+    const std::uint32_t warpKind = (entry->kindWord >> 8) & 0xFF;
+    if (warpKind == 1) {
         perDistance *= WarpSurfaceCoords(*entry, u, v);
+    } else if (warpKind == 2 && revolution != nullptr) {
+        // The second warp takes its scale and modulus from the part's revolution mapping.
+        perDistance *= WarpByEllipticIntegral(revolution->warpScale, revolution->warpModulus, u, v);
     }
     return true;
 }
@@ -944,7 +875,14 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
         if (part.mapping == TextureMapping::SurfaceList) {
             hasCoords = part.surfaceList != nullptr &&
                         SurfaceListCoords(*part.surfaceList, surface, Vec3{x, y, z}, u, v, k,
-                                          &tangent, &entry);
+                                          &tangent, part.revolution, &entry);
+        } else if (part.mapping == TextureMapping::CornerRod) {
+            const CornerRodWrapPoint rod = CornerRodWrapCoords(part.cornerRod, Vec3{x, y, z});
+            u = rod.angle;
+            v = part.cornerRodStart + rod.length;
+            k = rod.perDistance;
+            tangent = rod.tangent;
+            hasCoords = k > 0.0;
         } else if (part.mapping == TextureMapping::Box ||
                    part.mapping == TextureMapping::FlatSidedCylinder) {
             hasCoords = PrimitiveCoords(part, surface, x, y, z, u, v);
@@ -955,6 +893,10 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
             hasCoords = RevolutionCoords(*part.revolution, Vec3{x, y, z}, u, v, k);
             const double r = std::hypot(x, z);
             tangent = r > 1e-6 ? Vec3{-z / r, 0.0, x / r} : Vec3{1.0, 0.0, 0.0};
+            if (hasCoords && ((part.revolution->warpWord >> 8) & 0xFF) == 2) {
+                k *= WarpByEllipticIntegral(part.revolution->warpScale,
+                                            part.revolution->warpModulus, u, v);
+            }
         }
         if (hasCoords) {
             const double footprint = SurfaceFootprint(pixel, p, n) * k * k;

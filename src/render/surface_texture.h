@@ -42,6 +42,12 @@
 // tiles; the coordinates' angle per unit of distance takes the place of k. An elliptic
 // cylinder's angle grows along its section, which gives bump maps their frame there.
 //
+// Corner rods. A corner rod with a wrap map takes the angle around its axis and the length
+// measure along it (geometry/corner_rod_wrap.h), both in units of the local section's
+// perimeter over 2 pi, and reaches the material's tiles as above. A rod whose start A lies at
+// the end B of another textured rod continues that rod's length measure, so a chain of rods
+// shows one texture through its joints.
+//
 // Revolution mappings. A part whose own mapping object keeps angles (every sphere and the other
 // shapes of revolution without a custom mapping) takes the angle u around its y axis and the
 // length v of the point along its profile, measured in units of the local radius r so that u
@@ -83,6 +89,7 @@
 // relief for the planar mapping at one part unit a texel.
 #include "core/matrix4.h"
 #include "core/vec3.h"
+#include "geometry/corner_rod_wrap.h"
 
 #include <array>
 #include <cstdint>
@@ -115,9 +122,10 @@ enum class TextureMapping : std::uint8_t {
     SurfaceList = 3,        // the part's surface mapping list, likewise
     Revolution = 4,         // the part's own angle-keeping revolution mapping, likewise
     CustomRevolution = 5,   // the part's own custom revolution mapping and its own tiles
+    CornerRod = 6,          // wrap map of a corner rod, through the material's tiles
 };
 
-// One part's texture as the span shading reads it: about 220 bytes.
+// One part's texture as the span shading reads it: about 280 bytes.
 struct PartTexture {
     TexPyramid* pyramid = nullptr;  // null: the part shades in its own colour
     Matrix4W partFromView;          // w-first, view space to part space
@@ -144,6 +152,9 @@ struct PartTexture {
     // Revolution, and SurfaceList surfaces without an entry: the part's own mapping object,
     // whose surface records give the length coordinate along the profile.
     const ObjectTex* revolution = nullptr;
+    // CornerRod: the rod's wrap frame and the length measure at which its start A lies.
+    CornerRodWrapFrame cornerRod{};
+    double cornerRodStart = 0;
     std::int32_t bumpAmount = 0;   // the material's bump amount; 0 shades without bumps
     std::uint32_t baseColour = 0;  // 0xRRGGBB: fills what no sample covers
     std::uint8_t hasTint = 0;

@@ -46,6 +46,11 @@ public:
     std::uint8_t poleless = 0;  // 1: no poles; surfaces carry a band number in `map`
     RevTex** records = nullptr;  // recordCapacity records on the private heap
     TextureParams* material = nullptr;
+    // The body warp the shading applies to (u, v): bits 8-15 its kind (0 none, 2 the elliptic
+    // integral of render/body_warp.h, with the scale and modulus below), bits 16-23 its stage.
+    std::uint32_t warpWord = 0;
+    double warpScale = 0;
+    double warpModulus = 0;
 
 protected:
     explicit ObjectTex(std::int32_t kind);

@@ -1,5 +1,6 @@
 #include "render/scene_part_textures.h"
 
+#include "geometry/corner_rod_wrap.h"
 #include "geometry/part_record.h"
 #include "geometry/scene_geometry.h"
 #include "geometry/shape_build_support.h"
@@ -64,8 +65,10 @@ protected:
     static constexpr std::int32_t Width = 64;
     static constexpr std::int32_t Height = 48;
 
-    // Sizes render over pixels (Width x Height) with one white light and loads the scene.
-    void SizeLitRender(QRender& render, std::vector<std::uint32_t>& pixels) {
+    // Sizes render over pixels (Width x Height) with one white light and loads the scene (the
+    // fixture's own unless another is given).
+    void SizeLitRender(QRender& render, std::vector<std::uint32_t>& pixels,
+                       SceneGeometry* scene = nullptr) {
         ASSERT_EQ(render.SetSize(pixels.data(), Width, Height, Width, false), RenderSizeOk);
         render.centreX = Width / 2.0;
         render.centreY = Height / 2.0;
@@ -74,7 +77,7 @@ protected:
         RenderLightSlot& light = render.LightSlot(0);
         light.enabled = 1;
         RenderLightSlotSetColours(light, {1.0, 1.0, 1.0}, {0.0, 0.0, 0.0}, 1.0);
-        LoadRenderParts(render, geometry, ViewFromWorld());
+        LoadRenderParts(render, scene != nullptr ? *scene : geometry, ViewFromWorld());
     }
 
     TexPyramid pyramid;
@@ -212,6 +215,50 @@ TEST_F(TexturedScene, ACustomMappedCylinderShowsItsOwnTilesInAFrame) {
             EXPECT_GT((p >> 8) & 0xFF, 100u) << x << "," << y;
         }
     }
+}
+
+TEST_F(TexturedScene, CornerRodsContinueTheLengthOfTheRodTheyStartFrom) {
+    // Two rods joined end to start, red, and a third that starts elsewhere.
+    SceneGeometry rods;
+    const std::array<std::int32_t, 3> rooms{8, 8, 8};
+    rods.AddParts(rooms, false);
+    const auto build = [&](std::int32_t index, const Vec3& a, const Vec3& b, double bendSine) {
+        WorkingPartRecord w = Working(
+            ShapeType::CornerRod,
+            {a.x, a.y, a.z, b.x, b.y, b.z, 0, 0, 1, 0, 0, 1, 0, 0, 1, bendSine, 1.0, 1.0, 0.2});
+        w.textureRef = handle;
+        w.colour = 0xFF0000;
+        ASSERT_EQ(BuildPartShape(rods, nullptr, index, false, true, false, &w), 0);
+    };
+    ASSERT_NO_FATAL_FAILURE(build(1, {-4, 0, 0}, {0, 0, 0}, 0.0));
+    ASSERT_NO_FATAL_FAILURE(build(0, {0, 0, 0}, {4, 0, 0}, 0.0));
+    ASSERT_NO_FATAL_FAILURE(build(2, {0, 3, 0}, {4, 3, 0}, 0.0));
+
+    std::vector<std::uint32_t> pixels(Width * Height, 0u);
+    QRender render;
+    ASSERT_NO_FATAL_FAILURE(SizeLitRender(render, pixels, &rods));
+    for (std::int32_t i = 0; i < 3; ++i) {
+        const PartTexture* rod = render.partTextures.Find(i);
+        ASSERT_NE(rod, nullptr);
+        EXPECT_EQ(rod->mapping, TextureMapping::CornerRod);
+    }
+    const double firstMeasure = CornerRodWrapMeasure(render.partTextures.Find(1)->cornerRod);
+    EXPECT_GT(firstMeasure, 0.0);
+    EXPECT_DOUBLE_EQ(render.partTextures.Find(0)->cornerRodStart, firstMeasure);
+    EXPECT_EQ(render.partTextures.Find(1)->cornerRodStart, 0.0);
+    EXPECT_EQ(render.partTextures.Find(2)->cornerRodStart, 0.0);
+
+    // The rods show the green texture, not their own red.
+    ASSERT_EQ(RenderShadedFrame(render), CastDone);
+    std::int32_t green = 0;
+    std::int32_t red = 0;
+    for (const std::uint32_t p : pixels) {
+        if (((p >> 24) & 0xFF) != 255) continue;
+        green += ((p >> 8) & 0xFF) > 100 ? 1 : 0;
+        red += ((p >> 16) & 0xFF) > 100 ? 1 : 0;
+    }
+    EXPECT_GT(green, 50);
+    EXPECT_EQ(red, 0);
 }
 
 }  // namespace

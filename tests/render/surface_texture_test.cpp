@@ -440,19 +440,49 @@ void ExpectOffCentreRead(const std::array<std::int32_t, 3>& out) {
     EXPECT_NEAR(out[1] / 512.0, 31.5 + 5.0, 0.3);
 }
 
+// The ramp's texel under the point at part depth z of the surface-list part (surface 0), with
+// the single tile of a 10-long mapping placed 0.03 ahead in u and 0.05 behind in v of (u, v).
+std::array<std::int32_t, 3> SurfaceListSample(TexPyramid& pyramid, const BufferArray& list,
+                                              double u, double v, double z,
+                                              const ObjectTex* revolution = nullptr) {
+    const double wrapped = v - 10.0 * std::floor(v / 10.0);
+    OneTileMapping one(u > 6.2 ? u + 0.03 - 2 * std::numbers::pi : u + 0.03, wrapped - 0.05, 0.0);
+    Lookup lookup(pyramid, 0x0000FF);
+    lookup.part.mapping = TextureMapping::SurfaceList;
+    lookup.part.surfaceList = &list;
+    lookup.part.revolution = revolution;
+    lookup.part.tiles = &one.mapping;
+    lookup.part.bandCellLengths = {10.0, 0.0};
+    lookup.part.partFromView.m[12] = z - 2.4;
+    std::array<std::int32_t, 3> out{};
+    ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 0, false, false,
+                      Vec3{0.0, 0.0, 2.4}, Vec3{0.0, 0.0, -1.0});
+    return out;
+}
+
+// A surface mapping list of one elliptic cylinder entry without angle tables: before any warp
+// the angle is 0 and the length z itself (q = pi / 2).
+struct CylinderEntryList {
+    SurfaceMappingEntry entry;
+    std::array<void*, 1> buffers{&entry};
+    BufferArray list;
+
+    CylinderEntryList() {
+        entry.byteSize = sizeof(SurfaceMappingEntry);
+        entry.quarterMeasure = std::numbers::pi / 2;
+        entry.a = entry.b = 1.0;
+        list.capacity = list.count = 1;
+        list.buffers = buffers.data();
+    }
+    CylinderEntryList(const CylinderEntryList&) = delete;
+    CylinderEntryList& operator=(const CylinderEntryList&) = delete;
+};
+
 TEST(SurfaceTexture, WarpedSurfaceListEntriesBendTheirBand) {
     TexPyramid pyramid;
     ASSERT_EQ(SetRamp(pyramid), 0);
-    // An elliptic cylinder entry without angle tables: before the warp the angle is 0 and the
-    // length z itself (q = pi / 2).
-    SurfaceMappingEntry entry;
-    entry.byteSize = sizeof(SurfaceMappingEntry);
-    entry.quarterMeasure = std::numbers::pi / 2;
-    entry.a = entry.b = 1.0;
-    std::array<void*, 1> buffers{&entry};
-    BufferArray list;
-    list.capacity = list.count = 1;
-    list.buffers = buffers.data();
+    CylinderEntryList one;
+    SurfaceMappingEntry& entry = one.entry;
 
     struct Case {
         double k, m, p, q, s;
@@ -483,20 +513,33 @@ TEST(SurfaceTexture, WarpedSurfaceListEntriesBendTheirBand) {
             c.s * zeta + (c.isSecondStage ? c.q * t : c.p * std::asin(c.q * t));
         double u = Pi / 2 + w.real() / c.k;
         if (u < 0.0) u += 2 * Pi;
-        const double v = w.imag() / c.k;
+        ExpectOffCentreRead(SurfaceListSample(pyramid, one.list, u, w.imag() / c.k, c.z));
+    }
+}
 
-        const double wrapped = v - 10.0 * std::floor(v / 10.0);
-        OneTileMapping one(u > 6.2 ? u + 0.03 - 2 * Pi : u + 0.03, wrapped - 0.05, 0.0);
-        Lookup lookup(pyramid, 0x0000FF);
-        lookup.part.mapping = TextureMapping::SurfaceList;
-        lookup.part.surfaceList = &list;
-        lookup.part.tiles = &one.mapping;
-        lookup.part.bandCellLengths = {10.0, 0.0};
-        lookup.part.partFromView.m[12] = c.z - 2.4;
-        std::array<std::int32_t, 3> out{};
-        ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 0, false, false,
-                          Vec3{0.0, 0.0, 2.4}, Vec3{0.0, 0.0, -1.0});
-        ExpectOffCentreRead(out);
+TEST(SurfaceTexture, SecondWarpTakesItsScaleAndModulusFromTheRevolutionMapping) {
+    TexPyramid pyramid;
+    ASSERT_EQ(SetRamp(pyramid), 0);
+    // The entry's kind word asks for the second warp; the part's revolution mapping holds its
+    // scale and modulus.
+    CylinderEntryList one;
+    one.entry.kindWord = static_cast<std::uint32_t>(SurfaceMapperKind::EllipticCylinder) | 2u << 8;
+    UniRevTex revolution;
+    revolution.warpScale = 0.9;
+    revolution.warpModulus = 1.5;
+
+    constexpr double Pi = std::numbers::pi;
+    for (const double z : {0.35, -0.2}) {
+        SCOPED_TRACE(z);
+        // W = asinh(sqrt(d) t0) / sqrt(d), d = M - 1, t0 = sin(i z) / sqrt(1 - M sin^2(i z)),
+        // by the library's complex functions.
+        const std::complex<double> sine = std::sin(std::complex<double>{0.0, z});
+        const std::complex<double> t0 = sine / std::sqrt(1.0 - 1.5 * sine * sine);
+        const std::complex<double> w = std::asinh(std::sqrt(0.5) * t0) / std::sqrt(0.5);
+        double u = 0.9 * w.real();
+        if (u < 0.0) u += 2 * Pi;
+        ExpectOffCentreRead(
+            SurfaceListSample(pyramid, one.list, u, 0.9 * w.imag(), z, &revolution));
     }
 }
 
