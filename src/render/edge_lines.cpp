@@ -6,6 +6,7 @@
 #include "render/light_map.h"
 #include "render/q_render.h"
 #include "render/ray_probe.h"
+#include "render/small_parts.h"
 #include "render/span_shade.h"
 
 #include <algorithm>
@@ -570,6 +571,21 @@ void BuildShadowEdgeCurves(const QRender& render, EdgeScratch& scratch, std::uin
                             parts.push_back(part);
                         }
                     }
+                }
+            }
+            // The thin parts marked there, which may pass between the cell centres (the
+            // working map's marks, as the shadow test reads them).
+            const SmallPartChains& chains = slot.smallParts;
+            if (scratch.useBackupMaps || chains.markedCells.empty() ||
+                chains.heads.size() != planeCells) {
+                return;
+            }
+            for (std::int32_t cr = r0; cr <= r1; ++cr) {
+                for (std::int32_t cc = c0; cc <= c1; ++cc) {
+                    AddChainedParts(chains,
+                                    static_cast<std::size_t>(cr) * static_cast<std::size_t>(side) +
+                                        static_cast<std::size_t>(cc),
+                                    slot.lightParts.Count(), parts);
                 }
             }
         });

@@ -414,14 +414,19 @@ void AddSmallPartBands(QRender& render, const std::int32_t* partList, const Regi
 }
 
 void AddChainedParts(const QRender& render, std::size_t cell, std::vector<std::int32_t>& parts) {
-    const SmallPartChains& chains = render.smallParts;
+    AddChainedParts(render.smallParts, cell, render.parts.Count(), parts);
+}
+
+void AddChainedParts(const SmallPartChains& chains, std::size_t cell, std::int32_t partCount,
+                     std::vector<std::int32_t>& parts) {
     if (cell >= chains.heads.size()) return;
     std::int32_t at = chains.heads[cell];
     for (std::int32_t k = 0;
-         k < 3 && at >= 0 && static_cast<std::size_t>(at) < chains.entries.size(); ++k) {
+         k < ChainedPartsRead && at >= 0 && static_cast<std::size_t>(at) < chains.entries.size();
+         ++k) {
         const SmallPartChainEntry& entry = chains.entries[static_cast<std::size_t>(at)];
         const std::int32_t part = entry.partPlusOne - 1;
-        if (part >= 0 && part < render.parts.Count() &&
+        if (part >= 0 && part < partCount &&
             std::find(parts.begin(), parts.end(), part) == parts.end()) {
             parts.push_back(part);
         }

@@ -76,6 +76,13 @@ void KeepSmallPartChains(QRender& render);
 // from tick to tick and the cells restored from the backups find the whole frame's chains.
 void RollBackSmallPartChains(QRender& render);
 
-// Appends to parts the chained part indices of the cell (at most three), unless listed
-// already or not a part of the renderer.
+// How many parts of a cell's chain the pixel pass reads.
+inline constexpr std::int32_t ChainedPartsRead = 3;
+
+// Appends to parts the chained part indices of the cell (at most ChainedPartsRead), unless
+// listed already or not a part of the renderer.
 void AddChainedParts(const QRender& render, std::size_t cell, std::vector<std::int32_t>& parts);
+
+// The same for any chains (a light's, by map cell), parts below partCount.
+void AddChainedParts(const SmallPartChains& chains, std::size_t cell, std::int32_t partCount,
+                     std::vector<std::int32_t>& parts);

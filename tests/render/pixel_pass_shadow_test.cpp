@@ -55,10 +55,17 @@ std::unique_ptr<ShadowFrame> MakeFrame(SceneGeometry& geometry, const std::vecto
     return frame;
 }
 
-// The lit fraction of pixel (x, y) of the floor: the footprint's points, weighted by the
-// kernel sqrt(1 - (r / 0.9)^2) over the disc of radius 0.9 (whose profile across any straight
-// edge is the pass's 0.75 (1 - t^2)), carried onto the floor and tested with shadow rays.
-double SupersampledLitFraction(const ShadowFrame& frame, const Vec3& light, std::int32_t x,
+// The depth at which the view ray (x, y, 1) meets a receiving surface.
+using DepthOnRay = double (*)(double x, double y);
+
+double FloorDepth(double, double y) { return FloorTop / y; }
+
+// The lit fraction of pixel (x, y) of a receiving surface: the footprint's points, weighted by
+// the kernel sqrt(1 - (r / 0.9)^2) over the disc of radius 0.9 (whose profile across any
+// straight edge is the pass's 0.75 (1 - t^2)), carried onto the surface and tested with shadow
+// rays among the solids.
+double SupersampledLitFraction(const ShadowFrame& frame, const std::vector<Solid>& solids,
+                               const Vec3& light, DepthOnRay depthOf, std::int32_t x,
                                std::int32_t y) {
     constexpr std::int32_t Steps = 24;
     const double focal = frame.Focal();
@@ -72,10 +79,10 @@ double SupersampledLitFraction(const ShadowFrame& frame, const Vec3& light, std:
             const double weight = std::sqrt(1.0 - r2);
             const double rx = (x + 0.5 + ox - frame.render.centreX) / focal;
             const double ry = (y + 0.5 + oy - frame.render.centreY) / focal;
-            const double depth = FloorTop / ry;
-            const Vec3 point{rx * depth, FloorTop, depth};
+            const double depth = depthOf(rx, ry);
+            const Vec3 point{rx * depth, ry * depth, depth};
             total += weight;
-            if (!shadow_scene::IsBlocked(Solids, point, light)) lit += weight;
+            if (!shadow_scene::IsBlocked(solids, point, light)) lit += weight;
         }
     }
     return lit / total;
@@ -99,8 +106,8 @@ bool IsNearShadowCorner(const ShadowFrame& frame, const Vec3& light, std::int32_
     return false;
 }
 
-// True when the pixel and its eight neighbours show the floor's top.
-bool IsInsideFloor(const QRender& render, std::int32_t x, std::int32_t y) {
+// True when the pixel and its eight neighbours show part 0's surface facing the eye.
+bool IsInsideReceiver(const QRender& render, std::int32_t x, std::int32_t y) {
     const std::uint32_t floor = render.QueryPixel(x, y, nullptr, nullptr, 0, nullptr) & PixelIdMask;
     if (PixelPartIndex(floor) != 0) return false;
     for (std::int32_t dy = -1; dy <= 1; ++dy) {
@@ -113,16 +120,16 @@ bool IsInsideFloor(const QRender& render, std::int32_t x, std::int32_t y) {
     return true;
 }
 
-// Where pixel (x, y)'s colour lies between the floor's colour at its centre fully shadowed
-// (0) and fully lit (1).
-double ShownLitFraction(ShadowFrame& frame, std::int32_t x, std::int32_t y) {
+// Where pixel (x, y)'s colour lies between the receiving surface's colour at its centre
+// fully shadowed (0) and fully lit (1).
+double ShownLitFraction(ShadowFrame& frame, DepthOnRay depthOf, std::int32_t x, std::int32_t y) {
     QRender& render = frame.render;
     SampleCell cell;
     cell.pixel = render.QueryPixel(x, y, &cell.lightMask, nullptr, 0, nullptr);
     const double focal = frame.Focal();
     const double nx = (x - render.centreX + 0.5) / focal;
     const double ny = (y - render.centreY + 0.5) / focal;
-    cell.depth = static_cast<std::int32_t>(focal * render.depthScale * ny / FloorTop);
+    cell.depth = static_cast<std::int32_t>(focal * render.depthScale / depthOf(nx, ny));
     cell.pixel &= PixelIdMask;
     cell.lightMask = 0x80008000u;
     const ShadedValue lit = ShadeSamplePoint(render, cell, nx, ny, x, y);
@@ -152,10 +159,11 @@ TEST(PixelPassShadows, APixelThatAShadowEdgeCrossesIsLitByItsLitFraction) {
         double worst = 0.0, summed = 0.0;
         for (std::int32_t y = 1; y < Height - 1; ++y) {
             for (std::int32_t x = 1; x < Width - 1; ++x) {
-                if (!IsInsideFloor(render, x, y)) continue;
-                const double expected = SupersampledLitFraction(*frame, light, x, y);
+                if (!IsInsideReceiver(render, x, y)) continue;
+                const double expected =
+                    SupersampledLitFraction(*frame, Solids, light, FloorDepth, x, y);
                 if (!(expected > 0.03 && expected < 0.97)) continue;
-                const double fraction = ShownLitFraction(*frame, x, y);
+                const double fraction = ShownLitFraction(*frame, FloorDepth, x, y);
                 const double error = std::fabs(fraction - expected);
                 const bool isCorner = IsNearShadowCorner(*frame, light, x, y);
                 EXPECT_LT(error, 0.06) << x << ", " << y << (isCorner ? " (a corner)" : "") << ": "
@@ -169,6 +177,53 @@ TEST(PixelPassShadows, APixelThatAShadowEdgeCrossesIsLitByItsLitFraction) {
         EXPECT_GT(partial, 60);
         EXPECT_GE(corners, 3);
         EXPECT_LT(summed / std::max(partial, 1), 0.015) << "worst " << worst;
+    }
+}
+
+TEST(PixelPassShadows, AThinPartsShadowEdgesAreSmoothedToo) {
+    // A light map of 10 cells a side over a wall and a rod 0.2 thick, under half a cell as the
+    // light sees it: the cell centres pass beside it, and only its marks in the map bring it
+    // among the parts whose shadow edges cross the pixels along its shadow.
+    constexpr double WallFront = 15.5;
+    for (const double offset : {0.0, 0.1}) {
+        SCOPED_TRACE(offset);
+        const std::vector<Solid> solids = shadow_scene::WallAndRod(0.1 + offset);
+        SceneGeometry geometry;
+        shadow_scene::MakeGeometry(geometry, solids);
+        // The radius a little over the rod's half diagonal.
+        shadow_scene::SetRodSkeleton(geometry, 1, solids[1], 0.15);
+        const Vec3& c = solids[1].centre;
+        const Vec3 light{0.3, -0.2, 4};
+        ShadowFrame frame(geometry, Width, Height, {{light}}, Vec3{0, 0, 12}, 3.0, true, 0.0625);
+        ASSERT_TRUE(frame.ok);
+        QRender& render = frame.render;
+        render.focalScale = 0.3;
+        ASSERT_EQ(render.SetSamplesPerPixel(2), RenderSizeOk);
+        render.edges.isRefined = true;
+        render.RenderFrame(nullptr, false, nullptr, 0);
+        ASSERT_EQ(render.LightMapSide(), 10);
+
+        // Away from the shadow's ends, where the rod's flat faces end it.
+        const auto shadowColumn = [&](double x) {
+            const double t = (WallFront - light.z) / (c.z - light.z);
+            return (light.x + t * (x - light.x)) / WallFront * frame.Focal() + render.centreX;
+        };
+        const double left = shadowColumn(c.x - 1.5) + 3.0;
+        const double right = shadowColumn(c.x + 1.5) - 3.0;
+        const DepthOnRay wall = [](double, double) { return WallFront; };
+        std::int32_t partial = 0;
+        for (std::int32_t y = 1; y < Height - 1; ++y) {
+            for (std::int32_t x = static_cast<std::int32_t>(left); x < right; ++x) {
+                if (!IsInsideReceiver(render, x, y)) continue;
+                const double expected = SupersampledLitFraction(frame, solids, light, wall, x, y);
+                if (!(expected > 0.03 && expected < 0.97)) continue;
+                const double fraction = ShownLitFraction(frame, wall, x, y);
+                EXPECT_LT(std::fabs(fraction - expected), 0.06)
+                    << x << ", " << y << ": " << fraction << " against " << expected;
+                ++partial;
+            }
+        }
+        EXPECT_GT(partial, 20);
     }
 }
 
