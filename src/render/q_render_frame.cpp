@@ -35,6 +35,7 @@
 #include "render/quick_shade.h"
 #include "render/scene_render_parts.h"
 #include "render/shadow_pass.h"
+#include "render/small_parts.h"
 #include "render/span_shade.h"
 
 #include <algorithm>
@@ -338,6 +339,15 @@ void QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t
         BuildOutlineRegion(selectionRegion, shadeRegion);
         QuickShadeCells(*this, shadeRegion, SampleBuffer(1), frame, stride, flatColours);
         return;
+    }
+    if (samplesPerPixel > 1 && edges.isRefined) {
+        // The thin parts are marked in the cells cast again, and the marks kept as the
+        // whole frame's, which later frames restore their cells from; the marks of frames
+        // since then are taken back first.
+        RollBackSmallPartChains(*this);
+        MarkSmallPartsInFrame(*this, partList, true, RegionGetBounds(selectionRegion), 1,
+                              &selectionRegion);
+        KeepSmallPartChains(*this);
     }
     RegionCopy(shadeRegion, selectionRegion);
     if (hasShadows) {

@@ -45,8 +45,11 @@ struct SmallPartChains {
 // the clip rectangle (pixels, x1 and y1 exclusive). partList: null for every part; else a
 // count-prefixed list of part indices, the listed ones in list order, or with complement every
 // other part. Invisible parts are skipped. Throws KVOutOfMemoryException.
+// With within, only the cells of that region are marked (a background drawn again there,
+// in sample buffer buffer, whose other cells keep their marks).
 void MarkSmallPartsInFrame(QRender& render, const std::int32_t* partList, bool complement,
-                           const RegionRect& clip);
+                           const RegionRect& clip, std::int32_t buffer = 0,
+                           const SpanRegion* within = nullptr);
 
 // Adds to target the cells that MarkSmallPartsInFrame would mark for the listed parts (a
 // count-prefixed list of part indices) within clip, without marking them: a thin part's

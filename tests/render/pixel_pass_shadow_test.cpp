@@ -227,6 +227,59 @@ TEST(PixelPassShadows, AThinPartsShadowEdgesAreSmoothedToo) {
     }
 }
 
+TEST(PixelPassThinParts, AComplementRenderKeepsAThinPartWhole) {
+    // A ball before the middle of a rod thinner than a pixel starts moving: the background
+    // drawn again without it in its footprint shows the rod as a whole render without the ball
+    // does, its pixels integrated along the marked band rather than point sampled.
+    // The rod lies between two rows of pixel centres.
+    std::vector<Solid> solids = shadow_scene::WallAndRod(0.0);
+    solids[1].colour = 0x2020C0;
+    solids.push_back(Solid{false, {0.2, 0.0, 8}, {1.0, 0, 0}, 0xC04040});
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, solids);
+    shadow_scene::SetRodSkeleton(geometry, 1, solids[1], 0.15);
+    const auto makeFrame = [&] {
+        auto frame = std::make_unique<ShadowFrame>(geometry, Width, Height,
+                                                   std::vector<Light>{{{0.3, -0.2, 4}}},
+                                                   Vec3{0, 0, 12}, 3.0, true, 0.0625);
+        frame->render.focalScale = 0.02;
+        frame->ok = frame->ok && frame->render.SetSamplesPerPixel(2) == RenderSizeOk;
+        frame->render.edges.isRefined = true;
+        // The thin part alone: no shadows.
+        frame->render.options.shadows = false;
+        return frame;
+    };
+    auto frame = makeFrame();
+    ASSERT_TRUE(frame->ok);
+    QRender& render = frame->render;
+    render.RenderFrame(nullptr, false, nullptr, 0);
+    ASSERT_EQ(render.AllocAuxBuffers(), 0);
+
+    const std::int32_t ball[] = {1, 2};
+    render.RenderFrame(ball, true, ball, 0);
+    ASSERT_FALSE(render.changeRegion.HasNoRows());
+    // As the player does: the working picture restored from the background.
+    render.CopySamplesInRegion(0, render.changeRegion);
+    render.CopyPixelsInRegion(render.changeRegion, 0);
+
+    geometry.Part(2)->visible = 0;
+    auto whole = makeFrame();
+    whole->render.RenderFrame(nullptr, false, nullptr, 0);
+    std::int32_t rodPixels = 0;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            const std::size_t at = static_cast<std::size_t>(y * Width + x);
+            ASSERT_LE(shadow_scene::LargestChannelDifference(frame->pixels[at], whole->pixels[at]),
+                      2)
+                << std::hex << frame->pixels[at] << " against " << whole->pixels[at] << std::dec
+                << " at (" << x << ", " << y << ")";
+            const std::uint32_t id = render.QueryPixel(x, y, nullptr, nullptr, 0, nullptr);
+            if ((id & PixelSmallPartChain) != 0) ++rodPixels;
+        }
+    }
+    EXPECT_GT(rodPixels, 10);
+}
+
 // A part that stays out of sight at the left, lit from further left, so that only its shadow
 // moves over the floor, the sphere and the box as it goes.
 const Vec3 SideLight{-9, -1, 8};
