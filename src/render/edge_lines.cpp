@@ -6,11 +6,13 @@
 #include "render/light_map.h"
 #include "render/q_render.h"
 #include "render/ray_probe.h"
+#include "render/small_parts.h"
 #include "render/span_shade.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -571,6 +573,21 @@ void BuildShadowEdgeCurves(const QRender& render, EdgeScratch& scratch, std::uin
                     }
                 }
             }
+            // The thin parts marked there, which may pass between the cell centres (the
+            // working map's marks, as the shadow test reads them).
+            const SmallPartChains& chains = slot.smallParts;
+            if (scratch.useBackupMaps || chains.markedCells.empty() ||
+                chains.heads.size() != planeCells) {
+                return;
+            }
+            for (std::int32_t cr = r0; cr <= r1; ++cr) {
+                for (std::int32_t cc = c0; cc <= c1; ++cc) {
+                    AddChainedParts(chains,
+                                    static_cast<std::size_t>(cr) * static_cast<std::size_t>(side) +
+                                        static_cast<std::size_t>(cc),
+                                    slot.lightParts.Count(), parts);
+                }
+            }
         });
         if (own >= slot.lightParts.Count()) continue;
         const EdgeSpace space{slot.lightParts, s, &transform};
@@ -691,7 +708,88 @@ void RegroupForOutlines(const QRender& render, EdgeScratch& scratch, double ux, 
     }
 }
 
+// The share of the semicircle density sqrt(1 - z^2) on [-1, z].
+double SemicircleShare(double z) {
+    const double c = std::clamp(z, -1.0, 1.0);
+    return 0.5 + (c * std::sqrt(1.0 - c * c) + std::asin(c)) / std::numbers::pi;
+}
+
+// Strips across the axis u no wider than this (pixels): within one the lines' crossings along
+// its length are taken at its middle.
+constexpr double AcrossStripWidth = 0.15;
+
+// Fills scratch.patches with the footprint of the pixel at (x, y) cut along two axes: strips
+// across u at the lines' crossings and at most AcrossStripWidth apart, each weighted by the
+// one-axis kernel, cut along v = u turned a quarter by the lines' crossings of its middle
+// line; a patch takes the share of its strip that the kernel's profile along that line (a
+// semicircle over the disc's chord) gives it.
+void IntegrateAcross(const QRender& render, EdgeScratch& scratch,
+                     std::span<const std::int32_t> parts, double x, double y, double ux,
+                     double uy) {
+    const double r = EdgeFilterRadius;
+    const double focal = render.Level().focal;
+    const double vx = -uy, vy = ux;
+    auto& cuts = scratch.cuts;
+    cuts.clear();
+    cuts.push_back(-r);
+    for (const EdgeCrossing& c : scratch.crossings) {
+        if (c.t > -r && c.t < r) cuts.push_back(c.t);
+    }
+    cuts.push_back(r);
+    std::sort(cuts.begin(), cuts.end());
+    auto& along = scratch.bandEnds;
+    const std::size_t strips = cuts.size() - 1;
+    for (std::size_t k = 0; k < strips; ++k) {
+        const double lo = cuts[k], hi = cuts[k + 1];
+        const auto count =
+            static_cast<std::int32_t>(std::max(1.0, std::ceil((hi - lo) / AcrossStripWidth)));
+        for (std::int32_t j = 0; j < count; ++j) {
+            const double t0 = lo + (hi - lo) * j / count;
+            const double t1 = lo + (hi - lo) * (j + 1) / count;
+            const double weight = EdgeKernelWeight(t0, t1);
+            const double t = 0.5 * (t0 + t1);
+            const double half = std::sqrt(std::max(r * r - t * t, 0.0));
+            if (!(weight > 0.0) || !(half > 0.0)) continue;
+            along.clear();
+            along.push_back(-half);
+            for (const EdgeLine& line : scratch.lines) {
+                const double s = line.a * vx + line.b * vy;
+                if (std::fabs(s) < 1e-9) continue;
+                const double at = (line.d - t * (line.a * ux + line.b * uy)) / s;
+                if (at > -half && at < half) along.push_back(at);
+            }
+            along.push_back(half);
+            std::sort(along.begin(), along.end());
+            for (std::size_t i = 0; i + 1 < along.size(); ++i) {
+                const double share =
+                    SemicircleShare(along[i + 1] / half) - SemicircleShare(along[i] / half);
+                if (!(share > 0.0)) continue;
+                const double m = 0.5 * (along[i] + along[i + 1]);
+                const double px = x + (t * ux + m * vx) / focal;
+                const double py = y + (t * uy + m * vy) / focal;
+                const RayHit hit = ProbeParts(render, parts, px, py);
+                scratch.patches.push_back(
+                    EdgePatch{weight * share, px, py, EdgePiece{t0, t1, hit.id, hit.depth}});
+            }
+        }
+    }
+}
+
 }  // namespace
+
+bool ShadowEdgesMeet(std::span<const EdgeLine> lines) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const EdgeLine& p = lines[i];
+        if (p.kind != 1 || !(std::fabs(p.d) < EdgeFilterRadius)) continue;
+        for (std::size_t j = i + 1; j < lines.size(); ++j) {
+            const EdgeLine& q = lines[j];
+            if (q.kind != 1 || !(std::fabs(q.d) < EdgeFilterRadius)) continue;
+            // More than about 6 degrees apart.
+            if (std::fabs(p.a * q.b - p.b * q.a) > 0.1) return true;
+        }
+    }
+    return false;
+}
 
 bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
                         const SampleCell* cells, std::uint32_t* out, double x, double y,
@@ -750,6 +848,29 @@ bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const s
     });
     const auto& pieces = isOutlined ? scratch.outlinePieces : scratch.pieces;
     if (pieces.empty()) return false;
+    // Where shadow edges meet, the footprint is integrated along both axes, unless outline
+    // bands are drawn along one of them.
+    const bool hasBands = isOutlined && std::any_of(lines.begin(), lines.end(),
+                                                    [](const auto& l) { return l.kind == 0; });
+    auto& patches = scratch.patches;
+    TranslateBadAlloc([&] {
+        patches.clear();
+        if (!hasBands && ShadowEdgesMeet(lines)) {
+            IntegrateAcross(render, scratch, parts, x, y, ux, uy);
+            return;
+        }
+        for (std::size_t k = 0; k < pieces.size(); ++k) {
+            const EdgePiece& piece = pieces[k];
+            const double lo =
+                k == 0 ? -filterRadius : std::clamp(piece.lo, -filterRadius, filterRadius);
+            const double hi = k + 1 == pieces.size()
+                                  ? filterRadius
+                                  : std::clamp(piece.hi, -filterRadius, filterRadius);
+            const double m = 0.5 * (lo + hi);
+            patches.push_back(
+                EdgePatch{EdgeKernelWeight(lo, hi), x + m * ux / focal, y + m * uy / focal, piece});
+        }
+    });
 
     const std::size_t cellIndex =
         static_cast<std::size_t>(row + 1) * static_cast<std::size_t>(level.cellStride) +
@@ -765,14 +886,9 @@ bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const s
     if (layerOut != nullptr) layerSums.fill({0.0, 0.0, 0.0});
     SampleLayers pieceLayers;
     double coverage = 0.0;
-    for (std::size_t k = 0; k < pieces.size(); ++k) {
-        const EdgePiece& piece = pieces[k];
-        const double lo =
-            k == 0 ? -filterRadius : std::clamp(piece.lo, -filterRadius, filterRadius);
-        const double hi = k + 1 == pieces.size()
-                              ? filterRadius
-                              : std::clamp(piece.hi, -filterRadius, filterRadius);
-        const double weight = EdgeKernelWeight(lo, hi);
+    for (const EdgePatch& patch : patches) {
+        const EdgePiece& piece = patch.piece;
+        const double weight = patch.weight;
         if (weight <= 0.0) continue;
         ShadedValue value;
         if (piece.id == 0x80000000u) {
@@ -781,12 +897,10 @@ bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const s
                            static_cast<std::int64_t>(outline & 0xFF) << 8};
             value.alpha = 0xFF000000u;
         } else {
-            const double m = 0.5 * (lo + hi);
             EdgePiece shown = piece;
             if (PixelPartIndex(piece.id) >= render.parts.Count()) shown.id = 0;
-            value = ShadePiece(render, scratch, shown, cells, cellIndex, x + m * ux / focal,
-                               y + m * uy / focal, column, row,
-                               layerOut != nullptr ? &pieceLayers : nullptr);
+            value = ShadePiece(render, scratch, shown, cells, cellIndex, patch.x, patch.y, column,
+                               row, layerOut != nullptr ? &pieceLayers : nullptr);
         }
         for (std::size_t c = 0; c < 3; ++c) sum[c] += weight * static_cast<double>(value.value[c]);
         if (layerOut != nullptr) {

@@ -127,6 +127,37 @@ void GrowForShadowEdges(QRender& render, SpanRegion& region) {
     RegionClip(region, 0, 0, level.width, level.height);
 }
 
+void CollectShadowEdgePixels(QRender& render, const SpanRegion& region, SampleCell* cells,
+                             SpanRegion& boundaries) {
+    const RenderLevel& level = render.Level();
+    const std::int32_t top = std::max(region.Top(), 0);
+    const std::int32_t bottom = std::min(region.Bottom(), level.height);
+    if (cells == nullptr || region.HasNoRows() || top >= bottom) {
+        RegionSetEmpty(boundaries, 0, 0);
+        return;
+    }
+    RegionSetEmpty(boundaries, top, bottom);
+    const std::ptrdiff_t w = level.cellStride;
+    ForEachPixel(region, level.width, level.height, nullptr, [&](std::int32_t x, std::int32_t y) {
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(y + 1) * w + x + 1;
+        cells[at].pixel &= ~PixelFinished;
+        const std::uint32_t mask = cells[at].lightMask;
+        const std::uint32_t change =
+            (cells[at - 1].lightMask ^ mask) | (cells[at + 1].lightMask ^ mask) |
+            (cells[at - w].lightMask ^ mask) | (cells[at + w].lightMask ^ mask);
+        if ((change & 0xFFFF0000u) != 0) RegionSetSpan(1, boundaries, y, x, x + 1);
+    });
+    if (render.shade.drawStyle != 0) {
+        EdgeScratch& scratch = render.edgeScratch;
+        if (!scratch.growRegion) scratch.growRegion.emplace();
+        for (std::int32_t k = 0; k < 2; ++k) {
+            BuildOutlineRegion(boundaries, *scratch.growRegion);
+            RegionCopy(boundaries, *scratch.growRegion);
+        }
+    }
+    RegionClip(boundaries, 0, 0, level.width, level.height);
+}
+
 void ReshadeRegion(QRender& render, SpanRegion& region) {
     if (render.edges.isRefined && render.BuffersReady()) {
         GrowForPixelPass(render, region);

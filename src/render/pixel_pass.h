@@ -43,6 +43,14 @@ void GrowForPixelPass(QRender& render, SpanRegion& region);
 // steps, the diagonal neighbours included, held to the level. Throws KVOutOfMemoryException.
 void GrowForShadowEdges(QRender& render, SpanRegion& region);
 
+// Incremental frames with light layers: clears the finished mark over region (pixels whose
+// surface stayed but near whose light a change happened, rebuilt from their layers unless
+// refined again) and sets boundaries to its pixels on a shadow edge, those whose lit bits
+// differ from an axis neighbour's; with outlines, grown by the two steps over which the
+// pass shares its lines. Throws KVOutOfMemoryException.
+void CollectShadowEdgePixels(QRender& render, const SpanRegion& region, SampleCell* cells,
+                             SpanRegion& boundaries);
+
 // Sets the edge index map to -1 over the pass's working region.
 void ClearEdgeIndexMap(QRender& render);
 

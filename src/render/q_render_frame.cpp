@@ -36,6 +36,7 @@
 #include "render/quick_shade.h"
 #include "render/scene_render_parts.h"
 #include "render/shadow_pass.h"
+#include "render/small_parts.h"
 #include "render/span_shade.h"
 
 #include <algorithm>
@@ -251,33 +252,42 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
             areShadowListsOfWorking = isComplete;
             areShadowListsOfBackups = false;
         }
-        RegionCopy(shadeRegion, workRegion);
-        // Refined pixels depend on the parts' exact shapes, not only on the ids: every pixel
-        // of the work region is drawn again.
-        if (edges.isRefined) {
-            RegionClip(shadeRegion, 0, 0, level.width, level.height);
-        } else {
-            DeriveSpanRegion(*this, shadeRegion, 1, redrawRegion, scratchRegion);
-        }
         // Pixels whose surface stayed but whose light changed differ from the background
         // until a later frame restores them. With the background's light layers they are
         // rebuilt from them (the resolve); without, shaded again.
         std::uint32_t* layers = LayerPlanes();
-        const bool isResolving =
-            hasShadows && layers != nullptr && areLayersOfBackups && !edges.isRefined;
+        const bool isResolving = hasShadows && layers != nullptr && areLayersOfBackups;
+        // Refined pixels depend on the parts' exact shapes, not only on the ids: every pixel
+        // of the parts' grown footprint is drawn again, and without layers to rebuild the
+        // rest from, every pixel of the work region.
+        if (edges.isRefined) {
+            RegionCopy(shadeRegion, isResolving ? selectionRegion : workRegion);
+            RegionClip(shadeRegion, 0, 0, level.width, level.height);
+        } else {
+            RegionCopy(shadeRegion, workRegion);
+            DeriveSpanRegion(*this, shadeRegion, 1, redrawRegion, scratchRegion);
+        }
+        // The pixel pass's region: the shade region, and with refined pixels rebuilt from
+        // their layers, the pixels a shadow edge now crosses.
+        const SpanRegion* passRegion = &shadeRegion;
         if (hasShadows) {
             CollectShadowChanges(*this, workRegion, *shadowScratchRegion);
+            // A refined pixel beside one whose light changed may have a shadow edge move
+            // across its footprint, or have had one that left it.
+            if (edges.isRefined) GrowForShadowEdges(*this, *shadowScratchRegion);
             if (isResolving) {
                 RegionCopy(scratchRegion, *shadowScratchRegion);
                 RegionCombine(shadeRegion, scratchRegion, 0);
+                if (edges.isRefined) {
+                    CollectShadowEdgePixels(*this, scratchRegion, SampleBuffer(0), redrawRegion);
+                    RegionCombine(shadeRegion, redrawRegion, 1);
+                    passRegion = &redrawRegion;
+                }
             } else {
-                // A refined pixel beside one whose light changed may have a shadow edge move
-                // across its footprint.
-                if (edges.isRefined) GrowForShadowEdges(*this, *shadowScratchRegion);
                 RegionCombine(*shadowScratchRegion, shadeRegion, 1);
             }
         }
-        RenderPixelPass(*this, shadeRegion, SampleBuffer(0), out, stride);
+        RenderPixelPass(*this, *passRegion, SampleBuffer(0), out, stride);
         ShadeObjectSpans(*this, shadeRegion);
         if (isResolving) {
             CombineLayerBuffers(
@@ -358,6 +368,15 @@ void QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t
         QuickShadeCells(*this, shadeRegion, SampleBuffer(1), frame, stride, flatColours);
         return;
     }
+    if (samplesPerPixel > 1 && edges.isRefined) {
+        // The thin parts are marked in the cells cast again, and the marks kept as the
+        // whole frame's, which later frames restore their cells from; the marks of frames
+        // since then are taken back first.
+        RollBackSmallPartChains(*this);
+        MarkSmallPartsInFrame(*this, partList, true, RegionGetBounds(selectionRegion), 1,
+                              &selectionRegion);
+        KeepSmallPartChains(*this);
+    }
     RegionCopy(shadeRegion, selectionRegion);
     if (hasShadows) {
         // The background's new pixels are recorded (the lists describe the first set), and
@@ -371,8 +390,7 @@ void QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t
     // The set's layers (the second set's too while it stands in for the first) follow its
     // picture.
     std::uint32_t* layers = LayerPlanes();
-    RenderPixelPass(*this, shadeRegion, SampleBuffer(1), frame, stride, layers,
-                    extraPlaneWords);
+    RenderPixelPass(*this, shadeRegion, SampleBuffer(1), frame, stride, layers, extraPlaneWords);
     ShadeObjectSpansInto(*this, shadeRegion, SampleBuffer(1), frame, stride, layers,
                          extraPlaneWords);
 }

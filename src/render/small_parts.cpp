@@ -12,6 +12,14 @@
 
 namespace {
 
+bool IsInRegion(const SpanRegion& region, std::int32_t x, std::int32_t y) {
+    if (region.HasNoRows() || y < region.Top() || y >= region.Bottom()) return false;
+    for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
+        if (x >= t[0] && x < t[1]) return true;
+    }
+    return false;
+}
+
 struct Marker {
     SmallPartChains& chains;
     SampleCell* cells = nullptr;  // null: only the chains mark the cells (a light map)
@@ -29,7 +37,11 @@ struct Marker {
     const std::array<double, 9>* rows = nullptr;
     Vec3 origin{};
 
+    // When given, only cells of this region are marked.
+    const SpanRegion* within = nullptr;
+
     void MarkCell(std::int32_t x, std::int32_t y) {
+        if (within != nullptr && !IsInRegion(*within, x, y)) return;
         const std::size_t at = static_cast<std::size_t>(y + border) * cellStride +
                                static_cast<std::size_t>(x + border);
         if (listed != nullptr) {
@@ -337,8 +349,8 @@ Marker LevelMarker(QRender& render, SampleCell* cells, const RegionRect& clip) {
 }  // namespace
 
 void MarkSmallPartsInFrame(QRender& render, const std::int32_t* partList, bool complement,
-                           const RegionRect& clip) {
-    SampleCell* cells = render.SampleBuffer(0);
+                           const RegionRect& clip, std::int32_t buffer, const SpanRegion* within) {
+    SampleCell* cells = render.SampleBuffer(buffer);
     if (!render.BuffersReady() || cells == nullptr) return;
     SmallPartChains& chains = render.smallParts;
     if (chains.heads.size() != render.PlaneCells()) {
@@ -352,6 +364,7 @@ void MarkSmallPartsInFrame(QRender& render, const std::int32_t* partList, bool c
         });
     }
     Marker marker = LevelMarker(render, cells, clip);
+    marker.within = within;
     MarkThinParts(render, marker, partList, complement);
 }
 
@@ -409,14 +422,19 @@ void AddSmallPartBands(QRender& render, const std::int32_t* partList, const Regi
 }
 
 void AddChainedParts(const QRender& render, std::size_t cell, std::vector<std::int32_t>& parts) {
-    const SmallPartChains& chains = render.smallParts;
+    AddChainedParts(render.smallParts, cell, render.parts.Count(), parts);
+}
+
+void AddChainedParts(const SmallPartChains& chains, std::size_t cell, std::int32_t partCount,
+                     std::vector<std::int32_t>& parts) {
     if (cell >= chains.heads.size()) return;
     std::int32_t at = chains.heads[cell];
     for (std::int32_t k = 0;
-         k < 3 && at >= 0 && static_cast<std::size_t>(at) < chains.entries.size(); ++k) {
+         k < ChainedPartsRead && at >= 0 && static_cast<std::size_t>(at) < chains.entries.size();
+         ++k) {
         const SmallPartChainEntry& entry = chains.entries[static_cast<std::size_t>(at)];
         const std::int32_t part = entry.partPlusOne - 1;
-        if (part >= 0 && part < render.parts.Count() &&
+        if (part >= 0 && part < partCount &&
             std::find(parts.begin(), parts.end(), part) == parts.end()) {
             parts.push_back(part);
         }

@@ -45,8 +45,11 @@ struct SmallPartChains {
 // the clip rectangle (pixels, x1 and y1 exclusive). partList: null for every part; else a
 // count-prefixed list of part indices, the listed ones in list order, or with complement every
 // other part. Invisible parts are skipped. Throws KVOutOfMemoryException.
+// With within, only the cells of that region are marked (a background drawn again there,
+// in sample buffer buffer, whose other cells keep their marks).
 void MarkSmallPartsInFrame(QRender& render, const std::int32_t* partList, bool complement,
-                           const RegionRect& clip);
+                           const RegionRect& clip, std::int32_t buffer = 0,
+                           const SpanRegion* within = nullptr);
 
 // Adds to target the cells that MarkSmallPartsInFrame would mark for the listed parts (a
 // count-prefixed list of part indices) within clip, without marking them: a thin part's
@@ -76,6 +79,13 @@ void KeepSmallPartChains(QRender& render);
 // from tick to tick and the cells restored from the backups find the whole frame's chains.
 void RollBackSmallPartChains(QRender& render);
 
-// Appends to parts the chained part indices of the cell (at most three), unless listed
-// already or not a part of the renderer.
+// How many parts of a cell's chain the pixel pass reads.
+inline constexpr std::int32_t ChainedPartsRead = 3;
+
+// Appends to parts the chained part indices of the cell (at most ChainedPartsRead), unless
+// listed already or not a part of the renderer.
 void AddChainedParts(const QRender& render, std::size_t cell, std::vector<std::int32_t>& parts);
+
+// The same for any chains (a light's, by map cell), parts below partCount.
+void AddChainedParts(const SmallPartChains& chains, std::size_t cell, std::int32_t partCount,
+                     std::vector<std::int32_t>& parts);

@@ -489,16 +489,11 @@ TEST(LightMap, ARodThinnerThanTheMapCellsCastsItsWholeShadow) {
     // wide, agrees with the shadow rays away from its edges wherever the rod lies.
     for (const double offset : {0.0, 0.1, 0.2}) {
         SCOPED_TRACE(offset);
-        const std::vector<Solid> solids{{true, {0, 0, 16}, {20, 20, 0.5}},
-                                        {true, {0, 0.1 + offset, 10}, {1.5, 0.1, 0.1}}};
+        const std::vector<Solid> solids = shadow_scene::WallAndRod(0.1 + offset);
         SceneGeometry geometry;
         shadow_scene::MakeGeometry(geometry, solids);
-        // The rod's skeleton: the segment along its axis, radius its half diagonal.
-        PartRenderRecord& rod = *geometry.Part(1);
-        rod.proxyKind = ProxyKind::Capsule;
-        rod.proxy = Matrix4W{};
-        const Vec3& c = solids[1].centre;
-        rod.proxy.m = {1, 1, 0, 0, c.x - 1.5, c.x + 1.5, 1, 0, c.y, c.y, 0, 0, c.z, c.z, 0, 0.15};
+        // The radius a little over the rod's half diagonal.
+        shadow_scene::SetRodSkeleton(geometry, 1, solids[1], 0.15);
         const Vec3 light{0.3, -0.2, 4};
         ShadowFrame frame(geometry, Width, Height, {{light}}, Vec3{0, 0, 12}, 3.0, true, 0.0625);
         ASSERT_TRUE(frame.ok);

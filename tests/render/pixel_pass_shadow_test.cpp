@@ -35,18 +35,37 @@ const std::vector<Solid> Solids{
 };
 constexpr double FloorTop = 3.0;
 
+// drawStyle non-zero: outlines of width 1.5, their lines shared between neighbours.
 std::unique_ptr<ShadowFrame> MakeFrame(SceneGeometry& geometry, const std::vector<Light>& lights,
-                                       bool withLayers) {
+                                       bool withLayers, std::int32_t drawStyle = 0) {
     auto frame = std::make_unique<ShadowFrame>(geometry, Width, Height, lights, Vec3{0, 2, 8}, 5.0,
                                                true, 2.0, withLayers);
-    frame->render.edges.isRefined = true;
+    QRender& render = frame->render;
+    render.edges.isRefined = true;
+    if (drawStyle != 0) {
+        render.options.edgeLines = true;
+        const double centreX = render.centreX, centreY = render.centreY;
+        frame->ok =
+            render.SetSize(frame->pixels.data(), Width, Height, Width, withLayers) == RenderSizeOk;
+        render.centreX = centreX;
+        render.centreY = centreY;
+        render.shade.drawStyle = drawStyle;
+        render.edges.outlineWidth = 1.5;
+    }
     return frame;
 }
 
-// The lit fraction of pixel (x, y) of the floor: the footprint's points, weighted by the
-// kernel sqrt(1 - (r / 0.9)^2) over the disc of radius 0.9 (whose profile across any straight
-// edge is the pass's 0.75 (1 - t^2)), carried onto the floor and tested with shadow rays.
-double SupersampledLitFraction(const ShadowFrame& frame, const Vec3& light, std::int32_t x,
+// The depth at which the view ray (x, y, 1) meets a receiving surface.
+using DepthOnRay = double (*)(double x, double y);
+
+double FloorDepth(double, double y) { return FloorTop / y; }
+
+// The lit fraction of pixel (x, y) of a receiving surface: the footprint's points, weighted by
+// the kernel sqrt(1 - (r / 0.9)^2) over the disc of radius 0.9 (whose profile across any
+// straight edge is the pass's 0.75 (1 - t^2)), carried onto the surface and tested with shadow
+// rays among the solids.
+double SupersampledLitFraction(const ShadowFrame& frame, const std::vector<Solid>& solids,
+                               const Vec3& light, DepthOnRay depthOf, std::int32_t x,
                                std::int32_t y) {
     constexpr std::int32_t Steps = 24;
     const double focal = frame.Focal();
@@ -60,10 +79,10 @@ double SupersampledLitFraction(const ShadowFrame& frame, const Vec3& light, std:
             const double weight = std::sqrt(1.0 - r2);
             const double rx = (x + 0.5 + ox - frame.render.centreX) / focal;
             const double ry = (y + 0.5 + oy - frame.render.centreY) / focal;
-            const double depth = FloorTop / ry;
-            const Vec3 point{rx * depth, FloorTop, depth};
+            const double depth = depthOf(rx, ry);
+            const Vec3 point{rx * depth, ry * depth, depth};
             total += weight;
-            if (!shadow_scene::IsBlocked(Solids, point, light)) lit += weight;
+            if (!shadow_scene::IsBlocked(solids, point, light)) lit += weight;
         }
     }
     return lit / total;
@@ -87,8 +106,8 @@ bool IsNearShadowCorner(const ShadowFrame& frame, const Vec3& light, std::int32_
     return false;
 }
 
-// True when the pixel and its eight neighbours show the floor's top.
-bool IsInsideFloor(const QRender& render, std::int32_t x, std::int32_t y) {
+// True when the pixel and its eight neighbours show part 0's surface facing the eye.
+bool IsInsideReceiver(const QRender& render, std::int32_t x, std::int32_t y) {
     const std::uint32_t floor = render.QueryPixel(x, y, nullptr, nullptr, 0, nullptr) & PixelIdMask;
     if (PixelPartIndex(floor) != 0) return false;
     for (std::int32_t dy = -1; dy <= 1; ++dy) {
@@ -101,8 +120,32 @@ bool IsInsideFloor(const QRender& render, std::int32_t x, std::int32_t y) {
     return true;
 }
 
+// Where pixel (x, y)'s colour lies between the receiving surface's colour at its centre
+// fully shadowed (0) and fully lit (1).
+double ShownLitFraction(ShadowFrame& frame, DepthOnRay depthOf, std::int32_t x, std::int32_t y) {
+    QRender& render = frame.render;
+    SampleCell cell;
+    cell.pixel = render.QueryPixel(x, y, &cell.lightMask, nullptr, 0, nullptr);
+    const double focal = frame.Focal();
+    const double nx = (x - render.centreX + 0.5) / focal;
+    const double ny = (y - render.centreY + 0.5) / focal;
+    cell.depth = static_cast<std::int32_t>(focal * render.depthScale / depthOf(nx, ny));
+    cell.pixel &= PixelIdMask;
+    cell.lightMask = 0x80008000u;
+    const ShadedValue lit = ShadeSamplePoint(render, cell, nx, ny, x, y);
+    cell.lightMask = 0x00008000u;
+    const ShadedValue shadowed = ShadeSamplePoint(render, cell, nx, ny, x, y);
+    const std::uint32_t pixel = frame.pixels[static_cast<std::size_t>(y * Width + x)];
+    const double shown = ((pixel >> 8) & 0xFF) * 256.0;
+    const double range = static_cast<double>(lit.value[1] - shadowed.value[1]);
+    EXPECT_GT(range, 40.0 * 256.0);
+    return (shown - static_cast<double>(shadowed.value[1])) / range;
+}
+
 TEST(PixelPassShadows, APixelThatAShadowEdgeCrossesIsLitByItsLitFraction) {
-    // Each case one light; the sphere's shadow is a curved edge, the box's straight ones.
+    // Each case one light; the sphere's shadow is a curved edge, the box's straight ones, and
+    // where two of the box's shadow edges meet at a corner the footprint is integrated along
+    // both.
     for (const Vec3& light : {Vec3{1.5, -3, 5}, Vec3{-3, -2.5, 9.5}}) {
         SCOPED_TRACE("light at " + std::to_string(light.x) + ", " + std::to_string(light.z));
         SceneGeometry geometry;
@@ -112,45 +155,129 @@ TEST(PixelPassShadows, APixelThatAShadowEdgeCrossesIsLitByItsLitFraction) {
         QRender& render = frame->render;
         render.RenderFrame(nullptr, false, nullptr, 0);
 
-        std::int32_t partial = 0;
+        std::int32_t partial = 0, corners = 0;
         double worst = 0.0, summed = 0.0;
         for (std::int32_t y = 1; y < Height - 1; ++y) {
             for (std::int32_t x = 1; x < Width - 1; ++x) {
-                if (!IsInsideFloor(render, x, y) || IsNearShadowCorner(*frame, light, x, y)) {
-                    continue;
-                }
-                const double expected = SupersampledLitFraction(*frame, light, x, y);
+                if (!IsInsideReceiver(render, x, y)) continue;
+                const double expected =
+                    SupersampledLitFraction(*frame, Solids, light, FloorDepth, x, y);
                 if (!(expected > 0.03 && expected < 0.97)) continue;
-                // The floor's colour at the pixel centre fully lit and fully shadowed; the
-                // pixel's place between them is its lit fraction.
-                SampleCell cell;
-                cell.pixel = render.QueryPixel(x, y, &cell.lightMask, nullptr, 0, nullptr);
-                const double focal = frame->Focal();
-                const double nx = (x - render.centreX + 0.5) / focal;
-                const double ny = (y - render.centreY + 0.5) / focal;
-                cell.depth = static_cast<std::int32_t>(focal * render.depthScale * ny / FloorTop);
-                cell.pixel &= PixelIdMask;
-                cell.lightMask = 0x80008000u;
-                const ShadedValue lit = ShadeSamplePoint(render, cell, nx, ny, x, y);
-                cell.lightMask = 0x00008000u;
-                const ShadedValue shadowed = ShadeSamplePoint(render, cell, nx, ny, x, y);
-                const std::uint32_t pixel = frame->pixels[static_cast<std::size_t>(y * Width + x)];
-                const double shown = ((pixel >> 8) & 0xFF) * 256.0;
-                const double range = static_cast<double>(lit.value[1] - shadowed.value[1]);
-                ASSERT_GT(range, 40.0 * 256.0);
-                const double fraction = (shown - static_cast<double>(shadowed.value[1])) / range;
+                const double fraction = ShownLitFraction(*frame, FloorDepth, x, y);
                 const double error = std::fabs(fraction - expected);
-                EXPECT_LT(error, 0.06)
-                    << x << ", " << y << ": " << fraction << " against " << expected;
-
+                const bool isCorner = IsNearShadowCorner(*frame, light, x, y);
+                EXPECT_LT(error, 0.06) << x << ", " << y << (isCorner ? " (a corner)" : "") << ": "
+                                       << fraction << " against " << expected;
                 worst = std::max(worst, error);
                 summed += error;
                 ++partial;
+                if (isCorner) ++corners;
             }
         }
         EXPECT_GT(partial, 60);
+        EXPECT_GE(corners, 3);
         EXPECT_LT(summed / std::max(partial, 1), 0.015) << "worst " << worst;
     }
+}
+
+TEST(PixelPassShadows, AThinPartsShadowEdgesAreSmoothedToo) {
+    // A light map of 10 cells a side over a wall and a rod 0.2 thick, under half a cell as the
+    // light sees it: the cell centres pass beside it, and only its marks in the map bring it
+    // among the parts whose shadow edges cross the pixels along its shadow.
+    constexpr double WallFront = 15.5;
+    for (const double offset : {0.0, 0.1}) {
+        SCOPED_TRACE(offset);
+        const std::vector<Solid> solids = shadow_scene::WallAndRod(0.1 + offset);
+        SceneGeometry geometry;
+        shadow_scene::MakeGeometry(geometry, solids);
+        // The radius a little over the rod's half diagonal.
+        shadow_scene::SetRodSkeleton(geometry, 1, solids[1], 0.15);
+        const Vec3& c = solids[1].centre;
+        const Vec3 light{0.3, -0.2, 4};
+        ShadowFrame frame(geometry, Width, Height, {{light}}, Vec3{0, 0, 12}, 3.0, true, 0.0625);
+        ASSERT_TRUE(frame.ok);
+        QRender& render = frame.render;
+        render.focalScale = 0.3;
+        ASSERT_EQ(render.SetSamplesPerPixel(2), RenderSizeOk);
+        render.edges.isRefined = true;
+        render.RenderFrame(nullptr, false, nullptr, 0);
+        ASSERT_EQ(render.LightMapSide(), 10);
+
+        // Away from the shadow's ends, where the rod's flat faces end it.
+        const auto shadowColumn = [&](double x) {
+            const double t = (WallFront - light.z) / (c.z - light.z);
+            return (light.x + t * (x - light.x)) / WallFront * frame.Focal() + render.centreX;
+        };
+        const double left = shadowColumn(c.x - 1.5) + 3.0;
+        const double right = shadowColumn(c.x + 1.5) - 3.0;
+        const DepthOnRay wall = [](double, double) { return WallFront; };
+        std::int32_t partial = 0;
+        for (std::int32_t y = 1; y < Height - 1; ++y) {
+            for (std::int32_t x = static_cast<std::int32_t>(left); x < right; ++x) {
+                if (!IsInsideReceiver(render, x, y)) continue;
+                const double expected = SupersampledLitFraction(frame, solids, light, wall, x, y);
+                if (!(expected > 0.03 && expected < 0.97)) continue;
+                const double fraction = ShownLitFraction(frame, wall, x, y);
+                EXPECT_LT(std::fabs(fraction - expected), 0.06)
+                    << x << ", " << y << ": " << fraction << " against " << expected;
+                ++partial;
+            }
+        }
+        EXPECT_GT(partial, 20);
+    }
+}
+
+TEST(PixelPassThinParts, AComplementRenderKeepsAThinPartWhole) {
+    // A ball before the middle of a rod thinner than a pixel starts moving: the background
+    // drawn again without it in its footprint shows the rod as a whole render without the ball
+    // does, its pixels integrated along the marked band rather than point sampled.
+    // The rod lies between two rows of pixel centres.
+    std::vector<Solid> solids = shadow_scene::WallAndRod(0.0);
+    solids[1].colour = 0x2020C0;
+    solids.push_back(Solid{false, {0.2, 0.0, 8}, {1.0, 0, 0}, 0xC04040});
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, solids);
+    shadow_scene::SetRodSkeleton(geometry, 1, solids[1], 0.15);
+    const auto makeFrame = [&] {
+        auto frame = std::make_unique<ShadowFrame>(geometry, Width, Height,
+                                                   std::vector<Light>{{{0.3, -0.2, 4}}},
+                                                   Vec3{0, 0, 12}, 3.0, true, 0.0625);
+        frame->render.focalScale = 0.02;
+        frame->ok = frame->ok && frame->render.SetSamplesPerPixel(2) == RenderSizeOk;
+        frame->render.edges.isRefined = true;
+        // The thin part alone: no shadows.
+        frame->render.options.shadows = false;
+        return frame;
+    };
+    auto frame = makeFrame();
+    ASSERT_TRUE(frame->ok);
+    QRender& render = frame->render;
+    render.RenderFrame(nullptr, false, nullptr, 0);
+    ASSERT_EQ(render.AllocAuxBuffers(), 0);
+
+    const std::int32_t ball[] = {1, 2};
+    render.RenderFrame(ball, true, ball, 0);
+    ASSERT_FALSE(render.changeRegion.HasNoRows());
+    // As the player does: the working picture restored from the background.
+    render.CopySamplesInRegion(0, render.changeRegion);
+    render.CopyPixelsInRegion(render.changeRegion, 0);
+
+    geometry.Part(2)->visible = 0;
+    auto whole = makeFrame();
+    whole->render.RenderFrame(nullptr, false, nullptr, 0);
+    std::int32_t rodPixels = 0;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            const std::size_t at = static_cast<std::size_t>(y * Width + x);
+            ASSERT_LE(shadow_scene::LargestChannelDifference(frame->pixels[at], whole->pixels[at]),
+                      2)
+                << std::hex << frame->pixels[at] << " against " << whole->pixels[at] << std::dec
+                << " at (" << x << ", " << y << ")";
+            const std::uint32_t id = render.QueryPixel(x, y, nullptr, nullptr, 0, nullptr);
+            if ((id & PixelSmallPartChain) != 0) ++rodPixels;
+        }
+    }
+    EXPECT_GT(rodPixels, 10);
 }
 
 // A part that stays out of sight at the left, lit from further left, so that only its shadow
@@ -194,32 +321,62 @@ testing::AssertionResult SamePicture(const ShadowFrame& a, const ShadowFrame& b,
     return testing::AssertionSuccess();
 }
 
-TEST(PixelPassShadows, FramesWhoseShadowsAloneMoveMatchWholeRendersOnBoundaryPixels) {
-    SceneGeometry geometry;
-    shadow_scene::MakeGeometry(geometry, WithMover(0));
-    auto frame = MakeFrame(geometry, {Light{SideLight}}, true);
-    ASSERT_TRUE(frame->ok);
-    QRender& render = frame->render;
-    geometry.Part(3)->visible = 0;
-    render.RenderFrame(nullptr, false, nullptr, 0);
-    ASSERT_EQ(render.AllocAuxBuffers(), 0);
-    ASSERT_TRUE(render.areLayersOfBackups);
-    geometry.Part(3)->visible = 1;
-
-    const std::int32_t moving[] = {1, 3};
-    std::int32_t changedBoundaries = 0;
-    for (std::int32_t tick = 0; tick <= 4; ++tick) {
-        SCOPED_TRACE("tick " + std::to_string(tick));
-        shadow_scene::PlaceSolid(geometry, 3, MoverAt(tick));
-        render.RenderFrame(moving, false, nullptr, 0);
-        auto whole = MakeFrame(geometry, {Light{SideLight}}, true);
-        whole->render.RenderFrame(nullptr, false, nullptr, 0);
-        std::int32_t changed = 0;
-        ASSERT_TRUE(SamePicture(*frame, *whole, changed));
-        changedBoundaries += changed;
+// The pixels whose lit bits differ from the backup's that the frame did not shade again
+// (rebuilt from their light layers or integrated anew).
+std::int32_t NotShadedAgain(const QRender& render) {
+    std::int32_t count = 0;
+    const SpanRegion& shaded = render.shadeRegion;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            std::uint32_t mask = 0, backupMask = 0;
+            render.QueryPixel(x, y, &mask, nullptr, 0, nullptr);
+            render.QueryPixel(x, y, &backupMask, nullptr, 1, nullptr);
+            if (((mask ^ backupMask) & 0xFFFF0000u) == 0) continue;
+            bool isShaded = false;
+            if (!shaded.HasNoRows() && y >= shaded.Top() && y < shaded.Bottom()) {
+                for (const std::int16_t* t = shaded.Row(y); t[0] != SpanRowEnd; t += 2) {
+                    isShaded = isShaded || (x >= t[0] && x < t[1]);
+                }
+            }
+            if (!isShaded) ++count;
+        }
     }
-    // The shadow passed over the sphere's and the box's outlines.
-    EXPECT_GT(changedBoundaries, 40);
+    return count;
+}
+
+TEST(PixelPassShadows, FramesWhoseShadowsAloneMoveMatchWholeRendersOnBoundaryPixels) {
+    // Without outlines and with outlines shared between neighbours.
+    for (const std::int32_t style : {0, -1}) {
+        SCOPED_TRACE("draw style " + std::to_string(style));
+        SceneGeometry geometry;
+        shadow_scene::MakeGeometry(geometry, WithMover(0));
+        auto frame = MakeFrame(geometry, {Light{SideLight}}, true, style);
+        ASSERT_TRUE(frame->ok);
+        QRender& render = frame->render;
+        geometry.Part(3)->visible = 0;
+        render.RenderFrame(nullptr, false, nullptr, 0);
+        ASSERT_EQ(render.AllocAuxBuffers(), 0);
+        ASSERT_TRUE(render.areLayersOfBackups);
+        geometry.Part(3)->visible = 1;
+
+        const std::int32_t moving[] = {1, 3};
+        std::int32_t changedBoundaries = 0, rebuilt = 0;
+        for (std::int32_t tick = 0; tick <= 4; ++tick) {
+            SCOPED_TRACE("tick " + std::to_string(tick));
+            shadow_scene::PlaceSolid(geometry, 3, MoverAt(tick));
+            render.RenderFrame(moving, false, nullptr, 0);
+            rebuilt += NotShadedAgain(render);
+            auto whole = MakeFrame(geometry, {Light{SideLight}}, true, style);
+            whole->render.RenderFrame(nullptr, false, nullptr, 0);
+            std::int32_t changed = 0;
+            ASSERT_TRUE(SamePicture(*frame, *whole, changed));
+            changedBoundaries += changed;
+        }
+        // The shadow passed over the sphere's and the box's outlines.
+        EXPECT_GT(changedBoundaries, 40);
+        // The shadowed pixels were not shaded again: the mover's footprint lies out of sight.
+        EXPECT_GT(rebuilt, 1000);
+    }
 }
 
 TEST(PixelPassShadows, TheLayersOfAnIntegratedPixelRebuildItsColour) {

@@ -150,6 +150,24 @@ inline double SegmentEntry(const Solid& solid, const Vec3& a, const Vec3& b) {
     return t0;
 }
 
+// A wall facing the eye (its front at z = 15.5) and before it a rod along x, 3 long and 0.2
+// thick, at (0, rodY, 10).
+inline std::vector<Solid> WallAndRod(double rodY) {
+    return {{true, {0, 0, 16}, {20, 20, 0.5}}, {true, {0, rodY, 10}, {1.5, 0.1, 0.1}}};
+}
+
+// Gives part the skeleton of the rod solid along x (a capsule proxy: the segment along its
+// axis, with the given thickness radius), which the thin-part marking reads.
+inline void SetRodSkeleton(SceneGeometry& geometry, std::int32_t part, const Solid& rod,
+                           double radius) {
+    PartRenderRecord& record = *geometry.Part(part);
+    record.proxyKind = ProxyKind::Capsule;
+    record.proxy = Matrix4W{};
+    const Vec3& c = rod.centre;
+    record.proxy.m = {1,   1,   0, 0,     c.x - rod.size.x, c.x + rod.size.x, 1, 0, c.y, c.y, 0, 0,
+                      c.z, c.z, 0, radius};
+}
+
 // True when the segment from point to light passes through a solid, ignoring the stretch of
 // relative length margin at the point's end (the point's own surface).
 inline bool IsBlocked(const std::vector<Solid>& solids, const Vec3& point, const Vec3& light,
