@@ -2,6 +2,7 @@
 
 #include "core/matrix3.h"
 #include "core/matrix4.h"
+#include "core/scalar_maths.h"
 #include "geometry/corner_rod_wrap.h"
 #include "geometry/feature_table.h"
 #include "geometry/shape_builder_support.h"
@@ -10,11 +11,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace {
-
-constexpr double Pi = std::numbers::pi;
 
 // Passes of the construction at most, each lessening the bend a little less.
 constexpr int CornerRodPasses = 6;
@@ -197,7 +195,7 @@ void FillCornerRodWrap(PartRenderRecord& part, const RodFrame& f, const CornerRo
     values[CornerRodSizeA] = rod.sizeA;
     values[CornerRodSizeB] = rod.sizeB;
     values[CornerRodWallRatio] = 4 * rod.wall / (sum * sum);
-    values[CornerRodQuarterSpan] = Pi / 2 * std::sqrt(spread * spread + axisLength * axisLength);
+    values[CornerRodQuarterSpan] = PI / 2 * std::sqrt(spread * spread + axisLength * axisLength);
     values[CornerRodAxisLength] = axisLength;
     values[CornerRodSizeSpread] = spread;
     values[CornerRodCurvature] = f.curvature;

@@ -1,14 +1,12 @@
 #include "geometry/corner_rod_wrap.h"
 
+#include "core/scalar_maths.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <numbers>
 
 namespace {
-
-constexpr double Pi = std::numbers::pi;
-constexpr double TwoPi = 2 * std::numbers::pi;
 
 // The lens at one place along the axis: the arc from the middle of a wall to a seam, and the
 // radius of the walls' circular arcs (0 for a flat lens, whose walls are its chord).
@@ -29,7 +27,7 @@ Lens LensAt(const CornerRodWrapFrame& frame, double s) {
 // The angle per unit distance, 2 pi over the perimeter, at arc length s.
 double PerDistanceAt(const CornerRodWrapFrame& frame, double s) {
     const double quarter = LensAt(frame, s).quarter;
-    return quarter > 0 ? TwoPi / (4 * quarter) : 0;
+    return quarter > 0 ? TWO_PI / (4 * quarter) : 0;
 }
 
 // The integral of the angle per unit distance from A to s by four-point Gauss-Legendre
@@ -69,11 +67,11 @@ CornerRodWrapFrame CornerRodWrapFrameOf(const WrapMapRecord& wrap) {
     frame.sizeB = v[CornerRodSizeB];
     const double sum = frame.sizeA + frame.sizeB;
     frame.wall = v[CornerRodWallRatio] * sum * sum / 4;
-    frame.angleA = std::atan(v[CornerRodSlopeA]) + ((wrap.flags & CornerRodInwardA) != 0 ? Pi : 0);
+    frame.angleA = std::atan(v[CornerRodSlopeA]) + ((wrap.flags & CornerRodInwardA) != 0 ? PI : 0);
     const double angleB =
-        std::atan(v[CornerRodSlopeB]) + ((wrap.flags & CornerRodInwardB) != 0 ? Pi : 0);
-    double twist = std::remainder(angleB - frame.angleA, TwoPi);
-    if (twist <= -Pi) twist += TwoPi;
+        std::atan(v[CornerRodSlopeB]) + ((wrap.flags & CornerRodInwardB) != 0 ? PI : 0);
+    double twist = std::remainder(angleB - frame.angleA, TWO_PI);
+    if (twist <= -PI) twist += TWO_PI;
     frame.twist = twist;
     const bool usable = frame.axisLength > 0 && std::isfinite(frame.axisLength) &&
                         frame.curvature >= 0 && std::isfinite(frame.curvature) && frame.sizeA > 0 &&
@@ -125,12 +123,12 @@ CornerRodWrapPoint CornerRodWrapCoords(const CornerRodWrapFrame& frame, const Ve
     const bool isFront = acrossE >= 0;
     const double around = isFront ? position : 2 * lens.quarter - position;
     const double perimeter = 4 * lens.quarter;
-    double angle = perimeter > 0 ? TwoPi * around / perimeter : 0;
-    if (angle < 0) angle += TwoPi;
-    if (!(angle < TwoPi) || !(angle >= 0)) angle = 0;
+    double angle = perimeter > 0 ? TWO_PI * around / perimeter : 0;
+    if (angle < 0) angle += TWO_PI;
+    if (!(angle < TWO_PI) || !(angle >= 0)) angle = 0;
     out.angle = angle;
     out.length = MeasureTo(frame, s);
-    out.perDistance = perimeter > 0 ? TwoPi / perimeter : 0;
+    out.perDistance = perimeter > 0 ? TWO_PI / perimeter : 0;
     // The lateral direction -sin(alpha) rho + cos(alpha) z, turned over on the back.
     const double sign = isFront ? 1.0 : -1.0;
     out.tangent = Vec3{-sign * sa * cosine, -sign * sa * sine, sign * ca};

@@ -1,14 +1,14 @@
 #include "render/body_warp.h"
 
+#include "core/scalar_maths.h"
+
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <numbers>
 
 namespace {
 
 using Complex = std::complex<double>;
-constexpr double Pi = std::numbers::pi;
 
 // The principal square root.
 Complex PrincipalRoot(Complex w) {
@@ -45,9 +45,9 @@ double KeepWarped(double warpedU, double warpedV, double stretch, double& u, dou
         return 1.0;
     }
     if (warpedU < 0.0) {
-        warpedU += 2.0 * Pi;
-    } else if (warpedU > 2.0 * Pi) {
-        warpedU -= 2.0 * Pi;
+        warpedU += 2.0 * PI;
+    } else if (warpedU > 2.0 * PI) {
+        warpedU -= 2.0 * PI;
     }
     u = warpedU;
     v = warpedV;
@@ -63,7 +63,7 @@ double WarpSurfaceCoords(const SurfaceMappingEntry& entry, double& u, double& v)
     const double q = entry.warp[3];
     const double s = entry.warp[4];
     if (k == 0.0 || !std::isfinite(k)) return 1.0;
-    const double c = u <= Pi ? Pi / 2.0 : 3.0 * Pi / 2.0;
+    const double c = u <= PI ? PI / 2.0 : 3.0 * PI / 2.0;
     const double x = k * (u - c);
     const double y = k * v;
     const Complex zeta{x, y};
@@ -85,8 +85,8 @@ double WarpSurfaceCoords(const SurfaceMappingEntry& entry, double& u, double& v)
 }
 
 double WarpByEllipticIntegral(double scale, double modulus, double& u, double& v) {
-    const double quarter = std::round(u / (Pi / 2.0));  // halves away from zero
-    const Complex z = SinOf(u - quarter * (Pi / 2.0), v);
+    const double quarter = std::round(u / (PI / 2.0));  // halves away from zero
+    const Complex z = SinOf(u - quarter * (PI / 2.0), v);
     const Complex denominator = 1.0 - modulus * z * z;
     const Complex t0 = z / PrincipalRoot(denominator);
     const double d = modulus - 1.0;
@@ -100,6 +100,6 @@ double WarpByEllipticIntegral(double scale, double modulus, double& u, double& v
         w = Complex{0.0, -1.0} * ArcSinhOf(Complex{0.0, 1.0} * root * t0) / root;
     }
     const double turns = quarter == 4.0 ? 0.0 : quarter;
-    return KeepWarped(turns * (Pi / 2.0) + scale * w.real(), scale * w.imag(),
+    return KeepWarped(turns * (PI / 2.0) + scale * w.real(), scale * w.imag(),
                       std::abs(scale) / std::abs(denominator), u, v);
 }
