@@ -532,6 +532,8 @@ private:
                            bool isWorkingSet);
     // Exchanges the first and the second backup sets (sample cells, frame words, light maps).
     void SwapBackupSets();
+    // Copies the second backup set into the first where a complement render drew it again.
+    void TakeSecondSetIntoFirst();
     void ReloadListedParts(const std::int32_t* list);
     // The frame's size, level, focal length, centre and view as they stand.
     BackupView CurrentBackupView() const;

@@ -329,8 +329,43 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
         ~Exchange() { render.SwapBackupSets(); }
         Exchange(const Exchange&) = delete;
         Exchange& operator=(const Exchange&) = delete;
-    } exchange(*this);
-    DrawBackgroundSet(partList, changed, false);
+    };
+    {
+        const Exchange exchange(*this);
+        DrawBackgroundSet(partList, changed, false);
+    }
+    TakeSecondSetIntoFirst();
+}
+
+void QRender::TakeSecondSetIntoFirst() {
+    // The pixels the second set was drawn again in: its footprint, the pixels shaded around
+    // it and those whose shadows changed.
+    RegionCopy(workRegion, selectionRegion);
+    RegionCombine(shadeRegion, workRegion, 1);
+    const bool hasShadows = ShadowsActive(*this);
+    if (hasShadows) RegionCombine(*shadowRegion, workRegion, 1);
+    CopySamplesInRegion(5, workRegion);
+    CopyPixelsInRegion(workRegion, 5);
+    // The working picture differs from the first set there now.
+    RegionCombine(workRegion, changeRegion, 1);
+    if (!hasShadows) return;
+    // The maps' cells cast again, with the cells whose 2x2 blocks hold one of them (their
+    // flat marks were set again), and the thin parts marked in them.
+    SpanRegion cells;
+    for (std::int32_t i = 0; i < shadowLightCount; ++i) {
+        RenderLightSlot& slot = LightSlot(i);
+        if (!slot.map || !slot.mapBackupA || !slot.mapBackupB || !slot.region ||
+            !slot.secondRegion) {
+            continue;
+        }
+        CollectBlockCells(*slot.secondRegion, lightMapSide, cells);
+        CopyLightBuffersInRegion(i, cells, 3);
+        TranslateBadAlloc([&] { slot.smallPartsBackupA = slot.smallPartsBackupB; });
+        // The next frame restores the working map from the first set's there.
+        RegionCombine(cells, *slot.region, 1);
+    }
+    // The dependency lists describe the first set no longer.
+    areShadowListsOfBackups = false;
 }
 
 void QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t* changed,
@@ -494,22 +529,15 @@ std::int32_t QRender::AllocAuxBuffers() {
         return -1;
     }
     visibleList[0] = static_cast<std::int32_t>(visibleList.size()) - 1;
-    // With shadows the first set is drawn without the parts instead, as a complement render
-    // draws it, light maps, layers and the shadows the parts cast on the rest included: both
-    // sets hold the same picture until then, so the roles need no exchange afterwards.
-    const bool isFirstSetDrawn = ShadowsActive(*this);
+    // The first set is drawn without the parts, as a complement render draws it (with
+    // shadows its light maps, layers and the shadows the parts cast on the rest included):
+    // both sets hold the same picture until then.
     if (visibleList[0] > 0) {
         // The list is detached while its parts are drawn, so the render takes it as given; it
         // is put back also when the render is abandoned or runs out of memory.
         DetachedRenderList detached(*sceneGeometry);
         try {
-            if (isFirstSetDrawn) {
-                RenderComplement(detached.List(), visibleList.data(), true);
-            } else {
-                RenderFrame(detached.List(), true, visibleList.data(), 0);
-                // Once the sets exchange roles the frame differs from the first one there.
-                RegionCopy(changeRegion, selectionRegion);
-            }
+            RenderComplement(detached.List(), visibleList.data(), true);
         } catch (const KVOutOfMemoryException&) {
             auxReady = false;
             return -1;
@@ -518,8 +546,6 @@ std::int32_t QRender::AllocAuxBuffers() {
             throw;
         }
     }
-    if (isFirstSetDrawn) return 0;
-    SwapBackupSets();
     return 0;
 }
 

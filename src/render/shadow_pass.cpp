@@ -840,6 +840,17 @@ void ReleaseShadowDependents(QRender& render, bool release) {
     }
 }
 
+void CollectBlockCells(const SpanRegion& region, std::int32_t side, SpanRegion& cells) {
+    SpanRegion moved;
+    RegionCopy(cells, region);
+    for (const auto& [dy, dx] : {std::pair{0, -1}, std::pair{-1, 0}, std::pair{-1, -1}}) {
+        RegionCopy(moved, region);
+        RegionOffset(moved, dy, dx);
+        RegionCombine(moved, cells, 1);
+    }
+    RegionClip(cells, 0, 0, side, side);
+}
+
 bool PrepareShadowRefresh(QRender& render, const SpanRegion& footprint, SpanRegion& dependents) {
     if (!render.options.perLightDependents || !render.areShadowListsOfBackups) return false;
     const std::int32_t side = render.LightMapSide();
@@ -852,17 +863,9 @@ bool PrepareShadowRefresh(QRender& render, const SpanRegion& footprint, SpanRegi
     }
     // The cells whose blocks hold a cell of the light's region, and those the pixels whose
     // surface changed read now and read before.
-    SpanRegion moved;
     for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
         RenderLightSlot& slot = render.LightSlot(i);
-        SpanRegion& cells = *slot.secondRegion;
-        RegionCopy(cells, *slot.region);
-        for (const auto& [dy, dx] : {std::pair{0, -1}, std::pair{-1, 0}, std::pair{-1, -1}}) {
-            RegionCopy(moved, *slot.region);
-            RegionOffset(moved, dy, dx);
-            RegionCombine(moved, cells, 1);
-        }
-        RegionClip(cells, 0, 0, side, side);
+        CollectBlockCells(*slot.region, side, *slot.secondRegion);
     }
     CollectChangedLightCells(render, footprint, 1);
     // Every pixel recorded at those cells is tested again, and recorded again where it reads.

@@ -146,3 +146,7 @@ void ReleaseShadowDependents(QRender& render, bool release);
 // record again with the tag ShadowCellReleased. False (nothing done) when the lists cannot
 // serve. Throws KVOutOfMemoryException.
 bool PrepareShadowRefresh(QRender& render, const SpanRegion& footprint, SpanRegion& dependents);
+
+// Makes cells the map cells whose 2x2 test blocks hold a cell of region, held to the side x
+// side map.
+void CollectBlockCells(const SpanRegion& region, std::int32_t side, SpanRegion& cells);

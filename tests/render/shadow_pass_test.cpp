@@ -193,11 +193,13 @@ TEST(ShadowPass, PixelsWhoseShadowsAloneChangedAreRebuiltFromTheirLayers) {
     EXPECT_GT(rebuilt, 20);
 }
 
-// The scene with the list {3, 4}, rendered whole and kept in the backups (ok is cleared when
-// they are not made).
-std::unique_ptr<ShadowFrame> SceneListBackground(SceneGeometry& geometry, const LightSetup& setup) {
+// The scene with the listed parts as its list, rendered whole and kept in the backups (ok is
+// cleared when they are not made).
+std::unique_ptr<ShadowFrame> SceneListBackground(SceneGeometry& geometry, const LightSetup& setup,
+                                                 std::initializer_list<std::int32_t> listed = {3,
+                                                                                               4}) {
     shadow_scene::MakeGeometry(geometry, StartSolids);
-    const auto list = CountPrefixed({3, 4});
+    const auto list = CountPrefixed(listed);
     geometry.renderList = PrivateAllocBlock<std::int32_t>(static_cast<std::uint32_t>(list.size()));
     std::copy(list.begin(), list.end(), geometry.renderList.get());
     auto frame = MakeFrame(geometry, setup);
@@ -260,6 +262,21 @@ TEST(ShadowPass, ASecondSetTakesItsPartsOutWithTheirShadows) {
         }
         EXPECT_GT(shadowed, 50);
         // The working picture and the first set are as they were: the ticks go on over it.
+        TicksMatchWholeRenders(geometry, *frame, setup);
+    }
+}
+
+TEST(ShadowPass, PartsThatStartMovingLeaveTheFirstSetWithTheSecond) {
+    for (const LightSetup& setup : {LightSetups[1], LightSetups[4], LightSetups[5]}) {
+        SCOPED_TRACE(setup.what);
+        SceneGeometry geometry;
+        // The first set lacks part 3 alone; 4 starts moving too, and the ticks that move both
+        // restore a background without either, with their shadows gone.
+        const auto frame = SceneListBackground(geometry, setup, {3});
+        ASSERT_TRUE(frame->ok);
+        const auto list = CountPrefixed({3, 4});
+        frame->render.RenderFrame(list.data(), true, list.data(), 0);
+        ASSERT_TRUE(frame->render.AuxBuffersReady());
         TicksMatchWholeRenders(geometry, *frame, setup);
     }
 }
