@@ -432,8 +432,12 @@ public:
     // The pixel pass's switch and the outlines' width and colour (edge_lines.h), and its arrays.
     EdgeSettings edges;
     EdgeScratch edgeScratch;
-    // The chains of the parts too thin for the pixel grid, by cell (small_parts.h).
+    // The chains of the parts too thin for the pixel grid, by cell (small_parts.h): those the
+    // working cells and the first backup set's cells read (the whole frame's, kept, and the
+    // incremental frames' after them), and those of the second set's cells, which exchange
+    // places with them as the sets exchange roles.
     SmallPartChains smallParts;
+    SmallPartChains smallPartsBackupB;
 
     // The parts in view space.
     RenderParts parts;
@@ -530,7 +534,8 @@ private:
     // dependency lists then stay as they are).
     void DrawBackgroundSet(const std::int32_t* partList, const std::int32_t* changed,
                            bool isWorkingSet);
-    // Exchanges the first and the second backup sets (sample cells, frame words, light maps).
+    // Exchanges the first and the second backup sets (sample cells, frame words, light maps,
+    // thin-part chains).
     void SwapBackupSets();
     // Copies the second backup set into the first where a complement render drew it again.
     void TakeSecondSetIntoFirst();

@@ -305,6 +305,7 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
 void QRender::SwapBackupSets() {
     std::swap(sampleBuffers[1], sampleBuffers[3]);
     std::swap(extraPlanes, companionB);
+    std::swap(smallParts, smallPartsBackupB);
     for (RenderLightSlot& slot : lightSlots) {
         std::swap(slot.mapBackupA, slot.mapBackupB);
         std::swap(slot.idPlaneBackupA, slot.idPlaneBackupB);
@@ -478,6 +479,15 @@ std::int32_t QRender::AllocAuxBuffers() {
         AllocateBackups(withSecondSet);
     } catch (const KVOutOfMemoryException&) {
         return -1;
+    }
+    if (withSecondSet) {
+        // The second set's marked cells read chains of their own, so that a set drawn again
+        // does not re-point the heads the other one's cells read.
+        try {
+            TranslateBadAlloc([&] { smallPartsBackupB = smallParts; });
+        } catch (const KVOutOfMemoryException&) {
+            return -1;
+        }
     }
     const RenderLevel& level = Level();
     RegionSetRect(workRegion, 0, 0, level.width, level.height);

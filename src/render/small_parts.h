@@ -15,7 +15,9 @@
 //
 // The chains live beside the cells, not in them: a chain head per cell, valid while the cell
 // carries the mark. Marks reach the backups with the cells; the chains are kept until the next
-// whole frame marks again, and every head is checked against the chain table before use.
+// whole frame marks again, and every head is checked against the chain table before use. A
+// second backup set has chains of its own (QRender::smallPartsBackupB), exchanged with the
+// first set's as the sets exchange roles, so a set drawn again leaves the other's heads alone.
 
 #include "render/span_region.h"
 

@@ -5,6 +5,7 @@
 
 #include "core/matrix3.h"
 #include "core/matrix4.h"
+#include "core/private_heap.h"
 #include "geometry/part_render_record.h"
 #include "geometry/part_shape_build.h"
 #include "geometry/scene_geometry.h"
@@ -18,9 +19,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -294,6 +297,85 @@ TEST(SmallParts, ABuiltThinRodIsMarkedFromItsShapeAndFollowedWhereItMoves) {
     frame.render.RenderFrame(list, false, nullptr, 0);
     EXPECT_EQ(frame.render.smallParts.entries.size(), entries);
     EXPECT_GT(entries, 0u);
+}
+
+// Cells where the whole frame's chains list part rod that the set's cells (sample buffer
+// buffer, read through chains) do not mark or whose chains leave the rod out; also counts
+// the whole frame's cells of the rod.
+std::int32_t MissedRodCells(const ThinFrame& whole, const ThinFrame& frame, std::int32_t buffer,
+                            const SmallPartChains& chains, std::int32_t rod, std::int32_t& cells) {
+    const QRender& render = frame.render;
+    const auto stride = static_cast<std::size_t>(render.Level().cellStride);
+    std::int32_t missed = 0;
+    cells = 0;
+    for (std::int32_t y = 0; y < frame.height; ++y) {
+        for (std::int32_t x = 0; x < frame.width; ++x) {
+            const std::vector<std::int32_t> expected = whole.Chain(x, y);
+            if (std::find(expected.begin(), expected.end(), rod) == expected.end()) continue;
+            ++cells;
+            const std::size_t at =
+                static_cast<std::size_t>(y + 1) * stride + static_cast<std::size_t>(x + 1);
+            std::vector<std::int32_t> parts;
+            AddChainedParts(chains, at, render.parts.Count(), parts);
+            if ((render.SampleBuffer(buffer)[at].pixel & PixelSmallPartChain) == 0 ||
+                std::find(parts.begin(), parts.end(), rod) == parts.end()) {
+                ++missed;
+            }
+        }
+    }
+    return missed;
+}
+
+TEST(SmallParts, EachBackupSetKeepsItsOwnThinPartChains) {
+    // Two thin rods crossing at the centre, the second in the scene's list: the first backup
+    // set is drawn without it, the second keeps both. Drawing either set again leaves the
+    // other's rods whole, wherever a whole frame marks them.
+    SceneGeometry geometry;
+    geometry.AddParts(std::vector<std::int32_t>{PartSurfaceLimit, PartSurfaceLimit}, false);
+    for (std::int32_t rod = 0; rod < 2; ++rod) {
+        WorkingPartRecord w;
+        w.shapeType = ShapeType::Cylinder;
+        w.paramCount = 2;
+        w.params[0] = 3.0;
+        w.params[1] = 0.01;
+        w.rotation = Vec3{0.0, 0.0, rod == 0 ? 0.3 : -0.9};
+        w.colour = rod == 0 ? 0xFF2020 : 0x20FF20;
+        ASSERT_EQ(BuildPartShape(geometry, nullptr, rod, false, true, false, &w), 0);
+    }
+    Matrix4W viewFromWorld;
+    viewFromWorld.m = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 20, 0, 0, 1};
+    ThinFrame whole(80, 80, 400.0, 2);
+    LoadRenderParts(whole.render, geometry, viewFromWorld);
+    whole.render.RenderFrame(nullptr, false, nullptr, 0);
+
+    ThinFrame frame(80, 80, 400.0, 2);
+    LoadRenderParts(frame.render, geometry, viewFromWorld);
+    frame.render.RenderFrame(nullptr, false, nullptr, 0);
+    const std::array<std::int32_t, 2> sceneList = {1, 1};
+    geometry.renderList = PrivateBlockPtr<std::int32_t>(
+        static_cast<std::int32_t*>(PrivateAlloc(sizeof(std::int32_t) * sceneList.size())));
+    std::copy(sceneList.begin(), sceneList.end(), geometry.renderList.get());
+    ASSERT_EQ(frame.render.AllocAuxBuffers(), 0);
+
+    struct Expect {
+        std::int32_t buffer;
+        std::int32_t rod;
+    };
+    const auto check = [&](std::initializer_list<Expect> expects, const char* when) {
+        for (const Expect& e : expects) {
+            const SmallPartChains& chains =
+                e.buffer == 1 ? frame.render.smallParts : frame.render.smallPartsBackupB;
+            std::int32_t cells = 0;
+            EXPECT_EQ(MissedRodCells(whole, frame, e.buffer, chains, e.rod, cells), 0)
+                << when << ": rod " << e.rod << " in buffer " << e.buffer;
+            EXPECT_GT(cells, 60);
+        }
+    };
+    check({{1, 0}, {3, 0}, {3, 1}}, "sets made");
+    // The second set drawn again without the first rod.
+    const std::array<std::int32_t, 2> list = {1, 0};
+    frame.render.RenderFrame(list.data(), true, list.data(), 0);
+    check({{1, 0}, {3, 1}}, "second set drawn");
 }
 
 }  // namespace
