@@ -539,6 +539,9 @@ private:
     void SwapBackupSets();
     // Copies the second backup set into the first where a complement render drew it again.
     void TakeSecondSetIntoFirst();
+    // Gives the first set's cells of region copies of the second set's thin-part chains there,
+    // kept as the whole frame's, so the cells copied from the second set read their own parts.
+    void TakeSecondSetsThinPartChains(const SpanRegion& region);
     void ReloadListedParts(const std::int32_t* list);
     // The frame's size, level, focal length, centre and view as they stand.
     BackupView CurrentBackupView() const;

@@ -338,6 +338,44 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
     TakeSecondSetIntoFirst();
 }
 
+void QRender::TakeSecondSetsThinPartChains(const SpanRegion& region) {
+    SmallPartChains& first = smallParts;
+    const SmallPartChains& second = smallPartsBackupB;
+    if (first.heads.empty() || first.heads.size() != second.heads.size()) return;
+    // The frame's own marks go first; the copies join the kept marks of the first set.
+    RollBackSmallPartChains(*this);
+    const RenderLevel& level = Level();
+    const auto stride = static_cast<std::size_t>(level.cellStride);
+    const std::size_t limit = second.entries.size();
+    TranslateBadAlloc([&] {
+        ForEachRun(region, RegionRect{-1, -1, level.width + 1, level.height + 1},
+                   [&](std::int32_t y, std::int32_t x0, std::int32_t x1) {
+                       for (std::int32_t x = x0; x < x1; ++x) {
+                           const std::size_t cell = static_cast<std::size_t>(y + 1) * stride +
+                                                    static_cast<std::size_t>(x + 1);
+                           std::int32_t head = -1;
+                           std::int32_t last = -1;
+                           std::int32_t at = second.heads[cell];
+                           for (std::size_t k = 0;
+                                k < limit && at >= 0 && static_cast<std::size_t>(at) < limit; ++k) {
+                               const auto copy = static_cast<std::int32_t>(first.entries.size());
+                               first.entries.push_back(SmallPartChainEntry{
+                                   second.entries[static_cast<std::size_t>(at)].partPlusOne, -1});
+                               if (last < 0) {
+                                   head = copy;
+                               } else {
+                                   first.entries[static_cast<std::size_t>(last)].next = copy;
+                               }
+                               last = copy;
+                               at = second.entries[static_cast<std::size_t>(at)].next;
+                           }
+                           first.heads[cell] = head;
+                       }
+                   });
+    });
+    KeepSmallPartChains(*this);
+}
+
 void QRender::TakeSecondSetIntoFirst() {
     // The pixels the second set was drawn again in: its footprint, the pixels shaded around
     // it and those whose shadows changed.
@@ -347,6 +385,7 @@ void QRender::TakeSecondSetIntoFirst() {
     if (hasShadows) RegionCombine(*shadowRegion, workRegion, 1);
     CopySamplesInRegion(5, workRegion);
     CopyPixelsInRegion(workRegion, 5);
+    TakeSecondSetsThinPartChains(workRegion);
     // The working picture differs from the first set there now.
     RegionCombine(workRegion, changeRegion, 1);
     if (!hasShadows) return;

@@ -372,10 +372,33 @@ TEST(SmallParts, EachBackupSetKeepsItsOwnThinPartChains) {
         }
     };
     check({{1, 0}, {3, 0}, {3, 1}}, "sets made");
-    // The second set drawn again without the first rod.
+    // The second set drawn again without the first rod, which starts moving: the first set
+    // takes the cells drawn again from the second, and their cells read the second set's parts.
     const std::array<std::int32_t, 2> list = {1, 0};
     frame.render.RenderFrame(list.data(), true, list.data(), 0);
-    check({{1, 0}, {3, 1}}, "second set drawn");
+    check({{3, 1}}, "second set drawn");
+    const QRender& render = frame.render;
+    const auto stride = static_cast<std::size_t>(render.Level().cellStride);
+    std::int32_t taken = 0;
+    for (std::int32_t y = 0; y < frame.height; ++y) {
+        for (std::int32_t x = 0; x < frame.width; ++x) {
+            const std::size_t at =
+                static_cast<std::size_t>(y + 1) * stride + static_cast<std::size_t>(x + 1);
+            const std::uint32_t firstWord = render.SampleBuffer(1)[at].pixel;
+            if ((firstWord & PixelSmallPartChain) == 0 ||
+                firstWord != render.SampleBuffer(3)[at].pixel) {
+                continue;
+            }
+            std::vector<std::int32_t> firstParts;
+            std::vector<std::int32_t> secondParts;
+            AddChainedParts(render.smallParts, at, render.parts.Count(), firstParts);
+            AddChainedParts(render.smallPartsBackupB, at, render.parts.Count(), secondParts);
+            if (std::find(secondParts.begin(), secondParts.end(), 1) == secondParts.end()) continue;
+            ++taken;
+            EXPECT_EQ(firstParts, secondParts) << "cell " << x << ", " << y;
+        }
+    }
+    EXPECT_GT(taken, 0);
 }
 
 }  // namespace
