@@ -418,6 +418,10 @@ TEST(GizmoLoader, RunningOutOfMemoryAnywhereFailsCleanly) {
 }
 
 TEST(GizmoLoader, HundredLoadsAndUnloadsGiveBackTheirMemory) {
+    // A small work area makes a small window: every load takes the same steps, with small
+    // frame buffers.
+    const FixedWorkArea small(ScreenRect{0, 0, 96, 72});
+    const ScopedWorkAreaSource installed(small);
     GizmoScene scene;
     ASSERT_EQ(LoadGizmo(FixturePath, scene), 0) << scene.errorText;
     UnloadGizmo(scene);
