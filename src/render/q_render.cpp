@@ -32,6 +32,7 @@ void FreeLightMaps(RenderLightSlot& slot) {
     slot.extraIdsBackupB = {};
     slot.dependents.reset();
     slot.dependentPool.reset();
+    slot.dependentsBackupB = {};
     slot.region.reset();
     slot.secondRegion.reset();
 }

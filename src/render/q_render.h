@@ -186,6 +186,17 @@ struct RenderLightSlot {
     std::int32_t dependentFree = -1;  // entries given back by released cells, -1 none
     std::int32_t dependentCapacity = 0;
     bool isDependentsComplete = false;
+    // The second backup set's dependency lists, laid out as the ones above: copied from them
+    // by AllocAuxBuffers and exchanged with them as the sets exchange roles.
+    struct DependentLists {
+        PrivateBlockPtr<std::int32_t> heads;
+        PrivateBlockPtr<std::int32_t> pool;
+        std::int32_t next = 0;
+        std::int32_t free = -1;
+        std::int32_t capacity = 0;
+        bool isComplete = false;
+    };
+    DependentLists dependentsBackupB;
     // The thin parts marked in the working map (MarkSmallPartsInLightMap), by map cell, and
     // those of the backups' pictures.
     SmallPartChains smallParts;
@@ -495,6 +506,9 @@ public:
     // only in the second case and test the whole frame otherwise.
     bool areShadowListsOfWorking = false;
     bool areShadowListsOfBackups = false;
+    // The second backup set's lists (RenderLightSlot::dependentsBackupB) describe its picture;
+    // exchanged with areShadowListsOfBackups as the sets exchange roles.
+    bool areShadowListsOfSecondSet = false;
     // Where a recording shadow pass records: 0 at every cell, ShadowCellReleased only at the
     // cells released for the frame (shadow_pass.h).
     std::int32_t shadowRecordingTag = 0;
@@ -534,11 +548,19 @@ private:
     // dependency lists then stay as they are).
     void DrawBackgroundSet(const std::int32_t* partList, const std::int32_t* changed,
                            bool isWorkingSet);
+    // The shadow pass of the second set while the sets stand exchanged: the pixels it drew
+    // again and those its dependency lists name at the cells cast again, or every pixel when
+    // the lists cannot tell, are tested against its maps and its lists recorded again.
+    void TestSecondSetShadows();
     // Exchanges the first and the second backup sets (sample cells, frame words, light maps,
     // thin-part chains).
     void SwapBackupSets();
     // Copies the second backup set into the first where a complement render drew it again.
     void TakeSecondSetIntoFirst();
+    // After the copy: the pixels of dependents (those recorded at the first set's released
+    // cells) and the pixels taken are tested against the first set's maps and recorded again;
+    // those whose light changed are shaded again in the first set and join the change region.
+    void RetestFirstSetShadows(SpanRegion& dependents);
     // Gives the first set's cells of region copies of the second set's thin-part chains there,
     // kept as the whole frame's, so the cells copied from the second set read their own parts.
     void TakeSecondSetsThinPartChains(const SpanRegion& region);

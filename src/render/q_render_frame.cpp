@@ -43,6 +43,7 @@
 #include <cstring>
 #include <span>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -93,6 +94,20 @@ bool SameLights(const View& a, const View& b) {
     }
     return a.shadowCentre.x == b.shadowCentre.x && a.shadowCentre.y == b.shadowCentre.y &&
            a.shadowCentre.z == b.shadowCentre.z && a.shadowRadius == b.shadowRadius;
+}
+
+// The second backup set takes the working dependency lists (the whole frame's) as its own.
+void CopyDependentsToSecondSet(RenderLightSlot& slot, std::size_t mapCells) {
+    RenderLightSlot::DependentLists& second = slot.dependentsBackupB;
+    second.isComplete = false;
+    if (!slot.dependents || !slot.dependentPool || !second.heads || !second.pool) return;
+    std::copy_n(slot.dependents.get(), mapCells, second.heads.get());
+    const std::size_t used = static_cast<std::size_t>(std::max(slot.dependentNext, 0));
+    std::copy_n(slot.dependentPool.get(), 3 * used, second.pool.get());
+    second.next = slot.dependentNext;
+    second.free = slot.dependentFree;
+    second.capacity = slot.dependentCapacity;
+    second.isComplete = slot.isDependentsComplete;
 }
 
 void FillOpaqueBlack(std::uint32_t* out, std::size_t stride, const RenderLevel& level) {
@@ -311,7 +326,15 @@ void QRender::SwapBackupSets() {
         std::swap(slot.idPlaneBackupA, slot.idPlaneBackupB);
         std::swap(slot.extraIdsBackupA, slot.extraIdsBackupB);
         std::swap(slot.smallPartsBackupA, slot.smallPartsBackupB);
+        RenderLightSlot::DependentLists& second = slot.dependentsBackupB;
+        std::swap(slot.dependents, second.heads);
+        std::swap(slot.dependentPool, second.pool);
+        std::swap(slot.dependentNext, second.next);
+        std::swap(slot.dependentFree, second.free);
+        std::swap(slot.dependentCapacity, second.capacity);
+        std::swap(slot.isDependentsComplete, second.isComplete);
     }
+    std::swap(areShadowListsOfBackups, areShadowListsOfSecondSet);
 }
 
 void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t* changed,
@@ -383,29 +406,118 @@ void QRender::TakeSecondSetIntoFirst() {
     RegionCombine(shadeRegion, workRegion, 1);
     const bool hasShadows = ShadowsActive(*this);
     if (hasShadows) RegionCombine(*shadowRegion, workRegion, 1);
+    // The maps' cells cast again, with the cells whose 2x2 blocks hold one of them (their
+    // flat marks were set again).
+    std::vector<SpanRegion> takenCells;
+    bool keepsLists = false;
+    if (hasShadows) {
+        TranslateBadAlloc([&] { takenCells.resize(static_cast<std::size_t>(shadowLightCount)); });
+        for (std::int32_t i = 0; i < shadowLightCount; ++i) {
+            const RenderLightSlot& slot = LightSlot(i);
+            if (slot.secondRegion) {
+                CollectBlockCells(*slot.secondRegion, lightMapSide,
+                                  takenCells[static_cast<std::size_t>(i)]);
+            }
+        }
+        // The first set's lists are released at those cells and at the cells its pixels
+        // taken read, before and after; what was recorded there is tested again below.
+        keepsLists = PrepareShadowRefresh(*this, workRegion, *shadowScratchRegion, true, 3, 1);
+    }
     CopySamplesInRegion(5, workRegion);
     CopyPixelsInRegion(workRegion, 5);
     TakeSecondSetsThinPartChains(workRegion);
     // The working picture differs from the first set there now.
     RegionCombine(workRegion, changeRegion, 1);
     if (!hasShadows) return;
-    // The maps' cells cast again, with the cells whose 2x2 blocks hold one of them (their
-    // flat marks were set again), and the thin parts marked in them.
-    SpanRegion cells;
     for (std::int32_t i = 0; i < shadowLightCount; ++i) {
         RenderLightSlot& slot = LightSlot(i);
         if (!slot.map || !slot.mapBackupA || !slot.mapBackupB || !slot.region ||
             !slot.secondRegion) {
             continue;
         }
-        CollectBlockCells(*slot.secondRegion, lightMapSide, cells);
+        SpanRegion& cells = takenCells[static_cast<std::size_t>(i)];
         CopyLightBuffersInRegion(i, cells, 3);
         TranslateBadAlloc([&] { slot.smallPartsBackupA = slot.smallPartsBackupB; });
         // The next frame restores the working map from the first set's there.
         RegionCombine(cells, *slot.region, 1);
     }
-    // The dependency lists describe the first set no longer.
-    areShadowListsOfBackups = false;
+    if (keepsLists) {
+        RetestFirstSetShadows(*shadowScratchRegion);
+    } else {
+        // The dependency lists describe the first set no longer.
+        areShadowListsOfBackups = false;
+    }
+}
+
+void QRender::RetestFirstSetShadows(SpanRegion& dependents) {
+    const RenderLevel& level = Level();
+    // The pixels taken and those recorded at the released cells are tested against the first
+    // set's maps as they now stand, and recorded again; the light of a pixel the second set
+    // did not show alike may change, and it is shaded again.
+    RegionCombine(workRegion, dependents, 1);
+    RegionClip(dependents, 0, 0, level.width, level.height);
+    CopySamplesInRegion(2, dependents);
+    shadowRecordingTag = ShadowCellReleased;
+    ApplyShadowPass(*this, dependents, 1, true, true);
+    shadowRecordingTag = 0;
+    ReleaseShadowDependents(*this, false);
+    bool isComplete = true;
+    for (std::int32_t i = 0; i < shadowLightCount; ++i) {
+        isComplete = isComplete && LightSlot(i).isDependentsComplete;
+    }
+    areShadowListsOfBackups = isComplete;
+    SpanRegion relit;
+    CollectShadowChanges(*this, dependents, relit, 1, 2);
+    if (relit.HasNoRows()) return;
+    if (edges.isRefined) GrowForShadowEdges(*this, relit);
+    RegionClip(relit, 0, 0, level.width, level.height);
+    const std::size_t stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
+                                                   : static_cast<std::size_t>(level.width);
+    std::uint32_t* layers = LayerPlanes();
+    RenderPixelPass(*this, relit, SampleBuffer(1), extraPlanes.get(), stride, layers,
+                    extraPlaneWords);
+    ShadeObjectSpansInto(*this, relit, SampleBuffer(1), extraPlanes.get(), stride, layers,
+                         extraPlaneWords);
+    RegionCombine(relit, changeRegion, 1);
+}
+
+void QRender::TestSecondSetShadows() {
+    const RenderLevel& level = Level();
+    SpanRegion& tested = *shadowRegion;
+    // The cells cast again, which the set's copy into the first reads after the lists are
+    // released around them.
+    std::vector<SpanRegion> cast;
+    TranslateBadAlloc([&] { cast.resize(static_cast<std::size_t>(shadowLightCount)); });
+    for (std::int32_t i = 0; i < shadowLightCount; ++i) {
+        if (LightSlot(i).secondRegion)
+            RegionCopy(cast[static_cast<std::size_t>(i)], *LightSlot(i).secondRegion);
+    }
+    if (PrepareShadowRefresh(*this, selectionRegion, *shadowScratchRegion, true, 1, 2)) {
+        // The pixels recorded at the cells cast again and at those the redrawn pixels read,
+        // before and now, are tested and recorded again there.
+        RegionCombine(*shadowScratchRegion, tested, 1);
+        RegionCombine(selectionRegion, tested, 1);
+        shadowRecordingTag = ShadowCellReleased;
+        ApplyShadowPass(*this, tested, 1, true, true);
+        shadowRecordingTag = 0;
+        ReleaseShadowDependents(*this, false);
+    } else if (options.perLightDependents) {
+        // The lists could not tell: every pixel is tested, and the lists made anew with it.
+        ResetShadowDependents(*this);
+        RegionSetRect(tested, 0, 0, level.width, level.height);
+        ApplyShadowPass(*this, tested, 1, true, true);
+    } else {
+        RegionCombine(selectionRegion, tested, 1);
+        ApplyShadowPass(*this, tested, 1, true, false);
+    }
+    bool isComplete = options.perLightDependents;
+    for (std::int32_t i = 0; i < shadowLightCount; ++i) {
+        RenderLightSlot& slot = LightSlot(i);
+        isComplete = isComplete && slot.isDependentsComplete;
+        if (slot.secondRegion) RegionCopy(*slot.secondRegion, cast[static_cast<std::size_t>(i)]);
+    }
+    // The lists stand exchanged: these are the second set's.
+    areShadowListsOfBackups = isComplete;
 }
 
 void QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t* changed,
@@ -422,6 +534,8 @@ void QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t
     if (edges.isRefined) GrowForPixelPass(*this, selectionRegion);
     // The working picture differs from the first set there now.
     if (isWorkingSet) RegionCombine(selectionRegion, changeRegion, 1);
+    // The second set's cells as they were, to tell the pixels whose surface changes.
+    if (hasShadows && !isWorkingSet) CopySamplesInRegion(2, selectionRegion);
     // The parts' shadows join or leave the background too: the pixels that read the light
     // map cells they change are tested and shaded again in the backup.
     if (hasShadows)
@@ -453,7 +567,10 @@ void QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t
         KeepSmallPartChains(*this);
     }
     RegionCopy(shadeRegion, selectionRegion);
-    if (hasShadows) {
+    if (hasShadows && !isWorkingSet) {
+        TestSecondSetShadows();
+        RegionCombine(*shadowRegion, shadeRegion, 1);
+    } else if (hasShadows) {
         // The background's new pixels are recorded (the lists describe the first set), and
         // shaded with their light layers; those only shadowed anew already are.
         ApplyShadowPass(*this, selectionRegion, 1, true, isWorkingSet);
@@ -499,6 +616,15 @@ void QRender::AllocateBackups(bool withSecondSet) {
         if (withSecondSet && !slot.mapBackupB) {
             slot.mapBackupB = AllocateZeroed<LightMapCell>(mapCells);
         }
+        if (withSecondSet && slot.dependents && slot.dependentPool) {
+            const std::size_t side = static_cast<std::size_t>(lightMapSide);
+            RenderLightSlot::DependentLists& second = slot.dependentsBackupB;
+            if (!second.heads) second.heads = AllocateZeroed<std::int32_t>(side * side);
+            if (!second.pool) {
+                second.pool =
+                    AllocateZeroed<std::int32_t>(CheckedProduct(side * side + side * side / 4, 3));
+            }
+        }
         if (sizedSamples > 1) {
             if (!slot.idPlaneBackupA) slot.idPlaneBackupA = AllocateZeroed<std::uint32_t>(mapCells);
             if (withSecondSet && !slot.idPlaneBackupB) {
@@ -542,7 +668,11 @@ std::int32_t QRender::AllocAuxBuffers() {
         RenderLightSlot& slot = lightSlots[static_cast<std::size_t>(i)];
         if (!slot.map) continue;
         CopyLightBuffersInRegion(i, workRegion, 1);
-        if (withSecondSet) CopyLightBuffersInRegion(i, workRegion, 2);
+        if (withSecondSet) {
+            CopyLightBuffersInRegion(i, workRegion, 2);
+            CopyDependentsToSecondSet(slot, static_cast<std::size_t>(lightMapSide) *
+                                                static_cast<std::size_t>(lightMapSide));
+        }
         // The thin parts marked in the maps go with them.
         try {
             TranslateBadAlloc([&] {
@@ -558,6 +688,7 @@ std::int32_t QRender::AllocAuxBuffers() {
     // The working buffers and the backups agree everywhere.
     ResetRegions();
     areShadowListsOfBackups = areShadowListsOfWorking;
+    areShadowListsOfSecondSet = withSecondSet && areShadowListsOfWorking;
     areLayersOfBackups = areLayersOfWorking;
     backupView = CurrentBackupView();
     auxReady = true;

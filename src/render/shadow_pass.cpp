@@ -640,7 +640,7 @@ void UpdateBackgroundLightMaps(QRender& render, const std::int32_t* moving,
     const std::int32_t side = render.LightMapSide();
     const std::size_t stride = static_cast<std::size_t>(side);
     DependentPixels pixels(render);
-    if (!render.areShadowListsOfBackups || !withWorkingMap) pixels.TakeWholeFrame();
+    if (!render.areShadowListsOfBackups) pixels.TakeWholeFrame();
     SpanRegion& scratch = *render.shadowScratchRegion;
     for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
         RenderLightSlot& slot = render.LightSlot(i);
@@ -664,7 +664,7 @@ void UpdateBackgroundLightMaps(QRender& render, const std::int32_t* moving,
         if (!withWorkingMap) {
             RemarkBackgroundSmallParts(render, i, moving);
             RemarkAroundRegion(render, slot, slot.map.get(), slot.idPlane.get(), footprint,
-                               nullptr);
+                               &pixels);
             continue;
         }
         render.CopyLightBuffersInRegion(i, footprint, 1);
@@ -677,10 +677,11 @@ void UpdateBackgroundLightMaps(QRender& render, const std::int32_t* moving,
     pixels.Collect(dependents);
 }
 
-void CollectShadowChanges(QRender& render, const SpanRegion& region, SpanRegion& changed) {
+void CollectShadowChanges(QRender& render, const SpanRegion& region, SpanRegion& changed,
+                          std::int32_t current, std::int32_t compare) {
     const RenderLevel& level = render.Level();
-    const SampleCell* now = render.SampleBuffer(0);
-    const SampleCell* was = render.SampleBuffer(1);
+    const SampleCell* now = render.SampleBuffer(current);
+    const SampleCell* was = render.SampleBuffer(compare);
     const std::int32_t top = std::max(region.Top(), 0);
     const std::int32_t bottom = std::min(region.Bottom(), level.height);
     if (now == nullptr || was == nullptr || region.HasNoRows() || top >= bottom) {
@@ -752,9 +753,9 @@ void AddMarkedCells(const std::uint8_t* marks, std::int32_t side, SpanRegion& ta
 }  // namespace
 
 void CollectChangedLightCells(QRender& render, const SpanRegion& footprint,
-                              std::int32_t compareBuffer) {
+                              std::int32_t compareBuffer, std::int32_t currentBuffer) {
     const RenderLevel& level = render.Level();
-    const SampleCell* now = render.SampleBuffer(0);
+    const SampleCell* now = render.SampleBuffer(currentBuffer);
     const SampleCell* was = render.SampleBuffer(compareBuffer);
     const std::int32_t lights = render.ShadowLightCount();
     if (now == nullptr || was == nullptr || footprint.HasNoRows() || lights <= 0) return;
@@ -794,7 +795,7 @@ void CollectChangedLightCells(QRender& render, const SpanRegion& footprint,
                 for (std::int32_t x = std::max<std::int32_t>(t[0], 0); x < x1; ++x) {
                     const SampleCell& a = now[rowStart + static_cast<std::size_t>(x)];
                     const SampleCell& b = was[rowStart + static_cast<std::size_t>(x)];
-                    if (((a.pixel ^ b.pixel) & PixelIdMask) == 0) continue;
+                    if (((a.pixel ^ b.pixel) & PixelIdMask) == 0 && a.depth == b.depth) continue;
                     for (std::int32_t i = 0; i < lights; ++i) {
                         markAround(i, a, x, y);
                         markAround(i, b, x, y);
@@ -851,7 +852,9 @@ void CollectBlockCells(const SpanRegion& region, std::int32_t side, SpanRegion& 
     RegionClip(cells, 0, 0, side, side);
 }
 
-bool PrepareShadowRefresh(QRender& render, const SpanRegion& footprint, SpanRegion& dependents) {
+bool PrepareShadowRefresh(QRender& render, const SpanRegion& footprint, SpanRegion& dependents,
+                          bool fromSecondRegion, std::int32_t currentBuffer,
+                          std::int32_t compareBuffer) {
     if (!render.options.perLightDependents || !render.areShadowListsOfBackups) return false;
     const std::int32_t side = render.LightMapSide();
     for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
@@ -861,13 +864,15 @@ bool PrepareShadowRefresh(QRender& render, const SpanRegion& footprint, SpanRegi
             return false;
         }
     }
-    // The cells whose blocks hold a cell of the light's region, and those the pixels whose
-    // surface changed read now and read before.
+    // The cells whose blocks hold a cell of the light's region (or of the cells cast again,
+    // its second region), and those the pixels whose surface changed read now and read before.
+    SpanRegion cast;
     for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
         RenderLightSlot& slot = render.LightSlot(i);
-        CollectBlockCells(*slot.region, side, *slot.secondRegion);
+        RegionCopy(cast, fromSecondRegion ? *slot.secondRegion : *slot.region);
+        CollectBlockCells(cast, side, *slot.secondRegion);
     }
-    CollectChangedLightCells(render, footprint, 1);
+    CollectChangedLightCells(render, footprint, compareBuffer, currentBuffer);
     // Every pixel recorded at those cells is tested again, and recorded again where it reads.
     DependentPixels pixels(render);
     for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {

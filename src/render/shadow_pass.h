@@ -108,15 +108,17 @@ void UpdateLightMapsIncremental(QRender& render, const std::int32_t* drawn,
 // cast again with every part except the moving ones (count-prefixed), in the working map and
 // backup A (only in backup A without withWorkingMap), and the flat marks made again around it.
 // dependents becomes the pixels of the background recorded at the cells around that
-// footprint, or the whole level when the lists cannot tell or do not describe backup A (no
-// withWorkingMap). Throws KVOutOfMemoryException.
+// footprint, or the whole level when the lists cannot tell or do not describe backup A's
+// picture (with the sets exchanged, the second set's lists and picture). Throws
+// KVOutOfMemoryException.
 void UpdateBackgroundLightMaps(QRender& render, const std::int32_t* moving,
                                const std::int32_t* changed, SpanRegion& dependents,
                                bool withWorkingMap);
 
 // changed becomes the pixels of region whose lit bits (upper half of the light mask) in sample
-// buffer 0 differ from sample buffer 1's. Throws KVOutOfMemoryException.
-void CollectShadowChanges(QRender& render, const SpanRegion& region, SpanRegion& changed);
+// buffer current differ from sample buffer compare's. Throws KVOutOfMemoryException.
+void CollectShadowChanges(QRender& render, const SpanRegion& region, SpanRegion& changed,
+                          std::int32_t current = 0, std::int32_t compare = 1);
 
 // target becomes the screen pixels (current level, clipped to the level with its one-pixel
 // border) on which the shadows that the listed parts (count-prefixed part indices) cast from a
@@ -127,12 +129,12 @@ void CollectShadowChanges(QRender& render, const SpanRegion& region, SpanRegion&
 void ProjectShadowFootprint(QRender& render, const std::int32_t* partList, SpanRegion& target,
                             const Vec3& lightPosition);
 
-// For the pixels of footprint whose id in sample buffer 0 differs from the one in
-// compareBuffer, adds to each shadow light's second region the map cells their shadow tests
-// read, for the surface shown now and the one shown before (with the cells around each, which
-// the stepped test may read instead). Throws KVOutOfMemoryException.
+// For the pixels of footprint whose id or depth in sample buffer currentBuffer differs from the
+// one in compareBuffer, adds to each shadow light's second region the map cells their shadow
+// tests read, for the surface shown now and the one shown before (with the cells around each,
+// which the stepped test may read instead). Throws KVOutOfMemoryException.
 void CollectChangedLightCells(QRender& render, const SpanRegion& footprint,
-                              std::int32_t compareBuffer);
+                              std::int32_t compareBuffer, std::int32_t currentBuffer = 0);
 
 // Over each shadow light's second region: with release, gives the cells' lists back to the
 // light's free list and marks the heads ShadowCellReleased; without, clears the marks.
@@ -140,12 +142,16 @@ void ReleaseShadowDependents(QRender& render, bool release);
 
 // The dependency lists of an incremental frame that records them again (a changed list or
 // force given), when the lists describe the backups and are complete: each light's second
-// region becomes the cells of its region grown one cell left and up, and the cells that the
-// pixels of footprint whose surface changed read (CollectChangedLightCells); dependents
-// becomes the pixels recorded at them, whose lists are then released for the shadow pass to
-// record again with the tag ShadowCellReleased. False (nothing done) when the lists cannot
-// serve. Throws KVOutOfMemoryException.
-bool PrepareShadowRefresh(QRender& render, const SpanRegion& footprint, SpanRegion& dependents);
+// region becomes the cells of its region (of its second region with fromSecondRegion: the
+// cells a background set cast again) grown one cell left and up, and the cells that the
+// pixels of footprint whose surface differs between sample buffers currentBuffer and
+// compareBuffer read (CollectChangedLightCells); dependents becomes the pixels recorded at
+// them, whose lists are then released for the shadow pass to record again with the tag
+// ShadowCellReleased. False (nothing done) when the lists cannot serve. Throws
+// KVOutOfMemoryException.
+bool PrepareShadowRefresh(QRender& render, const SpanRegion& footprint, SpanRegion& dependents,
+                          bool fromSecondRegion = false, std::int32_t currentBuffer = 0,
+                          std::int32_t compareBuffer = 1);
 
 // Makes cells the map cells whose 2x2 test blocks hold a cell of region, held to the side x
 // side map.

@@ -470,6 +470,97 @@ TEST(ShadowPass, APartPlacedByAChangedFrameJoinsTheBackgroundWithItsLists) {
     }
 }
 
+// The pixels of region inside the frame.
+std::int32_t PixelsIn(const SpanRegion& region) {
+    std::int32_t count = 0;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) count += Holds(region, x, y) ? 1 : 0;
+    }
+    return count;
+}
+
+// The ids and light masks of sample buffer buffer against a whole render of the scene with the
+// hidden parts left out.
+testing::AssertionResult SetShowsSceneWithout(const ShadowFrame& frame, std::int32_t buffer,
+                                              SceneGeometry& geometry, const LightSetup& setup,
+                                              const std::vector<std::int32_t>& hidden) {
+    for (const std::int32_t i : hidden) geometry.Part(i)->visible = 0;
+    auto expected = MakeFrame(geometry, setup);
+    expected->render.RenderFrame(nullptr, false, nullptr, 0);
+    for (const std::int32_t i : hidden) geometry.Part(i)->visible = 1;
+    for (std::int32_t y = 0; y < Height; ++y) {
+        for (std::int32_t x = 0; x < Width; ++x) {
+            const std::size_t cell =
+                static_cast<std::size_t>(y + 1) * (Width + 2) + static_cast<std::size_t>(x + 1);
+            const SampleCell& got = frame.render.SampleBuffer(buffer)[cell];
+            const SampleCell& want = expected->render.SampleBuffer(0)[cell];
+            if (((got.pixel ^ want.pixel) & PixelIdMask) != 0 || got.lightMask != want.lightMask) {
+                return testing::AssertionFailure()
+                       << "buffer " << buffer << " at (" << x << ", " << y << "): " << std::hex
+                       << got.pixel << "/" << got.lightMask << " against " << want.pixel << "/"
+                       << want.lightMask;
+            }
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+TEST(ShadowPass, BothBackupSetsKeepTheirListsAsPartsStartAndStop) {
+    // Parts 3 and 4 of the scene's list start moving, part 3 stops again, part 1 starts: each
+    // complement render draws the second set again only around the changed part and its
+    // shadow, both sets then show the scene without the moving parts and keep lists that
+    // describe them, and the ticks after it, trusting the first set's lists, match whole
+    // renders.
+    for (const LightSetup& setup :
+         {LightSetups[0], LightSetups[1], LightSetups[4], LightSetups[5]}) {
+        SCOPED_TRACE(setup.what);
+        SceneGeometry geometry;
+        const auto frame = SceneListBackground(geometry, setup);
+        ASSERT_TRUE(frame->ok);
+        QRender& render = frame->render;
+        const auto complement = [&](const std::vector<std::int32_t>& moving,
+                                    const std::vector<std::int32_t>& changed) {
+            const auto movingList = CountPrefixed(moving);
+            const auto changedList = CountPrefixed(changed);
+            render.RenderFrame(movingList.data(), true, changedList.data(), 0);
+            ASSERT_TRUE(render.AuxBuffersReady());
+            EXPECT_TRUE(render.areShadowListsOfSecondSet);
+            EXPECT_TRUE(render.areShadowListsOfBackups);
+            // What the next tick draws again: the changed part and its shadow, not the frame.
+            EXPECT_LT(PixelsIn(render.changeRegion), Width * Height / 3);
+            ASSERT_TRUE(SetShowsSceneWithout(*frame, 3, geometry, setup, moving));
+            ASSERT_TRUE(SetShowsSceneWithout(*frame, 1, geometry, setup, moving));
+            // As the player does: the change region restored from the backups and forgotten.
+            render.CopySamplesInRegion(0, render.changeRegion);
+            render.CopyPixelsInRegion(render.changeRegion, 0);
+            render.ResetRegions();
+        };
+        const auto ticks = [&](const std::vector<std::int32_t>& moving, std::int32_t from,
+                               std::int32_t to) {
+            const auto list = CountPrefixed(moving);
+            for (std::int32_t tick = from; tick <= to; ++tick) {
+                SCOPED_TRACE(tick);
+                for (const std::int32_t part : moving) {
+                    if (part != 1) PlaceAt(geometry, part, tick);
+                }
+                if (std::find(moving.begin(), moving.end(), 1) != moving.end()) {
+                    Solid one = StartSolids[1];
+                    one.centre = Vec3{one.centre.x - 0.4 * tick, one.centre.y, one.centre.z};
+                    shadow_scene::PlaceSolid(geometry, 1, one);
+                }
+                render.RenderFrame(list.data(), false, nullptr, 0);
+                ASSERT_TRUE(SameAsWholeRender(geometry, *frame, setup));
+            }
+        };
+        complement({3, 4}, {3, 4});
+        ticks({3, 4}, 1, 3);
+        complement({4}, {3});
+        ticks({4}, 4, 6);
+        complement({4, 1}, {1});
+        ticks({4, 1}, 7, 9);
+    }
+}
+
 TEST(ShadowPass, AShadowFootprintHoldsEveryPixelTheShadowRaysFindBlocked) {
     // For each part alone, every pixel whose shadow ray that part blocks, and every pixel it
     // covers, lies in its shadow footprint; lights before, beside and behind the parts.
