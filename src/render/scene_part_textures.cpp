@@ -56,6 +56,17 @@ void SetMaterialCaps(PartTexture& texture, const CustomRevTex& mapping, const Te
         texture.materialCaps[i] = cap;
         texture.materialCapCellLengths[i] = CapCellLength(cap, image);
     }
+    // Six edge caps or more: the first six are the faces of ellipsoid entries' tiling.
+    if (versa->VTPMaps.size() < 6) return;
+    for (std::size_t i = 0; i < 6; ++i) {
+        const PolarMap* cap = versa->VTPMaps[i].get();
+        if (cap == nullptr || cap->cells == nullptr) {
+            texture.faceMaps = {};
+            return;
+        }
+        texture.faceMaps[i] = cap;
+        texture.faceMapCellLengths[i] = CapCellLength(cap, image);
+    }
 }
 
 // Fills texture's mapping from a box's or flat-sided cylinder's wrap map; false when the

@@ -210,10 +210,8 @@ void FadeSample(Sample& sample, bool isDecal, std::int32_t w16) {
     sample.isFaded = true;
 }
 
-// The seam fade of a cap's plane point (x, y), in units of the cap's radius, at the distance
-// rho from its pole (same units), for a pixel of that size there: 0 for no fade, -1 where the
-// cap is not used (outside the square of half-side 0.9), else the weight 1..65536. Inside the
-// square the fade starts at tf, about five pixels in from its edge, and falls smoothly to 0.
+}  // namespace
+
 std::int32_t SeamFadeWeight(double x, double y, double rho, double pixel) {
     constexpr double Edge = 0.9;
     if (!(std::fabs(x) < Edge && std::fabs(y) < Edge)) return -1;
@@ -227,6 +225,8 @@ std::int32_t SeamFadeWeight(double x, double y, double rho, double pixel) {
     const double weight = std::trunc(axis(x) * axis(y) * 65536.0);
     return static_cast<std::int32_t>(std::clamp(weight, 1.0, 65536.0));
 }
+
+namespace {
 
 // The planar footprint: the larger eigenvalue of the Gram matrix of the screen-step
 // derivatives of part-space (x, y) on the tangent plane at p.
@@ -796,6 +796,49 @@ void SearchMaterialCaps(const PartTexture& part, double u, double v, double star
     }
 }
 
+// The search of an ellipsoid entry's six-face tiling: the face whose centre lies nearest the
+// point first, then the next faces in turn, at most five passes, while the point stays
+// uncovered. Face i reads the material's face map number (counter + i) mod 6, counter the
+// entry's place in the part's list, so that the entries of one part start their faces apart.
+// The faces lie on the unit sphere of the map at 2 / h plane units per unit of the
+// stereographic tan(theta / 2), h the entry's angle per unit of length; a face reads the point
+// only within its disc and inside the square of half-side 0.9 of its radius, fading out towards
+// the square's edge (SeamFadeWeight); its reach along both coordinates (SurfaceFaceLimits)
+// passes over the faces of the equator that cannot hold the point before any projection.
+template <typename SampleTile>
+void SearchFaces(const PartTexture& part, SurfaceMappingEntry& entry, std::int32_t counter,
+                 double u, double v, double pixel, SampleTile& sample) {
+    constexpr double Pi = std::numbers::pi;
+    const double h = entry.quarterMeasure > 0.0 ? Pi / (2.0 * entry.quarterMeasure) : 0.0;
+    if (!(h > 0.0) || !std::isfinite(h)) return;
+    const std::array<double, 2> limits = SurfaceFaceLimits(entry, part.faceMaps[0]->lOuter, h);
+    const double perTangent = 2.0 / h;
+    std::int32_t face = NearestSurfaceFace(u, v);
+    for (std::int32_t pass = 0; pass < 6; ++pass, face = (face + 1) % 6) {
+        const auto k = static_cast<std::size_t>(((counter % 6) + 6 + face) % 6);
+        const PolarMap* map = part.faceMaps[k];
+        if (map == nullptr || !(map->lOuter > 0.0)) continue;
+        if (face >= 2) {
+            const double du = std::remainder(u - (face - 2) * Pi / 2.0, 2.0 * Pi);
+            if (!(std::fabs(du) < limits[0] * h && std::fabs(v) < limits[1] * h)) continue;
+        }
+        const SurfaceFacePoint at = SurfaceFacePointOf(face, u, v);
+        const double radius = map->lOuter;
+        CapHit hit;
+        hit.x = at.x * perTangent;
+        hit.y = at.y * perTangent;
+        hit.alongU = at.alongU;
+        hit.alongV = at.alongV;
+        hit.stretch = at.stretch * perTangent;
+        const double rho = std::hypot(hit.x, hit.y);
+        if (!(rho < radius)) continue;
+        hit.fade = SeamFadeWeight(hit.x / radius, hit.y / radius, rho / radius,
+                                  pixel * hit.stretch / radius);
+        if (hit.fade < 0) continue;
+        if (WalkPolar(*map, part.faceMapCellLengths[k], hit, sample) == ChainEnd::Covered) return;
+    }
+}
+
 // The view-space bump vector of a mapped surface: du along the direction of growing u (the
 // part-space tangent carried to view space through the transposed part matrix) and dv along
 // the unit vector across it in the surface, tangent x n, turned over on the surface's back.
@@ -928,6 +971,15 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
             if (part.mapping == TextureMapping::CustomRevolution && part.tiles->poleless == 0) {
                 SearchWithCaps(part, Vec3{x, y, z}, u, v, sample);
             } else if (entry != nullptr &&
+                       SurfaceMappingEntryKind(*entry) == SurfaceMapperKind::Ellipsoid &&
+                       std::all_of(part.faceMaps.begin(), part.faceMaps.end(),
+                                   [](const PolarMap* map) { return map != nullptr; })) {
+                // The entry's buffer, whose seam-fade cache the search keeps.
+                const std::int32_t index = surface - part.surfaceList->firstIndex;
+                auto* mutableEntry =
+                    static_cast<SurfaceMappingEntry*>(part.surfaceList->buffers[index]);
+                SearchFaces(part, *mutableEntry, index, u, v, std::sqrt(footprint), sample);
+            } else if (entry != nullptr &&
                        SurfaceMappingEntryKind(*entry) == SurfaceMapperKind::Ellipsoid) {
                 // An ellipsoid's band reaches bandHalfHeight either way from its equator.
                 const double h = entry->bandHalfHeight;
@@ -948,4 +1000,61 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
     std::array<std::int32_t, 3> colour = composite.colour;
     if (part.hasTint != 0) ApplyTint(part, colour);
     outColour = colour;
+}
+
+SurfaceFacePoint SurfaceFacePointOf(std::int32_t face, double u, double v) {
+    SurfaceFacePoint out;
+    v = std::clamp(v, -300.0, 300.0);
+    if (face == 0 || face == 1) {
+        // The poles: tan(theta / 2) = e^-|v| on the unit sphere of the map.
+        const double rho = std::exp(face == 0 ? v : -v);
+        const CapHit hit = PlaceOnCap(face, std::sin(u), std::cos(u), rho);
+        out.x = hit.x;
+        out.y = hit.y;
+        out.stretch = rho;
+        out.alongU = hit.alongU;
+        out.alongV = hit.alongV;
+        return out;
+    }
+    // About a point of the equator: tan(w / 2) with w = du + i v, whose derivative is
+    // (1 + tan^2(w / 2)) / 2.
+    constexpr double Pi = std::numbers::pi;
+    const double du = std::remainder(u - (face - 2) * Pi / 2.0, 2.0 * Pi);
+    const double d = std::max(std::cos(du) + std::cosh(v), 1e-300);
+    out.x = std::sin(du) / d;
+    out.y = std::sinh(v) / d;
+    const double gx = (1.0 + out.x * out.x - out.y * out.y) / 2.0;
+    const double gy = out.x * out.y;
+    out.stretch = std::hypot(gx, gy);
+    out.alongU = out.stretch > 0.0 ? std::array<double, 2>{gx / out.stretch, gy / out.stretch}
+                                   : std::array<double, 2>{1.0, 0.0};
+    out.alongV = {-out.alongU[1], out.alongU[0]};
+    return out;
+}
+
+std::int32_t NearestSurfaceFace(double u, double v) {
+    // The point on the unit sphere of the map: latitude gd(v); the largest of its components
+    // along the six face centres picks the face.
+    const double along = std::tanh(v);
+    const double across = 1.0 / std::cosh(std::clamp(v, -300.0, 300.0));
+    const double c = across * std::cos(u);
+    const double s = across * std::sin(u);
+    if (std::fabs(along) > std::max(std::fabs(c), std::fabs(s))) return along < 0.0 ? 0 : 1;
+    if (std::fabs(c) >= std::fabs(s)) return c >= 0.0 ? 2 : 4;
+    return s >= 0.0 ? 3 : 5;
+}
+
+std::array<double, 2> SurfaceFaceLimits(SurfaceMappingEntry& entry, double radius, double h) {
+    const double f = radius * h / 2.0;
+    const auto ratio = static_cast<float>(f);
+    if (ratio != entry.fadeRatio) {
+        entry.fadeRatio = ratio;
+        if (!(f < 1.0)) {
+            entry.fadeLimits[0] = entry.fadeLimits[1] = 1e100;
+        } else {
+            entry.fadeLimits[0] = 2.0 * std::atan(f) / h;
+            entry.fadeLimits[1] = std::log((1.0 + f) / (1.0 - f)) / h;
+        }
+    }
+    return {entry.fadeLimits[0], entry.fadeLimits[1]};
 }

@@ -98,6 +98,7 @@
 class CustomRevTex;
 class ObjectTex;
 struct PolarMap;
+struct SurfaceMappingEntry;
 class QRender;
 struct BufferArray;
 struct TexPyramid;
@@ -143,6 +144,10 @@ struct PartTexture {
     // each one's cell side in its plane; null where the material has none.
     std::array<const PolarMap*, 2> materialCaps{};
     std::array<double, 2> materialCapCellLengths{};
+    // SurfaceList: the material's first six edge caps as the faces of the six-face tiling of
+    // ellipsoid entries, each with its cell side; all null unless the material has six.
+    std::array<const PolarMap*, 6> faceMaps{};
+    std::array<double, 6> faceMapCellLengths{};
     // Revolution with poles: the caps cover the length coordinate before capLengths[0] and
     // after capLengths[1].
     bool hasRevolutionCaps = false;
@@ -185,6 +190,38 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
                        std::array<std::int32_t, 3>& outColour, TexPyramid& pyramid,
                        std::int32_t surface, bool bumpWanted, bool flipNormal, const Vec3& p,
                        const Vec3& n);
+
+// The seam fade of a point (x, y) of a face or cap plane, in units of its disc radius, at the
+// distance rho from its centre (same units), for a pixel of that size there: 0 for no fade, -1
+// where the plane is not used (outside the square of half-side 0.9), else the weight 1..65536
+// (65536 for 1). Inside the square the fade starts at tf, about five pixels in from its edge,
+// tf = max(0, 0.9 - 5 pixel / (sqrt(rho^2 + 1.5625) + 0.75)), and each axis beyond it falls
+// smoothly to 0 at 0.9: with t = (2 |x| - (tf + 0.9)) / (0.9 - tf), 0.5 - (0.75 - 0.25 t^2) t.
+std::int32_t SeamFadeWeight(double x, double y, double rho, double pixel);
+
+// The six-face tiling of an ellipsoid entry's angle-keeping coordinates (u, v), read on the
+// unit sphere of the map: face 0 is the pole where v falls, face 1 the pole where it grows,
+// faces 2..5 the points of the equator at u = 0, pi/2, pi and 3 pi/2. A point's position on
+// face i is its stereographic projection about the face's centre, tan of half its angle from
+// it, in the direction of its angle around it (as the polar caps lay it at the poles), with
+// the plane's stretch per unit of (u, v) and the plane's directions of growing u and v.
+struct SurfaceFacePoint {
+    double x = 0;
+    double y = 0;
+    double stretch = 0;
+    std::array<double, 2> alongU{};
+    std::array<double, 2> alongV{};
+};
+SurfaceFacePoint SurfaceFacePointOf(std::int32_t face, double u, double v);
+
+// The face whose centre lies nearest the point (u, v).
+std::int32_t NearestSurfaceFace(double u, double v);
+
+// The reach of a face disc of radius R (plane units) on an entry whose coordinates turn h
+// radians per plane unit (h' = h, f = R h / 2): along the angle 2 atan(f) / h and along the
+// length ln((1 + f) / (1 - f)) / h, both 10^100 from f = 1 on. The entry caches f with them
+// (fadeRatio, fadeLimits) and works them out again only when f changes.
+std::array<double, 2> SurfaceFaceLimits(SurfaceMappingEntry& entry, double radius, double h);
 
 // True when part's lighting is tilted by its height map: a bump amount and a height map.
 bool IsBumpMapped(const PartTexture& part);

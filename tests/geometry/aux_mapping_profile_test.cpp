@@ -1,11 +1,13 @@
 #include "geometry/aux_mapping_profile.h"
 
 #include "core/private_heap.h"
+#include "core/vec3.h"
 #include "texture/piecewise_cubic.h"
 #include "texture/surface_tex_coords.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -352,6 +354,109 @@ TEST(BuildAuxMappingProfile, EntriesReadBackThroughTheirMappers) {
     EXPECT_NEAR(SurfaceAngleCoord(0.2, 0, e), Pi / 2, 1e-5);
     EXPECT_NEAR(SurfaceAngleCoord(0, -3, e), Pi, 1e-5);
     EXPECT_NEAR(SurfaceAngleCoord(-0.2, 0, e), 1.5 * Pi, 1e-5);
+}
+
+// The mapper's angle and length on an ellipsoid with three unequal axes, by the parametric
+// longitude phi and latitude beta of EllipsoidPoint.
+std::array<double, 2> MappedAt(const SurfaceMappingEntry& e, double phi, double beta) {
+    const SurfaceTexCoords coords = EllipsoidTexCoords(EllipsoidPoint(e, phi, beta), e, nullptr);
+    return {coords.angle, coords.length};
+}
+
+// Ellipsoids whose three axes differ keep angles: at each point the mapped coordinates'
+// derivatives along the surface, taken by central differences, have the metric's shape
+// (J^T J = lambda G for the metric G of (phi, beta)), at the scale the mapper reports. The
+// equator has length 0, the halves are mirror images, and the poles are points: about a pole
+// the length grows by ln 10 when the distance falls tenfold, whichever way one comes.
+TEST(BuildAuxMappingProfile, EllipsoidsWithThreeUnequalAxesMapKeepingAngles) {
+    const double shapes[][3] = {{1, 1.5, 2}, {0.6, 0.8, 2.5}, {2, 1, 1.5}, {0.9, 3, 0.5}};
+    for (const auto& axes : shapes) {
+        SCOPED_TRACE(testing::Message() << axes[0] << ", " << axes[1] << ", " << axes[2]);
+        MappingList list;
+        const SurfaceMappingEntry& e =
+            list.Build(Head(SurfaceMapperKind::Ellipsoid, axes[0], axes[1], axes[2]));
+        ASSERT_EQ(e.branchFlag, 0);
+        const double h = 1e-3;
+        for (const double beta : {-1.2, -0.5, 0.05, 0.4, 0.9, 1.3}) {
+            for (const double phi : {0.2, 1.0, 1.9, 2.8, 4.0, 5.5}) {
+                SCOPED_TRACE(testing::Message() << beta << " " << phi);
+                // Columns of J: d(angle, length) / dphi and / dbeta.
+                const auto difference = [&](double dphi, double dbeta) {
+                    const auto ahead = MappedAt(e, phi + dphi, beta + dbeta);
+                    const auto behind = MappedAt(e, phi - dphi, beta - dbeta);
+                    return std::array<double, 2>{
+                        std::remainder(ahead[0] - behind[0], 2 * Pi) / (2 * h),
+                        (ahead[1] - behind[1]) / (2 * h)};
+                };
+                const auto jPhi = difference(h, 0);
+                const auto jBeta = difference(0, h);
+                const auto tangent = [&](double dphi, double dbeta) {
+                    const Vec3 a = EllipsoidPoint(e, phi + dphi, beta + dbeta);
+                    const Vec3 b = EllipsoidPoint(e, phi - dphi, beta - dbeta);
+                    return Vec3{(a.x - b.x) / (2 * h), (a.y - b.y) / (2 * h),
+                                (a.z - b.z) / (2 * h)};
+                };
+                const Vec3 tPhi = tangent(h, 0);
+                const Vec3 tBeta = tangent(0, h);
+                const double gPhi = Vec3Dot(tPhi, tPhi);
+                const double gBeta = Vec3Dot(tBeta, tBeta);
+                const double gCross = Vec3Dot(tPhi, tBeta);
+                const double jPhi2 = jPhi[0] * jPhi[0] + jPhi[1] * jPhi[1];
+                const double jBeta2 = jBeta[0] * jBeta[0] + jBeta[1] * jBeta[1];
+                const double jCross = jPhi[0] * jBeta[0] + jPhi[1] * jBeta[1];
+                const double lambda = (jPhi2 + jBeta2) / (gPhi + gBeta);
+                const double tolerance = 2e-3 * lambda * (gPhi + gBeta);
+                EXPECT_NEAR(jPhi2, lambda * gPhi, tolerance);
+                EXPECT_NEAR(jBeta2, lambda * gBeta, tolerance);
+                EXPECT_NEAR(jCross, lambda * gCross, tolerance);
+                const SurfaceTexCoords coords =
+                    EllipsoidTexCoords(EllipsoidPoint(e, phi, beta), e, nullptr);
+                EXPECT_NEAR(coords.angleScale, std::sqrt(lambda), 2e-3 * std::sqrt(lambda));
+                // The mirror image across the equator.
+                const SurfaceTexCoords mirrored =
+                    EllipsoidTexCoords(EllipsoidPoint(e, phi, -beta), e, nullptr);
+                EXPECT_NEAR(mirrored.length, -coords.length, 1e-9);
+                EXPECT_NEAR(std::remainder(mirrored.angle - coords.angle, 2 * Pi), 0, 1e-9);
+            }
+        }
+        for (const double phi : {0.0, 0.7, 2.0, 3.9}) {
+            EXPECT_NEAR(MappedAt(e, phi, 0)[1], 0, 1e-9);
+        }
+        // Round the pole: the pole lies at the end of the polar axis.
+        const double polar = e.axisCode == 0 ? e.c : e.axisCode == 1 ? e.b : e.a;
+        std::vector<double> offsets;
+        for (int i = 0; i < 12; ++i) {
+            const double phi = (i + 0.3) * 2 * Pi / 12;
+            const auto near = MappedAt(e, phi, Pi / 2 - 1e-3);
+            const auto nearer = MappedAt(e, phi, Pi / 2 - 1e-4);
+            EXPECT_NEAR(nearer[1] - near[1], std::log(10.0), 1e-3) << phi;
+            // The length and ln of the distance add up to the same constant on every side.
+            const Vec3 point = EllipsoidPoint(e, phi, Pi / 2 - 1e-4);
+            const Vec3 pole = EllipsoidPoint(e, 0, Pi / 2);
+            const Vec3 d{point.x - pole.x, point.y - pole.y, point.z - pole.z};
+            offsets.push_back(nearer[1] + std::log(Vec3Length(d) / polar));
+        }
+        for (const double offset : offsets) EXPECT_NEAR(offset, offsets[0], 2e-3);
+    }
+}
+
+// As the cross semi-axes come together, the map of three axes becomes the ellipsoid of
+// revolution's: the angle the longitude and the length the conformal latitude of its shape.
+TEST(BuildAuxMappingProfile, NearlyRoundCrossSectionsJoinTheRevolutionsMap) {
+    const double R = 1.0;
+    const double polar = 2.2;
+    MappingList list;
+    const SurfaceMappingEntry& e =
+        list.Build(Head(SurfaceMapperKind::Ellipsoid, R, R * (1 + 1e-5), polar));
+    for (const double beta : {-1.3, 0.3, 1.1, 1.5}) {
+        for (const double phi : {0.4, 3.0}) {
+            SCOPED_TRACE(testing::Message() << beta << " " << phi);
+            const auto mapped = MappedAt(e, phi, beta);
+            EXPECT_NEAR(std::remainder(mapped[0] - phi, 2 * Pi), 0, 1e-4);
+            const double length = MeridianLength(R, polar, beta);
+            EXPECT_NEAR(mapped[1], length, 1e-4 * (1 + std::fabs(length)));
+        }
+    }
 }
 
 TEST(BuildAuxMappingProfile, BandHalfHeightIsTheLengthAtTheReferencePoint) {

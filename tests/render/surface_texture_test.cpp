@@ -1207,15 +1207,32 @@ TEST(SurfaceTexture, SphereCapsMeetItsBandAtTheBandsScale) {
     EXPECT_NEAR(capMove, bandMove, 0.3);
 }
 
+namespace {
+
+// The unit sphere as the one entry of a surface mapping list.
+struct UnitSphereList {
+    BufferArray list;
+
+    UnitSphereList() {
+        list.count = 1;
+        const SurfaceMappingEntry head =
+            AuxMappingHead(SurfaceMapperKind::Ellipsoid, 1.0, 1.0, 1.0);
+        BuildAuxMappingProfile(list, std::span<const SurfaceMappingEntry>(&head, 1), {});
+    }
+    UnitSphereList(const UnitSphereList&) = delete;
+    UnitSphereList& operator=(const UnitSphereList&) = delete;
+    ~UnitSphereList() { FreeBufferArray(list); }
+
+    const SurfaceMappingEntry& Entry() const { return AuxMappingEntry(list, 0); }
+};
+
+}  // namespace
+
 TEST(SurfaceTexture, EllipsoidCapFadesIntoItsBandNearItsEdge) {
     TexPyramid pyramid;
     ASSERT_EQ(SetRamp(pyramid), 0);
-    // A unit sphere as a surface mapping list entry.
-    BufferArray list;
-    list.count = 1;
-    const SurfaceMappingEntry head = AuxMappingHead(SurfaceMapperKind::Ellipsoid, 1.0, 1.0, 1.0);
-    BuildAuxMappingProfile(list, std::span<const SurfaceMappingEntry>(&head, 1), {});
-    const SurfaceMappingEntry& entry = AuxMappingEntry(list, 0);
+    const UnitSphereList sphere;
+    const SurfaceMappingEntry& entry = sphere.Entry();
     const double h = entry.bandHalfHeight;
     ASSERT_GT(h, 0.0);
 
@@ -1262,7 +1279,7 @@ TEST(SurfaceTexture, EllipsoidCapFadesIntoItsBandNearItsEdge) {
 
         Lookup lookup(pyramid, 0x0000FF);
         lookup.part.mapping = TextureMapping::SurfaceList;
-        lookup.part.surfaceList = &list;
+        lookup.part.surfaceList = &sphere.list;
         mapping.Use(lookup.part);
         const auto out = lookup.Facing(point, depth);
         // What the cap leaves shows the band on it, and the base colour (blue) before it.
@@ -1273,7 +1290,6 @@ TEST(SurfaceTexture, EllipsoidCapFadesIntoItsBandNearItsEdge) {
         seen[weight == 1.0 ? 0 : weight == 0.0 ? 2 : 1] = true;
     }
     EXPECT_TRUE(seen[0] && seen[1] && seen[2]);
-    FreeBufferArray(list);
 }
 
 TEST(SurfaceTexture, BumpMapOnASphereCapTiltsAlongItsPlanesAxis) {
@@ -1373,3 +1389,234 @@ TEST(SurfaceTexture, BumpMapOnAnEllipticCylinderTiltsAlongItsSection) {
         EXPECT_NEAR(tilted.z, n.z - f * along.z, 1e-6);
     }
 }
+
+namespace {
+
+// The weight of the seam fade as its rule states it: none inside tf on both axes, -1 outside
+// the square of half-side 0.9, else the product of the axes' smooth steps, at least 1/65536.
+std::int32_t StatedFadeWeight(double x, double y, double rho, double pixel) {
+    if (!(std::fabs(x) < 0.9 && std::fabs(y) < 0.9)) return -1;
+    const double tf = std::max(0.0, 0.9 - 5.0 * pixel / (std::sqrt(rho * rho + 1.5625) + 0.75));
+    if (std::fabs(x) < tf && std::fabs(y) < tf) return 0;
+    const auto step = [&](double a) {
+        if (std::fabs(a) <= tf) return 1.0;
+        const double t = (2.0 * std::fabs(a) - (tf + 0.9)) / (0.9 - tf);
+        return 0.5 - (0.75 - 0.25 * t * t) * t;
+    };
+    return std::max(1, static_cast<std::int32_t>(step(x) * step(y) * 65536.0));
+}
+
+TEST(SurfaceTexture, SeamFadeWeightsFollowTheirSmoothStep) {
+    struct Case {
+        double x, y, rho, pixel;
+    };
+    const Case cases[] = {
+        {0.1, -0.2, 0.3, 0.01},    // deep inside: no fade
+        {0.85, 0.1, 0.9, 0.05},    // one axis in its fade
+        {-0.8, 0.82, 1.1, 0.05},   // both axes fade
+        {0.899, 0.0, 0.9, 0.002},  // at the square's edge: the least weight
+        {0.5, 0.5, 0.7, 1.0},      // a pixel so large that the fade spans the whole square
+        {0.0, 0.0, 0.0, 10.0},     // ... even at its centre, at full weight
+        {0.9, 0.0, 0.9, 0.01},     // on the square's edge: not used
+        {0.2, -0.95, 1.0, 0.01},   // beyond it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.x << " " << c.y << " " << c.pixel);
+        EXPECT_EQ(SeamFadeWeight(c.x, c.y, c.rho, c.pixel),
+                  StatedFadeWeight(c.x, c.y, c.rho, c.pixel));
+    }
+    // The weight falls steadily across the fade and keeps at least 1.
+    std::int32_t previous = 65536;
+    for (int i = 0; i < 100; ++i) {
+        const double x = 0.6 + 0.3 * i / 100.0;
+        const std::int32_t w = SeamFadeWeight(x, 0.0, x, 0.05);
+        EXPECT_LE(w == 0 ? 65536 : w, previous) << x;
+        EXPECT_GE(w, 0);
+        previous = w == 0 ? 65536 : w;
+    }
+}
+
+// The face frames of the six-face tiling on the unit sphere of a map whose angle u turns about
+// z from x towards y: each face's centre and its plane's x and y directions.
+struct FaceFrame {
+    Vec3 centre, x, y;
+};
+
+FaceFrame FaceFrameOf(std::int32_t face) {
+    if (face == 0) return {{0, 0, -1}, {0, 1, 0}, {1, 0, 0}};
+    if (face == 1) return {{0, 0, 1}, {1, 0, 0}, {0, 1, 0}};
+    const double u0 = (face - 2) * std::numbers::pi / 2;
+    return {{std::cos(u0), std::sin(u0), 0}, {-std::sin(u0), std::cos(u0), 0}, {0, 0, 1}};
+}
+
+// The unit-sphere point at longitude u and latitude gd(v) = atan(sinh v).
+Vec3 MapSpherePoint(double u, double v) {
+    const double latitude = std::atan(std::sinh(v));
+    return {std::cos(latitude) * std::cos(u), std::cos(latitude) * std::sin(u), std::sin(latitude)};
+}
+
+// The stereographic projection of n about a face: tan of half the angle from its centre.
+std::array<double, 2> Stereographic(const Vec3& n, const FaceFrame& f) {
+    const double d = 1 + Vec3Dot(n, f.centre);
+    return {Vec3Dot(n, f.x) / d, Vec3Dot(n, f.y) / d};
+}
+
+TEST(SurfaceTexture, SurfaceFacesProjectAboutTheirCentres) {
+    for (const double u : {0.1, 0.9, 2.5, 3.3, 4.6, 6.0}) {
+        for (const double v : {-2.0, -0.6, 0.0, 0.3, 1.4}) {
+            SCOPED_TRACE(testing::Message() << u << " " << v);
+            const Vec3 n = MapSpherePoint(u, v);
+            std::int32_t nearest = 0;
+            for (std::int32_t face = 0; face < 6; ++face) {
+                const FaceFrame frame = FaceFrameOf(face);
+                if (Vec3Dot(n, frame.centre) > Vec3Dot(n, FaceFrameOf(nearest).centre)) {
+                    nearest = face;
+                }
+                if (Vec3Dot(n, frame.centre) < -0.5) continue;  // near the far side
+                const SurfaceFacePoint at = SurfaceFacePointOf(face, u, v);
+                const auto expected = Stereographic(n, frame);
+                EXPECT_NEAR(at.x, expected[0], 1e-12) << face;
+                EXPECT_NEAR(at.y, expected[1], 1e-12) << face;
+                // The stretch and the direction of growing u, by a step along u.
+                const double step = 1e-6;
+                const auto ahead = Stereographic(MapSpherePoint(u + step, v), frame);
+                const double dx = (ahead[0] - expected[0]) / step;
+                const double dy = (ahead[1] - expected[1]) / step;
+                EXPECT_NEAR(at.stretch, std::hypot(dx, dy), 1e-5 * (1 + at.stretch)) << face;
+                EXPECT_NEAR(at.alongU[0] * at.stretch, dx, 1e-5 * (1 + at.stretch)) << face;
+                EXPECT_NEAR(at.alongU[1] * at.stretch, dy, 1e-5 * (1 + at.stretch)) << face;
+            }
+            EXPECT_EQ(NearestSurfaceFace(u, v), nearest);
+        }
+    }
+}
+
+TEST(SurfaceTexture, SurfaceFaceLimitsAreCachedByTheirRatio) {
+    SurfaceMappingEntry entry;
+    ASSERT_EQ(entry.fadeRatio, -1.0f);  // a fresh entry works them out first
+    const double h = 0.5;
+    const auto limits = SurfaceFaceLimits(entry, 2.4, h);  // f = 0.6
+    EXPECT_FLOAT_EQ(entry.fadeRatio, 0.6f);
+    EXPECT_NEAR(limits[0], 2 * std::atan(0.6) / h, 1e-12);
+    EXPECT_NEAR(limits[1], std::log(1.6 / 0.4) / h, 1e-12);
+    // The same ratio again reads the cache as it stands.
+    entry.fadeLimits[0] = 7.0;
+    entry.fadeLimits[1] = 8.0;
+    const auto cached = SurfaceFaceLimits(entry, 4.8, h / 2);
+    EXPECT_EQ(cached[0], 7.0);
+    EXPECT_EQ(cached[1], 8.0);
+    // A new ratio works them out again; a disc reaching the far side has no bound.
+    const auto other = SurfaceFaceLimits(entry, 1.2, h);  // f = 0.3
+    EXPECT_NEAR(other[0], 2 * std::atan(0.3) / h, 1e-12);
+    EXPECT_NEAR(other[1], std::log(1.3 / 0.7) / h, 1e-12);
+    const auto whole = SurfaceFaceLimits(entry, 4.0, h);  // f = 1
+    EXPECT_EQ(whole[0], 1e100);
+    EXPECT_EQ(whole[1], 1e100);
+}
+
+// Six face maps of one cell each, whose one tile is the image unturned at scale 1 and centred
+// so that it reads the point at column Column(k) of the ramp, k the map's number.
+struct FaceMaps {
+    OneTileMapping one{0.0, 0.0, 0.0};
+    std::array<PolarMap, 6> maps;
+
+    static double Column(std::size_t k) { return 8.0 + 8.0 * static_cast<double>(k); }
+
+    explicit FaceMaps(double radius) {
+        for (PolarMap& map : maps) {
+            map.cellsPerSide = 1;
+            map.lInner = 1.0;
+            map.lOuter = radius;
+            SetOneTile(map, 0.0, 0.0, 4);
+            map.tiles[0].scale = map.tiles[0].ha = map.tiles[0].vd = 1.0f;
+        }
+    }
+
+    // Centres map k's tile so that the plane point (x, y) reads its column.
+    void Aim(std::size_t k, double x, double y) {
+        maps[k].tiles[0].ca = static_cast<float>(x - (Column(k) - 31.5));
+        maps[k].tiles[0].cd = static_cast<float>(y);
+    }
+
+    void Empty(std::size_t k) {
+        for (std::int32_t i = 0; i < 4; ++i) maps[k].cells[i] = -1;
+    }
+
+    void Use(PartTexture& part) {
+        part.tiles = &one.mapping;
+        part.bandCellLengths = {10.0, 0.0};
+        for (std::size_t k = 0; k < 6; ++k) {
+            part.faceMaps[k] = &maps[k];
+            part.faceMapCellLengths[k] = 10.0;
+        }
+    }
+};
+
+// An ellipsoid entry whose material has six edge caps lays its texture by the six-face tiling:
+// the point's nearest face reads it, a face whose chain leaves the point uncovered passes it to
+// the next face, and a face does not read a point outside the square of 0.9 of its radius.
+TEST(SurfaceTexture, EllipsoidFacesReadTheirSquaresAndPassThePointOn) {
+    TexPyramid pyramid;
+    ASSERT_EQ(SetRamp(pyramid), 0);
+    const UnitSphereList sphere;
+    const SurfaceMappingEntry& entry = sphere.Entry();
+    const double h = std::numbers::pi / (2 * entry.quarterMeasure);  // 1 on the unit sphere
+    // Which map read the point, by the ramp's column; -1 for the base colour (blue).
+    const auto readAt = [&](FaceMaps& faces, const Vec3& point) {
+        Lookup lookup(pyramid, 0x0000FF);
+        lookup.part.mapping = TextureMapping::SurfaceList;
+        lookup.part.surfaceList = &sphere.list;
+        faces.Use(lookup.part);
+        const auto out = lookup.Facing(point, 0.6);
+        if (out[2] > 30000) return -1;
+        for (std::size_t k = 0; k < 6; ++k) {
+            if (std::fabs(out[0] / 512.0 - FaceMaps::Column(k)) < 2.0) return static_cast<int>(k);
+        }
+        return -2;
+    };
+    // Aims every map at the point as its face sees it, from the mapper's (u, v).
+    const auto aimAll = [&](FaceMaps& faces, const Vec3& point) {
+        const SurfaceTexCoords coords = EllipsoidTexCoords(point, entry, nullptr);
+        const Vec3 n = MapSpherePoint(coords.angle, coords.length);
+        for (std::int32_t face = 0; face < 6; ++face) {
+            const auto at = Stereographic(n, FaceFrameOf(face));
+            faces.Aim(static_cast<std::size_t>(face), at[0] * 2 / h, at[1] * 2 / h);
+        }
+        return coords;
+    };
+    // The unit sphere's polar axis is x; u turns from z towards y. A point near the face at
+    // u = 0.3, on the equator's side of it.
+    const auto onSphere = [](double u, double latitude) {
+        return Vec3{std::sin(latitude), std::cos(latitude) * std::sin(u),
+                    std::cos(latitude) * std::cos(u)};
+    };
+    {
+        FaceMaps faces(1.8);  // f = 0.9: the faces overlap well
+        const Vec3 point = onSphere(0.3, 0.05);
+        const SurfaceTexCoords coords = aimAll(faces, point);
+        ASSERT_EQ(NearestSurfaceFace(coords.angle, coords.length), 2);
+        EXPECT_EQ(readAt(faces, point), 2);
+        // An empty chain on face 2 passes the point to face 3, whose square still holds it.
+        faces.Empty(2);
+        EXPECT_EQ(readAt(faces, point), 3);
+        // With faces 2 and 3 empty the passes go on to faces 4, 5, 0 and 1, none of whose
+        // discs reaches the point: the base colour shows.
+        faces.Empty(3);
+        EXPECT_EQ(readAt(faces, point), -1);
+    }
+    {
+        // f = 0.4: a point at 0.92 of the disc's radius along face 2's x lies inside the disc
+        // but outside its square, and beyond the reach of face 3: no face reads it. At 0.8
+        // face 2 reads it.
+        FaceMaps faces(0.8 / h);
+        for (const auto& [fraction, expected] : {std::pair{0.8, 2}, std::pair{0.92, -1}}) {
+            SCOPED_TRACE(fraction);
+            const double u = 2 * std::atan(0.4 * fraction);
+            const Vec3 point = onSphere(u, 0.0);
+            aimAll(faces, point);
+            EXPECT_EQ(readAt(faces, point), expected);
+        }
+    }
+}
+
+}  // namespace
