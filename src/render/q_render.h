@@ -545,8 +545,10 @@ private:
                           bool intoFirstSet = false);
     // A complement render into the first backup set; isWorkingSet clear when the sets
     // exchanged roles for the second one (the working picture, the change region and the
-    // dependency lists then stay as they are).
-    void DrawBackgroundSet(const std::int32_t* partList, const std::int32_t* changed,
+    // dependency lists then stay as they are). False when the eye lies inside a part of the
+    // background: the set is then black (its frame words 0xFF000000), the working output as
+    // it was.
+    bool DrawBackgroundSet(const std::int32_t* partList, const std::int32_t* changed,
                            bool isWorkingSet);
     // The shadow pass of the second set while the sets stand exchanged: the pixels it drew
     // again and those its dependency lists name at the cells cast again, or every pixel when
@@ -555,8 +557,9 @@ private:
     // Exchanges the first and the second backup sets (sample cells, frame words, light maps,
     // thin-part chains).
     void SwapBackupSets();
-    // Copies the second backup set into the first where a complement render drew it again.
-    void TakeSecondSetIntoFirst();
+    // Copies the second backup set into the first where a complement render drew it again
+    // (everywhere, with isBlack: the eye inside a part of the background turned it black).
+    void TakeSecondSetIntoFirst(bool isBlack);
     // After the copy: the pixels of dependents (those recorded at the first set's released
     // cells) and the pixels taken are tested against the first set's maps and recorded again;
     // those whose light changed are shaded again in the first set and join the change region.

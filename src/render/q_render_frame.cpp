@@ -110,6 +110,56 @@ void CopyDependentsToSecondSet(RenderLightSlot& slot, std::size_t mapCells) {
     second.isComplete = slot.isDependentsComplete;
 }
 
+// first's chains (one head per cell of a side x side map) become the second's at the cells of
+// region and stay their own elsewhere, laid out afresh so that copies do not pile up.
+void TakeChainsInCells(SmallPartChains& first, const SmallPartChains& second,
+                       const SpanRegion& region, std::int32_t side) {
+    const std::size_t cells = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
+    if (first.heads.size() != cells && second.heads.size() != cells) return;
+    std::vector<std::uint8_t> isTaken(cells, 0);
+    ForEachRun(
+        region, RegionRect{0, 0, side, side},
+        [&](std::int32_t y, std::int32_t x0, std::int32_t x1) {
+            const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(side);
+            std::fill(
+                isTaken.begin() + static_cast<std::ptrdiff_t>(at + static_cast<std::size_t>(x0)),
+                isTaken.begin() + static_cast<std::ptrdiff_t>(at + static_cast<std::size_t>(x1)),
+                std::uint8_t{1});
+        });
+    SmallPartChains merged;
+    merged.heads.assign(cells, -1);
+    const auto copyChains = [&](const SmallPartChains& from, bool taken) {
+        if (from.heads.size() != cells) return;
+        for (const std::int32_t marked : from.markedCells) {
+            const auto cell = static_cast<std::size_t>(marked);
+            if (cell >= cells || (isTaken[cell] != 0) != taken || merged.heads[cell] >= 0) continue;
+            std::int32_t last = -1;
+            std::int32_t at = from.heads[cell];
+            for (std::size_t k = 0; k < from.entries.size() && at >= 0 &&
+                                    static_cast<std::size_t>(at) < from.entries.size();
+                 ++k) {
+                const auto copy = static_cast<std::int32_t>(merged.entries.size());
+                merged.entries.push_back(SmallPartChainEntry{
+                    from.entries[static_cast<std::size_t>(at)].partPlusOne, -1});
+                if (last < 0) {
+                    merged.heads[cell] = copy;
+                    merged.markedCells.push_back(marked);
+                    merged.formerHeads.push_back(-1);
+                } else {
+                    merged.entries[static_cast<std::size_t>(last)].next = copy;
+                }
+                last = copy;
+                at = from.entries[static_cast<std::size_t>(at)].next;
+            }
+        }
+    };
+    copyChains(first, false);
+    copyChains(second, true);
+    merged.keptEntries = merged.entries.size();
+    merged.keptCells = merged.markedCells.size();
+    first = std::move(merged);
+}
+
 void FillOpaqueBlack(std::uint32_t* out, std::size_t stride, const RenderLevel& level) {
     if (out == nullptr) return;
     for (std::int32_t y = 0; y < level.height; ++y) {
@@ -354,11 +404,12 @@ void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t*
         Exchange(const Exchange&) = delete;
         Exchange& operator=(const Exchange&) = delete;
     };
+    bool isDrawn = false;
     {
         const Exchange exchange(*this);
-        DrawBackgroundSet(partList, changed, false);
+        isDrawn = DrawBackgroundSet(partList, changed, false);
     }
-    TakeSecondSetIntoFirst();
+    TakeSecondSetIntoFirst(!isDrawn);
 }
 
 void QRender::TakeSecondSetsThinPartChains(const SpanRegion& region) {
@@ -399,13 +450,15 @@ void QRender::TakeSecondSetsThinPartChains(const SpanRegion& region) {
     KeepSmallPartChains(*this);
 }
 
-void QRender::TakeSecondSetIntoFirst() {
+void QRender::TakeSecondSetIntoFirst(bool isBlack) {
     // The pixels the second set was drawn again in: its footprint, the pixels shaded around
-    // it and those whose shadows changed.
+    // it and those whose shadows changed; all of them when it went black.
+    const RenderLevel& level = Level();
     RegionCopy(workRegion, selectionRegion);
     RegionCombine(shadeRegion, workRegion, 1);
     const bool hasShadows = ShadowsActive(*this);
     if (hasShadows) RegionCombine(*shadowRegion, workRegion, 1);
+    if (isBlack) RegionSetRect(workRegion, -1, -1, level.width + 1, level.height + 1);
     // The maps' cells cast again, with the cells whose 2x2 blocks hold one of them (their
     // flat marks were set again).
     std::vector<SpanRegion> takenCells;
@@ -421,7 +474,8 @@ void QRender::TakeSecondSetIntoFirst() {
         }
         // The first set's lists are released at those cells and at the cells its pixels
         // taken read, before and after; what was recorded there is tested again below.
-        keepsLists = PrepareShadowRefresh(*this, workRegion, *shadowScratchRegion, true, 3, 1);
+        keepsLists =
+            !isBlack && PrepareShadowRefresh(*this, workRegion, *shadowScratchRegion, true, 3, 1);
     }
     CopySamplesInRegion(5, workRegion);
     CopyPixelsInRegion(workRegion, 5);
@@ -437,7 +491,9 @@ void QRender::TakeSecondSetIntoFirst() {
         }
         SpanRegion& cells = takenCells[static_cast<std::size_t>(i)];
         CopyLightBuffersInRegion(i, cells, 3);
-        TranslateBadAlloc([&] { slot.smallPartsBackupA = slot.smallPartsBackupB; });
+        TranslateBadAlloc([&] {
+            TakeChainsInCells(slot.smallPartsBackupA, slot.smallPartsBackupB, cells, lightMapSide);
+        });
         // The next frame restores the working map from the first set's there.
         RegionCombine(cells, *slot.region, 1);
     }
@@ -520,7 +576,7 @@ void QRender::TestSecondSetShadows() {
     areShadowListsOfBackups = isComplete;
 }
 
-void QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t* changed,
+bool QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t* changed,
                                 bool isWorkingSet) {
     const bool hasShadows = ShadowsActive(*this);
     ReloadListedParts(changed);
@@ -549,13 +605,17 @@ void QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t
         HalveDepthScale();
     }
     if (result == CastEyeInside) {
+        // The eye inside a part of the background: the set drawn is black, and the working
+        // picture differs from it everywhere. Its lists no longer describe it.
         FillOpaqueBlack(frame, stride, level);
-        return;
+        if (isWorkingSet) RegionSetRect(changeRegion, -1, -1, level.width + 1, level.height + 1);
+        areShadowListsOfBackups = false;
+        return false;
     }
     if (options.flatPreview) {
         BuildOutlineRegion(selectionRegion, shadeRegion);
         QuickShadeCells(*this, shadeRegion, SampleBuffer(1), frame, stride, flatColours);
-        return;
+        return true;
     }
     if (samplesPerPixel > 1 && edges.isRefined) {
         // The thin parts are marked in the cells cast again, and the marks kept as the
@@ -585,6 +645,7 @@ void QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t
     RenderPixelPass(*this, shadeRegion, SampleBuffer(1), frame, stride, layers, extraPlaneWords);
     ShadeObjectSpansInto(*this, shadeRegion, SampleBuffer(1), frame, stride, layers,
                          extraPlaneWords);
+    return true;
 }
 
 void QRender::AllocateBackups(bool withSecondSet) {

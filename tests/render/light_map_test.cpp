@@ -533,6 +533,24 @@ std::int32_t ShadowedAwayFromEdges(const StateMap& rays, const StateMap& test) {
     return shadowed;
 }
 
+// The thin-rod scenes' frame: two samples with the pixel pass, rendered whole without part
+// hidden and kept as the background.
+testing::AssertionResult KeepThinPartBackground(SceneGeometry& geometry, ShadowFrame& frame,
+                                                std::int32_t hidden) {
+    QRender& render = frame.render;
+    render.focalScale = 0.3;
+    if (render.SetSamplesPerPixel(2) != RenderSizeOk) {
+        return testing::AssertionFailure() << "no two samples";
+    }
+    render.edges.isRefined = true;
+    geometry.Part(hidden)->visible = 0;
+    render.RenderFrame(nullptr, false, nullptr, 0);
+    const bool isKept = render.AllocAuxBuffers() == 0;
+    geometry.Part(hidden)->visible = 1;
+    if (!isKept) return testing::AssertionFailure() << "no backups";
+    return testing::AssertionSuccess();
+}
+
 TEST(LightMap, AComplementRenderProbesTheThinPartsOfTheBackground) {
     // The thin rod stands in the background; a sphere between the light and the rod joins it
     // with a complement render, which tests the backup's pixels around the sphere's shadow
@@ -550,13 +568,7 @@ TEST(LightMap, AComplementRenderProbesTheThinPartsOfTheBackground) {
     ShadowFrame frame(geometry, Width, Height, {{light}}, Vec3{0, 0, 12}, 3.0, true, 0.0625);
     ASSERT_TRUE(frame.ok);
     QRender& render = frame.render;
-    render.focalScale = 0.3;
-    ASSERT_EQ(render.SetSamplesPerPixel(2), RenderSizeOk);
-    render.edges.isRefined = true;
-    geometry.Part(2)->visible = 0;
-    render.RenderFrame(nullptr, false, nullptr, 0);
-    ASSERT_EQ(render.AllocAuxBuffers(), 0);
-    geometry.Part(2)->visible = 1;
+    ASSERT_TRUE(KeepThinPartBackground(geometry, frame, 2));
     const std::vector<std::int32_t> none{0}, sphere{1, 2};
     render.RenderFrame(none.data(), true, sphere.data(), 0);
     StateMap rays(static_cast<std::size_t>(Width * Height), -1), test = rays;
@@ -577,6 +589,58 @@ TEST(LightMap, AComplementRenderProbesTheThinPartsOfTheBackground) {
         }
     }
     EXPECT_GT(ShadowedAwayFromEdges(rays, test), 100);
+}
+
+// The cells whose chains list part.
+std::int32_t CellsListing(const SmallPartChains& chains, std::int32_t part) {
+    std::int32_t count = 0;
+    for (const std::int32_t head : chains.heads) {
+        std::int32_t at = head;
+        for (std::size_t k = 0; at >= 0 && static_cast<std::size_t>(at) < chains.entries.size() &&
+                                k < chains.entries.size();
+             ++k) {
+            const SmallPartChainEntry& entry = chains.entries[static_cast<std::size_t>(at)];
+            if (entry.partPlusOne == part + 1) {
+                ++count;
+                break;
+            }
+            at = entry.next;
+        }
+    }
+    return count;
+}
+
+TEST(LightMap, TheFirstSetTakesTheSecondSetsThinPartsOnlyWhereItTakesItsCells) {
+    // Two thin rods before a wall, the lower one in the scene's list: the first backup set is
+    // drawn without it, the second keeps it. A sphere by the upper rod joins the background
+    // through the second set; the first set takes the second's map cells around the sphere
+    // with their thin parts, and still lists the lower rod, far from there, nowhere.
+    std::vector<Solid> solids = shadow_scene::WallAndRod(0.1);
+    solids.push_back(Solid{true, {0, 2.0, 10}, {1.5, 0.1, 0.1}});
+    solids.push_back(Solid{false, {0.72, -0.02, 7.6}, {0.3, 0, 0}});
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, solids);
+    shadow_scene::SetRodSkeleton(geometry, 1, solids[1], 0.15);
+    shadow_scene::SetRodSkeleton(geometry, 2, solids[2], 0.15);
+    geometry.renderList = PrivateAllocBlock<std::int32_t>(2);
+    geometry.renderList.get()[0] = 1;
+    geometry.renderList.get()[1] = 2;
+    const Vec3 light{0.3, -0.2, 4};
+    ShadowFrame frame(geometry, Width, Height, {{light}}, Vec3{0, 0, 12}, 3.0, true, 0.1);
+    ASSERT_TRUE(frame.ok);
+    QRender& render = frame.render;
+    ASSERT_TRUE(KeepThinPartBackground(geometry, frame, 3));
+    const RenderLightSlot& slot = render.LightSlot(0);
+    ASSERT_EQ(CellsListing(slot.smallPartsBackupA, 2), 0);
+    ASSERT_GT(CellsListing(slot.smallPartsBackupB, 2), 3);
+    const std::int32_t upperRod = CellsListing(slot.smallPartsBackupA, 1);
+    ASSERT_GT(upperRod, 3);
+    const std::vector<std::int32_t> none{0}, sphere{1, 3};
+    render.RenderFrame(none.data(), true, sphere.data(), 0);
+    EXPECT_EQ(CellsListing(slot.smallPartsBackupA, 2), 0);
+    EXPECT_EQ(CellsListing(slot.smallPartsBackupA, 1), upperRod);
+    EXPECT_EQ(CellsListing(slot.smallPartsBackupB, 1), upperRod);
+    EXPECT_GT(CellsListing(slot.smallPartsBackupB, 2), 3);
 }
 
 // A box covering the light-space cells [c0, c1] x [r0, r1] (continuous map coordinates, cell

@@ -561,6 +561,37 @@ TEST(ShadowPass, BothBackupSetsKeepTheirListsAsPartsStartAndStop) {
     }
 }
 
+TEST(ShadowPass, APartClosingAroundTheEyeTurnsTheBackupSetsBlackNotTheFrame) {
+    // Part 3 stops around the eye and joins the background through the second set: the sets
+    // go black, as a whole render does, and the frame on show stays as it was until the
+    // change region is restored from them.
+    const LightSetup& setup = LightSetups[1];
+    SceneGeometry geometry;
+    const auto frame = SceneListBackground(geometry, setup);
+    ASSERT_TRUE(frame->ok);
+    QRender& render = frame->render;
+    const auto moving = CountPrefixed({3, 4});
+    render.RenderFrame(moving.data(), true, moving.data(), 0);
+    render.RenderFrame(moving.data(), false, nullptr, 0);
+    const std::vector<std::uint32_t> shown = frame->pixels;
+    Solid around = StartSolids[3];
+    around.centre = Vec3{0, 0, 0};
+    around.size = Vec3{1, 0, 0};
+    shadow_scene::PlaceSolid(geometry, 3, around);
+    const auto four = CountPrefixed({4});
+    const auto three = CountPrefixed({3});
+    render.RenderFrame(four.data(), true, three.data(), 0);
+    EXPECT_EQ(frame->pixels, shown);
+    render.CopySamplesInRegion(0, render.changeRegion);
+    render.CopyPixelsInRegion(render.changeRegion, 0);
+    auto whole = MakeFrame(geometry, setup);
+    whole->render.RenderFrame(nullptr, false, nullptr, 0);
+    for (std::size_t at = 0; at < frame->pixels.size(); ++at) {
+        ASSERT_EQ(whole->pixels[at], 0xFF000000u) << at;
+        ASSERT_EQ(frame->pixels[at], 0xFF000000u) << at;
+    }
+}
+
 TEST(ShadowPass, AShadowFootprintHoldsEveryPixelTheShadowRaysFindBlocked) {
     // For each part alone, every pixel whose shadow ray that part blocks, and every pixel it
     // covers, lies in its shadow footprint; lights before, beside and behind the parts.
