@@ -1,11 +1,15 @@
 #include "texture/surface_tex_coords.h"
 
+#include "core/private_heap.h"
+#include "geometry/aux_mapping_profile.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <functional>
 #include <new>
 #include <numbers>
+#include <span>
 #include <vector>
 
 // Each coordinate function on 1024 points of its surface, table path against the same
@@ -218,6 +222,30 @@ void BM_EllipsoidTexCoordsLibm(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_EllipsoidTexCoordsLibm);
+
+// An ellipsoid with three unequal axes (1, 1.5, 2) as its shape builder builds it: the
+// angle-keeping map of its lines of curvature, with the latitude's elliptic integral and the
+// theta product worked out per call.
+void BM_EllipsoidTexCoordsThreeAxes(benchmark::State& state) {
+    BufferArray list;
+    list.count = 1;
+    const SurfaceMappingEntry head = AuxMappingHead(SurfaceMapperKind::Ellipsoid, 1.0, 1.5, 2.0);
+    BuildAuxMappingProfile(list, std::span<const SurfaceMappingEntry>(&head, 1), {});
+    const SurfaceMappingEntry& entry = AuxMappingEntry(list, 0);
+    std::vector<Vec3> points;
+    for (int i = 0; i < PointCount; ++i) {
+        const double phi = (i + 0.5) * 2 * Pi / PointCount;
+        const double beta = 1.4 * std::sin(i * 0.37);
+        points.push_back({std::cos(beta) * std::sin(phi), 1.5 * std::cos(beta) * std::cos(phi),
+                          2.0 * std::sin(beta)});
+    }
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(EllipsoidTexCoords(points[i++ % PointCount], entry, nullptr));
+    }
+    FreeBufferArray(list);
+}
+BENCHMARK(BM_EllipsoidTexCoordsThreeAxes);
 
 void BM_ParabolicStripTexCoords(benchmark::State& state) {
     StripTexRecord strip;
