@@ -3,12 +3,14 @@
 #include "core/check.h"
 #include "core/private_heap.h"
 #include "core/quadric.h"
+#include "render/shading_maths.h"
 
 #include <array>
 
 void RenderParts::Clear() {
     parts.clear();
     surfaceForms.clear();
+    surfaceEigenvalues.clear();
 }
 
 std::int32_t RenderParts::AddPart(std::int32_t surfaceRoom) {
@@ -19,7 +21,10 @@ std::int32_t RenderParts::AddPart(std::int32_t surfaceRoom) {
     part.surfaceRoom = surfaceRoom;
     TranslateBadAlloc([&] {
         parts.reserve(parts.size() + 1);
-        surfaceForms.resize(surfaceForms.size() + static_cast<std::size_t>(surfaceRoom));
+        // The eigenvalues first: a refused form array then leaves them only longer.
+        const std::size_t slots = surfaceForms.size() + static_cast<std::size_t>(surfaceRoom);
+        surfaceEigenvalues.resize(slots, -1.0f);
+        surfaceForms.resize(slots);
         parts.push_back(part);
     });
     return static_cast<std::int32_t>(parts.size()) - 1;
@@ -40,8 +45,18 @@ void RenderParts::SetViewForms(std::int32_t index, std::span<const Matrix4W> sur
         Matrix4W& form = surfaceForms[static_cast<std::size_t>(part.firstSurface) + s];
         form = surfaces[s];
         ConditionQuadric(form);
+        surfaceEigenvalues[static_cast<std::size_t>(part.firstSurface) + s] = -1.0f;
     }
     part.bound = bound;
+}
+
+double RenderParts::SurfaceEigenvalue(std::int32_t index, std::int32_t surface) {
+    const RenderPart& part = Part(index);
+    ORBELLE_CHECK(surface >= 0 && surface < part.surfaceCount);
+    const auto slot = static_cast<std::size_t>(part.firstSurface + surface);
+    float& kept = surfaceEigenvalues[slot];
+    if (kept < 0.0f) kept = static_cast<float>(SymEigenMax3(surfaceForms[slot]));
+    return kept;
 }
 
 Matrix4W QuadricTransform(const Matrix4W& form, const Matrix4W& sourceFromTarget) {

@@ -83,9 +83,16 @@ public:
     void SetViewForms(std::int32_t index, std::span<const Matrix4W> surfaces,
                       const Matrix4W& bound);
 
+    // The largest absolute eigenvalue of the second-order block of surface of part index
+    // (SymEigenMax3), kept per surface from its first use until the part's forms are set
+    // again. The surface's largest curvature at a point is this over the length of the form's
+    // half gradient there (SurfaceCurvatureAt).
+    double SurfaceEigenvalue(std::int32_t index, std::int32_t surface);
+
 private:
     std::vector<RenderPart> parts;
     std::vector<Matrix4W> surfaceForms;
+    std::vector<float> surfaceEigenvalues;  // by surface slot; negative until computed
 };
 
 // The form S of a quadric over (1, x, y, z) seen through the affine w-first transform

@@ -58,6 +58,10 @@ struct ShadeSettings {
     // Below 1: lit shading; 1: every part in flatColour; 2 and more: each part in its colour.
     std::int32_t drawStyle = 0;
     std::uint32_t flatColour = 0;
+    // Curvature-broadened highlights: on curved surfaces (not bump-mapped) whose normal turns
+    // fast across a pixel against the highlight's size, the specular lobe is averaged over
+    // the pixel's footprint, so small, far or shiny parts keep a steady highlight.
+    bool isCurvatureHighlights = false;
 
     // ---- Lighting model ----
     std::array<std::int32_t, 3> ambient{};    // ambient colour x 1020, rounded

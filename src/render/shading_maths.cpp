@@ -46,6 +46,20 @@ double SymEigenMax3(const Matrix4W& quadric) {
     return largest;
 }
 
+double SurfaceCurvatureAt(const Matrix4W& quadric, const Vec3& p) {
+    const auto& e = quadric.m;
+    const Vec3 g{e[1] + e[5] * p.x + e[6] * p.y + e[7] * p.z,
+                 e[2] + e[9] * p.x + e[10] * p.y + e[11] * p.z,
+                 e[3] + e[13] * p.x + e[14] * p.y + e[15] * p.z};
+    return SymEigenMax3(quadric) / std::sqrt(Vec3Dot(g, g));
+}
+
+double HighlightBroadening(double q) {
+    if (q <= 0.4) return 0.0;
+    if (q < 0.6) return (q - 0.4) / 0.4;
+    return 0.5;
+}
+
 double FilteredLobeExponent(const Matrix4W& quadric, double& amplitude, double sigma, double g,
                             double h, const Vec3& a, const Vec3& b, const Vec3& c) {
     const auto& q = quadric.m;

@@ -21,6 +21,18 @@ double FastAtan(double x);
 // of its characteristic cubic (the upper triangle and, in the determinant, the lower one).
 double SymEigenMax3(const Matrix4W& quadric);
 
+// The largest curvature of the quadric surface through p (a surface, not a plane): the largest
+// absolute eigenvalue of the form's second-order block over the length of its half gradient
+// at p (rows 1..3 of the form applied to (1, p)). Exact for spheres and circular cylinders
+// (1 / r), the largest principal curvature or above it elsewhere; infinite where the
+// gradient vanishes.
+double SurfaceCurvatureAt(const Matrix4W& quadric, const Vec3& p);
+
+// The weight of curvature-broadened highlights for q, the turn of the normal across one pixel
+// (curvature x depth / (focal x |V . N|)) over the highlight size s: none up to q = 0.4,
+// (q - 0.4) / 0.4 between 0.4 and 0.6, and 0.5 from 0.6 on (NaN gives 0.5).
+double HighlightBroadening(double q);
+
 // The exponent sigma t^T (I + sigma G)^-1 t of a Gaussian footprint seen through the
 // quadric's 3x3 block H; amplitude receives 1 / sqrt(det(I + sigma G)). See the .cpp for G
 // and t.

@@ -60,6 +60,46 @@ double RangeFalloff(const RenderLightSlot& slot, double distance) {
     return table[2 * i] + table[2 * i + 1] * (t - base);
 }
 
+// A curvature-broadened highlight at one point. Where the normal turns fast across a pixel
+// against the highlight size s, the lobe is averaged over a Gaussian footprint of b pixels^2
+// (HighlightBroadening). With x = 1 - L . R written as N^T M N (M = (1 + V . L) I -
+// (V L^T + L V^T), N of unit length), a screen offset d moves the gradient G by (z / focal)
+// H u(d) (u in the tangent plane along the view ray, H the form's second-order block), so x is
+// a quadratic in d; averaging exp(-x / s^2), whose integral over the screen is the lobe's,
+// gives the exponent and amplitude that FilteredLobeExponent computes for sigma =
+// 2 b / s^2 x (z / (focal |G|))^2. The filter runs only near the highlight, where
+// (focal V . G)^2 x < (3 c z)^2 with c the form's largest eigenvalue.
+struct SpreadLobe {
+    const Matrix4W* form = nullptr;  // null: the plain lobe
+    double sigma = 0.0;
+    double offScale = 0.0;  // (focal V . G)^2
+    double offLimit = 0.0;  // (3 c z)^2
+};
+
+SpreadLobe SpreadLobeAt(const Matrix4W& form, double eigenvalue, double gLength, double vn,
+                        double z, double focal, double size) {
+    if (!(gLength > 0.0) || !(vn > 0.0) || !(size > 0.0)) return SpreadLobe{};
+    // The largest curvature over the highlight size, as the normal turns across a pixel.
+    const double q = eigenvalue / gLength * z / (focal * size * vn);
+    const double b = HighlightBroadening(q);
+    if (b == 0.0) return SpreadLobe{};
+    const double pixel = z / (focal * gLength);
+    const double viewGradient = focal * vn * gLength;
+    const double limit = 3.0 * eigenvalue * z;
+    return SpreadLobe{&form, 2.0 * b / (size * size) * pixel * pixel, viewGradient * viewGradient,
+                      limit * limit};
+}
+
+// x = 1 - L . R (off) less the footprint's share, and the lobe's amplitude there.
+double SpreadLobeOff(const SpreadLobe& spread, double off, double& amplitude, double vn, double ln,
+                     const Vec3& n, const Vec3& v, const Vec3& l) {
+    double kept = 1.0;
+    const double share = FilteredLobeExponent(*spread.form, kept, spread.sigma, vn, ln, n, v, l);
+    if (!std::isfinite(share) || !std::isfinite(kept)) return off;
+    amplitude = kept;
+    return std::max(0.0, off - share);
+}
+
 using Triple = std::array<std::int64_t, 3>;
 
 // What a lit pixel's light layers hold before their dither: its colour with every shadow
@@ -204,6 +244,7 @@ private:
         // The gradient of the surface at p: rows 1..3 of the form applied to (1, p); a plane's
         // are its linear terms (element 15 holds the plane marker).
         Vec3 g{0.0, 0.0, 1.0};
+        const Matrix4W* curved = nullptr;  // the surface's form unless it is a plane
         if (surface < static_cast<std::int32_t>(surfaces.size())) {
             const auto& e = surfaces[static_cast<std::size_t>(surface)].m;
             g = Vec3{e[1], e[2], e[3]};
@@ -212,13 +253,15 @@ private:
                 g.x += e[5] * p.x + e[6] * p.y + e[7] * p.z;
                 g.y += e[9] * p.x + e[10] * p.y + e[11] * p.z;
                 g.z += e[13] * p.x + e[14] * p.y + e[15] * p.z;
+                curved = &surfaces[static_cast<std::size_t>(surface)];
             }
         }
         // The surface colour on the 128 scale: the part's own, or its texture's at p.
         std::array<std::int32_t, 3> surfaceColour{};
+        bool isBumped = false;
         if (const PartTexture* texture = render.partTextures.Find(part)) {
             // The bump frame's second axis follows the side of the surface the eye sees.
-            const bool isBumped = IsBumpMapped(*texture);
+            isBumped = IsBumpMapped(*texture);
             ShadeSurfacePoint(render, *texture, surfaceColour, *texture->pyramid, surface, isBumped,
                               Vec3Dot(p, g) > 0.0, p, g);
             if (isBumped) {
@@ -241,6 +284,12 @@ private:
         const Vec3 reflected{2.0 * vn * n.x - v.x, 2.0 * vn * n.y - v.y, 2.0 * vn * n.z - v.z};
 
         const double s2 = record.highlightSize * record.highlightSize;
+        // A relief's normals are not the quadric's: bump-mapped parts keep the plain lobe.
+        const SpreadLobe spread =
+            shade.isCurvatureHighlights && curved != nullptr && !isBumped
+                ? SpreadLobeAt(*curved, render.parts.SurfaceEigenvalue(part, surface), gLength, vn,
+                               z, level.focal, record.highlightSize)
+                : SpreadLobe{};
         std::array<std::int64_t, 3> specularSum{};
         std::array<std::int64_t, 3> diffuseSum{};
         // With layers: the sums with every shadow light shadowed, and each shadow light's
@@ -259,9 +308,13 @@ private:
             l = Vec3{l.x / d, l.y / d, l.z / d};
             double ln = l.x * n.x + l.y * n.y + l.z * n.z;
             if (ln < 0.0 || (light.hasRange && d >= light.range)) continue;
-            const double off = 1.0 - (l.x * reflected.x + l.y * reflected.y + l.z * reflected.z);
+            double off = 1.0 - (l.x * reflected.x + l.y * reflected.y + l.z * reflected.z);
+            double amplitude = 1.0;
+            if (spread.form != nullptr && spread.offScale * off < spread.offLimit) {
+                off = SpreadLobeOff(spread, off, amplitude, vn, ln, n, v, l);
+            }
             const double lobe = s2 / (s2 + off);
-            double spec = lobe * lobe;
+            double spec = amplitude * lobe * lobe;
             if (ln < 0.1) spec *= 10.0 * ln;
             if (light.hasRange) {
                 const double f = RangeFalloff(light, d);

@@ -14,6 +14,14 @@
 //   >> 10; channel (8.8) = (part channel x 128 x DA + ((sum colour S_i + 16) >> 5) x
 //   round(1024 strength)) >> 9, blended towards the fog colour by DepthCueWeight with fog on.
 //
+// With shade.isCurvatureHighlights a curved surface (not a plane, not bump-mapped) whose
+// normal turns fast across a pixel against the highlight size s (q = curvature x z / (focal x
+// s x |V . N|) above 0.4) has its lobe averaged over a Gaussian footprint of b pixels^2, b
+// rising from 0 at q = 0.4 to 0.5 at 0.6 (HighlightBroadening): near the highlight x = 1 -
+// L . R becomes x less the footprint's share and the lobe is scaled by its amplitude
+// (FilteredLobeExponent), so a highlight smaller than a pixel is neither lost between pixel
+// centres nor a lone bright pixel.
+//
 // A white part lit head-on by a light of colour 1.0 and intensity 1 gives 65280, exactly 255.
 // The 8.8 values go through an error-diffusion dither: each channel's accumulator takes the
 // value, the pixel takes its top bits and the low 8 bits stay for the next pixel shaded in

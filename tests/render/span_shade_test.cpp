@@ -2,6 +2,7 @@
 
 #include "render/cast_frame_pass.h"
 #include "render/q_render.h"
+#include "texture/tex_pyramid.h"
 
 #include <gtest/gtest.h>
 
@@ -239,6 +240,169 @@ TEST(SpanShade, TwoRunsGiveTheSameFrame) {
             first = f.pixels;
         } else {
             EXPECT_EQ(f.pixels, first);
+        }
+    }
+}
+
+// The specular term (0..1, before the highlight strength) span shading gives pixel (x, y) of
+// a frame cast with one black part of highlight strength 1, one white light and no ambient:
+// its 8.8 channel is 65536 x the term.
+double SpecularAt(QRender& render, std::int32_t x, std::int32_t y) {
+    const RenderLevel& level = render.Level();
+    const SampleCell cell = render.SampleBuffer(
+        0)[static_cast<std::size_t>(y + 1) * static_cast<std::size_t>(level.cellStride) +
+           static_cast<std::size_t>(x + 1)];
+    const double nx = (x - level.centreX + 0.5) / level.focal;
+    const double ny = (y - level.centreY + 0.5) / level.focal;
+    return ShadeSamplePoint(render, cell, nx, ny, x, y).value[0] / 65536.0;
+}
+
+// The lobe (s^2 / (s^2 + 1 - L . R))^2 of the sphere seen through the screen point (px, py)
+// (pixels, not pixel centres), lit from light; 0 where the ray misses.
+double ExactLobe(Vec3 centre, double r, Vec3 light, double s, double px, double py) {
+    const Vec3 d{(px - Width / 2.0) / Focal, (py - Height / 2.0) / Focal, 1.0};
+    const double a = d.x * d.x + d.y * d.y + d.z * d.z;
+    const double b = -(d.x * centre.x + d.y * centre.y + d.z * centre.z);
+    const double c = centre.x * centre.x + centre.y * centre.y + centre.z * centre.z - r * r;
+    const double disc = b * b - a * c;
+    if (disc < 0.0) return 0.0;
+    const double t = (-b - std::sqrt(disc)) / a;
+    const Vec3 p{d.x * t, d.y * t, d.z * t};
+    const Vec3 n{(p.x - centre.x) / r, (p.y - centre.y) / r, (p.z - centre.z) / r};
+    const double pl = std::sqrt(Vec3Dot(p, p));
+    const Vec3 v{-p.x / pl, -p.y / pl, -p.z / pl};
+    Vec3 l{light.x - p.x, light.y - p.y, light.z - p.z};
+    const double ll = std::sqrt(Vec3Dot(l, l));
+    l = Vec3{l.x / ll, l.y / ll, l.z / ll};
+    const double vn = Vec3Dot(v, n);
+    const Vec3 reflected{2.0 * vn * n.x - v.x, 2.0 * vn * n.y - v.y, 2.0 * vn * n.z - v.z};
+    const double lobe = s * s / (s * s + 1.0 - Vec3Dot(l, reflected));
+    return lobe * lobe;
+}
+
+// The weight b of the broadening bands for q.
+double Bands(double q) { return q <= 0.4 ? 0.0 : q < 0.6 ? (q - 0.4) / 0.4 : 0.5; }
+
+// What a Gaussian footprint of b pixels^2 about pixel (x, y)'s centre sees of the exact lobe,
+// by brute force: the sphere's curvature 1 / r at the centre's hit gives q and b; b = 0 is
+// the lobe at the centre.
+double FootprintLobe(Vec3 centre, double r, Vec3 light, double s, std::int32_t x, std::int32_t y,
+                     double& bandWeight) {
+    Vec3 p;
+    if (!SphereHit(centre, r, x, y, p)) return 0.0;
+    const double pl = std::sqrt(Vec3Dot(p, p));
+    const double vn =
+        -((p.x - centre.x) * p.x + (p.y - centre.y) * p.y + (p.z - centre.z) * p.z) / (r * pl);
+    bandWeight = Bands(p.z / (r * Focal * s * vn));
+    const double cx = x + 0.5, cy = y + 0.5;
+    if (bandWeight == 0.0) return ExactLobe(centre, r, light, s, cx, cy);
+    const double sd = std::sqrt(bandWeight);
+    double sum = 0.0, weights = 0.0;
+    for (double i = -4.0; i <= 4.0; i += 0.05) {
+        for (double j = -4.0; j <= 4.0; j += 0.05) {
+            const double w = std::exp(-(i * i + j * j) / 2.0);
+            sum += w * ExactLobe(centre, r, light, s, cx + i * sd, cy + j * sd);
+            weights += w;
+        }
+    }
+    return sum / weights;
+}
+
+TEST(SpanShade, CurvatureBroadensHighlightsTowardsTheFootprintAverage) {
+    // A black sphere of radius 4, 20 before the eye, lit by a far light. With the switch the
+    // pixels near its highlight show the lobe averaged over a Gaussian footprint whose variance
+    // (in pixels^2) follows the bands of q = (1 / r) z / (focal s |V . N|), against a
+    // brute-force average of the exact lobe over that footprint: the small highlights (b = 0.5
+    // there) and the middle band come much nearer to it than the pixel centres alone, the
+    // highlight keeps most of its energy, and a large highlight (q below 0.4) is unchanged.
+    const Vec3 centre{0.0, 0.0, 20.0};
+    const double r = 4.0;
+    const Vec3 light{-3e5, -4e5, -6e5};
+    for (const double size : {0.04, 0.08, 0.15, 0.4}) {
+        SCOPED_TRACE(size);
+        Frame plain;
+        Frame broad;
+        broad.render.shade.isCurvatureHighlights = true;
+        for (Frame* f : {&plain, &broad}) {
+            f->AddSphere(centre, r, 0x000000);
+            f->render.parts.Part(0).highlightSize = size;
+            f->render.parts.Part(0).highlightStrength = 1.0;
+            f->SetLight(0, light, 1.0);
+            ASSERT_EQ(RenderCastFrame(f->render), CastDone);
+        }
+        // The highlight's pixel: N halfway between the eye and the light.
+        std::int32_t peakX = 0, peakY = 0;
+        double peak = -1.0;
+        for (std::int32_t y = 0; y < Height; ++y) {
+            for (std::int32_t x = 0; x < Width; ++x) {
+                const double lobe = ExactLobe(centre, r, light, 0.4, x + 0.5, y + 0.5);
+                if (lobe > peak) peak = lobe, peakX = x, peakY = y;
+            }
+        }
+        double broadSum = 0.0, exactSum = 0.0, broadError = 0.0, plainError = 0.0;
+        bool isBroadened = false;
+        for (std::int32_t y = peakY - 4; y <= peakY + 4; ++y) {
+            for (std::int32_t x = peakX - 4; x <= peakX + 4; ++x) {
+                SCOPED_TRACE(testing::Message() << x << ", " << y);
+                double b = 0.0;
+                const double expected = FootprintLobe(centre, r, light, size, x, y, b);
+                const double seen = SpecularAt(broad.render, x, y);
+                const double centred = SpecularAt(plain.render, x, y);
+                EXPECT_NEAR(seen, expected, 0.5 * expected + 0.01) << "b " << b;
+                if (b == 0.0) {
+                    EXPECT_NEAR(seen, centred, 1e-3);
+                } else if (x == peakX && y == peakY) {
+                    isBroadened = true;
+                }
+                broadError = std::max(broadError, std::fabs(seen - expected));
+                plainError = std::max(plainError, std::fabs(centred - expected));
+                broadSum += seen;
+                exactSum += expected;
+            }
+        }
+        EXPECT_NEAR(broadSum, exactSum, 0.2 * exactSum);
+        EXPECT_EQ(isBroadened, size < 0.2);
+        if (isBroadened) {
+            EXPECT_LT(broadError, 0.5 * plainError);
+        }
+    }
+}
+
+TEST(SpanShade, BumpMappedPartsKeepThePlainHighlight) {
+    // A textured sphere whose image has a flat height map: with a bump amount it is
+    // bump-mapped (its normals untilted) and its small highlight stays as the pixel centres
+    // see it; without one the same highlight is broadened.
+    std::vector<std::uint32_t> image(64, 0xFFFFFFFFu);
+    std::vector<std::uint8_t> heights(64, 128);
+    TexPyramid pyramid;
+    ASSERT_EQ(TexPyramidSetImage(pyramid, image.data(), 8, 8, 8, false), 0);
+    ASSERT_EQ(TexPyramidSetMap(pyramid, heights.data(), 8), 0);
+    const Vec3 centre{0.0, 0.0, 20.0};
+    for (const std::int32_t amount : {100, 0}) {
+        SCOPED_TRACE(amount);
+        Frame plain;
+        Frame broad;
+        broad.render.shade.isCurvatureHighlights = true;
+        for (Frame* f : {&plain, &broad}) {
+            f->AddSphere(centre, 4.0, 0x000000);
+            f->render.parts.Part(0).highlightSize = 0.04;
+            f->render.parts.Part(0).highlightStrength = 1.0;
+            f->SetLight(0, Vec3{-3e5, -4e5, -6e5}, 1.0);
+            f->render.partTextures.parts.assign(1, PartTexture{});
+            PartTexture& t = f->render.partTextures.parts[0];
+            t.pyramid = &pyramid;
+            t.partFromView = ToWFirstMatrix(MakeIdentity());
+            t.bumpAmount = amount;
+            ASSERT_EQ(RenderShadedFrame(f->render), CastDone);
+        }
+        std::int32_t differing = 0;
+        for (std::size_t i = 0; i < plain.pixels.size(); ++i) {
+            if (plain.pixels[i] != broad.pixels[i]) ++differing;
+        }
+        if (amount != 0) {
+            EXPECT_EQ(differing, 0);
+        } else {
+            EXPECT_GT(differing, 4);
         }
     }
 }

@@ -6,10 +6,14 @@
 //          [--target X,Y,Z] [--up X,Y,Z] [--focal PIXELS] [--picture shaded|ids]
 //          [--ids FILE] [--depth FILE] [--surfaces FILE]
 //          [--animate TICKS --move I,J,... [--step X,Y,Z]] [--edges smooth|outlines]
+//          [--highlights plain|broad]
 //
 // With --edges the pixel pass runs: smooth integrates the boundary pixels (anti-aliased
 // edges, partial alpha on the silhouettes); outlines also draws black outlines 1.5 pixels
 // wide along the boundaries of the shaded parts.
+// With --highlights broad the highlights of curved parts are averaged over each pixel's
+// footprint where the surface turns fast across a pixel (plain, the default, samples them at
+// the pixel centres).
 // With --animate the listed parts (part indices) move: the scene is rendered whole without
 // them and kept as the background, then one incremental frame is rendered per tick, the
 // first with the parts where they are, each further one with them moved by the step (world
@@ -77,13 +81,15 @@ struct Options {
     Vec3 step{0.1, 0.0, 0.0};
     bool isRefined = false;
     bool isOutlined = false;
+    bool isBroadHighlights = false;
 };
 
 constexpr const char* Usage =
     "usage: render (--blocks FILE | --scene FILE) --out IMAGE [--size WxH] [--eye X,Y,Z]\n"
     "              [--target X,Y,Z] [--up X,Y,Z] [--focal PIXELS] [--picture shaded|ids]\n"
     "              [--ids FILE] [--depth FILE] [--surfaces FILE]\n"
-    "              [--animate TICKS --move I,J,... [--step X,Y,Z]] [--edges smooth|outlines]\n";
+    "              [--animate TICKS --move I,J,... [--step X,Y,Z]] [--edges smooth|outlines]\n"
+    "              [--highlights plain|broad]\n";
 
 bool ParseDouble(std::string_view text, double& value) {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -169,6 +175,9 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             ok = value == "smooth" || value == "outlines";
             o.isRefined = true;
             o.isOutlined = value == "outlines";
+        } else if (name == "--highlights") {
+            ok = value == "plain" || value == "broad";
+            o.isBroadHighlights = value == "broad";
         } else if (name == "--focal") {
             ok = ParseDouble(value, o.focal) && o.focal > 0.0;
         } else {
@@ -326,6 +335,7 @@ int Run(const Options& o) {
         light.hasRange = false;
     }
     render.edges.isRefined = o.isRefined;
+    render.shade.isCurvatureHighlights = o.isBroadHighlights;
     LoadRenderParts(render, *geometry, *view);
     if (o.ticks > 0) return Animate(o, render, *geometry, pixels);
     const std::int32_t cast = RenderShadedFrame(render);
