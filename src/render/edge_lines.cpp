@@ -2,6 +2,7 @@
 
 #include "core/private_heap.h"
 #include "render/background_shade.h"
+#include "render/light_extra_ids.h"
 #include "render/light_layer_resolve.h"
 #include "render/light_map.h"
 #include "render/q_render.h"
@@ -534,7 +535,10 @@ void BuildShadowEdgeCurves(const QRender& render, EdgeScratch& scratch, std::uin
         const double row = s * v + slot.mapV;
 
         // The parts the map shows around the point, over the footprint and the neighbours'
-        // points carried onto the map (at most a few cells each way).
+        // points carried onto the map (at most a few cells each way), read as the shadow test
+        // reads them: both samples' ids, the further ids behind them and the thin parts
+        // chained at the cells (those of backup A in a pass over a backup's cells), any of
+        // which may stand before a point between the cell centres.
         const double reachU =
             std::min(1.9 * (std::fabs(transform[0]) + std::fabs(transform[1])), 6.0);
         const double reachV =
@@ -543,9 +547,25 @@ void BuildShadowEdgeCurves(const QRender& render, EdgeScratch& scratch, std::uin
               row < side + reachV + 1.0)) {
             continue;
         }
+        const std::size_t planeCells =
+            static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
+        const SmallPartChains& chains =
+            scratch.useBackupMaps ? slot.smallPartsBackupA : slot.smallParts;
+        const bool hasChains = !chains.markedCells.empty() && chains.heads.size() == planeCells;
+        const LightExtraIds& further = scratch.useBackupMaps ? slot.extraIdsBackupA : slot.extraIds;
+        const bool isTwoSample = IsTwoSampleMap(render, slot);
+        const bool hasFurther = isTwoSample && !further.heads.empty();
+        const std::int32_t partCount = slot.lightParts.Count();
         TranslateBadAlloc([&] {
             parts.clear();
             parts.push_back(own);
+            const auto addPart = [&](std::uint32_t id) {
+                const std::int32_t part = PixelPartIndex(id & PixelIdMask);
+                if ((id & PixelIdMask) == 0 || part >= partCount) return;
+                if (std::find(parts.begin(), parts.end(), part) == parts.end()) {
+                    parts.push_back(part);
+                }
+            };
             const auto c0 =
                 static_cast<std::int32_t>(std::max(std::floor(column - 0.5 - reachU), 0.0));
             const auto c1 =
@@ -554,38 +574,17 @@ void BuildShadowEdgeCurves(const QRender& render, EdgeScratch& scratch, std::uin
                 static_cast<std::int32_t>(std::max(std::floor(row - 0.5 - reachV), 0.0));
             const auto r1 =
                 static_cast<std::int32_t>(std::min(std::floor(row + 0.5 + reachV), side - 1.0));
-            const std::size_t planeCells =
-                static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
-            for (std::int32_t sample = 0; sample < render.SamplesPerPixel(); ++sample) {
-                const LightMapCell* plane = map + planeCells * static_cast<std::size_t>(sample);
-                for (std::int32_t cr = r0; cr <= r1; ++cr) {
-                    for (std::int32_t cc = c0; cc <= c1; ++cc) {
-                        const std::uint32_t id =
-                            plane[static_cast<std::size_t>(cr) * static_cast<std::size_t>(side) +
-                                  static_cast<std::size_t>(cc)]
-                                .id &
-                            PixelIdMask;
-                        const std::int32_t part = PixelPartIndex(id);
-                        if (id == 0 || part >= slot.lightParts.Count()) continue;
-                        if (std::find(parts.begin(), parts.end(), part) == parts.end()) {
-                            parts.push_back(part);
-                        }
-                    }
-                }
-            }
-            // The thin parts marked there, which may pass between the cell centres (the
-            // working map's marks, as the shadow test reads them).
-            const SmallPartChains& chains = slot.smallParts;
-            if (scratch.useBackupMaps || chains.markedCells.empty() ||
-                chains.heads.size() != planeCells) {
-                return;
-            }
             for (std::int32_t cr = r0; cr <= r1; ++cr) {
                 for (std::int32_t cc = c0; cc <= c1; ++cc) {
-                    AddChainedParts(chains,
-                                    static_cast<std::size_t>(cr) * static_cast<std::size_t>(side) +
-                                        static_cast<std::size_t>(cc),
-                                    slot.lightParts.Count(), parts);
+                    const std::size_t at =
+                        static_cast<std::size_t>(cr) * static_cast<std::size_t>(side) +
+                        static_cast<std::size_t>(cc);
+                    addPart(map[at].id);
+                    if (isTwoSample) addPart(map[planeCells + at].id);
+                    if (hasFurther && (map[at].id & LightMapMoreIds) != 0) {
+                        ForEachExtraId(further, at, addPart);
+                    }
+                    if (hasChains) AddChainedParts(chains, at, partCount, parts, LightChainedParts);
                 }
             }
         });

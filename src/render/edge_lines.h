@@ -151,7 +151,9 @@ void SurfaceDepthSlopes(const QRender& render, const SampleCell& cell, double x,
 // (x, y) whose cell shows a surface, for each shadow light whose lit bit (0x80000000 >> i) is
 // in lightBits and that the surface faces: the surface point is carried onto the light's map
 // (the working map, or backup A with scratch.useBackupMaps), the boundaries among the parts
-// the map shows around it are found in the light's space and carried back to the screen by
+// the map names around it (as the shadow test reads a cell: the ids of its samples, the
+// further ids behind them and its chained thin parts) are found in the light's space and
+// carried back to the screen by
 // the map's local transform, and the map's borders near the point are added (past them
 // every point is lit). Throws KVOutOfMemoryException.
 void BuildShadowEdgeCurves(const QRender& render, EdgeScratch& scratch, std::uint32_t lightBits,

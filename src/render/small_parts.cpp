@@ -426,12 +426,11 @@ void AddChainedParts(const QRender& render, std::size_t cell, std::vector<std::i
 }
 
 void AddChainedParts(const SmallPartChains& chains, std::size_t cell, std::int32_t partCount,
-                     std::vector<std::int32_t>& parts) {
+                     std::vector<std::int32_t>& parts, std::int32_t limit) {
     if (cell >= chains.heads.size()) return;
     std::int32_t at = chains.heads[cell];
     for (std::int32_t k = 0;
-         k < ChainedPartsRead && at >= 0 && static_cast<std::size_t>(at) < chains.entries.size();
-         ++k) {
+         k < limit && at >= 0 && static_cast<std::size_t>(at) < chains.entries.size(); ++k) {
         const SmallPartChainEntry& entry = chains.entries[static_cast<std::size_t>(at)];
         const std::int32_t part = entry.partPlusOne - 1;
         if (part >= 0 && part < partCount &&

@@ -88,6 +88,6 @@ inline constexpr std::int32_t ChainedPartsRead = 3;
 // listed already or not a part of the renderer.
 void AddChainedParts(const QRender& render, std::size_t cell, std::vector<std::int32_t>& parts);
 
-// The same for any chains (a light's, by map cell), parts below partCount.
+// The same for any chains (a light's, by map cell), parts below partCount, at most limit.
 void AddChainedParts(const SmallPartChains& chains, std::size_t cell, std::int32_t partCount,
-                     std::vector<std::int32_t>& parts);
+                     std::vector<std::int32_t>& parts, std::int32_t limit = ChainedPartsRead);

@@ -16,6 +16,7 @@
 
 namespace {
 
+using shadow_scene::BoxOverCells;
 using shadow_scene::Light;
 using shadow_scene::ShadowFrame;
 using shadow_scene::Solid;
@@ -555,22 +556,14 @@ TEST(LightMap, AComplementRenderProbesTheThinPartsOfTheBackground) {
     // The thin rod stands in the background; a sphere between the light and the rod joins it
     // with a complement render, which tests the backup's pixels around the sphere's shadow
     // again against backup A: the rod's shadow there stays as the shadow rays say.
-    const std::vector<Solid> solids{{true, {0, 0, 16}, {20, 20, 0.5}},
-                                    {true, {0, 0.1, 10}, {1.5, 0.1, 0.1}},
-                                    {false, {0.72, -0.02, 7.6}, {0.3, 0, 0}}};
+    const std::vector<Solid> solids = shadow_scene::WallRodAndBall();
     SceneGeometry geometry;
-    shadow_scene::MakeGeometry(geometry, solids);
-    PartRenderRecord& rod = *geometry.Part(1);
-    rod.proxyKind = ProxyKind::Capsule;
-    rod.proxy = Matrix4W{};
-    rod.proxy.m = {1, 1, 0, 0, -1.5, 1.5, 1, 0, 0.1, 0.1, 0, 0, 10, 10, 0, 0.15};
-    const Vec3 light{0.3, -0.2, 4};
-    ShadowFrame frame(geometry, Width, Height, {{light}}, Vec3{0, 0, 12}, 3.0, true, 0.0625);
+    const Vec3& light = shadow_scene::RodLight;
+    auto rodFrame = shadow_scene::MakeRodFrame(geometry, solids, Width, Height);
+    ShadowFrame& frame = *rodFrame;
     ASSERT_TRUE(frame.ok);
     QRender& render = frame.render;
-    ASSERT_TRUE(KeepThinPartBackground(geometry, frame, 2));
-    const std::vector<std::int32_t> none{0}, sphere{1, 2};
-    render.RenderFrame(none.data(), true, sphere.data(), 0);
+    ASSERT_TRUE(shadow_scene::RenderThenJoinPart2(frame, geometry));
     StateMap rays(static_cast<std::size_t>(Width * Height), -1), test = rays;
     for (std::int32_t y = 0; y < Height; ++y) {
         for (std::int32_t x = 0; x < Width; ++x) {
@@ -641,20 +634,6 @@ TEST(LightMap, TheFirstSetTakesTheSecondSetsThinPartsOnlyWhereItTakesItsCells) {
     EXPECT_EQ(CellsListing(slot.smallPartsBackupA, 1), upperRod);
     EXPECT_EQ(CellsListing(slot.smallPartsBackupB, 1), upperRod);
     EXPECT_GT(CellsListing(slot.smallPartsBackupB, 2), 3);
-}
-
-// A box covering the light-space cells [c0, c1] x [r0, r1] (continuous map coordinates, cell
-// centres at half cells) at light-space depth z, for a light whose face is z- (axis code 0).
-Solid BoxOverCells(const RenderLightSlot& slot, double c0, double c1, double r0, double r1,
-                   double z, double thickness) {
-    const double s = slot.mapScale;
-    const auto world = [&](double cell, double offset) { return (cell - offset) / s * z; };
-    const Vec3& l = slot.position;
-    return Solid{
-        true,
-        {l.x + world((c0 + c1) / 2, slot.mapU), l.y + world((r0 + r1) / 2, slot.mapV), l.z + z},
-        {(c1 - c0) / 2 / s * z, (r1 - r0) / 2 / s * z, thickness},
-        0x8090A0};
 }
 
 TEST(LightMap, PartsSeenBehindTheTwoSamplesShadowTheGapsBetweenThem) {

@@ -20,6 +20,7 @@
 
 namespace {
 
+using shadow_scene::BoxOverCells;
 using shadow_scene::Light;
 using shadow_scene::ShadowFrame;
 using shadow_scene::Solid;
@@ -180,6 +181,15 @@ TEST(PixelPassShadows, APixelThatAShadowEdgeCrossesIsLitByItsLitFraction) {
     }
 }
 
+// The screen column of the shadow on the wall (its front at depth wallFront) of the rod's
+// left (side -1) or right (side 1) end.
+double RodShadowColumn(const ShadowFrame& frame, const Vec3& light, const Solid& rod, double side,
+                       double wallFront) {
+    const double t = (wallFront - light.z) / (rod.centre.z - light.z);
+    const double x = rod.centre.x + side * rod.size.x;
+    return (light.x + t * (x - light.x)) / wallFront * frame.Focal() + frame.render.centreX;
+}
+
 TEST(PixelPassShadows, AThinPartsShadowEdgesAreSmoothedToo) {
     // A light map of 10 cells a side over a wall and a rod 0.2 thick, under half a cell as the
     // light sees it: the cell centres pass beside it, and only its marks in the map bring it
@@ -189,27 +199,17 @@ TEST(PixelPassShadows, AThinPartsShadowEdgesAreSmoothedToo) {
         SCOPED_TRACE(offset);
         const std::vector<Solid> solids = shadow_scene::WallAndRod(0.1 + offset);
         SceneGeometry geometry;
-        shadow_scene::MakeGeometry(geometry, solids);
-        // The radius a little over the rod's half diagonal.
-        shadow_scene::SetRodSkeleton(geometry, 1, solids[1], 0.15);
-        const Vec3& c = solids[1].centre;
-        const Vec3 light{0.3, -0.2, 4};
-        ShadowFrame frame(geometry, Width, Height, {{light}}, Vec3{0, 0, 12}, 3.0, true, 0.0625);
+        const Vec3& light = shadow_scene::RodLight;
+        auto rodFrame = shadow_scene::MakeRodFrame(geometry, solids, Width, Height);
+        ShadowFrame& frame = *rodFrame;
         ASSERT_TRUE(frame.ok);
         QRender& render = frame.render;
-        render.focalScale = 0.3;
-        ASSERT_EQ(render.SetSamplesPerPixel(2), RenderSizeOk);
-        render.edges.isRefined = true;
         render.RenderFrame(nullptr, false, nullptr, 0);
         ASSERT_EQ(render.LightMapSide(), 10);
 
         // Away from the shadow's ends, where the rod's flat faces end it.
-        const auto shadowColumn = [&](double x) {
-            const double t = (WallFront - light.z) / (c.z - light.z);
-            return (light.x + t * (x - light.x)) / WallFront * frame.Focal() + render.centreX;
-        };
-        const double left = shadowColumn(c.x - 1.5) + 3.0;
-        const double right = shadowColumn(c.x + 1.5) - 3.0;
+        const double left = RodShadowColumn(frame, light, solids[1], -1.0, WallFront) + 3.0;
+        const double right = RodShadowColumn(frame, light, solids[1], 1.0, WallFront) - 3.0;
         const DepthOnRay wall = [](double, double) { return WallFront; };
         std::int32_t partial = 0;
         for (std::int32_t y = 1; y < Height - 1; ++y) {
@@ -225,6 +225,124 @@ TEST(PixelPassShadows, AThinPartsShadowEdgesAreSmoothedToo) {
         }
         EXPECT_GT(partial, 20);
     }
+}
+
+// Compares the pixels of the wall (at the depths wall gives, its front facing the eye) that a
+// shadow edge crosses with the supersampled lit fraction among solids, on the pixels that lie with
+// their neighbours on the wall and that only(x, y) accepts; returns how many were compared.
+template <typename Only>
+std::int32_t CompareWallEdgePixels(ShadowFrame& frame, const std::vector<Solid>& solids,
+                                   const Vec3& light, DepthOnRay wall, Only only) {
+    std::int32_t compared = 0;
+    for (std::int32_t y = 1; y < Height - 1; ++y) {
+        for (std::int32_t x = 1; x < Width - 1; ++x) {
+            if (!IsInsideReceiver(frame.render, x, y)) continue;
+            const double expected = SupersampledLitFraction(frame, solids, light, wall, x, y);
+            if (!(expected > 0.03 && expected < 0.97) || !only(x, y)) continue;
+            const double fraction = ShownLitFraction(frame, wall, x, y);
+            EXPECT_LT(std::fabs(fraction - expected), 0.06)
+                << x << ", " << y << ": " << fraction << " against " << expected;
+            ++compared;
+        }
+    }
+    return compared;
+}
+
+TEST(PixelPassShadows, AnEdgeOfAPartSeenBehindTheTwoSamplesIsSmoothed) {
+    // Two grids of rods half a map cell wide lie over every cell centre of a patch of the map,
+    // a plate behind them: the light meets a rod of each grid first at each centre and the
+    // plate only third, kept in the cells' further ids, while between the centres it passes
+    // the rods. The plate's edge runs through those gaps, and its shadow edge on the wall is
+    // smoothed as the supersampled shadow rays say.
+    constexpr double WallFront = 15.5;
+    // The light off to the side, so that the eye sees the shadows beside the parts.
+    const Vec3 light{-4, 0, 2};
+    const Vec3 centre{-2.4, 0, 7.5};
+    std::vector<Solid> solids{{true, {0, 0, 16}, {20, 20, 0.5}}};
+    constexpr std::int32_t Rods = 6;
+    for (std::int32_t i = 0; i < 2 * Rods + 1; ++i) {
+        solids.push_back(Solid{true, {30.0 + i, 0, 30}, {0.1, 0.1, 0.1}});
+    }
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, solids);
+    ShadowFrame frame(geometry, Width, Height, {{light}}, centre, 1.9, true, 0.1125);
+    ASSERT_TRUE(frame.ok);
+    QRender& render = frame.render;
+    render.focalScale = 0.4;
+    ASSERT_EQ(render.SetSamplesPerPixel(2), RenderSizeOk);
+    render.edges.isRefined = true;
+    render.RenderFrame(nullptr, false, nullptr, 0);
+    const RenderLightSlot& slot = render.LightSlot(0);
+    ASSERT_EQ(slot.axisCode, 0);
+    // The patch of cells about the sphere's centre, whose shadow falls amid the view.
+    const double t = centre.z - light.z;
+    const auto j0 =
+        static_cast<std::int32_t>(std::floor((centre.x - light.x) / t * slot.mapScale + slot.mapU));
+    const auto k0 = static_cast<std::int32_t>(
+                        std::floor((centre.y - light.y) / t * slot.mapScale + slot.mapV)) -
+                    3;
+    for (std::int32_t k = 0; k < Rods; ++k) {
+        solids[static_cast<std::size_t>(1 + k)] =
+            BoxOverCells(slot, j0 - 3.5, j0 + 3.5, k0 + k + 0.25, k0 + k + 0.75, 5.0, 0.02);
+        solids[static_cast<std::size_t>(1 + Rods + k)] = BoxOverCells(
+            slot, j0 - 3 + k + 0.25, j0 - 3 + k + 0.75, k0 - 0.5, k0 + Rods + 0.5, 5.4, 0.02);
+    }
+    // The plate's other edges lie under rods; its right one halfway between two centres.
+    solids.back() = BoxOverCells(slot, j0 - 2.5, j0, k0 + 0.5, k0 + Rods - 0.5, 6.0, 0.02);
+    for (std::size_t i = 1; i < solids.size(); ++i) {
+        shadow_scene::PlaceSolid(geometry, static_cast<std::int32_t>(i), solids[i]);
+    }
+    render.RenderFrame(nullptr, false, nullptr, 0);
+    ASSERT_EQ(slot.axisCode, 0);
+    // The pixels whose footprint the rods' shadows leave alone: only the plate's edge crosses.
+    const std::vector<Solid> rods(solids.begin(), solids.end() - 1);
+    const DepthOnRay wall = [](double, double) { return WallFront; };
+    const std::int32_t compared =
+        CompareWallEdgePixels(frame, solids, light, wall, [&](std::int32_t x, std::int32_t y) {
+            return SupersampledLitFraction(frame, rods, light, wall, x, y) > 0.9999;
+        });
+    EXPECT_GT(compared, 15);
+}
+
+bool IsInRegion(const SpanRegion& region, std::int32_t x, std::int32_t y) {
+    if (region.HasNoRows() || y < region.Top() || y >= region.Bottom()) return false;
+    for (const std::int16_t* t = region.Row(y); t[0] != SpanRowEnd; t += 2) {
+        if (x >= t[0] && x < t[1]) return true;
+    }
+    return false;
+}
+
+TEST(PixelPassShadows, AThinPartsShadowEdgesAreSmoothedInABackgroundDrawnAgain) {
+    // The thin rod stands in the background; a ball between the light and the rod joins it
+    // with a complement render, which draws the backup's pixels around the ball's shadow
+    // again, with the backup's maps and thin-part chains: the rod's shadow edges there are
+    // smoothed as the supersampled shadow rays say.
+    constexpr double WallFront = 15.5;
+    const std::vector<Solid> solids = shadow_scene::WallRodAndBall();
+    SceneGeometry geometry;
+    const Vec3& light = shadow_scene::RodLight;
+    auto rodFrame = shadow_scene::MakeRodFrame(geometry, solids, Width, Height);
+    ShadowFrame& frame = *rodFrame;
+    ASSERT_TRUE(frame.ok);
+    QRender& render = frame.render;
+    ASSERT_TRUE(shadow_scene::RenderThenJoinPart2(frame, geometry));
+    SpanRegion drawn;
+    RegionCopy(drawn, render.changeRegion);
+    // The backup's picture shown.
+    SpanRegion all;
+    RegionSetRect(all, -1, -1, Width + 1, Height + 1);
+    render.CopySamplesInRegion(0, all);
+    render.CopyPixelsInRegion(all, 0);
+
+    // Away from the shadow's ends, where the rod's flat faces end it.
+    const double left = RodShadowColumn(frame, light, solids[1], -1.0, WallFront) + 3.0;
+    const double right = RodShadowColumn(frame, light, solids[1], 1.0, WallFront) - 3.0;
+    const DepthOnRay wall = [](double, double) { return WallFront; };
+    const std::int32_t compared =
+        CompareWallEdgePixels(frame, solids, light, wall, [&](std::int32_t x, std::int32_t y) {
+            return x > left && x < right && IsInRegion(drawn, x, y);
+        });
+    EXPECT_GT(compared, 40);
 }
 
 TEST(PixelPassThinParts, AComplementRenderKeepsAThinPartWhole) {

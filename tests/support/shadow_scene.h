@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -156,6 +157,14 @@ inline std::vector<Solid> WallAndRod(double rodY) {
     return {{true, {0, 0, 16}, {20, 20, 0.5}}, {true, {0, rodY, 10}, {1.5, 0.1, 0.1}}};
 }
 
+// The wall and the rod at rodY = 0.1, with a ball of radius 0.3 between the light of the rod
+// scenes (RodLight) and the rod's middle.
+inline std::vector<Solid> WallRodAndBall() {
+    std::vector<Solid> solids = WallAndRod(0.1);
+    solids.push_back(Solid{false, {0.72, -0.02, 7.6}, {0.3, 0, 0}});
+    return solids;
+}
+
 // Gives part the skeleton of the rod solid along x (a capsule proxy: the segment along its
 // axis, with the given thickness radius), which the thin-part marking reads.
 inline void SetRodSkeleton(SceneGeometry& geometry, std::int32_t part, const Solid& rod,
@@ -168,6 +177,41 @@ inline void SetRodSkeleton(SceneGeometry& geometry, std::int32_t part, const Sol
                       c.z, c.z, 0, radius};
 }
 
+// The light of the scenes with a thin rod (part 1 of solids, given its skeleton), and a frame
+// over them: the light's map, of 10 cells a side, covers the ball of radius 3 about
+// (0, 0, 12), the view's focal scale is 0.3, and two samples per pixel and the pixel pass let
+// thin parts be marked. ok says it was sized.
+inline const Vec3 RodLight{0.3, -0.2, 4};
+
+inline std::unique_ptr<ShadowFrame> MakeRodFrame(SceneGeometry& geometry,
+                                                 const std::vector<Solid>& solids,
+                                                 std::int32_t width, std::int32_t height) {
+    MakeGeometry(geometry, solids);
+    // The radius a little over the rod's half diagonal.
+    SetRodSkeleton(geometry, 1, solids[1], 0.15);
+    auto frame = std::make_unique<ShadowFrame>(
+        geometry, width, height, std::vector<Light>{{RodLight}}, Vec3{0, 0, 12}, 3.0, true, 0.0625);
+    QRender& render = frame->render;
+    render.focalScale = 0.3;
+    frame->ok = frame->ok && render.SetSamplesPerPixel(2) == RenderSizeOk;
+    render.edges.isRefined = true;
+    return frame;
+}
+
+// Renders the frame whole without part 2, keeps it as the background of incremental frames
+// and lets part 2 join the background with a complement render. False when the backups could
+// not be made.
+inline bool RenderThenJoinPart2(ShadowFrame& frame, SceneGeometry& geometry) {
+    QRender& render = frame.render;
+    geometry.Part(2)->visible = 0;
+    render.RenderFrame(nullptr, false, nullptr, 0);
+    if (render.AllocAuxBuffers() != 0) return false;
+    geometry.Part(2)->visible = 1;
+    const std::int32_t none[] = {0}, joining[] = {1, 2};
+    render.RenderFrame(none, true, joining, 0);
+    return true;
+}
+
 // True when the segment from point to light passes through a solid, ignoring the stretch of
 // relative length margin at the point's end (the point's own surface).
 inline bool IsBlocked(const std::vector<Solid>& solids, const Vec3& point, const Vec3& light,
@@ -178,6 +222,20 @@ inline bool IsBlocked(const std::vector<Solid>& solids, const Vec3& point, const
         if (SegmentEntry(solid, from, light) < 1.0) return true;
     }
     return false;
+}
+
+// A box covering the light-space cells [c0, c1] x [r0, r1] (continuous map coordinates, cell
+// centres at half cells) at light-space depth z, for a light whose face is z- (axis code 0).
+inline Solid BoxOverCells(const RenderLightSlot& slot, double c0, double c1, double r0, double r1,
+                          double z, double thickness) {
+    const double s = slot.mapScale;
+    const auto world = [&](double cell, double offset) { return (cell - offset) / s * z; };
+    const Vec3& l = slot.position;
+    return Solid{
+        true,
+        {l.x + world((c0 + c1) / 2, slot.mapU), l.y + world((r0 + r1) / 2, slot.mapV), l.z + z},
+        {(c1 - c0) / 2 / s * z, (r1 - r0) / 2 / s * z, thickness},
+        0x8090A0};
 }
 
 }  // namespace shadow_scene
