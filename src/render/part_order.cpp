@@ -165,13 +165,13 @@ void ClipSpanToConic(std::int32_t& low, std::int32_t& high, const SilhouetteConi
     }
 }
 
-void ClipRowToConic(std::int32_t& xl, std::int32_t& xh, const SilhouetteConic& k, double y,
+bool ClipRowToConic(std::int32_t& xl, std::int32_t& xh, const SilhouetteConic& k, double y,
                     double centreX) {
-    if (k.kxx == 0.0) return;
+    if (k.kxx == 0.0) return false;
     const double b = k.kxy * y + k.kx;
     const double c = (k.kyy * y + 2.0 * k.ky) * y + k.k0;
     const double disc = b * b - c * k.kxx;
-    if (!(disc > 0.0)) return;
+    if (!(disc > 0.0)) return false;
     const double s = std::sqrt(disc);
     double roots[2];
     if (b >= 0.0) {
@@ -181,9 +181,11 @@ void ClipRowToConic(std::int32_t& xl, std::int32_t& xh, const SilhouetteConic& k
         roots[0] = c / (s - b);
         roots[1] = (s - b) / k.kxx;
     }
+    bool isBounded = false;
     for (const double r : roots) {
         if (!std::isfinite(r)) continue;
         if (!(k.frontX * r + k.frontY * y + k.frontZ < 0.0)) continue;
+        isBounded = true;
         const double p = r + centreX;
         if (k.kxx * r + b <= 0.0) {
             if (p > xh - 0.5) {
@@ -199,4 +201,5 @@ void ClipRowToConic(std::int32_t& xl, std::int32_t& xh, const SilhouetteConic& k
             }
         }
     }
+    return isBounded;
 }

@@ -77,6 +77,7 @@ void ClipSpanToConic(std::int32_t& low, std::int32_t& high, const SilhouetteConi
 
 // Narrows the span [xl, xh) of row Y (a pixel-centre coordinate, y - centreY + 0.5) to the
 // conic's region K <= 0 on that row, counting only roots in front of the eye; centreX is the
-// projection centre in x.
-void ClipRowToConic(std::int32_t& xl, std::int32_t& xh, const SilhouetteConic& conic, double y,
+// projection centre in x. False when no root in front of the eye bounded the row: the span is
+// then left as it was.
+bool ClipRowToConic(std::int32_t& xl, std::int32_t& xh, const SilhouetteConic& conic, double y,
                     double centreX);

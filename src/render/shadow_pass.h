@@ -122,10 +122,13 @@ void CollectShadowChanges(QRender& render, const SpanRegion& region, SpanRegion&
 
 // target becomes the screen pixels (current level, clipped to the level with its one-pixel
 // border) on which the shadows that the listed parts (count-prefixed part indices) cast from a
-// light at lightPosition (view space) can fall: for each part the image of the hull its bound
-// sweeps away from the light, bound included, grown by a pixel. A bound that holds the eye or
-// the light, reaches behind the eye or is no ellipsoid makes the target the whole level with
-// its border. Throws KVOutOfMemoryException.
+// light at lightPosition (view space) can fall (shadow_footprint.cpp): for each part the pixels
+// whose centre ray meets its bound or the hull the bound sweeps away from the light, as the
+// silhouettes of the bound and of the bound moved by -lightPosition and the band of the two
+// planes through the eye and the light that touch the bound. A light at the eye gives the
+// silhouette of the bound grown by 3 %. A bound that holds the eye or the light (or, grown,
+// reaches them), whose shadow reaches the eye, or that is no ellipsoid makes the target the
+// whole level with its border. Throws KVOutOfMemoryException.
 void ProjectShadowFootprint(QRender& render, const std::int32_t* partList, SpanRegion& target,
                             const Vec3& lightPosition);
 

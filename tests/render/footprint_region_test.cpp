@@ -5,6 +5,7 @@
 #include "render/q_render.h"
 #include "render/render_parts.h"
 #include "render/span_region.h"
+#include "support/bare_render.h"
 
 #include <gtest/gtest.h>
 
@@ -26,23 +27,9 @@ Matrix4W Sphere(const Vec3& c, double r) {
     return q;
 }
 
-struct Frame {
-    Frame() : pixels(static_cast<std::size_t>(Width * Height)) {
-        EXPECT_EQ(render.SetSize(pixels.data(), Width, Height, Width, false), RenderSizeOk);
-        render.centreX = Width / 2.0;
-        render.centreY = Height / 2.0;
-        render.focalScale = 0.06;
-        render.BuildLevelTable();
-        render.SetDepthScale(render.depthConstant, render.Level().focal);
-    }
-    std::int32_t AddSphere(const Vec3& c, double r) {
-        const std::int32_t index = render.parts.AddPart(1);
-        const Matrix4W form = Sphere(c, r);
-        render.parts.SetViewForms(index, std::span<const Matrix4W>(&form, 1), form);
-        return index;
-    }
-    std::vector<std::uint32_t> pixels;
-    QRender render;
+struct Frame : bare_render::Frame {
+    Frame() : bare_render::Frame(Width, Height) {}
+    std::int32_t AddSphere(const Vec3& c, double r) { return AddPart(Sphere(c, r)); }
 };
 
 std::set<std::pair<std::int32_t, std::int32_t>> Pixels(const SpanRegion& region) {
