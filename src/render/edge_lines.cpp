@@ -780,9 +780,10 @@ bool ShadowEdgesMeet(std::span<const EdgeLine> lines) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const EdgeLine& p = lines[i];
         if (p.kind != 1 || !(std::fabs(p.d) < EdgeFilterRadius)) continue;
-        for (std::size_t j = i + 1; j < lines.size(); ++j) {
+        for (std::size_t j = 0; j < lines.size(); ++j) {
             const EdgeLine& q = lines[j];
-            if (q.kind != 1 || !(std::fabs(q.d) < EdgeFilterRadius)) continue;
+            // Each pair of shadow edges once; every surface boundary.
+            if ((q.kind == 1 && j <= i) || !(std::fabs(q.d) < EdgeFilterRadius)) continue;
             // More than about 6 degrees apart.
             if (std::fabs(p.a * q.b - p.b * q.a) > 0.1) return true;
         }
@@ -847,8 +848,8 @@ bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const s
     });
     const auto& pieces = isOutlined ? scratch.outlinePieces : scratch.pieces;
     if (pieces.empty()) return false;
-    // Where shadow edges meet, the footprint is integrated along both axes, unless outline
-    // bands are drawn along one of them.
+    // Where a shadow edge meets another shadow edge or a surface boundary, the footprint is
+    // integrated along both axes, unless outline bands are drawn along one of them.
     const bool hasBands = isOutlined && std::any_of(lines.begin(), lines.end(),
                                                     [](const auto& l) { return l.kind == 0; });
     auto& patches = scratch.patches;

@@ -159,25 +159,25 @@ void SurfaceDepthSlopes(const QRender& render, const SampleCell& cell, double x,
 void BuildShadowEdgeCurves(const QRender& render, EdgeScratch& scratch, std::uint32_t lightBits,
                            const SampleCell& cell, double x, double y);
 
-// True when two shadow edges that are not parallel both cross the footprint (lines of kind 1
-// nearer the pixel centre than the filter radius): one axis of integration cannot follow
-// where they meet.
+// True when a shadow edge and another edge that is not parallel to it, a shadow edge or a
+// surface boundary, both cross the footprint (lines nearer the pixel centre than the filter
+// radius): one axis of integration cannot follow where they meet.
 bool ShadowEdgesMeet(std::span<const EdgeLine> lines);
 
 // Integrates the pixel at normalised point (x, y) (pixel column and row given for the
 // background's stars) over its footprint from scratch.lines, probing the parts, and writes the
-// pixel word to *out. Where shadow edges meet (ShadowEdgesMeet, without outline bands to draw)
-// the footprint is integrated along two axes: cut in strips across the first axis, each strip
-// cut again along its own length by the lines, every patch probed and shaded at its middle and
-// weighted by the kernel's share of it (the disc kernel sqrt(1 - (r / 0.9)^2), whose profile
-// across any line is the one-axis kernel). cells is the frame's sample buffer (current level, with
-// its border) whose light masks the surfaces seen take without shadows; with shadows each piece is
-// tested against the lights at its own point. With layerOut, the pixel's light layers are written
-// too: the weighted sums of the pieces' base words at layerOut[0] and of shadow light i's
-// words at layerOut[scratch.layerPlaneWords x (i + 1)] (an outline band and the background
-// take their colour as base and change with no light). In the background-image mode the
-// pixel is laid over the image by its coverage (background_shade.h). Returns true when it
-// wrote the pixel.
+// pixel word to *out. Where a shadow edge meets another edge (ShadowEdgesMeet, without
+// outline bands to draw) the footprint is integrated along two axes: cut in strips across the
+// first axis, each strip cut again along its own length by the lines, every patch probed for
+// its surface and shaded at its middle and weighted by the kernel's share of it (the disc
+// kernel sqrt(1 - (r / 0.9)^2), whose profile across any line is the one-axis kernel). cells is the
+// frame's sample buffer (current level, with its border) whose light masks the surfaces seen take
+// without shadows; with shadows each piece is tested against the lights at its own point. With
+// layerOut, the pixel's light layers are written too: the weighted sums of the pieces' base words
+// at layerOut[0] and of shadow light i's words at layerOut[scratch.layerPlaneWords x (i + 1)] (an
+// outline band and the background take their colour as base and change with no light). In the
+// background-image mode the pixel is laid over the image by its coverage (background_shade.h).
+// Returns true when it wrote the pixel.
 bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
                         const SampleCell* cells, std::uint32_t* out, double x, double y,
                         std::int32_t column, std::int32_t row, std::uint32_t* layerOut = nullptr);

@@ -329,6 +329,24 @@ void RenderPixelPass(QRender& render, const SpanRegion& region, SampleCell* cell
                          const std::uint32_t set = shadowSet(at, nx, ny);
                          if (set != 0) BuildShadowEdgeCurves(render, scratch, set, cell, nx, ny);
                      }
+                     // A shadow edge on a neighbour's surface may run into this pixel's
+                     // boundary with it, the centre seeing another surface or none.
+                     for (std::size_t k = 0; hasShadows && difference != 0 && k < 4; ++k) {
+                         const auto& dir = Directions[k];
+                         const std::ptrdiff_t next = at + dir[0] + dir[1] * w;
+                         const std::uint32_t id = cells[next].pixel & PixelIdMask;
+                         bool isSeen = id == 0 || id == (own & PixelIdMask);
+                         for (std::size_t j = 0; j < k && !isSeen; ++j) {
+                             isSeen = (cells[at + Directions[j][0] + Directions[j][1] * w].pixel &
+                                       PixelIdMask) == id;
+                         }
+                         if (isSeen) continue;
+                         const std::uint32_t set =
+                             shadowSet(next, nx + dir[0] / focal, ny + dir[1] / focal);
+                         if (set != 0) {
+                             BuildShadowEdgeCurves(render, scratch, set, cells[next], nx, ny);
+                         }
+                     }
                      if (difference == 0 && scratch.lines.empty()) return;
                      TranslateBadAlloc([&] {
                          candidates.clear();
