@@ -605,9 +605,12 @@ bool QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t
         HalveDepthScale();
     }
     if (result == CastEyeInside) {
-        // The eye inside a part of the background: the set drawn is black, and the working
-        // picture differs from it everywhere. Its lists no longer describe it.
+        // The eye inside a part of the background: the set drawn is black, its light layers
+        // rebuild black too, and the working picture differs from it everywhere. Its lists no
+        // longer describe it.
         FillOpaqueBlack(frame, stride, level);
+        FillBlackLayers(LayerPlanes(), extraPlaneWords, stride, shadowLightCount, level.width,
+                        level.height);
         if (isWorkingSet) RegionSetRect(changeRegion, -1, -1, level.width + 1, level.height + 1);
         areShadowListsOfBackups = false;
         return false;
