@@ -75,6 +75,18 @@ std::uint32_t LayerWordOf(std::int32_t red, std::int32_t green, std::int32_t blu
     return field(red) << 20 | field(green) << 10 | field(blue);
 }
 
+void FillBlackLayers(std::uint32_t* layers, std::size_t planeWords, std::size_t frameStride,
+                     std::int32_t shadowLightCount, std::int32_t width, std::int32_t height) {
+    if (layers == nullptr || width <= 0) return;
+    const std::int32_t lightCount = std::clamp(shadowLightCount, 0, RenderLightSlotCount);
+    for (std::int32_t plane = 0; plane <= lightCount; ++plane) {
+        std::uint32_t* words = layers + planeWords * static_cast<std::size_t>(plane);
+        for (std::int32_t y = 0; y < height; ++y) {
+            std::fill_n(words + static_cast<std::size_t>(y) * frameStride, width, NeutralLayerWord);
+        }
+    }
+}
+
 void CombineLayerBuffers(const SpanRegion& region, const SampleCell* cells, std::size_t cellStride,
                          std::uint32_t* frame, std::size_t frameStride, const std::uint32_t* layers,
                          std::size_t planeWords, std::int32_t shadowLightCount, std::int32_t width,

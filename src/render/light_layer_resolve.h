@@ -44,6 +44,12 @@ struct ResolveBackground {
     std::int32_t fullHeight = 0;
 };
 
+// Sets the layers of a width x height picture (rows frameStride words apart) so that every
+// pixel rebuilds as black whatever its lights: the base word and each of the shadowLightCount
+// lights' words are NeutralLayerWord. Used where the picture itself turns opaque black.
+void FillBlackLayers(std::uint32_t* layers, std::size_t planeWords, std::size_t frameStride,
+                     std::int32_t shadowLightCount, std::int32_t width, std::int32_t height);
+
 // Rebuilds the red, green and blue of every pixel of region (held to width x height) whose
 // PixelWord lacks the finished bit, from its layers, laid over the background image when
 // background gives one; the alpha byte stays. Pixel (x, y) is frame[y x frameStride + x], its

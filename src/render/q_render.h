@@ -546,14 +546,16 @@ private:
     // A complement render into the first backup set; isWorkingSet clear when the sets
     // exchanged roles for the second one (the working picture, the change region and the
     // dependency lists then stay as they are). False when the eye lies inside a part of the
-    // background: the set is then black (its frame words 0xFF000000), the working output as
-    // it was.
+    // background: the set is then black (its frame words 0xFF000000 and its light layers
+    // rebuilding them so), the working output as it was.
     bool DrawBackgroundSet(const std::int32_t* partList, const std::int32_t* changed,
                            bool isWorkingSet);
-    // The shadow pass of the second set while the sets stand exchanged: the pixels it drew
-    // again and those its dependency lists name at the cells cast again, or every pixel when
-    // the lists cannot tell, are tested against its maps and its lists recorded again.
-    void TestSecondSetShadows();
+    // The shadow pass of the set a complement render draws (the second set while the sets
+    // stand exchanged): the pixels it drew again and those its dependency lists name at the
+    // cells cast again and at the cells the redrawn pixels read before and now, or every
+    // pixel when the lists cannot tell, are tested against its maps; the lists are released
+    // at those cells first and recorded again there.
+    void TestBackgroundSetShadows();
     // Exchanges the first and the second backup sets (sample cells, frame words, light maps,
     // thin-part chains).
     void SwapBackupSets();

@@ -537,11 +537,11 @@ void QRender::RetestFirstSetShadows(SpanRegion& dependents) {
     RegionCombine(relit, changeRegion, 1);
 }
 
-void QRender::TestSecondSetShadows() {
+void QRender::TestBackgroundSetShadows() {
     const RenderLevel& level = Level();
     SpanRegion& tested = *shadowRegion;
-    // The cells cast again, which the set's copy into the first reads after the lists are
-    // released around them.
+    // The cells cast again, which the second set's copy into the first reads after the lists
+    // are released around them.
     std::vector<SpanRegion> cast;
     TranslateBadAlloc([&] { cast.resize(static_cast<std::size_t>(shadowLightCount)); });
     for (std::int32_t i = 0; i < shadowLightCount; ++i) {
@@ -572,7 +572,7 @@ void QRender::TestSecondSetShadows() {
         isComplete = isComplete && slot.isDependentsComplete;
         if (slot.secondRegion) RegionCopy(*slot.secondRegion, cast[static_cast<std::size_t>(i)]);
     }
-    // The lists stand exchanged: these are the second set's.
+    // The lists describe the set drawn (while the sets stand exchanged, the second set's).
     areShadowListsOfBackups = isComplete;
 }
 
@@ -590,8 +590,8 @@ bool QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t
     if (edges.isRefined) GrowForPixelPass(*this, selectionRegion);
     // The working picture differs from the first set there now.
     if (isWorkingSet) RegionCombine(selectionRegion, changeRegion, 1);
-    // The second set's cells as they were, to tell the pixels whose surface changes.
-    if (hasShadows && !isWorkingSet) CopySamplesInRegion(2, selectionRegion);
+    // The set's cells as they were, to tell the pixels whose surface changes.
+    if (hasShadows) CopySamplesInRegion(2, selectionRegion);
     // The parts' shadows join or leave the background too: the pixels that read the light
     // map cells they change are tested and shaded again in the backup.
     if (hasShadows)
@@ -605,9 +605,12 @@ bool QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t
         HalveDepthScale();
     }
     if (result == CastEyeInside) {
-        // The eye inside a part of the background: the set drawn is black, and the working
-        // picture differs from it everywhere. Its lists no longer describe it.
+        // The eye inside a part of the background: the set drawn is black, its light layers
+        // rebuild black too, and the working picture differs from it everywhere. Its lists no
+        // longer describe it.
         FillOpaqueBlack(frame, stride, level);
+        FillBlackLayers(LayerPlanes(), extraPlaneWords, stride, shadowLightCount, level.width,
+                        level.height);
         if (isWorkingSet) RegionSetRect(changeRegion, -1, -1, level.width + 1, level.height + 1);
         areShadowListsOfBackups = false;
         return false;
@@ -627,14 +630,10 @@ bool QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t
         KeepSmallPartChains(*this);
     }
     RegionCopy(shadeRegion, selectionRegion);
-    if (hasShadows && !isWorkingSet) {
-        TestSecondSetShadows();
-        RegionCombine(*shadowRegion, shadeRegion, 1);
-    } else if (hasShadows) {
-        // The background's new pixels are recorded (the lists describe the first set), and
-        // shaded with their light layers; those only shadowed anew already are.
-        ApplyShadowPass(*this, selectionRegion, 1, true, isWorkingSet);
-        ApplyShadowPass(*this, *shadowRegion, 1, true, false);
+    if (hasShadows) {
+        // The set's new pixels and those whose light may have changed are tested and shaded
+        // with their light layers; the lists describe the set again.
+        TestBackgroundSetShadows();
         RegionCombine(*shadowRegion, shadeRegion, 1);
         if (isWorkingSet) RegionCombine(*shadowRegion, changeRegion, 1);
     }
