@@ -507,6 +507,18 @@ std::int32_t RenderShadedFrame(QRender& render) {
                              layers, render.LayerPlaneWords());
         render.areLayersOfWorking = layers != nullptr;
         render.areLayersOfBackups = false;
+    } else if (cast == CastEyeInside) {
+        // The frame is opaque black: its light layers rebuild black too, so that backups taken
+        // of it, and the pixels later frames rebuild from them, show that black rather than
+        // the colours of an earlier frame.
+        std::size_t stride = 0;
+        LevelOutput(render, stride);
+        const RenderLevel& level = render.Level();
+        std::uint32_t* layers = render.LayerPlanes();
+        FillBlackLayers(layers, render.LayerPlaneWords(), stride, render.ShadowLightCount(),
+                        level.width, level.height);
+        render.areLayersOfWorking = layers != nullptr;
+        render.areLayersOfBackups = false;
     }
     if (cast != CastNotSized) PyramidFilter(render);
     return cast;

@@ -96,6 +96,7 @@ void ShadeObjectSpansInto(QRender& render, const SpanRegion& region, const Sampl
 // boundary pixels integrated (pixel_pass.h), the change region shaded (with the light layers
 // when the renderer keeps them, QRender::LayerPlanes), then the reduced
 // levels expanded into the frame. Returns the cast result; with CastEyeInside the frame is
-// opaque black, with CastNotSized nothing is drawn. Throws KVOutOfMemoryException when the
+// opaque black (and the light layers, when kept, rebuild it black), with CastNotSized nothing
+// is drawn. Throws KVOutOfMemoryException when the
 // star chains or the pixel pass's arrays cannot grow.
 std::int32_t RenderShadedFrame(QRender& render);

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -630,6 +631,36 @@ TEST(ShadowPass, BothBackupSetsKeepTheirListsAsPartsStartAndStop) {
     }
 }
 
+// Whether every pixel of the first backup set, rebuilt from its light layers, is opaque black
+// whichever of the two lights lights it.
+testing::AssertionResult FirstSetRebuildsBlack(const QRender& render) {
+    const std::uint32_t* layers = render.LayerPlanes();
+    if (layers == nullptr) return testing::AssertionFailure() << "no layers";
+    std::vector<SampleCell> cells(render.SampleBuffer(1),
+                                  render.SampleBuffer(1) + (Width + 2) * (Height + 2));
+    for (const std::uint32_t lit : {0x00000000u, 0x80000000u, 0x40000000u, 0xC0000000u}) {
+        for (SampleCell& cell : cells) {
+            cell.pixel &= ~PixelFinished;
+            cell.lightMask = lit;
+        }
+        std::vector<std::uint32_t> rebuilt(render.ExtraPlanes(),
+                                           render.ExtraPlanes() + Height * Width);
+        SpanRegion all;
+        RegionSetRect(all, 0, 0, Width, Height);
+        CombineLayerBuffers(all, cells.data(), Width + 2, rebuilt.data(), Width, layers,
+                            render.LayerPlaneWords(), 2, Width, Height);
+        for (std::size_t at = 0; at < rebuilt.size(); ++at) {
+            if (rebuilt[at] != 0xFF000000u) {
+                std::ostringstream what;
+                what << "light mask " << std::hex << lit << ": pixel " << std::dec << at
+                     << " rebuilds as " << std::hex << rebuilt[at];
+                return testing::AssertionFailure() << what.str();
+            }
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
 TEST(ShadowPass, APartClosingAroundTheEyeTurnsTheBackupSetsBlackNotTheFrame) {
     // Part 3 stops around the eye and joins the background through the second set: the sets
     // go black, as a whole render does, and the frame on show stays as it was until the
@@ -662,28 +693,33 @@ TEST(ShadowPass, APartClosingAroundTheEyeTurnsTheBackupSetsBlackNotTheFrame) {
             ASSERT_EQ(frame->pixels[at], 0xFF000000u) << at;
         }
         if (!setup.withLayers) continue;
-        // Every pixel of the first set rebuilt from its layers, lit by each light or not.
-        const std::uint32_t* layers = render.LayerPlanes();
-        ASSERT_NE(layers, nullptr);
-        std::vector<SampleCell> cells(render.SampleBuffer(1),
-                                      render.SampleBuffer(1) + (Width + 2) * (Height + 2));
-        for (const std::uint32_t lit : {0x00000000u, 0x80000000u, 0xC0000000u}) {
-            SCOPED_TRACE(lit);
-            for (SampleCell& cell : cells) {
-                cell.pixel &= ~PixelFinished;
-                cell.lightMask = lit;
-            }
-            std::vector<std::uint32_t> rebuilt(render.ExtraPlanes(),
-                                               render.ExtraPlanes() + Height * Width);
-            SpanRegion all;
-            RegionSetRect(all, 0, 0, Width, Height);
-            CombineLayerBuffers(all, cells.data(), Width + 2, rebuilt.data(), Width, layers,
-                                render.LayerPlaneWords(), 2, Width, Height);
-            for (std::size_t at = 0; at < rebuilt.size(); ++at) {
-                ASSERT_EQ(rebuilt[at], whole->pixels[at]) << at;
-            }
-        }
+        ASSERT_TRUE(FirstSetRebuildsBlack(render));
     }
+}
+
+TEST(ShadowPass, AWholeRenderWithTheEyeInsideAPartLeavesLayersThatRebuildBlack) {
+    // A whole frame with its layers, then part 3 closes around the eye and the next whole
+    // frame goes black: its layers must say so too, or backups taken of it rebuild the pixels
+    // whose shadows alone change with the colours of the frame before.
+    const LightSetup& setup = LightSetups[4];
+    SceneGeometry geometry;
+    shadow_scene::MakeGeometry(geometry, StartSolids);
+    auto frame = MakeFrame(geometry, setup);
+    ASSERT_TRUE(frame->ok);
+    QRender& render = frame->render;
+    render.RenderFrame(nullptr, false, nullptr, 0);
+    ASSERT_TRUE(render.areLayersOfWorking);
+    Solid around = StartSolids[3];
+    around.centre = Vec3{0, 0, 0};
+    around.size = Vec3{1, 0, 0};
+    shadow_scene::PlaceSolid(geometry, 3, around);
+    render.RenderFrame(nullptr, false, nullptr, 0);
+    for (std::size_t at = 0; at < frame->pixels.size(); ++at) {
+        ASSERT_EQ(frame->pixels[at], 0xFF000000u) << at;
+    }
+    ASSERT_EQ(render.AllocAuxBuffers(), 0);
+    ASSERT_TRUE(render.areLayersOfBackups);
+    ASSERT_TRUE(FirstSetRebuildsBlack(render));
 }
 
 TEST(ShadowPass, AShadowFootprintHoldsEveryPixelTheShadowRaysFindBlocked) {
