@@ -754,9 +754,13 @@ std::int32_t QRender::AllocAuxBuffers() {
     auxReady = true;
     if (!withSecondSet) return 0;
 
-    // The second set: the first drawn again without the visible parts of the scene's list,
-    // then the two exchange roles, so that incremental frames of those parts restore the
-    // picture without them and the second set keeps the whole picture.
+    // The second set is drawn again without the visible parts of the scene's list and the two
+    // sets exchange roles, so that incremental frames of those parts restore the picture
+    // without them and the second set keeps the whole picture. Until the draw both sets hold
+    // the same picture, maps, layers, thin-part chains and lists, so the roles are exchanged
+    // first (by pointer, nothing is copied) and the set drawn is then the first one, which is
+    // what a complement render of the first set draws.
+    SwapBackupSets();
     const auto listed = ListEntries(sceneGeometry->renderList.get());
     try {
         visibleList.assign(1, 0);
@@ -770,8 +774,7 @@ std::int32_t QRender::AllocAuxBuffers() {
     }
     visibleList[0] = static_cast<std::int32_t>(visibleList.size()) - 1;
     // The first set is drawn without the parts, as a complement render draws it (with
-    // shadows its light maps, layers and the shadows the parts cast on the rest included):
-    // both sets hold the same picture until then.
+    // shadows its light maps, layers and the shadows the parts cast on the rest included).
     if (visibleList[0] > 0) {
         // The list is detached while its parts are drawn, so the render takes it as given; it
         // is put back also when the render is abandoned or runs out of memory.

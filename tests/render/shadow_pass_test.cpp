@@ -217,14 +217,23 @@ TEST(ShadowPass, ASceneListKeepsItsSecondSetAndItsPartsCarryTheirShadows) {
         // the second keeps them.
         const auto frame = SceneListBackground(geometry, setup);
         ASSERT_TRUE(frame->ok);
-        ASSERT_TRUE(frame->render.AuxBuffersReady());
+        QRender& render = frame->render;
+        // Kept again over the buffers of the first time, the sets exchange them by pointer.
+        const SampleCell* firstCells = render.SampleBuffer(1);
+        const SampleCell* secondCells = render.SampleBuffer(3);
+        const std::uint32_t* firstFrame = render.ExtraPlanes();
+        render.RenderFrame(nullptr, false, nullptr, 0);
+        ASSERT_EQ(render.AllocAuxBuffers(), 0);
+        EXPECT_EQ(render.SampleBuffer(1), secondCells);
+        EXPECT_EQ(render.SampleBuffer(3), firstCells);
+        EXPECT_NE(render.ExtraPlanes(), firstFrame);
+        ASSERT_TRUE(render.AuxBuffersReady());
         for (std::int32_t y = 0; y < Height; ++y) {
             for (std::int32_t x = 0; x < Width; ++x) {
                 const std::size_t cell =
                     static_cast<std::size_t>(y + 1) * (Width + 2) + static_cast<std::size_t>(x + 1);
-                ASSERT_EQ(frame->render.SampleBuffer(3)[cell].pixel,
-                          frame->render.SampleBuffer(0)[cell].pixel);
-                const std::int32_t part = PixelPartIndex(frame->render.SampleBuffer(1)[cell].pixel);
+                ASSERT_EQ(render.SampleBuffer(3)[cell].pixel, render.SampleBuffer(0)[cell].pixel);
+                const std::int32_t part = PixelPartIndex(render.SampleBuffer(1)[cell].pixel);
                 ASSERT_TRUE(part != 3 && part != 4);
             }
         }
