@@ -167,7 +167,8 @@ void ClipSpanToConic(std::int32_t& low, std::int32_t& high, const SilhouetteConi
 
 bool ClipRowToConic(std::int32_t& xl, std::int32_t& xh, const SilhouetteConic& k, double y,
                     double centreX) {
-    if (k.kxx == 0.0) return false;
+    // With no x^2 term (a conic whose axis lies along the rows) the row is linear in x: the
+    // cancellation-free roots below give its one root and an infinite one, which is skipped.
     const double b = k.kxy * y + k.kx;
     const double c = (k.kyy * y + 2.0 * k.ky) * y + k.k0;
     const double disc = b * b - c * k.kxx;

@@ -142,6 +142,11 @@ bool FootprintEdgeCrossing(const FootprintBandEdge& edge, double v, double& u) {
 
 enum class FootprintBandResult { Band, NoBand, WholeFrame };
 
+// The least discriminant of the touching planes' quadratic, relative to its larger term, for
+// which the two planes are told apart: their orientations then differ by about 1e-5 of their
+// size, well above the rounding of the quadratic's coefficients.
+constexpr double GrazingDiscriminant = 1e-10;
+
 // Adds the band of the part's shadow to target (the bound's light outside it and away from the
 // eye), or tells that it has none or that the shadow's image is not bounded.
 FootprintBandResult AddFootprintBand(QRender& render, const FootprintBound& bound,
@@ -167,12 +172,17 @@ FootprintBandResult AddFootprintBand(QRender& render, const FootprintBound& boun
     const double b = k * FootprintQuadratic(bound.inverse, e1, e2);
     const double c = k * FootprintQuadratic(bound.inverse, e2, e2) - c2 * c2;
     const double disc = b * b - a * c;
-    if (!(disc > 0.0004 * a * a)) {
-        // No touching planes: the eye-light line passes through the bound (or grazes it). Along
+    // A line that passes the bound narrowly (a discriminant up to 0.0004 a^2) still has two
+    // touching planes, close together: the band between them is thin, and where the two conics
+    // nearly meet at the light's vanishing point it holds the pixels neither of them does. It
+    // is built like any other. Only a discriminant lost in the rounding of b^2 - a c leaves the
+    // planes untold.
+    if (!(disc > GrazingDiscriminant * std::max(b * b, std::fabs(a * c)))) {
+        // No touching planes: the eye-light line passes through the bound (or touches it). Along
         // it Q(s L) = s^2 L.M.L + 2 s b.L + q0; when it meets the bound outside the segment from
         // the eye to the light, the swept bound K lies in the cone of the eye over B or over
         // B - L, and the two conics alone hold its image. Otherwise the bound stands between
-        // the eye and the light (the eye is in the shadow), or it is grazed and the band cannot
+        // the eye and the light (the eye is in the shadow), or it is touched and the band cannot
         // be told: the whole frame.
         const double ll = FootprintQuadratic(bound.m, light, light);
         const double bl = Vec3Dot(bound.b, light);

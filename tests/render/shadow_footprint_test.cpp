@@ -219,6 +219,93 @@ TEST(ShadowFootprint, HoldsThePartAndItsShadowHullAndLittleMore) {
     }
 }
 
+// A light whose line from the eye passes the ellipsoid at 1 + delta times its size (in the
+// metric in which it is the unit ball, where lines and their parameters stay as they are), and
+// whose nearest point to the ellipsoid lies at s times the light along that line: s beyond 1
+// puts the light between the eye and the part, s below 0 the light behind the eye, s between
+// them the part between the eye and the light.
+Vec3 GrazingLight(const Ellipsoid& e, double delta, double s, const Vec3& side) {
+    // The eye in the unit ball's metric, and its distance from the ball's centre.
+    Vec3 eye{};
+    const double* c = &e.centre.x;
+    double* q = &eye.x;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const Vec3& u = e.axes[i];
+        q[i] = -(c[0] * u.x + c[1] * u.y + c[2] * u.z) / Dot(u, u);
+    }
+    const double distance = std::sqrt(Dot(eye, eye));
+    const Vec3 towards{-eye.x / distance, -eye.y / distance, -eye.z / distance};
+    const double along = Dot(side, towards);
+    const Vec3 across = Unit(
+        Vec3{side.x - along * towards.x, side.y - along * towards.y, side.z - along * towards.z});
+    const double angle = std::asin((1.0 + delta) / distance);
+    const double reach = distance * std::cos(angle) / s;
+    const Vec3 d{std::cos(angle) * towards.x + std::sin(angle) * across.x,
+                 std::cos(angle) * towards.y + std::sin(angle) * across.y,
+                 std::cos(angle) * towards.z + std::sin(angle) * across.z};
+    // Back to view space: the light is the sum of the axes weighted by its metric coordinates.
+    Vec3 light{};
+    const double w[3] = {reach * d.x, reach * d.y, reach * d.z};
+    for (std::size_t i = 0; i < 3; ++i) {
+        light = Vec3{light.x + w[i] * e.axes[i].x, light.y + w[i] * e.axes[i].y,
+                     light.z + w[i] * e.axes[i].z};
+    }
+    return light;
+}
+
+TEST(ShadowFootprint, ALineFromTheEyeToTheLightThatGrazesThePart) {
+    // The line passes the part narrowly (the planes through it that touch the part lie close
+    // together) or just cuts it: the footprint still holds the part and its shadow hull and
+    // little more, whole-frame only where the eye stands in the shadow.
+    struct Case {
+        const char* what;
+        double s;
+    };
+    const Case cases[] = {
+        {"the light between the eye and the part", 1.6},
+        {"the light behind the eye", -1.0},
+        {"the part between the eye and the light", 0.5},
+    };
+    for (const bool isSphere : {true, false}) {
+        const Ellipsoid part = isSphere ? Sphere({0.6, -0.4, 7}, 1.2) : Tilted({-0.8, 0.5, 8});
+        for (const Case& c : cases) {
+            for (const double delta : {1e-2, 1e-4, 1e-6, 1e-9, -1e-4}) {
+                for (const Vec3& side : {Vec3{0, 1, 0}, Vec3{1, 0, 0}, Vec3{-1, -1, 0}}) {
+                    SCOPED_TRACE(testing::Message()
+                                 << (isSphere ? "sphere, " : "ellipsoid, ") << c.what << ", delta "
+                                 << delta << ", side " << side.x << " " << side.y);
+                    const Vec3 light = GrazingLight(part, delta, c.s, side);
+                    Frame frame;
+                    frame.Add(part);
+                    const std::vector<bool> held = frame.Footprint({0}, light);
+                    const std::vector<double> least = frame.Cast(part, light);
+                    EXPECT_TRUE(Matches(held, least, 1));
+                }
+            }
+        }
+    }
+}
+
+TEST(ShadowFootprint, APartTouchingThePlaneOfTheEyeHasRowsWithOneRoot) {
+    // The sphere touches the plane z = 0 through the eye at a point to its right: the ray from
+    // the eye to that point runs along the rows, its silhouette is a parabola whose axis lies
+    // along them and has no x^2 term, and each row meets it once.
+    for (const double scale : {1.0, 2.0}) {
+        const Ellipsoid part = Sphere({2.5 * scale, 0, 2 * scale}, 2 * scale);
+        for (const Vec3& light : {Vec3{2, -30, 1}, Vec3{2, 30, 1}, Vec3{-3, 0, -20},
+                                  Vec3{0, -10, 30}, Vec3{-0.5, 0, -0.5}, Vec3{0.3, 0.2, -0.2}}) {
+            SCOPED_TRACE(testing::Message() << "scale " << scale << ", light " << light.x << " "
+                                            << light.y << " " << light.z);
+            Frame frame;
+            frame.Add(part);
+            const std::vector<bool> held = frame.Footprint({0}, light);
+            const std::vector<double> least = frame.Cast(part, light);
+            EXPECT_TRUE(Matches(held, least, 1));
+            EXPECT_GT(Count(held), 0u);
+        }
+    }
+}
+
 TEST(ShadowFootprint, EyeOrLightInsideOrLightAtTheEye) {
     // The light at the eye throws the shadow straight behind the part: the footprint is the
     // part grown by 3 % about its centre, unless that reaches the eye or the light.
