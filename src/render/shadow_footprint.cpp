@@ -87,8 +87,11 @@ bool FootprintRayMeets(const Matrix4W& q, double x, double y, double focal) {
 // of the eye and each row to its roots in front of the eye (the casting pass's solver). The
 // part of an ellipsoid in front of the eye has a convex image bounded by the conic wherever
 // the conic's points lie in front, so a row that no such root bounds is either wholly inside
-// the image or wholly outside it: one ray of the row tells which. This matters for a quadric
-// that reaches behind the eye, whose conic is no ellipse.
+// the image or wholly outside it: one ray of the row tells which. With the eye outside the
+// ellipsoid, a row of the narrowed range that meets the image of a quadric reaching behind the
+// eye (a conic that is no ellipse) crosses its front branch, rows along an axis of the conic
+// included (their one root); so the ray decides only rows whose roots rounding lost next to a
+// tangent.
 void AddFootprintConic(QRender& render, const Matrix4W& q, const RegionRect& clip,
                        SpanRegion& target) {
     const RenderLevel& level = render.Level();

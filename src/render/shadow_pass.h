@@ -125,7 +125,8 @@ void CollectShadowChanges(QRender& render, const SpanRegion& region, SpanRegion&
 // light at lightPosition (view space) can fall (shadow_footprint.cpp): for each part the pixels
 // whose centre ray meets its bound or the hull the bound sweeps away from the light, as the
 // silhouettes of the bound and of the bound moved by -lightPosition and the band of the two
-// planes through the eye and the light that touch the bound. A light at the eye gives the
+// planes through the eye and the light that touch the bound (a thin band when the line from
+// the eye to the light grazes the bound). A light at the eye gives the
 // silhouette of the bound grown by 3 %. A bound that holds the eye or the light (or, grown,
 // reaches them), whose shadow reaches the eye, or that is no ellipsoid makes the target the
 // whole level with its border. Throws KVOutOfMemoryException.
