@@ -717,23 +717,143 @@ double SemicircleShare(double z) {
 // its length are taken at its middle.
 constexpr double AcrossStripWidth = 0.15;
 
+// The least sine of the angle between two surface boundary lines that meet at a corner.
+constexpr double MinCornerSine = 0.26;
+
+// How far across a corner the band test looks for the surfaces about it (pixels).
+constexpr double CornerStep = 0.1;
+
+// Whether the surfaces either side of the point (X, Y) (pixels about the pixel at (x, y)) along
+// the unit normal (a, b) differ: a boundary between surfaces passes there.
+bool SeparatesSurfaces(const QRender& render, std::span<const std::int32_t> parts, double x,
+                       double y, double X, double Y, double a, double b) {
+    const double focal = render.Level().focal;
+    const RayHit before = ProbeParts(render, parts, x + (X - CornerStep * a) / focal,
+                                     y + (Y - CornerStep * b) / focal);
+    const RayHit after = ProbeParts(render, parts, x + (X + CornerStep * a) / focal,
+                                    y + (Y + CornerStep * b) / focal);
+    return before.id != after.id;
+}
+
+// The outline bands of a footprint integrated along two axes: every point within half the
+// outline width of a boundary between different surfaces. A point lies in a band when, from it,
+// another surface is seen across a surface boundary line within that distance along the line's
+// normal (a curved boundary's lines are its tangents, whose normals point at it), or when it
+// lies that near a point where two such lines meet at a corner (a band's round end).
+struct AcrossBands {
+    double half = 0.0;  // half the outline width; 0 without bands
+    std::vector<std::array<double, 2>>& corners;
+
+    // The corners: where two surface boundary lines meet within reach of the footprint and the
+    // surfaces about the meeting point differ.
+    void FindCorners(const QRender& render, std::span<const std::int32_t> parts,
+                     std::span<const EdgeLine> lines, double x, double y) {
+        corners.clear();
+        const double reach = EdgeFilterRadius + half;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const EdgeLine& p = lines[i];
+            if (p.kind != 0) continue;
+            for (std::size_t j = i + 1; j < lines.size(); ++j) {
+                const EdgeLine& q = lines[j];
+                const double det = p.a * q.b - p.b * q.a;
+                // Nearly parallel lines are tangents of one curve, not a corner's sides.
+                if (q.kind != 0 || std::fabs(det) < MinCornerSine) continue;
+                const double cx = (p.d * q.b - q.d * p.b) / det;
+                const double cy = (p.a * q.d - q.a * p.d) / det;
+                if (!(cx * cx + cy * cy < reach * reach)) continue;
+                const double k = std::numbers::sqrt2 / 2.0;
+                if (SeparatesSurfaces(render, parts, x, y, cx, cy, k, k) ||
+                    SeparatesSurfaces(render, parts, x, y, cx, cy, k, -k)) {
+                    corners.push_back({cx, cy});
+                }
+            }
+        }
+    }
+
+    // Whether the point (X, Y), which shows surface id, lies in a band.
+    bool Covers(const QRender& render, std::span<const std::int32_t> parts,
+                std::span<const EdgeLine> lines, double x, double y, double X, double Y,
+                std::uint32_t id) const {
+        const double focal = render.Level().focal;
+        for (const EdgeLine& line : lines) {
+            if (line.kind != 0) continue;
+            const double off = line.a * X + line.b * Y - line.d;
+            if (!(std::fabs(off) < half)) continue;
+            const double step = off > 0.0 ? -half : half;
+            const RayHit across = ProbeParts(render, parts, x + (X + step * line.a) / focal,
+                                             y + (Y + step * line.b) / focal);
+            if (across.id != id) return true;
+        }
+        for (const auto& c : corners) {
+            const double dx = X - c[0], dy = Y - c[1];
+            if (dx * dx + dy * dy < half * half) return true;
+        }
+        return false;
+    }
+
+    // Adds to cuts where the bands' edges cross the line t u + m v, given as the offset t along
+    // u and the direction v, the positions m within (-limit, limit).
+    void AddCuts(std::span<const EdgeLine> lines, double t, double ux, double uy, double vx,
+                 double vy, double limit, std::vector<double>& cuts) const {
+        if (!(half > 0.0)) return;
+        const auto add = [&](double m) {
+            if (m > -limit && m < limit) cuts.push_back(m);
+        };
+        for (const EdgeLine& line : lines) {
+            if (line.kind != 0) continue;
+            const double s = line.a * vx + line.b * vy;
+            if (std::fabs(s) < 1e-9) continue;
+            const double at = (line.d - t * (line.a * ux + line.b * uy)) / s;
+            add(at - half / s);
+            add(at + half / s);
+        }
+        for (const auto& c : corners) {
+            const double along = c[0] * vx + c[1] * vy;
+            const double across = t - (c[0] * ux + c[1] * uy);
+            const double chord = half * half - across * across;
+            if (!(chord > 0.0)) continue;
+            add(along - std::sqrt(chord));
+            add(along + std::sqrt(chord));
+        }
+    }
+
+    // The depth of a band at (X, Y): that of the nearest surface boundary line.
+    static double Depth(std::span<const EdgeLine> lines, double X, double Y) {
+        double depth = 1e100, nearest = 1e100;
+        for (const EdgeLine& line : lines) {
+            const double off = std::fabs(line.a * X + line.b * Y - line.d);
+            if (line.kind == 0 && off < nearest) {
+                nearest = off;
+                depth = line.depth;
+            }
+        }
+        return depth;
+    }
+};
+
 // Fills scratch.patches with the footprint of the pixel at (x, y) cut along two axes: strips
 // across u at the lines' crossings and at most AcrossStripWidth apart, each weighted by the
 // one-axis kernel, cut along v = u turned a quarter by the lines' crossings of its middle
 // line; a patch takes the share of its strip that the kernel's profile along that line (a
-// semicircle over the disc's chord) gives it.
+// semicircle over the disc's chord) gives it. With an outline width, the strips and patches are
+// cut at the outline bands' edges too, and a patch within a band becomes part of it.
 void IntegrateAcross(const QRender& render, EdgeScratch& scratch,
-                     std::span<const std::int32_t> parts, double x, double y, double ux,
-                     double uy) {
+                     std::span<const std::int32_t> parts, double x, double y, double ux, double uy,
+                     double outlineWidth) {
     const double r = EdgeFilterRadius;
     const double focal = render.Level().focal;
     const double vx = -uy, vy = ux;
+    const std::span<const EdgeLine> lines = scratch.lines;
+    AcrossBands bands{0.5 * outlineWidth, scratch.corners};
+    if (bands.half > 0.0) bands.FindCorners(render, parts, lines, x, y);
     auto& cuts = scratch.cuts;
     cuts.clear();
     cuts.push_back(-r);
     for (const EdgeCrossing& c : scratch.crossings) {
         if (c.t > -r && c.t < r) cuts.push_back(c.t);
     }
+    // Across u, the bands' edges lie where they cross the line through the centre along u.
+    bands.AddCuts(lines, 0.0, vx, vy, ux, uy, r, cuts);
     cuts.push_back(r);
     std::sort(cuts.begin(), cuts.end());
     auto& along = scratch.bandEnds;
@@ -751,12 +871,13 @@ void IntegrateAcross(const QRender& render, EdgeScratch& scratch,
             if (!(weight > 0.0) || !(half > 0.0)) continue;
             along.clear();
             along.push_back(-half);
-            for (const EdgeLine& line : scratch.lines) {
+            for (const EdgeLine& line : lines) {
                 const double s = line.a * vx + line.b * vy;
                 if (std::fabs(s) < 1e-9) continue;
                 const double at = (line.d - t * (line.a * ux + line.b * uy)) / s;
                 if (at > -half && at < half) along.push_back(at);
             }
+            bands.AddCuts(lines, t, ux, uy, vx, vy, half, along);
             along.push_back(half);
             std::sort(along.begin(), along.end());
             for (std::size_t i = 0; i + 1 < along.size(); ++i) {
@@ -764,11 +885,16 @@ void IntegrateAcross(const QRender& render, EdgeScratch& scratch,
                     SemicircleShare(along[i + 1] / half) - SemicircleShare(along[i] / half);
                 if (!(share > 0.0)) continue;
                 const double m = 0.5 * (along[i] + along[i + 1]);
-                const double px = x + (t * ux + m * vx) / focal;
-                const double py = y + (t * uy + m * vy) / focal;
+                const double X = t * ux + m * vx, Y = t * uy + m * vy;
+                const double px = x + X / focal;
+                const double py = y + Y / focal;
                 const RayHit hit = ProbeParts(render, parts, px, py);
-                scratch.patches.push_back(
-                    EdgePatch{weight * share, px, py, EdgePiece{t0, t1, hit.id, hit.depth}});
+                EdgePiece piece{t0, t1, hit.id, hit.depth};
+                if (bands.half > 0.0 && bands.Covers(render, parts, lines, x, y, X, Y, hit.id)) {
+                    piece.id = 0x80000000u;
+                    piece.depth = AcrossBands::Depth(lines, X, Y);
+                }
+                scratch.patches.push_back(EdgePatch{weight * share, px, py, piece});
             }
         }
     }
@@ -776,14 +902,15 @@ void IntegrateAcross(const QRender& render, EdgeScratch& scratch,
 
 }  // namespace
 
-bool ShadowEdgesMeet(std::span<const EdgeLine> lines) {
+bool ShadowEdgesMeet(std::span<const EdgeLine> lines, double boundaryReach) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const EdgeLine& p = lines[i];
         if (p.kind != 1 || !(std::fabs(p.d) < EdgeFilterRadius)) continue;
         for (std::size_t j = 0; j < lines.size(); ++j) {
             const EdgeLine& q = lines[j];
             // Each pair of shadow edges once; every surface boundary.
-            if ((q.kind == 1 && j <= i) || !(std::fabs(q.d) < EdgeFilterRadius)) continue;
+            const double reach = q.kind == 0 ? boundaryReach : EdgeFilterRadius;
+            if ((q.kind == 1 && j <= i) || !(std::fabs(q.d) < reach)) continue;
             // More than about 6 degrees apart.
             if (std::fabs(p.a * q.b - p.b * q.a) > 0.1) return true;
         }
@@ -848,15 +975,18 @@ bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const s
     });
     const auto& pieces = isOutlined ? scratch.outlinePieces : scratch.pieces;
     if (pieces.empty()) return false;
-    // Where a shadow edge meets another shadow edge or a surface boundary, the footprint is
-    // integrated along both axes, unless outline bands are drawn along one of them.
+    // Where a shadow edge meets another shadow edge, a surface boundary or the outline band
+    // along one, the footprint is integrated along both axes. The flat styles show no shadows:
+    // their bands are laid along the one axis.
     const bool hasBands = isOutlined && std::any_of(lines.begin(), lines.end(),
                                                     [](const auto& l) { return l.kind == 0; });
     auto& patches = scratch.patches;
     TranslateBadAlloc([&] {
         patches.clear();
-        if (!hasBands && ShadowEdgesMeet(lines)) {
-            IntegrateAcross(render, scratch, parts, x, y, ux, uy);
+        if (!(hasBands && render.shade.drawStyle > 0) &&
+            ShadowEdgesMeet(lines, hasBands ? outlineRadius : filterRadius)) {
+            IntegrateAcross(render, scratch, parts, x, y, ux, uy,
+                            hasBands ? render.edges.outlineWidth : 0.0);
             return;
         }
         for (std::size_t k = 0; k < pieces.size(); ++k) {

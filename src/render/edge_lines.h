@@ -104,6 +104,7 @@ struct EdgeScratch {
     std::vector<EdgePiece> pieces;
     std::vector<EdgePiece> outlinePieces;
     std::vector<EdgePatch> patches;  // a footprint where shadow edges meet
+    std::vector<std::array<double, 2>> corners;  // where outline bands meet, in such a footprint
     std::vector<double> cuts;
     std::vector<double> bandEnds;
     std::vector<std::int32_t> candidateParts;
@@ -161,23 +162,26 @@ void BuildShadowEdgeCurves(const QRender& render, EdgeScratch& scratch, std::uin
 
 // True when a shadow edge and another edge that is not parallel to it, a shadow edge or a
 // surface boundary, both cross the footprint (lines nearer the pixel centre than the filter
-// radius): one axis of integration cannot follow where they meet.
-bool ShadowEdgesMeet(std::span<const EdgeLine> lines);
+// radius; a surface boundary nearer than boundaryReach, which for outlines takes in the band
+// about it): one axis of integration cannot follow where they meet.
+bool ShadowEdgesMeet(std::span<const EdgeLine> lines, double boundaryReach = EdgeFilterRadius);
 
 // Integrates the pixel at normalised point (x, y) (pixel column and row given for the
 // background's stars) over its footprint from scratch.lines, probing the parts, and writes the
-// pixel word to *out. Where a shadow edge meets another edge (ShadowEdgesMeet, without
-// outline bands to draw) the footprint is integrated along two axes: cut in strips across the
-// first axis, each strip cut again along its own length by the lines, every patch probed for
-// its surface and shaded at its middle and weighted by the kernel's share of it (the disc
-// kernel sqrt(1 - (r / 0.9)^2), whose profile across any line is the one-axis kernel). cells is the
-// frame's sample buffer (current level, with its border) whose light masks the surfaces seen take
-// without shadows; with shadows each piece is tested against the lights at its own point. With
-// layerOut, the pixel's light layers are written too: the weighted sums of the pieces' base words
-// at layerOut[0] and of shadow light i's words at layerOut[scratch.layerPlaneWords x (i + 1)] (an
-// outline band and the background take their colour as base and change with no light). In the
-// background-image mode the pixel is laid over the image by its coverage (background_shade.h).
-// Returns true when it wrote the pixel.
+// pixel word to *out. Where a shadow edge meets another edge or, shaded with outlines, the
+// outline band about a surface boundary (ShadowEdgesMeet) the footprint is integrated along two
+// axes: cut in strips across the first axis, each strip cut again along its own length by the
+// lines (and the bands' edges), every patch probed for its surface and shaded at its middle (or
+// drawn in the outline colour within half the outline width of a boundary between surfaces) and
+// weighted by the kernel's share of it (the disc kernel sqrt(1 - (r / 0.9)^2), whose profile
+// across any line is the one-axis kernel); the flat styles show no shadows and keep one axis.
+// cells is the frame's sample buffer (current level, with its border) whose light masks the
+// surfaces seen take without shadows; with shadows each piece is tested against the lights at its
+// own point. With layerOut, the pixel's light layers are written too: the weighted sums of the
+// pieces' base words at layerOut[0] and of shadow light i's words at
+// layerOut[scratch.layerPlaneWords x (i + 1)] (an outline band and the background take their colour
+// as base and change with no light). In the background-image mode the pixel is laid over the image
+// by its coverage (background_shade.h). Returns true when it wrote the pixel.
 bool IntegrateEdgePixel(QRender& render, EdgeScratch& scratch, std::span<const std::int32_t> parts,
                         const SampleCell* cells, std::uint32_t* out, double x, double y,
                         std::int32_t column, std::int32_t row, std::uint32_t* layerOut = nullptr);

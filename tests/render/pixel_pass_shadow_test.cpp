@@ -2,6 +2,7 @@
 // the shadowed part of its footprint, checked against a supersampled shadow-ray caster; and the
 // light layers the pass writes for its pixels rebuild them as the resolve does.
 
+#include "render/edge_lines.h"
 #include "render/light_layer_resolve.h"
 #include "render/light_map.h"
 #include "render/pixel_pass.h"
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -63,18 +65,18 @@ using DepthOnRay = double (*)(double x, double y);
 double FloorDepth(double, double y) { return FloorTop / y; }
 
 // Calls sample(x, y, weight) at the normalised points of pixel (column, row)'s footprint on a
-// 24 x 24 grid, weighted by the kernel sqrt(1 - (r / 0.9)^2) over the disc of radius 0.9 (whose
-// profile across any straight edge is the pass's 0.75 (1 - t^2)); returns the summed weight.
+// grid of steps x steps, weighted by the kernel sqrt(1 - (r / 0.9)^2) over the disc of radius
+// 0.9 (whose profile across any straight edge is the pass's 0.75 (1 - t^2)); returns the summed
+// weight.
 template <typename Sample>
 double SampleFootprint(const ShadowFrame& frame, std::int32_t column, std::int32_t row,
-                       Sample sample) {
-    constexpr std::int32_t Steps = 24;
+                       std::int32_t steps, Sample sample) {
     const double focal = frame.Focal();
     double total = 0.0;
-    for (std::int32_t j = 0; j < Steps; ++j) {
-        for (std::int32_t i = 0; i < Steps; ++i) {
-            const double ox = 0.9 * (2.0 * (i + 0.5) / Steps - 1.0);
-            const double oy = 0.9 * (2.0 * (j + 0.5) / Steps - 1.0);
+    for (std::int32_t j = 0; j < steps; ++j) {
+        for (std::int32_t i = 0; i < steps; ++i) {
+            const double ox = 0.9 * (2.0 * (i + 0.5) / steps - 1.0);
+            const double oy = 0.9 * (2.0 * (j + 0.5) / steps - 1.0);
             const double r2 = (ox * ox + oy * oy) / 0.81;
             if (r2 >= 1.0) continue;
             const double weight = std::sqrt(1.0 - r2);
@@ -92,7 +94,7 @@ double SupersampledLitFraction(const ShadowFrame& frame, const std::vector<Solid
                                const Vec3& light, DepthOnRay depthOf, std::int32_t x,
                                std::int32_t y) {
     double lit = 0.0;
-    const double total = SampleFootprint(frame, x, y, [&](double rx, double ry, double weight) {
+    const double total = SampleFootprint(frame, x, y, 24, [&](double rx, double ry, double weight) {
         const double depth = depthOf(rx, ry);
         const Vec3 point{rx * depth, ry * depth, depth};
         if (!shadow_scene::IsBlocked(solids, point, light)) lit += weight;
@@ -158,9 +160,10 @@ double ShownLitFraction(ShadowFrame& frame, DepthOnRay depthOf, std::int32_t x, 
 const Vec3 FloorLights[] = {{1.5, -3, 5}, {-3, -2.5, 9.5}};
 
 // Solids rendered with one light and the pixel pass; ok says it was sized.
-std::unique_ptr<ShadowFrame> RenderSolids(SceneGeometry& geometry, const Vec3& light) {
+std::unique_ptr<ShadowFrame> RenderSolids(SceneGeometry& geometry, const Vec3& light,
+                                          std::int32_t drawStyle = 0) {
     shadow_scene::MakeGeometry(geometry, Solids);
-    auto frame = MakeFrame(geometry, {Light{light}}, false);
+    auto frame = MakeFrame(geometry, {Light{light}}, false, drawStyle);
     if (frame->ok) frame->render.RenderFrame(nullptr, false, nullptr, 0);
     return frame;
 }
@@ -241,25 +244,66 @@ EyeHit CastEyeRay(const std::vector<Solid>& solids, double x, double y) {
     return hit;
 }
 
+// The surface the eye ray (x, y, 1) meets first (solid x 6 + a box's face), -1 for none.
+std::int32_t EyeSurface(const std::vector<Solid>& solids, double x, double y) {
+    const EyeHit hit = CastEyeRay(solids, x, y);
+    return hit.solid < 0 ? -1 : hit.solid * 6 + hit.surface;
+}
+
+// True when the eye sees another surface (or none) somewhere on the circle of radius pixels
+// about the normalised point (x, y), or, with inner, on the circle of half that radius too: a
+// boundary between surfaces passes within that radius of the point.
+bool SeesBoundaryWithin(const ShadowFrame& frame, const std::vector<Solid>& solids, double x,
+                        double y, double radius, bool inner) {
+    constexpr std::int32_t Directions = 64;
+    const double focal = frame.Focal();
+    const std::int32_t own = EyeSurface(solids, x, y);
+    for (const double r : {radius, 0.5 * radius}) {
+        for (std::int32_t k = 0; k < Directions; ++k) {
+            const double angle = 2.0 * std::numbers::pi * k / Directions;
+            if (EyeSurface(solids, x + r * std::cos(angle) / focal,
+                           y + r * std::sin(angle) / focal) != own) {
+                return true;
+            }
+        }
+        if (!inner) break;
+    }
+    return false;
+}
+
 // The colour of pixel (x, y) supersampled over the kernel's disc: each sub-sample's surface and
 // point found by the eye-ray caster, lit when it faces the light and the shadow ray reaches it,
 // and shaded as such. shadowMixed says whether some surface's sub-samples facing the light were
 // both lit and shadowed, surfaces whether more than one surface (or the background) was seen.
+// With an outline width, a sub-sample within half of it of a boundary between surfaces takes
+// the outline colour, *band receives the kernel's share of such sub-samples, and the grid is
+// twice as fine (a band's edge may lie anywhere between its rows).
 std::array<double, 3> SupersampledColour(ShadowFrame& frame, const std::vector<Solid>& solids,
                                          const Vec3& light, std::int32_t x, std::int32_t y,
-                                         bool& shadowMixed, bool& surfaces) {
+                                         bool& shadowMixed, bool& surfaces,
+                                         double outlineWidth = 0.0, double* band = nullptr) {
     QRender& render = frame.render;
     const double focal = frame.Focal();
     std::array<double, 3> sum{0.0, 0.0, 0.0};
     std::vector<std::int32_t> litOf(solids.size() * 6, 0);
     std::int32_t firstId = -2;
     surfaces = false;
-    const double total = SampleFootprint(frame, x, y, [&](double rx, double ry, double weight) {
+    double banded = 0.0;
+    const auto take = [&](double rx, double ry, double weight) {
         const EyeHit hit = CastEyeRay(solids, rx, ry);
         SampleCell cell;
         const std::int32_t id = hit.solid < 0 ? -1 : hit.solid * 6 + hit.surface;
         if (firstId == -2) firstId = id;
         surfaces = surfaces || id != firstId;
+        if (outlineWidth > 0.0 &&
+            SeesBoundaryWithin(frame, solids, rx, ry, 0.5 * outlineWidth, true)) {
+            const std::uint32_t outline = render.edges.outlineColour;
+            for (std::size_t c = 0; c < 3; ++c) {
+                sum[c] += weight * static_cast<double>((outline >> (16 - 8 * c)) & 0xFF);
+            }
+            banded += weight;
+            return;
+        }
         if (hit.solid >= 0) {
             cell.pixel = PixelIdOf(hit.solid, hit.surface);
             cell.depth = static_cast<std::int32_t>(focal * render.depthScale / hit.point.z);
@@ -277,10 +321,22 @@ std::array<double, 3> SupersampledColour(ShadowFrame& frame, const std::vector<S
         for (std::size_t c = 0; c < 3; ++c) {
             sum[c] += weight * static_cast<double>(value.value[c]) / 256.0;
         }
-    });
+    };
+    const double total = SampleFootprint(frame, x, y, outlineWidth > 0.0 ? 48 : 24, take);
     shadowMixed = std::find(litOf.begin(), litOf.end(), 3) != litOf.end();
     for (double& c : sum) c /= total;
+    if (band != nullptr) *band = banded / total;
     return sum;
+}
+
+// The largest difference between a pixel's colour channels and expected ones.
+double LargestColourError(std::uint32_t pixel, const std::array<double, 3>& expected) {
+    double error = 0.0;
+    for (std::size_t c = 0; c < 3; ++c) {
+        const double shown = static_cast<double>((pixel >> (16 - 8 * c)) & 0xFF);
+        error = std::max(error, std::fabs(shown - expected[c]));
+    }
+    return error;
 }
 
 TEST(PixelPassShadows, AShadowEdgeCrossingAPartsOutlineIsIntegratedAcrossBoth) {
@@ -301,11 +357,7 @@ TEST(PixelPassShadows, AShadowEdgeCrossingAPartsOutlineIsIntegratedAcrossBoth) {
                     SupersampledColour(*frame, Solids, light, x, y, shadowMixed, surfaces);
                 if (!shadowMixed || !surfaces) continue;
                 const std::uint32_t pixel = frame->pixels[static_cast<std::size_t>(y * Width + x)];
-                double error = 0.0;
-                for (std::size_t c = 0; c < 3; ++c) {
-                    const double shown = static_cast<double>((pixel >> (16 - 8 * c)) & 0xFF);
-                    error = std::max(error, std::fabs(shown - expected[c]));
-                }
+                const double error = LargestColourError(pixel, expected);
                 EXPECT_LT(error, 6.0)
                     << x << ", " << y << ": " << std::hex << pixel << std::dec << " against "
                     << expected[0] << ", " << expected[1] << ", " << expected[2];
@@ -314,6 +366,51 @@ TEST(PixelPassShadows, AShadowEdgeCrossingAPartsOutlineIsIntegratedAcrossBoth) {
             }
         }
         EXPECT_GT(compared, 8) << "worst " << worst;
+    }
+}
+
+TEST(PixelPassShadows, AShadowEdgeMeetingAnOutlineBandIsIntegratedAcrossBoth) {
+    // Shaded with outlines 1.5 pixels wide along the boundaries between surfaces: where a shadow
+    // edge on the floor runs into the band about the sphere or the box, the pixel's colour is
+    // the supersampled one of an eye-ray and shadow-ray caster that draws the band as every
+    // point within half the width of a boundary.
+    constexpr std::int32_t ShadedWithOutlines = -1;
+    for (const Vec3& light : FloorLights) {
+        SCOPED_TRACE("light at " + std::to_string(light.x) + ", " + std::to_string(light.z));
+        SceneGeometry geometry;
+        auto frame = RenderSolids(geometry, light, ShadedWithOutlines);
+        ASSERT_TRUE(frame->ok);
+        const double width = frame->render.edges.outlineWidth;
+        const double focal = frame->Focal();
+        std::int32_t compared = 0;
+        double worst = 0.0, summed = 0.0;
+        for (std::int32_t y = 1; y < Height - 1; ++y) {
+            for (std::int32_t x = 1; x < Width - 1; ++x) {
+                bool shadowMixed = false, surfaces = false;
+                SupersampledColour(*frame, Solids, light, x, y, shadowMixed, surfaces);
+                // No shadow edge in the footprint, or no boundary whose band may reach it.
+                if (!shadowMixed ||
+                    !SeesBoundaryWithin(*frame, Solids, (x + 0.5 - frame->render.centreX) / focal,
+                                        (y + 0.5 - frame->render.centreY) / focal,
+                                        EdgeFilterRadius + 0.5 * width, false)) {
+                    continue;
+                }
+                double band = 0.0;
+                const std::array<double, 3> expected = SupersampledColour(
+                    *frame, Solids, light, x, y, shadowMixed, surfaces, width, &band);
+                if (!shadowMixed || !(band > 0.03 && band < 0.97)) continue;
+                const std::uint32_t pixel = frame->pixels[static_cast<std::size_t>(y * Width + x)];
+                const double error = LargestColourError(pixel, expected);
+                EXPECT_LT(error, 4.0)
+                    << x << ", " << y << " (band " << band << "): " << std::hex << pixel << std::dec
+                    << " against " << expected[0] << ", " << expected[1] << ", " << expected[2];
+                worst = std::max(worst, error);
+                summed += error;
+                ++compared;
+            }
+        }
+        EXPECT_GT(compared, 8);
+        EXPECT_LT(summed / std::max(compared, 1), 1.5) << "worst " << worst;
     }
 }
 
