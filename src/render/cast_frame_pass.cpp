@@ -205,14 +205,21 @@ void Offer(const PassTarget& target, std::size_t cellIndex, std::uint32_t id, st
            const Matrix4W& form, double x, double y) {
     SampleCell& last = target.lastPlane[cellIndex];
     if (!Wins(target, id, word, last)) return;
-    const SampleCell hit{id, LightBits(target, form, x, y, word), word};
+    SampleCell hit{id, LightBits(target, form, x, y, word), word};
+    // The thin-part mark belongs to the cell, whatever surface it shows first: a part drawn
+    // over a marked cell (an incremental frame over the background's cells) keeps the mark and
+    // with it the chain of the thin parts behind.
+    SampleCell& first = target.plane0[cellIndex];
+    const std::uint32_t mark = first.pixel & PixelSmallPartChain;
     if (target.samples == 1) {
+        hit.pixel |= mark;
         last = hit;
         return;
     }
-    SampleCell& first = target.plane0[cellIndex];
     if (Wins(target, id, word, first)) {
         last = first;
+        last.pixel &= ~PixelSmallPartChain;
+        hit.pixel |= mark;
         first = hit;
     } else {
         last = hit;

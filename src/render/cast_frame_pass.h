@@ -26,7 +26,8 @@
 // between coincident surfaces of one surface group (equal non-zero entries of the slot table),
 // where the lower id wins whatever the depths. With two samples per pixel the two nearest hits
 // are kept: a hit that beats the last plane is compared with plane 0 and either takes plane 0
-// (which moves to the last plane) or the last plane.
+// (which moves to the last plane) or the last plane. The thin-part mark of plane 0's word
+// (PixelSmallPartChain, small_parts.h) stays in plane 0 whichever hit lands there.
 //
 // Light bits: for light i the bits 0x80008000 >> i are set where the hit point faces the light,
 // (point - light position) . gradient <= 0.

@@ -14,7 +14,9 @@
 //   3. restores the sample cells of the work region from the backup and casts the listed
 //      parts over them (a depth overflow halves the depths and restores again);
 //   4. restores the frame words of the work region and shades again only the pixels whose
-//      id differs from the background's, grown to their neighbours (DeriveSpanRegion);
+//      id differs from the background's, grown to their neighbours (DeriveSpanRegion); with
+//      shadows also those whose light changed, and with the pixel pass the pixels on shadow
+//      edges where the listed parts' shadows may fall (CollectMovingShadowEdges);
 //   5. keeps the footprint as the change region, and expands a reduced level into the frame.
 // Pixels the listed parts left are so restored, pixels they cover drawn, the rest untouched.
 //
@@ -158,6 +160,28 @@ void TakeChainsInCells(SmallPartChains& first, const SmallPartChains& second,
     merged.keptEntries = merged.entries.size();
     merged.keptCells = merged.markedCells.size();
     first = std::move(merged);
+}
+
+// edges becomes the pixels on a shadow edge (lit bits differing from an axis neighbour's) where
+// the shadows of the listed parts (count-prefixed) may fall, grown by the two steps over which
+// an edge reaches a pixel's footprint, leaving out those of handled. A part's shadow edge there
+// may have moved within those pixels' footprints without any pixel's light changing. Throws
+// KVOutOfMemoryException.
+void CollectMovingShadowEdges(QRender& render, const std::int32_t* partList,
+                              const SpanRegion& handled, SpanRegion& edges) {
+    RegionSetEmpty(edges, 0, 0);
+    if (partList == nullptr || partList[0] <= 0) return;
+    SpanRegion reach;
+    SpanRegion footprint;
+    RegionSetEmpty(reach, 0, 0);
+    for (std::int32_t i = 0; i < render.ShadowLightCount(); ++i) {
+        ProjectShadowFootprint(render, partList, footprint, render.LightSlot(i).position);
+        RegionCombine(footprint, reach, 1);
+    }
+    if (reach.HasNoRows()) return;
+    GrowForShadowEdges(render, reach);
+    RegionCombine(handled, reach, 0);
+    CollectShadowEdgePixels(render, reach, render.SampleBuffer(0), edges);
 }
 
 void FillOpaqueBlack(std::uint32_t* out, std::size_t stride, const RenderLevel& level) {
@@ -335,21 +359,35 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         // The pixel pass's region: the shade region, and with refined pixels rebuilt from
         // their layers, the pixels a shadow edge now crosses.
         const SpanRegion* passRegion = &shadeRegion;
+        SpanRegion movedEdges;
         if (hasShadows) {
             CollectShadowChanges(*this, workRegion, *shadowScratchRegion);
             // A refined pixel beside one whose light changed may have a shadow edge move
             // across its footprint, or have had one that left it.
-            if (edges.isRefined) GrowForShadowEdges(*this, *shadowScratchRegion);
+            if (edges.isRefined) {
+                GrowForShadowEdges(*this, *shadowScratchRegion);
+                // A moving part's shadow edge may also cross the footprints of pixels on
+                // another shadow's edge while no pixel's light changes (a sliver of its shadow
+                // between pixel centres beside the other's): those are integrated again, and
+                // the next frame restores them. The pixels shaded anyway are left out.
+                RegionCopy(scratchRegion, *shadowScratchRegion);
+                RegionCombine(shadeRegion, scratchRegion, 1);
+                CollectMovingShadowEdges(*this, partList, scratchRegion, movedEdges);
+            }
             if (isResolving) {
                 RegionCopy(scratchRegion, *shadowScratchRegion);
                 RegionCombine(shadeRegion, scratchRegion, 0);
                 if (edges.isRefined) {
                     CollectShadowEdgePixels(*this, scratchRegion, SampleBuffer(0), redrawRegion);
+                    // Those the pass leaves are rebuilt from their layers like the others.
+                    RegionCombine(movedEdges, scratchRegion, 1);
+                    RegionCombine(movedEdges, redrawRegion, 1);
                     RegionCombine(shadeRegion, redrawRegion, 1);
                     passRegion = &redrawRegion;
                 }
             } else {
                 RegionCombine(*shadowScratchRegion, shadeRegion, 1);
+                RegionCombine(movedEdges, shadeRegion, 1);
             }
         }
         RenderPixelPass(*this, *passRegion, SampleBuffer(0), out, stride);
@@ -362,7 +400,10 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         }
         areLayersOfWorking = false;
         RegionCopy(changeRegion, selectionRegion);
-        if (hasShadows) RegionCombine(*shadowScratchRegion, changeRegion, 1);
+        if (hasShadows) {
+            RegionCombine(*shadowScratchRegion, changeRegion, 1);
+            RegionCombine(movedEdges, changeRegion, 1);
+        }
     }
     PyramidFilter(*this);
 }

@@ -15,7 +15,9 @@
 //
 // The chains live beside the cells, not in them: a chain head per cell, valid while the cell
 // carries the mark. Marks reach the backups with the cells; the chains are kept until the next
-// whole frame marks again, and every head is checked against the chain table before use. A
+// whole frame marks again, and every head is checked against the chain table before use. A part
+// cast over a marked cell leaves the mark on its first sample (CastFramePass), so the thin parts
+// behind a moving part stay chained in the cells it covers. A
 // second backup set has chains of its own (QRender::smallPartsBackupB), exchanged with the
 // first set's as the sets exchange roles, so a set drawn again leaves the other's heads alone.
 

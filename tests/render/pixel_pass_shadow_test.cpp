@@ -730,6 +730,70 @@ TEST(PixelPassShadows, FramesWhoseShadowsAloneMoveMatchWholeRendersOnBoundaryPix
     }
 }
 
+// A plate 0.002 thick at depth z, facing the wall of the rod scenes (its front at depth 15.5),
+// halfWidth wide each way about x = 0 and height tall, placed so that the upper edge of its
+// shadow from light falls on the wall at screen row edgeRow (focal length 120, centre row 60).
+Solid PlateShadowingRow(const Vec3& light, double z, double halfWidth, double height,
+                        double edgeRow) {
+    const double wallY = (edgeRow - 60.0) * 15.5 / 120.0;
+    // The light above: the upper edge of the shadow comes from the plate's far upper edge.
+    const double far = z + 0.001;
+    const double top = light.y + (wallY - light.y) * (far - light.z) / (15.5 - light.z);
+    return Solid{true, {0, top + height / 2, z}, {halfWidth, height / 2, 0.001}, 0x8090A0};
+}
+
+TEST(PixelPassShadows, AShadowEdgeMovingLessThanAPixelIsFollowed) {
+    // A plate's shadow on the wall ends at row 80.9, between two rows of pixel centres. A
+    // moving plate nearer the light throws its shadow inside that one, all but a sliver above
+    // its edge that reaches no pixel centre, and creeps a twentieth of a pixel a tick: no
+    // pixel's light changes, yet the pixels along the edge darken as the sliver widens. Every
+    // incremental frame matches a whole render, and those pixels the supersampled shadow rays.
+    const Vec3 light{2.5, -6, 2};
+    const DepthOnRay wall = [](double, double) { return 15.5; };
+    // With the light layers (rebuilding the pixels whose light changed) without and with
+    // outlines shared between neighbours, and without layers (shading them again).
+    struct Case {
+        bool withLayers;
+        std::int32_t style;
+    };
+    for (const Case& c : {Case{true, 0}, Case{true, -1}, Case{false, 0}}) {
+        SCOPED_TRACE(std::string(c.withLayers ? "layers" : "no layers") + ", draw style " +
+                     std::to_string(c.style));
+        std::vector<Solid> solids = shadow_scene::WallAndRod(0.0);
+        solids[1] = PlateShadowingRow(light, 8.0, 1.5, 0.6, 80.9);
+        solids.push_back(PlateShadowingRow(light, 7.0, 0.5, 0.3, 80.55));
+        SceneGeometry geometry;
+        shadow_scene::MakeGeometry(geometry, solids);
+        auto frame = MakeFrame(geometry, {Light{light}}, c.withLayers, c.style);
+        ASSERT_TRUE(frame->ok);
+        ASSERT_DOUBLE_EQ(frame->Focal(), 120.0);
+        QRender& render = frame->render;
+        geometry.Part(2)->visible = 0;
+        render.RenderFrame(nullptr, false, nullptr, 0);
+        ASSERT_EQ(render.AllocAuxBuffers(), 0);
+        geometry.Part(2)->visible = 1;
+
+        const std::int32_t moving[] = {1, 2};
+        for (std::int32_t tick = 0; tick < 6; ++tick) {
+            SCOPED_TRACE("tick " + std::to_string(tick));
+            solids[2] = PlateShadowingRow(light, 7.0, 0.5, 0.3, 80.55 + 0.05 * tick);
+            shadow_scene::PlaceSolid(geometry, 2, solids[2]);
+            render.RenderFrame(moving, false, nullptr, 0);
+            auto whole = MakeFrame(geometry, {Light{light}}, c.withLayers, c.style);
+            whole->render.RenderFrame(nullptr, false, nullptr, 0);
+            std::int32_t changed = 0;
+            ASSERT_TRUE(SamePicture(*frame, *whole, changed));
+            const std::vector<Solid> sliver(solids.end() - 1, solids.end());
+            const std::int32_t compared = CompareWallEdgePixels(
+                *frame, solids, light, wall, [&](std::int32_t x, std::int32_t y) {
+                    return y == 80 &&
+                           SupersampledLitFraction(*frame, sliver, light, wall, x, y) < 0.97;
+                });
+            EXPECT_GT(compared, 15);
+        }
+    }
+}
+
 TEST(PixelPassShadows, TheLayersOfAnIntegratedPixelRebuildItsColour) {
     // With two lights, every pixel the pass finished is rebuilt from its light layers by the
     // resolve with its cell's lit bits; where no shadow edge crosses it (its lit bits equal its

@@ -16,6 +16,7 @@
 #include "render/q_render.h"
 #include "render/scene_render_parts.h"
 #include "render/span_shade.h"
+#include "support/shadow_scene.h"
 
 #include <gtest/gtest.h>
 
@@ -244,19 +245,25 @@ std::int32_t MissedAlongAxis(const std::vector<std::uint32_t>& pixels, const Vec
     return missed;
 }
 
+// A cylinder 3 long and 0.01 thick, turned by turn radians about z.
+WorkingPartRecord ThinCylinderRecord(double turn, std::uint32_t colour) {
+    WorkingPartRecord w;
+    w.shapeType = ShapeType::Cylinder;
+    w.paramCount = 2;
+    w.params[0] = 3.0;
+    w.params[1] = 0.01;
+    w.rotation = Vec3{0.0, 0.0, turn};
+    w.colour = colour;
+    return w;
+}
+
 TEST(SmallParts, ABuiltThinRodIsMarkedFromItsShapeAndFollowedWhereItMoves) {
     // A cylinder 3 long and 0.01 thick (0.4 pixel at depth 20 and focal length 400), turned a
     // radian about z: its builder's capsule is its skeleton, so two samples keep it whole in
     // the whole frame and in the incremental frames that move it.
     SceneGeometry geometry;
     geometry.AddParts(std::vector<std::int32_t>{PartSurfaceLimit}, false);
-    WorkingPartRecord w;
-    w.shapeType = ShapeType::Cylinder;
-    w.paramCount = 2;
-    w.params[0] = 3.0;
-    w.params[1] = 0.01;
-    w.rotation = Vec3{0.0, 0.0, 1.0};
-    w.colour = 0xFFFFFF;
+    WorkingPartRecord w = ThinCylinderRecord(1.0, 0xFFFFFF);
     ASSERT_EQ(BuildPartShape(geometry, nullptr, 0, false, true, false, &w), 0);
     const Vec3 axis{-std::sin(1.0), std::cos(1.0), 0.0};
 
@@ -333,13 +340,8 @@ TEST(SmallParts, EachBackupSetKeepsItsOwnThinPartChains) {
     SceneGeometry geometry;
     geometry.AddParts(std::vector<std::int32_t>{PartSurfaceLimit, PartSurfaceLimit}, false);
     for (std::int32_t rod = 0; rod < 2; ++rod) {
-        WorkingPartRecord w;
-        w.shapeType = ShapeType::Cylinder;
-        w.paramCount = 2;
-        w.params[0] = 3.0;
-        w.params[1] = 0.01;
-        w.rotation = Vec3{0.0, 0.0, rod == 0 ? 0.3 : -0.9};
-        w.colour = rod == 0 ? 0xFF2020 : 0x20FF20;
+        WorkingPartRecord w =
+            ThinCylinderRecord(rod == 0 ? 0.3 : -0.9, rod == 0 ? 0xFF2020 : 0x20FF20);
         ASSERT_EQ(BuildPartShape(geometry, nullptr, rod, false, true, false, &w), 0);
     }
     Matrix4W viewFromWorld;
@@ -399,6 +401,71 @@ TEST(SmallParts, EachBackupSetKeepsItsOwnThinPartChains) {
         }
     }
     EXPECT_GT(taken, 0);
+}
+
+TEST(SmallParts, AThinPartStaysInTheCellsAMovingPartCovers) {
+    // A rod 0.4 pixel thick (as in the test above) lies in the background; a ball before it
+    // moves across its middle and away. In the cells the ball covers, the rod stays marked and
+    // chained behind it, so the ball's edge pixels show the rod beside it as a whole frame of
+    // the same scene does, at every step and once the ball has passed.
+    SceneGeometry geometry;
+    geometry.AddParts(std::vector<std::int32_t>{PartSurfaceLimit, PartSurfaceLimit}, false);
+    WorkingPartRecord rod = ThinCylinderRecord(1.0, 0xFFFFFF);
+    ASSERT_EQ(BuildPartShape(geometry, nullptr, 0, false, true, false, &rod), 0);
+    const Vec3 axis{-std::sin(1.0), std::cos(1.0), 0.0};
+    const Vec3 across{axis.y, -axis.x, 0.0};
+    WorkingPartRecord ball;
+    ball.shapeType = ShapeType::Sphere;
+    ball.paramCount = 1;
+    ball.params[0] = 0.25;  // 6.7 pixels at depth 15
+    ball.colour = 0x3060C0;
+    Matrix4W viewFromWorld;
+    viewFromWorld.m = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 20, 0, 0, 1};
+    const auto placeBall = [&](double offset) {
+        // Over the rod's point 0.3 from its middle, seen from the eye, moved across it.
+        const double along = 0.3 * 15.0 / 20.0;
+        ball.position =
+            Vec3{along * axis.x + offset * across.x, along * axis.y + offset * across.y, -5.0};
+        return BuildPartShape(geometry, nullptr, 1, false, true, false, &ball);
+    };
+    ASSERT_EQ(placeBall(-1.0), 0);
+
+    ThinFrame frame(80, 80, 400.0, 2);
+    LoadRenderParts(frame.render, geometry, viewFromWorld);
+    geometry.Part(1)->visible = 0;
+    frame.render.RenderFrame(nullptr, false, nullptr, 0);
+    ASSERT_EQ(frame.render.AllocAuxBuffers(), 0);
+    geometry.Part(1)->visible = 1;
+
+    const std::int32_t moving[2] = {1, 1};
+    std::int32_t covered = 0;
+    for (const double offset : {-0.3, -0.26, -0.2, -0.1, 0.0, 0.07, 0.15, 0.24, 0.3, 1.0}) {
+        SCOPED_TRACE("ball at " + std::to_string(offset));
+        ASSERT_EQ(placeBall(offset), 0);
+        frame.render.RenderFrame(moving, false, nullptr, 0);
+        ThinFrame whole(80, 80, 400.0, 2);
+        LoadRenderParts(whole.render, geometry, viewFromWorld);
+        whole.render.RenderFrame(nullptr, false, nullptr, 0);
+        for (std::int32_t y = 0; y < 80; ++y) {
+            for (std::int32_t x = 0; x < 80; ++x) {
+                const std::vector<std::int32_t> expected = whole.Chain(x, y);
+                if (std::find(expected.begin(), expected.end(), 0) != expected.end()) {
+                    ASSERT_TRUE(frame.IsMarked(x, y)) << x << ", " << y;
+                    const std::vector<std::int32_t> chain = frame.Chain(x, y);
+                    ASSERT_NE(std::find(chain.begin(), chain.end(), 0), chain.end())
+                        << x << ", " << y;
+                    if (PixelPartIndex(frame.Cell(x, y).pixel) == 1) ++covered;
+                }
+                const std::size_t at = static_cast<std::size_t>(y * 80 + x);
+                ASSERT_LE(
+                    shadow_scene::LargestChannelDifference(frame.pixels[at], whole.pixels[at]), 2)
+                    << std::hex << frame.pixels[at] << " against " << whole.pixels[at] << std::dec
+                    << " at " << x << ", " << y;
+            }
+        }
+        EXPECT_EQ(MissedAlongAxis(frame.pixels, Vec3{}, axis), 0);
+    }
+    EXPECT_GT(covered, 20);
 }
 
 }  // namespace
