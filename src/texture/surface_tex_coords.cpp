@@ -379,8 +379,10 @@ UniformizerTerms UniformizerAt(double xi, double eta, double delta, double whole
 // and growing like -ln of the distance at the pole (R = 0 at epsilon = 0). Its scale is
 // (pi / (4 H)) |d ln R / d epsilon| / sqrt(A - a). The factors fall like q'^(2n) e^(2 Im epsilon);
 // in the first quadrant of the cross-section (0 <= xi <= Xi, the others by symmetry)
-// Im epsilon <= a / 2, so they fall at least like e^(-a (2n - 1)), and a >= pi at k = 1/2. When
-// q = r, Xi is infinite: q' = 0 and R = tan epsilon, the limit of the shapes that approach it.
+// Im epsilon <= a / 2, so they fall at least like e^(-a (2n - 1)). H' stays above 1 for most
+// shapes with k >= 1/2 and falls to 0 only as q -> r, like 1 / ln(r / (r - q)); where H' >= pi / 4
+// the products in z fall faster and serve instead (with xi' worked out as below). When q = r,
+// Xi is infinite: q' = 0 and R = tan epsilon, the limit of the shapes that approach it.
 //
 // Xi = int_0^(pi/2) sqrt(N / D) dtheta with N = p^2 + e1^2 sin^2 theta, D = e2^2 + e1^2 cos^2 theta
 // (N + D = r^2), split as r / sqrt(D), an elliptic integral of the first kind (Carlson's RF),
@@ -526,7 +528,8 @@ TriaxialPoint TriaxialPointOf(const CrossPoint& c, bool swap) {
 
 // Replaces the revolution's angle, length and scale of out by the angle-keeping map above for
 // an ellipsoid whose cross semi-axes differ; leaves them for equal ones. Entries with branch
-// flag 0 read xi' from table 0 and use the products in z, the others the transformed ones.
+// flag 0 read xi' from table 0 and use the products in z; the others work xi out and use the
+// products in z or the transformed ones, whichever fall faster.
 void ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry& e,
                       std::span<const CubicPiece> table0, double perLength,
                       const EllipsoidQuarterMeasures* given, SurfaceTexCoords& out) {
@@ -575,19 +578,35 @@ void ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
     const double whole = quarters.latitude;
     if (!(whole > 0) || !(quarters.longitude > 0)) return;
     const ConformalLatitude latitude = ConformalLatitudeAt(angles, p, e1, e2, e3, whole);
-    const double xi = LongitudeAt(angles, p, r, e1, e2, e3, quarters.longitude);
-    const double unit = PI / (4 * whole);
-    const ModularTerms terms =
-        ModularAt(unit * std::max(latitude.fromArc, 0.0), unit * std::max(xi, 0.0),
-                  PI * quarters.longitude / (2 * whole));
+    const double xi = std::max(LongitudeAt(angles, p, r, e1, e2, e3, quarters.longitude), 0.0);
+    // The products in z fall like e^(-8 H' n), the transformed ones like e^(-pi^2 n / (2 H')):
+    // the first while H' >= pi / 4.
+    const double prime = PI / (2 * quarters.longitude);  // xi' / xi, 0 for q = r
+    double firstQuadrant = 0;
+    double length = 0;
+    double slope = 0;
+    if (prime * whole >= PI / 4) {
+        const double eta = prime * latitude.fromEquator;
+        const double delta = prime * latitude.fromArc;
+        const UniformizerTerms terms = UniformizerAt(prime * xi, eta, delta, prime * whole);
+        firstQuadrant = prime * xi + terms.log.imag();
+        length = eta - terms.log.real();
+        slope = prime * std::abs(1.0 + 2.0 * terms.slope);
+    } else {
+        const double unit = PI / (4 * whole);
+        const ModularTerms terms = ModularAt(unit * std::max(latitude.fromArc, 0.0), unit * xi,
+                                             PI * quarters.longitude / (2 * whole));
+        firstQuadrant = terms.log.imag();
+        length = -terms.log.real();
+        slope = unit * std::abs(terms.slope);
+    }
     // The first quadrant's angle, carried to the point's quadrant as the cross angle is.
-    double angle = terms.log.imag();
+    double angle = firstQuadrant;
     if (frame.v < 0) angle = PI - angle;
     if (frame.u < 0) angle = TWO_PI - angle;
     out.angle = TurnForSwap(angle, swap);
-    const double length = -terms.log.real();
     out.length = c.w < 0 ? -length : length;
-    out.angleScale = unit * std::abs(terms.slope) / std::sqrt(std::max(stretch, 1e-300));
+    out.angleScale = slope / std::sqrt(std::max(stretch, 1e-300));
 }
 
 }  // namespace

@@ -483,6 +483,23 @@ TEST(BuildAuxMappingProfile, ThreeAxisMapIsContinuousAcrossItsBranchesAndAtEqual
         EXPECT_EQ(flags[0], 0);
         EXPECT_EQ(flags[1], 1);
     }
+    // Where H' = pi/2 H / Xi passes pi / 4 the second branch changes from the products in z to
+    // the transformed ones: shapes on either side map alike.
+    const auto scaledLatitude = [](double gap) {
+        MappingList list;
+        const EllipsoidQuarterMeasures m = EllipsoidQuarterMeasuresOf(
+            list.Build(Head(SurfaceMapperKind::Ellipsoid, 3, 3 * (1 - gap), 1)));
+        return Pi / 2 * m.latitude / m.longitude;
+    };
+    double low = 1e-12;
+    double high = 0.1;
+    ASSERT_LT(scaledLatitude(low), Pi / 4);
+    ASSERT_GT(scaledLatitude(high), Pi / 4);
+    for (int i = 0; i < 60; ++i) {
+        const double middle = std::sqrt(low * high);
+        (scaledLatitude(middle) < Pi / 4 ? low : high) = middle;
+    }
+    compare({3, 3 * (1 - low * (1 - 1e-7)), 1}, {3, 3 * (1 - high * (1 + 1e-7)), 1}, 1e-6);
     // Larger axes a little apart against equal ones (a tie makes a the polar axis).
     compare({3, 3 * (1 - 1e-4), 1}, {3, 3, 1}, 1e-3);
     compare({3, 3 * (1 - 1e-8), 1}, {3, 3, 1}, 1e-6);
