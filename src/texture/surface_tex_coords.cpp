@@ -361,14 +361,15 @@ UniformizerTerms UniformizerAt(double xi, double eta, double delta, double whole
 
 // ---- the same map where q lies nearer r than p (k >= 1/2) ----
 //
-// There the ring of z is thin (H' small, H' -> 0 as q -> r) and the products above converge
-// slowly, so f is rewritten by Jacobi's imaginary transformation. In theta functions of nome
-// s^2 (tau = 4 i H' / pi), f = z s^(1/2) theta4(zeta + i H') / theta4(zeta - i H') with
-// zeta = xi' + i eta', and theta4(v | tau) = (-i tau)^(-1/2) e^(i tau' v^2 / pi) theta2(v tau' |
-// tau') with tau' = -1 / tau turns that into
-//     f = s^(1/2) theta1(epsilon | q') / theta2(epsilon | q'),
-//     epsilon = pi (delta' + i xi') / (4 H') = pi (delta + i xi) / (4 H),   q' = e^(-pi^2 / (4
-//     H')),
+// Table 0 of such an entry measures the other family of lines (chi), so xi is worked out
+// below. As q -> r the ring of z grows thin (H' -> 0) and the products above converge slowly,
+// so f is rewritten by Jacobi's imaginary transformation. In theta functions of nome s^2
+// (tau = 4 i H' / pi), f = z s^(1/2) theta4(zeta + i H') / theta4(zeta - i H') with
+// zeta = xi' + i eta', and with tau' = -1 / tau,
+//     theta4(v | tau) = (-i tau)^(-1/2) e^(i tau' v^2 / pi) theta2(v tau' | tau'),
+// turns that into
+//     f = s^(1/2) theta1(epsilon | q') / theta2(epsilon | q'),   q' = e^(-pi^2 / (4 H')),
+//     epsilon = pi (delta' + i xi') / (4 H') = pi (delta + i xi) / (4 H),
 // delta = H - eta the distance from the umbilic arc and H = eta at the arc. In the unscaled
 // xi and eta nothing depends on the quarter measure of xi but the nome: ln q' = -a with
 // a = pi Xi / (2 H), Xi = xi over a quarter turn. With the products of theta1 and theta2,
@@ -389,7 +390,7 @@ UniformizerTerms UniformizerAt(double xi, double eta, double delta, double whole
 // less the bounded rest sqrt(D) / (r + sqrt(N)). Near theta = pi / 2 that rest bends over an
 // angle e2 / e1, so from theta = atan 2 (sin^2 theta = 0.8) on it is integrated in tau with
 // cos theta = (e2 / e1) sinh tau, where sqrt(D) = e2 cosh tau, on pieces no wider than 0.8
-// (the next singularity, sin theta = 0, lies ln 2 - 0.1 beyond the last piece or farther).
+// (the nearest singularity, sin theta = 0, lies about 0.8 beyond the last piece or farther).
 
 // Below this e2 / e1 the entry counts as q = r.
 constexpr double RoundEndRatio = 1e-9;
@@ -542,7 +543,7 @@ void ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
     const double e1 = std::sqrt(std::max(q * q - p * p, 0.0));
     const double e2 = std::sqrt(std::max(r * r - q * q, 0.0));
     const double e3 = std::sqrt(std::max(r * r - p * p, 0.0));
-    const bool modular = e.branchFlag != 0 || !(e2 > e1);
+    const bool fromTable = e.branchFlag == 0 && e2 > e1;
     if (!(e1 > 1e-6 * q)) return;
     double x = (X / p) * (X / p);
     double y = (Y / q) * (Y / q);
@@ -560,7 +561,7 @@ void ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
     const double cq = std::copysign(q * std::sqrt(angles.cosTheta2), Y);
     const AngleFrame frame = MakeAngleFrame(swap ? cq : cp, swap ? cp : cq, c.ap, c.bq, swap);
     const double stretch = e1 * e1 * angles.cosTheta2 + e2 * e2 * angles.sinChi2;
-    if (!modular) {
+    if (fromTable) {
         const double xi = AngleFromLargerAxis(frame, e, table0, perLength);
         const double scale = perLength * e3;
         const ConformalLatitude latitude =
