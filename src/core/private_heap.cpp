@@ -62,6 +62,7 @@ struct HeapState {
     std::size_t bytesInUse = 0;
     std::size_t blockCount = 0;
     std::size_t ceiling = 0;
+    std::size_t firstRefusedTotal = 0;  // of the ceiling's refusals, since it was set
     int refuseCount = 0;
 };
 
@@ -102,7 +103,9 @@ bool Refuses(HeapState& heap, std::size_t newTotal) {
         --heap.refuseCount;
         return true;
     }
-    return heap.ceiling != 0 && newTotal > heap.ceiling;
+    if (heap.ceiling == 0 || newTotal <= heap.ceiling) return false;
+    if (heap.firstRefusedTotal == 0) heap.firstRefusedTotal = newTotal;
+    return true;
 }
 
 void Link(HeapState& heap, BlockHeader* h) {
@@ -283,6 +286,7 @@ void FreePointerVector(std::vector<void*>& blocks) {
 void PrivateHeapCreate() {
     // The C heap underneath needs no creation; the ceiling and refusals start cleared.
     gHeap.ceiling = 0;
+    gHeap.firstRefusedTotal = 0;
     gHeap.refuseCount = 0;
 }
 
@@ -313,9 +317,14 @@ void PrivateHeapDestroy() {
 
 void PrivateHeapCompact() { malloc_trim(0); }
 
-void PrivateHeapSetCeiling(std::size_t bytes) { Heap().ceiling = bytes; }
+void PrivateHeapSetCeiling(std::size_t bytes) {
+    Heap().ceiling = bytes;
+    Heap().firstRefusedTotal = 0;
+}
 
 void PrivateHeapRefuseNext(int requestCount) { Heap().refuseCount = requestCount; }
+
+std::size_t PrivateHeapFirstRefusedTotal() { return Heap().firstRefusedTotal; }
 
 std::size_t PrivateHeapBytesInUse() { return Heap().bytesInUse; }
 

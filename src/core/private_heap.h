@@ -84,6 +84,11 @@ void PrivateHeapCompact();
 void PrivateHeapSetCeiling(std::size_t bytes);
 void PrivateHeapRefuseNext(int requestCount);
 
+// The total the first request the ceiling refused since it was last set would have brought
+// the heap to (0 when none was refused): the lowest ceiling that lets that request through, so
+// a test that raises the ceiling step by step can go straight to the next point of refusal.
+std::size_t PrivateHeapFirstRefusedTotal();
+
 // Bytes and blocks currently held, for leak checks.
 std::size_t PrivateHeapBytesInUse();
 std::size_t PrivateHeapBlockCount();

@@ -177,6 +177,32 @@ TEST_F(PrivateHeapTest, CeilingMakesAllocationThrowWithEmptyMessage) {
     PrivateFree(small);
 }
 
+// The heap remembers the first request the ceiling refused, as the total it would have made,
+// so that the ceiling can be raised to exactly that; a new ceiling forgets it, and refusals
+// counted out by PrivateHeapRefuseNext are not the ceiling's.
+TEST_F(PrivateHeapTest, FirstRefusedTotalIsTheCeilingThatLetsTheRequestThrough) {
+    const std::size_t held = PrivateHeapBytesInUse();
+    PrivateHeapSetCeiling(held + 100);
+    EXPECT_EQ(PrivateHeapFirstRefusedTotal(), 0u);
+    void* pooled = PrivateAlloc(64);
+    EXPECT_EQ(CaughtMessageByte([] { PrivateAlloc(300); }), '\0');
+    EXPECT_EQ(CaughtMessageByte([] { PrivateAlloc(40); }), '\0');
+    EXPECT_EQ(CaughtMessageByte([pooled] { PrivateReallocPtr(pooled, 1000); }), '\0');
+    EXPECT_EQ(PrivateHeapFirstRefusedTotal(), held + 364);
+
+    PrivateHeapSetCeiling(held + 364);
+    EXPECT_EQ(PrivateHeapFirstRefusedTotal(), 0u);
+    void* large = PrivateAlloc(300);
+    PrivateHeapRefuseNext(1);
+    EXPECT_EQ(CaughtMessageByte([] { PrivateAllocZeroed(16); }), '\0');
+    EXPECT_EQ(PrivateHeapFirstRefusedTotal(), 0u);
+    // A resize counts the total with the old size replaced by the new.
+    EXPECT_EQ(CaughtMessageByte([large] { PrivateReallocPtr(large, 400); }), '\0');
+    EXPECT_EQ(PrivateHeapFirstRefusedTotal(), held + 464);
+    PrivateFree(large);
+    PrivateFree(pooled);
+}
+
 TEST_F(PrivateHeapTest, AllocSucceedsAfterOneRefusalThroughCompactionRetry) {
     PrivateHeapRefuseNext(1);
     void* block = PrivateAlloc(64);

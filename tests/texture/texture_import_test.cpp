@@ -130,12 +130,14 @@ protected:
     }
 
     // True when the import succeeds. A refused one must leave the record on the texture's
-    // own image and mapping.
-    bool ImportUnder(std::size_t extra) {
+    // own image and mapping. nextExtra receives the smallest ceiling (above what is held) that
+    // lets through the first request this one refused, 0 when none was.
+    bool ImportUnder(std::size_t extra, std::size_t& nextExtra) {
         SCOPED_TRACE(extra);
         auto* image = new QTextureImage();
         std::string errorText;
-        PrivateHeapSetCeiling(PrivateHeapBytesInUse() + extra);
+        const std::size_t held = PrivateHeapBytesInUse();
+        PrivateHeapSetCeiling(held + extra);
         std::int16_t result = TextureImportOk;
         bool isRefused = false;
         try {
@@ -146,6 +148,8 @@ protected:
         } catch (const KVOutOfMemoryException&) {
             isRefused = true;
         }
+        const std::size_t refusedTotal = PrivateHeapFirstRefusedTotal();
+        nextExtra = refusedTotal == 0 ? 0 : refusedTotal - held;
         PrivateHeapSetCeiling(0);
         if (!isRefused && result == TextureImportOk) {
             EXPECT_EQ(texture->params->image, image->pyramid.get());
@@ -166,20 +170,17 @@ protected:
 
 // Memory refused after the new mapping is built, here by the carried bump map, puts the
 // previous mapping and pyramid back: a record left on the pyramid of an image that the caller
-// then deletes would read freed memory. Coarse steps find a ceiling the import succeeds
-// under; fine steps then cover the last requests before it on a second texture.
+// then deletes would read freed memory. The ceiling rises from nothing until the import
+// succeeds, each time just far enough to let through the request the last import was refused,
+// so every request the import makes is refused once.
 TEST_F(RefusedImportTest, LeavesTheRecordOnItsImage) {
-    std::size_t enough = 0;
-    while (!ImportUnder(enough)) {
-        enough += 4096;
-        ASSERT_LT(enough, std::size_t{1} << 22) << "the import never succeeded";
-    }
-
-    StartOver();
-    std::size_t extra = enough > 20480 ? enough - 20480 : 0;
-    while (!ImportUnder(extra)) {
-        extra += 128;
-        ASSERT_LE(extra, enough);
+    std::size_t extra = 0;
+    std::size_t nextExtra = 0;
+    while (!ImportUnder(extra, nextExtra)) {
+        // A failed import was refused memory above the ceiling it had.
+        ASSERT_GT(nextExtra, extra);
+        extra = nextExtra;
+        ASSERT_LT(extra, std::size_t{1} << 22) << "the import never succeeded";
     }
 }
 

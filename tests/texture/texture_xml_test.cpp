@@ -68,17 +68,22 @@ protected:
     }
 
     // Reads the first texture element of text into texture with the private heap capped at
-    // extra bytes above what it holds; empty when the heap ran out.
+    // extra bytes above what it holds; empty when the heap ran out. nextExtra receives the
+    // smallest cap that lets through the first request this one refused (0 when none was):
+    // every cap from extra up to it fails the read at the same request.
     std::optional<std::int16_t> ReadUnder(const std::string& text, QTexture& texture,
-                                          std::size_t extra) {
+                                          std::size_t extra, std::size_t& nextExtra) {
         XmlDocument xml(text);
-        PrivateHeapSetCeiling(PrivateHeapBytesInUse() + extra);
+        const std::size_t held = PrivateHeapBytesInUse();
+        PrivateHeapSetCeiling(held + extra);
         std::optional<std::int16_t> result;
         try {
             result = ReadTextureXml(&document, xml, texture, false, false);
         } catch (const KVOutOfMemoryException&) {
             result.reset();
         }
+        const std::size_t refusedTotal = PrivateHeapFirstRefusedTotal();
+        nextExtra = refusedTotal == 0 ? 0 : refusedTotal - held;
         PrivateHeapSetCeiling(0);
         return result;
     }
@@ -451,7 +456,9 @@ TEST_F(TextureXmlTest, FailedElementLeavesTheTextureAsItWas) {
 
 // Memory refused at any point of a read, with or without a saved mapping, gives a result or
 // an exception and leaves the texture as it was; only a whole read changes it, and then
-// completely. The ceiling rises in steps until the read succeeds.
+// completely. The ceiling rises until the read succeeds, each time just far enough to let
+// through the request the last read was refused, so every request the read makes is refused
+// once.
 TEST_F(TextureXmlTest, RefusedMemoryLeavesTheTextureAsItWas) {
     for (bool withMapping : {true, false}) {
         SCOPED_TRACE(withMapping ? "saved mapping" : "default mapping");
@@ -470,14 +477,21 @@ TEST_F(TextureXmlTest, RefusedMemoryLeavesTheTextureAsItWas) {
         QTexture* texture = FullTexture(3, 3);
         const std::string before = Write(*texture);
         bool isRead = false;
-        for (std::size_t extra = 0; !isRead && extra < 100000; extra += 16) {
+        for (std::size_t extra = 0; !isRead && extra < 100000;) {
             SCOPED_TRACE(extra);
-            const std::optional<std::int16_t> result = ReadUnder(source, *texture, extra);
+            std::size_t nextExtra = 0;
+            const std::optional<std::int16_t> result =
+                ReadUnder(source, *texture, extra, nextExtra);
             isRead = result == 0;
             if (result && !isRead) {
                 ASSERT_EQ(*result, TextureXmlImageFailed);
             }
             ASSERT_EQ(Write(*texture), isRead ? expected : before);
+            if (!isRead) {
+                // A failed read was refused memory above the cap it had.
+                ASSERT_GT(nextExtra, extra);
+                extra = nextExtra;
+            }
         }
         EXPECT_TRUE(isRead);
     }
@@ -493,13 +507,17 @@ TEST_F(TextureXmlTest, RefusedBumpMapIsNeverReadAsAbsent) {
     ASSERT_EQ(image->SetBumpMap(&bump, 1, 1, {}), 0);
     const std::string text = Write(*source);
     bool isRead = false;
-    for (std::size_t extra = 0; !isRead && extra < 4096; ++extra) {
+    for (std::size_t extra = 0; !isRead && extra < 4096;) {
         SCOPED_TRACE(extra);
         QTexture* texture = NewTexture(0);
-        isRead = ReadUnder(text, *texture, extra) == 0;
+        std::size_t nextExtra = 0;
+        isRead = ReadUnder(text, *texture, extra, nextExtra) == 0;
         if (isRead) {
             ASSERT_NE(texture->Image(), nullptr);
             EXPECT_EQ(texture->Image()->bumpId, image->bumpId);
+        } else {
+            ASSERT_GT(nextExtra, extra);
+            extra = nextExtra;
         }
     }
     EXPECT_TRUE(isRead);
