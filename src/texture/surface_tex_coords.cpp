@@ -337,10 +337,50 @@ UniformizerTerms UniformizerAt(double xi, double eta, double delta, double whole
     return out;
 }
 
+// The direction of growing angle at fixed length under the map above, at the point of the
+// upper half whose confocal angles are given, with signs (sX, sY) of its coordinates X and Y
+// (along p and q); in (X, Y, Z), unit length. The lines of curvature are orthogonal and share
+// their scale, so with D = 1 + 2 y L'(y), the derivative of angle + i length by xi' + i eta',
+// the direction is Re(1 / D) along growing xi' plus Im(1 / D) along growing eta'. Growing eta'
+// is falling chi; growing xi' is the line of fixed chi taken the way that the cross ellipse's
+// own angle grows (crossTangent, in (X, Y)). False where the lines of curvature have no
+// direction (an umbilic).
+bool TriaxialAngleTangent(const ConfocalAngles& angles, double p, double q, double r, double e1,
+                          double e2, double e3, double sX, double sY,
+                          const std::array<double, 2>& crossTangent, std::complex<double> d,
+                          Vec3& tangent) {
+    const double k = e1 * e1 / (e3 * e3);
+    const double st = std::sqrt(angles.sinTheta2);
+    const double ct = std::sqrt(angles.cosTheta2);
+    const double sc = std::sqrt(angles.sinChi2);
+    const double cc = std::sqrt(angles.cosChi2);
+    const double S = std::sqrt(e1 * e1 + e2 * e2 * angles.sinChi2);
+    const double W = std::sqrt(std::max(1 - k * angles.sinTheta2, 1e-300));
+    // X = sX p sin(theta) S / e3, Y = sY q cos(theta) sin(chi), Z = r W cos(chi).
+    Vec3 alongXi{sX * p * ct * S / e3, -sY * q * st * sc, -r * k * st * ct * cc / W};
+    Vec3 alongEta{-sX * p * st * e2 * e2 * sc * cc / (S * e3), -sY * q * ct * cc, r * W * sc};
+    const double xiLength = Vec3Length(alongXi);
+    const double etaLength = Vec3Length(alongEta);
+    const double turn = alongXi.x * crossTangent[0] + alongXi.y * crossTangent[1];
+    if (!(xiLength > 0) || !(etaLength > 0) || turn == 0 || !(std::abs(d) > 0)) return false;
+    const std::complex<double> inverse = 1.0 / d;
+    const double u = (turn > 0 ? inverse.real() : -inverse.real()) / xiLength;
+    const double v = inverse.imag() / etaLength;
+    tangent = Vec3{u * alongXi.x + v * alongEta.x, u * alongXi.y + v * alongEta.y,
+                   u * alongXi.z + v * alongEta.z};
+    const double length = Vec3Length(tangent);
+    if (!(length > 0) || !std::isfinite(length)) return false;
+    tangent = Vec3{tangent.x / length, tangent.y / length, tangent.z / length};
+    return true;
+}
+
 // Replaces the revolution's angle, length and scale of out by the angle-keeping map above for
-// an ellipsoid whose cross semi-axes differ (with e1 < e2); leaves them for equal ones.
-void ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry& e,
-                      std::span<const CubicPiece> table0, double perLength, SurfaceTexCoords& out) {
+// an ellipsoid whose cross semi-axes differ (with e1 < e2); leaves them for equal ones. With
+// crossTangent non-null, also writes there the unit direction of growing angle at fixed length,
+// in (p, q, w) of c, and says whether it did.
+bool ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry& e,
+                      std::span<const CubicPiece> table0, double perLength, SurfaceTexCoords& out,
+                      Vec3* crossTangent = nullptr) {
     // p, the smaller cross semi-axis, with the coordinate X along it; q the larger, with Y.
     const double p = swap ? c.bq : c.ap;
     const double q = swap ? c.ap : c.bq;
@@ -350,12 +390,12 @@ void ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
     const double e1 = std::sqrt(std::max(q * q - p * p, 0.0));
     const double e2 = std::sqrt(std::max(r * r - q * q, 0.0));
     const double e3 = std::sqrt(std::max(r * r - p * p, 0.0));
-    if (!(e1 > 1e-6 * q) || !(e2 > e1)) return;
+    if (!(e1 > 1e-6 * q) || !(e2 > e1)) return false;
     double x = (X / p) * (X / p);
     double y = (Y / q) * (Y / q);
     double z = (c.w / r) * (c.w / r);
     const double sum = x + y + z;
-    if (!(sum > 0) || !std::isfinite(sum)) return;
+    if (!(sum > 0) || !std::isfinite(sum)) return false;
     x /= sum;
     y /= sum;
     z /= sum;
@@ -376,6 +416,22 @@ void ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
     const double stretch = e1 * e1 * angles.cosTheta2 + e2 * e2 * angles.sinChi2;
     out.angleScale =
         scale * std::abs(1.0 + 2.0 * terms.slope) / std::sqrt(std::max(stretch, 1e-300));
+    if (crossTangent == nullptr) return false;
+    // The cross ellipse's angle direction at (cp, cq), carried from (p, q) of c to (X, Y).
+    const Vec3 crossDirection = AngleTangent(frame, 0);
+    const std::array<double, 2> along =
+        swap ? std::array<double, 2>{crossDirection.y, crossDirection.x}
+             : std::array<double, 2>{crossDirection.x, crossDirection.y};
+    Vec3 t;
+    if (!TriaxialAngleTangent(angles, p, q, r, e1, e2, e3, std::copysign(1.0, X),
+                              std::copysign(1.0, Y), along, 1.0 + 2.0 * terms.slope, t)) {
+        return false;
+    }
+    // The lower half is the upper one mirrored, with its length turned round: the same angle
+    // direction, mirrored.
+    if (c.w < 0) t.z = -t.z;
+    *crossTangent = swap ? Vec3{t.y, t.x, t.z} : Vec3{t.x, t.y, t.z};
+    return true;
 }
 
 }  // namespace
@@ -453,12 +509,19 @@ SurfaceTexCoords EllipsoidTexCoords(const Vec3& point, const SurfaceMappingEntry
     const double along = k * f.v / f.b;
     out.angleScale =
         perLength * n / std::sqrt(std::max(1 + k * k - along * along, 1e-300));
-    // Unequal cross axes: the angle-keeping map of an ellipsoid with three axes.
+    // Unequal cross axes: the angle-keeping map of an ellipsoid with three axes, whose angle
+    // runs along its own lines rather than the cross ellipse's.
+    Vec3 crossTangent;
+    bool hasTangent = false;
     if (entry.branchFlag == 0) {
-        ApplyTriaxialMap(c, entry.swapFlag != 0, entry, table0, perLength, out);
+        hasTangent = ApplyTriaxialMap(c, entry.swapFlag != 0, entry, table0, perLength, out,
+                                      tangent != nullptr ? &crossTangent : nullptr);
     }
     out.axisRatio = f.b / f.a;
-    if (tangent != nullptr) *tangent = AngleTangent(f, axisCode);
+    if (tangent != nullptr) {
+        *tangent = hasTangent ? FromCross(crossTangent.x, crossTangent.y, crossTangent.z, axisCode)
+                              : AngleTangent(f, axisCode);
+    }
     return out;
 }
 
