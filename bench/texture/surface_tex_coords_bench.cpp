@@ -223,21 +223,24 @@ void BM_EllipsoidTexCoordsLibm(benchmark::State& state) {
 }
 BENCHMARK(BM_EllipsoidTexCoordsLibm);
 
-// An ellipsoid with three unequal axes (1, 1.5, 2) as its shape builder builds it: the
-// angle-keeping map of its lines of curvature, with the latitude's elliptic integral and the
-// theta product worked out per call.
-void BM_EllipsoidTexCoordsThreeAxes(benchmark::State& state) {
+// Ellipsoids with three unequal axes as their shape builder builds them, the angle-keeping map
+// of their lines of curvature with its quarter measures kept from the first call:
+// BM_EllipsoidTexCoordsThreeAxes (1, 1.5, 2), the two smaller axes the closer pair (xi from
+// table 0, the products in z), and BM_EllipsoidTexCoordsThreeAxesLargerPair/shape:N with the
+// two larger axes the closer pair (xi worked out): shape 0 (1, 2.8, 3), the products in z;
+// shape 1 (1, 2.999, 3), the transformed products.
+void EllipsoidMapCalls(benchmark::State& state, double a, double b, double c) {
     BufferArray list;
     list.count = 1;
-    const SurfaceMappingEntry head = AuxMappingHead(SurfaceMapperKind::Ellipsoid, 1.0, 1.5, 2.0);
+    const SurfaceMappingEntry head = AuxMappingHead(SurfaceMapperKind::Ellipsoid, a, b, c);
     BuildAuxMappingProfile(list, std::span<const SurfaceMappingEntry>(&head, 1), {});
     const SurfaceMappingEntry& entry = AuxMappingEntry(list, 0);
     std::vector<Vec3> points;
     for (int i = 0; i < PointCount; ++i) {
         const double phi = (i + 0.5) * 2 * Pi / PointCount;
         const double beta = 1.4 * std::sin(i * 0.37);
-        points.push_back({std::cos(beta) * std::sin(phi), 1.5 * std::cos(beta) * std::cos(phi),
-                          2.0 * std::sin(beta)});
+        points.push_back({a * std::cos(beta) * std::sin(phi), b * std::cos(beta) * std::cos(phi),
+                          c * std::sin(beta)});
     }
     std::size_t i = 0;
     for (auto _ : state) {
@@ -245,7 +248,16 @@ void BM_EllipsoidTexCoordsThreeAxes(benchmark::State& state) {
     }
     FreeBufferArray(list);
 }
+
+void BM_EllipsoidTexCoordsThreeAxes(benchmark::State& state) {
+    EllipsoidMapCalls(state, 1.0, 1.5, 2.0);
+}
 BENCHMARK(BM_EllipsoidTexCoordsThreeAxes);
+
+void BM_EllipsoidTexCoordsThreeAxesLargerPair(benchmark::State& state) {
+    EllipsoidMapCalls(state, 1.0, state.range(0) == 0 ? 2.8 : 2.999, 3.0);
+}
+BENCHMARK(BM_EllipsoidTexCoordsThreeAxesLargerPair)->ArgName("shape")->DenseRange(0, 1);
 
 void BM_ParabolicStripTexCoords(benchmark::State& state) {
     StripTexRecord strip;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <complex>
+#include <limits>
 
 namespace {
 
@@ -260,8 +261,14 @@ ConfocalAngles ConfocalAnglesOf(double x, double y, double z, double k) {
     const double root = std::sqrt(b * b + 4 * k * kc * y);
     ConfocalAngles out;
     out.sinTheta2 = std::clamp(2 * x / (b + 2 * k + root), 0.0, 1.0);
-    out.cosTheta2 = std::clamp(b >= 0 ? 2 * kc * y / (b + root) : (root - b) / (2 * k), 0.0, 1.0);
-    out.cosChi2 = std::clamp(z / (1 - k * out.sinTheta2), 0.0, 1.0);
+    // b + root is 0 only where k' y = 0 and x = k, which for k = 1 is the end of p.
+    const double cosTheta2 =
+        b >= 0 ? (b + root > 0 ? 2 * kc * y / (b + root) : 0.0) : (root - b) / (2 * k);
+    out.cosTheta2 = std::clamp(cosTheta2, 0.0, 1.0);
+    // 1 - k sin^2 theta, formed from cos^2 theta where k is near 1 (and 0 at the end of p of
+    // an ellipsoid with q = r, whose point then lies on the equator).
+    const double across = k < 0.5 ? 1 - k * out.sinTheta2 : kc + k * out.cosTheta2;
+    out.cosChi2 = across > 0 ? std::clamp(z / across, 0.0, 1.0) : 0.0;
     out.sinChi2 = out.cosTheta2 > 0 ? std::min(y / out.cosTheta2, 1.0) : 1 - out.cosChi2;
     return out;
 }
@@ -275,17 +282,32 @@ struct ConformalLatitude {
     double fromArc = 0;
 };
 
-ConformalLatitude ConformalLatitudeAt(const ConfocalAngles& c, double p, double e1, double e2,
-                                      double e3) {
-    const auto rest = [&](double chi) {
+// The bounded rest of eta's density at chi.
+struct LatitudeRest {
+    double p = 0;
+    double e1 = 0;
+    double e2 = 0;
+    double operator()(double chi) const {
         const double s = std::sin(chi);
         const double d = e1 * e1 + e2 * e2 * s * s;
         return std::sqrt(d) / (std::sqrt(d + p * p) + p);
-    };
-    constexpr int Pieces = 3;
+    }
+};
+
+constexpr int LatitudePieces = 3;
+
+// H, eta from the equator to the umbilic arc: the same at every point of the entry.
+double LatitudeQuarter(double p, double e1, double e2, double e3) {
+    return p * CarlsonRf(0, e3 * e3, e1 * e1) +
+           GaussLegendreIntegral(LatitudeRest{p, e1, e2}, 0, PI / 2, 2 * LatitudePieces);
+}
+
+// `whole` is LatitudeQuarter of the same axes.
+ConformalLatitude ConformalLatitudeAt(const ConfocalAngles& c, double p, double e1, double e2,
+                                      double e3, double whole) {
+    const LatitudeRest rest{p, e1, e2};
+    constexpr int Pieces = LatitudePieces;
     const double chi = std::atan2(std::sqrt(c.sinChi2), std::sqrt(c.cosChi2));
-    const double whole =
-        p * CarlsonRf(0, e3 * e3, e1 * e1) + GaussLegendreIntegral(rest, 0, PI / 2, 2 * Pieces);
     ConformalLatitude out;
     const double d2 = e1 * e1 + e2 * e2 * c.sinChi2;
     if (c.sinChi2 < 0.5) {
@@ -374,23 +396,218 @@ bool TriaxialAngleTangent(const ConfocalAngles& angles, double p, double q, doub
     return true;
 }
 
-// Replaces the revolution's angle, length and scale of out by the angle-keeping map above for
-// an ellipsoid whose cross semi-axes differ (with e1 < e2); leaves them for equal ones. With
-// crossTangent non-null, also writes there the unit direction of growing angle at fixed length,
-// in (p, q, w) of c, and says whether it did.
-bool ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry& e,
-                      std::span<const CubicPiece> table0, double perLength, SurfaceTexCoords& out,
-                      Vec3* crossTangent = nullptr) {
-    // p, the smaller cross semi-axis, with the coordinate X along it; q the larger, with Y.
-    const double p = swap ? c.bq : c.ap;
-    const double q = swap ? c.ap : c.bq;
-    const double X = swap ? c.q : c.p;
-    const double Y = swap ? c.p : c.q;
-    const double r = c.cw;
+// ---- the same map where q lies nearer r than p (k >= 1/2) ----
+//
+// Table 0 of such an entry measures the other family of lines (chi), so xi is worked out
+// below. As q -> r the ring of z grows thin (H' -> 0) and the products above converge slowly,
+// so f is rewritten by Jacobi's imaginary transformation. In theta functions of nome s^2
+// (tau = 4 i H' / pi), f = z s^(1/2) theta4(zeta + i H') / theta4(zeta - i H') with
+// zeta = xi' + i eta', and with tau' = -1 / tau,
+//     theta4(v | tau) = (-i tau)^(-1/2) e^(i tau' v^2 / pi) theta2(v tau' | tau'),
+// turns that into
+//     f = s^(1/2) theta1(epsilon | q') / theta2(epsilon | q'),   q' = e^(-pi^2 / (4 H')),
+//     epsilon = pi (delta' + i xi') / (4 H') = pi (delta + i xi) / (4 H),
+// delta = H - eta the distance from the umbilic arc and H = eta at the arc. In the unscaled
+// xi and eta nothing depends on the quarter measure of xi but the nome: ln q' = -a with
+// a = pi Xi / (2 H), Xi = xi over a quarter turn. With the products of theta1 and theta2,
+//     R = f / s^(1/2) = tan epsilon prod_{n>=1} (1 - u)(1 - v) / ((1 + u)(1 + v)),
+//     u = q'^(2n) e^(2 i epsilon),   v = q'^(2n) e^(-2 i epsilon),
+// and angle + i length = -i ln R: the same map as above, the angle 0 on the q-r section and a
+// quarter turn on the p-r section (R is then imaginary), the length 0 on the equator (|R| = 1)
+// and growing like -ln of the distance at the pole (R = 0 at epsilon = 0). Its scale is
+// (pi / (4 H)) |d ln R / d epsilon| / sqrt(A - a). The factors fall like q'^(2n) e^(2 Im epsilon);
+// in the first quadrant of the cross-section (0 <= xi <= Xi, the others by symmetry)
+// Im epsilon <= a / 2, so they fall at least like e^(-a (2n - 1)). H' stays above 1 for most
+// shapes with k >= 1/2 and falls to 0 only as q -> r, like 1 / ln(r / (r - q)); where H' >= pi / 4
+// the products in z fall faster and serve instead (with xi' worked out as below). When q = r,
+// Xi is infinite: q' = 0 and R = tan epsilon, the limit of the shapes that approach it.
+//
+// Xi = int_0^(pi/2) sqrt(N / D) dtheta with N = p^2 + e1^2 sin^2 theta, D = e2^2 + e1^2 cos^2 theta
+// (N + D = r^2), split as r / sqrt(D), an elliptic integral of the first kind (Carlson's RF),
+// less the bounded rest sqrt(D) / (r + sqrt(N)). Near theta = pi / 2 that rest bends over an
+// angle e2 / e1, so from theta = atan 2 (sin^2 theta = 0.8) on it is integrated in tau with
+// cos theta = (e2 / e1) sinh tau, where sqrt(D) = e2 cosh tau, on pieces no wider than 0.8
+// (the nearest singularity, sin theta = 0, lies about 0.8 beyond the last piece or farther).
+
+// Below this e2 / e1 the entry counts as q = r.
+constexpr double RoundEndRatio = 1e-9;
+
+struct LongitudeRest {
+    double p = 0;
+    double r = 0;
+    double e1 = 0;
+    double e2 = 0;
+    // At theta, by the angle itself.
+    double operator()(double theta) const {
+        const double c = std::cos(theta);
+        const double s = std::sin(theta);
+        const double d = e2 * e2 + e1 * e1 * c * c;
+        return std::sqrt(d) / (r + std::sqrt(p * p + e1 * e1 * s * s));
+    }
+    // The integral of the rest from pi / 2 - phi to pi / 2 (tan phi <= 1/2), in tau.
+    double Tail(double phi) const {
+        const double ratio = e2 / e1;
+        const double top = std::asinh(std::sin(phi) / ratio);
+        const int pieces = std::clamp(static_cast<int>(std::ceil(top / 0.8)), 1, 32);
+        const auto inTau = [&](double tau) {
+            const double ch = std::cosh(tau);
+            const double c = ratio * std::sinh(tau);  // cos theta
+            const double s = std::sqrt(std::max(1 - c * c, 0.0));
+            const double rootD = e2 * ch;
+            return rootD * ratio * ch / (s * (r + std::sqrt(p * p + e1 * e1 * s * s)));
+        };
+        return GaussLegendreIntegral(inTau, 0, top, pieces);
+    }
+};
+
+constexpr int LongitudePieces = 3;
+constexpr double LongitudeSwitch = 0.8;  // sin^2 theta where the tail takes over
+
+// Xi, infinite for q = r.
+double LongitudeQuarter(double p, double r, double e1, double e2, double e3) {
+    if (!(e2 > RoundEndRatio * e1)) return std::numeric_limits<double>::infinity();
+    const LongitudeRest rest{p, r, e1, e2};
+    return r * CarlsonRf(0, e2 * e2, e3 * e3) -
+           GaussLegendreIntegral(rest, 0, std::atan(2.0), 2 * LongitudePieces) -
+           rest.Tail(std::atan(0.5));
+}
+
+// xi from the end of q to the point's theta in [0, pi / 2], given Xi.
+double LongitudeAt(const ConfocalAngles& c, double p, double r, double e1, double e2, double e3,
+                   double quarter) {
+    const LongitudeRest rest{p, r, e1, e2};
+    const double d = e2 * e2 + e1 * e1 * c.cosTheta2;
+    if (c.sinTheta2 < LongitudeSwitch || !std::isfinite(quarter)) {
+        const double theta = std::atan2(std::sqrt(c.sinTheta2), std::sqrt(c.cosTheta2));
+        return r * std::sqrt(c.sinTheta2) * CarlsonRf(e3 * e3 * c.cosTheta2, d, e3 * e3) -
+               GaussLegendreIntegral(rest, 0, theta, LongitudePieces);
+    }
+    const double phi = std::atan2(std::sqrt(c.cosTheta2), std::sqrt(c.sinTheta2));
+    return quarter - (r * std::sqrt(c.cosTheta2) * CarlsonRf(e2 * e2 * c.sinTheta2, d, e2 * e2) -
+                      rest.Tail(phi));
+}
+
+// ln R and d ln R / d epsilon at epsilon = x + i y, 0 <= x <= pi / 4, y >= 0, for the nome
+// e^(-a) (a infinite: no product).
+struct ModularTerms {
+    std::complex<double> log;
+    std::complex<double> slope;
+};
+
+ModularTerms ModularAt(double x, double y, double a) {
+    using Complex = std::complex<double>;
+    // tan epsilon = i (1 - w) / (1 + w), w = e^(2 i epsilon); 1 - w without cancellation.
+    const double decay = std::exp(-2 * y);
+    const double half = std::sin(x);
+    const Complex w = decay * std::polar(1.0, 2 * x);
+    Complex rising(-std::expm1(-2 * y) + 2 * decay * half * half, -decay * std::sin(2 * x));
+    if (std::abs(rising) < 1e-24) rising = Complex(1e-24, 0);
+    const Complex falling = 1.0 + w;
+    ModularTerms out;
+    out.log = Complex(0, PI / 2) + std::log(rising) - std::log(falling);
+    out.slope = Complex(0, -4) * w / (rising * falling);
+    if (!std::isfinite(a)) return out;
+    for (int n = 1; n <= 64; ++n) {
+        const double big = -2 * a * n + 2 * y;  // ln |v|
+        if (big < -40) break;
+        const Complex u = std::exp(-2 * a * n - 2 * y) * std::polar(1.0, 2 * x);
+        const Complex v = std::exp(big) * std::polar(1.0, -2 * x);
+        out.log += std::log(1.0 - u) + std::log(1.0 - v) - std::log(1.0 + u) - std::log(1.0 + v);
+        out.slope += Complex(0, 4) * (v / (1.0 - v * v) - u / (1.0 - u * u));
+    }
+    return out;
+}
+
+// The quarter measures of the map, worked out from the axes p <= q <= r alone.
+EllipsoidQuarterMeasures QuarterMeasuresOf(double p, double q, double r) {
     const double e1 = std::sqrt(std::max(q * q - p * p, 0.0));
     const double e2 = std::sqrt(std::max(r * r - q * q, 0.0));
     const double e3 = std::sqrt(std::max(r * r - p * p, 0.0));
-    if (!(e1 > 1e-6 * q) || !(e2 > e1)) return false;
+    EllipsoidQuarterMeasures out;
+    if (!(e1 > 0) || !(e3 > 0)) return out;
+    out.latitude = LatitudeQuarter(p, e1, e2, e3);
+    out.longitude = LongitudeQuarter(p, r, e1, e2, e3);
+    return out;
+}
+
+// The last few quarter measures worked out, by the axes they belong to: a part's pixels ask
+// for the same entry one after another, and a rebuilt entry with other axes misses.
+const EllipsoidQuarterMeasures& CachedQuarterMeasures(double p, double q, double r) {
+    struct Slot {
+        double p = -1;
+        double q = -1;
+        double r = -1;
+        EllipsoidQuarterMeasures measures;
+    };
+    thread_local std::array<Slot, 8> slots;
+    thread_local std::size_t next = 0;
+    for (const Slot& slot : slots) {
+        if (slot.p == p && slot.q == q && slot.r == r) return slot.measures;
+    }
+    Slot& slot = slots[next];
+    next = (next + 1) % slots.size();
+    slot = {p, q, r, QuarterMeasuresOf(p, q, r)};
+    return slot.measures;
+}
+
+// The cross semi-axes and coordinates of a point in the map's terms: p the smaller cross
+// semi-axis with the coordinate X along it, q the larger with Y, r the polar one.
+struct TriaxialPoint {
+    double p = 0;
+    double q = 0;
+    double r = 0;
+    double X = 0;
+    double Y = 0;
+};
+
+TriaxialPoint TriaxialPointOf(const CrossPoint& c, bool swap) {
+    return {swap ? c.bq : c.ap, swap ? c.ap : c.bq, c.cw, swap ? c.q : c.p, swap ? c.p : c.q};
+}
+
+// TriaxialAngleTangent at the point c of the map, d the map's derivative by xi' + i eta' (with
+// xi' growing as the cross angle does), written in (p, q, w) of c.
+bool CrossAngleTangent(const CrossPoint& c, bool swap, const TriaxialPoint& t,
+                       const ConfocalAngles& angles, const AngleFrame& frame, double e1, double e2,
+                       double e3, std::complex<double> d, Vec3& crossTangent) {
+    // The cross ellipse's angle direction at the frame's point, carried from (p, q) of c to
+    // (X, Y).
+    const Vec3 crossDirection = AngleTangent(frame, 0);
+    const std::array<double, 2> along =
+        swap ? std::array<double, 2>{crossDirection.y, crossDirection.x}
+             : std::array<double, 2>{crossDirection.x, crossDirection.y};
+    Vec3 v;
+    if (!TriaxialAngleTangent(angles, t.p, t.q, t.r, e1, e2, e3, std::copysign(1.0, t.X),
+                              std::copysign(1.0, t.Y), along, d, v)) {
+        return false;
+    }
+    // The lower half is the upper one mirrored, with its length turned round: the same angle
+    // direction, mirrored.
+    if (c.w < 0) v.z = -v.z;
+    crossTangent = swap ? Vec3{v.y, v.x, v.z} : Vec3{v.x, v.y, v.z};
+    return true;
+}
+
+// Replaces the revolution's angle, length and scale of out by the angle-keeping map above for
+// an ellipsoid whose cross semi-axes differ; leaves them for equal ones. Entries with branch
+// flag 0 read xi' from table 0 and use the products in z; the others work xi out and use the
+// products in z or the transformed ones, whichever fall faster. With crossTangent non-null,
+// entries that read table 0 also write there the unit direction of growing angle at fixed
+// length, in (p, q, w) of c; says whether it was written.
+bool ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry& e,
+                      std::span<const CubicPiece> table0, double perLength,
+                      const EllipsoidQuarterMeasures* given, SurfaceTexCoords& out,
+                      Vec3* crossTangent = nullptr) {
+    const TriaxialPoint t = TriaxialPointOf(c, swap);
+    const double p = t.p;
+    const double q = t.q;
+    const double X = t.X;
+    const double Y = t.Y;
+    const double r = t.r;
+    const double e1 = std::sqrt(std::max(q * q - p * p, 0.0));
+    const double e2 = std::sqrt(std::max(r * r - q * q, 0.0));
+    const double e3 = std::sqrt(std::max(r * r - p * p, 0.0));
+    const bool fromTable = e.branchFlag == 0 && e2 > e1;
+    if (!(e1 > 1e-6 * q)) return false;
     double x = (X / p) * (X / p);
     double y = (Y / q) * (Y / q);
     double z = (c.w / r) * (c.w / r);
@@ -399,39 +616,63 @@ bool ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
     x /= sum;
     y /= sum;
     z /= sum;
+    const EllipsoidQuarterMeasures& quarters =
+        given != nullptr ? *given : CachedQuarterMeasures(p, q, r);
     const ConfocalAngles angles = ConfocalAnglesOf(x, y, z, e1 * e1 / (e3 * e3));
     // The angle is the one of the cross ellipse's point on the same line of curvature.
     const double cp = std::copysign(p * std::sqrt(angles.sinTheta2), X);
     const double cq = std::copysign(q * std::sqrt(angles.cosTheta2), Y);
     const AngleFrame frame = MakeAngleFrame(swap ? cq : cp, swap ? cp : cq, c.ap, c.bq, swap);
-    const double xi = AngleFromLargerAxis(frame, e, table0, perLength);
-    const double scale = perLength * e3;
-    const ConformalLatitude latitude = ConformalLatitudeAt(angles, p, e1, e2, e3);
-    const double eta = scale * latitude.fromEquator;
-    const double delta = scale * latitude.fromArc;
-    const UniformizerTerms terms = UniformizerAt(xi, eta, delta, eta + delta);
-    out.angle = TurnForSwap(xi + terms.log.imag(), swap);
-    const double length = eta - terms.log.real();
-    out.length = c.w < 0 ? -length : length;
     const double stretch = e1 * e1 * angles.cosTheta2 + e2 * e2 * angles.sinChi2;
-    out.angleScale =
-        scale * std::abs(1.0 + 2.0 * terms.slope) / std::sqrt(std::max(stretch, 1e-300));
-    if (crossTangent == nullptr) return false;
-    // The cross ellipse's angle direction at (cp, cq), carried from (p, q) of c to (X, Y).
-    const Vec3 crossDirection = AngleTangent(frame, 0);
-    const std::array<double, 2> along =
-        swap ? std::array<double, 2>{crossDirection.y, crossDirection.x}
-             : std::array<double, 2>{crossDirection.x, crossDirection.y};
-    Vec3 t;
-    if (!TriaxialAngleTangent(angles, p, q, r, e1, e2, e3, std::copysign(1.0, X),
-                              std::copysign(1.0, Y), along, 1.0 + 2.0 * terms.slope, t)) {
-        return false;
+    if (fromTable) {
+        const double xi = AngleFromLargerAxis(frame, e, table0, perLength);
+        const double scale = perLength * e3;
+        const ConformalLatitude latitude =
+            ConformalLatitudeAt(angles, p, e1, e2, e3, quarters.latitude);
+        const double eta = scale * latitude.fromEquator;
+        const double delta = scale * latitude.fromArc;
+        const UniformizerTerms terms = UniformizerAt(xi, eta, delta, eta + delta);
+        out.angle = TurnForSwap(xi + terms.log.imag(), swap);
+        const double length = eta - terms.log.real();
+        out.length = c.w < 0 ? -length : length;
+        out.angleScale =
+            scale * std::abs(1.0 + 2.0 * terms.slope) / std::sqrt(std::max(stretch, 1e-300));
+        return crossTangent != nullptr && CrossAngleTangent(c, swap, t, angles, frame, e1, e2, e3,
+                                                            1.0 + 2.0 * terms.slope, *crossTangent);
     }
-    // The lower half is the upper one mirrored, with its length turned round: the same angle
-    // direction, mirrored.
-    if (c.w < 0) t.z = -t.z;
-    *crossTangent = swap ? Vec3{t.y, t.x, t.z} : Vec3{t.x, t.y, t.z};
-    return true;
+    const double whole = quarters.latitude;
+    if (!(whole > 0) || !(quarters.longitude > 0)) return false;
+    const ConformalLatitude latitude = ConformalLatitudeAt(angles, p, e1, e2, e3, whole);
+    const double xi = std::max(LongitudeAt(angles, p, r, e1, e2, e3, quarters.longitude), 0.0);
+    // The products in z fall like e^(-8 H' n), the transformed ones like e^(-pi^2 n / (2 H')):
+    // the first while H' >= pi / 4.
+    const double prime = PI / (2 * quarters.longitude);  // xi' / xi, 0 for q = r
+    double firstQuadrant = 0;
+    double length = 0;
+    double slope = 0;
+    if (prime * whole >= PI / 4) {
+        const double eta = prime * latitude.fromEquator;
+        const double delta = prime * latitude.fromArc;
+        const UniformizerTerms terms = UniformizerAt(prime * xi, eta, delta, prime * whole);
+        firstQuadrant = prime * xi + terms.log.imag();
+        length = eta - terms.log.real();
+        slope = prime * std::abs(1.0 + 2.0 * terms.slope);
+    } else {
+        const double unit = PI / (4 * whole);
+        const ModularTerms terms = ModularAt(unit * std::max(latitude.fromArc, 0.0), unit * xi,
+                                             PI * quarters.longitude / (2 * whole));
+        firstQuadrant = terms.log.imag();
+        length = -terms.log.real();
+        slope = unit * std::abs(terms.slope);
+    }
+    // The first quadrant's angle, carried to the point's quadrant as the cross angle is.
+    double angle = firstQuadrant;
+    if (frame.v < 0) angle = PI - angle;
+    if (frame.u < 0) angle = TWO_PI - angle;
+    out.angle = TurnForSwap(angle, swap);
+    out.length = c.w < 0 ? -length : length;
+    out.angleScale = slope / std::sqrt(std::max(stretch, 1e-300));
+    return false;
 }
 
 }  // namespace
@@ -477,8 +718,11 @@ SurfaceTexCoords SpheroidTexCoords(const Vec3& point, const SurfaceMappingEntry&
     return out;
 }
 
-SurfaceTexCoords EllipsoidTexCoords(const Vec3& point, const SurfaceMappingEntry& entry,
-                                    Vec3* tangent) {
+namespace {
+
+// EllipsoidTexCoords with the map's quarter measures given, or from the cache when null.
+SurfaceTexCoords EllipsoidCoords(const Vec3& point, const SurfaceMappingEntry& entry,
+                                 const EllipsoidQuarterMeasures* quarters, Vec3* tangent) {
     SurfaceTexCoords out;
     const auto table0 = SurfaceMappingEntryTable0(entry);
     const int axisCode = entry.axisCode <= 2 ? entry.axisCode : 0;
@@ -512,17 +756,33 @@ SurfaceTexCoords EllipsoidTexCoords(const Vec3& point, const SurfaceMappingEntry
     // Unequal cross axes: the angle-keeping map of an ellipsoid with three axes, whose angle
     // runs along its own lines rather than the cross ellipse's.
     Vec3 crossTangent;
-    bool hasTangent = false;
-    if (entry.branchFlag == 0) {
-        hasTangent = ApplyTriaxialMap(c, entry.swapFlag != 0, entry, table0, perLength, out,
-                                      tangent != nullptr ? &crossTangent : nullptr);
-    }
+    const bool hasTangent =
+        ApplyTriaxialMap(c, entry.swapFlag != 0, entry, table0, perLength, quarters, out,
+                         tangent != nullptr ? &crossTangent : nullptr);
     out.axisRatio = f.b / f.a;
     if (tangent != nullptr) {
         *tangent = hasTangent ? FromCross(crossTangent.x, crossTangent.y, crossTangent.z, axisCode)
                               : AngleTangent(f, axisCode);
     }
     return out;
+}
+
+}  // namespace
+
+SurfaceTexCoords EllipsoidTexCoords(const Vec3& point, const SurfaceMappingEntry& entry,
+                                    Vec3* tangent) {
+    return EllipsoidCoords(point, entry, nullptr, tangent);
+}
+
+SurfaceTexCoords EllipsoidTexCoords(const Vec3& point, const SurfaceMappingEntry& entry,
+                                    const EllipsoidQuarterMeasures& quarters, Vec3* tangent) {
+    return EllipsoidCoords(point, entry, &quarters, tangent);
+}
+
+EllipsoidQuarterMeasures EllipsoidQuarterMeasuresOf(const SurfaceMappingEntry& entry) {
+    const int axisCode = entry.axisCode <= 2 ? entry.axisCode : 0;
+    const TriaxialPoint t = TriaxialPointOf(ToCross({}, entry, axisCode), entry.swapFlag != 0);
+    return QuarterMeasuresOf(t.p, t.q, t.r);
 }
 
 SurfaceTexCoords ParabolicStripTexCoords(const Vec3& point, const StripTexRecord& strip) {

@@ -56,6 +56,23 @@ SurfaceTexCoords SpheroidTexCoords(const Vec3& point, const SurfaceMappingEntry&
 SurfaceTexCoords EllipsoidTexCoords(const Vec3& point, const SurfaceMappingEntry& entry,
                                     Vec3* tangent);
 
+// What the angle-keeping map of an ellipsoid with three unequal axes p < q < r needs of the
+// whole surface (surface_tex_coords.cpp): eta from the equator to the umbilic arc, and xi over
+// a quarter turn (infinite when q = r). They depend on the semi-axes alone; EllipsoidTexCoords
+// keeps the last few it worked out, keyed by the semi-axes, so an entry's pixels work them out
+// once and a rebuilt entry with other axes gets its own. Zero for a cross-section that is a
+// circle.
+struct EllipsoidQuarterMeasures {
+    double latitude = 0;
+    double longitude = 0;
+};
+
+EllipsoidQuarterMeasures EllipsoidQuarterMeasuresOf(const SurfaceMappingEntry& entry);
+
+// EllipsoidTexCoords with the quarter measures given rather than looked up.
+SurfaceTexCoords EllipsoidTexCoords(const Vec3& point, const SurfaceMappingEntry& entry,
+                                    const EllipsoidQuarterMeasures& quarters, Vec3* tangent);
+
 // A parabolic strip: a surface whose cross-section at position t along it is the parabola
 // y = g x^2 out to the half width ((1 - u) p0 + (1 + u) p1) / 2, u = 2 t / width, with
 // g = arc.p2. Its coordinates: the angle pi times the arc length across from the edge at

@@ -10,7 +10,9 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <vector>
 
@@ -392,15 +394,24 @@ ParametricDerivatives DerivativesAt(const SurfaceMappingEntry& e, double phi, do
 // derivatives along the surface, taken by central differences, have the metric's shape
 // (J^T J = lambda G for the metric G of (phi, beta)), at the scale the mapper reports. The
 // equator has length 0, the halves are mirror images, and the poles are points: about a pole
-// the length grows by ln 10 when the distance falls tenfold, whichever way one comes.
+// the length grows by ln 10 when the distance falls tenfold, whichever way one comes. So for
+// both branches: the two smaller axes the closer pair (flag 0), and the two larger ones (flag
+// 1), down to two equal larger axes.
 TEST(BuildAuxMappingProfile, EllipsoidsWithThreeUnequalAxesMapKeepingAngles) {
-    const double shapes[][3] = {{1, 1.5, 2}, {0.6, 0.8, 2.5}, {2, 1, 1.5}, {0.9, 3, 0.5}};
-    for (const auto& axes : shapes) {
+    struct Axes {
+        double a, b, c;
+        std::uint8_t branchFlag;
+    };
+    const Axes shapes[] = {{1, 1.5, 2, 0},  {0.6, 0.8, 2.5, 0}, {2, 1, 1.5, 0},    {0.9, 3, 0.5, 0},
+                           {1, 1.75, 2, 1}, {1, 2.8, 3, 1},     {3, 0.4, 2.95, 1}, {2.9, 3, 0.7, 1},
+                           {2, 2, 1, 1},    {1, 2.999, 3, 1}};
+    for (const Axes& shape : shapes) {
+        const double axes[] = {shape.a, shape.b, shape.c};
         SCOPED_TRACE(testing::Message() << axes[0] << ", " << axes[1] << ", " << axes[2]);
         MappingList list;
         const SurfaceMappingEntry& e =
             list.Build(Head(SurfaceMapperKind::Ellipsoid, axes[0], axes[1], axes[2]));
-        ASSERT_EQ(e.branchFlag, 0);
+        ASSERT_EQ(e.branchFlag, shape.branchFlag);
         const double h = 1e-3;
         for (const double beta : {-1.2, -0.5, 0.05, 0.4, 0.9, 1.3}) {
             for (const double phi : {0.2, 1.0, 1.9, 2.8, 4.0, 5.5}) {
@@ -498,6 +509,142 @@ TEST(BuildAuxMappingProfile, EllipsoidTangentFollowsTheAngleOfItsThreeAxisMap) {
     // The points tried include ones where a tangent of the cross ellipse (which has no part
     // along the polar axis) would be far wrong.
     EXPECT_GT(largestLean, 0.3);
+}
+
+// The map is one function of the shape, whichever way an entry works it out: shapes on either
+// side of k = 1/2 (products of the first branch, transformed ones of the second) map alike,
+// and as the two larger semi-axes come together the map tends to the one of two equal ones.
+TEST(BuildAuxMappingProfile, ThreeAxisMapIsContinuousAcrossItsBranchesAndAtEqualLargerAxes) {
+    const auto compare = [](const Vec3& near, const Vec3& far, double tolerance) {
+        MappingList nearList;
+        MappingList farList;
+        const SurfaceMappingEntry& a =
+            nearList.Build(Head(SurfaceMapperKind::Ellipsoid, near.x, near.y, near.z));
+        const SurfaceMappingEntry& b =
+            farList.Build(Head(SurfaceMapperKind::Ellipsoid, far.x, far.y, far.z));
+        for (const double beta : {-1.5, -0.7, 0.0, 0.3, 1.0, 1.56}) {
+            for (int i = 0; i < 16; ++i) {
+                const double phi = (i + 0.25) * 2 * Pi / 16;
+                SCOPED_TRACE(testing::Message() << beta << " " << phi);
+                const auto ma = MappedAt(a, phi, beta);
+                const auto mb = MappedAt(b, phi, beta);
+                EXPECT_NEAR(std::remainder(ma[0] - mb[0], 2 * Pi), 0, tolerance);
+                EXPECT_NEAR(ma[1], mb[1], tolerance * (1 + std::fabs(ma[1])));
+            }
+        }
+        return std::array<int, 2>{a.branchFlag, b.branchFlag};
+    };
+    // k = (q^2 - p^2) / (r^2 - p^2) = 1/2 at q^2 = (p^2 + r^2) / 2.
+    for (const auto& [p, r] : {std::array<double, 2>{1, 2}, std::array<double, 2>{0.3, 2.5}}) {
+        SCOPED_TRACE(testing::Message() << p << " " << r);
+        const double q = std::sqrt((p * p + r * r) / 2);
+        // The first branch reads xi' from table 0, good to some millionths.
+        const auto flags = compare({p, q * (1 - 1e-9), r}, {p, q * (1 + 1e-9), r}, 5e-5);
+        EXPECT_EQ(flags[0], 0);
+        EXPECT_EQ(flags[1], 1);
+    }
+    // Where H' = pi/2 H / Xi passes pi / 4 the second branch changes from the products in z to
+    // the transformed ones: shapes on either side map alike.
+    const auto scaledLatitude = [](double gap) {
+        MappingList list;
+        const EllipsoidQuarterMeasures m = EllipsoidQuarterMeasuresOf(
+            list.Build(Head(SurfaceMapperKind::Ellipsoid, 3, 3 * (1 - gap), 1)));
+        return Pi / 2 * m.latitude / m.longitude;
+    };
+    double low = 1e-12;
+    double high = 0.1;
+    ASSERT_LT(scaledLatitude(low), Pi / 4);
+    ASSERT_GT(scaledLatitude(high), Pi / 4);
+    for (int i = 0; i < 60; ++i) {
+        const double middle = std::sqrt(low * high);
+        (scaledLatitude(middle) < Pi / 4 ? low : high) = middle;
+    }
+    compare({3, 3 * (1 - low * (1 - 1e-7)), 1}, {3, 3 * (1 - high * (1 + 1e-7)), 1}, 1e-6);
+    // Larger axes a little apart against equal ones (a tie makes a the polar axis).
+    compare({3, 3 * (1 - 1e-4), 1}, {3, 3, 1}, 1e-3);
+    compare({3, 3 * (1 - 1e-8), 1}, {3, 3, 1}, 1e-6);
+    compare({2.5, 2.5 * (1 - 1e-13), 0.5}, {2.5, 2.5, 0.5}, 1e-9);
+}
+
+// The map's quarter measures are worked out once per shape and kept by the shape's semi-axes:
+// coordinates read through the kept ones are bit for bit those read through measures worked
+// out afresh, while more entries take turns than are kept and after an entry is rebuilt in
+// place with other axes. The measures are the integrals of the separated metric.
+TEST(BuildAuxMappingProfile, ThreeAxisMapKeepsItsQuarterMeasuresPerShape) {
+    const double shapes[][3] = {{1, 1.5, 2},  {0.6, 0.8, 2.5}, {2, 1, 1.5},    {0.9, 3, 0.5},
+                                {1, 1.75, 2}, {1, 2.8, 3},     {3, 0.4, 2.95}, {2.9, 3, 0.7},
+                                {2, 2, 1},    {1, 2.999, 3},   {0.2, 1, 4},    {1.1, 0.9, 1.3}};
+    std::vector<std::unique_ptr<MappingList>> lists;
+    std::vector<const SurfaceMappingEntry*> entries;
+    for (const auto& axes : shapes) {
+        lists.push_back(std::make_unique<MappingList>());
+        entries.push_back(
+            &lists.back()->Build(Head(SurfaceMapperKind::Ellipsoid, axes[0], axes[1], axes[2])));
+    }
+    const auto sameAsFresh = [](const SurfaceMappingEntry& e, double phi, double beta) {
+        const Vec3 point = EllipsoidPoint(e, phi, beta);
+        const SurfaceTexCoords kept = EllipsoidTexCoords(point, e, nullptr);
+        const SurfaceTexCoords fresh =
+            EllipsoidTexCoords(point, e, EllipsoidQuarterMeasuresOf(e), nullptr);
+        EXPECT_EQ(kept.angle, fresh.angle);
+        EXPECT_EQ(kept.length, fresh.length);
+        EXPECT_EQ(kept.angleScale, fresh.angleScale);
+    };
+    for (int i = 0; i < 200; ++i) {
+        const double phi = i * 0.731;
+        const double beta = 1.5 * std::sin(i * 0.377);
+        for (std::size_t j = 0; j < entries.size(); ++j) {
+            SCOPED_TRACE(testing::Message() << j << " " << phi << " " << beta);
+            sameAsFresh(*entries[j], phi, beta);
+        }
+    }
+
+    // Rebuilt in place: the same buffer, other axes, its own measures.
+    MappingList list;
+    const SurfaceMappingEntry& first = list.Build(Head(SurfaceMapperKind::Ellipsoid, 1, 1.5, 2));
+    const double before =
+        EllipsoidTexCoords(EllipsoidPoint(first, 0.5, 0.8), first, nullptr).length;
+    const SurfaceMappingEntry& again = list.Build(Head(SurfaceMapperKind::Ellipsoid, 1, 1.8, 2));
+    ASSERT_EQ(&first, &again);
+    for (int i = 0; i < 50; ++i) sameAsFresh(again, i * 0.4, 1.4 * std::cos(i * 0.9));
+    EXPECT_NE(EllipsoidTexCoords(EllipsoidPoint(again, 0.5, 0.8), again, nullptr).length, before);
+
+    // H = the integral of sqrt((q^2 + e2^2 sin^2 chi) / (e1^2 + e2^2 sin^2 chi)) over a quarter
+    // turn of chi, Xi that of sqrt((p^2 + e1^2 sin^2 t) / (e3^2 - e1^2 sin^2 t)).
+    const auto simpson = [](const std::function<double(double)>& f) {
+        const int steps = 20000;
+        const double h = Pi / 2 / steps;
+        double sum = 0;
+        for (int i = 0; i <= steps; ++i) {
+            sum += (i == 0 || i == steps ? 1 : i % 2 == 1 ? 4 : 2) * f(i * h);
+        }
+        return sum * h / 3;
+    };
+    for (const auto& [p, q, r] :
+         {std::array<double, 3>{1, 1.5, 2}, std::array<double, 3>{1, 2.8, 3},
+          std::array<double, 3>{0.2, 1, 4}}) {
+        SCOPED_TRACE(testing::Message() << p << " " << q << " " << r);
+        MappingList sorted;
+        const EllipsoidQuarterMeasures m =
+            EllipsoidQuarterMeasuresOf(sorted.Build(Head(SurfaceMapperKind::Ellipsoid, p, q, r)));
+        const double e1 = q * q - p * p;
+        const double e2 = r * r - q * q;
+        const double e3 = r * r - p * p;
+        const double latitude = simpson([&](double x) {
+            const double s = std::sin(x);
+            return std::sqrt((q * q + e2 * s * s) / (e1 + e2 * s * s));
+        });
+        const double longitude = simpson([&](double x) {
+            const double s = std::sin(x);
+            return std::sqrt((p * p + e1 * s * s) / (e3 - e1 * s * s));
+        });
+        EXPECT_NEAR(m.latitude, latitude, 1e-8 * latitude);
+        EXPECT_NEAR(m.longitude, longitude, 1e-8 * longitude);
+    }
+    MappingList equal;
+    EXPECT_EQ(EllipsoidQuarterMeasuresOf(equal.Build(Head(SurfaceMapperKind::Ellipsoid, 1, 3, 3)))
+                  .longitude,
+              std::numeric_limits<double>::infinity());
 }
 
 // As the cross semi-axes come together, the map of three axes becomes the ellipsoid of
