@@ -590,9 +590,9 @@ bool CrossAngleTangent(const CrossPoint& c, bool swap, const TriaxialPoint& t,
 // Replaces the revolution's angle, length and scale of out by the angle-keeping map above for
 // an ellipsoid whose cross semi-axes differ; leaves them for equal ones. Entries with branch
 // flag 0 read xi' from table 0 and use the products in z; the others work xi out and use the
-// products in z or the transformed ones, whichever fall faster. With crossTangent non-null,
-// entries that read table 0 also write there the unit direction of growing angle at fixed
-// length, in (p, q, w) of c; says whether it was written.
+// products in z or the transformed ones, whichever fall faster. With crossTangent non-null, also
+// writes there the unit direction of growing angle at fixed length, in (p, q, w) of c, and says
+// whether it did.
 bool ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry& e,
                       std::span<const CubicPiece> table0, double perLength,
                       const EllipsoidQuarterMeasures* given, SurfaceTexCoords& out,
@@ -650,6 +650,9 @@ bool ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
     double firstQuadrant = 0;
     double length = 0;
     double slope = 0;
+    // The derivative of the first quadrant's angle + i length by xi + i eta, up to a positive
+    // factor.
+    std::complex<double> derivative;
     if (prime * whole >= PI / 4) {
         const double eta = prime * latitude.fromEquator;
         const double delta = prime * latitude.fromArc;
@@ -657,6 +660,7 @@ bool ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
         firstQuadrant = prime * xi + terms.log.imag();
         length = eta - terms.log.real();
         slope = prime * std::abs(1.0 + 2.0 * terms.slope);
+        derivative = 1.0 + 2.0 * terms.slope;
     } else {
         const double unit = PI / (4 * whole);
         const ModularTerms terms = ModularAt(unit * std::max(latitude.fromArc, 0.0), unit * xi,
@@ -664,6 +668,8 @@ bool ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
         firstQuadrant = terms.log.imag();
         length = -terms.log.real();
         slope = unit * std::abs(terms.slope);
+        // epsilon = unit (whole + i (xi + i eta)) and angle + i length = -i ln R.
+        derivative = terms.slope;
     }
     // The first quadrant's angle, carried to the point's quadrant as the cross angle is.
     double angle = firstQuadrant;
@@ -672,7 +678,12 @@ bool ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
     out.angle = TurnForSwap(angle, swap);
     out.length = c.w < 0 ? -length : length;
     out.angleScale = slope / std::sqrt(std::max(stretch, 1e-300));
-    return false;
+    if (crossTangent == nullptr) return false;
+    // Mirrored once into the point's quadrant, the angle runs against xi and the map's
+    // derivative by the cross angle's xi + i eta is the conjugate.
+    const bool mirrored = (frame.u < 0) != (frame.v < 0);
+    return CrossAngleTangent(c, swap, t, angles, frame, e1, e2, e3,
+                             mirrored ? std::conj(derivative) : derivative, *crossTangent);
 }
 
 }  // namespace

@@ -464,16 +464,24 @@ TEST(BuildAuxMappingProfile, EllipsoidsWithThreeUnequalAxesMapKeepingAngles) {
 // angle grows at fixed length: it lies in the surface (across the normal) and along the
 // direction that central differences of the mapped coordinates give, on both halves, on all
 // sides of the polar axis and beside the arc between the umbilics, where the cross ellipse's
-// tangent leans far off it.
+// tangent leans far off it. So for entries that read table 0 (flag 0), and for those with the
+// two larger axes the closer pair (flag 1), through the products in z and the transformed ones.
 TEST(BuildAuxMappingProfile, EllipsoidTangentFollowsTheAngleOfItsThreeAxisMap) {
-    const double shapes[][3] = {{1, 1.5, 2}, {0.6, 0.8, 2.5}, {2, 1, 1.5}, {0.9, 3, 0.5}};
+    const double shapes[][3] = {{1, 1.5, 2},  {0.6, 0.8, 2.5}, {2, 1, 1.5},   {0.9, 3, 0.5},
+                                {1, 1.75, 2}, {1, 2.8, 3},     {2.9, 3, 0.7}, {1, 2.999, 3}};
     double largestLean = 0;  // of the direction from the parallel across the polar axis
+    std::array<int, 3> served{};  // table 0, the products in z, the transformed products
     for (const auto& axes : shapes) {
         SCOPED_TRACE(testing::Message() << axes[0] << ", " << axes[1] << ", " << axes[2]);
         MappingList list;
         const SurfaceMappingEntry& e =
             list.Build(Head(SurfaceMapperKind::Ellipsoid, axes[0], axes[1], axes[2]));
-        ASSERT_EQ(e.branchFlag, 0);
+        if (e.branchFlag == 0) {
+            ++served[0];
+        } else {
+            const EllipsoidQuarterMeasures m = EllipsoidQuarterMeasuresOf(e);
+            ++served[Pi / 2 * m.latitude / m.longitude >= Pi / 4 ? 1 : 2];
+        }
         const double h = 1e-3;
         const double nearArc[] = {Pi / 2 - 0.03, Pi / 2 + 0.03, 1.5 * Pi - 0.03, 1.5 * Pi + 0.03};
         for (const double beta : {-1.3, -0.7, -0.2, 0.1, 0.6, 1.1, 1.35}) {
@@ -509,6 +517,9 @@ TEST(BuildAuxMappingProfile, EllipsoidTangentFollowsTheAngleOfItsThreeAxisMap) {
     // The points tried include ones where a tangent of the cross ellipse (which has no part
     // along the polar axis) would be far wrong.
     EXPECT_GT(largestLean, 0.3);
+    EXPECT_GT(served[0], 0);
+    EXPECT_GT(served[1], 0);
+    EXPECT_GT(served[2], 0);
 }
 
 // The map is one function of the shape, whichever way an entry works it out: shapes on either
