@@ -465,10 +465,12 @@ TEST(BuildAuxMappingProfile, EllipsoidsWithThreeUnequalAxesMapKeepingAngles) {
 // direction that central differences of the mapped coordinates give, on both halves, on all
 // sides of the polar axis and beside the arc between the umbilics, where the cross ellipse's
 // tangent leans far off it. So for entries that read table 0 (flag 0), and for those with the
-// two larger axes the closer pair (flag 1), through the products in z and the transformed ones.
+// two larger axes the closer pair (flag 1), through the products in z and the transformed ones,
+// down to two equal larger axes.
 TEST(BuildAuxMappingProfile, EllipsoidTangentFollowsTheAngleOfItsThreeAxisMap) {
-    const double shapes[][3] = {{1, 1.5, 2},  {0.6, 0.8, 2.5}, {2, 1, 1.5},   {0.9, 3, 0.5},
-                                {1, 1.75, 2}, {1, 2.8, 3},     {2.9, 3, 0.7}, {1, 2.999, 3}};
+    const double shapes[][3] = {{1, 1.5, 2},   {0.6, 0.8, 2.5}, {2, 1, 1.5},
+                                {0.9, 3, 0.5}, {1, 1.75, 2},    {1, 2.8, 3},
+                                {2.9, 3, 0.7}, {1, 2.999, 3},   {3, 3, 1}};
     double largestLean = 0;  // of the direction from the parallel across the polar axis
     std::array<int, 3> served{};  // table 0, the products in z, the transformed products
     for (const auto& axes : shapes) {
