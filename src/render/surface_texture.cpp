@@ -796,12 +796,12 @@ void SearchMaterialCaps(const PartTexture& part, double u, double v, double star
     }
 }
 
-// The search of an ellipsoid entry's six-face tiling: the face whose centre lies nearest the
+// The search of an entry's six-face tiling: the face whose centre lies nearest the
 // point first, then the next faces in turn, at most five passes, while the point stays
 // uncovered. Face i reads the material's face map number (counter + i) mod 6, counter the
 // entry's place in the part's list, so that the entries of one part start their faces apart.
 // The faces lie on the unit sphere of the map at 2 / h plane units per unit of the
-// stereographic tan(theta / 2), h the entry's angle per unit of length; a face reads the point
+// stereographic tan(theta / 2), h = SurfaceFaceScale(entry); a face reads the point
 // only within its disc and inside the square of half-side 0.9 of its radius, fading out towards
 // the square's edge (SeamFadeWeight); its reach along both coordinates (SurfaceFaceLimits)
 // passes over the faces of the equator that cannot hold the point before any projection.
@@ -809,7 +809,7 @@ template <typename SampleTile>
 void SearchFaces(const PartTexture& part, SurfaceMappingEntry& entry, std::int32_t counter,
                  double u, double v, double pixel, SampleTile& sample) {
     constexpr double Pi = std::numbers::pi;
-    const double h = entry.quarterMeasure > 0.0 ? Pi / (2.0 * entry.quarterMeasure) : 0.0;
+    const double h = SurfaceFaceScale(entry);
     if (!(h > 0.0) || !std::isfinite(h)) return;
     const std::array<double, 2> limits = SurfaceFaceLimits(entry, part.faceMaps[0]->lOuter, h);
     const double perTangent = 2.0 / h;
@@ -970,8 +970,7 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
             };
             if (part.mapping == TextureMapping::CustomRevolution && part.tiles->poleless == 0) {
                 SearchWithCaps(part, Vec3{x, y, z}, u, v, sample);
-            } else if (entry != nullptr &&
-                       SurfaceMappingEntryKind(*entry) == SurfaceMapperKind::Ellipsoid &&
+            } else if (entry != nullptr && SurfaceMapperKindKnown(*entry) &&
                        std::all_of(part.faceMaps.begin(), part.faceMaps.end(),
                                    [](const PolarMap* map) { return map != nullptr; })) {
                 // The entry's buffer, whose seam-fade cache the search keeps.
@@ -1042,6 +1041,11 @@ std::int32_t NearestSurfaceFace(double u, double v) {
     if (std::fabs(along) > std::max(std::fabs(c), std::fabs(s))) return along < 0.0 ? 0 : 1;
     if (std::fabs(c) >= std::fabs(s)) return c >= 0.0 ? 2 : 4;
     return s >= 0.0 ? 3 : 5;
+}
+
+double SurfaceFaceScale(const SurfaceMappingEntry& entry) {
+    if (SurfaceMappingEntryKind(entry) != SurfaceMapperKind::Ellipsoid) return 0.01;
+    return entry.quarterMeasure > 0.0 ? std::numbers::pi / (2.0 * entry.quarterMeasure) : 0.0;
 }
 
 std::array<double, 2> SurfaceFaceLimits(SurfaceMappingEntry& entry, double radius, double h) {

@@ -145,7 +145,7 @@ struct PartTexture {
     std::array<const PolarMap*, 2> materialCaps{};
     std::array<double, 2> materialCapCellLengths{};
     // SurfaceList: the material's first six edge caps as the faces of the six-face tiling of
-    // ellipsoid entries, each with its cell side; all null unless the material has six.
+    // the entries, each with its cell side; all null unless the material has six.
     std::array<const PolarMap*, 6> faceMaps{};
     std::array<double, 6> faceMapCellLengths{};
     // Revolution with poles: the caps cover the length coordinate before capLengths[0] and
@@ -199,12 +199,13 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
 // smoothly to 0 at 0.9: with t = (2 |x| - (tf + 0.9)) / (0.9 - tf), 0.5 - (0.75 - 0.25 t^2) t.
 std::int32_t SeamFadeWeight(double x, double y, double rho, double pixel);
 
-// The six-face tiling of an ellipsoid entry's angle-keeping coordinates (u, v), read on the
-// unit sphere of the map: face 0 is the pole where v falls, face 1 the pole where it grows,
-// faces 2..5 the points of the equator at u = 0, pi/2, pi and 3 pi/2. A point's position on
-// face i is its stereographic projection about the face's centre, tan of half its angle from
-// it, in the direction of its angle around it (as the polar caps lay it at the poles), with
-// the plane's stretch per unit of (u, v) and the plane's directions of growing u and v.
+// The six-face tiling of a surface mapping list entry's angle-keeping coordinates (u, v)
+// (ellipsoids, hyperboloids and elliptic cylinders alike), read on the unit sphere of the map: face
+// 0 is the pole where v falls, face 1 the pole where it grows, faces 2..5 the points of the equator
+// at u = 0, pi/2, pi and 3 pi/2. A point's position on face i is its stereographic projection about
+// the face's centre, tan of half its angle from it, in the direction of its angle around it (as the
+// polar caps lay it at the poles), with the plane's stretch per unit of (u, v) and the plane's
+// directions of growing u and v.
 struct SurfaceFacePoint {
     double x = 0;
     double y = 0;
@@ -213,6 +214,12 @@ struct SurfaceFacePoint {
     std::array<double, 2> alongV{};
 };
 SurfaceFacePoint SurfaceFacePointOf(std::int32_t face, double u, double v);
+
+// The angle h per plane unit at which an entry's faces lie about their centres (2 / h plane
+// units per unit of tan(theta / 2)): an ellipsoid's own angle per unit of length, pi / (2 Q)
+// (0 without a quarter measure), and a fixed 0.01 for hyperboloids and elliptic cylinders,
+// whose faces are thus laid at the same size whatever the surface's.
+double SurfaceFaceScale(const SurfaceMappingEntry& entry);
 
 // The face whose centre lies nearest the point (u, v).
 std::int32_t NearestSurfaceFace(double u, double v);

@@ -359,6 +359,43 @@ UniformizerTerms UniformizerAt(double xi, double eta, double delta, double whole
     return out;
 }
 
+// The direction of growing angle at fixed length under the map above, at the point of the
+// upper half whose confocal angles are given, with signs (sX, sY) of its coordinates X and Y
+// (along p and q); in (X, Y, Z), unit length. The lines of curvature are orthogonal and share
+// their scale, so with D = 1 + 2 y L'(y), the derivative of angle + i length by xi' + i eta',
+// the direction is Re(1 / D) along growing xi' plus Im(1 / D) along growing eta'. Growing eta'
+// is falling chi; growing xi' is the line of fixed chi taken the way that the cross ellipse's
+// own angle grows (crossTangent, in (X, Y)). False where the lines of curvature have no
+// direction (an umbilic).
+bool TriaxialAngleTangent(const ConfocalAngles& angles, double p, double q, double r, double e1,
+                          double e2, double e3, double sX, double sY,
+                          const std::array<double, 2>& crossTangent, std::complex<double> d,
+                          Vec3& tangent) {
+    const double k = e1 * e1 / (e3 * e3);
+    const double st = std::sqrt(angles.sinTheta2);
+    const double ct = std::sqrt(angles.cosTheta2);
+    const double sc = std::sqrt(angles.sinChi2);
+    const double cc = std::sqrt(angles.cosChi2);
+    const double S = std::sqrt(e1 * e1 + e2 * e2 * angles.sinChi2);
+    const double W = std::sqrt(std::max(1 - k * angles.sinTheta2, 1e-300));
+    // X = sX p sin(theta) S / e3, Y = sY q cos(theta) sin(chi), Z = r W cos(chi).
+    Vec3 alongXi{sX * p * ct * S / e3, -sY * q * st * sc, -r * k * st * ct * cc / W};
+    Vec3 alongEta{-sX * p * st * e2 * e2 * sc * cc / (S * e3), -sY * q * ct * cc, r * W * sc};
+    const double xiLength = Vec3Length(alongXi);
+    const double etaLength = Vec3Length(alongEta);
+    const double turn = alongXi.x * crossTangent[0] + alongXi.y * crossTangent[1];
+    if (!(xiLength > 0) || !(etaLength > 0) || turn == 0 || !(std::abs(d) > 0)) return false;
+    const std::complex<double> inverse = 1.0 / d;
+    const double u = (turn > 0 ? inverse.real() : -inverse.real()) / xiLength;
+    const double v = inverse.imag() / etaLength;
+    tangent = Vec3{u * alongXi.x + v * alongEta.x, u * alongXi.y + v * alongEta.y,
+                   u * alongXi.z + v * alongEta.z};
+    const double length = Vec3Length(tangent);
+    if (!(length > 0) || !std::isfinite(length)) return false;
+    tangent = Vec3{tangent.x / length, tangent.y / length, tangent.z / length};
+    return true;
+}
+
 // ---- the same map where q lies nearer r than p (k >= 1/2) ----
 //
 // Table 0 of such an entry measures the other family of lines (chi), so xi is worked out
@@ -527,13 +564,39 @@ TriaxialPoint TriaxialPointOf(const CrossPoint& c, bool swap) {
     return {swap ? c.bq : c.ap, swap ? c.ap : c.bq, c.cw, swap ? c.q : c.p, swap ? c.p : c.q};
 }
 
+// TriaxialAngleTangent at the point c of the map, d the map's derivative by xi' + i eta' (with
+// xi' growing as the cross angle does), written in (p, q, w) of c.
+bool CrossAngleTangent(const CrossPoint& c, bool swap, const TriaxialPoint& t,
+                       const ConfocalAngles& angles, const AngleFrame& frame, double e1, double e2,
+                       double e3, std::complex<double> d, Vec3& crossTangent) {
+    // The cross ellipse's angle direction at the frame's point, carried from (p, q) of c to
+    // (X, Y).
+    const Vec3 crossDirection = AngleTangent(frame, 0);
+    const std::array<double, 2> along =
+        swap ? std::array<double, 2>{crossDirection.y, crossDirection.x}
+             : std::array<double, 2>{crossDirection.x, crossDirection.y};
+    Vec3 v;
+    if (!TriaxialAngleTangent(angles, t.p, t.q, t.r, e1, e2, e3, std::copysign(1.0, t.X),
+                              std::copysign(1.0, t.Y), along, d, v)) {
+        return false;
+    }
+    // The lower half is the upper one mirrored, with its length turned round: the same angle
+    // direction, mirrored.
+    if (c.w < 0) v.z = -v.z;
+    crossTangent = swap ? Vec3{v.y, v.x, v.z} : Vec3{v.x, v.y, v.z};
+    return true;
+}
+
 // Replaces the revolution's angle, length and scale of out by the angle-keeping map above for
 // an ellipsoid whose cross semi-axes differ; leaves them for equal ones. Entries with branch
 // flag 0 read xi' from table 0 and use the products in z; the others work xi out and use the
-// products in z or the transformed ones, whichever fall faster.
-void ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry& e,
+// products in z or the transformed ones, whichever fall faster. With crossTangent non-null, also
+// writes there the unit direction of growing angle at fixed length, in (p, q, w) of c, and says
+// whether it did.
+bool ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry& e,
                       std::span<const CubicPiece> table0, double perLength,
-                      const EllipsoidQuarterMeasures* given, SurfaceTexCoords& out) {
+                      const EllipsoidQuarterMeasures* given, SurfaceTexCoords& out,
+                      Vec3* crossTangent = nullptr) {
     const TriaxialPoint t = TriaxialPointOf(c, swap);
     const double p = t.p;
     const double q = t.q;
@@ -544,12 +607,12 @@ void ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
     const double e2 = std::sqrt(std::max(r * r - q * q, 0.0));
     const double e3 = std::sqrt(std::max(r * r - p * p, 0.0));
     const bool fromTable = e.branchFlag == 0 && e2 > e1;
-    if (!(e1 > 1e-6 * q)) return;
+    if (!(e1 > 1e-6 * q)) return false;
     double x = (X / p) * (X / p);
     double y = (Y / q) * (Y / q);
     double z = (c.w / r) * (c.w / r);
     const double sum = x + y + z;
-    if (!(sum > 0) || !std::isfinite(sum)) return;
+    if (!(sum > 0) || !std::isfinite(sum)) return false;
     x /= sum;
     y /= sum;
     z /= sum;
@@ -574,10 +637,11 @@ void ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
         out.length = c.w < 0 ? -length : length;
         out.angleScale =
             scale * std::abs(1.0 + 2.0 * terms.slope) / std::sqrt(std::max(stretch, 1e-300));
-        return;
+        return crossTangent != nullptr && CrossAngleTangent(c, swap, t, angles, frame, e1, e2, e3,
+                                                            1.0 + 2.0 * terms.slope, *crossTangent);
     }
     const double whole = quarters.latitude;
-    if (!(whole > 0) || !(quarters.longitude > 0)) return;
+    if (!(whole > 0) || !(quarters.longitude > 0)) return false;
     const ConformalLatitude latitude = ConformalLatitudeAt(angles, p, e1, e2, e3, whole);
     const double xi = std::max(LongitudeAt(angles, p, r, e1, e2, e3, quarters.longitude), 0.0);
     // The products in z fall like e^(-8 H' n), the transformed ones like e^(-pi^2 n / (2 H')):
@@ -586,6 +650,9 @@ void ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
     double firstQuadrant = 0;
     double length = 0;
     double slope = 0;
+    // The derivative of the first quadrant's angle + i length by xi + i eta, up to a positive
+    // factor.
+    std::complex<double> derivative;
     if (prime * whole >= PI / 4) {
         const double eta = prime * latitude.fromEquator;
         const double delta = prime * latitude.fromArc;
@@ -593,6 +660,7 @@ void ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
         firstQuadrant = prime * xi + terms.log.imag();
         length = eta - terms.log.real();
         slope = prime * std::abs(1.0 + 2.0 * terms.slope);
+        derivative = 1.0 + 2.0 * terms.slope;
     } else {
         const double unit = PI / (4 * whole);
         const ModularTerms terms = ModularAt(unit * std::max(latitude.fromArc, 0.0), unit * xi,
@@ -600,6 +668,8 @@ void ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
         firstQuadrant = terms.log.imag();
         length = -terms.log.real();
         slope = unit * std::abs(terms.slope);
+        // epsilon = unit (whole + i (xi + i eta)) and angle + i length = -i ln R.
+        derivative = terms.slope;
     }
     // The first quadrant's angle, carried to the point's quadrant as the cross angle is.
     double angle = firstQuadrant;
@@ -608,6 +678,12 @@ void ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
     out.angle = TurnForSwap(angle, swap);
     out.length = c.w < 0 ? -length : length;
     out.angleScale = slope / std::sqrt(std::max(stretch, 1e-300));
+    if (crossTangent == nullptr) return false;
+    // Mirrored once into the point's quadrant, the angle runs against xi and the map's
+    // derivative by the cross angle's xi + i eta is the conjugate.
+    const bool mirrored = (frame.u < 0) != (frame.v < 0);
+    return CrossAngleTangent(c, swap, t, angles, frame, e1, e2, e3,
+                             mirrored ? std::conj(derivative) : derivative, *crossTangent);
 }
 
 }  // namespace
@@ -688,10 +764,17 @@ SurfaceTexCoords EllipsoidCoords(const Vec3& point, const SurfaceMappingEntry& e
     const double along = k * f.v / f.b;
     out.angleScale =
         perLength * n / std::sqrt(std::max(1 + k * k - along * along, 1e-300));
-    // Unequal cross axes: the angle-keeping map of an ellipsoid with three axes.
-    ApplyTriaxialMap(c, entry.swapFlag != 0, entry, table0, perLength, quarters, out);
+    // Unequal cross axes: the angle-keeping map of an ellipsoid with three axes, whose angle
+    // runs along its own lines rather than the cross ellipse's.
+    Vec3 crossTangent;
+    const bool hasTangent =
+        ApplyTriaxialMap(c, entry.swapFlag != 0, entry, table0, perLength, quarters, out,
+                         tangent != nullptr ? &crossTangent : nullptr);
     out.axisRatio = f.b / f.a;
-    if (tangent != nullptr) *tangent = AngleTangent(f, axisCode);
+    if (tangent != nullptr) {
+        *tangent = hasTangent ? FromCross(crossTangent.x, crossTangent.y, crossTangent.z, axisCode)
+                              : AngleTangent(f, axisCode);
+    }
     return out;
 }
 

@@ -365,6 +365,31 @@ std::array<double, 2> MappedAt(const SurfaceMappingEntry& e, double phi, double 
     return {coords.angle, coords.length};
 }
 
+// Central differences with steps h at the parametric point (phi, beta): the columns of J, the
+// derivatives of the mapped (angle, length) by phi and by beta, and of the surface point.
+struct ParametricDerivatives {
+    std::array<double, 2> jPhi;
+    std::array<double, 2> jBeta;
+    Vec3 tPhi;
+    Vec3 tBeta;
+};
+
+ParametricDerivatives DerivativesAt(const SurfaceMappingEntry& e, double phi, double beta,
+                                    double h) {
+    const auto mapped = [&](double dphi, double dbeta) {
+        const auto ahead = MappedAt(e, phi + dphi, beta + dbeta);
+        const auto behind = MappedAt(e, phi - dphi, beta - dbeta);
+        return std::array<double, 2>{std::remainder(ahead[0] - behind[0], 2 * Pi) / (2 * h),
+                                     (ahead[1] - behind[1]) / (2 * h)};
+    };
+    const auto along = [&](double dphi, double dbeta) {
+        const Vec3 a = EllipsoidPoint(e, phi + dphi, beta + dbeta);
+        const Vec3 b = EllipsoidPoint(e, phi - dphi, beta - dbeta);
+        return Vec3{(a.x - b.x) / (2 * h), (a.y - b.y) / (2 * h), (a.z - b.z) / (2 * h)};
+    };
+    return {mapped(h, 0), mapped(0, h), along(h, 0), along(0, h)};
+}
+
 // Ellipsoids whose three axes differ keep angles: at each point the mapped coordinates'
 // derivatives along the surface, taken by central differences, have the metric's shape
 // (J^T J = lambda G for the metric G of (phi, beta)), at the scale the mapper reports. The
@@ -392,23 +417,7 @@ TEST(BuildAuxMappingProfile, EllipsoidsWithThreeUnequalAxesMapKeepingAngles) {
             for (const double phi : {0.2, 1.0, 1.9, 2.8, 4.0, 5.5}) {
                 SCOPED_TRACE(testing::Message() << beta << " " << phi);
                 // Columns of J: d(angle, length) / dphi and / dbeta.
-                const auto difference = [&](double dphi, double dbeta) {
-                    const auto ahead = MappedAt(e, phi + dphi, beta + dbeta);
-                    const auto behind = MappedAt(e, phi - dphi, beta - dbeta);
-                    return std::array<double, 2>{
-                        std::remainder(ahead[0] - behind[0], 2 * Pi) / (2 * h),
-                        (ahead[1] - behind[1]) / (2 * h)};
-                };
-                const auto jPhi = difference(h, 0);
-                const auto jBeta = difference(0, h);
-                const auto tangent = [&](double dphi, double dbeta) {
-                    const Vec3 a = EllipsoidPoint(e, phi + dphi, beta + dbeta);
-                    const Vec3 b = EllipsoidPoint(e, phi - dphi, beta - dbeta);
-                    return Vec3{(a.x - b.x) / (2 * h), (a.y - b.y) / (2 * h),
-                                (a.z - b.z) / (2 * h)};
-                };
-                const Vec3 tPhi = tangent(h, 0);
-                const Vec3 tBeta = tangent(0, h);
+                const auto [jPhi, jBeta, tPhi, tBeta] = DerivativesAt(e, phi, beta, h);
                 const double gPhi = Vec3Dot(tPhi, tPhi);
                 const double gBeta = Vec3Dot(tBeta, tBeta);
                 const double gCross = Vec3Dot(tPhi, tBeta);
@@ -449,6 +458,70 @@ TEST(BuildAuxMappingProfile, EllipsoidsWithThreeUnequalAxesMapKeepingAngles) {
         }
         for (const double offset : offsets) EXPECT_NEAR(offset, offsets[0], 2e-3);
     }
+}
+
+// The bump tangent of an ellipsoid with three unequal axes is the direction in which its own
+// angle grows at fixed length: it lies in the surface (across the normal) and along the
+// direction that central differences of the mapped coordinates give, on both halves, on all
+// sides of the polar axis and beside the arc between the umbilics, where the cross ellipse's
+// tangent leans far off it. So for entries that read table 0 (flag 0), and for those with the
+// two larger axes the closer pair (flag 1), through the products in z and the transformed ones,
+// down to two equal larger axes.
+TEST(BuildAuxMappingProfile, EllipsoidTangentFollowsTheAngleOfItsThreeAxisMap) {
+    const double shapes[][3] = {{1, 1.5, 2},   {0.6, 0.8, 2.5}, {2, 1, 1.5},
+                                {0.9, 3, 0.5}, {1, 1.75, 2},    {1, 2.8, 3},
+                                {2.9, 3, 0.7}, {1, 2.999, 3},   {3, 3, 1}};
+    double largestLean = 0;  // of the direction from the parallel across the polar axis
+    std::array<int, 3> served{};  // table 0, the products in z, the transformed products
+    for (const auto& axes : shapes) {
+        SCOPED_TRACE(testing::Message() << axes[0] << ", " << axes[1] << ", " << axes[2]);
+        MappingList list;
+        const SurfaceMappingEntry& e =
+            list.Build(Head(SurfaceMapperKind::Ellipsoid, axes[0], axes[1], axes[2]));
+        if (e.branchFlag == 0) {
+            ++served[0];
+        } else {
+            const EllipsoidQuarterMeasures m = EllipsoidQuarterMeasuresOf(e);
+            ++served[Pi / 2 * m.latitude / m.longitude >= Pi / 4 ? 1 : 2];
+        }
+        const double h = 1e-3;
+        const double nearArc[] = {Pi / 2 - 0.03, Pi / 2 + 0.03, 1.5 * Pi - 0.03, 1.5 * Pi + 0.03};
+        for (const double beta : {-1.3, -0.7, -0.2, 0.1, 0.6, 1.1, 1.35}) {
+            for (const double phi : {0.3, 1.2, 2.1, 2.9, 3.8, 4.7, 5.6, nearArc[0], nearArc[1],
+                                     nearArc[2], nearArc[3]}) {
+                SCOPED_TRACE(testing::Message() << beta << " " << phi);
+                // J (dphi, dbeta) = (1, 0): the step that moves the angle and not the length.
+                const auto [jPhi, jBeta, tPhi, tBeta] = DerivativesAt(e, phi, beta, h);
+                const double det = jPhi[0] * jBeta[1] - jBeta[0] * jPhi[1];
+                ASSERT_GT(std::fabs(det), 0);
+                const double dPhi = jBeta[1] / det;
+                const double dBeta = -jPhi[1] / det;
+                Vec3 expected{dPhi * tPhi.x + dBeta * tBeta.x, dPhi * tPhi.y + dBeta * tBeta.y,
+                              dPhi * tPhi.z + dBeta * tBeta.z};
+                expected = Vec3Scale(expected, 1 / Vec3Length(expected));
+
+                const Vec3 point = EllipsoidPoint(e, phi, beta);
+                Vec3 tangent;
+                EllipsoidTexCoords(point, e, &tangent);
+                EXPECT_NEAR(Vec3Length(tangent), 1, 1e-12);
+                const Vec3 normal{point.x / (e.a * e.a), point.y / (e.b * e.b),
+                                  point.z / (e.c * e.c)};
+                EXPECT_NEAR(Vec3Dot(tangent, normal) / Vec3Length(normal), 0, 1e-9);
+                EXPECT_GT(Vec3Dot(tangent, expected), std::cos(3e-3));
+                // How far the true direction leans out of the plane across the polar axis.
+                const double polar = e.axisCode == 0   ? expected.z
+                                     : e.axisCode == 1 ? expected.y
+                                                       : expected.x;
+                largestLean = std::max(largestLean, std::fabs(polar));
+            }
+        }
+    }
+    // The points tried include ones where a tangent of the cross ellipse (which has no part
+    // along the polar axis) would be far wrong.
+    EXPECT_GT(largestLean, 0.3);
+    EXPECT_GT(served[0], 0);
+    EXPECT_GT(served[1], 0);
+    EXPECT_GT(served[2], 0);
 }
 
 // The map is one function of the shape, whichever way an entry works it out: shapes on either

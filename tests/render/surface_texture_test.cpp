@@ -1620,3 +1620,147 @@ TEST(SurfaceTexture, EllipsoidFacesReadTheirSquaresAndPassThePointOn) {
 }
 
 }  // namespace
+
+namespace {
+
+// A list of two entries from surface 0: an elliptic cylinder along z (semi-axes 1.2 and 0.8)
+// and a hyperboloid of one sheet about z (waist semi-axes 1 and 1.3, axial scale 0.7).
+struct OpenSurfaceList {
+    BufferArray list;
+
+    OpenSurfaceList() {
+        list.count = 2;
+        const std::array<SurfaceMappingEntry, 2> heads = {
+            AuxMappingHead(SurfaceMapperKind::EllipticCylinder, 1.2, 0.8, 0.0),
+            AuxMappingHead(SurfaceMapperKind::Hyperboloid, 1.0, 1.3, 0.7)};
+        BuildAuxMappingProfile(list, heads, {});
+    }
+    OpenSurfaceList(const OpenSurfaceList&) = delete;
+    OpenSurfaceList& operator=(const OpenSurfaceList&) = delete;
+    ~OpenSurfaceList() { FreeBufferArray(list); }
+
+    const SurfaceMappingEntry& Entry(std::int32_t i) const { return AuxMappingEntry(list, i); }
+};
+
+// The map each face reads by the six-face tiling's rules, worked out on the sphere: the faces
+// in turn from the one whose centre lies nearest the point, each with its stereographic plane
+// laid at 2 / h units per unit of tan(theta / 2); the first face that has tiles and holds the
+// point inside its disc and inside the square of 0.9 of its radius reads it. -1: none does.
+// Sets nearEdge when that face reads the point where its seam fade may already act.
+int ExpectedFaceMap(double u, double v, double h, double radius, std::int32_t counter,
+                    const std::array<bool, 6>& isEmpty, bool& nearEdge) {
+    const Vec3 n = MapSpherePoint(u, v);
+    std::int32_t nearest = 0;
+    for (std::int32_t face = 1; face < 6; ++face) {
+        if (Vec3Dot(n, FaceFrameOf(face).centre) > Vec3Dot(n, FaceFrameOf(nearest).centre)) {
+            nearest = face;
+        }
+    }
+    nearEdge = false;
+    for (std::int32_t pass = 0; pass < 6; ++pass) {
+        const std::int32_t face = (nearest + pass) % 6;
+        const auto k = static_cast<std::size_t>((counter + face) % 6);
+        if (isEmpty[k]) continue;
+        const auto at = Stereographic(n, FaceFrameOf(face));
+        const double x = at[0] * 2 / h;
+        const double y = at[1] * 2 / h;
+        if (!(std::hypot(x, y) < radius) || !(std::fabs(x) < 0.9 * radius) ||
+            !(std::fabs(y) < 0.9 * radius)) {
+            continue;
+        }
+        nearEdge = std::max(std::fabs(x), std::fabs(y)) > 0.88 * radius;
+        return static_cast<int>(k);
+    }
+    return -1;
+}
+
+}  // namespace
+
+// Hyperboloid and elliptic cylinder entries whose material has six edge caps lay their texture
+// by the six-face tiling as ellipsoids do, their faces at 0.01 radians a plane unit: each
+// point is read by the map the tiling's rules give, worked out apart on the sphere of the
+// entry's (u, v), for faces that overlap, faces too small to meet, and empty faces.
+TEST(SurfaceTexture, HyperboloidAndCylinderFacesReadTheMapTheTilingGives) {
+    TexPyramid pyramid;
+    ASSERT_EQ(SetRamp(pyramid), 0);
+    const OpenSurfaceList surfaces;
+    constexpr double Pi = std::numbers::pi;
+    constexpr double FacePlaneAngle = 0.01;
+    struct Setup {
+        double radius;
+        std::array<bool, 6> isEmpty;
+    };
+    const Setup setups[] = {
+        {160.0, {}},                                        // f = 0.8: faces overlap
+        {80.0, {}},                                         // f = 0.4: gaps at the corners
+        {160.0, {false, false, true, true, false, false}},  // maps 2 and 3 pass points on
+    };
+    // The entry's surface point of section parameter t and axial parameter s: on the cylinder
+    // (a cos t, b sin t, s), on the hyperboloid (a cos t, b sin t) cosh + (0, 0, c sinh).
+    const auto pointOf = [&](std::int32_t surface, double t, double s) {
+        const SurfaceMappingEntry& e = surfaces.Entry(surface);
+        if (surface == 0) return Vec3{e.a * std::cos(t), e.b * std::sin(t), s};
+        return Vec3{e.a * std::cos(t) * std::cosh(s), e.b * std::sin(t) * std::cosh(s),
+                    e.c * std::sinh(s)};
+    };
+    const auto coordsOf = [&](std::int32_t surface, const Vec3& point) {
+        const SurfaceMappingEntry& e = surfaces.Entry(surface);
+        if (surface == 1) {
+            const SurfaceTexCoords c = SpheroidTexCoords(point, e, nullptr);
+            return std::array<double, 2>{c.angle, c.length};
+        }
+        return std::array<double, 2>{SurfaceAngleCoord(point.x, point.y, e),
+                                     point.z * Pi / (2 * e.quarterMeasure)};
+    };
+    std::array<int, 3> seen{};  // points read by their nearest face, by another, by none
+    int checked = 0;
+    for (const Setup& setup : setups) {
+        for (std::int32_t surface = 0; surface < 2; ++surface) {
+            for (const double t : {0.13, 0.71, 1.37, 2.02, 2.9, 3.55, 4.4, 5.1, 5.83}) {
+                for (const double s : {-2.3, -1.4, -0.75, -0.2, 0.33, 0.8, 1.25, 1.9, 2.7}) {
+                    SCOPED_TRACE(testing::Message() << setup.radius << " surface " << surface
+                                                    << " t " << t << " s " << s);
+                    const Vec3 point = pointOf(surface, t, s);
+                    const auto [u, v] = coordsOf(surface, point);
+                    bool nearEdge = false;
+                    const int expected = ExpectedFaceMap(u, v, FacePlaneAngle, setup.radius,
+                                                         surface, setup.isEmpty, nearEdge);
+                    if (nearEdge) continue;
+                    // Every map aimed at the point as its face sees it, so that it reads its
+                    // own column of the ramp there.
+                    FaceMaps faces(setup.radius);
+                    const Vec3 n = MapSpherePoint(u, v);
+                    for (std::int32_t face = 0; face < 6; ++face) {
+                        const auto at = Stereographic(n, FaceFrameOf(face));
+                        const auto k = static_cast<std::size_t>((surface + face) % 6);
+                        faces.Aim(k, at[0] * 2 / FacePlaneAngle, at[1] * 2 / FacePlaneAngle);
+                        if (setup.isEmpty[k]) faces.Empty(k);
+                    }
+                    Lookup lookup(pyramid, 0x0000FF);
+                    lookup.part.mapping = TextureMapping::SurfaceList;
+                    lookup.part.surfaceList = &surfaces.list;
+                    faces.Use(lookup.part);
+                    const double depth = 0.1;
+                    lookup.part.partFromView.m[4] = point.x;
+                    lookup.part.partFromView.m[8] = point.y;
+                    lookup.part.partFromView.m[12] = point.z - depth;
+                    std::array<std::int32_t, 3> out{};
+                    ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, surface, false,
+                                      false, Vec3{0.0, 0.0, depth}, Vec3{0.0, 0.0, -1.0});
+                    if (expected < 0) {
+                        EXPECT_EQ(out, (std::array<std::int32_t, 3>{0, 0, 32640}));
+                    } else {
+                        EXPECT_EQ(out[2], 0);
+                        EXPECT_NEAR(out[0] / 512.0, FaceMaps::Column(expected), 0.5);
+                    }
+                    const int nearestMap = (surface + NearestSurfaceFace(u, v)) % 6;
+                    ++seen[expected < 0 ? 2 : expected == nearestMap ? 0 : 1];
+                    ++checked;
+                }
+            }
+        }
+    }
+    EXPECT_GT(checked, 400);
+    EXPECT_TRUE(seen[0] > 0 && seen[1] > 0 && seen[2] > 0)
+        << seen[0] << " " << seen[1] << " " << seen[2];
+}
