@@ -659,17 +659,17 @@ bool ApplyTriaxialMap(const CrossPoint& c, bool swap, const SurfaceMappingEntry&
         const UniformizerTerms terms = UniformizerAt(prime * xi, eta, delta, prime * whole);
         firstQuadrant = prime * xi + terms.log.imag();
         length = eta - terms.log.real();
-        slope = prime * std::abs(1.0 + 2.0 * terms.slope);
         derivative = 1.0 + 2.0 * terms.slope;
+        slope = prime * std::abs(derivative);
     } else {
         const double unit = PI / (4 * whole);
         const ModularTerms terms = ModularAt(unit * std::max(latitude.fromArc, 0.0), unit * xi,
                                              PI * quarters.longitude / (2 * whole));
         firstQuadrant = terms.log.imag();
         length = -terms.log.real();
-        slope = unit * std::abs(terms.slope);
         // epsilon = unit (whole + i (xi + i eta)) and angle + i length = -i ln R.
         derivative = terms.slope;
+        slope = unit * std::abs(derivative);
     }
     // The first quadrant's angle, carried to the point's quadrant as the cross angle is.
     double angle = firstQuadrant;
