@@ -6,6 +6,7 @@
 #include "geometry/scene_geometry.h"
 #include "geometry/wrap_map_record.h"
 #include "render/q_render.h"
+#include "render/surface_texture.h"
 #include "texture/object_tex.h"
 #include "texture/tex_maps.h"
 #include "texture/tex_pyramid.h"
@@ -46,12 +47,16 @@ void SetTiles(PartTexture& texture, const CustomRevTex& mapping, const TexPyrami
                               CapCellLength(mapping.cap1.get(), image)};
 }
 
-// The measuring mappings reach the material's first pair of edge caps, when it has built them.
+// The measuring mappings reach the pair of the material's edge caps that the part's phase
+// picks (MaterialCapPair: the edge caps come two to a pair, the first for the pole where the
+// length coordinate starts, the second for the one where it ends), when it has built them.
 void SetMaterialCaps(PartTexture& texture, const CustomRevTex& mapping, const TexPyramid& image) {
     const auto* versa = dynamic_cast<const VersaTex*>(&mapping);
     if (versa == nullptr || versa->VTPMaps.size() < 2) return;
+    const auto first =
+        2 * static_cast<std::size_t>(MaterialCapPair(versa->VTPMaps.size(), texture.phase));
     for (std::size_t i = 0; i < 2; ++i) {
-        const PolarMap* cap = versa->VTPMaps[i].get();
+        const PolarMap* cap = versa->VTPMaps[first + i].get();
         if (cap == nullptr || cap->cells == nullptr) continue;
         texture.materialCaps[i] = cap;
         texture.materialCapCellLengths[i] = CapCellLength(cap, image);
@@ -192,6 +197,7 @@ void LoadPartTextures(QRender& render, const SceneGeometry& geometry,
             continue;
         }
         PartTexture& texture = textures[static_cast<std::size_t>(i)];
+        texture.phase = record.fraction;
         if (custom != nullptr && record.auxTex == nullptr) {
             texture.mapping = TextureMapping::CustomRevolution;
             texture.revolution = custom;

@@ -3,6 +3,7 @@
 #include "core/float_convert.h"
 #include "render/body_warp.h"
 #include "render/q_render.h"
+#include "render/shading_maths.h"
 #include "texture/object_tex.h"
 #include "texture/rev_tex.h"
 #include "texture/surface_mapping_entry.h"
@@ -606,6 +607,7 @@ struct CapHit {
     std::array<double, 2> alongV{};
     double stretch = 1.0;   // plane units per unit of (u, v): rho for the logarithmic caps
     std::int32_t fade = 0;  // seam-fade weight 1..65536, 0 for none
+    std::int32_t phase = 0;  // the texture phase (x, y) were turned by about the pole
 };
 
 // candidate 0 is the first pole, where rho grows with v; 1 the second, where it shrinks.
@@ -623,6 +625,22 @@ CapHit PlaceOnCap(std::int32_t candidate, double sine, double cosine, double rho
         hit.alongV = {-cosine, -sine};
     }
     return hit;
+}
+
+// Turns a cap's plane point about the pole by the part's texture phase, so that the point
+// reads the map where the phase has carried it; the gradient read there is turned back
+// (TurnedBack).
+void TurnByPhase(CapHit& hit, std::int32_t phase) {
+    if (phase == 0) return;
+    RotateByQuarterTurnAngle(hit.x, hit.y, phase);
+    hit.phase = phase;
+}
+
+// A height gradient (x, y) read in a cap's map, turned back into the plane of the point's
+// unturned position, by minus the phase its plane point was turned by.
+std::array<double, 2> TurnedBack(const CapHit& hit, double x, double y) {
+    if (hit.phase != 0) RotateByQuarterTurnAngle(x, y, -hit.phase);
+    return {x, y};
 }
 
 // Hands the tiles of the chain that starts at link to onTile(tile) until one covers the point.
@@ -693,12 +711,15 @@ ChainEnd WalkPolar(const PolarMap& map, double cellLength, const CapHit& hit, Sa
 
 // The body search of a mapping's bands: band 1 where it lies over the point (first, with
 // band 0 under it in its overhangs), then band 0.
+// Before the search v moves by the part's phase, a fraction of the mapping's length L, and is
+// brought into [0, L); a corner rod's length runs on through its joints and keeps its place.
 template <typename SampleTile>
 ChainEnd SearchBody(const PartTexture& part, double u, double v, SampleTile& sample) {
     const CustomRevTex& mapping = *part.tiles;
     const double length = mapping.length;
     if (length > 0.0) {
-        const double g = v / length;
+        const std::int32_t phase = part.mapping == TextureMapping::CornerRod ? 0 : part.phase;
+        const double g = v / length + phase / 65536.0;
         v = (g - std::floor(g)) * length;
     }
     const TileMap* second = mapping.band1.get();
@@ -727,8 +748,9 @@ ChainEnd SearchBody(const PartTexture& part, double u, double v, SampleTile& sam
 // before the band's start or beyond its end reads that end's cap alone; a point on the band
 // reads the caps that reach it first and the band under them. A cap's plane point lies at the
 // point's distance from the pole along the length coordinate, in the point's direction around
-// the axis (mirrored at the far pole, so that neither shows the image reversed); a point past
-// a cap's radius has nothing there.
+// the axis (mirrored at the far pole, so that neither shows the image reversed), turned by the
+// part's phase; a point past a cap's radius has nothing there. The band is read where the
+// point lies on it, whatever the phase.
 template <typename SampleTile>
 void SearchWithCaps(const PartTexture& part, const Vec3& point, double u, double v,
                     SampleTile& sample) {
@@ -747,8 +769,10 @@ void SearchWithCaps(const PartTexture& part, const Vec3& point, double u, double
         if (cap == nullptr) return ChainEnd::Empty;
         const double rho = std::max(0.0, candidate == 0 ? v : mapping.length - v);
         if (!(rho < cap->lOuter)) return ChainEnd::Empty;
-        return WalkPolar(*cap, part.capCellLengths[static_cast<std::size_t>(candidate)],
-                         PlaceOnCap(candidate, sine, cosine, rho), sample);
+        CapHit hit = PlaceOnCap(candidate, sine, cosine, rho);
+        TurnByPhase(hit, part.phase);
+        return WalkPolar(*cap, part.capCellLengths[static_cast<std::size_t>(candidate)], hit,
+                         sample);
     };
     const bool isInside = v >= band->lStart && v <= band->lEnd;
     for (std::int32_t candidate = v > band->lEnd ? 1 : 0; candidate <= 2; ++candidate) {
@@ -763,7 +787,8 @@ void SearchWithCaps(const PartTexture& part, const Vec3& point, double u, double
 // rho = lInner e^d, so that the map from (u, v) to the cap's plane keeps angles and, where d is
 // 0, lengths too: there the cap's tiles meet the body's at the same scale. A cap covers the
 // points with d below its inner length and rho within its disc; on the body (between start and
-// end) the caps that reach the point come first and the body lies under them. With fade, the
+// end) the caps that reach the point come first and the body lies under them. The plane point
+// turns by the part's phase about the pole, as the body moves along v by it. With fade, the
 // plane points that near the cap's edge fade out over the body (SeamFadeWeight).
 template <typename SampleTile>
 void SearchMaterialCaps(const PartTexture& part, double u, double v, double start, double end,
@@ -780,7 +805,9 @@ void SearchMaterialCaps(const PartTexture& part, double u, double v, double star
         const double rho = cap->lInner * std::exp(d);
         if (!(rho < cap->lOuter)) return ChainEnd::Empty;
         CapHit hit = PlaceOnCap(candidate, sine, cosine, rho);
+        TurnByPhase(hit, part.phase);
         hit.stretch = rho;
+        // The fade follows the square of the map's own plane, where the turned point lies.
         if (withFade) {
             const double radius = cap->lOuter;
             hit.fade =
@@ -870,6 +897,11 @@ TextureLevelChoice SurfaceTextureLevel(double footprint) {
         if (CoarseBounds[k] > footprint) return {false, static_cast<std::int32_t>(k + 1)};
     }
     return {false, 12};
+}
+
+std::int32_t MaterialCapPair(std::size_t mapCount, std::int32_t phase) {
+    const auto pairs = static_cast<std::int64_t>(mapCount / 2);
+    return static_cast<std::int32_t>((pairs * std::clamp(phase, 0, 65535)) >> 16);
 }
 
 bool IsBumpMapped(const PartTexture& part) {
@@ -962,8 +994,9 @@ void ShadeSurfacePoint(QRender& render, const PartTexture& part,
                     one.du = du;
                     one.dv = dv;
                     if (cap != nullptr) {
-                        one.du = du * cap->alongU[0] + dv * cap->alongU[1];
-                        one.dv = du * cap->alongV[0] + dv * cap->alongV[1];
+                        const std::array<double, 2> g = TurnedBack(*cap, du, dv);
+                        one.du = g[0] * cap->alongU[0] + g[1] * cap->alongU[1];
+                        one.dv = g[0] * cap->alongV[0] + g[1] * cap->alongV[1];
                     }
                 }
                 return composite.Add(one, isDecal || one.isFaded);

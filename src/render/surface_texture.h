@@ -30,7 +30,8 @@
 // (its perimeter scaled by k to a full turn) and a length v along it (k Y, and the end faces
 // beyond the body). The mapping object's tiles, rotated copies of the image scattered over
 // the two bands of its default mapping, cover (u, v): each band's cells hold chains of the
-// tiles that may reach them. v is taken modulo the mapping's length; band 1 overhangs band 0
+// tiles that may reach them. v, moved by the part's phase (below), is taken modulo the
+// mapping's length; band 1 overhangs band 0
 // at both its ends, so a point there looks at band 1 first and band 0 under it. Each tile
 // turns (u, v) into image texels about its centre and its own scale; the footprint is the
 // pixel's size on the surface (w^2 times the squared secant of the view angle, at least w^2)
@@ -56,12 +57,12 @@
 // profile passes nearest the point.
 //
 // Material caps. Near the poles of an ellipsoid's entry and of an angle-keeping revolution
-// mapping the material's first pair of edge caps cover the point, as the custom mappings' caps
-// do theirs (below), with the distance d from the cap's start along v (from -bandHalfHeight and
-// bandHalfHeight for an ellipsoid, from where the profile first and last turns steeper than 45
-// degrees for a revolution) placed at the logarithmic radius rho = lInner e^d: the map keeps
-// angles, and where d is 0 a cap's tiles meet the body's at the same scale. A cap reaches d
-// below its inner length and rho within its disc; the footprint grows by rho^2. On an
+// mapping a pair of the material's edge caps, the one the part's phase picks, covers the point, as
+// the custom mappings' caps do theirs (below), with the distance d from the cap's start along v
+// (from -bandHalfHeight and bandHalfHeight for an ellipsoid, from where the profile first and last
+// turns steeper than 45 degrees for a revolution) placed at the logarithmic radius rho = lInner
+// e^d: the map keeps angles, and where d is 0 a cap's tiles meet the body's at the same scale. A
+// cap reaches d below its inner length and rho within its disc; the footprint grows by rho^2. On an
 // ellipsoid a cap fades out over the body near the edge of the square of 0.9 of its radius,
 // over about five pixels, so that no hard seam shows where it ends.
 //
@@ -76,6 +77,16 @@
 // second, so that neither shows the image reversed; a cap reaches rho up to its outer length.
 // A cap's height gradient, in its plane, is turned back into the directions of growing u and v.
 // A mapping without poles reads its two bands as the wrapped primitives do.
+//
+// Texture phase. Each part keeps a phase, a fraction of a turn (65536 a turn), so that parts
+// of one material do not all show the same patch of it. Before the bands are searched, the
+// body's length coordinate moves by that fraction of the mapping's length, g = v / L +
+// phase / 65536 and v = (g - floor(g)) L; a cap's plane point turns by the phase about the pole
+// (RotateByQuarterTurnAngle) before its cell is found, and the height gradient read there
+// turns back by minus the phase. Corner rods keep their own length measure through their
+// joints and ignore the phase; so does the six-face tiling of surface mapping list entries. A
+// custom mapping with poles reads its band between its caps where it lies, turning only its
+// caps.
 
 // Bump lighting. A part whose material has a bump amount B (its "Bump" value) and whose image
 // has a height map shades with its normal tilted by the map's slope. The map's full height
@@ -140,8 +151,9 @@ struct PartTexture {
     std::array<double, 2> bandCellLengths{};
     // CustomRevolution with poles: each cap's cell side in its plane.
     std::array<double, 2> capCellLengths{};
-    // SurfaceList and Revolution: the material's polar caps (its first pair of edge caps) and
-    // each one's cell side in its plane; null where the material has none.
+    // SurfaceList and Revolution: the material's polar caps (the pair of edge caps the phase
+    // picks, MaterialCapPair) and each one's cell side in its plane; null where the material
+    // has none.
     std::array<const PolarMap*, 2> materialCaps{};
     std::array<double, 2> materialCapCellLengths{};
     // SurfaceList: the material's first six edge caps as the faces of the six-face tiling of
@@ -160,6 +172,9 @@ struct PartTexture {
     // CornerRod: the rod's wrap frame and the length measure at which its start A lies.
     CornerRodWrapFrame cornerRod{};
     double cornerRodStart = 0;
+    // The part's texture phase, 0..65535 for one turn: the body's length coordinate moves
+    // by phase / 65536 of the mapping's length, and the caps' planes turn by it.
+    std::int32_t phase = 0;
     std::int32_t bumpAmount = 0;   // the material's bump amount; 0 shades without bumps
     std::uint32_t baseColour = 0;  // 0xRRGGBB: fills what no sample covers
     std::uint8_t hasTint = 0;
@@ -229,6 +244,12 @@ std::int32_t NearestSurfaceFace(double u, double v);
 // length ln((1 + f) / (1 - f)) / h, both 10^100 from f = 1 on. The entry caches f with them
 // (fadeRatio, fadeLimits) and works them out again only when f changes.
 std::array<double, 2> SurfaceFaceLimits(SurfaceMappingEntry& entry, double radius, double h);
+
+// The pair of a material's edge caps that a part of texture phase phase (0..65535) reads,
+// given mapCount, the number of edge caps the material holds: they come two to a pair, so
+// mapCount / 2 is the number of whole pairs, and the phase picks one of them evenly along the
+// turn, ((mapCount / 2) x phase) >> 16. A material with a single pair always gives pair 0.
+std::int32_t MaterialCapPair(std::size_t mapCount, std::int32_t phase);
 
 // True when part's lighting is tilted by its height map: a bump amount and a height map.
 bool IsBumpMapped(const PartTexture& part);

@@ -126,6 +126,34 @@ TEST_F(TexturedScene, PartsReachTheirMaterialsTilesThroughTheirOwnMappings) {
     EXPECT_EQ(render.partTextures.Find(2)->mapping, TextureMapping::Planar);
 }
 
+TEST_F(TexturedScene, APartsPhaseComesFromItsRecordAndPicksItsMaterialsCaps) {
+    // The default mapping of the material holds three pairs of edge caps; the cylinder's phase
+    // picks the pair its revolution mapping reads near its poles.
+    const auto* versa = dynamic_cast<const VersaTex*>(params.mapping.get());
+    ASSERT_NE(versa, nullptr);
+    ASSERT_EQ(versa->VTPMaps.size(), 6u);
+    struct Case {
+        double fraction;
+        std::int32_t phase;
+        std::size_t firstCap;
+    };
+    for (const Case& c : {Case{0.0, 0, 0}, Case{0.5, 32768, 2}, Case{0.99999, 65535, 4}}) {
+        SCOPED_TRACE(c.fraction);
+        WorkingPartRecord cylinder = Working(ShapeType::Cylinder, {2, 1}, {5, 0, 0});
+        cylinder.textureRef = handle;
+        cylinder.fraction = c.fraction;
+        ASSERT_EQ(BuildPartShape(geometry, nullptr, 1, false, true, false, &cylinder), 0);
+        QRender render;
+        LoadRenderParts(render, geometry, ViewFromWorld());
+        const PartTexture* texture = render.partTextures.Find(1);
+        ASSERT_NE(texture, nullptr);
+        ASSERT_EQ(texture->mapping, TextureMapping::Revolution);
+        EXPECT_EQ(texture->phase, c.phase);
+        EXPECT_EQ(texture->materialCaps[0], versa->VTPMaps[c.firstCap].get());
+        EXPECT_EQ(texture->materialCaps[1], versa->VTPMaps[c.firstCap + 1].get());
+    }
+}
+
 TEST_F(TexturedScene, AWrappedBoxShowsItsTextureInAFrame) {
     std::vector<std::uint32_t> pixels(Width * Height, 0u);
     QRender render;

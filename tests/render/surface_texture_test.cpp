@@ -665,6 +665,16 @@ void SetOneTile(Map& map, double ca, double cd, std::int32_t cellCount) {
     map.tileCount = map.tileCapacity = 1;
 }
 
+// The part reads mapping as its own custom revolution mapping, its band's and caps' cells 10
+// long.
+void UseCustomMapping(PartTexture& part, const CustomRevTex& mapping) {
+    part.mapping = TextureMapping::CustomRevolution;
+    part.revolution = &mapping;
+    part.tiles = &mapping;
+    part.bandCellLengths = {10.0, 0.0};
+    part.capCellLengths = {10.0, 10.0};
+}
+
 // A point of a sphere and the map that should cover it: its band or one of its caps.
 enum class Where { Band, FirstCap, SecondCap };
 struct SphereCase {
@@ -735,11 +745,7 @@ TEST(SurfaceTexture, CustomRevolutionReadsItsBandAndItsCapsByArcLength) {
         if (c.where == Where::SecondCap) SetOneTile(*mapping.cap1, a + 0.03, d - 0.05, 4);
 
         Lookup lookup(pyramid, 0x0000FF);
-        lookup.part.mapping = TextureMapping::CustomRevolution;
-        lookup.part.revolution = &mapping;
-        lookup.part.tiles = &mapping;
-        lookup.part.bandCellLengths = {10.0, 0.0};
-        lookup.part.capCellLengths = {10.0, 10.0};
+        UseCustomMapping(lookup.part, mapping);
         // The point 1.2 before the eye: a pixel there covers 2 texels of the tile (level 0).
         ExpectOffCentreRead(lookup.Facing(hit, 1.2));
     }
@@ -901,6 +907,19 @@ TEST(SurfaceTexture, WhiteTextureShadesLikeAWhitePart) {
 }  // namespace
 
 namespace {
+
+// The plane point (x, y) turned by quarters of a turn, as the phase 16384 quarters turns it.
+std::array<double, 2> TurnedByQuarters(double x, double y, std::int32_t quarters) {
+    for (std::int32_t q = 0; q < quarters; ++q) {
+        const double turned = -y;
+        y = x;
+        x = turned;
+    }
+    return {x, y};
+}
+
+// The phases the tests below turn parts by, with the quarters of a turn each stands for.
+constexpr std::array<std::int32_t, 4> QuarterPhases{0, 16384, 32768, 49152};
 
 // A height map of image side Side that climbs by step height units a texel along x.
 void SetRamp(TexPyramid& pyramid, std::int32_t side, std::int32_t step,
@@ -1297,6 +1316,10 @@ TEST(SurfaceTexture, BumpMapOnASphereCapTiltsAlongItsPlanesAxis) {
     // climb 4 a texel along the cap plane's x axis, which lies on the sphere as
     // cos u east + sin u north at the first pole (x = rho sin u) and as
     // -sin u east - cos u north at the second (x = rho cos u, rho shrinking northwards).
+    // A phase P turns the plane point by P into the map, so the slope the point sees runs along
+    // the map's x axis turned back by -P in its own plane, (cos P, -sin P): on the sphere
+    // cos(u - P) east + sin(u - P) north at the first pole, -sin(u + P) east - cos(u + P) north
+    // at the second.
     BumpedSphere bumped;
     const UniRevTex& sphere = bumped.mapping;
     TexPyramid& pyramid = bumped.pyramid;
@@ -1316,24 +1339,37 @@ TEST(SurfaceTexture, BumpMapOnASphereCapTiltsAlongItsPlanesAxis) {
         const double rho = std::exp(isFirst ? v - sphere.capStart : sphere.capEnd - v);
         const double cu = std::cos(longitude);
         const double su = std::sin(longitude);
-        CappedMapping mapping(1.8, 100.0);
-        TexTile& cap = mapping.Cap(isFirst ? 0 : 1);
-        cap.ca = static_cast<float>((isFirst ? su : cu) * rho + 0.03);
-        cap.cd = static_cast<float>((isFirst ? cu : su) * rho - 0.05);
-        Lookup lookup(pyramid);
-        mapping.UseOnSphere(lookup.part, sphere, true);
-        lookup.part.partFromView = bumped.partFromView;
-        lookup.part.bumpAmount = 100;
-        std::array<std::int32_t, 3> out{};
-        ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 0, true, false,
-                          Vec3{hit.x, hit.y, hit.z + depth}, hit);
-        const Vec3 tilted = BumpedGradient(hit, 100, lookup.render.partTextures.bumpVector);
-        const double slope = 4.0 / 255.0;
-        const double alongEast = isFirst ? cu : -su;
-        const double alongNorth = isFirst ? su : -cu;
-        EXPECT_NEAR(tilted.x, hit.x - slope * (alongEast * east.x + alongNorth * north.x), 1e-6);
-        EXPECT_NEAR(tilted.y, hit.y - slope * (alongEast * east.y + alongNorth * north.y), 1e-6);
-        EXPECT_NEAR(tilted.z, hit.z - slope * (alongEast * east.z + alongNorth * north.z), 1e-6);
+        for (std::size_t q = 0; q < QuarterPhases.size(); ++q) {
+            SCOPED_TRACE(QuarterPhases[q]);
+            const auto quarters = static_cast<std::int32_t>(q);
+            CappedMapping mapping(1.8, 100.0);
+            TexTile& cap = mapping.Cap(isFirst ? 0 : 1);
+            const std::array<double, 2> at =
+                TurnedByQuarters((isFirst ? su : cu) * rho, (isFirst ? cu : su) * rho, quarters);
+            cap.ca = static_cast<float>(at[0] + 0.03);
+            cap.cd = static_cast<float>(at[1] - 0.05);
+            Lookup lookup(pyramid);
+            mapping.UseOnSphere(lookup.part, sphere, true);
+            lookup.part.partFromView = bumped.partFromView;
+            lookup.part.bumpAmount = 100;
+            lookup.part.phase = QuarterPhases[q];
+            std::array<std::int32_t, 3> out{};
+            ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, 0, true, false,
+                              Vec3{hit.x, hit.y, hit.z + depth}, hit);
+            const Vec3 tilted = BumpedGradient(hit, 100, lookup.render.partTextures.bumpVector);
+            const double slope = 4.0 / 255.0;
+            const double turn = quarters * Pi / 2;
+            const double alongEast =
+                isFirst ? std::cos(longitude - turn) : -std::sin(longitude + turn);
+            const double alongNorth =
+                isFirst ? std::sin(longitude - turn) : -std::cos(longitude + turn);
+            EXPECT_NEAR(tilted.x, hit.x - slope * (alongEast * east.x + alongNorth * north.x),
+                        1e-6);
+            EXPECT_NEAR(tilted.y, hit.y - slope * (alongEast * east.y + alongNorth * north.y),
+                        1e-6);
+            EXPECT_NEAR(tilted.z, hit.z - slope * (alongEast * east.z + alongNorth * north.z),
+                        1e-6);
+        }
     }
 }
 
@@ -1763,4 +1799,245 @@ TEST(SurfaceTexture, HyperboloidAndCylinderFacesReadTheMapTheTilingGives) {
     EXPECT_GT(checked, 400);
     EXPECT_TRUE(seen[0] > 0 && seen[1] > 0 && seen[2] > 0)
         << seen[0] << " " << seen[1] << " " << seen[2];
+}
+
+namespace {
+
+// A point of a part whose body reads the band of a 10-long mapping: the surface it lies on,
+// where the part matrix puts it, and the surface coordinates (u, v) its mapping gives there.
+struct PhasedBodyCase {
+    const char* name;
+    TextureMapping mapping;
+    std::int32_t surface;
+    Vec3 partPoint;  // also the surface gradient of the round parts
+    double depth;    // of the point before the eye
+    double u, v;
+    std::array<double, 4> primitive{};
+    const BufferArray* surfaceList = nullptr;
+    const ObjectTex* revolution = nullptr;
+    bool normalIsPoint = false;  // the gradient is partPoint (round parts), else -z
+};
+
+}  // namespace
+
+TEST(SurfaceTexture, PhaseMovesTheBodyAlongTheMappingsLength) {
+    TexPyramid pyramid;
+    ASSERT_EQ(SetRamp(pyramid), 0);
+    constexpr double Pi = std::numbers::pi;
+    const double k = 0.5;
+    // A unit sphere as a surface-list ellipsoid and under its angle-keeping revolution mapping.
+    const UnitSphereList ellipsoid;
+    const Vec3 onEllipsoid{0.2, std::sqrt(0.96) * 0.6, -std::sqrt(0.96) * 0.8};
+    const SurfaceTexCoords ellipsoidCoords =
+        EllipsoidTexCoords(onEllipsoid, ellipsoid.Entry(), nullptr);
+    std::array<Rtp, 1> profile{EllipticProfile(0.0, -1.0, 1.0, 0.0, 0.0, 1.0, 1.0, 1.0)};
+    UniRevTex sphere;
+    sphere.Build(profile);
+    ASSERT_TRUE(sphere.IsUsable());
+    const double latitude = 0.3;
+    const double longitude = 1.3 * Pi;
+    const Vec3 onSphere{std::cos(latitude) * std::cos(longitude), std::sin(latitude),
+                        std::cos(latitude) * std::sin(longitude)};
+
+    std::vector<PhasedBodyCase> cases;
+    cases.push_back({"box",
+                     TextureMapping::Box,
+                     4,
+                     {-0.2, 3.0, 0.0},
+                     2.4,
+                     k * -0.2 + 3 * Pi / 2,
+                     k * 3.0,
+                     {k, 0.25, 0.7, 0.0}});
+    cases.push_back({"cylinder",
+                     TextureMapping::FlatSidedCylinder,
+                     7,
+                     {0.2, -1.0, 0.3},
+                     2.4,
+                     k * 0.2 + Pi,
+                     -k * 0.3 - Pi,
+                     {k, 0.25, 0.7, 0.0}});
+    PhasedBodyCase onList{
+        "ellipsoid",           TextureMapping::SurfaceList,      0,
+        onEllipsoid,           1.2 / ellipsoidCoords.angleScale, ellipsoidCoords.angle,
+        ellipsoidCoords.length};
+    onList.surfaceList = &ellipsoid.list;
+    onList.normalIsPoint = true;
+    cases.push_back(onList);
+    PhasedBodyCase onRevolution{"sphere",
+                                TextureMapping::Revolution,
+                                0,
+                                onSphere,
+                                1.6,
+                                longitude,
+                                sphere.records[0]->lOffset + std::atanh(onSphere.y)};
+    onRevolution.revolution = &sphere;
+    onRevolution.normalIsPoint = true;
+    cases.push_back(onRevolution);
+
+    for (const PhasedBodyCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const std::int32_t phase : {0, 16384, 32768, 65535}) {
+            SCOPED_TRACE(phase);
+            // The phase moves v by its share of the mapping's length: the point reads the tile
+            // where phase 0 reads at that v, placed 0.03 ahead and 0.05 behind it.
+            const double moved = c.v + phase / 65536.0 * 10.0;
+            const double wrapped = moved - 10.0 * std::floor(moved / 10.0);
+            OneTileMapping one(c.u > 6.2 ? c.u + 0.03 - 2 * Pi : c.u + 0.03, wrapped - 0.05, 0.0);
+            Lookup lookup(pyramid, 0x0000FF);
+            lookup.part.mapping = c.mapping;
+            lookup.part.primitive = c.primitive;
+            lookup.part.surfaceList = c.surfaceList;
+            lookup.part.revolution = c.revolution;
+            lookup.part.tiles = &one.mapping;
+            lookup.part.bandCellLengths = {10.0, 0.0};
+            lookup.part.phase = phase;
+            lookup.part.partFromView.m[12] = -c.depth;
+            const Vec3 p{c.partPoint.x, c.partPoint.y, c.partPoint.z + c.depth};
+            const Vec3 n = c.normalIsPoint ? c.partPoint : Vec3{0.0, 0.0, -1.0};
+            std::array<std::int32_t, 3> out{};
+            ShadeSurfacePoint(lookup.render, lookup.part, out, pyramid, c.surface, false, false, p,
+                              n);
+            ExpectOffCentreRead(out);
+        }
+    }
+}
+
+TEST(SurfaceTexture, PhaseTurnsTheCapsAboutTheirPoles) {
+    TexPyramid pyramid;
+    ASSERT_EQ(SetRamp(pyramid), 0);
+    constexpr double Pi = std::numbers::pi;
+    // Each case's point lies under a cap at the plane point (x, y) when the phase is 0; a phase
+    // of q quarter turns turns it by q quarters about the pole. The cap's one tile sits 0.03
+    // ahead of and 0.05 behind the turned point, every other map's tiles far away.
+    const auto turnedTile = [](TexTile& tile, double x, double y, std::int32_t quarters) {
+        const std::array<double, 2> at = TurnedByQuarters(x, y, quarters);
+        tile.ca = static_cast<float>(at[0] + 0.03);
+        tile.cd = static_cast<float>(at[1] - 0.05);
+    };
+    // The material's caps: the point at angle u lies at (sin u, cos u) rho in the first cap's
+    // plane and at (cos u, sin u) rho in the second's.
+    const auto placeCapTiles = [&](CappedMapping& mapping, bool isFirst, double u, double rho,
+                                   std::int32_t quarters) {
+        for (TexTile* tile : {&mapping.Band(), &mapping.Cap(0), &mapping.Cap(1)}) {
+            tile->ca = 0.7f;
+            tile->cd = 7.0f;
+        }
+        const double su = std::sin(u);
+        const double cu = std::cos(u);
+        turnedTile(mapping.Cap(isFirst ? 0 : 1), (isFirst ? su : cu) * rho,
+                   (isFirst ? cu : su) * rho, quarters);
+    };
+
+    // The material's caps over the unit sphere's angle-keeping mapping, beyond the 45 degree
+    // latitudes, at the logarithmic radius from there.
+    std::array<Rtp, 1> profile{EllipticProfile(0.0, -1.0, 1.0, 0.0, 0.0, 1.0, 1.0, 1.0)};
+    UniRevTex sphere;
+    sphere.Build(profile);
+    ASSERT_TRUE(sphere.IsUsable());
+    for (const auto& [latitude, longitude] :
+         {std::pair{-1.2, 1.3 * Pi}, std::pair{-0.6, 1.55 * Pi}, std::pair{1.3, 1.1 * Pi}}) {
+        SCOPED_TRACE(latitude);
+        const double r = std::cos(latitude);
+        const Vec3 hit{r * std::cos(longitude), std::sin(latitude), r * std::sin(longitude)};
+        const double v = sphere.records[0]->lOffset + std::atanh(hit.y);
+        const bool isFirst = latitude < 0.0;
+        const double rho = std::exp(isFirst ? v - sphere.capStart : sphere.capEnd - v);
+        ASSERT_LT(rho, 1.8);
+        for (std::size_t q = 0; q < QuarterPhases.size(); ++q) {
+            SCOPED_TRACE(QuarterPhases[q]);
+            CappedMapping mapping(1.8, 100.0);
+            placeCapTiles(mapping, isFirst, longitude, rho, static_cast<std::int32_t>(q));
+            Lookup lookup(pyramid, 0x0000FF);
+            mapping.UseOnSphere(lookup.part, sphere, true);
+            lookup.part.phase = QuarterPhases[q];
+            ExpectOffCentreRead(lookup.Facing(hit, 0.6));
+        }
+    }
+
+    // The material's caps over a unit sphere entry of a surface mapping list, beyond its band
+    // half-height either way; well inside the caps' squares, so that nothing fades.
+    const UnitSphereList ellipsoid;
+    const double h = ellipsoid.Entry().bandHalfHeight;
+    for (const double polar : {-0.8, 0.85}) {
+        SCOPED_TRACE(polar);
+        const Vec3 point{polar, std::sqrt(1.0 - polar * polar) * 0.6,
+                         std::sqrt(1.0 - polar * polar) * 0.8};
+        const SurfaceTexCoords coords = EllipsoidTexCoords(point, ellipsoid.Entry(), nullptr);
+        const bool isFirst = coords.length < -h;
+        ASSERT_TRUE(isFirst || coords.length > h);
+        const double rho = std::exp(isFirst ? coords.length + h : h - coords.length);
+        ASSERT_LT(rho, 1.0);
+        for (std::size_t q = 0; q < QuarterPhases.size(); ++q) {
+            SCOPED_TRACE(QuarterPhases[q]);
+            CappedMapping mapping(2.5, 100.0);
+            placeCapTiles(mapping, isFirst, coords.angle, rho, static_cast<std::int32_t>(q));
+            Lookup lookup(pyramid, 0x0000FF);
+            lookup.part.mapping = TextureMapping::SurfaceList;
+            lookup.part.surfaceList = &ellipsoid.list;
+            mapping.Use(lookup.part);
+            lookup.part.phase = QuarterPhases[q];
+            // A pixel covers about 2 texels of the cap's tile at the point.
+            ExpectOffCentreRead(lookup.Facing(point, 1.2 / (coords.angleScale * rho)));
+        }
+    }
+
+    // A custom mapping's own caps over a unit sphere, at the arc length from their poles.
+    TextureParams material;
+    material.image = &pyramid;
+    CustomRevTex custom;
+    custom.material = &material;
+    custom.Build(profile);
+    ASSERT_TRUE(custom.IsUsable());
+    FreeTileMap(*custom.band0);
+    custom.band0->hcells = custom.band0->vcells = custom.band0->vcr = 1;
+    custom.band0->lStart = 1.0;
+    custom.band0->lEnd = Pi - 1.0;
+    SetOneTile(*custom.band0, 0.7, 7.0, 1);
+    for (PolarMap* cap : {custom.cap0.get(), custom.cap1.get()}) {
+        FreePolarMap(*cap);
+        cap->cellsPerSide = 1;
+        cap->lOuter = 1.2;
+    }
+    for (const auto& [latitude, longitude] :
+         {std::pair{-1.2, 1.3 * Pi}, std::pair{1.2, 1.7 * Pi}}) {
+        SCOPED_TRACE(latitude);
+        const double r = std::cos(latitude);
+        const Vec3 hit{r * std::cos(longitude), std::sin(latitude), r * std::sin(longitude)};
+        const double v = latitude + Pi / 2;
+        const bool isFirst = latitude < 0.0;
+        PolarMap& cap = isFirst ? *custom.cap0 : *custom.cap1;
+        PolarMap& other = isFirst ? *custom.cap1 : *custom.cap0;
+        for (std::size_t q = 0; q < QuarterPhases.size(); ++q) {
+            SCOPED_TRACE(QuarterPhases[q]);
+            FreePolarMap(cap);
+            FreePolarMap(other);
+            SetOneTile(cap, 0.0, 0.0, 4);
+            SetOneTile(other, 0.7, 7.0, 4);
+            const double rho = isFirst ? v : Pi - v;
+            turnedTile(cap.tiles[0], (isFirst ? hit.z : hit.x) / r * rho,
+                       (isFirst ? hit.x : hit.z) / r * rho, static_cast<std::int32_t>(q));
+            Lookup lookup(pyramid, 0x0000FF);
+            UseCustomMapping(lookup.part, custom);
+            lookup.part.phase = QuarterPhases[q];
+            ExpectOffCentreRead(lookup.Facing(hit, 1.2));
+        }
+    }
+}
+
+TEST(SurfaceTexture, PhasePicksAPairOfTheMaterialsEdgeCaps) {
+    // mapCount edge caps make mapCount / 2 pairs; the phase spreads them evenly over the turn.
+    struct Case {
+        std::size_t mapCount;
+        std::int32_t phase;
+        std::int32_t pair;
+    };
+    const Case cases[] = {
+        {2, 0, 0},     {2, 32768, 0},  {2, 65535, 0},  // a single pair serves every phase
+        {6, 0, 0},     {6, 21845, 0},  {6, 21846, 1}, {6, 43690, 1},
+        {6, 43691, 2}, {6, 65535, 2},  {7, 65535, 2},  // an odd map left over makes no pair
+        {0, 40000, 0}, {12, 65535, 5},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MaterialCapPair(c.mapCount, c.phase), c.pair) << c.mapCount << " " << c.phase;
+    }
 }
