@@ -710,9 +710,9 @@ ChainEnd WalkPolar(const PolarMap& map, double cellLength, const CapHit& hit, Sa
 }
 
 // The body search of a mapping's bands: band 1 where it lies over the point (first, with
-// band 0 under it in its overhangs), then band 0.
-// Before the search v moves by the part's phase, a fraction of the mapping's length L, and is
-// brought into [0, L); a corner rod's length runs on through its joints and keeps its place.
+// band 0 under it in its overhangs), then band 0. Before the search v moves by the part's
+// phase, that fraction of the mapping's length L, and is brought into [0, L); a corner rod's
+// length runs on through its joints and keeps its place.
 template <typename SampleTile>
 ChainEnd SearchBody(const PartTexture& part, double u, double v, SampleTile& sample) {
     const CustomRevTex& mapping = *part.tiles;

@@ -31,8 +31,8 @@
 // beyond the body). The mapping object's tiles, rotated copies of the image scattered over
 // the two bands of its default mapping, cover (u, v): each band's cells hold chains of the
 // tiles that may reach them. v, moved by the part's phase (below), is taken modulo the
-// mapping's length; band 1 overhangs band 0
-// at both its ends, so a point there looks at band 1 first and band 0 under it. Each tile
+// mapping's length; band 1 overhangs band 0 at both its ends, so a point there looks at band 1
+// first and band 0 under it. Each tile
 // turns (u, v) into image texels about its centre and its own scale; the footprint is the
 // pixel's size on the surface (w^2 times the squared secant of the view angle, at least w^2)
 // times k^2 times the tile's scale squared.
@@ -245,10 +245,12 @@ std::int32_t NearestSurfaceFace(double u, double v);
 // (fadeRatio, fadeLimits) and works them out again only when f changes.
 std::array<double, 2> SurfaceFaceLimits(SurfaceMappingEntry& entry, double radius, double h);
 
-// The pair of a material's edge caps that a part of texture phase phase (0..65535) reads,
-// given mapCount, the number of edge caps the material holds: they come two to a pair, so
-// mapCount / 2 is the number of whole pairs, and the phase picks one of them evenly along the
-// turn, ((mapCount / 2) x phase) >> 16. A material with a single pair always gives pair 0.
+// The pair of a material's edge caps that a part of texture phase phase (0..65535) reads:
+// ((mapCount / 2) x phase) >> 16. The count in that rule is mapCount, the number of edge caps
+// the material holds (VersaTex::VTPMaps), not the number of pairs: the caps come two to a
+// pair, so mapCount / 2 is the number of whole pairs and the phase spreads them evenly over
+// the turn. A material with a single pair (two caps) thus always gives pair 0, and one with
+// three gives pair 2 just below a full turn.
 std::int32_t MaterialCapPair(std::size_t mapCount, std::int32_t phase);
 
 // True when part's lighting is tilted by its height map: a bump amount and a height map.
