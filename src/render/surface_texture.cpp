@@ -1076,9 +1076,32 @@ std::int32_t NearestSurfaceFace(double u, double v) {
     return s >= 0.0 ? 3 : 5;
 }
 
+double EllipsePerimeter(double a, double b) {
+    if (a < b) std::swap(a, b);
+    if (!(b > 0.0) || !std::isfinite(a)) return b == 0.0 && a > 0.0 ? 4.0 * a : 0.0;
+    // Gauss's sum with the arithmetic-geometric mean: P = 2 pi ((a^2 + b^2) / 2 -
+    // sum of 2^(n-1) c_n^2 for n >= 1) / M(a, b), c_n = (a_(n-1) - b_(n-1)) / 2. The c_n
+    // fall quadratically: a handful of steps reach the last bit.
+    double sum = (a * a + b * b) / 2.0;
+    double weight = 1.0;
+    for (int step = 0; step < 64; ++step) {
+        const double c = (a - b) / 2.0;
+        const double mean = (a + b) / 2.0;
+        b = std::sqrt(a * b);
+        a = mean;
+        sum -= weight * c * c;
+        weight *= 2.0;
+        if (!(c > 1e-17 * a)) break;
+    }
+    return 2.0 * std::numbers::pi * sum / a;
+}
+
 double SurfaceFaceScale(const SurfaceMappingEntry& entry) {
     if (SurfaceMappingEntryKind(entry) != SurfaceMapperKind::Ellipsoid) return 0.01;
-    return entry.quarterMeasure > 0.0 ? std::numbers::pi / (2.0 * entry.quarterMeasure) : 0.0;
+    std::array<double, 3> axes{std::fabs(entry.a), std::fabs(entry.b), std::fabs(entry.c)};
+    std::sort(axes.begin(), axes.end());
+    const double perimeter = EllipsePerimeter(axes[0], axes[1]);
+    return perimeter > 0.0 ? 2.0 * std::numbers::pi / perimeter : 0.0;
 }
 
 std::array<double, 2> SurfaceFaceLimits(SurfaceMappingEntry& entry, double radius, double h) {

@@ -231,10 +231,18 @@ struct SurfaceFacePoint {
 SurfaceFacePoint SurfaceFacePointOf(std::int32_t face, double u, double v);
 
 // The angle h per plane unit at which an entry's faces lie about their centres (2 / h plane
-// units per unit of tan(theta / 2)): an ellipsoid's own angle per unit of length, pi / (2 Q)
-// (0 without a quarter measure), and a fixed 0.01 for hyperboloids and elliptic cylinders,
-// whose faces are thus laid at the same size whatever the surface's.
+// units per unit of tan(theta / 2)). An ellipsoid's is 2 pi over the perimeter of its
+// cross-section (the ellipse of its two smaller semi-axes, around which the map's angle turns
+// once at the equator): the map's own angle per unit of length there lies either side of it at
+// the four faces of the equator, for either form of the map, and it changes smoothly with the
+// semi-axes where the map changes form. 0 for an ellipsoid without a cross-section. Hyperboloids
+// and elliptic cylinders take a fixed 0.01, their faces laid at the same size whatever the
+// surface's.
 double SurfaceFaceScale(const SurfaceMappingEntry& entry);
+
+// The perimeter of the ellipse of semi-axes a and b (4 max(a, b) when one of them is 0; 0 when
+// both are, or for a negative or non-finite one).
+double EllipsePerimeter(double a, double b);
 
 // The face whose centre lies nearest the point (u, v).
 std::int32_t NearestSurfaceFace(double u, double v);

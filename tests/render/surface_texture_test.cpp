@@ -1655,6 +1655,67 @@ TEST(SurfaceTexture, EllipsoidFacesReadTheirSquaresAndPassThePointOn) {
     }
 }
 
+// The faces of an ellipsoid lie at the map's own size where they sit: the face scale lies
+// between the map's angle per unit of length at the four faces of the equator, on ellipsoids of
+// either form of the map (the middle semi-axis nearer the smallest or the largest), and does not
+// jump where the map changes form. The perimeter behind it agrees with a direct integral.
+TEST(SurfaceTexture, EllipsoidFacesTakeTheMapsScaleAtTheEquator) {
+    constexpr double Pi = std::numbers::pi;
+    const auto entryScale = [](double a, double b, double c, auto&& check) {
+        BufferArray list;
+        list.count = 1;
+        const SurfaceMappingEntry head = AuxMappingHead(SurfaceMapperKind::Ellipsoid, a, b, c);
+        BuildAuxMappingProfile(list, std::span<const SurfaceMappingEntry>(&head, 1), {});
+        check(AuxMappingEntry(list, 0));
+        FreeBufferArray(list);
+    };
+    struct Axes {
+        double a, b, c;
+    };
+    // c is the largest: the faces of the equator sit where the section z = 0 meets the
+    // parametric angles 0, pi / 2, pi and 3 pi / 2.
+    for (const Axes& s :
+         {Axes{1.0, 1.2, 3.0}, Axes{1.0, 2.0, 3.0}, Axes{1.0, 2.5, 3.0}, Axes{1.0, 2.99, 3.0},
+          Axes{0.5, 1.8, 2.0}, Axes{1.0, 2.0, 2.4}, Axes{2.0, 2.0, 2.0}}) {
+        SCOPED_TRACE(testing::Message() << s.a << " x " << s.b << " x " << s.c);
+        entryScale(s.a, s.b, s.c, [&](const SurfaceMappingEntry& entry) {
+            double low = std::numeric_limits<double>::infinity();
+            double high = 0.0;
+            for (const double t : {0.0, Pi / 2, Pi, 1.5 * Pi}) {
+                const Vec3 point{s.a * std::cos(t), s.b * std::sin(t), 0.0};
+                const double scale = EllipsoidTexCoords(point, entry, nullptr).angleScale;
+                low = std::min(low, scale);
+                high = std::max(high, scale);
+            }
+            const double h = SurfaceFaceScale(entry);
+            EXPECT_GE(h, low * (1 - 1e-9));
+            EXPECT_LE(h, high * (1 + 1e-9));
+        });
+    }
+    // Either side of k = 1/2, where q^2 = (p^2 + r^2) / 2: the same scale to the change in q.
+    std::array<double, 2> sides{};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const double q = std::sqrt(5.0) + (i == 0 ? -1e-6 : 1e-6);
+        entryScale(1.0, q, 3.0,
+                   [&](const SurfaceMappingEntry& entry) { sides[i] = SurfaceFaceScale(entry); });
+    }
+    EXPECT_NEAR(sides[0], sides[1], 1e-6);
+    // The perimeter against the midpoint rule, which is exact to rounding for a smooth
+    // periodic integrand of this many points.
+    for (const auto& [a, b] : {std::pair{1.0, 1.0}, std::pair{1.0, 2.5}, std::pair{3.0, 0.2}}) {
+        constexpr int Steps = 4000;
+        double sum = 0.0;
+        for (int i = 0; i < Steps; ++i) {
+            const double t = (i + 0.5) * 2 * Pi / Steps;
+            sum += std::hypot(a * std::sin(t), b * std::cos(t));
+        }
+        EXPECT_NEAR(EllipsePerimeter(a, b), sum * 2 * Pi / Steps, 1e-12 * sum);
+    }
+    EXPECT_DOUBLE_EQ(EllipsePerimeter(2.0, 0.0), 8.0);
+    EXPECT_EQ(EllipsePerimeter(0.0, 0.0), 0.0);
+    EXPECT_EQ(EllipsePerimeter(-1.0, 2.0), 0.0);
+}
+
 }  // namespace
 
 namespace {
