@@ -194,15 +194,20 @@ TEST(ShadowPass, PixelsWhoseShadowsAloneChangedAreRebuiltFromTheirLayers) {
     EXPECT_GT(rebuilt, 20);
 }
 
+// Gives the geometry the listed parts as its scene part list.
+void SetRenderList(SceneGeometry& geometry, std::initializer_list<std::int32_t> listed) {
+    const auto list = CountPrefixed(listed);
+    geometry.renderList = PrivateAllocBlock<std::int32_t>(static_cast<std::uint32_t>(list.size()));
+    std::copy(list.begin(), list.end(), geometry.renderList.get());
+}
+
 // The scene with the listed parts as its list, rendered whole and kept in the backups (ok is
 // cleared when they are not made).
 std::unique_ptr<ShadowFrame> SceneListBackground(SceneGeometry& geometry, const LightSetup& setup,
                                                  std::initializer_list<std::int32_t> listed = {3,
                                                                                                4}) {
     shadow_scene::MakeGeometry(geometry, StartSolids);
-    const auto list = CountPrefixed(listed);
-    geometry.renderList = PrivateAllocBlock<std::int32_t>(static_cast<std::uint32_t>(list.size()));
-    std::copy(list.begin(), list.end(), geometry.renderList.get());
+    SetRenderList(geometry, listed);
     auto frame = MakeFrame(geometry, setup);
     frame->render.RenderFrame(nullptr, false, nullptr, 0);
     frame->ok = frame->ok && frame->render.AllocAuxBuffers() == 0;
@@ -792,10 +797,7 @@ TEST(ShadowPass, BackupsOfAWholeRenderWithTheEyeInsideAPartShowTheSceneOnceItLea
         SCOPED_TRACE(setup.what);
         SceneGeometry geometry;
         shadow_scene::MakeGeometry(geometry, StartSolids);
-        const auto list = CountPrefixed({3, 4});
-        geometry.renderList =
-            PrivateAllocBlock<std::int32_t>(static_cast<std::uint32_t>(list.size()));
-        std::copy(list.begin(), list.end(), geometry.renderList.get());
+        SetRenderList(geometry, {3, 4});
         auto frame = MakeFrame(geometry, setup);
         ASSERT_TRUE(frame->ok);
         QRender& render = frame->render;
@@ -822,11 +824,16 @@ TEST(ShadowPass, TicksOverABackgroundWithTheEyeInsideAPartStayBlackUntilItLeaves
     // Part 1 stands around the eye when the background is rendered: the background is black,
     // and so is every tick of parts 3 and 4, as whole renders are. Then part 1 starts moving
     // and leaves the eye: the background is drawn again whole, with its shadows and layers,
-    // and the ticks match whole renders again.
-    for (const LightSetup& setup : {LightSetups[1], LightSetups[4]}) {
+    // and the ticks match whole renders again. With parts 3 and 4 as the scene's list, both
+    // backup sets are black and the first takes the second, drawn again, whole.
+    for (const auto& [setup, withList] :
+         {std::pair{LightSetups[1], false}, std::pair{LightSetups[4], false},
+          std::pair{LightSetups[1], true}, std::pair{LightSetups[4], true}}) {
         SCOPED_TRACE(setup.what);
+        SCOPED_TRACE(withList ? "scene list" : "no scene list");
         SceneGeometry geometry;
         shadow_scene::MakeGeometry(geometry, StartSolids);
+        if (withList) SetRenderList(geometry, {3, 4});
         auto frame = MakeFrame(geometry, setup);
         ASSERT_TRUE(frame->ok);
         QRender& render = frame->render;
