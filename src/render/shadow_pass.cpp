@@ -394,9 +394,9 @@ void RenderShadowStages(QRender& render) {
 
 void RenderEyeInsideShadowStages(QRender& render) {
     // The lists name the lit pixels of a picture; this one has none, and its cells hold
-    // whatever the casting pass left when it stopped.
+    // whatever the casting pass left when it stopped. They are left as they are, so backups
+    // they described still have them.
     render.areShadowListsOfWorking = false;
-    render.areShadowListsOfBackups = false;
     if (!ShadowsActive(render)) return;
     RenderWholeLightMaps(render);
 }

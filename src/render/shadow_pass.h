@@ -95,7 +95,7 @@ void RenderShadowStages(QRender& render);
 // The shadow stages of a whole frame whose casting pass found the eye inside a part (the frame
 // is black): the light maps still, since they depend on the parts and lights alone and backups
 // taken of the frame keep them for the frames after it; no pixel is tested, and the dependency
-// lists are marked as describing neither the working picture nor the backups. Throws
+// lists, left untouched, are marked as not describing the working picture. Throws
 // KVOutOfMemoryException.
 void RenderEyeInsideShadowStages(QRender& render);
 

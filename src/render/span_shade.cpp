@@ -510,8 +510,8 @@ std::int32_t RenderShadedFrame(QRender& render) {
         render.areLayersOfBackups = false;
     } else if (cast == CastEyeInside) {
         // The frame is opaque black. Its light maps are made all the same and its dependency
-        // lists marked as describing no picture, so that backups taken of it hold nothing of
-        // an earlier frame. Its light layers rebuild black, rather than being marked unusable:
+        // lists marked as not describing it, so that backups taken of it hold nothing of an
+        // earlier frame. Its light layers rebuild black, rather than being marked unusable:
         // black is what the picture and backups taken of it show, so a rebuild from them is
         // right, and incremental frames over those backups keep rebuilding pixels whose
         // shadows alone change from the layers once a part leaves the eye and the background

@@ -645,6 +645,32 @@ TEST(ShadowPass, BothBackupSetsKeepTheirListsAsPartsStartAndStop) {
     }
 }
 
+// Part of the scene placed as a ball of radius 1 about the eye.
+void CloseAroundTheEye(SceneGeometry& geometry, std::int32_t part) {
+    Solid around = StartSolids[static_cast<std::size_t>(part)];
+    around.centre = Vec3{0, 0, 0};
+    around.size = Vec3{1, 0, 0};
+    shadow_scene::PlaceSolid(geometry, part, around);
+}
+
+// Closes part around the eye and renders the frame whole: whether the frame is opaque black
+// and its dependency lists do not claim to describe it.
+testing::AssertionResult WholeRenderAroundTheEyeIsBlack(SceneGeometry& geometry, ShadowFrame& frame,
+                                                        std::int32_t part) {
+    CloseAroundTheEye(geometry, part);
+    frame.render.RenderFrame(nullptr, false, nullptr, 0);
+    for (std::size_t at = 0; at < frame.pixels.size(); ++at) {
+        if (frame.pixels[at] != 0xFF000000u) {
+            return testing::AssertionFailure()
+                   << "pixel " << at << " is " << std::hex << frame.pixels[at];
+        }
+    }
+    if (frame.render.areShadowListsOfWorking) {
+        return testing::AssertionFailure() << "the lists claim to describe the black frame";
+    }
+    return testing::AssertionSuccess();
+}
+
 // The light masks of the two lights of the layered scenes: neither, each and both lit.
 constexpr std::uint32_t TwoLightMasks[] = {0x00000000u, 0x80000000u, 0x40000000u, 0xC0000000u};
 
@@ -702,10 +728,7 @@ TEST(ShadowPass, APartClosingAroundTheEyeTurnsTheBackupSetsBlackNotTheFrame) {
         render.RenderFrame(moving.data(), true, moving.data(), 0);
         render.RenderFrame(moving.data(), false, nullptr, 0);
         const std::vector<std::uint32_t> shown = frame->pixels;
-        Solid around = StartSolids[3];
-        around.centre = Vec3{0, 0, 0};
-        around.size = Vec3{1, 0, 0};
-        shadow_scene::PlaceSolid(geometry, 3, around);
+        CloseAroundTheEye(geometry, 3);
         const auto four = CountPrefixed({4});
         const auto three = CountPrefixed({3});
         render.RenderFrame(four.data(), true, three.data(), 0);
@@ -735,14 +758,7 @@ TEST(ShadowPass, AWholeRenderWithTheEyeInsideAPartLeavesLayersThatRebuildBlack) 
     QRender& render = frame->render;
     render.RenderFrame(nullptr, false, nullptr, 0);
     ASSERT_TRUE(render.areLayersOfWorking);
-    Solid around = StartSolids[3];
-    around.centre = Vec3{0, 0, 0};
-    around.size = Vec3{1, 0, 0};
-    shadow_scene::PlaceSolid(geometry, 3, around);
-    render.RenderFrame(nullptr, false, nullptr, 0);
-    for (std::size_t at = 0; at < frame->pixels.size(); ++at) {
-        ASSERT_EQ(frame->pixels[at], 0xFF000000u) << at;
-    }
+    ASSERT_TRUE(WholeRenderAroundTheEyeIsBlack(geometry, *frame, 3));
     ASSERT_EQ(render.AllocAuxBuffers(), 0);
     ASSERT_TRUE(render.areLayersOfBackups);
     ASSERT_TRUE(FirstSetRebuildsBlack(render));
@@ -780,14 +796,6 @@ testing::AssertionResult FirstSetRebuildsSceneWithout(const QRender& render,
     return testing::AssertionSuccess();
 }
 
-// Part of the scene placed as a ball of radius 1 about the eye.
-void CloseAroundTheEye(SceneGeometry& geometry, std::int32_t part) {
-    Solid around = StartSolids[static_cast<std::size_t>(part)];
-    around.centre = Vec3{0, 0, 0};
-    around.size = Vec3{1, 0, 0};
-    shadow_scene::PlaceSolid(geometry, part, around);
-}
-
 TEST(ShadowPass, BackupsOfAWholeRenderWithTheEyeInsideAPartShowTheSceneOnceItLeaves) {
     // A whole frame records its maps, lists and layers; then part 3 of the scene's list closes
     // around the eye and the next whole frame goes black. Backups taken of it draw the first
@@ -803,12 +811,7 @@ TEST(ShadowPass, BackupsOfAWholeRenderWithTheEyeInsideAPartShowTheSceneOnceItLea
         QRender& render = frame->render;
         render.RenderFrame(nullptr, false, nullptr, 0);
         ASSERT_TRUE(render.areShadowListsOfWorking);
-        CloseAroundTheEye(geometry, 3);
-        render.RenderFrame(nullptr, false, nullptr, 0);
-        for (std::size_t at = 0; at < frame->pixels.size(); ++at) {
-            ASSERT_EQ(frame->pixels[at], 0xFF000000u) << at;
-        }
-        EXPECT_FALSE(render.areShadowListsOfWorking);
+        ASSERT_TRUE(WholeRenderAroundTheEyeIsBlack(geometry, *frame, 3));
         ASSERT_EQ(render.AllocAuxBuffers(), 0);
         ASSERT_TRUE(SetShowsSceneWithout(*frame, 1, geometry, setup, {3, 4}));
         if (setup.withLayers) {
@@ -816,6 +819,23 @@ TEST(ShadowPass, BackupsOfAWholeRenderWithTheEyeInsideAPartShowTheSceneOnceItLea
             ASSERT_TRUE(FirstSetRebuildsSceneWithout(render, geometry, setup, {3, 4}));
         }
         // Part 3 leaves the eye; the ticks restore from that set.
+        TicksMatchWholeRenders(geometry, *frame, setup);
+    }
+}
+
+TEST(ShadowPass, TicksAfterAWholeRenderWithTheEyeInsideRestoreTheBackgroundAndTrustItsLists) {
+    // Part 3 closes around the eye for a whole frame over the backups: the frame is black and
+    // its lists describe nothing, but the backups' lists it left alone still describe them, and
+    // the ticks that take part 3 out again restore the background and match whole renders.
+    for (const LightSetup& setup : {LightSetups[1], LightSetups[4]}) {
+        SCOPED_TRACE(setup.what);
+        SceneGeometry geometry;
+        auto frame = FrameOverBackground(geometry, setup);
+        ASSERT_TRUE(frame->ok);
+        QRender& render = frame->render;
+        ASSERT_TRUE(render.areShadowListsOfBackups);
+        ASSERT_TRUE(WholeRenderAroundTheEyeIsBlack(geometry, *frame, 3));
+        EXPECT_TRUE(render.areShadowListsOfBackups);
         TicksMatchWholeRenders(geometry, *frame, setup);
     }
 }
