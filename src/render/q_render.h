@@ -517,6 +517,13 @@ public:
     // pixels whose shadows alone changed from them instead of shading them again.
     bool areLayersOfWorking = false;
     bool areLayersOfBackups = false;
+    // The eye lies inside a visible part of the picture in the working buffers, of the backups
+    // and of the second backup set (exchanged with the backups' as the sets exchange roles):
+    // such a picture is opaque black. Incremental frames over black backups stay black, as a
+    // whole render of them is, and a set drawn again over black is drawn whole.
+    bool isEyeInsideWorking = false;
+    bool isEyeInsideBackups = false;
+    bool isEyeInsideSecondSet = false;
 
 private:
     // What the backups were made for: the frame's size, level, focal length, centre and view.

@@ -258,6 +258,19 @@ void QRender::ReloadListedParts(const std::int32_t* list) {
 
 void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t* changed,
                                 bool isForced) {
+    if (isEyeInsideBackups) {
+        // The eye is inside a part of the background, which the listed parts do not move: the
+        // frame is black whatever they do, as a whole render of it is. Nothing is cast, so the
+        // change region and the light maps' regions stay what the backups are restored by.
+        std::uint32_t* out = reductionLevel == 0 ? target : ReducedFrame(reductionLevel);
+        const std::size_t stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
+                                                       : static_cast<std::size_t>(Level().width);
+        FillOpaqueBlack(out, stride, Level());
+        isEyeInsideWorking = true;
+        areLayersOfWorking = false;
+        PyramidFilter(*this);
+        return;
+    }
     ReloadListedParts(partList);
     ReloadListedParts(changed);
     BuildLightFalloffTables();
@@ -294,13 +307,16 @@ void QRender::RenderIncremental(const std::int32_t* partList, const std::int32_t
         HalveDepthScale();
         CopySamplesInRegion(0, workRegion);
     }
+    isEyeInsideWorking = result == CastEyeInside;
     std::uint32_t* out = reductionLevel == 0 ? target : ReducedFrame(reductionLevel);
     const std::size_t stride = reductionLevel == 0 ? static_cast<std::size_t>(targetStride)
                                                    : static_cast<std::size_t>(level.width);
     if (result == CastEyeInside) {
-        // The whole frame is black now, so all of it differs from the background.
+        // The whole frame is black now, so all of it differs from the background. The light
+        // layers are the background's, so they no longer describe this picture.
         FillOpaqueBlack(out, stride, level);
         RegionSetRect(changeRegion, -1, -1, level.width + 1, level.height + 1);
+        areLayersOfWorking = false;
     } else if (options.flatPreview) {
         // The flat preview colours a pixel from its id and its four neighbours' ids, so the
         // pixels beside the ones cast again are coloured again too.
@@ -426,6 +442,7 @@ void QRender::SwapBackupSets() {
         std::swap(slot.isDependentsComplete, second.isComplete);
     }
     std::swap(areShadowListsOfBackups, areShadowListsOfSecondSet);
+    std::swap(isEyeInsideBackups, isEyeInsideSecondSet);
 }
 
 void QRender::RenderComplement(const std::int32_t* partList, const std::int32_t* changed,
@@ -493,13 +510,17 @@ void QRender::TakeSecondSetsThinPartChains(const SpanRegion& region) {
 
 void QRender::TakeSecondSetIntoFirst(bool isBlack) {
     // The pixels the second set was drawn again in: its footprint, the pixels shaded around
-    // it and those whose shadows changed; all of them when it went black.
+    // it and those whose shadows changed; all of them when it went black, or when the first
+    // set showed black (the second set then shows the picture everywhere).
     const RenderLevel& level = Level();
     RegionCopy(workRegion, selectionRegion);
     RegionCombine(shadeRegion, workRegion, 1);
     const bool hasShadows = ShadowsActive(*this);
     if (hasShadows) RegionCombine(*shadowRegion, workRegion, 1);
-    if (isBlack) RegionSetRect(workRegion, -1, -1, level.width + 1, level.height + 1);
+    if (isBlack || isEyeInsideBackups) {
+        RegionSetRect(workRegion, -1, -1, level.width + 1, level.height + 1);
+    }
+    isEyeInsideBackups = isBlack;
     // The maps' cells cast again, with the cells whose 2x2 blocks hold one of them (their
     // flat marks were set again).
     std::vector<SpanRegion> takenCells;
@@ -629,6 +650,10 @@ bool QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t
     ProjectPartOutlines(*this, selectionRegion, changed,
                         RegionRect{-1, -1, level.width + 1, level.height + 1});
     if (edges.isRefined) GrowForPixelPass(*this, selectionRegion);
+    // A set that showed black, the eye inside one of its parts, has no picture to keep.
+    if (isEyeInsideBackups) {
+        RegionSetRect(selectionRegion, -1, -1, level.width + 1, level.height + 1);
+    }
     // The working picture differs from the first set there now.
     if (isWorkingSet) RegionCombine(selectionRegion, changeRegion, 1);
     // The set's cells as they were, to tell the pixels whose surface changes.
@@ -654,8 +679,10 @@ bool QRender::DrawBackgroundSet(const std::int32_t* partList, const std::int32_t
                         level.height);
         if (isWorkingSet) RegionSetRect(changeRegion, -1, -1, level.width + 1, level.height + 1);
         areShadowListsOfBackups = false;
+        isEyeInsideBackups = true;
         return false;
     }
+    isEyeInsideBackups = false;
     if (options.flatPreview) {
         BuildOutlineRegion(selectionRegion, shadeRegion);
         QuickShadeCells(*this, shadeRegion, SampleBuffer(1), frame, stride, flatColours);
@@ -791,6 +818,8 @@ std::int32_t QRender::AllocAuxBuffers() {
     areShadowListsOfBackups = areShadowListsOfWorking;
     areShadowListsOfSecondSet = withSecondSet && areShadowListsOfWorking;
     areLayersOfBackups = areLayersOfWorking;
+    isEyeInsideBackups = isEyeInsideWorking;
+    isEyeInsideSecondSet = withSecondSet && isEyeInsideWorking;
     backupView = CurrentBackupView();
     auxReady = true;
     if (!withSecondSet) return 0;
@@ -944,6 +973,9 @@ void QRender::SaveRegionBuffers() {
     // layers only when the saved pixels' layers were written with them.
     areShadowListsOfBackups = areShadowListsOfWorking;
     areLayersOfBackups = areLayersOfBackups && areLayersOfWorking;
+    // A black working picture is saved whole (its change region is the whole frame), and so is
+    // a whole frame; an incremental frame that is not black was not drawn over black backups.
+    isEyeInsideBackups = isEyeInsideWorking;
     if (!options.shadows) return;
     for (std::int32_t i = 0; i < RenderLightSlotCount; ++i) {
         const RenderLightSlot& slot = lightSlots[static_cast<std::size_t>(i)];

@@ -365,10 +365,12 @@ void ResetShadowDependents(QRender& render) {
     }
 }
 
-void RenderShadowStages(QRender& render) {
-    if (!ShadowsActive(render)) return;
+namespace {
+
+// Every shadow light's whole map, over the sphere that the view sets or that is as wide, at the
+// shadow centre's depth, as the field of view.
+void RenderWholeLightMaps(QRender& render) {
     if (!render.isShadowRadiusReady) {
-        // The sphere the maps cover: as wide, at the centre's depth, as the field of view.
         const double halfWidth = render.renderWidth / 2.0;
         const double focal = render.focalScale * 1000.0 / render.viewDistance;
         render.shadowRadius =
@@ -376,11 +378,27 @@ void RenderShadowStages(QRender& render) {
                               std::sqrt(focal * focal + halfWidth * halfWidth));
     }
     RenderLightMaps(render);
+}
+
+}  // namespace
+
+void RenderShadowStages(QRender& render) {
+    if (!ShadowsActive(render)) return;
+    RenderWholeLightMaps(render);
     const bool isRecording = render.options.perLightDependents;
     if (isRecording) ResetShadowDependents(render);
     render.areShadowListsOfBackups = false;
     ApplyShadowPass(render, render.changeRegion, 0, false, isRecording);
     render.areShadowListsOfWorking = isRecording;
+}
+
+void RenderEyeInsideShadowStages(QRender& render) {
+    // The lists name the lit pixels of a picture; this one has none, and its cells hold
+    // whatever the casting pass left when it stopped. They are left as they are, so backups
+    // they described still have them.
+    render.areShadowListsOfWorking = false;
+    if (!ShadowsActive(render)) return;
+    RenderWholeLightMaps(render);
 }
 
 namespace {

@@ -92,6 +92,13 @@ void ResetShadowDependents(QRender& render);
 // recording. Nothing without shadows. Throws KVOutOfMemoryException.
 void RenderShadowStages(QRender& render);
 
+// The shadow stages of a whole frame whose casting pass found the eye inside a part (the frame
+// is black): the light maps still, since they depend on the parts and lights alone and backups
+// taken of the frame keep them for the frames after it; no pixel is tested, and the dependency
+// lists, left untouched, are marked as not describing the working picture. Throws
+// KVOutOfMemoryException.
+void RenderEyeInsideShadowStages(QRender& render);
+
 // The light-map stage of an incremental frame. For each shadow light: the listed parts (drawn)
 // and the changed parts (their footprint only; both count-prefixed, either null) carried into
 // its space; the light's region becomes its old region united with their map footprint; there

@@ -480,6 +480,7 @@ void ShadeObjectSpansInto(QRender& render, const SpanRegion& region, const Sampl
 
 std::int32_t RenderShadedFrame(QRender& render) {
     const std::int32_t cast = RenderCastFrame(render);
+    if (cast != CastNotSized) render.isEyeInsideWorking = cast == CastEyeInside;
     if (cast == CastDone || cast == CastDepthOverflow) {
         if (render.options.flatPreview) {
             // The flat preview colours the frame from the ids alone: no shadows, no stars.
@@ -508,9 +509,14 @@ std::int32_t RenderShadedFrame(QRender& render) {
         render.areLayersOfWorking = layers != nullptr;
         render.areLayersOfBackups = false;
     } else if (cast == CastEyeInside) {
-        // The frame is opaque black: its light layers rebuild black too, so that backups taken
-        // of it, and the pixels later frames rebuild from them, show that black rather than
-        // the colours of an earlier frame.
+        // The frame is opaque black. Its light maps are made all the same and its dependency
+        // lists marked as not describing it, so that backups taken of it hold nothing of an
+        // earlier frame. Its light layers rebuild black, rather than being marked unusable:
+        // black is what the picture and backups taken of it show, so a rebuild from them is
+        // right, and incremental frames over those backups keep rebuilding pixels whose
+        // shadows alone change from the layers once a part leaves the eye and the background
+        // is drawn again, instead of shading them again every frame.
+        RenderEyeInsideShadowStages(render);
         std::size_t stride = 0;
         LevelOutput(render, stride);
         const RenderLevel& level = render.Level();

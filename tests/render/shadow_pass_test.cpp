@@ -194,15 +194,20 @@ TEST(ShadowPass, PixelsWhoseShadowsAloneChangedAreRebuiltFromTheirLayers) {
     EXPECT_GT(rebuilt, 20);
 }
 
+// Gives the geometry the listed parts as its scene part list.
+void SetRenderList(SceneGeometry& geometry, std::initializer_list<std::int32_t> listed) {
+    const auto list = CountPrefixed(listed);
+    geometry.renderList = PrivateAllocBlock<std::int32_t>(static_cast<std::uint32_t>(list.size()));
+    std::copy(list.begin(), list.end(), geometry.renderList.get());
+}
+
 // The scene with the listed parts as its list, rendered whole and kept in the backups (ok is
 // cleared when they are not made).
 std::unique_ptr<ShadowFrame> SceneListBackground(SceneGeometry& geometry, const LightSetup& setup,
                                                  std::initializer_list<std::int32_t> listed = {3,
                                                                                                4}) {
     shadow_scene::MakeGeometry(geometry, StartSolids);
-    const auto list = CountPrefixed(listed);
-    geometry.renderList = PrivateAllocBlock<std::int32_t>(static_cast<std::uint32_t>(list.size()));
-    std::copy(list.begin(), list.end(), geometry.renderList.get());
+    SetRenderList(geometry, listed);
     auto frame = MakeFrame(geometry, setup);
     frame->render.RenderFrame(nullptr, false, nullptr, 0);
     frame->ok = frame->ok && frame->render.AllocAuxBuffers() == 0;
@@ -640,24 +645,62 @@ TEST(ShadowPass, BothBackupSetsKeepTheirListsAsPartsStartAndStop) {
     }
 }
 
+// Part of the scene placed as a ball of radius 1 about the eye.
+void CloseAroundTheEye(SceneGeometry& geometry, std::int32_t part) {
+    Solid around = StartSolids[static_cast<std::size_t>(part)];
+    around.centre = Vec3{0, 0, 0};
+    around.size = Vec3{1, 0, 0};
+    shadow_scene::PlaceSolid(geometry, part, around);
+}
+
+// Closes part around the eye and renders the frame whole: whether the frame is opaque black
+// and its dependency lists do not claim to describe it.
+testing::AssertionResult WholeRenderAroundTheEyeIsBlack(SceneGeometry& geometry, ShadowFrame& frame,
+                                                        std::int32_t part) {
+    CloseAroundTheEye(geometry, part);
+    frame.render.RenderFrame(nullptr, false, nullptr, 0);
+    for (std::size_t at = 0; at < frame.pixels.size(); ++at) {
+        if (frame.pixels[at] != 0xFF000000u) {
+            return testing::AssertionFailure()
+                   << "pixel " << at << " is " << std::hex << frame.pixels[at];
+        }
+    }
+    if (frame.render.areShadowListsOfWorking) {
+        return testing::AssertionFailure() << "the lists claim to describe the black frame";
+    }
+    return testing::AssertionSuccess();
+}
+
+// The light masks of the two lights of the layered scenes: neither, each and both lit.
+constexpr std::uint32_t TwoLightMasks[] = {0x00000000u, 0x80000000u, 0x40000000u, 0xC0000000u};
+
+// The pixels of a picture (its sample cells, frame words and light layers) rebuilt from its
+// layers with every pixel lit by the two lights as lit says.
+std::vector<std::uint32_t> RebuiltFromLayers(const SampleCell* pictureCells,
+                                             const std::uint32_t* frame,
+                                             const std::uint32_t* layers, std::size_t planeWords,
+                                             std::uint32_t lit) {
+    std::vector<SampleCell> cells(pictureCells, pictureCells + (Width + 2) * (Height + 2));
+    for (SampleCell& cell : cells) {
+        cell.pixel &= ~PixelFinished;
+        cell.lightMask = lit;
+    }
+    std::vector<std::uint32_t> rebuilt(frame, frame + Height * Width);
+    SpanRegion all;
+    RegionSetRect(all, 0, 0, Width, Height);
+    CombineLayerBuffers(all, cells.data(), Width + 2, rebuilt.data(), Width, layers, planeWords, 2,
+                        Width, Height);
+    return rebuilt;
+}
+
 // Whether every pixel of the first backup set, rebuilt from its light layers, is opaque black
 // whichever of the two lights lights it.
 testing::AssertionResult FirstSetRebuildsBlack(const QRender& render) {
     const std::uint32_t* layers = render.LayerPlanes();
     if (layers == nullptr) return testing::AssertionFailure() << "no layers";
-    std::vector<SampleCell> cells(render.SampleBuffer(1),
-                                  render.SampleBuffer(1) + (Width + 2) * (Height + 2));
-    for (const std::uint32_t lit : {0x00000000u, 0x80000000u, 0x40000000u, 0xC0000000u}) {
-        for (SampleCell& cell : cells) {
-            cell.pixel &= ~PixelFinished;
-            cell.lightMask = lit;
-        }
-        std::vector<std::uint32_t> rebuilt(render.ExtraPlanes(),
-                                           render.ExtraPlanes() + Height * Width);
-        SpanRegion all;
-        RegionSetRect(all, 0, 0, Width, Height);
-        CombineLayerBuffers(all, cells.data(), Width + 2, rebuilt.data(), Width, layers,
-                            render.LayerPlaneWords(), 2, Width, Height);
+    for (const std::uint32_t lit : TwoLightMasks) {
+        const std::vector<std::uint32_t> rebuilt = RebuiltFromLayers(
+            render.SampleBuffer(1), render.ExtraPlanes(), layers, render.LayerPlaneWords(), lit);
         for (std::size_t at = 0; at < rebuilt.size(); ++at) {
             if (rebuilt[at] != 0xFF000000u) {
                 std::ostringstream what;
@@ -685,10 +728,7 @@ TEST(ShadowPass, APartClosingAroundTheEyeTurnsTheBackupSetsBlackNotTheFrame) {
         render.RenderFrame(moving.data(), true, moving.data(), 0);
         render.RenderFrame(moving.data(), false, nullptr, 0);
         const std::vector<std::uint32_t> shown = frame->pixels;
-        Solid around = StartSolids[3];
-        around.centre = Vec3{0, 0, 0};
-        around.size = Vec3{1, 0, 0};
-        shadow_scene::PlaceSolid(geometry, 3, around);
+        CloseAroundTheEye(geometry, 3);
         const auto four = CountPrefixed({4});
         const auto three = CountPrefixed({3});
         render.RenderFrame(four.data(), true, three.data(), 0);
@@ -718,17 +758,148 @@ TEST(ShadowPass, AWholeRenderWithTheEyeInsideAPartLeavesLayersThatRebuildBlack) 
     QRender& render = frame->render;
     render.RenderFrame(nullptr, false, nullptr, 0);
     ASSERT_TRUE(render.areLayersOfWorking);
-    Solid around = StartSolids[3];
-    around.centre = Vec3{0, 0, 0};
-    around.size = Vec3{1, 0, 0};
-    shadow_scene::PlaceSolid(geometry, 3, around);
-    render.RenderFrame(nullptr, false, nullptr, 0);
-    for (std::size_t at = 0; at < frame->pixels.size(); ++at) {
-        ASSERT_EQ(frame->pixels[at], 0xFF000000u) << at;
-    }
+    ASSERT_TRUE(WholeRenderAroundTheEyeIsBlack(geometry, *frame, 3));
     ASSERT_EQ(render.AllocAuxBuffers(), 0);
     ASSERT_TRUE(render.areLayersOfBackups);
     ASSERT_TRUE(FirstSetRebuildsBlack(render));
+}
+
+// Whether the first backup set, rebuilt from its light layers under each mask of the two
+// lights, gives within 2 a channel what a whole render of the scene without the hidden parts
+// gives rebuilt from its own layers under the same mask.
+testing::AssertionResult FirstSetRebuildsSceneWithout(const QRender& render,
+                                                      SceneGeometry& geometry,
+                                                      const LightSetup& setup,
+                                                      const std::vector<std::int32_t>& hidden) {
+    if (render.LayerPlanes() == nullptr) return testing::AssertionFailure() << "no layers";
+    for (const std::int32_t i : hidden) geometry.Part(i)->visible = 0;
+    auto expected = MakeFrame(geometry, setup);
+    expected->render.RenderFrame(nullptr, false, nullptr, 0);
+    for (const std::int32_t i : hidden) geometry.Part(i)->visible = 1;
+    const QRender& whole = expected->render;
+    for (const std::uint32_t lit : TwoLightMasks) {
+        const std::vector<std::uint32_t> got =
+            RebuiltFromLayers(render.SampleBuffer(1), render.ExtraPlanes(), render.LayerPlanes(),
+                              render.LayerPlaneWords(), lit);
+        const std::vector<std::uint32_t> want =
+            RebuiltFromLayers(whole.SampleBuffer(0), expected->pixels.data(), whole.LayerPlanes(),
+                              whole.LayerPlaneWords(), lit);
+        for (std::size_t at = 0; at < got.size(); ++at) {
+            if (shadow_scene::LargestChannelDifference(got[at], want[at]) > 2) {
+                std::ostringstream what;
+                what << "light mask " << std::hex << lit << ": pixel " << std::dec << at
+                     << " rebuilds as " << std::hex << got[at] << " against " << want[at];
+                return testing::AssertionFailure() << what.str();
+            }
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+TEST(ShadowPass, BackupsOfAWholeRenderWithTheEyeInsideAPartShowTheSceneOnceItLeaves) {
+    // A whole frame records its maps, lists and layers; then part 3 of the scene's list closes
+    // around the eye and the next whole frame goes black. Backups taken of it draw the first
+    // set without the list's parts: the eye is outside the rest, so that set must show the
+    // scene with its shadows, from maps and lists of the scene as it is now, not as it was.
+    for (const LightSetup& setup : {LightSetups[1], LightSetups[4]}) {
+        SCOPED_TRACE(setup.what);
+        SceneGeometry geometry;
+        shadow_scene::MakeGeometry(geometry, StartSolids);
+        SetRenderList(geometry, {3, 4});
+        auto frame = MakeFrame(geometry, setup);
+        ASSERT_TRUE(frame->ok);
+        QRender& render = frame->render;
+        render.RenderFrame(nullptr, false, nullptr, 0);
+        ASSERT_TRUE(render.areShadowListsOfWorking);
+        ASSERT_TRUE(WholeRenderAroundTheEyeIsBlack(geometry, *frame, 3));
+        ASSERT_EQ(render.AllocAuxBuffers(), 0);
+        ASSERT_TRUE(SetShowsSceneWithout(*frame, 1, geometry, setup, {3, 4}));
+        if (setup.withLayers) {
+            ASSERT_TRUE(render.areLayersOfBackups);
+            ASSERT_TRUE(FirstSetRebuildsSceneWithout(render, geometry, setup, {3, 4}));
+        }
+        // Part 3 leaves the eye; the ticks restore from that set.
+        TicksMatchWholeRenders(geometry, *frame, setup);
+    }
+}
+
+TEST(ShadowPass, TicksAfterAWholeRenderWithTheEyeInsideRestoreTheBackgroundAndTrustItsLists) {
+    // Part 3 closes around the eye for a whole frame over the backups: the frame is black and
+    // its lists describe nothing, but the backups' lists it left alone still describe them, and
+    // the ticks that take part 3 out again restore the background and match whole renders.
+    for (const LightSetup& setup : {LightSetups[1], LightSetups[4]}) {
+        SCOPED_TRACE(setup.what);
+        SceneGeometry geometry;
+        auto frame = FrameOverBackground(geometry, setup);
+        ASSERT_TRUE(frame->ok);
+        QRender& render = frame->render;
+        ASSERT_TRUE(render.areShadowListsOfBackups);
+        ASSERT_TRUE(WholeRenderAroundTheEyeIsBlack(geometry, *frame, 3));
+        EXPECT_TRUE(render.areShadowListsOfBackups);
+        TicksMatchWholeRenders(geometry, *frame, setup);
+    }
+}
+
+TEST(ShadowPass, TicksOverABackgroundWithTheEyeInsideAPartStayBlackUntilItLeaves) {
+    // Part 1 stands around the eye when the background is rendered: the background is black,
+    // and so is every tick of parts 3 and 4, as whole renders are. Then part 1 starts moving
+    // and leaves the eye: the background is drawn again whole, with its shadows and layers,
+    // and the ticks match whole renders again. With parts 3 and 4 as the scene's list, both
+    // backup sets are black and the first takes the second, drawn again, whole.
+    for (const auto& [setup, withList] :
+         {std::pair{LightSetups[1], false}, std::pair{LightSetups[4], false},
+          std::pair{LightSetups[1], true}, std::pair{LightSetups[4], true}}) {
+        SCOPED_TRACE(setup.what);
+        SCOPED_TRACE(withList ? "scene list" : "no scene list");
+        SceneGeometry geometry;
+        shadow_scene::MakeGeometry(geometry, StartSolids);
+        if (withList) SetRenderList(geometry, {3, 4});
+        auto frame = MakeFrame(geometry, setup);
+        ASSERT_TRUE(frame->ok);
+        QRender& render = frame->render;
+        render.RenderFrame(nullptr, false, nullptr, 0);
+        CloseAroundTheEye(geometry, 1);
+        RenderBackground(geometry, *frame, {3, 4});
+        EXPECT_FALSE(render.areShadowListsOfBackups);
+        if (setup.withLayers) {
+            ASSERT_TRUE(FirstSetRebuildsBlack(render));
+        }
+        auto moving = CountPrefixed({3, 4});
+        for (std::int32_t tick = 1; tick <= 3; ++tick) {
+            SCOPED_TRACE(tick);
+            PlaceAt(geometry, 3, tick);
+            PlaceAt(geometry, 4, tick);
+            render.RenderFrame(moving.data(), false, nullptr, 0);
+            auto whole = MakeFrame(geometry, setup);
+            whole->render.RenderFrame(nullptr, false, nullptr, 0);
+            for (std::size_t at = 0; at < frame->pixels.size(); ++at) {
+                ASSERT_EQ(whole->pixels[at], 0xFF000000u) << at;
+                ASSERT_EQ(frame->pixels[at], 0xFF000000u) << at;
+            }
+        }
+        moving = CountPrefixed({3, 4, 1});
+        const auto leaving = CountPrefixed({1});
+        render.RenderFrame(moving.data(), true, leaving.data(), 0);
+        ASSERT_TRUE(render.AuxBuffersReady());
+        ASSERT_TRUE(SetShowsSceneWithout(*frame, 1, geometry, setup, {1, 3, 4}));
+        if (setup.withLayers) {
+            ASSERT_TRUE(FirstSetRebuildsSceneWithout(render, geometry, setup, {1, 3, 4}));
+        }
+        render.CopySamplesInRegion(0, render.changeRegion);
+        render.CopyPixelsInRegion(render.changeRegion, 0);
+        render.ResetRegions();
+        for (std::int32_t tick = 4; tick <= 7; ++tick) {
+            SCOPED_TRACE(tick);
+            Solid one = StartSolids[1];
+            const double away = (tick - 3) / 4.0;
+            one.centre = Vec3{one.centre.x * away, one.centre.y * away, one.centre.z * away};
+            shadow_scene::PlaceSolid(geometry, 1, one);
+            PlaceAt(geometry, 3, tick);
+            PlaceAt(geometry, 4, tick);
+            render.RenderFrame(moving.data(), false, nullptr, 0);
+            ASSERT_TRUE(SameAsWholeRender(geometry, *frame, setup));
+        }
+    }
 }
 
 TEST(ShadowPass, AShadowFootprintHoldsEveryPixelTheShadowRaysFindBlocked) {
